@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs every Debian package Strandlink needs to build, run and test.
+# Idempotent: packages already present are left alone.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config git
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6test6
+  librtmidi-dev libasound2-dev libjack-jackd2-dev jackd2
+  libgtest-dev
+  xvfb xauth fonts-dejavu-core
+  desktop-file-utils iproute2 procps
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: all packages present"
+  exit 0
+fi
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+# jackd2 asks whether to enable realtime scheduling; answer without a prompt.
+echo "jackd2 jackd/tweak_rt_limits boolean true" | $sudo debconf-set-selections
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+echo "setup: installed ${missing[*]}"

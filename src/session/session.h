@@ -1,0 +1,61 @@
+// One running copy of the bridge: the shared state, the window it talks to, the
+// services it uses and the objects a session owns (sockets' notifiers, MIDI ports,
+// the connection timer). The design's procedures are free functions over it, in
+// the subsystem folders; the window and the window-less run each hold one.
+#pragma once
+
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "midi/midi_service.h"
+#include "net/socket_service.h"
+#include "session/message_boxes.h"
+#include "session/reporter.h"
+#include "session/session_state.h"
+#include "session/session_view.h"
+#include "session/window_wake.h"
+
+namespace strandlink {
+
+// Work the MIDI thread hands to the window's thread.
+enum WakeBits : std::uint32_t {
+  kWakeSentCount = 1u << 0,   // show MidiEventsSent in txtSent
+  kWakeSendError = 1u << 1,   // report a failed MIDI send (error in midiSendError)
+};
+
+class Session {
+ public:
+  Session(SessionState& state, SessionView& view, MessageBoxes& boxes, midi::MidiService& midi);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  SessionState& state;
+  SessionView& view;
+  Reporter reporter;
+  midi::MidiService& midi;
+
+  // Read notifications of the two sockets; present while the sockets are open.
+  std::unique_ptr<net::ReadNotifier> midiNotifier;
+  std::unique_ptr<net::ReadNotifier> chatNotifier;
+
+  // Owners of the ports that hMidiIn and hMidiOut point to.
+  std::unique_ptr<midi::MidiInPort> midiIn;
+  std::unique_ptr<midi::MidiOutPort> midiOut;
+
+  QTimer tmrCeckConnection;
+  WindowWake wake;
+  std::atomic<int> midiSendError{0};
+
+  // Ends the program at once on the fatal socket paths (exit status 1). Tests
+  // replace it with a recorder; when it returns, the failed step returns too.
+  std::function<void()> fatalExit;
+
+  // Runs the window-thread side of whatever the MIDI thread handed over.
+  void onWake(std::uint32_t bits);
+};
+
+}  // namespace strandlink
