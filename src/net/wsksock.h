@@ -14,3 +14,18 @@ int socketErrorFromErrno(int err);
 int socketErrorFromLookup(int eaiCode);
 
 }  // namespace strandlink::net
+
+#include "session/reporter.h"
+
+namespace strandlink {
+class Session;
+}
+
+namespace strandlink::net {
+
+// The "Network Error" box: the context text followed by the error's description.
+// Per-datagram contexts pass Flood::Throttle so a flood cannot bury the user.
+void ReportNetworkError(Session& s, int code, const QString& context,
+                        Reporter::Flood flood = Reporter::Flood::Show);
+
+}  // namespace strandlink::net
