@@ -2,6 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <QString>
 
 namespace strandlink {
 class Session;
@@ -9,7 +14,12 @@ class Session;
 
 namespace strandlink::midi {
 
-void ListMidiDevices(Session& s);
+// The name of entry `index` of a capability list as the lists show it (up to its
+// first NUL, at most 31 characters); empty when there is no such entry.
+QString DeviceName(const std::vector<std::string>& caps, std::int64_t index);
+
+// afterMapper runs right after the mapper's entry is listed (start-up shows the window then).
+void ListMidiDevices(Session& s, const std::function<void()>& afterMapper = {});
 void InputDevCombo_LostFocus(Session& s);
 void OutputDevCombo_LostFocus(Session& s);
 // True when either device failed (after its "Device Error" box and closing again).

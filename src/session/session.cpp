@@ -1,21 +1,31 @@
 #include "session/session.h"
 
-#include <QCoreApplication>
-
 #include <cstdlib>
+
+#include "net/connection_check.h"
+#include "net/wsksock.h"
+#include "session/statistics.h"
 
 namespace strandlink {
 
 Session::Session(SessionState& s, SessionView& v, MessageBoxes& boxes, midi::MidiService& m)
     : state(s), view(v), reporter(boxes), midi(m), wake([this](std::uint32_t bits) { onWake(bits); }) {
   tmrCeckConnection.setInterval(1000);
+  QObject::connect(&tmrCeckConnection, &QTimer::timeout, [this] { net::tmrCeckConnection_Timer(*this); });
   fatalExit = [] { std::exit(1); };
 }
 
 Session::~Session() = default;
 
 void Session::onWake(std::uint32_t bits) {
-  (void)bits;  // filled in by the MIDI datagram path
+  // The switch may have gone off since the MIDI thread asked; it emptied the box then.
+  if ((bits & kWakeSentCount) && state.StatsEnabled.load()) {
+    view.setText(TextControl::txtSent, formatCount(state.MidiEventsSent.load()));
+  }
+  if (bits & kWakeSendError) {
+    net::ReportNetworkError(*this, midiSendError.load(), QStringLiteral("Tried to send MIDI data:  "),
+                            Reporter::Flood::Throttle);
+  }
 }
 
 }  // namespace strandlink
