@@ -1,7 +1,43 @@
-// Stub: being written.
 #include "net/connection_check.h"
 
+#include "net/socket_service.h"
+#include "net/wsksock.h"
+#include "session/session.h"
+
 namespace strandlink::net {
-void tmrCeckConnection_Timer(Session&) {}
-void HandleControlByte(Session&, std::uint8_t) {}
+
+namespace {
+
+// Probe and reply both leave from the MIDI socket for the peer's chat port.
+void sendControl(Session& s, std::uint8_t byte, const char* context) {
+  const int result = sendTo(s.state.hSocketMidiData.load(), &byte, 1, s.state.ChatRemoteAddr);
+  s.state.LastApiResult = result;
+  if (result == -1) {
+    s.state.LastSocketError = WSAGetLastError();
+    ReportNetworkError(s, s.state.LastSocketError, QString::fromLatin1(context), Reporter::Flood::Throttle);
+  }
 }
+
+}  // namespace
+
+void tmrCeckConnection_Timer(Session& s) {
+  if (s.state.ReadyToProbe) {
+    s.state.ReadyToProbe = false;
+    sendControl(s, kConnectionCheck, "Tried to send Connection_Check:  ");
+  } else {
+    s.view.setText(TextControl::lblConnectStatus, QStringLiteral("Not Connected"));
+    s.state.ReadyToProbe = true;
+  }
+}
+
+void HandleControlByte(Session& s, std::uint8_t byte) {
+  if (byte == kConnectionCheck) {
+    // The reply goes to the configured peer, not to where the probe came from.
+    sendControl(s, kConnectionCheckReply, "Tried to send Connection_Check_Reply:  ");
+  } else if (byte == kConnectionCheckReply) {
+    s.state.ReadyToProbe = true;
+    s.view.setText(TextControl::lblConnectStatus, QStringLiteral("Connected"));
+  }
+}
+
+}  // namespace strandlink::net
