@@ -66,7 +66,7 @@ void StopSession(Session& s) {
   net::CloseUdpEndpoints(s);
 }
 
-void Form_Unload(Session& s) {
+void Form_Unload(Session& s, bool saveDefault) {
   if (s.state.hMidiIn.load() != nullptr) {
     closeInput(s, false);
     closeOutput(s);
@@ -74,7 +74,7 @@ void Form_Unload(Session& s) {
   s.tmrCeckConnection.stop();
   net::CloseUdpEndpoints(s);
   s.state.LastApiResult = net::WSACleanup();
-  settings::SaveSettings(s, QString());
+  if (saveDefault) settings::SaveSettings(s, QString());
 }
 
 }  // namespace strandlink

@@ -14,7 +14,8 @@ bool cmdStart_Click(Session& s);
 void StopSession(Session& s);
 
 // The unload: whatever is still open is closed, the socket service cleaned up and
-// the default settings file written.
-void Form_Unload(Session& s);
+// the default settings file written (unless saveDefault is false: a window-less
+// run given its own settings file leaves the default file alone).
+void Form_Unload(Session& s, bool saveDefault = true);
 
 }  // namespace strandlink

@@ -14,7 +14,7 @@
 
 namespace strandlink {
 
-void Form_Load(Session& s, const std::function<void()>& showWindow) {
+void Form_Load(Session& s, const std::function<void()>& showWindow, bool loadDefaultSettings) {
   bool shown = false;
   auto show = [&] {
     if (!shown && showWindow) showWindow();
@@ -23,7 +23,7 @@ void Form_Load(Session& s, const std::function<void()>& showWindow) {
   SetProcessPriority(s, kHighPriorityClass);
   midi::ListMidiDevices(s, show);
   // Without an output device the window appears only once start-up is done.
-  settings::LoadSettings(s, QString());
+  if (loadDefaultSettings) settings::LoadSettings(s, QString());
   const int started = net::WSAStartup();
   s.state.LastApiResult = started;
   if (started != 0) net::ReportNetworkError(s, started, QStringLiteral("Tried to initialize socket:  "));

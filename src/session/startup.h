@@ -12,7 +12,8 @@ namespace strandlink {
 class Session;
 
 // Priority, devices, default settings, socket service and the local address.
-void Form_Load(Session& s, const std::function<void()>& showWindow);
+// A window-less run given a settings file of its own skips the default file.
+void Form_Load(Session& s, const std::function<void()>& showWindow, bool loadDefaultSettings = true);
 
 // Host name, its first address, and that address into txtIPLocal.
 void ShowLocalAddress(Session& s);
