@@ -103,6 +103,10 @@ TEST_F(Bridge, ThruPlaysLocallyAfterTheNetworkSend) {
   a->view.setChecked(CheckControl::chkMidiThru, true);
   a->state.MidiThruEnabled = true;
   ASSERT_TRUE(cmdStart_Click(a->session));
+  // A's own ports come anew with the new session.
+  const auto aIn = keyboard.midiPorts("^BridgeA", JackPortIsInput);
+  ASSERT_EQ(aIn.size(), 1u);
+  if (!keyboard.connected(keyboard.port(), aIn[0])) ASSERT_TRUE(keyboard.connect(keyboard.port(), aIn[0]));
   JackSynth local("bridge-local-synth");
   const auto aOut = local.midiPorts("^BridgeA", JackPortIsOutput);
   ASSERT_EQ(aOut.size(), 1u);
