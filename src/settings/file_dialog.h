@@ -30,7 +30,7 @@ class FileDialogs {
   virtual QString run(const FileDialogRequest& request) = 0;
 };
 
-// The design's "|"-separated filter split at every "|" (the NUL-separated list).
+// The "|"-separated filter split at every "|" (the NUL-separated list).
 QStringList PipesToNuls(const QString& filter);
 
 // mode 1 = Open, anything else = Save.

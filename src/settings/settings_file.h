@@ -13,6 +13,8 @@ namespace strandlink::settings {
 // "default.stn" beside the executable when that directory is writable, otherwise
 // in $XDG_CONFIG_HOME/strandlink (default ~/.config/strandlink).
 QString defaultSettingsPath();
+// The same for a given application directory.
+QString defaultSettingsPathFor(const QString& applicationDir);
 
 // An empty name means the default file. Reports its own problems in boxes.
 void LoadSettings(Session& s, const QString& fileName);

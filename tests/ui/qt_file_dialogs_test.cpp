@@ -1,0 +1,40 @@
+// The Qt dialog as a request sets it up (never shown): what the user may pick.
+#include "ui/qt_file_dialogs.h"
+
+#include <QFileDialog>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace strandlink::ui {
+namespace {
+
+TEST(QtFileDialogs, OpenAndSaveAreSetUpFromTheRequest) {
+  QTemporaryDir dir;
+  settings::FileDialogRequest r;
+  r.title = "Strandlink";
+  r.filters = QStringList{"All Files (*)", "Strandlink Files (*.stn)"};
+  r.selectedFilter = 1;
+  r.initialDirectory = dir.path();
+  r.fileMustExist = true;
+  QFileDialog d;
+  configureFileDialog(d, r);
+  EXPECT_EQ(d.windowTitle(), "Strandlink");
+  EXPECT_EQ(d.acceptMode(), QFileDialog::AcceptOpen);
+  EXPECT_EQ(d.fileMode(), QFileDialog::ExistingFile);
+  EXPECT_EQ(d.directory().absolutePath(), QDir(dir.path()).absolutePath());
+  EXPECT_EQ(d.nameFilters(), r.filters);
+  EXPECT_EQ(d.selectedNameFilter(), "Strandlink Files (*.stn)");
+
+  // The same dialog reused for Save keeps nothing of the Open.
+  r.open = r.fileMustExist = false;
+  r.confirmOverwrite = true;
+  configureFileDialog(d, r);
+  EXPECT_EQ(d.acceptMode(), QFileDialog::AcceptSave);
+  EXPECT_EQ(d.fileMode(), QFileDialog::AnyFile);
+  EXPECT_FALSE(d.testOption(QFileDialog::DontConfirmOverwrite));
+  EXPECT_TRUE(d.defaultSuffix().isEmpty());  // a typed name gets no extension
+}
+
+}  // namespace
+}  // namespace strandlink::ui
