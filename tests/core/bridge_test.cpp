@@ -106,7 +106,9 @@ TEST_F(Bridge, ThruPlaysLocallyAfterTheNetworkSend) {
   // A's own ports come anew with the new session.
   const auto aIn = keyboard.midiPorts("^BridgeA", JackPortIsInput);
   ASSERT_EQ(aIn.size(), 1u);
-  if (!keyboard.connected(keyboard.port(), aIn[0])) ASSERT_TRUE(keyboard.connect(keyboard.port(), aIn[0]));
+  if (!keyboard.connected(keyboard.port(), aIn[0])) {
+    ASSERT_TRUE(keyboard.connect(keyboard.port(), aIn[0]));
+  }
   JackSynth local("bridge-local-synth");
   const auto aOut = local.midiPorts("^BridgeA", JackPortIsOutput);
   ASSERT_EQ(aOut.size(), 1u);

@@ -71,8 +71,9 @@ void RawPeer::sendTo(int port, const QByteArray& bytes) {
 std::optional<QByteArray> RawPeer::receive(int deadlineMs) {
   QByteArray buffer(4096, '\0');
   ssize_t n = -1;
+  // The condition may be asked again after it held: read only until one arrived.
   waitFor([&] {
-    n = ::recv(fd_, buffer.data(), std::size_t(buffer.size()), 0);
+    if (n < 0) n = ::recv(fd_, buffer.data(), std::size_t(buffer.size()), 0);
     return n >= 0;
   }, deadlineMs);
   if (n < 0) return std::nullopt;
