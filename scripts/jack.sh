@@ -14,7 +14,7 @@ start_private_jack() {
   STRANDLINK_JACK_PID=$!
   # Wait until the server answers (jack_wait -c checks without starting one).
   for _ in $(seq 1 50); do
-    if jack_wait -c -s "$name" 2>/dev/null | grep -q 'running'; then return 0; fi
+    if jack_wait -c -s "$name" 2>/dev/null | grep -qx 'running'; then return 0; fi
     if ! kill -0 "$STRANDLINK_JACK_PID" 2>/dev/null; then break; fi
     sleep 0.1
   done
