@@ -19,17 +19,25 @@ inline constexpr std::uint32_t MIM_DATA = 0x3C3;
 enum MidiError : int {
   kMidiOk = 0,
   kMidiBadDevice = 2,      // no device of that number
+  kMidiDeviceGone = 3,     // the listed port has gone since the lists were taken
   kMidiNoService = 6,      // neither an ALSA sequencer nor a JACK server
   kMidiAllocated = 4,      // the port is in use
   kMidiNotOpen = 5,        // the handle is not open
   kMidiInvalidMessage = 11,  // no valid short message
+  kMidiNotReady = 67,      // the output could not take the message now
   kMidiServiceError = 1,   // anything else the backend reported
 };
+
+// The English text of a code, the same for every service; at most 255 characters.
+std::string midiErrorText(int code);
 
 // Called on the MIDI service's thread, once per event, in arrival order.
 // param1 packs status (bits 0-7), data 1 (8-15) and data 2 (16-23).
 using MidiInCallback = void (*)(void* context, std::uint32_t message, std::uint32_t param1);
 
+// Messages flow to the callback only between start() and stop() (or reset()), and
+// stop(), reset() and close() return only once no callback is running. close()
+// refuses to run inside the callback, whose thread it has to end.
 class MidiInPort {
  public:
   virtual ~MidiInPort() = default;
@@ -57,6 +65,7 @@ class MidiService {
   // Entry 0 is the mapper (our own virtual output, device -1); entry k is device k-1.
   virtual std::vector<std::string> outputNames() = 0;
 
+  // Open by the entry of the last list taken; port is set only on success.
   virtual int openInput(int device, MidiInCallback callback, void* context,
                         std::unique_ptr<MidiInPort>& port) = 0;
   virtual int openOutput(int device, std::unique_ptr<MidiOutPort>& port) = 0;

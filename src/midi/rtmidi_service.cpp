@@ -1,6 +1,132 @@
-// Stub: being written.
-#include "midi/midi_service.h"
+#include "midi/rtmidi_service.h"
+
+#include <cctype>
+
+#include "midi/rtmidi_backend.h"
 
 namespace strandlink::midi {
-std::unique_ptr<MidiService> makeMidiService(const std::string&) { return nullptr; }
+
+namespace {
+
+bool allDigits(std::string_view s) {
+  if (s.empty()) return false;
+  for (char c : s)
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+  return true;
 }
+
+// " 128:0", the client and port numbers ALSA names end with.
+bool isAlsaAddress(std::string_view s) {
+  if (s.empty() || s.front() != ' ') return false;
+  s.remove_prefix(1);
+  const std::size_t colon = s.find(':');
+  return colon != std::string_view::npos && allDigits(s.substr(0, colon)) &&
+         allDigits(s.substr(colon + 1));
+}
+
+}  // namespace
+
+std::string listedPortName(std::string_view fullName) {
+  std::string_view name = fullName.substr(0, fullName.find('\0'));
+  if (name.size() > 31) {
+    std::size_t end = 31;
+    // Back off over continuation bytes (10xxxxxx) to the start of the cut character.
+    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
+    name = name.substr(0, end);
+  }
+  return std::string(name);
+}
+
+bool isOwnPortName(std::string_view fullName, std::string_view clientName,
+                   std::string_view portName) {
+  if (fullName.substr(0, clientName.size()) != clientName) return false;
+  std::string_view rest = fullName.substr(clientName.size());
+  const std::size_t colon = rest.find(':');
+  if (colon == std::string_view::npos) return false;
+  const std::string_view suffix = rest.substr(0, colon);
+  if (!suffix.empty() && !(suffix.front() == '-' && allDigits(suffix.substr(1)))) return false;
+  rest.remove_prefix(colon + 1);
+  if (rest.substr(0, portName.size()) != portName) return false;
+  rest.remove_prefix(portName.size());
+  return rest.empty() || isAlsaAddress(rest);
+}
+
+RtMidiService::RtMidiService(RtMidi::Api api, const std::string& clientName)
+    : api_(api),
+      clientName_(clientName),
+      inputPortName_(clientName + " In"),
+      outputPortName_(clientName + " Out"),
+      virtualInput_(std::make_shared<std::atomic<bool>>(false)),
+      virtualOutput_(std::make_shared<std::atomic<bool>>(false)) {}
+
+bool RtMidiService::isOwn(std::string_view fullName) const {
+  return isOwnPortName(fullName, clientName_, inputPortName_) ||
+         isOwnPortName(fullName, clientName_, outputPortName_);
+}
+
+// A short-lived RtMidi object lists the ports, so that it does not hold our client
+// name while the ports we open later want it.
+template <class Backend>
+std::vector<std::string> RtMidiService::listPorts(std::vector<std::string>& fullNames,
+                                                  const std::string& ownEntryName) {
+  fullNames.assign(1, std::string());
+  std::vector<std::string> listed{listedPortName(ownEntryName)};
+  RtMidiErrors errors;
+  std::unique_ptr<Backend> lister;
+  std::string detail;
+  if (createBackend(api_, clientName_, errors, lister, detail) != kMidiOk) return listed;
+  for (std::string& name : listBackendPorts(*lister)) {
+    // Our own ports are reached as entry 0; listing them again would invite a loop.
+    if (name.empty() || isOwn(name)) continue;
+    listed.push_back(listedPortName(name));
+    fullNames.push_back(std::move(name));
+  }
+  return listed;
+}
+
+std::vector<std::string> RtMidiService::inputNames() {
+  return listPorts<RtMidiIn>(inputPorts_, inputPortName_);
+}
+
+std::vector<std::string> RtMidiService::outputNames() {
+  return listPorts<RtMidiOut>(outputPorts_, outputPortName_);
+}
+
+int RtMidiService::openInput(int device, MidiInCallback callback, void* context,
+                             std::unique_ptr<MidiInPort>& port) {
+  if (device < 0 || static_cast<std::size_t>(device) >= inputPorts_.size()) return kMidiBadDevice;
+  const std::string& fullName = inputPorts_[static_cast<std::size_t>(device)];
+  const PortPlace place{api_, clientName_, fullName, inputPortName_,
+                        fullName.empty() ? virtualInput_ : nullptr};
+  auto opened = std::make_unique<RtMidiInPort>(callback, context);
+  detail_.clear();
+  if (int r = opened->open(place, detail_)) return r;
+  port = std::move(opened);
+  return kMidiOk;
+}
+
+int RtMidiService::openOutput(int device, std::unique_ptr<MidiOutPort>& port) {
+  const long entry = long(device) + 1;  // the mapper, device -1, is entry 0
+  if (entry < 0 || static_cast<std::size_t>(entry) >= outputPorts_.size()) return kMidiBadDevice;
+  const std::string& fullName = outputPorts_[static_cast<std::size_t>(entry)];
+  const PortPlace place{api_, clientName_, fullName, outputPortName_,
+                        fullName.empty() ? virtualOutput_ : nullptr};
+  auto opened = std::make_unique<RtMidiOutPort>();
+  detail_.clear();
+  if (int r = opened->open(place, detail_)) return r;
+  port = std::move(opened);
+  return kMidiOk;
+}
+
+// The backend's own words help with a failure we have no better text for.
+std::string RtMidiService::errorText(int code) const {
+  std::string text = midiErrorText(code);
+  if (code == kMidiServiceError && !detail_.empty()) {
+    text.pop_back();  // the full stop
+    text += ": " + detail_;
+  }
+  if (text.size() > 255) text.resize(255);
+  return text;
+}
+
+}  // namespace strandlink::midi

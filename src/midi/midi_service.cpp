@@ -1,0 +1,105 @@
+#include "midi/midi_service.h"
+
+#include <fcntl.h>
+#include <jack/jack.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <iostream>
+
+#include "midi/null_midi_service.h"
+#include "midi/rtmidi_service.h"
+
+namespace strandlink::midi {
+
+std::string midiErrorText(int code) {
+  switch (code) {
+    case kMidiOk: return "The operation succeeded.";
+    case kMidiServiceError: return "The MIDI service reported an error.";
+    case kMidiBadDevice: return "The device number names no device.";
+    case kMidiDeviceGone: return "The MIDI port is no longer there.";
+    case kMidiAllocated: return "The MIDI port is already in use.";
+    case kMidiNotOpen: return "The MIDI port is not open.";
+    case kMidiNoService:
+      return "No MIDI service is running (neither an ALSA sequencer nor a JACK server).";
+    case kMidiInvalidMessage: return "Not a valid short MIDI message.";
+    case kMidiNotReady: return "The MIDI output cannot take more messages now.";
+    default: return "Unknown MIDI error " + std::to_string(code) + ".";
+  }
+}
+
+namespace {
+
+bool compiledIn(RtMidi::Api api) {
+  std::vector<RtMidi::Api> apis;
+  RtMidi::getCompiledApi(apis);
+  return std::find(apis.begin(), apis.end(), api) != apis.end();
+}
+
+bool alsaSequencerOpens() {
+  const int fd = ::open("/dev/snd/seq", O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  ::close(fd);
+  return compiledIn(RtMidi::LINUX_ALSA);
+}
+
+void quiet(const char*) {}
+
+// Whether a JACK server answers (the one JACK_DEFAULT_SERVER names, if set). Never
+// starts one. libjack's complaints about a missing server are kept off standard
+// error: no server is an ordinary answer here.
+bool jackServerAnswers(const std::string& clientName) {
+  if (!compiledIn(RtMidi::UNIX_JACK)) return false;
+  void (*const savedError)(const char*) = jack_error_callback;
+  void (*const savedInfo)(const char*) = jack_info_callback;
+  jack_set_error_function(&quiet);
+  jack_set_info_function(&quiet);
+  jack_status_t status{};
+  jack_client_t* probe = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
+  if (probe != nullptr) jack_client_close(probe);
+  jack_set_error_function(savedError);
+  jack_set_info_function(savedInfo);
+  return probe != nullptr;
+}
+
+// JACK allows client names of limited length and uses ':' to part client and port.
+std::string usableClientName(const std::string& name) {
+  std::string cleaned = name.empty() ? std::string("Strandlink") : name;
+  std::replace(cleaned.begin(), cleaned.end(), ':', '-');
+  if (cleaned.size() > 32) {
+    std::size_t end = 32;  // not inside a UTF-8 character
+    while (end > 0 && (static_cast<unsigned char>(cleaned[end]) & 0xC0) == 0x80) --end;
+    cleaned.resize(end);
+  }
+  return cleaned;
+}
+
+}  // namespace
+
+std::unique_ptr<MidiService> makeMidiService(const std::string& clientName) {
+  const std::string name = usableClientName(clientName);
+  std::string forced;
+  if (const char* value = std::getenv("STRANDLINK_MIDI_API")) forced = value;
+  std::transform(forced.begin(), forced.end(), forced.begin(),
+                 [](unsigned char c) { return char(std::tolower(c)); });
+
+  if (forced == "alsa") {
+    if (alsaSequencerOpens()) return std::make_unique<RtMidiService>(RtMidi::LINUX_ALSA, name);
+    return std::make_unique<NullMidiService>();
+  }
+  if (forced == "jack") {
+    if (jackServerAnswers(name)) return std::make_unique<RtMidiService>(RtMidi::UNIX_JACK, name);
+    return std::make_unique<NullMidiService>();
+  }
+  if (!forced.empty())
+    std::cerr << "Strandlink: STRANDLINK_MIDI_API=" << forced
+              << " is neither alsa nor jack; choosing the MIDI service by itself.\n";
+
+  if (alsaSequencerOpens()) return std::make_unique<RtMidiService>(RtMidi::LINUX_ALSA, name);
+  if (jackServerAnswers(name)) return std::make_unique<RtMidiService>(RtMidi::UNIX_JACK, name);
+  return std::make_unique<NullMidiService>();
+}
+
+}  // namespace strandlink::midi

@@ -1,0 +1,196 @@
+#include "midi/rtmidi_ports.h"
+
+#include <thread>
+
+#include "midi/short_message.h"
+
+namespace strandlink::midi {
+
+namespace {
+
+// The input port whose callback this thread is running, if any: stopping from
+// inside our own callback must not wait for itself.
+thread_local const RtMidiInPort* tDelivering = nullptr;
+
+bool takeVirtualPort(const VirtualPortFlag& flag) {
+  return !flag || !flag->exchange(true);
+}
+
+}  // namespace
+
+// ---- input ----------------------------------------------------------------
+
+RtMidiInPort::RtMidiInPort(MidiInCallback callback, void* context)
+    : callback_(callback), context_(context) {}
+
+RtMidiInPort::~RtMidiInPort() {
+  close();
+  releaseVirtualPort();
+}
+
+int RtMidiInPort::open(const PortPlace& place, std::string& detail) {
+  if (!takeVirtualPort(place.virtualFlag)) return kMidiAllocated;
+  virtualFlag_ = place.virtualFlag;
+  if (int r = createBackend(place.api, place.clientName, errors_, backend_, detail)) return r;
+  try {
+    // Keep SysEx out (a short-message bridge cannot carry it) but let timing clock
+    // and active sensing through: every short message is forwarded.
+    backend_->ignoreTypes(true, false, false);
+    backend_->setCallback(&RtMidiInPort::onMessage, this);
+  } catch (const std::exception& e) {
+    detail = e.what();
+    return kMidiServiceError;
+  }
+  if (int r = openBackendPort(*backend_, errors_, place.fullName, place.portName, detail)) {
+    backend_.reset();
+    return r;
+  }
+  errors_.ignoreFurther();
+  state_.store(kOpen);
+  if (callback_) callback_(context_, MIM_OPEN, 0);
+  return kMidiOk;
+}
+
+void RtMidiInPort::onMessage(double, std::vector<unsigned char>* message, void* self) {
+  auto& port = *static_cast<RtMidiInPort*>(self);
+  // Counted before the state is read, so that stop() and close(), which change the
+  // state first and then wait for the count to drop, never miss a delivery.
+  port.inCallback_.fetch_add(1);
+  if (port.state_.load() == kStarted && message != nullptr && !message->empty() &&
+      message->size() <= 3 && port.callback_ != nullptr) {
+    tDelivering = &port;
+    port.callback_(port.context_, MIM_DATA, packShortMessage(message->data(), message->size()));
+    tDelivering = nullptr;
+  }
+  port.inCallback_.fetch_sub(1);
+}
+
+// A callback in progress is short (it sends one datagram and perhaps one message),
+// so yielding until it is over costs the window's thread next to nothing.
+void RtMidiInPort::waitForCallbacks() const {
+  const int own = tDelivering == this ? 1 : 0;
+  while (inCallback_.load() > own) std::this_thread::yield();
+}
+
+int RtMidiInPort::start() {
+  const int state = state_.load();
+  if (state == kClosed) return kMidiNotOpen;
+  state_.store(kStarted);
+  return kMidiOk;
+}
+
+int RtMidiInPort::stop() {
+  if (state_.load() == kClosed) return kMidiNotOpen;
+  state_.store(kOpen);
+  waitForCallbacks();
+  return kMidiOk;
+}
+
+int RtMidiInPort::reset() { return stop(); }
+
+int RtMidiInPort::close() {
+  if (state_.load() == kClosed) return kMidiNotOpen;
+  // The backend joins its own thread on close: from inside our callback that
+  // would never return.
+  if (tDelivering == this) return kMidiServiceError;
+  state_.store(kClosed);
+  waitForCallbacks();
+  // Destroying the RtMidi object unregisters the port and ends its thread (ALSA
+  // joins the input thread, JACK closes the client), so nothing calls back later.
+  backend_.reset();
+  releaseVirtualPort();
+  if (callback_) callback_(context_, MIM_CLOSE, 0);
+  return kMidiOk;
+}
+
+void RtMidiInPort::releaseVirtualPort() {
+  if (virtualFlag_) virtualFlag_->store(false);
+  virtualFlag_.reset();
+}
+
+// ---- output ---------------------------------------------------------------
+
+RtMidiOutPort::~RtMidiOutPort() {
+  close();
+  releaseVirtualPort();
+}
+
+int RtMidiOutPort::open(const PortPlace& place, std::string& detail) {
+  if (!takeVirtualPort(place.virtualFlag)) return kMidiAllocated;
+  virtualFlag_ = place.virtualFlag;
+  if (int r = createBackend(place.api, place.clientName, errors_, backend_, detail)) return r;
+  if (int r = openBackendPort(*backend_, errors_, place.fullName, place.portName, detail)) {
+    backend_.reset();
+    return r;
+  }
+  errors_.clear();
+  open_.store(true);
+  return kMidiOk;
+}
+
+// Any thread: the MIDI thread plays thru, the window's thread plays received
+// datagrams, and an RtMidiOut must not be entered by two senders at once. Instead
+// of a lock, each sender parks its word in a lock-free queue and then sends every
+// parked word itself if no other thread is sending; if one is, that thread sends
+// it. So no sender ever waits for another - in particular JACK's real-time thread
+// never spins on a window thread that may not get the CPU.
+int RtMidiOutPort::sendShort(std::uint32_t packed) {
+  if (!open_.load()) return kMidiNotOpen;
+  std::uint8_t bytes[3];
+  if (unpackShortMessage(packed, bytes) == 0) return kMidiInvalidMessage;
+  if (!pending_.push(packed & 0xFFFFFF)) return kMidiNotReady;
+  int result = kMidiOk;
+  for (;;) {
+    // All sequentially consistent with the queue's push() and ready(): either the
+    // thread letting go sees our word, or we see that it has let go and take over.
+    if (sending_.test_and_set(std::memory_order_seq_cst)) return result;
+    if (int r = sendPending()) result = r;
+    sending_.clear(std::memory_order_seq_cst);
+    if (!pending_.ready()) return result;
+  }
+}
+
+// Only the holder of sending_. Sends in the order the words were parked. (RtMidi's
+// JACK output yields until its 16 KB ring has room, so only a burst of thousands
+// of messages within one period can hold the sender up here.)
+int RtMidiOutPort::sendPending() {
+  int result = kMidiOk;
+  std::uint32_t word = 0;
+  while (pending_.pop(word)) {
+    if (!backend_) {  // closed meanwhile: drop what raced with the close
+      result = kMidiNotOpen;
+      continue;
+    }
+    std::uint8_t bytes[3];
+    const int length = unpackShortMessage(word, bytes);
+    try {
+      backend_->sendMessage(bytes, static_cast<std::size_t>(length));
+    } catch (const std::exception&) {
+      result = kMidiServiceError;
+    }
+    if (errors_.any()) {
+      result = kMidiServiceError;
+      errors_.clear();
+    }
+  }
+  return result;
+}
+
+int RtMidiOutPort::close() {
+  if (!open_.exchange(false)) return kMidiNotOpen;
+  // Take the send guard from whichever thread holds it, send what was accepted
+  // before the close, then let go of the backend.
+  while (sending_.test_and_set(std::memory_order_acquire)) std::this_thread::yield();
+  sendPending();
+  backend_.reset();
+  sending_.clear(std::memory_order_release);
+  releaseVirtualPort();
+  return kMidiOk;
+}
+
+void RtMidiOutPort::releaseVirtualPort() {
+  if (virtualFlag_) virtualFlag_->store(false);
+  virtualFlag_.reset();
+}
+
+}  // namespace strandlink::midi

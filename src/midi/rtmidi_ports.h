@@ -1,0 +1,92 @@
+// An open input and an open output over RtMidi. Each port has its own RtMidi
+// object, made at open and destroyed at close, so that closing ends the backend's
+// thread for that port.
+#pragma once
+
+#include <RtMidi.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "midi/midi_service.h"
+#include "midi/rtmidi_backend.h"
+#include "midi/word_queue.h"
+
+namespace strandlink::midi {
+
+// Set while our own virtual port of one kind exists: a service has one of each.
+using VirtualPortFlag = std::shared_ptr<std::atomic<bool>>;
+
+// Where a port is: the backend, our client's name, the port to connect to (empty
+// for our own virtual port) and the name of the port we register.
+struct PortPlace {
+  RtMidi::Api api;
+  std::string clientName;
+  std::string fullName;
+  std::string portName;
+  VirtualPortFlag virtualFlag;  // set for our own virtual port only
+};
+
+class RtMidiInPort final : public MidiInPort {
+ public:
+  RtMidiInPort(MidiInCallback callback, void* context);
+  ~RtMidiInPort() override;
+  RtMidiInPort(const RtMidiInPort&) = delete;
+  RtMidiInPort& operator=(const RtMidiInPort&) = delete;
+
+  // Window thread, before the port is handed out.
+  int open(const PortPlace& place, std::string& detail);
+
+  int start() override;
+  int stop() override;
+  int reset() override;
+  int close() override;
+
+ private:
+  enum State : int { kClosed, kOpen, kStarted };
+  // The backend's MIDI thread (ALSA's input thread, JACK's process thread).
+  static void onMessage(double timeStamp, std::vector<unsigned char>* message, void* self);
+  void waitForCallbacks() const;
+  void releaseVirtualPort();
+
+  MidiInCallback callback_;
+  void* context_;
+  std::atomic<int> state_{kClosed};
+  std::atomic<int> inCallback_{0};
+  VirtualPortFlag virtualFlag_;
+  RtMidiErrors errors_;  // before backend_: it outlives the object that reports to it
+  std::unique_ptr<RtMidiIn> backend_;
+};
+
+class RtMidiOutPort final : public MidiOutPort {
+ public:
+  RtMidiOutPort() = default;
+  ~RtMidiOutPort() override;
+  RtMidiOutPort(const RtMidiOutPort&) = delete;
+  RtMidiOutPort& operator=(const RtMidiOutPort&) = delete;
+
+  // Window thread, before the port is handed out.
+  int open(const PortPlace& place, std::string& detail);
+
+  int sendShort(std::uint32_t packed) override;
+  int close() override;
+
+ private:
+  int sendPending();
+  void releaseVirtualPort();
+
+  std::atomic<bool> open_{false};
+  // Held by the one thread that sends to the backend at a time.
+  std::atomic_flag sending_ = ATOMIC_FLAG_INIT;
+  // Room for about a second of a full MIDI cable's messages, should the sending
+  // thread be preempted while the other keeps playing.
+  WordQueue<1024> pending_;
+  VirtualPortFlag virtualFlag_;
+  RtMidiErrors errors_;
+  std::unique_ptr<RtMidiOut> backend_;
+};
+
+}  // namespace strandlink::midi

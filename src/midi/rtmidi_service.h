@@ -1,0 +1,61 @@
+// The MIDI service over RtMidi, on one API (ALSA or JACK) for the whole run.
+#pragma once
+
+#include <RtMidi.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "midi/midi_service.h"
+#include "midi/rtmidi_ports.h"
+
+namespace strandlink::midi {
+
+class RtMidiService final : public MidiService {
+ public:
+  RtMidiService(RtMidi::Api api, const std::string& clientName);
+
+  std::vector<std::string> inputNames() override;
+  std::vector<std::string> outputNames() override;
+  int openInput(int device, MidiInCallback callback, void* context,
+                std::unique_ptr<MidiInPort>& port) override;
+  int openOutput(int device, std::unique_ptr<MidiOutPort>& port) override;
+  std::string errorText(int code) const override;
+
+  RtMidi::Api api() const { return api_; }
+  // The names our own ports are registered under.
+  const std::string& inputPortName() const { return inputPortName_; }
+  const std::string& outputPortName() const { return outputPortName_; }
+
+ private:
+  template <class Backend>
+  std::vector<std::string> listPorts(std::vector<std::string>& fullNames,
+                                     const std::string& ownEntryName);
+  bool isOwn(std::string_view fullName) const;
+
+  RtMidi::Api api_;
+  std::string clientName_;
+  std::string inputPortName_;
+  std::string outputPortName_;
+  // Full names of the last lists, by entry; entry 0 (empty) is our virtual port.
+  std::vector<std::string> inputPorts_{std::string()};
+  std::vector<std::string> outputPorts_{std::string()};
+  VirtualPortFlag virtualInput_;
+  VirtualPortFlag virtualOutput_;
+  // What the backend said about the last failed open (window thread only).
+  std::string detail_;
+};
+
+// The name a port is listed under: its name up to the first NUL, at most 31 bytes,
+// without cutting a UTF-8 character in two.
+std::string listedPortName(std::string_view fullName);
+
+// Whether a full port name is one of our client's ports called portName. JACK
+// names are "client:port", and a taken client name is made "client-NN"; ALSA names
+// are "client:port c:p". Two copies with the same client name hide each other's
+// ports too, which only matters on a machine that runs both.
+bool isOwnPortName(std::string_view fullName, std::string_view clientName,
+                   std::string_view portName);
+
+}  // namespace strandlink::midi
