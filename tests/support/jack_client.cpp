@@ -1,1 +1,233 @@
+#include "support/jack_client.h"
 
+#include <jack/midiport.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <thread>
+
+namespace strandlink::test {
+
+namespace {
+
+void quiet(const char*) {}
+
+// Polls a condition; the JACK side runs on its own clock, so there is nothing to
+// be woken by without a lock on the real-time thread.
+template <class Ready>
+bool pollUntil(std::chrono::milliseconds deadline, Ready ready) {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  while (!ready()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+}  // namespace
+
+bool jackServerRunning(std::string* why) {
+  const char* server = std::getenv("JACK_DEFAULT_SERVER");
+  if (server == nullptr || *server == '\0') {
+    if (why) *why = "JACK_DEFAULT_SERVER is not set (scripts/test.sh starts a private server)";
+    return false;
+  }
+  void (*const saved)(const char*) = jack_error_callback;
+  jack_set_error_function(&quiet);
+  jack_client_t* probe = jack_client_open("probe", JackNoStartServer, nullptr);
+  jack_set_error_function(saved);
+  if (probe == nullptr) {
+    if (why) *why = std::string("no JACK server named '") + server + "' answers";
+    return false;
+  }
+  jack_client_close(probe);
+  return true;
+}
+
+// ---- MidiRing --------------------------------------------------------------
+
+bool MidiRing::push(const std::uint8_t* bytes, std::size_t size) {
+  const std::size_t tail = tail_.load(std::memory_order_relaxed);
+  if (tail - head_.load(std::memory_order_acquire) == kCapacity) return false;
+  Slot& slot = slots_[tail % kCapacity];
+  slot.size = static_cast<std::uint8_t>(std::min(size, kMaxBytes));
+  std::copy_n(bytes, slot.size, slot.bytes.begin());
+  tail_.store(tail + 1, std::memory_order_release);
+  return true;
+}
+
+bool MidiRing::pop(MidiBytes& out) {
+  const std::size_t head = head_.load(std::memory_order_relaxed);
+  if (head == tail_.load(std::memory_order_acquire)) return false;
+  const Slot& slot = slots_[head % kCapacity];
+  out.assign(slot.bytes.begin(), slot.bytes.begin() + slot.size);
+  head_.store(head + 1, std::memory_order_release);
+  return true;
+}
+
+bool MidiRing::empty() const {
+  return head_.load(std::memory_order_acquire) == tail_.load(std::memory_order_acquire);
+}
+
+// ---- JackClient ------------------------------------------------------------
+
+JackClient::JackClient(const std::string& name) {
+  client_ = jack_client_open(name.c_str(), JackNoStartServer, nullptr);
+  if (client_ != nullptr) jack_set_process_callback(client_, &JackClient::onProcess, this);
+}
+
+JackClient::~JackClient() {
+  deactivate();
+  if (client_ != nullptr) jack_client_close(client_);
+}
+
+std::string JackClient::name() const {
+  return client_ != nullptr ? jack_get_client_name(client_) : std::string();
+}
+
+jack_port_t* JackClient::registerPort(const std::string& shortName, unsigned long flags) {
+  if (client_ == nullptr) return nullptr;
+  return jack_port_register(client_, shortName.c_str(), JACK_DEFAULT_MIDI_TYPE, flags, 0);
+}
+
+void JackClient::activate() {
+  active_ = client_ != nullptr && jack_activate(client_) == 0;
+}
+
+void JackClient::deactivate() {
+  if (active_) jack_deactivate(client_);
+  active_ = false;
+}
+
+int JackClient::onProcess(jack_nframes_t frames, void* self) {
+  auto& client = *static_cast<JackClient*>(self);
+  client.process(frames);
+  client.cycles_.fetch_add(1);
+  return 0;
+}
+
+bool JackClient::waitCycles(int count, std::chrono::milliseconds deadline) const {
+  if (!ok()) return false;
+  const std::uint64_t target = cycles_.load() + std::uint64_t(count);
+  return pollUntil(deadline, [&] { return cycles_.load() >= target; });
+}
+
+std::vector<std::string> JackClient::midiPorts(const std::string& pattern, unsigned long flags) const {
+  std::vector<std::string> names;
+  if (client_ == nullptr) return names;
+  const char** ports = jack_get_ports(client_, pattern.c_str(), JACK_DEFAULT_MIDI_TYPE, flags);
+  if (ports == nullptr) return names;
+  for (const char** p = ports; *p != nullptr; ++p) names.emplace_back(*p);
+  jack_free(ports);
+  return names;
+}
+
+bool JackClient::connect(const std::string& source, const std::string& destination) {
+  if (client_ == nullptr) return false;
+  const int r = jack_connect(client_, source.c_str(), destination.c_str());
+  if (r != 0 && r != EEXIST) return false;
+  return !active_ || waitCycles(2);
+}
+
+bool JackClient::disconnect(const std::string& source, const std::string& destination) {
+  return client_ != nullptr && jack_disconnect(client_, source.c_str(), destination.c_str()) == 0;
+}
+
+bool JackClient::connected(const std::string& source, const std::string& destination) const {
+  if (client_ == nullptr) return false;
+  jack_port_t* port = jack_port_by_name(client_, source.c_str());
+  return port != nullptr && jack_port_connected_to(port, destination.c_str()) != 0;
+}
+
+// ---- JackKeyboard ----------------------------------------------------------
+
+JackKeyboard::JackKeyboard(const std::string& name) : JackClient(name) {
+  port_ = registerPort("out", JackPortIsOutput);
+  if (port_ != nullptr) activate();
+}
+
+JackKeyboard::~JackKeyboard() { deactivate(); }
+
+std::string JackKeyboard::port() const {
+  return port_ != nullptr ? jack_port_name(port_) : std::string();
+}
+
+bool JackKeyboard::play(const std::vector<MidiBytes>& messages, int perCycle) {
+  perCycle_.store(std::max(perCycle, 1));
+  for (const MidiBytes& m : messages) {
+    if (!queue_.push(m.data(), m.size())) return false;
+    queued_.fetch_add(1);
+  }
+  return true;
+}
+
+bool JackKeyboard::waitUntilPlayed(std::chrono::milliseconds deadline) const {
+  return pollUntil(deadline, [&] { return played_.load() == queued_.load(); });
+}
+
+// Real-time thread. Several messages of one cycle go out in order at increasing
+// frame offsets.
+void JackKeyboard::process(jack_nframes_t frames) {
+  void* buffer = jack_port_get_buffer(port_, frames);
+  jack_midi_clear_buffer(buffer);
+  const int perCycle = perCycle_.load();
+  MidiBytes message;
+  message.reserve(MidiRing::kMaxBytes);  // no allocation in pop() below
+  for (int i = 0; i < perCycle && queue_.pop(message); ++i) {
+    const auto offset = std::min<jack_nframes_t>(static_cast<jack_nframes_t>(i), frames - 1);
+    jack_midi_event_write(buffer, offset, message.data(), message.size());
+    played_.fetch_add(1);
+  }
+}
+
+// ---- JackSynth -------------------------------------------------------------
+
+JackSynth::JackSynth(const std::string& name) : JackClient(name) {
+  port_ = registerPort("in", JackPortIsInput);
+  if (port_ != nullptr) activate();
+}
+
+JackSynth::~JackSynth() { deactivate(); }
+
+std::string JackSynth::port() const {
+  return port_ != nullptr ? jack_port_name(port_) : std::string();
+}
+
+// Real-time thread.
+void JackSynth::process(jack_nframes_t frames) {
+  void* buffer = jack_port_get_buffer(port_, frames);
+  const jack_nframes_t count = jack_midi_get_event_count(buffer);
+  for (jack_nframes_t i = 0; i < count; ++i) {
+    jack_midi_event_t event;
+    if (jack_midi_event_get(&event, buffer, i) != 0) continue;
+    if (!ring_.push(event.buffer, event.size)) overflowed_.store(true);
+  }
+}
+
+void JackSynth::collect() {
+  MidiBytes message;
+  while (ring_.pop(message)) received_.push_back(message);
+}
+
+std::vector<MidiBytes> JackSynth::received() {
+  std::lock_guard lock(mutex_);
+  collect();
+  return received_;
+}
+
+bool JackSynth::waitFor(std::size_t count, std::chrono::milliseconds deadline) {
+  return pollUntil(deadline, [&] {
+    std::lock_guard lock(mutex_);
+    collect();
+    return received_.size() >= count;
+  });
+}
+
+void JackSynth::clear() {
+  std::lock_guard lock(mutex_);
+  collect();
+  received_.clear();
+}
+
+}  // namespace strandlink::test

@@ -1,1 +1,133 @@
+// Plain JACK clients for tests: a "keyboard" that plays raw MIDI messages into the
+// graph and a "synth" that records every raw message it receives, plus helpers to
+// list and connect ports. They talk to the server JACK_DEFAULT_SERVER names and
+// never start one.
 #pragma once
+
+#include <jack/jack.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace strandlink::test {
+
+using MidiBytes = std::vector<std::uint8_t>;
+
+// Whether a JACK server answers; why not, when it does not.
+bool jackServerRunning(std::string* why = nullptr);
+
+// A message queue between one producer thread and one consumer thread, without
+// locks, so that JACK's real-time thread never waits on the test's thread.
+class MidiRing {
+ public:
+  static constexpr std::size_t kCapacity = 4096;
+  static constexpr std::size_t kMaxBytes = 15;  // longer messages are cut
+  bool push(const std::uint8_t* bytes, std::size_t size);
+  bool pop(MidiBytes& out);
+  bool empty() const;
+
+ private:
+  struct Slot {
+    std::uint8_t size = 0;
+    std::array<std::uint8_t, kMaxBytes> bytes{};
+  };
+  std::array<Slot, kCapacity> slots_;
+  std::atomic<std::size_t> head_{0};  // next to pop
+  std::atomic<std::size_t> tail_{0};  // next to push
+};
+
+class JackClient {
+ public:
+  // Opens and activates a client; ok() says whether that worked.
+  explicit JackClient(const std::string& name);
+  virtual ~JackClient();
+  JackClient(const JackClient&) = delete;
+  JackClient& operator=(const JackClient&) = delete;
+
+  bool ok() const { return client_ != nullptr && active_; }
+  // The name the server gave us (it may have added a number).
+  std::string name() const;
+
+  // Full names of the MIDI ports matching the regular expression, with all of the
+  // given flags (JackPortIsInput: ports that receive, JackPortIsOutput: ports that send).
+  std::vector<std::string> midiPorts(const std::string& pattern, unsigned long flags) const;
+  // Returns once the connection carries data: JACK switches to a changed graph
+  // only at the start of a cycle.
+  bool connect(const std::string& source, const std::string& destination);
+  bool disconnect(const std::string& source, const std::string& destination);
+  // Whether the two ports are connected.
+  bool connected(const std::string& source, const std::string& destination) const;
+  // Waits for this client's next `count` process cycles; after a connection made by
+  // another client (say, a port opened on a listed device), two cycles make sure
+  // it is in use.
+  bool waitCycles(int count, std::chrono::milliseconds deadline = std::chrono::seconds(10)) const;
+
+ protected:
+  // Real-time thread, once per cycle.
+  virtual void process(jack_nframes_t) {}
+  // Registers a MIDI port; to be called by a subclass's constructor, before activate().
+  jack_port_t* registerPort(const std::string& shortName, unsigned long flags);
+  void activate();
+  // Stops the process calls; a subclass's destructor calls it before its members go.
+  void deactivate();
+
+ private:
+  static int onProcess(jack_nframes_t frames, void* self);
+  jack_client_t* client_ = nullptr;
+  bool active_ = false;
+  std::atomic<std::uint64_t> cycles_{0};
+};
+
+// One MIDI output port "out"; plays queued messages in order.
+class JackKeyboard final : public JackClient {
+ public:
+  explicit JackKeyboard(const std::string& name = "keyboard");
+  ~JackKeyboard() override;
+
+  std::string port() const;  // full name
+  // Queues messages to play, perCycle of them in each process cycle (at least 1).
+  // False when the queue cannot take them all.
+  bool play(const std::vector<MidiBytes>& messages, int perCycle = 1);
+  // Waits until every queued message has been written to the port.
+  bool waitUntilPlayed(std::chrono::milliseconds deadline = std::chrono::seconds(10)) const;
+
+ private:
+  void process(jack_nframes_t frames) override;
+  jack_port_t* port_ = nullptr;
+  MidiRing queue_;
+  std::atomic<int> perCycle_{1};
+  std::atomic<std::size_t> queued_{0};
+  std::atomic<std::size_t> played_{0};
+};
+
+// One MIDI input port "in"; records every message that arrives.
+class JackSynth final : public JackClient {
+ public:
+  explicit JackSynth(const std::string& name = "synth");
+  ~JackSynth() override;
+
+  std::string port() const;  // full name
+  // Every message received so far, in order of arrival.
+  std::vector<MidiBytes> received();
+  // Waits until at least count messages have arrived.
+  bool waitFor(std::size_t count, std::chrono::milliseconds deadline = std::chrono::seconds(10));
+  void clear();
+  // Whether a message was lost because the test did not collect in time.
+  bool overflowed() const { return overflowed_.load(); }
+
+ private:
+  void process(jack_nframes_t frames) override;
+  void collect();
+  jack_port_t* port_ = nullptr;
+  MidiRing ring_;
+  std::atomic<bool> overflowed_{false};
+  std::mutex mutex_;  // the test's side only
+  std::vector<MidiBytes> received_;
+};
+
+}  // namespace strandlink::test
