@@ -2,6 +2,7 @@
 #pragma once
 
 #include "session/field_view.h"
+#include "support/qt_printers.h"
 
 namespace strandlink::test {
 
