@@ -31,6 +31,25 @@ class Bridge : public ::testing::Test {
     ASSERT_EQ(bOut.size(), 1u);
     ASSERT_TRUE(keyboard.connect(keyboard.port(), aIn[0]));
     ASSERT_TRUE(synth.connect(bOut[0], synth.port()));
+    ASSERT_TRUE(warmUp());
+  }
+  // JACK takes new ports and connections into use some cycles later (many under a
+  // sanitizer): play active sensing until one gets through, then start afresh.
+  bool warmUp() {
+    bool through = false;
+    for (int i = 0; i < 40 && !through; ++i) {
+      keyboard.play({{0xFE}});
+      through = waitFor([&] { return !synth.received().empty(); }, 500);
+    }
+    // Let the stragglers of the warm-up arrive before starting afresh.
+    for (std::size_t seen = SIZE_MAX; seen != synth.received().size();) {
+      seen = synth.received().size();
+      settle(300);
+    }
+    synth.clear();
+    sentBefore = a->state.MidiEventsSent.load();
+    receivedBefore = b->state.MidiEventsReceived.load();
+    return through;
   }
   void TearDown() override {
     for (auto* side : {a.get(), b.get()}) {
@@ -50,6 +69,7 @@ class Bridge : public ::testing::Test {
 
   std::unique_ptr<Side> a, b;
   int portB = 0;
+  double sentBefore = 0, receivedBefore = 0;
   JackKeyboard keyboard{"bridge-keyboard"};
   JackSynth synth{"bridge-synth"};
 };
@@ -64,11 +84,11 @@ TEST_F(Bridge, EveryShortMessageKindArrivesByteExactAndInOrder) {
       {0xF2, 0x10, 0x02}, {0xF3, 0x05},       {0xF1, 0x21},       {0xF6},
       {0x9F, 0x7F, 0x00}, {0xFF}};
   ASSERT_TRUE(keyboard.play(played));
-  ASSERT_TRUE(synthGets(played.size()));
+  synthGets(played.size());
   settle(300);
   EXPECT_EQ(synth.received(), played);
-  EXPECT_EQ(a->state.MidiEventsSent.load(), double(played.size()));
-  EXPECT_EQ(b->state.MidiEventsReceived.load(), double(played.size()));
+  EXPECT_EQ(a->state.MidiEventsSent.load() - sentBefore, double(played.size()));
+  EXPECT_EQ(b->state.MidiEventsReceived.load() - receivedBefore, double(played.size()));
   EXPECT_TRUE(a->boxes.boxes.isEmpty());
   EXPECT_TRUE(b->boxes.boxes.isEmpty());
 }
@@ -94,7 +114,7 @@ TEST_F(Bridge, DatagramsFromAnywhereArePlayedAsTheirFirstThreeBytes) {
   ASSERT_TRUE(synthGets(3));
   settle(300);
   EXPECT_EQ(synth.received(), (std::vector<MidiBytes>{{0x90, 0x3C, 0x64}, {0xC0, 0x05}, {0xF8}}));
-  EXPECT_EQ(b->state.MidiEventsReceived.load(), 4.0);
+  EXPECT_EQ(b->state.MidiEventsReceived.load() - receivedBefore, 4.0);
   EXPECT_TRUE(b->boxes.boxes.isEmpty());
 }
 
@@ -113,6 +133,8 @@ TEST_F(Bridge, ThruPlaysLocallyAfterTheNetworkSend) {
   const auto aOut = local.midiPorts("^BridgeA", JackPortIsOutput);
   ASSERT_EQ(aOut.size(), 1u);
   ASSERT_TRUE(local.connect(aOut[0], local.port()));
+  ASSERT_TRUE(warmUp());
+  local.clear();
   ASSERT_TRUE(keyboard.play({{0x90, 0x3C, 0x64}, {0xB1, 0x40, 0x7F}}));
   ASSERT_TRUE(local.waitFor(2));
   ASSERT_TRUE(synthGets(2));

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds the core tests with ThreadSanitizer and runs them against a private JACK
+# server: the MIDI thread and the window's thread share state only through atomics
+# and hand-offs, and this shows it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+build_dir=${STRANDLINK_TSAN_BUILD_DIR:-build-tsan}
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Debug -DSTRANDLINK_SANITIZE=thread >/dev/null
+cmake --build "$build_dir" --parallel "$(nproc)"
+source scripts/jack.sh
+trap stop_private_jack EXIT
+start_private_jack "strandlink-tsan-$$"
+export TSAN_OPTIONS="suppressions=$PWD/tests/sanitizers/tsan.supp halt_on_error=1"
+cd "$build_dir"
+QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 900 -E 'install|e2e' "$@"
