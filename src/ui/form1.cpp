@@ -26,8 +26,13 @@
 #include "session/session_control.h"
 #include "session/startup.h"
 #include "session/statistics.h"
+#include "ui/app_icon.h"
+#include "ui/frm_about.h"
+#include "ui/frm_info.h"
+#include "ui/help_texts.h"
 #include "ui/qt_file_dialogs.h"
 #include "ui/qt_message_boxes.h"
+#include "ui/shell.h"
 #include "ui/twips.h"
 #include "ui/wrap_buttons.h"
 
@@ -50,12 +55,38 @@ int shiftMask(Qt::KeyboardModifiers m) {
 
 double toTwips(double pixels) { return pixels * kTwipsPerPixel; }
 
+// A closed help window is hidden at once and deleted a moment later; a Help
+// command in between gets a new one, as after a real unload.
+template <class W>
+W* openWindow(QPointer<W>& window, const std::function<W*()>& make) {
+  if (window && window->isHidden()) {
+    window->deleteLater();
+    window = nullptr;
+  }
+  if (!window) window = make();
+  if (window->isMinimized()) {
+    window->showNormal();
+  } else {
+    window->show();
+  }
+  window->raise();
+  window->activateWindow();
+  return window;
+}
+
 }  // namespace
 
 Form1::Form1(midi::MidiService& midi, MessageBoxes* boxes, QWidget* parent) : QMainWindow(parent) {
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
   setWindowTitle(caption());
+  // The desktop matches our windows to the installed entry by this name (before any
+  // window is shown); message boxes and dialogs take the application's icon.
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppId));
+  const QIcon icon = appIcon();
+  QApplication::setWindowIcon(icon);
+  setWindowIcon(icon);
+  shell_ = makeDesktopShell();
   buildControls();
   // The client area is fixed, so the window is exactly menu bar plus client area.
   layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -83,7 +114,17 @@ Form1::Form1(midi::MidiService& midi, MessageBoxes* boxes, QWidget* parent) : QM
   cmdStart->setFocus();
 }
 
-Form1::~Form1() = default;
+// The help windows have no owner; whatever is still open ends with the program.
+Form1::~Form1() {
+  delete info_.data();
+  delete about_.data();
+}
+
+void Form1::setShell(std::shared_ptr<Shell> shell) { shell_ = std::move(shell); }
+
+frmInfo* Form1::infoWindow() const { return info_ && !info_->isHidden() ? info_.data() : nullptr; }
+
+frmAbout* Form1::aboutWindow() const { return about_ && !about_->isHidden() ? about_.data() : nullptr; }
 
 QString Form1::caption() {
   return QStringLiteral("Strandlink 1.0") + QString(76, QLatin1Char(' ')) +
@@ -265,12 +306,17 @@ void Form1::mnuOpen_Click() { settings::mnuOpen_Click(*session_, *fileDialogs_);
 
 void Form1::mnuSave_Click() { settings::mnuSave_Click(*session_, *fileDialogs_); }
 
-// The help document, the information window, the web page and the about box come
-// with the help windows.
-void Form1::mnuReadme_Click() {}
-void Form1::mnuInfo_Click() {}
-void Form1::mnuWWW_Click() {}
-void Form1::mnuAbout_Click() {}
+void Form1::mnuReadme_Click() { ShellOpen(*shell_, this, userGuidePath()); }
+
+void Form1::mnuInfo_Click() {
+  openWindow<frmInfo>(info_, [this] { return new frmInfo(shell_); });
+}
+
+void Form1::mnuWWW_Click() { ShellOpen(*shell_, this, productWebsite()); }
+
+void Form1::mnuAbout_Click() {
+  openWindow<frmAbout>(about_, [] { return new frmAbout; });
+}
 
 void Form1::Picture1_MouseDown(int, int, int, double, double) {
   // The animation is a way into the information window while no link runs.

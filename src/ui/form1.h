@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 
 #include <array>
@@ -35,6 +36,9 @@ namespace strandlink::ui {
 
 class LineShapes;
 class QtMessageBoxes;
+class Shell;
+class frmAbout;
+class frmInfo;
 class WrapCheckBox;
 class WrapPushButton;
 
@@ -56,6 +60,11 @@ class Form1 : public QMainWindow, public SessionView {
   void setFileDialogs(std::unique_ptr<settings::FileDialogs> dialogs) { fileDialogs_ = std::move(dialogs); }
   // What ending the program does after Exit has closed the window (tests record it).
   void setQuitProgram(std::function<void()> quit) { quitProgram_ = std::move(quit); }
+  // What opens the help document and the web page (tests record it).
+  void setShell(std::shared_ptr<Shell> shell);
+  // The open information window and about box, null when none is open.
+  frmInfo* infoWindow() const;
+  frmAbout* aboutWindow() const;
 
   // Handlers, named after the control and event they serve.
   void Form_Load();
@@ -148,6 +157,10 @@ class Form1 : public QMainWindow, public SessionView {
   std::unique_ptr<Session> session_;
   std::unique_ptr<settings::FileDialogs> fileDialogs_;
   std::function<void()> quitProgram_;
+  std::shared_ptr<Shell> shell_;
+  // Top-level windows of their own, not children: they outlive a closed main window.
+  QPointer<frmInfo> info_;
+  QPointer<frmAbout> about_;
   bool unloaded_ = false;
   double defaultPoints_ = kDefaultPointSize;
   qint16 frameCounter_ = 0;  // the animation picture to show next

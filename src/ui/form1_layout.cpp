@@ -19,6 +19,7 @@
 #include <span>
 
 #include "net/addresses.h"
+#include "ui/animation_frames.h"
 #include "ui/field_validator.h"
 #include "ui/form1.h"
 #include "ui/line_shapes.h"
@@ -276,8 +277,14 @@ void Form1::buildAnimation(QWidget* client) {
     const QByteArray name = "Picture1_" + QByteArray::number(i);
     // Only the last frame has its place in the layout; start-up stacks the rest on it.
     const QRect where = i == 7 ? twipsRect(180, 0, 1575, 2295) : QRect(0, 0, 100, 150);
-    Picture1[std::size_t(i)] = place<QLabel>(frmAnimation, name.constData(), where);
-    Picture1[std::size_t(i)]->setMouseTracking(true);
+    QLabel* picture = place<QLabel>(frmAnimation, name.constData(), where);
+    // A picture box: a sunken border, its frame drawn from the top left corner.
+    picture->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    picture->setLineWidth(2);
+    picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    picture->setPixmap(QPixmap::fromImage(animationFrame(i)));
+    picture->setMouseTracking(true);
+    Picture1[std::size_t(i)] = picture;
   }
 }
 

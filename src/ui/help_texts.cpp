@@ -1,0 +1,71 @@
+#include "ui/help_texts.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QUrl>
+
+#ifndef STRANDLINK_GUIDE_DIR_FROM_BIN
+#define STRANDLINK_GUIDE_DIR_FROM_BIN "../share/doc/strandlink"
+#endif
+
+namespace strandlink::ui {
+
+QString installedGuideDirectory() { return QStringLiteral(STRANDLINK_GUIDE_DIR_FROM_BIN); }
+
+QString userGuidePathFor(const QString& appDir) {
+  const QDir dir(appDir);
+  const QString beside = QDir::cleanPath(dir.filePath(QLatin1String(kGuideFileName)));
+  if (QFileInfo(beside).isFile()) return beside;
+  const QString installed =
+      QDir::cleanPath(dir.filePath(installedGuideDirectory() + u'/' + QLatin1String(kGuideFileName)));
+  if (QFileInfo(installed).isFile()) return installed;
+  return beside;
+}
+
+QString userGuidePath() { return userGuidePathFor(QCoreApplication::applicationDirPath()); }
+
+QString productWebsite() {
+  const QString configured = QStringLiteral(STRANDLINK_WEBSITE).trimmed();
+  if (!configured.isEmpty()) return configured;
+  return QUrl::fromLocalFile(userGuidePath()).toString();
+}
+
+QString artistWebsite() { return productWebsite(); }
+
+QString makerEmail() { return QStringLiteral("info@example.org"); }
+
+QString animationCredit() { return QStringLiteral("Animation: Strandlink authors"); }
+
+QStringList makerNotice() {
+  return {QStringLiteral("Free to use and share"), QStringLiteral("\u00A9 2026 the authors")};
+}
+
+QString infoText() {
+  return QStringLiteral(
+      "Strandlink joins the MIDI ports of two computers over a network. A keyboard played at one end "
+      "sounds at the other, and the two players can chat while they do.\r\n"
+      "\r\n"
+      "Strandlink is free, and it will stay free. It was made for musicians: for rehearsing in two "
+      "rooms, for a keyboard in the studio and a sound module on stage, for playing with a friend "
+      "across the house or across town.\r\n"
+      "\r\n"
+      "Contributions are welcome, and the most useful ones cost nothing: bug reports (the message you "
+      "saw and what you did just before), suggestions for what Strandlink should do next, and code "
+      "that does it. Every message is read. You can reach us at the address below; the web page has "
+      "the user guide.\r\n"
+      "\r\n"
+      "Terms of use. You may use Strandlink free of charge, at home, on stage, in the studio or at "
+      "work, for non-commercial and commercial purposes alike. You may copy it and pass it on to "
+      "others, as long as you pass it on complete and unchanged and ask no fee for it.\r\n"
+      "\r\n"
+      "No warranty. Strandlink is provided \"as is\", without warranty of any kind, express or "
+      "implied, including the warranties of merchantability and fitness for a particular purpose. "
+      "The whole risk as to its quality and performance is yours. In no event shall the authors be "
+      "liable for any damages arising from the use of Strandlink or from being unable to use it, even "
+      "if they were told that such damages might occur.\r\n"
+      "\r\n"
+      "Thank you for playing!");
+}
+
+}  // namespace strandlink::ui

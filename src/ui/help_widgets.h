@@ -1,0 +1,32 @@
+// Pieces the information window and the about box share: their fonts, labels
+// that keep their text whole, and the frame with the maker's notice.
+#pragma once
+
+#include <QFont>
+#include <QRect>
+#include <QString>
+
+class QFrame;
+class QLabel;
+class QWidget;
+
+namespace strandlink::ui {
+
+// The desktop's sans-serif family at the given size.
+QFont helpFont(double points);
+
+// The font of w, up to one point smaller, so that text fits room pixels.
+void fitFont(QWidget* w, const QString& text, int room);
+
+// A one-line label at its place: a text the family draws wider than the box is
+// drawn up to one point smaller rather than cut.
+QLabel* fittedLabel(QWidget* parent, const char* name, QRect geometry, const QString& text,
+                    Qt::Alignment alignment, double points = 8);
+
+// A frame without caption holding the two lines of the notice (Label1, Label2).
+QFrame* noticeFrame(QWidget* parent, QRect geometry);
+
+// A top-level window centred on the primary screen.
+void centreOnScreen(QWidget* window);
+
+}  // namespace strandlink::ui

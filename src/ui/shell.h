@@ -1,0 +1,52 @@
+// The shell: hands a document or a web address to the desktop, which opens it
+// with whatever program is associated with it. The program never learns the
+// outcome and never reports it; a missing document or browser changes nothing.
+#pragma once
+
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class QWidget;
+
+namespace strandlink::ui {
+
+// One request, with the six values a shell "Open" is given.
+struct ShellRequest {
+  QWidget* owner = nullptr;  // the window whose handler asked
+  QString verb;              // "Open"
+  QString file;              // a path or an address
+  QString parameters;        // always empty
+  QString directory;         // the program's directory
+  int showMode = 1;          // show normally
+};
+
+class Shell {
+ public:
+  virtual ~Shell() = default;
+  virtual void execute(const ShellRequest& request) = 0;
+};
+
+// Asks the desktop (QDesktopServices) to open the file; the working directory
+// resolves a relative path. A local file that does not exist is not handed on,
+// so the desktop cannot answer with an error of its own.
+std::unique_ptr<Shell> makeDesktopShell();
+
+// Keeps every request and opens nothing: for tests.
+class RecordingShell : public Shell {
+ public:
+  void execute(const ShellRequest& request) override { requests.push_back(request); }
+  std::vector<ShellRequest> requests;
+};
+
+// Opens a file or address on behalf of owner, the way every help command does:
+// verb "Open", no parameters, the program's directory, shown normally.
+void ShellOpen(Shell& shell, QWidget* owner, const QString& file);
+
+// What a request's file means to the desktop: an address with a scheme stays as it
+// is; anything else is a path, relative ones taken from directory. Empty when the
+// request names nothing that could be opened.
+QString shellTarget(const QString& file, const QString& directory);
+
+}  // namespace strandlink::ui
