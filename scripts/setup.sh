@@ -9,7 +9,7 @@ packages=(
   librtmidi-dev libasound2-dev libjack-jackd2-dev jackd2
   libgtest-dev
   xvfb xauth fonts-dejavu-core
-  desktop-file-utils iproute2 procps
+  desktop-file-utils appstream iproute2 procps
 )
 
 missing=()
