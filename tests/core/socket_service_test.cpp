@@ -66,19 +66,16 @@ TEST(SocketErrors, FiftyOneTextsAndOneMappingFromErrno) {
       {EINVAL, 10022}, {EBADF, 10038}, {ENOTSOCK, 10038}, {EMFILE, 10024}, {ENOBUFS, 10055},
       {EAFNOSUPPORT, 10047}, {EINTR, 10004}, {EFAULT, 10014}, {ENETDOWN, 10050},
       {ECONNRESET, 10054}, {EHOSTDOWN, 10064}, {ETIMEDOUT, 10060}, {EINPROGRESS, 10036},
-      {EOPNOTSUPP, 10045}, {ETOOMANYREFS, 10059}, {EREMOTE, 10071}, {0, 0}, {ENOENT, 0}, {EDOM, 0},
-  };
+      {EOPNOTSUPP, 10045}, {ETOOMANYREFS, 10059}, {EREMOTE, 10071}, {0, 0}, {ENOENT, 0}, {EDOM, 0}};
   for (const auto& r : byErrno) EXPECT_EQ(socketErrorFromErrno(r[0]), r[1]) << "errno " << r[0];
   for (int err = 1; err < 134; ++err) {  // whatever the mapping gives has a text
     EXPECT_TRUE(socketErrorFromErrno(err) == 0 || !SocketErrorText(socketErrorFromErrno(err)).isEmpty());
   }
-  EXPECT_EQ(socketErrorFromLookup(EAI_NONAME), 11001);
-  EXPECT_EQ(socketErrorFromLookup(EAI_AGAIN), 11002);
-  EXPECT_EQ(socketErrorFromLookup(EAI_NODATA), 11004);
-  EXPECT_EQ(socketErrorFromLookup(EAI_MEMORY), 11003);
+  for (auto [eai, code] : {std::pair{EAI_NONAME, 11001}, {EAI_AGAIN, 11002}, {EAI_NODATA, 11004}, {EAI_MEMORY, 11003}})
+    EXPECT_EQ(socketErrorFromLookup(eai), code) << eai;
 }
 
-TEST(SocketService, BindFailuresCarryTheirNumbers) {
+TEST(SocketService, FailuresCarryTheirNumbersPerThread) {
   Udp taken;
   const int fd = createUdpSocket();
   EXPECT_EQ(bindSocket(fd, taken.address), -1);
@@ -88,6 +85,17 @@ TEST(SocketService, BindFailuresCarryTheirNumbers) {
   EXPECT_EQ(bindSocket(fd, makeAddress(inetAddr("192.0.2.1"), 0)), -1);
   EXPECT_EQ(WSAGetLastError(), 10049);
   closeSocket(fd);
+
+  char byte = 0;
+  EXPECT_EQ(sendTo(-1, &byte, 1, makeAddress(kLoopback, 9)), -1);
+  EXPECT_EQ(WSAGetLastError(), 10038);
+  std::thread([] {
+    EXPECT_EQ(getHostByName("300.1.1.1"), kInaddrNone);  // asks no name server
+    EXPECT_EQ(WSAGetLastError(), 11001);
+  }).join();
+  EXPECT_EQ(WSAGetLastError(), 10038);
+  EXPECT_EQ(getHostByName("localhost"), kLoopback);
+  EXPECT_EQ(inetAddr(std::string("127.0.0.1\0junk", 14)), kInaddrNone);
 }
 
 TEST(SocketService, ReadsOneDatagramAtATimeWithItsSender) {
@@ -114,19 +122,6 @@ TEST(SocketService, ReadsOneDatagramAtATimeWithItsSender) {
   EXPECT_EQ(std::memcmp(buffer, "xyz", 3), 0);
 }
 
-TEST(SocketService, LastErrorIsPerThreadAndNumericNamesFailFast) {
-  char byte = 0;
-  EXPECT_EQ(sendTo(-1, &byte, 1, makeAddress(kLoopback, 9)), -1);
-  EXPECT_EQ(WSAGetLastError(), 10038);
-  std::thread([] {
-    EXPECT_EQ(getHostByName("300.1.1.1"), kInaddrNone);  // asks no name server
-    EXPECT_EQ(WSAGetLastError(), 11001);
-  }).join();
-  EXPECT_EQ(WSAGetLastError(), 10038);
-  EXPECT_EQ(getHostByName("localhost"), kLoopback);
-  EXPECT_EQ(inetAddr(std::string("127.0.0.1\0junk", 14)), kInaddrNone);
-}
-
 TEST(ReadNotifier, CallsOncePerDatagramAndStopsWhenDestroyed) {
   Udp a, b;
   int calls = 0, reads = 0;
@@ -136,9 +131,7 @@ TEST(ReadNotifier, CallsOncePerDatagramAndStopsWhenDestroyed) {
     sockaddr_in from{};
     if (recvFrom(b.fd, buffer, sizeof buffer, from) >= 0) ++reads;
   });
-  a.send(b, "one");
-  a.send(b, "two");
-  a.send(b, "three");
+  for (const char* text : {"one", "two", "three"}) a.send(b, text);
   EXPECT_TRUE(spinUntil([&] { return reads == 3; })) << reads;
   EXPECT_EQ(calls, 3);
 
