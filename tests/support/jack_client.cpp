@@ -66,10 +66,6 @@ bool MidiRing::pop(MidiBytes& out) {
   return true;
 }
 
-bool MidiRing::empty() const {
-  return head_.load(std::memory_order_acquire) == tail_.load(std::memory_order_acquire);
-}
-
 // ---- JackClient ------------------------------------------------------------
 
 JackClient::JackClient(const std::string& name) {
@@ -80,10 +76,6 @@ JackClient::JackClient(const std::string& name) {
 JackClient::~JackClient() {
   deactivate();
   if (client_ != nullptr) jack_client_close(client_);
-}
-
-std::string JackClient::name() const {
-  return client_ != nullptr ? jack_get_client_name(client_) : std::string();
 }
 
 jack_port_t* JackClient::registerPort(const std::string& shortName, unsigned long flags) {
@@ -128,10 +120,6 @@ bool JackClient::connect(const std::string& source, const std::string& destinati
   const int r = jack_connect(client_, source.c_str(), destination.c_str());
   if (r != 0 && r != EEXIST) return false;
   return !active_ || waitCycles(2);
-}
-
-bool JackClient::disconnect(const std::string& source, const std::string& destination) {
-  return client_ != nullptr && jack_disconnect(client_, source.c_str(), destination.c_str()) == 0;
 }
 
 bool JackClient::connected(const std::string& source, const std::string& destination) const {

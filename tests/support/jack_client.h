@@ -29,7 +29,6 @@ class MidiRing {
   static constexpr std::size_t kMaxBytes = 15;  // longer messages are cut
   bool push(const std::uint8_t* bytes, std::size_t size);
   bool pop(MidiBytes& out);
-  bool empty() const;
 
  private:
   struct Slot {
@@ -50,16 +49,12 @@ class JackClient {
   JackClient& operator=(const JackClient&) = delete;
 
   bool ok() const { return client_ != nullptr && active_; }
-  // The name the server gave us (it may have added a number).
-  std::string name() const;
-
   // Full names of the MIDI ports matching the regular expression, with all of the
   // given flags (JackPortIsInput: ports that receive, JackPortIsOutput: ports that send).
   std::vector<std::string> midiPorts(const std::string& pattern, unsigned long flags) const;
   // Returns once the connection carries data: JACK switches to a changed graph
   // only at the start of a cycle.
   bool connect(const std::string& source, const std::string& destination);
-  bool disconnect(const std::string& source, const std::string& destination);
   // Whether the two ports are connected.
   bool connected(const std::string& source, const std::string& destination) const;
   // Waits for this client's next `count` process cycles; after a connection made by
