@@ -17,14 +17,15 @@ void MidiInProc(void* context, std::uint32_t message, std::uint32_t param1) {
   if (s.state.MidiThruEnabled.load(std::memory_order_relaxed)) PlayMidiMessage(s, bytes);
 }
 
-void PlayMidiMessage(Session& s, const std::uint8_t* bytes) {
+bool PlayMidiMessage(Session& s, const std::uint8_t* bytes) {
   // The packed word's low half is a signed 16-bit value: a data 1 of 128 or more
   // cannot be packed, and such a message is dropped without a word.
-  if (bytes[1] >= 128) return;
+  if (bytes[1] >= 128) return false;
   const std::uint32_t packed = std::uint32_t(bytes[0]) | (std::uint32_t(bytes[1]) << 8) |
                                (std::uint32_t(bytes[2]) << 16);
   // Before the output is open (the first instant of a session) there is nothing to play on.
-  if (MidiOutPort* out = s.state.hMidiOut.load(std::memory_order_acquire)) out->sendShort(packed);
+  MidiOutPort* out = s.state.hMidiOut.load(std::memory_order_acquire);
+  return out != nullptr && out->sendShort(packed) == kMidiOk;
 }
 
 }  // namespace strandlink::midi

@@ -13,7 +13,7 @@ namespace strandlink::midi {
 void MidiInProc(void* context, std::uint32_t message, std::uint32_t param1);
 
 // Plays the first three bytes as one short message; data 1 of 128 or more is
-// dropped. Either thread.
-void PlayMidiMessage(Session& s, const std::uint8_t* bytes);
+// dropped. Either thread. True when the output took the message.
+bool PlayMidiMessage(Session& s, const std::uint8_t* bytes);
 
 }  // namespace strandlink::midi

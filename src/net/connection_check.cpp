@@ -1,5 +1,6 @@
 #include "net/connection_check.h"
 
+#include "midi/held_notes.h"
 #include "net/socket_service.h"
 #include "net/wsksock.h"
 #include "session/session.h"
@@ -25,6 +26,9 @@ void tmrCeckConnection_Timer(Session& s) {
     s.state.ReadyToProbe = false;
     sendControl(s, kConnectionCheck, "Tried to send Connection_Check:  ");
   } else {
+    // Only the fall releases: "Not Connected" is set anew on every unanswered tick.
+    static const QString connected = QStringLiteral("Connected");
+    if (s.view.text(TextControl::lblConnectStatus) == connected) midi::ReleaseHeldNotes(s);
     s.view.setText(TextControl::lblConnectStatus, QStringLiteral("Not Connected"));
     s.state.ReadyToProbe = true;
   }

@@ -60,7 +60,7 @@ void txtReceiveWindow_MouseUp(Session& s) {
   if (s.state.StatsEnabled.load(std::memory_order_relaxed)) {
     s.view.setText(TextControl::txtRecv, formatCount(s.state.MidiEventsReceived.load()));
   }
-  midi::PlayMidiMessage(s, buffer.data());
+  if (midi::PlayMidiMessage(s, buffer.data())) s.held.track(buffer.data());
 }
 
 }  // namespace strandlink::net

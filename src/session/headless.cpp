@@ -10,6 +10,7 @@
 #include <csignal>
 
 #include "midi/devices.h"
+#include "midi/held_notes.h"
 #include "net/chat.h"
 #include "session/session.h"
 #include "session/session_control.h"
@@ -42,6 +43,7 @@ void installSignalPipe() {
   sa.sa_flags = SA_RESTART;
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGUSR1, &sa, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
 }
 
@@ -112,9 +114,14 @@ int runHeadless(midi::MidiService& midi, const QString& settingsFile) {
 
   installSignalPipe();
   QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
-  QObject::connect(&signalNotifier, &QSocketNotifier::activated, [] {
+  QObject::connect(&signalNotifier, &QSocketNotifier::activated, [&s] {
     char c = 0;
-    [[maybe_unused]] auto n = ::read(signalPipe[0], &c, 1);
+    if (::read(signalPipe[0], &c, 1) != 1) return;
+    // SIGUSR1 is the panic button of a run without a window.
+    if (c == SIGUSR1) {
+      midi::ReleaseHeldNotes(s);
+      return;
+    }
     QCoreApplication::quit();
   });
   ChatInput chat(s);

@@ -36,7 +36,7 @@ class StreamBoxes : public MessageBoxes {
   std::FILE* err_;
 };
 
-// Runs the link until SIGINT or SIGTERM. 0 after a clean stop, 1 when Start failed.
+// Runs the link until SIGINT or SIGTERM; SIGUSR1 releases held notes (panic). 0 after a clean stop, 1 when Start failed.
 // An empty settingsFile means the default file (which is then written at exit).
 int runHeadless(midi::MidiService& midi, const QString& settingsFile);
 

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 
+#include "midi/held_notes.h"
 #include "midi/midi_service.h"
 #include "net/socket_service.h"
 #include "session/message_boxes.h"
@@ -45,6 +46,9 @@ class Session {
   // Owners of the ports that hMidiIn and hMidiOut point to.
   std::unique_ptr<midi::MidiInPort> midiIn;
   std::unique_ptr<midi::MidiOutPort> midiOut;
+
+  // What the output holds because of received messages (window thread only).
+  midi::HeldNotes held;
 
   QTimer tmrCeckConnection;
   WindowWake wake;

@@ -1,6 +1,7 @@
 #include "session/session_control.h"
 
 #include "midi/devices.h"
+#include "midi/held_notes.h"
 #include "midi/thru.h"
 #include "net/addresses.h"
 #include "net/endpoints.h"
@@ -57,6 +58,8 @@ bool cmdStart_Click(Session& s) {
 }
 
 void StopSession(Session& s) {
+  // While the output is still open: nothing the peer started may keep sounding.
+  midi::ReleaseHeldNotes(s);
   closeInput(s, true);
   closeOutput(s);
   // Whatever the MIDI thread handed over before its input closed is shown now.
@@ -68,6 +71,7 @@ void StopSession(Session& s) {
 
 void Form_Unload(Session& s, bool saveDefault) {
   if (s.state.hMidiIn.load() != nullptr) {
+    midi::ReleaseHeldNotes(s);
     closeInput(s, false);
     closeOutput(s);
   }
