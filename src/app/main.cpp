@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
       QCoreApplication app(argc, argv);
       setIdentity();
       const auto midi = midi::makeMidiService(cl.clientName.toStdString());
-      return runHeadless(*midi, cl.settingsFile);
+      return runHeadless(*midi, cl.settingsFile, cl.peerFilter);
     }
     case CommandLine::Mode::Window:
       break;

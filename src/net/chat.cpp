@@ -3,6 +3,7 @@
 #include <array>
 
 #include "net/connection_check.h"
+#include "net/peer_filter.h"
 #include "net/socket_service.h"
 #include "net/wsksock.h"
 #include "session/session.h"
@@ -53,6 +54,7 @@ void txtReceiveWindowChat_MouseUp(Session& s) {
   const int fd = s.state.hSocketChatData.load();
   if (fd <= 0) return;
   const int n = recvFrom(fd, buffer.data(), kChatReadLength, s.state.RecvFromAddr);
+  if (n >= 1 && !AcceptFromSender(s)) return;
   if (n == 1) {
     HandleControlByte(s, static_cast<std::uint8_t>(buffer[0]));
     return;

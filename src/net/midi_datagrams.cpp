@@ -3,6 +3,7 @@
 #include <array>
 
 #include "midi/midi_path.h"
+#include "net/peer_filter.h"
 #include "net/socket_service.h"
 #include "net/wsksock.h"
 #include "session/session.h"
@@ -55,7 +56,7 @@ void txtReceiveWindow_MouseUp(Session& s) {
                          Reporter::Flood::Throttle);
     }
   }
-  if (n < 1) return;
+  if (n < 1 || !AcceptFromSender(s)) return;
   step(s.state.MidiEventsReceived);
   if (s.state.StatsEnabled.load(std::memory_order_relaxed)) {
     s.view.setText(TextControl::txtRecv, formatCount(s.state.MidiEventsReceived.load()));

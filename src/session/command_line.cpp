@@ -6,7 +6,7 @@ namespace {
 
 const QString kUsage = QStringLiteral(
     "Usage: strandlink [--settings FILE] [--name NAME]\n"
-    "       strandlink --headless [--settings FILE] [--name NAME]\n"
+    "       strandlink --headless [--settings FILE] [--name NAME] [--[no-]peer-filter]\n"
     "       strandlink --list-devices [--name NAME]\n"
     "\n"
     "Joins the MIDI ports of two computers over the network.\n"
@@ -15,6 +15,9 @@ const QString kUsage = QStringLiteral(
     "  --headless       run without a window: start the link at once and run until\n"
     "                   SIGINT or SIGTERM; chat lines are read from standard input;\n"
     "                   SIGUSR1 releases the notes the peer left sounding (panic)\n"
+    "  --peer-filter    take MIDI, probes and chat only from the remote host's address\n"
+    "                   (remembered for later runs); --no-peer-filter takes them from\n"
+    "                   anywhere again (the default)\n"
     "  --name NAME      the name under which our MIDI ports appear (default Strandlink)\n"
     "  --list-devices   print the numbered MIDI input and output lists and exit\n"
     "  --help           print this text and exit\n"
@@ -59,6 +62,10 @@ CommandLine parseCommandLine(const QStringList& arguments) {
       return c;
     } else if (name == QLatin1String("--headless") && !inlineValue) {
       headless = true;
+    } else if (name == QLatin1String("--peer-filter") && !inlineValue) {
+      c.peerFilter = true;
+    } else if (name == QLatin1String("--no-peer-filter") && !inlineValue) {
+      c.peerFilter = false;
     } else if (name == QLatin1String("--list-devices") && !inlineValue) {
       list = true;
     } else if (name == QLatin1String("--settings")) {

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace strandlink {
 
 struct CommandLine {
@@ -12,6 +14,7 @@ struct CommandLine {
   QString settingsFile;                          // empty: the default file
   QString clientName = QStringLiteral("Strandlink");  // how our MIDI ports appear
   QString error;                                 // one line, for Mode::Error
+  std::optional<bool> peerFilter;                // --peer-filter / --no-peer-filter
 };
 
 // arguments include the program name first.

@@ -15,6 +15,7 @@
 #include "session/session.h"
 #include "session/session_control.h"
 #include "session/startup.h"
+#include "settings/preferences.h"
 #include "settings/settings_file.h"
 
 namespace strandlink {
@@ -97,7 +98,7 @@ int StreamBoxes::show(BoxIcon, const QString& title, const QString& text) {
   return 1;
 }
 
-int runHeadless(midi::MidiService& midi, const QString& settingsFile) {
+int runHeadless(midi::MidiService& midi, const QString& settingsFile, std::optional<bool> peerFilter) {
   SessionState state;
   HeadlessView view(stdout);
   StreamBoxes boxes(stderr);
@@ -107,6 +108,8 @@ int runHeadless(midi::MidiService& midi, const QString& settingsFile) {
   // address stands; without one the default file is read as at any start.
   Form_Load(s, {}, settingsFile.isEmpty());
   if (!settingsFile.isEmpty()) settings::LoadSettings(s, settingsFile);
+  if (peerFilter) settings::savePeerFilter(*peerFilter);
+  s.peerFilter = peerFilter.value_or(settings::loadPeerFilter());
   if (!cmdStart_Click(s)) {
     Form_Unload(s, settingsFile.isEmpty());
     return 1;

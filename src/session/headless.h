@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <cstdio>
+#include <optional>
 
 #include "session/field_view.h"
 #include "session/message_boxes.h"
@@ -38,7 +39,10 @@ class StreamBoxes : public MessageBoxes {
 
 // Runs the link until SIGINT or SIGTERM; SIGUSR1 releases held notes (panic). 0 after a clean stop, 1 when Start failed.
 // An empty settingsFile means the default file (which is then written at exit).
-int runHeadless(midi::MidiService& midi, const QString& settingsFile);
+// peerFilter, when given, is this run's choice and is remembered; otherwise the
+// remembered one holds.
+int runHeadless(midi::MidiService& midi, const QString& settingsFile,
+                std::optional<bool> peerFilter = std::nullopt);
 
 // The numbered input and output lists as the window fills them.
 void printDeviceLists(midi::MidiService& midi, std::FILE* out);

@@ -47,6 +47,10 @@ class Session {
   std::unique_ptr<midi::MidiInPort> midiIn;
   std::unique_ptr<midi::MidiOutPort> midiOut;
 
+  // Datagrams only from the remote host's address; those refused (window thread only).
+  bool peerFilter = false;
+  std::uint64_t rejectedDatagrams = 0;
+
   // What the output holds because of received messages (window thread only).
   midi::HeldNotes held;
 
