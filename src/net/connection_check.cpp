@@ -25,13 +25,16 @@ void tmrCeckConnection_Timer(Session& s) {
   if (s.state.ReadyToProbe) {
     s.state.ReadyToProbe = false;
     sendControl(s, kConnectionCheck, "Tried to send Connection_Check:  ");
+    s.link.probeSent(LinkQuality::Clock::now());
   } else {
     // Only the fall releases: "Not Connected" is set anew on every unanswered tick.
     static const QString connected = QStringLiteral("Connected");
     if (s.view.text(TextControl::lblConnectStatus) == connected) midi::ReleaseHeldNotes(s);
     s.view.setText(TextControl::lblConnectStatus, QStringLiteral("Not Connected"));
     s.state.ReadyToProbe = true;
+    s.link.tickUnanswered(LinkQuality::Clock::now());
   }
+  ShowLinkQuality(s);
 }
 
 void HandleControlByte(Session& s, std::uint8_t byte) {
@@ -39,9 +42,15 @@ void HandleControlByte(Session& s, std::uint8_t byte) {
     // The reply goes to the configured peer, not to where the probe came from.
     sendControl(s, kConnectionCheckReply, "Tried to send Connection_Check_Reply:  ");
   } else if (byte == kConnectionCheckReply) {
+    s.link.replyArrived(LinkQuality::Clock::now());
     s.state.ReadyToProbe = true;
     s.view.setText(TextControl::lblConnectStatus, QStringLiteral("Connected"));
+    ShowLinkQuality(s);
   }
+}
+
+void ShowLinkQuality(Session& s) {
+  s.view.setLinkQuality(formatLinkQuality(s.link.figures(LinkQuality::Clock::now()), s.rejectedDatagrams));
 }
 
 }  // namespace strandlink::net

@@ -31,6 +31,7 @@ class FieldView : public SessionView {
   void setHighPrioritySelected(bool h) override { high = h; }
 
   void setThruLinesVisible(bool v) override { thruLines = v; }
+  void setLinkQuality(const QString& t) override { linkQuality = t; }
   void enterRunning() override { running = true; }
   void enterIdle() override;
   void restoreAndRaise() override {}
@@ -42,6 +43,7 @@ class FieldView : public SessionView {
   QMap<CheckControl, bool> checks;
   bool high = true;
   bool thruLines = false;
+  QString linkQuality;
   bool running = false;
 };
 

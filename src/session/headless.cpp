@@ -93,6 +93,15 @@ void HeadlessView::appendText(TextControl c, const QString& text) {
   if (c != TextControl::txtReceive) FieldView::appendText(c, text);
 }
 
+void HeadlessView::setLinkQuality(const QString& text) {
+  FieldView::setLinkQuality(text);
+  if (text.isEmpty() || text == printedLink_) return;
+  if (sinceLinkLine_.isValid() && sinceLinkLine_.elapsed() < kLinkLineMs) return;
+  printLine(out_, text);
+  printedLink_ = text;
+  sinceLinkLine_.start();
+}
+
 int StreamBoxes::show(BoxIcon, const QString& title, const QString& text) {
   printLine(err_, title + QStringLiteral(": ") + text);
   return 1;

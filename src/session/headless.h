@@ -2,6 +2,7 @@
 // prints what a window would show, and the loop until SIGINT or SIGTERM.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 
 #include <cstdio>
@@ -22,9 +23,15 @@ class HeadlessView : public FieldView {
   explicit HeadlessView(std::FILE* out) : out_(out) {}
   void setText(TextControl c, const QString& text) override;
   void appendText(TextControl c, const QString& text) override;
+  // Printed only when it changed, and at most once in kLinkLineMs.
+  void setLinkQuality(const QString& text) override;
+
+  static constexpr qint64 kLinkLineMs = 10000;
 
  private:
   std::FILE* out_;
+  QString printedLink_;
+  QElapsedTimer sinceLinkLine_;
 };
 
 // Every box as one line, "title: text", on err.

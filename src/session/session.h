@@ -12,6 +12,7 @@
 
 #include "midi/held_notes.h"
 #include "midi/midi_service.h"
+#include "net/link_quality.h"
 #include "net/socket_service.h"
 #include "session/message_boxes.h"
 #include "session/reporter.h"
@@ -50,6 +51,9 @@ class Session {
   // Datagrams only from the remote host's address; those refused (window thread only).
   bool peerFilter = false;
   std::uint64_t rejectedDatagrams = 0;
+
+  // Round trips and losses of the connection check (window thread only).
+  net::LinkQuality link;
 
   // What the output holds because of received messages (window thread only).
   midi::HeldNotes held;

@@ -52,6 +52,8 @@ bool cmdStart_Click(Session& s) {
     net::CloseUdpEndpoints(s);
     return false;
   }
+  s.link.clear();
+  s.rejectedDatagrams = 0;
   s.view.enterRunning();
   s.tmrCeckConnection.start();
   return true;
@@ -65,6 +67,7 @@ void StopSession(Session& s) {
   // Whatever the MIDI thread handed over before its input closed is shown now.
   s.wake.drain();
   s.tmrCeckConnection.stop();
+  s.view.setLinkQuality(QString());
   s.view.enterIdle();
   net::CloseUdpEndpoints(s);
 }

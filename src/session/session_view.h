@@ -54,6 +54,10 @@ class SessionView {
 
   virtual void setThruLinesVisible(bool visible) = 0;
 
+  // One line of link figures (round trip, jitter, losses); empty clears it. The
+  // window shows it unobtrusively; a run without a window prints it now and then.
+  virtual void setLinkQuality(const QString& text) { (void)text; }
+
   // The window changes of the two session transitions, in the design's order,
   // except the connection timer, which the core owns.
   virtual void enterRunning() = 0;
