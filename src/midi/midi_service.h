@@ -71,6 +71,11 @@ class MidiService {
   virtual int openOutput(int device, std::unique_ptr<MidiOutPort>& port) = 0;
 
   virtual std::string errorText(int code) const = 0;
+
+  // Whether the port behind an entry of the last list is still there (unplugged
+  // devices and ended programs take theirs away). Our own virtual ports always are.
+  virtual bool inputPresent(int device) { (void)device; return true; }
+  virtual bool outputPresent(int device) { (void)device; return true; }
 };
 
 // The service this machine offers: ALSA when /dev/snd/seq opens, else JACK when a

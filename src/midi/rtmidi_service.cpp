@@ -118,6 +118,30 @@ int RtMidiService::openOutput(int device, std::unique_ptr<MidiOutPort>& port) {
   return kMidiOk;
 }
 
+// A service that no longer answers (the JACK server ended) lists nothing: gone.
+template <class Backend>
+bool RtMidiService::listed(const std::string& fullName) {
+  if (fullName.empty()) return true;
+  RtMidiErrors errors;
+  std::unique_ptr<Backend> lister;
+  std::string detail;
+  if (createBackend(api_, clientName_, errors, lister, detail) != kMidiOk) return false;
+  for (const std::string& name : listBackendPorts(*lister))
+    if (name == fullName) return true;
+  return false;
+}
+
+bool RtMidiService::inputPresent(int device) {
+  if (device < 0 || static_cast<std::size_t>(device) >= inputPorts_.size()) return false;
+  return listed<RtMidiIn>(inputPorts_[static_cast<std::size_t>(device)]);
+}
+
+bool RtMidiService::outputPresent(int device) {
+  const long entry = long(device) + 1;
+  if (entry < 0 || static_cast<std::size_t>(entry) >= outputPorts_.size()) return false;
+  return listed<RtMidiOut>(outputPorts_[static_cast<std::size_t>(entry)]);
+}
+
 // The backend's own words help with a failure we have no better text for.
 std::string RtMidiService::errorText(int code) const {
   std::string text = midiErrorText(code);

@@ -22,6 +22,8 @@ class RtMidiService final : public MidiService {
                 std::unique_ptr<MidiInPort>& port) override;
   int openOutput(int device, std::unique_ptr<MidiOutPort>& port) override;
   std::string errorText(int code) const override;
+  bool inputPresent(int device) override;
+  bool outputPresent(int device) override;
 
   RtMidi::Api api() const { return api_; }
   // The names our own ports are registered under.
@@ -33,6 +35,8 @@ class RtMidiService final : public MidiService {
   std::vector<std::string> listPorts(std::vector<std::string>& fullNames,
                                      const std::string& ownEntryName);
   bool isOwn(std::string_view fullName) const;
+  template <class Backend>
+  bool listed(const std::string& fullName);
 
   RtMidi::Api api_;
   std::string clientName_;

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "midi/device_watch.h"
 #include "net/connection_check.h"
 #include "net/wsksock.h"
 #include "session/statistics.h"
@@ -12,6 +13,8 @@ Session::Session(SessionState& s, SessionView& v, MessageBoxes& boxes, midi::Mid
     : state(s), view(v), reporter(boxes), midi(m), wake([this](std::uint32_t bits) { onWake(bits); }) {
   tmrCeckConnection.setInterval(1000);
   QObject::connect(&tmrCeckConnection, &QTimer::timeout, [this] { net::tmrCeckConnection_Timer(*this); });
+  tmrDeviceCheck.setInterval(1000);
+  QObject::connect(&tmrDeviceCheck, &QTimer::timeout, [this] { midi::CheckMidiDevices(*this); });
   fatalExit = [] { std::exit(1); };
 }
 

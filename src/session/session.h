@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "midi/held_notes.h"
 #include "midi/midi_service.h"
@@ -59,6 +60,13 @@ class Session {
   midi::HeldNotes held;
 
   QTimer tmrCeckConnection;
+  // Once a second while a session runs: have the chosen devices gone or come back?
+  QTimer tmrDeviceCheck;
+  bool inputGone = false;
+  bool outputGone = false;
+  // Outputs replaced while the input ran (the MIDI thread may still hold one);
+  // destroyed once the input is closed.
+  std::vector<std::unique_ptr<midi::MidiOutPort>> retiredOutputs;
   WindowWake wake;
   std::atomic<int> midiSendError{0};
 

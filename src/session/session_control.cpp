@@ -54,15 +54,19 @@ bool cmdStart_Click(Session& s) {
   }
   s.link.clear();
   s.rejectedDatagrams = 0;
+  s.inputGone = s.outputGone = false;
   s.view.enterRunning();
   s.tmrCeckConnection.start();
+  s.tmrDeviceCheck.start();
   return true;
 }
 
 void StopSession(Session& s) {
   // While the output is still open: nothing the peer started may keep sounding.
   midi::ReleaseHeldNotes(s);
+  s.tmrDeviceCheck.stop();
   closeInput(s, true);
+  s.retiredOutputs.clear();
   closeOutput(s);
   // Whatever the MIDI thread handed over before its input closed is shown now.
   s.wake.drain();
@@ -76,8 +80,10 @@ void Form_Unload(Session& s, bool saveDefault) {
   if (s.state.hMidiIn.load() != nullptr) {
     midi::ReleaseHeldNotes(s);
     closeInput(s, false);
+    s.retiredOutputs.clear();
     closeOutput(s);
   }
+  s.tmrDeviceCheck.stop();
   s.tmrCeckConnection.stop();
   net::CloseUdpEndpoints(s);
   s.state.LastApiResult = net::WSACleanup();
