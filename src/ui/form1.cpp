@@ -19,6 +19,7 @@
 #include <cmath>
 
 #include "midi/devices.h"
+#include "midi/held_notes.h"
 #include "midi/thru.h"
 #include "net/addresses.h"
 #include "net/chat.h"
@@ -26,6 +27,7 @@
 #include "session/session_control.h"
 #include "session/startup.h"
 #include "session/statistics.h"
+#include "settings/preferences.h"
 #include "ui/app_icon.h"
 #include "ui/frm_about.h"
 #include "ui/frm_info.h"
@@ -135,6 +137,8 @@ void Form1::wireHandlers() {
   connect(cmdStart, &QPushButton::clicked, this, &Form1::cmdStart_Click);
   connect(cmdStop, &QPushButton::clicked, this, &Form1::cmdStop_Click);
   connect(cmdMinimize, &QPushButton::clicked, this, &Form1::cmdMinimize_Click);
+  connect(cmdPanic, &QPushButton::clicked, this, &Form1::cmdPanic_Click);
+  connect(chkPeerFilter, &QCheckBox::clicked, this, &Form1::chkPeerFilter_Click);
   // clicked: only the user's choice runs a handler, never a setter.
   connect(optHigh, &QRadioButton::clicked, this, &Form1::optHigh_Click);
   connect(optReal, &QRadioButton::clicked, this, &Form1::optReal_Click);
@@ -244,6 +248,8 @@ void Form1::Form_Load() {
   // The animation frames lie on top of each other, on the place of the last one.
   for (std::size_t i = 0; i + 1 < Picture1.size(); ++i) Picture1[i]->setGeometry(Picture1[7]->geometry());
   strandlink::Form_Load(*session_, [this] { showCentred(); });
+  session_->peerFilter = settings::loadPeerFilter();
+  chkPeerFilter->setChecked(session_->peerFilter);
 }
 
 void Form1::Form_Unload(int& cancel) {
@@ -281,6 +287,13 @@ void Form1::OutputDevCombo_LostFocus() { midi::OutputDevCombo_LostFocus(*session
 void Form1::chkMidiThru_Click() { midi::chkMidiThru_Click(*session_); }
 
 void Form1::chkUpdateStats_Click() { strandlink::chkUpdateStats_Click(*session_); }
+
+void Form1::cmdPanic_Click() { midi::ReleaseHeldNotes(*session_); }
+
+void Form1::chkPeerFilter_Click() {
+  session_->peerFilter = chkPeerFilter->isChecked();
+  settings::savePeerFilter(session_->peerFilter);
+}
 
 void Form1::txtIPAddress_KeyPress(int& keyAscii) {
   if (!net::addressKeyAllowed(char16_t(keyAscii))) keyAscii = 0;

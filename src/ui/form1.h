@@ -79,6 +79,9 @@ class Form1 : public QMainWindow, public SessionView {
   void OutputDevCombo_LostFocus();
   void chkMidiThru_Click();
   void chkUpdateStats_Click();
+  // Releases the notes the peer left sounding (enabled while a session runs).
+  void cmdPanic_Click();
+  void chkPeerFilter_Click();
   // Key handlers get the typed character and set it to 0 to refuse it.
   void txtIPAddress_KeyPress(int& keyAscii);
   void txtIPLocal_KeyPress(int& keyAscii);
@@ -114,6 +117,8 @@ class Form1 : public QMainWindow, public SessionView {
   bool highPrioritySelected() const override;
   void setHighPrioritySelected(bool high) override;
   void setThruLinesVisible(bool visible) override;
+  // The link figures are the tooltip of the connection status.
+  void setLinkQuality(const QString& text) override;
   void enterRunning() override;
   void enterIdle() override;
   void restoreAndRaise() override;
@@ -192,6 +197,8 @@ class Form1 : public QMainWindow, public SessionView {
   QCheckBox* chkUpdateStats = nullptr;
   QLineEdit* txtSent = nullptr;
   QLineEdit* txtRecv = nullptr;
+  QPushButton* cmdPanic = nullptr;
+  QCheckBox* chkPeerFilter = nullptr;
   std::array<QLabel*, 8> Picture1{};
   LineShapes* midiPortsLines_ = nullptr;
   LineShapes* netLines_ = nullptr;

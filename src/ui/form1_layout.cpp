@@ -268,6 +268,18 @@ void Form1::buildStatistics(QWidget* client) {
   tabIndex(txtSent, 46);
   tabIndex(txtRecv, 47);
   tabIndex(chkUpdateStats, 48);
+
+  // The room below the counters, so the fixed layout stays as it is.
+  cmdPanic = place<QPushButton>(frmStatistic, "cmdPanic", twipsRect(120, 1995, 735, 255), 7);
+  cmdPanic->setText(QStringLiteral("&Panic"));
+  cmdPanic->setToolTip(QStringLiteral("Release the notes the peer left sounding (Alt+P)"));
+  cmdPanic->setEnabled(false);
+  chkPeerFilter = place<QCheckBox>(frmStatistic, "chkPeerFilter", twipsRect(900, 1995, 915, 255), 7);
+  chkPeerFilter->setText(QStringLiteral("Peer only"));
+  chkPeerFilter->setToolTip(
+      QStringLiteral("Take MIDI, connection checks and chat only from the remote host's address"));
+  tabIndex(cmdPanic, 49);
+  tabIndex(chkPeerFilter, 50);
 }
 
 void Form1::buildAnimation(QWidget* client) {

@@ -208,8 +208,11 @@ void Form1::setThruLinesVisible(bool visible) {
   for (int i = 1; i <= 3; ++i) midiPortsLines_->setLineVisible(QStringLiteral("lineMidiThru(%1)").arg(i), visible);
 }
 
+void Form1::setLinkQuality(const QString& text) { lblConnectStatus->setToolTip(text); }
+
 // The session's window changes, in order; the connection timer is the core's.
 void Form1::enterRunning() {
+  cmdPanic->setEnabled(true);
   chkMidiThru->setEnabled(false);
   cmdStart->setEnabled(false);
   cmdStop->setText(QStringLiteral("St&op"));
@@ -234,6 +237,7 @@ void Form1::enterIdle() {
   InputDevCombo->setEnabled(true);
   OutputDevCombo->setEnabled(true);
   lblConnectStatus->setText(QStringLiteral("Not Connected"));
+  cmdPanic->setEnabled(false);
 }
 
 void Form1::restoreAndRaise() {
