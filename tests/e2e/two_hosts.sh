@@ -1,0 +1,264 @@
+#!/usr/bin/env bash
+# Two hosts, end to end: two network namespaces joined by a veth pair, each with
+# its own JACK server (dummy driver) and a window-less Strandlink configured for
+# the other. A keyboard on host A plays every kind of short MIDI message into A at
+# a steady rate; a synth on host B checks that all of it comes out of B byte for
+# byte and in order. Then chat both ways, the connection status, host B killed
+# with SIGKILL and started again, and a clean stop of both.
+#
+# Usage: two_hosts.sh STRANDLINK E2E_DRIVER
+# Needs root for the namespaces; exits 77 (skipped) where they cannot be made.
+# E2E_RATE and E2E_SECONDS set the MIDI run (default 1000 messages a second for 5 s).
+set -uo pipefail
+
+if [ $# -ne 2 ]; then
+  echo "usage: $0 STRANDLINK E2E_DRIVER" >&2
+  exit 2
+fi
+strandlink=$(realpath "$1")
+driver=$(realpath "$2")
+rate=${E2E_RATE:-1000}
+seconds=${E2E_SECONDS:-5}
+count=$((rate * seconds))
+# A bound on the whole run, below the test's own timeout, so that the clean-up
+# below still runs when something hangs.
+overall_limit=${E2E_LIMIT:-110}
+
+skip() {
+  echo "SKIPPED: $*"
+  exit 77
+}
+
+for tool in ip jackd jack_wait; do
+  command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/setup.sh installs it)"
+done
+[ "$(id -u)" -eq 0 ] || skip "network namespaces need root; run the test as root (CI does)"
+
+# Names of this run only: runs side by side, or what a killed run left behind,
+# never meet. Interface names have at most 15 characters.
+id=$(od -An -N4 -tx1 /dev/urandom | tr -d ' \n')
+nsA=strandlink-e2e-$id-a
+nsB=strandlink-e2e-$id-b
+vethA=sla$id
+vethB=slb$id
+# Addresses exist inside the two namespaces only.
+subnet=10.203.$((0x${id:0:2}))
+ipA=$subnet.1
+ipB=$subnet.2
+jackA=e2e-$id-a
+jackB=e2e-$id-b
+work=$(mktemp -d "${TMPDIR:-/tmp}/strandlink-e2e.XXXXXX")
+
+pids=()      # everything started here, stopped in reverse order at the end
+made_ns=()
+watchdog=
+
+# Whether a child of ours has ended (a zombie counts: it is only waiting for us).
+ended() {
+  local state
+  state=$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f1)
+  [ -z "$state" ] || [ "$state" = Z ]
+}
+
+# Stops a child with SIGTERM (SIGKILL after 10 s); returns its exit status.
+stop_pid() {
+  local pid=$1 i
+  kill -TERM "$pid" 2>/dev/null
+  for ((i = 0; i < 100; i++)); do
+    ended "$pid" && break
+    sleep 0.1
+  done
+  ended "$pid" || kill -KILL "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+}
+
+cleanup() {
+  local rc=$? i
+  trap - EXIT INT TERM
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do stop_pid "${pids[i]}"; done
+  for ns in "${made_ns[@]}"; do ip netns del "$ns" 2>/dev/null; done
+  [ -n "$watchdog" ] && kill "$watchdog" 2>/dev/null && wait "$watchdog" 2>/dev/null
+  rm -rf "$work"
+  exit "$rc"
+}
+trap cleanup EXIT
+trap 'echo "FAIL: stopped by a signal (or the ${overall_limit} s limit)"; exit 1' INT TERM
+
+# The watchdog's sleep is ended with it, so that nothing of ours outlives the run.
+(
+  trap 'kill "$nap" 2>/dev/null; exit 0' TERM
+  sleep "$overall_limit" &
+  nap=$!
+  wait "$nap" && kill -TERM $$
+) >/dev/null 2>&1 &
+watchdog=$!
+
+step() { echo "--- $*"; }
+
+fail() {
+  echo "FAIL: $*"
+  for f in "$work"/*.out "$work"/*.err "$work"/*.log; do
+    [ -e "$f" ] || continue
+    echo "=== ${f##*/} (last lines)"
+    tail -n 30 "$f"
+  done
+  exit 1
+}
+
+# The prefix that runs a command on one host: in its namespace, against its JACK
+# server. An array, not a function: a function put in the background runs in a
+# subshell, and $! would be that subshell's id rather than the program's.
+host_A=(ip netns exec "$nsA" env JACK_DEFAULT_SERVER="$jackA" JACK_NO_AUDIO_RESERVATION=1)
+host_B=(ip netns exec "$nsB" env JACK_DEFAULT_SERVER="$jackB" JACK_NO_AUDIO_RESERVATION=1)
+
+# wait_line FILE LINE SECONDS [SKIP]: until FILE holds the exact line LINE after
+# its first SKIP lines; false when the time runs out.
+wait_line() {
+  local file=$1 line=$2 end=$((SECONDS + $3)) skip=${4:-0}
+  until tail -n "+$((skip + 1))" "$file" 2>/dev/null | grep -qxF -- "$line"; do
+    ((SECONDS < end)) || return 1
+    sleep 0.1
+  done
+}
+
+lines() { wc -l <"$1"; }
+
+# ---- the network ------------------------------------------------------------------
+
+step "two hosts: $nsA ($ipA) and $nsB ($ipB), joined by a veth pair"
+for ns in "$nsA" "$nsB"; do
+  if ! err=$(ip netns add "$ns" 2>&1); then
+    [ ${#made_ns[@]} -eq 0 ] && skip "network namespaces cannot be made here: $err"
+    fail "could not make the second namespace: $err"
+  fi
+  made_ns+=("$ns")
+done
+ip link add "$vethA" netns "$nsA" type veth peer name "$vethB" netns "$nsB" ||
+  fail "could not make the veth pair"
+for side in A B; do
+  if [ $side = A ]; then ns=$nsA dev=$vethA addr=$ipA; else ns=$nsB dev=$vethB addr=$ipB; fi
+  ip -n "$ns" link set lo up &&
+    ip -n "$ns" addr add "$addr/24" dev "$dev" &&
+    ip -n "$ns" link set "$dev" up || fail "could not set up $ns"
+done
+
+# ---- a JACK server on each host ---------------------------------------------------
+
+# The namespaces share the file system, where JACK's sockets live, so each server
+# just has a name of its own.
+start_jack() {
+  local side=$1 server=$jackA end=$((SECONDS + 15)) host=("${host_A[@]}")
+  [ "$side" = B ] && server=$jackB host=("${host_B[@]}")
+  "${host[@]}" jackd -n "$server" -R -S -d dummy -r 48000 -p 128 \
+    >"$work/jackd-$side.log" 2>&1 </dev/null 7>&- 8>&- &
+  pids+=($!)
+  until jack_wait -c -s "$server" 2>/dev/null | grep -qx running; do
+    ((SECONDS < end)) || fail "the JACK server of host $side does not answer"
+    sleep 0.1
+  done
+}
+step "a JACK server on each host"
+start_jack A
+start_jack B
+
+# ---- Strandlink on each host ------------------------------------------------------
+
+write_settings() {
+  printf '"REMOTEIP:","%s"\r\n"REMOTEPORT:","4000"\r\n"LOCALIP:","%s"\r\n"LOCALPORT:","4000"\r\n"MIDIOUT:",0\r\n"MIDIIN:",0\r\n"PRIORITY:",#TRUE#\r\n' \
+    "$2" "$3" >"$work/$1.stn"
+}
+write_settings A "$ipB" "$ipA"
+write_settings B "$ipA" "$ipB"
+
+# Standard input of each side is a FIFO that this script keeps open (A on fd 7,
+# B on fd 8), so chat lines can be typed into it at any time.
+mkfifo "$work/A.in" "$work/B.in"
+exec 7<>"$work/A.in" 8<>"$work/B.in"
+pid_A= pid_B=
+
+start_link() {
+  local side=$1 host=("${host_A[@]}")
+  [ "$side" = B ] && host=("${host_B[@]}")
+  "${host[@]}" "$strandlink" --headless --settings "$work/$side.stn" --name "Host$side" \
+    <"$work/$side.in" >>"$work/strandlink-$side.out" 2>>"$work/strandlink-$side.err" 7>&- 8>&- &
+  pids+=($!)
+  printf -v "pid_$side" '%s' $!
+}
+
+step "a window-less Strandlink on each host; both print \"Connected\""
+: >"$work/strandlink-A.out"
+: >"$work/strandlink-B.out"
+start_link A
+start_link B
+wait_line "$work/strandlink-A.out" "Connected" 20 || fail "host A never printed \"Connected\""
+wait_line "$work/strandlink-B.out" "Connected" 20 || fail "host B never printed \"Connected\""
+
+# ---- MIDI from A to B -------------------------------------------------------------
+
+# run_midi FIRST COUNT: plays messages FIRST .. FIRST+COUNT-1 into A and checks them at B.
+run_midi() {
+  local first=$1 n=$2 record play rc
+  "${host_B[@]}" "$driver" record --port 'HostB.*:HostB Out$' --first "$first" --count "$n" --deadline-ms 60000 \
+    >"$work/record.out" 2>&1 </dev/null 7>&- 8>&- &
+  record=$!
+  pids+=("$record")
+  if ! wait_line "$work/record.out" "ready" 15; then
+    fail "the synth on host B could not connect to Strandlink's output"
+  fi
+  # In the background, so that a signal (the time limit) is handled at once.
+  "${host_A[@]}" "$driver" play --port 'HostA.*:HostA In$' --first "$first" --count "$n" --rate "$rate" \
+    >"$work/play.out" 2>&1 </dev/null 7>&- 8>&- &
+  play=$!
+  pids+=("$play")
+  wait "$play" || fail "the keyboard on host A could not play: $(cat "$work/play.out")"
+  wait "$record"
+  rc=$?
+  cat "$work/record.out"
+  [ $rc -eq 0 ] || fail "MIDI from host A did not arrive intact at host B"
+}
+
+step "$count messages of every short kind, $rate a second, from A's keyboard to B's synth"
+run_midi 0 "$count"
+
+# ---- chat ---------------------------------------------------------------------------
+
+step "chat lines both ways"
+echo "hello from A, over the veth" >&7
+wait_line "$work/strandlink-B.out" "REMOTEhello from A, over the veth" 10 || fail "B did not show A's chat line"
+echo "and back from B" >&8
+wait_line "$work/strandlink-A.out" "REMOTEand back from B" 10 || fail "A did not show B's chat line"
+
+# Nothing so far deserved a message box.
+for side in A B; do
+  if [ -s "$work/strandlink-$side.err" ]; then fail "host $side reported: $(cat "$work/strandlink-$side.err")"; fi
+done
+
+# ---- the peer lost and back -----------------------------------------------------------
+
+step "host B killed with SIGKILL: A prints \"Not Connected\""
+seen=$(lines "$work/strandlink-A.out")
+kill -KILL "$pid_B"
+wait "$pid_B" 2>/dev/null
+wait_line "$work/strandlink-A.out" "Not Connected" 15 "$seen" || fail "A did not notice that B is gone"
+
+step "host B started again: both print \"Connected\""
+seen=$(lines "$work/strandlink-A.out")
+seenB=$(lines "$work/strandlink-B.out")
+start_link B
+wait_line "$work/strandlink-B.out" "Connected" 20 "$seenB" || fail "the new B never printed \"Connected\""
+wait_line "$work/strandlink-A.out" "Connected" 20 "$seen" || fail "A did not print \"Connected\" again"
+
+step "MIDI flows through the new B"
+run_midi "$count" 200
+
+# ---- a clean stop -----------------------------------------------------------------------
+
+step "SIGTERM stops both with exit status 0"
+for side in A B; do
+  pid_var=pid_$side
+  stop_pid "${!pid_var}"
+  rc=$?
+  [ $rc -eq 0 ] || fail "host $side ended with status $rc after SIGTERM"
+done
+
+echo "PASS: two hosts linked end to end"
