@@ -1,6 +1,7 @@
 #include "midi/rtmidi_service.h"
 
 #include <cctype>
+#include <type_traits>
 
 #include "midi/rtmidi_backend.h"
 
@@ -118,17 +119,30 @@ int RtMidiService::openOutput(int device, std::unique_ptr<MidiOutPort>& port) {
   return kMidiOk;
 }
 
+template <class Backend>
+bool RtMidiService::listedBy(Lister<Backend>& lister, const std::string& fullName) {
+  std::string detail;
+  if (!lister.backend && createBackend(api_, clientName_, lister.errors, lister.backend, detail) != kMidiOk) {
+    return false;
+  }
+  for (const std::string& name : listBackendPorts(*lister.backend))
+    if (name == fullName) return true;
+  return false;
+}
+
 // A service that no longer answers (the JACK server ended) lists nothing: gone.
+// A port the kept client does not see is looked for once more with a new client,
+// since the kept one may have lost a server that has come back since.
 template <class Backend>
 bool RtMidiService::listed(const std::string& fullName) {
   if (fullName.empty()) return true;
-  RtMidiErrors errors;
-  std::unique_ptr<Backend> lister;
-  std::string detail;
-  if (createBackend(api_, clientName_, errors, lister, detail) != kMidiOk) return false;
-  for (const std::string& name : listBackendPorts(*lister))
-    if (name == fullName) return true;
-  return false;
+  Lister<Backend>& lister = [this]() -> Lister<Backend>& {
+    if constexpr (std::is_same_v<Backend, RtMidiIn>) return inputLister_;
+    else return outputLister_;
+  }();
+  if (listedBy(lister, fullName)) return true;
+  lister.backend.reset();
+  return listedBy(lister, fullName);
 }
 
 bool RtMidiService::inputPresent(int device) {

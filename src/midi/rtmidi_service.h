@@ -37,6 +37,13 @@ class RtMidiService final : public MidiService {
   bool isOwn(std::string_view fullName) const;
   template <class Backend>
   bool listed(const std::string& fullName);
+  template <class Backend>
+  struct Lister {
+    RtMidiErrors errors;  // before backend: it outlives the object that reports to it
+    std::unique_ptr<Backend> backend;
+  };
+  template <class Backend>
+  bool listedBy(Lister<Backend>& lister, const std::string& fullName);
 
   RtMidi::Api api_;
   std::string clientName_;
@@ -49,6 +56,10 @@ class RtMidiService final : public MidiService {
   VirtualPortFlag virtualOutput_;
   // What the backend said about the last failed open (window thread only).
   std::string detail_;
+  // Kept between the once-a-second presence checks: a new client costs tens of
+  // milliseconds and makes the JACK server rework its graph.
+  Lister<RtMidiIn> inputLister_;
+  Lister<RtMidiOut> outputLister_;
 };
 
 // The name a port is listed under: its name up to the first NUL, at most 31 bytes,
