@@ -221,6 +221,19 @@ TEST_F(Form1Test, HistoryCountsLineBreaksAsCrLfAndEnterInTheSendBoxAddsTheLine) 
   EXPECT_TRUE(send->text().isEmpty());
 }
 
+// The history is never trimmed: a long show's worth of lines must stay whole and
+// the caret must still reach the end.
+TEST_F(Form1Test, HistoryKeepsAHundredThousandLines) {
+  form.setText(TextControl::txtReceive, QString());
+  for (int i = 0; i < 100000; ++i) form.appendText(TextControl::txtReceive, QStringLiteral("\r\nREMOTEline"));
+  const qsizetype length = form.textLength(TextControl::txtReceive);
+  EXPECT_EQ(length, 100000 * 12);
+  form.setCaret(TextControl::txtReceive, length);
+  auto* history = control<QPlainTextEdit>("txtReceive");
+  EXPECT_EQ(history->blockCount(), 100001);
+  EXPECT_EQ(history->textCursor().position(), history->document()->characterCount() - 1);
+}
+
 TEST_F(Form1Test, ListsKeepPositionsAndReportTheSelectionOnLeaving) {
   for (const char* item : {"Strandlink Input", "Keyboard"}) form.addListItem(ListControl::InputDevCombo, item);
   auto* list = control<QComboBox>("InputDevCombo");
