@@ -1,12 +1,69 @@
 #!/usr/bin/env bash
-# Sets up, builds and starts Strandlink.
+# Sets up, builds and starts Strandlink: its window when a graphical display is
+# available, the window-less link (--headless) otherwise; arguments are passed on
+# (without --settings the default settings file is used).
+#
+# On a machine with no MIDI service at all (no ALSA sequencer and no JACK server
+# answering), a private JACK server with the dummy driver is started first, so
+# that Strandlink's own ports exist, and stopped again when Strandlink ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/build.sh
+program=${STRANDLINK_BUILD_DIR:-build}/src/strandlink
+
+# Modes that touch no MIDI and open no window.
+for a in "$@"; do
+  case $a in
+    --help | -h | --version) exec "$program" "$@" ;;
+  esac
+done
+
+args=("$@")
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  echo "Strandlink opens a window and needs a graphical display, but neither DISPLAY nor" >&2
-  echo "WAYLAND_DISPLAY is set. Run it from a desktop session, or with ssh -X." >&2
-  exit 1
+  chosen=no
+  for a in "$@"; do
+    case $a in --headless | --list-devices) chosen=yes ;; esac
+  done
+  if [ $chosen = no ]; then
+    echo "run: no graphical display (DISPLAY and WAYLAND_DISPLAY are unset): starting the window-less link;" >&2
+    echo "run: Ctrl+C stops it, lines typed here are sent as chat" >&2
+    args=(--headless "$@")
+  fi
 fi
-exec "${STRANDLINK_BUILD_DIR:-build}/strandlink" "$@"
+
+midi_service_answers() {
+  # The ALSA sequencer, as the program itself opens it.
+  if [ -r /dev/snd/seq ] && [ -w /dev/snd/seq ]; then return 0; fi
+  # A JACK server: the one JACK_DEFAULT_SERVER names, or the default one.
+  command -v jack_wait >/dev/null && jack_wait -c 2>/dev/null | grep -qx running
+}
+
+if midi_service_answers; then
+  exec "$program" "${args[@]}"
+fi
+
+source scripts/jack.sh
+trap stop_private_jack EXIT
+start_private_jack "strandlink-$(id -un)-$$"
+echo "run: no MIDI service was running, so a private JACK server '$JACK_DEFAULT_SERVER' (dummy driver)" >&2
+echo "run: now holds Strandlink's ports; other JACK programs reach them with JACK_DEFAULT_SERVER=$JACK_DEFAULT_SERVER" >&2
+
+# Strandlink runs as our child so that the server can be stopped after it. A
+# background child of a script ignores SIGINT and reads /dev/null unless told
+# otherwise: standard input is handed on (chat lines), and Ctrl+C and SIGTERM are
+# passed on as SIGTERM, which both the window and the window-less link end on.
+"$program" "${args[@]}" 0<&0 &
+child=$!
+trap 'kill -TERM "$child" 2>/dev/null || true' INT TERM
+status=0
+while true; do
+  wait "$child" && status=0 || status=$?
+  # A signal of ours interrupts wait (status above 128) while the child still runs.
+  kill -0 "$child" 2>/dev/null || break
+done
+if [ "$status" -eq 1 ] && [ "${args[0]:-}" = --headless ]; then
+  echo "run: the link did not start (see the message above); a window-less link usually needs its" >&2
+  echo "run: settings: bash scripts/run.sh --settings FILE (see the README)" >&2
+fi
+exit "$status"
