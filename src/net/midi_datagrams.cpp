@@ -7,7 +7,6 @@
 #include "net/socket_service.h"
 #include "net/wsksock.h"
 #include "session/session.h"
-#include "session/statistics.h"
 
 namespace strandlink::net {
 
@@ -58,10 +57,8 @@ void txtReceiveWindow_MouseUp(Session& s) {
   }
   if (n < 1 || !AcceptFromSender(s)) return;
   step(s.state.MidiEventsReceived);
-  if (s.state.StatsEnabled.load(std::memory_order_relaxed)) {
-    s.view.setText(TextControl::txtRecv, formatCount(s.state.MidiEventsReceived.load()));
-  }
   if (midi::PlayMidiMessage(s, buffer.data())) s.held.track(buffer.data());
+  if (s.state.StatsEnabled.load(std::memory_order_relaxed)) s.showCountsSoon(false, true);
 }
 
 }  // namespace strandlink::net

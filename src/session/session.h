@@ -76,6 +76,19 @@ class Session {
 
   // Runs the window-thread side of whatever the MIDI thread handed over.
   void onWake(std::uint32_t bits);
+
+  // The counters reach their boxes at most every kCountsRefreshMs: a repaint per
+  // datagram would cost the window's thread far more than the datagram itself and
+  // hold up the next one.
+  void showCountsSoon(bool sent, bool received);
+  void forgetPendingCounts();
+  static constexpr int kCountsRefreshMs = 40;
+
+ private:
+  void showPendingCounts();
+  QTimer countsRefresh_;
+  bool sentPending_ = false;
+  bool receivedPending_ = false;
 };
 
 }  // namespace strandlink
