@@ -26,9 +26,9 @@ using namespace std::chrono_literals;
 
 // Sets an environment variable for one scope and puts the old value back.
 struct ScopedEnv {
-  ScopedEnv(const char* name, const char* value) : name(name) {
-    if (const char* was = std::getenv(name)) old = was;
-    ::setenv(name, value, 1);
+  ScopedEnv(const char* variable, const char* value) : name(variable) {
+    if (const char* was = std::getenv(variable)) old = was;
+    ::setenv(variable, value, 1);
   }
   ~ScopedEnv() { old ? ::setenv(name, old->c_str(), 1) : ::unsetenv(name); }
   const char* name;
@@ -152,7 +152,9 @@ TEST_F(MidiServiceJack, StopAndCloseWaitForACallbackInProgressAndNothingComesAft
     // Played once stop or close has returned: not delivered.
     ASSERT_TRUE(keyboard.play({{0x90, 2, 2}}) && keyboard.waitUntilPlayed() && keyboard.waitCycles(2));
     EXPECT_EQ(held.entered.load(), call);
-    if (!closing) ASSERT_EQ(in->start(), kMidiOk);
+    if (!closing) {
+      ASSERT_EQ(in->start(), kMidiOk);
+    }
   }
   EXPECT_EQ(held.entered.load(), 2);
   EXPECT_TRUE(in->start() == kMidiNotOpen && in->close() == kMidiNotOpen);

@@ -120,8 +120,9 @@ TEST_F(InstallTreeTest, DesktopEntryMetainfoAndIconsAreValidAndNameTheProgram) {
   // desktop-file-validate (from scripts/setup.sh) has no complaint at all; appstreamcli is optional.
   const QString validate = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
   EXPECT_EQ(run(validate, {entry}), std::pair(0, std::string())) << "validator: " << validate.toStdString();
-  if (const QString as = QStandardPaths::findExecutable(QStringLiteral("appstreamcli")); !as.isEmpty())
+  if (const QString as = QStandardPaths::findExecutable(QStringLiteral("appstreamcli")); !as.isEmpty()) {
     EXPECT_EQ(run(as, {QStringLiteral("validate"), QStringLiteral("--no-net"), metainfo}).first, 0);
+  }
 
   for (const int size : kIconSizes) {  // transparent round the rounded corners, drawn in the middle
     const QImage image(data(QStringLiteral("icons/hicolor/%1x%1/apps/%2.png").arg(size).arg(id)));
