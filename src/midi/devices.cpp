@@ -11,23 +11,6 @@ QString DeviceName(const std::vector<std::string>& caps, std::int64_t index) {
   return QString::fromStdString(name.substr(0, name.find('\0')).substr(0, 31));
 }
 
-namespace {
-
-void closeInputAgain(Session& s) {
-  MidiInPort* in = s.state.hMidiIn.load();
-  if (in == nullptr) return;
-  const std::int32_t id = s.state.MidiInDeviceId;
-  if (int r = in->stop()) ReportMidiInError(s, r, id);
-  if (int r = in->reset()) ReportMidiInError(s, r, id);
-  if (int r = in->close()) {
-    ReportMidiInError(s, r, id);
-    return;
-  }
-  s.state.hMidiIn.store(nullptr);
-  s.midiIn.reset();
-}
-
-}  // namespace
 
 void ListMidiDevices(Session& s, const std::function<void()>& afterMapper) {
   auto& st = s.state;
@@ -87,13 +70,38 @@ bool OpenMidiDevices(Session& s) {
   }
 
   if (failed) {
-    closeInputAgain(s);
-    if (MidiOutPort* out = st.hMidiOut.exchange(nullptr)) {
-      out->close();
-      s.midiOut.reset();
-    }
+    CloseMidiInput(s, true);
+    CloseMidiOutput(s);
   }
   return failed;
+}
+
+void CloseMidiInput(Session& s, bool withReset) {
+  MidiInPort* in = s.state.hMidiIn.load();
+  if (in == nullptr) return;
+  const std::int32_t id = s.state.MidiInDeviceId;
+  if (int r = in->stop()) ReportMidiInError(s, r, id);
+  if (withReset) {
+    if (int r = in->reset()) ReportMidiInError(s, r, id);
+  }
+  if (int r = in->close()) {
+    ReportMidiInError(s, r, id);
+    return;
+  }
+  s.state.hMidiIn.store(nullptr);
+  s.midiIn.reset();
+}
+
+void CloseMidiOutput(Session& s) {
+  MidiOutPort* out = s.state.hMidiOut.load();
+  if (out == nullptr) return;
+  if (int r = out->close()) {
+    ReportMidiOutError(s, r, s.state.MidiOutDeviceId);
+    return;
+  }
+  // Only the window's thread plays on the output once the input is closed.
+  s.state.hMidiOut.store(nullptr, std::memory_order_release);
+  s.midiOut.reset();
 }
 
 void ReportMidiInError(Session& s, int code, std::int32_t device) {

@@ -24,6 +24,11 @@ void InputDevCombo_LostFocus(Session& s);
 void OutputDevCombo_LostFocus(Session& s);
 // True when either device failed (after its "Device Error" box and closing again).
 bool OpenMidiDevices(Session& s);
+// Closing, with the error reports of Stop; a handle whose close failed stays set
+// (the unload tries again). withReset: Stop resets the input between stopping
+// and closing; the unload does not.
+void CloseMidiInput(Session& s, bool withReset);
+void CloseMidiOutput(Session& s);
 void ReportMidiInError(Session& s, int code, std::int32_t device);
 void ReportMidiOutError(Session& s, int code, std::int32_t device);
 

@@ -11,39 +11,6 @@
 
 namespace strandlink {
 
-namespace {
-
-void closeOutput(Session& s) {
-  midi::MidiOutPort* out = s.state.hMidiOut.load();
-  if (out == nullptr) return;
-  if (int r = out->close()) {
-    midi::ReportMidiOutError(s, r, s.state.MidiOutDeviceId);
-    return;
-  }
-  // Only the window's thread plays on the output once the input is closed.
-  s.state.hMidiOut.store(nullptr, std::memory_order_release);
-  s.midiOut.reset();
-}
-
-// withReset: Stop resets the input between stopping and closing; the unload does not.
-void closeInput(Session& s, bool withReset) {
-  midi::MidiInPort* in = s.state.hMidiIn.load();
-  if (in == nullptr) return;
-  const std::int32_t id = s.state.MidiInDeviceId;
-  if (int r = in->stop()) midi::ReportMidiInError(s, r, id);
-  if (withReset) {
-    if (int r = in->reset()) midi::ReportMidiInError(s, r, id);
-  }
-  if (int r = in->close()) {
-    midi::ReportMidiInError(s, r, id);
-    return;
-  }
-  s.state.hMidiIn.store(nullptr);
-  s.midiIn.reset();
-}
-
-}  // namespace
-
 bool cmdStart_Click(Session& s) {
   if (net::ValidateNetworkSettings(s)) return false;
   if (s.view.checked(CheckControl::chkMidiThru) && !midi::CheckFeedbackLoop(s)) return false;
@@ -65,9 +32,9 @@ void StopSession(Session& s) {
   // While the output is still open: nothing the peer started may keep sounding.
   midi::ReleaseHeldNotes(s);
   s.tmrDeviceCheck.stop();
-  closeInput(s, true);
+  midi::CloseMidiInput(s, true);
   s.retiredOutputs.clear();
-  closeOutput(s);
+  midi::CloseMidiOutput(s);
   // Whatever the MIDI thread handed over before its input closed is shown now.
   s.wake.drain();
   s.tmrCeckConnection.stop();
@@ -79,9 +46,9 @@ void StopSession(Session& s) {
 void Form_Unload(Session& s, bool saveDefault) {
   if (s.state.hMidiIn.load() != nullptr) {
     midi::ReleaseHeldNotes(s);
-    closeInput(s, false);
+    midi::CloseMidiInput(s, false);
     s.retiredOutputs.clear();
-    closeOutput(s);
+    midi::CloseMidiOutput(s);
   }
   s.tmrDeviceCheck.stop();
   s.tmrCeckConnection.stop();
