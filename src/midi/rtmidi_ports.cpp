@@ -16,6 +16,11 @@ bool takeVirtualPort(const VirtualPortFlag& flag) {
   return !flag || !flag->exchange(true);
 }
 
+void releaseVirtualPort(VirtualPortFlag& flag) {
+  if (flag) flag->store(false);
+  flag.reset();
+}
+
 }  // namespace
 
 // ---- input ----------------------------------------------------------------
@@ -25,7 +30,7 @@ RtMidiInPort::RtMidiInPort(MidiInCallback callback, void* context)
 
 RtMidiInPort::~RtMidiInPort() {
   close();
-  releaseVirtualPort();
+  releaseVirtualPort(virtualFlag_);
 }
 
 int RtMidiInPort::open(const PortPlace& place, std::string& detail) {
@@ -98,21 +103,17 @@ int RtMidiInPort::close() {
   // Destroying the RtMidi object unregisters the port and ends its thread (ALSA
   // joins the input thread, JACK closes the client), so nothing calls back later.
   backend_.reset();
-  releaseVirtualPort();
+  releaseVirtualPort(virtualFlag_);
   if (callback_) callback_(context_, MIM_CLOSE, 0);
   return kMidiOk;
 }
 
-void RtMidiInPort::releaseVirtualPort() {
-  if (virtualFlag_) virtualFlag_->store(false);
-  virtualFlag_.reset();
-}
 
 // ---- output ---------------------------------------------------------------
 
 RtMidiOutPort::~RtMidiOutPort() {
   close();
-  releaseVirtualPort();
+  releaseVirtualPort(virtualFlag_);
 }
 
 int RtMidiOutPort::open(const PortPlace& place, std::string& detail) {
@@ -184,13 +185,9 @@ int RtMidiOutPort::close() {
   sendPending();
   backend_.reset();
   sending_.clear(std::memory_order_release);
-  releaseVirtualPort();
+  releaseVirtualPort(virtualFlag_);
   return kMidiOk;
 }
 
-void RtMidiOutPort::releaseVirtualPort() {
-  if (virtualFlag_) virtualFlag_->store(false);
-  virtualFlag_.reset();
-}
 
 }  // namespace strandlink::midi

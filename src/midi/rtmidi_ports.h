@@ -50,7 +50,6 @@ class RtMidiInPort final : public MidiInPort {
   // The backend's MIDI thread (ALSA's input thread, JACK's process thread).
   static void onMessage(double timeStamp, std::vector<unsigned char>* message, void* self);
   void waitForCallbacks() const;
-  void releaseVirtualPort();
 
   MidiInCallback callback_;
   void* context_;
@@ -76,7 +75,6 @@ class RtMidiOutPort final : public MidiOutPort {
 
  private:
   int sendPending();
-  void releaseVirtualPort();
 
   std::atomic<bool> open_{false};
   // Held by the one thread that sends to the backend at a time.
