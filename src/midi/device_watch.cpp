@@ -17,12 +17,12 @@ void reportGone(Session& s, const QString& what) {
 
 // The old port is closed first: it was connected to the port that went away.
 bool reopenInput(Session& s) {
-  if (MidiInPort* old = s.state.hMidiIn.exchange(nullptr)) {
+  if (MidiInput* old = s.state.hMidiIn.exchange(nullptr)) {
     old->stop();
     old->close();
     s.midiIn.reset();
   }
-  if (s.midi.openInput(s.state.MidiInDeviceId, &MidiInProc, &s, s.midiIn) != kMidiOk) return false;
+  if (s.midi.openInput(s.state.MidiInDeviceId, s, s.midiIn) != kMidiOk) return false;
   s.state.hMidiIn.store(s.midiIn.get());
   return s.midiIn->start() == kMidiOk;
 }
@@ -31,9 +31,9 @@ bool reopenInput(Session& s) {
 // is published first, the old one closed (a send racing with the close is
 // dropped) and kept until the input is closed at Stop.
 bool reopenOutput(Session& s) {
-  std::unique_ptr<MidiOutPort> fresh;
-  if (s.midi.openOutput(s.state.MidiOutDeviceId, fresh) != kMidiOk) return false;
-  if (MidiOutPort* old = s.state.hMidiOut.exchange(fresh.get(), std::memory_order_acq_rel)) old->close();
+  std::unique_ptr<MidiOutput> fresh;
+  if (s.midi.openOutput(s.state.MidiOutDeviceId + 1, fresh) != kMidiOk) return false;
+  if (MidiOutput* old = s.state.hMidiOut.exchange(fresh.get(), std::memory_order_acq_rel)) old->close();
   if (s.midiOut) s.retiredOutputs.push_back(std::move(s.midiOut));
   s.midiOut = std::move(fresh);
   // The device came back fresh: nothing of ours sounds on it.
@@ -57,7 +57,7 @@ void CheckMidiDevices(Session& s) {
     }
   }
   if (st.hMidiOut.load() != nullptr || s.outputGone) {
-    const bool present = s.midi.outputPresent(st.MidiOutDeviceId);
+    const bool present = s.midi.outputPresent(st.MidiOutDeviceId + 1);
     if (!present && !s.outputGone) {
       s.outputGone = true;
       reportGone(s, QStringLiteral("Midi Output: ") +

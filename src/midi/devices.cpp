@@ -1,6 +1,7 @@
 #include "midi/devices.h"
 
 #include "midi/midi_path.h"
+#include "midi/midi_service.h"
 #include "session/session.h"
 
 namespace strandlink::midi {
@@ -8,7 +9,7 @@ namespace strandlink::midi {
 QString DeviceName(const std::vector<std::string>& caps, std::int64_t index) {
   if (index < 0 || index >= static_cast<std::int64_t>(caps.size())) return QString();
   const std::string& name = caps[static_cast<std::size_t>(index)];
-  return QString::fromStdString(name.substr(0, name.find('\0')).substr(0, 31));
+  return QString::fromStdString(listedPortName(name));
 }
 
 
@@ -44,7 +45,7 @@ bool OpenMidiDevices(Session& s) {
   auto& st = s.state;
   bool failed = false;
 
-  int r = s.midi.openInput(st.MidiInDeviceId, &MidiInProc, &s, s.midiIn);
+  int r = s.midi.openInput(st.MidiInDeviceId, s, s.midiIn);
   st.LastApiResult = r;
   if (r != 0) {
     ReportMidiInError(s, r, st.MidiInDeviceId);
@@ -60,7 +61,7 @@ bool OpenMidiDevices(Session& s) {
   }
 
   // Tried even when the input failed, so one Start reports both devices.
-  r = s.midi.openOutput(st.MidiOutDeviceId, s.midiOut);
+  r = s.midi.openOutput(st.MidiOutDeviceId + 1, s.midiOut);
   st.LastApiResult = r;
   if (r != 0) {
     ReportMidiOutError(s, r, st.MidiOutDeviceId);
@@ -77,13 +78,11 @@ bool OpenMidiDevices(Session& s) {
 }
 
 void CloseMidiInput(Session& s, bool withReset) {
-  MidiInPort* in = s.state.hMidiIn.load();
+  MidiInput* in = s.state.hMidiIn.load();
   if (in == nullptr) return;
   const std::int32_t id = s.state.MidiInDeviceId;
   if (int r = in->stop()) ReportMidiInError(s, r, id);
-  if (withReset) {
-    if (int r = in->reset()) ReportMidiInError(s, r, id);
-  }
+  (void)withReset;
   if (int r = in->close()) {
     ReportMidiInError(s, r, id);
     return;
@@ -93,7 +92,7 @@ void CloseMidiInput(Session& s, bool withReset) {
 }
 
 void CloseMidiOutput(Session& s) {
-  MidiOutPort* out = s.state.hMidiOut.load();
+  MidiOutput* out = s.state.hMidiOut.load();
   if (out == nullptr) return;
   if (int r = out->close()) {
     ReportMidiOutError(s, r, s.state.MidiOutDeviceId);

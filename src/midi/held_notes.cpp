@@ -75,13 +75,15 @@ int HeldNotes::release(const std::function<void(std::uint32_t)>& send) {
 }
 
 void ReleaseHeldNotes(Session& s) {
-  MidiOutPort* out = s.state.hMidiOut.load(std::memory_order_acquire);
+  MidiOutput* out = s.state.hMidiOut.load(std::memory_order_acquire);
   if (out == nullptr) {
     // Without an output nothing of ours can be sounding any more.
     s.held = HeldNotes{};
     return;
   }
-  s.held.release([out](std::uint32_t packed) { out->sendShort(packed); });
+  s.held.release([out](std::uint32_t packed) {
+    out->send(ShortMessage::withStatusSize(std::uint8_t(packed), std::uint8_t(packed >> 8), std::uint8_t(packed >> 16)));
+  });
 }
 
 }  // namespace strandlink::midi

@@ -1,7 +1,9 @@
-// The two ends of the MIDI path: the input callback and the output of one message.
+// The two ends of the MIDI path: the input handler and the output of one message.
 #pragma once
 
 #include <cstdint>
+
+#include "midi/short_message.h"
 
 namespace strandlink {
 class Session;
@@ -9,8 +11,8 @@ class Session;
 
 namespace strandlink::midi {
 
-// MIDI thread: the input callback (context is the Session).
-void MidiInProc(void* context, std::uint32_t message, std::uint32_t param1);
+// MIDI thread: forwards one captured message (the session's input handler).
+void MidiInProc(Session& s, const ShortMessage& message);
 
 // Plays the first three bytes as one short message; data 1 of 128 or more is
 // dropped. Either thread. True when the output took the message.

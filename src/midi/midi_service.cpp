@@ -30,6 +30,17 @@ std::string midiErrorText(int code) {
   }
 }
 
+std::string listedPortName(std::string_view fullName) {
+  std::string_view name = fullName.substr(0, fullName.find('\0'));
+  if (name.size() > 31) {
+    std::size_t end = 31;
+    // Back off over continuation bytes (10xxxxxx) to the start of the cut character.
+    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
+    name = name.substr(0, end);
+  }
+  return std::string(name);
+}
+
 namespace {
 
 bool compiledIn(RtMidi::Api api) {

@@ -1,19 +1,18 @@
-// The MIDI service as the bridge uses it: device names by number, input ports that
-// call back per message on the service's own thread, output ports that send one
-// packed short message. Errors are values: 0 is success, anything else has a text.
+// The MIDI service as the bridge uses it: port names by list entry, inputs that
+// hand each captured message to a handler on the service's own thread, outputs
+// that play one short message. Errors are values: 0 is success, anything else has
+// a text.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
-namespace strandlink::midi {
+#include "midi/short_message.h"
 
-// Message codes handed to the input callback.
-inline constexpr std::uint32_t MIM_OPEN = 0x3C1;
-inline constexpr std::uint32_t MIM_CLOSE = 0x3C2;
-inline constexpr std::uint32_t MIM_DATA = 0x3C3;
+namespace strandlink::midi {
 
 // Error codes of the adapter (0 = success).
 enum MidiError : int {
@@ -31,28 +30,35 @@ enum MidiError : int {
 // The English text of a code, the same for every service; at most 255 characters.
 std::string midiErrorText(int code);
 
-// Called on the MIDI service's thread, once per event, in arrival order.
-// param1 packs status (bits 0-7), data 1 (8-15) and data 2 (16-23).
-using MidiInCallback = void (*)(void* context, std::uint32_t message, std::uint32_t param1);
-
-// Messages flow to the callback only between start() and stop() (or reset()), and
-// stop(), reset() and close() return only once no callback is running. close()
-// refuses to run inside the callback, whose thread it has to end.
-class MidiInPort {
+// Where an open input delivers what it captures.
+class MidiInputHandler {
  public:
-  virtual ~MidiInPort() = default;
+  // The MIDI service's thread, once per captured short message, in arrival order.
+  // timeMicros: when the message was played into the input, in microseconds of the
+  // monotonic clock (CLOCK_MONOTONIC, std::chrono::steady_clock).
+  virtual void onMidiMessage(const ShortMessage& message, std::int64_t timeMicros) = 0;
+
+ protected:
+  ~MidiInputHandler() = default;
+};
+
+// Messages reach the handler only between start() and stop(), and stop() and
+// close() return only once no handler call is running. close() refuses to run
+// inside the handler, whose thread it may have to end.
+class MidiInput {
+ public:
+  virtual ~MidiInput() = default;
   virtual int start() = 0;
   virtual int stop() = 0;
-  virtual int reset() = 0;
   virtual int close() = 0;
 };
 
-class MidiOutPort {
+class MidiOutput {
  public:
-  virtual ~MidiOutPort() = default;
-  // Sends exactly the bytes the status byte calls for; refuses a word that is no
-  // valid short message with kMidiInvalidMessage. Callable from any thread.
-  virtual int sendShort(std::uint32_t packed) = 0;
+  virtual ~MidiOutput() = default;
+  // Any thread. Sends exactly the bytes the status byte calls for; refuses a
+  // message that is not playable with kMidiInvalidMessage.
+  virtual int send(const ShortMessage& message) = 0;
   virtual int close() = 0;
 };
 
@@ -60,23 +66,27 @@ class MidiService {
  public:
   virtual ~MidiService() = default;
 
-  // Input device 0 is our own virtual input; 1.. are the readable ports.
+  // Full port names. Input entry 0 is our own input port, entry 0 of the outputs
+  // our own output port; the other entries are the existing readable (inputs) and
+  // writable (outputs) ports.
   virtual std::vector<std::string> inputNames() = 0;
-  // Entry 0 is the mapper (our own virtual output, device -1); entry k is device k-1.
   virtual std::vector<std::string> outputNames() = 0;
 
   // Open by the entry of the last list taken; port is set only on success.
-  virtual int openInput(int device, MidiInCallback callback, void* context,
-                        std::unique_ptr<MidiInPort>& port) = 0;
-  virtual int openOutput(int device, std::unique_ptr<MidiOutPort>& port) = 0;
+  virtual int openInput(int entry, MidiInputHandler& handler, std::unique_ptr<MidiInput>& port) = 0;
+  virtual int openOutput(int entry, std::unique_ptr<MidiOutput>& port) = 0;
 
   virtual std::string errorText(int code) const = 0;
 
   // Whether the port behind an entry of the last list is still there (unplugged
-  // devices and ended programs take theirs away). Our own virtual ports always are.
-  virtual bool inputPresent(int device) { (void)device; return true; }
-  virtual bool outputPresent(int device) { (void)device; return true; }
+  // devices and ended programs take theirs away).
+  virtual bool inputPresent(int entry) = 0;
+  virtual bool outputPresent(int entry) = 0;
 };
+
+// The name a port is listed under: its name up to the first NUL, at most 31 bytes,
+// without cutting a UTF-8 character in two.
+std::string listedPortName(std::string_view fullName);
 
 // The service this machine offers: ALSA when /dev/snd/seq opens, else JACK when a
 // server runs, else one with empty lists. STRANDLINK_MIDI_API=alsa|jack forces one.

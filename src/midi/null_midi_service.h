@@ -11,11 +11,11 @@ class NullMidiService final : public MidiService {
  public:
   std::vector<std::string> inputNames() override { return {}; }
   std::vector<std::string> outputNames() override { return {}; }
-  int openInput(int, MidiInCallback, void*, std::unique_ptr<MidiInPort>&) override {
-    return kMidiNoService;
-  }
-  int openOutput(int, std::unique_ptr<MidiOutPort>&) override { return kMidiNoService; }
+  int openInput(int, MidiInputHandler&, std::unique_ptr<MidiInput>&) override { return kMidiNoService; }
+  int openOutput(int, std::unique_ptr<MidiOutput>&) override { return kMidiNoService; }
   std::string errorText(int code) const override { return midiErrorText(code); }
+  bool inputPresent(int) override { return false; }
+  bool outputPresent(int) override { return false; }
 };
 
 }  // namespace strandlink::midi

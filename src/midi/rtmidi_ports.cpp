@@ -1,5 +1,6 @@
 #include "midi/rtmidi_ports.h"
 
+#include <chrono>
 #include <thread>
 
 #include "midi/short_message.h"
@@ -25,8 +26,7 @@ void releaseVirtualPort(VirtualPortFlag& flag) {
 
 // ---- input ----------------------------------------------------------------
 
-RtMidiInPort::RtMidiInPort(MidiInCallback callback, void* context)
-    : callback_(callback), context_(context) {}
+RtMidiInPort::RtMidiInPort(MidiInputHandler& handler) : handler_(handler) {}
 
 RtMidiInPort::~RtMidiInPort() {
   close();
@@ -52,19 +52,20 @@ int RtMidiInPort::open(const PortPlace& place, std::string& detail) {
   }
   errors_.ignoreFurther();
   state_.store(kOpen);
-  if (callback_) callback_(context_, MIM_OPEN, 0);
   return kMidiOk;
 }
 
 void RtMidiInPort::onMessage(double, std::vector<unsigned char>* message, void* self) {
   auto& port = *static_cast<RtMidiInPort*>(self);
+  const std::int64_t now = std::chrono::duration_cast<std::chrono::microseconds>(
+                               std::chrono::steady_clock::now().time_since_epoch())
+                               .count();
   // Counted before the state is read, so that stop() and close(), which change the
   // state first and then wait for the count to drop, never miss a delivery.
   port.inCallback_.fetch_add(1);
-  if (port.state_.load() == kStarted && message != nullptr && !message->empty() &&
-      message->size() <= 3 && port.callback_ != nullptr) {
+  if (port.state_.load() == kStarted && message != nullptr && !message->empty() && message->size() <= 3) {
     tDelivering = &port;
-    port.callback_(port.context_, MIM_DATA, packShortMessage(message->data(), message->size()));
+    port.handler_.onMidiMessage(ShortMessage::fromBytes(*message), now);
     tDelivering = nullptr;
   }
   port.inCallback_.fetch_sub(1);
@@ -91,8 +92,6 @@ int RtMidiInPort::stop() {
   return kMidiOk;
 }
 
-int RtMidiInPort::reset() { return stop(); }
-
 int RtMidiInPort::close() {
   if (state_.load() == kClosed) return kMidiNotOpen;
   // The backend joins its own thread on close: from inside our callback that
@@ -104,7 +103,6 @@ int RtMidiInPort::close() {
   // joins the input thread, JACK closes the client), so nothing calls back later.
   backend_.reset();
   releaseVirtualPort(virtualFlag_);
-  if (callback_) callback_(context_, MIM_CLOSE, 0);
   return kMidiOk;
 }
 
@@ -135,11 +133,12 @@ int RtMidiOutPort::open(const PortPlace& place, std::string& detail) {
 // parked word itself if no other thread is sending; if one is, that thread sends
 // it. So no sender ever waits for another - in particular JACK's real-time thread
 // never spins on a window thread that may not get the CPU.
-int RtMidiOutPort::sendShort(std::uint32_t packed) {
+int RtMidiOutPort::send(const ShortMessage& message) {
   if (!open_.load()) return kMidiNotOpen;
-  std::uint8_t bytes[3];
-  if (unpackShortMessage(packed, bytes) == 0) return kMidiInvalidMessage;
-  if (!pending_.push(packed & 0xFFFFFF)) return kMidiNotReady;
+  if (!message.playable()) return kMidiInvalidMessage;
+  const std::uint32_t word = std::uint32_t(message.bytes[0]) | std::uint32_t(message.bytes[1]) << 8 |
+                             std::uint32_t(message.bytes[2]) << 16;
+  if (!pending_.push(word)) return kMidiNotReady;
   int result = kMidiOk;
   for (;;) {
     // All sequentially consistent with the queue's push() and ready(): either the
@@ -162,10 +161,11 @@ int RtMidiOutPort::sendPending() {
       result = kMidiNotOpen;
       continue;
     }
-    std::uint8_t bytes[3];
-    const int length = unpackShortMessage(word, bytes);
+    const auto message = ShortMessage::withStatusSize(std::uint8_t(word), std::uint8_t(word >> 8),
+                                                      std::uint8_t(word >> 16));
+    const auto bytes = message.wireBytes();
     try {
-      backend_->sendMessage(bytes, static_cast<std::size_t>(length));
+      backend_->sendMessage(bytes.data(), bytes.size());
     } catch (const std::exception&) {
       result = kMidiServiceError;
     }

@@ -30,9 +30,9 @@ struct PortPlace {
   VirtualPortFlag virtualFlag;  // set for our own virtual port only
 };
 
-class RtMidiInPort final : public MidiInPort {
+class RtMidiInPort final : public MidiInput {
  public:
-  RtMidiInPort(MidiInCallback callback, void* context);
+  explicit RtMidiInPort(MidiInputHandler& handler);
   ~RtMidiInPort() override;
   RtMidiInPort(const RtMidiInPort&) = delete;
   RtMidiInPort& operator=(const RtMidiInPort&) = delete;
@@ -42,7 +42,6 @@ class RtMidiInPort final : public MidiInPort {
 
   int start() override;
   int stop() override;
-  int reset() override;
   int close() override;
 
  private:
@@ -51,8 +50,7 @@ class RtMidiInPort final : public MidiInPort {
   static void onMessage(double timeStamp, std::vector<unsigned char>* message, void* self);
   void waitForCallbacks() const;
 
-  MidiInCallback callback_;
-  void* context_;
+  MidiInputHandler& handler_;
   std::atomic<int> state_{kClosed};
   std::atomic<int> inCallback_{0};
   VirtualPortFlag virtualFlag_;
@@ -60,7 +58,7 @@ class RtMidiInPort final : public MidiInPort {
   std::unique_ptr<RtMidiIn> backend_;
 };
 
-class RtMidiOutPort final : public MidiOutPort {
+class RtMidiOutPort final : public MidiOutput {
  public:
   RtMidiOutPort() = default;
   ~RtMidiOutPort() override;
@@ -70,7 +68,7 @@ class RtMidiOutPort final : public MidiOutPort {
   // Window thread, before the port is handed out.
   int open(const PortPlace& place, std::string& detail);
 
-  int sendShort(std::uint32_t packed) override;
+  int send(const ShortMessage& message) override;
   int close() override;
 
  private:
@@ -80,7 +78,8 @@ class RtMidiOutPort final : public MidiOutPort {
   // Held by the one thread that sends to the backend at a time.
   std::atomic_flag sending_ = ATOMIC_FLAG_INIT;
   // Room for about a second of a full MIDI cable's messages, should the sending
-  // thread be preempted while the other keeps playing.
+  // thread be preempted while the other keeps playing. Each word holds the bytes
+  // of one message (status in the low byte).
   WordQueue<1024> pending_;
   VirtualPortFlag virtualFlag_;
   RtMidiErrors errors_;

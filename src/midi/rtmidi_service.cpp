@@ -27,17 +27,6 @@ bool isAlsaAddress(std::string_view s) {
 
 }  // namespace
 
-std::string listedPortName(std::string_view fullName) {
-  std::string_view name = fullName.substr(0, fullName.find('\0'));
-  if (name.size() > 31) {
-    std::size_t end = 31;
-    // Back off over continuation bytes (10xxxxxx) to the start of the cut character.
-    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
-    name = name.substr(0, end);
-  }
-  return std::string(name);
-}
-
 bool isOwnPortName(std::string_view fullName, std::string_view clientName,
                    std::string_view portName) {
   if (fullName.substr(0, clientName.size()) != clientName) return false;
@@ -71,7 +60,7 @@ template <class Backend>
 std::vector<std::string> RtMidiService::listPorts(std::vector<std::string>& fullNames,
                                                   const std::string& ownEntryName) {
   fullNames.assign(1, std::string());
-  std::vector<std::string> listed{listedPortName(ownEntryName)};
+  std::vector<std::string> listed{ownEntryName};
   RtMidiErrors errors;
   std::unique_ptr<Backend> lister;
   std::string detail;
@@ -79,7 +68,7 @@ std::vector<std::string> RtMidiService::listPorts(std::vector<std::string>& full
   for (std::string& name : listBackendPorts(*lister)) {
     // Our own ports are reached as entry 0; listing them again would invite a loop.
     if (name.empty() || isOwn(name)) continue;
-    listed.push_back(listedPortName(name));
+    listed.push_back(name);
     fullNames.push_back(std::move(name));
   }
   return listed;
@@ -93,21 +82,19 @@ std::vector<std::string> RtMidiService::outputNames() {
   return listPorts<RtMidiOut>(outputPorts_, outputPortName_);
 }
 
-int RtMidiService::openInput(int device, MidiInCallback callback, void* context,
-                             std::unique_ptr<MidiInPort>& port) {
+int RtMidiService::openInput(int device, MidiInputHandler& handler, std::unique_ptr<MidiInput>& port) {
   if (device < 0 || static_cast<std::size_t>(device) >= inputPorts_.size()) return kMidiBadDevice;
   const std::string& fullName = inputPorts_[static_cast<std::size_t>(device)];
   const PortPlace place{api_, clientName_, fullName, inputPortName_,
                         fullName.empty() ? virtualInput_ : nullptr};
-  auto opened = std::make_unique<RtMidiInPort>(callback, context);
+  auto opened = std::make_unique<RtMidiInPort>(handler);
   detail_.clear();
   if (int r = opened->open(place, detail_)) return r;
   port = std::move(opened);
   return kMidiOk;
 }
 
-int RtMidiService::openOutput(int device, std::unique_ptr<MidiOutPort>& port) {
-  const long entry = long(device) + 1;  // the mapper, device -1, is entry 0
+int RtMidiService::openOutput(int entry, std::unique_ptr<MidiOutput>& port) {
   if (entry < 0 || static_cast<std::size_t>(entry) >= outputPorts_.size()) return kMidiBadDevice;
   const std::string& fullName = outputPorts_[static_cast<std::size_t>(entry)];
   const PortPlace place{api_, clientName_, fullName, outputPortName_,
@@ -150,8 +137,7 @@ bool RtMidiService::inputPresent(int device) {
   return listed<RtMidiIn>(inputPorts_[static_cast<std::size_t>(device)]);
 }
 
-bool RtMidiService::outputPresent(int device) {
-  const long entry = long(device) + 1;
+bool RtMidiService::outputPresent(int entry) {
   if (entry < 0 || static_cast<std::size_t>(entry) >= outputPorts_.size()) return false;
   return listed<RtMidiOut>(outputPorts_[static_cast<std::size_t>(entry)]);
 }

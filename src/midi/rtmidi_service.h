@@ -18,9 +18,8 @@ class RtMidiService final : public MidiService {
 
   std::vector<std::string> inputNames() override;
   std::vector<std::string> outputNames() override;
-  int openInput(int device, MidiInCallback callback, void* context,
-                std::unique_ptr<MidiInPort>& port) override;
-  int openOutput(int device, std::unique_ptr<MidiOutPort>& port) override;
+  int openInput(int entry, MidiInputHandler& handler, std::unique_ptr<MidiInput>& port) override;
+  int openOutput(int entry, std::unique_ptr<MidiOutput>& port) override;
   std::string errorText(int code) const override;
   bool inputPresent(int device) override;
   bool outputPresent(int device) override;
@@ -61,10 +60,6 @@ class RtMidiService final : public MidiService {
   Lister<RtMidiIn> inputLister_;
   Lister<RtMidiOut> outputLister_;
 };
-
-// The name a port is listed under: its name up to the first NUL, at most 31 bytes,
-// without cutting a UTF-8 character in two.
-std::string listedPortName(std::string_view fullName);
 
 // Whether a full port name is one of our client's ports called portName. JACK
 // names are "client:port", and a taken client name is made "client-NN"; ALSA names

@@ -1,5 +1,7 @@
 #include "midi/short_message.h"
 
+#include <algorithm>
+
 namespace strandlink::midi {
 
 int shortMessageLength(std::uint8_t status) {
@@ -17,20 +19,28 @@ int shortMessageLength(std::uint8_t status) {
   }
 }
 
-int unpackShortMessage(std::uint32_t packed, std::uint8_t bytes[3]) {
-  bytes[0] = static_cast<std::uint8_t>(packed & 0xFF);
-  bytes[1] = static_cast<std::uint8_t>((packed >> 8) & 0xFF);
-  bytes[2] = static_cast<std::uint8_t>((packed >> 16) & 0xFF);
-  const int length = shortMessageLength(bytes[0]);
-  for (int i = 1; i < length; ++i)
-    if (bytes[i] & 0x80) return 0;
-  return length;
+ShortMessage ShortMessage::fromBytes(std::span<const std::uint8_t> data) {
+  ShortMessage m;
+  const std::size_t n = std::min<std::size_t>(data.size(), m.bytes.size());
+  std::copy_n(data.begin(), n, m.bytes.begin());
+  m.size = static_cast<std::uint8_t>(n);
+  return m;
 }
 
-std::uint32_t packShortMessage(const std::uint8_t* bytes, std::size_t size) {
-  std::uint32_t word = 0;
-  for (std::size_t i = 0; i < size && i < 3; ++i) word |= std::uint32_t(bytes[i]) << (8 * i);
-  return word;
+ShortMessage ShortMessage::withStatusSize(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {
+  ShortMessage m;
+  const int length = shortMessageLength(status);
+  m.size = static_cast<std::uint8_t>(length == 0 ? 1 : length);
+  m.bytes = {status, length >= 2 ? data1 : std::uint8_t(0), length >= 3 ? data2 : std::uint8_t(0)};
+  return m;
+}
+
+bool ShortMessage::playable() const {
+  const int length = shortMessageLength(bytes[0]);
+  if (length == 0 || size < length) return false;
+  for (int i = 1; i < length; ++i)
+    if (bytes[static_cast<std::size_t>(i)] & 0x80) return false;
+  return true;
 }
 
 }  // namespace strandlink::midi

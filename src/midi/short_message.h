@@ -1,8 +1,11 @@
-// The packed short-message word and the bytes it stands for.
+// One short MIDI message (a status byte and up to two data bytes): the one form a
+// message has from the input that captured it to the output that plays it.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace strandlink::midi {
 
@@ -10,12 +13,27 @@ namespace strandlink::midi {
 // starts no short message (a data byte, SysEx 0xF0/0xF7, the undefined 0xF4/0xF5).
 int shortMessageLength(std::uint8_t status);
 
-// Unpacks a word (status in bits 0-7, data 1 in 8-15, data 2 in 16-23; bits 24-31
-// ignored) into the bytes its status calls for. Returns their number, or 0 when the
-// word is no valid short message (bad status, or a sent data byte with bit 7 set).
-int unpackShortMessage(std::uint32_t packed, std::uint8_t bytes[3]);
+struct ShortMessage {
+  std::array<std::uint8_t, 3> bytes{};  // bytes past size are 0
+  std::uint8_t size = 0;
 
-// Packs a message of 1 to 3 bytes as it came from the backend; missing bytes are 0.
-std::uint32_t packShortMessage(const std::uint8_t* bytes, std::size_t size);
+  // The first three bytes (fewer when there are fewer), as a backend or a datagram
+  // gave them; nothing is checked.
+  static ShortMessage fromBytes(std::span<const std::uint8_t> data);
+  // Status and data bytes with the size the status byte calls for; the data bytes
+  // it does not call for are dropped.
+  static ShortMessage withStatusSize(std::uint8_t status, std::uint8_t data1 = 0, std::uint8_t data2 = 0);
+
+  std::uint8_t status() const { return bytes[0]; }
+  // Whether an output can play it: a status byte that starts a short message, and
+  // every data byte that status calls for present and below 128.
+  bool playable() const;
+  // The bytes an output sends: as many as the status byte calls for.
+  std::span<const std::uint8_t> wireBytes() const {
+    return {bytes.data(), static_cast<std::size_t>(shortMessageLength(bytes[0]))};
+  }
+
+  friend bool operator==(const ShortMessage&, const ShortMessage&) = default;
+};
 
 }  // namespace strandlink::midi

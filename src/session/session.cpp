@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "midi/device_watch.h"
+#include "midi/midi_path.h"
 #include "net/connection_check.h"
 #include "net/wsksock.h"
 #include "session/statistics.h"
@@ -22,6 +23,10 @@ Session::Session(SessionState& s, SessionView& v, MessageBoxes& boxes, midi::Mid
 }
 
 Session::~Session() = default;
+
+void Session::onMidiMessage(const midi::ShortMessage& message, std::int64_t) {
+  midi::MidiInProc(*this, message);
+}
 
 void Session::onWake(std::uint32_t bits) {
   // The switch may have gone off since the MIDI thread asked; it emptied the box then.

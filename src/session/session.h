@@ -29,7 +29,7 @@ enum WakeBits : std::uint32_t {
   kWakeSendError = 1u << 1,   // report a failed MIDI send (error in midiSendError)
 };
 
-class Session {
+class Session : public midi::MidiInputHandler {
  public:
   Session(SessionState& state, SessionView& view, MessageBoxes& boxes, midi::MidiService& midi);
   ~Session();
@@ -46,8 +46,8 @@ class Session {
   std::unique_ptr<net::ReadNotifier> chatNotifier;
 
   // Owners of the ports that hMidiIn and hMidiOut point to.
-  std::unique_ptr<midi::MidiInPort> midiIn;
-  std::unique_ptr<midi::MidiOutPort> midiOut;
+  std::unique_ptr<midi::MidiInput> midiIn;
+  std::unique_ptr<midi::MidiOutput> midiOut;
 
   // Datagrams only from the remote host's address; those refused (window thread only).
   bool peerFilter = false;
@@ -66,13 +66,16 @@ class Session {
   bool outputGone = false;
   // Outputs replaced while the input ran (the MIDI thread may still hold one);
   // destroyed once the input is closed.
-  std::vector<std::unique_ptr<midi::MidiOutPort>> retiredOutputs;
+  std::vector<std::unique_ptr<midi::MidiOutput>> retiredOutputs;
   WindowWake wake;
   std::atomic<int> midiSendError{0};
 
   // Ends the program at once on the fatal socket paths (exit status 1). Tests
   // replace it with a recorder; when it returns, the failed step returns too.
   std::function<void()> fatalExit;
+
+  // MIDI thread: the input's messages.
+  void onMidiMessage(const midi::ShortMessage& message, std::int64_t timeMicros) override;
 
   // Runs the window-thread side of whatever the MIDI thread handed over.
   void onWake(std::uint32_t bits);

@@ -14,8 +14,8 @@
 #include <vector>
 
 namespace strandlink::midi {
-class MidiInPort;
-class MidiOutPort;
+class MidiInput;
+class MidiOutput;
 }  // namespace strandlink::midi
 
 namespace strandlink {
@@ -47,8 +47,8 @@ struct SessionState {
   std::atomic<std::int32_t> LastSocketError{0};
 
   // MIDI handles: null while closed. hMidiOut is read by the callback (thru).
-  std::atomic<midi::MidiInPort*> hMidiIn{nullptr};
-  std::atomic<midi::MidiOutPort*> hMidiOut{nullptr};
+  std::atomic<midi::MidiInput*> hMidiIn{nullptr};
+  std::atomic<midi::MidiOutput*> hMidiOut{nullptr};
   std::int32_t MidiInDeviceId = 0;
   std::int32_t MidiOutDeviceId = 0;
 

@@ -43,27 +43,21 @@ bool eventually(Done done) {
   return done();
 }
 
-// What the input callback saw, in order: data words on JACK's thread; the calls that carry no
-// data (open, close) on the test's, read once the port is closed.
-struct Recorder {
-  static void callback(void* self, std::uint32_t message, std::uint32_t param1) {
-    auto& r = *static_cast<Recorder*>(self);
-    std::lock_guard lock(r.mutex);
-    message == MIM_DATA ? r.words.push_back(param1) : r.others.push_back(message);
-  }
-  std::vector<std::uint32_t> data() {
+// What the input handler saw, in order, on JACK's thread.
+struct Recorder final : MidiInputHandler {
+  void onMidiMessage(const ShortMessage& m, std::int64_t) override {
     std::lock_guard lock(mutex);
-    return words;
+    messages.emplace_back(m.bytes.begin(), m.bytes.begin() + m.size);
+  }
+  std::vector<MidiBytes> data() {
+    std::lock_guard lock(mutex);
+    return messages;
   }
   std::mutex mutex;
-  std::vector<std::uint32_t> words, others;
+  std::vector<MidiBytes> messages;
 };
 
-std::uint32_t word(const MidiBytes& m) {
-  std::uint32_t w = 0;
-  for (std::size_t i = 0; i < m.size(); ++i) w |= std::uint32_t(m[i]) << (8 * i);
-  return w;
-}
+ShortMessage message(const MidiBytes& m) { return ShortMessage::fromBytes(m); }
 
 // One message of every kind the bridge carries.
 const std::vector<MidiBytes> kEveryKind = {
@@ -94,13 +88,13 @@ class MidiServiceJack : public ::testing::Test {
 
 // Opened on the keyboard's listed entry: the connection is made at open. Only what
 // is played after start is delivered; SysEx in the middle is left out.
-TEST_F(MidiServiceJack, EveryKindOfMessageFromAListedPortReachesTheCallbackPackedAndInOrder) {
+TEST_F(MidiServiceJack, EveryKindOfMessageFromAListedPortReachesTheHandlerWholeAndInOrder) {
   JackKeyboard keyboard("kbd");
   const int device = entryOf(service_->inputNames(), keyboard.port());
   ASSERT_TRUE(keyboard.ok() && device > 0);
   Recorder recorder;
-  std::unique_ptr<MidiInPort> in;
-  ASSERT_EQ(service_->openInput(device, &Recorder::callback, &recorder, in), kMidiOk);
+  std::unique_ptr<MidiInput> in;
+  ASSERT_EQ(service_->openInput(device, recorder, in), kMidiOk);
   ASSERT_TRUE(keyboard.waitCycles(2));  // the connection made at open is in use
   // Played before start: two more cycles, and every client has been through the one that carried it.
   ASSERT_TRUE(keyboard.play({{0x90, 1, 1}}) && keyboard.waitUntilPlayed() && keyboard.waitCycles(2));
@@ -109,22 +103,17 @@ TEST_F(MidiServiceJack, EveryKindOfMessageFromAListedPortReachesTheCallbackPacke
   played.insert(played.begin() + 5, MidiBytes{0xF0, 0x7D, 0x01, 0xF7});
   ASSERT_TRUE(keyboard.play(played, 3));  // several messages share a cycle
   ASSERT_TRUE(eventually([&] { return recorder.data().size() >= kEveryKind.size(); })) << recorder.data().size();
-  std::vector<std::uint32_t> expected(kEveryKind.size());
-  std::transform(kEveryKind.begin(), kEveryKind.end(), expected.begin(), word);
-  EXPECT_EQ(recorder.data(), expected);
+  EXPECT_EQ(recorder.data(), kEveryKind);
   EXPECT_EQ(in->close(), kMidiOk);
-  EXPECT_EQ(recorder.others, (std::vector<std::uint32_t>{MIM_OPEN, MIM_CLOSE}));
 }
 
 // A callback held on JACK's thread until the test lets each call go, while the
 // test's thread stops or closes the port.
-struct HeldCallback {
-  static void callback(void* self, std::uint32_t message, std::uint32_t) {
-    auto& h = *static_cast<HeldCallback*>(self);
-    if (message != MIM_DATA) return;
-    const int me = h.entered.fetch_add(1) + 1;
-    eventually([&] { return h.released.load() >= me; });
-    h.finished.fetch_add(1);
+struct HeldCallback final : MidiInputHandler {
+  void onMidiMessage(const ShortMessage&, std::int64_t) override {
+    const int me = entered.fetch_add(1) + 1;
+    eventually([&] { return released.load() >= me; });
+    finished.fetch_add(1);
   }
   std::atomic<int> entered{0}, released{0}, finished{0};
 };
@@ -133,8 +122,8 @@ TEST_F(MidiServiceJack, StopAndCloseWaitForACallbackInProgressAndNothingComesAft
   JackKeyboard keyboard("kbd");
   ASSERT_TRUE(keyboard.ok());
   HeldCallback held;
-  std::unique_ptr<MidiInPort> in;
-  ASSERT_EQ(service_->openInput(0, &HeldCallback::callback, &held, in), kMidiOk);  // our own, connected by hand
+  std::unique_ptr<MidiInput> in;
+  ASSERT_EQ(service_->openInput(0, held, in), kMidiOk);  // our own, connected by hand
   const auto ours = keyboard.midiPorts(":" + client_ + " In$", JackPortIsInput);
   ASSERT_TRUE(ours.size() == 1 && keyboard.connect(keyboard.port(), ours[0]));
   ASSERT_EQ(in->start(), kMidiOk);
@@ -162,18 +151,19 @@ TEST_F(MidiServiceJack, StopAndCloseWaitForACallbackInProgressAndNothingComesAft
 
 TEST_F(MidiServiceJack, OutputIsByteExactSendsNothingInvalidAndServesTwoThreadsAtOnce) {
   JackSynth synth("syn");
-  const int entry = entryOf(service_->outputNames(), synth.port());  // output entries count from -1
+  const int entry = entryOf(service_->outputNames(), synth.port());
   ASSERT_TRUE(synth.ok() && entry > 0);
-  std::unique_ptr<MidiOutPort> out;
-  ASSERT_EQ(service_->openOutput(entry - 1, out), kMidiOk);
+  std::unique_ptr<MidiOutput> out;
+  ASSERT_EQ(service_->openOutput(entry, out), kMidiOk);
   ASSERT_TRUE(synth.waitCycles(2));  // the connection made at open is in use
   // No status byte; SysEx and undefined; note on, program change, song position with a data byte >= 128.
-  for (std::uint32_t w : {0x00403Cu, 0x0000F0u, 0x0000F7u, 0x0000F4u, 0x0000F5u, 0x00BC90u, 0x803C90u, 0x0080C0u,
-                          0x0080F2u})
-    EXPECT_EQ(out->sendShort(w), kMidiInvalidMessage) << std::hex << w;
-  for (const MidiBytes& m : kEveryKind) EXPECT_EQ(out->sendShort(word(m)), kMidiOk);
+  // A short note-on; each data byte the status calls for at 128.
+  for (const MidiBytes& m : std::vector<MidiBytes>{{0x3C, 0x40}, {0xF0}, {0xF7}, {0xF4}, {0xF5}, {0x90, 0x3C},
+                                                   {0x90, 0xBC, 0}, {0x90, 0x3C, 0x80}, {0xC0, 0x80}, {0xF2, 0x80, 0}})
+    EXPECT_EQ(out->send(message(m)), kMidiInvalidMessage) << std::hex << int(m[0]) << " " << m.size();
+  for (const MidiBytes& m : kEveryKind) EXPECT_EQ(out->send(message(m)), kMidiOk);
   // Bytes the status does not call for are not sent, whatever they hold.
-  EXPECT_TRUE(out->sendShort(0xFFFF07C5u) == kMidiOk && out->sendShort(0x00FFFFF8u) == kMidiOk);
+  EXPECT_TRUE(out->send(message({0xC5, 0x07, 0xFF})) == kMidiOk && out->send(message({0xF8, 0xFF, 0xFF})) == kMidiOk);
   std::vector<MidiBytes> expected = kEveryKind;
   expected.insert(expected.end(), {{0xC5, 0x07}, {0xF8}});
   ASSERT_TRUE(synth.waitFor(expected.size()));
@@ -185,14 +175,14 @@ TEST_F(MidiServiceJack, OutputIsByteExactSendsNothingInvalidAndServesTwoThreadsA
   constexpr int kRounds = 6, kEach = 500;
   for (int round = 0; round < kRounds; ++round) {
     std::latch go(2);
-    const auto sender = [&](std::uint32_t status) {
+    const auto sender = [&](std::uint8_t status) {
       go.arrive_and_wait();  // both at once, so that the sends overlap
       int failures = 0;
       for (int i = round * kEach; i < (round + 1) * kEach; ++i)
-        failures += out->sendShort(status | std::uint32_t(i % 128) << 8 | std::uint32_t(i / 128) << 16) != kMidiOk;
+        failures += out->send(message({status, std::uint8_t(i % 128), std::uint8_t(i / 128)})) != kMidiOk;
       return failures;
     };
-    auto a = std::async(std::launch::async, sender, 0x90u), b = std::async(std::launch::async, sender, 0xB1u);
+    auto a = std::async(std::launch::async, sender, 0x90), b = std::async(std::launch::async, sender, 0xB1);
     EXPECT_EQ(a.get() + b.get(), 0);
     ASSERT_TRUE(synth.waitFor(expected.size() + 2 * kEach * (round + 1))) << synth.received().size() << " by " << round;
   }
@@ -206,7 +196,7 @@ TEST_F(MidiServiceJack, OutputIsByteExactSendsNothingInvalidAndServesTwoThreadsA
   }
   EXPECT_TRUE(next[0] == kRounds * kEach && next[1] == kRounds * kEach) << next[0] << " " << next[1];
   EXPECT_EQ(out->close(), kMidiOk);
-  EXPECT_EQ(out->sendShort(0x403C90), kMidiNotOpen);
+  EXPECT_EQ(out->send(message({0x90, 0x3C, 0x40})), kMidiNotOpen);
 }
 
 // Our ports come first and once; bad numbers, vanished ports and taken ports fail cleanly.
@@ -220,30 +210,30 @@ TEST_F(MidiServiceJack, ListsOurPortsFirstAndRefusesBadVanishedAndTakenPorts) {
   EXPECT_TRUE(entryOf(inputs, keyboard->port()) > 0 && entryOf(inputs, synth.port()) == -1);
   EXPECT_TRUE(entryOf(outputs, synth.port()) > 0 && entryOf(outputs, keyboard->port()) == -1);
   Recorder recorder;
-  std::unique_ptr<MidiInPort> in, second;
-  std::unique_ptr<MidiOutPort> out;
+  std::unique_ptr<MidiInput> in, second;
+  std::unique_ptr<MidiOutput> out;
   for (int bad : {-1, int(inputs.size())})
-    EXPECT_EQ(service_->openInput(bad, &Recorder::callback, &recorder, in), kMidiBadDevice) << bad;
-  for (int bad : {-2, int(outputs.size()) - 1}) EXPECT_EQ(service_->openOutput(bad, out), kMidiBadDevice) << bad;
+    EXPECT_EQ(service_->openInput(bad, recorder, in), kMidiBadDevice) << bad;
+  for (int bad : {-1, int(outputs.size())}) EXPECT_EQ(service_->openOutput(bad, out), kMidiBadDevice) << bad;
   EXPECT_EQ(service_->errorText(kMidiBadDevice), "The device number names no device.");
 
   // The keyboard leaves between listing and opening.
   const int device = entryOf(inputs, keyboard->port());
   keyboard.reset();
-  EXPECT_EQ(service_->openInput(device, &Recorder::callback, &recorder, in), kMidiDeviceGone);
-  EXPECT_TRUE(!in && recorder.others.empty());
+  EXPECT_EQ(service_->openInput(device, recorder, in), kMidiDeviceGone);
+  EXPECT_FALSE(in);
 
   // Our own ports: other programs see them, our lists do not show them a second time, and they exist once.
-  ASSERT_EQ(service_->openInput(0, &Recorder::callback, &recorder, in), kMidiOk);
-  ASSERT_EQ(service_->openOutput(-1, out), kMidiOk);
+  ASSERT_EQ(service_->openInput(0, recorder, in), kMidiOk);
+  ASSERT_EQ(service_->openOutput(0, out), kMidiOk);
   EXPECT_EQ(synth.midiPorts(":" + client_ + " (In|Out)$", 0).size(), 2u);
   for (const auto& list : {service_->inputNames(), service_->outputNames()})
     for (std::size_t i = 1; i < list.size(); ++i) EXPECT_EQ(list[i].find(client_), std::string::npos) << list[i];
-  EXPECT_TRUE(service_->openInput(0, &Recorder::callback, &recorder, second) == kMidiAllocated && !second);
+  EXPECT_TRUE(service_->openInput(0, recorder, second) == kMidiAllocated && !second);
   EXPECT_EQ(service_->errorText(kMidiAllocated), "The MIDI port is already in use.");
   EXPECT_TRUE(in->close() == kMidiOk && out->close() == kMidiOk);
   EXPECT_TRUE(synth.midiPorts(":" + client_ + " (In|Out)$", 0).empty());
-  EXPECT_EQ(service_->openInput(0, &Recorder::callback, &recorder, second), kMidiOk);
+  EXPECT_EQ(service_->openInput(0, recorder, second), kMidiOk);
 }
 
 TEST(MidiServiceNone, NoServiceGivesEmptyListsAndOpensFailWithTheirCode) {
@@ -256,10 +246,11 @@ TEST(MidiServiceNone, NoServiceGivesEmptyListsAndOpensFailWithTheirCode) {
     auto service = makeMidiService("sl-none");
     ASSERT_NE(service, nullptr);
     EXPECT_TRUE(service->inputNames().empty() && service->outputNames().empty());
-    std::unique_ptr<MidiInPort> in;
-    std::unique_ptr<MidiOutPort> out;
-    EXPECT_TRUE(service->openInput(0, &Recorder::callback, nullptr, in) == kMidiNoService && !in);
-    EXPECT_TRUE(service->openOutput(-1, out) == kMidiNoService && !out);
+    std::unique_ptr<MidiInput> in;
+    std::unique_ptr<MidiOutput> out;
+    Recorder recorder;
+    EXPECT_TRUE(service->openInput(0, recorder, in) == kMidiNoService && !in);
+    EXPECT_TRUE(service->openOutput(0, out) == kMidiNoService && !out);
     EXPECT_EQ(service->errorText(kMidiNoService),
               "No MIDI service is running (neither an ALSA sequencer nor a JACK server).");
   }
