@@ -1,30 +1,20 @@
 // Strandlink: a window by default, a window-less link with --headless.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <QApplication>
 #include <QCoreApplication>
 
 #include <cstdio>
 #include <memory>
 
+#include "app/command_line.h"
+#include "app/signal_watcher.h"
+#include "headless/headless_run.h"
 #include "midi/midi_service.h"
-#include "session/command_line.h"
-#include "session/headless.h"
-#include "settings/settings_file.h"
-#include "ui/form1.h"
+#include "ui/main_window.h"
+#include "version.h"
 
 using namespace strandlink;
 
 namespace {
-
-// A socket handle of 0 means "no socket" to the bridge, so descriptors 0 to 2
-// must be taken even when we were started without them.
-void keepStandardDescriptors() {
-  for (int fd = 0; fd <= 2; ++fd) {
-    if (::fcntl(fd, F_GETFD) == -1) ::open("/dev/null", O_RDWR);
-  }
-}
 
 QStringList arguments(int argc, char** argv) {
   QStringList list;
@@ -34,48 +24,66 @@ QStringList arguments(int argc, char** argv) {
 
 void setIdentity() {
   QCoreApplication::setApplicationName(QStringLiteral("Strandlink"));
-  QCoreApplication::setApplicationVersion(QStringLiteral(STRANDLINK_VERSION));
+  QCoreApplication::setApplicationVersion(QString::fromLatin1(kVersion));
 }
 
-int runWindow(int argc, char** argv, const CommandLine& cl) {
-  QApplication app(argc, argv);
+// SIGINT and SIGTERM end the window as its close box does: the settings are
+// written and the notes the peer left sounding released.
+int runWindow(int argc, char** argv, const app::CommandLine& cl) {
+  QApplication application(argc, argv);
   setIdentity();
   const auto midi = midi::makeMidiService(cl.clientName.toStdString());
-  ui::Form1 form(*midi);
-  form.Form_Load();
+  ui::MainWindow window(*midi);
+  app::SignalWatcher watcher;
+  QObject::connect(&watcher, &app::SignalWatcher::terminationRequested, &window, [&window] {
+    window.close();
+    QCoreApplication::quit();
+  });
+  QObject::connect(&watcher, &app::SignalWatcher::panicRequested, &window, [&window] { window.link().panic(); });
+  window.startUp();
   // A file named on the command line is loaded as File > Open would, after start-up.
-  if (!cl.settingsFile.isEmpty()) settings::LoadSettings(form.session(), cl.settingsFile);
+  if (!cl.settingsFile.isEmpty()) window.loadSettings(cl.settingsFile);
   return QApplication::exec();
+}
+
+// 0 after a clean stop, 1 when the link did not start.
+int runHeadless(int argc, char** argv, const app::CommandLine& cl) {
+  QCoreApplication application(argc, argv);
+  setIdentity();
+  const auto midi = midi::makeMidiService(cl.clientName.toStdString());
+  headless::HeadlessRun run(*midi, {cl.settingsFile, cl.peerFilter});
+  app::SignalWatcher watcher;
+  QObject::connect(&watcher, &app::SignalWatcher::terminationRequested, &application, &QCoreApplication::quit);
+  QObject::connect(&watcher, &app::SignalWatcher::panicRequested, &run, [&run] { run.link().panic(); });
+  if (!run.start()) return 1;
+  QCoreApplication::exec();
+  run.finish();
+  return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  keepStandardDescriptors();
-  const CommandLine cl = parseCommandLine(arguments(argc, argv));
+  const app::CommandLine cl = app::parseCommandLine(arguments(argc, argv));
   switch (cl.mode) {
-    case CommandLine::Mode::Error:
+    case app::CommandLine::Mode::Error:
       std::fprintf(stderr, "%s\n", qPrintable(cl.error));
       return 2;
-    case CommandLine::Mode::Help:
-      std::fputs(qPrintable(usageText()), stdout);
+    case app::CommandLine::Mode::Help:
+      std::fputs(qPrintable(app::usageText()), stdout);
       return 0;
-    case CommandLine::Mode::Version:
-      std::printf("strandlink %s\n", STRANDLINK_VERSION);
+    case app::CommandLine::Mode::Version:
+      std::printf("strandlink %s\n", kVersion);
       return 0;
-    case CommandLine::Mode::ListDevices: {
-      QCoreApplication app(argc, argv);
+    case app::CommandLine::Mode::ListDevices: {
+      QCoreApplication application(argc, argv);
       setIdentity();
-      printDeviceLists(*midi::makeMidiService(cl.clientName.toStdString()), stdout);
+      headless::printDeviceLists(*midi::makeMidiService(cl.clientName.toStdString()), stdout);
       return 0;
     }
-    case CommandLine::Mode::Headless: {
-      QCoreApplication app(argc, argv);
-      setIdentity();
-      const auto midi = midi::makeMidiService(cl.clientName.toStdString());
-      return runHeadless(*midi, cl.settingsFile, cl.peerFilter);
-    }
-    case CommandLine::Mode::Window:
+    case app::CommandLine::Mode::Headless:
+      return runHeadless(argc, argv, cl);
+    case app::CommandLine::Mode::Window:
       break;
   }
   return runWindow(argc, argv, cl);

@@ -1,7 +1,13 @@
 #include "net/addresses.h"
 
-#include "net/socket_service.h"
-#include "session/session.h"
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+
+#include "net/socket_errors.h"
 
 namespace strandlink::net {
 
@@ -15,24 +21,16 @@ bool isDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 bool isEditKey(char16_t c) { return c == kBackspace || c == kLineFeed || c == kCarriageReturn; }
 bool isBlank(QChar c) { return c == u' ' || c == u'\t'; }
 
-// Highest port a box may name: the chat port is one above it and must exist too.
-constexpr double kHighestPort = 65534.0;
+bool hasNul(const std::string& text) { return text.find('\0') != std::string::npos; }
 
-bool portInRange(const QString& text) {
-  double value = 0.0;
-  return parsePortValue(text, value) && value >= 1.0 && value <= kHighestPort;
-}
-
-bool usableAddress(const QString& text) {
-  if (text.isEmpty()) return false;
-  const std::uint32_t a = ResolveHostAddress(text);
-  return a != 0 && a != kInaddrNone;
-}
-
-// A plain box: each message is its own context, so a repeat never stacks on itself.
-void reject(Session& s, const QString& message) {
-  const int answer = s.reporter.report(message, BoxIcon::Exclamation, QStringLiteral("Network Error"), message);
-  s.state.LastApiResult.store(answer);
+// A text of digits and dots that is no address cannot be a host name either (no
+// top-level domain is numeric), so it fails at once instead of waiting for a
+// name server that may be slow or unreachable.
+bool onlyDigitsAndDots(const std::string& text) {
+  for (char c : text) {
+    if ((c < '0' || c > '9') && c != '.') return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -59,10 +57,9 @@ QString filterPortText(const QString& text) {
   return out;
 }
 
-// Accepts blanks, then digits with at most one decimal point among or before
-// them, then blanks. No signs or exponents: the boxes let none be typed, and a
-// settings file that holds one is better refused than guessed at.
-bool parsePortValue(const QString& text, double& value) {
+// No signs or exponents: the boxes let none be typed, and a settings file that
+// holds one is better refused than guessed at.
+std::optional<double> portValue(const QString& text) {
   qsizetype begin = 0;
   qsizetype end = text.size();
   while (begin < end && isBlank(text[begin])) ++begin;
@@ -76,52 +73,59 @@ bool parsePortValue(const QString& text, double& value) {
     } else if (c == u'.' && !sawPoint) {
       sawPoint = true;
     } else {
-      return false;
+      return std::nullopt;
     }
   }
-  if (!sawDigit) return false;
+  if (!sawDigit) return std::nullopt;
   bool ok = false;
   const double v = text.mid(begin, end - begin).toDouble(&ok);
-  if (!ok) return false;
-  value = v;
-  return true;
+  if (!ok) return std::nullopt;
+  return v;
 }
 
-bool ValidateNetworkSettings(Session& s) {
-  bool failed = false;
-
-  if (!portInRange(s.view.text(TextControl::txtPortLocal))) {
-    reject(s, QStringLiteral("Local Port value must be between 1 and 65535"));
-    failed = true;
-  }
-  if (!portInRange(s.view.text(TextControl::txtRemotePort))) {
-    reject(s, QStringLiteral("Remote Port value must be between 1 and 65535"));
-    failed = true;
-  }
-
-  const QString remote = s.view.text(TextControl::txtIPAddress);
-  if (!usableAddress(remote)) {
-    reject(s, QStringLiteral("Invalid format for Remote IP Address"));
-    // An empty box goes on to the local address; a text that names nothing ends
-    // the check here.
-    if (!remote.isEmpty()) return true;
-    failed = true;
-  }
-
-  if (!usableAddress(s.view.text(TextControl::txtIPLocal))) {
-    reject(s, QStringLiteral("Invalid format for Local IP Address"));
-    failed = true;
-  }
-  return failed;
+std::uint32_t parseDottedAddress(const std::string& text) {
+  if (hasNul(text)) return kNoAddress;
+  return ::inet_addr(text.c_str());
 }
 
-std::uint32_t ResolveHostAddress(const QString& text) {
-  // Single-byte characters as the wire and the settings file use them; anything
-  // outside ISO 8859-1 becomes "?", which no address or name contains.
-  const std::string bytes = text.toLatin1().toStdString();
-  const std::uint32_t a = inetAddr(bytes);
-  if (a != kInaddrNone) return a;
-  return getHostByName(bytes);
+Resolved lookUpHost(const std::string& name) {
+  if (name.empty() || hasNul(name) || onlyDigitsAndDots(name)) return {kNoAddress, kSocketHostNotFound};
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* found = nullptr;
+  const int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
+  if (rc != 0 || found == nullptr) return {kNoAddress, rc != 0 ? socketErrorFromLookup(rc) : kSocketNoData};
+  Resolved r{kNoAddress, kSocketNoData};
+  for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
+    if (a->ai_family == AF_INET && a->ai_addr != nullptr) {
+      r = {reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr.s_addr, kSocketOk};
+      break;
+    }
+  }
+  ::freeaddrinfo(found);
+  return r;
+}
+
+Resolved resolveAddress(const QString& text) {
+  std::string bytes;
+  bytes.reserve(std::size_t(text.size()));
+  for (const char32_t c : text.toUcs4()) bytes.push_back(c <= 0xFF ? char(c) : '?');
+  const std::uint32_t dotted = parseDottedAddress(bytes);
+  if (dotted != kNoAddress) return {dotted, kSocketOk};
+  return lookUpHost(bytes);
+}
+
+HostName localHostName() {
+  std::array<char, 100> buffer{};
+  if (::gethostname(buffer.data(), buffer.size()) != 0) return {std::string(), socketErrorFromErrno(errno)};
+  buffer.back() = '\0';
+  return {std::string(buffer.data()), kSocketOk};
+}
+
+QString formatAddress(std::uint32_t addressNetworkOrder) {
+  const std::uint32_t a = ntohl(addressNetworkOrder);
+  return QStringLiteral("%1.%2.%3.%4").arg(a >> 24).arg((a >> 16) & 0xFF).arg((a >> 8) & 0xFF).arg(a & 0xFF);
 }
 
 }  // namespace strandlink::net

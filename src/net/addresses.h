@@ -1,15 +1,18 @@
-// The address and port boxes: keystroke filters, the Start check, name resolution.
+// Addresses and ports as the user types them: what the boxes accept, what a port
+// text is worth, and host names and dotted addresses turned into IPv4 addresses.
 #pragma once
 
+#include <QList>
 #include <QString>
 
 #include <cstdint>
-
-namespace strandlink {
-class Session;
-}
+#include <optional>
+#include <string>
 
 namespace strandlink::net {
+
+// "255.255.255.255": what a text that names no address gives.
+inline constexpr std::uint32_t kNoAddress = 0xFFFFFFFFu;
 
 // Whether a typed character may enter an address box (digits, ".", 8, 10, 13)
 // or a port box (digits, 8, 10, 13).
@@ -19,15 +22,35 @@ bool portKeyAllowed(char16_t key);
 QString filterAddressText(const QString& text);
 QString filterPortText(const QString& text);
 
-// The numeric value of a port box: digits with optional blanks around them, as a
-// double (a settings file may hold a fraction); false when it is not a number.
-bool parsePortValue(const QString& text, double& value);
+// The numeric value of a port text: digits with at most one decimal point and
+// optional blanks around them (a settings file may hold a fraction).
+std::optional<double> portValue(const QString& text);
 
-// True when a box is unacceptable, after its "Network Error" box(es).
-bool ValidateNetworkSettings(Session& s);
+// An address in network byte order, or the socket error why there is none.
+struct Resolved {
+  std::uint32_t address = kNoAddress;
+  int error = 0;
+  // A usable peer or local address: found, and neither 0.0.0.0 nor 255.255.255.255.
+  bool usable() const { return error == 0 && address != 0 && address != kNoAddress; }
+};
 
-// A dotted address (inet_addr forms) or a host name to an address in network
-// byte order; kInaddrNone when neither.
-std::uint32_t ResolveHostAddress(const QString& text);
+// A dotted address with inet_addr's short and octal forms ("10.1" is 10.0.0.1,
+// "010.0.0.1" is 8.0.0.1); kNoAddress when the text does not parse.
+std::uint32_t parseDottedAddress(const std::string& text);
+// The first IPv4 address of a host name (through the system's resolver).
+Resolved lookUpHost(const std::string& name);
+// A dotted address, or else a host name looked up. Characters outside ISO 8859-1
+// become "?", which no address or name holds.
+Resolved resolveAddress(const QString& text);
+
+// This computer's host name, or the socket error of asking for it.
+struct HostName {
+  std::string name;
+  int error = 0;
+};
+HostName localHostName();
+
+// An address in network byte order as dotted text.
+QString formatAddress(std::uint32_t addressNetworkOrder);
 
 }  // namespace strandlink::net

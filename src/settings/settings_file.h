@@ -1,25 +1,40 @@
-// The settings file: seven key-and-value records, read into and written from the
-// window's controls.
+// The settings file: seven records of a key and a value, one per CR LF line, in
+// ISO 8859-1. Read records apply in order up to the first bad one.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
-namespace strandlink {
-class Session;
-}
+#include "settings/settings.h"
 
 namespace strandlink::settings {
 
+struct ReadResult {
+  enum class Outcome {
+    Read,        // every record applied
+    Missing,     // no such file
+    Unreadable,  // it could not be opened, or it is far too large to be one
+    BadRecord,   // a record's value does not fit its key; changes hold the records before it
+  };
+  Outcome outcome = Outcome::Read;
+  SettingsChanges changes;
+  int badLine = 0;  // 1-based line of the bad record
+};
+
+// The list lengths decide which device positions are valid.
+ReadResult readSettingsFile(const QString& path, int outputCount, int inputCount);
+ReadResult parseSettings(const QByteArray& bytes, int outputCount, int inputCount);
+
+// The file's bytes: the seven records in their fixed order.
+QByteArray settingsText(const Settings& s);
+
+// Writes a temporary file beside the target and renames it over, so a failure
+// leaves the old file as it was. An empty text on success, else the reason.
+QString writeSettingsFile(const QString& path, const Settings& s);
+
 // "default.stn" beside the executable when that directory is writable, otherwise
 // in $XDG_CONFIG_HOME/strandlink (default ~/.config/strandlink).
-QString defaultSettingsPath();
-// The same for a given application directory.
 QString defaultSettingsPathFor(const QString& applicationDir);
-
-// An empty name means the default file. Reports its own problems in boxes.
-void LoadSettings(Session& s, const QString& fileName);
-// An empty name means the default file. Writes a temporary file beside the target
-// and renames it over; on failure one box with the path and the reason, and false.
-bool SaveSettings(Session& s, const QString& fileName);
+QString defaultSettingsPath();
 
 }  // namespace strandlink::settings

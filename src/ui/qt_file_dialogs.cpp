@@ -6,11 +6,11 @@ namespace strandlink::ui {
 
 namespace {
 
-class QtFileDialogs : public settings::FileDialogs {
+class QtFileDialogs : public FileDialogs {
  public:
   explicit QtFileDialogs(QWidget* parent) : parent_(parent) {}
 
-  QString run(const settings::FileDialogRequest& request) override {
+  QString run(const FileDialogRequest& request) override {
     QFileDialog dialog(parent_);
     configureFileDialog(dialog, request);
     if (dialog.exec() != QDialog::Accepted) return {};
@@ -24,7 +24,7 @@ class QtFileDialogs : public settings::FileDialogs {
 
 }  // namespace
 
-void configureFileDialog(QFileDialog& dialog, const settings::FileDialogRequest& request) {
+void configureFileDialog(QFileDialog& dialog, const FileDialogRequest& request) {
   dialog.setWindowTitle(request.title);
   dialog.setAcceptMode(request.open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
   // Save takes any name in an existing directory; Open only a file that exists.
@@ -40,7 +40,7 @@ void configureFileDialog(QFileDialog& dialog, const settings::FileDialogRequest&
   if (!request.initialName.isEmpty()) dialog.selectFile(request.initialName);
 }
 
-std::unique_ptr<settings::FileDialogs> makeQtFileDialogs(QWidget* parent) {
+std::unique_ptr<FileDialogs> makeQtFileDialogs(QWidget* parent) {
   return std::make_unique<QtFileDialogs>(parent);
 }
 

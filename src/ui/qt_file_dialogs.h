@@ -3,18 +3,18 @@
 
 #include <memory>
 
-#include "settings/file_dialog.h"
+#include "ui/settings_dialogs.h"
 
 class QFileDialog;
 class QWidget;
 
 namespace strandlink::ui {
 
-std::unique_ptr<settings::FileDialogs> makeQtFileDialogs(QWidget* parent);
+std::unique_ptr<FileDialogs> makeQtFileDialogs(QWidget* parent);
 
 // Sets a dialog up from a request without showing it: title, directory, filters and
 // the preselected one, Open or Save, an existing file for Open, the overwrite
 // question for Save, and no suffix of its own.
-void configureFileDialog(QFileDialog& dialog, const settings::FileDialogRequest& request);
+void configureFileDialog(QFileDialog& dialog, const FileDialogRequest& request);
 
 }  // namespace strandlink::ui

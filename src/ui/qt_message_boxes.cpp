@@ -4,6 +4,8 @@
 
 namespace strandlink::ui {
 
+using link::BoxIcon;
+
 namespace {
 
 QMessageBox::Icon toQtIcon(BoxIcon icon) {

@@ -5,17 +5,17 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "session/message_boxes.h"
+#include "link/message_boxes.h"
 
 namespace strandlink::ui {
 
-class QtMessageBoxes : public MessageBoxes {
+class QtMessageBoxes : public link::MessageBoxes {
  public:
   explicit QtMessageBoxes(QWidget* parent = nullptr) : parent_(parent) {}
 
   // Returns 1 (OK) once the user has closed the box. Meanwhile a nested event loop
   // runs: socket and timer handlers may run before this returns.
-  int show(BoxIcon icon, const QString& title, const QString& text) override;
+  int show(link::BoxIcon icon, const QString& title, const QString& text) override;
 
  private:
   QPointer<QWidget> parent_;

@@ -6,19 +6,19 @@
 
 #include <functional>
 
-#include "session/message_boxes.h"
+#include "link/message_boxes.h"
 
 namespace strandlink::test {
 
 struct RecordedBox {
-  BoxIcon icon;
+  link::BoxIcon icon;
   QString title;
   QString text;
 };
 
-class RecordingBoxes : public MessageBoxes {
+class RecordingBoxes : public link::MessageBoxes {
  public:
-  int show(BoxIcon icon, const QString& title, const QString& text) override {
+  int show(link::BoxIcon icon, const QString& title, const QString& text) override {
     boxes.append({icon, title, text});
     if (whileOpen) whileOpen();
     return 1;

@@ -1,6 +1,5 @@
-// One copy of the bridge without a window: plain controls, recorded boxes, the
-// machine's real MIDI service (our own virtual ports on the test JACK server) and
-// real sockets. Two of them configured as mirror images make a link on loopback.
+// Test helpers over the real link: an event loop to wait in, sides, free ports and
+// raw peers.
 #pragma once
 
 #include <QCoreApplication>
@@ -11,9 +10,9 @@
 #include <optional>
 #include <string>
 
+#include "link/link.h"
 #include "midi/midi_service.h"
-#include "session/session.h"
-#include "support/plain_view.h"
+#include "support/qt_printers.h"
 #include "support/recording_boxes.h"
 
 namespace strandlink::test {
@@ -35,25 +34,34 @@ inline void settle(int ms = 200) {
   while (t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
+// One copy of the link without a window: recorded boxes, the machine's real MIDI
+// service (our own ports on the test JACK server) and real sockets. Two of them
+// configured as mirror images make a link on loopback.
 struct Side {
-  explicit Side(std::unique_ptr<midi::MidiService> service)
-      : midi(std::move(service)), session(state, view, boxes, *midi) {
-    session.fatalExit = [this] { ++fatalExits; };
+  explicit Side(std::unique_ptr<midi::MidiService> service) : midi(std::move(service)), link(*midi, boxes) {
+    link.setFatalExit([this] { ++fatalExits; });
+    link.takeDeviceLists();
+    settings.inputPosition = link.devices().inputs.empty() ? -1 : 0;
+    settings.outputPosition = link.devices().outputs.empty() ? -1 : 0;
+    QObject::connect(&link, &link::Link::statusChanged, [this](link::LinkStatus s) { status = s; });
+    QObject::connect(&link, &link::Link::chatLineReceived, [this](const QString& line) { chat << line; });
   }
 
-  // Fills the four network boxes (local address 127.0.0.1).
+  // The four network values (local address 127.0.0.1).
   void configure(int localPort, int remotePort, const QString& remoteIp = QStringLiteral("127.0.0.1")) {
-    view.setText(TextControl::txtIPAddress, remoteIp);
-    view.setText(TextControl::txtRemotePort, QString::number(remotePort));
-    view.setText(TextControl::txtIPLocal, QStringLiteral("127.0.0.1"));
-    view.setText(TextControl::txtPortLocal, QString::number(localPort));
+    settings.remoteHost = remoteIp;
+    settings.remotePort = QString::number(remotePort);
+    settings.localHost = QStringLiteral("127.0.0.1");
+    settings.localPort = QString::number(localPort);
   }
+  bool start(bool thru = false) { return link.start(settings, {thru}); }
 
-  PlainView view;
   RecordingBoxes boxes;
-  SessionState state;
   std::unique_ptr<midi::MidiService> midi;
-  Session session;
+  link::Link link;
+  settings::Settings settings;
+  link::LinkStatus status = link::LinkStatus::NotConnected;
+  QStringList chat;
   int fatalExits = 0;
 };
 

@@ -1,0 +1,25 @@
+// The command line of the one executable: a window by default, or a window-less link.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace strandlink::app {
+
+struct CommandLine {
+  enum class Mode { Window, Headless, ListDevices, Help, Version, Error };
+  Mode mode = Mode::Window;
+  QString settingsFile;                          // empty: the default file
+  QString clientName = QStringLiteral("Strandlink");  // how our MIDI ports appear
+  QString error;                                 // one line, for Mode::Error
+  std::optional<bool> peerFilter;                // --peer-filter / --no-peer-filter
+};
+
+// arguments include the program name first.
+CommandLine parseCommandLine(const QStringList& arguments);
+
+QString usageText();
+
+}  // namespace strandlink::app

@@ -1,0 +1,108 @@
+#include "headless/headless_run.h"
+
+#include <unistd.h>
+
+#include "headless/chat_input.h"
+#include "link/priority.h"
+#include "link/settings_files.h"
+#include "midi/midi_service.h"
+#include "settings/preferences.h"
+
+namespace strandlink::headless {
+
+namespace {
+
+void writeLine(std::FILE* f, const QString& line) {
+  std::fputs(line.toLocal8Bit().constData(), f);
+  std::fputc('\n', f);
+  std::fflush(f);
+}
+
+}  // namespace
+
+int StreamBoxes::show(link::BoxIcon, const QString& title, const QString& text) {
+  writeLine(err_, title + QStringLiteral(": ") + text);
+  return 1;
+}
+
+HeadlessRun::HeadlessRun(midi::MidiService& midi, HeadlessOptions options, std::FILE* out, std::FILE* err)
+    : options_(std::move(options)), out_(out), boxes_(err), link_(midi, boxes_) {
+  connect(&link_, &link::Link::statusChanged, this, &HeadlessRun::showStatus);
+  connect(&link_, &link::Link::chatLineReceived, this,
+          [this](const QString& line) { printLine(out_, QStringLiteral("REMOTE") + line); });
+  connect(&link_, &link::Link::figuresChanged, this, &HeadlessRun::showFigures);
+}
+
+HeadlessRun::~HeadlessRun() { finish(); }
+
+// The window's start-up without the window: priority, device lists, the default
+// settings (unless a file of its own is given), the local address. A file of its
+// own is read afterwards, as File > Open would, so that its local address stands.
+void HeadlessRun::startUp() {
+  link::setProcessPriority(link::Priority::High);
+  link_.takeDeviceLists();
+  if (!link_.devices().outputs.empty()) settings_.outputPosition = 0;
+  if (!link_.devices().inputs.empty()) settings_.inputPosition = 0;
+  const auto apply = [this](const settings::SettingsChanges& changes) {
+    const bool wasHigh = settings_.highPriority;
+    changes.applyTo(settings_);
+    if (changes.highPriority) link::applyPriorityChange(wasHigh, settings_.highPriority);
+  };
+  if (options_.settingsFile.isEmpty()) apply(link::loadSettingsFile(link_.reporter(), QString(), link_.devices()));
+  settings_.localHost = link::localAddressText(link_.reporter());
+  if (!options_.settingsFile.isEmpty()) {
+    apply(link::loadSettingsFile(link_.reporter(), options_.settingsFile, link_.devices()));
+  }
+  if (options_.peerFilter) settings::savePeerFilter(*options_.peerFilter);
+  link_.setPeerFilter(options_.peerFilter.value_or(settings::loadPeerFilter()));
+}
+
+bool HeadlessRun::start() {
+  startUp();
+  if (!link_.start(settings_)) {
+    finish();
+    return false;
+  }
+  if (options_.chatFromInput) {
+    chat_ = std::make_unique<ChatInput>(STDIN_FILENO, [this](const QString& line) { link_.sendChatLine(line); });
+  }
+  return true;
+}
+
+void HeadlessRun::finish() {
+  if (finished_) return;
+  finished_ = true;
+  chat_.reset();
+  link_.stop();
+  link_.shutDown();
+  if (options_.settingsFile.isEmpty()) link::saveSettingsFile(link_.reporter(), QString(), settings_);
+}
+
+void HeadlessRun::printLine(std::FILE* f, const QString& line) { writeLine(f, line); }
+
+void HeadlessRun::showStatus(link::LinkStatus status) {
+  printLine(out_, status == link::LinkStatus::Connected ? QStringLiteral("Connected") : QStringLiteral("Not Connected"));
+}
+
+void HeadlessRun::showFigures(const QString& text) {
+  if (text.isEmpty() || text == printedFigures_) return;
+  if (sinceFiguresLine_.isValid() && sinceFiguresLine_.elapsed() < kFiguresLineMs) return;
+  printLine(out_, text);
+  printedFigures_ = text;
+  sinceFiguresLine_.start();
+}
+
+void printDeviceLists(midi::MidiService& midi, std::FILE* out) {
+  const auto inputs = midi.inputNames();
+  const auto outputs = midi.outputNames();
+  writeLine(out, QStringLiteral("MIDI inputs:"));
+  for (std::size_t k = 0; k < inputs.size(); ++k) {
+    writeLine(out, QStringLiteral("%1 %2").arg(k).arg(QString::fromStdString(midi::listedPortName(inputs[k]))));
+  }
+  writeLine(out, QStringLiteral("MIDI outputs:"));
+  for (std::size_t k = 0; k < outputs.size(); ++k) {
+    writeLine(out, QStringLiteral("%1 %2").arg(k).arg(QString::fromStdString(midi::listedPortName(outputs[k]))));
+  }
+}
+
+}  // namespace strandlink::headless

@@ -1,0 +1,80 @@
+// The link without a window: the same start-up as the window's, then Start at
+// once. Status changes and received chat lines go to standard output, every
+// report to standard error, and lines read from standard input are sent as chat.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+#include "link/link.h"
+#include "link/message_boxes.h"
+#include "settings/settings.h"
+
+namespace strandlink::midi {
+class MidiService;
+}
+
+namespace strandlink::headless {
+
+class ChatInput;
+
+// Every box as one line, "title: text".
+class StreamBoxes : public link::MessageBoxes {
+ public:
+  explicit StreamBoxes(std::FILE* err) : err_(err) {}
+  int show(link::BoxIcon icon, const QString& title, const QString& text) override;
+
+ private:
+  std::FILE* err_;
+};
+
+struct HeadlessOptions {
+  QString settingsFile;             // empty: the default file, which is written at the end
+  std::optional<bool> peerFilter;   // this run's choice (remembered); otherwise the remembered one
+  bool chatFromInput = true;        // lines of standard input are sent as chat
+};
+
+class HeadlessRun : public QObject {
+  Q_OBJECT
+ public:
+  HeadlessRun(midi::MidiService& midi, HeadlessOptions options, std::FILE* out = stdout, std::FILE* err = stderr);
+  ~HeadlessRun() override;
+
+  // Start-up and Start; false when the link did not start.
+  bool start();
+  // Stop, and the end of the program: the default settings file is written when
+  // no file of its own was given.
+  void finish();
+
+  link::Link& link() { return link_; }
+  const settings::Settings& settings() const { return settings_; }
+
+  // The link figures are printed only when they changed, at most once in this time.
+  static constexpr qint64 kFiguresLineMs = 10000;
+
+ private:
+  void startUp();
+  void printLine(std::FILE* f, const QString& line);
+  void showStatus(link::LinkStatus status);
+  void showFigures(const QString& text);
+
+  HeadlessOptions options_;
+  std::FILE* out_;
+  StreamBoxes boxes_;
+  link::Link link_;
+  settings::Settings settings_;
+  std::unique_ptr<ChatInput> chat_;
+  QString printedFigures_;
+  QElapsedTimer sinceFiguresLine_;
+  bool finished_ = false;
+};
+
+// The numbered input and output lists as the window fills them.
+void printDeviceLists(midi::MidiService& midi, std::FILE* out);
+
+}  // namespace strandlink::headless

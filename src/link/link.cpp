@@ -1,0 +1,193 @@
+#include "link/link.h"
+
+#include <array>
+#include <cstdlib>
+
+#include "link/midi_bridge.h"
+#include "midi/midi_service.h"
+#include "net/socket_errors.h"
+
+namespace strandlink::link {
+
+namespace {
+
+// One byte per character of ISO 8859-1; characters outside it become "?".
+QByteArray toLatin1(const QString& line) {
+  QByteArray bytes;
+  const auto codePoints = line.toUcs4();
+  bytes.reserve(codePoints.size());
+  for (char32_t c : codePoints) bytes.append(c <= 0xFF ? static_cast<char>(c) : '?');
+  return bytes;
+}
+
+std::span<const std::uint8_t> bytesOf(const QByteArray& a) {
+  return {reinterpret_cast<const std::uint8_t*>(a.constData()), static_cast<std::size_t>(a.size())};
+}
+
+constexpr int kMidiReadLength = 200;
+constexpr int kChatReadLength = 2000;
+
+}  // namespace
+
+Link::Link(midi::MidiService& midi, MessageBoxes& boxes, QObject* parent)
+    : QObject(parent),
+      reporter_(boxes),
+      midi_(midi),
+      monitor_([this] { sendControl(kProbeByte, QStringLiteral("Tried to send Connection_Check:  ")); },
+               [this] { sendControl(kReplyByte, QStringLiteral("Tried to send Connection_Check_Reply:  ")); },
+               [this](LinkStatus s) { onStatus(s); }),
+      bridge_(std::make_unique<MidiBridge>(midi, lists_, reporter_)),
+      fatalExit_([] { std::exit(1); }) {
+  checkTimer_.setInterval(1000);
+  connect(&checkTimer_, &QTimer::timeout, this, [this] {
+    monitor_.tick();
+    emit figuresChanged(figuresText());
+  });
+  // Have the chosen devices gone, or come back?
+  deviceTimer_.setInterval(1000);
+  connect(&deviceTimer_, &QTimer::timeout, this, [this] { bridge_->checkDevices(); });
+  // A repaint per datagram would cost the window's thread far more than the
+  // datagram itself and hold up the next one.
+  countsTimer_.setInterval(kCountsRefreshMs);
+  connect(&countsTimer_, &QTimer::timeout, this, [this] { emitCountsIfChanged(); });
+}
+
+Link::~Link() { shutDown(); }
+
+void Link::takeDeviceLists() {
+  lists_.outputs = midi_.outputNames();
+  lists_.inputs = midi_.inputNames();
+}
+
+bool Link::thruAllowed(int inputPosition, int outputPosition) {
+  if (!thruWouldLoop(lists_, inputPosition, outputPosition)) return true;
+  reporter_.report(
+      BoxIcon::Exclamation, QStringLiteral("Strandlink Warning"),
+      QStringLiteral("You will create a feedback loop...Change Midi Port settings or uncheck \"MidiThru\""));
+  return false;
+}
+
+bool Link::start(const settings::Settings& settings, const SessionOptions& options) {
+  if (running_) return true;
+  const auto addresses = checkAddresses(settings, reporter_);
+  if (!addresses) return false;
+  if (options.thru && !thruAllowed(settings.inputPosition, settings.outputPosition)) return false;
+  const auto opened = endpoints_.open(*addresses, reporter_, [this] { readMidiDatagram(); },
+                                      [this] { readChatDatagram(); });
+  if (opened == UdpEndpoints::Outcome::CannotCreate) fatalExit_();
+  if (opened != UdpEndpoints::Outcome::Open) return false;
+  bridge_->setDestination(endpoints_.midi().descriptor(), endpoints_.midiRemote());
+  bridge_->setThru(options.thru);
+  if (!bridge_->open(settings.inputPosition, settings.outputPosition)) {
+    endpoints_.close();
+    return false;
+  }
+  filter_.clearCount();
+  running_ = true;
+  checkTimer_.start();
+  deviceTimer_.start();
+  countsTimer_.start();
+  emit runningChanged(true);
+  return true;
+}
+
+void Link::stop() {
+  if (!running_) return;
+  // While the output is still open: nothing the peer started may keep sounding.
+  bridge_->releaseHeld();
+  deviceTimer_.stop();
+  bridge_->close();
+  checkTimer_.stop();
+  countsTimer_.stop();
+  emitCountsIfChanged();
+  running_ = false;
+  monitor_.sessionEnded();
+  emit figuresChanged(QString());
+  emit runningChanged(false);
+  endpoints_.close();
+}
+
+void Link::shutDown() {
+  deviceTimer_.stop();
+  checkTimer_.stop();
+  countsTimer_.stop();
+  // Each part on its own: an input that went away and did not come back leaves
+  // an output that still holds notes.
+  bridge_->releaseHeld();
+  bridge_->close();
+  endpoints_.close();
+  running_ = false;
+}
+
+bool Link::sendChatLine(const QString& line) {
+  if (!endpoints_.isOpen()) return false;
+  const QByteArray bytes = toLatin1(line);
+  const net::Transfer sent = endpoints_.chat().sendTo(bytesOf(bytes), endpoints_.chatRemote());
+  if (!sent.ok()) {
+    reporter_.socketError(sent.error, QStringLiteral("Tried to send chat message:  "), Reporter::Flood::Throttle);
+  }
+  return true;
+}
+
+int Link::panic() { return bridge_->releaseHeld(); }
+
+Counts Link::counts() const { return {bridge_->sentCount(), received_}; }
+
+QString Link::figuresText() {
+  return formatLinkQuality(monitor_.quality().figures(LinkQuality::Clock::now()), filter_.refused());
+}
+
+void Link::readMidiDatagram() {
+  if (!endpoints_.isOpen()) return;
+  // Zeros stand in for the bytes a short datagram did not have.
+  std::array<std::uint8_t, kMidiReadLength> buffer{};
+  sockaddr_in from{};
+  const net::Transfer read = endpoints_.midi().receiveFrom(buffer, from);
+  // A port-unreachable answer to one of our probes is no fault of a read; the
+  // connection check already shows it.
+  if (!read.ok() && !net::isUnreachableEcho(read.error)) {
+    reporter_.socketError(read.error, QStringLiteral("Tried to read MidiSocketRecvBuffer:  "),
+                          Reporter::Flood::Throttle);
+  }
+  if (read.bytes < 1 || !filter_.accept(from, endpoints_.midiRemote().sin_addr.s_addr)) return;
+  ++received_;
+  bridge_->play(midi::ShortMessage::fromBytes(std::span(buffer).first(3)));
+}
+
+// One byte is a control byte of the connection check, two or more a chat line.
+// Empty and failed reads (a line longer than the read length among them) are dropped.
+void Link::readChatDatagram() {
+  if (!endpoints_.isOpen()) return;
+  std::array<std::uint8_t, kChatReadLength> buffer{};
+  sockaddr_in from{};
+  const net::Transfer read = endpoints_.chat().receiveFrom(buffer, from);
+  if (read.bytes < 1 || !filter_.accept(from, endpoints_.midiRemote().sin_addr.s_addr)) return;
+  if (read.bytes == 1) {
+    monitor_.controlByte(buffer[0]);
+    if (buffer[0] == kReplyByte) emit figuresChanged(figuresText());
+    return;
+  }
+  emit chatLineReceived(QString::fromLatin1(reinterpret_cast<const char*>(buffer.data()), read.bytes));
+}
+
+// Probe and reply both leave from the MIDI socket for the peer's chat port.
+void Link::sendControl(std::uint8_t byte, const QString& context) {
+  const std::array<std::uint8_t, 1> datagram{byte};
+  const net::Transfer sent = endpoints_.midi().sendTo(datagram, endpoints_.chatRemote());
+  if (!sent.ok()) reporter_.socketError(sent.error, context, Reporter::Flood::Throttle);
+}
+
+void Link::onStatus(LinkStatus status) {
+  // The fall of the link releases what the peer left sounding.
+  if (status == LinkStatus::NotConnected && running_) bridge_->releaseHeld();
+  emit statusChanged(status);
+}
+
+void Link::emitCountsIfChanged() {
+  const Counts now = counts();
+  if (now == shownCounts_) return;
+  shownCounts_ = now;
+  emit countsChanged(now);
+}
+
+}  // namespace strandlink::link

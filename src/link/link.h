@@ -1,0 +1,118 @@
+// One running copy of the link: the API both front ends (the window and the
+// window-less run) use. It owns the MIDI bridge, the two UDP endpoints, the
+// connection check, the chat and the peer filter, and tells its front end what
+// happens through signals. Reports that need the user's attention go through the
+// message boxes it was given. Everything here runs on the loop's thread (the
+// window's, or the window-less run's main thread), except the MIDI forwarding
+// inside the bridge.
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "link/connection_monitor.h"
+#include "link/device_lists.h"
+#include "link/message_boxes.h"
+#include "link/peer_filter.h"
+#include "link/reporter.h"
+#include "link/udp_endpoints.h"
+#include "settings/settings.h"
+
+namespace strandlink::midi {
+class MidiService;
+}
+
+namespace strandlink::link {
+
+class MidiBridge;
+
+struct Counts {
+  std::uint64_t sent = 0;
+  std::uint64_t received = 0;
+  friend bool operator==(const Counts&, const Counts&) = default;
+};
+
+// The choices of a session beside its settings.
+struct SessionOptions {
+  bool thru = false;
+};
+
+class Link : public QObject {
+  Q_OBJECT
+ public:
+  Link(midi::MidiService& midi, MessageBoxes& boxes, QObject* parent = nullptr);
+  ~Link() override;
+
+  // Takes the device lists; start-up does this once, before any settings apply.
+  void takeDeviceLists();
+  const DeviceLists& devices() const { return lists_; }
+
+  // Whether thru may join these two devices; shows the warning when it may not.
+  bool thruAllowed(int inputPosition, int outputPosition);
+  // Checks the settings, opens both endpoints and both devices and starts the
+  // session; true when it runs. On failure every problem has been reported and
+  // nothing is left open.
+  bool start(const settings::Settings& settings, const SessionOptions& options = {});
+  // Ends a running session: the input, then the output, then the sockets.
+  void stop();
+  // Closes whatever is still open, each part on its own (the end of the program).
+  void shutDown();
+  bool running() const { return running_; }
+
+  LinkStatus status() const { return monitor_.status(); }
+  // Sends one chat line to the peer; false when no session runs (nothing sent).
+  bool sendChatLine(const QString& line);
+  // Releases the notes the peer left sounding; how many messages that took.
+  int panic();
+  void setPeerFilter(bool on) { filter_.setEnabled(on); }
+  bool peerFilter() const { return filter_.enabled(); }
+  Counts counts() const;
+  // "Link: rtt ..." for the figures of the last minute; empty before the first.
+  QString figuresText();
+
+  Reporter& reporter() { return reporter_; }
+  // How the program ends when a socket cannot be created (exit status 1 unless
+  // replaced; tests replace it).
+  void setFatalExit(std::function<void()> fatalExit) { fatalExit_ = std::move(fatalExit); }
+
+  // The counts reach the front end at most this often while a session runs.
+  static constexpr int kCountsRefreshMs = 40;
+
+ signals:
+  void runningChanged(bool running);
+  void statusChanged(strandlink::link::LinkStatus status);
+  void chatLineReceived(const QString& line);
+  void countsChanged(strandlink::link::Counts counts);
+  void figuresChanged(const QString& text);
+
+ private:
+  void readMidiDatagram();
+  void readChatDatagram();
+  void sendControl(std::uint8_t byte, const QString& context);
+  void onStatus(LinkStatus status);
+  void emitCountsIfChanged();
+  void endSession();
+
+  DeviceLists lists_;
+  Reporter reporter_;
+  midi::MidiService& midi_;
+  // Before the bridge: its MIDI thread sends on the MIDI socket until the input is
+  // closed, so the bridge must go first.
+  UdpEndpoints endpoints_;
+  ConnectionMonitor monitor_;
+  PeerFilter filter_;
+  std::unique_ptr<MidiBridge> bridge_;
+  QTimer checkTimer_;
+  QTimer deviceTimer_;
+  QTimer countsTimer_;
+  std::uint64_t received_ = 0;
+  Counts shownCounts_;
+  bool running_ = false;
+  std::function<void()> fatalExit_;
+};
+
+}  // namespace strandlink::link

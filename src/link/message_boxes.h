@@ -1,0 +1,22 @@
+// The one way a modal message reaches the user: a box in the window, a line on
+// standard error without one, a recorder in the tests.
+#pragma once
+
+#include <QString>
+
+namespace strandlink::link {
+
+enum class BoxIcon { None, Exclamation, Information };
+
+// The title of boxes that give none of their own.
+inline const QString kAppTitle = QStringLiteral("Strandlink");
+
+class MessageBoxes {
+ public:
+  virtual ~MessageBoxes() = default;
+  // Shows one box and returns when the user has closed it (1 = OK). Runs on the
+  // window's thread; a window's box runs a nested event loop meanwhile.
+  virtual int show(BoxIcon icon, const QString& title, const QString& text) = 0;
+};
+
+}  // namespace strandlink::link

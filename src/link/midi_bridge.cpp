@@ -1,0 +1,143 @@
+#include "link/midi_bridge.h"
+
+#include "link/device_lists.h"
+#include "link/reporter.h"
+#include "net/udp_socket.h"
+
+namespace strandlink::link {
+
+namespace {
+
+QString midiErrorText(midi::MidiService& service, int code) {
+  return QString::fromStdString(service.errorText(code));
+}
+
+}  // namespace
+
+MidiBridge::MidiBridge(midi::MidiService& service, const DeviceLists& lists, Reporter& reporter)
+    : service_(service), lists_(lists), reporter_(reporter), wake_([this](std::uint32_t bits) { onWake(bits); }) {}
+
+// The MIDI thread uses the output, the socket and the wake until the input is
+// closed, so the input goes first, whatever state the link is in.
+MidiBridge::~MidiBridge() {
+  if (input_) {
+    input_->stop();
+    input_->close();
+    input_.reset();
+  }
+  liveOutput_.store(nullptr);
+  retiredOutputs_.clear();
+  if (output_) output_->close();
+  output_.reset();
+}
+
+void MidiBridge::setDestination(int socketFd, const sockaddr_in& peer) {
+  peer_.store(peer);
+  socket_.store(socketFd, std::memory_order_release);
+}
+
+// The MIDI thread. The loop's work (an error box) is handed over through the
+// wake: this thread never waits on the window.
+void MidiBridge::onMidiMessage(const midi::ShortMessage& message, std::int64_t) {
+  // Three bytes whatever the message's size: the bytes it does not use are 0.
+  const net::Transfer sent =
+      net::sendDatagram(socket_.load(std::memory_order_acquire), message.bytes, peer_.load());
+  sent_.fetch_add(1, std::memory_order_relaxed);
+  if (!sent.ok()) {
+    sendError_.store(sent.error, std::memory_order_relaxed);
+    wake_.post(kSendFailed);
+  }
+  // The network first, then the local thru.
+  if (thru_.load(std::memory_order_relaxed)) {
+    if (midi::MidiOutput* out = liveOutput_.load(std::memory_order_acquire)) out->send(message);
+  }
+}
+
+void MidiBridge::onWake(std::uint32_t bits) {
+  if (bits & kSendFailed) {
+    reporter_.socketError(sendError_.load(std::memory_order_relaxed), QStringLiteral("Tried to send MIDI data:  "),
+                          Reporter::Flood::Throttle);
+  }
+}
+
+bool MidiBridge::open(int inputPosition, int outputPosition) {
+  inputPosition_ = inputPosition;
+  outputPosition_ = outputPosition;
+  inputGone_ = outputGone_ = false;
+  bool failed = false;
+  if (const int r = openInput()) {
+    reportInputError(reporter_, lists_, inputPosition_, midiErrorText(service_, r));
+    failed = true;
+  }
+  std::unique_ptr<midi::MidiOutput> out;
+  if (const int r = openOutput(out)) {
+    reportOutputError(reporter_, lists_, outputPosition_, midiErrorText(service_, r));
+    failed = true;
+  } else {
+    output_ = std::move(out);
+    liveOutput_.store(output_.get(), std::memory_order_release);
+  }
+  if (failed) close();
+  return !failed;
+}
+
+// Opened and started; a port that would not start is closed again.
+int MidiBridge::openInput() {
+  std::unique_ptr<midi::MidiInput> in;
+  if (const int r = service_.openInput(inputPosition_, *this, in)) return r;
+  input_ = std::move(in);
+  return input_->start();
+}
+
+int MidiBridge::openOutput(std::unique_ptr<midi::MidiOutput>& port) {
+  return service_.openOutput(outputPosition_, port);
+}
+
+void MidiBridge::close() {
+  closeInput();
+  closeOutputs();
+  wake_.drain();  // whatever the MIDI thread handed over before its input closed
+}
+
+void MidiBridge::closeInput() {
+  if (!input_) return;
+  if (const int r = input_->stop()) reportInputError(reporter_, lists_, inputPosition_, midiErrorText(service_, r));
+  if (const int r = input_->close()) {
+    reportInputError(reporter_, lists_, inputPosition_, midiErrorText(service_, r));
+    return;
+  }
+  input_.reset();
+}
+
+// Once the input is closed only the loop's thread plays on the outputs.
+void MidiBridge::closeOutputs() {
+  if (input_) return;  // its thread may still play thru on them
+  retiredOutputs_.clear();
+  if (!output_) return;
+  if (const int r = output_->close()) {
+    reportOutputError(reporter_, lists_, outputPosition_, midiErrorText(service_, r));
+    return;
+  }
+  liveOutput_.store(nullptr, std::memory_order_release);
+  output_.reset();
+}
+
+bool MidiBridge::play(const midi::ShortMessage& message) {
+  // The receiving side packs data 1 into a signed 16-bit half: from 128 on, the
+  // message cannot be played at all.
+  if (message.bytes[1] >= 128 || !output_) return false;
+  if (output_->send(message) != midi::kMidiOk) return false;
+  held_.track(message);
+  return true;
+}
+
+int MidiBridge::releaseHeld() {
+  if (!output_) {
+    // Without an output nothing of ours can be sounding any more.
+    held_.forget();
+    return 0;
+  }
+  return held_.release([this](const midi::ShortMessage& m) { output_->send(m); });
+}
+
+}  // namespace strandlink::link

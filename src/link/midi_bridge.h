@@ -1,0 +1,106 @@
+// The MIDI side of one link: the chosen input and output, what flows between them
+// and the network, the counters, the thru, the notes the peer left sounding and
+// the watch over devices that go away and come back.
+//
+// Captured messages are forwarded on the MIDI service's thread, inside its
+// callback: one datagram to the peer, then, with thru on, the local output. No
+// lock, no queue, no wait on the loop's thread. Everything else runs on the
+// loop's thread (the window's, or the window-less run's main thread).
+#pragma once
+
+#include <netinet/in.h>
+
+#include <QTimer>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "link/held_notes.h"
+#include "link/loop_wake.h"
+#include "midi/midi_service.h"
+#include "net/atomic_address.h"
+
+namespace strandlink::link {
+
+class Reporter;
+struct DeviceLists;
+
+class MidiBridge final : public midi::MidiInputHandler {
+ public:
+  MidiBridge(midi::MidiService& service, const DeviceLists& lists, Reporter& reporter);
+  ~MidiBridge();
+  MidiBridge(const MidiBridge&) = delete;
+  MidiBridge& operator=(const MidiBridge&) = delete;
+
+  // Where captured messages go. Set before open(); the socket stays open until
+  // the input is closed.
+  void setDestination(int socketFd, const sockaddr_in& peer);
+  void setThru(bool on) { thru_.store(on, std::memory_order_relaxed); }
+
+  // Opens and starts the input, then opens the output (tried even when the input
+  // failed, so one Start reports both). True when both are open; otherwise every
+  // failure has been reported and whatever opened is closed again.
+  bool open(int inputPosition, int outputPosition);
+  // The input first, then the outputs, each on its own, with their errors
+  // reported. An input that will not close stays (a later close tries again).
+  void close();
+  bool inputOpen() const { return input_ != nullptr; }
+  bool outputOpen() const { return output_ != nullptr; }
+
+  // The MIDI service's thread: one captured message.
+  void onMidiMessage(const midi::ShortMessage& message, std::int64_t timeMicros) override;
+
+  // A message received from the peer, played on the output. False when nothing
+  // took it (no output, or not playable).
+  bool play(const midi::ShortMessage& message);
+  // Releases what the output holds because of received messages; how many
+  // messages that took.
+  int releaseHeld();
+
+  // Once a second while a session runs: reports a chosen device that went away
+  // (once per disappearance) and opens it again as soon as it is back.
+  void checkDevices();
+
+  std::uint64_t sentCount() const { return sent_.load(std::memory_order_relaxed); }
+
+ private:
+  enum WakeBits : std::uint32_t { kSendFailed = 1u << 0 };
+  void onWake(std::uint32_t bits);
+  int openInput();
+  int openOutput(std::unique_ptr<midi::MidiOutput>& port);
+  void closeInput();
+  void closeOutputs();
+  bool reopenInput();
+  bool reopenOutput();
+  void checkInput();
+  void checkOutput();
+
+  midi::MidiService& service_;
+  const DeviceLists& lists_;
+  Reporter& reporter_;
+  LoopWake wake_;
+
+  // Read by the MIDI thread.
+  std::atomic<int> socket_{-1};
+  net::AtomicAddress peer_;
+  std::atomic<bool> thru_{false};
+  std::atomic<midi::MidiOutput*> liveOutput_{nullptr};
+  // Written by the MIDI thread.
+  std::atomic<std::uint64_t> sent_{0};
+  std::atomic<int> sendError_{0};
+
+  int inputPosition_ = -1;
+  int outputPosition_ = -1;
+  std::unique_ptr<midi::MidiInput> input_;
+  std::unique_ptr<midi::MidiOutput> output_;
+  // Outputs replaced while the input ran (the MIDI thread may still hold one);
+  // destroyed once the input is closed.
+  std::vector<std::unique_ptr<midi::MidiOutput>> retiredOutputs_;
+  bool inputGone_ = false;
+  bool outputGone_ = false;
+  HeldNotes held_;
+};
+
+}  // namespace strandlink::link

@@ -1,0 +1,46 @@
+// Keeps report boxes from stacking. A box runs a nested event loop, so socket and
+// timer handlers go on while it is open; a second report of the same context then
+// is only counted. Flood-prone contexts (reads and sends that fail per datagram)
+// are also held back for a while after their box closes.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QString>
+
+#include "link/message_boxes.h"
+
+namespace strandlink::link {
+
+class Reporter {
+ public:
+  explicit Reporter(MessageBoxes& boxes) : boxes_(boxes) {}
+
+  enum class Flood { Show, Throttle };
+
+  // Shows the box unless one of the same context is open (or, throttled, closed
+  // less than kQuietMs ago). Returns the box's answer, or 0 when it was held back.
+  int report(const QString& context, BoxIcon icon, const QString& title, const QString& text,
+             Flood flood = Flood::Show);
+  // A box whose text is its own context.
+  int report(BoxIcon icon, const QString& title, const QString& text) { return report(text, icon, title, text); }
+
+  // A failed socket call: the "Network Error" box with the context text (it ends
+  // in a colon and two blanks) followed by the error's description.
+  void socketError(int error, const QString& context, Flood flood = Flood::Show);
+
+  // How many reports of a context were held back so far.
+  int heldBack(const QString& context) const { return heldBack_.value(context, 0); }
+
+  MessageBoxes& boxes() { return boxes_; }
+
+  static constexpr qint64 kQuietMs = 5000;
+
+ private:
+  MessageBoxes& boxes_;
+  QHash<QString, bool> open_;
+  QHash<QString, QElapsedTimer> closedAt_;
+  QHash<QString, int> heldBack_;
+};
+
+}  // namespace strandlink::link

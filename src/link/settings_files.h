@@ -1,0 +1,31 @@
+// Settings files as the program reads and writes them: with the reports the user
+// sees, and the priority a loaded file selects applied at once.
+#pragma once
+
+#include <QString>
+
+#include "settings/settings.h"
+
+namespace strandlink::link {
+
+class Reporter;
+struct DeviceLists;
+
+// Reads a file (an empty path: the default file). A missing file gets its box
+// and the default ports 4000; a bad record gets its box, and the records before
+// it still apply. The caller applies the changes.
+settings::SettingsChanges loadSettingsFile(Reporter& reporter, const QString& path, const DeviceLists& lists);
+
+// Writes a file (an empty path: the default file, whose directory is made when
+// needed). On failure one box with the path and the reason, and false.
+bool saveSettingsFile(Reporter& reporter, const QString& path, const settings::Settings& s);
+
+// The priority after settings changed it: Realtime is applied whenever it is
+// selected, High when it has just become selected.
+void applyPriorityChange(bool wasHigh, bool nowHigh);
+
+// This computer's first IPv4 address as dotted text ("255.255.255.255" when it
+// has none), reporting a host name that cannot be read.
+QString localAddressText(Reporter& reporter);
+
+}  // namespace strandlink::link

@@ -1,0 +1,61 @@
+#include "link/udp_endpoints.h"
+
+#include "link/reporter.h"
+
+namespace strandlink::link {
+
+namespace {
+
+// One socket, created, armed and bound; the caller reads what went wrong from
+// the outcome.
+UdpEndpoints::Outcome openOne(net::UdpSocket& socket, std::unique_ptr<net::ReadNotifier>& notifier,
+                              const sockaddr_in& local, Reporter& reporter, const char* createContext,
+                              const char* bindContext, std::function<void()> onReadable) {
+  int error = 0;
+  socket = net::UdpSocket::create(error);
+  if (!socket.valid()) {
+    reporter.socketError(error, QString::fromLatin1(createContext));
+    reporter.report(BoxIcon::None, kAppTitle, QStringLiteral(" Cannot create socket.....exit program"));
+    return UdpEndpoints::Outcome::CannotCreate;
+  }
+  // Read notifications are armed with the socket; a notifier cannot fail on a
+  // valid descriptor.
+  notifier = std::make_unique<net::ReadNotifier>(socket.descriptor(), std::move(onReadable));
+  if (const int bindError = socket.bind(local)) {
+    reporter.socketError(bindError, QString::fromLatin1(bindContext));
+    return UdpEndpoints::Outcome::BindFailed;
+  }
+  return UdpEndpoints::Outcome::Open;
+}
+
+}  // namespace
+
+UdpEndpoints::Outcome UdpEndpoints::open(const LinkAddresses& a, Reporter& reporter,
+                                         std::function<void()> onMidiReadable,
+                                         std::function<void()> onChatReadable) {
+  midiRemote_ = net::makeAddress(a.remoteAddress, a.remotePort);
+  chatRemote_ = net::makeAddress(a.remoteAddress, static_cast<std::uint16_t>(a.remotePort + 1));
+  const Outcome midi = openOne(midi_, midiNotifier_, net::makeAddress(a.localAddress, a.localPort), reporter,
+                               "Tried to get hSocketMidiData:  ", "Tried to bind MIDI socket:  ",
+                               std::move(onMidiReadable));
+  if (midi == Outcome::CannotCreate) {
+    close();
+    return midi;
+  }
+  const Outcome chat = openOne(chat_, chatNotifier_,
+                               net::makeAddress(a.localAddress, static_cast<std::uint16_t>(a.localPort + 1)),
+                               reporter, "Tried to get hSocketChatData:  ", "Tried to bind Chat socket:  ",
+                               std::move(onChatReadable));
+  // A socket left bound would make every later Start on this port fail.
+  if (midi != Outcome::Open || chat != Outcome::Open) close();
+  return chat == Outcome::CannotCreate ? chat : midi == Outcome::Open ? chat : midi;
+}
+
+void UdpEndpoints::close() {
+  midiNotifier_.reset();
+  chatNotifier_.reset();
+  midi_.close();
+  chat_.close();
+}
+
+}  // namespace strandlink::link

@@ -1,0 +1,58 @@
+// An IPv4 UDP socket: non-blocking, close-on-exec, closed with its owner. Every
+// failure comes back as a socket error number (see socket_errors.h), never
+// through a thread's global.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace strandlink::net {
+
+// The outcome of one send or receive: bytes moved, or the error (bytes is then -1).
+struct Transfer {
+  int bytes = -1;
+  int error = 0;
+  bool ok() const { return error == 0; }
+};
+
+class UdpSocket {
+ public:
+  // An empty socket; valid() is false.
+  UdpSocket() = default;
+  ~UdpSocket();
+  UdpSocket(UdpSocket&& other) noexcept;
+  UdpSocket& operator=(UdpSocket&& other) noexcept;
+  UdpSocket(const UdpSocket&) = delete;
+  UdpSocket& operator=(const UdpSocket&) = delete;
+
+  // A new socket; on failure an empty one and the error.
+  static UdpSocket create(int& error);
+
+  bool valid() const { return fd_ >= 0; }
+  int descriptor() const { return fd_; }
+  // The error, or 0.
+  int bind(const sockaddr_in& local) const;
+  // One datagram. Safe from any thread while the socket lives.
+  Transfer sendTo(std::span<const std::uint8_t> bytes, const sockaddr_in& to) const;
+  // One datagram of at most buffer.size() bytes; a longer one is consumed and
+  // fails with kSocketMessageTooLong.
+  Transfer receiveFrom(std::span<std::uint8_t> buffer, sockaddr_in& from) const;
+  // Closes now; an empty socket afterwards.
+  void close();
+
+ private:
+  explicit UdpSocket(int fd) : fd_(fd) {}
+  int fd_ = -1;
+};
+
+// Sends on a descriptor that another thread may close meanwhile (the MIDI thread
+// sends while the window's thread owns the socket); -1 fails with an error.
+Transfer sendDatagram(int fd, std::span<const std::uint8_t> bytes, const sockaddr_in& to);
+
+// An IPv4 socket address from an address in network byte order and a port.
+sockaddr_in makeAddress(std::uint32_t addressNetworkOrder, std::uint16_t port);
+
+}  // namespace strandlink::net

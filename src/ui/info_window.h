@@ -1,0 +1,46 @@
+// The information window: what Strandlink is, its terms, and the ways to reach
+// its makers. Modeless and without an owner; closing it (OK or the close box)
+// deletes it, and the next Help > Info builds a new one.
+#pragma once
+
+#include <QWidget>
+
+#include <array>
+#include <memory>
+
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace strandlink::ui {
+
+class Shell;
+
+class InfoWindow : public QWidget {
+  Q_OBJECT
+ public:
+  // Every click target asks shell to open its address on behalf of this window.
+  explicit InfoWindow(std::shared_ptr<Shell> shell);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void buildControls();
+
+  void buildAddresses(QFrame* frame);
+  void openWebsite();
+
+  std::shared_ptr<Shell> shell_;
+  QPlainTextEdit* text_ = nullptr;
+  QPushButton* okButton_ = nullptr;
+  QLabel* globe_ = nullptr;
+  QLabel* envelope_ = nullptr;
+  QLineEdit* websiteBox_ = nullptr;
+  QLineEdit* emailBox_ = nullptr;
+  QLabel* credit_ = nullptr;
+};
+
+}  // namespace strandlink::ui

@@ -1,0 +1,374 @@
+#include "ui/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSignalBlocker>
+
+#include "link/priority.h"
+#include "midi/midi_service.h"
+#include "link/settings_files.h"
+#include "net/addresses.h"
+#include "settings/preferences.h"
+#include "ui/about_window.h"
+#include "ui/app_icon.h"
+#include "ui/chat_history.h"
+#include "ui/field_validator.h"
+#include "ui/help_texts.h"
+#include "ui/info_window.h"
+#include "ui/line_shapes.h"
+#include "ui/qt_file_dialogs.h"
+#include "ui/qt_message_boxes.h"
+#include "ui/shell.h"
+#include "ui/wrap_buttons.h"
+#include "version.h"
+
+namespace strandlink::ui {
+
+namespace {
+
+const QString kStopCaption = QStringLiteral("St&op");
+const QString kExitCaption = QStringLiteral("&Exit");
+
+link::MessageBoxes& boxesFor(link::MessageBoxes* given, std::unique_ptr<QtMessageBoxes>& own, QWidget* parent) {
+  if (given != nullptr) return *given;
+  own = std::make_unique<QtMessageBoxes>(parent);
+  return *own;
+}
+
+// The selected line, or -1 when none is (typed text over the selection counts as none).
+int selectedPosition(const QComboBox& list) {
+  const int index = list.currentIndex();
+  if (index >= 0 && list.currentText() != list.itemText(index)) return -1;
+  return index;
+}
+
+void selectPosition(QComboBox& list, int position) {
+  const QSignalBlocker block(&list);
+  list.setCurrentIndex(position >= 0 && position < list.count() ? position : -1);
+}
+
+// A closed help window is hidden at once and deleted a moment later; a Help
+// command in between gets a new one.
+template <class W>
+W* openWindow(QPointer<W>& window, const std::function<W*()>& make) {
+  if (window && window->isHidden()) {
+    window->deleteLater();
+    window = nullptr;
+  }
+  if (!window) window = make();
+  window->isMinimized() ? window->showNormal() : window->show();
+  window->raise();
+  window->activateWindow();
+  return window;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(midi::MidiService& midi, link::MessageBoxes* boxes, QWidget* parent)
+    : QMainWindow(parent), link_(midi, boxesFor(boxes, ownBoxes_, this)) {
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowCloseButtonHint);
+  setWindowTitle(caption());
+  // The desktop matches our windows to the installed entry by this name (before any
+  // window is shown); message boxes and dialogs take the application's icon.
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppId));
+  const QIcon icon = appIcon();
+  QApplication::setWindowIcon(icon);
+  setWindowIcon(icon);
+  shell_ = makeDesktopShell();
+  buildControls();
+  // The client area is fixed, so the window is exactly menu bar plus client area.
+  layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+  animationTimer_ = new QTimer(this);
+  animationTimer_->setInterval(222);
+  hintTimer_ = new QTimer(this);
+  hintTimer_->setInterval(2000);
+  fileDialogs_ = makeQtFileDialogs(this);
+  quitProgram_ = [] {
+    QApplication::closeAllWindows();
+    QCoreApplication::quit();
+  };
+  wireControls();
+  wireLink();
+  animationTimer_->start();
+  startButton_->setFocus();
+}
+
+// The help windows have no owner; whatever is still open ends with the program.
+MainWindow::~MainWindow() {
+  delete info_.data();
+  delete about_.data();
+}
+
+void MainWindow::setShell(std::shared_ptr<Shell> shell) { shell_ = std::move(shell); }
+
+InfoWindow* MainWindow::infoWindow() const { return info_ && !info_->isHidden() ? info_.data() : nullptr; }
+
+AboutWindow* MainWindow::aboutWindow() const { return about_ && !about_->isHidden() ? about_.data() : nullptr; }
+
+QString MainWindow::caption() {
+  return QString::fromLatin1(kProgramTitle) + QString(76, QLatin1Char(' ')) + QStringLiteral("(c) 2026 the Strandlink authors");
+}
+
+void MainWindow::wireControls() {
+  connect(startButton_, &QPushButton::clicked, this, &MainWindow::start);
+  connect(stopButton_, &QPushButton::clicked, this, &MainWindow::stopOrExit);
+  connect(minimizeButton_, &QPushButton::clicked, this, [this] { showMinimized(); });
+  connect(panicButton_, &QPushButton::clicked, this, [this] { link_.panic(); });
+  connect(peerOnlyBox_, &QCheckBox::clicked, this, [this](bool on) {
+    link_.setPeerFilter(on);
+    settings::savePeerFilter(on);
+  });
+  // clicked: only the user's choice runs a handler, never a setter.
+  connect(highOption_, &QRadioButton::clicked, this, [this] { choosePriority(true); });
+  connect(realtimeOption_, &QRadioButton::clicked, this, [this] { choosePriority(false); });
+  connect(thruBox_, &QCheckBox::clicked, this, &MainWindow::toggleThru);
+  connect(statsBox_, &QCheckBox::clicked, this, &MainWindow::toggleStatistics);
+
+  connect(openAction_, &QAction::triggered, this, &MainWindow::openSettings);
+  connect(saveAction_, &QAction::triggered, this, &MainWindow::saveSettings);
+  // The menu's Exit presses the button, so both do exactly the same.
+  connect(exitAction_, &QAction::triggered, stopButton_, &QPushButton::click);
+  connect(readmeAction_, &QAction::triggered, this, &MainWindow::openGuide);
+  connect(infoAction_, &QAction::triggered, this, &MainWindow::openInfo);
+  connect(websiteAction_, &QAction::triggered, this, &MainWindow::openWebsite);
+  connect(aboutAction_, &QAction::triggered, this, &MainWindow::openAbout);
+
+  connect(animationTimer_, &QTimer::timeout, this, &MainWindow::nextAnimationFrame);
+  connect(hintTimer_, &QTimer::timeout, this, &MainWindow::hideHint);
+
+  for (QObject* o : {static_cast<QObject*>(remoteAddressBox_), static_cast<QObject*>(localAddressBox_),
+                     static_cast<QObject*>(remotePortBox_), static_cast<QObject*>(localPortBox_),
+                     static_cast<QObject*>(chatInput_), static_cast<QObject*>(hintBox_)}) {
+    o->installEventFilter(this);
+  }
+  for (QLabel* p : pictures_) p->installEventFilter(this);
+}
+
+void MainWindow::wireLink() {
+  connect(&link_, &link::Link::runningChanged, this, &MainWindow::showRunning);
+  connect(&link_, &link::Link::statusChanged, this, &MainWindow::showStatus);
+  connect(&link_, &link::Link::chatLineReceived, this, &MainWindow::showChatLine);
+  connect(&link_, &link::Link::countsChanged, this, &MainWindow::showCounts);
+  // The link figures are the tooltip of the connection status.
+  connect(&link_, &link::Link::figuresChanged, statusLabel_, &QLabel::setToolTip);
+}
+
+void MainWindow::showCentred() {
+  if (isVisible()) return;
+  adjustSize();
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+  }
+  show();
+}
+
+void MainWindow::startUp() {
+  stackAnimationFrames();
+  link::setProcessPriority(link::Priority::High);
+  link_.takeDeviceLists();
+  fillDeviceLists();
+  applySettings(link::loadSettingsFile(link_.reporter(), defaultSettingsPath_, link_.devices()));
+  setTextUnfiltered(*localAddressBox_, link::localAddressText(link_.reporter()));
+  // Without an output device the window appears only once start-up is done.
+  showCentred();
+  const bool peerOnly = settings::loadPeerFilter();
+  peerOnlyBox_->setChecked(peerOnly);
+  link_.setPeerFilter(peerOnly);
+}
+
+// The window shows itself as soon as the first output (our own port) is listed.
+void MainWindow::fillDeviceLists() {
+  const auto fill = [](QComboBox& list, const std::vector<std::string>& names, const std::function<void()>& first) {
+    const QSignalBlocker block(&list);
+    const QString shown = list.currentText();
+    for (std::size_t k = 0; k < names.size(); ++k) {
+      list.addItem(QString::fromStdString(midi::listedPortName(names[k])));
+      if (k == 0 && first) first();
+    }
+    if (names.empty()) {
+      list.setEditText(shown);
+    } else {
+      list.setCurrentIndex(0);
+    }
+  };
+  fill(*outputList_, link_.devices().outputs, [this] { showCentred(); });
+  fill(*inputList_, link_.devices().inputs, {});
+}
+
+void MainWindow::loadSettings(const QString& path) {
+  applySettings(link::loadSettingsFile(link_.reporter(), path, link_.devices()));
+}
+
+void MainWindow::applySettings(const settings::SettingsChanges& c) {
+  if (c.remoteHost) setTextUnfiltered(*remoteAddressBox_, *c.remoteHost);
+  if (c.remotePort) setTextUnfiltered(*remotePortBox_, *c.remotePort);
+  if (c.localHost) setTextUnfiltered(*localAddressBox_, *c.localHost);
+  if (c.localPort) setTextUnfiltered(*localPortBox_, *c.localPort);
+  if (c.outputPosition) selectPosition(*outputList_, *c.outputPosition);
+  if (c.inputPosition) selectPosition(*inputList_, *c.inputPosition);
+  if (c.highPriority) {
+    const bool wasHigh = highOption_->isChecked();
+    const QSignalBlocker blockHigh(highOption_);
+    const QSignalBlocker blockReal(realtimeOption_);
+    (*c.highPriority ? highOption_ : realtimeOption_)->setChecked(true);
+    link::applyPriorityChange(wasHigh, *c.highPriority);
+  }
+}
+
+settings::Settings MainWindow::currentSettings() const {
+  settings::Settings s;
+  s.remoteHost = remoteAddressBox_->text();
+  s.remotePort = remotePortBox_->text();
+  s.localHost = localAddressBox_->text();
+  s.localPort = localPortBox_->text();
+  s.outputPosition = selectedPosition(*outputList_);
+  s.inputPosition = selectedPosition(*inputList_);
+  s.highPriority = highOption_->isChecked();
+  return s;
+}
+
+void MainWindow::start() { link_.start(currentSettings(), {thruBox_->isChecked()}); }
+
+void MainWindow::stopOrExit() {
+  if (link_.running()) {
+    link_.stop();
+  } else {
+    exitProgram();
+  }
+}
+
+void MainWindow::exitProgram() {
+  close();
+  if (quitProgram_) quitProgram_();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  closeDown();
+  // The window always closes.
+  event->accept();
+}
+
+// Whatever is still open is closed, each part on its own, and the settings are
+// written to the default file.
+void MainWindow::closeDown() {
+  if (closedDown_) return;
+  closedDown_ = true;
+  link_.shutDown();
+  link::saveSettingsFile(link_.reporter(), defaultSettingsPath_, currentSettings());
+}
+
+void MainWindow::choosePriority(bool high) {
+  link::setProcessPriority(high ? link::Priority::High : link::Priority::Realtime);
+}
+
+void MainWindow::toggleThru() {
+  if (thruBox_->isChecked() && !link_.thruAllowed(selectedPosition(*inputList_), selectedPosition(*outputList_))) {
+    thruBox_->setChecked(false);
+  }
+  const bool on = thruBox_->isChecked();
+  networkLines_->setLineVisible(QStringLiteral("thruLine0"), on);
+  for (int i = 1; i <= 3; ++i) portsLines_->setLineVisible(QStringLiteral("thruLine%1").arg(i), on);
+}
+
+// Switched on, each box shows its count from the next change on; switched off,
+// both are emptied.
+void MainWindow::toggleStatistics() {
+  if (statsBox_->isChecked()) return;
+  sentCount_->clear();
+  receivedCount_->clear();
+}
+
+void MainWindow::showCounts(link::Counts counts) {
+  if (statsBox_->isChecked()) {
+    if (counts.sent != lastCounts_.sent) sentCount_->setText(QString::number(counts.sent));
+    if (counts.received != lastCounts_.received) receivedCount_->setText(QString::number(counts.received));
+  }
+  lastCounts_ = counts;
+}
+
+void MainWindow::sendChatLine() {
+  const QString line = chatInput_->text();
+  appendHistoryLine(*chatHistory_, QStringLiteral("LOCAL:") + line);
+  setHistoryCaret(*chatHistory_, historyLength(*chatHistory_) - 1);
+  if (!link_.sendChatLine(line)) {
+    // Without a session there is no socket to send from; say so where the line shows.
+    appendHistoryLine(*chatHistory_, QStringLiteral("(not sent: no session is running)"));
+    setHistoryCaret(*chatHistory_, historyLength(*chatHistory_));
+  }
+  chatInput_->clear();
+}
+
+void MainWindow::showChatLine(const QString& line) {
+  appendHistoryLine(*chatHistory_, QStringLiteral("REMOTE") + line);
+  setHistoryCaret(*chatHistory_, historyLength(*chatHistory_));
+  if (popUpBox_->isChecked()) {
+    showNormal();
+    raise();
+    activateWindow();
+  }
+}
+
+void MainWindow::showStatus(link::LinkStatus status) {
+  statusLabel_->setText(status == link::LinkStatus::Connected ? QStringLiteral("Connected")
+                                                              : QStringLiteral("Not Connected"));
+}
+
+// The window's changes of the two session transitions, in order.
+void MainWindow::showRunning(bool running) {
+  panicButton_->setEnabled(running);
+  thruBox_->setEnabled(!running);
+  startButton_->setEnabled(!running);
+  stopButton_->setText(running ? kStopCaption : kExitCaption);
+  exitAction_->setText(running ? kStopCaption : kExitCaption);
+  fileMenu_->menuAction()->setEnabled(!running);
+  helpMenu_->menuAction()->setEnabled(!running);
+  inputList_->setEnabled(!running);
+  outputList_->setEnabled(!running);
+  if (running) {
+    animationTimer_->stop();
+    hintBox_->hide();
+    hintTimer_->stop();
+  } else {
+    animationTimer_->start();
+    statusLabel_->setText(QStringLiteral("Not Connected"));
+  }
+}
+
+// A cancelled dialog answers with no name, which means the default file.
+void MainWindow::openSettings() {
+  const QString chosen = chooseSettingsFile(*fileDialogs_, DialogMode::Open);
+  loadSettings(chosen.isEmpty() ? defaultSettingsPath_ : chosen);
+}
+
+void MainWindow::saveSettings() {
+  const QString chosen = chooseSettingsFile(*fileDialogs_, DialogMode::Save);
+  link::saveSettingsFile(link_.reporter(), chosen.isEmpty() ? defaultSettingsPath_ : chosen, currentSettings());
+}
+
+void MainWindow::openGuide() { ShellOpen(*shell_, this, userGuidePath()); }
+
+void MainWindow::openInfo() {
+  openWindow<InfoWindow>(info_, [this] { return new InfoWindow(shell_); });
+}
+
+void MainWindow::openWebsite() { ShellOpen(*shell_, this, productWebsite()); }
+
+void MainWindow::openAbout() {
+  openWindow<AboutWindow>(about_, [] { return new AboutWindow; });
+}
+
+}  // namespace strandlink::ui

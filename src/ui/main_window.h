@@ -1,0 +1,200 @@
+// The main window: the device lists, the addresses, Start and Stop, the chat, the
+// statistics, the priority and the animation, over one link. It reads the
+// user's choices from its controls when they are needed (Start, Save, exit) and
+// shows what the link tells it. Everything here runs on the window's thread.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QTimer>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "link/link.h"
+#include "settings/settings.h"
+#include "ui/settings_dialogs.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace strandlink::midi {
+class MidiService;
+}
+
+namespace strandlink::ui {
+
+class AboutWindow;
+class InfoWindow;
+class LineShapes;
+class QtMessageBoxes;
+class Shell;
+class WrapCheckBox;
+class WrapPushButton;
+
+// The window's fonts are the desktop's sans-serif family at the layout's sizes;
+// 8 pt where the layout names none, less when the family is too wide for that.
+inline constexpr double kDefaultPointSize = 8.0;
+inline constexpr double kSmallestDefaultPointSize = 7.0;
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+ public:
+  // boxes: where reports go; null means modal boxes over this window.
+  explicit MainWindow(midi::MidiService& midi, link::MessageBoxes* boxes = nullptr, QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  link::Link& link() { return link_; }
+  void setFileDialogs(std::unique_ptr<FileDialogs> dialogs) { fileDialogs_ = std::move(dialogs); }
+  // What ending the program does after Exit has closed the window (tests record it).
+  void setQuitProgram(std::function<void()> quit) { quitProgram_ = std::move(quit); }
+  // What opens the help document and the web page (tests record it).
+  void setShell(std::shared_ptr<Shell> shell);
+  // The settings file read at start-up and written at exit (default: the usual one).
+  void setDefaultSettingsPath(const QString& path) { defaultSettingsPath_ = path; }
+  // The open information window and about box, null when none is open.
+  InfoWindow* infoWindow() const;
+  AboutWindow* aboutWindow() const;
+
+  // Start-up: priority, devices (the window shows itself once the first output is
+  // listed), the default settings file, the local address.
+  void startUp();
+  // Reads a settings file into the controls, as File > Open does.
+  void loadSettings(const QString& path);
+  // The seven values as the controls hold them now.
+  settings::Settings currentSettings() const;
+
+  // The caption: the program and version, blanks, and the notice; 121 characters.
+  static QString caption();
+  double defaultPointSize() const { return defaultPoints_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  // main_window_layout.cpp
+  void buildControls();
+  void buildTopLevel(QWidget* client);
+  void buildMidiPorts(QWidget* client);
+  void buildNet(QWidget* client);
+  void buildChat(QWidget* client);
+  void buildPriority(QWidget* client);
+  void buildStatistics(QWidget* client);
+  void buildAnimation(QWidget* client);
+  void buildMenus();
+  void applyTabOrder();
+  template <class W>
+  W* place(QWidget* parent, const char* name, QRect geometry, double points = 0, bool bold = false);
+  void tabIndex(QWidget* w, int index) { tabOrder_.push_back({index, w}); }
+
+  // main_window.cpp
+  void wireControls();
+  void wireLink();
+  void showCentred();
+  void fillDeviceLists();
+  void applySettings(const settings::SettingsChanges& changes);
+  void start();
+  void stopOrExit();
+  void exitProgram();
+  void closeDown();
+  void choosePriority(bool high);
+  void toggleThru();
+  void toggleStatistics();
+  void sendChatLine();
+  void showChatLine(const QString& line);
+  void showRunning(bool running);
+  void showStatus(link::LinkStatus status);
+  void showCounts(link::Counts counts);
+  void openSettings();
+  void saveSettings();
+  void openGuide();
+  void openInfo();
+  void openWebsite();
+  void openAbout();
+  bool filterKey(QObject* watched, QKeyEvent* key);
+  // main_window_animation.cpp
+  void stackAnimationFrames();
+  void nextAnimationFrame();
+  void pointerOverAnimation(QPointF position);
+  void hideHint();
+
+  std::unique_ptr<QtMessageBoxes> ownBoxes_;
+  link::Link link_;
+  std::unique_ptr<FileDialogs> fileDialogs_;
+  std::function<void()> quitProgram_;
+  std::shared_ptr<Shell> shell_;
+  QString defaultSettingsPath_;
+  // Top-level windows of their own, not children: they outlive a closed main window.
+  QPointer<InfoWindow> info_;
+  QPointer<AboutWindow> about_;
+  bool closedDown_ = false;
+  link::Counts lastCounts_;
+  double defaultPoints_ = kDefaultPointSize;
+  int nextFrame_ = 0;  // the animation picture to show next
+
+  QWidget* client_ = nullptr;
+  QPushButton* startButton_ = nullptr;
+  QPushButton* stopButton_ = nullptr;
+  WrapPushButton* minimizeButton_ = nullptr;
+  QCheckBox* thruBox_ = nullptr;
+  WrapCheckBox* popUpBox_ = nullptr;
+  QLineEdit* hintBox_ = nullptr;
+  QFrame* portsFrame_ = nullptr;
+  QFrame* networkFrame_ = nullptr;
+  QGroupBox* chatFrame_ = nullptr;
+  QGroupBox* priorityFrame_ = nullptr;
+  QGroupBox* statisticsFrame_ = nullptr;
+  QFrame* animationFrame_ = nullptr;
+  QComboBox* inputList_ = nullptr;
+  QComboBox* outputList_ = nullptr;
+  QLineEdit* localAddressBox_ = nullptr;
+  QLineEdit* localPortBox_ = nullptr;
+  QLineEdit* remoteAddressBox_ = nullptr;
+  QLineEdit* remotePortBox_ = nullptr;
+  QLabel* statusLabel_ = nullptr;
+  QLineEdit* chatInput_ = nullptr;
+  QPlainTextEdit* chatHistory_ = nullptr;
+  QRadioButton* realtimeOption_ = nullptr;
+  QRadioButton* highOption_ = nullptr;
+  QCheckBox* statsBox_ = nullptr;
+  QLineEdit* sentCount_ = nullptr;
+  QLineEdit* receivedCount_ = nullptr;
+  QPushButton* panicButton_ = nullptr;
+  QCheckBox* peerOnlyBox_ = nullptr;
+  std::array<QLabel*, 8> pictures_{};
+  LineShapes* portsLines_ = nullptr;
+  LineShapes* networkLines_ = nullptr;
+
+  QMenu* fileMenu_ = nullptr;
+  QMenu* helpMenu_ = nullptr;
+  QAction* openAction_ = nullptr;
+  QAction* saveAction_ = nullptr;
+  QAction* exitAction_ = nullptr;
+  QAction* readmeAction_ = nullptr;
+  QAction* infoAction_ = nullptr;
+  QAction* websiteAction_ = nullptr;
+  QAction* aboutAction_ = nullptr;
+
+  QTimer* animationTimer_ = nullptr;
+  QTimer* hintTimer_ = nullptr;
+
+  struct TabStop {
+    int index;
+    QWidget* widget;
+  };
+  std::vector<TabStop> tabOrder_;
+};
+
+}  // namespace strandlink::ui
