@@ -1,7 +1,7 @@
 // What one message costs on each path through the bridge, measured on this
-// machine: the MIDI thread's path (the input callback up to and including the
-// datagram's sendto) and the window thread's path (one read notification: the
-// recvfrom, the counter and the output call into RtMidi's JACK port).
+// machine: the MIDI thread's path (the input handler up to and including the
+// datagram's sendto and the counter) and the loop thread's path (one datagram:
+// the recvfrom and the output call into our JACK port).
 //
 // Run against a JACK server (bench/run.sh starts one):
 //   path_cost [messages]
@@ -14,14 +14,15 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <span>
+#include <array>
 
-#include "midi/midi_path.h"
+#include "headless/headless_run.h"
+#include "link/device_lists.h"
+#include "link/midi_bridge.h"
+#include "link/reporter.h"
 #include "midi/midi_service.h"
-#include "net/endpoints.h"
-#include "net/midi_datagrams.h"
-#include "session/field_view.h"
-#include "session/headless.h"
-#include "session/session.h"
+#include "net/udp_socket.h"
 
 using namespace strandlink;
 using Clock = std::chrono::steady_clock;
@@ -44,21 +45,20 @@ double nsPerCall(Clock::duration d, long calls) {
   return double(std::chrono::duration_cast<std::chrono::nanoseconds>(d).count()) / double(calls);
 }
 
-// The MIDI thread's path, called here on the main thread the way the backend calls it.
-double sendPath(Session& s, int peerFd, long messages, bool stats) {
-  s.state.StatsEnabled = stats;
+// The MIDI thread's path, called here on the main thread the way the service calls it.
+double sendPath(link::MidiBridge& bridge, int peerFd, long messages) {
   std::uint8_t sink[16];
   Clock::duration spent{};
   for (long done = 0; done < messages;) {
     const auto t0 = Clock::now();
     for (int i = 0; i < 100 && done < messages; ++i, ++done) {
-      s.onMidiMessage(midi::ShortMessage::fromBytes(std::array<std::uint8_t, 3>{0x90, std::uint8_t(done & 0x7F), 0x64}), 0);
+      const std::uint8_t note[3] = {0x90, std::uint8_t(done & 0x7F), 0x64};
+      bridge.onMidiMessage(midi::ShortMessage::fromBytes(note), 0);
     }
     spent += Clock::now() - t0;
     // Keep the peer's buffer from filling (outside the timed part), as its reader would.
     while (::recv(peerFd, sink, sizeof sink, MSG_DONTWAIT) > 0) {
     }
-    s.wake.drain();
   }
   return nsPerCall(spent, messages);
 }
@@ -84,21 +84,23 @@ double bareSend(int fromFd, int peerFd, std::uint16_t port, long messages) {
   return nsPerCall(spent, messages);
 }
 
-// One read notification per datagram, with the datagrams already waiting.
-double receivePath(Session& s, int senderFd, std::uint16_t port, long messages) {
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(port);
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+// One datagram read and played, with the datagrams already waiting.
+double receivePath(link::MidiBridge& bridge, const net::UdpSocket& socket, int senderFd, std::uint16_t port,
+                   long messages) {
+  const sockaddr_in to = net::makeAddress(htonl(INADDR_LOOPBACK), port);
   const std::uint8_t note[3] = {0x90, 0x3C, 0x64};
   Clock::duration spent{};
   for (long done = 0; done < messages;) {
     const int batch = 200;
     for (int i = 0; i < batch; ++i) {
-      ::sendto(senderFd, note, 3, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+      ::sendto(senderFd, note, 3, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     }
     const auto t0 = Clock::now();
-    for (int i = 0; i < batch; ++i) net::txtReceiveWindow_MouseUp(s);
+    for (int i = 0; i < batch; ++i) {
+      std::array<std::uint8_t, 200> buffer{};
+      sockaddr_in from{};
+      if (socket.receiveFrom(buffer, from).bytes > 0) bridge.play(midi::ShortMessage::fromBytes(std::span(buffer).first(3)));
+    }
     spent += Clock::now() - t0;
     done += batch;
     // Let the JACK cycle take what was written, as it would between notifications.
@@ -113,35 +115,29 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   const long messages = argc > 1 ? std::atol(argv[1]) : 200000;
   auto service = midi::makeMidiService("PathCost");
-  SessionState state;
-  FieldView view;
-  StreamBoxes boxes(stderr);
-  Session s(state, view, boxes, *service);
+  headless::StreamBoxes boxes(stderr);
+  link::Reporter reporter(boxes);
+  link::DeviceLists lists{service->inputNames(), service->outputNames()};
+  link::MidiBridge bridge(*service, lists, reporter);
 
   const std::uint16_t local = 24610, remote = 24620;
   const int peerFd = boundUdp(remote);
   const int senderFd = boundUdp(24630);
-  view.setText(TextControl::txtIPAddress, "127.0.0.1");
-  view.setText(TextControl::txtRemotePort, QString::number(remote));
-  view.setText(TextControl::txtIPLocal, "127.0.0.1");
-  view.setText(TextControl::txtPortLocal, QString::number(local));
-  if (net::OpenUdpEndpoints(s)) return 1;
-  if (service->openOutput(-1, s.midiOut) != 0) {
-    std::fprintf(stderr, "path_cost: no MIDI output (is a JACK server running?)\n");
+  int error = 0;
+  net::UdpSocket socket = net::UdpSocket::create(error);
+  if (error != 0 || socket.bind(net::makeAddress(htonl(INADDR_LOOPBACK), local)) != 0) return 1;
+  bridge.setDestination(socket.descriptor(), net::makeAddress(htonl(INADDR_LOOPBACK), remote));
+  if (!bridge.open(0, 0)) {
+    std::fprintf(stderr, "path_cost: no MIDI ports (is a JACK server running?)\n");
     return 1;
   }
-  state.hMidiOut = s.midiOut.get();
 
   std::printf("messages per path: %ld\n", messages);
-  std::printf("bare sendto of 3 bytes (the floor):              %.0f ns per message\n",
+  std::printf("bare sendto of 3 bytes (the floor):        %.0f ns per message\n",
               bareSend(senderFd, peerFd, remote, messages));
-  std::printf("send path (callback to sendto), statistics off: %.0f ns per message\n",
-              sendPath(s, peerFd, messages, false));
-  std::printf("send path (callback to sendto), statistics on:  %.0f ns per message\n",
-              sendPath(s, peerFd, messages, true));
-  std::printf("receive path (notification to output call):      %.0f ns per message\n",
-              receivePath(s, senderFd, local, messages / 10));
-  s.midiOut->close();
-  net::CloseUdpEndpoints(s);
+  std::printf("send path (handler to sendto and count):  %.0f ns per message\n", sendPath(bridge, peerFd, messages));
+  std::printf("receive path (recvfrom to output call):   %.0f ns per message\n",
+              receivePath(bridge, socket, senderFd, local, messages / 10));
+  bridge.close();
   return 0;
 }

@@ -18,40 +18,34 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
+#include <QPushButton>
 #include <QSocketNotifier>
 
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 
+#include "app/signal_watcher.h"
+#include "headless/headless_run.h"
 #include "midi/midi_service.h"
-#include "session/headless.h"
-#include "session/session_control.h"
-#include "settings/settings_file.h"
-#include "ui/form1.h"
+#include "ui/main_window.h"
 
 using namespace strandlink;
 
 namespace {
 
-int stopPipe[2] = {-1, -1};
-
-void onStopSignal(int) {
-  const char c = 1;
-  [[maybe_unused]] auto n = ::write(stopPipe[1], &c, 1);
-}
-
 // The window thread's time per received datagram, from notification to output,
 // repaints included. -1 when datagrams went missing.
-double receiveCost(ui::Form1& form, long count) {
+double receiveCost(ui::MainWindow& window, long count) {
   const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   sockaddr_in to{};
   to.sin_family = AF_INET;
-  to.sin_port = htons(static_cast<std::uint16_t>(form.text(TextControl::txtPortLocal).toInt()));
+  to.sin_port = htons(static_cast<std::uint16_t>(window.currentSettings().localPort.toInt()));
   to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const auto& received = form.state().MidiEventsReceived;
-  const double before = received.load();
+  const auto received = [&] { return window.link().counts().received; };
+  const std::uint64_t before = received();
   QElapsedTimer t;
   t.start();
   for (long sent = 0; sent < count;) {
@@ -62,7 +56,7 @@ double receiveCost(ui::Form1& form, long count) {
     }
     QElapsedTimer stall;
     stall.start();
-    while (received.load() - before < double(sent)) {
+    while (received() - before < std::uint64_t(sent)) {
       QCoreApplication::processEvents(QEventLoop::AllEvents);
       if (stall.elapsed() > 2000) {
         ::close(fd);
@@ -109,19 +103,18 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const auto midi = midi::makeMidiService(name.toStdString());
   // Boxes as lines on standard error: a modal box would stop the run.
-  StreamBoxes boxes(stderr);
-  ui::Form1 form(*midi, &boxes);
-  form.Form_Load();
-  settings::LoadSettings(form.session(), settingsFile);
-  if (stats) {
-    form.setChecked(CheckControl::chkUpdateStats, true);
-    form.chkUpdateStats_Click();
-  }
-  if (!cmdStart_Click(form.session())) return 1;
+  headless::StreamBoxes boxes(stderr);
+  ui::MainWindow window(*midi, &boxes);
+  window.startUp();
+  window.loadSettings(settingsFile);
+  // Ticked and started as a user would, through the window's own controls.
+  if (stats) window.findChild<QCheckBox*>(QStringLiteral("statsBox"))->click();
+  window.findChild<QPushButton*>(QStringLiteral("startButton"))->click();
+  if (!window.link().running()) return 1;
 
   if (costCount > 0) {
-    const double us = receiveCost(form, costCount);
-    StopSession(form.session());
+    const double us = receiveCost(window, costCount);
+    window.link().stop();
     if (us < 0) {
       std::printf("receive cost: datagrams went missing\n");
       return 1;
@@ -131,19 +124,17 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, stopPipe) != 0) return 1;
-  std::signal(SIGINT, onStopSignal);
-  std::signal(SIGTERM, onStopSignal);
-  QSocketNotifier stopNotifier(stopPipe[0], QSocketNotifier::Read);
-  // exit(), not quit(): Qt 6's quit() closes the window first, and its close is
-  // the program's Exit, which writes the default settings file.
-  QObject::connect(&stopNotifier, &QSocketNotifier::activated, [] { QCoreApplication::exit(0); });
+  // exit(), not quit(): the window's close is the program's Exit, which writes the
+  // default settings file.
+  app::SignalWatcher watcher;
+  QObject::connect(&watcher, &app::SignalWatcher::terminationRequested, [] { QCoreApplication::exit(0); });
   std::printf("running\n");
   std::fflush(stdout);
   QApplication::exec();
 
-  StopSession(form.session());
-  std::printf("sent %.0f received %.0f\n", form.state().MidiEventsSent.load(),
-              form.state().MidiEventsReceived.load());
+  window.link().stop();
+  const auto counts = window.link().counts();
+  std::printf("sent %llu received %llu\n", static_cast<unsigned long long>(counts.sent),
+              static_cast<unsigned long long>(counts.received));
   return 0;
 }

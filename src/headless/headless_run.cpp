@@ -48,7 +48,9 @@ void HeadlessRun::startUp() {
     changes.applyTo(settings_);
     if (changes.highPriority) link::applyPriorityChange(wasHigh, settings_.highPriority);
   };
-  if (options_.settingsFile.isEmpty()) apply(link::loadSettingsFile(link_.reporter(), QString(), link_.devices()));
+  if (options_.settingsFile.isEmpty()) {
+    apply(link::loadSettingsFile(link_.reporter(), options_.defaultSettingsFile, link_.devices()));
+  }
   settings_.localHost = link::localAddressText(link_.reporter());
   if (!options_.settingsFile.isEmpty()) {
     apply(link::loadSettingsFile(link_.reporter(), options_.settingsFile, link_.devices()));
@@ -75,7 +77,7 @@ void HeadlessRun::finish() {
   chat_.reset();
   link_.stop();
   link_.shutDown();
-  if (options_.settingsFile.isEmpty()) link::saveSettingsFile(link_.reporter(), QString(), settings_);
+  if (options_.settingsFile.isEmpty()) link::saveSettingsFile(link_.reporter(), options_.defaultSettingsFile, settings_);
 }
 
 void HeadlessRun::printLine(std::FILE* f, const QString& line) { writeLine(f, line); }

@@ -37,6 +37,7 @@ struct HeadlessOptions {
   QString settingsFile;             // empty: the default file, which is written at the end
   std::optional<bool> peerFilter;   // this run's choice (remembered); otherwise the remembered one
   bool chatFromInput = true;        // lines of standard input are sent as chat
+  QString defaultSettingsFile;      // empty: the usual default file
 };
 
 class HeadlessRun : public QObject {

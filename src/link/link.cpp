@@ -45,7 +45,7 @@ Link::Link(midi::MidiService& midi, MessageBoxes& boxes, QObject* parent)
   });
   // Have the chosen devices gone, or come back?
   deviceTimer_.setInterval(1000);
-  connect(&deviceTimer_, &QTimer::timeout, this, [this] { bridge_->checkDevices(); });
+  connect(&deviceTimer_, &QTimer::timeout, this, &Link::checkDevices);
   // A repaint per datagram would cost the window's thread far more than the
   // datagram itself and hold up the next one.
   countsTimer_.setInterval(kCountsRefreshMs);
@@ -117,6 +117,10 @@ void Link::shutDown() {
   bridge_->close();
   endpoints_.close();
   running_ = false;
+}
+
+void Link::checkDevices() {
+  if (running_) bridge_->checkDevices();
 }
 
 bool Link::sendChatLine(const QString& line) {

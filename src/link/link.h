@@ -63,6 +63,10 @@ class Link : public QObject {
   void shutDown();
   bool running() const { return running_; }
 
+  // Whether the chosen devices went away or came back; the session does this once
+  // a second by itself.
+  void checkDevices();
+
   LinkStatus status() const { return monitor_.status(); }
   // Sends one chat line to the peer; false when no session runs (nothing sent).
   bool sendChatLine(const QString& line);
@@ -71,6 +75,8 @@ class Link : public QObject {
   void setPeerFilter(bool on) { filter_.setEnabled(on); }
   bool peerFilter() const { return filter_.enabled(); }
   Counts counts() const;
+  // Datagrams the peer filter refused in this session.
+  std::uint64_t refusedDatagrams() const { return filter_.refused(); }
   // "Link: rtt ..." for the figures of the last minute; empty before the first.
   QString figuresText();
 

@@ -4,8 +4,6 @@
 
 #include <thread>
 
-#include "session/session_control.h"
-#include "midi/devices.h"
 #include "support/jack_client.h"
 #include "support/side.h"
 
@@ -21,8 +19,8 @@ class Bridge : public ::testing::Test {
     const int pa = freePortPair(), pb = freePortPair();
     a = makeSide("BridgeA", pa, pb);
     b = makeSide("BridgeB", pb, pa);
-    ASSERT_TRUE(cmdStart_Click(a->session)) << a->boxes.texts().join("; ").toStdString();
-    ASSERT_TRUE(cmdStart_Click(b->session)) << b->boxes.texts().join("; ").toStdString();
+    ASSERT_TRUE(a->start()) << a->boxes.texts().join("; ").toStdString();
+    ASSERT_TRUE(b->start()) << b->boxes.texts().join("; ").toStdString();
     portB = pb;
     ASSERT_TRUE(keyboard.ok() && synth.ok());
     const auto aIn = keyboard.midiPorts("^BridgeA", JackPortIsInput);
@@ -47,18 +45,12 @@ class Bridge : public ::testing::Test {
       settle(300);
     }
     synth.clear();
-    sentBefore = a->state.MidiEventsSent.load();
-    receivedBefore = b->state.MidiEventsReceived.load();
+    sentBefore = a->link.counts().sent;
+    receivedBefore = b->link.counts().received;
     return through;
-  }
-  void TearDown() override {
-    for (auto* side : {a.get(), b.get()}) {
-      if (side && side->view.running) StopSession(side->session);
-    }
   }
   static std::unique_ptr<Side> makeSide(const std::string& name, int local, int remote) {
     auto side = std::make_unique<Side>(midi::makeMidiService(name));
-    midi::ListMidiDevices(side->session);
     side->configure(local, remote);
     return side;
   }
@@ -69,7 +61,7 @@ class Bridge : public ::testing::Test {
 
   std::unique_ptr<Side> a, b;
   int portB = 0;
-  double sentBefore = 0, receivedBefore = 0;
+  std::uint64_t sentBefore = 0, receivedBefore = 0;
   JackKeyboard keyboard{"bridge-keyboard"};
   JackSynth synth{"bridge-synth"};
 };
@@ -87,8 +79,8 @@ TEST_F(Bridge, EveryShortMessageKindArrivesByteExactAndInOrder) {
   synthGets(played.size());
   settle(300);
   EXPECT_EQ(synth.received(), played);
-  EXPECT_EQ(a->state.MidiEventsSent.load() - sentBefore, double(played.size()));
-  EXPECT_EQ(b->state.MidiEventsReceived.load() - receivedBefore, double(played.size()));
+  EXPECT_EQ(a->link.counts().sent - sentBefore, played.size());
+  EXPECT_EQ(b->link.counts().received - receivedBefore, played.size());
   EXPECT_TRUE(a->boxes.boxes.isEmpty());
   EXPECT_TRUE(b->boxes.boxes.isEmpty());
 }
@@ -104,25 +96,26 @@ TEST_F(Bridge, ABurstArrivesCompleteAndInOrder) {
   EXPECT_FALSE(synth.overflowed());
 }
 
-TEST_F(Bridge, DatagramsFromAnywhereArePlayedAsTheirFirstThreeBytes) {
+TEST_F(Bridge, DatagramsFromAnywhereArePlayedAsTheirFirstThreeBytesWithZerosForMissingOnes) {
   RawPeer third(freePortPair());
   third.sendTo(portB, QByteArray());                                  // nothing, not counted
   third.sendTo(portB, QByteArray("\x90\x80\x40", 3));                 // data 1 of 128: dropped, counted
   third.sendTo(portB, QByteArray("\x90\x3c\x64\x80\x3c\x00", 6));     // only the first message
-  third.sendTo(portB, QByteArray("\xc0\x05", 2));                     // padded with a zero
+  third.sendTo(portB, QByteArray("\xc0\x05", 2));                     // two bytes: a program change
+  third.sendTo(portB, QByteArray("\x91", 1));                         // a zero for each missing byte
+  third.sendTo(portB, QByteArray("\x92\x3c", 2));
   third.sendTo(portB, QByteArray("\xf8", 1));
-  ASSERT_TRUE(synthGets(3));
+  ASSERT_TRUE(synthGets(5));
   settle(300);
-  EXPECT_EQ(synth.received(), (std::vector<MidiBytes>{{0x90, 0x3C, 0x64}, {0xC0, 0x05}, {0xF8}}));
-  EXPECT_EQ(b->state.MidiEventsReceived.load() - receivedBefore, 4.0);
+  EXPECT_EQ(synth.received(), (std::vector<MidiBytes>{{0x90, 0x3C, 0x64}, {0xC0, 0x05}, {0x91, 0, 0}, {0x92, 0x3C, 0},
+                                                      {0xF8}}));
+  EXPECT_EQ(b->link.counts().received - receivedBefore, 6u);
   EXPECT_TRUE(b->boxes.boxes.isEmpty());
 }
 
 TEST_F(Bridge, ThruPlaysLocallyAfterTheNetworkSend) {
-  StopSession(a->session);
-  a->view.setChecked(CheckControl::chkMidiThru, true);
-  a->state.MidiThruEnabled = true;
-  ASSERT_TRUE(cmdStart_Click(a->session));
+  a->link.stop();
+  ASSERT_TRUE(a->start(true));
   // A's own ports come anew with the new session.
   const auto aIn = keyboard.midiPorts("^BridgeA", JackPortIsInput);
   ASSERT_EQ(aIn.size(), 1u);
@@ -144,11 +137,11 @@ TEST_F(Bridge, ThruPlaysLocallyAfterTheNetworkSend) {
 TEST_F(Bridge, StopDuringABurstIsHarmless) {
   std::vector<MidiBytes> burst(3000, MidiBytes{0xF8});
   ASSERT_TRUE(keyboard.play(burst, 8));
-  waitFor([&] { return a->state.MidiEventsSent.load() > 100; });
-  StopSession(a->session);
-  const double sentAtStop = a->state.MidiEventsSent.load();
+  waitFor([&] { return a->link.counts().sent > 100; });
+  a->link.stop();
+  const auto sentAtStop = a->link.counts().sent;
   keyboard.waitUntilPlayed();
   settle(200);
-  EXPECT_EQ(a->state.MidiEventsSent.load(), sentAtStop);  // nothing after the input closed
+  EXPECT_EQ(a->link.counts().sent, sentAtStop);  // nothing after the input closed
   EXPECT_TRUE(a->boxes.boxes.isEmpty());
 }

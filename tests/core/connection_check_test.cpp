@@ -1,95 +1,138 @@
-// The connection check between two real endpoints on loopback, with the timer's
-// ticks driven by hand.
+// The connection check: its rhythm and the link figures driven tick by tick, and
+// two links on loopback that find each other, hear replies from anyone, answer
+// the configured peer and notice when replies stop.
+#include <QSignalSpy>
+
 #include <gtest/gtest.h>
 
-#include "net/connection_check.h"
-#include "net/endpoints.h"
+#include "link/connection_monitor.h"
 #include "support/side.h"
-#include "support/stub_midi.h"
 
 using namespace strandlink;
 using namespace strandlink::test;
+using link::LinkQuality;
+using link::LinkStatus;
+using namespace std::chrono_literals;
 
 namespace {
 
-std::unique_ptr<Side> openSide(int localPort, int remotePort) {
-  auto side = std::make_unique<Side>(std::make_unique<StubMidiService>());
-  side->configure(localPort, remotePort);
-  EXPECT_FALSE(net::OpenUdpEndpoints(side->session)) << side->boxes.texts().join("; ").toStdString();
-  return side;
-}
-
-QString status(const Side& s) { return s.view.text(TextControl::lblConnectStatus); }
+// A monitor whose control bytes are only counted.
+struct Monitor {
+  link::ConnectionMonitor m{[this] { ++probes; }, [this] { ++replies; },
+                            [this](LinkStatus s) { changes.push_back(s); }};
+  int probes = 0, replies = 0;
+  std::vector<LinkStatus> changes;
+};
 
 }  // namespace
 
-TEST(ConnectionCheck, TwoSidesConfiguredForEachOtherBothConnect) {
-  const int pa = freePortPair(), pb = freePortPair();
-  auto a = openSide(pa, pb);
-  auto b = openSide(pb, pa);
-  // First tick after the program starts: nothing outstanding yet counts as unanswered.
-  net::tmrCeckConnection_Timer(a->session);
-  net::tmrCeckConnection_Timer(b->session);
-  EXPECT_EQ(status(*a), "Not Connected");
-  // Second tick probes; each side answers the other's probe.
-  net::tmrCeckConnection_Timer(a->session);
-  net::tmrCeckConnection_Timer(b->session);
-  EXPECT_TRUE(waitFor([&] { return status(*a) == "Connected" && status(*b) == "Connected"; }));
-  EXPECT_TRUE(a->state.ReadyToProbe);
-  EXPECT_TRUE(a->boxes.boxes.isEmpty());
-  // Chat history untouched by control bytes.
-  EXPECT_TRUE(a->view.text(TextControl::txtReceive).isEmpty());
-}
-
-TEST(ConnectionCheck, SilentPeerGetsAProbeEverySecondTick) {
-  const int pa = freePortPair(), peerPort = freePortPair();
-  auto a = openSide(pa, peerPort);
-  RawPeer peerChat(peerPort + 1);
-  QList<bool> probed;
-  for (int tick = 0; tick < 4; ++tick) {
-    net::tmrCeckConnection_Timer(a->session);
-    const auto got = peerChat.receive(tick % 2 == 1 ? 3000 : 150);
-    probed << got.has_value();
-    if (got) {
-      EXPECT_EQ(*got, QByteArray(1, '\x01'));
-    }
-    EXPECT_EQ(status(*a), "Not Connected");
+TEST(ConnectionMonitor, ProbesEverySecondTickWithoutAnswerAndConnectsOnAnyReply) {
+  Monitor t;
+  std::vector<int> probesAfterTick;
+  for (int tick = 0; tick < 5; ++tick) {
+    t.m.tick();
+    probesAfterTick.push_back(t.probes);
   }
-  EXPECT_EQ(probed, (QList<bool>{false, true, false, true}));
+  // The first tick after the program starts finds "no probe due" and only arms it.
+  EXPECT_EQ(probesAfterTick, (std::vector<int>{0, 1, 1, 2, 2}));
+  EXPECT_TRUE(t.changes.empty());  // not connected all along: no change to tell
+  t.m.controlByte(0x41);           // neither probe nor reply
+  t.m.controlByte(link::kProbeByte);
+  EXPECT_EQ(t.replies, 1);
+  EXPECT_EQ(t.m.status(), LinkStatus::NotConnected);
+  t.m.controlByte(link::kReplyByte);  // a reply after the unanswered tick connects at once
+  EXPECT_EQ(t.changes, std::vector{LinkStatus::Connected});
+  t.m.tick();  // the reply made a probe due again
+  EXPECT_EQ(t.probes, 3);
+  t.m.tick();  // unanswered: the fall
+  EXPECT_EQ(t.changes, (std::vector{LinkStatus::Connected, LinkStatus::NotConnected}));
+  t.m.sessionEnded();
+  EXPECT_EQ(t.changes.size(), 2u);
 }
 
-TEST(ConnectionCheck, RepliesCountFromAnyoneAndProbesAreAnsweredToThePeer) {
-  const int pa = freePortPair(), peerPort = freePortPair(), thirdPort = freePortPair();
-  auto a = openSide(pa, peerPort);
-  RawPeer peerChat(peerPort + 1);
-  RawPeer third(thirdPort);
+TEST(ConnectionMonitor, FiguresCountAnsweredAndLostProbes) {
+  Monitor t;
+  t.m.tick();
+  for (int i = 0; i < 10; ++i) {
+    t.m.tick();
+    if (i % 2 == 0) {
+      t.m.controlByte(link::kReplyByte);
+    } else {
+      t.m.tick();
+    }
+  }
+  const auto f = t.m.quality().figures(LinkQuality::Clock::now());
+  EXPECT_EQ(f.answered, 5);
+  EXPECT_EQ(f.lost, 5);
+  EXPECT_TRUE(link::formatLinkQuality(f, 2).endsWith("lost 50%, refused 2"));
+}
 
-  // A lone byte that is neither probe nor reply changes nothing.
-  third.sendTo(pa + 1, QByteArray(1, '\x41'));
-  settle();
-  EXPECT_EQ(status(*a), "Not Connected");
-  EXPECT_TRUE(a->view.text(TextControl::txtReceive).isEmpty());
+TEST(LinkFigures, MedianJitterAndLossOverTheLastMinute) {
+  LinkQuality q;
+  const auto t0 = LinkQuality::Clock::time_point{} + 1h;
+  auto round = [&](std::chrono::seconds at, std::optional<std::chrono::milliseconds> rtt) {
+    q.probeSent(t0 + at);
+    if (rtt) q.replyArrived(t0 + at + *rtt);
+    else q.tickUnanswered(t0 + at + 1s);
+  };
+  round(0s, 100ms);  // leaves the window below
+  round(10s, 2ms);
+  round(11s, 6ms);
+  round(12s, std::nullopt);
+  round(13s, 4ms);
+  q.replyArrived(t0 + 14s);  // stray: no probe outstanding
+  auto f = q.figures(t0 + 20s);
+  EXPECT_EQ(f.answered, 4);
+  EXPECT_EQ(f.lost, 1);
+  EXPECT_DOUBLE_EQ(f.medianMs, 5.0);                    // of 2, 4, 6, 100
+  EXPECT_DOUBLE_EQ(f.jitterMs, (98.0 + 4.0 + 2.0) / 3);  // |2-100|, |6-2|, |4-6|
+  f = q.figures(t0 + 65s);
+  EXPECT_EQ(f.answered, 3);
+  EXPECT_DOUBLE_EQ(f.lossShare(), 0.25);
+  EXPECT_EQ(link::formatLinkQuality(f, 0), "Link: rtt 4.0 ms (median 4.0 ms), jitter 3.0 ms, lost 25%");
+  EXPECT_EQ(link::formatLinkQuality(q.figures(t0 + 200s), 2), QString());
+}
 
-  // A third host's reply counts.
+namespace {
+
+class TwoLinks : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!jackAvailable()) GTEST_SKIP() << "no JACK server runs (scripts/test.sh starts one)";
+    pa = freePortPair();
+    pb = freePortPair();
+    a = std::make_unique<Side>(midi::makeMidiService("CheckA"));
+    a->configure(pa, pb);
+    ASSERT_TRUE(a->start()) << a->boxes.texts().join("; ").toStdString();
+  }
+  int pa = 0, pb = 0;
+  std::unique_ptr<Side> a, b;
+};
+
+}  // namespace
+
+TEST_F(TwoLinks, BothConnectAndTheFallIsSeenWhenTheOtherSideStops) {
+  b = std::make_unique<Side>(midi::makeMidiService("CheckB"));
+  b->configure(pb, pa);
+  ASSERT_TRUE(b->start());
+  QSignalSpy figures(&a->link, &link::Link::figuresChanged);
+  EXPECT_TRUE(waitFor([&] { return a->status == LinkStatus::Connected && b->status == LinkStatus::Connected; }, 5000));
+  EXPECT_TRUE(waitFor([&] { return !figures.isEmpty() && figures.last()[0].toString().startsWith("Link: rtt "); }));
+  b->link.stop();
+  // Within two ticks of the last reply.
+  EXPECT_TRUE(waitFor([&] { return a->status == LinkStatus::NotConnected; }, 3500));
+  EXPECT_TRUE(a->boxes.boxes.isEmpty() && b->boxes.boxes.isEmpty());
+  EXPECT_TRUE(a->chat.isEmpty());  // control bytes are no chat
+}
+
+TEST_F(TwoLinks, RepliesCountFromAnyoneAndProbesAreAnsweredToTheConfiguredPeer) {
+  RawPeer peerChat(pb + 1), third(freePortPair());
   third.sendTo(pa + 1, QByteArray(1, '\x02'));
-  EXPECT_TRUE(waitFor([&] { return status(*a) == "Connected"; }));
-
-  // A third host's probe is answered to the configured peer's chat port, not to it.
+  EXPECT_TRUE(waitFor([&] { return a->status == LinkStatus::Connected; }));
   third.sendTo(pa + 1, QByteArray(1, '\x01'));
-  const auto reply = peerChat.receive();
-  ASSERT_TRUE(reply.has_value());
-  EXPECT_EQ(*reply, QByteArray(1, '\x02'));
+  // The peer also gets our own probes; among them, the reply.
+  bool replied = false;
+  for (int i = 0; i < 4 && !replied; ++i) replied = peerChat.receive() == QByteArray(1, '\x02');
+  EXPECT_TRUE(replied);
   EXPECT_FALSE(third.receive(200).has_value());
-}
-
-TEST(ConnectionCheck, ReplyAfterAnUnansweredTickConnectsAtOnce) {
-  const int pa = freePortPair(), peerPort = freePortPair();
-  auto a = openSide(pa, peerPort);
-  RawPeer peer(peerPort);
-  net::tmrCeckConnection_Timer(a->session);  // not connected, ready
-  net::tmrCeckConnection_Timer(a->session);  // probe
-  net::tmrCeckConnection_Timer(a->session);  // unanswered: not connected
-  EXPECT_EQ(status(*a), "Not Connected");
-  peer.sendTo(pa + 1, QByteArray(1, '\x02'));
-  EXPECT_TRUE(waitFor([&] { return status(*a) == "Connected"; }));
 }

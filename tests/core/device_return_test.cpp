@@ -2,9 +2,6 @@
 // vanish and reappear under the same name.
 #include <gtest/gtest.h>
 
-#include "midi/device_watch.h"
-#include "midi/devices.h"
-#include "session/session_control.h"
 #include "support/jack_client.h"
 #include "support/side.h"
 
@@ -29,18 +26,12 @@ class DeviceReturn : public ::testing::Test {
     local = freePortPair();
     peer = std::make_unique<RawPeer>(freePortPair());
     side = std::make_unique<Side>(midi::makeMidiService("ReturnSide"));
-    midi::ListMidiDevices(side->session);
     side->configure(local, peer->port());
-    const int in = entryOf(side->state.MidiInCaps, "stage-kb:out");
-    const int out = entryOf(side->state.MidiOutCaps, "stage-synth:in");
-    ASSERT_GT(in, 0);
-    ASSERT_GT(out, 0);
-    side->state.MidiInDeviceId = in;
-    side->state.MidiOutDeviceId = out - 1;
-    ASSERT_TRUE(cmdStart_Click(side->session)) << side->boxes.texts().join("; ").toStdString();
-  }
-  void TearDown() override {
-    if (side && side->view.running) StopSession(side->session);
+    side->settings.inputPosition = entryOf(side->link.devices().inputs, "stage-kb:out");
+    side->settings.outputPosition = entryOf(side->link.devices().outputs, "stage-synth:in");
+    ASSERT_GT(side->settings.inputPosition, 0);
+    ASSERT_GT(side->settings.outputPosition, 0);
+    ASSERT_TRUE(side->start()) << side->boxes.texts().join("; ").toStdString();
   }
   // Active sensing from the keyboard until the peer gets one datagram.
   bool keyboardReachesPeer() {
@@ -59,7 +50,7 @@ class DeviceReturn : public ::testing::Test {
     return false;
   }
   void check(int times = 1) {
-    for (int i = 0; i < times; ++i) midi::CheckMidiDevices(side->session);
+    for (int i = 0; i < times; ++i) side->link.checkDevices();
   }
 
   std::unique_ptr<JackKeyboard> keyboard;
@@ -103,7 +94,6 @@ TEST_F(DeviceReturn, AnOutputThatGoesIsReopenedWhenBackAndStopStaysClean) {
   ASSERT_TRUE(synth->ok());
   check();
   EXPECT_TRUE(peerReachesSynth());
-  StopSession(side->session);
+  side->link.stop();
   EXPECT_EQ(side->boxes.boxes.size(), 1);
-  EXPECT_EQ(side->state.hMidiOut.load(), nullptr);
 }

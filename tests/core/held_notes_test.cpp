@@ -1,11 +1,8 @@
-// Notes the peer left sounding are released on a lost link, Stop and panic,
-// through a real JACK synth listening to the receiving side's output.
+// Notes the peer left sounding are released when the link falls, at Stop and on
+// panic, through a real JACK synth listening to the receiving side's output.
 #include <gtest/gtest.h>
 
-#include "midi/devices.h"
-#include "midi/held_notes.h"
-#include "net/connection_check.h"
-#include "session/session_control.h"
+#include "link/held_notes.h"
 #include "support/jack_client.h"
 #include "support/side.h"
 
@@ -18,13 +15,13 @@ class HeldNotesLink : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!jackAvailable()) GTEST_SKIP() << "no JACK server runs (scripts/test.sh starts one)";
-    const int local = freePortPair();
-    peer = std::make_unique<RawPeer>(freePortPair());
+    localPort = freePortPair();
+    const int peerPort = freePortPair();
+    peer = std::make_unique<RawPeer>(peerPort);
+    peerChat = std::make_unique<RawPeer>(peerPort + 1);
     side = std::make_unique<Side>(midi::makeMidiService("HeldB"));
-    midi::ListMidiDevices(side->session);
-    side->configure(local, peer->port());
-    ASSERT_TRUE(cmdStart_Click(side->session)) << side->boxes.texts().join("; ").toStdString();
-    localPort = local;
+    side->configure(localPort, peerPort);
+    ASSERT_TRUE(side->start()) << side->boxes.texts().join("; ").toStdString();
     const auto out = synth.midiPorts("^HeldB", JackPortIsOutput);
     ASSERT_EQ(out.size(), 1u);
     ASSERT_TRUE(synth.connect(out[0], synth.port()));
@@ -38,19 +35,20 @@ class HeldNotesLink : public ::testing::Test {
     settle(300);
     synth.clear();
   }
-  void TearDown() override {
-    if (side && side->view.running) StopSession(side->session);
-  }
   void receive(std::initializer_list<MidiBytes> messages) {
-    for (const auto& m : messages) peer->sendTo(localPort, QByteArray(reinterpret_cast<const char*>(m.data()), qsizetype(m.size())));
+    for (const auto& m : messages)
+      peer->sendTo(localPort, QByteArray(reinterpret_cast<const char*>(m.data()), qsizetype(m.size())));
     ASSERT_TRUE(waitFor([&] { return synth.received().size() >= messages.size(); }));
     synth.clear();
   }
-  // The connection check's fall from "Connected" to "Not Connected".
+  // The peer answers the probes until the link is up, then falls silent.
   void loseLink() {
-    side->view.setText(TextControl::lblConnectStatus, QStringLiteral("Connected"));
-    side->state.ReadyToProbe = false;
-    net::tmrCeckConnection_Timer(side->session);
+    ASSERT_TRUE(waitFor([&] {
+      if (auto probe = peerChat->receive(1); probe == QByteArray(1, '\x01'))
+        peerChat->sendTo(localPort + 1, QByteArray(1, '\x02'));
+      return side->status == link::LinkStatus::Connected;
+    }, 5000));
+    ASSERT_TRUE(waitFor([&] { return side->status == link::LinkStatus::NotConnected; }, 3500));
   }
   std::vector<MidiBytes> afterwards() {
     settle(300);
@@ -58,59 +56,52 @@ class HeldNotesLink : public ::testing::Test {
   }
 
   std::unique_ptr<Side> side;
-  std::unique_ptr<RawPeer> peer;
+  std::unique_ptr<RawPeer> peer, peerChat;
   int localPort = 0;
   JackSynth synth{"held-synth"};
 };
 
 }  // namespace
 
-TEST_F(HeldNotesLink, ALostLinkReleasesExactlyWhatIsHeld) {
-  receive({{0x90, 60, 100},     // held
-           {0x90, 62, 100}, {0x90, 62, 0},    // velocity 0 ends it
-           {0x91, 64, 90},  {0x81, 64, 0},    // note-off ends it
-           {0x92, 67, 80},  {0xB2, 123, 0},   // all notes off clears channel 3
-           {0xB3, 64, 127},                   // pedal down on channel 4
-           {0xEF, 0x00, 0x50}});              // bend up on channel 16
+TEST_F(HeldNotesLink, ALostLinkReleasesExactlyWhatIsHeldOnce) {
+  receive({{0x90, 60, 100},                 // held
+           {0x90, 62, 100}, {0x90, 62, 0},  // velocity 0 ends it
+           {0x91, 64, 90},  {0x81, 64, 0},  // note-off ends it
+           {0x92, 67, 80},  {0xB2, 123, 0}, // all notes off clears channel 3
+           {0xB3, 64, 127},                 // pedal down on channel 4
+           {0xEF, 0x00, 0x50}});            // bend up on channel 16
   loseLink();
   EXPECT_EQ(afterwards(), (std::vector<MidiBytes>{{0x80, 60, 0}, {0xB3, 64, 0}, {0xEF, 0x00, 0x40}}));
-  // Released once: the next unanswered tick, a panic and Stop send nothing more.
+  // Released once: a panic and Stop send nothing more.
   synth.clear();
-  net::tmrCeckConnection_Timer(side->session);
-  midi::ReleaseHeldNotes(side->session);
-  StopSession(side->session);
+  EXPECT_EQ(side->link.panic(), 0);
+  side->link.stop();
   EXPECT_TRUE(afterwards().empty());
 }
 
 TEST_F(HeldNotesLink, StopAndPanicReleaseButNothingIsSentWhenNothingIsHeld) {
-  receive({{0x90, 48, 1}, {0xE0, 0x00, 0x40}, {0xB0, 64, 10}});  // bend at centre, pedal up
-  loseLink();
-  EXPECT_EQ(afterwards(), (std::vector<MidiBytes>{{0x80, 48, 0}}));
-  synth.clear();
-  midi::ReleaseHeldNotes(side->session);  // panic with nothing held
-  EXPECT_TRUE(afterwards().empty());
-
-  receive({{0x95, 70, 64}, {0xB5, 64, 64}});
-  midi::ReleaseHeldNotes(side->session);
+  receive({{0x95, 70, 64}, {0xE0, 0x00, 0x40}, {0xB5, 64, 64}});  // bend at centre
+  EXPECT_EQ(side->link.panic(), 2);
   EXPECT_EQ(afterwards(), (std::vector<MidiBytes>{{0x85, 70, 0}, {0xB5, 64, 0}}));
   synth.clear();
+  EXPECT_EQ(side->link.panic(), 0);
+  EXPECT_TRUE(afterwards().empty());
 
   receive({{0x9A, 20, 64}});
-  StopSession(side->session);
+  side->link.stop();
   EXPECT_EQ(afterwards(), (std::vector<MidiBytes>{{0x8A, 20, 0}}));
 }
 
 TEST(HeldNotes, SystemResetAndControllerResetForgetWhatTheyEnd) {
-  midi::HeldNotes held;
-  const std::uint8_t bend[3] = {0xE1, 0, 0}, pedal[3] = {0xB1, 64, 100}, reset[3] = {0xB1, 121, 0};
-  held.track(bend);
-  held.track(pedal);
-  held.track(reset);
+  link::HeldNotes held;
+  const auto m = [](std::uint8_t s, std::uint8_t d1, std::uint8_t d2) { return midi::ShortMessage::withStatusSize(s, d1, d2); };
+  held.track(m(0xE1, 0, 0));
+  held.track(m(0xB1, 64, 100));
+  held.track(m(0xB1, 121, 0));
   EXPECT_TRUE(held.empty());
-  const std::uint8_t note[3] = {0x99, 36, 100}, sysReset[3] = {0xFF, 0, 0};
-  held.track(note);
+  held.track(m(0x99, 36, 100));
   EXPECT_FALSE(held.empty());
-  held.track(sysReset);
+  held.track(m(0xFF, 0, 0));
   EXPECT_TRUE(held.empty());
-  EXPECT_EQ(held.release([](std::uint32_t) { ADD_FAILURE() << "nothing is held"; }), 0);
+  EXPECT_EQ(held.release([](const midi::ShortMessage&) { ADD_FAILURE() << "nothing is held"; }), 0);
 }

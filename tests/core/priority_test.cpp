@@ -10,11 +10,8 @@
 #include <cstdlib>
 #include <thread>
 
-#include "session/priority.h"
-#include "session/session.h"
-#include "support/plain_view.h"
-#include "support/recording_boxes.h"
-#include "support/stub_midi.h"
+#include "link/priority.h"
+#include "link/settings_files.h"
 
 using namespace strandlink;
 
@@ -63,11 +60,6 @@ class PriorityTest : public ::testing::Test {
     extra_.join();
   }
 
-  SessionState state;
-  test::PlainView view;
-  test::RecordingBoxes boxes;
-  test::StubMidiService midi;
-  Session s{state, view, boxes, midi};
   std::thread extra_;
   std::atomic<pid_t> extraTid_{0};
   std::atomic<bool> stop_{false};
@@ -75,18 +67,10 @@ class PriorityTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(PriorityTest, OptionsReachEveryThreadAndThreadsStartedLater) {
-  view.high = false;
-  optHigh_Click(s);  // "High" is not the selected option: nothing happens
-  EXPECT_EQ(niceOf(extraTid_), kNiceAtLoad);
-  optReal_Click(s);
-  EXPECT_EQ(state.LastApiResult.load(), 1);
+TEST_F(PriorityTest, EachClassReachesEveryThreadAndThreadsStartedLater) {
+  EXPECT_TRUE(link::setProcessPriority(link::Priority::Realtime));
   for (pid_t tid : threads()) EXPECT_EQ(policy(tid), SCHED_RR) << "thread " << tid;
-
-  view.high = true;
-  optReal_Click(s);
-  EXPECT_EQ(policy(extraTid_), SCHED_RR);
-  optHigh_Click(s);
+  EXPECT_TRUE(link::setProcessPriority(link::Priority::High));
   const auto ids = threads();
   EXPECT_GE(ids.size(), 2u);
   for (pid_t tid : ids) {
@@ -104,7 +88,7 @@ TEST_F(PriorityTest, LeavesOthersRealtimeThreadsAndChildProcessesAlone) {
   sched_param fifo{};
   fifo.sched_priority = 20;
   ASSERT_EQ(sched_setscheduler(extraTid_, SCHED_FIFO, &fifo), 0);
-  SetProcessPriority(s, kRealtimePriorityClass);
+  link::setProcessPriority(link::Priority::Realtime);
   EXPECT_EQ(policy(extraTid_), SCHED_FIFO);
   EXPECT_EQ(policy(gettid()), SCHED_RR);
 
@@ -116,7 +100,24 @@ TEST_F(PriorityTest, LeavesOthersRealtimeThreadsAndChildProcessesAlone) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 
-  SetProcessPriority(s, kHighPriorityClass);
+  link::setProcessPriority(link::Priority::High);
   EXPECT_EQ(policy(extraTid_), SCHED_FIFO);
   EXPECT_EQ(policy(gettid()), SCHED_OTHER);
+}
+
+// A settings file's priority record: Realtime whenever it selects it, High only when
+// it changes the choice.
+TEST_F(PriorityTest, ASettingsChangeAppliesTheClassItSelects) {
+  link::applyPriorityChange(true, false);
+  EXPECT_EQ(policy(gettid()), SCHED_RR);
+  link::applyPriorityChange(false, true);
+  EXPECT_EQ(policy(gettid()), SCHED_OTHER);
+  sched_param rr{};
+  rr.sched_priority = 1;
+  ASSERT_EQ(sched_setscheduler(0, SCHED_RR, &rr), 0);
+  link::applyPriorityChange(true, true);  // no change of choice: left alone
+  EXPECT_EQ(policy(gettid()), SCHED_RR);
+  link::setProcessPriority(link::Priority::High);
+  link::applyPriorityChange(false, false);  // Realtime already chosen: requested again
+  EXPECT_EQ(policy(gettid()), SCHED_RR);
 }

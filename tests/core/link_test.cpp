@@ -1,0 +1,231 @@
+// One link on real loopback sockets and our own ports on the test JACK server:
+// Start, Stop and their failure paths, chat, the peer filter and the counters.
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "app/command_line.h"
+#include "settings/preferences.h"
+#include "support/side.h"
+#include "support/stub_midi.h"
+
+using namespace strandlink;
+using namespace strandlink::test;
+
+namespace {
+
+// A sender bound to another loopback address than the configured peer's.
+class ThirdHost {
+ public:
+  ThirdHost() : fd_(::socket(AF_INET, SOCK_DGRAM, 0)) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(0x7F000002);
+    bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  }
+  ~ThirdHost() { ::close(fd_); }
+  bool bound() const { return bound_; }
+  void sendTo(int port, const QByteArray& bytes) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(std::uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::sendto(fd_, bytes.constData(), std::size_t(bytes.size()), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  }
+
+ private:
+  int fd_;
+  bool bound_ = false;
+};
+
+class LinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!jackAvailable()) GTEST_SKIP() << "no JACK server runs (scripts/test.sh starts one)";
+    side = std::make_unique<Side>(midi::makeMidiService("LinkTest"));
+    port = freePortPair();
+    peerPort = freePortPair();
+    side->configure(port, peerPort);
+  }
+  bool start() {
+    const bool ok = side->start();
+    EXPECT_TRUE(ok) << side->boxes.texts().join("; ").toStdString();
+    return ok;
+  }
+  std::uint64_t received() const { return side->link.counts().received; }
+
+  std::unique_ptr<Side> side;
+  int port = 0, peerPort = 0;
+};
+
+}  // namespace
+
+TEST_F(LinkTest, StartAndStopOpenAndCloseEverythingRepeatedly) {
+  QSignalSpy running(&side->link, &link::Link::runningChanged);
+  for (int round = 1; round <= 2; ++round) {
+    ASSERT_TRUE(start());
+    EXPECT_TRUE(side->link.running());
+    // A datagram from anywhere is counted; the count carries over into the next session.
+    RawPeer third(freePortPair());
+    third.sendTo(port, QByteArray("\x90\x3c\x40", 3));
+    EXPECT_TRUE(waitFor([&] { return received() == std::uint64_t(round); }));
+    side->link.stop();
+    EXPECT_FALSE(side->link.running());
+    // Both ports are free again at once.
+    RawPeer midiPort(port), chatPort(port + 1);
+  }
+  EXPECT_TRUE(side->boxes.boxes.isEmpty());
+  ASSERT_EQ(running.size(), 4);
+  EXPECT_EQ(running[0][0].toBool(), true);
+  EXPECT_EQ(running[1][0].toBool(), false);
+}
+
+TEST_F(LinkTest, AFailedBindNamesItsContextClosesBothSocketsAndTheNextStartWorks) {
+  {
+    RawPeer holder(port + 1);
+    EXPECT_FALSE(side->start());
+    EXPECT_EQ(side->boxes.texts(), QStringList{"Tried to bind Chat socket:  Address already in use."});
+    EXPECT_EQ(side->boxes.boxes[0].title, "Network Error");
+    EXPECT_FALSE(side->link.running());
+    RawPeer midiPort(port);  // not left bound
+  }
+  EXPECT_TRUE(start());
+}
+
+TEST_F(LinkTest, DevicePositionsWithoutAnEntryFailCleanly) {
+  // What typed text in the lists leaves behind: no selection on either side.
+  side->settings.inputPosition = side->settings.outputPosition = -1;
+  EXPECT_FALSE(side->start());
+  ASSERT_EQ(side->boxes.boxes.size(), 2);
+  EXPECT_EQ(side->boxes.boxes[0].title, "Device Error");
+  EXPECT_EQ(side->boxes.boxes[0].text, "Midi Input:  :  The device number names no device.");
+  EXPECT_EQ(side->boxes.boxes[1].text, "Midi Output: The device number names no device.");
+  EXPECT_FALSE(side->link.running());
+  RawPeer midiPort(port), chatPort(port + 1);  // the sockets were closed again
+}
+
+TEST_F(LinkTest, UnacceptableValuesOpenNothingAndTheirBoxesComeInOrder) {
+  const QString localPort = "Local Port value must be between 1 and 65535",
+                remotePort = "Remote Port value must be between 1 and 65535",
+                remoteIp = "Invalid format for Remote IP Address", localIp = "Invalid format for Local IP Address";
+  const auto refused = [&](QString lp, QString rp, QString rh, QString lh) {
+    side->boxes.boxes.clear();
+    side->settings.localPort = lp;
+    side->settings.remotePort = rp;
+    side->settings.remoteHost = rh;
+    side->settings.localHost = lh;
+    EXPECT_FALSE(side->start());
+    return side->boxes.texts();
+  };
+  EXPECT_EQ(refused("", "", "", ""), QStringList({localPort, remotePort, remoteIp, localIp}));
+  // A remote text that names nothing stops before the local address is looked at.
+  EXPECT_EQ(refused("0", "65535", "300.1.1.1", ""), QStringList({localPort, remotePort, remoteIp}));
+  EXPECT_EQ(refused("4000", "4001", "255.255.255.255", "x"), QStringList{remoteIp});
+  EXPECT_EQ(refused("4000", "4001", "127.0.0.1", "0.0.0.0"), QStringList{localIp});
+  for (const char* bad : {"65535", "0.5", "65534.5", "99999999999999999999"})
+    EXPECT_EQ(refused(QString::number(port), bad, "127.0.0.1", "127.0.0.1"), QStringList{remotePort}) << bad;
+  RawPeer midiPort(port);
+  EXPECT_FALSE(side->link.running());
+}
+
+// A device that is both an input and an output appears at different positions of
+// the two lists; thru between them would feed the output back into the input.
+TEST(ThruGuard, RefusesADeviceThatIsInputAndOutputWhereverItIsListed) {
+  StubMidiService midi;
+  midi.inputs = {"Strandlink:in", "Keys:out", "Loop Device"};
+  midi.outputs = {"Strandlink:out", "Synth:in", "Other", "Loop Device"};
+  RecordingBoxes boxes;
+  link::Link l(midi, boxes);
+  l.takeDeviceLists();
+  EXPECT_TRUE(l.thruAllowed(2, 2) && l.thruAllowed(1, 1) && l.thruAllowed(-1, 3) && boxes.boxes.isEmpty());
+  EXPECT_FALSE(l.thruAllowed(2, 3));
+  ASSERT_EQ(boxes.boxes.size(), 1);
+  EXPECT_EQ(boxes.boxes[0].title, "Strandlink Warning");
+  EXPECT_EQ(boxes.boxes[0].text,
+            "You will create a feedback loop...Change Midi Port settings or uncheck \"MidiThru\"");
+  // Start with thru on refuses before anything is opened.
+  settings::Settings s{"127.0.0.1", "4000", "127.0.0.1", "4100", 3, 2, true};
+  EXPECT_FALSE(l.start(s, {true}));
+  EXPECT_EQ(boxes.boxes.size(), 2);
+}
+
+TEST_F(LinkTest, ChatLinesTravelAsLatin1BytesAndAreSortedFromControlBytesByLength) {
+  ASSERT_TRUE(start());
+  RawPeer peerChat(peerPort + 1);
+  EXPECT_TRUE(side->link.sendChatLine(QString::fromUtf8("d\u00e9j\u00e0 \u65e5\U0001F3B9")));
+  EXPECT_EQ(peerChat.receive(), QByteArray("d\xe9j\xe0 ??"));
+  EXPECT_TRUE(side->link.sendChatLine(QString()));
+  EXPECT_EQ(peerChat.receive(), QByteArray());
+
+  peerChat.sendTo(port + 1, QByteArray());                // ignored
+  peerChat.sendTo(port + 1, QByteArray("\x01\x02", 2));   // a chat line, not a probe or a reply
+  peerChat.sendTo(port + 1, QByteArray("caf\xe9\xff", 5));
+  ASSERT_TRUE(waitFor([&] { return side->chat.size() == 2; }));
+  EXPECT_EQ(side->chat, (QStringList{QStringLiteral("\x01\x02"), QString::fromUtf8("caf\u00e9\u00ff")}));
+  EXPECT_EQ(side->status, link::LinkStatus::NotConnected);
+  EXPECT_FALSE(peerChat.receive(200).has_value());  // nothing taken for a probe, nothing answered
+
+  side->link.stop();
+  EXPECT_FALSE(side->link.sendChatLine(QStringLiteral("anyone?")));
+  EXPECT_FALSE(peerChat.receive(200).has_value());
+  EXPECT_TRUE(side->boxes.boxes.isEmpty());
+}
+
+TEST_F(LinkTest, ThePeerFilterHearsOnlyTheRemoteHostFromAnyPort) {
+  ThirdHost third;
+  ASSERT_TRUE(third.bound());
+  ASSERT_TRUE(start());
+  RawPeer peerFromAnotherPort(freePortPair());
+  // MIDI, a reply and a chat line from one sender.
+  const auto send = [&](auto& sender) {
+    sender.sendTo(port, QByteArray("\xf8", 1));
+    sender.sendTo(port + 1, QByteArray("\x02", 1));
+    sender.sendTo(port + 1, QByteArray("hi"));
+    settle(300);
+  };
+  side->link.setPeerFilter(true);
+  send(third);
+  EXPECT_TRUE(received() == 0 && side->chat.isEmpty() && side->status == link::LinkStatus::NotConnected);
+  EXPECT_EQ(side->link.refusedDatagrams(), 3u);
+  send(peerFromAnotherPort);
+  EXPECT_TRUE(received() == 1 && side->chat.size() == 1 && side->status == link::LinkStatus::Connected);
+  side->link.setPeerFilter(false);
+  send(third);
+  EXPECT_TRUE(received() == 2 && side->chat.size() == 2);
+  EXPECT_EQ(side->link.refusedDatagrams(), 3u);
+  EXPECT_TRUE(side->boxes.boxes.isEmpty());
+}
+
+TEST(PeerFilterChoice, IsRememberedOutsideTheSettingsFileAndSetFromTheCommandLine) {
+  QTemporaryDir config;
+  ASSERT_TRUE(config.isValid());
+  qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+  EXPECT_FALSE(settings::loadPeerFilter());
+  settings::savePeerFilter(true);
+  EXPECT_TRUE(settings::loadPeerFilter());
+  EXPECT_TRUE(QFile::exists(config.path() + "/strandlink/strandlink.conf"));
+  EXPECT_EQ(app::parseCommandLine({"strandlink", "--headless", "--peer-filter"}).peerFilter, true);
+  EXPECT_EQ(app::parseCommandLine({"strandlink", "--headless", "--no-peer-filter"}).peerFilter, false);
+  EXPECT_FALSE(app::parseCommandLine({"strandlink", "--headless"}).peerFilter.has_value());
+  qunsetenv("XDG_CONFIG_HOME");
+}
+
+TEST_F(LinkTest, CountsReachTheFrontEndCoalescedAndEmptyDatagramsAreNotCounted) {
+  ASSERT_TRUE(start());
+  QSignalSpy counts(&side->link, &link::Link::countsChanged);
+  RawPeer third(freePortPair());
+  for (int i = 0; i < 50; ++i) third.sendTo(port, QByteArray("\xf8", 1));
+  third.sendTo(port, QByteArray());
+  ASSERT_TRUE(waitFor([&] {
+    return !counts.isEmpty() && counts.last()[0].value<link::Counts>().received == 50;
+  }));
+  settle(200);
+  EXPECT_EQ(received(), 50u);
+  // At most one refresh per 40 ms, not one per datagram.
+  EXPECT_LT(counts.size(), 10);
+}

@@ -1,0 +1,187 @@
+// The network adapter on real loopback sockets: error numbers and texts, sockets
+// that report failures as values, one datagram per read, read notifications, and
+// what address and port texts are worth.
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <poll.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <memory>
+
+#include "net/addresses.h"
+#include "net/read_notifier.h"
+#include "net/socket_errors.h"
+#include "net/udp_socket.h"
+
+using namespace strandlink::net;
+
+namespace {
+
+const std::uint32_t kLoopback = htonl(INADDR_LOOPBACK);
+
+// A UDP socket on a free loopback port.
+struct Udp {
+  Udp() {
+    int error = -1;
+    socket = UdpSocket::create(error);
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(socket.bind(makeAddress(kLoopback, 0)), 0);
+    socklen_t len = sizeof address;
+    getsockname(socket.descriptor(), reinterpret_cast<sockaddr*>(&address), &len);
+  }
+  void send(const Udp& to, const char* text) const {
+    const auto n = std::strlen(text);
+    EXPECT_EQ(socket.sendTo({reinterpret_cast<const std::uint8_t*>(text), n}, to.address).bytes, int(n));
+  }
+  bool readable() const {
+    pollfd p{socket.descriptor(), POLLIN, 0};
+    return poll(&p, 1, 5000) == 1;
+  }
+  UdpSocket socket;
+  sockaddr_in address{};
+};
+
+// Turns the event loop until done() holds or a generous deadline passes, then a
+// few more times so that a call too many would show.
+bool spinUntil(const std::function<bool()>& done) {
+  QDeadlineTimer deadline(5000);
+  while (!done() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
+  return done();
+}
+
+}  // namespace
+
+TEST(SocketErrors, FiftyOneTextsAndOneMappingFromErrno) {
+  int rows = 0;
+  for (int code = -1000; code <= 20000; ++code) rows += socketErrorText(code).isEmpty() ? 0 : 1;
+  EXPECT_EQ(rows, 51);
+  EXPECT_EQ(socketErrorText(10047), "Address family not supported by protocol family.");
+  EXPECT_EQ(socketErrorText(11004), "Valid name, no data record of requested type.");
+
+  const int byErrno[][2] = {
+      {EADDRINUSE, 10048}, {EADDRNOTAVAIL, 10049}, {EMSGSIZE, 10040}, {EAGAIN, 10035},
+      {ENETUNREACH, 10051}, {EHOSTUNREACH, 10065}, {ECONNREFUSED, 10061}, {EACCES, 10013},
+      {EPERM, 10013}, {EBADF, 10038}, {ENOTSOCK, 10038}, {EMFILE, 10024}, {ENOBUFS, 10055},
+      {EINTR, 10004}, {ENETDOWN, 10050}, {ECONNRESET, 10054}, {ETIMEDOUT, 10060}, {EREMOTE, 10071},
+      // Without a row of its own a failure still reads as one.
+      {ENOENT, 10022}, {EDOM, 10022}};
+  for (const auto& r : byErrno) EXPECT_EQ(socketErrorFromErrno(r[0]), r[1]) << "errno " << r[0];
+  for (int err = 1; err < 134; ++err) EXPECT_FALSE(socketErrorText(socketErrorFromErrno(err)).isEmpty()) << err;
+  for (auto [eai, code] : {std::pair{EAI_NONAME, 11001}, {EAI_AGAIN, 11002}, {EAI_NODATA, 11004}, {EAI_MEMORY, 11003}})
+    EXPECT_EQ(socketErrorFromLookup(eai), code) << eai;
+}
+
+TEST(UdpSocket, FailuresComeBackAsNumbersAndDescriptorZeroIsASocketLikeAnyOther) {
+  Udp taken;
+  int error = -1;
+  UdpSocket s = UdpSocket::create(error);
+  EXPECT_EQ(s.bind(taken.address), 10048);
+  // The documentation range belongs to no interface of this machine.
+  EXPECT_EQ(s.bind(makeAddress(parseDottedAddress("192.0.2.1"), 0)), 10049);
+  const std::uint8_t byte = 0;
+  EXPECT_EQ(sendDatagram(-1, {&byte, 1}, taken.address).error, 10038);
+  UdpSocket none;
+  EXPECT_FALSE(none.valid());
+  sockaddr_in from{};
+  std::uint8_t buffer[4];
+  EXPECT_EQ(none.receiveFrom(buffer, from).error, 10038);
+
+  // Descriptor 0 is an ordinary socket when standard input is closed.
+  const int savedInput = ::dup(0);
+  ::close(0);
+  UdpSocket zero = UdpSocket::create(error);
+  EXPECT_TRUE(zero.valid() && zero.descriptor() == 0 && error == 0);
+  EXPECT_EQ(zero.bind(makeAddress(kLoopback, 0)), 0);
+  zero.close();
+  ::dup2(savedInput, 0);
+  ::close(savedInput);
+}
+
+TEST(UdpSocket, ReadsOneDatagramAtATimeWithItsSender) {
+  Udp a, b;
+  sockaddr_in from{};
+  std::uint8_t buffer[5];
+  EXPECT_EQ(b.socket.receiveFrom(buffer, from).error, 10035);  // nothing waits: no hang
+
+  a.send(b, "\x90\x3c\x64");
+  a.send(b, "0123456789");
+  a.send(b, "xyz");
+  ASSERT_TRUE(b.readable());
+  const Transfer first = b.socket.receiveFrom(buffer, from);
+  ASSERT_EQ(first.bytes, 3);
+  EXPECT_EQ(std::memcmp(buffer, "\x90\x3c\x64", 3), 0);
+  EXPECT_TRUE(from.sin_port == a.address.sin_port && from.sin_addr.s_addr == kLoopback);
+  // Too long for the read: it fails with "Message too long." and is gone.
+  ASSERT_TRUE(b.readable());
+  const Transfer tooLong = b.socket.receiveFrom(buffer, from);
+  EXPECT_TRUE(tooLong.bytes == -1 && tooLong.error == 10040);
+  ASSERT_TRUE(b.readable());
+  ASSERT_EQ(b.socket.receiveFrom(buffer, from).bytes, 3);
+  EXPECT_EQ(std::memcmp(buffer, "xyz", 3), 0);
+}
+
+TEST(ReadNotifier, CallsOncePerDatagramAndStopsWhenDestroyed) {
+  Udp a, b;
+  int calls = 0, reads = 0;
+  auto notifier = std::make_unique<ReadNotifier>(b.socket.descriptor(), [&] {
+    ++calls;
+    std::uint8_t buffer[200];
+    sockaddr_in from{};
+    if (b.socket.receiveFrom(buffer, from).ok()) ++reads;
+  });
+  for (const char* text : {"one", "two", "three"}) a.send(b, text);
+  EXPECT_TRUE(spinUntil([&] { return reads == 3; })) << reads;
+  EXPECT_EQ(calls, 3);
+
+  // Destroyed from inside its own handler, as a Stop run from a receive handler is.
+  calls = 0;
+  notifier = std::make_unique<ReadNotifier>(b.socket.descriptor(), [&] {
+    ++calls;
+    notifier.reset();
+  });
+  a.send(b, "four");
+  ASSERT_TRUE(b.readable());
+  // The datagram stays unread, so a live notifier would fire on every turn.
+  EXPECT_TRUE(spinUntil([&] { return calls >= 1; }));
+  EXPECT_EQ(calls, 1);
+}
+
+TEST(Addresses, KeystrokesPastesAndPortTexts) {
+  for (char16_t c : std::u16string_view(u"0123456789\b\n\r")) EXPECT_TRUE(portKeyAllowed(c) && addressKeyAllowed(c));
+  EXPECT_TRUE(addressKeyAllowed(u'.') && !portKeyAllowed(u'.'));
+  // Neighbours of the digits, signs, blanks, the copy/cut/paste controls, other digits.
+  for (char16_t c : std::u16string_view(u"/:a-, \t\x03\x16\x18\x7f\u0663\uff11\0", 14))
+    EXPECT_FALSE(portKeyAllowed(c) || addressKeyAllowed(c)) << int(c);
+  EXPECT_EQ(filterAddressText(QStringLiteral(" 192.168.1.5\r\n")), "192.168.1.5");
+  EXPECT_EQ(filterPortText(QStringLiteral("4,000.5\t")), "40005");
+
+  EXPECT_EQ(portValue(QStringLiteral(" 4000\t")), 4000.0);
+  EXPECT_EQ(portValue(QStringLiteral("4000.5")), 4000.5);
+  for (const char* bad : {"", "   ", "40 00", ".", "abc", "-1", "1e3", "4,000", "1.2.3"})
+    EXPECT_FALSE(portValue(QString::fromLatin1(bad))) << bad;
+}
+
+TEST(Addresses, DottedFormsNamesAndTheLocalHost) {
+  EXPECT_EQ(resolveAddress(QStringLiteral("127.1")).address, htonl(0x7F000001));
+  EXPECT_EQ(resolveAddress(QStringLiteral("010.0.0.1")).address, htonl(0x08000001));
+  EXPECT_EQ(resolveAddress(QStringLiteral("localhost")).address, kLoopback);
+  EXPECT_TRUE(resolveAddress(QStringLiteral("localhost")).usable());
+  // Digits and dots that are no address ask no name server; 0.0.0.0 and the
+  // broadcast address parse but are no peer.
+  EXPECT_EQ(resolveAddress(QStringLiteral("300.1.1.1")).error, 11001);
+  EXPECT_FALSE(resolveAddress(QStringLiteral("0.0.0.0")).usable());
+  EXPECT_FALSE(resolveAddress(QStringLiteral("255.255.255.255")).usable());
+  EXPECT_EQ(parseDottedAddress(std::string("127.0.0.1\0junk", 14)), kNoAddress);
+  // Outside ISO 8859-1 is "?", which names nothing.
+  EXPECT_FALSE(resolveAddress(QStringLiteral("l\u0151calhost")).usable());
+  EXPECT_EQ(formatAddress(htonl(0x0A000102)), "10.0.1.2");
+  EXPECT_EQ(localHostName().error, 0);
+}
