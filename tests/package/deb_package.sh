@@ -1,11 +1,8 @@
 #!/usr/bin/env bash
-# The Debian package as a user gets it: built by CPack from this build tree,
-# unpacked into a scratch root as dpkg would, its exact file list, the library
-# dependencies in its control data, and a manual page that renders without
-# warnings and names every option the installed program's --help names.
-#
-# Usage: deb_package.sh BUILD_DIR CPACK VERSION
-# Exits 77 (skipped) where dpkg is not there (not a Debian system).
+# The Debian package as a user gets it, built by CPack and unpacked into a scratch root:
+# its exact file list, its library dependencies, and a manual page that renders without
+# warnings and names every option of the packaged program's --help.
+# Usage: deb_package.sh BUILD_DIR CPACK VERSION; exits 77 (skipped) without dpkg.
 set -euo pipefail
 build=$1 cpack=$2 version=$3
 
@@ -22,21 +19,11 @@ deb=$scratch/out/strandlink_${version}_$(dpkg --print-architecture).deb
 dpkg -x "$deb" "$scratch/root"
 
 # Exactly these files: nothing missing, and no test or helper program.
-icons=usr/share/icons/hicolor
-expected=$(sort <<EOF
-usr/bin/strandlink
-usr/lib/systemd/user/strandlink@.service
-usr/share/applications/org.strandlink.Strandlink.desktop
-usr/share/doc/strandlink/CHANGELOG.md
-usr/share/doc/strandlink/LICENSE
-usr/share/doc/strandlink/copyright
-usr/share/doc/strandlink/strandlink-guide.html
-usr/share/man/man1/strandlink.1.gz
-usr/share/metainfo/org.strandlink.Strandlink.metainfo.xml
-$icons/scalable/apps/org.strandlink.Strandlink.svg
-$(for s in 16 32 48 64 128 256; do echo "$icons/${s}x$s/apps/org.strandlink.Strandlink.png"; done)
-EOF
-)
+d=usr/share id=org.strandlink.Strandlink
+expected=$(printf '%s\n' usr/bin/strandlink usr/lib/systemd/user/strandlink@.service $d/man/man1/strandlink.1.gz \
+  $d/doc/strandlink/{CHANGELOG.md,LICENSE,copyright,strandlink-guide.html} $d/applications/$id.desktop \
+  $d/metainfo/$id.metainfo.xml $d/icons/hicolor/{scalable/apps/$id.svg,{16x16,32x32,48x48,64x64,128x128,256x256}/apps/$id.png} |
+  sort)
 actual=$(cd "$scratch/root" && find . ! -type d | sed 's|^\./||' | sort)
 [ "$actual" = "$expected" ] || fail "file list differs:
 $(diff <(echo "$expected") <(echo "$actual"))"
