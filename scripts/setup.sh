@@ -10,6 +10,7 @@ packages=(
   libgtest-dev
   xvfb xauth fonts-dejavu-core
   desktop-file-utils appstream iproute2 procps
+  dpkg-dev man-db  # dpkg-shlibdeps for the package's dependencies; man for its page
 )
 
 missing=()

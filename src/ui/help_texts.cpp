@@ -38,7 +38,7 @@ QString makerEmail() { return QStringLiteral("info@example.org"); }
 QString animationCredit() { return QStringLiteral("Animation: Strandlink authors"); }
 
 QStringList makerNotice() {
-  return {QStringLiteral("Free to use and share"), QStringLiteral("\u00A9 2026 the authors")};
+  return {QStringLiteral("GNU GPL 3 or later"), QStringLiteral("\u00A9 2026 the authors")};
 }
 
 QString infoText() {
@@ -55,15 +55,18 @@ QString infoText() {
       "that does it. Every message is read. You can reach us at the address below; the web page has "
       "the user guide.\r\n"
       "\r\n"
-      "Terms of use. You may use Strandlink free of charge, at home, on stage, in the studio or at "
-      "work, for non-commercial and commercial purposes alike. You may copy it and pass it on to "
-      "others, as long as you pass it on complete and unchanged and ask no fee for it.\r\n"
+      "Terms of use. Strandlink is free software under the GNU General Public License, version 3 or "
+      "(at your option) any later version. You may use it free of charge, at home, on stage, in the "
+      "studio or at work, for non-commercial and commercial purposes alike. You may copy it, change it "
+      "and pass it on, changed or unchanged, with or without a fee, as long as you pass it on under the "
+      "same licence and with its source code. The licence comes with Strandlink in the file LICENSE.\r\n"
       "\r\n"
-      "No warranty. Strandlink is provided \"as is\", without warranty of any kind, express or "
-      "implied, including the warranties of merchantability and fitness for a particular purpose. "
-      "The whole risk as to its quality and performance is yours. In no event shall the authors be "
-      "liable for any damages arising from the use of Strandlink or from being unable to use it, even "
-      "if they were told that such damages might occur.\r\n"
+      "No warranty. To the extent permitted by applicable law, Strandlink is provided \"as is\", "
+      "without warranty of any kind, express or implied, including the warranties of merchantability "
+      "and fitness for a particular purpose. The whole risk as to its quality and performance is yours. "
+      "Unless required by applicable law, in no event shall the authors be liable for any damages "
+      "arising from the use of Strandlink or from being unable to use it, even if they were told that "
+      "such damages might occur.\r\n"
       "\r\n"
       "Thank you for playing!");
 }
