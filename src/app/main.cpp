@@ -1,6 +1,7 @@
 // Strandlink: a window by default, a window-less link with --headless.
 #include <QApplication>
 #include <QCoreApplication>
+#include <QTimer>
 
 #include <cstdio>
 #include <memory>
@@ -28,21 +29,40 @@ void setIdentity() {
 }
 
 // SIGINT and SIGTERM end the window as its close box does: the settings are
-// written and the notes the peer left sounding released.
+// written and the notes the peer left sounding released. Before exec() quit()
+// does nothing, and a start-up box (the first run's "Could not load last session
+// parameters") runs a loop of its own: a signal then answers the boxes as OK
+// would, and the program ends once start-up is done.
 int runWindow(int argc, char** argv, const app::CommandLine& cl) {
   QApplication application(argc, argv);
   setIdentity();
   const auto midi = midi::makeMidiService(cl.clientName.toStdString());
   ui::MainWindow window(*midi);
   app::SignalWatcher watcher;
-  QObject::connect(&watcher, &app::SignalWatcher::terminationRequested, &window, [&window] {
+  bool looping = false, ended = false;
+  QTimer answerBoxes;
+  answerBoxes.setInterval(0);
+  QObject::connect(&answerBoxes, &QTimer::timeout, [] {
+    if (QWidget* box = QApplication::activeModalWidget()) box->close();
+  });
+  QObject::connect(&watcher, &app::SignalWatcher::terminationRequested, &window, [&] {
+    ended = true;
+    if (!looping) {
+      answerBoxes.start();
+      return;
+    }
     window.close();
     QCoreApplication::quit();
   });
   QObject::connect(&watcher, &app::SignalWatcher::panicRequested, &window, [&window] { window.link().panic(); });
   window.startUp();
   // A file named on the command line is loaded as File > Open would, after start-up.
-  if (!cl.settingsFile.isEmpty()) window.loadSettings(cl.settingsFile);
+  if (!ended && !cl.settingsFile.isEmpty()) window.loadSettings(cl.settingsFile);
+  if (ended) {
+    window.close();
+    return 0;
+  }
+  looping = true;
   return QApplication::exec();
 }
 

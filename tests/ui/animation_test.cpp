@@ -1,75 +1,51 @@
-// The palm tree animation: its frames, the picture on top after each tick, and the
-// hint. Timers are driven through their handlers, never waited for.
-#include <QApplication>
+// The palm tree animation: its frames take turns while no link runs, and the
+// pointer on it shows the hint, a click opens the information window, but only
+// then. A session runs on loopback against a bare socket.
 #include <QLabel>
-#include <QLineEdit>
 #include <QTest>
 
-#include <gtest/gtest.h>
+#include "window_fixture.h"
 
-#include "support/recording_boxes.h"
-#include "support/stub_midi.h"
-#include "ui/animation_frames.h"
-#include "ui/form1.h"
-
-namespace strandlink::ui {
+namespace strandlink::test {
 namespace {
 
-class AnimationTest : public ::testing::Test {
- protected:
-  AnimationTest() : form(midi, &boxes) { QApplication::setQuitOnLastWindowClosed(false); }
-  QLabel* picture(int i) { return form.findChild<QLabel*>(QStringLiteral("Picture1_%1").arg(i)); }
+TEST(Animation, RunsHintsAndOpensTheInformationOnlyWhileNoLinkRuns) {
+  ASSERT_TRUE(jackAvailable());
+  WindowUnderTest t;
+  t.window.startUp();
+  auto* hint = t.get<QLineEdit>("hintBox");
+  QLabel* last = t.get<QLabel>("picture7");
   // The picture a viewer sees: the topmost one at the frame's centre.
-  int onTop() {
-    QWidget* top = form.findChild<QWidget*>(QStringLiteral("frmAnimation"))->childAt(picture(7)->geometry().center());
-    for (int i = 0; i < kAnimationFrames; ++i) if (top == picture(i)) return i;
-    return -1;
-  }
+  const auto onTop = [&] { return last->parentWidget()->childAt(last->geometry().center())->objectName(); };
+  const QString first = onTop();
+  EXPECT_TRUE(first.startsWith("picture") && waitFor([&] { return onTop() != first; })) << first;
 
-  test::StubMidiService midi;
-  test::RecordingBoxes boxes;
-  Form1 form;
-};
+  QTest::mouseMove(last, QPoint(30, 40));
+  ASSERT_TRUE(hint->isVisible());
+  EXPECT_EQ(t.get("client")->childAt(hint->geometry().center()), hint);  // above everything
+  QTest::mouseMove(hint, QPoint(5, 5));  // the pointer onto the hint hides it
+  EXPECT_FALSE(hint->isVisible());
+  QTest::mouseMove(last, QPoint(31, 40));
+  ASSERT_TRUE(hint->isVisible());
 
-TEST_F(AnimationTest, EachPictureShowsItsOwnFrame) {
-  for (int i = 0; i < kAnimationFrames; ++i) {
-    const QImage f = animationFrame(i);
-    EXPECT_EQ(f.size(), QSize(100, 150)) << i;
-    EXPECT_FALSE(f.hasAlphaChannel()) << i;
-    for (int j = 0; j < i; ++j) EXPECT_NE(f, animationFrame(j)) << i << " and " << j;
-    ASSERT_NE(picture(i), nullptr) << i;
-    EXPECT_EQ(picture(i)->pixmap().toImage().convertToFormat(QImage::Format_RGB32), f) << i;
-  }
-}
+  const int p = freePortPair(), q = freePortPair();
+  RawPeer peer(q);
+  ASSERT_TRUE(t.start(p, q)) << t.boxes.texts();
+  EXPECT_FALSE(hint->isVisible());  // Start takes it away
+  const QString stopped = onTop();
+  settle(600);  // more than two of its frames
+  EXPECT_EQ(onTop(), stopped);
+  QTest::mouseMove(last, QPoint(32, 41));
+  QTest::mouseClick(last, Qt::LeftButton);
+  EXPECT_TRUE(!hint->isVisible() && t.window.infoWindow() == nullptr);
 
-TEST_F(AnimationTest, TicksBringTheFramesToTheTopInTurnAndStopWhileRunning) {
-  form.Form_Load();
-  QList<int> seen{onTop()};
-  for (int tick = 0; tick < 10; ++tick) form.tmrAnimation_Timer(), seen << onTop();
-  EXPECT_EQ(seen, QList<int>({7, 0, 1, 2, 3, 4, 5, 6, 7, 0, 1}));
-  // A session stops the animation where it is (its timer is form1_test's); Stop goes on.
-  form.enterRunning();
-  EXPECT_EQ(onTop(), 1);
-  form.enterIdle();
-  form.tmrAnimation_Timer();
-  EXPECT_EQ(onTop(), 2);
-}
-
-// The rest of the hint's life (its place, its timer, the pointer on it) is in form1_test.
-TEST_F(AnimationTest, HintShowsAboveEverythingAndAgainOnlyOnAMoveAfterASession) {
-  form.Form_Load();
-  auto* hint = form.findChild<QLineEdit*>(QStringLiteral("txtPalm"));
-  QTest::mouseMove(picture(7), QPoint(30, 40));
-  ASSERT_TRUE(hint->isVisibleTo(&form));
-  EXPECT_EQ(form.findChild<QWidget*>(QStringLiteral("client"))->childAt(hint->geometry().center()), hint);
-  form.enterRunning();
-  QTest::mouseMove(picture(7), QPoint(31, 40));
-  EXPECT_FALSE(hint->isVisibleTo(&form));
-  form.enterIdle();
-  EXPECT_FALSE(hint->isVisibleTo(&form));
-  QTest::mouseMove(picture(7), QPoint(32, 41));
-  EXPECT_TRUE(hint->isVisibleTo(&form));
+  t.get<QPushButton>("stopButton")->click();
+  EXPECT_FALSE(hint->isVisible());  // not before the pointer moves again
+  QTest::mouseMove(last, QPoint(33, 42));
+  EXPECT_TRUE(hint->isVisible());
+  QTest::mouseClick(last, Qt::LeftButton);
+  EXPECT_NE(t.window.infoWindow(), nullptr);
 }
 
 }  // namespace
-}  // namespace strandlink::ui
+}  // namespace strandlink::test

@@ -12,9 +12,10 @@
 #include <gtest/gtest.h>
 
 #include "midi/midi_service.h"
-#include "net/wsksock.h"
+#include "net/socket_errors.h"
 #include "ui/app_icon.h"
 #include "ui/help_texts.h"
+#include "version.h"
 
 namespace strandlink::ui {
 namespace {
@@ -56,7 +57,7 @@ class InstallTreeTest : public ::testing::Test {
 TEST_F(InstallTreeTest, ProgramRunsAndFindsItsGuideFromWhereItIsInstalled) {
   const auto [code, output] = run(bindir() + QStringLiteral("/strandlink"), {QStringLiteral("--version")});
   EXPECT_EQ(code, 0) << output;
-  EXPECT_EQ(QString::fromStdString(output).trimmed(), QStringLiteral("strandlink " STRANDLINK_VERSION));
+  EXPECT_EQ(QString::fromStdString(output).trimmed(), "strandlink " + QLatin1String(kVersion));
   ASSERT_TRUE(QFileInfo(guide()).isFile());
   EXPECT_EQ(QFileInfo(userGuidePathFor(bindir())).canonicalFilePath(), QFileInfo(guide()).canonicalFilePath());
   EXPECT_EQ(QDir(bindir()).entryList(QDir::Files), QStringList({QStringLiteral("strandlink")}));  // nothing else
@@ -101,7 +102,7 @@ TEST_F(InstallTreeTest, GuideStandsAloneAndExplainsEveryMessageTheProgramShows) 
   EXPECT_GE(found, 15) << "the message texts are no longer found in the sources";
   EXPECT_TRUE(missing.isEmpty()) << missing.join(QStringLiteral(" | ")).toStdString();
   QStringList errors;
-  for (int code = 10000; code < 11100; ++code) errors << net::SocketErrorText(code);
+  for (int code = 10000; code < 11100; ++code) errors << net::socketErrorText(code);
   for (int code = 1; code < 128; ++code) errors << QString::fromStdString(midi::midiErrorText(code));
   errors.removeIf([](const QString& e) { return e.isEmpty() || e.startsWith(QLatin1String("Unknown MIDI error")); });
   EXPECT_GT(errors.size(), 50) << "the socket and MIDI error texts are no longer found";

@@ -1,0 +1,302 @@
+// The main window on the offscreen platform: the session transitions over a real
+// link, the chat, the statistics, thru, the settings files, what the address and
+// port boxes let in, and the window program's end on SIGTERM.
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QTest>
+#include <QTimer>
+
+#include <csignal>
+
+#include "settings/preferences.h"
+#include "settings/settings_file.h"
+#include "support/jack_client.h"
+#include "ui/chat_history.h"
+#include "ui/field_validator.h"
+#include "ui/line_shapes.h"
+#include "ui/qt_message_boxes.h"
+#include "window_fixture.h"
+
+namespace strandlink::test {
+namespace {
+
+settings::SettingsChanges readBack(const QString& path) {
+  const auto r = settings::readSettingsFile(path, 2, 2);
+  EXPECT_EQ(r.outcome, settings::ReadResult::Outcome::Read) << path;
+  return r.changes;
+}
+
+class RecordingDialogs : public ui::FileDialogs {
+ public:
+  QString run(const ui::FileDialogRequest& r) override {
+    requests << r;
+    return answers.isEmpty() ? QString() : answers.takeFirst();
+  }
+  QStringList answers;  // an empty one is a cancel
+  QList<ui::FileDialogRequest> requests;
+};
+
+TEST(MainWindow, SettingsComeFromStartUpAndOpenAndGoToSaveAndTheCloseBoxCancelMeaningTheDefaultFile) {
+  WindowUnderTest t({"In", "Keyboard"}, {"Out", "Synth"});
+  ASSERT_EQ(settings::writeSettingsFile(t.defaultFile(), {"peer.example.org", "4100", "", "4200", 1, 0, true}), "");
+  t.window.startUp();
+  auto* remote = t.get<QLineEdit>("remoteAddressBox");
+  auto* output = t.get<QComboBox>("outputList");
+  EXPECT_EQ(remote->text(), "peer.example.org");  // though typing takes no letters
+  EXPECT_EQ(output->currentIndex(), 1);
+  auto* dialogs = new RecordingDialogs;
+  t.window.setFileDialogs(std::unique_ptr<ui::FileDialogs>(dialogs));
+  const QString chosen = t.dir.filePath("chosen.stn");
+  dialogs->answers = {chosen + QChar(0) + "rest", "", chosen, ""};
+  remote->setText("10.0.0.1");
+  t.get<QAction>("saveAction")->trigger();  // to the chosen name, up to its NUL
+  remote->setText("10.0.0.2");
+  output->setCurrentIndex(0);
+  t.get<QAction>("saveAction")->trigger();
+  EXPECT_EQ(std::pair(*readBack(chosen).remoteHost, *readBack(chosen).outputPosition), std::pair(QString("10.0.0.1"), 1));
+  EXPECT_EQ(*readBack(t.defaultFile()).remoteHost, "10.0.0.2");
+  t.get<QAction>("openAction")->trigger();
+  EXPECT_EQ(std::pair(remote->text(), output->currentIndex()), std::pair(QString("10.0.0.1"), 1));
+  t.get<QAction>("openAction")->trigger();
+  EXPECT_EQ(std::pair(remote->text(), output->currentIndex()), std::pair(QString("10.0.0.2"), 0));
+  ASSERT_EQ(dialogs->requests.size(), 4);
+  for (int i = 0; i < 4; ++i) {
+    const auto& r = dialogs->requests[i];
+    EXPECT_TRUE(r.open == (i >= 2) && r.fileMustExist == r.open && r.confirmOverwrite == !r.open) << i;
+    EXPECT_EQ(r.filters, QStringList({"All Files (*)", "Strandlink Files (*.stn)"}));
+    EXPECT_TRUE(r.selectedFilter == 1 && r.title == "Strandlink") << i;
+  }
+  // Typed text over a selection selects no entry, and Enter adds none.
+  output->lineEdit()->selectAll();
+  QTest::keyClicks(output->lineEdit(), "Nothing\r");
+  EXPECT_EQ(output->count(), 2);
+  t.window.close();
+  EXPECT_EQ(std::pair(*readBack(t.defaultFile()).outputPosition, t.quits), std::pair(-1, 0));
+  EXPECT_TRUE(t.boxes.boxes.isEmpty()) << t.boxes.texts();
+}
+
+// Typing meets the key filter, any other way in the boxes' validator (paste stands for it).
+TEST(MainWindow, AddressAndPortBoxesLetInOnlyWhatTheyTakeAndKeepTheProgramsText) {
+  WindowUnderTest t({}, {});
+  for (auto [name, kept] : {std::pair{"remoteAddressBox", "1.2"}, {"localAddressBox", "1.2"}, {"remotePortBox", "12"},
+                            {"localPortBox", "12"}}) {
+    SCOPED_TRACE(name);
+    auto* box = t.get<QLineEdit>(name);
+    box->clear();
+    QTest::keyClicks(box, "a1.b2");
+    EXPECT_EQ(box->text(), kept);
+    for (auto key : {Qt::Key_Backspace, Qt::Key_Home, Qt::Key_Delete}) QTest::keyClick(box, key);
+    EXPECT_EQ(box->text(), QString(kept).mid(1).chopped(1));
+    box->clear();
+    QApplication::clipboard()->setText("x1.y2");
+    QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(box->text(), kept);
+  }
+  // A host name the program put there (a settings file's) survives editing next to it.
+  auto* box = t.get<QLineEdit>("remoteAddressBox");
+  ui::setTextUnfiltered(*box, "peer.example.org");
+  box->setCursorPosition(4);
+  QTest::keyClicks(box, "7x");
+  QApplication::clipboard()->setText("z9");
+  box->paste();
+  QTest::keyClick(box, Qt::Key_Backspace);
+  EXPECT_EQ(t.window.currentSettings().remoteHost, "peer7.example.org");
+}
+
+TEST(MainWindow, HistoryCountsLineBreaksAsCrLf) {
+  QPlainTextEdit h;
+  ui::appendHistoryLine(h, "ab");
+  ui::appendHistoryLine(h, "cd");
+  EXPECT_EQ(ui::historyLength(h), 8);
+  // CR LF counting -> the box: before "a" is 2 -> 1, between CR and LF (5) is the end
+  // of "ab", "d" (7) -> 5, past the end -> the end.
+  for (auto [given, shown] : {std::pair{0, 0}, {2, 1}, {4, 3}, {5, 3}, {6, 4}, {7, 5}, {8, 6}, {99, 6}}) {
+    ui::setHistoryCaret(h, given);
+    EXPECT_EQ(h.textCursor().position(), shown) << given;
+  }
+  ui::appendHistoryLine(h, "one\rtwo\r\nthree");  // breaks a peer sends break the history's line too
+  EXPECT_EQ(ui::historyText(h), "\r\nab\r\ncd\r\none\r\ntwo\r\nthree");
+}
+
+TEST(MainWindow, ASessionLocksTheSetUpChatsAndStopThenExitEndsTheProgram) {
+  ASSERT_TRUE(jackAvailable());
+  WindowUnderTest t;
+  t.window.startUp();
+  t.boxes.boxes.clear();  // no default file yet
+  auto* input = t.get<QLineEdit>("chatInput");
+  auto* history = t.get<QPlainTextEdit>("chatHistory");
+  input->clear();
+  QTest::keyClicks(input, "early\r");
+  EXPECT_EQ(ui::historyText(*history), "\r\nLOCAL:early\r\n(not sent: no session is running)");
+  EXPECT_TRUE(history->textCursor().atEnd() && input->text().isEmpty());
+  const int p = freePortPair(), q = freePortPair();
+  Side peer(midi::makeMidiService("UiPeer"));
+  peer.configure(q, p);
+  ASSERT_TRUE(peer.start()) << peer.boxes.texts();
+  ASSERT_TRUE(t.start(p, q)) << t.boxes.texts();
+  const auto check = [&](bool running) {
+    SCOPED_TRACE(running ? "running" : "idle");
+    for (const char* name : {"startButton", "thruBox", "inputList", "outputList"})
+      EXPECT_EQ(t.get(name)->isEnabled(), !running) << name;
+    for (const char* name : {"stopButton", "statsBox", "remoteAddressBox", "chatInput", "highOption", "peerOnlyBox"})
+      EXPECT_TRUE(t.get(name)->isEnabled()) << name;
+    EXPECT_EQ(t.get("panicButton")->isEnabled(), running);
+    const QString stop = running ? "St&op" : "&Exit";
+    EXPECT_EQ(t.get<QPushButton>("stopButton")->text() + t.get<QAction>("exitAction")->text(), stop + stop);
+    for (const char* menu : {"fileMenu", "helpMenu"})
+      EXPECT_EQ(t.get<QMenu>(menu)->menuAction()->isEnabled(), !running) << menu;
+  };
+  check(true);
+  auto* status = t.get<QLabel>("statusLabel");
+  EXPECT_TRUE(waitFor([&] { return status->text() == "Connected" && status->toolTip().startsWith("Link: rtt"); }))
+      << status->text() << status->toolTip();
+
+  QTest::keyClicks(input, "hello\r");
+  EXPECT_TRUE(waitFor([&] { return peer.chat == QStringList{"hello"}; })) << peer.chat;
+  peer.link.sendChatLine("hi");
+  EXPECT_TRUE(waitFor([&] { return ui::historyText(*history).endsWith("\r\nLOCAL:hello\r\nREMOTEhi"); }))
+      << ui::historyText(*history);
+
+  t.get<QPushButton>("stopButton")->click();
+  check(false);
+  EXPECT_TRUE(status->text() == "Not Connected" && status->toolTip().isEmpty()) << status->text();
+  EXPECT_TRUE(t.window.isVisible() && t.quits == 0 && !QFile::exists(t.defaultFile()));
+  t.get<QAction>("exitAction")->trigger();  // File > Exit presses the button
+  EXPECT_TRUE(!t.window.isVisible() && t.quits == 1);
+  EXPECT_EQ(readBack(t.defaultFile()).remotePort, QString::number(q));
+  EXPECT_TRUE(t.boxes.boxes.isEmpty()) << t.boxes.texts();
+}
+
+TEST(MainWindow, CountsShowOnlyWhileTickedFromTheNextChangeOnAndPanicReleasesThePeersNotes) {
+  ASSERT_TRUE(jackAvailable());
+  WindowUnderTest t;
+  t.window.startUp();
+  const int p = freePortPair(), q = freePortPair();
+  RawPeer peer(q);
+  ASSERT_TRUE(t.start(p, q)) << t.boxes.texts();
+  JackSynth synth("ui-synth");  // on our output port, which Start has opened
+  const auto ours = synth.midiPorts(":UiWindow Out$", JackPortIsOutput);
+  ASSERT_TRUE(ours.size() == 1 && synth.connect(ours[0], synth.port()));
+  link::Counts told;  // what the window was last told
+  QObject::connect(&t.window.link(), &link::Link::countsChanged, [&](link::Counts c) { told = c; });
+  const auto play = [&](char note) {
+    peer.sendTo(p, QByteArray("\x90") + note + char(100));
+    const auto want = told.received + 1;
+    EXPECT_TRUE(waitFor([&] { return told.received == want; }));
+  };
+  auto* stats = t.get<QCheckBox>("statsBox");
+  auto* sent = t.get<QLineEdit>("sentCount");
+  auto* received = t.get<QLineEdit>("receivedCount");
+  stats->click();
+  play(60);
+  EXPECT_EQ(received->text() + "|" + sent->text(), "1|");
+  stats->click();  // off: both emptied, counting goes on
+  EXPECT_EQ(received->text() + sent->text(), "");
+  play(61);
+  stats->click();  // on again: empty until the next change
+  EXPECT_EQ(received->text() + sent->text(), "");
+  play(62);
+  EXPECT_EQ(received->text() + "|" + sent->text(), "3|");
+
+  ASSERT_TRUE(synth.waitFor(3));
+  synth.clear();
+  t.get<QPushButton>("panicButton")->click();
+  ASSERT_TRUE(synth.waitFor(3));
+  EXPECT_EQ(synth.received(), std::vector<MidiBytes>({{0x80, 60, 0}, {0x80, 61, 0}, {0x80, 62, 0}}));
+}
+
+TEST(MainWindow, ThruIsRefusedForAFeedbackLoopAndPeerOnlyIsRemembered) {
+  settings::savePeerFilter(true);
+  WindowUnderTest t({"Loop", "Keyboard"}, {"Loop", "Synth"});
+  t.window.startUp();
+  t.boxes.boxes.clear();
+  auto* thru = t.get<QCheckBox>("thruBox");
+  const auto linesShown = [&] {
+    int shown = 0;
+    for (auto* lines : t.window.findChildren<ui::LineShapes*>())
+      for (int i = 0; i < 4; ++i) shown += lines->isLineVisible(QStringLiteral("thruLine%1").arg(i));
+    return shown;
+  };
+  thru->click();  // entry 0 of both lists: the same name
+  EXPECT_TRUE(!thru->isChecked() && linesShown() == 0);
+  ASSERT_EQ(t.boxes.boxes.size(), 1);
+  EXPECT_EQ(t.boxes.boxes[0].title, "Strandlink Warning");
+  EXPECT_TRUE(t.boxes.boxes[0].text.startsWith("You will create a feedback loop"));
+  t.get<QComboBox>("inputList")->setCurrentIndex(1);
+  thru->click();
+  EXPECT_TRUE(thru->isChecked() && linesShown() == 4);
+  thru->click();
+  EXPECT_TRUE(!thru->isChecked() && linesShown() == 0 && t.boxes.boxes.size() == 1);
+
+  auto* peerOnly = t.get<QCheckBox>("peerOnlyBox");
+  EXPECT_TRUE(peerOnly->isChecked() && t.window.link().peerFilter());
+  peerOnly->click();
+  EXPECT_FALSE(t.window.link().peerFilter() || settings::loadPeerFilter());
+}
+
+TEST(QtMessageBoxes, ShowAModalPlainTextBoxWithTitleIconAndOk) {
+  QWidget owner;
+  ui::QtMessageBoxes boxes(&owner);
+  bool seen = false;
+  QTimer closer;  // checks and closes the box from inside its own event loop
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    seen = true;
+    EXPECT_EQ(box->windowTitle() + "|" + box->text(), "Device Error|Midi Input: <b>x</b> :  busy");
+    EXPECT_TRUE(box->icon() == QMessageBox::Warning && box->textFormat() == Qt::PlainText && box->parentWidget() == &owner);
+    box->button(QMessageBox::Ok)->click();
+  });
+  closer.start();
+  EXPECT_EQ(boxes.show(link::BoxIcon::Exclamation, "Device Error", "Midi Input: <b>x</b> :  busy"), 1);
+  EXPECT_TRUE(seen);
+}
+
+// Whether the process has a handler for sig, as the kernel lists it.
+bool catches(qint64 pid, int sig) {
+  QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+  if (!status.open(QIODevice::ReadOnly)) return false;
+  for (const QByteArray& line : status.readAll().split('\n'))
+    if (line.startsWith("SigCgt:")) return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (sig - 1)) & 1;
+  return false;
+}
+
+// A copy of the program in a directory of its own keeps its default settings file
+// there. On the first run the signal comes while the missing file's box is open.
+TEST(WindowProgram, SigtermEndsItAsTheCloseBoxDoesAlsoDuringAStartUpBox) {
+  for (const bool firstRun : {false, true}) {
+    SCOPED_TRACE(firstRun ? "first run" : "main loop");
+    QTemporaryDir dir;
+    const QString program = dir.filePath("strandlink"), file = dir.filePath("default.stn");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(STRANDLINK_PROGRAM), program));
+    QFile f(file);  // two records: an end writes all seven
+    if (!firstRun) {
+      ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write("\"REMOTEPORT:\",\"4321\"\r\n") > 0);
+      f.close();
+    }
+    QProcess p;
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    p.setProcessEnvironment(env);
+    p.start(program, {"--name", "UiSignal"});
+    ASSERT_TRUE(p.waitForStarted());
+    EXPECT_TRUE(waitFor([&] { return catches(p.processId(), SIGTERM); }));
+    ::kill(pid_t(p.processId()), SIGTERM);
+    ASSERT_TRUE(p.waitForFinished(20000));
+    EXPECT_EQ(std::pair(p.exitStatus(), p.exitCode()), std::pair(QProcess::NormalExit, 0));
+    const auto written = readBack(file);  // the box's 4000 had come in before the end
+    EXPECT_TRUE(written.remotePort == (firstRun ? "4000" : "4321") && written.highPriority) << p.readAllStandardError().toStdString();
+  }
+}
+
+}  // namespace
+}  // namespace strandlink::test
