@@ -91,7 +91,7 @@ TEST(Headless, StartsUpLikeTheWindowAndPrintsWhatTheWindowWouldShow) {
   std::FILE* err = std::tmpfile();
   const auto midi = midi::makeMidiService("HeadlessTest");
   {
-    headless::HeadlessRun run(*midi, {{}, false, false, dir.filePath("default.stn")}, out, err);
+    headless::HeadlessRun run(*midi, {{}, std::nullopt, false, dir.filePath("default.stn")}, out, err);
     ASSERT_TRUE(run.start()) << captured(err).toStdString();
     EXPECT_EQ(run.settings().localHost, net::formatAddress(net::resolveAddress(
                                             QString::fromStdString(net::localHostName().name)).address));

@@ -159,13 +159,13 @@ TEST(DefaultSettingsPath, BesideTheProgramOrInTheUserConfiguration) {
   EXPECT_EQ(defaultSettingsPathFor(tmp.path()), tmp.path() + "/default.stn");
   ASSERT_TRUE(put(tmp.filePath("plain"), "x"));
   const QString unwritable = tmp.filePath("plain/bin");
-  const QByteArray home = qgetenv("HOME");
+  const QByteArray home = qgetenv("HOME"), config = qgetenv("XDG_CONFIG_HOME");
   qputenv("XDG_CONFIG_HOME", "/cfg");
   EXPECT_EQ(defaultSettingsPathFor(unwritable), "/cfg/strandlink/default.stn");
   qputenv("HOME", tmp.path().toLocal8Bit());
   qputenv("XDG_CONFIG_HOME", "relative");  // not absolute: ignored
   EXPECT_EQ(defaultSettingsPathFor(unwritable), tmp.path() + "/.config/strandlink/default.stn");
-  qunsetenv("XDG_CONFIG_HOME");
+  qputenv("XDG_CONFIG_HOME", config);
   qputenv("HOME", home);
 }
 
