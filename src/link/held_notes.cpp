@@ -50,22 +50,23 @@ bool HeldNotes::empty() const {
   return true;
 }
 
-int HeldNotes::release(const std::function<void(const midi::ShortMessage&)>& send) {
-  int sent = 0;
+Released HeldNotes::release(const std::function<void(const midi::ShortMessage&)>& send) {
+  Released sent;
   for (std::uint8_t c = 0; c < 16; ++c) {
     Channel& ch = channels_[c];
     for (std::uint8_t note = 0; note < 128; ++note) {
       if (!ch.notes.test(note)) continue;
       send(message(0x80 | c, note, 0));
-      ++sent;
+      ++sent.notes;
+      ++sent.messages;
     }
     if (ch.sustain) {
       send(message(0xB0 | c, kSustain, 0));
-      ++sent;
+      ++sent.messages;
     }
     if (ch.bent) {
       send(message(0xE0 | c, 0x00, 0x40));
-      ++sent;
+      ++sent.messages;
     }
     ch = Channel{};
   }

@@ -12,6 +12,14 @@
 
 namespace strandlink::link {
 
+// What one release sent: the note-offs among all its messages (pedal up and pitch
+// bend to centre are the others).
+struct Released {
+  int notes = 0;
+  int messages = 0;
+  friend bool operator==(const Released&, const Released&) = default;
+};
+
 class HeldNotes {
  public:
   // A message that was played on the output.
@@ -20,8 +28,8 @@ class HeldNotes {
   bool empty() const;
 
   // Sends note-offs, then pedal up, then pitch bend to centre for what is held,
-  // and forgets it. Returns how many messages were handed to send.
-  int release(const std::function<void(const midi::ShortMessage&)>& send);
+  // and forgets it. Returns what was handed to send.
+  Released release(const std::function<void(const midi::ShortMessage&)>& send);
 
   void forget() { channels_ = {}; }
 

@@ -133,7 +133,7 @@ bool Link::sendChatLine(const QString& line) {
   return true;
 }
 
-int Link::panic() { return bridge_->releaseHeld(); }
+Released Link::panic() { return bridge_->releaseHeld(); }
 
 Counts Link::counts() const { return {bridge_->sentCount(), received_}; }
 

@@ -16,6 +16,7 @@
 
 #include "link/connection_monitor.h"
 #include "link/device_lists.h"
+#include "link/held_notes.h"
 #include "link/message_boxes.h"
 #include "link/peer_filter.h"
 #include "link/reporter.h"
@@ -70,8 +71,8 @@ class Link : public QObject {
   LinkStatus status() const { return monitor_.status(); }
   // Sends one chat line to the peer; false when no session runs (nothing sent).
   bool sendChatLine(const QString& line);
-  // Releases the notes the peer left sounding; how many messages that took.
-  int panic();
+  // Releases the notes the peer left sounding; what that sent.
+  Released panic();
   void setPeerFilter(bool on) { filter_.setEnabled(on); }
   bool peerFilter() const { return filter_.enabled(); }
   Counts counts() const;

@@ -131,11 +131,11 @@ bool MidiBridge::play(const midi::ShortMessage& message) {
   return true;
 }
 
-int MidiBridge::releaseHeld() {
+Released MidiBridge::releaseHeld() {
   if (!output_) {
     // Without an output nothing of ours can be sounding any more.
     held_.forget();
-    return 0;
+    return {};
   }
   return held_.release([this](const midi::ShortMessage& m) { output_->send(m); });
 }

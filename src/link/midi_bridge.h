@@ -55,9 +55,8 @@ class MidiBridge final : public midi::MidiInputHandler {
   // A message received from the peer, played on the output. False when nothing
   // took it (no output, or not playable).
   bool play(const midi::ShortMessage& message);
-  // Releases what the output holds because of received messages; how many
-  // messages that took.
-  int releaseHeld();
+  // Releases what the output holds because of received messages; what that sent.
+  Released releaseHeld();
 
   // Once a second while a session runs: reports a chosen device that went away
   // (once per disappearance) and opens it again as soon as it is back.

@@ -74,17 +74,17 @@ TEST_F(HeldNotesLink, ALostLinkReleasesExactlyWhatIsHeldOnce) {
   EXPECT_EQ(afterwards(), (std::vector<MidiBytes>{{0x80, 60, 0}, {0xB3, 64, 0}, {0xEF, 0x00, 0x40}}));
   // Released once: a panic and Stop send nothing more.
   synth.clear();
-  EXPECT_EQ(side->link.panic(), 0);
+  EXPECT_EQ(side->link.panic(), link::Released{});
   side->link.stop();
   EXPECT_TRUE(afterwards().empty());
 }
 
 TEST_F(HeldNotesLink, StopAndPanicReleaseButNothingIsSentWhenNothingIsHeld) {
   receive({{0x95, 70, 64}, {0xE0, 0x00, 0x40}, {0xB5, 64, 64}});  // bend at centre
-  EXPECT_EQ(side->link.panic(), 2);
+  EXPECT_EQ(side->link.panic(), (link::Released{1, 2}));  // one note-off and the pedal
   EXPECT_EQ(afterwards(), (std::vector<MidiBytes>{{0x85, 70, 0}, {0xB5, 64, 0}}));
   synth.clear();
-  EXPECT_EQ(side->link.panic(), 0);
+  EXPECT_EQ(side->link.panic(), link::Released{});
   EXPECT_TRUE(afterwards().empty());
 
   receive({{0x9A, 20, 64}});
@@ -103,5 +103,5 @@ TEST(HeldNotes, SystemResetAndControllerResetForgetWhatTheyEnd) {
   EXPECT_FALSE(held.empty());
   held.track(m(0xFF, 0, 0));
   EXPECT_TRUE(held.empty());
-  EXPECT_EQ(held.release([](const midi::ShortMessage&) { ADD_FAILURE() << "nothing is held"; }), 0);
+  EXPECT_EQ(held.release([](const midi::ShortMessage&) { ADD_FAILURE() << "nothing is held"; }), link::Released{});
 }
