@@ -12,48 +12,80 @@ namespace {
 // The highest port a box may name: the chat port is one above it and must exist too.
 constexpr double kHighestPort = 65534.0;
 
-// The port of a text, rounded half to even as a fraction from a settings file is.
-std::optional<std::uint16_t> portOf(const QString& text) {
-  const auto value = net::portValue(text);
-  if (!value || *value < 1.0 || *value > kHighestPort) return std::nullopt;
-  return static_cast<std::uint16_t>(std::nearbyint(*value));
+enum class PortCheck { Usable, OutOfRange, NoChatPort };
+
+PortCheck checkPort(const std::optional<double>& value) {
+  if (!value || *value < 1.0 || *value > 65535.0) return PortCheck::OutOfRange;
+  return *value > kHighestPort ? PortCheck::NoChatPort : PortCheck::Usable;
+}
+
+// The port of a usable text, rounded half to even as a fraction from a settings file is.
+std::uint16_t portOf(double value) { return static_cast<std::uint16_t>(std::nearbyint(value)); }
+
+// A text that holds more than digits and dots can only be a host name.
+bool looksLikeHostName(const QString& text) {
+  for (const QChar c : text) {
+    if (!c.isDigit() && c != u'.') return true;
+  }
+  return false;
 }
 
 // Each message is its own context, so a repeat never stacks on itself.
 void reject(Reporter& reporter, const QString& message) {
-  reporter.report(BoxIcon::Exclamation, QStringLiteral("Network Error"), message);
+  reporter.report(BoxIcon::Exclamation, QString::fromLatin1(kRefusedValueTitle), message);
 }
+
+class Refusals {
+ public:
+  explicit Refusals(Reporter& reporter) : reporter_(reporter) {}
+  void refuse(SettingsField field, const QString& message) {
+    reject(reporter_, message);
+    if (first_ == SettingsField::None) first_ = field;
+  }
+  // A port: out of range, or 65535 without a port above it for the chat.
+  void port(PortCheck check, SettingsField field, const QString& outOfRange, const QString& noChatPort) {
+    if (check != PortCheck::Usable) refuse(field, check == PortCheck::OutOfRange ? outOfRange : noChatPort);
+  }
+  // An address: a name that could not be found is told apart from a text that is no address.
+  bool address(const QString& text, const net::Resolved& resolved, SettingsField field, const QString& invalid,
+               const QString& notFound) {
+    if (!text.isEmpty() && resolved.usable()) return true;
+    const bool lookupFailed = !text.isEmpty() && looksLikeHostName(text) && resolved.error != 0;
+    refuse(field, lookupFailed ? notFound.arg(text) : invalid);
+    return false;
+  }
+  SettingsField first() const { return first_; }
+
+ private:
+  Reporter& reporter_;
+  SettingsField first_ = SettingsField::None;
+};
 
 }  // namespace
 
-std::optional<LinkAddresses> checkAddresses(const settings::Settings& s, Reporter& reporter) {
-  bool failed = false;
-  LinkAddresses a;
-  const auto localPort = portOf(s.localPort);
-  if (!localPort) {
-    reject(reporter, QStringLiteral("Local Port value must be between 1 and 65535"));
-    failed = true;
-  }
-  const auto remotePort = portOf(s.remotePort);
-  if (!remotePort) {
-    reject(reporter, QStringLiteral("Remote Port value must be between 1 and 65535"));
-    failed = true;
-  }
+AddressCheck checkAddresses(const settings::Settings& s, Reporter& reporter) {
+  Refusals refusals(reporter);
+  const auto localPort = net::portValue(s.localPort);
+  refusals.port(checkPort(localPort), SettingsField::LocalPort,
+                QStringLiteral("Local Port value must be between 1 and 65535"),
+                QStringLiteral("Local Port value must be at most 65534: the chat uses the port above it"));
+  const auto remotePort = net::portValue(s.remotePort);
+  refusals.port(checkPort(remotePort), SettingsField::RemotePort,
+                QStringLiteral("Remote Port value must be between 1 and 65535"),
+                QStringLiteral("Remote Port value must be at most 65534: the chat uses the port above it"));
   const net::Resolved remote = net::resolveAddress(s.remoteHost);
-  if (s.remoteHost.isEmpty() || !remote.usable()) {
-    reject(reporter, QStringLiteral("Invalid format for Remote IP Address"));
+  if (!refusals.address(s.remoteHost, remote, SettingsField::RemoteHost,
+                        QStringLiteral("Invalid format for Remote IP Address"),
+                        QStringLiteral("Could not find the host name %1 for Remote IP Address"))) {
     // An empty box goes on to the local address; a text that names nothing ends
     // the check here.
-    if (!s.remoteHost.isEmpty()) return std::nullopt;
-    failed = true;
+    if (!s.remoteHost.isEmpty()) return {std::nullopt, refusals.first()};
   }
   const net::Resolved local = net::resolveAddress(s.localHost);
-  if (s.localHost.isEmpty() || !local.usable()) {
-    reject(reporter, QStringLiteral("Invalid format for Local IP Address"));
-    failed = true;
-  }
-  if (failed) return std::nullopt;
-  return LinkAddresses{remote.address, *remotePort, local.address, *localPort};
+  refusals.address(s.localHost, local, SettingsField::LocalHost, QStringLiteral("Invalid format for Local IP Address"),
+                   QStringLiteral("Could not find the host name %1 for Local IP Address"));
+  if (refusals.first() != SettingsField::None) return {std::nullopt, refusals.first()};
+  return {LinkAddresses{remote.address, portOf(*remotePort), local.address, portOf(*localPort)}, SettingsField::None};
 }
 
 }  // namespace strandlink::link

@@ -20,8 +20,20 @@ struct LinkAddresses {
   std::uint16_t localPort = 0;
 };
 
-// The addresses, or nothing after the "Network Error" box of each value that is
-// not acceptable. A remote host text that names nothing ends the check there.
-std::optional<LinkAddresses> checkAddresses(const settings::Settings& s, Reporter& reporter);
+// One of the four values a Start was refused for, so a front end can take the
+// user to it.
+enum class SettingsField { None, LocalPort, RemotePort, RemoteHost, LocalHost };
+
+struct AddressCheck {
+  std::optional<LinkAddresses> addresses;  // nothing when a value was refused
+  SettingsField firstRefused = SettingsField::None;
+};
+
+// The addresses, or the box of each value that is not acceptable and the first
+// of them. A remote host text that names nothing ends the check there.
+AddressCheck checkAddresses(const settings::Settings& s, Reporter& reporter);
+
+// The title of the boxes of refused values.
+inline constexpr char kRefusedValueTitle[] = "Network Settings";
 
 }  // namespace strandlink::link

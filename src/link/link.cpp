@@ -69,13 +69,20 @@ bool Link::thruAllowed(int inputPosition, int outputPosition) {
 
 bool Link::start(const settings::Settings& settings, const SessionOptions& options) {
   if (running_) return true;
-  const auto addresses = checkAddresses(settings, reporter_);
-  if (!addresses) return false;
+  const AddressCheck checked = checkAddresses(settings, reporter_);
+  startProblem_ = checked.firstRefused;
+  if (!checked.addresses) return false;
   if (options.thru && !thruAllowed(settings.inputPosition, settings.outputPosition)) return false;
-  const auto opened = endpoints_.open(*addresses, reporter_, [this] { readMidiDatagram(); },
+  const auto opened = endpoints_.open(*checked.addresses, reporter_, [this] { readMidiDatagram(); },
                                       [this] { readChatDatagram(); });
   if (opened == UdpEndpoints::Outcome::CannotCreate) fatalExit_();
-  if (opened != UdpEndpoints::Outcome::Open) return false;
+  if (opened != UdpEndpoints::Outcome::Open) {
+    // A port in use is the local port's problem; an address that is not this
+    // computer's, the local address's.
+    startProblem_ = endpoints_.bindError() == net::kSocketAddressNotAvailable ? SettingsField::LocalHost
+                                                                               : SettingsField::LocalPort;
+    return false;
+  }
   bridge_->setDestination(endpoints_.midi().descriptor(), endpoints_.midiRemote());
   bridge_->setThru(options.thru);
   if (!bridge_->open(settings.inputPosition, settings.outputPosition)) {

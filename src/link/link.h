@@ -58,6 +58,9 @@ class Link : public QObject {
   // session; true when it runs. On failure every problem has been reported and
   // nothing is left open.
   bool start(const settings::Settings& settings, const SessionOptions& options = {});
+  // The value the last Start was refused for: None after a Start that ran or
+  // failed for another reason (a device, thru).
+  SettingsField startProblem() const { return startProblem_; }
   // Ends a running session: the input, then the output, then the sockets.
   void stop();
   // Closes whatever is still open, each part on its own (the end of the program).
@@ -119,6 +122,7 @@ class Link : public QObject {
   std::uint64_t received_ = 0;
   Counts shownCounts_;
   bool running_ = false;
+  SettingsField startProblem_ = SettingsField::None;
   std::function<void()> fatalExit_;
 };
 

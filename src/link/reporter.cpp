@@ -19,8 +19,9 @@ int Reporter::report(const QString& context, BoxIcon icon, const QString& title,
   return answer;
 }
 
-void Reporter::socketError(int error, const QString& context, Flood flood) {
-  report(context, BoxIcon::Exclamation, QStringLiteral("Network Error"), context + net::socketErrorText(error), flood);
+void Reporter::socketError(int error, const QString& context, Flood flood, const QString& detail) {
+  report(context, BoxIcon::Exclamation, QStringLiteral("Network Error"), context + net::socketErrorText(error) + detail,
+         flood);
 }
 
 }  // namespace strandlink::link

@@ -26,8 +26,8 @@ class Reporter {
   int report(BoxIcon icon, const QString& title, const QString& text) { return report(text, icon, title, text); }
 
   // A failed socket call: the "Network Error" box with the context text (it ends
-  // in a colon and two blanks) followed by the error's description.
-  void socketError(int error, const QString& context, Flood flood = Flood::Show);
+  // in a colon and two blanks) followed by the error's description and detail.
+  void socketError(int error, const QString& context, Flood flood = Flood::Show, const QString& detail = {});
 
   // How many reports of a context were held back so far.
   int heldBack(const QString& context) const { return heldBack_.value(context, 0); }

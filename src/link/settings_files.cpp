@@ -28,8 +28,11 @@ settings::SettingsChanges loadSettingsFile(Reporter& reporter, const QString& pa
     changes.remotePort = QStringLiteral("4000");
     changes.localPort = QStringLiteral("4000");
   } else if (read.outcome != Outcome::Read) {
+    // The records before the bad one did apply: the file and line show where to look.
+    QString where = QStringLiteral(" (file ") + QDir::toNativeSeparators(file);
+    if (read.badLine > 0) where += QStringLiteral(", line %1").arg(read.badLine);
     reporter.report(kContext, BoxIcon::None, kAppTitle,
-                    QStringLiteral("Error while restoring parameters -- continue with empty settings"));
+                    QStringLiteral("Error while restoring parameters -- continue with empty settings") + where + u')');
   }
   return changes;
 }

@@ -12,8 +12,8 @@ class Reporter;
 struct DeviceLists;
 
 // Reads a file (an empty path: the default file). A missing file gets its box
-// and the default ports 4000; a bad record gets its box, and the records before
-// it still apply. The caller applies the changes.
+// and the default ports 4000; a bad record gets its box with the file and the
+// line, and the records before it still apply. The caller applies the changes.
 settings::SettingsChanges loadSettingsFile(Reporter& reporter, const QString& path, const DeviceLists& lists);
 
 // Writes a file (an empty path: the default file, whose directory is made when

@@ -1,5 +1,7 @@
 #include "link/udp_endpoints.h"
 
+#include <arpa/inet.h>
+
 #include "link/reporter.h"
 
 namespace strandlink::link {
@@ -7,10 +9,10 @@ namespace strandlink::link {
 namespace {
 
 // One socket, created, armed and bound; the caller reads what went wrong from
-// the outcome.
+// the outcome, and a failed bind's error from bindError.
 UdpEndpoints::Outcome openOne(net::UdpSocket& socket, std::unique_ptr<net::ReadNotifier>& notifier,
                               const sockaddr_in& local, Reporter& reporter, const char* createContext,
-                              const char* bindContext, std::function<void()> onReadable) {
+                              const char* bindContext, std::function<void()> onReadable, int& bindError) {
   int error = 0;
   socket = net::UdpSocket::create(error);
   if (!socket.valid()) {
@@ -21,8 +23,11 @@ UdpEndpoints::Outcome openOne(net::UdpSocket& socket, std::unique_ptr<net::ReadN
   // Read notifications are armed with the socket; a notifier cannot fail on a
   // valid descriptor.
   notifier = std::make_unique<net::ReadNotifier>(socket.descriptor(), std::move(onReadable));
-  if (const int bindError = socket.bind(local)) {
-    reporter.socketError(bindError, QString::fromLatin1(bindContext));
+  if (const int e = socket.bind(local)) {
+    // The reason alone does not say which of the two ports it is about.
+    reporter.socketError(e, QString::fromLatin1(bindContext), Reporter::Flood::Show,
+                         QStringLiteral(" (local port %1)").arg(ntohs(local.sin_port)));
+    if (bindError == 0) bindError = e;
     return UdpEndpoints::Outcome::BindFailed;
   }
   return UdpEndpoints::Outcome::Open;
@@ -35,9 +40,10 @@ UdpEndpoints::Outcome UdpEndpoints::open(const LinkAddresses& a, Reporter& repor
                                          std::function<void()> onChatReadable) {
   midiRemote_ = net::makeAddress(a.remoteAddress, a.remotePort);
   chatRemote_ = net::makeAddress(a.remoteAddress, static_cast<std::uint16_t>(a.remotePort + 1));
+  bindError_ = 0;
   const Outcome midi = openOne(midi_, midiNotifier_, net::makeAddress(a.localAddress, a.localPort), reporter,
                                "Tried to get hSocketMidiData:  ", "Tried to bind MIDI socket:  ",
-                               std::move(onMidiReadable));
+                               std::move(onMidiReadable), bindError_);
   if (midi == Outcome::CannotCreate) {
     close();
     return midi;
@@ -45,7 +51,7 @@ UdpEndpoints::Outcome UdpEndpoints::open(const LinkAddresses& a, Reporter& repor
   const Outcome chat = openOne(chat_, chatNotifier_,
                                net::makeAddress(a.localAddress, static_cast<std::uint16_t>(a.localPort + 1)),
                                reporter, "Tried to get hSocketChatData:  ", "Tried to bind Chat socket:  ",
-                               std::move(onChatReadable));
+                               std::move(onChatReadable), bindError_);
   // A socket left bound would make every later Start on this port fail.
   if (midi != Outcome::Open || chat != Outcome::Open) close();
   return chat == Outcome::CannotCreate ? chat : midi == Outcome::Open ? chat : midi;

@@ -26,6 +26,8 @@ class UdpEndpoints {
                std::function<void()> onChatReadable);
   void close();
   bool isOpen() const { return midi_.valid(); }
+  // The socket error of the first bind that failed in the last open, else 0.
+  int bindError() const { return bindError_; }
 
   const net::UdpSocket& midi() const { return midi_; }
   const net::UdpSocket& chat() const { return chat_; }
@@ -39,6 +41,7 @@ class UdpEndpoints {
   std::unique_ptr<net::ReadNotifier> chatNotifier_;
   sockaddr_in midiRemote_{};
   sockaddr_in chatRemote_{};
+  int bindError_ = 0;
 };
 
 }  // namespace strandlink::link

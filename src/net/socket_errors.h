@@ -16,6 +16,7 @@ enum SocketError : int {
   kSocketWouldBlock = 10035,
   kSocketMessageTooLong = 10040,
   kSocketAddressInUse = 10048,
+  kSocketAddressNotAvailable = 10049,
   kSocketConnectionReset = 10054,
   kSocketConnectionRefused = 10061,
   kSocketHostNotFound = 11001,

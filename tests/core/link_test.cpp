@@ -89,9 +89,11 @@ TEST_F(LinkTest, AFailedBindNamesItsContextClosesBothSocketsAndTheNextStartWorks
   {
     RawPeer holder(port + 1);
     EXPECT_FALSE(side->start());
-    EXPECT_EQ(side->boxes.texts(), QStringList{"Tried to bind Chat socket:  Address already in use."});
+    EXPECT_EQ(side->boxes.texts(),
+              QStringList{QString("Tried to bind Chat socket:  Address already in use. (local port %1)")
+                              .arg(port + 1)});
     EXPECT_EQ(side->boxes.boxes[0].title, "Network Error");
-    EXPECT_FALSE(side->link.running());
+    EXPECT_TRUE(!side->link.running() && side->link.startProblem() == link::SettingsField::LocalPort);
     RawPeer midiPort(port);  // not left bound
   }
   EXPECT_TRUE(start());
@@ -109,26 +111,36 @@ TEST_F(LinkTest, DevicePositionsWithoutAnEntryFailCleanly) {
   RawPeer midiPort(port), chatPort(port + 1);  // the sockets were closed again
 }
 
-TEST_F(LinkTest, UnacceptableValuesOpenNothingAndTheirBoxesComeInOrder) {
+TEST_F(LinkTest, UnacceptableValuesOpenNothingAndTheirBoxesComeInOrderNamingTheFirst) {
   const QString localPort = "Local Port value must be between 1 and 65535",
                 remotePort = "Remote Port value must be between 1 and 65535",
+                noChatPort = "Remote Port value must be at most 65534: the chat uses the port above it",
                 remoteIp = "Invalid format for Remote IP Address", localIp = "Invalid format for Local IP Address";
-  const auto refused = [&](QString lp, QString rp, QString rh, QString lh) {
+  using F = link::SettingsField;
+  const auto refused = [&](QString lp, QString rp, QString rh, QString lh, F first) {
     side->boxes.boxes.clear();
     side->settings.localPort = lp;
     side->settings.remotePort = rp;
     side->settings.remoteHost = rh;
     side->settings.localHost = lh;
     EXPECT_FALSE(side->start());
+    EXPECT_EQ(side->link.startProblem(), first) << lp.toStdString() << " " << rh.toStdString();
+    for (const auto& box : side->boxes.boxes) EXPECT_EQ(box.title, "Network Settings");
     return side->boxes.texts();
   };
-  EXPECT_EQ(refused("", "", "", ""), QStringList({localPort, remotePort, remoteIp, localIp}));
+  EXPECT_EQ(refused("", "", "", "", F::LocalPort), QStringList({localPort, remotePort, remoteIp, localIp}));
   // A remote text that names nothing stops before the local address is looked at.
-  EXPECT_EQ(refused("0", "65535", "300.1.1.1", ""), QStringList({localPort, remotePort, remoteIp}));
-  EXPECT_EQ(refused("4000", "4001", "255.255.255.255", "x"), QStringList{remoteIp});
-  EXPECT_EQ(refused("4000", "4001", "127.0.0.1", "0.0.0.0"), QStringList{localIp});
-  for (const char* bad : {"65535", "0.5", "65534.5", "99999999999999999999"})
-    EXPECT_EQ(refused(QString::number(port), bad, "127.0.0.1", "127.0.0.1"), QStringList{remotePort}) << bad;
+  EXPECT_EQ(refused("0", "65536", "300.1.1.1", "", F::LocalPort), QStringList({localPort, remotePort, remoteIp}));
+  EXPECT_EQ(refused("4000", "4001", "255.255.255.255", "nosuch.invalid", F::RemoteHost), QStringList{remoteIp});
+  EXPECT_EQ(refused("4000", "4001", "127.0.0.1", "0.0.0.0", F::LocalHost), QStringList{localIp});
+  // A name is not found rather than badly formed; an empty remote box goes on to it.
+  EXPECT_EQ(refused("4000", "4001", "", "nosuch.invalid", F::RemoteHost),
+            QStringList({remoteIp, "Could not find the host name nosuch.invalid for Local IP Address"}));
+  const QString here = QString::number(port), lo = "127.0.0.1";
+  for (const char* bad : {"65535", "65534.5"})
+    EXPECT_EQ(refused(here, bad, lo, lo, F::RemotePort), QStringList{noChatPort}) << bad;
+  for (const char* bad : {"0.5", "65535.5", "99999999999999999999"})
+    EXPECT_EQ(refused(here, bad, lo, lo, F::RemotePort), QStringList{remotePort}) << bad;
   RawPeer midiPort(port);
   EXPECT_FALSE(side->link.running());
 }

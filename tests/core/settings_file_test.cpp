@@ -109,7 +109,8 @@ TEST_F(SettingsFile, ABadRecordStopsThereKeepsWhatCameBeforeAndSaysWhichLine) {
   const SettingsChanges loaded = link::loadSettingsFile(reporter, path(), lists);
   EXPECT_EQ(loaded.localPort, "77");
   EXPECT_EQ(boxes.boxes.size(), 1);
-  EXPECT_EQ(shown(boxes.boxes[0]), "0|Strandlink|Error while restoring parameters -- continue with empty settings");
+  EXPECT_EQ(shown(boxes.boxes[0]), "0|Strandlink|Error while restoring parameters -- continue with empty settings (file " +
+                                       path() + ", line 2)");
 }
 
 TEST_F(SettingsFile, AMissingFileGivesTheDefaultPortsAndAnUnreadableOneNothing) {

@@ -84,7 +84,7 @@ TEST_F(InstallTreeTest, GuideStandsAloneAndExplainsEveryMessageTheProgramShows) 
   const QRegularExpression literal(QStringLiteral("\"((?:[^\"\\\\\\n]|\\\\.)*)\""));
   const QRegularExpression message(
       QStringLiteral("^(?:\\\\r\\\\n)?((?:Tried to .*:)|(?:Midi (?:In|Out)put: )|(?:.*(?:must be between|"
-                     "Invalid format|Could not|Error while|Cannot create|not sent|feedback loop).*))"));
+                     "must be at most|Invalid format|Could not|Error while|Cannot create|not sent|feedback loop).*))"));
   QStringList missing;
   int found = 0;
   QDirIterator sources(QStringLiteral(STRANDLINK_SOURCE_DIR "/src"), {QStringLiteral("*.cpp")}, QDir::Files,
