@@ -15,6 +15,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QSignalBlocker>
+#include <QStyleHints>
 
 #include "link/priority.h"
 #include "midi/midi_service.h"
@@ -241,12 +242,28 @@ settings::Settings MainWindow::currentSettings() const {
   return s;
 }
 
-void MainWindow::start() { link_.start(currentSettings(), {thruBox_->isChecked()}); }
+// A refused Start takes the user to the value it was refused for, ready to be typed over.
+void MainWindow::start() {
+  if (link_.start(currentSettings(), {thruBox_->isChecked()})) return;
+  QLineEdit* box = nullptr;
+  switch (link_.startProblem()) {
+    case link::SettingsField::LocalPort: box = localPortBox_; break;
+    case link::SettingsField::RemotePort: box = remotePortBox_; break;
+    case link::SettingsField::RemoteHost: box = remoteAddressBox_; break;
+    case link::SettingsField::LocalHost: box = localAddressBox_; break;
+    case link::SettingsField::None: return;
+  }
+  box->setFocus(Qt::OtherFocusReason);
+  box->selectAll();
+}
 
+// Stop becomes Exit as the session ends, under the pointer: the second click of a
+// double-click on Stop must not end the program.
 void MainWindow::stopOrExit() {
   if (link_.running()) {
     link_.stop();
-  } else {
+  } else if (!exitShownAt_.isValid() ||
+             exitShownAt_.elapsed() >= QGuiApplication::styleHints()->mouseDoubleClickInterval()) {
     exitProgram();
   }
 }
@@ -333,11 +350,13 @@ void MainWindow::showRunning(bool running) {
   thruBox_->setEnabled(!running);
   startButton_->setEnabled(!running);
   stopButton_->setText(running ? kStopCaption : kExitCaption);
+  if (!running) exitShownAt_.start();
   exitAction_->setText(running ? kStopCaption : kExitCaption);
   fileMenu_->menuAction()->setEnabled(!running);
   helpMenu_->menuAction()->setEnabled(!running);
   inputList_->setEnabled(!running);
   outputList_->setEnabled(!running);
+  lockNetworkBoxes(running);
   if (running) {
     animationTimer_->stop();
     hintBox_->hide();
@@ -345,6 +364,17 @@ void MainWindow::showRunning(bool running) {
   } else {
     animationTimer_->start();
     statusLabel_->setText(QStringLiteral("Not Connected"));
+  }
+}
+
+// The session has taken its addresses at Start: an edit now would do nothing
+// until the next Start, so the boxes take none and look it.
+void MainWindow::lockNetworkBoxes(bool locked) {
+  for (QLineEdit* box : {localAddressBox_, localPortBox_, remoteAddressBox_, remotePortBox_}) {
+    box->setReadOnly(locked);
+    QPalette p = box->palette();
+    p.setColor(QPalette::Base, locked ? p.color(QPalette::Window) : QApplication::palette(box).color(QPalette::Base));
+    box->setPalette(p);
   }
 }
 

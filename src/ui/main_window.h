@@ -4,6 +4,7 @@
 // shows what the link tells it. Everything here runs on the window's thread.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QTimer>
@@ -47,6 +48,9 @@ class WrapPushButton;
 // 8 pt where the layout names none, less when the family is too wide for that.
 inline constexpr double kDefaultPointSize = 8.0;
 inline constexpr double kSmallestDefaultPointSize = 7.0;
+
+// The chat box's first text: a prompt, not the start of a line.
+inline constexpr char kChatPrompt[] = "Type message here and hit Enter!";
 
 class MainWindow : public QMainWindow {
   Q_OBJECT
@@ -124,7 +128,8 @@ class MainWindow : public QMainWindow {
   void openWebsite();
   void openAbout();
   bool filterKey(QObject* watched, QKeyEvent* key);
-  // main_window_animation.cpp
+  void lockNetworkBoxes(bool locked);
+  // main_window_events.cpp
   void stackAnimationFrames();
   void nextAnimationFrame();
   void pointerOverAnimation(QPointF position);
@@ -140,6 +145,8 @@ class MainWindow : public QMainWindow {
   QPointer<InfoWindow> info_;
   QPointer<AboutWindow> about_;
   bool closedDown_ = false;
+  QElapsedTimer exitShownAt_;      // when Stop last became Exit
+  bool chatPromptCleared_ = false;  // the prompt goes at the chat box's first focus
   link::Counts lastCounts_;
   double defaultPoints_ = kDefaultPointSize;
   int nextFrame_ = 0;  // the animation picture to show next

@@ -1,5 +1,5 @@
 // The main window's keyboard and mouse: the key filters of the address and port
-// boxes, Enter in the chat box, and the animation with its hint.
+// boxes, Enter in the chat box and its prompt, and the animation with its hint.
 #include <QCheckBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -19,6 +19,13 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   switch (event->type()) {
     case QEvent::KeyPress:
       return filterKey(watched, static_cast<QKeyEvent*>(event));
+    case QEvent::FocusIn:
+      // Typing must never extend the prompt into the first line sent.
+      if (watched == chatInput_ && !chatPromptCleared_) {
+        chatPromptCleared_ = true;
+        if (chatInput_->text() == QLatin1String(kChatPrompt)) chatInput_->clear();
+      }
+      break;
     case QEvent::MouseMove:
       if (watched == hintBox_) hideHint();
       for (QLabel* picture : pictures_) {

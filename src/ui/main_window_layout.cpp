@@ -230,7 +230,7 @@ void MainWindow::buildChat(QWidget* client) {
   label(place<QLabel>(chatFrame_, "receiveCaption", twipsRect(120, 840, 735, 255)), QStringLiteral("Receive"));
 
   chatInput_ = place<QLineEdit>(chatFrame_, "chatInput", twipsRect(900, 360, 5775, 315));
-  chatInput_->setText(QStringLiteral("Type message here and hit Enter!"));
+  chatInput_->setText(QString::fromLatin1(kChatPrompt));
   tabIndex(chatInput_, 15);
 
   chatHistory_ = place<QPlainTextEdit>(chatFrame_, "chatHistory", twipsRect(900, 840, 5775, 1395));

@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QStyleHints>
 #include <QProcess>
 #include <QTest>
 #include <QTimer>
@@ -127,14 +128,15 @@ TEST(MainWindow, HistoryCountsLineBreaksAsCrLf) {
   EXPECT_EQ(ui::historyText(h), "\r\nab\r\ncd\r\none\r\ntwo\r\nthree");
 }
 
-TEST(MainWindow, ASessionLocksTheSetUpChatsAndStopThenExitEndsTheProgram) {
+TEST(MainWindow, ASessionLocksTheSetUpChatsAndStopThenExitEndsTheProgramButNotByADoubleClick) {
   ASSERT_TRUE(jackAvailable());
   WindowUnderTest t;
   t.window.startUp();
   t.boxes.boxes.clear();  // no default file yet
   auto* input = t.get<QLineEdit>("chatInput");
   auto* history = t.get<QPlainTextEdit>("chatHistory");
-  input->clear();
+  ASSERT_TRUE(t.activate());
+  QTest::mouseClick(input, Qt::LeftButton);  // the prompt goes as the box takes the focus
   QTest::keyClicks(input, "early\r");
   EXPECT_EQ(ui::historyText(*history), "\r\nLOCAL:early\r\n(not sent: no session is running)");
   EXPECT_TRUE(history->textCursor().atEnd() && input->text().isEmpty());
@@ -147,8 +149,10 @@ TEST(MainWindow, ASessionLocksTheSetUpChatsAndStopThenExitEndsTheProgram) {
     SCOPED_TRACE(running ? "running" : "idle");
     for (const char* name : {"startButton", "thruBox", "inputList", "outputList"})
       EXPECT_EQ(t.get(name)->isEnabled(), !running) << name;
-    for (const char* name : {"stopButton", "statsBox", "remoteAddressBox", "chatInput", "highOption", "peerOnlyBox"})
+    for (const char* name : {"stopButton", "statsBox", "chatInput", "highOption", "peerOnlyBox"})
       EXPECT_TRUE(t.get(name)->isEnabled()) << name;
+    for (const char* name : {"remoteAddressBox", "localAddressBox", "remotePortBox", "localPortBox"})
+      EXPECT_EQ(t.get<QLineEdit>(name)->isReadOnly(), running) << name;
     EXPECT_EQ(t.get("panicButton")->isEnabled(), running);
     const QString stop = running ? "St&op" : "&Exit";
     EXPECT_EQ(t.get<QPushButton>("stopButton")->text() + t.get<QAction>("exitAction")->text(), stop + stop);
@@ -166,14 +170,49 @@ TEST(MainWindow, ASessionLocksTheSetUpChatsAndStopThenExitEndsTheProgram) {
   EXPECT_TRUE(waitFor([&] { return ui::historyText(*history).endsWith("\r\nLOCAL:hello\r\nREMOTEhi"); }))
       << ui::historyText(*history);
 
-  t.get<QPushButton>("stopButton")->click();
+  // Stop becomes Exit under the pointer: the second click of a double-click is no Exit.
+  auto* hints = QGuiApplication::styleHints();
+  const int interval = hints->mouseDoubleClickInterval();
+  hints->setMouseDoubleClickInterval(60000);
+  for (int click = 0; click < 2; ++click) QTest::mouseClick(t.get("stopButton"), Qt::LeftButton);
   check(false);
   EXPECT_TRUE(status->text() == "Not Connected" && status->toolTip().isEmpty()) << status->text();
   EXPECT_TRUE(t.window.isVisible() && t.quits == 0 && !QFile::exists(t.defaultFile()));
+  hints->setMouseDoubleClickInterval(1);
+  QTest::qWait(20);
   t.get<QAction>("exitAction")->trigger();  // File > Exit presses the button
+  hints->setMouseDoubleClickInterval(interval);
   EXPECT_TRUE(!t.window.isVisible() && t.quits == 1);
   EXPECT_EQ(readBack(t.defaultFile()).remotePort, QString::number(q));
   EXPECT_TRUE(t.boxes.boxes.isEmpty()) << t.boxes.texts();
+}
+
+TEST(MainWindow, ARefusedStartSaysWhatAndWhereAndLeavesTheCursorOnTheValueInQuestion) {
+  WindowUnderTest t({"In"}, {"Out"});
+  ASSERT_TRUE(t.activate());
+  const QString taken = QString::number(freePortPair()), free = QString::number(freePortPair());
+  RawPeer holder(taken.toInt());
+  struct Case {
+    QString localPort, remoteHost;
+    const char* field;
+    QString text;
+  };
+  for (const Case& c : {Case{"65535", "127.0.0.1", "localPortBox",
+                             "Local Port value must be at most 65534: the chat uses the port above it"},
+                        Case{free, "nosuch.invalid", "remoteAddressBox",
+                             "Could not find the host name nosuch.invalid for Remote IP Address"},
+                        Case{taken, "127.0.0.1", "localPortBox",
+                             "Tried to bind MIDI socket:  Address already in use. (local port " + taken + ")"}}) {
+    t.boxes.boxes.clear();
+    for (auto [name, text] : {std::pair{"localPortBox", c.localPort}, {"remoteAddressBox", c.remoteHost},
+                              {"localAddressBox", QString("127.0.0.1")}, {"remotePortBox", free}})
+      ui::setTextUnfiltered(*t.get<QLineEdit>(name), text);  // a host name comes from a settings file
+    QTest::mouseClick(t.get("startButton"), Qt::LeftButton);
+    EXPECT_EQ(t.boxes.texts(), QStringList{c.text});
+    auto* field = t.get<QLineEdit>(c.field);
+    EXPECT_TRUE(QApplication::focusWidget() == field && field->selectedText() == field->text()) << c.field;
+  }
+  EXPECT_FALSE(t.window.link().running());
 }
 
 TEST(MainWindow, CountsShowOnlyWhileTickedFromTheNextChangeOnAndPanicReleasesThePeersNotes) {

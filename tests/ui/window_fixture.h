@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -42,6 +43,12 @@ struct WindowUnderTest {
     T* w = window.findChild<T*>(QString::fromLatin1(name));
     EXPECT_NE(w, nullptr) << name;
     return w;
+  }
+  // Shown and active, as the user's window is, so that focus changes reach the controls.
+  bool activate() {
+    window.show();
+    window.activateWindow();
+    return QTest::qWaitForWindowActive(&window);
   }
   QString defaultFile() const { return dir.filePath(QStringLiteral("default.stn")); }
 
