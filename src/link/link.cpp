@@ -148,6 +148,8 @@ QString Link::figuresText() {
   return formatLinkQuality(monitor_.quality().figures(LinkQuality::Clock::now()), filter_.refused());
 }
 
+QString Link::figuresSummary() { return formatLinkSummary(monitor_.quality().figures(LinkQuality::Clock::now())); }
+
 void Link::readMidiDatagram() {
   if (!endpoints_.isOpen()) return;
   // Zeros stand in for the bytes a short datagram did not have.

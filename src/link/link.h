@@ -83,6 +83,8 @@ class Link : public QObject {
   std::uint64_t refusedDatagrams() const { return filter_.refused(); }
   // "Link: rtt ..." for the figures of the last minute; empty before the first.
   QString figuresText();
+  // "Round trip ..., ...% lost": the same figures in short.
+  QString figuresSummary();
 
   Reporter& reporter() { return reporter_; }
   // How the program ends when a socket cannot be created (exit status 1 unless

@@ -58,4 +58,11 @@ QString formatLinkQuality(const LinkQuality::Figures& f, std::uint64_t refused) 
   return text;
 }
 
+QString formatLinkSummary(const LinkQuality::Figures& f) {
+  if (f.answered + f.lost == 0) return QString();
+  const long lost = std::lround(f.lossShare() * 100);
+  if (f.answered == 0) return QStringLiteral("No answer, %1% lost").arg(lost);
+  return QStringLiteral("Round trip %1 ms, %2% lost").arg(f.lastMs, 0, 'f', 1).arg(lost);
+}
+
 }  // namespace strandlink::link

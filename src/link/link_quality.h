@@ -46,5 +46,8 @@ class LinkQuality {
 // "Link: rtt 0.4 ms (median 0.5 ms), jitter 0.1 ms, lost 0%", with the refused
 // datagrams appended when there are any; empty before the first probe is settled.
 QString formatLinkQuality(const LinkQuality::Figures& f, std::uint64_t refused);
+// The two figures that matter on stage, short enough for a line of the window:
+// "Round trip 0.4 ms, 0% lost" ("No answer, 100% lost"); empty as above.
+QString formatLinkSummary(const LinkQuality::Figures& f);
 
 }  // namespace strandlink::link

@@ -23,6 +23,7 @@
 #include "net/addresses.h"
 #include "settings/preferences.h"
 #include "ui/about_window.h"
+#include "ui/activity_light.h"
 #include "ui/app_icon.h"
 #include "ui/chat_history.h"
 #include "ui/field_validator.h"
@@ -58,21 +59,6 @@ int selectedPosition(const QComboBox& list) {
 void selectPosition(QComboBox& list, int position) {
   const QSignalBlocker block(&list);
   list.setCurrentIndex(position >= 0 && position < list.count() ? position : -1);
-}
-
-// A closed help window is hidden at once and deleted a moment later; a Help
-// command in between gets a new one.
-template <class W>
-W* openWindow(QPointer<W>& window, const std::function<W*()>& make) {
-  if (window && window->isHidden()) {
-    window->deleteLater();
-    window = nullptr;
-  }
-  if (!window) window = make();
-  window->isMinimized() ? window->showNormal() : window->show();
-  window->raise();
-  window->activateWindow();
-  return window;
 }
 
 }  // namespace
@@ -128,7 +114,7 @@ void MainWindow::wireControls() {
   connect(startButton_, &QPushButton::clicked, this, &MainWindow::start);
   connect(stopButton_, &QPushButton::clicked, this, &MainWindow::stopOrExit);
   connect(minimizeButton_, &QPushButton::clicked, this, [this] { showMinimized(); });
-  connect(panicButton_, &QPushButton::clicked, this, [this] { link_.panic(); });
+  connect(panicButton_, &QPushButton::clicked, this, &MainWindow::panic);
   connect(peerOnlyBox_, &QCheckBox::clicked, this, [this](bool on) {
     link_.setPeerFilter(on);
     settings::savePeerFilter(on);
@@ -164,8 +150,7 @@ void MainWindow::wireLink() {
   connect(&link_, &link::Link::statusChanged, this, &MainWindow::showStatus);
   connect(&link_, &link::Link::chatLineReceived, this, &MainWindow::showChatLine);
   connect(&link_, &link::Link::countsChanged, this, &MainWindow::showCounts);
-  // The link figures are the tooltip of the connection status.
-  connect(&link_, &link::Link::figuresChanged, statusLabel_, &QLabel::setToolTip);
+  connect(&link_, &link::Link::figuresChanged, this, &MainWindow::showFigures);
 }
 
 void MainWindow::showCentred() {
@@ -301,22 +286,6 @@ void MainWindow::toggleThru() {
   for (int i = 1; i <= 3; ++i) portsLines_->setLineVisible(QStringLiteral("thruLine%1").arg(i), on);
 }
 
-// Switched on, each box shows its count from the next change on; switched off,
-// both are emptied.
-void MainWindow::toggleStatistics() {
-  if (statsBox_->isChecked()) return;
-  sentCount_->clear();
-  receivedCount_->clear();
-}
-
-void MainWindow::showCounts(link::Counts counts) {
-  if (statsBox_->isChecked()) {
-    if (counts.sent != lastCounts_.sent) sentCount_->setText(QString::number(counts.sent));
-    if (counts.received != lastCounts_.received) receivedCount_->setText(QString::number(counts.received));
-  }
-  lastCounts_ = counts;
-}
-
 void MainWindow::sendChatLine() {
   const QString line = chatInput_->text();
   appendHistoryLine(*chatHistory_, QStringLiteral("LOCAL:") + line);
@@ -339,11 +308,6 @@ void MainWindow::showChatLine(const QString& line) {
   }
 }
 
-void MainWindow::showStatus(link::LinkStatus status) {
-  statusLabel_->setText(status == link::LinkStatus::Connected ? QStringLiteral("Connected")
-                                                              : QStringLiteral("Not Connected"));
-}
-
 // The window's changes of the two session transitions, in order.
 void MainWindow::showRunning(bool running) {
   panicButton_->setEnabled(running);
@@ -357,13 +321,16 @@ void MainWindow::showRunning(bool running) {
   inputList_->setEnabled(!running);
   outputList_->setEnabled(!running);
   lockNetworkBoxes(running);
+  // No session is connected at its start, and none after its end.
+  showStatus(link::LinkStatus::NotConnected);
   if (running) {
     animationTimer_->stop();
     hintBox_->hide();
     hintTimer_->stop();
   } else {
     animationTimer_->start();
-    statusLabel_->setText(QStringLiteral("Not Connected"));
+    inputLight_->putOut();
+    outputLight_->putOut();
   }
 }
 
@@ -387,18 +354,6 @@ void MainWindow::openSettings() {
 void MainWindow::saveSettings() {
   const QString chosen = chooseSettingsFile(*fileDialogs_, DialogMode::Save);
   link::saveSettingsFile(link_.reporter(), chosen.isEmpty() ? defaultSettingsPath_ : chosen, currentSettings());
-}
-
-void MainWindow::openGuide() { ShellOpen(*shell_, this, userGuidePath()); }
-
-void MainWindow::openInfo() {
-  openWindow<InfoWindow>(info_, [this] { return new InfoWindow(shell_); });
-}
-
-void MainWindow::openWebsite() { ShellOpen(*shell_, this, productWebsite()); }
-
-void MainWindow::openAbout() {
-  openWindow<AboutWindow>(about_, [] { return new AboutWindow; });
 }
 
 }  // namespace strandlink::ui

@@ -37,6 +37,7 @@ class MidiService;
 namespace strandlink::ui {
 
 class AboutWindow;
+class ActivityLight;
 class InfoWindow;
 class LineShapes;
 class QtMessageBoxes;
@@ -115,21 +116,26 @@ class MainWindow : public QMainWindow {
   void closeDown();
   void choosePriority(bool high);
   void toggleThru();
-  void toggleStatistics();
   void sendChatLine();
   void showChatLine(const QString& line);
   void showRunning(bool running);
-  void showStatus(link::LinkStatus status);
-  void showCounts(link::Counts counts);
+  void lockNetworkBoxes(bool locked);
   void openSettings();
   void saveSettings();
+  // main_window_help.cpp
   void openGuide();
   void openInfo();
   void openWebsite();
   void openAbout();
-  bool filterKey(QObject* watched, QKeyEvent* key);
-  void lockNetworkBoxes(bool locked);
+  // main_window_stage.cpp
+  void buildStageControls(QWidget* client);
+  void panic();
+  void showStatus(link::LinkStatus status);
+  void showFigures(const QString& text);
+  void toggleStatistics();
+  void showCounts(link::Counts counts);
   // main_window_events.cpp
+  bool filterKey(QObject* watched, QKeyEvent* key);
   void stackAnimationFrames();
   void nextAnimationFrame();
   void pointerOverAnimation(QPointF position);
@@ -179,6 +185,11 @@ class MainWindow : public QMainWindow {
   QLineEdit* sentCount_ = nullptr;
   QLineEdit* receivedCount_ = nullptr;
   QPushButton* panicButton_ = nullptr;
+  QLabel* panicNote_ = nullptr;  // what the last Panic released, for two seconds
+  QTimer* panicNoteTimer_ = nullptr;
+  ActivityLight* inputLight_ = nullptr;
+  ActivityLight* outputLight_ = nullptr;
+  QLabel* figuresLabel_ = nullptr;
   QCheckBox* peerOnlyBox_ = nullptr;
   std::array<QLabel*, 8> pictures_{};
   LineShapes* portsLines_ = nullptr;

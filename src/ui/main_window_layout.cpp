@@ -112,6 +112,7 @@ void MainWindow::buildControls() {
   buildStatistics(client_);
   buildAnimation(client_);
   buildTopLevel(client_);
+  buildStageControls(client_);
   buildMenus();
   applyTabOrder();
 }
@@ -270,15 +271,10 @@ void MainWindow::buildStatistics(QWidget* client) {
   tabIndex(statsBox_, 48);
 
   // The room below the counters, so the fixed layout stays as it is.
-  panicButton_ = place<QPushButton>(statisticsFrame_, "panicButton", twipsRect(120, 1995, 735, 255), 7);
-  panicButton_->setText(QStringLiteral("&Panic"));
-  panicButton_->setToolTip(QStringLiteral("Release the notes the peer left sounding (Alt+P)"));
-  panicButton_->setEnabled(false);
-  peerOnlyBox_ = place<QCheckBox>(statisticsFrame_, "peerOnlyBox", twipsRect(900, 1995, 915, 255), 7);
+  peerOnlyBox_ = place<QCheckBox>(statisticsFrame_, "peerOnlyBox", twipsRect(120, 1995, 1635, 255), 7);
   peerOnlyBox_->setText(QStringLiteral("Peer only"));
   peerOnlyBox_->setToolTip(
       QStringLiteral("Take MIDI, connection checks and chat only from the remote host's address"));
-  tabIndex(panicButton_, 49);
   tabIndex(peerOnlyBox_, 50);
 }
 

@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QStyleHints>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -21,6 +22,7 @@
 #include "settings/preferences.h"
 #include "settings/settings_file.h"
 #include "support/jack_client.h"
+#include "ui/activity_light.h"
 #include "ui/chat_history.h"
 #include "ui/field_validator.h"
 #include "ui/line_shapes.h"
@@ -161,8 +163,14 @@ TEST(MainWindow, ASessionLocksTheSetUpChatsAndStopThenExitEndsTheProgramButNotBy
   };
   check(true);
   auto* status = t.get<QLabel>("statusLabel");
-  EXPECT_TRUE(waitFor([&] { return status->text() == "Connected" && status->toolTip().startsWith("Link: rtt"); }))
-      << status->text() << status->toolTip();
+  auto* figures = t.get<QLabel>("figuresLabel");
+  const auto green = [&] {
+    return status->autoFillBackground() && status->palette().color(QPalette::Window).green() > 100;
+  };
+  EXPECT_TRUE(waitFor([&] {
+    return status->text() == "Connected" && green() && status->toolTip().startsWith("Link: rtt") &&
+           figures->text().startsWith("Round trip ");
+  })) << status->text() << status->toolTip() << figures->text();
 
   QTest::keyClicks(input, "hello\r");
   EXPECT_TRUE(waitFor([&] { return peer.chat == QStringList{"hello"}; })) << peer.chat;
@@ -176,7 +184,7 @@ TEST(MainWindow, ASessionLocksTheSetUpChatsAndStopThenExitEndsTheProgramButNotBy
   hints->setMouseDoubleClickInterval(60000);
   for (int click = 0; click < 2; ++click) QTest::mouseClick(t.get("stopButton"), Qt::LeftButton);
   check(false);
-  EXPECT_TRUE(status->text() == "Not Connected" && status->toolTip().isEmpty()) << status->text();
+  EXPECT_TRUE(status->text() == "Not Connected" && !green() && (status->toolTip() + figures->text()).isEmpty());
   EXPECT_TRUE(t.window.isVisible() && t.quits == 0 && !QFile::exists(t.defaultFile()));
   hints->setMouseDoubleClickInterval(1);
   QTest::qWait(20);
@@ -215,7 +223,7 @@ TEST(MainWindow, ARefusedStartSaysWhatAndWhereAndLeavesTheCursorOnTheValueInQues
   EXPECT_FALSE(t.window.link().running());
 }
 
-TEST(MainWindow, CountsShowOnlyWhileTickedFromTheNextChangeOnAndPanicReleasesThePeersNotes) {
+TEST(MainWindow, CountsShowOnlyWhileTickedTheLightsAlwaysAndPanicReleasesThePeersNotesAndSaysSo) {
   ASSERT_TRUE(jackAvailable());
   WindowUnderTest t;
   t.window.startUp();
@@ -232,15 +240,20 @@ TEST(MainWindow, CountsShowOnlyWhileTickedFromTheNextChangeOnAndPanicReleasesThe
     const auto want = told.received + 1;
     EXPECT_TRUE(waitFor([&] { return told.received == want; }));
   };
+  auto* light = t.get<ui::ActivityLight>("outputLight");
+  QSignalSpy lit(light, &ui::ActivityLight::litChanged);
   auto* stats = t.get<QCheckBox>("statsBox");
   auto* sent = t.get<QLineEdit>("sentCount");
   auto* received = t.get<QLineEdit>("receivedCount");
   stats->click();
   play(60);
   EXPECT_EQ(received->text() + "|" + sent->text(), "1|");
-  stats->click();  // off: both emptied, counting goes on
+  stats->click();  // off: both emptied, counting goes on, and the light still shows the traffic
   EXPECT_EQ(received->text() + sent->text(), "");
+  light->putOut();
+  lit.clear();
   play(61);
+  EXPECT_TRUE(!lit.isEmpty() && lit[0][0].toBool());
   stats->click();  // on again: empty until the next change
   EXPECT_EQ(received->text() + sent->text(), "");
   play(62);
@@ -251,6 +264,7 @@ TEST(MainWindow, CountsShowOnlyWhileTickedFromTheNextChangeOnAndPanicReleasesThe
   t.get<QPushButton>("panicButton")->click();
   ASSERT_TRUE(synth.waitFor(3));
   EXPECT_EQ(synth.received(), std::vector<MidiBytes>({{0x80, 60, 0}, {0x80, 61, 0}, {0x80, 62, 0}}));
+  EXPECT_EQ(t.get<QLabel>("panicNote")->text(), "3 notes released");
 }
 
 TEST(MainWindow, ThruIsRefusedForAFeedbackLoopAndPeerOnlyIsRemembered) {

@@ -1,0 +1,116 @@
+// What the main window shows of a running link, readable from a few metres away:
+// the connection status in colour, the MIDI activity lights, the link figures,
+// the counters, and Panic with what it released.
+#include <QApplication>
+#include <QCheckBox>
+#include <QFontMetrics>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "ui/activity_light.h"
+#include "ui/main_window.h"
+#include "ui/twips.h"
+
+namespace strandlink::ui {
+
+namespace {
+
+constexpr int kLightSize = 11;  // pixels
+constexpr int kPanicNoteMs = 2000;
+
+// A light beside a caption of the ports frame: after its text, or before it
+// when the caption is right-aligned.
+ActivityLight* lightBeside(QLabel* caption, const char* name, const QString& tip) {
+  auto* light = new ActivityLight(caption->parentWidget());
+  light->setObjectName(QString::fromLatin1(name));
+  light->setToolTip(tip);
+  const int text = QFontMetrics(caption->font()).horizontalAdvance(caption->text());
+  const bool right = caption->alignment() & Qt::AlignRight;
+  const int x = right ? caption->geometry().right() - text - 6 - kLightSize : caption->x() + text + 6;
+  const int y = caption->y() + (QFontMetrics(caption->font()).height() - kLightSize) / 2;
+  light->setGeometry(x, y, kLightSize, kLightSize);
+  return light;
+}
+
+}  // namespace
+
+// The stage controls use room the fixed layout leaves free: Panic and its note
+// in the band left of Midi Thru (the band right of it is kept free), the lights
+// beside the device captions, the figures between the two address boxes.
+void MainWindow::buildStageControls(QWidget* client) {
+  panicButton_ = place<QPushButton>(client, "panicButton", twipsRect(360, 1065, 1455, 345), 9, true);
+  panicButton_->setText(QStringLiteral("&Panic"));
+  panicButton_->setToolTip(QStringLiteral("Release the notes the peer left sounding (Alt+P)"));
+  panicButton_->setEnabled(false);
+  tabIndex(panicButton_, 42);
+  panicNote_ = place<QLabel>(client, "panicNote", twipsRect(1890, 1110, 1455, 255));
+  panicNote_->setTextFormat(Qt::PlainText);
+  panicNoteTimer_ = new QTimer(this);
+  panicNoteTimer_->setSingleShot(true);
+  panicNoteTimer_->setInterval(kPanicNoteMs);
+  connect(panicNoteTimer_, &QTimer::timeout, panicNote_, &QLabel::clear);
+
+  inputLight_ = lightBeside(portsFrame_->findChild<QLabel*>(QStringLiteral("inputCaption")), "inputLight",
+                            QStringLiteral("Lights up while MIDI comes in from the Midi Input and is sent"));
+  outputLight_ = lightBeside(portsFrame_->findChild<QLabel*>(QStringLiteral("outputCaption")), "outputLight",
+                             QStringLiteral("Lights up while MIDI from the other side arrives for the Midi Output"));
+
+  figuresLabel_ = place<QLabel>(networkFrame_, "figuresLabel", twipsRect(2295, 630, 2505, 255), 7.5);
+  figuresLabel_->setAlignment(Qt::AlignCenter);
+  figuresLabel_->setTextFormat(Qt::PlainText);
+  statusLabel_->setAlignment(Qt::AlignCenter);
+}
+
+void MainWindow::panic() {
+  const link::Released released = link_.panic();
+  panicNote_->setText(released.notes == 1 ? QStringLiteral("1 note released")
+                                          : QStringLiteral("%1 notes released").arg(released.notes));
+  panicNoteTimer_->start();
+}
+
+// Green while the peer answers; red while a session runs and it does not; grey
+// while no session runs.
+void MainWindow::showStatus(link::LinkStatus status) {
+  const bool connected = status == link::LinkStatus::Connected;
+  statusLabel_->setText(connected ? QStringLiteral("Connected") : QStringLiteral("Not Connected"));
+  const bool running = link_.running();
+  QPalette p = QApplication::palette(statusLabel_);
+  if (running) {
+    p.setColor(QPalette::Window, connected ? QColor(0x2e, 0x7d, 0x32) : QColor(0xc6, 0x28, 0x28));
+    p.setColor(QPalette::WindowText, Qt::white);
+  } else {
+    p.setColor(QPalette::WindowText, QColor(0x70, 0x70, 0x70));
+  }
+  statusLabel_->setAutoFillBackground(running);
+  statusLabel_->setPalette(p);
+}
+
+void MainWindow::showFigures(const QString& text) {
+  statusLabel_->setToolTip(text);
+  figuresLabel_->setToolTip(text);
+  figuresLabel_->setText(text.isEmpty() ? QString() : link_.figuresSummary());
+}
+
+// Switched on, each box shows its count from the next change on; switched off,
+// both are emptied.
+void MainWindow::toggleStatistics() {
+  if (statsBox_->isChecked()) return;
+  sentCount_->clear();
+  receivedCount_->clear();
+}
+
+// The lights blink on every change, whether the counts are shown or not.
+void MainWindow::showCounts(link::Counts counts) {
+  if (counts.sent != lastCounts_.sent) inputLight_->flash();
+  if (counts.received != lastCounts_.received) outputLight_->flash();
+  if (statsBox_->isChecked()) {
+    if (counts.sent != lastCounts_.sent) sentCount_->setText(QString::number(counts.sent));
+    if (counts.received != lastCounts_.received) receivedCount_->setText(QString::number(counts.received));
+  }
+  lastCounts_ = counts;
+}
+
+}  // namespace strandlink::ui
