@@ -1,5 +1,6 @@
 #include "ui/about_window.h"
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 
@@ -28,6 +29,14 @@ AboutWindow::AboutWindow() : QWidget(nullptr, Qt::Window) {
   okButton_->setDefault(true);
   connect(okButton_, &QPushButton::clicked, this, &QWidget::close);
   okButton_->setFocus();
+}
+
+void AboutWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 }  // namespace strandlink::ui

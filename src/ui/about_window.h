@@ -14,6 +14,10 @@ class AboutWindow : public QWidget {
  public:
   AboutWindow();
 
+ protected:
+  // Escape closes it, as OK does.
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   QLabel* title_ = nullptr;
   QPushButton* okButton_ = nullptr;

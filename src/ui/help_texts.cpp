@@ -25,15 +25,18 @@ QString userGuidePathFor(const QString& appDir) {
 
 QString userGuidePath() { return userGuidePathFor(QCoreApplication::applicationDirPath()); }
 
+bool websiteConfigured() { return !QStringLiteral(STRANDLINK_WEBSITE).trimmed().isEmpty(); }
+
 QString productWebsite() {
-  const QString configured = QStringLiteral(STRANDLINK_WEBSITE).trimmed();
-  if (!configured.isEmpty()) return configured;
+  if (websiteConfigured()) return QStringLiteral(STRANDLINK_WEBSITE).trimmed();
   return QUrl::fromLocalFile(userGuidePath()).toString();
 }
 
-QString artistWebsite() { return productWebsite(); }
+QString productWebsiteText() {
+  return websiteConfigured() ? productWebsite() : QDir::toNativeSeparators(userGuidePath());
+}
 
-QString makerEmail() { return QStringLiteral("info@example.org"); }
+QString artistWebsite() { return productWebsite(); }
 
 QString animationCredit() { return QStringLiteral("Animation: Strandlink authors"); }
 
@@ -41,7 +44,15 @@ QStringList makerNotice() {
   return {QStringLiteral("GNU GPL 3 or later"), QStringLiteral("\u00A9 2026 the authors")};
 }
 
+// Only what exists is offered: the guide always, the project page when there is one.
 QString infoText() {
+  const QString ways =
+      websiteConfigured()
+          ? QStringLiteral("The project page, at the address below, is the place for them. The user guide "
+                           "(Help > Readme File) explains how to set up two computers and every message "
+                           "Strandlink shows.")
+          : QStringLiteral("The user guide, at the address below or through Help > Readme File, explains how "
+                           "to set up two computers and every message Strandlink shows.");
   return QStringLiteral(
       "Strandlink joins the MIDI ports of two computers over a network. A keyboard played at one end "
       "sounds at the other, and the two players can chat while they do.\r\n"
@@ -52,8 +63,7 @@ QString infoText() {
       "\r\n"
       "Contributions are welcome, and the most useful ones cost nothing: bug reports (the message you "
       "saw and what you did just before), suggestions for what Strandlink should do next, and code "
-      "that does it. Every message is read. You can reach us at the address below; the web page has "
-      "the user guide.\r\n"
+      "that does it. %1\r\n"
       "\r\n"
       "Terms of use. Strandlink is free software under the GNU General Public License, version 3 or "
       "(at your option) any later version. You may use it free of charge, at home, on stage, in the "
@@ -68,7 +78,8 @@ QString infoText() {
       "arising from the use of Strandlink or from being unable to use it, even if they were told that "
       "such damages might occur.\r\n"
       "\r\n"
-      "Thank you for playing!");
+      "Thank you for playing!")
+      .arg(ways);
 }
 
 }  // namespace strandlink::ui

@@ -19,14 +19,17 @@ QString installedGuideDirectory();
 QString userGuidePathFor(const QString& appDir);
 QString userGuidePath();
 
+// Whether a web page was configured at build time.
+bool websiteConfigured();
 // The product's web page as configured at build time; without one, the user
 // guide as a file address.
 QString productWebsite();
+// The same as a reader wants it: the page's address, or the guide's path.
+QString productWebsiteText();
 // The animation is drawn by the program itself, so its credit points home.
 QString artistWebsite();
 
 QString infoText();                 // the information window's main text
-QString makerEmail();               // a reserved-domain placeholder until there is a real one
 QString animationCredit();          // one line
 QStringList makerNotice();          // two short lines
 

@@ -1,6 +1,7 @@
 #include "ui/info_window.h"
 
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -22,8 +23,7 @@ namespace strandlink::ui {
 
 namespace {
 
-// The two pictures beside the addresses: a globe by the web page, an envelope
-// by the e-mail address.
+// The picture beside the address.
 QPixmap globe(QSize size) {
   QPixmap pm(size);
   pm.fill(Qt::transparent);
@@ -44,23 +44,6 @@ QPixmap globe(QSize size) {
     const double half = d / 2 * std::sqrt(1 - (2 * f - 1) * (2 * f - 1));
     p.drawLine(QPointF(ball.center().x() - half, y), QPointF(ball.center().x() + half, y));
   }
-  return pm;
-}
-
-QPixmap envelope(QSize size) {
-  QPixmap pm(size);
-  pm.fill(Qt::transparent);
-  QPainter p(&pm);
-  p.setRenderHint(QPainter::Antialiasing);
-  const QRectF body(2, size.height() * 0.2, size.width() - 4, size.height() * 0.6);
-  p.setPen(QPen(QColor(0x1b, 0x4f, 0x7a), 1.5));
-  p.setBrush(QColor(0xff, 0xf6, 0xd8));
-  p.drawRect(body);
-  QPainterPath flap(body.topLeft());
-  flap.lineTo(body.center().x(), body.top() + body.height() * 0.6);
-  flap.lineTo(body.topRight());
-  p.setBrush(Qt::NoBrush);
-  p.drawPath(flap);
   return pm;
 }
 
@@ -106,58 +89,51 @@ void InfoWindow::buildControls() {
   okButton_->setGeometry(twipsRect(180, 5640, 1155, 675));
   connect(okButton_, &QPushButton::clicked, this, &QWidget::close);
 
-  buildAddresses(frame);
-  credit_ = fittedLabel(frame, "credit", twipsRect(5400, 5460, 2415, 255), animationCredit(), Qt::AlignLeft);
+  buildAddress(frame);
+  // The row below the address holds the credit: there is no e-mail address to give.
+  credit_ = fittedLabel(frame, "credit", twipsRect(2340, 6120, 3660, 255), animationCredit(), Qt::AlignLeft);
   noticeFrame(frame, twipsRect(6120, 5760, 1875, 735));
 
   // Everything that opens a page says so with its pointer.
-  for (QWidget* w : {static_cast<QWidget*>(globe_), static_cast<QWidget*>(envelope_),
-                     static_cast<QWidget*>(websiteBox_), static_cast<QWidget*>(emailBox_),
+  for (QWidget* w : {static_cast<QWidget*>(globe_), static_cast<QWidget*>(websiteBox_),
                      static_cast<QWidget*>(credit_)}) {
     w->setCursor(Qt::PointingHandCursor);
     w->installEventFilter(this);
   }
   setTabOrder(text_, okButton_);
-  setTabOrder(okButton_, emailBox_);
-  setTabOrder(emailBox_, websiteBox_);
+  setTabOrder(okButton_, websiteBox_);
   text_->setFocus();
 }
 
-// The web page and the e-mail address, each with its picture.
-void InfoWindow::buildAddresses(QFrame* frame) {
+// The web page (or the guide, when there is none), whole, with its picture.
+void InfoWindow::buildAddress(QFrame* frame) {
   globe_ = new QLabel(frame);
   globe_->setObjectName(QStringLiteral("globe"));
   globe_->setGeometry(twipsRect(1680, 5400, 540, 540));
   globe_->setPixmap(globe(globe_->size()));
-  envelope_ = new QLabel(frame);
-  envelope_->setObjectName(QStringLiteral("envelope"));
-  envelope_->setGeometry(twipsRect(1680, 6000, 525, 465));
-  envelope_->setPixmap(envelope(envelope_->size()));
 
+  // As wide as the frame allows above the notice, so that an address is read whole.
   websiteBox_ = new QLineEdit(frame);
   websiteBox_->setObjectName(QStringLiteral("websiteBox"));
-  websiteBox_->setGeometry(twipsRect(2340, 5460, 2655, 375));
-  // The address with the line end it is stored with; the box shows one line.
-  websiteBox_->setText(productWebsite() + QStringLiteral("\r\n"));
-  websiteBox_->setToolTip(productWebsite());
-  emailBox_ = new QLineEdit(frame);
-  emailBox_->setObjectName(QStringLiteral("emailBox"));
-  emailBox_->setGeometry(twipsRect(2340, 6120, 1575, 255));
-  emailBox_->setText(makerEmail());
-  // The box is small; the address is read whole or not at all.
-  fitFont(emailBox_, makerEmail(), emailBox_->width() - kLineEditPadding);
-  for (QLineEdit* t : {websiteBox_, emailBox_}) {
-    t->setReadOnly(true);
-    t->setAlignment(Qt::AlignCenter);
-    // A long address shows its beginning.
-    t->setCursorPosition(0);
-    buttonFace(t);
-  }
+  websiteBox_->setGeometry(twipsRect(2340, 5400, 5535, 345));
+  websiteBox_->setText(productWebsiteText());
+  websiteBox_->setToolTip(productWebsiteText());
+  fitFont(websiteBox_, productWebsiteText(), websiteBox_->width() - kLineEditPadding);
+  websiteBox_->setReadOnly(true);
+  websiteBox_->setCursorPosition(0);
+  buttonFace(websiteBox_);
 }
 
-// A click is a left button released over the control it went down on. Both
-// pictures and both addresses open the web page (the e-mail address too: the page
-// says how to write); the credit opens the artist's page.
+void InfoWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
+// A click is a left button released over the control it went down on. The
+// picture and the address open the web page; the credit opens the artist's page.
 bool InfoWindow::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::MouseButtonRelease) {
     const auto* mouse = static_cast<QMouseEvent*>(event);

@@ -1,6 +1,7 @@
-// The information window: what Strandlink is, its terms, and the ways to reach
-// its makers. Modeless and without an owner; closing it (OK or the close box)
-// deletes it, and the next Help > Info builds a new one.
+// The information window: what Strandlink is, its terms, and where its user
+// guide and (when there is one) its project page are. Modeless and without an
+// owner; closing it (OK, Escape or the close box) deletes it, and the next
+// Help > Info builds a new one.
 #pragma once
 
 #include <QWidget>
@@ -26,20 +27,18 @@ class InfoWindow : public QWidget {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // Escape closes it, as OK does.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void buildControls();
-
-  void buildAddresses(QFrame* frame);
-  void openWebsite();
+  void buildAddress(QFrame* frame);
 
   std::shared_ptr<Shell> shell_;
   QPlainTextEdit* text_ = nullptr;
   QPushButton* okButton_ = nullptr;
   QLabel* globe_ = nullptr;
-  QLabel* envelope_ = nullptr;
   QLineEdit* websiteBox_ = nullptr;
-  QLineEdit* emailBox_ = nullptr;
   QLabel* credit_ = nullptr;
 };
 

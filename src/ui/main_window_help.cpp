@@ -1,5 +1,7 @@
 // The main window's Help menu: the user guide, the information window, the web
-// page and the about box.
+// page and the about box. What the desktop cannot open is told with its place.
+#include <QDir>
+
 #include "ui/about_window.h"
 #include "ui/help_texts.h"
 #include "ui/info_window.h"
@@ -27,16 +29,32 @@ W* openWindow(QPointer<W>& window, const std::function<W*()>& make) {
 
 }  // namespace
 
-void MainWindow::openGuide() { ShellOpen(*shell_, this, userGuidePath()); }
+// Without a browser the guide is still on disk: say where, so it can be read anyway.
+void MainWindow::openGuide() {
+  const QString guide = userGuidePath();
+  if (ShellOpen(*shell_, this, guide)) return;
+  link_.reporter().report(link::BoxIcon::Information, link::kAppTitle,
+                          QStringLiteral("Could not open the user guide. It is here: %1")
+                              .arg(QDir::toNativeSeparators(guide)));
+}
 
 void MainWindow::openInfo() {
   openWindow<InfoWindow>(info_, [this] { return new InfoWindow(shell_); });
 }
 
-void MainWindow::openWebsite() { ShellOpen(*shell_, this, productWebsite()); }
+void MainWindow::openWebsite() {
+  if (ShellOpen(*shell_, this, productWebsite())) return;
+  link_.reporter().report(link::BoxIcon::Information, link::kAppTitle,
+                          QStringLiteral("Could not open the web page. Its address: %1").arg(productWebsiteText()));
+}
 
+// The about box opens over the main window, where the user is looking.
 void MainWindow::openAbout() {
-  openWindow<AboutWindow>(about_, [] { return new AboutWindow; });
+  openWindow<AboutWindow>(about_, [this] {
+    auto* about = new AboutWindow;
+    about->move(frameGeometry().center() - about->rect().center());
+    return about;
+  });
 }
 
 }  // namespace strandlink::ui

@@ -12,13 +12,13 @@ namespace {
 
 class DesktopShell : public Shell {
  public:
-  void execute(const ShellRequest& request) override {
+  bool execute(const ShellRequest& request) override {
     const QString target = shellTarget(request.file, request.directory);
-    if (target.isEmpty()) return;
+    if (target.isEmpty()) return false;
     const QUrl url(target);
-    if (url.isLocalFile() && !QFileInfo::exists(url.toLocalFile())) return;
-    // The answer is ignored: a failure to open shows nothing and changes nothing.
-    QDesktopServices::openUrl(url);
+    if (url.isLocalFile() && !QFileInfo::exists(url.toLocalFile())) return false;
+    // False without a launcher (no xdg-open, as on a bare or root session).
+    return QDesktopServices::openUrl(url);
   }
 };
 
@@ -38,14 +38,14 @@ bool hasScheme(const QString& file) {
 
 std::unique_ptr<Shell> makeDesktopShell() { return std::make_unique<DesktopShell>(); }
 
-void ShellOpen(Shell& shell, QWidget* owner, const QString& file) {
+bool ShellOpen(Shell& shell, QWidget* owner, const QString& file) {
   ShellRequest r;
   r.owner = owner;
   r.verb = QStringLiteral("Open");
   r.file = file;
   r.directory = QCoreApplication::applicationDirPath();
   r.showMode = 1;
-  shell.execute(r);
+  return shell.execute(r);
 }
 
 QString shellTarget(const QString& file, const QString& directory) {

@@ -1,6 +1,6 @@
 // The shell: hands a document or a web address to the desktop, which opens it
-// with whatever program is associated with it. The program never learns the
-// outcome and never reports it; a missing document or browser changes nothing.
+// with whatever program is associated with it. The answer says only whether
+// something took the request; a browser that starts and then fails is not seen.
 #pragma once
 
 #include <QString>
@@ -25,7 +25,8 @@ struct ShellRequest {
 class Shell {
  public:
   virtual ~Shell() = default;
-  virtual void execute(const ShellRequest& request) = 0;
+  // False when nothing could take the request (no launcher, no such file).
+  virtual bool execute(const ShellRequest& request) = 0;
 };
 
 // Asks the desktop (QDesktopServices) to open the file; the working directory
@@ -36,13 +37,18 @@ std::unique_ptr<Shell> makeDesktopShell();
 // Keeps every request and opens nothing: for tests.
 class RecordingShell : public Shell {
  public:
-  void execute(const ShellRequest& request) override { requests.push_back(request); }
+  bool execute(const ShellRequest& request) override {
+    requests.push_back(request);
+    return answer;
+  }
   std::vector<ShellRequest> requests;
+  bool answer = true;
 };
 
 // Opens a file or address on behalf of owner, the way every help command does:
-// verb "Open", no parameters, the program's directory, shown normally.
-void ShellOpen(Shell& shell, QWidget* owner, const QString& file);
+// verb "Open", no parameters, the program's directory, shown normally. The
+// shell's answer.
+bool ShellOpen(Shell& shell, QWidget* owner, const QString& file);
 
 // What a request's file means to the desktop: an address with a scheme stays as it
 // is; anything else is a path, relative ones taken from directory. Empty when the

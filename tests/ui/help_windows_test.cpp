@@ -20,7 +20,7 @@ namespace {
 // Deletion of a closed window waits for the event loop.
 void runDeferredDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
-TEST(HelpWindows, MenuCommandsAndClickTargetsOpenTheirAddresses) {
+TEST(HelpWindows, MenuCommandsAndClickTargetsOpenTheirAddressesAndSayWhereWhenNothingCan) {
   test::WindowUnderTest t({}, {});
   // The files of the requests so far; each must be a proper "Open" for owner.
   const auto opened = [&](QWidget* owner) {
@@ -35,21 +35,28 @@ TEST(HelpWindows, MenuCommandsAndClickTargetsOpenTheirAddresses) {
   t.get<QAction>("readmeAction")->trigger();
   t.get<QAction>("websiteAction")->trigger();
   EXPECT_EQ(opened(&t.window), QStringList({userGuidePath(), productWebsite()}));
-  EXPECT_TRUE(t.window.infoWindow() == nullptr && t.window.aboutWindow() == nullptr);
+  EXPECT_TRUE(t.window.infoWindow() == nullptr && t.window.aboutWindow() == nullptr && t.boxes.boxes.isEmpty());
+  t.shell->answer = false;  // no browser, no launcher
+  t.get<QAction>("readmeAction")->trigger();
+  EXPECT_EQ(t.boxes.texts(), QStringList{"Could not open the user guide. It is here: " + userGuidePath()});
+  t.shell->answer = true;
+  t.shell->requests.clear();
 
   t.get<QAction>("infoAction")->trigger();
   InfoWindow* info = t.window.infoWindow();
   ASSERT_NE(info, nullptr);
-  for (const char* name : {"globe", "envelope", "websiteBox", "emailBox", "credit"})
+  for (const char* name : {"globe", "websiteBox", "credit"})
     QTest::mouseClick(info->findChild<QWidget*>(name), Qt::LeftButton);
   const QString site = productWebsite();
-  EXPECT_EQ(opened(info), QStringList({site, site, site, site, artistWebsite()}));
+  EXPECT_EQ(opened(info), QStringList({site, site, artistWebsite()}));
   // Not clicks: another button, or a press let go outside the control.
-  auto* mail = info->findChild<QWidget*>("emailBox");
-  QTest::mouseClick(mail, Qt::RightButton);
-  QTest::mousePress(mail, Qt::LeftButton);
-  QTest::mouseRelease(mail, Qt::LeftButton, {}, QPoint(mail->width() + 20, mail->height() / 2));
+  auto* address = info->findChild<QWidget*>("websiteBox");
+  QTest::mouseClick(address, Qt::RightButton);
+  QTest::mousePress(address, Qt::LeftButton);
+  QTest::mouseRelease(address, Qt::LeftButton, {}, QPoint(address->width() + 20, address->height() / 2));
   EXPECT_TRUE(t.shell->requests.empty());
+  QTest::keyClick(info->findChild<QWidget*>("infoText"), Qt::Key_Escape);
+  EXPECT_EQ(t.window.infoWindow(), nullptr);
 }
 
 // Modeless and without an owner, so the main window stays usable beside them.
@@ -74,11 +81,13 @@ TEST(HelpWindows, EachOpensOnceOkClosesOnlyItsOwnAndTheyEndWithTheMainWindow) {
   ASSERT_TRUE(second && second.data() != info.data());
   runDeferredDeletes();
   EXPECT_TRUE(info.isNull() && second->isVisible() && about->isVisible() && t->window.isVisible());
-  about->findChild<QPushButton*>("okButton")->click();
+  QTest::keyClick(about->findChild<QPushButton*>("okButton"), Qt::Key_Escape);  // as OK does
   runDeferredDeletes();
   EXPECT_TRUE(about.isNull() && t->window.aboutWindow() == nullptr && t->window.isVisible());
-  ask("aboutAction");
+  t->window.move(150, 120);
+  ask("aboutAction");  // over the main window, wherever that is
   about = t->window.aboutWindow();
+  EXPECT_LT((about->geometry().center() - t->window.geometry().center()).manhattanLength(), 20);
   t.reset();
   EXPECT_TRUE(second.isNull() && about.isNull());
 }
@@ -92,17 +101,19 @@ class UrlCatcher : public QObject {
   void open(const QUrl& url) { urls << url; }
 };
 
-TEST(Shell, DesktopShellHandsOnWhatExistsAndDropsTheRestQuietly) {
+TEST(Shell, DesktopShellHandsOnWhatExistsAndAnswersFalseForTheRest) {
   UrlCatcher catcher;
   for (const char* scheme : {"file", "https"}) QDesktopServices::setUrlHandler(scheme, &catcher, "open");
   QTemporaryDir dir;
   const QString guide = dir.filePath(QStringLiteral("guide.html"));
   QFile(guide).open(QIODevice::WriteOnly);
   const auto shell = makeDesktopShell();
+  QList<bool> taken;
   for (const QString& file : {guide, QStringLiteral("https://example.org/sl"), dir.filePath("missing.html"), QString()})
-    ShellOpen(*shell, nullptr, file);
+    taken << ShellOpen(*shell, nullptr, file);
   for (const char* scheme : {"file", "https"}) QDesktopServices::unsetUrlHandler(scheme);
   EXPECT_EQ(catcher.urls, QList<QUrl>({QUrl::fromLocalFile(guide), QUrl(QStringLiteral("https://example.org/sl"))}));
+  EXPECT_EQ(taken, QList<bool>({true, true, false, false}));
 }
 
 }  // namespace
