@@ -54,7 +54,7 @@ int runWindow(int argc, char** argv, const app::CommandLine& cl) {
     window.close();
     QCoreApplication::quit();
   });
-  QObject::connect(&watcher, &app::SignalWatcher::panicRequested, &window, [&window] { window.link().panic(); });
+  QObject::connect(&watcher, &app::SignalWatcher::panicRequested, &window, &ui::MainWindow::panic);
   window.startUp();
   // A file named on the command line is loaded as File > Open would, after start-up.
   if (!ended && !cl.settingsFile.isEmpty()) window.loadSettings(cl.settingsFile);

@@ -79,6 +79,9 @@ class MainWindow : public QMainWindow {
   void loadSettings(const QString& path);
   // The seven values as the controls hold them now.
   settings::Settings currentSettings() const;
+  // Releases what the peer left sounding and says for two seconds how many notes
+  // that were (the Panic button; SIGUSR1).
+  void panic();
 
   // The caption: the program and version, blanks, and the notice; 121 characters.
   static QString caption();
@@ -129,7 +132,6 @@ class MainWindow : public QMainWindow {
   void openAbout();
   // main_window_stage.cpp
   void buildStageControls(QWidget* client);
-  void panic();
   void showStatus(link::LinkStatus status);
   void showFigures(const QString& text);
   void toggleStatistics();
