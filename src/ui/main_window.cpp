@@ -27,7 +27,6 @@
 #include "ui/app_icon.h"
 #include "ui/chat_history.h"
 #include "ui/field_validator.h"
-#include "ui/help_texts.h"
 #include "ui/info_window.h"
 #include "ui/line_shapes.h"
 #include "ui/qt_file_dialogs.h"

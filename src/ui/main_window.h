@@ -1,7 +1,8 @@
-// The main window: the device lists, the addresses, Start and Stop, the chat, the
-// statistics, the priority and the animation, over one link. It reads the
-// user's choices from its controls when they are needed (Start, Save, exit) and
-// shows what the link tells it. Everything here runs on the window's thread.
+// The main window: the device lists, the addresses, Start and Stop, Panic, the
+// chat, the statistics, the priority and the animation, over one link. It reads
+// the user's choices from its controls when they are needed (Start, Save, exit)
+// and shows what the link tells it: the status in colour, the activity lights,
+// the link figures. Everything here runs on the window's thread.
 #pragma once
 
 #include <QElapsedTimer>
