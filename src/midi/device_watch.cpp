@@ -27,23 +27,46 @@ bool reopenInput(Session& s) {
   return s.midiIn->start() == kMidiOk;
 }
 
-// The MIDI thread may be playing thru on the old output right now: the new port
-// is published first, the old one closed (a send racing with the close is
-// dropped) and kept until the input is closed at Stop.
+// The MIDI thread may be playing thru on the old output right now: it is closed
+// first (a service may have one output open at a time; a send racing with the
+// close is dropped) and kept until the input is closed at Stop.
 bool reopenOutput(Session& s) {
-  std::unique_ptr<MidiOutput> fresh;
-  if (s.midi.openOutput(s.state.MidiOutDeviceId + 1, fresh) != kMidiOk) return false;
-  if (MidiOutput* old = s.state.hMidiOut.exchange(fresh.get(), std::memory_order_acq_rel)) old->close();
+  if (MidiOutput* old = s.state.hMidiOut.exchange(nullptr, std::memory_order_acq_rel)) old->close();
   if (s.midiOut) s.retiredOutputs.push_back(std::move(s.midiOut));
-  s.midiOut = std::move(fresh);
+  if (s.midi.openOutput(s.state.MidiOutDeviceId + 1, s.midiOut) != kMidiOk) return false;
+  s.state.hMidiOut.store(s.midiOut.get(), std::memory_order_release);
   // The device came back fresh: nothing of ours sounds on it.
   s.held = HeldNotes{};
   return true;
 }
 
+// The service itself went away or came back: one report for all devices.
+bool serviceChanged(Session& s) {
+  const QString context = QStringLiteral("Midi Service:  ");
+  switch (s.midi.checkService()) {
+    case ServiceState::Up:
+      return false;
+    case ServiceState::Lost:
+      s.reporter.report(context, BoxIcon::Exclamation, QStringLiteral("Device Error"),
+                        context + QString::fromStdString(s.midi.errorText(kMidiServiceLost)) +
+                            QStringLiteral(" Its ports and connections are made again as soon as it is back."));
+      return true;
+    case ServiceState::Down:
+      return true;
+    case ServiceState::Restored:
+      // Everything behind the output started afresh: nothing of ours sounds on it.
+      s.held = HeldNotes{};
+      s.reporter.report(context, BoxIcon::Information, kAppTitle,
+                        context + QStringLiteral("The MIDI service is back; its ports and connections are made again."));
+      return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void CheckMidiDevices(Session& s) {
+  if (serviceChanged(s)) return;
   auto& st = s.state;
   if (st.hMidiIn.load() != nullptr || s.inputGone) {
     const bool present = s.midi.inputPresent(st.MidiInDeviceId);
