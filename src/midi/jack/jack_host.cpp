@@ -3,7 +3,6 @@
 #include <pthread.h>
 
 #include <cerrno>
-#include <cstdio>
 
 #include "midi/midi_service.h"
 
@@ -11,32 +10,18 @@ namespace strandlink::midi::jack {
 
 namespace {
 
-// While a server is looked for, libjack's complaints that none answers are kept
-// off standard error: no server is an ordinary answer then (and the device check
-// asks once a second). Any thread of libjack may report.
-std::atomic<bool> gQuiet{false};
-
-void printJackMessage(const char* text) {
-  if (!gQuiet.load(std::memory_order_relaxed)) std::fprintf(stderr, "%s\n", text);
-}
-
-struct QuietJack {
-  QuietJack() {
-    jack_set_error_function(&printJackMessage);
-    jack_set_info_function(&printJackMessage);
-    gQuiet.store(true);
-  }
-  ~QuietJack() { gQuiet.store(false); }
-};
+// libjack's own complaints go nowhere: a server that is not there is an ordinary
+// answer (the device check asks once a second while it is away), and a server
+// that goes away is reported once, by us.
+void dropJackMessage(const char*) {}
 
 }  // namespace
 
 bool JackHost::open() {
   close();
-  {
-    const QuietJack quiet;
-    client_ = jack_client_open(requestedName_.c_str(), JackNoStartServer, nullptr);
-  }
+  jack_set_error_function(&dropJackMessage);
+  jack_set_info_function(&dropJackMessage);
+  client_ = jack_client_open(requestedName_.c_str(), JackNoStartServer, nullptr);
   if (client_ == nullptr) return false;
   shutDown_.store(false);
   jack_set_process_callback(client_, &JackHost::onProcess, this);
