@@ -25,7 +25,9 @@ bool JackHost::open() {
   if (client_ == nullptr) return false;
   shutDown_.store(false);
   jack_set_process_callback(client_, &JackHost::onProcess, this);
+  // JACK calls the first, PipeWire's JACK (0.3.65) only the second.
   jack_on_info_shutdown(client_, &JackHost::onShutdown, this);
+  jack_on_shutdown(client_, &JackHost::onPlainShutdown, this);
   // Nothing the cycle did for a lost server is played to the new one.
   cycle_.dropQueued();
   if (!registerPorts() || jack_activate(client_) != 0) {
@@ -78,13 +80,15 @@ int JackHost::onProcess(jack_nframes_t frames, void* self) {
   return 0;
 }
 
-// libjack's thread, once, when the server has gone: from now on the client may
-// only be closed.
+// libjack's thread (or PipeWire's), when the server has gone, perhaps twice: from
+// now on the client may only be closed.
 void JackHost::onShutdown(jack_status_t, const char*, void* self) {
   auto& host = *static_cast<JackHost*>(self);
   host.cycle_.setServing(false);
   host.shutDown_.store(true);
 }
+
+void JackHost::onPlainShutdown(void* self) { onShutdown(JackFailure, "", self); }
 
 std::vector<std::string> JackHost::otherPorts(unsigned long flags) const {
   std::vector<std::string> names;

@@ -57,6 +57,7 @@ class JackHost {
  private:
   static int onProcess(jack_nframes_t frames, void* self);
   static void onShutdown(jack_status_t code, const char* reason, void* self);
+  static void onPlainShutdown(void* self);
   bool registerPorts();
   int connect(const std::string& source, const std::string& destination);
 
