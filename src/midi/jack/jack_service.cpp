@@ -1,10 +1,17 @@
 #include "midi/jack/jack_service.h"
 
+#include <cstdlib>
+
 #include "midi/jack/jack_ports.h"
 
 namespace strandlink::midi::jack {
 
 std::unique_ptr<JackMidiService> JackMidiService::connect(const std::string& clientName) {
+  // PipeWire's JACK turns a note-on of velocity 0 that reaches our input into a
+  // note-off of velocity 64 unless its client is told otherwise; the link carries
+  // every message as it was played. Set at start-up, before our first client,
+  // and only where the user has not set the variable; JACK itself ignores it.
+  ::setenv("PIPEWIRE_PROPS", "{ jack.fix-midi-events = false }", 0);
   auto host = std::make_shared<JackHost>(clientName);
   if (!host->open()) return nullptr;
   return std::unique_ptr<JackMidiService>(new JackMidiService(std::move(host)));
