@@ -1,7 +1,7 @@
 // What one message costs on each path through the bridge, measured on this
 // machine: the MIDI thread's path (the input callback up to and including the
 // datagram's sendto) and the window thread's path (one read notification: the
-// recvfrom, the counter and the output call into RtMidi's JACK port).
+// recvfrom, the counter and the send into our JACK client's output queue).
 //
 // Run against a JACK server (bench/run.sh starts one):
 //   path_cost [messages]
@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
   view.setText(TextControl::txtIPLocal, "127.0.0.1");
   view.setText(TextControl::txtPortLocal, QString::number(local));
   if (net::OpenUdpEndpoints(s)) return 1;
-  if (service->openOutput(-1, s.midiOut) != 0) {
+  if (service->openOutput(0, s.midiOut) != 0) {  // our own output port
     std::fprintf(stderr, "path_cost: no MIDI output (is a JACK server running?)\n");
     return 1;
   }
