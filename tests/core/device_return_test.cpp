@@ -4,7 +4,6 @@
 // it is back, and neither that nor Stop tears down what a process cycle may read.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <thread>
 
 #include "midi/device_watch.h"
@@ -15,20 +14,6 @@
 
 using namespace strandlink;
 using namespace strandlink::test;
-
-namespace {
-
-int entryOf(const std::vector<std::string>& caps, const std::string& name) {
-  const auto it = std::find(caps.begin(), caps.end(), name);
-  return it == caps.end() ? -1 : int(it - caps.begin());
-}
-
-std::size_t countOf(JackSynth& synth, std::uint8_t status) {
-  const auto got = synth.received();
-  return std::size_t(std::count_if(got.begin(), got.end(), [&](const MidiBytes& m) { return m[0] == status; }));
-}
-
-}  // namespace
 
 TEST(DeviceReturn, EachOfAHundredUnplugsDuringTrafficIsReportedOnceAndTheDeviceReopenedWhenBack) {
   if (!jackAvailable()) GTEST_SKIP() << "no JACK server runs (scripts/test.sh starts one)";

@@ -29,11 +29,6 @@ std::unique_ptr<Side> makeSide(const std::string& name, int local, int remote, b
   return side;
 }
 
-std::size_t countOf(JackSynth& synth, std::uint8_t status) {
-  const auto got = synth.received();
-  return std::size_t(std::count_if(got.begin(), got.end(), [&](const MidiBytes& m) { return m[0] == status; }));
-}
-
 }  // namespace
 
 TEST(JackLink, TwoHundredStopsAndStartsWithTrafficBothWaysAndThruOn) {
@@ -94,10 +89,8 @@ class KillableJack {
       ::_exit(127);
     }
     const std::string answers = "jack_wait -c -s " + name_ + " 2>/dev/null | grep -qx running";
-    for (int i = 0; i < 100; ++i) {
+    for (int i = 0; i < 100; ++i, ::usleep(100000))
       if (std::system(answers.c_str()) == 0) return true;
-      ::usleep(100000);
-    }
     return false;
   }
   void kill9() {

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <future>
-#include <latch>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -22,7 +21,7 @@
 namespace strandlink::midi {
 namespace {
 
-using test::JackKeyboard, test::JackSynth, test::MidiBytes;
+using test::JackKeyboard, test::JackSynth, test::MidiBytes, test::entryOf;
 using namespace std::chrono_literals;
 
 // Sets an environment variable for one scope and puts the old value back.
@@ -84,15 +83,10 @@ class MidiServiceJack : public ::testing::Test {
   void SetUp() override {
     std::string why;
     if (!test::jackServerRunning(&why)) GTEST_SKIP() << "No JACK server for the MIDI tests: " << why;
-    static int count = 0;  // new, so that no old port is ours
-    client_ = "slt" + std::to_string(++count);
+    static int count = 0;  // new, so that no port of this or an earlier run is ours
+    client_ = "slt" + std::to_string(::getpid()) + "-" + std::to_string(++count);
     service_ = makeMidiService(client_);
     ASSERT_TRUE(dynamic_cast<jack::JackMidiService*>(service_.get())) << "a JACK server runs, yet no JACK service";
-  }
-  // The entry of a full port name in a list, or -1.
-  static int entryOf(const std::vector<std::string>& list, const std::string& name) {
-    const auto it = std::find(list.begin(), list.end(), name);
-    return it == list.end() ? -1 : int(it - list.begin());
   }
 
   ScopedEnv api_{"STRANDLINK_MIDI_API", "jack"};

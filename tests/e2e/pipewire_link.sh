@@ -11,10 +11,7 @@ set -uo pipefail
 strandlink=$(realpath "$1")
 driver=$(realpath "$2")
 
-skip() {
-  echo "SKIPPED: $*"
-  exit 77
-}
+skip() { echo "SKIPPED: $*" && exit 77; }
 for tool in pipewire pw-jack jack_lsp; do
   command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/setup.sh installs it)"
 done
@@ -23,10 +20,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/strandlink-pw.XXXXXX")
 pids=()
 cleanup() {
   local rc=$? i
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    kill -TERM "${pids[i]}" 2>/dev/null
-    wait "${pids[i]}" 2>/dev/null
-  done
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill -TERM "${pids[i]}" 2>/dev/null && wait "${pids[i]}"; done
   rm -rf "$work"
   exit "$rc"
 }
@@ -40,10 +34,7 @@ fail() {
 }
 wait_line() {  # FILE LINE SECONDS
   local end=$((SECONDS + $3))
-  until grep -qxF -- "$2" "$1" 2>/dev/null; do
-    ((SECONDS < end)) || return 1
-    sleep 0.1
-  done
+  until grep -qxF -- "$2" "$1" 2>/dev/null; do ((SECONDS < end)) && sleep 0.1 || return 1; done
 }
 
 export XDG_RUNTIME_DIR=$work/run JACK_DEFAULT_SERVER=default
@@ -51,10 +42,7 @@ unset DBUS_SESSION_BUS_ADDRESS PIPEWIRE_REMOTE
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 pipewire >"$work/pipewire.log" 2>&1 </dev/null &
 pids+=($!)
-for _ in $(seq 50); do
-  [ -S "$XDG_RUNTIME_DIR/pipewire-0" ] && pw-jack jack_lsp >/dev/null 2>&1 && break
-  sleep 0.1
-done
+for _ in $(seq 50); do pw-jack jack_lsp >/dev/null 2>&1 && break || sleep 0.1; done
 pw-jack jack_lsp >/dev/null 2>&1 || skip "PipeWire does not start here: $(tail -n 3 "$work/pipewire.log")"
 
 echo "--- two copies under PipeWire's JACK; both print \"Connected\""
