@@ -1,7 +1,7 @@
 // What one message costs on each path through the bridge, measured on this
 // machine: the MIDI thread's path (the input handler up to and including the
 // datagram's sendto and the counter) and the loop thread's path (one datagram:
-// the recvfrom and the output call into our JACK port).
+// the recvfrom and the send into our JACK client's output queue).
 //
 // Run against a JACK server (bench/run.sh starts one):
 //   path_cost [messages]

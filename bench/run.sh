@@ -148,7 +148,7 @@ start_variant() {
         pids+=($!)
       done
       wait_for "$work/side-A.out" Connected && wait_for "$work/side-B.out" Connected || return 1
-      to='^BenchA(-[0-9]+)?:BenchA In$' from='^BenchB(-[0-9]+)?:BenchB Out$'
+      to='^BenchA:in$' from='^BenchB:out$'
       ;;
     window | window-stats)
       local stats=()
@@ -159,7 +159,7 @@ start_variant() {
         pids+=($!)
       done
       wait_for "$work/side-A.out" running && wait_for "$work/side-B.out" running || return 1
-      to='^BenchA(-[0-9]+)?:BenchA In$' from='^BenchB(-[0-9]+)?:BenchB Out$'
+      to='^BenchA:in$' from='^BenchB:out$'
       ;;
     *)
       echo "bench: unknown variant $1" >&2

@@ -7,6 +7,7 @@ packages=(
   build-essential cmake pkg-config git
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6test6
   librtmidi-dev libasound2-dev libjack-jackd2-dev jackd2
+  pipewire pipewire-jack pipewire-bin
   libgtest-dev
   xvfb xauth fonts-dejavu-core
   desktop-file-utils appstream iproute2 procps

@@ -71,7 +71,10 @@ int runHeadless(int argc, char** argv, const app::CommandLine& cl) {
   QCoreApplication application(argc, argv);
   setIdentity();
   const auto midi = midi::makeMidiService(cl.clientName.toStdString());
-  headless::HeadlessRun run(*midi, {cl.settingsFile, cl.peerFilter});
+  headless::HeadlessOptions options;
+  options.settingsFile = cl.settingsFile;
+  options.peerFilter = cl.peerFilter;
+  headless::HeadlessRun run(*midi, options);
   app::SignalWatcher watcher;
   QObject::connect(&watcher, &app::SignalWatcher::terminationRequested, &application, &QCoreApplication::quit);
   QObject::connect(&watcher, &app::SignalWatcher::panicRequested, &run, [&run] { run.link().panic(); });

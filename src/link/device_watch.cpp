@@ -1,6 +1,8 @@
 // The bridge's watch over its devices: a chosen port that goes away during a
 // session (unplugged, or its program ended) is reported once and opened again,
-// by its entry in the lists, as soon as it is back.
+// by its entry in the lists, as soon as it is back. A MIDI service that goes
+// away as a whole (a JACK server that ended) is reported once for all devices and
+// makes its ports and connections again by itself when it is back.
 #include "link/device_lists.h"
 #include "link/midi_bridge.h"
 #include "link/reporter.h"
@@ -15,9 +17,34 @@ void reportGone(Reporter& reporter, midi::MidiService& service, const QString& w
   reporter.report(what, BoxIcon::Exclamation, QStringLiteral("Device Error"), text);
 }
 
+// The service itself went away or came back: one report for all devices. True
+// while the devices' own presence says nothing.
+bool serviceChanged(midi::MidiService& service, Reporter& reporter, HeldNotes& held) {
+  const QString context = QStringLiteral("Midi Service:  ");
+  switch (service.checkService()) {
+    case midi::ServiceState::Up:
+      return false;
+    case midi::ServiceState::Lost:
+      reporter.report(context, BoxIcon::Exclamation, QStringLiteral("Device Error"),
+                      context + QString::fromStdString(service.errorText(midi::kMidiServiceLost)) +
+                          QStringLiteral(" Its ports and connections are made again as soon as it is back."));
+      return true;
+    case midi::ServiceState::Down:
+      return true;
+    case midi::ServiceState::Restored:
+      // Everything behind the output started afresh: nothing of ours sounds on it.
+      held.forget();
+      reporter.report(context, BoxIcon::Information, kAppTitle,
+                      context + QStringLiteral("The MIDI service is back; its ports and connections are made again."));
+      return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void MidiBridge::checkDevices() {
+  if (serviceChanged(service_, reporter_, held_)) return;
   checkInput();
   checkOutput();
 }
@@ -59,18 +86,20 @@ bool MidiBridge::reopenInput() {
   return false;
 }
 
-// The MIDI thread may be playing thru on the old output right now: the new port
-// is published first, the old one closed (a send racing with the close is
-// dropped) and kept until the input is closed.
+// The MIDI thread may be playing thru on the old output right now: it is closed
+// first (a service may have one output open at a time; a send racing with the
+// close is dropped) and kept until the input is closed.
 bool MidiBridge::reopenOutput() {
-  std::unique_ptr<midi::MidiOutput> fresh;
-  if (openOutput(fresh) != midi::kMidiOk) return false;
-  liveOutput_.store(fresh.get(), std::memory_order_release);
+  liveOutput_.store(nullptr, std::memory_order_release);
   if (output_) {
     output_->close();
     retiredOutputs_.push_back(std::move(output_));
   }
-  output_ = std::move(fresh);
+  if (openOutput(output_) != midi::kMidiOk) {
+    output_.reset();
+    return false;
+  }
+  liveOutput_.store(output_.get(), std::memory_order_release);
   // The device came back fresh: nothing of ours sounds on it.
   held_.forget();
   return true;

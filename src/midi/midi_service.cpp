@@ -1,7 +1,6 @@
 #include "midi/midi_service.h"
 
 #include <fcntl.h>
-#include <jack/jack.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,8 +8,9 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "midi/alsa/rtmidi_service.h"
+#include "midi/jack/jack_service.h"
 #include "midi/null_midi_service.h"
-#include "midi/rtmidi_service.h"
 
 namespace strandlink::midi {
 
@@ -24,6 +24,7 @@ std::string midiErrorText(int code) {
     case kMidiNotOpen: return "The MIDI port is not open.";
     case kMidiNoService:
       return "No MIDI service is running (neither an ALSA sequencer nor a JACK server).";
+    case kMidiServiceLost: return "The MIDI service has gone away.";
     case kMidiInvalidMessage: return "Not a valid short MIDI message.";
     case kMidiNotReady: return "The MIDI output cannot take more messages now.";
     default: return "Unknown MIDI error " + std::to_string(code) + ".";
@@ -43,36 +44,13 @@ std::string listedPortName(std::string_view fullName) {
 
 namespace {
 
-bool compiledIn(RtMidi::Api api) {
-  std::vector<RtMidi::Api> apis;
-  RtMidi::getCompiledApi(apis);
-  return std::find(apis.begin(), apis.end(), api) != apis.end();
-}
-
 bool alsaSequencerOpens() {
   const int fd = ::open("/dev/snd/seq", O_RDWR | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   ::close(fd);
-  return compiledIn(RtMidi::LINUX_ALSA);
-}
-
-void quiet(const char*) {}
-
-// Whether a JACK server answers (the one JACK_DEFAULT_SERVER names, if set). Never
-// starts one. libjack's complaints about a missing server are kept off standard
-// error: no server is an ordinary answer here.
-bool jackServerAnswers(const std::string& clientName) {
-  if (!compiledIn(RtMidi::UNIX_JACK)) return false;
-  void (*const savedError)(const char*) = jack_error_callback;
-  void (*const savedInfo)(const char*) = jack_info_callback;
-  jack_set_error_function(&quiet);
-  jack_set_info_function(&quiet);
-  jack_status_t status{};
-  jack_client_t* probe = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
-  if (probe != nullptr) jack_client_close(probe);
-  jack_set_error_function(savedError);
-  jack_set_info_function(savedInfo);
-  return probe != nullptr;
+  std::vector<RtMidi::Api> apis;
+  RtMidi::getCompiledApi(apis);
+  return std::find(apis.begin(), apis.end(), RtMidi::LINUX_ALSA) != apis.end();
 }
 
 // JACK allows client names of limited length and uses ':' to part client and port.
@@ -87,6 +65,13 @@ std::string usableClientName(const std::string& name) {
   return cleaned;
 }
 
+// The JACK service when a server answers (the one JACK_DEFAULT_SERVER names, if
+// set; never one started for us), else the one without MIDI.
+std::unique_ptr<MidiService> jackOrNothing(const std::string& name) {
+  if (auto jack = jack::JackMidiService::connect(name)) return jack;
+  return std::make_unique<NullMidiService>();
+}
+
 }  // namespace
 
 std::unique_ptr<MidiService> makeMidiService(const std::string& clientName) {
@@ -97,20 +82,16 @@ std::unique_ptr<MidiService> makeMidiService(const std::string& clientName) {
                  [](unsigned char c) { return char(std::tolower(c)); });
 
   if (forced == "alsa") {
-    if (alsaSequencerOpens()) return std::make_unique<RtMidiService>(RtMidi::LINUX_ALSA, name);
+    if (alsaSequencerOpens()) return std::make_unique<alsa::RtMidiService>(name);
     return std::make_unique<NullMidiService>();
   }
-  if (forced == "jack") {
-    if (jackServerAnswers(name)) return std::make_unique<RtMidiService>(RtMidi::UNIX_JACK, name);
-    return std::make_unique<NullMidiService>();
-  }
+  if (forced == "jack") return jackOrNothing(name);
   if (!forced.empty())
     std::cerr << "Strandlink: STRANDLINK_MIDI_API=" << forced
               << " is neither alsa nor jack; choosing the MIDI service by itself.\n";
 
-  if (alsaSequencerOpens()) return std::make_unique<RtMidiService>(RtMidi::LINUX_ALSA, name);
-  if (jackServerAnswers(name)) return std::make_unique<RtMidiService>(RtMidi::UNIX_JACK, name);
-  return std::make_unique<NullMidiService>();
+  if (alsaSequencerOpens()) return std::make_unique<alsa::RtMidiService>(name);
+  return jackOrNothing(name);
 }
 
 }  // namespace strandlink::midi

@@ -20,6 +20,7 @@ enum MidiError : int {
   kMidiBadDevice = 2,      // no device of that number
   kMidiDeviceGone = 3,     // the listed port has gone since the lists were taken
   kMidiNoService = 6,      // neither an ALSA sequencer nor a JACK server
+  kMidiServiceLost = 7,    // the service went away during the session (a JACK server ended)
   kMidiAllocated = 4,      // the port is in use
   kMidiNotOpen = 5,        // the handle is not open
   kMidiInvalidMessage = 11,  // no valid short message
@@ -62,6 +63,14 @@ class MidiOutput {
   virtual int close() = 0;
 };
 
+// What the once-a-second check of a running session finds about the service itself.
+enum class ServiceState {
+  Up,        // answering as before
+  Lost,      // went away since the last check, our ports and connections with it
+  Down,      // still away
+  Restored,  // answering again: our ports are back, connected to the chosen devices
+};
+
 class MidiService {
  public:
   virtual ~MidiService() = default;
@@ -82,15 +91,21 @@ class MidiService {
   // devices and ended programs take theirs away).
   virtual bool inputPresent(int entry) = 0;
   virtual bool outputPresent(int entry) = 0;
+
+  // Window thread, once a second while a session runs. A service that can go away
+  // and come back (a JACK server) reconnects here by itself; Lost is answered once
+  // per loss. While it is not Up, the entries' presence says nothing new.
+  virtual ServiceState checkService() { return ServiceState::Up; }
 };
 
 // The name a port is listed under: its name up to the first NUL, at most 31 bytes,
 // without cutting a UTF-8 character in two.
 std::string listedPortName(std::string_view fullName);
 
-// The service this machine offers: ALSA when /dev/snd/seq opens, else JACK when a
-// server runs, else one with empty lists. STRANDLINK_MIDI_API=alsa|jack forces one.
-// clientName is how our ports appear to other programs.
+// The service this machine offers: ALSA (through RtMidi) when /dev/snd/seq opens,
+// else JACK (our own client, PipeWire's JACK too) when a server runs, else one with
+// empty lists. STRANDLINK_MIDI_API=alsa|jack forces one. clientName is how our
+// ports appear to other programs ("NAME:in", "NAME:out" on JACK).
 std::unique_ptr<MidiService> makeMidiService(const std::string& clientName = "Strandlink");
 
 }  // namespace strandlink::midi

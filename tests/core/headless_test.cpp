@@ -124,8 +124,12 @@ TEST(HeadlessProgram, Usr1ReleasesHeldNotesAndTermEndsItCleanly) {
   ASSERT_TRUE(program.waitForStarted());
   JackSynth synth("signal-synth");
   std::vector<std::string> ours;
-  ASSERT_TRUE(waitFor([&] { return !(ours = synth.midiPorts("^SignalTest", JackPortIsOutput)).empty(); }));
-  ASSERT_TRUE(synth.connect(ours[0], synth.port()));
+  // The port is listed as soon as it is registered, and takes connections once the
+  // program's client is active.
+  ASSERT_TRUE(waitFor([&] {
+    ours = synth.midiPorts("^SignalTest:out$", JackPortIsOutput);
+    return !ours.empty() && synth.connect(ours[0], synth.port());
+  }));
   RawPeer peer(remote);
   // New connections carry data some cycles later: a note-on until it sounds.
   ASSERT_TRUE(waitFor([&] {

@@ -198,7 +198,7 @@ wait_line "$work/strandlink-B.out" "Connected" 20 || fail "host B never printed 
 # run_midi FIRST COUNT: plays messages FIRST .. FIRST+COUNT-1 into A and checks them at B.
 run_midi() {
   local first=$1 n=$2 record play rc
-  "${host_B[@]}" "$driver" record --port 'HostB.*:HostB Out$' --first "$first" --count "$n" --deadline-ms 60000 \
+  "${host_B[@]}" "$driver" record --port '^HostB:out$' --first "$first" --count "$n" --deadline-ms 60000 \
     >"$work/record.out" 2>&1 </dev/null 7>&- 8>&- &
   record=$!
   pids+=("$record")
@@ -206,7 +206,7 @@ run_midi() {
     fail "the synth on host B could not connect to Strandlink's output"
   fi
   # In the background, so that a signal (the time limit) is handled at once.
-  "${host_A[@]}" "$driver" play --port 'HostA.*:HostA In$' --first "$first" --count "$n" --rate "$rate" \
+  "${host_A[@]}" "$driver" play --port '^HostA:in$' --first "$first" --count "$n" --rate "$rate" \
     >"$work/play.out" 2>&1 </dev/null 7>&- 8>&- &
   play=$!
   pids+=("$play")

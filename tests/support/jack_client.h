@@ -125,4 +125,18 @@ class JackSynth final : public JackClient {
   std::vector<MidiBytes> received_;
 };
 
+// The entry of a full port name in a device list, or -1.
+inline int entryOf(const std::vector<std::string>& list, const std::string& name) {
+  for (std::size_t k = 0; k < list.size(); ++k)
+    if (list[k] == name) return int(k);
+  return -1;
+}
+
+// How many of the synth's messages so far have this status byte.
+inline std::size_t countOf(JackSynth& synth, std::uint8_t status) {
+  std::size_t n = 0;
+  for (const MidiBytes& m : synth.received()) n += m[0] == status;
+  return n;
+}
+
 }  // namespace strandlink::test

@@ -231,7 +231,7 @@ TEST(MainWindow, CountsShowOnlyWhileTickedTheLightsAlwaysAndPanicReleasesThePeer
   RawPeer peer(q);
   ASSERT_TRUE(t.start(p, q)) << t.boxes.texts();
   JackSynth synth("ui-synth");  // on our output port, which Start has opened
-  const auto ours = synth.midiPorts(":UiWindow Out$", JackPortIsOutput);
+  const auto ours = synth.midiPorts("^UiWindow:out$", JackPortIsOutput);
   ASSERT_TRUE(ours.size() == 1 && synth.connect(ours[0], synth.port()));
   link::Counts told;  // what the window was last told
   QObject::connect(&t.window.link(), &link::Link::countsChanged, [&](link::Counts c) { told = c; });

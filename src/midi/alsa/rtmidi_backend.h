@@ -13,7 +13,7 @@
 
 #include "midi/midi_service.h"
 
-namespace strandlink::midi {
+namespace strandlink::midi::alsa {
 
 // The first error RtMidi reports on one object. Lock-free, because the backend's
 // own thread may report too (ALSA's input thread).
@@ -38,15 +38,14 @@ class RtMidiErrors {
   char text_[200] = {};
 };
 
-// Makes an RtMidiIn or RtMidiOut on the given API with errors going to `errors`,
-// and checks that its MIDI service answers. On failure `backend` stays empty.
+// Makes an RtMidiIn or RtMidiOut on ALSA with errors going to `errors`, and checks
+// that the sequencer answers. On failure `backend` stays empty.
 template <class Backend>
-int createBackend(RtMidi::Api api, const std::string& clientName, RtMidiErrors& errors,
-                  std::unique_ptr<Backend>& backend, std::string& detail) {
+int createBackend(const std::string& clientName, RtMidiErrors& errors, std::unique_ptr<Backend>& backend,
+                  std::string& detail) {
   try {
-    auto made = std::make_unique<Backend>(api, clientName);
+    auto made = std::make_unique<Backend>(RtMidi::LINUX_ALSA, clientName);
     made->setErrorCallback(&RtMidiErrors::callback, &errors);
-    // A JACK object whose server has gone away says so only when asked.
     made->getPortCount();
     if (errors.any()) {
       detail = errors.text();
@@ -110,4 +109,4 @@ int openBackendPort(Backend& backend, RtMidiErrors& errors, const std::string& f
   }
 }
 
-}  // namespace strandlink::midi
+}  // namespace strandlink::midi::alsa

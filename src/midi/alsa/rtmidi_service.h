@@ -1,4 +1,5 @@
-// The MIDI service over RtMidi, on one API (ALSA or JACK) for the whole run.
+// The MIDI service on the ALSA sequencer, over RtMidi. Our own ports are "in" and
+// "out" of a client named after the program's instance.
 #pragma once
 
 #include <RtMidi.h>
@@ -8,13 +9,13 @@
 #include <vector>
 
 #include "midi/midi_service.h"
-#include "midi/rtmidi_ports.h"
+#include "midi/alsa/rtmidi_ports.h"
 
-namespace strandlink::midi {
+namespace strandlink::midi::alsa {
 
 class RtMidiService final : public MidiService {
  public:
-  RtMidiService(RtMidi::Api api, const std::string& clientName);
+  explicit RtMidiService(const std::string& clientName);
 
   std::vector<std::string> inputNames() override;
   std::vector<std::string> outputNames() override;
@@ -24,7 +25,6 @@ class RtMidiService final : public MidiService {
   bool inputPresent(int device) override;
   bool outputPresent(int device) override;
 
-  RtMidi::Api api() const { return api_; }
   // The names our own ports are registered under.
   const std::string& inputPortName() const { return inputPortName_; }
   const std::string& outputPortName() const { return outputPortName_; }
@@ -44,7 +44,6 @@ class RtMidiService final : public MidiService {
   template <class Backend>
   bool listedBy(Lister<Backend>& lister, const std::string& fullName);
 
-  RtMidi::Api api_;
   std::string clientName_;
   std::string inputPortName_;
   std::string outputPortName_;
@@ -56,16 +55,15 @@ class RtMidiService final : public MidiService {
   // What the backend said about the last failed open (window thread only).
   std::string detail_;
   // Kept between the once-a-second presence checks: a new client costs tens of
-  // milliseconds and makes the JACK server rework its graph.
+  // milliseconds.
   Lister<RtMidiIn> inputLister_;
   Lister<RtMidiOut> outputLister_;
 };
 
-// Whether a full port name is one of our client's ports called portName. JACK
-// names are "client:port", and a taken client name is made "client-NN"; ALSA names
-// are "client:port c:p". Two copies with the same client name hide each other's
+// Whether a full port name is one of our client's ports called portName. ALSA
+// names are "client:port c:p". Two copies with the same client name hide each other's
 // ports too, which only matters on a machine that runs both.
 bool isOwnPortName(std::string_view fullName, std::string_view clientName,
                    std::string_view portName);
 
-}  // namespace strandlink::midi
+}  // namespace strandlink::midi::alsa

@@ -1,11 +1,11 @@
-#include "midi/rtmidi_ports.h"
+#include "midi/alsa/rtmidi_ports.h"
 
 #include <chrono>
 #include <thread>
 
 #include "midi/short_message.h"
 
-namespace strandlink::midi {
+namespace strandlink::midi::alsa {
 
 namespace {
 
@@ -36,7 +36,7 @@ RtMidiInPort::~RtMidiInPort() {
 int RtMidiInPort::open(const PortPlace& place, std::string& detail) {
   if (!takeVirtualPort(place.virtualFlag)) return kMidiAllocated;
   virtualFlag_ = place.virtualFlag;
-  if (int r = createBackend(place.api, place.clientName, errors_, backend_, detail)) return r;
+  if (int r = createBackend(place.clientName, errors_, backend_, detail)) return r;
   try {
     // Keep SysEx out (a short-message bridge cannot carry it) but let timing clock
     // and active sensing through: every short message is forwarded.
@@ -99,8 +99,8 @@ int RtMidiInPort::close() {
   if (tDelivering == this) return kMidiServiceError;
   state_.store(kClosed);
   waitForCallbacks();
-  // Destroying the RtMidi object unregisters the port and ends its thread (ALSA
-  // joins the input thread, JACK closes the client), so nothing calls back later.
+  // Destroying the RtMidi object unregisters the port and joins ALSA's input
+  // thread, so nothing calls back later.
   backend_.reset();
   releaseVirtualPort(virtualFlag_);
   return kMidiOk;
@@ -117,7 +117,7 @@ RtMidiOutPort::~RtMidiOutPort() {
 int RtMidiOutPort::open(const PortPlace& place, std::string& detail) {
   if (!takeVirtualPort(place.virtualFlag)) return kMidiAllocated;
   virtualFlag_ = place.virtualFlag;
-  if (int r = createBackend(place.api, place.clientName, errors_, backend_, detail)) return r;
+  if (int r = createBackend(place.clientName, errors_, backend_, detail)) return r;
   if (int r = openBackendPort(*backend_, errors_, place.fullName, place.portName, detail)) {
     backend_.reset();
     return r;
@@ -131,8 +131,8 @@ int RtMidiOutPort::open(const PortPlace& place, std::string& detail) {
 // datagrams, and an RtMidiOut must not be entered by two senders at once. Instead
 // of a lock, each sender parks its word in a lock-free queue and then sends every
 // parked word itself if no other thread is sending; if one is, that thread sends
-// it. So no sender ever waits for another - in particular JACK's real-time thread
-// never spins on a window thread that may not get the CPU.
+// it. So no sender ever waits for another - in particular the input thread never
+// spins on a window thread that may not get the CPU.
 int RtMidiOutPort::send(const ShortMessage& message) {
   if (!open_.load()) return kMidiNotOpen;
   if (!message.playable()) return kMidiInvalidMessage;
@@ -150,9 +150,7 @@ int RtMidiOutPort::send(const ShortMessage& message) {
   }
 }
 
-// Only the holder of sending_. Sends in the order the words were parked. (RtMidi's
-// JACK output yields until its 16 KB ring has room, so only a burst of thousands
-// of messages within one period can hold the sender up here.)
+// Only the holder of sending_. Sends in the order the words were parked.
 int RtMidiOutPort::sendPending() {
   int result = kMidiOk;
   std::uint32_t word = 0;
@@ -190,4 +188,4 @@ int RtMidiOutPort::close() {
 }
 
 
-}  // namespace strandlink::midi
+}  // namespace strandlink::midi::alsa

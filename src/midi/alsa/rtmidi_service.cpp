@@ -1,11 +1,11 @@
-#include "midi/rtmidi_service.h"
+#include "midi/alsa/rtmidi_service.h"
 
 #include <cctype>
 #include <type_traits>
 
-#include "midi/rtmidi_backend.h"
+#include "midi/alsa/rtmidi_backend.h"
 
-namespace strandlink::midi {
+namespace strandlink::midi::alsa {
 
 namespace {
 
@@ -31,21 +31,17 @@ bool isOwnPortName(std::string_view fullName, std::string_view clientName,
                    std::string_view portName) {
   if (fullName.substr(0, clientName.size()) != clientName) return false;
   std::string_view rest = fullName.substr(clientName.size());
-  const std::size_t colon = rest.find(':');
-  if (colon == std::string_view::npos) return false;
-  const std::string_view suffix = rest.substr(0, colon);
-  if (!suffix.empty() && !(suffix.front() == '-' && allDigits(suffix.substr(1)))) return false;
-  rest.remove_prefix(colon + 1);
+  if (rest.empty() || rest.front() != ':') return false;
+  rest.remove_prefix(1);
   if (rest.substr(0, portName.size()) != portName) return false;
   rest.remove_prefix(portName.size());
   return rest.empty() || isAlsaAddress(rest);
 }
 
-RtMidiService::RtMidiService(RtMidi::Api api, const std::string& clientName)
-    : api_(api),
-      clientName_(clientName),
-      inputPortName_(clientName + " In"),
-      outputPortName_(clientName + " Out"),
+RtMidiService::RtMidiService(const std::string& clientName)
+    : clientName_(clientName),
+      inputPortName_("in"),
+      outputPortName_("out"),
       virtualInput_(std::make_shared<std::atomic<bool>>(false)),
       virtualOutput_(std::make_shared<std::atomic<bool>>(false)) {}
 
@@ -64,7 +60,7 @@ std::vector<std::string> RtMidiService::listPorts(std::vector<std::string>& full
   RtMidiErrors errors;
   std::unique_ptr<Backend> lister;
   std::string detail;
-  if (createBackend(api_, clientName_, errors, lister, detail) != kMidiOk) return listed;
+  if (createBackend(clientName_, errors, lister, detail) != kMidiOk) return listed;
   for (std::string& name : listBackendPorts(*lister)) {
     // Our own ports are reached as entry 0; listing them again would invite a loop.
     if (name.empty() || isOwn(name)) continue;
@@ -75,17 +71,17 @@ std::vector<std::string> RtMidiService::listPorts(std::vector<std::string>& full
 }
 
 std::vector<std::string> RtMidiService::inputNames() {
-  return listPorts<RtMidiIn>(inputPorts_, inputPortName_);
+  return listPorts<RtMidiIn>(inputPorts_, clientName_ + ":" + inputPortName_);
 }
 
 std::vector<std::string> RtMidiService::outputNames() {
-  return listPorts<RtMidiOut>(outputPorts_, outputPortName_);
+  return listPorts<RtMidiOut>(outputPorts_, clientName_ + ":" + outputPortName_);
 }
 
 int RtMidiService::openInput(int device, MidiInputHandler& handler, std::unique_ptr<MidiInput>& port) {
   if (device < 0 || static_cast<std::size_t>(device) >= inputPorts_.size()) return kMidiBadDevice;
   const std::string& fullName = inputPorts_[static_cast<std::size_t>(device)];
-  const PortPlace place{api_, clientName_, fullName, inputPortName_,
+  const PortPlace place{clientName_, fullName, inputPortName_,
                         fullName.empty() ? virtualInput_ : nullptr};
   auto opened = std::make_unique<RtMidiInPort>(handler);
   detail_.clear();
@@ -97,7 +93,7 @@ int RtMidiService::openInput(int device, MidiInputHandler& handler, std::unique_
 int RtMidiService::openOutput(int entry, std::unique_ptr<MidiOutput>& port) {
   if (entry < 0 || static_cast<std::size_t>(entry) >= outputPorts_.size()) return kMidiBadDevice;
   const std::string& fullName = outputPorts_[static_cast<std::size_t>(entry)];
-  const PortPlace place{api_, clientName_, fullName, outputPortName_,
+  const PortPlace place{clientName_, fullName, outputPortName_,
                         fullName.empty() ? virtualOutput_ : nullptr};
   auto opened = std::make_unique<RtMidiOutPort>();
   detail_.clear();
@@ -109,7 +105,7 @@ int RtMidiService::openOutput(int entry, std::unique_ptr<MidiOutput>& port) {
 template <class Backend>
 bool RtMidiService::listedBy(Lister<Backend>& lister, const std::string& fullName) {
   std::string detail;
-  if (!lister.backend && createBackend(api_, clientName_, lister.errors, lister.backend, detail) != kMidiOk) {
+  if (!lister.backend && createBackend(clientName_, lister.errors, lister.backend, detail) != kMidiOk) {
     return false;
   }
   for (const std::string& name : listBackendPorts(*lister.backend))
@@ -117,7 +113,7 @@ bool RtMidiService::listedBy(Lister<Backend>& lister, const std::string& fullNam
   return false;
 }
 
-// A service that no longer answers (the JACK server ended) lists nothing: gone.
+// A sequencer that no longer answers lists nothing: gone.
 // A port the kept client does not see is looked for once more with a new client,
 // since the kept one may have lost a server that has come back since.
 template <class Backend>
@@ -153,4 +149,4 @@ std::string RtMidiService::errorText(int code) const {
   return text;
 }
 
-}  // namespace strandlink::midi
+}  // namespace strandlink::midi::alsa

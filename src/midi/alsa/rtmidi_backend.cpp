@@ -1,9 +1,9 @@
-#include "midi/rtmidi_backend.h"
+#include "midi/alsa/rtmidi_backend.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace strandlink::midi {
+namespace strandlink::midi::alsa {
 
 // Any thread RtMidi reports on. Keeps the first report only; the text is copied
 // into a fixed buffer, so reporting allocates nothing.
@@ -28,4 +28,4 @@ std::string RtMidiErrors::text() const {
   return state_.load(std::memory_order_acquire) == kWritten ? std::string(text_) : std::string();
 }
 
-}  // namespace strandlink::midi
+}  // namespace strandlink::midi::alsa

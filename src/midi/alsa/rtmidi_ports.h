@@ -12,18 +12,17 @@
 #include <vector>
 
 #include "midi/midi_service.h"
-#include "midi/rtmidi_backend.h"
+#include "midi/alsa/rtmidi_backend.h"
 #include "midi/word_queue.h"
 
-namespace strandlink::midi {
+namespace strandlink::midi::alsa {
 
 // Set while our own virtual port of one kind exists: a service has one of each.
 using VirtualPortFlag = std::shared_ptr<std::atomic<bool>>;
 
-// Where a port is: the backend, our client's name, the port to connect to (empty
+// Where a port is: our client's name, the port to connect to (empty
 // for our own virtual port) and the name of the port we register.
 struct PortPlace {
-  RtMidi::Api api;
   std::string clientName;
   std::string fullName;
   std::string portName;
@@ -46,7 +45,7 @@ class RtMidiInPort final : public MidiInput {
 
  private:
   enum State : int { kClosed, kOpen, kStarted };
-  // The backend's MIDI thread (ALSA's input thread, JACK's process thread).
+  // ALSA's input thread.
   static void onMessage(double timeStamp, std::vector<unsigned char>* message, void* self);
   void waitForCallbacks() const;
 
@@ -86,4 +85,4 @@ class RtMidiOutPort final : public MidiOutput {
   std::unique_ptr<RtMidiOut> backend_;
 };
 
-}  // namespace strandlink::midi
+}  // namespace strandlink::midi::alsa

@@ -1,0 +1,145 @@
+#include "midi/jack/jack_host.h"
+
+#include <pthread.h>
+
+#include <cerrno>
+
+#include "midi/midi_service.h"
+
+namespace strandlink::midi::jack {
+
+namespace {
+
+// libjack's own complaints go nowhere: a server that is not there is an ordinary
+// answer (the device check asks once a second while it is away), and a server
+// that goes away is reported once, by us.
+void dropJackMessage(const char*) {}
+
+}  // namespace
+
+bool JackHost::open() {
+  close();
+  jack_set_error_function(&dropJackMessage);
+  jack_set_info_function(&dropJackMessage);
+  client_ = jack_client_open(requestedName_.c_str(), JackNoStartServer, nullptr);
+  if (client_ == nullptr) return false;
+  shutDown_.store(false);
+  jack_set_process_callback(client_, &JackHost::onProcess, this);
+  // JACK calls the first, PipeWire's JACK (0.3.65) only the second.
+  jack_on_info_shutdown(client_, &JackHost::onShutdown, this);
+  jack_on_shutdown(client_, &JackHost::onPlainShutdown, this);
+  // Nothing the cycle did for a lost server is played to the new one.
+  cycle_.dropQueued();
+  if (!registerPorts() || jack_activate(client_) != 0) {
+    close();
+    return false;
+  }
+  cycle_.setServing(true);
+  if (!inputSource_.empty()) connect(inputSource_, inputName_);
+  if (!outputTarget_.empty()) connect(outputName_, outputTarget_);
+  return true;
+}
+
+bool JackHost::registerPorts() {
+  jack_port_t* in = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+  jack_port_t* out = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+  if (in == nullptr || out == nullptr) return false;
+  inputName_ = jack_port_name(in);
+  outputName_ = jack_port_name(out);
+  in_.store(in);
+  out_.store(out);
+  cycleClient_.store(client_);
+  return true;
+}
+
+// Deactivated first: no process cycle runs once that returns, so closing (which
+// frees the ports and their buffers) cannot pull anything from under one.
+void JackHost::close() {
+  if (client_ == nullptr) return;
+  cycle_.setServing(false);
+  jack_deactivate(client_);
+  jack_client_close(client_);
+  client_ = nullptr;
+  cycleClient_.store(nullptr);
+  in_.store(nullptr);
+  out_.store(nullptr);
+}
+
+// Real-time thread. libjack ends this thread with pthread_cancel when the client
+// is deactivated; a cancellation point inside the cycle (the handler's sendto)
+// would end it half way through, so the cycle runs to its end first.
+int JackHost::onProcess(jack_nframes_t frames, void* self) {
+  int cancelState = 0;
+  pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &cancelState);
+  auto& host = *static_cast<JackHost*>(self);
+  jack_port_t* in = host.in_.load(std::memory_order_acquire);
+  jack_port_t* out = host.out_.load(std::memory_order_acquire);
+  jack_client_t* client = host.cycleClient_.load(std::memory_order_acquire);
+  if (in != nullptr && out != nullptr && client != nullptr) host.cycle_.process(client, in, out, frames);
+  pthread_setcancelstate(cancelState, nullptr);
+  return 0;
+}
+
+// libjack's thread (or PipeWire's), when the server has gone, perhaps twice: from
+// now on the client may only be closed.
+void JackHost::onShutdown(jack_status_t, const char*, void* self) {
+  auto& host = *static_cast<JackHost*>(self);
+  host.cycle_.setServing(false);
+  host.shutDown_.store(true);
+}
+
+void JackHost::onPlainShutdown(void* self) { onShutdown(JackFailure, "", self); }
+
+std::vector<std::string> JackHost::otherPorts(unsigned long flags) const {
+  std::vector<std::string> names;
+  if (!alive()) return names;
+  const char** ports = jack_get_ports(client_, nullptr, JACK_DEFAULT_MIDI_TYPE, flags);
+  if (ports == nullptr) return names;
+  const std::string own = std::string(jack_get_client_name(client_)) + ":";
+  for (const char** p = ports; *p != nullptr; ++p)
+    if (std::string_view(*p).substr(0, own.size()) != own) names.emplace_back(*p);
+  jack_free(ports);
+  return names;
+}
+
+bool JackHost::portExists(const std::string& fullName) const {
+  return alive() && jack_port_by_name(client_, fullName.c_str()) != nullptr;
+}
+
+int JackHost::connect(const std::string& source, const std::string& destination) {
+  if (!alive()) return kMidiNoService;
+  const int r = jack_connect(client_, source.c_str(), destination.c_str());
+  if (r == 0 || r == EEXIST) return kMidiOk;
+  // The device went between the look-up and the connection.
+  return portExists(source) && portExists(destination) ? kMidiServiceError : kMidiDeviceGone;
+}
+
+int JackHost::connectInput(const std::string& source) {
+  if (!source.empty()) {
+    if (!portExists(source)) return alive() ? kMidiDeviceGone : kMidiNoService;
+    if (const int r = connect(source, inputName_)) return r;
+  }
+  inputSource_ = source;
+  return kMidiOk;
+}
+
+void JackHost::disconnectInput() {
+  if (!inputSource_.empty() && alive()) jack_disconnect(client_, inputSource_.c_str(), inputName_.c_str());
+  inputSource_.clear();
+}
+
+int JackHost::connectOutput(const std::string& target) {
+  if (!target.empty()) {
+    if (!portExists(target)) return alive() ? kMidiDeviceGone : kMidiNoService;
+    if (const int r = connect(outputName_, target)) return r;
+  }
+  outputTarget_ = target;
+  return kMidiOk;
+}
+
+void JackHost::disconnectOutput() {
+  if (!outputTarget_.empty() && alive()) jack_disconnect(client_, outputName_.c_str(), outputTarget_.c_str());
+  outputTarget_.clear();
+}
+
+}  // namespace strandlink::midi::jack

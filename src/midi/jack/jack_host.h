@@ -1,0 +1,78 @@
+// Our one JACK client: named after the program's instance, with one MIDI input
+// port "in" and one MIDI output port "out", registered once when the client is
+// made. Opening a device connects one of these ports to it and closing
+// disconnects, so Stop and a device that comes back change connections only: no
+// port or client comes or goes while a process cycle may run. The client is
+// deactivated before it is closed, and nothing the cycle uses is freed before.
+//
+// When the server goes away, libjack says so once; a new client with the same
+// name, the same ports and the chosen connections is made when one answers again.
+// Window thread, unless said otherwise.
+#pragma once
+
+#include <jack/jack.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "midi/jack/jack_cycle.h"
+
+namespace strandlink::midi::jack {
+
+class JackHost {
+ public:
+  explicit JackHost(std::string clientName) : requestedName_(std::move(clientName)) {}
+  ~JackHost() { close(); }
+  JackHost(const JackHost&) = delete;
+  JackHost& operator=(const JackHost&) = delete;
+
+  // Makes, registers and activates a new client and connects it to the chosen
+  // devices; false when no server answers. Never starts a server.
+  bool open();
+  // Deactivates, then closes the client, a dead one too.
+  void close();
+  // Whether a client runs whose server has not gone away.
+  bool alive() const { return client_ != nullptr && !shutDown_.load(); }
+  // Whether the server of the client went away (libjack's thread says so).
+  bool lost() const { return client_ != nullptr && shutDown_.load(); }
+
+  // Full names of our ports ("NAME:in", "NAME:out"); kept while the server is away.
+  const std::string& inputName() const { return inputName_; }
+  const std::string& outputName() const { return outputName_; }
+  // Full names of the other clients' MIDI ports that have these flags.
+  std::vector<std::string> otherPorts(unsigned long flags) const;
+  // Asks the server whether a port of this full name exists now.
+  bool portExists(const std::string& fullName) const;
+
+  // The device our input listens to, and the one our output plays to (empty: none,
+  // only what other programs connect). Made now and again for every new client.
+  int connectInput(const std::string& source);
+  void disconnectInput();
+  int connectOutput(const std::string& target);
+  void disconnectOutput();
+
+  JackCycle& cycle() { return cycle_; }
+
+ private:
+  static int onProcess(jack_nframes_t frames, void* self);
+  static void onShutdown(jack_status_t code, const char* reason, void* self);
+  static void onPlainShutdown(void* self);
+  bool registerPorts();
+  int connect(const std::string& source, const std::string& destination);
+
+  std::string requestedName_;
+  std::string inputName_;
+  std::string outputName_;
+  std::string inputSource_;
+  std::string outputTarget_;
+  jack_client_t* client_ = nullptr;
+  // Written before the client is activated, read by its real-time thread.
+  std::atomic<jack_client_t*> cycleClient_{nullptr};
+  std::atomic<jack_port_t*> in_{nullptr};
+  std::atomic<jack_port_t*> out_{nullptr};
+  std::atomic<bool> shutDown_{false};
+  JackCycle cycle_;
+};
+
+}  // namespace strandlink::midi::jack

@@ -1,0 +1,48 @@
+// An open input and an open output on our JACK client. Each is a connection of
+// our "in" or "out" port to the chosen device (none for our own port's entry), so
+// opening and closing never register or unregister a port.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "midi/jack/jack_host.h"
+#include "midi/midi_service.h"
+
+namespace strandlink::midi::jack {
+
+class JackInput final : public MidiInput {
+ public:
+  // The host's input must already be attached to the handler and connected.
+  explicit JackInput(std::shared_ptr<JackHost> host) : host_(std::move(host)) {}
+  ~JackInput() override;
+  JackInput(const JackInput&) = delete;
+  JackInput& operator=(const JackInput&) = delete;
+
+  int start() override;
+  int stop() override;
+  int close() override;
+
+ private:
+  std::shared_ptr<JackHost> host_;
+  std::atomic<bool> open_{true};
+};
+
+class JackOutput final : public MidiOutput {
+ public:
+  // The host's output must already be taken and connected.
+  explicit JackOutput(std::shared_ptr<JackHost> host) : host_(std::move(host)) {}
+  ~JackOutput() override;
+  JackOutput(const JackOutput&) = delete;
+  JackOutput& operator=(const JackOutput&) = delete;
+
+  int send(const ShortMessage& message) override;
+  int close() override;
+
+ private:
+  std::shared_ptr<JackHost> host_;
+  std::atomic<bool> open_{true};
+};
+
+}  // namespace strandlink::midi::jack

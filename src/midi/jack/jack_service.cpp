@@ -1,0 +1,94 @@
+#include "midi/jack/jack_service.h"
+
+#include <cstdlib>
+
+#include "midi/jack/jack_ports.h"
+
+namespace strandlink::midi::jack {
+
+std::unique_ptr<JackMidiService> JackMidiService::connect(const std::string& clientName) {
+  // PipeWire's JACK turns a note-on of velocity 0 that reaches our input into a
+  // note-off of velocity 64 unless its client is told otherwise; the link carries
+  // every message as it was played. Set at start-up, before our first client,
+  // and only where the user has not set the variable; JACK itself ignores it.
+  ::setenv("PIPEWIRE_PROPS", "{ jack.fix-midi-events = false }", 0);
+  auto host = std::make_shared<JackHost>(clientName);
+  if (!host->open()) return nullptr;
+  return std::unique_ptr<JackMidiService>(new JackMidiService(std::move(host)));
+}
+
+// At exit: the client is deactivated and closed here, whoever still holds a port.
+JackMidiService::~JackMidiService() { host_->close(); }
+
+std::vector<std::string> JackMidiService::inputNames() {
+  inputPorts_.assign(1, std::string());
+  for (std::string& name : host_->otherPorts(JackPortIsOutput)) inputPorts_.push_back(std::move(name));
+  std::vector<std::string> names = inputPorts_;
+  names[0] = host_->inputName();
+  return names;
+}
+
+std::vector<std::string> JackMidiService::outputNames() {
+  outputPorts_.assign(1, std::string());
+  for (std::string& name : host_->otherPorts(JackPortIsInput)) outputPorts_.push_back(std::move(name));
+  std::vector<std::string> names = outputPorts_;
+  names[0] = host_->outputName();
+  return names;
+}
+
+bool JackMidiService::serverAnswers() {
+  if (host_->alive()) return true;
+  return host_->open();
+}
+
+int JackMidiService::openInput(int entry, MidiInputHandler& handler, std::unique_ptr<MidiInput>& port) {
+  if (entry < 0 || std::size_t(entry) >= inputPorts_.size()) return kMidiBadDevice;
+  if (!serverAnswers()) return kMidiNoService;
+  if (!host_->cycle().attach(handler)) return kMidiAllocated;
+  if (const int r = host_->connectInput(inputPorts_[std::size_t(entry)])) {
+    host_->cycle().detach();
+    return r;
+  }
+  port = std::make_unique<JackInput>(host_);
+  return kMidiOk;
+}
+
+int JackMidiService::openOutput(int entry, std::unique_ptr<MidiOutput>& port) {
+  if (entry < 0 || std::size_t(entry) >= outputPorts_.size()) return kMidiBadDevice;
+  if (!serverAnswers()) return kMidiNoService;
+  if (!host_->cycle().takeOutput()) return kMidiAllocated;
+  if (const int r = host_->connectOutput(outputPorts_[std::size_t(entry)])) {
+    host_->cycle().releaseOutput();
+    return r;
+  }
+  port = std::make_unique<JackOutput>(host_);
+  return kMidiOk;
+}
+
+// Asked of the server each time: our own port is gone too when the server is.
+bool JackMidiService::present(const std::vector<std::string>& ports, int entry, const std::string& own) {
+  if (entry < 0 || std::size_t(entry) >= ports.size()) return false;
+  const std::string& name = ports[std::size_t(entry)];
+  return host_->portExists(name.empty() ? own : name);
+}
+
+bool JackMidiService::inputPresent(int entry) { return present(inputPorts_, entry, host_->inputName()); }
+
+bool JackMidiService::outputPresent(int entry) { return present(outputPorts_, entry, host_->outputName()); }
+
+ServiceState JackMidiService::checkService() {
+  if (host_->alive()) {
+    if (!restoredUnsaid_) return ServiceState::Up;
+    restoredUnsaid_ = false;
+    return ServiceState::Restored;
+  }
+  if (host_->lost()) {
+    // The dead client goes at once; a server that is already back gets a new one.
+    host_->close();
+    restoredUnsaid_ = host_->open();
+    return ServiceState::Lost;
+  }
+  return host_->open() ? ServiceState::Restored : ServiceState::Down;
+}
+
+}  // namespace strandlink::midi::jack

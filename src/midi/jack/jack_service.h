@@ -1,0 +1,44 @@
+// The MIDI service on a JACK server (PipeWire's JACK too), over our own client:
+// one client per copy with the ports "in" and "out"; the other clients' ports make
+// up the device lists. Window thread, except what MidiOutput::send allows.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "midi/jack/jack_host.h"
+#include "midi/midi_service.h"
+
+namespace strandlink::midi::jack {
+
+class JackMidiService final : public MidiService {
+ public:
+  // The service with its client made and activated, or nullptr when no server answers.
+  static std::unique_ptr<JackMidiService> connect(const std::string& clientName);
+  ~JackMidiService() override;
+
+  std::vector<std::string> inputNames() override;
+  std::vector<std::string> outputNames() override;
+  int openInput(int entry, MidiInputHandler& handler, std::unique_ptr<MidiInput>& port) override;
+  int openOutput(int entry, std::unique_ptr<MidiOutput>& port) override;
+  std::string errorText(int code) const override { return midiErrorText(code); }
+  bool inputPresent(int entry) override;
+  bool outputPresent(int entry) override;
+  ServiceState checkService() override;
+
+ private:
+  explicit JackMidiService(std::shared_ptr<JackHost> host) : host_(std::move(host)) {}
+  // A client whose server answers, made anew if the last one lost its server.
+  bool serverAnswers();
+  bool present(const std::vector<std::string>& ports, int entry, const std::string& own);
+
+  std::shared_ptr<JackHost> host_;
+  // Full names of the last lists by entry; entry 0 (empty) is our own port.
+  std::vector<std::string> inputPorts_{std::string()};
+  std::vector<std::string> outputPorts_{std::string()};
+  // A server that came back within the check that found it gone: said next time.
+  bool restoredUnsaid_ = false;
+};
+
+}  // namespace strandlink::midi::jack
