@@ -18,6 +18,26 @@ void writeLine(std::FILE* f, const QString& line) {
   std::fflush(f);
 }
 
+// Chat reaches us from any host while the peer filter is off, and a terminal, a log
+// or the journal would act on its control characters: escape sequences, or line
+// breaks that fake our own lines. Each shows as \xNN instead, and a backslash as
+// \\, so that a received text cannot pass for an escape either; a tab stays.
+QString visibleControls(const QString& text) {
+  QString shown;
+  shown.reserve(text.size());
+  for (const QChar c : text) {
+    const char16_t u = c.unicode();
+    if (u == u'\\') {
+      shown += QStringLiteral("\\\\");
+    } else if ((u < 0x20 && u != u'\t') || (u >= 0x7F && u <= 0x9F)) {
+      shown += QStringLiteral("\\x%1").arg(unsigned(u), 2, 16, QLatin1Char('0'));
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
 }  // namespace
 
 int StreamBoxes::show(link::BoxIcon, const QString& title, const QString& text) {
@@ -29,7 +49,7 @@ HeadlessRun::HeadlessRun(midi::MidiService& midi, HeadlessOptions options, std::
     : options_(std::move(options)), out_(out), boxes_(err), link_(midi, boxes_) {
   connect(&link_, &link::Link::statusChanged, this, &HeadlessRun::showStatus);
   connect(&link_, &link::Link::chatLineReceived, this,
-          [this](const QString& line) { printLine(out_, QStringLiteral("REMOTE") + line); });
+          [this](const QString& line) { printLine(out_, QStringLiteral("REMOTE") + visibleControls(line)); });
   connect(&link_, &link::Link::figuresChanged, this, &HeadlessRun::showFigures);
 }
 

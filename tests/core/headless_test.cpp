@@ -98,7 +98,8 @@ TEST(Headless, StartsUpLikeTheWindowAndPrintsWhatTheWindowWouldShow) {
     EXPECT_EQ(run.settings().remotePort, QString::number(remote));
     RawPeer peerChat(remote + 1);
     peerChat.sendTo(local + 1, QByteArray("\x02", 1));
-    peerChat.sendTo(local + 1, QByteArray("hello\x1b", 6));
+    const char chat[] = "hello\x1b[2J\r\nConnected\tok\\x1b\0\x7f\x9b";
+    peerChat.sendTo(local + 1, QByteArray(chat, sizeof chat - 1));
     EXPECT_TRUE(waitFor([&] { return captured(out).contains("REMOTEhello"); }));
     run.finish();
   }
@@ -106,7 +107,9 @@ TEST(Headless, StartsUpLikeTheWindowAndPrintsWhatTheWindowWouldShow) {
   const QStringList lines = captured(out).split('\n', Qt::SkipEmptyParts);
   ASSERT_GE(lines.size(), 3);
   EXPECT_EQ(lines.first(), "Connected");
-  EXPECT_TRUE(lines.contains("REMOTEhello\x1b"));
+  // Control characters as visible escapes, a backslash doubled, a tab kept: one line.
+  EXPECT_TRUE(lines.contains("REMOTEhello\\x1b[2J\\x0d\\x0aConnected\tok\\\\x1b\\x00\\x7f\\x9b"))
+      << captured(out).toStdString();
   EXPECT_EQ(lines.last(), "Not Connected");
   EXPECT_EQ(captured(err), "");
   std::fclose(out);
