@@ -56,8 +56,14 @@ int runWindow(int argc, char** argv, const app::CommandLine& cl) {
   });
   QObject::connect(&watcher, &app::SignalWatcher::panicRequested, &window, [&window] { window.link().panic(); });
   window.startUp();
-  // A file named on the command line is loaded as File > Open would, after start-up.
+  // A file named on the command line is loaded as File > Open would, after start-up,
+  // and the values given on the command line go over it.
   if (!ended && !cl.settingsFile.isEmpty()) window.loadSettings(cl.settingsFile);
+  if (const QString bad = window.applyCommandLine(cl.overrides); !bad.isEmpty()) {
+    std::fprintf(stderr, "strandlink: %s\n", qPrintable(bad));
+    window.close();
+    return 2;
+  }
   if (ended) {
     window.close();
     return 0;
@@ -66,12 +72,22 @@ int runWindow(int argc, char** argv, const app::CommandLine& cl) {
   return QApplication::exec();
 }
 
-// 0 after a clean stop, 1 when the link did not start.
+// 0 after a clean stop (or the settings saved), 1 when the link did not start (or
+// the file could not be written), 2 for a value that fits no device.
 int runHeadless(int argc, char** argv, const app::CommandLine& cl) {
   QCoreApplication application(argc, argv);
   setIdentity();
   const auto midi = midi::makeMidiService(cl.clientName.toStdString());
-  headless::HeadlessRun run(*midi, {cl.settingsFile, cl.peerFilter});
+  headless::HeadlessOptions options;
+  options.settingsFile = cl.settingsFile;
+  options.peerFilter = cl.peerFilter;
+  options.overrides = cl.overrides;
+  headless::HeadlessRun run(*midi, options);
+  if (const QString bad = run.prepare(); !bad.isEmpty()) {
+    std::fprintf(stderr, "strandlink: %s\n", qPrintable(bad));
+    return 2;
+  }
+  if (cl.mode == app::CommandLine::Mode::SaveSettings) return run.saveSettings(cl.saveSettingsFile) ? 0 : 1;
   app::SignalWatcher watcher;
   QObject::connect(&watcher, &app::SignalWatcher::terminationRequested, &application, &QCoreApplication::quit);
   QObject::connect(&watcher, &app::SignalWatcher::panicRequested, &run, [&run] { run.link().panic(); });
@@ -102,6 +118,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     case app::CommandLine::Mode::Headless:
+    case app::CommandLine::Mode::SaveSettings:
       return runHeadless(argc, argv, cl);
     case app::CommandLine::Mode::Window:
       break;

@@ -63,24 +63,35 @@ void HeadlessRun::startUp() {
   link_.takeDeviceLists();
   if (!link_.devices().outputs.empty()) settings_.outputPosition = 0;
   if (!link_.devices().inputs.empty()) settings_.inputPosition = 0;
-  const auto apply = [this](const settings::SettingsChanges& changes) {
-    const bool wasHigh = settings_.highPriority;
-    changes.applyTo(settings_);
-    if (changes.highPriority) link::applyPriorityChange(wasHigh, settings_.highPriority);
-  };
   if (options_.settingsFile.isEmpty()) {
-    apply(link::loadSettingsFile(link_.reporter(), options_.defaultSettingsFile, link_.devices()));
+    applyChanges(link::loadSettingsFile(link_.reporter(), options_.defaultSettingsFile, link_.devices()));
   }
   settings_.localHost = link::localAddressText(link_.reporter());
   if (!options_.settingsFile.isEmpty()) {
-    apply(link::loadSettingsFile(link_.reporter(), options_.settingsFile, link_.devices()));
+    applyChanges(link::loadSettingsFile(link_.reporter(), options_.settingsFile, link_.devices()));
   }
   if (options_.peerFilter) settings::savePeerFilter(*options_.peerFilter);
   link_.setPeerFilter(options_.peerFilter.value_or(settings::loadPeerFilter()));
 }
 
-bool HeadlessRun::start() {
+void HeadlessRun::applyChanges(const settings::SettingsChanges& changes) {
+  const bool wasHigh = settings_.highPriority;
+  changes.applyTo(settings_);
+  if (changes.highPriority) link::applyPriorityChange(wasHigh, settings_.highPriority);
+}
+
+QString HeadlessRun::prepare() {
+  prepared_ = true;
   startUp();
+  const link::ResolvedOverrides resolved = link::resolveOverrides(options_.overrides, link_.devices());
+  if (!resolved.error.isEmpty()) return resolved.error;
+  applyChanges(resolved.changes);
+  writeDefaultFile_ = options_.settingsFile.isEmpty();
+  return {};
+}
+
+bool HeadlessRun::start() {
+  if (!prepared_ && !prepare().isEmpty()) return false;
   if (!link_.start(settings_)) {
     finish();
     return false;
@@ -91,13 +102,18 @@ bool HeadlessRun::start() {
   return true;
 }
 
+bool HeadlessRun::saveSettings(const QString& path) {
+  writeDefaultFile_ = false;
+  return link::saveSettingsFile(link_.reporter(), path, settings_);
+}
+
 void HeadlessRun::finish() {
   if (finished_) return;
   finished_ = true;
   chat_.reset();
   link_.stop();
   link_.shutDown();
-  if (options_.settingsFile.isEmpty()) link::saveSettingsFile(link_.reporter(), options_.defaultSettingsFile, settings_);
+  if (writeDefaultFile_) link::saveSettingsFile(link_.reporter(), options_.defaultSettingsFile, settings_);
 }
 
 void HeadlessRun::printLine(std::FILE* f, const QString& line) { writeLine(f, line); }
