@@ -15,6 +15,7 @@ const QString kUsage = QStringLiteral(
     "                  [LINK OPTIONS]\n"
     "       strandlink --save-settings FILE [--settings FILE] [LINK OPTIONS]\n"
     "       strandlink --list-devices [--name NAME]\n"
+    "       strandlink --demo\n"
     "\n"
     "Joins the MIDI ports of two computers over the network.\n"
     "\n"
@@ -27,6 +28,8 @@ const QString kUsage = QStringLiteral(
     "                   anywhere again (the default)\n"
     "  --name NAME      the name under which our MIDI ports appear (default Strandlink)\n"
     "  --list-devices   print the numbered MIDI input and output lists and exit\n"
+    "  --demo           link two copies on this computer, play a short phrase through\n"
+    "                   them and show what arrives; runs until SIGINT or SIGTERM\n"
     "  --help           print this text and exit\n"
     "  --version        print the version and exit\n"
     "\n"
@@ -156,7 +159,8 @@ const ValueOption kValueOptions[] = {
 };
 
 struct Flags {
-  bool headless = false, list = false;
+  bool headless = false, list = false, demo = false;
+  int others = 0;  // options other than --demo
 };
 
 bool takeFlag(const QString& name, CommandLine& c, Flags& f) {
@@ -164,16 +168,18 @@ bool takeFlag(const QString& name, CommandLine& c, Flags& f) {
   else if (name == QLatin1String("--peer-filter")) c.peerFilter = true;
   else if (name == QLatin1String("--no-peer-filter")) c.peerFilter = false;
   else if (name == QLatin1String("--list-devices")) f.list = true;
+  else if (name == QLatin1String("--demo")) f.demo = true;
   else return false;
   return true;
 }
 
 CommandLine withMode(CommandLine c, const Flags& f) {
   using Mode = CommandLine::Mode;
+  if (f.demo && f.others > 0) return fail(QStringLiteral("strandlink: --demo takes no other option"));
   if (f.headless && f.list) return fail(QStringLiteral("strandlink: --headless and --list-devices exclude each other"));
   const bool save = !c.saveSettingsFile.isEmpty();
   if (save && f.list) return fail(QStringLiteral("strandlink: --save-settings and --list-devices exclude each other"));
-  c.mode = f.list ? Mode::ListDevices : save ? Mode::SaveSettings
+  c.mode = f.demo ? Mode::Demo : f.list ? Mode::ListDevices : save ? Mode::SaveSettings
          : f.headless ? Mode::Headless : Mode::Window;
   return c;
 }
@@ -202,6 +208,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
       c.mode = CommandLine::Mode::Version;
       return c;
     }
+    if (name != QLatin1String("--demo")) ++flags.others;
     const auto option = std::find_if(std::begin(kValueOptions), std::end(kValueOptions),
                                      [&](const ValueOption& o) { return name == o.name; });
     if (option != std::end(kValueOptions)) {

@@ -11,7 +11,7 @@
 namespace strandlink::app {
 
 struct CommandLine {
-  enum class Mode { Window, Headless, ListDevices, SaveSettings, Help, Version, Error };
+  enum class Mode { Window, Headless, ListDevices, SaveSettings, Demo, Help, Version, Error };
   Mode mode = Mode::Window;
   QString settingsFile;                          // empty: the default file
   QString clientName = QStringLiteral("Strandlink");  // how our MIDI ports appear

@@ -1,4 +1,5 @@
-// Strandlink: a window by default, a window-less link with --headless.
+// Strandlink: a window by default, a window-less link with --headless, two linked
+// copies in one process with --demo.
 #include <QApplication>
 #include <QCoreApplication>
 #include <QTimer>
@@ -8,6 +9,7 @@
 
 #include "app/command_line.h"
 #include "app/signal_watcher.h"
+#include "demo/demo_run.h"
 #include "headless/headless_run.h"
 #include "midi/midi_service.h"
 #include "ui/main_window.h"
@@ -97,6 +99,19 @@ int runHeadless(int argc, char** argv, const app::CommandLine& cl) {
   return 0;
 }
 
+// 0 after SIGINT or SIGTERM, 1 when the demo could not set itself up.
+int runDemo(int argc, char** argv) {
+  QCoreApplication application(argc, argv);
+  setIdentity();
+  demo::DemoRun demo(stdout, stderr);
+  app::SignalWatcher watcher;
+  QObject::connect(&watcher, &app::SignalWatcher::terminationRequested, &application, &QCoreApplication::quit);
+  if (!demo.start()) return 1;
+  QCoreApplication::exec();
+  demo.stop();
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -120,6 +135,8 @@ int main(int argc, char** argv) {
     case app::CommandLine::Mode::Headless:
     case app::CommandLine::Mode::SaveSettings:
       return runHeadless(argc, argv, cl);
+    case app::CommandLine::Mode::Demo:
+      return runDemo(argc, argv);
     case app::CommandLine::Mode::Window:
       break;
   }

@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -70,6 +71,7 @@ TEST(CommandLine, ModesValuesAndBadUsage) {
   EXPECT_TRUE(o.localHost == "192.168.1.10" && o.localPort == "4000" && o.remoteHost == "stage.example" &&
               o.remotePort == "5000" && o.input == "2" && o.output == "Synth" && o.highPriority == false);
   EXPECT_EQ(parse({"--headless", "--save-settings", "s.stn"}).mode, Mode::SaveSettings);
+  EXPECT_EQ(parse({"--demo"}).mode, Mode::Demo);
   // Each bad value: one line that names its option.
   for (const QStringList& args :
        {QStringList{"--bogus"}, {"--settings"}, {"--name="}, {"--headless", "--list-devices"}, {"stray"},
@@ -77,7 +79,7 @@ TEST(CommandLine, ModesValuesAndBadUsage) {
         {"--local", "0.0.0.0:4000"}, {"--remote", "10.0.0.1:65535"}, {"--remote", "10.0.0.1:0"},
         {"--remote", "10.0.0:4000"}, {"--remote", "bad_name:4000"}, {"--remote", ":4000"}, {"--remote", "h:4e3"},
         {"--input", ""}, {"--output="}, {"--priority", "low"}, {"--save-settings"},
-        {"--save-settings", "s.stn", "--list-devices"}}) {
+        {"--save-settings", "s.stn", "--list-devices"}, {"--demo", "--headless"}}) {
     const auto bad = parse(args);
     const QString named = args.first().startsWith("--") ? args.first().section('=', 0, 0) : args.first();
     EXPECT_EQ(bad.mode, Mode::Error) << args.join(' ').toStdString();
@@ -246,3 +248,26 @@ TEST(HeadlessProgram, LinkFromFlagsAndFromTheirSavedFileNamingLocalhostCarriesMi
                                                            QString::number(a), 0, 0, true}));
 }
 
+// The first-run demo on the test server: both copies connect, the whole phrase
+// arrives at B's output, and SIGINT ends it cleanly.
+TEST(DemoProgram, PlaysThePhraseThroughTwoLinkedCopiesAndEndsOnSigint) {
+  if (!jackAvailable()) GTEST_SKIP() << "no JACK server runs (scripts/test.sh starts one)";
+  QProcess demo;
+  demo.start(QStringLiteral(STRANDLINK_PROGRAM), {"--demo"});
+  const QRegularExpression summary(QStringLiteral("\ndemo: (\\d+) of (\\d+) MIDI messages arrived, median latency "
+                                                  "\\d+\\.\\d ms\n"));
+  QString out;
+  QRegularExpressionMatch m;
+  ASSERT_TRUE(waitFor([&] {
+    out += QString::fromLocal8Bit(demo.readAllStandardOutput());
+    return (m = summary.match(out)).hasMatch();
+  }, 30000)) << out.toStdString();
+  EXPECT_TRUE(m.captured(1) == m.captured(2) && m.captured(1).toInt() > 50) << m.captured(0).toStdString();
+  EXPECT_EQ(out.count("\nB out: "), m.captured(1).toInt());
+  EXPECT_TRUE(out.contains("\nA: Connected\n") && out.contains("\nB: Connected\n"));
+  ::kill(pid_t(demo.processId()), SIGINT);
+  ASSERT_TRUE(demo.waitForFinished(5000));
+  EXPECT_EQ(demo.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(demo.exitCode(), 0);
+  EXPECT_EQ(demo.readAllStandardError(), QByteArray());
+}
