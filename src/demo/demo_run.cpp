@@ -18,6 +18,11 @@ namespace {
 
 const QString kLoopback = QStringLiteral("127.0.0.1");
 
+// A note-off for the lowest key, which no synthesizer minds: played until it comes
+// out at B, since a new connection carries data only some cycles after it is made.
+const midi::ShortMessage kWarmUp = midi::ShortMessage::withStatusSize(0x80, 0, 0);
+constexpr int kWarmUpMs = 100;
+
 std::int64_t nowMicros() {
   return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
@@ -54,6 +59,9 @@ DemoRun::DemoRun(std::FILE* out, std::FILE* err)
     : out_(out), boxes_(err), phrase_(demoPhrase()), wake_([this](std::uint32_t) { takeArrivals(); }) {
   a_.letter = QStringLiteral("A");
   b_.letter = QStringLiteral("B");
+  warmUpTimer_ = new QTimer(this);
+  warmUpTimer_->setInterval(kWarmUpMs);
+  connect(warmUpTimer_, &QTimer::timeout, this, &DemoRun::sendWarmUp);
 }
 
 DemoRun::~DemoRun() { stop(); }
@@ -85,6 +93,8 @@ bool DemoRun::start() {
   }
   printLine(QStringLiteral("demo: once both read Connected, a short phrase goes into A's input; each message "
                            "that B's output plays is shown as \"B out: ...\""));
+  warmUpTimer_->start();
+  sendWarmUp();
   QTimer::singleShot(kConnectDeadlineMs, this, [this] {
     if (!playing_) startPhrase();
   });
@@ -158,10 +168,23 @@ void DemoRun::showStatus(Copy& copy, link::LinkStatus status) {
   if (stopping_) return;
   copy.connected = status == link::LinkStatus::Connected;
   printLine(copy.letter + (copy.connected ? QStringLiteral(": Connected") : QStringLiteral(": Not Connected")));
-  if (a_.connected && b_.connected && !playing_) startPhrase();
+  startPhraseWhenReady();
+}
+
+void DemoRun::sendWarmUp() {
+  if (pathReady_ || stopping_) {
+    warmUpTimer_->stop();
+    return;
+  }
+  playerOut_->send(kWarmUp);
+}
+
+void DemoRun::startPhraseWhenReady() {
+  if (a_.connected && b_.connected && pathReady_ && !playing_) startPhrase();
 }
 
 void DemoRun::startPhrase() {
+  warmUpTimer_->stop();
   playing_ = true;
   phraseClock_.start();
   playDue();
@@ -197,6 +220,11 @@ void DemoRun::takeArrivals() {
   while (head != ringTail_.load(std::memory_order_acquire)) {
     const Arrival arrival = ring_[head % kRingSize];
     ringHead_.store(++head, std::memory_order_release);
+    // The warm-up is no part of the phrase; later ones may still be on their way.
+    if (arrival.message == kWarmUp && !summarised_) {
+      pathReady_ = true;
+      continue;
+    }
     const auto played = std::find_if(awaited_.begin(), awaited_.end(),
                                      [&](const Sent& s) { return s.message == arrival.message; });
     if (played != awaited_.end()) {
@@ -205,6 +233,7 @@ void DemoRun::takeArrivals() {
     }
     printLine(QStringLiteral("B out: ") + describeMessage(arrival.message));
   }
+  startPhraseWhenReady();
   if (playing_ && nextEvent_ == phrase_.size() && awaited_.empty()) summarise();
 }
 

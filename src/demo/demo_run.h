@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <array>
 #include <atomic>
@@ -42,7 +43,8 @@ class DemoRun : public QObject, private midi::MidiInputHandler {
 
   // The summary comes this long after the last message played at the latest.
   static constexpr int kArrivalDeadlineMs = 2000;
-  // The phrase starts once both copies read "Connected", or after this long.
+  // The phrase starts once both copies read "Connected" and the whole path has
+  // carried a first message, or after this long.
   static constexpr int kConnectDeadlineMs = 5000;
 
  private:
@@ -68,6 +70,8 @@ class DemoRun : public QObject, private midi::MidiInputHandler {
   bool startCopy(Copy& copy, int remotePort);
   bool joinPlayer(const std::set<std::string>& outputsBefore, const std::set<std::string>& inputsBefore);
   void showStatus(Copy& copy, link::LinkStatus status);
+  void sendWarmUp();
+  void startPhraseWhenReady();
   void startPhrase();
   void playDue();
   void takeArrivals();
@@ -85,7 +89,8 @@ class DemoRun : public QObject, private midi::MidiInputHandler {
   QElapsedTimer phraseClock_;
   std::deque<Sent> awaited_;
   std::vector<double> latenciesMs_;
-  bool playing_ = false, summarised_ = false, stopping_ = false;
+  QTimer* warmUpTimer_ = nullptr;
+  bool pathReady_ = false, playing_ = false, summarised_ = false, stopping_ = false;
 
   // One producer (the recorder's MIDI thread), one consumer (the loop).
   static constexpr std::size_t kRingSize = 1024;
