@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Sets up, builds and starts Strandlink: its window when a graphical display is
 # available, the window-less link (--headless) otherwise; arguments are passed on
-# (without --settings the default settings file is used).
+# (without --settings the default settings file is used). Without a display,
+# without arguments and before there is a default settings file, it runs the
+# demo instead (--demo: two copies linked on this computer), which needs no
+# settings at all.
 #
 # On a machine with no MIDI service at all (no ALSA sequencer and no JACK server
 # answering), a private JACK server with the dummy driver is started first, so
@@ -19,13 +22,27 @@ for a in "$@"; do
   esac
 done
 
+# Where the program keeps default.stn: beside itself when that directory is
+# writable, otherwise in the per-user configuration.
+default_settings_file() {
+  local dir config=${XDG_CONFIG_HOME:-}
+  dir=$(dirname "$program")
+  if [ -w "$dir" ]; then echo "$dir/default.stn"; return; fi
+  case $config in /*) ;; *) config=$HOME/.config ;; esac
+  echo "$config/strandlink/default.stn"
+}
+
 args=("$@")
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   chosen=no
   for a in "$@"; do
-    case $a in --headless | --list-devices) chosen=yes ;; esac
+    case $a in --headless | --list-devices | --save-settings | --save-settings=* | --demo) chosen=yes ;; esac
   done
-  if [ $chosen = no ]; then
+  if [ $# -eq 0 ] && [ ! -e "$(default_settings_file)" ]; then
+    echo "run: no graphical display and no settings yet ($(default_settings_file) does not exist):" >&2
+    echo "run: a demo of two copies linked on this computer; Ctrl+C ends it" >&2
+    args=(--demo)
+  elif [ $chosen = no ]; then
     echo "run: no graphical display (DISPLAY and WAYLAND_DISPLAY are unset): starting the window-less link;" >&2
     echo "run: Ctrl+C stops it, lines typed here are sent as chat" >&2
     args=(--headless "$@")
@@ -63,7 +80,7 @@ while true; do
   kill -0 "$child" 2>/dev/null || break
 done
 if [ "$status" -eq 1 ] && [ "${args[0]:-}" = --headless ]; then
-  echo "run: the link did not start (see the message above); a window-less link usually needs its" >&2
-  echo "run: settings: bash scripts/run.sh --settings FILE (see the README)" >&2
+  echo "run: the link did not start (see the message above); a window-less link needs its settings:" >&2
+  echo "run: bash scripts/run.sh --local ADDRESS:PORT --remote HOST:PORT, or --settings FILE (see the README)" >&2
 fi
 exit "$status"

@@ -1,13 +1,21 @@
 #include "app/command_line.h"
 
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <iterator>
+
 namespace strandlink::app {
 
 namespace {
 
 const QString kUsage = QStringLiteral(
-    "Usage: strandlink [--settings FILE] [--name NAME]\n"
-    "       strandlink --headless [--settings FILE] [--name NAME] [--[no-]peer-filter]\n"
+    "Usage: strandlink [--settings FILE] [--name NAME] [LINK OPTIONS]\n"
+    "       strandlink --headless [--settings FILE] [--name NAME]\n"
+    "                  [--[no-]peer-filter] [LINK OPTIONS]\n"
+    "       strandlink --save-settings FILE [--settings FILE] [LINK OPTIONS]\n"
     "       strandlink --list-devices [--name NAME]\n"
+    "       strandlink --demo\n"
     "\n"
     "Joins the MIDI ports of two computers over the network.\n"
     "\n"
@@ -15,18 +23,165 @@ const QString kUsage = QStringLiteral(
     "  --headless       run without a window: start the link at once and run until\n"
     "                   SIGINT or SIGTERM; chat lines are read from standard input;\n"
     "                   SIGUSR1 releases the notes the peer left sounding (panic)\n"
-    "  --peer-filter    take MIDI, probes and chat only from the remote host's address\n"
-    "                   (remembered for later runs); --no-peer-filter takes them from\n"
-    "                   anywhere again (the default)\n"
-    "  --name NAME      the name under which our MIDI ports appear (default Strandlink)\n"
+    "  --peer-filter    take MIDI, probes and chat only from the remote host's\n"
+    "                   address (remembered for later runs); --no-peer-filter takes\n"
+    "                   them from anywhere again (the default)\n"
+    "  --name NAME      the name under which our MIDI ports appear (default\n"
+    "                   Strandlink)\n"
     "  --list-devices   print the numbered MIDI input and output lists and exit\n"
+    "  --demo           link two copies on this computer, play a short phrase through\n"
+    "                   them and show what arrives; runs until SIGINT or SIGTERM\n"
     "  --help           print this text and exit\n"
-    "  --version        print the version and exit\n");
+    "  --version        print the version and exit\n"
+    "\n"
+    "Link options, each in place of the value the settings file gives:\n"
+    "  --local ADDRESS:PORT      this computer's IPv4 address and MIDI port (the chat\n"
+    "                            port is the one above)\n"
+    "  --remote HOST:PORT        the other computer's IPv4 address or host name,\n"
+    "                            and its MIDI port\n"
+    "  --input N|NAME            the MIDI input: its position in the list (see\n"
+    "                            --list-devices; 0 is our own port) or its name,\n"
+    "                            whole or a part that no other input's name contains\n"
+    "  --output N|NAME           the MIDI output, in the same way\n"
+    "  --priority high|realtime  the process priority\n"
+    "  --save-settings FILE      write the resulting settings to FILE and exit (no\n"
+    "                            window, no link)\n"
+    "\n"
+    "Example, the stage at 192.168.1.20 linked to the studio at 192.168.1.10:\n"
+    "  strandlink --headless --local 192.168.1.20:5000 --remote 192.168.1.10:4000 \\\n"
+    "             --input 0 --output 0\n");
 
 CommandLine fail(const QString& message) {
   CommandLine c;
   c.mode = CommandLine::Mode::Error;
   c.error = message;
+  return c;
+}
+
+// Four numbers from 0 to 255 with dots; neither 0.0.0.0 nor 255.255.255.255, which
+// name no single host.
+bool isDottedAddress(const QString& text) {
+  static const QRegularExpression shape(QStringLiteral("^(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})$"));
+  const auto m = shape.match(text);
+  if (!m.hasMatch()) return false;
+  for (int k = 1; k <= 4; ++k)
+    if (m.captured(k).toInt() > 255) return false;
+  return text != QLatin1String("0.0.0.0") && text != QLatin1String("255.255.255.255");
+}
+
+// Labels of letters, digits and inner hyphens; digits and dots alone would be a
+// mistyped address.
+bool isHostName(const QString& text) {
+  static const QRegularExpression shape(QStringLiteral(
+      "^(?=.{1,253}$)[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?"
+      "(\\.[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?)*\\.?$"));
+  static const QRegularExpression numeric(QStringLiteral("^[0-9.]+$"));
+  return shape.match(text).hasMatch() && !numeric.match(text).hasMatch();
+}
+
+// The chat port is the one above, so 65535 cannot be a MIDI port.
+bool isPort(const QString& text) {
+  static const QRegularExpression digits(QStringLiteral("^\\d{1,5}$"));
+  const int port = text.toInt();
+  return digits.match(text).hasMatch() && port >= 1 && port <= 65534;
+}
+
+// "--local ADDRESS:PORT" and "--remote HOST:PORT"; an error line, or empty.
+QString takeEndpoint(const QString& flag, const QString& value, bool namesAllowed, std::optional<QString>& host,
+                     std::optional<QString>& port) {
+  const qsizetype colon = value.lastIndexOf(u':');
+  const QString h = value.left(colon), p = value.mid(colon + 1);
+  if (colon <= 0 || p.isEmpty()) {
+    return QStringLiteral("strandlink: %1 needs %2:PORT, for example %3")
+        .arg(flag, namesAllowed ? QStringLiteral("HOST") : QStringLiteral("ADDRESS"),
+             namesAllowed ? QStringLiteral("192.168.1.20:5000") : QStringLiteral("192.168.1.10:4000"));
+  }
+  if (!isDottedAddress(h) && !(namesAllowed && isHostName(h))) {
+    return QStringLiteral("strandlink: %1: '%2' is not %3")
+        .arg(flag, h, namesAllowed ? QStringLiteral("an IPv4 address or a host name")
+                                   : QStringLiteral("an IPv4 address such as 192.168.1.10"));
+  }
+  if (!isPort(p)) {
+    return QStringLiteral("strandlink: %1: the port must be a whole number from 1 to 65534 (the chat port is "
+                          "the one above)")
+        .arg(flag);
+  }
+  host = h;
+  port = p;
+  return {};
+}
+
+QString needs(bool missing, const char* what) {
+  return missing ? QStringLiteral("strandlink: ") + QLatin1String(what) : QString();
+}
+
+// Each option with a value checks and stores it: an error line, or empty.
+struct ValueOption {
+  QLatin1StringView name;
+  QString (*take)(CommandLine& c, const QString& value);
+};
+
+const ValueOption kValueOptions[] = {
+    {QLatin1StringView("--settings"),
+     [](CommandLine& c, const QString& v) {
+       return needs((c.settingsFile = v).isEmpty(), "--settings needs a file name");
+     }},
+    {QLatin1StringView("--name"),
+     [](CommandLine& c, const QString& v) {
+       return needs((c.clientName = v).isEmpty(), "--name needs a non-empty name");
+     }},
+    {QLatin1StringView("--local"),
+     [](CommandLine& c, const QString& v) {
+       return takeEndpoint(QStringLiteral("--local"), v, false, c.overrides.localHost, c.overrides.localPort);
+     }},
+    {QLatin1StringView("--remote"),
+     [](CommandLine& c, const QString& v) {
+       return takeEndpoint(QStringLiteral("--remote"), v, true, c.overrides.remoteHost, c.overrides.remotePort);
+     }},
+    {QLatin1StringView("--input"),
+     [](CommandLine& c, const QString& v) {
+       return needs((c.overrides.input = v)->isEmpty(), "--input needs a list position or a port name");
+     }},
+    {QLatin1StringView("--output"),
+     [](CommandLine& c, const QString& v) {
+       return needs((c.overrides.output = v)->isEmpty(), "--output needs a list position or a port name");
+     }},
+    {QLatin1StringView("--priority"),
+     [](CommandLine& c, const QString& v) {
+       const QString word = v.toLower();
+       const bool known = word == QLatin1String("high") || word == QLatin1String("realtime");
+       if (known) c.overrides.highPriority = word == QLatin1String("high");
+       return needs(!known, "--priority needs high or realtime");
+     }},
+    {QLatin1StringView("--save-settings"),
+     [](CommandLine& c, const QString& v) {
+       return needs((c.saveSettingsFile = v).isEmpty(), "--save-settings needs a file name");
+     }},
+};
+
+struct Flags {
+  bool headless = false, list = false, demo = false;
+  int others = 0;  // options other than --demo
+};
+
+bool takeFlag(const QString& name, CommandLine& c, Flags& f) {
+  if (name == QLatin1String("--headless")) f.headless = true;
+  else if (name == QLatin1String("--peer-filter")) c.peerFilter = true;
+  else if (name == QLatin1String("--no-peer-filter")) c.peerFilter = false;
+  else if (name == QLatin1String("--list-devices")) f.list = true;
+  else if (name == QLatin1String("--demo")) f.demo = true;
+  else return false;
+  return true;
+}
+
+CommandLine withMode(CommandLine c, const Flags& f) {
+  using Mode = CommandLine::Mode;
+  if (f.demo && f.others > 0) return fail(QStringLiteral("strandlink: --demo takes no other option"));
+  if (f.headless && f.list) return fail(QStringLiteral("strandlink: --headless and --list-devices exclude each other"));
+  const bool save = !c.saveSettingsFile.isEmpty();
+  if (save && f.list) return fail(QStringLiteral("strandlink: --save-settings and --list-devices exclude each other"));
+  c.mode = f.demo ? Mode::Demo : f.list ? Mode::ListDevices : save ? Mode::SaveSettings
+         : f.headless ? Mode::Headless : Mode::Window;
   return c;
 }
 
@@ -36,50 +191,35 @@ QString usageText() { return kUsage; }
 
 CommandLine parseCommandLine(const QStringList& arguments) {
   CommandLine c;
-  bool headless = false, list = false;
+  Flags flags;
   for (qsizetype i = 1; i < arguments.size(); ++i) {
     const QString& a = arguments[i];
-    // "--opt=value" and "--opt value" both work for the two options with a value.
+    // "--opt=value" and "--opt value" both work for the options with a value.
     QString name = a, value;
     const bool inlineValue = a.startsWith(QLatin1String("--")) && a.contains(QLatin1Char('='));
     if (inlineValue) {
       name = a.section(QLatin1Char('='), 0, 0);
       value = a.section(QLatin1Char('='), 1);
     }
-    auto takeValue = [&](QString& out) -> bool {
-      if (!inlineValue) {
-        if (i + 1 >= arguments.size()) return false;
-        value = arguments[++i];
-      }
-      out = value;
-      return !out.isEmpty();
-    };
     if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
       c.mode = CommandLine::Mode::Help;
       return c;
-    } else if (name == QLatin1String("--version")) {
+    }
+    if (name == QLatin1String("--version")) {
       c.mode = CommandLine::Mode::Version;
       return c;
-    } else if (name == QLatin1String("--headless") && !inlineValue) {
-      headless = true;
-    } else if (name == QLatin1String("--peer-filter") && !inlineValue) {
-      c.peerFilter = true;
-    } else if (name == QLatin1String("--no-peer-filter") && !inlineValue) {
-      c.peerFilter = false;
-    } else if (name == QLatin1String("--list-devices") && !inlineValue) {
-      list = true;
-    } else if (name == QLatin1String("--settings")) {
-      if (!takeValue(c.settingsFile)) return fail(QStringLiteral("strandlink: --settings needs a file name"));
-    } else if (name == QLatin1String("--name")) {
-      if (!takeValue(c.clientName)) return fail(QStringLiteral("strandlink: --name needs a non-empty name"));
-    } else {
+    }
+    if (name != QLatin1String("--demo")) ++flags.others;
+    const auto option = std::find_if(std::begin(kValueOptions), std::end(kValueOptions),
+                                     [&](const ValueOption& o) { return name == o.name; });
+    if (option != std::end(kValueOptions)) {
+      if (!inlineValue && i + 1 < arguments.size()) value = arguments[++i];
+      if (const QString error = option->take(c, value); !error.isEmpty()) return fail(error);
+    } else if (inlineValue || !takeFlag(name, c, flags)) {
       return fail(QStringLiteral("strandlink: unknown option '%1' (try --help)").arg(a));
     }
   }
-  if (headless && list) return fail(QStringLiteral("strandlink: --headless and --list-devices exclude each other"));
-  if (list) c.mode = CommandLine::Mode::ListDevices;
-  else if (headless) c.mode = CommandLine::Mode::Headless;
-  return c;
+  return withMode(c, flags);
 }
 
 }  // namespace strandlink::app

@@ -6,15 +6,19 @@
 
 #include <optional>
 
+#include "link/setting_overrides.h"
+
 namespace strandlink::app {
 
 struct CommandLine {
-  enum class Mode { Window, Headless, ListDevices, Help, Version, Error };
+  enum class Mode { Window, Headless, ListDevices, SaveSettings, Demo, Help, Version, Error };
   Mode mode = Mode::Window;
   QString settingsFile;                          // empty: the default file
   QString clientName = QStringLiteral("Strandlink");  // how our MIDI ports appear
   QString error;                                 // one line, for Mode::Error
   std::optional<bool> peerFilter;                // --peer-filter / --no-peer-filter
+  link::SettingOverrides overrides;              // --local, --remote, --input, --output, --priority
+  QString saveSettingsFile;                      // for Mode::SaveSettings
 };
 
 // arguments include the program name first.

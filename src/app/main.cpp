@@ -1,4 +1,5 @@
-// Strandlink: a window by default, a window-less link with --headless.
+// Strandlink: a window by default, a window-less link with --headless, two linked
+// copies in one process with --demo.
 #include <QApplication>
 #include <QCoreApplication>
 #include <QTimer>
@@ -8,6 +9,7 @@
 
 #include "app/command_line.h"
 #include "app/signal_watcher.h"
+#include "demo/demo_run.h"
 #include "headless/headless_run.h"
 #include "midi/midi_service.h"
 #include "ui/main_window.h"
@@ -56,8 +58,14 @@ int runWindow(int argc, char** argv, const app::CommandLine& cl) {
   });
   QObject::connect(&watcher, &app::SignalWatcher::panicRequested, &window, &ui::MainWindow::panic);
   window.startUp();
-  // A file named on the command line is loaded as File > Open would, after start-up.
+  // A file named on the command line is loaded as File > Open would, after start-up,
+  // and the values given on the command line go over it.
   if (!ended && !cl.settingsFile.isEmpty()) window.loadSettings(cl.settingsFile);
+  if (const QString bad = window.applyCommandLine(cl.overrides); !bad.isEmpty()) {
+    std::fprintf(stderr, "strandlink: %s\n", qPrintable(bad));
+    window.close();
+    return 2;
+  }
   if (ended) {
     window.close();
     return 0;
@@ -66,7 +74,8 @@ int runWindow(int argc, char** argv, const app::CommandLine& cl) {
   return QApplication::exec();
 }
 
-// 0 after a clean stop, 1 when the link did not start.
+// 0 after a clean stop (or the settings saved), 1 when the link did not start (or
+// the file could not be written), 2 for a value that fits no device.
 int runHeadless(int argc, char** argv, const app::CommandLine& cl) {
   QCoreApplication application(argc, argv);
   setIdentity();
@@ -74,13 +83,32 @@ int runHeadless(int argc, char** argv, const app::CommandLine& cl) {
   headless::HeadlessOptions options;
   options.settingsFile = cl.settingsFile;
   options.peerFilter = cl.peerFilter;
+  options.overrides = cl.overrides;
   headless::HeadlessRun run(*midi, options);
+  if (const QString bad = run.prepare(); !bad.isEmpty()) {
+    std::fprintf(stderr, "strandlink: %s\n", qPrintable(bad));
+    return 2;
+  }
+  if (cl.mode == app::CommandLine::Mode::SaveSettings) return run.saveSettings(cl.saveSettingsFile) ? 0 : 1;
   app::SignalWatcher watcher;
   QObject::connect(&watcher, &app::SignalWatcher::terminationRequested, &application, &QCoreApplication::quit);
   QObject::connect(&watcher, &app::SignalWatcher::panicRequested, &run, [&run] { run.link().panic(); });
   if (!run.start()) return 1;
   QCoreApplication::exec();
   run.finish();
+  return 0;
+}
+
+// 0 after SIGINT or SIGTERM, 1 when the demo could not set itself up.
+int runDemo(int argc, char** argv) {
+  QCoreApplication application(argc, argv);
+  setIdentity();
+  demo::DemoRun demo(stdout, stderr);
+  app::SignalWatcher watcher;
+  QObject::connect(&watcher, &app::SignalWatcher::terminationRequested, &application, &QCoreApplication::quit);
+  if (!demo.start()) return 1;
+  QCoreApplication::exec();
+  demo.stop();
   return 0;
 }
 
@@ -105,7 +133,10 @@ int main(int argc, char** argv) {
       return 0;
     }
     case app::CommandLine::Mode::Headless:
+    case app::CommandLine::Mode::SaveSettings:
       return runHeadless(argc, argv, cl);
+    case app::CommandLine::Mode::Demo:
+      return runDemo(argc, argv);
     case app::CommandLine::Mode::Window:
       break;
   }

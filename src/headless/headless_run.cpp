@@ -18,6 +18,26 @@ void writeLine(std::FILE* f, const QString& line) {
   std::fflush(f);
 }
 
+// Chat reaches us from any host while the peer filter is off, and a terminal, a log
+// or the journal would act on its control characters: escape sequences, or line
+// breaks that fake our own lines. Each shows as \xNN instead, and a backslash as
+// \\, so that a received text cannot pass for an escape either; a tab stays.
+QString visibleControls(const QString& text) {
+  QString shown;
+  shown.reserve(text.size());
+  for (const QChar c : text) {
+    const char16_t u = c.unicode();
+    if (u == u'\\') {
+      shown += QStringLiteral("\\\\");
+    } else if ((u < 0x20 && u != u'\t') || (u >= 0x7F && u <= 0x9F)) {
+      shown += QStringLiteral("\\x%1").arg(unsigned(u), 2, 16, QLatin1Char('0'));
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
 }  // namespace
 
 int StreamBoxes::show(link::BoxIcon, const QString& title, const QString& text) {
@@ -29,7 +49,7 @@ HeadlessRun::HeadlessRun(midi::MidiService& midi, HeadlessOptions options, std::
     : options_(std::move(options)), out_(out), boxes_(err), link_(midi, boxes_) {
   connect(&link_, &link::Link::statusChanged, this, &HeadlessRun::showStatus);
   connect(&link_, &link::Link::chatLineReceived, this,
-          [this](const QString& line) { printLine(out_, QStringLiteral("REMOTE") + line); });
+          [this](const QString& line) { printLine(out_, QStringLiteral("REMOTE") + visibleControls(line)); });
   connect(&link_, &link::Link::figuresChanged, this, &HeadlessRun::showFigures);
 }
 
@@ -43,24 +63,35 @@ void HeadlessRun::startUp() {
   link_.takeDeviceLists();
   if (!link_.devices().outputs.empty()) settings_.outputPosition = 0;
   if (!link_.devices().inputs.empty()) settings_.inputPosition = 0;
-  const auto apply = [this](const settings::SettingsChanges& changes) {
-    const bool wasHigh = settings_.highPriority;
-    changes.applyTo(settings_);
-    if (changes.highPriority) link::applyPriorityChange(wasHigh, settings_.highPriority);
-  };
   if (options_.settingsFile.isEmpty()) {
-    apply(link::loadSettingsFile(link_.reporter(), options_.defaultSettingsFile, link_.devices()));
+    applyChanges(link::loadSettingsFile(link_.reporter(), options_.defaultSettingsFile, link_.devices()));
   }
   settings_.localHost = link::localAddressText(link_.reporter());
   if (!options_.settingsFile.isEmpty()) {
-    apply(link::loadSettingsFile(link_.reporter(), options_.settingsFile, link_.devices()));
+    applyChanges(link::loadSettingsFile(link_.reporter(), options_.settingsFile, link_.devices()));
   }
   if (options_.peerFilter) settings::savePeerFilter(*options_.peerFilter);
   link_.setPeerFilter(options_.peerFilter.value_or(settings::loadPeerFilter()));
 }
 
-bool HeadlessRun::start() {
+void HeadlessRun::applyChanges(const settings::SettingsChanges& changes) {
+  const bool wasHigh = settings_.highPriority;
+  changes.applyTo(settings_);
+  if (changes.highPriority) link::applyPriorityChange(wasHigh, settings_.highPriority);
+}
+
+QString HeadlessRun::prepare() {
+  prepared_ = true;
   startUp();
+  const link::ResolvedOverrides resolved = link::resolveOverrides(options_.overrides, link_.devices());
+  if (!resolved.error.isEmpty()) return resolved.error;
+  applyChanges(resolved.changes);
+  writeDefaultFile_ = options_.settingsFile.isEmpty();
+  return {};
+}
+
+bool HeadlessRun::start() {
+  if (!prepared_ && !prepare().isEmpty()) return false;
   if (!link_.start(settings_)) {
     finish();
     return false;
@@ -71,13 +102,18 @@ bool HeadlessRun::start() {
   return true;
 }
 
+bool HeadlessRun::saveSettings(const QString& path) {
+  writeDefaultFile_ = false;
+  return link::saveSettingsFile(link_.reporter(), path, settings_);
+}
+
 void HeadlessRun::finish() {
   if (finished_) return;
   finished_ = true;
   chat_.reset();
   link_.stop();
   link_.shutDown();
-  if (options_.settingsFile.isEmpty()) link::saveSettingsFile(link_.reporter(), options_.defaultSettingsFile, settings_);
+  if (writeDefaultFile_) link::saveSettingsFile(link_.reporter(), options_.defaultSettingsFile, settings_);
 }
 
 void HeadlessRun::printLine(std::FILE* f, const QString& line) { writeLine(f, line); }

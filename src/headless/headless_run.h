@@ -13,6 +13,7 @@
 
 #include "link/link.h"
 #include "link/message_boxes.h"
+#include "link/setting_overrides.h"
 #include "settings/settings.h"
 
 namespace strandlink::midi {
@@ -38,6 +39,7 @@ struct HeadlessOptions {
   std::optional<bool> peerFilter;   // this run's choice (remembered); otherwise the remembered one
   bool chatFromInput = true;        // lines of standard input are sent as chat
   QString defaultSettingsFile;      // empty: the usual default file
+  link::SettingOverrides overrides; // the command line's values, over the file's
 };
 
 class HeadlessRun : public QObject {
@@ -46,8 +48,14 @@ class HeadlessRun : public QObject {
   HeadlessRun(midi::MidiService& midi, HeadlessOptions options, std::FILE* out = stdout, std::FILE* err = stderr);
   ~HeadlessRun() override;
 
-  // Start-up and Start; false when the link did not start.
+  // Start-up, then the command line's values over the file's: empty, or the one
+  // line that names a value that fits no device (nothing is written at the end then).
+  QString prepare();
+  // Start-up unless prepare() ran, and Start; false when the link did not start.
   bool start();
+  // Writes the settings as prepare() left them to path, in place of a session;
+  // false after the report of a failure. The default file is not written.
+  bool saveSettings(const QString& path);
   // Stop, and the end of the program: the default settings file is written when
   // no file of its own was given.
   void finish();
@@ -60,6 +68,7 @@ class HeadlessRun : public QObject {
 
  private:
   void startUp();
+  void applyChanges(const settings::SettingsChanges& changes);
   void printLine(std::FILE* f, const QString& line);
   void showStatus(link::LinkStatus status);
   void showFigures(const QString& text);
@@ -72,7 +81,9 @@ class HeadlessRun : public QObject {
   std::unique_ptr<ChatInput> chat_;
   QString printedFigures_;
   QElapsedTimer sinceFiguresLine_;
+  bool prepared_ = false;
   bool finished_ = false;
+  bool writeDefaultFile_ = false;
 };
 
 // The numbered input and output lists as the window fills them.

@@ -198,6 +198,17 @@ void MainWindow::loadSettings(const QString& path) {
   applySettings(link::loadSettingsFile(link_.reporter(), path, link_.devices()));
 }
 
+QString MainWindow::applyCommandLine(const link::SettingOverrides& overrides) {
+  const link::ResolvedOverrides resolved = link::resolveOverrides(overrides, link_.devices());
+  if (resolved.error.isEmpty()) {
+    applySettings(resolved.changes);
+  } else {
+    closedDown_ = true;
+    link_.shutDown();
+  }
+  return resolved.error;
+}
+
 void MainWindow::applySettings(const settings::SettingsChanges& c) {
   if (c.remoteHost) setTextUnfiltered(*remoteAddressBox_, *c.remoteHost);
   if (c.remotePort) setTextUnfiltered(*remotePortBox_, *c.remotePort);

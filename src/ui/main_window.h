@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "link/link.h"
+#include "link/setting_overrides.h"
 #include "settings/settings.h"
 #include "ui/settings_dialogs.h"
 
@@ -78,6 +79,10 @@ class MainWindow : public QMainWindow {
   void startUp();
   // Reads a settings file into the controls, as File > Open does.
   void loadSettings(const QString& path);
+  // The command line's values into the controls, after start-up and its file: empty,
+  // or the line that names a value that fits no device (the window then closes
+  // without writing the default file).
+  QString applyCommandLine(const link::SettingOverrides& overrides);
   // The seven values as the controls hold them now.
   settings::Settings currentSettings() const;
   // Releases what the peer left sounding and says for two seconds how many notes

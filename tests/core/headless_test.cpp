@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -12,7 +13,10 @@
 
 #include "app/command_line.h"
 #include "headless/headless_run.h"
+#include "link/device_lists.h"
+#include "link/setting_overrides.h"
 #include "net/addresses.h"
+#include "settings/settings_file.h"
 #include "support/jack_client.h"
 #include "support/side.h"
 
@@ -62,12 +66,48 @@ TEST(CommandLine, ModesValuesAndBadUsage) {
   const auto c = parse({"--headless", "--settings", "stage.stn", "--name=Rack B"});
   EXPECT_TRUE(c.mode == Mode::Headless && c.settingsFile == "stage.stn" && c.clientName == "Rack B");
   EXPECT_EQ(parse({}).clientName, "Strandlink");
-  for (const QStringList& args : {QStringList{"--bogus"}, QStringList{"--settings"}, QStringList{"--name="},
-                                  QStringList{"--headless", "--list-devices"}, QStringList{"stray"},
-                                  QStringList{"--headless=yes"}}) {
+  const auto o = parse({"--local", "192.168.1.10:4000", "--remote=stage.example:5000", "--input", "2", "--output",
+                        "Synth", "--priority", "Realtime", "--save-settings", "s.stn"}).overrides;
+  EXPECT_TRUE(o.localHost == "192.168.1.10" && o.localPort == "4000" && o.remoteHost == "stage.example" &&
+              o.remotePort == "5000" && o.input == "2" && o.output == "Synth" && o.highPriority == false);
+  EXPECT_EQ(parse({"--headless", "--save-settings", "s.stn"}).mode, Mode::SaveSettings);
+  EXPECT_EQ(parse({"--demo"}).mode, Mode::Demo);
+  // Each bad value: one line that names its option.
+  for (const QStringList& args :
+       {QStringList{"--bogus"}, {"--settings"}, {"--name="}, {"--headless", "--list-devices"}, {"stray"},
+        {"--headless=yes"}, {"--local", "10.0.0.1"}, {"--local", "stage:4000"}, {"--local", "256.0.0.1:4000"},
+        {"--local", "0.0.0.0:4000"}, {"--remote", "10.0.0.1:65535"}, {"--remote", "10.0.0.1:0"},
+        {"--remote", "10.0.0:4000"}, {"--remote", "bad_name:4000"}, {"--remote", ":4000"}, {"--remote", "h:4e3"},
+        {"--input", ""}, {"--output="}, {"--priority", "low"}, {"--save-settings"},
+        {"--save-settings", "s.stn", "--list-devices"}, {"--demo", "--headless"}}) {
     const auto bad = parse(args);
+    const QString named = args.first().startsWith("--") ? args.first().section('=', 0, 0) : args.first();
     EXPECT_EQ(bad.mode, Mode::Error) << args.join(' ').toStdString();
-    EXPECT_TRUE(!bad.error.isEmpty() && !bad.error.contains('\n'));
+    EXPECT_TRUE(bad.error.contains(named) && !bad.error.contains('\n')) << bad.error.toStdString();
+  }
+}
+
+TEST(SettingOverrides, DevicesByPositionOrNameAndOneLineForWhatFitsNoneOrSeveral) {
+  const link::DeviceLists lists{{"Own In", "a2j:USB Keys [20] (capture): USB Keys MIDI 1", "a2j:Pads (capture)"},
+                                {"Own Out", "fluidsynth:midi_00", "qsynth:midi_in"}};
+  const auto resolve = [&](std::optional<QString> in, std::optional<QString> out) {
+    link::SettingOverrides o;
+    o.remoteHost = "stage";
+    o.input = in;
+    o.output = out;
+    return link::resolveOverrides(o, lists);
+  };
+  for (auto [in, out, inAt, outAt] :
+       {std::tuple{"2", "fluid", 2, 1}, {"usb keys", "Own Out", 1, 0}, {"0", "2", 0, 2}}) {
+    const auto r = resolve(in, out);
+    EXPECT_EQ(r.error, "");
+    EXPECT_TRUE(r.changes.inputPosition == inAt && r.changes.outputPosition == outAt && r.changes.remoteHost == "stage")
+        << in << " " << out;
+  }
+  for (auto [in, out, flag] : {std::tuple{"a2j", "0", "--input"}, {"3", "0", "--input"}, {"0", "synth", "--output"},
+                               {"0", "timidity", "--output"}}) {
+    const auto r = resolve(in, out);
+    EXPECT_TRUE(r.error.startsWith(flag) && !r.error.contains('\n') && !r.changes.remoteHost) << r.error.toStdString();
   }
 }
 
@@ -91,14 +131,15 @@ TEST(Headless, StartsUpLikeTheWindowAndPrintsWhatTheWindowWouldShow) {
   std::FILE* err = std::tmpfile();
   const auto midi = midi::makeMidiService("HeadlessTest");
   {
-    headless::HeadlessRun run(*midi, {{}, std::nullopt, false, dir.filePath("default.stn")}, out, err);
+    headless::HeadlessRun run(*midi, {{}, std::nullopt, false, dir.filePath("default.stn"), {}}, out, err);
     ASSERT_TRUE(run.start()) << captured(err).toStdString();
     EXPECT_EQ(run.settings().localHost, net::formatAddress(net::resolveAddress(
                                             QString::fromStdString(net::localHostName().name)).address));
     EXPECT_EQ(run.settings().remotePort, QString::number(remote));
     RawPeer peerChat(remote + 1);
     peerChat.sendTo(local + 1, QByteArray("\x02", 1));
-    peerChat.sendTo(local + 1, QByteArray("hello\x1b", 6));
+    const char chat[] = "hello\x1b[2J\r\nConnected\tok\\x1b\0\x7f\x9b";
+    peerChat.sendTo(local + 1, QByteArray(chat, sizeof chat - 1));
     EXPECT_TRUE(waitFor([&] { return captured(out).contains("REMOTEhello"); }));
     run.finish();
   }
@@ -106,7 +147,9 @@ TEST(Headless, StartsUpLikeTheWindowAndPrintsWhatTheWindowWouldShow) {
   const QStringList lines = captured(out).split('\n', Qt::SkipEmptyParts);
   ASSERT_GE(lines.size(), 3);
   EXPECT_EQ(lines.first(), "Connected");
-  EXPECT_TRUE(lines.contains("REMOTEhello\x1b"));
+  // Control characters as visible escapes, a backslash doubled, a tab kept: one line.
+  EXPECT_TRUE(lines.contains("REMOTEhello\\x1b[2J\\x0d\\x0aConnected\tok\\\\x1b\\x00\\x7f\\x9b"))
+      << captured(out).toStdString();
   EXPECT_EQ(lines.last(), "Not Connected");
   EXPECT_EQ(captured(err), "");
   std::fclose(out);
@@ -147,4 +190,95 @@ TEST(HeadlessProgram, Usr1ReleasesHeldNotesAndTermEndsItCleanly) {
   EXPECT_EQ(program.exitCode(), 0);
   EXPECT_EQ(program.readAllStandardError(), QByteArray());
   EXPECT_FALSE(QFile::exists(dir.filePath("default.stn")));  // a file of its own: the default one is left alone
+}
+
+// Copy A from the command line alone, copy B from the file --save-settings wrote
+// for it, whose remote host is "localhost": they connect, MIDI from B plays at A
+// byte for byte, and A keeps its values in its default file at the end.
+TEST(HeadlessProgram, LinkFromFlagsAndFromTheirSavedFileNamingLocalhostCarriesMidiByteExact) {
+  if (!jackAvailable()) GTEST_SKIP() << "no JACK server runs (scripts/test.sh starts one)";
+  QTemporaryDir dir;  // the program's own copy, so that its default file lies here
+  const QString program = dir.filePath("strandlink");
+  ASSERT_TRUE(QFile::copy(QStringLiteral(STRANDLINK_PROGRAM), program));
+  const int a = freePortPair(), b = freePortPair();
+  const QString local = QStringLiteral("127.0.0.1:%1"), saved = dir.filePath("b.stn");
+  const QStringList ofB{"--local", local.arg(b), "--remote", QStringLiteral("localhost:%1").arg(a), "--output", "0"};
+  QProcess save;
+  save.start(program, QStringList{"--save-settings", saved, "--input", "no such port"} + ofB);
+  ASSERT_TRUE(save.waitForFinished(10000));
+  EXPECT_EQ(save.exitCode(), 2);
+  EXPECT_TRUE(save.readAllStandardError().endsWith("strandlink: --input: no MIDI input is named 'no such port' "
+                                                   "(see --list-devices)\n"));
+  save.start(program, QStringList{"--save-settings", saved, "--input", "0"} + ofB);
+  ASSERT_TRUE(save.waitForFinished(10000));
+  EXPECT_EQ(save.exitCode(), 0);
+  QFile file(saved);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const settings::Settings settingsOfB{"localhost", QString::number(a), "127.0.0.1", QString::number(b), 0, 0, true};
+  EXPECT_EQ(file.readAll(), settings::settingsText(settingsOfB));
+  EXPECT_FALSE(QFile::exists(dir.filePath("default.stn")));
+
+  QProcess copyA, copyB;
+  copyA.start(program, {"--headless", "--local", local.arg(a), "--remote", local.arg(b), "--input", "0", "--output",
+                        "0", "--priority", "high", "--name", "FlagsA"});
+  copyB.start(program, {"--headless", "--settings", saved, "--name", "FlagsB"});
+  QByteArray outA, outB;
+  ASSERT_TRUE(waitFor([&] {
+    outA += copyA.readAllStandardOutput();
+    outB += copyB.readAllStandardOutput();
+    return outA.contains("Connected\n") && outB.contains("Connected\n");
+  })) << outA.toStdString() << outB.toStdString();
+  JackKeyboard keyboard("flags-keyboard");
+  JackSynth synth("flags-synth");
+  std::vector<std::string> intoB, outOfA;
+  ASSERT_TRUE(waitFor([&] {
+    intoB = keyboard.midiPorts("^FlagsB", JackPortIsInput);
+    outOfA = synth.midiPorts("^FlagsA", JackPortIsOutput);
+    return !intoB.empty() && !outOfA.empty();
+  }));
+  ASSERT_TRUE(keyboard.connect(keyboard.port(), intoB[0]) && synth.connect(outOfA[0], synth.port()));
+  // New connections carry data some cycles later: a note-off until it comes out.
+  ASSERT_TRUE(waitFor([&] {
+    keyboard.play({{0x80, 0x00, 0x00}});
+    return synth.waitFor(1, std::chrono::milliseconds(200));
+  }));
+  settle(200);
+  synth.clear();
+  const std::vector<MidiBytes> played{{0x91, 0x3C, 0x7F}, {0xB2, 0x07, 0x00}, {0xEF, 0x7F, 0x7F}, {0xC3, 0x05}, {0xF8}};
+  ASSERT_TRUE(keyboard.play(played));
+  ASSERT_TRUE(synth.waitFor(played.size()));
+  EXPECT_EQ(synth.received(), played);
+  for (QProcess* p : {&copyA, &copyB}) {
+    ::kill(pid_t(p->processId()), SIGTERM);
+    ASSERT_TRUE(p->waitForFinished(5000));
+    EXPECT_EQ(p->exitCode(), 0);
+  }
+  QFile defaultFile(dir.filePath("default.stn"));
+  ASSERT_TRUE(defaultFile.open(QIODevice::ReadOnly));
+  EXPECT_EQ(defaultFile.readAll(), settings::settingsText({"127.0.0.1", QString::number(b), "127.0.0.1",
+                                                           QString::number(a), 0, 0, true}));
+}
+
+// The first-run demo on the test server: both copies connect, the whole phrase
+// arrives at B's output, and SIGINT ends it cleanly.
+TEST(DemoProgram, PlaysThePhraseThroughTwoLinkedCopiesAndEndsOnSigint) {
+  if (!jackAvailable()) GTEST_SKIP() << "no JACK server runs (scripts/test.sh starts one)";
+  QProcess demo;
+  demo.start(QStringLiteral(STRANDLINK_PROGRAM), {"--demo"});
+  const QRegularExpression summary(QStringLiteral("\ndemo: (\\d+) of (\\d+) MIDI messages arrived, median latency "
+                                                  "\\d+\\.\\d ms\n"));
+  QString out;
+  QRegularExpressionMatch m;
+  ASSERT_TRUE(waitFor([&] {
+    out += QString::fromLocal8Bit(demo.readAllStandardOutput());
+    return (m = summary.match(out)).hasMatch();
+  }, 30000)) << out.toStdString();
+  EXPECT_TRUE(m.captured(1) == m.captured(2) && m.captured(1).toInt() > 50) << m.captured(0).toStdString();
+  EXPECT_EQ(out.count("\nB out: "), m.captured(1).toInt());
+  EXPECT_TRUE(out.contains("\nA: Connected\n") && out.contains("\nB: Connected\n"));
+  ::kill(pid_t(demo.processId()), SIGINT);
+  ASSERT_TRUE(demo.waitForFinished(5000));
+  EXPECT_EQ(demo.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(demo.exitCode(), 0);
+  EXPECT_EQ(demo.readAllStandardError(), QByteArray());
 }

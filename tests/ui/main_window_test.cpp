@@ -87,6 +87,25 @@ TEST(MainWindow, SettingsComeFromStartUpAndOpenAndGoToSaveAndTheCloseBoxCancelMe
   EXPECT_TRUE(t.boxes.boxes.isEmpty()) << t.boxes.texts();
 }
 
+// The command line's values go over the file's; one that fits no device ends the
+// window without a default file written.
+TEST(MainWindow, CommandLineValuesGoOverTheFileAndABadDeviceLeavesNoDefaultFile) {
+  WindowUnderTest t({"In", "Keyboard"}, {"Out", "Synth"});
+  t.window.startUp();
+  link::SettingOverrides o;
+  o.remoteHost = "stage.example";
+  o.localPort = "5000";
+  o.output = "synth";
+  EXPECT_EQ(t.window.applyCommandLine(o), "");
+  const auto s = t.window.currentSettings();
+  EXPECT_TRUE(s.remoteHost == "stage.example" && s.localPort == "5000" && s.outputPosition == 1 &&
+              s.remotePort == "4000");  // the file's (here the first run's)
+  o.input = "Pads";
+  EXPECT_TRUE(t.window.applyCommandLine(o).startsWith("--input: "));
+  t.window.close();
+  EXPECT_FALSE(QFile::exists(t.defaultFile()));
+}
+
 // Typing meets the key filter, any other way in the boxes' validator (paste stands for it).
 TEST(MainWindow, AddressAndPortBoxesLetInOnlyWhatTheyTakeAndKeepTheProgramsText) {
   WindowUnderTest t({}, {});
