@@ -2,6 +2,7 @@
 // start-up, and the real program's signals (SIGUSR1 releases held notes, SIGTERM
 // ends it cleanly).
 #include <signal.h>
+#include <sys/prctl.h>
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -54,6 +55,13 @@ QByteArray settingsFor(int local, int remote, const char* localHost = "127.0.0.1
       .arg(QString::fromLatin1(localHost))
       .toLatin1();
 }
+
+// The real program, ended with the test program should that stop half way.
+struct Program : QProcess {
+  Program() {
+    setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+  }
+};
 
 }  // namespace
 
@@ -161,7 +169,7 @@ TEST(HeadlessProgram, Usr1ReleasesHeldNotesAndTermEndsItCleanly) {
   QTemporaryDir dir;
   const int local = freePortPair(), remote = freePortPair();
   ASSERT_TRUE(put(dir.filePath("link.stn"), settingsFor(local, remote)));
-  QProcess program;
+  Program program;
   program.start(QStringLiteral(STRANDLINK_PROGRAM),
                 {"--headless", "--settings", dir.filePath("link.stn"), "--name", "SignalTest"});
   ASSERT_TRUE(program.waitForStarted());
@@ -203,7 +211,7 @@ TEST(HeadlessProgram, LinkFromFlagsAndFromTheirSavedFileNamingLocalhostCarriesMi
   const int a = freePortPair(), b = freePortPair();
   const QString local = QStringLiteral("127.0.0.1:%1"), saved = dir.filePath("b.stn");
   const QStringList ofB{"--local", local.arg(b), "--remote", QStringLiteral("localhost:%1").arg(a), "--output", "0"};
-  QProcess save;
+  Program save;
   save.start(program, QStringList{"--save-settings", saved, "--input", "no such port"} + ofB);
   ASSERT_TRUE(save.waitForFinished(10000));
   EXPECT_EQ(save.exitCode(), 2);
@@ -218,7 +226,7 @@ TEST(HeadlessProgram, LinkFromFlagsAndFromTheirSavedFileNamingLocalhostCarriesMi
   EXPECT_EQ(file.readAll(), settings::settingsText(settingsOfB));
   EXPECT_FALSE(QFile::exists(dir.filePath("default.stn")));
 
-  QProcess copyA, copyB;
+  Program copyA, copyB;
   copyA.start(program, {"--headless", "--local", local.arg(a), "--remote", local.arg(b), "--input", "0", "--output",
                         "0", "--priority", "high", "--name", "FlagsA"});
   copyB.start(program, {"--headless", "--settings", saved, "--name", "FlagsB"});
@@ -263,7 +271,7 @@ TEST(HeadlessProgram, LinkFromFlagsAndFromTheirSavedFileNamingLocalhostCarriesMi
 // arrives at B's output, and SIGINT ends it cleanly.
 TEST(DemoProgram, PlaysThePhraseThroughTwoLinkedCopiesAndEndsOnSigint) {
   if (!jackAvailable()) GTEST_SKIP() << "no JACK server runs (scripts/test.sh starts one)";
-  QProcess demo;
+  Program demo;
   demo.start(QStringLiteral(STRANDLINK_PROGRAM), {"--demo"});
   const QRegularExpression summary(QStringLiteral("\ndemo: (\\d+) of (\\d+) MIDI messages arrived, median latency "
                                                   "\\d+\\.\\d ms\n"));
