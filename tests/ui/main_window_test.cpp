@@ -1,6 +1,6 @@
 // The main window on the offscreen platform: the session transitions over a real
-// link, the chat, the statistics, thru, the timing choice, the settings files, what the address and
-// port boxes let in, and the window program's end on SIGTERM.
+// link, the chat, the statistics, thru, the timing choice, the settings files,
+// what the address and port boxes let in, and the window program's end on SIGTERM.
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
