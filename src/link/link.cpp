@@ -1,7 +1,6 @@
 #include "link/link.h"
 
 #include <array>
-#include <chrono>
 #include <cstdlib>
 
 #include "link/midi_bridge.h"
@@ -29,11 +28,6 @@ std::span<const std::uint8_t> bytesOf(const QByteArray& a) {
 settings::RememberedPort portAt(const std::vector<std::string>& names, int position) {
   if (position < 0 || position >= int(names.size())) return {};
   return {position, QString::fromStdString(names[std::size_t(position)])};
-}
-
-std::int64_t monotonicMicros() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
 }
 
 constexpr int kMidiReadLength = 200;
@@ -184,8 +178,8 @@ void Link::readMidiDatagram() {
   // Zeros stand in for the bytes a short datagram did not have.
   std::array<std::uint8_t, kMidiReadLength> buffer{};
   sockaddr_in from{};
-  const net::Transfer read = endpoints_.midi().receiveFrom(buffer, from);
-  const std::int64_t arrival = monotonicMicros();
+  std::int64_t arrival = 0;
+  const net::Transfer read = endpoints_.midi().receiveFrom(buffer, from, &arrival);
   // A port-unreachable answer to one of our probes is no fault of a read; the
   // connection check already shows it.
   if (!read.ok() && !net::isUnreachableEcho(read.error)) {
