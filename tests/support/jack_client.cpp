@@ -241,6 +241,12 @@ bool JackSynth::waitFor(std::size_t count, std::chrono::milliseconds deadline) {
   });
 }
 
+std::size_t JackSynth::count() {
+  std::lock_guard lock(mutex_);
+  collect();
+  return received_.size();
+}
+
 std::vector<std::uint32_t> JackSynth::frames() {
   std::lock_guard lock(mutex_);
   collect();

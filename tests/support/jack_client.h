@@ -121,6 +121,8 @@ class JackSynth final : public JackClient {
   std::vector<MidiBytes> received();
   // The frame (JACK's frame clock) at which each of them arrived.
   std::vector<std::uint32_t> frames();
+  // How many arrived so far, without copying them.
+  std::size_t count();
   // Waits until at least count messages have arrived.
   bool waitFor(std::size_t count, std::chrono::milliseconds deadline = std::chrono::seconds(10));
   void clear();
