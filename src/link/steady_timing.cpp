@@ -41,7 +41,7 @@ std::optional<std::int64_t> SteadySchedule::stamped(std::uint32_t stamp, std::in
     offset_ = least_;
   } else {
     const std::int64_t distance = std::max<std::int64_t>(wrapDifference(stamp, lastStamp_), 0);
-    *offset_ -= std::uint32_t(std::min({above, distance / kSettleDivisor, kSettleStepMicros}));
+    *offset_ -= std::uint32_t(std::min(above, distance / kSettleDivisor));
   }
   lastStamp_ = stamp;
   return inOrder(arrival + wrapDifference(*offset_, difference) + delay);

@@ -14,11 +14,12 @@
 // A JACK sender stamps each message up to a period ahead of the moment it sends
 // it, so the smallest difference is found only once a message late in one of its
 // cycles has come. Until then the offset is too large, which only delays: it
-// falls to each new smallest difference gently, per message by at most 20 µs and
-// at most 1/64 of the distance between its stamp and the one before (notes of one
-// chord stay together), rather than pulling a phrase's notes together at once. It
-// rises at once, which delays. Everything here runs on the loop's thread, except
-// stampedDatagram().
+// falls to each new smallest difference gently, per message by at most 1/128 of
+// the distance between its stamp and the one before, so that no gap between two
+// notes changes by more than 0.8 % and the notes of a chord stay together, rather
+// than pulling a phrase's notes together at once; a whole period of 1024 frames
+// is learned within three seconds of playing. It rises at once, which delays.
+// Everything here runs on the loop's thread, except stampedDatagram().
 #pragma once
 
 #include <array>
@@ -58,10 +59,8 @@ class SteadySchedule {
   static constexpr std::size_t kBuckets = 4;
   // A stamp further than this from where the offset puts it means a clock jumped.
   static constexpr std::int64_t kJumpMicros = 1000000;
-  // Per message the offset falls by at most this, and by at most the stamps'
-  // distance divided by kSettleDivisor.
-  static constexpr std::int64_t kSettleStepMicros = 20;
-  static constexpr std::int64_t kSettleDivisor = 64;
+  // Per message the offset falls by at most the stamps' distance divided by this.
+  static constexpr std::int64_t kSettleDivisor = 128;
 
  private:
   void learn(std::uint32_t difference, std::int64_t arrival);
