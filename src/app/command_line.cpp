@@ -165,7 +165,8 @@ const ValueOption kValueOptions[] = {
      [](CommandLine& c, const QString& v) {
        const QString word = v.toLower();
        const bool known = word == QLatin1String("immediate") || word == QLatin1String("steady");
-       if (known) c.overrides.timing = word == QLatin1String("steady") ? settings::Timing::Steady : settings::Timing::Immediate;
+       const bool steady = word == QLatin1String("steady");
+       if (known) c.overrides.timing = steady ? settings::Timing::Steady : settings::Timing::Immediate;
        return needs(!known, "--timing needs immediate or steady");
      }},
     {QLatin1StringView("--delay"),

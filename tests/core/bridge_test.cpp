@@ -170,7 +170,8 @@ namespace {
 std::vector<std::uint32_t> patternGaps(std::size_t count) {
   std::mt19937 random(1234);
   std::vector<std::uint32_t> gaps{0};
-  for (std::size_t k = 1; k < count; ++k) gaps.push_back(std::uint32_t(k % 3 == 0 ? 90 + random() % 600 : 1 + random() % 40));
+  for (std::size_t k = 1; k < count; ++k)
+    gaps.push_back(std::uint32_t(k % 3 == 0 ? 90 + random() % 600 : 1 + random() % 40));
   return gaps;
 }
 
@@ -290,8 +291,9 @@ TEST_F(Bridge, ASteadyReceiverPlaysEveryDatagramInOrderWithOrWithoutAStampAndAtO
     const auto d = link::stampedDatagram(midi::ShortMessage::withStatusSize(0x90, note, 1), micros);
     return QByteArray(reinterpret_cast<const char*>(d.data()), qsizetype(d.size()));
   };
+  using std::chrono::microseconds;
   const std::int64_t now =
-      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+      std::chrono::duration_cast<microseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
   QElapsedTimer sent;
   sent.start();
   peer.sendTo(portB, stamped(1, now));                      // learns the offset
