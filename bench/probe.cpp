@@ -9,8 +9,11 @@
 // --to: the input port the messages go to; --from: the output port they come
 // back from (JACK regular expressions, each must match one port). Prints one line,
 // "RESULT label=... key=value ...": what was sent, received, lost, reordered, and
-// the latency's median, 99th percentile and maximum in microseconds of the messages
-// sent after the warm-up (all of them count for loss).
+// the latency's minimum, 1st percentile, median, 99th percentile and maximum in
+// microseconds of the messages sent after the warm-up (all of them count for
+// loss). The 99th less the 1st percentile is the spread: how much the delay of
+// one message differs from another's, which is what a listener hears as uneven
+// timing.
 //
 // A message is sent at the frame its due time falls on (its cycle's first frame
 // plus its offset) and received at its cycle's first frame plus its offset, both
@@ -161,10 +164,12 @@ class Probe {
     std::printf(
         "RESULT label=%s rate=%ld seconds=%g period=%u sample_rate=%u sent=%" PRIu64 " received=%" PRIu64
         " lost=%" PRIu64 " reordered=%" PRIu64 " duplicates=%" PRIu64 " strays=%" PRIu64
-        " unsent=%" PRIu64 " xruns=%" PRIu64 " samples=%zu min_us=%lld median_us=%lld p99_us=%lld max_us=%lld\n",
+        " unsent=%" PRIu64 " xruns=%" PRIu64 " samples=%zu min_us=%lld p1_us=%lld median_us=%lld p99_us=%lld"
+        " max_us=%lld\n",
         o.label.c_str(), o.rate, o.seconds, period_, sampleRate_, sent, received, sent - received,
         reordered_.load(), duplicates_.load(), strays_.load(), count_ - sent, xruns_.load(), latency.size(),
-        latency.empty() ? -1LL : latency.front(), rank(0.5), rank(0.99), latency.empty() ? -1LL : latency.back());
+        latency.empty() ? -1LL : latency.front(), rank(0.01), rank(0.5), rank(0.99),
+        latency.empty() ? -1LL : latency.back());
     std::fflush(stdout);
   }
 

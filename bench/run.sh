@@ -13,11 +13,18 @@
 #   BENCH_RATES           rates whose latency is reported [1000 10000]
 #   BENCH_LADDER          rates tried in turn, up to the first that fails twice
 #                         [1000 2000 5000 10000 20000 30000 40000 50000 75000 100000]
-#   BENCH_VARIANTS        [floor headless window window-stats]
+#   BENCH_VARIANTS        [floor headless steady window window-stats]
+#   BENCH_STEADY_DELAY_MS the steady path's --delay [0: one period]
+#   BENCH_WARMUP_MS       the start of each run that counts for loss, not latency
+#                         [1000]: steady timing learns the sender's offset there
 #   BENCH_DISPLAY         xvfb or offscreen, for the window variants [xvfb if installed]
 #
 # As root it runs in a network namespace of its own (loopback only), so that the
 # kernel's UDP drop counters it reports count its own datagrams only.
+#
+# Paths: floor (bench/floor_bridge.cpp), headless (the window-less program,
+# immediate timing), steady (the same in steady timing with its default delay,
+# one period), window and window-stats (bench/window_side.cpp).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${STRANDLINK_BUILD_DIR:-build-bench}
@@ -47,10 +54,15 @@ sample_rate=${BENCH_SAMPLE_RATE:-48000}
 seconds=${BENCH_SECONDS:-5}
 rates=${BENCH_RATES:-1000 10000}
 ladder=${BENCH_LADDER:-1000 2000 5000 10000 20000 30000 40000 50000 75000 100000}
-variants=${BENCH_VARIANTS:-floor headless window window-stats}
+variants=${BENCH_VARIANTS:-floor headless steady window window-stats}
+warmup_ms=${BENCH_WARMUP_MS:-1000}
+steady_delay_ms=${BENCH_STEADY_DELAY_MS:-0}
 work=$(mktemp -d "${TMPDIR:-/tmp}/strandlink-bench.XXXXXX")
 results=$work/results
 : >"$results"
+# The choices the program remembers (steady timing's among them) stay in here,
+# one directory per path, so that no path starts with another's.
+export XDG_CONFIG_HOME=$work/config-none
 
 pids=()
 jack_pid=
@@ -128,6 +140,7 @@ wait_for() {
 start_variant() {
   pids=()
   rm -f "$work/side-A.out" "$work/side-B.out"
+  export XDG_CONFIG_HOME=$work/config-$1
   case $1 in
     floor)
       # Strandlink raises itself to nice -10 (its default "High" priority); the floor runs alike.
@@ -140,10 +153,13 @@ start_variant() {
       wait_for "$work/side-A.out" ready && wait_for "$work/side-B.out" ready || return 1
       to='^bench-floor-a:in$' from='^bench-floor-b:out$'
       ;;
-    headless)
+    headless | steady)
       # The window-less program as shipped; "Connected" shows that both sessions run.
+      local timing=immediate
+      [ "$1" = steady ] && timing=steady
       for side in A B; do
-        "$build_dir/src/strandlink" --headless --settings "$work/$side.stn" --name "Bench$side" \
+        "$build_dir/src/strandlink" --headless --settings "$work/$side.stn" --name "Bench$side" --timing "$timing" \
+          --delay "$steady_delay_ms" \
           </dev/null >"$work/side-$side.out" 2>>"$work/errors" &
         pids+=($!)
       done
@@ -183,7 +199,8 @@ measure() {
   fi
   udp_before=$(udp_drops)
   jack_before=$(jack_errors)
-  line=$("$bin/strandlink_bench_probe" --to "$to" --from "$from" --rate "$2" --seconds "$seconds" --label "$1") ||
+  line=$("$bin/strandlink_bench_probe" --to "$to" --from "$from" --rate "$2" --seconds "$seconds" \
+    --warmup-ms "$warmup_ms" --label "$1") ||
     line="RESULT label=$1 rate=$2 probe=failed lost=-1"
   line="$line udp_drops=$(($(udp_drops) - udp_before)) jack_sync_errors=$(($(jack_errors) - jack_before))"
   stop_pids "${pids[@]}"
@@ -218,6 +235,7 @@ done
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
 echo "bench: the window thread's time per received datagram" >&2
+export XDG_CONFIG_HOME=$work/config-receive-cost
 : >"$work/receive_cost.txt"
 for stats in "" --stats; do
   "${window_env[@]}" "$bin/strandlink_bench_window" --settings "$work/B.stn" --name BenchCost $stats \
@@ -239,12 +257,15 @@ cat <<REPORT
 - JACK: jackd2 $(dpkg-query -W -f='${Version}' jackd2 2>/dev/null || echo '?'), dummy driver, $sample_rate Hz, $period frames a cycle ($(awk -v p="$period" -v r="$sample_rate" 'BEGIN {printf "%.0f", p * 1e6 / r}') µs), realtime, synchronous
 - Network: loopback, in $net_place; windows on $display_kind
 - Load average (1, 5, 15 min): $load_before before, $load_after after
-- Each run: $seconds s of messages at one rate, against sides started afresh; latency of the messages after a 250 ms warm-up
+- Each run: $seconds s of messages at one rate, against sides started afresh; latency of the messages after a $warmup_ms ms warm-up
+- Steady timing's delay: $([ "$steady_delay_ms" = 0 ] && echo "one period (the default)" || echo "$steady_delay_ms ms")
 
 ### Latency, MIDI in at A to MIDI out at B (µs)
 
-| path | rate/s | median | p99 | max | median ÷ floor | p99 ÷ floor | lost | JACK xruns |
-|---|---:|---:|---:|---:|---:|---:|---:|---:|
+Spread: the 99th less the 1st percentile, how unevenly the messages are delayed.
+
+| path | rate/s | median | p1 | p99 | spread | max | median ÷ floor | spread ÷ floor | lost | JACK xruns |
+|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|
 REPORT
 # Each path's first intact run at each rate of BENCH_RATES, or its first run when
 # neither try was intact (all runs are in the raw lines).
@@ -253,11 +274,14 @@ for r in $rates; do
     function intact() { return val("lost") == "0" && val("reordered") == "0" && val("duplicates") == "0" && val("strays") == "0" }
     $1 == "RESULT" && val("rate") == r {
       l = val("label"); if (!(l in at)) { n++; at[l] = n; label[n] = l } else if (good[l] || !intact()) next
-      i = at[l]; good[l] = intact(); med[i] = val("median_us"); p99[i] = val("p99_us"); mx[i] = val("max_us")
-      lost[i] = val("lost"); xr[i] = val("xruns"); if (l == "floor") { fm = med[i]; fp = p99[i] } }
+      i = at[l]; good[l] = intact(); med[i] = val("median_us"); p1[i] = val("p1_us"); p99[i] = val("p99_us")
+      mx[i] = val("max_us"); lost[i] = val("lost"); xr[i] = val("xruns")
+      if (l == "floor") { fm = med[i]; fs = p99[i] - p1[i] } }
     END { for (i = 1; i <= n; i++) {
-      rm = (fm > 0) ? sprintf("%.2f", med[i] / fm) : "-"; rp = (fp > 0) ? sprintf("%.2f", p99[i] / fp) : "-"
-      printf "| %s | %d | %d | %d | %d | %s | %s | %d | %d |\n", label[i], r, med[i], p99[i], mx[i], rm, rp, lost[i], xr[i] } }
+      sp = p99[i] - p1[i]
+      rm = (fm > 0) ? sprintf("%.2f", med[i] / fm) : "-"; rs = (fs > 0) ? sprintf("%.2f", sp / fs) : "-"
+      printf "| %s | %d | %d | %d | %d | %d | %d | %s | %s | %d | %d |\n", label[i], r, med[i], p1[i], p99[i], sp, mx[i],
+        rm, rs, lost[i], xr[i] } }
   ' "$results"
 done
 

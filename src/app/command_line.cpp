@@ -34,7 +34,8 @@ const QString kUsage = QStringLiteral(
     "  --help           print this text and exit\n"
     "  --version        print the version and exit\n"
     "\n"
-    "Link options, each in place of the value the settings file gives:\n"
+    "Link options, each in place of the value the settings file gives (--timing\n"
+    "and --delay: in place of the remembered one):\n"
     "  --local ADDRESS:PORT      this computer's IPv4 address and MIDI port (the chat\n"
     "                            port is the one above)\n"
     "  --remote HOST:PORT        the other computer's IPv4 address or host name,\n"
@@ -44,6 +45,13 @@ const QString kUsage = QStringLiteral(
     "                            whole or a part that no other input's name contains\n"
     "  --output N|NAME           the MIDI output, in the same way\n"
     "  --priority high|realtime  the process priority\n"
+    "  --timing immediate|steady play received MIDI as soon as it arrives (the\n"
+    "                            default), or a constant time after it was played\n"
+    "                            on the other side, with its spacing kept\n"
+    "                            (remembered for later runs)\n"
+    "  --delay MS                steady timing's delay, 0 to 1000 ms; 0 (the\n"
+    "                            default) is one period of the MIDI service\n"
+    "                            (remembered for later runs)\n"
     "  --save-settings FILE      write the resulting settings to FILE and exit (no\n"
     "                            window, no link)\n"
     "\n"
@@ -152,6 +160,21 @@ const ValueOption kValueOptions[] = {
        const bool known = word == QLatin1String("high") || word == QLatin1String("realtime");
        if (known) c.overrides.highPriority = word == QLatin1String("high");
        return needs(!known, "--priority needs high or realtime");
+     }},
+    {QLatin1StringView("--timing"),
+     [](CommandLine& c, const QString& v) {
+       const QString word = v.toLower();
+       const bool known = word == QLatin1String("immediate") || word == QLatin1String("steady");
+       const bool steady = word == QLatin1String("steady");
+       if (known) c.overrides.timing = steady ? settings::Timing::Steady : settings::Timing::Immediate;
+       return needs(!known, "--timing needs immediate or steady");
+     }},
+    {QLatin1StringView("--delay"),
+     [](CommandLine& c, const QString& v) {
+       static const QRegularExpression digits(QStringLiteral("^\\d{1,4}$"));
+       const bool fits = digits.match(v).hasMatch() && v.toInt() <= settings::kMaxDelayMs;
+       if (fits) c.overrides.delayMs = v.toInt();
+       return needs(!fits, "--delay needs a whole number of milliseconds from 0 to 1000 (0: one period)");
      }},
     {QLatin1StringView("--save-settings"),
      [](CommandLine& c, const QString& v) {

@@ -51,6 +51,11 @@ HeadlessRun::HeadlessRun(midi::MidiService& midi, HeadlessOptions options, std::
   connect(&link_, &link::Link::chatLineReceived, this,
           [this](const QString& line) { printLine(out_, QStringLiteral("REMOTE") + visibleControls(line)); });
   connect(&link_, &link::Link::figuresChanged, this, &HeadlessRun::showFigures);
+  // The device found by its name is the one the settings name from now on.
+  connect(&link_, &link::Link::deviceFollowed, this, [this](const link::DeviceMove& move) {
+    (move.input ? settings_.inputPosition : settings_.outputPosition) = move.to;
+    printLine(out_, link::deviceMoveText(link_.devices(), move));
+  });
 }
 
 HeadlessRun::~HeadlessRun() { finish(); }
@@ -72,6 +77,8 @@ void HeadlessRun::startUp() {
   }
   if (options_.peerFilter) settings::savePeerFilter(*options_.peerFilter);
   link_.setPeerFilter(options_.peerFilter.value_or(settings::loadPeerFilter()));
+  if (options_.overrides.timing) settings::saveTiming(*options_.overrides.timing);
+  if (options_.overrides.delayMs) settings::saveDelayMs(*options_.overrides.delayMs);
 }
 
 void HeadlessRun::applyChanges(const settings::SettingsChanges& changes) {
@@ -92,10 +99,13 @@ QString HeadlessRun::prepare() {
 
 bool HeadlessRun::start() {
   if (!prepared_ && !prepare().isEmpty()) return false;
-  if (!link_.start(settings_)) {
+  const link::SessionOptions options{false, settings::loadTiming(), settings::loadDelayMs(),
+                                     settings::loadRememberedPorts()};
+  if (!link_.start(settings_, options)) {
     finish();
     return false;
   }
+  settings::saveRememberedPorts(link_.sessionPorts());
   if (options_.chatFromInput) {
     chat_ = std::make_unique<ChatInput>(STDIN_FILENO, [this](const QString& line) { link_.sendChatLine(line); });
   }

@@ -24,6 +24,27 @@ bool thruWouldLoop(const DeviceLists& lists, int inputPosition, int outputPositi
   return lists.inputName(inputPosition) == lists.outputName(outputPosition);
 }
 
+int followRememberedName(const std::vector<std::string>& names, int position,
+                         const settings::RememberedPort& remembered) {
+  if (position <= 0 || position != remembered.position || position >= int(names.size())) return position;
+  const std::string wanted = remembered.name.toStdString();
+  if (names[std::size_t(position)] == wanted) return position;
+  for (std::size_t k = 1; k < names.size(); ++k)
+    if (names[k] == wanted) return int(k);
+  return position;
+}
+
+QString deviceMoveText(const DeviceLists& lists, const DeviceMove& move) {
+  const QString from = move.input ? lists.inputName(move.from) : lists.outputName(move.from);
+  const QString to = move.input ? lists.inputName(move.to) : lists.outputName(move.to);
+  return QStringLiteral("%1%2, chosen at the last Start, is at position %3 of the list now; opened it there "
+                        "instead of position %4 (%5).")
+      .arg(move.input ? QStringLiteral("Midi Input: ") : QStringLiteral("Midi Output: "), to)
+      .arg(move.to)
+      .arg(move.from)
+      .arg(from);
+}
+
 void reportInputError(Reporter& reporter, const DeviceLists& lists, int position, const QString& text) {
   reporter.report(BoxIcon::Exclamation, QStringLiteral("Device Error"),
                   QStringLiteral("Midi Input: ") + lists.inputName(position) + QStringLiteral(" :  ") + text);

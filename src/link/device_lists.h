@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "settings/preferences.h"
+
 namespace strandlink::midi {
 class MidiService;
 }
@@ -29,6 +31,24 @@ struct DeviceLists {
 // Whether thru between these two positions would feed the output back into the
 // input: the two entries show the same device name.
 bool thruWouldLoop(const DeviceLists& lists, int inputPosition, int outputPosition);
+
+// A device opened by its remembered name instead of the one at the stored position.
+struct DeviceMove {
+  bool input = true;
+  int from = -1;  // the stored position
+  int to = -1;    // where the remembered port is listed now
+};
+
+// The position to open for a stored one. The remembered port wins when it was
+// remembered at this very position, the port listed there now has another name,
+// and the remembered name is listed elsewhere (a reboot or a re-plug listed the
+// ports in another order). Otherwise the stored position stands: a position that
+// differs from the remembered one was chosen since. Entry 0, our own port, never
+// moves and is never moved to.
+int followRememberedName(const std::vector<std::string>& names, int position,
+                         const settings::RememberedPort& remembered);
+// "Midi Input: NAME, chosen at the last Start, is at position N of the list now; ..."
+QString deviceMoveText(const DeviceLists& lists, const DeviceMove& move);
 
 // The "Device Error" boxes: "Midi Input: NAME :  TEXT" and "Midi Output: NAMETEXT".
 void reportInputError(Reporter& reporter, const DeviceLists& lists, int position, const QString& text);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "link/midi_bridge.h"
+#include "link/steady_timing.h"
 #include "midi/midi_service.h"
 #include "net/socket_errors.h"
 
@@ -22,6 +23,11 @@ QByteArray toLatin1(const QString& line) {
 
 std::span<const std::uint8_t> bytesOf(const QByteArray& a) {
   return {reinterpret_cast<const std::uint8_t*>(a.constData()), static_cast<std::size_t>(a.size())};
+}
+
+settings::RememberedPort portAt(const std::vector<std::string>& names, int position) {
+  if (position < 0 || position >= int(names.size())) return {};
+  return {position, QString::fromStdString(names[std::size_t(position)])};
 }
 
 constexpr int kMidiReadLength = 200;
@@ -67,11 +73,13 @@ bool Link::thruAllowed(int inputPosition, int outputPosition) {
   return false;
 }
 
-bool Link::start(const settings::Settings& settings, const SessionOptions& options) {
+bool Link::start(const settings::Settings& given, const SessionOptions& options) {
   if (running_) return true;
-  const AddressCheck checked = checkAddresses(settings, reporter_);
+  const AddressCheck checked = checkAddresses(given, reporter_);
   startProblem_ = checked.firstRefused;
   if (!checked.addresses) return false;
+  settings::Settings settings = given;
+  followRememberedNames(settings, options.remembered);
   if (options.thru && !thruAllowed(settings.inputPosition, settings.outputPosition)) return false;
   const auto opened = endpoints_.open(*checked.addresses, reporter_, [this] { readMidiDatagram(); },
                                       [this] { readChatDatagram(); });
@@ -85,10 +93,12 @@ bool Link::start(const settings::Settings& settings, const SessionOptions& optio
   }
   bridge_->setDestination(endpoints_.midi().descriptor(), endpoints_.midiRemote());
   bridge_->setThru(options.thru);
+  bridge_->setTiming(options.timing, options.delayMs);
   if (!bridge_->open(settings.inputPosition, settings.outputPosition)) {
     endpoints_.close();
     return false;
   }
+  sessionPorts_ = {portAt(lists_.inputs, settings.inputPosition), portAt(lists_.outputs, settings.outputPosition)};
   filter_.clearCount();
   running_ = true;
   checkTimer_.start();
@@ -96,6 +106,19 @@ bool Link::start(const settings::Settings& settings, const SessionOptions& optio
   countsTimer_.start();
   emit runningChanged(true);
   return true;
+}
+
+// A device listed elsewhere since its position was stored is opened where it is
+// now; the front end hears of each move (and follows it in its own settings).
+void Link::followRememberedNames(settings::Settings& settings, const settings::RememberedPorts& remembered) {
+  for (const bool input : {true, false}) {
+    int& position = input ? settings.inputPosition : settings.outputPosition;
+    const int found = followRememberedName(input ? lists_.inputs : lists_.outputs, position,
+                                           input ? remembered.input : remembered.output);
+    if (found == position) continue;
+    emit deviceFollowed(DeviceMove{input, position, found});
+    position = found;
+  }
 }
 
 void Link::stop() {
@@ -155,7 +178,8 @@ void Link::readMidiDatagram() {
   // Zeros stand in for the bytes a short datagram did not have.
   std::array<std::uint8_t, kMidiReadLength> buffer{};
   sockaddr_in from{};
-  const net::Transfer read = endpoints_.midi().receiveFrom(buffer, from);
+  std::int64_t arrival = 0;
+  const net::Transfer read = endpoints_.midi().receiveFrom(buffer, from, &arrival);
   // A port-unreachable answer to one of our probes is no fault of a read; the
   // connection check already shows it.
   if (!read.ok() && !net::isUnreachableEcho(read.error)) {
@@ -164,7 +188,10 @@ void Link::readMidiDatagram() {
   }
   if (read.bytes < 1 || !filter_.accept(from, endpoints_.midiRemote().sin_addr.s_addr)) return;
   ++received_;
-  bridge_->play(midi::ShortMessage::fromBytes(std::span(buffer).first(3)));
+  // Our own receivers read what a peer built to the first format reads: the first
+  // three bytes. Only a datagram of exactly seven carries a moment as well.
+  bridge_->playReceived(midi::ShortMessage::fromBytes(std::span(buffer).first(3)),
+                        datagramStamp(std::span(buffer).first(std::size_t(read.bytes))), arrival);
 }
 
 // One byte is a control byte of the connection check, two or more a chat line.

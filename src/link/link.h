@@ -21,6 +21,7 @@
 #include "link/peer_filter.h"
 #include "link/reporter.h"
 #include "link/udp_endpoints.h"
+#include "settings/preferences.h"
 #include "settings/settings.h"
 
 namespace strandlink::midi {
@@ -40,6 +41,10 @@ struct Counts {
 // The choices of a session beside its settings.
 struct SessionOptions {
   bool thru = false;
+  settings::Timing timing = settings::Timing::Immediate;
+  int delayMs = 0;  // steady timing's delay; 0: one period of the output
+  // The devices of the last Start, by name, for the stored positions.
+  settings::RememberedPorts remembered{};
 };
 
 class Link : public QObject {
@@ -61,6 +66,9 @@ class Link : public QObject {
   // The value the last Start was refused for: None after a Start that ran or
   // failed for another reason (a device, thru).
   SettingsField startProblem() const { return startProblem_; }
+  // The devices the running (or last) session opened: their positions and full
+  // names, to be remembered for the next Start.
+  settings::RememberedPorts sessionPorts() const { return sessionPorts_; }
   // Ends a running session: the input, then the output, then the sockets.
   void stop();
   // Closes whatever is still open, each part on its own (the end of the program).
@@ -100,6 +108,9 @@ class Link : public QObject {
   void chatLineReceived(const QString& line);
   void countsChanged(strandlink::link::Counts counts);
   void figuresChanged(const QString& text);
+  // During start(): a device is opened by its remembered name, at another position
+  // than the settings give (deviceMoveText() says it in words).
+  void deviceFollowed(const strandlink::link::DeviceMove& move);
 
  private:
   void readMidiDatagram();
@@ -108,6 +119,7 @@ class Link : public QObject {
   void onStatus(LinkStatus status);
   void emitCountsIfChanged();
   void endSession();
+  void followRememberedNames(settings::Settings& settings, const settings::RememberedPorts& remembered);
 
   DeviceLists lists_;
   Reporter reporter_;
@@ -125,6 +137,7 @@ class Link : public QObject {
   Counts shownCounts_;
   bool running_ = false;
   SettingsField startProblem_ = SettingsField::None;
+  settings::RememberedPorts sessionPorts_;
   std::function<void()> fatalExit_;
 };
 

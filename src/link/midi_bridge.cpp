@@ -1,5 +1,8 @@
 #include "link/midi_bridge.h"
 
+#include <algorithm>
+#include <span>
+
 #include "link/device_lists.h"
 #include "link/reporter.h"
 #include "net/udp_socket.h"
@@ -36,12 +39,22 @@ void MidiBridge::setDestination(int socketFd, const sockaddr_in& peer) {
   socket_.store(socketFd, std::memory_order_release);
 }
 
+void MidiBridge::setTiming(settings::Timing timing, int delayMs) {
+  steady_ = timing == settings::Timing::Steady;
+  stamping_.store(steady_, std::memory_order_relaxed);
+  delayMicros_ = std::int64_t(delayMs) * 1000;
+  schedule_.reset();
+}
+
 // The MIDI thread. The loop's work (an error box) is handed over through the
 // wake: this thread never waits on the window.
-void MidiBridge::onMidiMessage(const midi::ShortMessage& message, std::int64_t) {
-  // Three bytes whatever the message's size: the bytes it does not use are 0.
+void MidiBridge::onMidiMessage(const midi::ShortMessage& message, std::int64_t timeMicros) {
+  // Three bytes whatever the message's size (the bytes it does not use are 0),
+  // and in steady timing the moment it was played.
+  const auto datagram = stampedDatagram(message, timeMicros);
+  const std::size_t size = stamping_.load(std::memory_order_relaxed) ? kStampedDatagramSize : kPlainDatagramSize;
   const net::Transfer sent =
-      net::sendDatagram(socket_.load(std::memory_order_acquire), message.bytes, peer_.load());
+      net::sendDatagram(socket_.load(std::memory_order_acquire), std::span(datagram).first(size), peer_.load());
   sent_.fetch_add(1, std::memory_order_relaxed);
   if (!sent.ok()) {
     sendError_.store(sent.error, std::memory_order_relaxed);
@@ -122,13 +135,27 @@ void MidiBridge::closeOutputs() {
   output_.reset();
 }
 
-bool MidiBridge::play(const midi::ShortMessage& message) {
+bool MidiBridge::play(const midi::ShortMessage& message, std::optional<std::int64_t> atMicros) {
   // The receiving side packs data 1 into a signed 16-bit half: from 128 on, the
   // message cannot be played at all.
   if (message.bytes[1] >= 128 || !output_) return false;
-  if (output_->send(message) != midi::kMidiOk) return false;
+  const int r = atMicros ? output_->sendAt(message, *atMicros) : output_->send(message);
+  if (r != midi::kMidiOk) return false;
   held_.track(message);
   return true;
+}
+
+// The schedule gives the moment; the output can still place a message into a
+// cycle only before that cycle begins, so each is written one period of the
+// output after its moment, into the first cycle that can still take it.
+bool MidiBridge::playReceived(const midi::ShortMessage& message, std::optional<std::uint32_t> stamp,
+                              std::int64_t arrivalMicros) {
+  if (!steady_ || !output_) return play(message);
+  const std::int64_t period = output_->periodMicros();
+  const std::int64_t delay = std::max(delayMicros_, period);
+  const std::optional<std::int64_t> moment =
+      stamp ? schedule_.stamped(*stamp, arrivalMicros, delay) : schedule_.unstamped(arrivalMicros, delay);
+  return play(message, moment ? std::optional(*moment + period) : std::nullopt);
 }
 
 Released MidiBridge::releaseHeld() {

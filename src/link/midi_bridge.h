@@ -15,12 +15,15 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "link/held_notes.h"
 #include "link/loop_wake.h"
+#include "link/steady_timing.h"
 #include "midi/midi_service.h"
 #include "net/atomic_address.h"
+#include "settings/preferences.h"
 
 namespace strandlink::link {
 
@@ -38,6 +41,9 @@ class MidiBridge final : public midi::MidiInputHandler {
   // the input is closed.
   void setDestination(int socketFd, const sockaddr_in& peer);
   void setThru(bool on) { thru_.store(on, std::memory_order_relaxed); }
+  // Steady timing stamps what is sent and plays what is received at its moment;
+  // delayMs 0 is one period of the output. Set before open().
+  void setTiming(settings::Timing timing, int delayMs);
 
   // Opens and starts the input, then opens the output (tried even when the input
   // failed, so one Start reports both). True when both are open; otherwise every
@@ -52,9 +58,15 @@ class MidiBridge final : public midi::MidiInputHandler {
   // The MIDI service's thread: one captured message.
   void onMidiMessage(const midi::ShortMessage& message, std::int64_t timeMicros) override;
 
-  // A message received from the peer, played on the output. False when nothing
-  // took it (no output, or not playable).
-  bool play(const midi::ShortMessage& message);
+  // A message received from the peer, played on the output at once, or at a
+  // moment of the monotonic clock (µs). False when nothing took it (no output, or
+  // not playable).
+  bool play(const midi::ShortMessage& message, std::optional<std::int64_t> atMicros = std::nullopt);
+  // A message received in a datagram (with the datagram's stamp, if it had one)
+  // that arrived at arrivalMicros: played at once in immediate timing, at its
+  // moment in steady timing.
+  bool playReceived(const midi::ShortMessage& message, std::optional<std::uint32_t> stamp,
+                    std::int64_t arrivalMicros);
   // Releases what the output holds because of received messages; what that sent.
   Released releaseHeld();
 
@@ -85,6 +97,7 @@ class MidiBridge final : public midi::MidiInputHandler {
   std::atomic<int> socket_{-1};
   net::AtomicAddress peer_;
   std::atomic<bool> thru_{false};
+  std::atomic<bool> stamping_{false};
   std::atomic<midi::MidiOutput*> liveOutput_{nullptr};
   // Written by the MIDI thread.
   std::atomic<std::uint64_t> sent_{0};
@@ -97,6 +110,9 @@ class MidiBridge final : public midi::MidiInputHandler {
   // Outputs replaced while the input ran (the MIDI thread may still hold one);
   // destroyed once the input is closed.
   std::vector<std::unique_ptr<midi::MidiOutput>> retiredOutputs_;
+  bool steady_ = false;
+  std::int64_t delayMicros_ = 0;
+  SteadySchedule schedule_;
   bool inputGone_ = false;
   bool outputGone_ = false;
   HeldNotes held_;

@@ -7,6 +7,7 @@
 
 #include <optional>
 
+#include "settings/preferences.h"
 #include "settings/settings.h"
 
 namespace strandlink::link {
@@ -18,6 +19,10 @@ struct SettingOverrides {
   // A list position ("0") or a full or unique partial port name.
   std::optional<QString> input, output;
   std::optional<bool> highPriority;
+  // Not settings-file values but remembered choices: given, they replace the
+  // remembered ones (and are remembered).
+  std::optional<settings::Timing> timing;
+  std::optional<int> delayMs;
 };
 
 struct ResolvedOverrides {

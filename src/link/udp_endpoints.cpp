@@ -48,6 +48,8 @@ UdpEndpoints::Outcome UdpEndpoints::open(const LinkAddresses& a, Reporter& repor
     close();
     return midi;
   }
+  // Steady timing measures arrivals; the kernel's time leaves out our own wake-up.
+  midi_.stampArrivals();
   const Outcome chat = openOne(chat_, chatNotifier_,
                                net::makeAddress(a.localAddress, static_cast<std::uint16_t>(a.localPort + 1)),
                                reporter, "Tried to get hSocketChatData:  ", "Tried to bind Chat socket:  ",

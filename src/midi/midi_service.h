@@ -57,9 +57,22 @@ class MidiInput {
 class MidiOutput {
  public:
   virtual ~MidiOutput() = default;
-  // Any thread. Sends exactly the bytes the status byte calls for; refuses a
-  // message that is not playable with kMidiInvalidMessage.
+  // Any thread. Sends exactly the bytes the status byte calls for, as soon as the
+  // service allows; refuses a message that is not playable with kMidiInvalidMessage.
   virtual int send(const ShortMessage& message) = 0;
+  // Any thread. The same, played at a moment of the monotonic clock (µs, as
+  // MidiInputHandler's times): at the frame that holds it, or at once when the
+  // service can no longer place it there (a late message is never dropped).
+  // Messages leave in the order they were given, sent or timed. A service
+  // without a frame clock plays at once.
+  virtual int sendAt(const ShortMessage& message, std::int64_t playMicros) {
+    static_cast<void>(playMicros);
+    return send(message);
+  }
+  // How far ahead of a moment the service fixes what it plays then: one period
+  // of a JACK server (a moment can only be placed into a cycle that has not
+  // begun); 0 for a service that plays at once.
+  virtual std::int64_t periodMicros() const { return 0; }
   virtual int close() = 0;
 };
 

@@ -1,6 +1,7 @@
-// A bounded lock-free queue of 32-bit words for any number of threads on either
-// side (the cell-sequence ring of D. Vyukov). The output port parks packed messages
-// in it, so that a thread never waits for another thread's send.
+// A bounded lock-free queue of small values (32-bit words by default) for any
+// number of threads on either side (the cell-sequence ring of D. Vyukov). The
+// output ports park packed messages in it, so that a thread never waits for
+// another thread's send.
 #pragma once
 
 #include <array>
@@ -10,7 +11,7 @@
 
 namespace strandlink::midi {
 
-template <std::size_t Capacity>
+template <std::size_t Capacity, class Word = std::uint32_t>
 class WordQueue {
   static_assert(Capacity >= 2 && (Capacity & (Capacity - 1)) == 0, "a power of two");
 
@@ -22,7 +23,7 @@ class WordQueue {
   WordQueue& operator=(const WordQueue&) = delete;
 
   // False when the queue is full.
-  bool push(std::uint32_t word) {
+  bool push(const Word& word) {
     std::size_t pos = tail_.load(std::memory_order_relaxed);
     for (;;) {
       Cell& cell = cells_[pos & (Capacity - 1)];
@@ -44,7 +45,7 @@ class WordQueue {
   }
 
   // False when no word is ready (empty, or the oldest push is not finished yet).
-  bool pop(std::uint32_t& word) {
+  bool pop(Word& word) {
     std::size_t pos = head_.load(std::memory_order_relaxed);
     for (;;) {
       Cell& cell = cells_[pos & (Capacity - 1)];
@@ -75,7 +76,7 @@ class WordQueue {
  private:
   struct Cell {
     std::atomic<std::size_t> sequence{0};
-    std::uint32_t word = 0;
+    Word word{};
   };
   std::array<Cell, Capacity> cells_;
   alignas(64) std::atomic<std::size_t> tail_{0};

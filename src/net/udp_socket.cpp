@@ -1,9 +1,11 @@
 #include "net/udp_socket.h"
 
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <utility>
 
 #include "net/socket_errors.h"
@@ -15,6 +17,28 @@ namespace {
 Transfer failed(int error) { return Transfer{-1, error}; }
 
 Transfer fromErrno() { return failed(socketErrorFromErrno(errno)); }
+
+std::int64_t micros(clockid_t clock) {
+  timespec now{};
+  clock_gettime(clock, &now);
+  return std::int64_t(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+// The kernel's receive time is on the wall clock: moved onto the monotonic one by
+// how far the wall clock is ahead of it now.
+std::int64_t arrivalOf(msghdr& message) {
+  const std::int64_t now = micros(CLOCK_MONOTONIC);
+  for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+    if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS) continue;
+    timespec kernel{};
+    std::memcpy(&kernel, CMSG_DATA(c), sizeof kernel);
+    const std::int64_t received = std::int64_t(kernel.tv_sec) * 1000000 + kernel.tv_nsec / 1000;
+    const std::int64_t arrival = now - (micros(CLOCK_REALTIME) - received);
+    // A wall clock stepped between the two readings: the read's own time.
+    return arrival <= now && arrival > now - 1000000 ? arrival : now;
+  }
+  return now;
+}
 
 }  // namespace
 
@@ -45,18 +69,32 @@ Transfer UdpSocket::sendTo(std::span<const std::uint8_t> bytes, const sockaddr_i
   return sendDatagram(fd_, bytes, to);
 }
 
-Transfer UdpSocket::receiveFrom(std::span<std::uint8_t> buffer, sockaddr_in& from) const {
+Transfer UdpSocket::receiveFrom(std::span<std::uint8_t> buffer, sockaddr_in& from, std::int64_t* arrivalMicros) const {
   if (fd_ < 0) return failed(socketErrorFromErrno(EBADF));
-  socklen_t fromLength = sizeof from;
+  iovec data{buffer.data(), buffer.size()};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+  msghdr message{};
+  message.msg_name = &from;
+  message.msg_namelen = sizeof from;
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
   ssize_t n;
   do {
     // MSG_TRUNC makes the kernel report the datagram's full length, so a datagram
     // longer than the buffer is noticed; it is consumed all the same.
-    n = ::recvfrom(fd_, buffer.data(), buffer.size(), MSG_TRUNC, reinterpret_cast<sockaddr*>(&from), &fromLength);
+    n = ::recvmsg(fd_, &message, MSG_TRUNC);
   } while (n < 0 && errno == EINTR);
   if (n < 0) return fromErrno();
+  if (arrivalMicros != nullptr) *arrivalMicros = arrivalOf(message);
   if (static_cast<std::size_t>(n) > buffer.size()) return failed(kSocketMessageTooLong);
   return Transfer{static_cast<int>(n), kSocketOk};
+}
+
+void UdpSocket::stampArrivals() const {
+  const int on = 1;
+  ::setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
 }
 
 void UdpSocket::close() {

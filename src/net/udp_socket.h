@@ -38,8 +38,13 @@ class UdpSocket {
   // One datagram. Safe from any thread while the socket lives.
   Transfer sendTo(std::span<const std::uint8_t> bytes, const sockaddr_in& to) const;
   // One datagram of at most buffer.size() bytes; a longer one is consumed and
-  // fails with kSocketMessageTooLong.
-  Transfer receiveFrom(std::span<std::uint8_t> buffer, sockaddr_in& from) const;
+  // fails with kSocketMessageTooLong. arrivalMicros, when given, is set to when
+  // the datagram arrived, in µs of the monotonic clock: the kernel's receive time
+  // once stampArrivals() is on, else the time of the read.
+  Transfer receiveFrom(std::span<std::uint8_t> buffer, sockaddr_in& from, std::int64_t* arrivalMicros = nullptr) const;
+  // Has the kernel note each datagram's arrival (best effort: without it, reads
+  // tell the time of the read).
+  void stampArrivals() const;
   // Closes now; an empty socket afterwards.
   void close();
 

@@ -3,10 +3,40 @@
 // user's configuration directory, strandlink/strandlink.conf.
 #pragma once
 
+#include <QString>
+
 namespace strandlink::settings {
 
 // Off when nothing was remembered yet.
 bool loadPeerFilter();
 void savePeerFilter(bool on);
+
+// When received messages are played: as soon as they arrive (immediate), or at a
+// constant delay after the moment they were played on the other side (steady).
+enum class Timing { Immediate, Steady };
+// Immediate when nothing (or nothing known) was remembered.
+Timing loadTiming();
+void saveTiming(Timing timing);
+
+// The fixed delay of steady timing in milliseconds, 0 to kMaxDelayMs; 0 stands for
+// one period of the MIDI service, which is also the least delay there is.
+inline constexpr int kMaxDelayMs = 1000;
+int loadDelayMs();
+void saveDelayMs(int ms);
+
+// A device chosen at a Start: its position in the list then and its full port
+// name, so that a device listed elsewhere after a reboot or a re-plug is found.
+struct RememberedPort {
+  int position = -1;  // -1: none remembered
+  QString name;
+  friend bool operator==(const RememberedPort&, const RememberedPort&) = default;
+};
+struct RememberedPorts {
+  RememberedPort input;
+  RememberedPort output;
+  friend bool operator==(const RememberedPorts&, const RememberedPorts&) = default;
+};
+RememberedPorts loadRememberedPorts();
+void saveRememberedPorts(const RememberedPorts& ports);
 
 }  // namespace strandlink::settings

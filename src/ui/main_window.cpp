@@ -150,6 +150,7 @@ void MainWindow::wireLink() {
   connect(&link_, &link::Link::chatLineReceived, this, &MainWindow::showChatLine);
   connect(&link_, &link::Link::countsChanged, this, &MainWindow::showCounts);
   connect(&link_, &link::Link::figuresChanged, this, &MainWindow::showFigures);
+  connect(&link_, &link::Link::deviceFollowed, this, &MainWindow::showDeviceMove);
 }
 
 void MainWindow::showCentred() {
@@ -173,6 +174,7 @@ void MainWindow::startUp() {
   const bool peerOnly = settings::loadPeerFilter();
   peerOnlyBox_->setChecked(peerOnly);
   link_.setPeerFilter(peerOnly);
+  showTimingChoice(settings::loadTiming(), settings::loadDelayMs());
 }
 
 // The window shows itself as soon as the first output (our own port) is listed.
@@ -202,6 +204,10 @@ QString MainWindow::applyCommandLine(const link::SettingOverrides& overrides) {
   const link::ResolvedOverrides resolved = link::resolveOverrides(overrides, link_.devices());
   if (resolved.error.isEmpty()) {
     applySettings(resolved.changes);
+    // Remembered choices rather than settings: given, they are remembered.
+    if (overrides.timing) settings::saveTiming(*overrides.timing);
+    if (overrides.delayMs) settings::saveDelayMs(*overrides.delayMs);
+    showTimingChoice(settings::loadTiming(), settings::loadDelayMs());
   } else {
     closedDown_ = true;
     link_.shutDown();
@@ -239,7 +245,10 @@ settings::Settings MainWindow::currentSettings() const {
 
 // A refused Start takes the user to the value it was refused for, ready to be typed over.
 void MainWindow::start() {
-  if (link_.start(currentSettings(), {thruBox_->isChecked()})) return;
+  if (link_.start(currentSettings(), sessionOptions())) {
+    settings::saveRememberedPorts(link_.sessionPorts());
+    return;
+  }
   QLineEdit* box = nullptr;
   switch (link_.startProblem()) {
     case link::SettingsField::LocalPort: box = localPortBox_; break;
@@ -330,6 +339,7 @@ void MainWindow::showRunning(bool running) {
   helpMenu_->menuAction()->setEnabled(!running);
   inputList_->setEnabled(!running);
   outputList_->setEnabled(!running);
+  enableTimingChoice(running);
   lockNetworkBoxes(running);
   // No session is connected at its start, and none after its end.
   showStatus(link::LinkStatus::NotConnected);

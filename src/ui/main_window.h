@@ -31,6 +31,7 @@ class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 
 namespace strandlink::midi {
 class MidiService;
@@ -142,6 +143,11 @@ class MainWindow : public QMainWindow {
   void showFigures(const QString& text);
   void toggleStatistics();
   void showCounts(link::Counts counts);
+  void buildTimingChoice(QWidget* client);
+  void showTimingChoice(settings::Timing timing, int delayMs);
+  void enableTimingChoice(bool running);
+  link::SessionOptions sessionOptions() const;
+  void showDeviceMove(const link::DeviceMove& move);
   // main_window_events.cpp
   bool filterKey(QObject* watched, QKeyEvent* key);
   void stackAnimationFrames();
@@ -199,6 +205,8 @@ class MainWindow : public QMainWindow {
   ActivityLight* outputLight_ = nullptr;
   QLabel* figuresLabel_ = nullptr;
   QCheckBox* peerOnlyBox_ = nullptr;
+  QComboBox* timingBox_ = nullptr;
+  QSpinBox* delayBox_ = nullptr;
   std::array<QLabel*, 8> pictures_{};
   LineShapes* portsLines_ = nullptr;
   LineShapes* networkLines_ = nullptr;

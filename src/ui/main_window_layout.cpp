@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 
 #include <algorithm>
 #include <span>
@@ -325,5 +326,9 @@ void MainWindow::applyTabOrder() {
                    [](const TabStop& a, const TabStop& b) { return a.index < b.index; });
   for (std::size_t i = 1; i < tabOrder_.size(); ++i) setTabOrder(tabOrder_[i - 1].widget, tabOrder_[i].widget);
 }
+
+// The controls the other parts of the window place.
+template QComboBox* MainWindow::place<QComboBox>(QWidget*, const char*, QRect, double, bool);
+template QSpinBox* MainWindow::place<QSpinBox>(QWidget*, const char*, QRect, double, bool);
 
 }  // namespace strandlink::ui

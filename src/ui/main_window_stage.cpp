@@ -9,8 +9,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QComboBox>
+#include <QSpinBox>
 
+#include "settings/preferences.h"
 #include "ui/activity_light.h"
+#include "ui/chat_history.h"
 #include "ui/main_window.h"
 #include "ui/twips.h"
 
@@ -38,8 +42,8 @@ ActivityLight* lightBeside(QLabel* caption, const char* name, const QString& tip
 }  // namespace
 
 // The stage controls use room the fixed layout leaves free: Panic and its note
-// in the band left of Midi Thru (the band right of it is kept free), the lights
-// beside the device captions, the figures between the two address boxes.
+// in the band left of Midi Thru, the timing choice in the band right of it, the
+// lights beside the device captions, the figures between the two address boxes.
 void MainWindow::buildStageControls(QWidget* client) {
   panicButton_ = place<QPushButton>(client, "panicButton", twipsRect(360, 1065, 1455, 345), 9, true);
   panicButton_->setText(QStringLiteral("&Panic"));
@@ -62,6 +66,58 @@ void MainWindow::buildStageControls(QWidget* client) {
   figuresLabel_->setAlignment(Qt::AlignCenter);
   figuresLabel_->setTextFormat(Qt::PlainText);
   statusLabel_->setAlignment(Qt::AlignCenter);
+  buildTimingChoice(client);
+}
+
+// Remembered in strandlink.conf as soon as it is chosen, like Peer only; the
+// delay matters in steady timing only.
+void MainWindow::buildTimingChoice(QWidget* client) {
+  timingBox_ = place<QComboBox>(client, "timingBox", twipsRect(5355, 1065, 1230, 315), 7.5);
+  timingBox_->addItems({QStringLiteral("Immediate"), QStringLiteral("Steady")});
+  timingBox_->setToolTip(QStringLiteral("Immediate: received MIDI plays as soon as it arrives. Steady: a constant "
+                                        "time after it was played on the other side, with its spacing kept"));
+  tabIndex(timingBox_, 44);
+  delayBox_ = place<QSpinBox>(client, "delayBox", twipsRect(6630, 1065, 945, 315), 7.5);
+  delayBox_->setRange(0, settings::kMaxDelayMs);
+  delayBox_->setSuffix(QStringLiteral(" ms"));
+  delayBox_->setSpecialValueText(QStringLiteral("1 period"));
+  delayBox_->setToolTip(QStringLiteral("Steady timing's delay: raise it to absorb the jitter of a Wi-Fi or "
+                                       "internet link (1 period: the least, one period of the MIDI service)"));
+  tabIndex(delayBox_, 45);
+  connect(timingBox_, &QComboBox::activated, this, [this](int index) {
+    settings::saveTiming(index == 1 ? settings::Timing::Steady : settings::Timing::Immediate);
+    enableTimingChoice(link_.running());
+  });
+  connect(delayBox_, &QSpinBox::valueChanged, this, [](int ms) { settings::saveDelayMs(ms); });
+}
+
+void MainWindow::showTimingChoice(settings::Timing timing, int delayMs) {
+  const QSignalBlocker blockTiming(timingBox_);
+  const QSignalBlocker blockDelay(delayBox_);
+  timingBox_->setCurrentIndex(timing == settings::Timing::Steady ? 1 : 0);
+  delayBox_->setValue(delayMs);
+  enableTimingChoice(link_.running());
+}
+
+// Like the device lists, fixed while a session runs.
+void MainWindow::enableTimingChoice(bool running) {
+  timingBox_->setEnabled(!running);
+  delayBox_->setEnabled(!running && timingBox_->currentIndex() == 1);
+}
+
+link::SessionOptions MainWindow::sessionOptions() const {
+  return {thruBox_->isChecked(),
+          timingBox_->currentIndex() == 1 ? settings::Timing::Steady : settings::Timing::Immediate,
+          delayBox_->value(), settings::loadRememberedPorts()};
+}
+
+// The list shows the device that was opened, and the history why.
+void MainWindow::showDeviceMove(const link::DeviceMove& move) {
+  QComboBox* list = move.input ? inputList_ : outputList_;
+  const QSignalBlocker block(list);
+  list->setCurrentIndex(move.to);
+  appendHistoryLine(*chatHistory_, QStringLiteral("(") + link::deviceMoveText(link_.devices(), move) + u')');
+  setHistoryCaret(*chatHistory_, historyLength(*chatHistory_));
 }
 
 void MainWindow::panic() {

@@ -17,6 +17,7 @@
 #include "link/device_lists.h"
 #include "link/setting_overrides.h"
 #include "net/addresses.h"
+#include "settings/preferences.h"
 #include "settings/settings_file.h"
 #include "support/jack_client.h"
 #include "support/side.h"
@@ -80,6 +81,9 @@ TEST(CommandLine, ModesValuesAndBadUsage) {
               o.remotePort == "5000" && o.input == "2" && o.output == "Synth" && o.highPriority == false);
   EXPECT_EQ(parse({"--headless", "--save-settings", "s.stn"}).mode, Mode::SaveSettings);
   EXPECT_EQ(parse({"--demo"}).mode, Mode::Demo);
+  const auto t = parse({"--headless", "--timing", "Steady", "--delay=12"}).overrides;
+  EXPECT_TRUE(t.timing == settings::Timing::Steady && t.delayMs == 12);
+  EXPECT_TRUE(parse({"--timing=immediate"}).overrides.timing == settings::Timing::Immediate);
   // Each bad value: one line that names its option.
   for (const QStringList& args :
        {QStringList{"--bogus"}, {"--settings"}, {"--name="}, {"--headless", "--list-devices"}, {"stray"},
@@ -87,7 +91,8 @@ TEST(CommandLine, ModesValuesAndBadUsage) {
         {"--local", "0.0.0.0:4000"}, {"--remote", "10.0.0.1:65535"}, {"--remote", "10.0.0.1:0"},
         {"--remote", "10.0.0:4000"}, {"--remote", "bad_name:4000"}, {"--remote", ":4000"}, {"--remote", "h:4e3"},
         {"--input", ""}, {"--output="}, {"--priority", "low"}, {"--save-settings"},
-        {"--save-settings", "s.stn", "--list-devices"}, {"--demo", "--headless"}}) {
+        {"--save-settings", "s.stn", "--list-devices"}, {"--demo", "--headless"}, {"--timing", "soon"},
+        {"--delay", "1001"}, {"--delay", "-1"}, {"--delay", "5ms"}}) {
     const auto bad = parse(args);
     const QString named = args.first().startsWith("--") ? args.first().section('=', 0, 0) : args.first();
     EXPECT_EQ(bad.mode, Mode::Error) << args.join(' ').toStdString();
@@ -117,6 +122,15 @@ TEST(SettingOverrides, DevicesByPositionOrNameAndOneLineForWhatFitsNoneOrSeveral
     const auto r = resolve(in, out);
     EXPECT_TRUE(r.error.startsWith(flag) && !r.error.contains('\n') && !r.changes.remoteHost) << r.error.toStdString();
   }
+}
+
+TEST(SettingOverrides, ARememberedNameWinsOnlyAtItsOwnPositionAndNeverForOurOwnPort) {
+  const std::vector<std::string> names{"own:in", "a:out", "b:out"};
+  EXPECT_EQ(link::followRememberedName(names, 1, {1, "b:out"}), 2);
+  EXPECT_EQ(link::followRememberedName(names, 1, {2, "b:out"}), 1);  // chosen since: the position stands
+  EXPECT_EQ(link::followRememberedName(names, 1, {1, "c:out"}), 1);  // not listed
+  EXPECT_EQ(link::followRememberedName(names, 0, {0, "b:out"}), 0);
+  EXPECT_EQ(link::followRememberedName(names, 1, {1, "own:in"}), 1);
 }
 
 TEST(Headless, BoxesAreOneLineEachOnStandardError) {
@@ -162,6 +176,54 @@ TEST(Headless, StartsUpLikeTheWindowAndPrintsWhatTheWindowWouldShow) {
   EXPECT_EQ(captured(err), "");
   std::fclose(out);
   std::fclose(err);
+}
+
+// A reboot or a re-plug lists the ports in another order: two clients registered
+// again the other way round (JACK lists ports in the order of their numbers, and
+// gives the lowest free number first).
+TEST(Headless, ADeviceListedElsewhereAfterARePlugIsOpenedByItsRememberedNameAndSaidInOneLine) {
+  if (!jackAvailable()) GTEST_SKIP() << "no JACK server runs (scripts/test.sh starts one)";
+  QTemporaryDir dir;
+  const int local = freePortPair(), remote = freePortPair();
+  std::FILE* out = std::tmpfile();
+  auto x = std::make_unique<JackSynth>("order-x"), y = std::make_unique<JackSynth>("order-y");
+  headless::HeadlessOptions options{{}, std::nullopt, false, dir.filePath("default.stn"), {}};
+  options.overrides.localHost = options.overrides.remoteHost = "127.0.0.1";
+  options.overrides.localPort = QString::number(local);
+  options.overrides.remotePort = QString::number(remote);
+  options.overrides.output = "order-x:in";
+  int stored = -1;
+  {
+    const auto midi = midi::makeMidiService("OrderFirst");
+    headless::HeadlessRun run(*midi, options, out, out);
+    ASSERT_TRUE(run.start()) << captured(out).toStdString();
+    stored = run.settings().outputPosition;
+  }
+  EXPECT_EQ(settings::loadRememberedPorts().output, (settings::RememberedPort{stored, "order-x:in"}));
+  x.reset();
+  y.reset();
+  y = std::make_unique<JackSynth>("order-y");
+  x = std::make_unique<JackSynth>("order-x");
+  options.overrides.output.reset();  // the default file's position, now order-y's
+  const auto midi = midi::makeMidiService("OrderSecond");
+  headless::HeadlessRun run(*midi, options, out, out);
+  ASSERT_EQ(run.prepare(), "");
+  const auto& outputs = run.link().devices().outputs;
+  ASSERT_EQ(outputs[std::size_t(stored)], "order-y:in");
+  ASSERT_TRUE(run.start()) << captured(out).toStdString();
+  const int found = entryOf(outputs, "order-x:in");
+  EXPECT_EQ(run.settings().outputPosition, found);
+  RawPeer peer(remote);
+  peer.sendTo(local, QByteArray("\x90\x10\x20", 3));
+  EXPECT_TRUE(waitFor([&] { return x->received().size() == 1; }));
+  EXPECT_TRUE(y->received().empty());
+  run.finish();
+  EXPECT_TRUE(captured(out).split('\n').contains(
+      QStringLiteral("Midi Output: order-x:in, chosen at the last Start, is at position %1 of the list now; opened "
+                     "it there instead of position %2 (order-y:in).").arg(found).arg(stored)))
+      << captured(out).toStdString();
+  EXPECT_EQ(settings::loadRememberedPorts().output, (settings::RememberedPort{found, "order-x:in"}));
+  std::fclose(out);
 }
 
 TEST(HeadlessProgram, Usr1ReleasesHeldNotesAndTermEndsItCleanly) {

@@ -3,7 +3,8 @@
 # a PipeWire of the test's own (its own runtime directory, no session bus), each
 # copy one client with exactly the ports NAME:in and NAME:out, and every kind of
 # short MIDI message played into A's input coming out of B's output byte for byte
-# and in order.
+# and in order, in steady timing (stamped datagrams, each message placed at its
+# frame on PipeWire's clock).
 #
 # Usage: pipewire_link.sh STRANDLINK E2E_DRIVER
 # Exits 77 (skipped) where PipeWire is missing or cannot start.
@@ -37,7 +38,8 @@ wait_line() {  # FILE LINE SECONDS
   until grep -qxF -- "$2" "$1" 2>/dev/null; do ((SECONDS < end)) && sleep 0.1 || return 1; done
 }
 
-export XDG_RUNTIME_DIR=$work/run JACK_DEFAULT_SERVER=default
+# Remembered choices go to the test's own directory, never the user's.
+export XDG_RUNTIME_DIR=$work/run JACK_DEFAULT_SERVER=default XDG_CONFIG_HOME=$work/config
 unset DBUS_SESSION_BUS_ADDRESS PIPEWIRE_REMOTE
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 pipewire >"$work/pipewire.log" 2>&1 </dev/null &
@@ -51,7 +53,7 @@ for side in A B; do
   if [ $side = A ]; then local_port=$port remote_port=$((port + 2)); else local_port=$((port + 2)) remote_port=$port; fi
   printf '"REMOTEIP:","127.0.0.1"\r\n"REMOTEPORT:","%s"\r\n"LOCALIP:","127.0.0.1"\r\n"LOCALPORT:","%s"\r\n"MIDIOUT:",0\r\n"MIDIIN:",0\r\n"PRIORITY:",#TRUE#\r\n' \
     "$remote_port" "$local_port" >"$work/$side.stn"
-  pw-jack "$strandlink" --headless --settings "$work/$side.stn" --name "Pw$side" \
+  pw-jack "$strandlink" --headless --settings "$work/$side.stn" --name "Pw$side" --timing steady \
     >"$work/$side.out" 2>"$work/$side.err" </dev/null &
   pids+=($!)
 done

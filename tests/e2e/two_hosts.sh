@@ -4,7 +4,9 @@
 # the other. A keyboard on host A plays every kind of short MIDI message into A at
 # a steady rate; a synth on host B checks that all of it comes out of B byte for
 # byte and in order. Then chat both ways, the connection status, host B killed
-# with SIGKILL and started again, and a clean stop of both.
+# with SIGKILL and started again in steady timing (A still immediate), A started
+# again in steady timing too and the whole MIDI run once more, and a clean stop
+# of both.
 #
 # Usage: two_hosts.sh STRANDLINK E2E_DRIVER
 # Needs root for the namespaces; exits 77 (skipped) where they cannot be made.
@@ -108,8 +110,9 @@ fail() {
 # The prefix that runs a command on one host: in its namespace, against its JACK
 # server. An array, not a function: a function put in the background runs in a
 # subshell, and $! would be that subshell's id rather than the program's.
-host_A=(ip netns exec "$nsA" env JACK_DEFAULT_SERVER="$jackA" JACK_NO_AUDIO_RESERVATION=1)
-host_B=(ip netns exec "$nsB" env JACK_DEFAULT_SERVER="$jackB" JACK_NO_AUDIO_RESERVATION=1)
+# Each host remembers its choices (strandlink.conf) in a directory of its own.
+host_A=(ip netns exec "$nsA" env JACK_DEFAULT_SERVER="$jackA" JACK_NO_AUDIO_RESERVATION=1 XDG_CONFIG_HOME="$work/config-A")
+host_B=(ip netns exec "$nsB" env JACK_DEFAULT_SERVER="$jackB" JACK_NO_AUDIO_RESERVATION=1 XDG_CONFIG_HOME="$work/config-B")
 
 # wait_line FILE LINE SECONDS [SKIP]: until FILE holds the exact line LINE after
 # its first SKIP lines; false when the time runs out.
@@ -176,10 +179,11 @@ mkfifo "$work/A.in" "$work/B.in"
 exec 7<>"$work/A.in" 8<>"$work/B.in"
 pid_A= pid_B=
 
+# start_link SIDE TIMING
 start_link() {
-  local side=$1 host=("${host_A[@]}")
+  local side=$1 timing=$2 host=("${host_A[@]}")
   [ "$side" = B ] && host=("${host_B[@]}")
-  "${host[@]}" "$strandlink" --headless --settings "$work/$side.stn" --name "Host$side" \
+  "${host[@]}" "$strandlink" --headless --settings "$work/$side.stn" --name "Host$side" --timing "$timing" \
     <"$work/$side.in" >>"$work/strandlink-$side.out" 2>>"$work/strandlink-$side.err" 7>&- 8>&- &
   pids+=($!)
   printf -v "pid_$side" '%s' $!
@@ -188,8 +192,8 @@ start_link() {
 step "a window-less Strandlink on each host; both print \"Connected\""
 : >"$work/strandlink-A.out"
 : >"$work/strandlink-B.out"
-start_link A
-start_link B
+start_link A immediate
+start_link B immediate
 wait_line "$work/strandlink-A.out" "Connected" 20 || fail "host A never printed \"Connected\""
 wait_line "$work/strandlink-B.out" "Connected" 20 || fail "host B never printed \"Connected\""
 
@@ -217,7 +221,7 @@ run_midi() {
   [ $rc -eq 0 ] || fail "MIDI from host A did not arrive intact at host B"
 }
 
-step "$count messages of every short kind, $rate a second, from A's keyboard to B's synth"
+step "immediate timing: $count messages of every short kind, $rate a second, from A's keyboard to B's synth"
 run_midi 0 "$count"
 
 # ---- chat ---------------------------------------------------------------------------
@@ -241,15 +245,24 @@ kill -KILL "$pid_B"
 wait "$pid_B" 2>/dev/null
 wait_line "$work/strandlink-A.out" "Not Connected" 15 "$seen" || fail "A did not notice that B is gone"
 
-step "host B started again: both print \"Connected\""
+step "host B started again in steady timing: both print \"Connected\""
 seen=$(lines "$work/strandlink-A.out")
 seenB=$(lines "$work/strandlink-B.out")
-start_link B
+start_link B steady
 wait_line "$work/strandlink-B.out" "Connected" 20 "$seenB" || fail "the new B never printed \"Connected\""
 wait_line "$work/strandlink-A.out" "Connected" 20 "$seen" || fail "A did not print \"Connected\" again"
 
-step "MIDI flows through the new B"
+step "MIDI flows through the new B, which times A's messages without stamps by their arrival"
 run_midi "$count" 200
+
+step "host A started again in steady timing: stamped datagrams both ways"
+stop_pid "$pid_A" || fail "host A ended with status $? after SIGTERM"
+seen=$(lines "$work/strandlink-A.out")
+start_link A steady
+wait_line "$work/strandlink-A.out" "Connected" 20 "$seen" || fail "the new A never printed \"Connected\""
+
+step "steady timing: $count messages of every short kind, $rate a second, from A's keyboard to B's synth"
+run_midi "$((count + 200))" "$count"
 
 # ---- a clean stop -----------------------------------------------------------------------
 

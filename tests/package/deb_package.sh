@@ -21,7 +21,7 @@ dpkg -x "$deb" "$scratch/root"
 # Exactly these files: nothing missing, and no test or helper program.
 d=usr/share id=org.strandlink.Strandlink
 expected=$(printf '%s\n' usr/bin/strandlink usr/lib/systemd/user/strandlink@.service $d/man/man1/strandlink.1.gz \
-  $d/doc/strandlink/{CHANGELOG.md,LICENSE,copyright,strandlink-guide.html} $d/applications/$id.desktop \
+  $d/doc/strandlink/{CHANGELOG.md,LICENSE,copyright,strandlink-guide.html,wire-format.md} $d/applications/$id.desktop \
   $d/metainfo/$id.metainfo.xml $d/icons/hicolor/{scalable/apps/$id.svg,{16x16,32x32,48x48,64x64,128x128,256x256}/apps/$id.png} |
   sort)
 actual=$(cd "$scratch/root" && find . ! -type d | sed 's|^\./||' | sort)

@@ -47,21 +47,23 @@ bool jackServerRunning(std::string* why) {
 
 // ---- MidiRing --------------------------------------------------------------
 
-bool MidiRing::push(const std::uint8_t* bytes, std::size_t size) {
+bool MidiRing::push(const std::uint8_t* bytes, std::size_t size, std::uint32_t frame) {
   const std::size_t tail = tail_.load(std::memory_order_relaxed);
   if (tail - head_.load(std::memory_order_acquire) == kCapacity) return false;
   Slot& slot = slots_[tail % kCapacity];
   slot.size = static_cast<std::uint8_t>(std::min(size, kMaxBytes));
   std::copy_n(bytes, slot.size, slot.bytes.begin());
+  slot.frame = frame;
   tail_.store(tail + 1, std::memory_order_release);
   return true;
 }
 
-bool MidiRing::pop(MidiBytes& out) {
+bool MidiRing::pop(MidiBytes& out, std::uint32_t* frame) {
   const std::size_t head = head_.load(std::memory_order_relaxed);
   if (head == tail_.load(std::memory_order_acquire)) return false;
   const Slot& slot = slots_[head % kCapacity];
   out.assign(slot.bytes.begin(), slot.bytes.begin() + slot.size);
+  if (frame != nullptr) *frame = slot.frame;
   head_.store(head + 1, std::memory_order_release);
   return true;
 }
@@ -150,21 +152,44 @@ bool JackKeyboard::play(const std::vector<MidiBytes>& messages, int perCycle) {
   return true;
 }
 
+// A gap's top bit marks the first message of a pattern.
+constexpr std::uint32_t kPatternStart = 1u << 31;
+
+bool JackKeyboard::playSpaced(const std::vector<MidiBytes>& messages, const std::vector<std::uint32_t>& gaps) {
+  perCycle_.store(0);
+  for (std::size_t k = 0; k < messages.size(); ++k) {
+    if (!queue_.push(messages[k].data(), messages[k].size(), gaps[k] | (k == 0 ? kPatternStart : 0))) return false;
+    queued_.fetch_add(1);
+  }
+  return true;
+}
+
 bool JackKeyboard::waitUntilPlayed(std::chrono::milliseconds deadline) const {
   return pollUntil(deadline, [&] { return played_.load() == queued_.load(); });
 }
 
 // Real-time thread. Several messages of one cycle go out in order at increasing
-// frame offsets.
+// frame offsets, or each at its own frame when spaced.
 void JackKeyboard::process(jack_nframes_t frames) {
   void* buffer = jack_port_get_buffer(port_, frames);
   jack_midi_clear_buffer(buffer);
   const int perCycle = perCycle_.load();
-  MidiBytes message;
-  message.reserve(MidiRing::kMaxBytes);  // no allocation in pop() below
-  for (int i = 0; i < perCycle && queue_.pop(message); ++i) {
+  if (!holding_) due_.reserve(MidiRing::kMaxBytes);  // no allocation in pop() below
+  if (perCycle == 0) {
+    const jack_nframes_t start = jack_last_frame_time(client());
+    for (std::uint32_t gap = 0; holding_ || queue_.pop(due_, &gap); holding_ = false) {
+      if (!holding_) dueFrame_ = (gap & kPatternStart ? start : dueFrame_) + (gap & ~kPatternStart);
+      holding_ = true;
+      const auto offset = std::int32_t(dueFrame_ - start);
+      if (offset >= std::int32_t(frames)) break;
+      jack_midi_event_write(buffer, jack_nframes_t(std::max(offset, 0)), due_.data(), due_.size());
+      played_.fetch_add(1);
+    }
+    return;
+  }
+  for (int i = 0; i < perCycle && queue_.pop(due_); ++i) {
     const auto offset = std::min<jack_nframes_t>(static_cast<jack_nframes_t>(i), frames - 1);
-    jack_midi_event_write(buffer, offset, message.data(), message.size());
+    jack_midi_event_write(buffer, offset, due_.data(), due_.size());
     played_.fetch_add(1);
   }
 }
@@ -189,13 +214,17 @@ void JackSynth::process(jack_nframes_t frames) {
   for (jack_nframes_t i = 0; i < count; ++i) {
     jack_midi_event_t event;
     if (jack_midi_event_get(&event, buffer, i) != 0) continue;
-    if (!ring_.push(event.buffer, event.size)) overflowed_.store(true);
+    if (!ring_.push(event.buffer, event.size, jack_last_frame_time(client()) + event.time)) overflowed_.store(true);
   }
 }
 
 void JackSynth::collect() {
   MidiBytes message;
-  while (ring_.pop(message)) received_.push_back(message);
+  std::uint32_t frame = 0;
+  while (ring_.pop(message, &frame)) {
+    received_.push_back(message);
+    frames_.push_back(frame);
+  }
 }
 
 std::vector<MidiBytes> JackSynth::received() {
@@ -212,10 +241,23 @@ bool JackSynth::waitFor(std::size_t count, std::chrono::milliseconds deadline) {
   });
 }
 
+std::size_t JackSynth::count() {
+  std::lock_guard lock(mutex_);
+  collect();
+  return received_.size();
+}
+
+std::vector<std::uint32_t> JackSynth::frames() {
+  std::lock_guard lock(mutex_);
+  collect();
+  return frames_;
+}
+
 void JackSynth::clear() {
   std::lock_guard lock(mutex_);
   collect();
   received_.clear();
+  frames_.clear();
 }
 
 }  // namespace strandlink::test

@@ -27,13 +27,15 @@ class MidiRing {
  public:
   static constexpr std::size_t kCapacity = 4096;
   static constexpr std::size_t kMaxBytes = 15;  // longer messages are cut
-  bool push(const std::uint8_t* bytes, std::size_t size);
-  bool pop(MidiBytes& out);
+  // frame: a number that travels with the message (a frame, or a gap in frames).
+  bool push(const std::uint8_t* bytes, std::size_t size, std::uint32_t frame = 0);
+  bool pop(MidiBytes& out, std::uint32_t* frame = nullptr);
 
  private:
   struct Slot {
     std::uint8_t size = 0;
     std::array<std::uint8_t, kMaxBytes> bytes{};
+    std::uint32_t frame = 0;
   };
   std::array<Slot, kCapacity> slots_;
   std::atomic<std::size_t> head_{0};  // next to pop
@@ -65,6 +67,7 @@ class JackClient {
  protected:
   // Real-time thread, once per cycle.
   virtual void process(jack_nframes_t) {}
+  jack_client_t* client() const { return client_; }
   // Registers a MIDI port; to be called by a subclass's constructor, before activate().
   jack_port_t* registerPort(const std::string& shortName, unsigned long flags);
   void activate();
@@ -88,6 +91,9 @@ class JackKeyboard final : public JackClient {
   // Queues messages to play, perCycle of them in each process cycle (at least 1).
   // False when the queue cannot take them all.
   bool play(const std::vector<MidiBytes>& messages, int perCycle = 1);
+  // Queues messages to play at exact frames: message k gaps[k] frames after message
+  // k-1 (the first gaps[0] frames into the cycle that takes it up).
+  bool playSpaced(const std::vector<MidiBytes>& messages, const std::vector<std::uint32_t>& gaps);
   // Waits until every queued message has been written to the port.
   bool waitUntilPlayed(std::chrono::milliseconds deadline = std::chrono::seconds(10)) const;
 
@@ -98,6 +104,10 @@ class JackKeyboard final : public JackClient {
   std::atomic<int> perCycle_{1};
   std::atomic<std::size_t> queued_{0};
   std::atomic<std::size_t> played_{0};
+  // Real-time thread only: the spaced message taken up and the frame it is due at.
+  MidiBytes due_;
+  std::uint32_t dueFrame_ = 0;
+  bool holding_ = false;
 };
 
 // One MIDI input port "in"; records every message that arrives.
@@ -109,6 +119,10 @@ class JackSynth final : public JackClient {
   std::string port() const;  // full name
   // Every message received so far, in order of arrival.
   std::vector<MidiBytes> received();
+  // The frame (JACK's frame clock) at which each of them arrived.
+  std::vector<std::uint32_t> frames();
+  // How many arrived so far, without copying them.
+  std::size_t count();
   // Waits until at least count messages have arrived.
   bool waitFor(std::size_t count, std::chrono::milliseconds deadline = std::chrono::seconds(10));
   void clear();
@@ -123,6 +137,7 @@ class JackSynth final : public JackClient {
   std::atomic<bool> overflowed_{false};
   std::mutex mutex_;  // the test's side only
   std::vector<MidiBytes> received_;
+  std::vector<std::uint32_t> frames_;
 };
 
 // The entry of a full port name in a device list, or -1.

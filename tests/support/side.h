@@ -54,12 +54,16 @@ struct Side {
     settings.localHost = QStringLiteral("127.0.0.1");
     settings.localPort = QString::number(localPort);
   }
-  bool start(bool thru = false) { return link.start(settings, {thru}); }
+  bool start(bool thru = false) {
+    options.thru = thru;
+    return link.start(settings, options);
+  }
 
   RecordingBoxes boxes;
   std::unique_ptr<midi::MidiService> midi;
   link::Link link;
   settings::Settings settings;
+  link::SessionOptions options;
   link::LinkStatus status = link::LinkStatus::NotConnected;
   QStringList chat;
   int fatalExits = 0;

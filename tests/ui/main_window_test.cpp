@@ -1,6 +1,6 @@
 // The main window on the offscreen platform: the session transitions over a real
-// link, the chat, the statistics, thru, the settings files, what the address and
-// port boxes let in, and the window program's end on SIGTERM.
+// link, the chat, the statistics, thru, the timing choice, the settings files,
+// what the address and port boxes let in, and the window program's end on SIGTERM.
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -14,6 +14,7 @@
 #include <QStyleHints>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 
@@ -168,7 +169,7 @@ TEST(MainWindow, ASessionLocksTheSetUpChatsAndStopThenExitEndsTheProgramButNotBy
   ASSERT_TRUE(t.start(p, q)) << t.boxes.texts();
   const auto check = [&](bool running) {
     SCOPED_TRACE(running ? "running" : "idle");
-    for (const char* name : {"startButton", "thruBox", "inputList", "outputList"})
+    for (const char* name : {"startButton", "thruBox", "inputList", "outputList", "timingBox"})
       EXPECT_EQ(t.get(name)->isEnabled(), !running) << name;
     for (const char* name : {"stopButton", "statsBox", "chatInput", "highOption", "peerOnlyBox"})
       EXPECT_TRUE(t.get(name)->isEnabled()) << name;
@@ -286,7 +287,7 @@ TEST(MainWindow, CountsShowOnlyWhileTickedTheLightsAlwaysAndPanicReleasesThePeer
   EXPECT_EQ(t.get<QLabel>("panicNote")->text(), "3 notes released");
 }
 
-TEST(MainWindow, ThruIsRefusedForAFeedbackLoopAndPeerOnlyIsRemembered) {
+TEST(MainWindow, ThruIsRefusedForAFeedbackLoopAndPeerOnlyAndTheTimingChoiceAreRemembered) {
   settings::savePeerFilter(true);
   WindowUnderTest t({"Loop", "Keyboard"}, {"Loop", "Synth"});
   t.window.startUp();
@@ -313,6 +314,21 @@ TEST(MainWindow, ThruIsRefusedForAFeedbackLoopAndPeerOnlyIsRemembered) {
   EXPECT_TRUE(peerOnly->isChecked() && t.window.link().peerFilter());
   peerOnly->click();
   EXPECT_FALSE(t.window.link().peerFilter() || settings::loadPeerFilter());
+
+  // The timing choice, remembered as it is made; the delay counts in steady timing only.
+  auto* timing = t.get<QComboBox>("timingBox");
+  auto* delay = t.get<QSpinBox>("delayBox");
+  EXPECT_TRUE(timing->currentText() == "Immediate" && !delay->isEnabled());
+  timing->setCurrentIndex(1);
+  emit timing->activated(1);
+  delay->setValue(25);
+  EXPECT_TRUE(delay->isEnabled() && settings::loadTiming() == settings::Timing::Steady);
+  EXPECT_EQ(settings::loadDelayMs(), 25);
+  link::SettingOverrides flags;
+  flags.timing = settings::Timing::Immediate;
+  EXPECT_EQ(t.window.applyCommandLine(flags), "");
+  EXPECT_TRUE(timing->currentText() == "Immediate" && !delay->isEnabled() && delay->value() == 25);
+  EXPECT_EQ(settings::loadTiming(), settings::Timing::Immediate);
 }
 
 TEST(QtMessageBoxes, ShowAModalPlainTextBoxWithTitleIconAndOk) {

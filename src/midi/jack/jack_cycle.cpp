@@ -3,23 +3,40 @@
 #include <jack/midiport.h>
 #include <time.h>
 
+#include <algorithm>
 #include <chrono>
+#include <span>
 #include <thread>
 
 #include "midi/short_message.h"
 
 namespace strandlink::midi::jack {
 
+// One process cycle as its parts see it.
+struct JackCycle::Cycle {
+  jack_client_t* client;
+  void* outBuffer;
+  jack_nframes_t start;   // the cycle's first frame
+  jack_nframes_t frames;  // its length
+  jack_nframes_t sampleRate;
+  // Monotonic µs minus libjack's µs, taken anew each cycle: libjack's clock is
+  // CLOCK_MONOTONIC_RAW here (jackd2 1.9.21), ours CLOCK_MONOTONIC; NTP slews only
+  // the latter, so they drift apart (a quarter of a second after half an hour on
+  // a virtual machine). Both reads are vDSO calls that never block.
+  std::int64_t toMonotonic;
+  jack_nframes_t frame = 0;      // the captured message's frame; thru plays at the same one
+  jack_nframes_t lastFrame = 0;  // the port takes events in frame order only
+  const JackCycle* owner = nullptr;
+};
+
 namespace {
 
 // Set on the real-time thread while a cycle hands messages to the handler: a send
 // from inside the handler (thru) then goes straight into this cycle's buffer.
-struct CycleContext {
-  const JackCycle* cycle;
-  void* outBuffer;
-  jack_nframes_t frame;  // the captured message's frame; thru plays at the same one
-};
-thread_local CycleContext* tCycle = nullptr;
+thread_local JackCycle::Cycle* tCycle = nullptr;
+
+// A moment further ahead than this is no delay a user chose but a clock that jumped.
+constexpr std::int64_t kFarAheadSeconds = 5;
 
 std::uint32_t packWord(const ShortMessage& m) {
   return std::uint32_t(m.bytes[0]) | std::uint32_t(m.bytes[1]) << 8 | std::uint32_t(m.bytes[2]) << 16;
@@ -31,62 +48,93 @@ std::int64_t monotonicMicros() {
   return std::int64_t(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 
-bool writeWord(void* buffer, jack_nframes_t frame, std::uint32_t word) {
+// At the frame asked for, or after the last event written when that is later.
+bool writeBytes(JackCycle::Cycle& cycle, jack_nframes_t frame, std::span<const std::uint8_t> bytes) {
+  frame = std::max(frame, cycle.lastFrame);
+  if (jack_midi_event_write(cycle.outBuffer, frame, bytes.data(), bytes.size()) != 0) return false;
+  cycle.lastFrame = frame;
+  return true;
+}
+
+bool writeWord(JackCycle::Cycle& cycle, jack_nframes_t frame, std::uint32_t word) {
   const auto m = ShortMessage::withStatusSize(std::uint8_t(word), std::uint8_t(word >> 8), std::uint8_t(word >> 16));
-  const auto bytes = m.wireBytes();
-  return jack_midi_event_write(buffer, frame, bytes.data(), bytes.size()) == 0;
+  return writeBytes(cycle, frame, m.wireBytes());
 }
 
 }  // namespace
 
 void JackCycle::process(jack_client_t* client, jack_port_t* in, jack_port_t* out, jack_nframes_t frames) {
-  void* outBuffer = jack_port_get_buffer(out, frames);
-  jack_midi_clear_buffer(outBuffer);
-  playQueued(outBuffer);
+  const jack_nframes_t rate = jack_get_sample_rate(client);
+  Cycle cycle{client, jack_port_get_buffer(out, frames), jack_last_frame_time(client), frames, rate,
+              monotonicMicros() - std::int64_t(jack_get_time())};
+  cycle.owner = this;
+  jack_midi_clear_buffer(cycle.outBuffer);
+  if (rate != 0) periodMicros_.store(std::int64_t(frames) * 1000000 / rate, std::memory_order_relaxed);
   // Counted before the switch is read, so that stop and close, which turn the
   // switch off first and then wait for the count to drop, never miss a call.
   inHandler_.fetch_add(1);
-  if (delivering_.load()) deliverCaptured(client, jack_port_get_buffer(in, frames), outBuffer);
+  if (delivering_.load()) deliverCaptured(cycle, jack_port_get_buffer(in, frames));
   inHandler_.fetch_sub(1);
+  playQueued(cycle, frames);
 }
 
-// Queued messages go out at the cycle's first frame, in the order they were queued;
-// what a full buffer cannot take waits for the next cycle, still first.
-void JackCycle::playQueued(void* buffer) {
+// The queued messages whose frames come before end, in the order they were queued;
+// a message of a later cycle, and what a full buffer cannot take, wait for the
+// next cycle, still first.
+void JackCycle::playQueued(Cycle& cycle, jack_nframes_t end) {
   std::uint64_t written = 0;
-  std::uint32_t word = carried_.load(std::memory_order_relaxed);
-  if (word != 0 || queue_.pop(word)) {
-    do {
-      if (!writeWord(buffer, 0, word)) break;
-      ++written;
-      word = 0;
-    } while (queue_.pop(word));
+  Timed item;
+  while (nextQueued(item)) {
+    jack_nframes_t frame = 0;
+    if (!placeInCycle(cycle, item.micros, frame) || frame >= end || !writeWord(cycle, frame, item.word)) {
+      heldMicros_.store(item.micros, std::memory_order_relaxed);
+      heldWord_.store(item.word, std::memory_order_relaxed);
+      break;
+    }
+    heldWord_.store(0, std::memory_order_relaxed);
+    ++written;
   }
-  carried_.store(word, std::memory_order_relaxed);
   if (written != 0) played_.fetch_add(written);
 }
 
-void JackCycle::deliverCaptured(jack_client_t* client, void* inBuffer, void* outBuffer) {
+bool JackCycle::nextQueued(Timed& item) {
+  item.word = heldWord_.load(std::memory_order_relaxed);
+  if (item.word == 0) return queue_.pop(item);
+  item.micros = heldMicros_.load(std::memory_order_relaxed);
+  return true;
+}
+
+// The frame of this cycle that holds the moment: false when it belongs to a later
+// cycle. A moment already past (late), a message without one and a moment too far
+// ahead to be meant take the cycle's first frame.
+bool JackCycle::placeInCycle(const Cycle& cycle, std::int64_t micros, jack_nframes_t& frame) const {
+  frame = 0;
+  const std::int64_t jackMicros = micros - cycle.toMonotonic;
+  if (micros == kAtOnce || jackMicros <= 0 || flushing_.load(std::memory_order_relaxed)) return true;
+  const jack_nframes_t at = jack_time_to_frames(cycle.client, jack_time_t(jackMicros));
+  const auto ahead = std::int64_t(std::int32_t(at - cycle.start));
+  if (ahead < 0 || ahead > kFarAheadSeconds * std::int64_t(cycle.sampleRate)) return true;
+  if (ahead >= std::int64_t(cycle.frames)) return false;
+  frame = jack_nframes_t(ahead);
+  return true;
+}
+
+void JackCycle::deliverCaptured(Cycle& cycle, void* inBuffer) {
   MidiInputHandler* handler = handler_.load();
   if (handler == nullptr) return;
-  const jack_nframes_t cycleStart = jack_last_frame_time(client);
   const jack_nframes_t count = jack_midi_get_event_count(inBuffer);
   if (count == 0) return;
-  // libjack's clock is CLOCK_MONOTONIC_RAW here (jackd2 1.9.21), the handler's is
-  // CLOCK_MONOTONIC; NTP slews only the latter, so they drift apart (a quarter of
-  // a second after half an hour on a virtual machine). The offset is taken anew
-  // each cycle; both reads are vDSO calls that never block.
-  const std::int64_t toMonotonic = monotonicMicros() - std::int64_t(jack_get_time());
-  CycleContext context{this, outBuffer, 0};
-  tCycle = &context;
+  tCycle = &cycle;
   for (jack_nframes_t i = 0; i < count; ++i) {
     jack_midi_event_t event;
     if (jack_midi_event_get(&event, inBuffer, i) != 0) continue;
     // SysEx stays out: a short-message bridge cannot carry it.
     if (event.size == 0 || event.size > 3 || shortMessageLength(event.buffer[0]) == 0) continue;
-    // Events come in frame order, and so do the thru messages written at their frames.
-    context.frame = event.time;
-    const auto time = std::int64_t(jack_frames_to_time(client, cycleStart + event.time)) + toMonotonic;
+    // Events come in frame order; what was queued for the frames up to this one goes
+    // first, so that the thru written at the event's frame keeps the port in order.
+    playQueued(cycle, event.time + 1);
+    cycle.frame = event.time;
+    const auto time = std::int64_t(jack_frames_to_time(cycle.client, cycle.start + event.time)) + cycle.toMonotonic;
     handler->onMidiMessage(ShortMessage::fromBytes({event.buffer, event.size}), time);
   }
   tCycle = nullptr;
@@ -114,16 +162,18 @@ void JackCycle::waitForHandler() const {
   while (inHandler_.load() > own) std::this_thread::yield();
 }
 
-bool JackCycle::insideHandler() const { return tCycle != nullptr && tCycle->cycle == this; }
+bool JackCycle::insideHandler() const { return tCycle != nullptr && tCycle->owner == this; }
 
 bool JackCycle::takeOutput() {
   if (outputTaken_.exchange(true)) return false;
+  flushing_.store(false);
   playing_.store(true);
   return true;
 }
 
 void JackCycle::releaseOutput() {
   playing_.store(false);
+  flushing_.store(true);
   // Notes released at Stop must sound before the connection goes.
   const std::uint64_t target = queued_.load();
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
@@ -132,24 +182,20 @@ void JackCycle::releaseOutput() {
   outputTaken_.store(false);
 }
 
-int JackCycle::send(const ShortMessage& message) {
+int JackCycle::send(const ShortMessage& message, std::int64_t playMicros) {
   if (!playing_.load()) return kMidiNotOpen;
   if (!message.playable()) return kMidiInvalidMessage;
   if (!serving()) return kMidiNotReady;
-  if (insideHandler()) {
-    const auto bytes = message.wireBytes();
-    return jack_midi_event_write(tCycle->outBuffer, tCycle->frame, bytes.data(), bytes.size()) == 0 ? kMidiOk
-                                                                                                     : kMidiNotReady;
-  }
-  if (!queue_.push(packWord(message))) return kMidiNotReady;
+  if (insideHandler()) return writeBytes(*tCycle, tCycle->frame, message.wireBytes()) ? kMidiOk : kMidiNotReady;
+  if (!queue_.push(Timed{packWord(message), playMicros})) return kMidiNotReady;
   queued_.fetch_add(1);
   return kMidiOk;
 }
 
 void JackCycle::dropQueued() {
-  std::uint32_t word = 0;
-  std::uint64_t dropped = carried_.exchange(0) != 0 ? 1 : 0;
-  while (queue_.pop(word)) ++dropped;
+  Timed item;
+  std::uint64_t dropped = heldWord_.exchange(0) != 0 ? 1 : 0;
+  while (queue_.pop(item)) ++dropped;
   played_.fetch_add(dropped);
 }
 

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <limits>
 
 #include "midi/midi_service.h"
 #include "midi/word_queue.h"
@@ -19,8 +20,12 @@ namespace strandlink::midi::jack {
 
 class JackCycle {
  public:
-  // Real-time thread, once a cycle: plays what was queued for the output, then
-  // hands each captured message to the input's handler.
+  // One process cycle as its parts see it (defined where the cycle runs).
+  struct Cycle;
+
+  // Real-time thread, once a cycle: hands each captured message to the input's
+  // handler and writes what was queued for the output, each message at the frame
+  // that holds its moment, in frame order with the thru written meanwhile.
   void process(jack_client_t* client, jack_port_t* in, jack_port_t* out, jack_nframes_t frames);
 
   // Whether a client runs the cycles (set by the host; cleared when its server goes).
@@ -39,21 +44,35 @@ class JackCycle {
   bool insideHandler() const;
 
   // ---- output --------------------------------------------------------------------
+  // A send without a moment: as soon as the messages queued before it allow.
+  static constexpr std::int64_t kAtOnce = std::numeric_limits<std::int64_t>::min();
+
   // Window thread. Takes the output; false when another open output has it.
   bool takeOutput();
-  // Window thread. Refuses further sends and returns once what was accepted has
-  // been written into a cycle (or the server is gone, or half a second passed).
+  // Window thread. Refuses further sends, plays what waits for a later moment at
+  // once, and returns once what was accepted has been written into a cycle (or the
+  // server is gone, or half a second passed).
   void releaseOutput();
   // Any thread. On the real-time thread, inside the handler (thru), the message is
   // written into this cycle at the captured message's frame; from any other thread
-  // it waits in the queue for the next cycle. kMidiNotReady when it cannot be taken.
-  int send(const ShortMessage& message);
+  // it waits in the queue for the cycle that holds playMicros (monotonic µs), or for
+  // the next cycle (kAtOnce, or a moment already begun). kMidiNotReady when it
+  // cannot be taken.
+  int send(const ShortMessage& message, std::int64_t playMicros = kAtOnce);
+  // The period of the last cycle, in µs of the monotonic clock (0 before the first).
+  std::int64_t periodMicros() const { return periodMicros_.load(std::memory_order_relaxed); }
   // Window thread, while no client runs: forgets what a lost server never played.
   void dropQueued();
 
  private:
-  void playQueued(void* buffer);
-  void deliverCaptured(jack_client_t* client, void* inBuffer, void* outBuffer);
+  struct Timed {
+    std::uint32_t word = 0;  // a packed message; 0 is none
+    std::int64_t micros = kAtOnce;
+  };
+  void deliverCaptured(Cycle& cycle, void* inBuffer);
+  void playQueued(Cycle& cycle, jack_nframes_t end);
+  bool nextQueued(Timed& item);
+  bool placeInCycle(const Cycle& cycle, std::int64_t micros, jack_nframes_t& frame) const;
 
   std::atomic<bool> serving_{false};
 
@@ -63,13 +82,19 @@ class JackCycle {
 
   std::atomic<bool> outputTaken_{false};
   std::atomic<bool> playing_{false};
-  // Several seconds of a full MIDI cable, should the real-time thread miss cycles.
-  WordQueue<4096> queue_;
+  // Set while the output is released: nothing waits for its moment any more.
+  std::atomic<bool> flushing_{false};
+  std::atomic<std::int64_t> periodMicros_{0};
+  // Several seconds of a full MIDI cable, should the real-time thread miss cycles,
+  // and a second of a busy network link held back by a long delay.
+  WordQueue<16384, Timed> queue_;
   std::atomic<std::uint64_t> queued_{0};
   std::atomic<std::uint64_t> played_{0};
-  // A queued word a full port buffer could not take; first in the next cycle.
-  // Real-time thread only (atomic because a new client brings a new thread).
-  std::atomic<std::uint32_t> carried_{0};
+  // The queued message taken out that belongs to a later cycle, or that a full
+  // port buffer could not take; first in the next cycle. Real-time thread only
+  // (atomic because a new client brings a new thread).
+  std::atomic<std::uint32_t> heldWord_{0};
+  std::atomic<std::int64_t> heldMicros_{kAtOnce};
 };
 
 }  // namespace strandlink::midi::jack

@@ -53,6 +53,7 @@ class JackHost {
   void disconnectOutput();
 
   JackCycle& cycle() { return cycle_; }
+  const JackCycle& cycle() const { return cycle_; }
 
  private:
   static int onProcess(jack_nframes_t frames, void* self);

@@ -35,6 +35,11 @@ int JackOutput::send(const ShortMessage& message) {
   return host_->cycle().send(message);
 }
 
+int JackOutput::sendAt(const ShortMessage& message, std::int64_t playMicros) {
+  if (!open_.load()) return kMidiNotOpen;
+  return host_->cycle().send(message, playMicros);
+}
+
 int JackOutput::close() {
   if (open_.exchange(false) == false) return kMidiNotOpen;
   host_->cycle().releaseOutput();

@@ -38,6 +38,8 @@ class JackOutput final : public MidiOutput {
   JackOutput& operator=(const JackOutput&) = delete;
 
   int send(const ShortMessage& message) override;
+  int sendAt(const ShortMessage& message, std::int64_t playMicros) override;
+  std::int64_t periodMicros() const override { return host_->cycle().periodMicros(); }
   int close() override;
 
  private:

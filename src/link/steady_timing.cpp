@@ -1,0 +1,79 @@
+#include "link/steady_timing.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace strandlink::link {
+
+namespace {
+
+// a - b of two values modulo 2^32 that lie within 2^31 of each other.
+std::int64_t wrapDifference(std::uint32_t a, std::uint32_t b) { return std::int32_t(a - b); }
+
+}  // namespace
+
+std::array<std::uint8_t, kStampedDatagramSize> stampedDatagram(const midi::ShortMessage& message,
+                                                               std::int64_t playedMicros) {
+  const auto stamp = std::uint32_t(std::uint64_t(playedMicros));
+  return {message.bytes[0],        message.bytes[1],         message.bytes[2],         std::uint8_t(stamp),
+          std::uint8_t(stamp >> 8), std::uint8_t(stamp >> 16), std::uint8_t(stamp >> 24)};
+}
+
+std::optional<std::uint32_t> datagramStamp(std::span<const std::uint8_t> d) {
+  if (d.size() != kStampedDatagramSize) return std::nullopt;
+  return std::uint32_t(d[3]) | std::uint32_t(d[4]) << 8 | std::uint32_t(d[5]) << 16 | std::uint32_t(d[6]) << 24;
+}
+
+// The stamp plus the offset, taken in 32 bits, lies within a second of the
+// arrival's own low 32 bits: the full moment is the arrival moved by the difference.
+std::optional<std::int64_t> SteadySchedule::stamped(std::uint32_t stamp, std::int64_t arrival, std::int64_t delay) {
+  const std::uint32_t difference = std::uint32_t(std::uint64_t(arrival)) - stamp;
+  if (least_ && std::abs(wrapDifference(difference, *least_)) > kJumpMicros) {
+    reset();
+    learn(difference, arrival);
+    offset_ = least_;
+    lastStamp_ = stamp;
+    return std::nullopt;
+  }
+  learn(difference, arrival);
+  const std::int64_t above = offset_ ? wrapDifference(*offset_, *least_) : 0;
+  if (!offset_ || above <= 0) {
+    offset_ = least_;
+  } else {
+    const std::int64_t distance = std::max<std::int64_t>(wrapDifference(stamp, lastStamp_), 0);
+    *offset_ -= std::uint32_t(std::min(above, distance / kSettleDivisor));
+  }
+  lastStamp_ = stamp;
+  return inOrder(arrival + wrapDifference(*offset_, difference) + delay);
+}
+
+std::int64_t SteadySchedule::unstamped(std::int64_t arrival, std::int64_t delay) { return inOrder(arrival + delay); }
+
+void SteadySchedule::reset() {
+  buckets_.fill(Bucket{});
+  least_.reset();
+  offset_.reset();
+  last_.reset();
+}
+
+void SteadySchedule::learn(std::uint32_t difference, std::int64_t arrival) {
+  const std::int64_t index = arrival / kBucketMicros;
+  Bucket& bucket = buckets_[std::size_t(index) % kBuckets];
+  if (bucket.index != index) {
+    bucket = {index, difference};
+  } else if (wrapDifference(difference, bucket.least) < 0) {
+    bucket.least = difference;
+  }
+  least_ = bucket.least;
+  for (const Bucket& b : buckets_) {
+    const bool inWindow = b.index > index - std::int64_t(kBuckets) && b.index <= index;
+    if (inWindow && wrapDifference(b.least, *least_) < 0) least_ = b.least;
+  }
+}
+
+std::int64_t SteadySchedule::inOrder(std::int64_t moment) {
+  last_ = last_ ? std::max(*last_, moment) : moment;
+  return *last_;
+}
+
+}  // namespace strandlink::link

@@ -1,0 +1,81 @@
+// Steady timing: the MIDI datagram with the moment its message was played, and
+// the schedule that plays received messages a constant time after that moment.
+//
+// A stamped datagram is the message's three bytes and the moment, the low 32 bits
+// of the sender's monotonic clock in µs, little-endian: seven bytes. Receivers
+// that play the first three bytes of any datagram are not disturbed by the rest.
+//
+// The receiver knows nothing of the sender's clock. The smallest (arrival - stamp)
+// of the last few seconds stands for it: the offset. A message is played at its
+// stamp plus the offset plus the delay, so that messages keep the spacing they
+// were played with; the window follows drift, and a clock that jumps is learned
+// anew.
+//
+// A JACK sender stamps each message up to a period ahead of the moment it sends
+// it, so the smallest difference is found only once a message late in one of its
+// cycles has come. Until then the offset is too large, which only delays: it
+// falls to each new smallest difference gently, per message by at most 1/128 of
+// the distance between its stamp and the one before, so that no gap between two
+// notes changes by more than 0.8 % and the notes of a chord stay together, rather
+// than pulling a phrase's notes together at once; a whole period of 1024 frames
+// is learned within three seconds of playing. It rises at once, which delays.
+// Everything here runs on the loop's thread, except stampedDatagram().
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "midi/short_message.h"
+
+namespace strandlink::link {
+
+inline constexpr std::size_t kPlainDatagramSize = 3;
+inline constexpr std::size_t kStampedDatagramSize = 7;
+
+// The seven bytes of a stamped datagram; the first three alone are the plain one.
+std::array<std::uint8_t, kStampedDatagramSize> stampedDatagram(const midi::ShortMessage& message,
+                                                               std::int64_t playedMicros);
+// The stamp of a datagram of exactly seven bytes; any other length has none.
+std::optional<std::uint32_t> datagramStamp(std::span<const std::uint8_t> datagram);
+
+class SteadySchedule {
+ public:
+  // The moment (monotonic µs) at which to play a message that arrived at arrival
+  // with this stamp; nullopt for at once, after a clock jump (the stamp far from
+  // where the offset puts it), which also starts the window afresh.
+  std::optional<std::int64_t> stamped(std::uint32_t stamp, std::int64_t arrival, std::int64_t delay);
+  // A message without a stamp (an older peer, an immediate sender): its arrival
+  // plus the delay.
+  std::int64_t unstamped(std::int64_t arrival, std::int64_t delay);
+  // Forgets the offset (a new session).
+  void reset();
+
+  // How long one bucket of the offset's window lasts, and how many there are: the
+  // offset is the least of the last three to four seconds.
+  static constexpr std::int64_t kBucketMicros = 1000000;
+  static constexpr std::size_t kBuckets = 4;
+  // A stamp further than this from where the offset puts it means a clock jumped.
+  static constexpr std::int64_t kJumpMicros = 1000000;
+  // Per message the offset falls by at most the stamps' distance divided by this.
+  static constexpr std::int64_t kSettleDivisor = 128;
+
+ private:
+  void learn(std::uint32_t difference, std::int64_t arrival);
+  // Never earlier than the message before: nothing is reordered.
+  std::int64_t inOrder(std::int64_t moment);
+
+  struct Bucket {
+    std::int64_t index = -1;  // arrival / kBucketMicros; -1: empty
+    std::uint32_t least = 0;  // (arrival - stamp) modulo 2^32, compared wrap-aware
+  };
+  std::array<Bucket, kBuckets> buckets_{};
+  std::optional<std::uint32_t> least_;   // of the window
+  std::optional<std::uint32_t> offset_;  // in use: settles down to the least
+  std::uint32_t lastStamp_ = 0;
+  std::optional<std::int64_t> last_;
+};
+
+}  // namespace strandlink::link
