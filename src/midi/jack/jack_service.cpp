@@ -66,14 +66,14 @@ int JackMidiService::openOutput(int entry, std::unique_ptr<MidiOutput>& port) {
 }
 
 // Asked of the server each time: our own port is gone too when the server is. A
-// server on its way out takes every port with it, ours first, a moment before
+// server on its way out takes every port with it, ours too, around the moment
 // libjack tells us it is gone: that is the service's loss, which checkService()
-// reports once, and no device's.
+// reports once, and no device's, so then a port's absence says nothing.
 bool JackMidiService::present(const std::vector<std::string>& ports, int entry, const std::string& own) {
   if (entry < 0 || std::size_t(entry) >= ports.size()) return false;
   const std::string& name = ports[std::size_t(entry)];
   if (host_->portExists(name.empty() ? own : name)) return true;
-  return host_->alive() && !host_->portExists(own);
+  return !host_->alive() || !host_->portExists(own);
 }
 
 bool JackMidiService::inputPresent(int entry) { return present(inputPorts_, entry, host_->inputName()); }
