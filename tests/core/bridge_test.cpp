@@ -294,6 +294,7 @@ TEST_F(Bridge, ASteadyReceiverPlaysEveryDatagramInOrderWithOrWithoutAStampAndAtO
   using std::chrono::microseconds;
   const std::int64_t now =
       std::chrono::duration_cast<microseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  const std::uint32_t sentFrame = synth.frameNow();
   QElapsedTimer sent;
   sent.start();
   peer.sendTo(portB, stamped(1, now));                      // learns the offset
@@ -301,8 +302,13 @@ TEST_F(Bridge, ASteadyReceiverPlaysEveryDatagramInOrderWithOrWithoutAStampAndAtO
   peer.sendTo(portB, stamped(3, now + 3600'000'000LL));     // a sender's clock jumped an hour
   peer.sendTo(portB, stamped(4, now + 3600'000'000LL + 1000));
   ASSERT_TRUE(synthGets(4));
-  // Nothing earlier than its moment, nothing held for the hour, nothing reordered.
-  EXPECT_GE(sent.elapsed(), kSteadyServerClock ? 50 : 40);
+  // Nothing earlier than its moment (50 ms = 2400 frames after it was sent, on the
+  // server's frame clock, less a millisecond for the clocks' rounding), nothing held
+  // for the hour, nothing reordered.
+  const auto frames = synth.frames();
+  ASSERT_EQ(frames.size(), 4u);
+  for (int k = 0; k < 2; ++k)
+    EXPECT_GE(std::int32_t(frames[std::size_t(k)] - sentFrame), kSteadyServerClock ? 2400 - 48 : 1920) << k;
   EXPECT_LT(sent.elapsed(), 5000);
   EXPECT_EQ(synth.received(), (std::vector<MidiBytes>{{0x90, 1, 1}, {0x90, 2, 1}, {0x90, 3, 1}, {0x90, 4, 1}}));
 }

@@ -47,8 +47,8 @@ class HeldNotesLink : public ::testing::Test {
       if (auto probe = peerChat->receive(1); probe == QByteArray(1, '\x01'))
         peerChat->sendTo(localPort + 1, QByteArray(1, '\x02'));
       return side->status == link::LinkStatus::Connected;
-    }, 5000));
-    ASSERT_TRUE(waitFor([&] { return side->status == link::LinkStatus::NotConnected; }, 3500));
+    }, 10000));
+    ASSERT_TRUE(waitFor([&] { return side->status == link::LinkStatus::NotConnected; }, 8000));
   }
   std::vector<MidiBytes> afterwards() {
     settle(300);

@@ -51,6 +51,8 @@ class JackClient {
   JackClient& operator=(const JackClient&) = delete;
 
   bool ok() const { return client_ != nullptr && active_; }
+  // Where JACK's frame clock stands now.
+  std::uint32_t frameNow() const { return client_ != nullptr ? jack_frame_time(client_) : 0; }
   // Full names of the MIDI ports matching the regular expression, with all of the
   // given flags (JackPortIsInput: ports that receive, JackPortIsOutput: ports that send).
   std::vector<std::string> midiPorts(const std::string& pattern, unsigned long flags) const;
