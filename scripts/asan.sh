@@ -4,11 +4,12 @@
 # go of it shows here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+if [ -z "${STRANDLINK_PRIVATE_SHM:-}" ]; then bash scripts/setup.sh; fi
 build_dir=${STRANDLINK_ASAN_BUILD_DIR:-build-asan}
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Debug -DSTRANDLINK_SANITIZE=address >/dev/null
 cmake --build "$build_dir" --parallel "$(nproc)"
 source scripts/jack.sh
+run_in_private_shm scripts/asan.sh "$@"
 trap stop_private_jack EXIT
 start_private_jack "strandlink-asan-$$"
 # libjack keeps a few allocations for the life of the process.

@@ -3,9 +3,12 @@
 # stopped again however the tests end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
-bash scripts/build.sh
+if [ -z "${STRANDLINK_PRIVATE_SHM:-}" ]; then
+  bash scripts/setup.sh
+  bash scripts/build.sh
+fi
 source scripts/jack.sh
+run_in_private_shm scripts/test.sh "$@"
 trap stop_private_jack EXIT
 start_private_jack "strandlink-test-$$"
 cd "${STRANDLINK_BUILD_DIR:-build}"

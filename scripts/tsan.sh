@@ -4,11 +4,12 @@
 # and hand-offs, and this shows it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+if [ -z "${STRANDLINK_PRIVATE_SHM:-}" ]; then bash scripts/setup.sh; fi
 build_dir=${STRANDLINK_TSAN_BUILD_DIR:-build-tsan}
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Debug -DSTRANDLINK_SANITIZE=thread >/dev/null
 cmake --build "$build_dir" --parallel "$(nproc)"
 source scripts/jack.sh
+run_in_private_shm scripts/tsan.sh "$@"
 trap stop_private_jack EXIT
 start_private_jack "strandlink-tsan-$$"
 export TSAN_OPTIONS="suppressions=$PWD/tests/sanitizers/tsan.supp halt_on_error=1"
