@@ -51,26 +51,23 @@ void MidiBridge::checkDevices() {
 
 void MidiBridge::checkInput() {
   if (!input_ && !inputGone_) return;
-  const bool present = service_.inputPresent(inputPosition_);
-  if (!present && !inputGone_) {
-    // Set before the box: its nested event loop runs this check again.
-    inputGone_ = true;
-    reportGone(reporter_, service_, QStringLiteral("Midi Input: ") + lists_.inputName(inputPosition_) +
-                                        QStringLiteral(" :  "));
-  } else if (present && inputGone_ && reopenInput()) {
-    inputGone_ = false;
-  }
+  followDevice(inputGone_, service_.inputPresent(inputPosition_),
+               QStringLiteral("Midi Input: ") + lists_.inputName(inputPosition_), &MidiBridge::reopenInput);
 }
 
 void MidiBridge::checkOutput() {
   if (!output_ && !outputGone_) return;
-  const bool present = service_.outputPresent(outputPosition_);
-  if (!present && !outputGone_) {
-    outputGone_ = true;
-    reportGone(reporter_, service_, QStringLiteral("Midi Output: ") + lists_.outputName(outputPosition_) +
-                                        QStringLiteral(" :  "));
-  } else if (present && outputGone_ && reopenOutput()) {
-    outputGone_ = false;
+  followDevice(outputGone_, service_.outputPresent(outputPosition_),
+               QStringLiteral("Midi Output: ") + lists_.outputName(outputPosition_), &MidiBridge::reopenOutput);
+}
+
+void MidiBridge::followDevice(bool& gone, bool present, const QString& device, bool (MidiBridge::*reopen)()) {
+  if (!present && !gone) {
+    // Set before the box: its nested event loop runs this check again.
+    gone = true;
+    reportGone(reporter_, service_, device + QStringLiteral(" :  "));
+  } else if (present && gone && (this->*reopen)()) {
+    gone = false;
   }
 }
 

@@ -87,6 +87,8 @@ class MidiBridge final : public midi::MidiInputHandler {
   bool reopenOutput();
   void checkInput();
   void checkOutput();
+  // One side's watch: reports the device gone once, reopens it when it is back.
+  void followDevice(bool& gone, bool present, const QString& device, bool (MidiBridge::*reopen)());
 
   midi::MidiService& service_;
   const DeviceLists& lists_;

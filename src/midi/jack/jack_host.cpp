@@ -114,14 +114,7 @@ int JackHost::connect(const std::string& source, const std::string& destination)
   return portExists(source) && portExists(destination) ? kMidiServiceError : kMidiDeviceGone;
 }
 
-int JackHost::connectInput(const std::string& source) {
-  if (!source.empty()) {
-    if (!portExists(source)) return alive() ? kMidiDeviceGone : kMidiNoService;
-    if (const int r = connect(source, inputName_)) return r;
-  }
-  inputSource_ = source;
-  return kMidiOk;
-}
+int JackHost::connectInput(const std::string& source) { return connectDevice(source, source, inputName_, inputSource_); }
 
 void JackHost::disconnectInput() {
   if (!inputSource_.empty() && alive()) jack_disconnect(client_, inputSource_.c_str(), inputName_.c_str());
@@ -129,11 +122,16 @@ void JackHost::disconnectInput() {
 }
 
 int JackHost::connectOutput(const std::string& target) {
-  if (!target.empty()) {
-    if (!portExists(target)) return alive() ? kMidiDeviceGone : kMidiNoService;
-    if (const int r = connect(outputName_, target)) return r;
+  return connectDevice(target, outputName_, target, outputTarget_);
+}
+
+int JackHost::connectDevice(const std::string& device, const std::string& source, const std::string& destination,
+                            std::string& remembered) {
+  if (!device.empty()) {
+    if (!portExists(device)) return alive() ? kMidiDeviceGone : kMidiNoService;
+    if (const int r = connect(source, destination)) return r;
   }
-  outputTarget_ = target;
+  remembered = device;
   return kMidiOk;
 }
 

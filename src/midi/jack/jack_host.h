@@ -61,6 +61,10 @@ class JackHost {
   static void onPlainShutdown(void* self);
   bool registerPorts();
   int connect(const std::string& source, const std::string& destination);
+  // Connects a device's port (none when empty) to ours and remembers it, so that
+  // the connection is made again when the server comes back.
+  int connectDevice(const std::string& device, const std::string& source, const std::string& destination,
+                    std::string& remembered);
 
   std::string requestedName_;
   std::string inputName_;

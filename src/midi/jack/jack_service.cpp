@@ -21,18 +21,19 @@ std::unique_ptr<JackMidiService> JackMidiService::connect(const std::string& cli
 JackMidiService::~JackMidiService() { host_->close(); }
 
 std::vector<std::string> JackMidiService::inputNames() {
-  inputPorts_.assign(1, std::string());
-  for (std::string& name : host_->otherPorts(JackPortIsOutput)) inputPorts_.push_back(std::move(name));
-  std::vector<std::string> names = inputPorts_;
-  names[0] = host_->inputName();
-  return names;
+  return listPorts(JackPortIsOutput, inputPorts_, host_->inputName());
 }
 
 std::vector<std::string> JackMidiService::outputNames() {
-  outputPorts_.assign(1, std::string());
-  for (std::string& name : host_->otherPorts(JackPortIsInput)) outputPorts_.push_back(std::move(name));
-  std::vector<std::string> names = outputPorts_;
-  names[0] = host_->outputName();
+  return listPorts(JackPortIsInput, outputPorts_, host_->outputName());
+}
+
+std::vector<std::string> JackMidiService::listPorts(unsigned long flags, std::vector<std::string>& ports,
+                                                    const std::string& own) {
+  ports.assign(1, std::string());
+  for (std::string& name : host_->otherPorts(flags)) ports.push_back(std::move(name));
+  std::vector<std::string> names = ports;
+  names[0] = own;
   return names;
 }
 

@@ -32,6 +32,9 @@ class JackMidiService final : public MidiService {
   // A client whose server answers, made anew if the last one lost its server.
   bool serverAnswers();
   bool present(const std::vector<std::string>& ports, int entry, const std::string& own);
+  // The other clients' ports with these flags, after our own (entry 0); their
+  // full names are kept in ports for opening by entry.
+  std::vector<std::string> listPorts(unsigned long flags, std::vector<std::string>& ports, const std::string& own);
 
   std::shared_ptr<JackHost> host_;
   // Full names of the last lists by entry; entry 0 (empty) is our own port.
