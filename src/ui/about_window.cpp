@@ -1,24 +1,15 @@
 #include "ui/about_window.h"
 
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 
-#include "ui/app_icon.h"
 #include "ui/help_widgets.h"
 #include "ui/twips.h"
 #include "version.h"
 
 namespace strandlink::ui {
 
-AboutWindow::AboutWindow() : QWidget(nullptr, Qt::Window) {
-  setObjectName(QStringLiteral("aboutWindow"));
-  setAttribute(Qt::WA_DeleteOnClose);
-  setWindowTitle(QStringLiteral("About Strandlink"));
-  setWindowIcon(appIcon());
-  setFixedSize(px(3885), px(1770));
-  setFont(helpFont(8));
-
+AboutWindow::AboutWindow() : HelpWindow("aboutWindow", QStringLiteral("About Strandlink"), 3885, 1770) {
   title_ = fittedLabel(this, "title", twipsRect(240, 240, 3375, 615), QString::fromLatin1(kProgramTitle),
                        Qt::AlignHCenter | Qt::AlignTop, 13.5);
   noticeFrame(this, twipsRect(240, 840, 1755, 735));
@@ -29,14 +20,6 @@ AboutWindow::AboutWindow() : QWidget(nullptr, Qt::Window) {
   okButton_->setDefault(true);
   connect(okButton_, &QPushButton::clicked, this, &QWidget::close);
   okButton_->setFocus();
-}
-
-void AboutWindow::keyPressEvent(QKeyEvent* event) {
-  if (event->key() == Qt::Key_Escape) {
-    close();
-    return;
-  }
-  QWidget::keyPressEvent(event);
 }
 
 }  // namespace strandlink::ui

@@ -2,21 +2,17 @@
 // Modeless and without an owner; closing it deletes it.
 #pragma once
 
-#include <QWidget>
+#include "ui/help_widgets.h"
 
 class QLabel;
 class QPushButton;
 
 namespace strandlink::ui {
 
-class AboutWindow : public QWidget {
+class AboutWindow : public HelpWindow {
   Q_OBJECT
  public:
   AboutWindow();
-
- protected:
-  // Escape closes it, as OK does.
-  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   QLabel* title_ = nullptr;

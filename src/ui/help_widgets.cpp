@@ -3,10 +3,13 @@
 #include <QApplication>
 #include <QFontMetricsF>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QScreen>
 
+#include "ui/app_icon.h"
 #include "ui/help_texts.h"
+#include "ui/twips.h"
 
 namespace strandlink::ui {
 
@@ -57,6 +60,24 @@ void centreOnScreen(QWidget* window) {
     const QRect area = screen->availableGeometry();
     window->move(area.center() - QPoint(window->width() / 2, window->height() / 2));
   }
+}
+
+HelpWindow::HelpWindow(const char* name, const QString& title, int widthTwips, int heightTwips)
+    : QWidget(nullptr, Qt::Window) {
+  setObjectName(QString::fromLatin1(name));
+  setAttribute(Qt::WA_DeleteOnClose);
+  setWindowTitle(title);
+  setWindowIcon(appIcon());
+  setFixedSize(px(widthTwips), px(heightTwips));
+  setFont(helpFont(8));
+}
+
+void HelpWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 }  // namespace strandlink::ui

@@ -1,16 +1,28 @@
-// Pieces the information window and the about box share: their fonts, labels
-// that keep their text whole, and the frame with the maker's notice.
+// Pieces the information window and the about box share: the window itself,
+// their fonts, labels that keep their text whole, and the frame with the maker's
+// notice.
 #pragma once
 
 #include <QFont>
 #include <QRect>
 #include <QString>
+#include <QWidget>
 
 class QFrame;
 class QLabel;
-class QWidget;
 
 namespace strandlink::ui {
+
+// A help window: a top-level window of fixed size in the help font, without an
+// owner, deleted when closed; Escape closes it, as its OK button does.
+class HelpWindow : public QWidget {
+  Q_OBJECT
+ public:
+  HelpWindow(const char* name, const QString& title, int widthTwips, int heightTwips);
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+};
 
 // The desktop's sans-serif family at the given size.
 QFont helpFont(double points);

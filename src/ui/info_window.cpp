@@ -1,7 +1,6 @@
 #include "ui/info_window.h"
 
 #include <QFrame>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -13,7 +12,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "ui/app_icon.h"
 #include "ui/help_texts.h"
 #include "ui/help_widgets.h"
 #include "ui/shell.h"
@@ -59,13 +57,8 @@ void buttonFace(QWidget* w) {
 
 }  // namespace
 
-InfoWindow::InfoWindow(std::shared_ptr<Shell> shell) : QWidget(nullptr, Qt::Window), shell_(std::move(shell)) {
-  setObjectName(QStringLiteral("infoWindow"));
-  setAttribute(Qt::WA_DeleteOnClose);
-  setWindowTitle(QStringLiteral("Strandlink Information"));
-  setWindowIcon(appIcon());
-  setFixedSize(px(8280), px(6660));
-  setFont(helpFont(8));
+InfoWindow::InfoWindow(std::shared_ptr<Shell> shell)
+    : HelpWindow("infoWindow", QStringLiteral("Strandlink Information"), 8280, 6660), shell_(std::move(shell)) {
   buildControls();
   centreOnScreen(this);
 }
@@ -122,14 +115,6 @@ void InfoWindow::buildAddress(QFrame* frame) {
   websiteBox_->setReadOnly(true);
   websiteBox_->setCursorPosition(0);
   buttonFace(websiteBox_);
-}
-
-void InfoWindow::keyPressEvent(QKeyEvent* event) {
-  if (event->key() == Qt::Key_Escape) {
-    close();
-    return;
-  }
-  QWidget::keyPressEvent(event);
 }
 
 // A click is a left button released over the control it went down on. The

@@ -4,7 +4,7 @@
 // Help > Info builds a new one.
 #pragma once
 
-#include <QWidget>
+#include "ui/help_widgets.h"
 
 #include <array>
 #include <memory>
@@ -19,7 +19,7 @@ namespace strandlink::ui {
 
 class Shell;
 
-class InfoWindow : public QWidget {
+class InfoWindow : public HelpWindow {
   Q_OBJECT
  public:
   // Every click target asks shell to open its address on behalf of this window.
@@ -27,8 +27,6 @@ class InfoWindow : public QWidget {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
-  // Escape closes it, as OK does.
-  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void buildControls();
