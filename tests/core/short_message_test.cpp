@@ -1,10 +1,12 @@
-// The one message type from capture to output, and the lock-free queue that lets
+// The message types from capture to output, and the lock-free queue that lets
 // two threads play on one output without waiting for each other.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <latch>
 #include <thread>
 
+#include "midi/midi_event.h"
 #include "midi/short_message.h"
 #include "midi/word_queue.h"
 
@@ -64,4 +66,27 @@ TEST(WordQueue, TwoProducersLoseNothingAndKeepTheirOrder) {
   b.join();
   EXPECT_FALSE(queue.pop(word));
   EXPECT_FALSE(queue.ready());
+}
+
+TEST(MidiEvent, ShortMessagesSysExAndWhatIsWellFormed) {
+  using strandlink::midi::MidiEvent;
+  const MidiEvent program = MidiEvent::fromShort(ShortMessage::withStatusSize(0xC5, 7, 9));
+  EXPECT_EQ(program.size(), 2u);
+  EXPECT_TRUE(program.wellFormed());
+  EXPECT_EQ(program.shortMessage(), ShortMessage::withStatusSize(0xC5, 7));
+
+  std::vector<std::uint8_t> dump(1000, 0x11);
+  dump.front() = 0xF0;
+  dump.back() = 0xF7;
+  const MidiEvent sysex = MidiEvent::fromBytes(dump);
+  EXPECT_TRUE(sysex.isSysEx() && sysex.wellFormed() && !sysex.shortMessage());
+  EXPECT_TRUE(std::ranges::equal(sysex.bytes(), dump));
+  const MidiEvent copy = sysex;
+  EXPECT_EQ(copy, sysex);
+
+  const std::uint8_t clock[] = {0xF8};
+  EXPECT_TRUE(MidiEvent::fromBytes(clock).isRealTime());
+  const std::vector<std::vector<std::uint8_t>> bad = {
+      {}, {0x40}, {0x90, 0x3C}, {0x90, 0x3C, 0x64, 0x00}, {0x90, 0x80, 0x01}, {0xF0, 0x01}, {0xF0, 0x90, 0xF7}, {0xF7}};
+  for (const auto& b : bad) EXPECT_FALSE(MidiEvent::fromBytes(b).wellFormed()) << b.size();
 }

@@ -1,0 +1,48 @@
+#include "midi/midi_event.h"
+
+#include <algorithm>
+
+namespace strandlink::midi {
+
+MidiEvent MidiEvent::fromBytes(std::span<const std::uint8_t> bytes) {
+  MidiEvent e;
+  if (bytes.size() <= e.inline_.size()) {
+    std::copy(bytes.begin(), bytes.end(), e.inline_.begin());
+    e.inlineSize_ = static_cast<std::uint8_t>(bytes.size());
+  } else {
+    e.long_.assign(bytes.begin(), bytes.end());
+  }
+  return e;
+}
+
+MidiEvent MidiEvent::fromShort(const ShortMessage& message) { return fromBytes(message.wireBytes()); }
+
+std::span<const std::uint8_t> MidiEvent::bytes() const {
+  if (!long_.empty()) return long_;
+  return {inline_.data(), inlineSize_};
+}
+
+bool MidiEvent::wellFormed() const {
+  const auto b = bytes();
+  if (b.empty()) return false;
+  if (b.front() == 0xF0) {
+    if (b.size() < 2 || b.back() != 0xF7) return false;
+    return std::all_of(b.begin() + 1, b.end() - 1, [](std::uint8_t x) { return x < 0x80; });
+  }
+  const int length = shortMessageLength(b.front());
+  if (length == 0 || b.size() != std::size_t(length)) return false;
+  return std::all_of(b.begin() + 1, b.end(), [](std::uint8_t x) { return x < 0x80; });
+}
+
+std::optional<ShortMessage> MidiEvent::shortMessage() const {
+  if (isSysEx() || !wellFormed()) return std::nullopt;
+  return ShortMessage::fromBytes(bytes());
+}
+
+bool operator==(const MidiEvent& a, const MidiEvent& b) {
+  const auto x = a.bytes();
+  const auto y = b.bytes();
+  return std::equal(x.begin(), x.end(), y.begin(), y.end());
+}
+
+}  // namespace strandlink::midi
