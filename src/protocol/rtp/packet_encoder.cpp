@@ -1,0 +1,98 @@
+#include "protocol/rtp/packet_encoder.h"
+
+#include <algorithm>
+
+#include "protocol/rtp/delta_time.h"
+
+namespace strandlink::protocol::rtp {
+
+namespace {
+
+constexpr std::size_t kLongHeaderSize = 2;
+constexpr std::size_t kShortListMax = 15;
+
+}  // namespace
+
+PacketEncoder::PacketEncoder(std::uint32_t ssrc, std::uint16_t firstSequence, std::size_t maxPayload)
+    : ssrc_(ssrc), sequence_(firstSequence), maxList_(std::max<std::size_t>(maxPayload, 8) - kLongHeaderSize) {}
+
+std::vector<std::vector<std::uint8_t>> PacketEncoder::encode(std::uint32_t timestamp, std::span<const TimedEvent> events) {
+  timestamp_ = timestamp;
+  lastOffset_ = 0;
+  packets_.clear();
+  for (const TimedEvent& e : events) {
+    if (!e.event.wellFormed()) continue;
+    const std::uint32_t offset = std::max(e.offset, lastOffset_);
+    if (e.event.isSysEx())
+      addSysEx(offset, e.event.bytes());
+    else
+      addBytes(offset, e.event.bytes());
+  }
+  flush();
+  return std::move(packets_);
+}
+
+std::size_t PacketEncoder::room() const { return maxList_ - list_.size(); }
+
+// The first command of a packet goes at the packet's own timestamp (Z = 0).
+std::size_t PacketEncoder::deltaSizeFor(std::uint32_t offset) const {
+  return list_.empty() ? 0 : deltaTimeSize(offset - lastOffset_);
+}
+
+void PacketEncoder::beginCommand(std::uint32_t offset) {
+  if (list_.empty())
+    packetOffset_ = offset;
+  else
+    appendDeltaTime(list_, offset - lastOffset_);
+  lastOffset_ = offset;
+}
+
+void PacketEncoder::addBytes(std::uint32_t offset, std::span<const std::uint8_t> bytes) {
+  if (deltaSizeFor(offset) + bytes.size() > room()) flush();
+  beginCommand(offset);
+  list_.insert(list_.end(), bytes.begin(), bytes.end());
+}
+
+// Whole where it fits in this packet or the next; otherwise a first segment fills
+// this packet, middle segments fill the next ones, and a last one closes it.
+void PacketEncoder::addSysEx(std::uint32_t offset, std::span<const std::uint8_t> bytes) {
+  if (bytes.size() <= maxList_) return addBytes(offset, bytes);
+  auto data = bytes.subspan(1, bytes.size() - 2);
+  std::uint8_t head = 0xF0;
+  while (true) {
+    const std::size_t overhead = deltaSizeFor(offset) + 2;  // head and tail octets
+    if (overhead >= room()) {  // not even one data octet fits
+      flush();
+      continue;
+    }
+    const std::size_t fits = room() - overhead;
+    const bool last = data.size() <= fits;
+    const auto piece = data.first(std::min(fits, data.size()));
+    beginCommand(offset);
+    list_.push_back(head);
+    list_.insert(list_.end(), piece.begin(), piece.end());
+    list_.push_back(last ? 0xF7 : 0xF0);
+    if (last) return;
+    data = data.subspan(piece.size());
+    head = 0xF7;
+    flush();
+  }
+}
+
+void PacketEncoder::flush() {
+  if (list_.empty()) return;
+  std::vector<std::uint8_t> packet;
+  packet.reserve(kRtpHeaderSize + kLongHeaderSize + list_.size());
+  appendRtpHeader(packet, RtpHeader{false, kPayloadType, sequence_++, timestamp_ + packetOffset_, ssrc_});
+  if (list_.size() <= kShortListMax) {
+    packet.push_back(static_cast<std::uint8_t>(list_.size()));
+  } else {
+    packet.push_back(static_cast<std::uint8_t>(0x80 | (list_.size() >> 8)));
+    packet.push_back(static_cast<std::uint8_t>(list_.size() & 0xFF));
+  }
+  packet.insert(packet.end(), list_.begin(), list_.end());
+  packets_.push_back(std::move(packet));
+  list_.clear();
+}
+
+}  // namespace strandlink::protocol::rtp
