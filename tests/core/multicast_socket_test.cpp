@@ -126,20 +126,25 @@ TEST(MulticastSocket, ALongSysExArrivesWholeThroughTheReceiver) {
   Bytes sysEx(5000, 0x55);
   sysEx.front() = 0xF0;
   sysEx.back() = 0xF7;
-  forEachDatagram(MidiEvent::fromBytes(sysEx), [&](std::span<const std::uint8_t> d) { ASSERT_TRUE(places[0].send(d).ok()); });
+  const auto send = [&](std::span<const std::uint8_t> d) { ASSERT_TRUE(places[0].send(d).ok()); };
+  ASSERT_TRUE(forEachDatagram(MidiEvent::fromBytes(sysEx), send));
   GroupReceiver receiver;
   std::vector<Bytes> got;
-  for (const Heard& h : listen(places[1], datagramCount(sysEx.size())))
-    receiver.receive(h.from, h.bytes, 0, [&](std::span<const std::uint8_t> m) { got.emplace_back(m.begin(), m.end()); });
+  const auto collect = [&](std::span<const std::uint8_t> m) { got.emplace_back(m.begin(), m.end()); };
+  for (const Heard& h : listen(places[1], datagramCount(sysEx.size()))) receiver.receive(h.from, h.bytes, 0, collect);
   EXPECT_EQ(got, std::vector<Bytes>{sysEx});
   EXPECT_EQ(listen(places[0], 0).size(), 0u);  // none of its own pieces
 }
 
-TEST(MulticastSocket, AnAddressThatIsNoGroupIsRefused) {
+TEST(MulticastSocket, AnAddressThatIsNoGroupAndATtlPast255AreRefused) {
   GroupOptions unicast;
   unicast.group = htonl(INADDR_LOOPBACK);
   int error = 0;
   const MulticastSocket s = MulticastSocket::open(unicast, error);
   EXPECT_NE(error, 0);
   EXPECT_FALSE(s.valid());
+  GroupOptions farTooFar;
+  farTooFar.ttl = 256;
+  EXPECT_FALSE(MulticastSocket::open(farTooFar, error).valid());
+  EXPECT_NE(error, 0);
 }

@@ -22,7 +22,8 @@ int setOption(const net::UdpSocket& socket, int level, int name, const Value& va
 MulticastSocket MulticastSocket::open(const GroupOptions& options, int& error) {
   MulticastSocket s;
   s.options_ = options;
-  error = IN_MULTICAST(ntohl(options.group)) ? s.openReceiver() : net::kSocketInvalidArgument;
+  const bool sound = IN_MULTICAST(ntohl(options.group)) && options.ttl >= 0 && options.ttl <= 255;
+  error = sound ? s.openReceiver() : net::kSocketInvalidArgument;
   if (error == net::kSocketOk) error = s.openSender();
   if (error != net::kSocketOk) s.close();
   return s;

@@ -30,7 +30,8 @@ class MulticastSocket {
  public:
   MulticastSocket() = default;
 
-  // Joins the group; on failure an empty socket (valid() false) and the error.
+  // Joins the group; on failure an empty socket (valid() false) and the error
+  // (kSocketInvalidArgument for an address that is no group, or a TTL past 255).
   static MulticastSocket open(const GroupOptions& options, int& error);
 
   bool valid() const { return receiver_.valid() && sender_.valid(); }
