@@ -3,12 +3,14 @@
 //
 //   strandlink_e2e_driver play   --port REGEX --count N --rate R [--first K]
 //   strandlink_e2e_driver record --port REGEX --count N [--first K] [--deadline-ms D]
+//   strandlink_e2e_driver list   --count N [--first K]
 //
 // "play" connects a keyboard to the input port matching REGEX and plays messages
 // K .. K+N-1 of a fixed sequence, R per second. "record" connects a synth to the
 // output port matching REGEX, prints "ready", and checks that exactly messages
 // K .. K+N-1 arrive, byte for byte and in order. Both know the sequence, so the
-// two hosts need no channel besides the link under test.
+// two hosts need no channel besides the link under test. "list" prints those
+// messages, one a line in hex, for a peer that plays or checks them off JACK.
 //
 // Exit status: 0 done (record: everything arrived), 1 a fault of the link
 // (record: missing, extra, changed or reordered messages), 2 bad usage or no JACK.
@@ -115,7 +117,8 @@ struct Options {
   std::fprintf(stderr,
                "e2e driver: %s\n"
                "usage: strandlink_e2e_driver play --port REGEX --count N --rate R [--first K]\n"
-               "       strandlink_e2e_driver record --port REGEX --count N [--first K] [--deadline-ms D]\n",
+               "       strandlink_e2e_driver record --port REGEX --count N [--first K] [--deadline-ms D]\n"
+               "       strandlink_e2e_driver list --count N [--first K]\n",
                why);
   std::exit(2);
 }
@@ -135,8 +138,8 @@ Options parse(int argc, char** argv) {
     else if (a == "--deadline-ms") o.deadlineMs = std::strtol(v, nullptr, 10);
     else usage(("unknown option " + a).c_str());
   }
-  if (o.mode != "play" && o.mode != "record") usage("the mode is play or record");
-  if (o.port.empty() || o.count == 0) usage("--port and a --count above 0 are needed");
+  if (o.mode != "play" && o.mode != "record" && o.mode != "list") usage("the mode is play, record or list");
+  if ((o.port.empty() && o.mode != "list") || o.count == 0) usage("--port and a --count above 0 are needed");
   if (!(o.rate > 0)) usage("--rate must be above 0");
   return o;
 }
@@ -220,6 +223,10 @@ int record(const Options& o) {
 
 int main(int argc, char** argv) {
   const Options o = parse(argc, argv);
+  if (o.mode == "list") {
+    for (std::uint64_t k = 0; k < o.count; ++k) std::printf("%s\n", hex(sequenceMessage(o.first + k)).c_str());
+    return 0;
+  }
   std::string why;
   if (!jackServerRunning(&why)) usage(why.c_str());
   return o.mode == "play" ? play(o) : record(o);
