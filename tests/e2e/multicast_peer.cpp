@@ -7,10 +7,10 @@
 // "send" sends each line of standard input ("90 3C 64", hex bytes of one whole
 // message) to 225.0.0.37:21928, G ms apart. "record" prints "ready", then each
 // whole message another sender sends, one line each in the same form, until N came
-// and a moment passed without more.
+// and a moment passed without more, or the deadline passed.
 //
-// Exit status: 0 done (record: exactly N messages, none dropped), 1 not so,
-// 2 bad usage or no socket.
+// Exit status: 0 done (record: nothing was dropped as garbage; the caller judges
+// what came), 1 not so, 2 bad usage or no socket.
 #include <arpa/inet.h>
 #include <poll.h>
 
@@ -126,7 +126,7 @@ int record(const Options& o) {
   std::fflush(stdout);
   const auto dropped = receiver.totals().dropped();
   if (dropped > 0) std::fprintf(stderr, "multicast peer: %llu dropped as garbage\n", (unsigned long long)dropped);
-  return got == o.count && dropped == 0 ? 0 : 1;
+  return dropped == 0 ? 0 : 1;
 }
 
 }  // namespace
