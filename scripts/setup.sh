@@ -12,6 +12,7 @@ packages=(
   xvfb xauth fonts-dejavu-core
   desktop-file-utils appstream iproute2 procps
   dpkg-dev man-db  # dpkg-shlibdeps for the package's dependencies; man for its page
+  qmidinet  # the multicast MIDI gateway the interoperation test runs against
 )
 
 missing=()

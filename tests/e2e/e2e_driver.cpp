@@ -3,12 +3,20 @@
 //
 //   strandlink_e2e_driver play   --port REGEX --count N --rate R [--first K]
 //   strandlink_e2e_driver record --port REGEX --count N [--first K] [--deadline-ms D]
+//   strandlink_e2e_driver list   --count N [--first K]
+//   strandlink_e2e_driver dump   --port REGEX --count N [--deadline-ms D]
+//
+// With --sysex S in place of --count, each mode plays, checks or lists one SysEx
+// of S bytes instead (F0, data bytes counting up, F7).
 //
 // "play" connects a keyboard to the input port matching REGEX and plays messages
 // K .. K+N-1 of a fixed sequence, R per second. "record" connects a synth to the
 // output port matching REGEX, prints "ready", and checks that exactly messages
 // K .. K+N-1 arrive, byte for byte and in order. Both know the sequence, so the
-// two hosts need no channel besides the link under test.
+// two hosts need no channel besides the link under test. "list" prints those
+// messages, one a line in hex, for a peer that plays or checks them off JACK;
+// "dump" prints, in that form, what arrives, once N came or the deadline passed,
+// for a peer whose loss and order are its own to judge.
 //
 // Exit status: 0 done (record: everything arrived), 1 a fault of the link
 // (record: missing, extra, changed or reordered messages), 2 bad usage or no JACK.
@@ -19,6 +27,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,6 +57,14 @@ MidiBytes sequenceMessage(std::uint64_t i) {
   return {kind};
 }
 
+MidiBytes sysExMessage(std::size_t size) {
+  MidiBytes m(std::max<std::size_t>(size, 2));
+  for (std::size_t i = 0; i < m.size(); ++i) m[i] = std::uint8_t(i % 0x80);
+  m.front() = 0xF0;
+  m.back() = 0xF7;
+  return m;
+}
+
 std::string hex(const MidiBytes& m) {
   std::string s;
   char b[4];
@@ -62,10 +79,9 @@ std::string hex(const MidiBytes& m) {
 // fell due since the last one, so the rate holds over the run whatever the period.
 class PacedKeyboard final : public JackClient {
  public:
-  PacedKeyboard(std::uint64_t first, std::uint64_t count, double rate)
-      : JackClient("e2e-keyboard"), count_(count), usPerMessage_(1e6 / rate) {
-    // Made here, not on the real-time thread, which must not allocate.
-    for (std::uint64_t i = 0; i < count; ++i) messages_.push_back(sequenceMessage(first + i));
+  // The messages are made before, not on the real-time thread, which must not allocate.
+  PacedKeyboard(std::vector<MidiBytes> messages, double rate)
+      : JackClient("e2e-keyboard"), count_(messages.size()), usPerMessage_(1e6 / rate), messages_(std::move(messages)) {
     port_ = registerPort("out", JackPortIsOutput);
     if (port_ != nullptr) activate();
   }
@@ -104,9 +120,44 @@ class PacedKeyboard final : public JackClient {
   std::atomic<std::uint64_t> played_{0};
 };
 
+// Keeps the first SysEx that arrives, up to a size fixed beforehand.
+class SysExCatcher final : public JackClient {
+ public:
+  explicit SysExCatcher(std::size_t capacity) : JackClient("e2e-sysex"), bytes_(capacity) {
+    port_ = registerPort("in", JackPortIsInput);
+    if (port_ != nullptr) activate();
+  }
+  ~SysExCatcher() override { deactivate(); }
+
+  std::string port() const { return port_ != nullptr ? jack_port_name(port_) : std::string(); }
+  // What arrived, once it did; a SysEx past the capacity gives only its first bytes.
+  MidiBytes caught() const {
+    const std::size_t size = size_.load();
+    return MidiBytes(bytes_.begin(), bytes_.begin() + std::ptrdiff_t(std::min(size, bytes_.size())));
+  }
+  bool done() const { return size_.load() > 0; }
+
+ private:
+  // Real-time thread.
+  void process(jack_nframes_t frames) override {
+    void* buffer = jack_port_get_buffer(port_, frames);
+    const std::uint32_t events = jack_midi_get_event_count(buffer);
+    for (std::uint32_t k = 0; k < events && !done(); ++k) {
+      jack_midi_event_t e;
+      if (jack_midi_event_get(&e, buffer, k) != 0 || e.size == 0 || e.buffer[0] != 0xF0) continue;
+      std::copy_n(e.buffer, std::min(e.size, bytes_.size()), bytes_.begin());
+      size_.store(e.size);
+    }
+  }
+
+  MidiBytes bytes_;
+  jack_port_t* port_ = nullptr;
+  std::atomic<std::size_t> size_{0};
+};
+
 struct Options {
   std::string mode, port;
-  std::uint64_t first = 0, count = 0;
+  std::uint64_t first = 0, count = 0, sysex = 0;
   double rate = 1000;
   long deadlineMs = 0;
 };
@@ -115,7 +166,10 @@ struct Options {
   std::fprintf(stderr,
                "e2e driver: %s\n"
                "usage: strandlink_e2e_driver play --port REGEX --count N --rate R [--first K]\n"
-               "       strandlink_e2e_driver record --port REGEX --count N [--first K] [--deadline-ms D]\n",
+               "       strandlink_e2e_driver record --port REGEX --count N [--first K] [--deadline-ms D]\n"
+               "       strandlink_e2e_driver list --count N [--first K]\n"
+               "       strandlink_e2e_driver dump --port REGEX --count N [--deadline-ms D]\n"
+               "       (--sysex S in place of --count: one SysEx of S bytes)\n",
                why);
   std::exit(2);
 }
@@ -133,10 +187,13 @@ Options parse(int argc, char** argv) {
     else if (a == "--first") o.first = std::strtoull(v, nullptr, 10);
     else if (a == "--rate") o.rate = std::strtod(v, nullptr);
     else if (a == "--deadline-ms") o.deadlineMs = std::strtol(v, nullptr, 10);
+    else if (a == "--sysex") o.sysex = std::strtoull(v, nullptr, 10);
     else usage(("unknown option " + a).c_str());
   }
-  if (o.mode != "play" && o.mode != "record") usage("the mode is play or record");
-  if (o.port.empty() || o.count == 0) usage("--port and a --count above 0 are needed");
+  if (o.mode != "play" && o.mode != "record" && o.mode != "list" && o.mode != "dump")
+    usage("the mode is play, record, list or dump");
+  if (o.sysex > 0) o.count = 1;
+  if ((o.port.empty() && o.mode != "list") || o.count == 0) usage("--port and a --count above 0 are needed");
   if (!(o.rate > 0)) usage("--rate must be above 0");
   return o;
 }
@@ -159,8 +216,16 @@ std::string findPort(const JackClient& client, const std::string& pattern, unsig
   }
 }
 
+// The messages a run plays, checks or lists.
+std::vector<MidiBytes> messagesOf(const Options& o) {
+  if (o.sysex > 0) return {sysExMessage(o.sysex)};
+  std::vector<MidiBytes> all;
+  for (std::uint64_t i = 0; i < o.count; ++i) all.push_back(sequenceMessage(o.first + i));
+  return all;
+}
+
 int play(const Options& o) {
-  PacedKeyboard keyboard(o.first, o.count, o.rate);
+  PacedKeyboard keyboard(messagesOf(o), o.rate);
   if (!keyboard.ok()) usage("cannot open a JACK client (is JACK_DEFAULT_SERVER's server running?)");
   const std::string target = findPort(keyboard, o.port, JackPortIsInput);
   if (target.empty() || !keyboard.connect(keyboard.port(), target)) return 2;
@@ -180,11 +245,31 @@ int play(const Options& o) {
   return 0;
 }
 
-int record(const Options& o) {
+int recordSysEx(const Options& o) {
+  SysExCatcher catcher(o.sysex + 1);  // one more, so that a longer one shows
+  if (!catcher.ok()) usage("cannot open a JACK client (is JACK_DEFAULT_SERVER's server running?)");
+  const std::string source = findPort(catcher, o.port, JackPortIsOutput);
+  if (source.empty() || !catcher.connect(source, catcher.port())) return 2;
+  std::printf("ready\n");
+  std::fflush(stdout);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(o.deadlineMs > 0 ? o.deadlineMs : 30000);
+  while (!catcher.done() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(5ms);
+  const MidiBytes want = sysExMessage(o.sysex), got = catcher.caught();
+  if (got == want) {
+    std::printf("received the SysEx of %zu bytes, byte-exact\n", got.size());
+    return 0;
+  }
+  std::printf("expected a SysEx of %zu bytes, got %zu bytes: %s\n", want.size(), got.size(), hex(got).c_str());
+  return 1;
+}
+
+// What arrives at the port matching o.port until o.count came (and a few cycles
+// more) or the deadline passed; nothing when the port cannot be reached.
+std::optional<std::vector<MidiBytes>> listen(const Options& o) {
   JackSynth synth("e2e-synth");
   if (!synth.ok()) usage("cannot open a JACK client (is JACK_DEFAULT_SERVER's server running?)");
   const std::string source = findPort(synth, o.port, JackPortIsOutput);
-  if (source.empty() || !synth.connect(source, synth.port())) return 2;
+  if (source.empty() || !synth.connect(source, synth.port())) return std::nullopt;
   std::printf("ready\n");
   std::fflush(stdout);
 
@@ -193,7 +278,25 @@ int record(const Options& o) {
   // Whatever would come after the last expected message (a duplicate, say) comes
   // within a few cycles; wait for them before judging.
   synth.waitCycles(20);
-  const auto got = synth.received();
+  if (synth.overflowed()) {
+    std::printf("the recorder's own buffer overflowed; what it got is not the link's\n");
+    return std::nullopt;
+  }
+  return synth.received();
+}
+
+int dump(const Options& o) {
+  const auto got = listen(o);
+  if (!got) return 2;
+  for (const MidiBytes& m : *got) std::printf("%s\n", hex(m).c_str());
+  return 0;
+}
+
+int record(const Options& o) {
+  if (o.sysex > 0) return recordSysEx(o);
+  const auto heard = listen(o);
+  if (!heard) return 2;
+  const auto& got = *heard;
 
   int faults = 0;
   const std::size_t compared = std::min<std::size_t>(got.size(), o.count);
@@ -208,10 +311,6 @@ int record(const Options& o) {
     std::printf("expected %llu messages, got %zu\n", static_cast<unsigned long long>(o.count), got.size());
     ++faults;
   }
-  if (synth.overflowed()) {
-    std::printf("the recorder's own buffer overflowed; the count above is not the link's\n");
-    ++faults;
-  }
   if (faults == 0) std::printf("received %zu, all byte-exact and in order\n", got.size());
   return faults == 0 ? 0 : 1;
 }
@@ -220,7 +319,12 @@ int record(const Options& o) {
 
 int main(int argc, char** argv) {
   const Options o = parse(argc, argv);
+  if (o.mode == "list") {
+    for (const MidiBytes& m : messagesOf(o)) std::printf("%s\n", hex(m).c_str());
+    return 0;
+  }
   std::string why;
   if (!jackServerRunning(&why)) usage(why.c_str());
+  if (o.mode == "dump") return dump(o);
   return o.mode == "play" ? play(o) : record(o);
 }

@@ -1,0 +1,114 @@
+// The multicast wire against golden bytes: each message as its exact bytes, a long
+// SysEx in 1,024-byte pieces, and the receiving side reading each sender's
+// datagrams as a stream of its own.
+#include <arpa/inet.h>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "midi/midi_event.h"
+#include "protocol/multicast/group_receiver.h"
+#include "protocol/multicast/multicast_codec.h"
+
+using strandlink::midi::MidiEvent;
+using namespace strandlink::protocol::multicast;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+std::vector<Bytes> datagramsOf(const Bytes& message) {
+  std::vector<Bytes> out;
+  const bool sent = forEachDatagram(MidiEvent::fromBytes(message),
+                                    [&](std::span<const std::uint8_t> d) { out.emplace_back(d.begin(), d.end()); });
+  EXPECT_EQ(sent, !out.empty());
+  return out;
+}
+
+Bytes sysEx(std::size_t size) {
+  Bytes b(size);
+  for (std::size_t i = 0; i < size; ++i) b[i] = std::uint8_t(i % 0x80);
+  b.front() = 0xF0;
+  b.back() = 0xF7;
+  return b;
+}
+
+sockaddr_in sender(const char* address, std::uint16_t port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  inet_pton(AF_INET, address, &a.sin_addr);
+  return a;
+}
+
+}  // namespace
+
+TEST(MulticastCodec, EachMessageTravelsAsItsExactBytes) {
+  // No padding: a program change is two bytes on this wire, a clock one.
+  for (const Bytes& message : std::vector<Bytes>{{0x90, 0x3C, 0x64}, {0x80, 0x3C, 0x00}, {0xA1, 0x3C, 0x10},
+                                                 {0xB2, 0x07, 0x64}, {0xC3, 0x05}, {0xD4, 0x40}, {0xE5, 0x00, 0x40},
+                                                 {0xF1, 0x21}, {0xF2, 0x01, 0x02}, {0xF3, 0x04}, {0xF6}, {0xF8},
+                                                 {0xFA}, {0xFE}, {0xFF}, {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}})
+    EXPECT_EQ(datagramsOf(message), std::vector<Bytes>{message});
+
+  // Not whole: nothing is sent.
+  for (const Bytes& broken : std::vector<Bytes>{{}, {0x90, 0x3C}, {0xC3, 0x05, 0x06}, {0x3C}, {0xF0, 0x01}, {0xF4}})
+    EXPECT_TRUE(datagramsOf(broken).empty()) << broken.size();
+}
+
+TEST(MulticastCodec, ALongSysExGoesInConsecutive1024BytePieces) {
+  EXPECT_EQ(datagramsOf(sysEx(1024)).size(), 1u);
+  const Bytes big = sysEx(2500);
+  const auto pieces = datagramsOf(big);
+  ASSERT_EQ(pieces.size(), 3u);
+  EXPECT_EQ(pieces[0], Bytes(big.begin(), big.begin() + 1024));
+  EXPECT_EQ(pieces[1], Bytes(big.begin() + 1024, big.begin() + 2048));
+  EXPECT_EQ(pieces[2], Bytes(big.begin() + 2048, big.end()));
+  const auto last = datagramsOf(sysEx(1025)).back();
+  EXPECT_EQ(last, Bytes{0xF7});
+  EXPECT_EQ(datagramCount(1025), 2u);
+  EXPECT_EQ(datagramCount(2500), 3u);
+}
+
+// Two senders' long SysEx pieces arrive interleaved, with a third sender's running
+// status notes between them: each comes out whole and byte-exact.
+TEST(MulticastCodec, TheReceiverReadsEachSendersDatagramsAsOneStream) {
+  GroupReceiver receiver;
+  const sockaddr_in a = sender("10.0.0.1", 21928), b = sender("10.0.0.2", 21928), c = sender("10.0.0.1", 40000);
+  const Bytes fromA = sysEx(3000), fromB = sysEx(1500);
+  const auto piecesA = datagramsOf(fromA), piecesB = datagramsOf(fromB);
+  std::vector<Bytes> got;
+  const auto collect = [&](std::span<const std::uint8_t> m) { got.emplace_back(m.begin(), m.end()); };
+  receiver.receive(a, piecesA[0], 1, collect);
+  receiver.receive(b, piecesB[0], 2, collect);
+  receiver.receive(c, Bytes{0x90, 0x3C, 0x64, 0x3E}, 3, collect);
+  receiver.receive(a, piecesA[1], 4, collect);
+  receiver.receive(c, Bytes{0x64}, 5, collect);
+  receiver.receive(b, piecesB[1], 6, collect);
+  receiver.receive(a, piecesA[2], 7, collect);
+  EXPECT_EQ(got, (std::vector<Bytes>{{0x90, 0x3C, 0x64}, {0x90, 0x3E, 0x64}, fromB, fromA}));
+
+  EXPECT_EQ(receiver.senders().size(), 3u);
+  EXPECT_EQ(receiver.sendersHeardSince(6), 2u);
+  EXPECT_EQ(receiver.totals().messages, 4u);
+  EXPECT_EQ(receiver.totals().dropped(), 0u);
+  EXPECT_EQ(receiver.senders()[0].datagrams, 3u);
+}
+
+// Past its bound the receiver forgets the sender heard least recently; that
+// sender's unfinished SysEx is counted, never finished with another's bytes.
+TEST(MulticastCodec, TheReceiverForgetsTheQuietestSenderWhenFull) {
+  GroupReceiver receiver(2);
+  int delivered = 0;
+  const auto count = [&](std::span<const std::uint8_t>) { ++delivered; };
+  receiver.receive(sender("10.0.0.1", 1), Bytes{0xF0, 0x01}, 1, count);
+  receiver.receive(sender("10.0.0.2", 1), Bytes{0xF8}, 2, count);
+  receiver.receive(sender("10.0.0.3", 1), Bytes{0xF8}, 3, count);  // takes 10.0.0.1's place
+  receiver.receive(sender("10.0.0.1", 1), Bytes{0x02, 0xF7}, 4, count);  // no SysEx open: stray
+  EXPECT_EQ(delivered, 2);
+  EXPECT_EQ(receiver.senders().size(), 2u);
+  EXPECT_EQ(receiver.totals().cutShort, 1u);
+  EXPECT_EQ(receiver.totals().strayDataBytes, 1u);
+  EXPECT_EQ(receiver.totals().strayEnds, 1u);
+  EXPECT_EQ(receiver.totals().messages, 2u);
+}
