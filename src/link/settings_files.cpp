@@ -18,13 +18,9 @@ namespace {
 // Load and save boxes share one context so that they never stack.
 const QString kContext = QStringLiteral("settings");
 
-}  // namespace
-
-namespace {
-
 QString shownPath(const QString& file) { return quotedValue(QDir::toNativeSeparators(file)); }
 
-// Why a file that exists gave nothing at all, or empty.
+// Why a file gave nothing at all (a named one that is missing, a directory, a FIFO), or empty.
 QString unusableReason(settings::ReadResult::Outcome outcome) {
   using Outcome = settings::ReadResult::Outcome;
   switch (outcome) {
