@@ -56,7 +56,10 @@ settings::SettingsChanges loadSettingsFile(Reporter& reporter, const QString& pa
   settings::SettingsChanges changes = read.changes;
   using Outcome = settings::ReadResult::Outcome;
   if (read.outcome == Outcome::Missing && role == SettingsFileRole::Default) {
+    // The first run.
     reporter.report(kContext, BoxIcon::Exclamation, kAppTitle, QStringLiteral("Could not load last session parameters"));
+    changes.remotePort = QStringLiteral("4000");
+    changes.localPort = QStringLiteral("4000");
   } else if (const QString reason = unusableReason(read.outcome); !reason.isEmpty()) {
     reporter.report(kContext, BoxIcon::Exclamation, kAppTitle,
                     QStringLiteral("Could not load the settings file %1: %2").arg(shownPath(file), reason));
@@ -64,10 +67,6 @@ settings::SettingsChanges loadSettingsFile(Reporter& reporter, const QString& pa
     reporter.report(kContext, BoxIcon::None, kAppTitle,
                     QStringLiteral("Error while restoring parameters -- continue with empty settings") +
                         stoppedDetail(file, read, role));
-  }
-  if (read.outcome == Outcome::Missing) {
-    changes.remotePort = QStringLiteral("4000");
-    changes.localPort = QStringLiteral("4000");
   }
   return changes;
 }

@@ -15,9 +15,10 @@ struct DeviceLists;
 // only read.
 enum class SettingsFileRole { Default, Named };
 
-// Reads a file (an empty path: the default file). A missing file gets its box
-// and the default ports 4000 (a named one, a box that says so); a directory or
-// anything else that is not a regular file gets a box and changes nothing. A bad
+// Reads a file (an empty path: the default file). A missing default file is the
+// first run: its box and the default ports 4000. A named file that is missing, and
+// a directory or anything else that is not a regular file, gets a box that says
+// which, and changes nothing. A bad
 // record gets its box with the file and the line, and the records before it still
 // apply; a default file that stopped at an error is first kept beside itself as
 // default.stn.bad, as the exit will write over it. The caller applies the changes.
