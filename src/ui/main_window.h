@@ -57,7 +57,7 @@ inline constexpr double kSmallestDefaultPointSize = 7.0;
 inline constexpr char kChatPrompt[] = "Type message here and hit Enter!";
 // The history keeps this many lines, the oldest going first, so that a chatty or
 // hostile peer cannot fill the memory.
-inline constexpr int kChatHistoryLines = 5000;
+inline constexpr int kChatHistoryLines = 3000;
 
 class MainWindow : public QMainWindow {
   Q_OBJECT
