@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <iterator>
 
+#include "link/visible_text.h"
+#include "net/addresses.h"
+
 namespace strandlink::app {
 
 namespace {
@@ -77,16 +80,6 @@ bool isDottedAddress(const QString& text) {
   return text != QLatin1String("0.0.0.0") && text != QLatin1String("255.255.255.255");
 }
 
-// Labels of letters, digits and inner hyphens; digits and dots alone would be a
-// mistyped address.
-bool isHostName(const QString& text) {
-  static const QRegularExpression shape(QStringLiteral(
-      "^(?=.{1,253}$)[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?"
-      "(\\.[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?)*\\.?$"));
-  static const QRegularExpression numeric(QStringLiteral("^[0-9.]+$"));
-  return shape.match(text).hasMatch() && !numeric.match(text).hasMatch();
-}
-
 // The chat port is the one above, so 65535 cannot be a MIDI port.
 bool isPort(const QString& text) {
   static const QRegularExpression digits(QStringLiteral("^\\d{1,5}$"));
@@ -104,9 +97,9 @@ QString takeEndpoint(const QString& flag, const QString& value, bool namesAllowe
         .arg(flag, namesAllowed ? QStringLiteral("HOST") : QStringLiteral("ADDRESS"),
              namesAllowed ? QStringLiteral("192.168.1.20:5000") : QStringLiteral("192.168.1.10:4000"));
   }
-  if (!isDottedAddress(h) && !(namesAllowed && isHostName(h))) {
+  if (!isDottedAddress(h) && !(namesAllowed && net::isHostName(h))) {
     return QStringLiteral("strandlink: %1: '%2' is not %3")
-        .arg(flag, h, namesAllowed ? QStringLiteral("an IPv4 address or a host name")
+        .arg(flag, link::quotedValue(h), namesAllowed ? QStringLiteral("an IPv4 address or a host name")
                                    : QStringLiteral("an IPv4 address such as 192.168.1.10"));
   }
   if (!isPort(p)) {
@@ -239,7 +232,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
       if (!inlineValue && i + 1 < arguments.size()) value = arguments[++i];
       if (const QString error = option->take(c, value); !error.isEmpty()) return fail(error);
     } else if (inlineValue || !takeFlag(name, c, flags)) {
-      return fail(QStringLiteral("strandlink: unknown option '%1' (try --help)").arg(a));
+      return fail(QStringLiteral("strandlink: unknown option '%1' (try --help)").arg(link::quotedValue(a)));
     }
   }
   return withMode(c, flags);

@@ -5,6 +5,7 @@
 #include "headless/chat_input.h"
 #include "link/priority.h"
 #include "link/settings_files.h"
+#include "link/visible_text.h"
 #include "midi/midi_service.h"
 #include "settings/preferences.h"
 
@@ -18,26 +19,6 @@ void writeLine(std::FILE* f, const QString& line) {
   std::fflush(f);
 }
 
-// Chat reaches us from any host while the peer filter is off, and a terminal, a log
-// or the journal would act on its control characters: escape sequences, or line
-// breaks that fake our own lines. Each shows as \xNN instead, and a backslash as
-// \\, so that a received text cannot pass for an escape either; a tab stays.
-QString visibleControls(const QString& text) {
-  QString shown;
-  shown.reserve(text.size());
-  for (const QChar c : text) {
-    const char16_t u = c.unicode();
-    if (u == u'\\') {
-      shown += QStringLiteral("\\\\");
-    } else if ((u < 0x20 && u != u'\t') || (u >= 0x7F && u <= 0x9F)) {
-      shown += QStringLiteral("\\x%1").arg(unsigned(u), 2, 16, QLatin1Char('0'));
-    } else {
-      shown += c;
-    }
-  }
-  return shown;
-}
-
 }  // namespace
 
 int StreamBoxes::show(link::BoxIcon, const QString& title, const QString& text) {
@@ -48,8 +29,10 @@ int StreamBoxes::show(link::BoxIcon, const QString& title, const QString& text) 
 HeadlessRun::HeadlessRun(midi::MidiService& midi, HeadlessOptions options, std::FILE* out, std::FILE* err)
     : options_(std::move(options)), out_(out), boxes_(err), link_(midi, boxes_) {
   connect(&link_, &link::Link::statusChanged, this, &HeadlessRun::showStatus);
+  // Chat reaches us from any host while the peer filter is off; a terminal, a log
+  // or the journal would act on its control characters.
   connect(&link_, &link::Link::chatLineReceived, this,
-          [this](const QString& line) { printLine(out_, QStringLiteral("REMOTE") + visibleControls(line)); });
+          [this](const QString& line) { printLine(out_, QStringLiteral("REMOTE") + link::visibleControls(line)); });
   connect(&link_, &link::Link::figuresChanged, this, &HeadlessRun::showFigures);
   // The device found by its name is the one the settings name from now on.
   connect(&link_, &link::Link::deviceFollowed, this, [this](const link::DeviceMove& move) {
@@ -69,12 +52,15 @@ void HeadlessRun::startUp() {
   if (!link_.devices().outputs.empty()) settings_.outputPosition = 0;
   if (!link_.devices().inputs.empty()) settings_.inputPosition = 0;
   if (options_.settingsFile.isEmpty()) {
-    applyChanges(link::loadSettingsFile(link_.reporter(), options_.defaultSettingsFile, link_.devices()));
+    applyChanges(link::loadSettingsFile(link_.reporter(), options_.defaultSettingsFile, link_.devices(),
+                                        link::SettingsFileRole::Default));
   }
   settings_.localHost = link::localAddressText(link_.reporter());
   if (!options_.settingsFile.isEmpty()) {
-    applyChanges(link::loadSettingsFile(link_.reporter(), options_.settingsFile, link_.devices()));
+    applyChanges(link::loadSettingsFile(link_.reporter(), options_.settingsFile, link_.devices(),
+                                        link::SettingsFileRole::Named));
   }
+  link::reportUnusablePreferences(link_.reporter());
   if (options_.peerFilter) settings::savePeerFilter(*options_.peerFilter);
   link_.setPeerFilter(options_.peerFilter.value_or(settings::loadPeerFilter()));
   if (options_.overrides.timing) settings::saveTiming(*options_.overrides.timing);
@@ -107,7 +93,13 @@ bool HeadlessRun::start() {
   }
   settings::saveRememberedPorts(link_.sessionPorts());
   if (options_.chatFromInput) {
-    chat_ = std::make_unique<ChatInput>(STDIN_FILENO, [this](const QString& line) { link_.sendChatLine(line); });
+    chat_ = std::make_unique<ChatInput>(STDIN_FILENO, [this](const QString& line) {
+      if (link_.sendChatLine(line).cut) {
+        boxes_.show(link::BoxIcon::None, link::kAppTitle,
+                    QStringLiteral("A chat line holds at most %1 bytes: the rest of this one was cut")
+                        .arg(link::kChatLineLimit));
+      }
+    });
   }
   return true;
 }

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "link/reporter.h"
+#include "link/visible_text.h"
 #include "net/addresses.h"
 
 namespace strandlink::link {
@@ -21,14 +22,6 @@ PortCheck checkPort(const std::optional<double>& value) {
 
 // The port of a usable text, rounded half to even as a fraction from a settings file is.
 std::uint16_t portOf(double value) { return static_cast<std::uint16_t>(std::nearbyint(value)); }
-
-// A text that holds more than digits and dots can only be a host name.
-bool looksLikeHostName(const QString& text) {
-  for (const QChar c : text) {
-    if (!c.isDigit() && c != u'.') return true;
-  }
-  return false;
-}
 
 // Each message is its own context, so a repeat never stacks on itself.
 void reject(Reporter& reporter, const QString& message) {
@@ -50,8 +43,8 @@ class Refusals {
   bool address(const QString& text, const net::Resolved& resolved, SettingsField field, const QString& invalid,
                const QString& notFound) {
     if (!text.isEmpty() && resolved.usable()) return true;
-    const bool lookupFailed = !text.isEmpty() && looksLikeHostName(text) && resolved.error != 0;
-    refuse(field, lookupFailed ? notFound.arg(text) : invalid);
+    const bool lookupFailed = net::isHostName(text) && resolved.error != 0;
+    refuse(field, lookupFailed ? notFound.arg(quotedValue(text)) : invalid);
     return false;
   }
   SettingsField first() const { return first_; }

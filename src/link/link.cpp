@@ -31,7 +31,7 @@ settings::RememberedPort portAt(const std::vector<std::string>& names, int posit
 }
 
 constexpr int kMidiReadLength = 200;
-constexpr int kChatReadLength = 2000;
+constexpr int kChatReadLength = kChatLineLimit;
 
 }  // namespace
 
@@ -153,14 +153,19 @@ void Link::checkDevices() {
   if (running_) bridge_->checkDevices();
 }
 
-bool Link::sendChatLine(const QString& line) {
-  if (!endpoints_.isOpen()) return false;
-  const QByteArray bytes = toLatin1(line);
+SentChatLine Link::sendChatLine(const QString& line) {
+  QByteArray bytes = toLatin1(line);
+  const bool cut = bytes.size() > kChatLineLimit;
+  bytes.truncate(kChatLineLimit);
+  if (bytes.size() == 1) bytes.append(' ');
+  SentChatLine result{false, QString::fromLatin1(bytes), cut};
+  if (!endpoints_.isOpen()) return result;
+  result.sent = true;
   const net::Transfer sent = endpoints_.chat().sendTo(bytesOf(bytes), endpoints_.chatRemote());
   if (!sent.ok()) {
     reporter_.socketError(sent.error, QStringLiteral("Tried to send chat message:  "), Reporter::Flood::Throttle);
   }
-  return true;
+  return result;
 }
 
 Released Link::panic() { return bridge_->releaseHeld(); }

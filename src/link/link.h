@@ -47,6 +47,17 @@ struct SessionOptions {
   settings::RememberedPorts remembered{};
 };
 
+// The longest chat line a peer reads, in bytes (one per character): the front
+// ends take no more, and a longer line is cut to it before it is sent.
+inline constexpr int kChatLineLimit = 2000;
+
+// A chat line as it went out.
+struct SentChatLine {
+  bool sent = false;  // false: no session runs, nothing was sent
+  QString text;       // what the peer gets: characters outside ISO 8859-1 as "?", cut to the limit
+  bool cut = false;   // the line was longer than kChatLineLimit
+};
+
 class Link : public QObject {
   Q_OBJECT
  public:
@@ -80,8 +91,10 @@ class Link : public QObject {
   void checkDevices();
 
   LinkStatus status() const { return monitor_.status(); }
-  // Sends one chat line to the peer; false when no session runs (nothing sent).
-  bool sendChatLine(const QString& line);
+  // Sends one chat line to the peer as it will read it: one byte per character,
+  // cut to the limit, and a line of one character with a blank after it, as one
+  // byte alone is a control byte of the connection check to the peer.
+  SentChatLine sendChatLine(const QString& line);
   // Releases the notes the peer left sounding; what that sent.
   Released panic();
   void setPeerFilter(bool on) { filter_.setEnabled(on); }

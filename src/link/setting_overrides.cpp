@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "link/device_lists.h"
+#include "link/visible_text.h"
 #include "midi/midi_service.h"
 
 namespace strandlink::link {
@@ -38,12 +39,13 @@ Found findPort(const std::vector<std::string>& names, const QString& wanted, con
   }
   if (partial.size() == 1) return {partial.front(), {}};
   if (partial.empty()) {
-    return {-1, QStringLiteral("%1: no MIDI %2 is named '%3' (see --list-devices)").arg(flag, kind, wanted)};
+    return {-1, QStringLiteral("%1: no MIDI %2 is named '%3' (see --list-devices)")
+                    .arg(flag, kind, quotedValue(wanted))};
   }
   QStringList candidates;
-  for (int k : partial) candidates << QString::fromStdString(names[std::size_t(k)]);
+  for (int k : partial) candidates << quotedValue(QString::fromStdString(names[std::size_t(k)]));
   return {-1, QStringLiteral("%1: '%2' matches %3 MIDI %4s: %5; give more of the name or its position")
-                  .arg(flag, wanted)
+                  .arg(flag, quotedValue(wanted))
                   .arg(partial.size())
                   .arg(kind, candidates.join(QStringLiteral(", ")))};
 }

@@ -6,7 +6,9 @@
 #include "link/device_lists.h"
 #include "link/priority.h"
 #include "link/reporter.h"
+#include "link/visible_text.h"
 #include "net/addresses.h"
+#include "settings/preferences.h"
 #include "settings/settings_file.h"
 
 namespace strandlink::link {
@@ -16,25 +18,65 @@ namespace {
 // Load and save boxes share one context so that they never stack.
 const QString kContext = QStringLiteral("settings");
 
+QString shownPath(const QString& file) { return quotedValue(QDir::toNativeSeparators(file)); }
+
+// Why a file gave nothing at all (a named one that is missing, a directory, a FIFO), or empty.
+QString unusableReason(settings::ReadResult::Outcome outcome) {
+  using Outcome = settings::ReadResult::Outcome;
+  switch (outcome) {
+    case Outcome::Missing: return QStringLiteral("there is no such file");
+    case Outcome::Directory: return QStringLiteral("it is a directory");
+    case Outcome::NotRegular: return QStringLiteral("it is not a regular file");
+    default: return {};
+  }
+}
+
+// Where to look and what still holds, on lines of their own below the message.
+QString stoppedDetail(const QString& file, const settings::ReadResult& read, SettingsFileRole role) {
+  QString detail = read.badLine > 0 ? QStringLiteral("\nLine %1 of %2 is not valid; the lines before it were applied.")
+                                          .arg(read.badLine)
+                                          .arg(shownPath(file))
+                                    : QStringLiteral("\n%1 could not be read.").arg(shownPath(file));
+  if (role == SettingsFileRole::Default) {
+    const QString reason = settings::keepDamagedCopy(file);
+    detail += reason.isEmpty()
+                  ? QStringLiteral("\nThe file as it was is kept as %1.bad.").arg(shownPath(file))
+                  : QStringLiteral("\nIt could not be kept as %1.bad (%2) and will be written over at exit.")
+                        .arg(shownPath(file), quotedValue(reason));
+  }
+  return detail;
+}
+
 }  // namespace
 
-settings::SettingsChanges loadSettingsFile(Reporter& reporter, const QString& path, const DeviceLists& lists) {
+settings::SettingsChanges loadSettingsFile(Reporter& reporter, const QString& path, const DeviceLists& lists,
+                                           SettingsFileRole role) {
   const QString file = path.isEmpty() ? settings::defaultSettingsPath() : path;
   const auto read = settings::readSettingsFile(file, int(lists.outputs.size()), int(lists.inputs.size()));
   settings::SettingsChanges changes = read.changes;
   using Outcome = settings::ReadResult::Outcome;
-  if (read.outcome == Outcome::Missing) {
+  if (read.outcome == Outcome::Missing && role == SettingsFileRole::Default) {
+    // The first run.
     reporter.report(kContext, BoxIcon::Exclamation, kAppTitle, QStringLiteral("Could not load last session parameters"));
     changes.remotePort = QStringLiteral("4000");
     changes.localPort = QStringLiteral("4000");
+  } else if (const QString reason = unusableReason(read.outcome); !reason.isEmpty()) {
+    reporter.report(kContext, BoxIcon::Exclamation, kAppTitle,
+                    QStringLiteral("Could not load the settings file %1: %2").arg(shownPath(file), reason));
   } else if (read.outcome != Outcome::Read) {
-    // The records before the bad one did apply: the file and line show where to look.
-    QString where = QStringLiteral(" (file ") + QDir::toNativeSeparators(file);
-    if (read.badLine > 0) where += QStringLiteral(", line %1").arg(read.badLine);
     reporter.report(kContext, BoxIcon::None, kAppTitle,
-                    QStringLiteral("Error while restoring parameters -- continue with empty settings") + where + u')');
+                    QStringLiteral("Error while restoring parameters -- continue with empty settings") +
+                        stoppedDetail(file, read, role));
   }
   return changes;
+}
+
+void reportUnusablePreferences(Reporter& reporter) {
+  if (settings::preferencesUsable()) return;
+  reporter.report(kContext, BoxIcon::Exclamation, kAppTitle,
+                  QStringLiteral("%1 is not a regular file: the choices it keeps between runs are neither read "
+                                 "nor written")
+                      .arg(shownPath(settings::preferencesPath())));
 }
 
 bool saveSettingsFile(Reporter& reporter, const QString& path, const settings::Settings& s) {
@@ -44,7 +86,7 @@ bool saveSettingsFile(Reporter& reporter, const QString& path, const settings::S
   const QString reason = settings::writeSettingsFile(file, s);
   if (reason.isEmpty()) return true;
   reporter.report(kContext, BoxIcon::Exclamation, kAppTitle,
-                  QStringLiteral("Could not save the settings to %1: %2").arg(QDir::toNativeSeparators(file), reason));
+                  QStringLiteral("Could not save the settings to %1: %2").arg(shownPath(file), quotedValue(reason)));
   return false;
 }
 

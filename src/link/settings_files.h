@@ -11,10 +11,23 @@ namespace strandlink::link {
 class Reporter;
 struct DeviceLists;
 
-// Reads a file (an empty path: the default file). A missing file gets its box
-// and the default ports 4000; a bad record gets its box with the file and the
-// line, and the records before it still apply. The caller applies the changes.
-settings::SettingsChanges loadSettingsFile(Reporter& reporter, const QString& path, const DeviceLists& lists);
+// The default file is read at start-up and written back at exit; a named one is
+// only read.
+enum class SettingsFileRole { Default, Named };
+
+// Reads a file (an empty path: the default file). A missing default file is the
+// first run: its box and the default ports 4000. A named file that is missing, and
+// a directory or anything else that is not a regular file, gets a box that says
+// which, and changes nothing. A bad
+// record gets its box with the file and the line, and the records before it still
+// apply; a default file that stopped at an error is first kept beside itself as
+// default.stn.bad, as the exit will write over it. The caller applies the changes.
+settings::SettingsChanges loadSettingsFile(Reporter& reporter, const QString& path, const DeviceLists& lists,
+                                           SettingsFileRole role);
+
+// One report when strandlink.conf is there but no regular file, which is then
+// neither read nor written.
+void reportUnusablePreferences(Reporter& reporter);
 
 // Writes a file (an empty path: the default file, whose directory is made when
 // needed). On failure one box with the path and the reason, and false.

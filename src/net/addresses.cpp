@@ -4,6 +4,8 @@
 #include <netdb.h>
 #include <unistd.h>
 
+#include <QRegularExpression>
+
 #include <array>
 #include <cerrno>
 
@@ -57,6 +59,30 @@ QString filterPortText(const QString& text) {
   return out;
 }
 
+bool isHostName(const QString& text) {
+  static const QRegularExpression shape(QStringLiteral(
+      "^(?=.{1,253}$)[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?"
+      "(\\.[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?)*\\.?$"));
+  if (text.size() > 254) return false;  // before the pattern looks at all of it
+  bool digitsAndDots = true;
+  for (const QChar c : text) digitsAndDots = digitsAndDots && (isDigit(c.unicode()) || c == u'.');
+  return !digitsAndDots && shape.match(text).hasMatch();
+}
+
+bool isAddressText(const QString& text) {
+  if (text.size() > 253) return false;
+  bool digitsAndDots = true;
+  for (const QChar c : text) digitsAndDots = digitsAndDots && (isDigit(c.unicode()) || c == u'.');
+  return digitsAndDots || isHostName(text);
+}
+
+bool isPortText(const QString& text) {
+  for (const QChar c : text) {
+    if (!isDigit(c.unicode())) return false;
+  }
+  return true;
+}
+
 // No signs or exponents: the boxes let none be typed, and a settings file that
 // holds one is better refused than guessed at.
 std::optional<double> portValue(const QString& text) {
@@ -89,7 +115,11 @@ std::uint32_t parseDottedAddress(const std::string& text) {
 }
 
 Resolved lookUpHost(const std::string& name) {
-  if (name.empty() || hasNul(name) || onlyDigitsAndDots(name)) return {kNoAddress, kSocketHostNotFound};
+  // A text without a host name's shape (an escape sequence, a megabyte) never
+  // reaches the resolver.
+  if (name.empty() || hasNul(name) || onlyDigitsAndDots(name) || !isHostName(QString::fromLatin1(name))) {
+    return {kNoAddress, kSocketHostNotFound};
+  }
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_DGRAM;

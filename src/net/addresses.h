@@ -22,6 +22,15 @@ bool portKeyAllowed(char16_t key);
 QString filterAddressText(const QString& text);
 QString filterPortText(const QString& text);
 
+// A host name: labels of letters, digits and inner hyphens, 253 characters at
+// most; digits and dots alone would be a mistyped address.
+bool isHostName(const QString& text);
+// What an address box may hold: nothing, digits and dots (a dotted address in any
+// of inet_addr's forms), or a host name. Only such a text is ever looked up.
+bool isAddressText(const QString& text);
+// What a port box may hold: nothing, or digits.
+bool isPortText(const QString& text);
+
 // The numeric value of a port text: digits with at most one decimal point and
 // optional blanks around them (a settings file may hold a fraction).
 std::optional<double> portValue(const QString& text);

@@ -1,8 +1,11 @@
 #include "settings/preferences.h"
 
+#include <QFileInfo>
 #include <QSettings>
+#include <QStandardPaths>
 
 #include <algorithm>
+#include <memory>
 
 namespace strandlink::settings {
 
@@ -14,10 +17,12 @@ const QString kDelayMs = QStringLiteral("link/delayMs");
 const QString kSteady = QStringLiteral("steady");
 const QString kImmediate = QStringLiteral("immediate");
 
-QSettings store() {
-  // The native format on Linux is an INI file named .conf.
-  return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("strandlink"),
-                   QStringLiteral("strandlink"));
+// The one file, named in full: QSettings would otherwise also read fallback files
+// in system directories, each of which could be a FIFO that blocks the start.
+// Nothing when the file is there but no regular file.
+std::unique_ptr<QSettings> store() {
+  if (!preferencesUsable()) return nullptr;
+  return std::make_unique<QSettings>(preferencesPath(), QSettings::IniFormat);
 }
 
 RememberedPort loadPort(const QSettings& s, const QString& side) {
@@ -37,38 +42,50 @@ void savePort(QSettings& s, const QString& side, const RememberedPort& port) {
   s.setValue(side + QStringLiteral("/name"), port.name);
 }
 
+QVariant load(const QString& key, const QVariant& fallback = {}) {
+  const auto s = store();
+  return s ? s->value(key, fallback) : fallback;
+}
+
+void save(const QString& key, const QVariant& value) {
+  if (const auto s = store()) s->setValue(key, value);
+}
+
 }  // namespace
 
-bool loadPeerFilter() { return store().value(kPeerFilter, false).toBool(); }
-
-void savePeerFilter(bool on) {
-  QSettings s = store();
-  s.setValue(kPeerFilter, on);
+QString preferencesPath() {
+  return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+         QStringLiteral("/strandlink/strandlink.conf");
 }
 
-Timing loadTiming() { return store().value(kTiming).toString() == kSteady ? Timing::Steady : Timing::Immediate; }
-
-void saveTiming(Timing timing) {
-  QSettings s = store();
-  s.setValue(kTiming, timing == Timing::Steady ? kSteady : kImmediate);
+bool preferencesUsable() {
+  const QFileInfo info(preferencesPath());
+  return !info.exists() || info.isFile();
 }
 
-int loadDelayMs() { return std::clamp(store().value(kDelayMs, 0).toInt(), 0, kMaxDelayMs); }
+bool loadPeerFilter() { return load(kPeerFilter, false).toBool(); }
 
-void saveDelayMs(int ms) {
-  QSettings s = store();
-  s.setValue(kDelayMs, std::clamp(ms, 0, kMaxDelayMs));
-}
+void savePeerFilter(bool on) { save(kPeerFilter, on); }
+
+Timing loadTiming() { return load(kTiming).toString() == kSteady ? Timing::Steady : Timing::Immediate; }
+
+void saveTiming(Timing timing) { save(kTiming, timing == Timing::Steady ? kSteady : kImmediate); }
+
+int loadDelayMs() { return std::clamp(load(kDelayMs, 0).toInt(), 0, kMaxDelayMs); }
+
+void saveDelayMs(int ms) { save(kDelayMs, std::clamp(ms, 0, kMaxDelayMs)); }
 
 RememberedPorts loadRememberedPorts() {
-  const QSettings s = store();
-  return {loadPort(s, QStringLiteral("input")), loadPort(s, QStringLiteral("output"))};
+  const auto s = store();
+  if (!s) return {};
+  return {loadPort(*s, QStringLiteral("input")), loadPort(*s, QStringLiteral("output"))};
 }
 
 void saveRememberedPorts(const RememberedPorts& ports) {
-  QSettings s = store();
-  savePort(s, QStringLiteral("input"), ports.input);
-  savePort(s, QStringLiteral("output"), ports.output);
+  const auto s = store();
+  if (!s) return;
+  savePort(*s, QStringLiteral("input"), ports.input);
+  savePort(*s, QStringLiteral("output"), ports.output);
 }
 
 }  // namespace strandlink::settings

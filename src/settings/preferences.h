@@ -7,6 +7,13 @@
 
 namespace strandlink::settings {
 
+// The file: $XDG_CONFIG_HOME/strandlink/strandlink.conf.
+QString preferencesPath();
+// False when the file is there but no regular file (a FIFO would block whoever
+// reads it): then every choice below is neither read nor written, and reads give
+// what they give when nothing was remembered.
+bool preferencesUsable();
+
 // Off when nothing was remembered yet.
 bool loadPeerFilter();
 void savePeerFilter(bool on);

@@ -10,6 +10,7 @@
 
 #include <array>
 
+#include "net/addresses.h"
 #include "settings/field_reader.h"
 
 namespace strandlink::settings {
@@ -50,6 +51,9 @@ std::optional<bool> toBoolean(const Field& f) {
 // are skipped.
 bool applyRecord(SettingsChanges& c, const Field& key, const Field& value, int outputCount, int inputCount) {
   const QString& k = key.text;
+  const bool host = k == kRemoteHost || k == kLocalHost;
+  const bool port = k == kRemotePort || k == kLocalPort;
+  if ((host && !net::isAddressText(value.text)) || (port && !net::isPortText(value.text))) return false;
   if (k == kRemoteHost) c.remoteHost = value.text;
   if (k == kRemotePort) c.remotePort = value.text;
   if (k == kLocalHost) c.localHost = value.text;
@@ -105,7 +109,9 @@ bool writeAll(QSaveFile& file, const QByteArray& content) {
 
 ReadResult parseSettings(const QByteArray& bytes, int outputCount, int inputCount) {
   ReadResult r;
-  FieldReader reader(QString::fromLatin1(bytes));
+  // An editor may put a UTF-8 byte-order mark first; it is no part of the first key.
+  const QByteArray bom("\xEF\xBB\xBF");
+  FieldReader reader(QString::fromLatin1(bytes.startsWith(bom) ? bytes.mid(bom.size()) : bytes));
   while (!reader.atEnd()) {
     const int line = reader.line();
     const auto key = reader.next();
@@ -120,12 +126,22 @@ ReadResult parseSettings(const QByteArray& bytes, int outputCount, int inputCoun
 }
 
 ReadResult readSettingsFile(const QString& path, int outputCount, int inputCount) {
-  if (!QFileInfo(path).isFile()) return {ReadResult::Outcome::Missing, {}, 0};
+  const QFileInfo info(path);
+  if (!info.exists()) return {ReadResult::Outcome::Missing, {}, 0};
+  if (info.isDir()) return {ReadResult::Outcome::Directory, {}, 0};
+  if (!info.isFile()) return {ReadResult::Outcome::NotRegular, {}, 0};
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileSize) return {ReadResult::Outcome::Unreadable, {}, 0};
   const QByteArray bytes = file.read(kMaxFileSize + 1);
   if (bytes.size() > kMaxFileSize) return {ReadResult::Outcome::Unreadable, {}, 0};
   return parseSettings(bytes, outputCount, inputCount);
+}
+
+QString keepDamagedCopy(const QString& path) {
+  const QString copy = path + QStringLiteral(".bad");
+  QFile::remove(copy);
+  QFile original(path);
+  return original.copy(copy) ? QString() : original.errorString();
 }
 
 QByteArray settingsText(const Settings& s) {

@@ -20,6 +20,7 @@
 #include "link/priority.h"
 #include "midi/midi_service.h"
 #include "link/settings_files.h"
+#include "link/visible_text.h"
 #include "net/addresses.h"
 #include "settings/preferences.h"
 #include "ui/about_window.h"
@@ -148,6 +149,7 @@ void MainWindow::wireLink() {
   connect(&link_, &link::Link::runningChanged, this, &MainWindow::showRunning);
   connect(&link_, &link::Link::statusChanged, this, &MainWindow::showStatus);
   connect(&link_, &link::Link::chatLineReceived, this, &MainWindow::showChatLine);
+  connect(chatInput_, &QLineEdit::inputRejected, this, &MainWindow::sayChatLineCut);
   connect(&link_, &link::Link::countsChanged, this, &MainWindow::showCounts);
   connect(&link_, &link::Link::figuresChanged, this, &MainWindow::showFigures);
   connect(&link_, &link::Link::deviceFollowed, this, &MainWindow::showDeviceMove);
@@ -167,10 +169,12 @@ void MainWindow::startUp() {
   link::setProcessPriority(link::Priority::High);
   link_.takeDeviceLists();
   fillDeviceLists();
-  applySettings(link::loadSettingsFile(link_.reporter(), defaultSettingsPath_, link_.devices()));
+  applySettings(
+      link::loadSettingsFile(link_.reporter(), defaultSettingsPath_, link_.devices(), link::SettingsFileRole::Default));
   setTextUnfiltered(*localAddressBox_, link::localAddressText(link_.reporter()));
   // Without an output device the window appears only once start-up is done.
   showCentred();
+  link::reportUnusablePreferences(link_.reporter());
   const bool peerOnly = settings::loadPeerFilter();
   peerOnlyBox_->setChecked(peerOnly);
   link_.setPeerFilter(peerOnly);
@@ -197,7 +201,7 @@ void MainWindow::fillDeviceLists() {
 }
 
 void MainWindow::loadSettings(const QString& path) {
-  applySettings(link::loadSettingsFile(link_.reporter(), path, link_.devices()));
+  applySettings(link::loadSettingsFile(link_.reporter(), path, link_.devices(), link::SettingsFileRole::Named));
 }
 
 QString MainWindow::applyCommandLine(const link::SettingOverrides& overrides) {
@@ -305,20 +309,38 @@ void MainWindow::toggleThru() {
   for (int i = 1; i <= 3; ++i) portsLines_->setLineVisible(QStringLiteral("thruLine%1").arg(i), on);
 }
 
+// The echo is what the peer gets, and a line that may not reach it says so.
 void MainWindow::sendChatLine() {
-  const QString line = chatInput_->text();
-  appendHistoryLine(*chatHistory_, QStringLiteral("LOCAL:") + line);
+  const link::SentChatLine sent = link_.sendChatLine(chatInput_->text());
+  appendHistoryLine(*chatHistory_, QStringLiteral("LOCAL:") + sent.text);
   setHistoryCaret(*chatHistory_, historyLength(*chatHistory_) - 1);
-  if (!link_.sendChatLine(line)) {
-    // Without a session there is no socket to send from; say so where the line shows.
-    appendHistoryLine(*chatHistory_, QStringLiteral("(not sent: no session is running)"));
-    setHistoryCaret(*chatHistory_, historyLength(*chatHistory_));
+  if (!sent.sent) {
+    // Without a session there is no socket to send from.
+    addHistoryNote(QStringLiteral("not sent: no session is running"));
+  } else if (link_.status() != link::LinkStatus::Connected) {
+    addHistoryNote(QStringLiteral("Not Connected: the peer may not hear it"));
   }
   chatInput_->clear();
+  chatCutSaid_ = false;
 }
 
+// Once per line: a paste or a key past the limit is cut, and the peer could read no more.
+void MainWindow::sayChatLineCut() {
+  if (chatCutSaid_ || chatInput_->text().size() < chatInput_->maxLength()) return;
+  chatCutSaid_ = true;
+  addHistoryNote(QStringLiteral("a chat line holds at most %1 characters: the rest was cut").arg(link::kChatLineLimit));
+}
+
+// Our own remark in the history, in brackets, which no chat line starts with.
+void MainWindow::addHistoryNote(const QString& note) {
+  appendHistoryLine(*chatHistory_, u'(' + note + u')');
+  setHistoryCaret(*chatHistory_, historyLength(*chatHistory_));
+}
+
+// A peer's line is shown as one line, its control characters made visible: a line
+// break in it would fake a line of ours.
 void MainWindow::showChatLine(const QString& line) {
-  appendHistoryLine(*chatHistory_, QStringLiteral("REMOTE") + line);
+  appendHistoryLine(*chatHistory_, QStringLiteral("REMOTE") + link::visibleControls(line));
   setHistoryCaret(*chatHistory_, historyLength(*chatHistory_));
   if (popUpBox_->isChecked()) {
     showNormal();
@@ -368,7 +390,12 @@ void MainWindow::lockNetworkBoxes(bool locked) {
 // A cancelled dialog answers with no name, which means the default file.
 void MainWindow::openSettings() {
   const QString chosen = chooseSettingsFile(*fileDialogs_, DialogMode::Open);
-  loadSettings(chosen.isEmpty() ? defaultSettingsPath_ : chosen);
+  if (!chosen.isEmpty()) {
+    loadSettings(chosen);
+    return;
+  }
+  applySettings(
+      link::loadSettingsFile(link_.reporter(), defaultSettingsPath_, link_.devices(), link::SettingsFileRole::Default));
 }
 
 void MainWindow::saveSettings() {

@@ -55,6 +55,9 @@ inline constexpr double kSmallestDefaultPointSize = 7.0;
 
 // The chat box's first text: a prompt, not the start of a line.
 inline constexpr char kChatPrompt[] = "Type message here and hit Enter!";
+// The history keeps this many lines, the oldest going first, so that a chatty or
+// hostile peer cannot fill the memory.
+inline constexpr int kChatHistoryLines = 3000;
 
 class MainWindow : public QMainWindow {
   Q_OBJECT
@@ -127,6 +130,8 @@ class MainWindow : public QMainWindow {
   void choosePriority(bool high);
   void toggleThru();
   void sendChatLine();
+  void sayChatLineCut();
+  void addHistoryNote(const QString& note);
   void showChatLine(const QString& line);
   void showRunning(bool running);
   void lockNetworkBoxes(bool locked);
@@ -167,6 +172,7 @@ class MainWindow : public QMainWindow {
   bool closedDown_ = false;
   QElapsedTimer exitShownAt_;      // when Stop last became Exit
   bool chatPromptCleared_ = false;  // the prompt goes at the chat box's first focus
+  bool chatCutSaid_ = false;        // the line in the chat box was cut, and the history says so
   link::Counts lastCounts_;
   double defaultPoints_ = kDefaultPointSize;
   int nextFrame_ = 0;  // the animation picture to show next

@@ -233,6 +233,8 @@ void MainWindow::buildChat(QWidget* client) {
 
   chatInput_ = place<QLineEdit>(chatFrame_, "chatInput", twipsRect(900, 360, 5775, 315));
   chatInput_->setText(QString::fromLatin1(kChatPrompt));
+  // One byte per character on the wire: the box holds what a peer reads.
+  chatInput_->setMaxLength(link::kChatLineLimit);
   tabIndex(chatInput_, 15);
 
   chatHistory_ = place<QPlainTextEdit>(chatFrame_, "chatHistory", twipsRect(900, 840, 5775, 1395));
@@ -240,7 +242,11 @@ void MainWindow::buildChat(QWidget* client) {
   chatHistory_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   // Tab leaves the box as in every other field; the history never needs a tab.
   chatHistory_->setTabChangesFocus(true);
-  // The history is never trimmed; an undo record per arriving line would double it.
+  // What was said cannot be changed; it can be selected and copied.
+  chatHistory_->setReadOnly(true);
+  chatHistory_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  chatHistory_->setMaximumBlockCount(kChatHistoryLines);
+  // An undo record per arriving line would double what the history holds.
   chatHistory_->setUndoRedoEnabled(false);
   tabIndex(chatHistory_, 14);
 }

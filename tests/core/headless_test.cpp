@@ -3,6 +3,7 @@
 // ends it cleanly).
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -98,6 +99,10 @@ TEST(CommandLine, ModesValuesAndBadUsage) {
     EXPECT_EQ(bad.mode, Mode::Error) << args.join(' ').toStdString();
     EXPECT_TRUE(bad.error.contains(named) && !bad.error.contains('\n')) << bad.error.toStdString();
   }
+  // A value quoted back reaches the terminal escaped and cut short.
+  const QString quoted = parse({"--remote", "\x1b[31m" + QString(1 << 20, u'a') + ":4000"}).error;
+  EXPECT_TRUE(quoted.contains("'\\x1b[31maaa") && quoted.contains("...'") && quoted.size() < 400)
+      << quoted.left(400).toStdString();
 }
 
 TEST(SettingOverrides, DevicesByPositionOrNameAndOneLineForWhatFitsNoneOrSeveral) {
@@ -260,6 +265,30 @@ TEST(HeadlessProgram, Usr1ReleasesHeldNotesAndTermEndsItCleanly) {
   EXPECT_EQ(program.exitCode(), 0);
   EXPECT_EQ(program.readAllStandardError(), QByteArray());
   EXPECT_FALSE(QFile::exists(dir.filePath("default.stn")));  // a file of its own: the default one is left alone
+}
+
+// A FIFO where the remembered choices live would block whoever reads it; a file's
+// value with an escape sequence would act on the terminal. Neither happens, and
+// an editor's byte-order mark costs no record.
+TEST(HeadlessProgram, AFifoOfRememberedChoicesAndAHostileSettingsFileNeitherBlockNorReachTheTerminalRaw) {
+  QTemporaryDir dir;
+  const QString program = dir.filePath("strandlink");  // its default file lies here, if any
+  ASSERT_TRUE(QFile::copy(QStringLiteral(STRANDLINK_PROGRAM), program));
+  ASSERT_TRUE(QDir(dir.path()).mkpath("config/strandlink"));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath("config/strandlink/strandlink.conf")).constData(), 0600), 0);
+  ASSERT_TRUE(put(dir.filePath("hostile.stn"), "\xEF\xBB\xBF\"LOCALPORT:\",\"5000\"\r\n\"REMOTEIP:\",\"\x1b[31mred\"\r\n"));
+  Program save;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+  save.setProcessEnvironment(env);
+  save.start(program, {"--save-settings", dir.filePath("out.stn"), "--settings", dir.filePath("hostile.stn")});
+  ASSERT_TRUE(save.waitForFinished(10000)) << "blocked";
+  const QString err = QString::fromLocal8Bit(save.readAllStandardError());
+  EXPECT_EQ(save.exitCode(), 0) << err.toStdString();
+  EXPECT_TRUE(err.contains("config/strandlink/strandlink.conf is not a regular file") &&
+              err.contains("\nLine 2 of " + dir.filePath("hostile.stn") + " is not valid") && !err.contains('\x1b'))
+      << err.toStdString();
+  EXPECT_EQ(settings::readSettingsFile(dir.filePath("out.stn"), 1, 1).changes.localPort, "5000");
 }
 
 // Copy A from the command line alone, copy B from the file --save-settings wrote

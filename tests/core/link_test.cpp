@@ -133,6 +133,8 @@ TEST_F(LinkTest, UnacceptableValuesOpenNothingAndTheirBoxesComeInOrderNamingTheF
   EXPECT_EQ(refused("0", "65536", "300.1.1.1", "", F::LocalPort), QStringList({localPort, remotePort, remoteIp}));
   EXPECT_EQ(refused("4000", "4001", "255.255.255.255", "nosuch.invalid", F::RemoteHost), QStringList{remoteIp});
   EXPECT_EQ(refused("4000", "4001", "127.0.0.1", "0.0.0.0", F::LocalHost), QStringList{localIp});
+  // What has no host name's shape is never looked up, nor quoted back.
+  EXPECT_EQ(refused("4000", "4001", "\x1b[31mred", "", F::RemoteHost), QStringList{remoteIp});
   // A name is not found rather than badly formed; an empty remote box goes on to it.
   EXPECT_EQ(refused("4000", "4001", "", "nosuch.invalid", F::RemoteHost),
             QStringList({remoteIp, "Could not find the host name nosuch.invalid for Local IP Address"}));
@@ -169,10 +171,17 @@ TEST(ThruGuard, RefusesADeviceThatIsInputAndOutputWhereverItIsListed) {
 TEST_F(LinkTest, ChatLinesTravelAsLatin1BytesAndAreSortedFromControlBytesByLength) {
   ASSERT_TRUE(start());
   RawPeer peerChat(peerPort + 1);
-  EXPECT_TRUE(side->link.sendChatLine(QString::fromUtf8("d\u00e9j\u00e0 \u65e5\U0001F3B9")));
+  const link::SentChatLine sent = side->link.sendChatLine(QString::fromUtf8("d\u00e9j\u00e0 \u65e5\U0001F3B9"));
   EXPECT_EQ(peerChat.receive(), QByteArray("d\xe9j\xe0 ??"));
-  EXPECT_TRUE(side->link.sendChatLine(QString()));
+  EXPECT_TRUE(sent.sent && !sent.cut && sent.text == QString::fromUtf8("d\u00e9j\u00e0 ??"));
+  EXPECT_TRUE(side->link.sendChatLine(QString()).sent);
   EXPECT_EQ(peerChat.receive(), QByteArray());
+  // One byte alone would be a probe to the peer; a line longer than the peer reads is cut.
+  EXPECT_EQ(side->link.sendChatLine(QStringLiteral("\x01")).text, QStringLiteral("\x01 "));
+  EXPECT_EQ(peerChat.receive(), QByteArray("\x01 "));
+  const link::SentChatLine longLine = side->link.sendChatLine(QString(link::kChatLineLimit, u'a') + u'b');
+  EXPECT_EQ(peerChat.receive(), QByteArray(link::kChatLineLimit, 'a'));
+  EXPECT_TRUE(longLine.cut && longLine.text.size() == link::kChatLineLimit);
 
   peerChat.sendTo(port + 1, QByteArray());                // ignored
   peerChat.sendTo(port + 1, QByteArray("\x01\x02", 2));   // a chat line, not a probe or a reply
@@ -183,7 +192,7 @@ TEST_F(LinkTest, ChatLinesTravelAsLatin1BytesAndAreSortedFromControlBytesByLengt
   EXPECT_FALSE(peerChat.receive(200).has_value());  // nothing taken for a probe, nothing answered
 
   side->link.stop();
-  EXPECT_FALSE(side->link.sendChatLine(QStringLiteral("anyone?")));
+  EXPECT_FALSE(side->link.sendChatLine(QStringLiteral("anyone?")).sent);
   EXPECT_FALSE(peerChat.receive(200).has_value());
   EXPECT_TRUE(side->boxes.boxes.isEmpty());
 }

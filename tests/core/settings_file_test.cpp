@@ -5,6 +5,7 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -67,7 +68,7 @@ TEST_F(SettingsFile, WritesSevenCrLfRecordsOneBytePerCharacter) {
 
 TEST_F(SettingsFile, EverySavedValueReadsBack) {
   for (const Settings& s : {make("10.0.0.2", "5004", "10.0.0.1", "5006", 0, 0, true), make("", "", "", "", -1, -1, false),
-                            make("a\"b,c", "\"", ",", QStringLiteral("\"\"Caf\u00e9\u00ff"), 2, 1, false)}) {
+                            make("peer.example.org", "65534", "stage-2.local.", "", 2, 1, false)}) {
     ASSERT_EQ(writeSettingsFile(path(), s), QString());
     const ReadResult r = readSettingsFile(path(), kOutputs, kInputs);
     EXPECT_EQ(r.outcome, ReadResult::Outcome::Read);
@@ -81,18 +82,25 @@ TEST_F(SettingsFile, HandEditedFilesAreReadAsAStreamOfPairs) {
       "\"remoteip:\",\"1.1.1.1\"\r\n\"REMOTEIP\",\"2.2.2.2\"\r\n\"COLOUR:\",\"red\"\r\n"  // not our keys
       "\"MIDIIN:\",-1\r\n\"MIDIOUT:\",2\n"                       // any order, LF only
       "  LOCALIP: , 10.0.0.8 \r\r\n"                             // unquoted, blanks, CR only, empty line
-      "\"REMOTEPORT:\",\"10.0\"0.2\"\r\n"                        // a stray quote stays in its line
+      "\"REMOTEIP:\",\"10.0\"0.2\"\r\n"                          // a stray quote stays in its line
       "\"LOCALPORT:\",\"6000\r\n"                                // so does a missing one
       "\"MIDIOUT:\",-1,\"PRIORITY:\"\n#FALSE#\n\n",              // repeated; pairs across lines
       kOutputs, kInputs);
   EXPECT_EQ(r.outcome, ReadResult::Outcome::Read);
-  EXPECT_EQ(applied(r), make("ip", "10.0", "10.0.0.8", "6000", -1, -1, false));
+  EXPECT_EQ(applied(r), make("10.0", "port", "10.0.0.8", "6000", -1, -1, false));
+  // A UTF-8 byte-order mark before the first key.
+  EXPECT_EQ(parseSettings("\xEF\xBB\xBF\"REMOTEIP:\",\"stage.local\"", kOutputs, kInputs).changes.remoteHost,
+            "stage.local");
 }
 
 TEST_F(SettingsFile, ABadRecordStopsThereKeepsWhatCameBeforeAndSaysWhichLine) {
   // Just past each end of the lists; 65537 and -65535 would wrap to the valid 1 if cut to 16 bits.
+  // A value its box would refuse is bad too: an escape sequence, a megabyte, letters in a port.
+  const QByteArray huge = "\"LOCALIP:\",\"" + QByteArray(1 << 19, 'a') + "\"";
   for (const char* record : {"\"MIDIOUT:\",3", "\"MIDIOUT:\",-2", "\"MIDIOUT:\",65537", "\"MIDIOUT:\",-65535",
-                             "\"MIDIOUT:\",abc", "\"MIDIOUT:\",1.5", "\"MIDIIN:\",2", "\"PRIORITY:\",\"#TRUE#\""}) {
+                             "\"MIDIOUT:\",abc", "\"MIDIOUT:\",1.5", "\"MIDIIN:\",2", "\"PRIORITY:\",\"#TRUE#\"",
+                             "\"REMOTEIP:\",\"\x1b[31mred\"", "\"LOCALIP:\",\"a b\"", huge.constData(),
+                             "\"REMOTEPORT:\",\"abc\"", "\"LOCALPORT:\",\"40.5\""}) {
     SCOPED_TRACE(record);
     const ReadResult r = parseSettings(QByteArray("\"REMOTEIP:\",\"1.2.3.4\"\r\n\r\n") + record +
                                            "\r\n\"REMOTEPORT:\",\"9\"\r\n\"MIDIIN:\",0\r\n",
@@ -106,21 +114,47 @@ TEST_F(SettingsFile, ABadRecordStopsThereKeepsWhatCameBeforeAndSaysWhichLine) {
   EXPECT_TRUE(r.outcome == ReadResult::Outcome::BadRecord && r.badLine == 2 && r.changes.localPort == "77");
 
   ASSERT_TRUE(put(path(), "\"LOCALPORT:\",\"77\"\r\n\"MIDIIN:\",9\r\n"));
-  const SettingsChanges loaded = link::loadSettingsFile(reporter, path(), lists);
+  const SettingsChanges loaded = link::loadSettingsFile(reporter, path(), lists, link::SettingsFileRole::Named);
   EXPECT_EQ(loaded.localPort, "77");
   EXPECT_EQ(boxes.boxes.size(), 1);
-  EXPECT_EQ(shown(boxes.boxes[0]), "0|Strandlink|Error while restoring parameters -- continue with empty settings (file " +
-                                       path() + ", line 2)");
+  EXPECT_EQ(shown(boxes.boxes[0]), "0|Strandlink|Error while restoring parameters -- continue with empty settings\n"
+                                   "Line 2 of " + path() + " is not valid; the lines before it were applied.");
+  EXPECT_FALSE(QFile::exists(path() + ".bad"));  // a named file is never written back
 }
 
-TEST_F(SettingsFile, AMissingFileGivesTheDefaultPortsAndAnUnreadableOneNothing) {
-  const SettingsChanges missing = link::loadSettingsFile(reporter, path("none.stn"), lists);
+// The default file is written back at exit: what stopped its load is kept first.
+TEST_F(SettingsFile, ADefaultFileThatStoppedAtAnErrorIsKeptBesideItselfAndTheBoxSaysSo) {
+  const QByteArray damaged = "\"MIDIOUT:\",9\r\n\"PRIORITY:\",#FALSE#\r\n";
+  ASSERT_TRUE(put(path(), damaged));
+  ASSERT_TRUE(put(path() + ".bad", "older"));
+  link::loadSettingsFile(reporter, path(), lists, link::SettingsFileRole::Default);
+  EXPECT_EQ(get(path() + ".bad"), damaged);
+  ASSERT_EQ(boxes.boxes.size(), 1);
+  EXPECT_TRUE(boxes.boxes[0].text.endsWith("\nThe file as it was is kept as " + path() + ".bad."))
+      << boxes.boxes[0].text.toStdString();
+}
+
+TEST_F(SettingsFile, AMissingFileGivesTheDefaultPortsAndWhatIsNoFileSaysWhatItIs) {
+  const SettingsChanges missing = link::loadSettingsFile(reporter, path("none.stn"), lists, link::SettingsFileRole::Default);
   EXPECT_EQ(applied({ReadResult::Outcome::Read, missing, 0}), make("ip", "4000", "lip", "4000", 0, 0, true));
   ASSERT_TRUE(put(path("huge.stn"), QByteArray((1 << 20) + 1, ' ')));
   EXPECT_EQ(readSettingsFile(path("huge.stn"), kOutputs, kInputs).outcome, ReadResult::Outcome::Unreadable);
-  EXPECT_EQ(readSettingsFile(dir.path(), kOutputs, kInputs).outcome, ReadResult::Outcome::Missing);  // a directory
   ASSERT_EQ(boxes.boxes.size(), 1);
   EXPECT_EQ(shown(boxes.boxes[0]), "1|Strandlink|Could not load last session parameters");
+  // A named file is not the first run; a FIFO is never opened, as reading it would block.
+  ASSERT_EQ(::mkfifo(QFile::encodeName(path("fifo")).constData(), 0600), 0);
+  const QString escape = path("\x1b[31m");
+  const std::pair<QString, QString> cases[] = {{path("none.stn"), path("none.stn") + ": there is no such file"},
+                                               {escape, path("\\x1b[31m") + ": there is no such file"},
+                                               {dir.path(), dir.path() + ": it is a directory"},
+                                               {path("fifo"), path("fifo") + ": it is not a regular file"}};
+  for (const auto& [file, said] : cases) {
+    boxes.boxes.clear();
+    const SettingsChanges c = link::loadSettingsFile(reporter, file, lists, link::SettingsFileRole::Named);
+    EXPECT_FALSE(c.localPort.has_value());
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_EQ(shown(boxes.boxes[0]), "1|Strandlink|Could not load the settings file " + said);
+  }
 }
 
 TEST_F(SettingsFile, UnwritableTargetsGetOneClearBoxAndFalse) {

@@ -150,6 +150,27 @@ TEST(MainWindow, HistoryCountsLineBreaksAsCrLf) {
   EXPECT_EQ(ui::historyText(h), "\r\nab\r\ncd\r\none\r\ntwo\r\nthree");
 }
 
+// The history cannot be typed into and keeps the last lines only; the chat box
+// takes what a peer reads and says when a line was cut.
+TEST(MainWindow, ChatHistoryIsReadOnlyAndBoundedAndALongLineIsCutWithAWord) {
+  WindowUnderTest t({}, {});
+  auto* history = t.get<QPlainTextEdit>("chatHistory");
+  auto* input = t.get<QLineEdit>("chatInput");
+  ASSERT_TRUE(t.activate());
+  QTest::keyClicks(history, "typed");
+  EXPECT_EQ(ui::historyText(*history), "");
+  for (int i = 0; i < ui::kChatHistoryLines + 10; ++i) emit t.window.link().chatLineReceived(QString::number(i));
+  EXPECT_EQ(history->blockCount(), ui::kChatHistoryLines);
+  EXPECT_TRUE(ui::historyText(*history).endsWith(QString("\r\nREMOTE%1").arg(ui::kChatHistoryLines + 9)));
+  QApplication::clipboard()->setText(QString(link::kChatLineLimit + 1, u'a'));
+  input->clear();
+  for (int paste = 0; paste < 2; ++paste) QTest::keyClick(input, Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(input->text().size(), link::kChatLineLimit);
+  EXPECT_TRUE(ui::historyText(*history).endsWith("\r\n(a chat line holds at most 2000 characters: the rest was cut)"))
+      << ui::historyText(*history).right(100);
+  EXPECT_EQ(ui::historyText(*history).count("the rest was cut"), 1);  // said once
+}
+
 TEST(MainWindow, ASessionLocksTheSetUpChatsAndStopThenExitEndsTheProgramButNotByADoubleClick) {
   ASSERT_TRUE(jackAvailable());
   WindowUnderTest t;
@@ -167,6 +188,11 @@ TEST(MainWindow, ASessionLocksTheSetUpChatsAndStopThenExitEndsTheProgramButNotBy
   peer.configure(q, p);
   ASSERT_TRUE(peer.start()) << peer.boxes.texts();
   ASSERT_TRUE(t.start(p, q)) << t.boxes.texts();
+  // Before the first reply the line goes out, with a word that it may not be heard.
+  QTest::keyClicks(input, "x\r");
+  EXPECT_TRUE(ui::historyText(*history).endsWith("\r\nLOCAL:x \r\n(Not Connected: the peer may not hear it)"))
+      << ui::historyText(*history);
+  EXPECT_TRUE(waitFor([&] { return peer.chat == QStringList{"x "}; })) << peer.chat;
   const auto check = [&](bool running) {
     SCOPED_TRACE(running ? "running" : "idle");
     for (const char* name : {"startButton", "thruBox", "inputList", "outputList", "timingBox"})
@@ -192,11 +218,15 @@ TEST(MainWindow, ASessionLocksTheSetUpChatsAndStopThenExitEndsTheProgramButNotBy
            figures->text().startsWith("Round trip ");
   })) << status->text() << status->toolTip() << figures->text();
 
-  QTest::keyClicks(input, "hello\r");
-  EXPECT_TRUE(waitFor([&] { return peer.chat == QStringList{"hello"}; })) << peer.chat;
-  peer.link.sendChatLine("hi");
-  EXPECT_TRUE(waitFor([&] { return ui::historyText(*history).endsWith("\r\nLOCAL:hello\r\nREMOTEhi"); }))
-      << ui::historyText(*history);
+  // The echo is what the peer got; a peer's line breaks cannot fake a line of ours.
+  input->insert(QString::fromUtf8("h\u00e9llo \u65e5"));
+  QTest::keyClicks(input, "\r");
+  EXPECT_TRUE(waitFor([&] { return peer.chat.size() == 2 && peer.chat[1] == QString::fromUtf8("h\u00e9llo ?"); }))
+      << peer.chat;
+  peer.link.sendChatLine("hi\r\nLOCAL:yes");
+  EXPECT_TRUE(waitFor([&] {
+    return ui::historyText(*history).endsWith(QString::fromUtf8("\r\nLOCAL:h\u00e9llo ?\r\nREMOTEhi\\x0d\\x0aLOCAL:yes"));
+  })) << ui::historyText(*history);
 
   // Stop becomes Exit under the pointer: the second click of a double-click is no Exit.
   auto* hints = QGuiApplication::styleHints();
