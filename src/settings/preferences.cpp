@@ -11,6 +11,7 @@ namespace {
 const QString kPeerFilter = QStringLiteral("link/peerFilter");
 const QString kTiming = QStringLiteral("link/timing");
 const QString kDelayMs = QStringLiteral("link/delayMs");
+const QString kLastFolder = QStringLiteral("files/lastFolder");
 const QString kSteady = QStringLiteral("steady");
 const QString kImmediate = QStringLiteral("immediate");
 
@@ -18,6 +19,15 @@ QSettings store() {
   // The native format on Linux is an INI file named .conf.
   return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("strandlink"),
                    QStringLiteral("strandlink"));
+}
+
+QString optionKey(WindowOption option) {
+  switch (option) {
+    case WindowOption::MidiThru: return QStringLiteral("window/midiThru");
+    case WindowOption::UpdateStatistic: return QStringLiteral("window/updateStatistic");
+    case WindowOption::PopUpOnChat: return QStringLiteral("window/popUpOnChat");
+  }
+  return {};
 }
 
 RememberedPort loadPort(const QSettings& s, const QString& side) {
@@ -44,6 +54,20 @@ bool loadPeerFilter() { return store().value(kPeerFilter, false).toBool(); }
 void savePeerFilter(bool on) {
   QSettings s = store();
   s.setValue(kPeerFilter, on);
+}
+
+bool loadWindowOption(WindowOption option) { return store().value(optionKey(option), false).toBool(); }
+
+void saveWindowOption(WindowOption option, bool on) {
+  QSettings s = store();
+  s.setValue(optionKey(option), on);
+}
+
+QString loadLastFolder() { return store().value(kLastFolder).toString(); }
+
+void saveLastFolder(const QString& folder) {
+  QSettings s = store();
+  s.setValue(kLastFolder, folder);
 }
 
 Timing loadTiming() { return store().value(kTiming).toString() == kSteady ? Timing::Steady : Timing::Immediate; }

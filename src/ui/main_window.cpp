@@ -123,6 +123,8 @@ void MainWindow::wireControls() {
   connect(realtimeOption_, &QRadioButton::clicked, this, [this] { choosePriority(false); });
   connect(thruBox_, &QCheckBox::clicked, this, &MainWindow::toggleThru);
   connect(statsBox_, &QCheckBox::clicked, this, &MainWindow::toggleStatistics);
+  connect(popUpBox_, &QCheckBox::clicked, this,
+          [](bool on) { settings::saveWindowOption(settings::WindowOption::PopUpOnChat, on); });
 
   connect(openAction_, &QAction::triggered, this, &MainWindow::openSettings);
   connect(saveAction_, &QAction::triggered, this, &MainWindow::saveSettings);
@@ -167,6 +169,8 @@ void MainWindow::startUp() {
   link::setProcessPriority(link::Priority::High);
   link_.takeDeviceLists();
   fillDeviceLists();
+  // Before the settings file: its devices are not its fault then.
+  link_.reportNoMidiService();
   applySettings(link::loadSettingsFile(link_.reporter(), defaultSettingsPath_, link_.devices()));
   setTextUnfiltered(*localAddressBox_, link::localAddressText(link_.reporter()));
   // Without an output device the window appears only once start-up is done.
@@ -175,6 +179,7 @@ void MainWindow::startUp() {
   peerOnlyBox_->setChecked(peerOnly);
   link_.setPeerFilter(peerOnly);
   showTimingChoice(settings::loadTiming(), settings::loadDelayMs());
+  restoreWindowOptions();
 }
 
 // The window shows itself as soon as the first output (our own port) is listed.
@@ -300,9 +305,24 @@ void MainWindow::toggleThru() {
   if (thruBox_->isChecked() && !link_.thruAllowed(selectedPosition(*inputList_), selectedPosition(*outputList_))) {
     thruBox_->setChecked(false);
   }
-  const bool on = thruBox_->isChecked();
+  showThru(thruBox_->isChecked());
+  settings::saveWindowOption(settings::WindowOption::MidiThru, thruBox_->isChecked());
+}
+
+void MainWindow::showThru(bool on) {
+  thruBox_->setChecked(on);
   networkLines_->setLineVisible(QStringLiteral("thruLine0"), on);
   for (int i = 1; i <= 3; ++i) portsLines_->setLineVisible(QStringLiteral("thruLine%1").arg(i), on);
+}
+
+// The options of the last run. Thru comes back only where the devices it joins
+// make no loop, and without a box: the user did not ask for anything yet.
+void MainWindow::restoreWindowOptions() {
+  using settings::WindowOption;
+  statsBox_->setChecked(settings::loadWindowOption(WindowOption::UpdateStatistic));
+  popUpBox_->setChecked(settings::loadWindowOption(WindowOption::PopUpOnChat));
+  showThru(settings::loadWindowOption(WindowOption::MidiThru) &&
+           !link::thruWouldLoop(link_.devices(), selectedPosition(*inputList_), selectedPosition(*outputList_)));
 }
 
 void MainWindow::sendChatLine() {

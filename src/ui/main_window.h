@@ -126,6 +126,8 @@ class MainWindow : public QMainWindow {
   void closeDown();
   void choosePriority(bool high);
   void toggleThru();
+  void showThru(bool on);
+  void restoreWindowOptions();
   void sendChatLine();
   void showChatLine(const QString& line);
   void showRunning(bool running);

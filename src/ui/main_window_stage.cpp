@@ -153,6 +153,7 @@ void MainWindow::showFigures(const QString& text) {
 // Switched on, each box shows its count from the next change on; switched off,
 // both are emptied.
 void MainWindow::toggleStatistics() {
+  settings::saveWindowOption(settings::WindowOption::UpdateStatistic, statsBox_->isChecked());
   if (statsBox_->isChecked()) return;
   sentCount_->clear();
   receivedCount_->clear();
