@@ -21,13 +21,12 @@ const QString kContext = QStringLiteral("settings");
 settings::SettingsChanges loadSettingsFile(Reporter& reporter, const QString& path, const DeviceLists& lists) {
   const QString file = path.isEmpty() ? settings::defaultSettingsPath() : path;
   // Without a MIDI service both lists are empty (with one, each lists our own
-  // port): the stored devices are no fault of the file and wait for a service.
+  // port): the stored devices are no fault of the file.
   const bool noService = lists.inputs.empty() && lists.outputs.empty();
   constexpr int kAnyPosition = 32768;
   const auto read = settings::readSettingsFile(file, noService ? kAnyPosition : int(lists.outputs.size()),
                                                noService ? kAnyPosition : int(lists.inputs.size()));
   settings::SettingsChanges changes = read.changes;
-  if (noService) changes.outputPosition = changes.inputPosition = std::nullopt;
   using Outcome = settings::ReadResult::Outcome;
   if (read.outcome == Outcome::Missing) {
     reporter.report(kContext, BoxIcon::Exclamation, kAppTitle, QStringLiteral("Could not load last session parameters"));

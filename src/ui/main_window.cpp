@@ -227,6 +227,10 @@ void MainWindow::applySettings(const settings::SettingsChanges& c) {
   if (c.localPort) setTextUnfiltered(*localPortBox_, *c.localPort);
   if (c.outputPosition) selectPosition(*outputList_, *c.outputPosition);
   if (c.inputPosition) selectPosition(*inputList_, *c.inputPosition);
+  // An empty list (no MIDI service runs) cannot show a device: its position is
+  // kept for the files written, so a run without the service loses no choice.
+  if (c.outputPosition && outputList_->count() == 0) unlisted_.output = *c.outputPosition;
+  if (c.inputPosition && inputList_->count() == 0) unlisted_.input = *c.inputPosition;
   if (c.highPriority) {
     const bool wasHigh = highOption_->isChecked();
     const QSignalBlocker blockHigh(highOption_);
@@ -242,8 +246,8 @@ settings::Settings MainWindow::currentSettings() const {
   s.remotePort = remotePortBox_->text();
   s.localHost = localAddressBox_->text();
   s.localPort = localPortBox_->text();
-  s.outputPosition = selectedPosition(*outputList_);
-  s.inputPosition = selectedPosition(*inputList_);
+  s.outputPosition = outputList_->count() == 0 ? unlisted_.output : selectedPosition(*outputList_);
+  s.inputPosition = inputList_->count() == 0 ? unlisted_.input : selectedPosition(*inputList_);
   s.highPriority = highOption_->isChecked();
   return s;
 }

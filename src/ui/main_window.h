@@ -170,6 +170,10 @@ class MainWindow : public QMainWindow {
   QElapsedTimer exitShownAt_;      // when Stop last became Exit
   bool chatPromptCleared_ = false;  // the prompt goes at the chat box's first focus
   link::Counts lastCounts_;
+  struct {
+    int input = -1;
+    int output = -1;
+  } unlisted_;  // the settings' device positions while the lists are empty
   double defaultPoints_ = kDefaultPointSize;
   int nextFrame_ = 0;  // the animation picture to show next
 

@@ -82,7 +82,9 @@ TEST(MainWindow, SettingsComeFromStartUpAndOpenAndGoToSaveAndTheCloseBoxCancelMe
     EXPECT_TRUE(r.open == (i >= 2) && r.fileMustExist == r.open && r.confirmOverwrite == !r.open) << i;
     EXPECT_EQ(r.filters, QStringList({"All Files (*)", "Strandlink Files (*.stn)"}));
     EXPECT_TRUE(r.selectedFilter == 1 && r.title == "Strandlink") << i;
-    if (i > 0) EXPECT_EQ(r.initialDirectory, t.dir.filePath("sets")) << i;  // where the last choice was
+    if (i > 0) {
+      EXPECT_EQ(r.initialDirectory, t.dir.filePath("sets")) << i;  // where the last choice was
+    }
   }
   // Typed text over a selection selects no entry, and Enter adds none.
   output->lineEdit()->selectAll();
@@ -113,7 +115,7 @@ TEST(MainWindow, CommandLineValuesGoOverTheFileAndABadDeviceLeavesNoDefaultFile)
 }
 
 // Without a MIDI service the lists are empty: launch and Start say so, and the
-// settings file's devices are not blamed on it.
+// settings file's devices are neither blamed on it nor lost.
 TEST(MainWindow, WithoutAMidiServiceLaunchAndStartSayThatNoneRuns) {
   WindowUnderTest t({}, {});
   ASSERT_EQ(settings::writeSettingsFile(t.defaultFile(), {"127.0.0.1", "4000", "", "4000", 1, 1, true}), "");
@@ -125,6 +127,9 @@ TEST(MainWindow, WithoutAMidiServiceLaunchAndStartSayThatNoneRuns) {
   EXPECT_FALSE(t.start(p, p));
   ASSERT_EQ(t.boxes.texts(), QStringList{"No MIDI service is running."});
   EXPECT_EQ(t.boxes.boxes[0].title, "Device Error");
+  t.window.close();  // the devices chosen are kept for a run with a service
+  EXPECT_EQ(std::pair(*readBack(t.defaultFile()).outputPosition, *readBack(t.defaultFile()).inputPosition),
+            std::pair(1, 1));
 }
 
 // Typing meets the key filter, any other way in the boxes' validator (paste stands for it).
