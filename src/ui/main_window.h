@@ -112,7 +112,6 @@ class MainWindow : public QMainWindow {
   void applyTabOrder();
   template <class W>
   W* place(QWidget* parent, const char* name, QRect geometry, double points = 0, bool bold = false);
-  void tabIndex(QWidget* w, int index) { tabOrder_.push_back({index, w}); }
 
   // main_window.cpp
   void wireControls();
@@ -229,12 +228,6 @@ class MainWindow : public QMainWindow {
 
   QTimer* animationTimer_ = nullptr;
   QTimer* hintTimer_ = nullptr;
-
-  struct TabStop {
-    int index;
-    QWidget* widget;
-  };
-  std::vector<TabStop> tabOrder_;
 };
 
 }  // namespace strandlink::ui

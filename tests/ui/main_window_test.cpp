@@ -161,6 +161,23 @@ TEST(MainWindow, AddressAndPortBoxesLetInOnlyWhatTheyTakeAndKeepTheProgramsText)
   EXPECT_EQ(t.window.currentSettings().remoteHost, "peer7!.example.org");
 }
 
+// Tab goes the way a set-up goes: addresses, devices, options, Start and Exit, chat.
+TEST(MainWindow, TabFollowsTheSetUpFromTheAddressesToTheChat) {
+  WindowUnderTest t({"In"}, {"Out"});
+  QStringList chain;
+  QWidget* w = t.get("localAddressBox");
+  for (int i = 0; i < 60 && (chain.isEmpty() || w != t.get("localAddressBox")); ++i, w = w->nextInFocusChain()) {
+    // What Tab stops at: named controls of ours, shown (the hint is not).
+    if (w->focusPolicy() & Qt::TabFocus && !w->isHidden() && !w->objectName().isEmpty() &&
+        !w->objectName().startsWith("qt_"))
+      chain << w->objectName();
+  }
+  EXPECT_EQ(chain, QStringList({"localAddressBox", "localPortBox", "remoteAddressBox", "remotePortBox", "inputList",
+                                "outputList", "thruBox", "timingBox", "delayBox", "realtimeOption", "highOption",
+                                "statsBox", "sentCount", "receivedCount", "peerOnlyBox", "popUpBox", "startButton",
+                                "stopButton", "panicButton", "minimizeButton", "chatInput", "chatHistory"}));
+}
+
 TEST(MainWindow, HistoryCountsLineBreaksAsCrLf) {
   QPlainTextEdit h;
   ui::appendHistoryLine(h, "ab");
