@@ -11,7 +11,7 @@ packages=(
   libgtest-dev
   xvfb xauth fonts-dejavu-core
   desktop-file-utils appstream iproute2 procps
-  dpkg-dev man-db  # dpkg-shlibdeps for the package's dependencies; man for its page
+  dpkg-dev man-db lintian  # dpkg-shlibdeps for the package's dependencies; man for its page; its checks
   qmidinet  # the multicast MIDI gateway the interoperation test runs against
 )
 

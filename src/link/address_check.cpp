@@ -1,5 +1,7 @@
 #include "link/address_check.h"
 
+#include <QStringList>
+
 #include <cmath>
 
 #include "link/reporter.h"
@@ -23,16 +25,12 @@ PortCheck checkPort(const std::optional<double>& value) {
 // The port of a usable text, rounded half to even as a fraction from a settings file is.
 std::uint16_t portOf(double value) { return static_cast<std::uint16_t>(std::nearbyint(value)); }
 
-// Each message is its own context, so a repeat never stacks on itself.
-void reject(Reporter& reporter, const QString& message) {
-  reporter.report(BoxIcon::Exclamation, QString::fromLatin1(kRefusedValueTitle), message);
-}
-
+// Every refused value is listed in one box, in the order of the checks, so the
+// user sees at once all there is to mend.
 class Refusals {
  public:
-  explicit Refusals(Reporter& reporter) : reporter_(reporter) {}
   void refuse(SettingsField field, const QString& message) {
-    reject(reporter_, message);
+    messages_ << message;
     if (first_ == SettingsField::None) first_ = field;
   }
   // A port: out of range, or 65535 without a port above it for the chat.
@@ -40,24 +38,29 @@ class Refusals {
     if (check != PortCheck::Usable) refuse(field, check == PortCheck::OutOfRange ? outOfRange : noChatPort);
   }
   // An address: a name that could not be found is told apart from a text that is no address.
-  bool address(const QString& text, const net::Resolved& resolved, SettingsField field, const QString& invalid,
+  void address(const QString& text, const net::Resolved& resolved, SettingsField field, const QString& invalid,
                const QString& notFound) {
-    if (!text.isEmpty() && resolved.usable()) return true;
+    if (!text.isEmpty() && resolved.usable()) return;
     const bool lookupFailed = net::isHostName(text) && resolved.error != 0;
     refuse(field, lookupFailed ? notFound.arg(quotedValue(text)) : invalid);
-    return false;
+  }
+  // The one box; its text is its own context, so a repeat never stacks on itself.
+  void report(Reporter& reporter) const {
+    if (messages_.isEmpty()) return;
+    const QString text = messages_.join(u'\n');
+    reporter.report(BoxIcon::Exclamation, QString::fromLatin1(kRefusedValueTitle), text);
   }
   SettingsField first() const { return first_; }
 
  private:
-  Reporter& reporter_;
+  QStringList messages_;
   SettingsField first_ = SettingsField::None;
 };
 
 }  // namespace
 
 AddressCheck checkAddresses(const settings::Settings& s, Reporter& reporter) {
-  Refusals refusals(reporter);
+  Refusals refusals;
   const auto localPort = net::portValue(s.localPort);
   refusals.port(checkPort(localPort), SettingsField::LocalPort,
                 QStringLiteral("Local Port value must be between 1 and 65535"),
@@ -67,16 +70,13 @@ AddressCheck checkAddresses(const settings::Settings& s, Reporter& reporter) {
                 QStringLiteral("Remote Port value must be between 1 and 65535"),
                 QStringLiteral("Remote Port value must be at most 65534: the chat uses the port above it"));
   const net::Resolved remote = net::resolveAddress(s.remoteHost);
-  if (!refusals.address(s.remoteHost, remote, SettingsField::RemoteHost,
-                        QStringLiteral("Invalid format for Remote IP Address"),
-                        QStringLiteral("Could not find the host name %1 for Remote IP Address"))) {
-    // An empty box goes on to the local address; a text that names nothing ends
-    // the check here.
-    if (!s.remoteHost.isEmpty()) return {std::nullopt, refusals.first()};
-  }
+  refusals.address(s.remoteHost, remote, SettingsField::RemoteHost,
+                   QStringLiteral("Invalid format for Remote IP Address"),
+                   QStringLiteral("Could not find the host name %1 for Remote IP Address"));
   const net::Resolved local = net::resolveAddress(s.localHost);
   refusals.address(s.localHost, local, SettingsField::LocalHost, QStringLiteral("Invalid format for Local IP Address"),
                    QStringLiteral("Could not find the host name %1 for Local IP Address"));
+  refusals.report(reporter);
   if (refusals.first() != SettingsField::None) return {std::nullopt, refusals.first()};
   return {LinkAddresses{remote.address, portOf(*remotePort), local.address, portOf(*localPort)}, SettingsField::None};
 }

@@ -29,11 +29,11 @@ struct AddressCheck {
   SettingsField firstRefused = SettingsField::None;
 };
 
-// The addresses, or the box of each value that is not acceptable and the first
-// of them. A remote host text that names nothing ends the check there.
+// The addresses, or one box that lists every value that is not acceptable, and
+// the first of them.
 AddressCheck checkAddresses(const settings::Settings& s, Reporter& reporter);
 
-// The title of the boxes of refused values.
+// The title of the box of refused values.
 inline constexpr char kRefusedValueTitle[] = "Network Settings";
 
 }  // namespace strandlink::link

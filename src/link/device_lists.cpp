@@ -55,4 +55,8 @@ void reportOutputError(Reporter& reporter, const DeviceLists& lists, int positio
                   QStringLiteral("Midi Output: ") + lists.outputName(position) + text);
 }
 
+void reportMissingService(Reporter& reporter, const QString& text) {
+  reporter.report(BoxIcon::Exclamation, QStringLiteral("Device Error"), text);
+}
+
 }  // namespace strandlink::link

@@ -53,5 +53,7 @@ QString deviceMoveText(const DeviceLists& lists, const DeviceMove& move);
 // The "Device Error" boxes: "Midi Input: NAME :  TEXT" and "Midi Output: NAMETEXT".
 void reportInputError(Reporter& reporter, const DeviceLists& lists, int position, const QString& text);
 void reportOutputError(Reporter& reporter, const DeviceLists& lists, int position, const QString& text);
+// Neither list can open anything: the box says which service is missing, not a device.
+void reportMissingService(Reporter& reporter, const QString& text);
 
 }  // namespace strandlink::link

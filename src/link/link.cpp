@@ -65,6 +65,12 @@ void Link::takeDeviceLists() {
   lists_.inputs = midi_.inputNames();
 }
 
+bool Link::reportNoMidiService() {
+  if (!lists_.inputs.empty() || !lists_.outputs.empty()) return false;
+  reportMissingService(reporter_, QString::fromStdString(midi_.errorText(midi::kMidiNoService)));
+  return true;
+}
+
 bool Link::thruAllowed(int inputPosition, int outputPosition) {
   if (!thruWouldLoop(lists_, inputPosition, outputPosition)) return true;
   reporter_.report(
@@ -176,7 +182,10 @@ QString Link::figuresText() {
   return formatLinkQuality(monitor_.quality().figures(LinkQuality::Clock::now()), filter_.refused());
 }
 
-QString Link::figuresSummary() { return formatLinkSummary(monitor_.quality().figures(LinkQuality::Clock::now())); }
+QString Link::figuresSummary() {
+  return formatLinkSummary(monitor_.quality().figures(LinkQuality::Clock::now()),
+                           monitor_.status() == LinkStatus::Connected);
+}
 
 void Link::readMidiDatagram() {
   if (!endpoints_.isOpen()) return;

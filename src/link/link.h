@@ -66,6 +66,8 @@ class Link : public QObject {
 
   // Takes the device lists; start-up does this once, before any settings apply.
   void takeDeviceLists();
+  // Empty lists mean no MIDI service runs: says so in a box, and whether it did.
+  bool reportNoMidiService();
   const DeviceLists& devices() const { return lists_; }
 
   // Whether thru may join these two devices; shows the warning when it may not.

@@ -12,11 +12,13 @@ void LinkQuality::replyArrived(Clock::time_point now) {
   if (!outstanding_) return;
   samples_.push_back({now, std::chrono::duration<double, std::milli>(now - *outstanding_).count()});
   outstanding_.reset();
+  answeredOnce_ = true;
 }
 
 void LinkQuality::tickUnanswered(Clock::time_point now) {
   if (!outstanding_) return;
-  samples_.push_back({now, std::nullopt});
+  // Probes sent before the peer was up say nothing about the link.
+  if (answeredOnce_) samples_.push_back({now, std::nullopt});
   outstanding_.reset();
 }
 
@@ -58,10 +60,10 @@ QString formatLinkQuality(const LinkQuality::Figures& f, std::uint64_t refused) 
   return text;
 }
 
-QString formatLinkSummary(const LinkQuality::Figures& f) {
+QString formatLinkSummary(const LinkQuality::Figures& f, bool connected) {
   if (f.answered + f.lost == 0) return QString();
   const long lost = std::lround(f.lossShare() * 100);
-  if (f.answered == 0) return QStringLiteral("No answer, %1% lost").arg(lost);
+  if (f.answered == 0 || !connected) return QStringLiteral("No answer, %1% lost").arg(lost);
   return QStringLiteral("Round trip %1 ms, %2% lost").arg(f.lastMs, 0, 'f', 1).arg(lost);
 }
 

@@ -1,6 +1,6 @@
 // How good the link is, from the once-a-second probes: the round-trip time of
-// each probe answered within its tick, and the probes left unanswered, over the
-// last minute. The loop's thread only.
+// each probe answered within its tick, and the probes left unanswered since the
+// first answer, over the last minute. The loop's thread only.
 #pragma once
 
 #include <QString>
@@ -41,13 +41,15 @@ class LinkQuality {
   };
   std::deque<Sample> samples_;
   std::optional<Clock::time_point> outstanding_;
+  bool answeredOnce_ = false;  // losses count from the first reply on
 };
 
 // "Link: rtt 0.4 ms (median 0.5 ms), jitter 0.1 ms, lost 0%", with the refused
 // datagrams appended when there are any; empty before the first probe is settled.
 QString formatLinkQuality(const LinkQuality::Figures& f, std::uint64_t refused);
 // The two figures that matter on stage, short enough for a line of the window:
-// "Round trip 0.4 ms, 0% lost" ("No answer, 100% lost"); empty as above.
-QString formatLinkSummary(const LinkQuality::Figures& f);
+// "Round trip 0.4 ms, 0% lost"; "No answer, 100% lost" while not connected,
+// when the last round trip is past; empty as above.
+QString formatLinkSummary(const LinkQuality::Figures& f, bool connected);
 
 }  // namespace strandlink::link

@@ -79,6 +79,12 @@ bool MidiBridge::open(int inputPosition, int outputPosition) {
   inputGone_ = outputGone_ = false;
   bool failed = false;
   if (const int r = openInput()) {
+    if (r == midi::kMidiNoService) {
+      // No device opens without a service: one box names what is missing.
+      reportMissingService(reporter_, midiErrorText(service_, r));
+      close();
+      return false;
+    }
     reportInputError(reporter_, lists_, inputPosition_, midiErrorText(service_, r));
     failed = true;
   }

@@ -52,7 +52,12 @@ QString stoppedDetail(const QString& file, const settings::ReadResult& read, Set
 settings::SettingsChanges loadSettingsFile(Reporter& reporter, const QString& path, const DeviceLists& lists,
                                            SettingsFileRole role) {
   const QString file = path.isEmpty() ? settings::defaultSettingsPath() : path;
-  const auto read = settings::readSettingsFile(file, int(lists.outputs.size()), int(lists.inputs.size()));
+  // Without a MIDI service both lists are empty (with one, each lists our own
+  // port): the stored devices are no fault of the file.
+  const bool noService = lists.inputs.empty() && lists.outputs.empty();
+  constexpr int kAnyPosition = 32768;
+  const auto read = settings::readSettingsFile(file, noService ? kAnyPosition : int(lists.outputs.size()),
+                                               noService ? kAnyPosition : int(lists.inputs.size()));
   settings::SettingsChanges changes = read.changes;
   using Outcome = settings::ReadResult::Outcome;
   if (read.outcome == Outcome::Missing && role == SettingsFileRole::Default) {

@@ -12,7 +12,8 @@ namespace {
 // the outcome, and a failed bind's error from bindError.
 UdpEndpoints::Outcome openOne(net::UdpSocket& socket, std::unique_ptr<net::ReadNotifier>& notifier,
                               const sockaddr_in& local, Reporter& reporter, const char* createContext,
-                              const char* bindContext, std::function<void()> onReadable, int& bindError) {
+                              const char* bindContext, const QString& portRole, std::function<void()> onReadable,
+                              int& bindError) {
   int error = 0;
   socket = net::UdpSocket::create(error);
   if (!socket.valid()) {
@@ -24,9 +25,10 @@ UdpEndpoints::Outcome openOne(net::UdpSocket& socket, std::unique_ptr<net::ReadN
   // valid descriptor.
   notifier = std::make_unique<net::ReadNotifier>(socket.descriptor(), std::move(onReadable));
   if (const int e = socket.bind(local)) {
-    // The reason alone does not say which of the two ports it is about.
+    // The reason alone does not say which of the two ports it is about, and the
+    // chat port is one the user never typed.
     reporter.socketError(e, QString::fromLatin1(bindContext), Reporter::Flood::Show,
-                         QStringLiteral(" (local port %1)").arg(ntohs(local.sin_port)));
+                         QStringLiteral(" (local port %1, %2)").arg(ntohs(local.sin_port)).arg(portRole));
     if (bindError == 0) bindError = e;
     return UdpEndpoints::Outcome::BindFailed;
   }
@@ -43,8 +45,9 @@ UdpEndpoints::Outcome UdpEndpoints::open(const LinkAddresses& a, Reporter& repor
   bindError_ = 0;
   const Outcome midi = openOne(midi_, midiNotifier_, net::makeAddress(a.localAddress, a.localPort), reporter,
                                "Tried to get hSocketMidiData:  ", "Tried to bind MIDI socket:  ",
-                               std::move(onMidiReadable), bindError_);
-  if (midi == Outcome::CannotCreate) {
+                               QStringLiteral("the MIDI port"), std::move(onMidiReadable), bindError_);
+  // One box per Start: a refused MIDI port is all the user needs to mend.
+  if (midi != Outcome::Open) {
     close();
     return midi;
   }
@@ -53,10 +56,11 @@ UdpEndpoints::Outcome UdpEndpoints::open(const LinkAddresses& a, Reporter& repor
   const Outcome chat = openOne(chat_, chatNotifier_,
                                net::makeAddress(a.localAddress, static_cast<std::uint16_t>(a.localPort + 1)),
                                reporter, "Tried to get hSocketChatData:  ", "Tried to bind Chat socket:  ",
+                               QStringLiteral("the chat port, one above the Local Host Port %1").arg(a.localPort),
                                std::move(onChatReadable), bindError_);
   // A socket left bound would make every later Start on this port fail.
-  if (midi != Outcome::Open || chat != Outcome::Open) close();
-  return chat == Outcome::CannotCreate ? chat : midi == Outcome::Open ? chat : midi;
+  if (chat != Outcome::Open) close();
+  return chat;
 }
 
 void UdpEndpoints::close() {

@@ -20,6 +20,11 @@ constexpr char16_t kLineFeed = 10;
 constexpr char16_t kCarriageReturn = 13;
 
 bool isDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+// What a dotted address or a host name is made of: ASCII letters, digits, dots,
+// hyphens, and the underscore some local names carry.
+bool isHostCharacter(char16_t c) {
+  return isDigit(c) || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'.' || c == u'-' || c == u'_';
+}
 bool isEditKey(char16_t c) { return c == kBackspace || c == kLineFeed || c == kCarriageReturn; }
 bool isBlank(QChar c) { return c == u' ' || c == u'\t'; }
 
@@ -37,7 +42,7 @@ bool onlyDigitsAndDots(const std::string& text) {
 
 }  // namespace
 
-bool addressKeyAllowed(char16_t key) { return isDigit(key) || key == u'.' || isEditKey(key); }
+bool addressKeyAllowed(char16_t key) { return isHostCharacter(key) || isEditKey(key); }
 
 bool portKeyAllowed(char16_t key) { return isDigit(key) || isEditKey(key); }
 
@@ -46,7 +51,7 @@ bool portKeyAllowed(char16_t key) { return isDigit(key) || isEditKey(key); }
 QString filterAddressText(const QString& text) {
   QString out;
   for (QChar c : text) {
-    if (isDigit(c.unicode()) || c == u'.') out.append(c);
+    if (isHostCharacter(c.unicode())) out.append(c);
   }
   return out;
 }

@@ -14,8 +14,9 @@ namespace strandlink::net {
 // "255.255.255.255": what a text that names no address gives.
 inline constexpr std::uint32_t kNoAddress = 0xFFFFFFFFu;
 
-// Whether a typed character may enter an address box (digits, ".", 8, 10, 13)
-// or a port box (digits, 8, 10, 13).
+// Whether a typed character may enter an address box (what a dotted address or
+// a host name is made of: ASCII letters, digits, ".", "-", "_"; and 8, 10, 13) or
+// a port box (digits, 8, 10, 13).
 bool addressKeyAllowed(char16_t key);
 bool portKeyAllowed(char16_t key);
 // The text filtered to what the box accepts (paste, drop).

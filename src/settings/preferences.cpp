@@ -14,6 +14,7 @@ namespace {
 const QString kPeerFilter = QStringLiteral("link/peerFilter");
 const QString kTiming = QStringLiteral("link/timing");
 const QString kDelayMs = QStringLiteral("link/delayMs");
+const QString kLastFolder = QStringLiteral("files/lastFolder");
 const QString kSteady = QStringLiteral("steady");
 const QString kImmediate = QStringLiteral("immediate");
 
@@ -23,6 +24,15 @@ const QString kImmediate = QStringLiteral("immediate");
 std::unique_ptr<QSettings> store() {
   if (!preferencesUsable()) return nullptr;
   return std::make_unique<QSettings>(preferencesPath(), QSettings::IniFormat);
+}
+
+QString optionKey(WindowOption option) {
+  switch (option) {
+    case WindowOption::MidiThru: return QStringLiteral("window/midiThru");
+    case WindowOption::UpdateStatistic: return QStringLiteral("window/updateStatistic");
+    case WindowOption::PopUpOnChat: return QStringLiteral("window/popUpOnChat");
+  }
+  return {};
 }
 
 RememberedPort loadPort(const QSettings& s, const QString& side) {
@@ -62,6 +72,14 @@ bool preferencesUsable() {
   const QFileInfo info(preferencesPath());
   return !info.exists() || info.isFile();
 }
+
+bool loadWindowOption(WindowOption option) { return load(optionKey(option), false).toBool(); }
+
+void saveWindowOption(WindowOption option, bool on) { save(optionKey(option), on); }
+
+QString loadLastFolder() { return load(kLastFolder).toString(); }
+
+void saveLastFolder(const QString& folder) { save(kLastFolder, folder); }
 
 bool loadPeerFilter() { return load(kPeerFilter, false).toBool(); }
 

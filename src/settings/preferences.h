@@ -18,6 +18,16 @@ bool preferencesUsable();
 bool loadPeerFilter();
 void savePeerFilter(bool on);
 
+// The window's options that a settings file does not hold: each is off when
+// nothing was remembered yet.
+enum class WindowOption { MidiThru, UpdateStatistic, PopUpOnChat };
+bool loadWindowOption(WindowOption option);
+void saveWindowOption(WindowOption option, bool on);
+
+// The folder File > Open or File > Save last chose a file in; empty when none was.
+QString loadLastFolder();
+void saveLastFolder(const QString& folder);
+
 // When received messages are played: as soon as they arrive (immediate), or at a
 // constant delay after the moment they were played on the other side (steady).
 enum class Timing { Immediate, Steady };

@@ -124,6 +124,8 @@ void MainWindow::wireControls() {
   connect(realtimeOption_, &QRadioButton::clicked, this, [this] { choosePriority(false); });
   connect(thruBox_, &QCheckBox::clicked, this, &MainWindow::toggleThru);
   connect(statsBox_, &QCheckBox::clicked, this, &MainWindow::toggleStatistics);
+  connect(popUpBox_, &QCheckBox::clicked, this,
+          [](bool on) { settings::saveWindowOption(settings::WindowOption::PopUpOnChat, on); });
 
   connect(openAction_, &QAction::triggered, this, &MainWindow::openSettings);
   connect(saveAction_, &QAction::triggered, this, &MainWindow::saveSettings);
@@ -169,6 +171,8 @@ void MainWindow::startUp() {
   link::setProcessPriority(link::Priority::High);
   link_.takeDeviceLists();
   fillDeviceLists();
+  // Before the settings file: its devices are not its fault then.
+  link_.reportNoMidiService();
   applySettings(
       link::loadSettingsFile(link_.reporter(), defaultSettingsPath_, link_.devices(), link::SettingsFileRole::Default));
   setTextUnfiltered(*localAddressBox_, link::localAddressText(link_.reporter()));
@@ -179,6 +183,7 @@ void MainWindow::startUp() {
   peerOnlyBox_->setChecked(peerOnly);
   link_.setPeerFilter(peerOnly);
   showTimingChoice(settings::loadTiming(), settings::loadDelayMs());
+  restoreWindowOptions();
 }
 
 // The window shows itself as soon as the first output (our own port) is listed.
@@ -226,6 +231,10 @@ void MainWindow::applySettings(const settings::SettingsChanges& c) {
   if (c.localPort) setTextUnfiltered(*localPortBox_, *c.localPort);
   if (c.outputPosition) selectPosition(*outputList_, *c.outputPosition);
   if (c.inputPosition) selectPosition(*inputList_, *c.inputPosition);
+  // An empty list (no MIDI service runs) cannot show a device: its position is
+  // kept for the files written, so a run without the service loses no choice.
+  if (c.outputPosition && outputList_->count() == 0) unlisted_.output = *c.outputPosition;
+  if (c.inputPosition && inputList_->count() == 0) unlisted_.input = *c.inputPosition;
   if (c.highPriority) {
     const bool wasHigh = highOption_->isChecked();
     const QSignalBlocker blockHigh(highOption_);
@@ -241,8 +250,8 @@ settings::Settings MainWindow::currentSettings() const {
   s.remotePort = remotePortBox_->text();
   s.localHost = localAddressBox_->text();
   s.localPort = localPortBox_->text();
-  s.outputPosition = selectedPosition(*outputList_);
-  s.inputPosition = selectedPosition(*inputList_);
+  s.outputPosition = outputList_->count() == 0 ? unlisted_.output : selectedPosition(*outputList_);
+  s.inputPosition = inputList_->count() == 0 ? unlisted_.input : selectedPosition(*inputList_);
   s.highPriority = highOption_->isChecked();
   return s;
 }
@@ -304,9 +313,24 @@ void MainWindow::toggleThru() {
   if (thruBox_->isChecked() && !link_.thruAllowed(selectedPosition(*inputList_), selectedPosition(*outputList_))) {
     thruBox_->setChecked(false);
   }
-  const bool on = thruBox_->isChecked();
+  showThru(thruBox_->isChecked());
+  settings::saveWindowOption(settings::WindowOption::MidiThru, thruBox_->isChecked());
+}
+
+void MainWindow::showThru(bool on) {
+  thruBox_->setChecked(on);
   networkLines_->setLineVisible(QStringLiteral("thruLine0"), on);
   for (int i = 1; i <= 3; ++i) portsLines_->setLineVisible(QStringLiteral("thruLine%1").arg(i), on);
+}
+
+// The options of the last run. Thru comes back only where the devices it joins
+// make no loop, and without a box: the user did not ask for anything yet.
+void MainWindow::restoreWindowOptions() {
+  using settings::WindowOption;
+  statsBox_->setChecked(settings::loadWindowOption(WindowOption::UpdateStatistic));
+  popUpBox_->setChecked(settings::loadWindowOption(WindowOption::PopUpOnChat));
+  showThru(settings::loadWindowOption(WindowOption::MidiThru) &&
+           !link::thruWouldLoop(link_.devices(), selectedPosition(*inputList_), selectedPosition(*outputList_)));
 }
 
 // The echo is what the peer gets, and a line that may not reach it says so.

@@ -115,7 +115,6 @@ class MainWindow : public QMainWindow {
   void applyTabOrder();
   template <class W>
   W* place(QWidget* parent, const char* name, QRect geometry, double points = 0, bool bold = false);
-  void tabIndex(QWidget* w, int index) { tabOrder_.push_back({index, w}); }
 
   // main_window.cpp
   void wireControls();
@@ -129,6 +128,8 @@ class MainWindow : public QMainWindow {
   void closeDown();
   void choosePriority(bool high);
   void toggleThru();
+  void showThru(bool on);
+  void restoreWindowOptions();
   void sendChatLine();
   void sayChatLineCut();
   void addHistoryNote(const QString& note);
@@ -174,6 +175,10 @@ class MainWindow : public QMainWindow {
   bool chatPromptCleared_ = false;  // the prompt goes at the chat box's first focus
   bool chatCutSaid_ = false;        // the line in the chat box was cut, and the history says so
   link::Counts lastCounts_;
+  struct {
+    int input = -1;
+    int output = -1;
+  } unlisted_;  // the settings' device positions while the lists are empty
   double defaultPoints_ = kDefaultPointSize;
   int nextFrame_ = 0;  // the animation picture to show next
 
@@ -229,12 +234,6 @@ class MainWindow : public QMainWindow {
 
   QTimer* animationTimer_ = nullptr;
   QTimer* hintTimer_ = nullptr;
-
-  struct TabStop {
-    int index;
-    QWidget* widget;
-  };
-  std::vector<TabStop> tabOrder_;
 };
 
 }  // namespace strandlink::ui

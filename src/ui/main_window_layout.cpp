@@ -24,6 +24,7 @@
 #include "ui/field_validator.h"
 #include "ui/main_window.h"
 #include "ui/line_shapes.h"
+#include "ui/tool_tips.h"
 #include "ui/twips.h"
 #include "ui/wrap_buttons.h"
 
@@ -114,6 +115,8 @@ void MainWindow::buildControls() {
   buildAnimation(client_);
   buildTopLevel(client_);
   buildStageControls(client_);
+  // The hint lies over everything else when it shows, our additions included.
+  hintBox_->raise();
   buildMenus();
   applyTabOrder();
 }
@@ -121,25 +124,19 @@ void MainWindow::buildControls() {
 void MainWindow::buildTopLevel(QWidget* client) {
   startButton_ = place<QPushButton>(client, "startButton", twipsRect(360, 3120, 1455, 675), 12);
   startButton_->setText(QStringLiteral("&Start"));
-  tabIndex(startButton_, 0);
 
   stopButton_ = place<QPushButton>(client, "stopButton", twipsRect(2100, 3120, 1335, 675), 12);
   stopButton_->setText(QStringLiteral("&Exit"));
-  tabIndex(stopButton_, 5);
 
   minimizeButton_ = place<WrapPushButton>(client, "minimizeButton", twipsRect(3720, 3120, 1335, 675));
   minimizeButton_->setText(QStringLiteral("&Minimize Window"));
-  tabIndex(minimizeButton_, 7);
 
   thruBox_ = place<QCheckBox>(client, "thruBox", twipsRect(3360, 1080, 1935, 255));
   thruBox_->setText(QStringLiteral("Midi Thru"));
-  tabIndex(thruBox_, 43);
 
   popUpBox_ = place<WrapCheckBox>(client, "popUpBox", twipsRect(5220, 3060, 1995, 795));
   popUpBox_->setText(QStringLiteral("Pop this window back up when receiving a chat message"));
-  tabIndex(popUpBox_, 25);
 
-  // The hint lies over everything else when it shows.
   hintBox_ = place<QLineEdit>(client, "hintBox", twipsRect(6600, -60, 2775, 315));
   hintBox_->setText(QStringLiteral("So what's this wiggely thing all about?"));
   // The hint is read whole or not at all: its text fits the box, smaller if need be.
@@ -150,19 +147,24 @@ void MainWindow::buildTopLevel(QWidget* client) {
   hintBox_->setPalette(yellow);
   hintBox_->setMouseTracking(true);
   hintBox_->hide();
-  hintBox_->raise();
-  tabIndex(hintBox_, 35);
 }
 
+// The frame's top edge would lie above the client area, under the menu bar; it
+// starts at the client area's top instead, its contents where they were.
+constexpr int kPortsFrameTop = -120;
+constexpr int kPortsShift = -kPortsFrameTop;
+
 void MainWindow::buildMidiPorts(QWidget* client) {
-  portsFrame_ = bordered(place<QFrame>(client, "portsFrame", twipsRect(300, -120, 7275, 1155)));
+  portsFrame_ = bordered(place<QFrame>(client, "portsFrame", twipsRect(300, 0, 7275, 1155 - kPortsShift)));
   portsLines_ = new LineShapes(portsFrame_);
   portsLines_->setObjectName(QStringLiteral("portsLines"));
+  const auto at = [](int left, int top, int width, int height) {
+    return twipsRect(left, top - kPortsShift, width, height);
+  };
 
-  label(place<QLabel>(portsFrame_, "portsTitle", twipsRect(2520, 180, 2295, 315), 13.5),
-        QStringLiteral("Select Midi Ports"));
-  label(place<QLabel>(portsFrame_, "inputCaption", twipsRect(120, 360, 1095, 255), 9.75), QStringLiteral("Midi Input"));
-  label(place<QLabel>(portsFrame_, "outputCaption", twipsRect(5400, 360, 1695, 255), 9.75), QStringLiteral("Midi Output"),
+  label(place<QLabel>(portsFrame_, "portsTitle", at(2520, 180, 2295, 315), 13.5), QStringLiteral("Select Midi Ports"));
+  label(place<QLabel>(portsFrame_, "inputCaption", at(120, 360, 1095, 255), 9.75), QStringLiteral("Midi Input"));
+  label(place<QLabel>(portsFrame_, "outputCaption", at(5400, 360, 1695, 255), 9.75), QStringLiteral("Midi Output"),
         Qt::AlignRight);
 
   // Each list gets its edit field before the next control is made, so that the field
@@ -175,18 +177,19 @@ void MainWindow::buildMidiPorts(QWidget* client) {
     list->setEditText(QStringLiteral("Combo1"));
     return list;
   };
-  inputList_ = deviceList("inputList", twipsRect(120, 660, 3375, 315));
-  outputList_ = deviceList("outputList", twipsRect(3780, 660, 3375, 315));
-  tabIndex(outputList_, 9);
-  tabIndex(inputList_, 10);
+  inputList_ = deviceList("inputList", at(120, 660, 3375, 315));
+  outputList_ = deviceList("outputList", at(3780, 660, 3375, 315));
 
-  portsLines_->addLine(QStringLiteral("thruLine1"), 5700, 1380, 5700, 960, false);
-  portsLines_->addLine(QStringLiteral("thruLine2"), 5580, 1080, 5700, 960, false);
-  portsLines_->addLine(QStringLiteral("thruLine3"), 5820, 1080, 5700, 960, false);
-  portsLines_->addLine(QStringLiteral("flowLine3"), 6120, 960, 6120, 1260, true);
-  portsLines_->addLine(QStringLiteral("flowLine4"), 6120, 960, 6240, 1080, true);
-  portsLines_->addLine(QStringLiteral("flowLine5"), 6120, 960, 6000, 1080, true);
-  portsLines_->addLine(QStringLiteral("flowLine6"), 1980, 960, 1980, 1140, true);
+  const auto line = [this](const char* name, int x1, int y1, int x2, int y2, bool visible) {
+    portsLines_->addLine(QString::fromLatin1(name), x1, y1 - kPortsShift, x2, y2 - kPortsShift, visible);
+  };
+  line("thruLine1", 5700, 1380, 5700, 960, false);
+  line("thruLine2", 5580, 1080, 5700, 960, false);
+  line("thruLine3", 5820, 1080, 5700, 960, false);
+  line("flowLine3", 6120, 960, 6120, 1260, true);
+  line("flowLine4", 6120, 960, 6240, 1080, true);
+  line("flowLine5", 6120, 960, 6000, 1080, true);
+  line("flowLine6", 1980, 960, 1980, 1140, true);
 }
 
 void MainWindow::buildNet(QWidget* client) {
@@ -209,10 +212,6 @@ void MainWindow::buildNet(QWidget* client) {
   remotePortBox_ = place<QLineEdit>(networkFrame_, "remotePortBox", twipsRect(6240, 1020, 795, 315));
   for (QLineEdit* box : {localAddressBox_, remoteAddressBox_}) box->setValidator(new FieldValidator(net::filterAddressText, box));
   for (QLineEdit* box : {localPortBox_, remotePortBox_}) box->setValidator(new FieldValidator(net::filterPortText, box));
-  tabIndex(localAddressBox_, 17);
-  tabIndex(localPortBox_, 18);
-  tabIndex(remotePortBox_, 19);
-  tabIndex(remoteAddressBox_, 20);
 
   networkLines_->addLine(QStringLiteral("thruLine0"), 6000, 1380, 6000, 960, false);
   networkLines_->addLine(QStringLiteral("flowLine1"), 6120, 240, 6120, 0, true);
@@ -235,7 +234,6 @@ void MainWindow::buildChat(QWidget* client) {
   chatInput_->setText(QString::fromLatin1(kChatPrompt));
   // One byte per character on the wire: the box holds what a peer reads.
   chatInput_->setMaxLength(link::kChatLineLimit);
-  tabIndex(chatInput_, 15);
 
   chatHistory_ = place<QPlainTextEdit>(chatFrame_, "chatHistory", twipsRect(900, 840, 5775, 1395));
   chatHistory_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -248,7 +246,6 @@ void MainWindow::buildChat(QWidget* client) {
   chatHistory_->setMaximumBlockCount(kChatHistoryLines);
   // An undo record per arriving line would double what the history holds.
   chatHistory_->setUndoRedoEnabled(false);
-  tabIndex(chatHistory_, 14);
 }
 
 void MainWindow::buildPriority(QWidget* client) {
@@ -259,8 +256,6 @@ void MainWindow::buildPriority(QWidget* client) {
   highOption_ = place<QRadioButton>(priorityFrame_, "highOption", twipsRect(120, 780, 975, 255));
   highOption_->setText(QStringLiteral("High"));
   highOption_->setChecked(true);
-  tabIndex(realtimeOption_, 2);
-  tabIndex(highOption_, 3);
 }
 
 void MainWindow::buildStatistics(QWidget* client) {
@@ -273,16 +268,12 @@ void MainWindow::buildStatistics(QWidget* client) {
         QStringLiteral("Midi Events received"));
   sentCount_ = place<QLineEdit>(statisticsFrame_, "sentCount", twipsRect(240, 1020, 1515, 285));
   receivedCount_ = place<QLineEdit>(statisticsFrame_, "receivedCount", twipsRect(240, 1680, 1515, 285));
-  tabIndex(sentCount_, 46);
-  tabIndex(receivedCount_, 47);
-  tabIndex(statsBox_, 48);
 
   // The room below the counters, so the fixed layout stays as it is.
   peerOnlyBox_ = place<QCheckBox>(statisticsFrame_, "peerOnlyBox", twipsRect(120, 1995, 1635, 255), 7);
   peerOnlyBox_->setText(QStringLiteral("Peer only"));
   peerOnlyBox_->setToolTip(
-      QStringLiteral("Take MIDI, connection checks and chat only from the remote host's address"));
-  tabIndex(peerOnlyBox_, 50);
+      wrappedToolTip(QStringLiteral("Take MIDI, connection checks and chat only from the remote host's address")));
 }
 
 void MainWindow::buildAnimation(QWidget* client) {
@@ -327,10 +318,15 @@ void MainWindow::buildMenus() {
   aboutAction_->setObjectName(QStringLiteral("aboutAction"));
 }
 
+// Tab follows what a user sets up, in order: the addresses, the devices, the
+// options, then Start and Exit, then the chat.
 void MainWindow::applyTabOrder() {
-  std::stable_sort(tabOrder_.begin(), tabOrder_.end(),
-                   [](const TabStop& a, const TabStop& b) { return a.index < b.index; });
-  for (std::size_t i = 1; i < tabOrder_.size(); ++i) setTabOrder(tabOrder_[i - 1].widget, tabOrder_[i].widget);
+  const std::vector<QWidget*> order = {
+      localAddressBox_, localPortBox_, remoteAddressBox_, remotePortBox_, inputList_,    outputList_,
+      thruBox_,         timingBox_,   delayBox_,         realtimeOption_, highOption_,  statsBox_,
+      sentCount_,       receivedCount_, peerOnlyBox_,    popUpBox_,       startButton_, stopButton_,
+      panicButton_,     minimizeButton_, chatInput_,     chatHistory_};
+  for (std::size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
 // The controls the other parts of the window place.

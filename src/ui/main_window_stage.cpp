@@ -16,6 +16,7 @@
 #include "ui/activity_light.h"
 #include "ui/chat_history.h"
 #include "ui/main_window.h"
+#include "ui/tool_tips.h"
 #include "ui/twips.h"
 
 namespace strandlink::ui {
@@ -30,7 +31,7 @@ constexpr int kPanicNoteMs = 2000;
 ActivityLight* lightBeside(QLabel* caption, const char* name, const QString& tip) {
   auto* light = new ActivityLight(caption->parentWidget());
   light->setObjectName(QString::fromLatin1(name));
-  light->setToolTip(tip);
+  light->setToolTip(wrappedToolTip(tip));
   const int text = QFontMetrics(caption->font()).horizontalAdvance(caption->text());
   const bool right = caption->alignment() & Qt::AlignRight;
   const int x = right ? caption->geometry().right() - text - 6 - kLightSize : caption->x() + text + 6;
@@ -41,17 +42,21 @@ ActivityLight* lightBeside(QLabel* caption, const char* name, const QString& tip
 
 }  // namespace
 
-// The stage controls use room the fixed layout leaves free: Panic and its note
-// in the band left of Midi Thru, the timing choice in the band right of it, the
+// The stage controls use room the fixed layout leaves free: the timing choice in
+// the band left of Midi Thru, Panic and its note in the band right of it, the
 // lights beside the device captions, the figures between the two address boxes.
+// The animation's hint, shown only while no link runs, may cover the band's right
+// part: Panic works only while a link runs, the timing choice only while none does.
 void MainWindow::buildStageControls(QWidget* client) {
-  panicButton_ = place<QPushButton>(client, "panicButton", twipsRect(360, 1065, 1455, 345), 9, true);
+  panicButton_ = place<QPushButton>(client, "panicButton", twipsRect(6300, 1065, 1275, 345), 9, true);
   panicButton_->setText(QStringLiteral("&Panic"));
-  panicButton_->setToolTip(QStringLiteral("Release the notes the peer left sounding (Alt+P)"));
+  panicButton_->setToolTip(wrappedToolTip(QStringLiteral("Release the notes the peer left sounding (Alt+P)")));
   panicButton_->setEnabled(false);
-  tabIndex(panicButton_, 42);
-  panicNote_ = place<QLabel>(client, "panicNote", twipsRect(1890, 1110, 1455, 255));
+  // Over the empty right part of the Midi Thru box, which clicks pass through to.
+  panicNote_ = place<QLabel>(client, "panicNote", twipsRect(4470, 1110, 1770, 255));
   panicNote_->setTextFormat(Qt::PlainText);
+  panicNote_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  panicNote_->setAttribute(Qt::WA_TransparentForMouseEvents);
   panicNoteTimer_ = new QTimer(this);
   panicNoteTimer_->setSingleShot(true);
   panicNoteTimer_->setInterval(kPanicNoteMs);
@@ -72,18 +77,22 @@ void MainWindow::buildStageControls(QWidget* client) {
 // Remembered in strandlink.conf as soon as it is chosen, like Peer only; the
 // delay matters in steady timing only.
 void MainWindow::buildTimingChoice(QWidget* client) {
-  timingBox_ = place<QComboBox>(client, "timingBox", twipsRect(5355, 1065, 1230, 315), 7.5);
+  timingBox_ = place<QComboBox>(client, "timingBox", twipsRect(360, 1065, 1230, 315), 7.5);
   timingBox_->addItems({QStringLiteral("Immediate"), QStringLiteral("Steady")});
-  timingBox_->setToolTip(QStringLiteral("Immediate: received MIDI plays as soon as it arrives. Steady: a constant "
-                                        "time after it was played on the other side, with its spacing kept"));
-  tabIndex(timingBox_, 44);
-  delayBox_ = place<QSpinBox>(client, "delayBox", twipsRect(6630, 1065, 945, 315), 7.5);
+  timingBox_->setToolTip(wrappedToolTip(
+      QStringLiteral("Immediate: received MIDI plays as soon as it arrives. Steady: a constant time after it was "
+                     "played on the other side, with its spacing kept")));
+  delayBox_ = place<QSpinBox>(client, "delayBox", twipsRect(1635, 1065, 1065, 315), 7.5);
   delayBox_->setRange(0, settings::kMaxDelayMs);
+  // One period is some milliseconds on any MIDI service: the first steps up from
+  // it are the first values that can be more.
+  delayBox_->setSingleStep(5);
   delayBox_->setSuffix(QStringLiteral(" ms"));
   delayBox_->setSpecialValueText(QStringLiteral("1 period"));
-  delayBox_->setToolTip(QStringLiteral("Steady timing's delay: raise it to absorb the jitter of a Wi-Fi or "
-                                       "internet link (1 period: the least, one period of the MIDI service)"));
-  tabIndex(delayBox_, 45);
+  delayBox_->setToolTip(wrappedToolTip(
+      QStringLiteral("Steady timing's delay: raise it to absorb the jitter of a Wi-Fi or internet link. The least "
+                     "is one period of the MIDI service (\"1 period\", 0 ms); a value below one period means one "
+                     "period too")));
   connect(timingBox_, &QComboBox::activated, this, [this](int index) {
     settings::saveTiming(index == 1 ? settings::Timing::Steady : settings::Timing::Immediate);
     enableTimingChoice(link_.running());
@@ -145,14 +154,15 @@ void MainWindow::showStatus(link::LinkStatus status) {
 }
 
 void MainWindow::showFigures(const QString& text) {
-  statusLabel_->setToolTip(text);
-  figuresLabel_->setToolTip(text);
+  statusLabel_->setToolTip(wrappedToolTip(text));
+  figuresLabel_->setToolTip(wrappedToolTip(text));
   figuresLabel_->setText(text.isEmpty() ? QString() : link_.figuresSummary());
 }
 
 // Switched on, each box shows its count from the next change on; switched off,
 // both are emptied.
 void MainWindow::toggleStatistics() {
+  settings::saveWindowOption(settings::WindowOption::UpdateStatistic, statsBox_->isChecked());
   if (statsBox_->isChecked()) return;
   sentCount_->clear();
   receivedCount_->clear();

@@ -30,7 +30,7 @@ void configureFileDialog(QFileDialog& dialog, const FileDialogRequest& request) 
   // Save takes any name in an existing directory; Open only a file that exists.
   dialog.setFileMode(request.open && request.fileMustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
   dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.confirmOverwrite);
-  // Empty for both commands: a name without extension is saved as typed.
+  // Empty: a name without extension is taken as typed.
   dialog.setDefaultSuffix(request.defaultExtension);
   if (!request.initialDirectory.isEmpty()) dialog.setDirectory(request.initialDirectory);
   dialog.setNameFilters(request.filters);

@@ -1,6 +1,9 @@
 #include "ui/settings_dialogs.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
+
+#include "settings/preferences.h"
 
 namespace strandlink::ui {
 
@@ -25,8 +28,9 @@ QString qtPatterns(const QString& patterns) {
 }  // namespace
 
 QString chooseFile(FileDialogs& dialogs, DialogMode mode, const QString& title, const QString& filter,
-                   const QString& initialDirectory) {
+                   const QString& initialDirectory, const QString& defaultExtension) {
   FileDialogRequest r;
+  r.defaultExtension = defaultExtension;
   r.open = mode == DialogMode::Open;
   r.title = title;
   r.initialDirectory = initialDirectory;
@@ -45,9 +49,23 @@ QString chooseFile(FileDialogs& dialogs, DialogMode mode, const QString& title, 
   return chosen;
 }
 
+QString withSettingsSuffix(const QString& path) {
+  const QFileInfo info(path);
+  if (path.isEmpty() || !info.suffix().isEmpty()) return path;
+  return path + (path.endsWith(u'.') ? QStringLiteral("stn") : QStringLiteral(".stn"));
+}
+
 QString chooseSettingsFile(FileDialogs& dialogs, DialogMode mode) {
-  return chooseFile(dialogs, mode, QStringLiteral("Strandlink"), QStringLiteral("All Files|*.*|Strandlink Files|*.stn"),
-                    QCoreApplication::applicationDirPath());
+  QString folder = settings::loadLastFolder();
+  if (folder.isEmpty() || !QFileInfo(folder).isDir()) folder = QCoreApplication::applicationDirPath();
+  QString chosen = chooseFile(dialogs, mode, QStringLiteral("Strandlink"),
+                              QStringLiteral("All Files|*.*|Strandlink Files|*.stn"), folder,
+                              mode == DialogMode::Save ? QStringLiteral("stn") : QString());
+  if (chosen.isEmpty()) return chosen;
+  // The dialog adds it before it asks about overwriting; this covers any other answer.
+  if (mode == DialogMode::Save) chosen = withSettingsSuffix(chosen);
+  settings::saveLastFolder(QFileInfo(chosen).absolutePath());
+  return chosen;
 }
 
 }  // namespace strandlink::ui

@@ -15,7 +15,7 @@ struct FileDialogRequest {
   QStringList filters;            // "Description (pattern)", in order
   int selectedFilter = 0;         // 0-based index into filters
   QString initialDirectory;
-  QString defaultExtension;
+  QString defaultExtension;       // added to a name without one (Save)
   bool fileMustExist = false;     // Open
   bool confirmOverwrite = false;  // Save
 };
@@ -33,9 +33,15 @@ enum class DialogMode { Open, Save };
 // pairs, shows it and returns the chosen path up to its first NUL (empty for
 // cancel, which means the default settings file to the caller).
 QString chooseFile(FileDialogs& dialogs, DialogMode mode, const QString& title, const QString& filter,
-                   const QString& initialDirectory);
+                   const QString& initialDirectory, const QString& defaultExtension = {});
 
-// The request and answer of File > Open and File > Save.
+// The request and answer of File > Open and File > Save, starting in the folder
+// one of them last chose a file in (the program's folder before the first). A
+// name chosen to save under without a suffix gets ".stn", so that Open's
+// "*.stn" filter shows it.
 QString chooseSettingsFile(FileDialogs& dialogs, DialogMode mode);
+
+// The name with ".stn" added when it has no suffix.
+QString withSettingsSuffix(const QString& path);
 
 }  // namespace strandlink::ui

@@ -16,6 +16,7 @@
 
 #include "support/jack_client.h"
 #include "support/side.h"
+#include "support/real_part.h"
 
 using namespace strandlink;
 using namespace strandlink::test;
@@ -25,7 +26,7 @@ namespace {
 class Bridge : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!jackAvailable()) GTEST_SKIP() << "no JACK server runs (scripts/test.sh starts one)";
+    REQUIRE_REAL_PART(jackAvailable(), kNoJackServer);
     pa = freePortPair();
     const int pb = freePortPair();
     a = makeSide("BridgeA", pa, pb);

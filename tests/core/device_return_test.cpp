@@ -8,12 +8,13 @@
 
 #include "support/jack_client.h"
 #include "support/side.h"
+#include "support/real_part.h"
 
 using namespace strandlink;
 using namespace strandlink::test;
 
 TEST(DeviceReturn, EachOfAHundredUnplugsDuringTrafficIsReportedOnceAndTheDeviceReopenedWhenBack) {
-  if (!jackAvailable()) GTEST_SKIP() << "no JACK server runs (scripts/test.sh starts one)";
+  REQUIRE_REAL_PART(jackAvailable(), kNoJackServer);
   auto keyboard = std::make_unique<JackKeyboard>("plug-kb");
   auto synth = std::make_unique<JackSynth>("plug-syn");
   const int local = freePortPair();

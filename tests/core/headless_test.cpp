@@ -22,6 +22,7 @@
 #include "settings/settings_file.h"
 #include "support/jack_client.h"
 #include "support/side.h"
+#include "support/real_part.h"
 
 using namespace strandlink;
 using namespace strandlink::test;
@@ -150,7 +151,7 @@ TEST(Headless, BoxesAreOneLineEachOnStandardError) {
 // stored one, the other values apply; status changes and remote chat lines are
 // printed, one line each.
 TEST(Headless, StartsUpLikeTheWindowAndPrintsWhatTheWindowWouldShow) {
-  if (!jackAvailable()) GTEST_SKIP() << "no JACK server runs (scripts/test.sh starts one)";
+  REQUIRE_REAL_PART(jackAvailable(), kNoJackServer);
   QTemporaryDir dir;
   const int local = freePortPair(), remote = freePortPair();
   ASSERT_TRUE(put(dir.filePath("default.stn"), settingsFor(local, remote, "10.9.9.9")));
@@ -187,7 +188,7 @@ TEST(Headless, StartsUpLikeTheWindowAndPrintsWhatTheWindowWouldShow) {
 // again the other way round (JACK lists ports in the order of their numbers, and
 // gives the lowest free number first).
 TEST(Headless, ADeviceListedElsewhereAfterARePlugIsOpenedByItsRememberedNameAndSaidInOneLine) {
-  if (!jackAvailable()) GTEST_SKIP() << "no JACK server runs (scripts/test.sh starts one)";
+  REQUIRE_REAL_PART(jackAvailable(), kNoJackServer);
   QTemporaryDir dir;
   const int local = freePortPair(), remote = freePortPair();
   std::FILE* out = std::tmpfile();
@@ -232,7 +233,7 @@ TEST(Headless, ADeviceListedElsewhereAfterARePlugIsOpenedByItsRememberedNameAndS
 }
 
 TEST(HeadlessProgram, Usr1ReleasesHeldNotesAndTermEndsItCleanly) {
-  if (!jackAvailable()) GTEST_SKIP() << "no JACK server runs (scripts/test.sh starts one)";
+  REQUIRE_REAL_PART(jackAvailable(), kNoJackServer);
   QTemporaryDir dir;
   const int local = freePortPair(), remote = freePortPair();
   ASSERT_TRUE(put(dir.filePath("link.stn"), settingsFor(local, remote)));
@@ -295,7 +296,7 @@ TEST(HeadlessProgram, AFifoOfRememberedChoicesAndAHostileSettingsFileNeitherBloc
 // for it, whose remote host is "localhost": they connect, MIDI from B plays at A
 // byte for byte, and A keeps its values in its default file at the end.
 TEST(HeadlessProgram, LinkFromFlagsAndFromTheirSavedFileNamingLocalhostCarriesMidiByteExact) {
-  if (!jackAvailable()) GTEST_SKIP() << "no JACK server runs (scripts/test.sh starts one)";
+  REQUIRE_REAL_PART(jackAvailable(), kNoJackServer);
   QTemporaryDir dir;  // the program's own copy, so that its default file lies here
   const QString program = dir.filePath("strandlink");
   ASSERT_TRUE(QFile::copy(QStringLiteral(STRANDLINK_PROGRAM), program));
@@ -361,7 +362,7 @@ TEST(HeadlessProgram, LinkFromFlagsAndFromTheirSavedFileNamingLocalhostCarriesMi
 // The first-run demo on the test server: both copies connect, the whole phrase
 // arrives at B's output, and SIGINT ends it cleanly.
 TEST(DemoProgram, PlaysThePhraseThroughTwoLinkedCopiesAndEndsOnSigint) {
-  if (!jackAvailable()) GTEST_SKIP() << "no JACK server runs (scripts/test.sh starts one)";
+  REQUIRE_REAL_PART(jackAvailable(), kNoJackServer);
   Program demo;
   demo.start(QStringLiteral(STRANDLINK_PROGRAM), {"--demo"});
   const QRegularExpression summary(QStringLiteral("\ndemo: (\\d+) of (\\d+) MIDI messages arrived, median latency "

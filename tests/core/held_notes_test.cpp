@@ -5,6 +5,7 @@
 #include "link/held_notes.h"
 #include "support/jack_client.h"
 #include "support/side.h"
+#include "support/real_part.h"
 
 using namespace strandlink;
 using namespace strandlink::test;
@@ -14,7 +15,7 @@ namespace {
 class HeldNotesLink : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!jackAvailable()) GTEST_SKIP() << "no JACK server runs (scripts/test.sh starts one)";
+    REQUIRE_REAL_PART(jackAvailable(), kNoJackServer);
     localPort = freePortPair();
     const int peerPort = freePortPair();
     peer = std::make_unique<RawPeer>(peerPort);

@@ -11,6 +11,7 @@
 
 #include "support/jack_client.h"
 #include "support/side.h"
+#include "support/real_part.h"
 
 using namespace strandlink;
 using namespace strandlink::test;
@@ -26,7 +27,7 @@ std::unique_ptr<Side> makeSide(const std::string& name, int local, int remote) {
 }  // namespace
 
 TEST(JackLink, TwoHundredStopsAndStartsWithTrafficBothWaysAndThruOn) {
-  if (!jackAvailable()) GTEST_SKIP() << "no JACK server runs (scripts/test.sh starts one)";
+  REQUIRE_REAL_PART(jackAvailable(), kNoJackServer);
   const int pa = freePortPair(), pb = freePortPair();
   auto a = makeSide("CycleA", pa, pb), b = makeSide("CycleB", pb, pa);
   ASSERT_TRUE(a->start(true) && b->start(true));
@@ -106,7 +107,7 @@ class KillableJack {
 
 TEST(JackLink, AServerKilledAndStartedAgainCarriesMidiAgainWithoutARestart) {
   KillableJack server("strandlink-restart-" + std::to_string(::getpid()));
-  if (!server.start()) GTEST_SKIP() << "jackd cannot start here";
+  REQUIRE_REAL_PART(server.start(), "jackd cannot start here");
   const int local = freePortPair();
   RawPeer peer(freePortPair());
   auto side = makeSide("Phoenix", local, peer.port());  // our own ports are the devices

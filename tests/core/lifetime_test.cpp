@@ -12,6 +12,7 @@
 #include "support/jack_client.h"
 #include "support/side.h"
 #include "support/stub_midi.h"
+#include "support/real_part.h"
 
 using namespace strandlink;
 using namespace strandlink::test;
@@ -53,7 +54,7 @@ TEST(LinkLifetime, ALinkDestroyedWhileTheMidiThreadPlaysStopsItFirst) {
 
 // The same with the real JACK backend: its process thread is the MIDI thread.
 TEST(LinkLifetime, ALinkDestroyedWhileMidiFlowsThroughJackEndsCleanly) {
-  if (!jackAvailable()) GTEST_SKIP() << "no JACK server runs (scripts/test.sh starts one)";
+  REQUIRE_REAL_PART(jackAvailable(), kNoJackServer);
   JackKeyboard keyboard("lifetime-kb");
   ASSERT_TRUE(keyboard.ok());
   for (int round = 0; round < 3; ++round) {

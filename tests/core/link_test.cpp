@@ -13,6 +13,7 @@
 #include "settings/preferences.h"
 #include "support/side.h"
 #include "support/stub_midi.h"
+#include "support/real_part.h"
 
 using namespace strandlink;
 using namespace strandlink::test;
@@ -46,7 +47,7 @@ class ThirdHost {
 class LinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!jackAvailable()) GTEST_SKIP() << "no JACK server runs (scripts/test.sh starts one)";
+    REQUIRE_REAL_PART(jackAvailable(), kNoJackServer);
     side = std::make_unique<Side>(midi::makeMidiService("LinkTest"));
     port = freePortPair();
     peerPort = freePortPair();
@@ -90,8 +91,10 @@ TEST_F(LinkTest, AFailedBindNamesItsContextClosesBothSocketsAndTheNextStartWorks
     RawPeer holder(port + 1);
     EXPECT_FALSE(side->start());
     EXPECT_EQ(side->boxes.texts(),
-              QStringList{QString("Tried to bind Chat socket:  Address already in use. (local port %1)")
-                              .arg(port + 1)});
+              QStringList{QString("Tried to bind Chat socket:  Address already in use. (local port %1, the chat "
+                                  "port, one above the Local Host Port %2)")
+                              .arg(port + 1)
+                              .arg(port)});
     EXPECT_EQ(side->boxes.boxes[0].title, "Network Error");
     EXPECT_TRUE(!side->link.running() && side->link.startProblem() == link::SettingsField::LocalPort);
     RawPeer midiPort(port);  // not left bound
@@ -111,7 +114,7 @@ TEST_F(LinkTest, DevicePositionsWithoutAnEntryFailCleanly) {
   RawPeer midiPort(port), chatPort(port + 1);  // the sockets were closed again
 }
 
-TEST_F(LinkTest, UnacceptableValuesOpenNothingAndTheirBoxesComeInOrderNamingTheFirst) {
+TEST_F(LinkTest, UnacceptableValuesOpenNothingAndOneBoxListsThemInOrderNamingTheFirst) {
   const QString localPort = "Local Port value must be between 1 and 65535",
                 remotePort = "Remote Port value must be between 1 and 65535",
                 noChatPort = "Remote Port value must be at most 65534: the chat uses the port above it",
@@ -125,13 +128,17 @@ TEST_F(LinkTest, UnacceptableValuesOpenNothingAndTheirBoxesComeInOrderNamingTheF
     side->settings.localHost = lh;
     EXPECT_FALSE(side->start());
     EXPECT_EQ(side->link.startProblem(), first) << lp.toStdString() << " " << rh.toStdString();
-    for (const auto& box : side->boxes.boxes) EXPECT_EQ(box.title, "Network Settings");
-    return side->boxes.texts();
+    // One box lists them all, a line each.
+    EXPECT_EQ(side->boxes.boxes.size(), 1);
+    if (side->boxes.boxes.size() != 1) return side->boxes.texts();
+    EXPECT_EQ(side->boxes.boxes[0].title, "Network Settings");
+    return side->boxes.boxes[0].text.split('\n');
   };
   EXPECT_EQ(refused("", "", "", "", F::LocalPort), QStringList({localPort, remotePort, remoteIp, localIp}));
-  // A remote text that names nothing stops before the local address is looked at.
-  EXPECT_EQ(refused("0", "65536", "300.1.1.1", "", F::LocalPort), QStringList({localPort, remotePort, remoteIp}));
-  EXPECT_EQ(refused("4000", "4001", "255.255.255.255", "nosuch.invalid", F::RemoteHost), QStringList{remoteIp});
+  EXPECT_EQ(refused("0", "65536", "300.1.1.1", "", F::LocalPort),
+            QStringList({localPort, remotePort, remoteIp, localIp}));
+  EXPECT_EQ(refused("4000", "4001", "255.255.255.255", "nosuch.invalid", F::RemoteHost),
+            QStringList({remoteIp, "Could not find the host name nosuch.invalid for Local IP Address"}));
   EXPECT_EQ(refused("4000", "4001", "127.0.0.1", "0.0.0.0", F::LocalHost), QStringList{localIp});
   // What has no host name's shape is never looked up, nor quoted back.
   EXPECT_EQ(refused("4000", "4001", "\x1b[31mred", "", F::RemoteHost), QStringList{remoteIp});

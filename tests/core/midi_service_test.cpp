@@ -17,6 +17,7 @@
 #include "midi/jack/jack_service.h"
 #include "midi/midi_service.h"
 #include "support/jack_client.h"
+#include "support/real_part.h"
 
 namespace strandlink::midi {
 namespace {
@@ -82,7 +83,7 @@ class MidiServiceJack : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string why;
-    if (!test::jackServerRunning(&why)) GTEST_SKIP() << "No JACK server for the MIDI tests: " << why;
+    REQUIRE_REAL_PART(test::jackServerRunning(&why), "no JACK server for the MIDI tests: " << why);
     static int count = 0;  // new, so that no port of this or an earlier run is ours
     client_ = "slt" + std::to_string(::getpid()) + "-" + std::to_string(++count);
     service_ = makeMidiService(client_);

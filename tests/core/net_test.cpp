@@ -156,11 +156,12 @@ TEST(ReadNotifier, CallsOncePerDatagramAndStopsWhenDestroyed) {
 
 TEST(Addresses, KeystrokesPastesAndPortTexts) {
   for (char16_t c : std::u16string_view(u"0123456789\b\n\r")) EXPECT_TRUE(portKeyAllowed(c) && addressKeyAllowed(c));
-  EXPECT_TRUE(addressKeyAllowed(u'.') && !portKeyAllowed(u'.'));
-  // Neighbours of the digits, signs, blanks, the copy/cut/paste controls, other digits.
-  for (char16_t c : std::u16string_view(u"/:a-, \t\x03\x16\x18\x7f\u0663\uff11\0", 14))
+  // Host names: "stage-2.local", "localhost".
+  for (char16_t c : std::u16string_view(u".-_azAZ")) EXPECT_TRUE(addressKeyAllowed(c) && !portKeyAllowed(c)) << int(c);
+  // Neighbours of the digits and letters, signs, blanks, the copy/cut/paste controls, other digits and letters.
+  for (char16_t c : std::u16string_view(u"/:@[`{, \t\x03\x16\x18\x7f\u0663\uff11\u00e9\0", 17))
     EXPECT_FALSE(portKeyAllowed(c) || addressKeyAllowed(c)) << int(c);
-  EXPECT_EQ(filterAddressText(QStringLiteral(" 192.168.1.5\r\n")), "192.168.1.5");
+  EXPECT_EQ(filterAddressText(QStringLiteral(" stage-2.local\r\n")), "stage-2.local");
   EXPECT_EQ(filterPortText(QStringLiteral("4,000.5\t")), "40005");
 
   EXPECT_EQ(portValue(QStringLiteral(" 4000\t")), 4000.0);

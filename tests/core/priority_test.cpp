@@ -12,6 +12,7 @@
 
 #include "link/priority.h"
 #include "link/settings_files.h"
+#include "support/real_part.h"
 
 using namespace strandlink;
 
@@ -52,7 +53,7 @@ class PriorityTest : public ::testing::Test {
       while (!stop_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     });
     while (extraTid_ == 0) std::this_thread::yield();
-    if (!mayRaise(extraTid_)) GTEST_SKIP() << "this process may not raise thread priorities";
+    REQUIRE_REAL_PART(mayRaise(extraTid_), "the rights to raise thread priorities");
   }
   void TearDown() override {
     for (pid_t tid : threads()) mayRaise(tid);

@@ -7,14 +7,15 @@
 # frame on PipeWire's clock).
 #
 # Usage: pipewire_link.sh STRANDLINK E2E_DRIVER
-# Exits 77 (skipped) where PipeWire is missing or cannot start.
+# Exits 77 (skipped) where PipeWire is missing or cannot start; fails then under CI=true.
 set -uo pipefail
 strandlink=$(realpath "$1")
 driver=$(realpath "$2")
 
-skip() { echo "SKIPPED: $*" && exit 77; }
+# A missing real part skips here and fails under CI=true.
+source "$(dirname "${BASH_SOURCE[0]}")/../support/real_part.sh"
 for tool in pipewire pw-jack jack_lsp; do
-  command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/setup.sh installs it)"
+  command -v "$tool" >/dev/null || missing "$tool is not installed (scripts/setup.sh installs it)"
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/strandlink-pw.XXXXXX")
@@ -45,7 +46,7 @@ mkdir -m 700 "$XDG_RUNTIME_DIR"
 pipewire >"$work/pipewire.log" 2>&1 </dev/null &
 pids+=($!)
 for _ in $(seq 50); do pw-jack jack_lsp >/dev/null 2>&1 && break || sleep 0.1; done
-pw-jack jack_lsp >/dev/null 2>&1 || skip "PipeWire does not start here: $(tail -n 3 "$work/pipewire.log")"
+pw-jack jack_lsp >/dev/null 2>&1 || missing "PipeWire does not start here: $(tail -n 3 "$work/pipewire.log")"
 
 echo "--- two copies under PipeWire's JACK; both print \"Connected\""
 port=$((20000 + (RANDOM % 10000) * 2))

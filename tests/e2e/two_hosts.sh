@@ -9,7 +9,8 @@
 # of both.
 #
 # Usage: two_hosts.sh STRANDLINK E2E_DRIVER
-# Needs root for the namespaces; exits 77 (skipped) where they cannot be made.
+# Needs root for the namespaces; exits 77 (skipped) where they cannot be made,
+# fails there under CI=true.
 # E2E_RATE and E2E_SECONDS set the MIDI run (default 1000 messages a second for 5 s).
 set -uo pipefail
 
@@ -26,15 +27,13 @@ count=$((rate * seconds))
 # below still runs when something hangs.
 overall_limit=${E2E_LIMIT:-110}
 
-skip() {
-  echo "SKIPPED: $*"
-  exit 77
-}
+# A missing real part skips here and fails under CI=true.
+source "$(dirname "${BASH_SOURCE[0]}")/../support/real_part.sh"
 
 for tool in ip jackd jack_wait; do
-  command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/setup.sh installs it)"
+  command -v "$tool" >/dev/null || missing "$tool is not installed (scripts/setup.sh installs it)"
 done
-[ "$(id -u)" -eq 0 ] || skip "network namespaces need root; run the test as root (CI does)"
+[ "$(id -u)" -eq 0 ] || missing "network namespaces need root; run the test as root (CI does)"
 
 # Names of this run only: runs side by side, or what a killed run left behind,
 # never meet. Interface names have at most 15 characters.
@@ -131,7 +130,7 @@ lines() { wc -l <"$1"; }
 step "two hosts: $nsA ($ipA) and $nsB ($ipB), joined by a veth pair"
 for ns in "$nsA" "$nsB"; do
   if ! err=$(ip netns add "$ns" 2>&1); then
-    [ ${#made_ns[@]} -eq 0 ] && skip "network namespaces cannot be made here: $err"
+    [ ${#made_ns[@]} -eq 0 ] && missing "network namespaces cannot be made here: $err"
     fail "could not make the second namespace: $err"
   fi
   made_ns+=("$ns")

@@ -5,12 +5,13 @@
 #include <QTest>
 
 #include "window_fixture.h"
+#include "support/real_part.h"
 
 namespace strandlink::test {
 namespace {
 
 TEST(Animation, RunsHintsAndOpensTheInformationOnlyWhileNoLinkRuns) {
-  ASSERT_TRUE(jackAvailable());
+  REQUIRE_REAL_PART(jackAvailable(), kNoJackServer);
   WindowUnderTest t;
   t.window.startUp();
   auto* hint = t.get<QLineEdit>("hintBox");

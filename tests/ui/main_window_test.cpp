@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
@@ -29,6 +30,7 @@
 #include "ui/line_shapes.h"
 #include "ui/qt_message_boxes.h"
 #include "window_fixture.h"
+#include "support/real_part.h"
 
 namespace strandlink::test {
 namespace {
@@ -55,12 +57,14 @@ TEST(MainWindow, SettingsComeFromStartUpAndOpenAndGoToSaveAndTheCloseBoxCancelMe
   t.window.startUp();
   auto* remote = t.get<QLineEdit>("remoteAddressBox");
   auto* output = t.get<QComboBox>("outputList");
-  EXPECT_EQ(remote->text(), "peer.example.org");  // though typing takes no letters
+  EXPECT_EQ(remote->text(), "peer.example.org");
   EXPECT_EQ(output->currentIndex(), 1);
   auto* dialogs = new RecordingDialogs;
   t.window.setFileDialogs(std::unique_ptr<ui::FileDialogs>(dialogs));
-  const QString chosen = t.dir.filePath("chosen.stn");
-  dialogs->answers = {chosen + QChar(0) + "rest", "", chosen, ""};
+  // Saved without a suffix, the file gets the one Open's filter shows.
+  QDir(t.dir.path()).mkdir("sets");
+  const QString chosen = t.dir.filePath("sets/chosen.stn");
+  dialogs->answers = {chosen.chopped(4) + QChar(0) + "rest", "", chosen, ""};
   remote->setText("10.0.0.1");
   t.get<QAction>("saveAction")->trigger();  // to the chosen name, up to its NUL
   remote->setText("10.0.0.2");
@@ -78,6 +82,9 @@ TEST(MainWindow, SettingsComeFromStartUpAndOpenAndGoToSaveAndTheCloseBoxCancelMe
     EXPECT_TRUE(r.open == (i >= 2) && r.fileMustExist == r.open && r.confirmOverwrite == !r.open) << i;
     EXPECT_EQ(r.filters, QStringList({"All Files (*)", "Strandlink Files (*.stn)"}));
     EXPECT_TRUE(r.selectedFilter == 1 && r.title == "Strandlink") << i;
+    if (i > 0) {
+      EXPECT_EQ(r.initialDirectory, t.dir.filePath("sets")) << i;  // where the last choice was
+    }
   }
   // Typed text over a selection selects no entry, and Enter adds none.
   output->lineEdit()->selectAll();
@@ -107,32 +114,68 @@ TEST(MainWindow, CommandLineValuesGoOverTheFileAndABadDeviceLeavesNoDefaultFile)
   EXPECT_FALSE(QFile::exists(t.defaultFile()));
 }
 
+// Without a MIDI service the lists are empty: launch and Start say so, and the
+// settings file's devices are neither blamed on it nor lost.
+TEST(MainWindow, WithoutAMidiServiceLaunchAndStartSayThatNoneRuns) {
+  WindowUnderTest t({}, {});
+  ASSERT_EQ(settings::writeSettingsFile(t.defaultFile(), {"127.0.0.1", "4000", "", "4000", 1, 1, true}), "");
+  t.window.startUp();
+  EXPECT_EQ(t.boxes.texts(), QStringList{"No MIDI service is running."});
+  EXPECT_EQ(t.get<QLineEdit>("remoteAddressBox")->text(), "127.0.0.1");
+  t.boxes.boxes.clear();
+  const int p = freePortPair();
+  EXPECT_FALSE(t.start(p, p));
+  ASSERT_EQ(t.boxes.texts(), QStringList{"No MIDI service is running."});
+  EXPECT_EQ(t.boxes.boxes[0].title, "Device Error");
+  t.window.close();  // the devices chosen are kept for a run with a service
+  EXPECT_EQ(std::pair(*readBack(t.defaultFile()).outputPosition, *readBack(t.defaultFile()).inputPosition),
+            std::pair(1, 1));
+}
+
 // Typing meets the key filter, any other way in the boxes' validator (paste stands for it).
 TEST(MainWindow, AddressAndPortBoxesLetInOnlyWhatTheyTakeAndKeepTheProgramsText) {
   WindowUnderTest t({}, {});
-  for (auto [name, kept] : {std::pair{"remoteAddressBox", "1.2"}, {"localAddressBox", "1.2"}, {"remotePortBox", "12"},
-                            {"localPortBox", "12"}}) {
+  // Host names as the command line takes them: letters, digits, "." and "-".
+  for (auto [name, kept] : {std::pair{"remoteAddressBox", "stage-12.local3"}, {"localAddressBox", "stage-12.local3"},
+                            {"remotePortBox", "123"}, {"localPortBox", "123"}}) {
     SCOPED_TRACE(name);
     auto* box = t.get<QLineEdit>(name);
     box->clear();
-    QTest::keyClicks(box, "a1.b2");
+    QTest::keyClicks(box, "st@age -12,.local3");
     EXPECT_EQ(box->text(), kept);
     for (auto key : {Qt::Key_Backspace, Qt::Key_Home, Qt::Key_Delete}) QTest::keyClick(box, key);
     EXPECT_EQ(box->text(), QString(kept).mid(1).chopped(1));
     box->clear();
-    QApplication::clipboard()->setText("x1.y2");
+    QApplication::clipboard()->setText("st@age -12,.local3");
     QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
     EXPECT_EQ(box->text(), kept);
   }
-  // A host name the program put there (a settings file's) survives editing next to it.
+  // A text the program put there (a settings file's) survives editing next to it.
   auto* box = t.get<QLineEdit>("remoteAddressBox");
-  ui::setTextUnfiltered(*box, "peer.example.org");
+  ui::setTextUnfiltered(*box, "peer!.example.org");
   box->setCursorPosition(4);
-  QTest::keyClicks(box, "7x");
-  QApplication::clipboard()->setText("z9");
+  QTest::keyClicks(box, "7!");
+  QApplication::clipboard()->setText("#9");
   box->paste();
   QTest::keyClick(box, Qt::Key_Backspace);
-  EXPECT_EQ(t.window.currentSettings().remoteHost, "peer7.example.org");
+  EXPECT_EQ(t.window.currentSettings().remoteHost, "peer7!.example.org");
+}
+
+// Tab goes the way a set-up goes: addresses, devices, options, Start and Exit, chat.
+TEST(MainWindow, TabFollowsTheSetUpFromTheAddressesToTheChat) {
+  WindowUnderTest t({"In"}, {"Out"});
+  QStringList chain;
+  QWidget* w = t.get("localAddressBox");
+  for (int i = 0; i < 60 && (chain.isEmpty() || w != t.get("localAddressBox")); ++i, w = w->nextInFocusChain()) {
+    // What Tab stops at: named controls of ours, shown (the hint is not).
+    if (w->focusPolicy() & Qt::TabFocus && !w->isHidden() && !w->objectName().isEmpty() &&
+        !w->objectName().startsWith("qt_"))
+      chain << w->objectName();
+  }
+  EXPECT_EQ(chain, QStringList({"localAddressBox", "localPortBox", "remoteAddressBox", "remotePortBox", "inputList",
+                                "outputList", "thruBox", "timingBox", "delayBox", "realtimeOption", "highOption",
+                                "statsBox", "sentCount", "receivedCount", "peerOnlyBox", "popUpBox", "startButton",
+                                "stopButton", "panicButton", "minimizeButton", "chatInput", "chatHistory"}));
 }
 
 TEST(MainWindow, HistoryCountsLineBreaksAsCrLf) {
@@ -172,7 +215,7 @@ TEST(MainWindow, ChatHistoryIsReadOnlyAndBoundedAndALongLineIsCutWithAWord) {
 }
 
 TEST(MainWindow, ASessionLocksTheSetUpChatsAndStopThenExitEndsTheProgramButNotByADoubleClick) {
-  ASSERT_TRUE(jackAvailable());
+  REQUIRE_REAL_PART(jackAvailable(), kNoJackServer);
   WindowUnderTest t;
   t.window.startUp();
   t.boxes.boxes.clear();  // no default file yet
@@ -186,13 +229,7 @@ TEST(MainWindow, ASessionLocksTheSetUpChatsAndStopThenExitEndsTheProgramButNotBy
   const int p = freePortPair(), q = freePortPair();
   Side peer(midi::makeMidiService("UiPeer"));
   peer.configure(q, p);
-  ASSERT_TRUE(peer.start()) << peer.boxes.texts();
   ASSERT_TRUE(t.start(p, q)) << t.boxes.texts();
-  // Before the first reply the line goes out, with a word that it may not be heard.
-  QTest::keyClicks(input, "x\r");
-  EXPECT_TRUE(ui::historyText(*history).endsWith("\r\nLOCAL:x \r\n(Not Connected: the peer may not hear it)"))
-      << ui::historyText(*history);
-  EXPECT_TRUE(waitFor([&] { return peer.chat == QStringList{"x "}; })) << peer.chat;
   const auto check = [&](bool running) {
     SCOPED_TRACE(running ? "running" : "idle");
     for (const char* name : {"startButton", "thruBox", "inputList", "outputList", "timingBox"})
@@ -213,10 +250,19 @@ TEST(MainWindow, ASessionLocksTheSetUpChatsAndStopThenExitEndsTheProgramButNotBy
   const auto green = [&] {
     return status->autoFillBackground() && status->palette().color(QPalette::Window).green() > 100;
   };
+  // Probes sent before the peer is up are no loss of the link.
+  QTest::qWait(2500);
+  ASSERT_TRUE(peer.start()) << peer.boxes.texts();
+  // Before the first reply the line goes out, with a word that it may not be heard.
+  QTest::keyClicks(input, "x\r");
+  EXPECT_TRUE(ui::historyText(*history).endsWith("\r\nLOCAL:x \r\n(Not Connected: the peer may not hear it)"))
+      << ui::historyText(*history);
+  EXPECT_TRUE(waitFor([&] { return peer.chat == QStringList{"x "}; })) << peer.chat;
   EXPECT_TRUE(waitFor([&] {
     return status->text() == "Connected" && green() && status->toolTip().startsWith("Link: rtt") &&
            figures->text().startsWith("Round trip ");
   })) << status->text() << status->toolTip() << figures->text();
+  EXPECT_TRUE(figures->text().endsWith(" ms, 0% lost")) << figures->text();
 
   // The echo is what the peer got; a peer's line breaks cannot fake a line of ours.
   input->insert(QString::fromUtf8("h\u00e9llo \u65e5"));
@@ -227,6 +273,10 @@ TEST(MainWindow, ASessionLocksTheSetUpChatsAndStopThenExitEndsTheProgramButNotBy
   EXPECT_TRUE(waitFor([&] {
     return ui::historyText(*history).endsWith(QString::fromUtf8("\r\nLOCAL:h\u00e9llo ?\r\nREMOTEhi\\x0d\\x0aLOCAL:yes"));
   })) << ui::historyText(*history);
+  // The peer gone, its last round trip is no figure of the link any more.
+  peer.link.stop();
+  EXPECT_TRUE(waitFor([&] { return status->text() == "Not Connected" && figures->text().startsWith("No answer, "); }))
+      << status->text() << figures->text();
 
   // Stop becomes Exit under the pointer: the second click of a double-click is no Exit.
   auto* hints = QGuiApplication::styleHints();
@@ -245,7 +295,7 @@ TEST(MainWindow, ASessionLocksTheSetUpChatsAndStopThenExitEndsTheProgramButNotBy
   EXPECT_TRUE(t.boxes.boxes.isEmpty()) << t.boxes.texts();
 }
 
-TEST(MainWindow, ARefusedStartSaysWhatAndWhereAndLeavesTheCursorOnTheValueInQuestion) {
+TEST(MainWindow, ARefusedStartSaysWhatAndWhereInOneBoxAndLeavesTheCursorOnTheFirstValueInQuestion) {
   WindowUnderTest t({"In"}, {"Out"});
   ASSERT_TRUE(t.activate());
   const QString taken = QString::number(freePortPair()), free = QString::number(freePortPair());
@@ -260,7 +310,7 @@ TEST(MainWindow, ARefusedStartSaysWhatAndWhereAndLeavesTheCursorOnTheValueInQues
                         Case{free, "nosuch.invalid", "remoteAddressBox",
                              "Could not find the host name nosuch.invalid for Remote IP Address"},
                         Case{taken, "127.0.0.1", "localPortBox",
-                             "Tried to bind MIDI socket:  Address already in use. (local port " + taken + ")"}}) {
+                             "Tried to bind MIDI socket:  Address already in use. (local port " + taken + ", the MIDI port)"}}) {
     t.boxes.boxes.clear();
     for (auto [name, text] : {std::pair{"localPortBox", c.localPort}, {"remoteAddressBox", c.remoteHost},
                               {"localAddressBox", QString("127.0.0.1")}, {"remotePortBox", free}})
@@ -270,11 +320,20 @@ TEST(MainWindow, ARefusedStartSaysWhatAndWhereAndLeavesTheCursorOnTheValueInQues
     auto* field = t.get<QLineEdit>(c.field);
     EXPECT_TRUE(QApplication::focusWidget() == field && field->selectedText() == field->text()) << c.field;
   }
+  // All four empty: one box lists them, and the first of them takes the cursor.
+  t.boxes.boxes.clear();
+  for (const char* name : {"remoteAddressBox", "remotePortBox", "localAddressBox", "localPortBox"})
+    t.get<QLineEdit>(name)->clear();
+  t.get<QLineEdit>("remoteAddressBox")->setFocus();
+  QTest::mouseClick(t.get("startButton"), Qt::LeftButton);
+  ASSERT_EQ(t.boxes.boxes.size(), 1) << t.boxes.texts();
+  EXPECT_EQ(t.boxes.boxes[0].text.count('\n'), 3) << t.boxes.texts();
+  EXPECT_EQ(QApplication::focusWidget(), t.get("localPortBox"));
   EXPECT_FALSE(t.window.link().running());
 }
 
 TEST(MainWindow, CountsShowOnlyWhileTickedTheLightsAlwaysAndPanicReleasesThePeersNotesAndSaysSo) {
-  ASSERT_TRUE(jackAvailable());
+  REQUIRE_REAL_PART(jackAvailable(), kNoJackServer);
   WindowUnderTest t;
   t.window.startUp();
   const int p = freePortPair(), q = freePortPair();
@@ -317,7 +376,7 @@ TEST(MainWindow, CountsShowOnlyWhileTickedTheLightsAlwaysAndPanicReleasesThePeer
   EXPECT_EQ(t.get<QLabel>("panicNote")->text(), "3 notes released");
 }
 
-TEST(MainWindow, ThruIsRefusedForAFeedbackLoopAndPeerOnlyAndTheTimingChoiceAreRemembered) {
+TEST(MainWindow, ThruIsRefusedForAFeedbackLoopAndPeerOnlyTheTimingChoiceAndTheOptionsAreRemembered) {
   settings::savePeerFilter(true);
   WindowUnderTest t({"Loop", "Keyboard"}, {"Loop", "Synth"});
   t.window.startUp();
@@ -359,6 +418,22 @@ TEST(MainWindow, ThruIsRefusedForAFeedbackLoopAndPeerOnlyAndTheTimingChoiceAreRe
   EXPECT_EQ(t.window.applyCommandLine(flags), "");
   EXPECT_TRUE(timing->currentText() == "Immediate" && !delay->isEnabled() && delay->value() == 25);
   EXPECT_EQ(settings::loadTiming(), settings::Timing::Immediate);
+
+  // The options the next run finds as this one left them; thru only where it loops nothing.
+  thru->click();
+  for (const char* name : {"statsBox", "popUpBox"}) {
+    auto* box = t.get<QCheckBox>(name);
+    if (!box->isChecked()) box->click();  // an earlier test of this run may have left it on
+  }
+  for (int input : {1, 0}) {
+    SCOPED_TRACE(input);
+    WindowUnderTest next({"Loop", "Keyboard"}, {"Loop", "Synth"});
+    ASSERT_EQ(settings::writeSettingsFile(next.defaultFile(), {"", "4000", "", "4000", 0, input, true}), "");
+    next.window.startUp();
+    EXPECT_EQ(next.get<QCheckBox>("thruBox")->isChecked(), input == 1);
+    EXPECT_TRUE(next.get<QCheckBox>("statsBox")->isChecked() && next.get<QCheckBox>("popUpBox")->isChecked());
+    EXPECT_TRUE(next.boxes.boxes.isEmpty()) << next.boxes.texts();
+  }
 }
 
 TEST(QtMessageBoxes, ShowAModalPlainTextBoxWithTitleIconAndOk) {

@@ -23,10 +23,11 @@ TEST(QtFileDialogs, OpenAndSaveAreSetUpFromTheRequest) {
   // The same dialog reused for Save keeps nothing of the Open.
   r.open = r.fileMustExist = false;
   r.confirmOverwrite = true;
+  r.defaultExtension = "stn";
   configureFileDialog(d, r);
   EXPECT_TRUE(d.acceptMode() == QFileDialog::AcceptSave && d.fileMode() == QFileDialog::AnyFile);
   EXPECT_FALSE(d.testOption(QFileDialog::DontConfirmOverwrite));
-  EXPECT_TRUE(d.defaultSuffix().isEmpty());  // a typed name gets no extension
+  EXPECT_EQ(d.defaultSuffix(), "stn");  // before the overwrite question
 }
 
 }  // namespace
