@@ -140,6 +140,19 @@ TEST(RtpSession, RefusesWithNoWhatTheAdmissionCheckDoesNotLetIn) {
     EXPECT_EQ(std::get<Exchange>(out[0].packet).token, 99u);
     EXPECT_TRUE(s.connected());
   }
+
+  // An inviter that never comes to the data port holds a listener for ten seconds only.
+  SessionNetwork half;
+  Session& b = half.add(kB, config(kSsrcB));
+  b.start(0);
+  b.receive(SessionPort::Control, {kC, 5004}, invitation(0x3333, 99), 0);
+  b.receive(SessionPort::Control, {kA, 5004}, invitation(kSsrcA, 5), 1);
+  EXPECT_TRUE(isExchange(b.takeOutgoing().back(), ExchangeCommand::Reject));
+  b.tick(10 * kSecond - 1);
+  EXPECT_EQ(b.state(), SessionState::AwaitingData);
+  b.tick(10 * kSecond);
+  EXPECT_EQ(b.state(), SessionState::Listening);
+  EXPECT_TRUE(b.takeEvents().empty());  // it never was up
 }
 
 TEST(RtpSession, PeerThatSaidByeIsBackInUnderThreeSeconds) {
@@ -184,6 +197,31 @@ TEST(RtpSession, PeerKilledAndRestartedWithANewSsrcIsBackInUnderThreeSeconds) {
   EXPECT_LT(*net.firstEvent(kA, SessionEventKind::Synced, restart) - restart, 3 * kSecond);
   EXPECT_TRUE(net.at(kB).connected());
   EXPECT_EQ(net.at(kA).peerSsrc(), 0x0999u);
+}
+
+TEST(RtpSession, RepeatedInvitationIsAcceptedAgainAndANewTokenStartsAfresh) {
+  SessionNetwork net;
+  inviterAndListener(net);
+  net.runFor(kSecond);
+  Session& b = net.at(kB);
+  const std::uint32_t token = kSsrcA * 7;
+  b.takeOutgoing();
+  b.receive(SessionPort::Control, {kA, 5004}, invitation(kSsrcA, token), net.localTime(kB));
+  EXPECT_TRUE(isExchange(b.takeOutgoing().at(0), ExchangeCommand::Accept));
+  EXPECT_TRUE(b.connected());  // the same handshake again: our OK was lost
+  b.receive(SessionPort::Control, {kA, 5004}, invitation(kSsrcA, token + 1), net.localTime(kB));
+  EXPECT_EQ(b.state(), SessionState::AwaitingData);
+  b.receive(SessionPort::Data, {kA, 5005}, invitation(kSsrcA, token + 1), net.localTime(kB));
+  EXPECT_EQ(b.state(), SessionState::Up);
+  EXPECT_EQ(b.takeEvents(), (std::vector<SessionEvent>{{SessionEventKind::Down, DownReason::PeerRestarted},
+                                                        {SessionEventKind::Up}}));
+  // The inviter takes a late copy of the peer's own invitation (a glare it won) as stale.
+  Session& a = net.at(kA);
+  a.takeOutgoing();
+  a.receive(SessionPort::Control, {kB, 5004}, invitation(kSsrcB, 4242), net.localTime(kA));
+  EXPECT_TRUE(a.takeOutgoing().empty());
+  EXPECT_TRUE(a.takeEvents().empty());
+  EXPECT_EQ(a.role(), SessionRole::Initiator);
 }
 
 TEST(RtpSession, PeerRestartedAsAListenerIsToldToInviteAfresh) {
@@ -242,6 +280,12 @@ TEST(RtpSession, SyncBurstThenEveryTenSecondsAndNoAnswerToTheClosingPacket) {
   const std::uint64_t t = toSyncTicks(net.localTime(kB));
   b.receive(SessionPort::Data, {kA, 5005}, ClockSync{kSsrcA, 2, {t - 4, t - 2, t}}, net.localTime(kB));
   EXPECT_TRUE(b.takeOutgoing().empty());
+  // A CK1 that answers no CK0 of ours (late, or forged) is neither closed nor learned from.
+  Session& a = net.at(kA);
+  const auto before = a.clock();
+  a.receive(SessionPort::Data, {kB, 5005}, ClockSync{kSsrcB, 1, {12345, t, 0}}, net.localTime(kA));
+  EXPECT_TRUE(a.takeOutgoing().empty());
+  EXPECT_EQ(a.clock(), before);
 }
 
 TEST(RtpSession, ResponderSyncsItselfWhenTheInviterNeverDoes) {

@@ -69,7 +69,9 @@ void Session::tick(Micros now) {
       break;
     case SessionState::AwaitingData:
       // The inviter never came to the data port: free the session for others.
-      if (now - lastHeard_ >= kHandshakeLimit) sessionDown(DownReason::TimedOut);
+      if (now - lastHeard_ < kHandshakeLimit) break;
+      sessionDown(DownReason::TimedOut);
+      if (config_.remote) beginInviting(now);
       break;
     case SessionState::Up:
       tickUp(now);
@@ -151,12 +153,15 @@ void Session::onInvitation(SessionPort port, const PeerAddress& from, const Exch
   }
   const bool engaged = state_ == SessionState::Up || state_ == SessionState::AwaitingData;
   if (engaged && fromPeer(from)) {
-    if (in.ssrc != peer_->ssrc) {
+    // A late copy of the invitation we outranked in a glare: the session stands.
+    if (role_ == SessionRole::Initiator && in.ssrc == peer_->ssrc) return;
+    // A new SSRC is a new run of the peer; a new token, a peer that gave up on us.
+    if (in.ssrc != peer_->ssrc || in.token != peer_->token) {
       sessionDown(DownReason::PeerRestarted);
       return acceptInvitation(from, in, now);
     }
     // Our OK went missing: say it again.
-    if (role_ == SessionRole::Responder) send(SessionPort::Control, from, exchange(ExchangeCommand::Accept, in.token));
+    send(SessionPort::Control, from, exchange(ExchangeCommand::Accept, in.token));
     return;
   }
   if (engaged || inviting || !admitted(from)) {
