@@ -3,6 +3,8 @@
 // limit, plus hand-made packets where one side alone is under test.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "support/session_network.h"
 
 using namespace strandlink::protocol::rtp;
@@ -257,6 +259,29 @@ TEST(RtpSession, GlareEndsInOneSessionWithTheLowerSsrcInviting) {
       EXPECT_EQ(net.at(kB).role(), aInvites ? SessionRole::Responder : SessionRole::Initiator);
       EXPECT_TRUE(net.at(kA).connected() && net.at(kB).connected());
     }
+  }
+}
+
+TEST(RtpSession, NoStateOutlivesALossyReorderingNetwork) {
+  for (unsigned seed = 1; seed <= 200; ++seed) {
+    const bool bothInvite = seed % 2 == 0;
+    SCOPED_TRACE(testing::Message() << "seed " << seed);
+    std::mt19937 random(seed);
+    bool lossy = true;
+    SessionNetwork net;
+    net.drops = [&](const strandlink::testing::Datagram&) { return lossy && random() % 100 < 40; };
+    net.delay = [&](const strandlink::testing::Datagram&) { return static_cast<Micros>(500 + random() % 30'000); };
+    net.add(kA, config(kSsrcA, kB));
+    net.add(kB, bothInvite ? config(kSsrcB, kA) : config(kSsrcB));
+    net.start(kA);
+    net.start(kB);
+    net.runFor(60 * kSecond);
+    lossy = false;  // once the network is sound again, one synced session within seconds
+    net.runFor(15 * kSecond);
+    ASSERT_TRUE(net.at(kA).connected() && net.at(kB).connected());
+    EXPECT_NE(net.at(kA).role(), net.at(kB).role());
+    EXPECT_EQ(net.at(kA).peerSsrc(), kSsrcB);
+    EXPECT_EQ(net.at(kB).peerSsrc(), kSsrcA);
   }
 }
 

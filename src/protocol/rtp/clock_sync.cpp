@@ -46,9 +46,12 @@ std::optional<SyncSample> ClockEstimate::best() const {
                            [](const SyncSample& a, const SyncSample& b) { return a.roundTrip < b.roundTrip; });
 }
 
-void SyncSchedule::exchangeStarted(Micros now) {
+void SyncSchedule::exchangeStarted(Micros now, bool synced) {
   ++sent_;
-  next_ = now + (sent_ < kBurstExchanges ? kBurstInterval : kSteadyInterval);
+  if (sent_ < kBurstExchanges)
+    next_ = now + kBurstInterval;
+  else
+    next_ = now + (synced ? kSteadyInterval : kUnsyncedInterval);
 }
 
 }  // namespace strandlink::protocol::rtp

@@ -19,6 +19,7 @@ inline constexpr Micros kMicrosPerTick = 100;
 inline constexpr int kBurstExchanges = 6;
 inline constexpr Micros kBurstInterval = 400'000;     // six in two seconds
 inline constexpr Micros kSteadyInterval = 10'000'000;
+inline constexpr Micros kUnsyncedInterval = 1'000'000;  // after the burst, while none came back
 
 std::uint64_t toSyncTicks(Micros now);
 
@@ -49,12 +50,13 @@ class ClockEstimate {
   std::size_t total_ = 0;
 };
 
-// A burst of exchanges when a session comes up, then one every ten seconds.
+// A burst of exchanges when a session comes up, then one every ten seconds; one a
+// second while none has come back yet.
 class SyncSchedule {
  public:
   void begin(Micros now) { next_ = now; sent_ = 0; }
   bool due(Micros now) const { return next_ && now >= *next_; }
-  void exchangeStarted(Micros now);
+  void exchangeStarted(Micros now, bool synced);
   void halt() { next_.reset(); }
   std::optional<Micros> next() const { return next_; }
 

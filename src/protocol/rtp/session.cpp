@@ -89,7 +89,7 @@ void Session::tickUp(Micros now) {
     return;
   }
   if (role_ == SessionRole::Initiator && schedule_.due(now)) startExchange(now);
-  if (role_ == SessionRole::Responder && now - lastPeerSync_ >= kResponderSyncProbe) {
+  if (role_ == SessionRole::Responder && now - lastPeerSync_ >= responderSyncWait()) {
     lastPeerSync_ = now;
     startExchange(now);
   }
@@ -110,7 +110,7 @@ std::optional<Micros> Session::nextWakeup() const {
     case SessionState::Up: {
       Micros next = lastHeard_ + kSilenceLimit;
       if (role_ == SessionRole::Initiator && schedule_.next()) next = std::min(next, *schedule_.next());
-      if (role_ == SessionRole::Responder) next = std::min(next, lastPeerSync_ + kResponderSyncProbe);
+      if (role_ == SessionRole::Responder) next = std::min(next, lastPeerSync_ + responderSyncWait());
       if (feedbackPending_) next = std::min(next, nextFeedback_);
       return next;
     }
@@ -148,8 +148,14 @@ void Session::onInvitation(SessionPort port, const PeerAddress& from, const Exch
   if (port == SessionPort::Data) return onDataInvitation(from, in, now);
   const bool inviting = state_ == SessionState::InvitingControl || state_ == SessionState::InvitingData;
   if (inviting && fromRemote(from)) {
-    if (winsGlare(in)) return;  // the peer accepts ours and stops inviting
-    return acceptInvitation(from, in, now);
+    if (!winsGlare(in)) return acceptInvitation(from, in, now);
+    // The peer is to accept ours and stop inviting. If it had accepted our control
+    // invitation already, it has since given up on it: begin again.
+    if (state_ == SessionState::InvitingData) {
+      state_ = SessionState::InvitingControl;
+      sendInvitation(now);
+    }
+    return;
   }
   const bool engaged = state_ == SessionState::Up || state_ == SessionState::AwaitingData;
   if (engaged && fromPeer(from)) {
@@ -160,8 +166,9 @@ void Session::onInvitation(SessionPort port, const PeerAddress& from, const Exch
       sessionDown(DownReason::PeerRestarted);
       return acceptInvitation(from, in, now);
     }
-    // Our OK went missing: say it again.
+    // Our OK went missing: say it again, and give the inviter time for the data port.
     send(SessionPort::Control, from, exchange(ExchangeCommand::Accept, in.token));
+    if (state_ == SessionState::AwaitingData) lastHeard_ = now;
     return;
   }
   if (engaged || inviting || !admitted(from)) {
@@ -226,13 +233,13 @@ void Session::onEnd(const PeerAddress& from, Micros now) {
 // --- clock sync --------------------------------------------------------------
 
 void Session::onClockSync(SessionPort port, const PeerAddress& from, const ClockSync& ck, Micros now) {
-  if (!fromPeer(from)) {
-    // A peer that restarted without a word still syncs with its old session: BY
-    // tells it to invite afresh, instead of waiting out the silence limit.
+  if (!fromPeer(from) || state_ != SessionState::Up) {
+    // A peer that still syncs with a session this side no longer has (it restarted,
+    // or gave up on the silence): BY tells it to invite afresh, instead of waiting.
     if (ck.count == 0) send(port, from, exchange(ExchangeCommand::End, 0));
     return;
   }
-  if (state_ != SessionState::Up || ck.ssrc != peer_->ssrc) return;
+  if (ck.ssrc != peer_->ssrc) return;
   lastHeard_ = now;
   const std::uint64_t t = toSyncTicks(now);
   switch (ck.count) {
@@ -257,7 +264,7 @@ void Session::onClockSync(SessionPort port, const PeerAddress& from, const Clock
 void Session::startExchange(Micros now) {
   openExchange_ = toSyncTicks(now);
   send(SessionPort::Data, *peer_->data, ClockSync{config_.ssrc, 0, {*openExchange_, 0, 0}});
-  if (role_ == SessionRole::Initiator) schedule_.exchangeStarted(now);
+  if (role_ == SessionRole::Initiator) schedule_.exchangeStarted(now, synced_);
 }
 
 void Session::addSample(std::optional<SyncSample> sample) {
@@ -283,9 +290,14 @@ void Session::sessionUp(Micros now) {
     schedule_.begin(now);
     startExchange(now);
   } else {
-    // Give the inviter a few seconds to begin the sync, as it should.
-    lastPeerSync_ = now - kResponderSyncProbe + 3'000'000;
+    lastPeerSync_ = now;  // the inviter is to begin the sync; give it a moment
   }
+}
+
+// Until this side has a clock estimate of its own (the peer's closing packets may
+// all be lost), it asks for one soon; afterwards only when the peer falls silent.
+Micros Session::responderSyncWait() const {
+  return synced_ ? kResponderSyncProbe : kResponderFirstSync;
 }
 
 void Session::sessionDown(DownReason reason) {

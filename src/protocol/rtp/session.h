@@ -32,8 +32,10 @@ inline constexpr int kFastInviteRetries = 12;
 inline constexpr Micros kSilenceLimit = 60'000'000;  // no sync and no data
 inline constexpr Micros kHandshakeLimit = 10'000'000;
 inline constexpr Micros kFeedbackInterval = 1'000'000;
-// A responder whose peer has not begun a clock sync for this long begins one itself.
+// A responder whose peer has not begun a clock sync for this long begins one itself
+// (sooner while it has no estimate yet).
 inline constexpr Micros kResponderSyncProbe = 25'000'000;
+inline constexpr Micros kResponderFirstSync = 2'000'000;
 
 struct SessionConfig {
   std::uint32_t ssrc = 0;   // this side's, random per run
@@ -96,6 +98,7 @@ class Session {
   void startExchange(Micros now);
   void addSample(std::optional<SyncSample> sample);
   void tickUp(Micros now);
+  Micros responderSyncWait() const;
 
   bool fromPeer(const PeerAddress& from) const;
   bool fromRemote(const PeerAddress& from) const;
