@@ -143,18 +143,51 @@ TEST(RtpSession, RefusesWithNoWhatTheAdmissionCheckDoesNotLetIn) {
     EXPECT_TRUE(s.connected());
   }
 
-  // An inviter that never comes to the data port holds a listener for ten seconds only.
-  SessionNetwork half;
-  Session& b = half.add(kB, config(kSsrcB));
+}
+
+TEST(RtpSession, HalfFinishedHandshakesDoNotHold) {
+  // An inviter that never comes to the data port holds a listener for ten seconds
+  // after its last invitation, no longer.
+  Session b(config(kSsrcB));
   b.start(0);
   b.receive(SessionPort::Control, {kC, 5004}, invitation(0x3333, 99), 0);
   b.receive(SessionPort::Control, {kA, 5004}, invitation(kSsrcA, 5), 1);
   EXPECT_TRUE(isExchange(b.takeOutgoing().back(), ExchangeCommand::Reject));
-  b.tick(10 * kSecond - 1);
+  b.receive(SessionPort::Control, {kC, 5004}, invitation(0x3333, 99), 9 * kSecond);
+  b.tick(19 * kSecond - 1);
   EXPECT_EQ(b.state(), SessionState::AwaitingData);
-  b.tick(10 * kSecond);
+  b.tick(19 * kSecond);
   EXPECT_EQ(b.state(), SessionState::Listening);
   EXPECT_TRUE(b.takeEvents().empty());  // it never was up
+
+  // One with a remote of its own goes back to inviting it.
+  Session c(config(0x3333, kA));
+  c.start(0);
+  c.receive(SessionPort::Control, {kA, 5004}, invitation(kSsrcA, 5), 0);  // outranks ours
+  c.takeOutgoing();
+  c.tick(10 * kSecond);
+  EXPECT_EQ(c.state(), SessionState::InvitingControl);
+  ASSERT_EQ(c.takeOutgoing().size(), 1u);
+
+  // An inviter accepted on the control port, whose peer then invites it, knows the
+  // peer forgot that acceptance: it begins again rather than wait on the data port.
+  Session a(config(kSsrcA, kB));
+  a.start(0);
+  const std::uint32_t token = std::get<Exchange>(a.takeOutgoing().at(0).packet).token;
+  a.receive(SessionPort::Control, {kB, 5004}, Exchange{ExchangeCommand::Accept, 2, token, kSsrcB, "b"}, 1000);
+  EXPECT_EQ(a.state(), SessionState::InvitingData);
+  a.takeOutgoing();
+  a.receive(SessionPort::Control, {kB, 5004}, invitation(kSsrcB, 77), 2000);
+  EXPECT_EQ(a.state(), SessionState::InvitingControl);
+  const auto again = a.takeOutgoing();
+  ASSERT_EQ(again.size(), 1u);
+  EXPECT_TRUE(isInvitation(again[0].packet) && again[0].to.port == 5004);
+
+  // Without a session, a clock sync from the remote is answered with BY.
+  a.receive(SessionPort::Data, {kB, 5005}, ClockSync{kSsrcB, 0, {5, 0, 0}}, 3000);
+  const auto bye = a.takeOutgoing();
+  ASSERT_EQ(bye.size(), 1u);
+  EXPECT_TRUE(isExchange(bye[0], ExchangeCommand::End));
 }
 
 TEST(RtpSession, PeerThatSaidByeIsBackInUnderThreeSeconds) {
@@ -311,6 +344,20 @@ TEST(RtpSession, SyncBurstThenEveryTenSecondsAndNoAnswerToTheClosingPacket) {
   a.receive(SessionPort::Data, {kB, 5005}, ClockSync{kSsrcB, 1, {12345, t, 0}}, net.localTime(kA));
   EXPECT_TRUE(a.takeOutgoing().empty());
   EXPECT_EQ(a.clock(), before);
+}
+
+TEST(RtpSession, UnansweredSyncsAreRetriedEverySecondAfterTheBurst) {
+  SessionNetwork net;
+  net.drops = [&](const strandlink::testing::Datagram& d) {
+    return d.sentAt < 4 * kSecond && isClockSync(d.out.packet, 1);
+  };
+  inviterAndListener(net);
+  net.runFor(20 * kSecond);
+  const Micros up = *net.firstEvent(kA, SessionEventKind::Up);
+  const std::vector<Micros> expected{up,           up + 400'000,  up + 800'000,  up + 1'200'000,
+                                     up + 1'600'000, up + 2'000'000, up + 3'000'000, up + 4'000'000,
+                                     up + 5'000'000, up + 15'000'000};  // synced when 4 s was answered
+  EXPECT_EQ(net.sendTimes(kA, [](const SessionPacket& p) { return isClockSync(p, 0); }), expected);
 }
 
 TEST(RtpSession, ResponderSyncsItselfWhenTheInviterNeverDoes) {
