@@ -42,7 +42,7 @@ class SessionNetwork {
   rtp::Micros localTime(const std::string& host) const { return now_ + hosts_.at(host)->clockOffset; }
 
   void start(const std::string& host) { at(host).start(localTime(host)); }
-  void stop(const std::string& host) { at(host).stop(localTime(host)); }
+  void stop(const std::string& host) { at(host).stop(); }
   void deliverData(const std::string& to, const std::string& fromHost, std::uint32_t ssrc, std::uint16_t sequence);
 
   // Runs every timer and delivery up to the time given.

@@ -54,7 +54,7 @@ class Session {
   explicit Session(SessionConfig config);
 
   void start(Micros now);
-  void stop(Micros now);  // says BY to a peer that knows this side
+  void stop();  // says BY to a peer that knows this side
   void receive(SessionPort port, const PeerAddress& from, const SessionPacket& packet, Micros now);
   // Whether an RTP packet belongs to the session, and so is to be played.
   bool acceptData(const PeerAddress& from, const RtpHeader& header, Micros now);
