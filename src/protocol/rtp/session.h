@@ -9,7 +9,9 @@
 // both sides invite each other at once, the side with the lower SSRC stays the
 // inviter and ignores the other's invitation, and the other accepts: one session.
 // A BY, or an invitation with a new SSRC from the peer's address, ends the session
-// at once and lets the peer straight back in.
+// at once and lets the peer straight back in. The inviter syncs clocks (a burst,
+// then every 10 s); 60 s without sync or data from the peer ends the session.
+// One thread owns a Session: it holds no lock.
 #pragma once
 
 #include <cstdint>
