@@ -1,0 +1,305 @@
+#include "protocol/rtp/session.h"
+
+#include <algorithm>
+
+namespace strandlink::protocol::rtp {
+
+namespace {
+
+template <class... F>
+struct Overloaded : F... {
+  using F::operator()...;
+};
+
+PeerAddress dataPortOf(const PeerAddress& control) {
+  return {control.host, static_cast<std::uint16_t>(control.port + 1)};
+}
+
+}  // namespace
+
+Session::Session(SessionConfig config) : config_(std::move(config)), nextToken_(config_.token) {}
+
+void Session::start(Micros now) {
+  if (state_ != SessionState::Stopped) return;
+  state_ = SessionState::Listening;
+  if (config_.remote) beginInviting(now);
+}
+
+void Session::stop() {
+  if (peer_ && state_ != SessionState::InvitingControl)
+    send(SessionPort::Control, peer_->control, exchange(ExchangeCommand::End, peer_->token));
+  sessionDown(DownReason::Stopped);
+  state_ = SessionState::Stopped;
+}
+
+void Session::receive(SessionPort port, const PeerAddress& from, const SessionPacket& packet, Micros now) {
+  if (state_ == SessionState::Stopped) return;
+  std::visit(Overloaded{
+                 [&](const Exchange& p) {
+                   switch (p.command) {
+                     case ExchangeCommand::Invitation: return onInvitation(port, from, p, now);
+                     case ExchangeCommand::Accept: return onAccept(port, from, p, now);
+                     case ExchangeCommand::Reject: return onReject(from, p, now);
+                     case ExchangeCommand::End: return onEnd(from, now);
+                   }
+                 },
+                 [&](const ClockSync& p) { onClockSync(port, from, p, now); },
+                 [&](const ReceiverFeedback& p) {
+                   // Only a journal would use it; it still shows the peer is alive.
+                   if (state_ == SessionState::Up && fromPeer(from) && p.ssrc == peer_->ssrc) lastHeard_ = now;
+                 },
+             },
+             packet);
+}
+
+bool Session::acceptData(const PeerAddress& from, const RtpHeader& header, Micros now) {
+  if (state_ != SessionState::Up || header.ssrc != peer_->ssrc || from.host != peer_->control.host) return false;
+  sequences_.received(header.sequence);
+  lastHeard_ = now;
+  feedbackPending_ = true;
+  return true;
+}
+
+void Session::tick(Micros now) {
+  switch (state_) {
+    case SessionState::InvitingControl:
+    case SessionState::InvitingData:
+      if (now >= nextInvitation_) sendInvitation(now);
+      break;
+    case SessionState::AwaitingData:
+      // The inviter never came to the data port: free the session for others.
+      if (now - lastHeard_ < kHandshakeLimit) break;
+      sessionDown(DownReason::TimedOut);
+      if (config_.remote) beginInviting(now);
+      break;
+    case SessionState::Up:
+      tickUp(now);
+      break;
+    case SessionState::Stopped:
+    case SessionState::Listening:
+      break;
+  }
+}
+
+void Session::tickUp(Micros now) {
+  if (now - lastHeard_ >= kSilenceLimit) {
+    sessionDown(DownReason::TimedOut);
+    if (config_.remote) beginInviting(now);
+    return;
+  }
+  if (role_ == SessionRole::Initiator && schedule_.due(now)) startExchange(now);
+  if (role_ == SessionRole::Responder && now - lastPeerSync_ >= responderSyncWait()) {
+    lastPeerSync_ = now;
+    startExchange(now);
+  }
+  if (feedbackPending_ && now >= nextFeedback_) {
+    send(SessionPort::Control, peer_->control, ReceiverFeedback{config_.ssrc, *sequences_.highest()});
+    feedbackPending_ = false;
+    nextFeedback_ = now + kFeedbackInterval;
+  }
+}
+
+std::optional<Micros> Session::nextWakeup() const {
+  switch (state_) {
+    case SessionState::InvitingControl:
+    case SessionState::InvitingData:
+      return nextInvitation_;
+    case SessionState::AwaitingData:
+      return lastHeard_ + kHandshakeLimit;
+    case SessionState::Up: {
+      Micros next = lastHeard_ + kSilenceLimit;
+      if (role_ == SessionRole::Initiator && schedule_.next()) next = std::min(next, *schedule_.next());
+      if (role_ == SessionRole::Responder) next = std::min(next, lastPeerSync_ + responderSyncWait());
+      if (feedbackPending_) next = std::min(next, nextFeedback_);
+      return next;
+    }
+    case SessionState::Stopped:
+    case SessionState::Listening:
+      break;
+  }
+  return std::nullopt;
+}
+
+std::optional<PeerAddress> Session::peerDataAddress() const {
+  if (state_ != SessionState::Up) return std::nullopt;
+  return peer_->data;
+}
+
+// --- invitations -----------------------------------------------------------
+
+void Session::beginInviting(Micros now) {
+  role_ = SessionRole::Initiator;
+  state_ = SessionState::InvitingControl;
+  peer_ = Peer{*config_.remote, dataPortOf(*config_.remote), 0, nextToken_++, {}};
+  invitationsSent_ = 0;
+  sendInvitation(now);
+}
+
+void Session::sendInvitation(Micros now) {
+  const bool data = state_ == SessionState::InvitingData;
+  send(data ? SessionPort::Data : SessionPort::Control, data ? *peer_->data : *config_.remote,
+       exchange(ExchangeCommand::Invitation, peer_->token));
+  ++invitationsSent_;
+  nextInvitation_ = now + (invitationsSent_ <= kFastInviteRetries ? kInviteRetryFast : kInviteRetrySlow);
+}
+
+void Session::onInvitation(SessionPort port, const PeerAddress& from, const Exchange& in, Micros now) {
+  if (port == SessionPort::Data) return onDataInvitation(from, in, now);
+  const bool inviting = state_ == SessionState::InvitingControl || state_ == SessionState::InvitingData;
+  if (inviting && fromRemote(from)) {
+    if (!winsGlare(in)) return acceptInvitation(from, in, now);
+    // The peer is to accept ours and stop inviting. If it had accepted our control
+    // invitation already, it has since given up on it: begin again.
+    if (state_ == SessionState::InvitingData) {
+      state_ = SessionState::InvitingControl;
+      sendInvitation(now);
+    }
+    return;
+  }
+  const bool engaged = state_ == SessionState::Up || state_ == SessionState::AwaitingData;
+  if (engaged && fromPeer(from)) {
+    // A late copy of the invitation we outranked in a glare: the session stands.
+    if (role_ == SessionRole::Initiator && in.ssrc == peer_->ssrc) return;
+    // A new SSRC is a new run of the peer; a new token, a peer that gave up on us.
+    if (in.ssrc != peer_->ssrc || in.token != peer_->token) {
+      sessionDown(DownReason::PeerRestarted);
+      return acceptInvitation(from, in, now);
+    }
+    // Our OK went missing: say it again, and give the inviter time for the data port.
+    send(SessionPort::Control, from, exchange(ExchangeCommand::Accept, in.token));
+    if (state_ == SessionState::AwaitingData) lastHeard_ = now;
+    return;
+  }
+  if (engaged || inviting || !admitted(from)) {
+    send(SessionPort::Control, from, exchange(ExchangeCommand::Reject, in.token));
+    return;
+  }
+  acceptInvitation(from, in, now);
+}
+
+void Session::acceptInvitation(const PeerAddress& from, const Exchange& in, Micros now) {
+  role_ = SessionRole::Responder;
+  state_ = SessionState::AwaitingData;
+  peer_ = Peer{from, std::nullopt, in.ssrc, in.token, in.name};
+  lastHeard_ = now;
+  send(SessionPort::Control, from, exchange(ExchangeCommand::Accept, in.token));
+}
+
+void Session::onDataInvitation(const PeerAddress& from, const Exchange& in, Micros now) {
+  const bool ours = peer_ && role_ == SessionRole::Responder && in.ssrc == peer_->ssrc &&
+                    in.token == peer_->token && from.host == peer_->control.host;
+  if (!ours || (state_ != SessionState::AwaitingData && state_ != SessionState::Up)) {
+    send(SessionPort::Data, from, exchange(ExchangeCommand::Reject, in.token));
+    return;
+  }
+  peer_->data = from;
+  send(SessionPort::Data, from, exchange(ExchangeCommand::Accept, in.token));
+  if (state_ == SessionState::AwaitingData) sessionUp(now);
+}
+
+void Session::onAccept(SessionPort port, const PeerAddress& from, const Exchange& ok, Micros now) {
+  if (!peer_ || role_ != SessionRole::Initiator || ok.token != peer_->token || !fromRemote(from)) return;
+  if (port == SessionPort::Control && state_ == SessionState::InvitingControl) {
+    peer_->control = from;
+    peer_->ssrc = ok.ssrc;
+    peer_->name = ok.name;
+    state_ = SessionState::InvitingData;
+    sendInvitation(now);
+  } else if (port == SessionPort::Data && state_ == SessionState::InvitingData && ok.ssrc == peer_->ssrc) {
+    peer_->data = from;
+    sessionUp(now);
+  }
+}
+
+void Session::onReject(const PeerAddress& from, const Exchange& no, Micros now) {
+  const bool inviting = state_ == SessionState::InvitingControl || state_ == SessionState::InvitingData;
+  if (!inviting || no.token != peer_->token || !fromRemote(from)) return;
+  events_.push_back({SessionEventKind::Refused, DownReason::None});
+  // Keep asking, slowly: the peer may let us in once its user allows it.
+  state_ = SessionState::InvitingControl;
+  invitationsSent_ = std::max(invitationsSent_, kFastInviteRetries + 1);
+  nextInvitation_ = now + kInviteRetrySlow;
+}
+
+void Session::onEnd(const PeerAddress& from, Micros now) {
+  const bool engaged = state_ == SessionState::Up || state_ == SessionState::AwaitingData ||
+                       state_ == SessionState::InvitingData;
+  if (!engaged || !fromPeer(from)) return;
+  sessionDown(DownReason::PeerLeft);
+  if (config_.remote) beginInviting(now);  // straight back in when it returns
+}
+
+// --- up and down -------------------------------------------------------------
+
+void Session::sessionUp(Micros now) {
+  state_ = SessionState::Up;
+  lastHeard_ = now;
+  synced_ = false;
+  feedbackPending_ = false;
+  openExchange_.reset();
+  estimate_.reset();
+  sequences_.restart();
+  events_.push_back({SessionEventKind::Up, DownReason::None});
+  if (role_ == SessionRole::Initiator) {
+    schedule_.begin(now);
+    startExchange(now);
+  } else {
+    lastPeerSync_ = now;  // the inviter is to begin the sync; give it a moment
+  }
+}
+
+void Session::sessionDown(DownReason reason) {
+  if (state_ == SessionState::Up) events_.push_back({SessionEventKind::Down, reason});
+  state_ = SessionState::Listening;
+  role_ = SessionRole::None;
+  peer_.reset();
+  synced_ = false;
+  feedbackPending_ = false;
+  openExchange_.reset();
+  schedule_.halt();
+}
+
+// --- helpers -----------------------------------------------------------------
+
+bool Session::fromPeer(const PeerAddress& from) const {
+  return peer_ && (from == peer_->control || (peer_->data && from == *peer_->data));
+}
+
+// Some peers send their control traffic from the data port: either will do.
+bool Session::fromRemote(const PeerAddress& from) const {
+  const auto& remote = config_.remote;
+  return remote && from.host == remote->host && (from.port == remote->port || from.port == remote->port + 1);
+}
+
+bool Session::admitted(const PeerAddress& from) const {
+  if (config_.remote) return fromRemote(from);
+  return !config_.admits || config_.admits(from);
+}
+
+// Both invited each other at once: the lower SSRC (then token) keeps inviting.
+bool Session::winsGlare(const Exchange& theirs) const {
+  if (config_.ssrc != theirs.ssrc) return config_.ssrc < theirs.ssrc;
+  return peer_->token < theirs.token;
+}
+
+Exchange Session::exchange(ExchangeCommand command, std::uint32_t token) const {
+  return Exchange{command, kSessionProtocolVersion, token, config_.ssrc,
+                  command == ExchangeCommand::End ? std::string{} : config_.name};
+}
+
+void Session::send(SessionPort port, const PeerAddress& to, SessionPacket packet) {
+  outgoing_.push_back({port, to, std::move(packet)});
+}
+
+std::string_view describe(DownReason reason) {
+  switch (reason) {
+    case DownReason::None: return "session up";
+    case DownReason::Stopped: return "session ended here";
+    case DownReason::PeerLeft: return "the peer ended the session";
+    case DownReason::PeerRestarted: return "the peer restarted";
+    case DownReason::TimedOut: return "no sync and no data from the peer for 60 s";
+  }
+  return "session down";
+}
+
+}  // namespace strandlink::protocol::rtp

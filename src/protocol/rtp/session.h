@@ -1,0 +1,132 @@
+// One AppleMIDI session with one peer, as a state machine without sockets, threads
+// or clocks of its own: the owner feeds it the session packets that arrive, the
+// headers of RTP packets that arrive, and the time (tick() at nextWakeup() or
+// sooner), then sends what takeOutgoing() lists and acts on takeEvents().
+//
+// With a remote it invites (IN on the control port, then on the data port after
+// OK), retrying every second 12 times, then every 5 s while started. It accepts
+// invitations that the admission check lets in and refuses the rest with NO. When
+// both sides invite each other at once, the side with the lower SSRC stays the
+// inviter and ignores the other's invitation, and the other accepts: one session.
+// A BY, or an invitation with a new SSRC from the peer's address, ends the session
+// at once and lets the peer straight back in. The inviter syncs clocks (a burst,
+// then every 10 s); 60 s without sync or data from the peer ends the session.
+// One thread owns a Session: it holds no lock.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "protocol/rtp/clock_sync.h"
+#include "protocol/rtp/midi_packet.h"
+#include "protocol/rtp/sequence_tracker.h"
+#include "protocol/rtp/session_output.h"
+
+namespace strandlink::protocol::rtp {
+
+inline constexpr Micros kInviteRetryFast = 1'000'000;
+inline constexpr Micros kInviteRetrySlow = 5'000'000;
+inline constexpr int kFastInviteRetries = 12;
+inline constexpr Micros kSilenceLimit = 60'000'000;  // no sync and no data
+inline constexpr Micros kHandshakeLimit = 10'000'000;
+inline constexpr Micros kFeedbackInterval = 1'000'000;
+// A responder whose peer has not begun a clock sync for this long begins one itself
+// (sooner while it has no estimate yet).
+inline constexpr Micros kResponderSyncProbe = 25'000'000;
+inline constexpr Micros kResponderFirstSync = 2'000'000;
+
+struct SessionConfig {
+  std::uint32_t ssrc = 0;   // this side's, random per run
+  std::uint32_t token = 0;  // of the first invitation, random per run
+  std::string name;         // offered to peers
+  std::optional<PeerAddress> remote;  // the peer's control port; none: only accept
+  // Who may invite this side, besides the remote. Unset: anyone.
+  std::function<bool(const PeerAddress&)> admits;
+};
+
+enum class SessionState { Stopped, Listening, InvitingControl, InvitingData, AwaitingData, Up };
+enum class SessionRole { None, Initiator, Responder };
+
+class Session {
+ public:
+  explicit Session(SessionConfig config);
+
+  void start(Micros now);
+  void stop();  // says BY to a peer that knows this side
+  void receive(SessionPort port, const PeerAddress& from, const SessionPacket& packet, Micros now);
+  // Whether an RTP packet belongs to the session, and so is to be played.
+  bool acceptData(const PeerAddress& from, const RtpHeader& header, Micros now);
+  void tick(Micros now);
+  std::optional<Micros> nextWakeup() const;
+
+  std::vector<Outgoing> takeOutgoing() { return std::exchange(outgoing_, {}); }
+  std::vector<SessionEvent> takeEvents() { return std::exchange(events_, {}); }
+
+  SessionState state() const { return state_; }
+  SessionRole role() const { return role_; }
+  bool connected() const { return state_ == SessionState::Up && synced_; }
+  std::optional<PeerAddress> peerDataAddress() const;
+  std::uint32_t peerSsrc() const { return peer_ ? peer_->ssrc : 0; }
+  std::string peerName() const { return peer_ ? peer_->name : std::string{}; }
+  std::uint32_t ssrc() const { return config_.ssrc; }
+  std::optional<SyncSample> clock() const { return estimate_.best(); }
+  const SequenceTracker& sequences() const { return sequences_; }
+
+ private:
+  struct Peer {
+    PeerAddress control;
+    std::optional<PeerAddress> data;
+    std::uint32_t ssrc = 0;
+    std::uint32_t token = 0;  // the session's, chosen by whoever invited
+    std::string name;
+  };
+
+  void onInvitation(SessionPort port, const PeerAddress& from, const Exchange& in, Micros now);
+  void onDataInvitation(const PeerAddress& from, const Exchange& in, Micros now);
+  void onAccept(SessionPort port, const PeerAddress& from, const Exchange& ok, Micros now);
+  void onReject(const PeerAddress& from, const Exchange& no, Micros now);
+  void onEnd(const PeerAddress& from, Micros now);
+  void onClockSync(SessionPort port, const PeerAddress& from, const ClockSync& ck, Micros now);
+
+  void acceptInvitation(const PeerAddress& from, const Exchange& in, Micros now);
+  void beginInviting(Micros now);
+  void sendInvitation(Micros now);
+  void sessionUp(Micros now);
+  void sessionDown(DownReason reason);
+  void startExchange(Micros now);
+  void addSample(std::optional<SyncSample> sample);
+  void tickUp(Micros now);
+  Micros responderSyncWait() const;
+
+  bool fromPeer(const PeerAddress& from) const;
+  bool fromRemote(const PeerAddress& from) const;
+  bool admitted(const PeerAddress& from) const;
+  bool winsGlare(const Exchange& theirs) const;
+  Exchange exchange(ExchangeCommand command, std::uint32_t token) const;
+  void send(SessionPort port, const PeerAddress& to, SessionPacket packet);
+
+  SessionConfig config_;
+  SessionState state_ = SessionState::Stopped;
+  SessionRole role_ = SessionRole::None;
+  std::optional<Peer> peer_;
+  std::uint32_t nextToken_;
+  int invitationsSent_ = 0;
+  Micros nextInvitation_ = 0;
+  Micros lastHeard_ = 0;
+  Micros lastPeerSync_ = 0;  // when the peer last began an exchange
+  Micros nextFeedback_ = 0;
+  bool feedbackPending_ = false;
+  bool synced_ = false;
+  std::optional<std::uint64_t> openExchange_;  // our CK0's time, awaiting CK1
+  SyncSchedule schedule_;
+  ClockEstimate estimate_;
+  SequenceTracker sequences_;
+  std::vector<Outgoing> outgoing_;
+  std::vector<SessionEvent> events_;
+};
+
+}  // namespace strandlink::protocol::rtp

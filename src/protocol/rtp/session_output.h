@@ -1,0 +1,46 @@
+// What the session logic asks of whoever owns the sockets: datagrams to send, from
+// the control port or the data port, and changes of the session for the link.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "protocol/rtp/session_packet.h"
+
+namespace strandlink::protocol::rtp {
+
+// An IP address in text form, as the socket layer prints it, and a UDP port.
+struct PeerAddress {
+  std::string host;
+  std::uint16_t port = 0;
+  friend bool operator==(const PeerAddress&, const PeerAddress&) = default;
+};
+
+// The even control port P, or the data port P + 1 that also carries RTP.
+enum class SessionPort { Control, Data };
+
+struct Outgoing {
+  SessionPort from = SessionPort::Control;
+  PeerAddress to;
+  SessionPacket packet;
+};
+
+enum class SessionEventKind {
+  Up,       // both ports accepted; MIDI may flow
+  Synced,   // the first clock sync of this session finished
+  Down,     // see the reason; held notes are to be released
+  Refused,  // the invited peer answered NO
+};
+
+enum class DownReason { None, Stopped, PeerLeft, PeerRestarted, TimedOut };
+
+struct SessionEvent {
+  SessionEventKind kind = SessionEventKind::Up;
+  DownReason reason = DownReason::None;
+  friend bool operator==(const SessionEvent&, const SessionEvent&) = default;
+};
+
+std::string_view describe(DownReason reason);
+
+}  // namespace strandlink::protocol::rtp

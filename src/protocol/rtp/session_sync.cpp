@@ -1,0 +1,56 @@
+// The clock sync half of the session: answering the peer's exchanges, starting our
+// own, and learning the offset from both.
+#include "protocol/rtp/session.h"
+
+namespace strandlink::protocol::rtp {
+
+void Session::onClockSync(SessionPort port, const PeerAddress& from, const ClockSync& ck, Micros now) {
+  if (!fromPeer(from) || state_ != SessionState::Up) {
+    // A peer that still syncs with a session this side no longer has (it restarted,
+    // or gave up on the silence): BY tells it to invite afresh, instead of waiting.
+    if (ck.count == 0) send(port, from, exchange(ExchangeCommand::End, 0));
+    return;
+  }
+  if (ck.ssrc != peer_->ssrc) return;
+  lastHeard_ = now;
+  const std::uint64_t t = toSyncTicks(now);
+  switch (ck.count) {
+    case 0:
+      lastPeerSync_ = now;
+      send(port, from, ClockSync{config_.ssrc, 1, {ck.timestamps[0], t, 0}});
+      break;
+    case 1:
+      if (openExchange_ && ck.timestamps[0] == *openExchange_) {
+        const ClockSync closing{config_.ssrc, 2, {ck.timestamps[0], ck.timestamps[1], t}};
+        send(port, from, closing);
+        openExchange_.reset();
+        addSample(sampleFromOwnExchange(closing));
+      }
+      break;
+    default:  // the peer closed its exchange: learn from it, answer nothing
+      addSample(sampleFromPeerExchange(ck));
+      break;
+  }
+}
+
+void Session::startExchange(Micros now) {
+  openExchange_ = toSyncTicks(now);
+  send(SessionPort::Data, *peer_->data, ClockSync{config_.ssrc, 0, {*openExchange_, 0, 0}});
+  if (role_ == SessionRole::Initiator) schedule_.exchangeStarted(now, synced_);
+}
+
+void Session::addSample(std::optional<SyncSample> sample) {
+  if (!sample) return;
+  estimate_.add(*sample);
+  if (synced_) return;
+  synced_ = true;
+  events_.push_back({SessionEventKind::Synced, DownReason::None});
+}
+
+// Until this side has a clock estimate of its own (the peer's closing packets may
+// all be lost), it asks for one soon; afterwards only when the peer falls silent.
+Micros Session::responderSyncWait() const {
+  return synced_ ? kResponderSyncProbe : kResponderFirstSync;
+}
+
+}  // namespace strandlink::protocol::rtp
