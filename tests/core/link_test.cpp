@@ -141,7 +141,7 @@ TEST_F(LinkTest, UnacceptableValuesOpenNothingAndOneBoxListsThemInOrderNamingThe
             QStringList({remoteIp, "Could not find the host name nosuch.invalid for Local IP Address"}));
   EXPECT_EQ(refused("4000", "4001", "127.0.0.1", "0.0.0.0", F::LocalHost), QStringList{localIp});
   // What has no host name's shape is never looked up, nor quoted back.
-  EXPECT_EQ(refused("4000", "4001", "\x1b[31mred", "", F::RemoteHost), QStringList{remoteIp});
+  EXPECT_EQ(refused("4000", "4001", "\x1b[31mred", "127.0.0.1", F::RemoteHost), QStringList{remoteIp});
   // A name is not found rather than badly formed; an empty remote box goes on to it.
   EXPECT_EQ(refused("4000", "4001", "", "nosuch.invalid", F::RemoteHost),
             QStringList({remoteIp, "Could not find the host name nosuch.invalid for Local IP Address"}));
