@@ -11,6 +11,7 @@ packages=(
   libgtest-dev
   xvfb xauth fonts-dejavu-core
   desktop-file-utils appstream iproute2 procps
+  libavahi-client-dev avahi-daemon avahi-utils dbus  # discovery; the daemon and tools for its tests
   dpkg-dev man-db  # dpkg-shlibdeps for the package's dependencies; man for its page
 )
 
