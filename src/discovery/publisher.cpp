@@ -68,6 +68,7 @@ bool Publisher::addService() {
   AvahiStringList* txt = nullptr;
   for (const QByteArray& record : advert_->txt)
     txt = avahi_string_list_add_arbitrary(txt, reinterpret_cast<const uint8_t*>(record.constData()), record.size());
+  txt = avahi_string_list_reverse(txt);  // built front first: the records go out in the order given
   const AvahiProtocol protocol = advert_->ipv6 ? AVAHI_PROTO_UNSPEC : AVAHI_PROTO_INET;
   int error = AVAHI_ERR_COLLISION;
   for (int tries = 0; error == AVAHI_ERR_COLLISION && tries < kMaxNameTries; ++tries) {
