@@ -61,6 +61,7 @@ void AvahiConnection::onState(AvahiClient* client, AvahiClientState state) {
   client_ = client;
   switch (state) {
     case AVAHI_CLIENT_S_RUNNING:
+      retry_.stop();
       running_ = true;
       offReason_.reset();
       emit running();

@@ -29,6 +29,7 @@ struct FoundService {
   QList<QByteArray> txt;
 };
 
+// The connection must outlive its browsers.
 class Browser : public QObject {
   Q_OBJECT
 

@@ -26,6 +26,7 @@ struct Advert {
   bool ipv6 = false;        // IPv4 only unless our sockets listen on IPv6 too
 };
 
+// The connection must outlive its publishers.
 class Publisher : public QObject {
   Q_OBJECT
 
