@@ -20,7 +20,8 @@ QString describe(const Failure& failure) {
       text = QStringLiteral("sessions on the network could not be looked for");
       break;
   }
-  if (failure.avahiError != 0) text += QStringLiteral(" (%1)").arg(QString::fromUtf8(avahi_strerror(failure.avahiError)));
+  // "Daemon not running" would only repeat the text.
+  if (failure.avahiError != 0 && failure.avahiError != AVAHI_ERR_NO_DAEMON) text += QStringLiteral(" (%1)").arg(QString::fromUtf8(avahi_strerror(failure.avahiError)));
   return text;
 }
 
