@@ -29,7 +29,7 @@ actual=$(cd "$scratch/root" && find . ! -type d | sed 's|^\./||' | sort)
 $(diff <(echo "$expected") <(echo "$actual"))"
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libqt6core6 libqt6widgets6 libjack librtmidi libc6; do
+for lib in libqt6core6 libqt6widgets6 libjack librtmidi libavahi-client libc6; do
   grep -q "\b$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
 
