@@ -60,6 +60,7 @@ struct ForeignSession {
     // avahi-publish says nothing until it is established, and then to its buffer:
     // the daemon's own view tells when it is there.
     seen = QTest::qWaitFor([&] { return browse().contains(QStringLiteral(";%1;").arg(name)); }, 10000);
+    EXPECT_TRUE(seen) << "avahi-publish did not publish " << name.toStdString();
   }
   ~ForeignSession() {
     process.terminate();
