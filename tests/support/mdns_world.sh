@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# A private mDNS world: runs COMMAND in a mount and network namespace of its own,
+# A private mDNS world: runs COMMAND in a mount, network and PID namespace of its own,
 # with only a loopback (multicast on), a tmpfs on /run, a system D-Bus of its own
 # and an Avahi daemon that serves lo over IPv4 alone. Nothing of it is seen from
 # outside, so tests can publish, browse and kill the daemon beside other runs.
@@ -28,8 +28,11 @@ if [ "${MDNS_WORLD_INSIDE:-}" != 1 ]; then
     command -v "$tool" >/dev/null || unavailable "$tool (scripts/setup.sh installs it)"
   done
   [ "$(id -u)" -eq 0 ] || unavailable "root for its namespaces"
-  unshare --mount --net true 2>/dev/null || unavailable "mount and network namespaces (unshare failed)"
-  MDNS_WORLD_INSIDE=1 exec unshare --mount --net --propagation private bash "$(realpath "$0")" "$@"
+  unshare --mount --net --pid --fork true 2>/dev/null || unavailable "mount, network and PID namespaces (unshare failed)"
+  # A PID namespace too: should this run be killed (a test's timeout), everything
+  # it started dies with it.
+  MDNS_WORLD_INSIDE=1 exec unshare --mount --net --pid --fork --kill-child --mount-proc --propagation private \
+    bash "$(realpath "$0")" "$@"
 fi
 
 # Inside the namespaces from here on.
@@ -58,9 +61,14 @@ enable-reflector=no
 [rlimits]
 CONF
 
-dbus-daemon --system --fork --print-pid=3 3>/run/mdns-world/dbus.pid >/dev/null \
-  || { echo "mdns_world: the private dbus-daemon did not start" >&2; exit 1; }
-dbus_pid=$(cat /run/mdns-world/dbus.pid)
+# A child of ours, so that it is reaped here when it ends.
+dbus-daemon --system --nofork --nopidfile >/dev/null 2>/run/mdns-world/dbus.log &
+dbus_pid=$!
+for _ in $(seq 100); do
+  [ -S /run/dbus/system_bus_socket ] && break
+  sleep 0.05
+done
+[ -S /run/dbus/system_bus_socket ] || { echo "mdns_world: the private dbus-daemon did not start" >&2; exit 1; }
 
 mdns_world_daemon() {
   case "$1" in
@@ -96,4 +104,5 @@ if mdns_world_daemon start; then
 fi
 mdns_world_daemon stop
 kill "$dbus_pid" 2>/dev/null
+wait "$dbus_pid" 2>/dev/null
 exit $status
