@@ -13,6 +13,7 @@ packages=(
   desktop-file-utils appstream iproute2 procps
   dpkg-dev man-db lintian  # dpkg-shlibdeps for the package's dependencies; man for its page; its checks
   qmidinet  # the multicast MIDI gateway the interoperation test runs against
+  libavahi-client-dev avahi-daemon avahi-utils dbus  # discovery; the daemon and tools for its tests
 )
 
 missing=()

@@ -18,6 +18,7 @@ const QString kUsage = QStringLiteral(
     "                  [--[no-]peer-filter] [LINK OPTIONS]\n"
     "       strandlink --save-settings FILE [--settings FILE] [LINK OPTIONS]\n"
     "       strandlink --list-devices [--name NAME]\n"
+    "       strandlink --list-peers [--protocol rtp|classic]\n"
     "       strandlink --demo\n"
     "\n"
     "Joins the MIDI ports of two computers over the network.\n"
@@ -32,6 +33,13 @@ const QString kUsage = QStringLiteral(
     "  --name NAME      the name under which our MIDI ports appear (default\n"
     "                   Strandlink)\n"
     "  --list-devices   print the numbered MIDI input and output lists and exit\n"
+    "  --list-peers     print the sessions published on the network (name, host,\n"
+    "                   address:port) found within about 2 s and exit: 0 when any\n"
+    "                   was found; needs the Avahi daemon\n"
+    "  --protocol rtp|classic\n"
+    "                   with --list-peers: rtp lists RTP-MIDI sessions (as a Mac,\n"
+    "                   rtpMIDI on Windows or an iPad publish them), classic (the\n"
+    "                   default) lists other copies of Strandlink\n"
     "  --demo           link two copies on this computer, play a short phrase through\n"
     "                   them and show what arrives; runs until SIGINT or SIGTERM\n"
     "  --help           print this text and exit\n"
@@ -169,6 +177,13 @@ const ValueOption kValueOptions[] = {
        if (fits) c.overrides.delayMs = v.toInt();
        return needs(!fits, "--delay needs a whole number of milliseconds from 0 to 1000 (0: one period)");
      }},
+    {QLatin1StringView("--protocol"),
+     [](CommandLine& c, const QString& v) {
+       const QString word = v.toLower();
+       if (word == QLatin1String("rtp")) c.peerServiceType = QStringLiteral("_apple-midi._udp");
+       if (word == QLatin1String("classic")) c.peerServiceType = QStringLiteral("_strandlink._udp");
+       return needs(c.peerServiceType.isEmpty(), "--protocol needs rtp or classic");
+     }},
     {QLatin1StringView("--save-settings"),
      [](CommandLine& c, const QString& v) {
        return needs((c.saveSettingsFile = v).isEmpty(), "--save-settings needs a file name");
@@ -176,7 +191,7 @@ const ValueOption kValueOptions[] = {
 };
 
 struct Flags {
-  bool headless = false, list = false, demo = false;
+  bool headless = false, list = false, demo = false, peers = false;
   int others = 0;  // options other than --demo
 };
 
@@ -186,12 +201,23 @@ bool takeFlag(const QString& name, CommandLine& c, Flags& f) {
   else if (name == QLatin1String("--no-peer-filter")) c.peerFilter = false;
   else if (name == QLatin1String("--list-devices")) f.list = true;
   else if (name == QLatin1String("--demo")) f.demo = true;
+  else if (name == QLatin1String("--list-peers")) f.peers = true;
   else return false;
   return true;
 }
 
 CommandLine withMode(CommandLine c, const Flags& f) {
   using Mode = CommandLine::Mode;
+  // --list-peers stands alone but for --protocol, which means nothing without it.
+  const bool protocol = !c.peerServiceType.isEmpty();
+  if (f.peers && f.others > (protocol ? 2 : 1))
+    return fail(QStringLiteral("strandlink: --list-peers takes no other option but --protocol"));
+  if (protocol && !f.peers) return fail(QStringLiteral("strandlink: --protocol goes with --list-peers"));
+  if (f.peers) {
+    if (!protocol) c.peerServiceType = QStringLiteral("_strandlink._udp");
+    c.mode = Mode::ListPeers;
+    return c;
+  }
   if (f.demo && f.others > 0) return fail(QStringLiteral("strandlink: --demo takes no other option"));
   if (f.headless && f.list) return fail(QStringLiteral("strandlink: --headless and --list-devices exclude each other"));
   const bool save = !c.saveSettingsFile.isEmpty();

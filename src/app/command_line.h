@@ -11,7 +11,7 @@
 namespace strandlink::app {
 
 struct CommandLine {
-  enum class Mode { Window, Headless, ListDevices, SaveSettings, Demo, Help, Version, Error };
+  enum class Mode { Window, Headless, ListDevices, ListPeers, SaveSettings, Demo, Help, Version, Error };
   Mode mode = Mode::Window;
   QString settingsFile;                          // empty: the default file
   QString clientName = QStringLiteral("Strandlink");  // how our MIDI ports appear
@@ -19,6 +19,7 @@ struct CommandLine {
   std::optional<bool> peerFilter;                // --peer-filter / --no-peer-filter
   link::SettingOverrides overrides;              // --local ... --priority, --timing, --delay
   QString saveSettingsFile;                      // for Mode::SaveSettings
+  QString peerServiceType;                       // for Mode::ListPeers: the DNS-SD type browsed
 };
 
 // arguments include the program name first.

@@ -11,6 +11,7 @@
 #include "app/signal_watcher.h"
 #include "demo/demo_run.h"
 #include "headless/headless_run.h"
+#include "headless/peer_listing.h"
 #include "midi/midi_service.h"
 #include "ui/main_window.h"
 #include "version.h"
@@ -131,6 +132,11 @@ int main(int argc, char** argv) {
       setIdentity();
       headless::printDeviceLists(*midi::makeMidiService(cl.clientName.toStdString()), stdout);
       return 0;
+    }
+    case app::CommandLine::Mode::ListPeers: {
+      QCoreApplication application(argc, argv);
+      setIdentity();
+      return headless::listPeers(cl.peerServiceType, stdout, stderr);
     }
     case app::CommandLine::Mode::Headless:
     case app::CommandLine::Mode::SaveSettings:

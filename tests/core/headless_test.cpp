@@ -382,3 +382,20 @@ TEST(DemoProgram, PlaysThePhraseThroughTwoLinkedCopiesAndEndsOnSigint) {
   EXPECT_EQ(demo.exitCode(), 0);
   EXPECT_EQ(demo.readAllStandardError(), QByteArray());
 }
+
+TEST(CommandLine, ListPeersBrowsesTheTypeOfTheProtocolGiven) {
+  const auto classic = parse({"--list-peers"});
+  EXPECT_TRUE(classic.mode == Mode::ListPeers && classic.peerServiceType == "_strandlink._udp");
+  EXPECT_EQ(parse({"--list-peers", "--protocol", "RTP"}).peerServiceType, "_apple-midi._udp");
+  EXPECT_EQ(parse({"--protocol=classic", "--list-peers"}).peerServiceType, "_strandlink._udp");
+  // Each mistake: one line naming the option at fault.
+  const std::pair<QStringList, QString> bad[] = {{{"--protocol", "rtp"}, "--protocol"},
+                                                 {{"--list-peers", "--protocol", "midi"}, "--protocol"},
+                                                 {{"--list-peers", "--protocol"}, "--protocol"},
+                                                 {{"--list-peers", "--headless"}, "--list-peers"}};
+  for (const auto& [args, named] : bad) {
+    const auto c = parse(args);
+    EXPECT_EQ(c.mode, Mode::Error) << args.join(' ').toStdString();
+    EXPECT_TRUE(c.error.contains(named) && !c.error.contains('\n')) << c.error.toStdString();
+  }
+}

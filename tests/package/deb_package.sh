@@ -37,7 +37,7 @@ $(cat "$scratch/lintian")"
 grep -v '^N:' "$scratch/lintian" || true
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libqt6core6 libqt6widgets6 libjack librtmidi libc6; do
+for lib in libqt6core6 libqt6widgets6 libjack librtmidi libavahi-client libc6; do
   grep -q "\b$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
 

@@ -1,0 +1,197 @@
+// Discovery against a real Avahi daemon, in the private mDNS world of
+// tests/support/mdns_world.sh (which ctest runs this program in): our adverts as
+// avahi-browse sees them, sessions avahi-publish made as --list-peers lists them,
+// the name clash, a daemon restart and no daemon at all.
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "discovery/avahi_connection.h"
+#include "discovery/browser.h"
+#include "discovery/publisher.h"
+
+using namespace strandlink::discovery;
+
+namespace {
+
+const QString kRtp = QStringLiteral("_apple-midi._udp");
+
+struct Finished {
+  int status;
+  QString out, err;
+};
+
+Finished run(const QString& program, const QStringList& args, int limitMs = 15000) {
+  QProcess p;
+  p.start(program, args);
+  const bool finished = p.waitForFinished(limitMs);
+  if (!finished) p.kill(), p.waitForFinished();
+  return {finished && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+          QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+
+Finished listPeers(const QStringList& args) { return run(QStringLiteral(STRANDLINK_PROGRAM), args); }
+
+// The daemon's view: resolved services, one "=;..." line each, with the names'
+// escapes ("\032" for a space) decoded.
+QString browse() {
+  QString out = run(QStringLiteral("avahi-browse"), {QStringLiteral("-rpt"), kRtp}).out;
+  static const QRegularExpression escape(QStringLiteral("\\\\(\\d{3})"));
+  for (auto m = escape.match(out); m.hasMatch(); m = escape.match(out))
+    out.replace(m.capturedStart(), m.capturedLength(), QChar(m.captured(1).toInt()));
+  return out;
+}
+
+bool daemon(const char* what) {
+  return run(QStringLiteral("bash"), {QStringLiteral("-c"), QStringLiteral("mdns_world_daemon %1").arg(what)}).status ==
+         0;
+}
+
+// A session of another program, for as long as this object lives.
+struct ForeignSession {
+  QProcess process;
+  bool seen = false;
+  explicit ForeignSession(const QString& name, int port) {
+    process.start(QStringLiteral("avahi-publish"), {QStringLiteral("-s"), name, kRtp, QString::number(port)});
+    // avahi-publish says nothing until it is established, and then to its buffer:
+    // the daemon's own view tells when it is there.
+    seen = QTest::qWaitFor([&] { return browse().contains(QStringLiteral(";%1;").arg(name)); }, 10000);
+    EXPECT_TRUE(seen) << "avahi-publish did not publish " << name.toStdString();
+  }
+  ~ForeignSession() {
+    process.terminate();
+    process.waitForFinished();
+  }
+};
+
+class Discovery : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (qEnvironmentVariableIsEmpty("MDNS_WORLD_HOST")) {
+      if (qgetenv("CI") == "true") FAIL() << "not inside the private mDNS world (run it through ctest)";
+      GTEST_SKIP() << "not inside the private mDNS world (run it through ctest)";
+    }
+  }
+  static Advert advert(const QString& name) {
+    return {kRtp, name, 5004, {QByteArrayLiteral("proto=rtp"), QByteArrayLiteral("version=1")}, false};
+  }
+};
+
+TEST_F(Discovery, ListPeersListsASessionPublishedByAnotherProgram) {
+  ForeignSession session(QStringLiteral("Studio Mac"), 5006);
+  const Finished found = listPeers({QStringLiteral("--list-peers"), QStringLiteral("--protocol"), QStringLiteral("rtp")});
+  EXPECT_EQ(found.status, 0) << found.err.toStdString();
+  EXPECT_EQ(found.out, QStringLiteral("Studio Mac\t%1.local\t127.0.0.1:5006\n").arg(qEnvironmentVariable("MDNS_WORLD_HOST")));
+  // The classic type is another service: nothing, said so, status 1.
+  const Finished none = listPeers({QStringLiteral("--list-peers")});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_TRUE(none.out.isEmpty());
+  EXPECT_EQ(none.err, QStringLiteral("strandlink: no _strandlink._udp sessions found within 2 s\n"));
+}
+
+TEST_F(Discovery, AdvertIsSeenWithItsRecordsUntilWithdrawn) {
+  AvahiConnection connection;
+  connection.start();
+  auto publisher = std::make_unique<Publisher>(connection);
+  QSignalSpy established(publisher.get(), &Publisher::established);
+  publisher->publish(advert(QStringLiteral("Stage Left")));
+  ASSERT_TRUE(established.wait(10000));
+  EXPECT_EQ(established.first().first().toString(), QStringLiteral("Stage Left"));
+  const QString seen = browse();
+  EXPECT_TRUE(seen.contains(QStringLiteral("=;lo;IPv4;Stage Left;_apple-midi._udp;local;")));
+  EXPECT_TRUE(seen.contains(QStringLiteral(";127.0.0.1;5004;"))) << seen.toStdString();
+  EXPECT_TRUE(seen.contains(QStringLiteral("\"proto=rtp\"")) && seen.contains(QStringLiteral("\"version=1\"")));
+  EXPECT_FALSE(seen.contains(QStringLiteral("IPv6")));
+
+  // Our own browser finds it too, and sees it go on withdraw().
+  Browser browser(connection, kRtp);
+  QSignalSpy added(&browser, &Browser::added), removed(&browser, &Browser::removed);
+  ASSERT_TRUE(added.wait(10000));
+  ASSERT_EQ(browser.services().size(), 1);
+  EXPECT_EQ(browser.services().first().port, 5004);
+  EXPECT_EQ(browser.services().first().txt, (QList<QByteArray>{"proto=rtp", "version=1"}));
+  publisher->withdraw();
+  ASSERT_TRUE(removed.wait(10000));
+  EXPECT_TRUE(browser.services().isEmpty());
+  EXPECT_FALSE(browse().contains(QStringLiteral("Stage Left")));
+
+  // Destruction withdraws as well.
+  publisher->publish(advert(QStringLiteral("Stage Right")));
+  ASSERT_TRUE(added.wait(10000));
+  publisher.reset();
+  EXPECT_TRUE(removed.wait(10000));
+}
+
+TEST_F(Discovery, NameClashTakesTheNextFreeNameAndSaysSo) {
+  ForeignSession first(QStringLiteral("Stage"), 5008);
+  ForeignSession second(QStringLiteral("Stage #2"), 5010);
+  AvahiConnection connection;
+  connection.start();
+  Publisher publisher(connection);
+  QSignalSpy established(&publisher, &Publisher::established), renamed(&publisher, &Publisher::renamed);
+  publisher.publish(advert(QStringLiteral("Stage")));
+  ASSERT_TRUE(established.wait(10000));
+  EXPECT_EQ(publisher.name(), QStringLiteral("Stage #3"));
+  ASSERT_EQ(renamed.size(), 1);
+  EXPECT_EQ(renamed.first(), (QVariantList{QStringLiteral("Stage"), QStringLiteral("Stage #3")}));
+  EXPECT_TRUE(browse().contains(QStringLiteral(";Stage #3;_apple-midi._udp;local;")));
+}
+
+TEST_F(Discovery, PublishesAgainAfterTheDaemonRestarts) {
+  AvahiConnection connection;
+  connection.start();
+  Publisher publisher(connection);
+  Browser browser(connection, kRtp);
+  const auto listed = [&] {
+    const auto all = browser.services();
+    return std::any_of(all.begin(), all.end(), [](const FoundService& s) { return s.name == "Phoenix"; });
+  };
+  QSignalSpy established(&publisher, &Publisher::established), off(&connection, &AvahiConnection::off);
+  publisher.publish(advert(QStringLiteral("Phoenix")));
+  ASSERT_TRUE(established.wait(10000));
+  ASSERT_TRUE(QTest::qWaitFor(listed, 10000));
+
+  ASSERT_TRUE(daemon("stop"));
+  // Gone with the daemon, which is said once.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return off.size() == 1; }, 10000));
+  EXPECT_FALSE(listed());
+  EXPECT_FALSE(publisher.isEstablished());
+  ASSERT_TRUE(daemon("start"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return established.size() == 2; }, 15000));
+  EXPECT_EQ(established.last().first().toString(), QStringLiteral("Phoenix"));
+  EXPECT_TRUE(browse().contains(QStringLiteral(";Phoenix;_apple-midi._udp;")));
+  EXPECT_TRUE(QTest::qWaitFor(listed, 10000));  // browsing again too
+  EXPECT_EQ(off.size(), 1);
+}
+
+TEST_F(Discovery, WithoutADaemonDiscoveryIsOffAndComesOnWithIt) {
+  ASSERT_TRUE(daemon("stop"));
+  QElapsedTimer clock;
+  clock.start();
+  const Finished listed = listPeers({QStringLiteral("--list-peers"), QStringLiteral("--protocol=rtp")});
+  EXPECT_EQ(listed.status, 1);
+  EXPECT_LT(clock.elapsed(), 10000);
+  EXPECT_TRUE(listed.out.isEmpty());
+  EXPECT_EQ(listed.err, QStringLiteral("strandlink: discovery is off: no Avahi daemon is running (addresses typed by "
+                                       "hand still work)\n"));
+
+  // A publisher waits for the daemon, and says once that discovery is off.
+  AvahiConnection connection;
+  QSignalSpy off(&connection, &AvahiConnection::off);
+  connection.start();
+  EXPECT_EQ(off.size(), 1);
+  Publisher publisher(connection);
+  QSignalSpy established(&publisher, &Publisher::established);
+  publisher.publish(advert(QStringLiteral("Late")));
+  QTest::qWait(300);
+  EXPECT_TRUE(established.isEmpty());
+  ASSERT_TRUE(daemon("start"));
+  EXPECT_TRUE(established.wait(15000));
+  EXPECT_EQ(off.size(), 1);
+}
+
+}  // namespace
