@@ -333,6 +333,28 @@ TEST(MainWindow, ThruIsRefusedForAFeedbackLoopAndPeerOnlyAndTheTimingChoiceAreRe
   EXPECT_EQ(settings::loadTiming(), settings::Timing::Immediate);
 }
 
+// Programs started and ended after start-up show in the lists while no session
+// runs; the chosen device is kept by name, and chosen again when it comes back.
+TEST(MainWindow, TheDeviceListsFollowPortsThatComeAndGoAndKeepTheChoiceByName) {
+  ASSERT_TRUE(jackAvailable());
+  auto chosen = std::make_unique<JackSynth>("ui-list-a");
+  WindowUnderTest t;
+  t.window.startUp();
+  auto* outputs = t.get<QComboBox>("outputList");
+  const auto listed = [&](const QString& name) { return outputs->findText(name) >= 0; };
+  outputs->setCurrentIndex(outputs->findText("ui-list-a:in"));
+  ASSERT_GT(outputs->currentIndex(), 0);
+  JackSynth late("ui-list-b");
+  ASSERT_TRUE(waitFor([&] { return listed("ui-list-b:in"); }, 3000));
+  EXPECT_EQ(outputs->currentText(), "ui-list-a:in");
+  chosen.reset();
+  ASSERT_TRUE(waitFor([&] { return !listed("ui-list-a:in"); }, 3000));
+  EXPECT_EQ(outputs->currentIndex(), -1);  // no other device stands in for it
+  chosen = std::make_unique<JackSynth>("ui-list-a");
+  ASSERT_TRUE(waitFor([&] { return outputs->currentText() == "ui-list-a:in"; }, 3000));
+  EXPECT_EQ(t.window.currentSettings().outputPosition, outputs->currentIndex());
+}
+
 // The boxes the window shows itself.
 QList<QMessageBox*> shownBoxes() {
   QList<QMessageBox*> shown;
