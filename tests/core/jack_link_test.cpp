@@ -121,5 +121,20 @@ TEST(JackLink, AServerKilledAndStartedAgainWithItsProgramsLaterCarriesMidiAgainW
   EXPECT_TRUE(flows(3000)) << "MIDI did not flow again within 3 s: " << countOf(*synth, 0x90) << " "
                           << countOf(*listener, 0x90) << " " << side->link.statusText().toStdString();
   EXPECT_EQ(side->link.statusText(), "Not Connected");
+
+  // Once more, with the programs back before the link sees the server again (the
+  // test's thread holds the loop): the new client connects them itself.
+  settle(1100);
+  server.stop(SIGKILL);
+  keyboard.reset();
+  synth.reset();
+  listener.reset();
+  ASSERT_TRUE(waitFor([&] { return side->link.missing().service; }, 5000));
+  ASSERT_TRUE(server.start());
+  keyboard = std::make_unique<JackKeyboard>("phoenix-kb");
+  synth = std::make_unique<JackSynth>("phoenix-syn");
+  listener = std::make_unique<JackSynth>("phoenix-ear");
+  EXPECT_TRUE(flows(3000)) << "MIDI did not flow again within 3 s: " << countOf(*synth, 0x90) << " "
+                          << countOf(*listener, 0x90) << " " << side->link.statusText().toStdString();
   side->link.stop();
 }
