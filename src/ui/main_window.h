@@ -7,6 +7,7 @@
 
 #include <QColor>
 #include <QElapsedTimer>
+#include <QFont>
 #include <QMainWindow>
 #include <QPointer>
 #include <QTimer>
@@ -148,6 +149,7 @@ class MainWindow : public QMainWindow {
   // main_window_stage.cpp
   void buildStageControls(QWidget* client);
   void showStatus(link::LinkStatus status);
+  void showStatusText(const QString& text);
   void showFigures(const QString& text);
   void toggleStatistics();
   void showCounts(link::Counts counts);
@@ -181,6 +183,7 @@ class MainWindow : public QMainWindow {
   // The full names of the input and output chosen before a refresh of the lists
   // (empty: none, or our own port).
   std::array<std::string, 2> wantedDevices_;
+  QFont statusFont_;  // the status line's own font, before any shrinking
 
   QWidget* client_ = nullptr;
   QPushButton* startButton_ = nullptr;

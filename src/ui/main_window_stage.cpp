@@ -136,7 +136,7 @@ void MainWindow::panic() {
 // (the text says which); grey while no session runs.
 void MainWindow::showStatus(link::LinkStatus status) {
   const bool connected = status == link::LinkStatus::Connected;
-  statusLabel_->setText(link_.statusText());
+  showStatusText(link_.statusText());
   const bool running = link_.running();
   QPalette p = QApplication::palette(statusLabel_);
   if (running && link_.missing().any()) {
@@ -150,6 +150,17 @@ void MainWindow::showStatus(link::LinkStatus status) {
   }
   statusLabel_->setAutoFillBackground(running);
   statusLabel_->setPalette(p);
+}
+
+// What is missing makes the text longer than the box: the font shrinks to fit it
+// (never below 6 pt), back to the layout's size for the plain texts.
+void MainWindow::showStatusText(const QString& text) {
+  if (statusFont_.family().isEmpty()) statusFont_ = statusLabel_->font();
+  QFont font = statusFont_;
+  while (font.pointSizeF() > 6.0 && QFontMetrics(font).horizontalAdvance(text) > statusLabel_->width() - 4)
+    font.setPointSizeF(font.pointSizeF() - 0.5);
+  statusLabel_->setFont(font);
+  statusLabel_->setText(text);
 }
 
 void MainWindow::showFigures(const QString& text) {

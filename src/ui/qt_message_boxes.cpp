@@ -42,6 +42,12 @@ void QtMessageBoxes::post(BoxIcon icon, const QString& title, const QString& tex
   posted_->setText(text);
   // Modal to the window, but nothing waits for it to close.
   if (!posted_->isVisible()) posted_->open();
+  // Low over the window, clear of the status line that says what is missing.
+  if (QWidget* owner = parent_.data(); owner != nullptr && owner->isVisible()) {
+    posted_->adjustSize();
+    const QPoint corner((owner->width() - posted_->width()) / 2, owner->height() - posted_->height() - 8);
+    posted_->move(owner->mapToGlobal(corner));
+  }
 }
 
 void QtMessageBoxes::closePosted() {
