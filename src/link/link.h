@@ -54,7 +54,8 @@ class Link : public QObject {
   Link(midi::MidiService& midi, MessageBoxes& boxes, QObject* parent = nullptr);
   ~Link() override;
 
-  // Takes the device lists; start-up does this once, before any settings apply.
+  // Takes the device lists; start-up does this once, before any settings apply
+  // (followDeviceLists() takes them again later).
   void takeDeviceLists();
   const DeviceLists& devices() const { return lists_; }
   // While no session runs, the lists follow ports that come and go (checked twice
