@@ -13,9 +13,9 @@ namespace strandlink::app {
 namespace {
 
 const QString kUsage = QStringLiteral(
-    "Usage: strandlink [--settings FILE] [--name NAME] [LINK OPTIONS]\n"
+    "Usage: strandlink [--settings FILE] [--name NAME] [--thru] [LINK OPTIONS]\n"
     "       strandlink --headless [--settings FILE] [--name NAME]\n"
-    "                  [--[no-]peer-filter] [LINK OPTIONS]\n"
+    "                  [--[no-]peer-filter] [--thru] [LINK OPTIONS]\n"
     "       strandlink --save-settings FILE [--settings FILE] [LINK OPTIONS]\n"
     "       strandlink --list-devices [--name NAME]\n"
     "       strandlink --list-peers [--protocol rtp|classic]\n"
@@ -26,10 +26,14 @@ const QString kUsage = QStringLiteral(
     "  --settings FILE  load FILE once start-up has finished (as File > Open does)\n"
     "  --headless       run without a window: start the link at once and run until\n"
     "                   SIGINT or SIGTERM; chat lines are read from standard input;\n"
-    "                   SIGUSR1 releases the notes the peer left sounding (panic)\n"
+    "                   SIGUSR1 releases the notes sounding on our output and\n"
+    "                   sends the peer note-offs for ours it still holds (panic)\n"
     "  --peer-filter    take MIDI, probes and chat only from the remote host's\n"
     "                   address (remembered for later runs); --no-peer-filter takes\n"
     "                   them from anywhere again (the default)\n"
+    "  --thru           play the MIDI input on our own MIDI output too, as the\n"
+    "                   window's Midi Thru box does (refused when the input and\n"
+    "                   the output name the same device)\n"
     "  --name NAME      the name under which our MIDI ports appear (default\n"
     "                   Strandlink)\n"
     "  --list-devices   print the numbered MIDI input and output lists and exit\n"
@@ -199,6 +203,7 @@ bool takeFlag(const QString& name, CommandLine& c, Flags& f) {
   if (name == QLatin1String("--headless")) f.headless = true;
   else if (name == QLatin1String("--peer-filter")) c.peerFilter = true;
   else if (name == QLatin1String("--no-peer-filter")) c.peerFilter = false;
+  else if (name == QLatin1String("--thru")) c.thru = true;
   else if (name == QLatin1String("--list-devices")) f.list = true;
   else if (name == QLatin1String("--demo")) f.demo = true;
   else if (name == QLatin1String("--list-peers")) f.peers = true;

@@ -17,6 +17,7 @@ struct CommandLine {
   QString clientName = QStringLiteral("Strandlink");  // how our MIDI ports appear
   QString error;                                 // one line, for Mode::Error
   std::optional<bool> peerFilter;                // --peer-filter / --no-peer-filter
+  bool thru = false;                             // --thru: the input played on our own output too
   link::SettingOverrides overrides;              // --local ... --priority, --timing, --delay
   QString saveSettingsFile;                      // for Mode::SaveSettings
   QString peerServiceType;                       // for Mode::ListPeers: the DNS-SD type browsed

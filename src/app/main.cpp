@@ -67,6 +67,7 @@ int runWindow(int argc, char** argv, const app::CommandLine& cl) {
     window.close();
     return 2;
   }
+  if (cl.thru) window.chooseThru(true);
   if (ended) {
     window.close();
     return 0;
@@ -85,6 +86,7 @@ int runHeadless(int argc, char** argv, const app::CommandLine& cl) {
   options.settingsFile = cl.settingsFile;
   options.peerFilter = cl.peerFilter;
   options.overrides = cl.overrides;
+  options.thru = cl.thru;
   headless::HeadlessRun run(*midi, options);
   if (const QString bad = run.prepare(); !bad.isEmpty()) {
     std::fprintf(stderr, "strandlink: %s\n", qPrintable(bad));
@@ -93,7 +95,7 @@ int runHeadless(int argc, char** argv, const app::CommandLine& cl) {
   if (cl.mode == app::CommandLine::Mode::SaveSettings) return run.saveSettings(cl.saveSettingsFile) ? 0 : 1;
   app::SignalWatcher watcher;
   QObject::connect(&watcher, &app::SignalWatcher::terminationRequested, &application, &QCoreApplication::quit);
-  QObject::connect(&watcher, &app::SignalWatcher::panicRequested, &run, [&run] { run.link().panic(); });
+  QObject::connect(&watcher, &app::SignalWatcher::panicRequested, &run, [&run] { run.panic(); });
   if (!run.start()) return 1;
   QCoreApplication::exec();
   run.finish();

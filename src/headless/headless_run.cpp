@@ -85,7 +85,7 @@ QString HeadlessRun::prepare() {
 
 bool HeadlessRun::start() {
   if (!prepared_ && !prepare().isEmpty()) return false;
-  const link::SessionOptions options{false, settings::loadTiming(), settings::loadDelayMs(),
+  const link::SessionOptions options{options_.thru, settings::loadTiming(), settings::loadDelayMs(),
                                      settings::loadRememberedPorts()};
   if (!link_.start(settings_, options)) {
     finish();
@@ -120,9 +120,15 @@ void HeadlessRun::finish() {
 
 void HeadlessRun::printLine(std::FILE* f, const QString& line) { writeLine(f, line); }
 
-void HeadlessRun::showStatus(link::LinkStatus status) {
-  printLine(out_, status == link::LinkStatus::Connected ? QStringLiteral("Connected") : QStringLiteral("Not Connected"));
+// Once per change of the line: the peer's answer, or what the session lacks.
+void HeadlessRun::showStatus() {
+  const QString line = link_.statusText();
+  if (line == printedStatus_) return;
+  printLine(out_, line);
+  printedStatus_ = line;
 }
+
+void HeadlessRun::panic() { printLine(out_, QStringLiteral("Panic: ") + link::panicText(link_.panic())); }
 
 void HeadlessRun::showFigures(const QString& text) {
   if (text.isEmpty() || text == printedFigures_) return;

@@ -40,6 +40,7 @@ struct HeadlessOptions {
   bool chatFromInput = true;        // lines of standard input are sent as chat
   QString defaultSettingsFile;      // empty: the usual default file
   link::SettingOverrides overrides; // the command line's values, over the file's
+  bool thru = false;                // the input played on our own output too
 };
 
 class HeadlessRun : public QObject {
@@ -61,6 +62,9 @@ class HeadlessRun : public QObject {
   void finish();
 
   link::Link& link() { return link_; }
+  // Releases what sounds on our output and what we left sounding on the peer, and
+  // says how much (SIGUSR1).
+  void panic();
   const settings::Settings& settings() const { return settings_; }
 
   // The link figures are printed only when they changed, at most once in this time.
@@ -70,7 +74,7 @@ class HeadlessRun : public QObject {
   void startUp();
   void applyChanges(const settings::SettingsChanges& changes);
   void printLine(std::FILE* f, const QString& line);
-  void showStatus(link::LinkStatus status);
+  void showStatus();
   void showFigures(const QString& text);
 
   HeadlessOptions options_;
@@ -80,6 +84,7 @@ class HeadlessRun : public QObject {
   settings::Settings settings_;
   std::unique_ptr<ChatInput> chat_;
   QString printedFigures_;
+  QString printedStatus_;
   QElapsedTimer sinceFiguresLine_;
   bool prepared_ = false;
   bool finished_ = false;

@@ -1,6 +1,6 @@
-// The MIDI device lists as start-up takes them (they are never taken again while
-// the program runs, so settings files can keep list positions), and the reports
-// of a device that failed.
+// The MIDI device lists as start-up takes them (the window takes them again while
+// no session runs and ports come or go; a session keeps the lists it started
+// with, whose positions name its devices), and the reports of a device that failed.
 #pragma once
 
 #include <QString>

@@ -14,40 +14,47 @@ namespace {
 void reportGone(Reporter& reporter, midi::MidiService& service, const QString& what) {
   const QString text = what + QString::fromStdString(service.errorText(midi::kMidiDeviceGone)) +
                        QStringLiteral(" It is opened again as soon as it is back.");
-  reporter.report(what, BoxIcon::Exclamation, QStringLiteral("Device Error"), text);
-}
-
-// The service itself went away or came back: one report for all devices. True
-// while the devices' own presence says nothing.
-bool serviceChanged(midi::MidiService& service, Reporter& reporter, HeldNotes& held) {
-  const QString context = QStringLiteral("Midi Service:  ");
-  switch (service.checkService()) {
-    case midi::ServiceState::Up:
-      return false;
-    case midi::ServiceState::Lost:
-      reporter.report(context, BoxIcon::Exclamation, QStringLiteral("Device Error"),
-                      context + QString::fromStdString(service.errorText(midi::kMidiServiceLost)) +
-                          QStringLiteral(" Its ports and connections are made again as soon as it is back."));
-      return true;
-    case midi::ServiceState::Down:
-      return true;
-    case midi::ServiceState::Restored:
-      // Everything behind the output started afresh: nothing of ours sounds on it.
-      held.forget();
-      reporter.report(context, BoxIcon::Information, kAppTitle,
-                      context + QStringLiteral("The MIDI service is back; its ports and connections are made again."));
-      return true;
-  }
-  return false;
+  reporter.post(BoxIcon::Exclamation, QStringLiteral("Device Error"), text);
 }
 
 }  // namespace
 
+// The service itself went away or came back: one report for all devices. True
+// while the devices' own presence says nothing. Every check goes on at once:
+// none waits for a box.
+bool MidiBridge::serviceAway() {
+  const QString context = QStringLiteral("Midi Service:  ");
+  switch (service_.checkService()) {
+    case midi::ServiceState::Up:
+      return false;
+    case midi::ServiceState::Lost:
+      serviceDown_ = true;
+      reporter_.post(BoxIcon::Exclamation, QStringLiteral("Device Error"),
+                     context + QString::fromStdString(service_.errorText(midi::kMidiServiceLost)) +
+                         QStringLiteral(" Its ports and connections are made again as soon as it is back."));
+      return true;
+    case midi::ServiceState::Down:
+      serviceDown_ = true;
+      return true;
+    case midi::ServiceState::Restored:
+      serviceDown_ = false;
+      // Everything behind the output started afresh: nothing of ours sounds on it.
+      forgetHeld();
+      reporter_.post(BoxIcon::Information, kAppTitle,
+                     context + QStringLiteral("The MIDI service is back; its ports and connections are made again."));
+      // The devices are asked at once: those not back yet are followed from now on.
+      return false;
+  }
+  return false;
+}
+
 void MidiBridge::checkDevices() {
-  if (serviceChanged(service_, reporter_, held_)) return;
+  if (serviceAway()) return;
   checkInput();
   checkOutput();
 }
+
+Missing MidiBridge::missing() const { return {serviceDown_, inputGone_, outputGone_}; }
 
 void MidiBridge::checkInput() {
   if (!input_ && !inputGone_) return;
@@ -63,7 +70,6 @@ void MidiBridge::checkOutput() {
 
 void MidiBridge::followDevice(bool& gone, bool present, const QString& device, bool (MidiBridge::*reopen)()) {
   if (!present && !gone) {
-    // Set before the box: its nested event loop runs this check again.
     gone = true;
     reportGone(reporter_, service_, device + QStringLiteral(" :  "));
   } else if (present && gone && (this->*reopen)()) {
@@ -98,7 +104,7 @@ bool MidiBridge::reopenOutput() {
   }
   liveOutput_.store(output_.get(), std::memory_order_release);
   // The device came back fresh: nothing of ours sounds on it.
-  held_.forget();
+  forgetHeld();
   return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdlib>
+#include <utility>
 
 #include "link/midi_bridge.h"
 #include "link/steady_timing.h"
@@ -56,6 +57,8 @@ Link::Link(midi::MidiService& midi, MessageBoxes& boxes, QObject* parent)
   // datagram itself and hold up the next one.
   countsTimer_.setInterval(kCountsRefreshMs);
   connect(&countsTimer_, &QTimer::timeout, this, [this] { emitCountsIfChanged(); });
+  listTimer_.setInterval(500);
+  connect(&listTimer_, &QTimer::timeout, this, &Link::refreshDeviceLists);
 }
 
 Link::~Link() { shutDown(); }
@@ -69,6 +72,22 @@ bool Link::reportNoMidiService() {
   if (!lists_.inputs.empty() || !lists_.outputs.empty()) return false;
   reportMissingService(reporter_, QString::fromStdString(midi_.errorText(midi::kMidiNoService)));
   return true;
+}
+
+void Link::followDeviceLists(bool on) {
+  if (on) listTimer_.start();
+  else listTimer_.stop();
+}
+
+// A session keeps the lists it started with: its positions name its devices.
+void Link::refreshDeviceLists() {
+  if (running_ || !midi_.portsChanged()) return;
+  DeviceLists now;
+  now.outputs = midi_.outputNames();
+  now.inputs = midi_.inputNames();
+  if (now.inputs == lists_.inputs && now.outputs == lists_.outputs) return;
+  const DeviceLists before = std::exchange(lists_, std::move(now));
+  emit devicesChanged(before);
 }
 
 bool Link::thruAllowed(int inputPosition, int outputPosition) {
@@ -106,6 +125,7 @@ bool Link::start(const settings::Settings& given, const SessionOptions& options)
   }
   sessionPorts_ = {portAt(lists_.inputs, settings.inputPosition), portAt(lists_.outputs, settings.outputPosition)};
   filter_.clearCount();
+  missing_ = {};
   running_ = true;
   checkTimer_.start();
   deviceTimer_.start();
@@ -129,9 +149,8 @@ void Link::followRememberedNames(settings::Settings& settings, const settings::R
 
 void Link::stop() {
   if (!running_) return;
-  // While the output is still open: nothing the peer started may keep sounding.
-  bridge_->releaseHeld();
   deviceTimer_.stop();
+  // Releases, while the output is still open, whatever sounds on it.
   bridge_->close();
   checkTimer_.stop();
   countsTimer_.stop();
@@ -144,20 +163,27 @@ void Link::stop() {
 }
 
 void Link::shutDown() {
+  listTimer_.stop();
   deviceTimer_.stop();
   checkTimer_.stop();
   countsTimer_.stop();
   // Each part on its own: an input that went away and did not come back leaves
-  // an output that still holds notes.
-  bridge_->releaseHeld();
+  // an output that still holds notes, which closing releases.
   bridge_->close();
   endpoints_.close();
   running_ = false;
 }
 
 void Link::checkDevices() {
-  if (running_) bridge_->checkDevices();
+  if (!running_) return;
+  bridge_->checkDevices();
+  const Missing now = bridge_->missing();
+  if (now == missing_) return;
+  missing_ = now;
+  emit statusChanged(monitor_.status());
 }
+
+QString Link::statusText() const { return link::statusText(monitor_.status(), running_ ? missing_ : Missing{}); }
 
 SentChatLine Link::sendChatLine(const QString& line) {
   QByteArray bytes = toLatin1(line);
@@ -174,7 +200,11 @@ SentChatLine Link::sendChatLine(const QString& line) {
   return result;
 }
 
-Released Link::panic() { return bridge_->releaseHeld(); }
+Released Link::panic() {
+  Released released = bridge_->releaseHeld();
+  if (running_) released.peerNotes = bridge_->releaseSent();
+  return released;
+}
 
 Counts Link::counts() const { return {bridge_->sentCount(), received_}; }
 

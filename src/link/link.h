@@ -20,6 +20,7 @@
 #include "link/message_boxes.h"
 #include "link/peer_filter.h"
 #include "link/reporter.h"
+#include "link/status_text.h"
 #include "link/udp_endpoints.h"
 #include "settings/preferences.h"
 #include "settings/settings.h"
@@ -64,11 +65,15 @@ class Link : public QObject {
   Link(midi::MidiService& midi, MessageBoxes& boxes, QObject* parent = nullptr);
   ~Link() override;
 
-  // Takes the device lists; start-up does this once, before any settings apply.
+  // Takes the device lists; start-up does this once, before any settings apply
+  // (followDeviceLists() takes them again later).
   void takeDeviceLists();
   // Empty lists mean no MIDI service runs: says so in a box, and whether it did.
   bool reportNoMidiService();
   const DeviceLists& devices() const { return lists_; }
+  // While no session runs, the lists follow ports that come and go (checked twice
+  // a second): devicesChanged() after each change. Off until turned on.
+  void followDeviceLists(bool on);
 
   // Whether thru may join these two devices; shows the warning when it may not.
   bool thruAllowed(int inputPosition, int outputPosition);
@@ -93,11 +98,16 @@ class Link : public QObject {
   void checkDevices();
 
   LinkStatus status() const { return monitor_.status(); }
+  // What the running session lacks now (the MIDI service, a chosen device).
+  Missing missing() const { return running_ ? missing_ : Missing{}; }
+  // The status line: "Connected", "Not Connected", with what is missing.
+  QString statusText() const;
   // Sends one chat line to the peer as it will read it: one byte per character,
   // cut to the limit, and a line of one character with a blank after it, as one
   // byte alone is a control byte of the connection check to the peer.
   SentChatLine sendChatLine(const QString& line);
-  // Releases the notes the peer left sounding; what that sent.
+  // Releases every note sounding on our output, and sends the peer note-offs for
+  // the notes our input sent it that are still held; what that sent.
   Released panic();
   void setPeerFilter(bool on) { filter_.setEnabled(on); }
   bool peerFilter() const { return filter_.enabled(); }
@@ -119,6 +129,7 @@ class Link : public QObject {
 
  signals:
   void runningChanged(bool running);
+  // The peer's answer changed, or what the session lacks (statusText() says both).
   void statusChanged(strandlink::link::LinkStatus status);
   void chatLineReceived(const QString& line);
   void countsChanged(strandlink::link::Counts counts);
@@ -126,6 +137,8 @@ class Link : public QObject {
   // During start(): a device is opened by its remembered name, at another position
   // than the settings give (deviceMoveText() says it in words).
   void deviceFollowed(const strandlink::link::DeviceMove& move);
+  // The lists were taken again while no session ran; before: the lists until now.
+  void devicesChanged(const strandlink::link::DeviceLists& before);
 
  private:
   void readMidiDatagram();
@@ -134,6 +147,7 @@ class Link : public QObject {
   void onStatus(LinkStatus status);
   void emitCountsIfChanged();
   void endSession();
+  void refreshDeviceLists();
   void followRememberedNames(settings::Settings& settings, const settings::RememberedPorts& remembered);
 
   DeviceLists lists_;
@@ -148,11 +162,13 @@ class Link : public QObject {
   QTimer checkTimer_;
   QTimer deviceTimer_;
   QTimer countsTimer_;
+  QTimer listTimer_;
   std::uint64_t received_ = 0;
   Counts shownCounts_;
   bool running_ = false;
   SettingsField startProblem_ = SettingsField::None;
   settings::RememberedPorts sessionPorts_;
+  Missing missing_;
   std::function<void()> fatalExit_;
 };
 

@@ -1,6 +1,7 @@
 #include "link/midi_bridge.h"
 
 #include <algorithm>
+#include <chrono>
 #include <span>
 
 #include "link/device_lists.h"
@@ -13,6 +14,12 @@ namespace {
 
 QString midiErrorText(midi::MidiService& service, int code) {
   return QString::fromStdString(service.errorText(code));
+}
+
+// The clock of the input's moments (CLOCK_MONOTONIC), in µs.
+std::int64_t monotonicMicros() {
+  using namespace std::chrono;
+  return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace
@@ -56,13 +63,16 @@ void MidiBridge::onMidiMessage(const midi::ShortMessage& message, std::int64_t t
   const net::Transfer sent =
       net::sendDatagram(socket_.load(std::memory_order_acquire), std::span(datagram).first(size), peer_.load());
   sent_.fetch_add(1, std::memory_order_relaxed);
-  if (!sent.ok()) {
+  if (sent.ok()) {
+    sentHeld_.track(message);
+  } else {
     sendError_.store(sent.error, std::memory_order_relaxed);
     wake_.post(kSendFailed);
   }
   // The network first, then the local thru.
   if (thru_.load(std::memory_order_relaxed)) {
-    if (midi::MidiOutput* out = liveOutput_.load(std::memory_order_acquire)) out->send(message);
+    midi::MidiOutput* out = liveOutput_.load(std::memory_order_acquire);
+    if (out != nullptr && out->send(message) == midi::kMidiOk) thruHeld_.track(message);
   }
 }
 
@@ -76,7 +86,7 @@ void MidiBridge::onWake(std::uint32_t bits) {
 bool MidiBridge::open(int inputPosition, int outputPosition) {
   inputPosition_ = inputPosition;
   outputPosition_ = outputPosition;
-  inputGone_ = outputGone_ = false;
+  inputGone_ = outputGone_ = serviceDown_ = false;
   bool failed = false;
   if (const int r = openInput()) {
     if (r == midi::kMidiNoService) {
@@ -112,8 +122,11 @@ int MidiBridge::openOutput(std::unique_ptr<midi::MidiOutput>& port) {
   return service_.openOutput(outputPosition_, port);
 }
 
+// The input first, so that no thru note starts after the release; then every
+// note still sounding is released while the output is open.
 void MidiBridge::close() {
   closeInput();
+  releaseHeld();
   closeOutputs();
   wake_.drain();  // whatever the MIDI thread handed over before its input closed
 }
@@ -165,12 +178,31 @@ bool MidiBridge::playReceived(const midi::ShortMessage& message, std::optional<s
 }
 
 Released MidiBridge::releaseHeld() {
-  if (!output_) {
-    // Without an output nothing of ours can be sounding any more.
-    held_.forget();
-    return {};
-  }
-  return held_.release([this](const midi::ShortMessage& m) { output_->send(m); });
+  HeldSet sounding = held_.take();
+  sounding.merge(thruHeld_.take());
+  // Without an output nothing of ours can be sounding any more.
+  if (!output_) return {};
+  return sounding.release([this](const midi::ShortMessage& m) { output_->send(m); });
+}
+
+void MidiBridge::forgetHeld() {
+  held_.forget();
+  thruHeld_.forget();
+}
+
+// The loop's thread, beside the MIDI thread's sends on the same socket (each
+// datagram is sent whole). Stamped with now in steady timing, like a message
+// just played.
+int MidiBridge::releaseSent() {
+  const int socket = socket_.load(std::memory_order_acquire);
+  const HeldSet held = sentHeld_.take();
+  if (socket < 0) return 0;
+  const std::size_t size = stamping_.load(std::memory_order_relaxed) ? kStampedDatagramSize : kPlainDatagramSize;
+  const Released sent = held.release([&](const midi::ShortMessage& m) {
+    const auto datagram = stampedDatagram(m, monotonicMicros());
+    net::sendDatagram(socket, std::span(datagram).first(size), peer_.load());
+  });
+  return sent.notes;
 }
 
 }  // namespace strandlink::link

@@ -20,6 +20,7 @@
 
 #include "link/held_notes.h"
 #include "link/loop_wake.h"
+#include "link/status_text.h"
 #include "link/steady_timing.h"
 #include "midi/midi_service.h"
 #include "net/atomic_address.h"
@@ -67,8 +68,14 @@ class MidiBridge final : public midi::MidiInputHandler {
   // moment in steady timing.
   bool playReceived(const midi::ShortMessage& message, std::optional<std::uint32_t> stamp,
                     std::int64_t arrivalMicros);
-  // Releases what the output holds because of received messages; what that sent.
+  // Releases every note our output holds, whatever played it there (the peer or
+  // the thru); what that sent.
   Released releaseHeld();
+  // Sends the peer the note-offs (and pedal up, pitch bend to centre) for what the
+  // input sent it and still holds; how many note-offs that were.
+  int releaseSent();
+  // What the running session lacks right now.
+  Missing missing() const;
 
   // Once a second while a session runs: reports a chosen device that went away
   // (once per disappearance) and opens it again as soon as it is back.
@@ -85,8 +92,11 @@ class MidiBridge final : public midi::MidiInputHandler {
   void closeOutputs();
   bool reopenInput();
   bool reopenOutput();
+  bool serviceAway();
   void checkInput();
   void checkOutput();
+  // The output's device started afresh: nothing of ours sounds on it.
+  void forgetHeld();
   // One side's watch: reports the device gone once, reopens it when it is back.
   void followDevice(bool& gone, bool present, const QString& device, bool (MidiBridge::*reopen)());
 
@@ -117,7 +127,12 @@ class MidiBridge final : public midi::MidiInputHandler {
   SteadySchedule schedule_;
   bool inputGone_ = false;
   bool outputGone_ = false;
+  bool serviceDown_ = false;
+  // What sounds on the output because of the peer (loop's thread) and of the thru
+  // (MIDI thread), and what the input sent the peer (MIDI thread).
   HeldNotes held_;
+  HeldNotes thruHeld_;
+  HeldNotes sentHeld_;
 };
 
 }  // namespace strandlink::link

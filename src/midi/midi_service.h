@@ -109,6 +109,11 @@ class MidiService {
   // and come back (a JACK server) reconnects here by itself; Lost is answered once
   // per loss. While it is not Up, the entries' presence says nothing new.
   virtual ServiceState checkService() { return ServiceState::Up; }
+
+  // Window thread, while no session runs: whether ports may have come or gone
+  // since the lists were last taken. A service that follows port registration
+  // answers from that; one that cannot says yes, and the lists are compared.
+  virtual bool portsChanged() { return true; }
 };
 
 // The name a port is listed under: its name up to the first NUL, at most 31 bytes,

@@ -155,6 +155,7 @@ void MainWindow::wireLink() {
   connect(&link_, &link::Link::countsChanged, this, &MainWindow::showCounts);
   connect(&link_, &link::Link::figuresChanged, this, &MainWindow::showFigures);
   connect(&link_, &link::Link::deviceFollowed, this, &MainWindow::showDeviceMove);
+  connect(&link_, &link::Link::devicesChanged, this, &MainWindow::refreshDeviceLists);
 }
 
 void MainWindow::showCentred() {
@@ -184,6 +185,7 @@ void MainWindow::startUp() {
   link_.setPeerFilter(peerOnly);
   showTimingChoice(settings::loadTiming(), settings::loadDelayMs());
   restoreWindowOptions();
+  link_.followDeviceLists(true);
 }
 
 // The window shows itself as soon as the first output (our own port) is listed.
@@ -203,6 +205,25 @@ void MainWindow::fillDeviceLists() {
   };
   fill(*outputList_, link_.devices().outputs, [this] { showCentred(); });
   fill(*inputList_, link_.devices().inputs, {});
+}
+
+// Ports came or went while stopped. Each list keeps its choice by name; a chosen
+// device that went is wanted still, and chosen again as soon as it is back.
+void MainWindow::refreshDeviceLists(const link::DeviceLists& before) {
+  const auto refill = [](QComboBox& list, const std::vector<std::string>& was, const std::vector<std::string>& now,
+                         std::string& wanted) {
+    const int position = selectedPosition(list);
+    if (position >= 0 && position < int(was.size())) wanted = position == 0 ? std::string() : was[std::size_t(position)];
+    const QSignalBlocker block(&list);
+    list.clear();
+    for (const std::string& name : now) list.addItem(QString::fromStdString(midi::listedPortName(name)));
+    int found = position == 0 && !now.empty() ? 0 : -1;
+    for (std::size_t k = 1; k < now.size() && !wanted.empty(); ++k)
+      if (now[k] == wanted) found = int(k);
+    list.setCurrentIndex(found);
+  };
+  refill(*inputList_, before.inputs, link_.devices().inputs, wantedDevices_[0]);
+  refill(*outputList_, before.outputs, link_.devices().outputs, wantedDevices_[1]);
 }
 
 void MainWindow::loadSettings(const QString& path) {
@@ -307,6 +328,11 @@ void MainWindow::closeDown() {
 
 void MainWindow::choosePriority(bool high) {
   link::setProcessPriority(high ? link::Priority::High : link::Priority::Realtime);
+}
+
+void MainWindow::chooseThru(bool on) {
+  thruBox_->setChecked(on);
+  toggleThru();
 }
 
 void MainWindow::toggleThru() {

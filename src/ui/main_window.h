@@ -5,7 +5,9 @@
 // the link figures. Everything here runs on the window's thread.
 #pragma once
 
+#include <QColor>
 #include <QElapsedTimer>
+#include <QFont>
 #include <QMainWindow>
 #include <QPointer>
 #include <QTimer>
@@ -53,6 +55,9 @@ class WrapPushButton;
 inline constexpr double kDefaultPointSize = 8.0;
 inline constexpr double kSmallestDefaultPointSize = 7.0;
 
+// The status line's background while the MIDI service or a chosen device is missing.
+inline const QColor kWarningColour{0xf9, 0xa8, 0x25};
+
 // The chat box's first text: a prompt, not the start of a line.
 inline constexpr char kChatPrompt[] = "Type message here and hit Enter!";
 // The history keeps this many lines, the oldest going first, so that a chatty or
@@ -87,6 +92,9 @@ class MainWindow : public QMainWindow {
   // or the line that names a value that fits no device (the window then closes
   // without writing the default file).
   QString applyCommandLine(const link::SettingOverrides& overrides);
+  // Ticks or clears Midi Thru as a click does: refused with the warning when the
+  // two chosen devices would feed back.
+  void chooseThru(bool on);
   // The seven values as the controls hold them now.
   settings::Settings currentSettings() const;
   // Releases what the peer left sounding and says for two seconds how many notes
@@ -121,6 +129,7 @@ class MainWindow : public QMainWindow {
   void wireLink();
   void showCentred();
   void fillDeviceLists();
+  void refreshDeviceLists(const link::DeviceLists& before);
   void applySettings(const settings::SettingsChanges& changes);
   void start();
   void stopOrExit();
@@ -146,6 +155,7 @@ class MainWindow : public QMainWindow {
   // main_window_stage.cpp
   void buildStageControls(QWidget* client);
   void showStatus(link::LinkStatus status);
+  void showStatusText(const QString& text);
   void showFigures(const QString& text);
   void toggleStatistics();
   void showCounts(link::Counts counts);
@@ -181,6 +191,10 @@ class MainWindow : public QMainWindow {
   } unlisted_;  // the settings' device positions while the lists are empty
   double defaultPoints_ = kDefaultPointSize;
   int nextFrame_ = 0;  // the animation picture to show next
+  // The full names of the input and output chosen before a refresh of the lists
+  // (empty: none, or our own port).
+  std::array<std::string, 2> wantedDevices_;
+  QFont statusFont_;  // the status line's own font, before any shrinking
 
   QWidget* client_ = nullptr;
   QPushButton* startButton_ = nullptr;

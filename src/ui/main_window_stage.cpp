@@ -129,21 +129,29 @@ void MainWindow::showDeviceMove(const link::DeviceMove& move) {
   setHistoryCaret(*chatHistory_, historyLength(*chatHistory_));
 }
 
+// The note has room for about sixteen characters; the tooltip says it in full.
 void MainWindow::panic() {
   const link::Released released = link_.panic();
-  panicNote_->setText(released.notes == 1 ? QStringLiteral("1 note released")
-                                          : QStringLiteral("%1 notes released").arg(released.notes));
+  const QString full = link::panicText(released);
+  panicNote_->setText(released.peerNotes == 0 ? full
+                                              : QStringLiteral("%1 here, %2 at peer").arg(released.notes)
+                                                    .arg(released.peerNotes));
+  panicNote_->setToolTip(full);
   panicNoteTimer_->start();
 }
 
-// Green while the peer answers; red while a session runs and it does not; grey
-// while no session runs.
+// Green while the peer answers; red while a session runs and it does not; amber,
+// whatever the peer does, while the MIDI service or a chosen device is missing
+// (the text says which); grey while no session runs.
 void MainWindow::showStatus(link::LinkStatus status) {
   const bool connected = status == link::LinkStatus::Connected;
-  statusLabel_->setText(connected ? QStringLiteral("Connected") : QStringLiteral("Not Connected"));
+  showStatusText(link_.statusText());
   const bool running = link_.running();
   QPalette p = QApplication::palette(statusLabel_);
-  if (running) {
+  if (running && link_.missing().any()) {
+    p.setColor(QPalette::Window, kWarningColour);
+    p.setColor(QPalette::WindowText, Qt::black);
+  } else if (running) {
     p.setColor(QPalette::Window, connected ? QColor(0x2e, 0x7d, 0x32) : QColor(0xc6, 0x28, 0x28));
     p.setColor(QPalette::WindowText, Qt::white);
   } else {
@@ -151,6 +159,17 @@ void MainWindow::showStatus(link::LinkStatus status) {
   }
   statusLabel_->setAutoFillBackground(running);
   statusLabel_->setPalette(p);
+}
+
+// What is missing makes the text longer than the box: the font shrinks to fit it
+// (never below 6 pt), back to the layout's size for the plain texts.
+void MainWindow::showStatusText(const QString& text) {
+  if (statusFont_.family().isEmpty()) statusFont_ = statusLabel_->font();
+  QFont font = statusFont_;
+  while (font.pointSizeF() > 6.0 && QFontMetrics(font).horizontalAdvance(text) > statusLabel_->width() - 4)
+    font.setPointSizeF(font.pointSizeF() - 0.5);
+  statusLabel_->setFont(font);
+  statusLabel_->setText(text);
 }
 
 void MainWindow::showFigures(const QString& text) {

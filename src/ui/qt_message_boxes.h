@@ -2,6 +2,7 @@
 // one OK button.
 #pragma once
 
+#include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
 
@@ -16,9 +17,14 @@ class QtMessageBoxes : public link::MessageBoxes {
   // Returns 1 (OK) once the user has closed the box. Meanwhile a nested event loop
   // runs: socket and timer handlers may run before this returns.
   int show(link::BoxIcon icon, const QString& title, const QString& text) override;
+  // A box modal to the window that returns at once; a second post while it is open
+  // changes its title, icon and text.
+  void post(link::BoxIcon icon, const QString& title, const QString& text) override;
+  void closePosted() override;
 
  private:
   QPointer<QWidget> parent_;
+  QPointer<QMessageBox> posted_;
 };
 
 }  // namespace strandlink::ui

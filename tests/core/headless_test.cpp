@@ -83,6 +83,7 @@ TEST(CommandLine, ModesValuesAndBadUsage) {
               o.remotePort == "5000" && o.input == "2" && o.output == "Synth" && o.highPriority == false);
   EXPECT_EQ(parse({"--headless", "--save-settings", "s.stn"}).mode, Mode::SaveSettings);
   EXPECT_EQ(parse({"--demo"}).mode, Mode::Demo);
+  EXPECT_TRUE(parse({"--headless", "--thru"}).thru && parse({"--thru"}).mode == Mode::Window && !parse({}).thru);
   const auto t = parse({"--headless", "--timing", "Steady", "--delay=12"}).overrides;
   EXPECT_TRUE(t.timing == settings::Timing::Steady && t.delayMs == 12);
   EXPECT_TRUE(parse({"--timing=immediate"}).overrides.timing == settings::Timing::Immediate);
@@ -94,7 +95,7 @@ TEST(CommandLine, ModesValuesAndBadUsage) {
         {"--remote", "10.0.0:4000"}, {"--remote", "bad_name:4000"}, {"--remote", ":4000"}, {"--remote", "h:4e3"},
         {"--input", ""}, {"--output="}, {"--priority", "low"}, {"--save-settings"},
         {"--save-settings", "s.stn", "--list-devices"}, {"--demo", "--headless"}, {"--timing", "soon"},
-        {"--delay", "1001"}, {"--delay", "-1"}, {"--delay", "5ms"}}) {
+        {"--delay", "1001"}, {"--delay", "-1"}, {"--delay", "5ms"}, {"--thru=yes"}}) {
     const auto bad = parse(args);
     const QString named = args.first().startsWith("--") ? args.first().section('=', 0, 0) : args.first();
     EXPECT_EQ(bad.mode, Mode::Error) << args.join(' ').toStdString();
@@ -232,22 +233,23 @@ TEST(Headless, ADeviceListedElsewhereAfterARePlugIsOpenedByItsRememberedNameAndS
   std::fclose(out);
 }
 
-TEST(HeadlessProgram, Usr1ReleasesHeldNotesAndTermEndsItCleanly) {
+// With --thru a keyboard on our input sounds on our output too: SIGUSR1 releases
+// its note as well as the peer's, and sends the peer the keyboard's note-off.
+TEST(HeadlessProgram, Usr1ReleasesThePeersAndTheThrusNotesAndTermEndsItCleanly) {
   REQUIRE_REAL_PART(jackAvailable(), kNoJackServer);
   QTemporaryDir dir;
   const int local = freePortPair(), remote = freePortPair();
   ASSERT_TRUE(put(dir.filePath("link.stn"), settingsFor(local, remote)));
   Program program;
   program.start(QStringLiteral(STRANDLINK_PROGRAM),
-                {"--headless", "--settings", dir.filePath("link.stn"), "--name", "SignalTest"});
+                {"--headless", "--settings", dir.filePath("link.stn"), "--name", "SignalTest", "--thru"});
   ASSERT_TRUE(program.waitForStarted());
   JackSynth synth("signal-synth");
-  std::vector<std::string> ours;
-  // The port is listed as soon as it is registered, and takes connections once the
-  // program's client is active.
+  JackKeyboard keyboard("signal-kb");
+  // The ports are listed as soon as they are registered, and take connections once
+  // the program's client is active.
   ASSERT_TRUE(waitFor([&] {
-    ours = synth.midiPorts("^SignalTest:out$", JackPortIsOutput);
-    return !ours.empty() && synth.connect(ours[0], synth.port());
+    return synth.connect("SignalTest:out", synth.port()) && keyboard.connect(keyboard.port(), "SignalTest:in");
   }));
   RawPeer peer(remote);
   // New connections carry data some cycles later: a note-on until it sounds.
@@ -255,16 +257,21 @@ TEST(HeadlessProgram, Usr1ReleasesHeldNotesAndTermEndsItCleanly) {
     peer.sendTo(local, QByteArray("\x90\x3c\x40", 3));
     return synth.waitFor(1, std::chrono::milliseconds(200));
   }));
+  keyboard.play({{0x91, 0x30, 0x50}});
+  ASSERT_TRUE(waitFor([&] { return countOf(synth, 0x91) == 1; }));
+  ASSERT_EQ(peer.receive(), QByteArray("\x91\x30\x50", 3));
   settle(200);
   synth.clear();
   ::kill(pid_t(program.processId()), SIGUSR1);
-  EXPECT_TRUE(synth.waitFor(1));
-  EXPECT_EQ(synth.received(), (std::vector<MidiBytes>{{0x80, 0x3C, 0}}));
+  EXPECT_TRUE(synth.waitFor(2));
+  EXPECT_EQ(synth.received(), (std::vector<MidiBytes>{{0x80, 0x3C, 0}, {0x81, 0x30, 0}}));
+  EXPECT_EQ(peer.receive(), QByteArray("\x81\x30\x00", 3));
   ::kill(pid_t(program.processId()), SIGTERM);
   ASSERT_TRUE(program.waitForFinished(5000));
   EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(program.exitCode(), 0);
   EXPECT_EQ(program.readAllStandardError(), QByteArray());
+  EXPECT_TRUE(program.readAllStandardOutput().contains("Panic: 2 notes released, 1 on the peer\n"));
   EXPECT_FALSE(QFile::exists(dir.filePath("default.stn")));  // a file of its own: the default one is left alone
 }
 

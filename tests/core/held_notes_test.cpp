@@ -22,7 +22,7 @@ class HeldNotesLink : public ::testing::Test {
     peerChat = std::make_unique<RawPeer>(peerPort + 1);
     side = std::make_unique<Side>(midi::makeMidiService("HeldB"));
     side->configure(localPort, peerPort);
-    ASSERT_TRUE(side->start()) << side->boxes.texts().join("; ").toStdString();
+    ASSERT_TRUE(side->start(true)) << side->boxes.texts().join("; ").toStdString();  // thru on
     const auto out = synth.midiPorts("^HeldB", JackPortIsOutput);
     ASSERT_EQ(out.size(), 1u);
     ASSERT_TRUE(synth.connect(out[0], synth.port()));
@@ -91,6 +91,41 @@ TEST_F(HeldNotesLink, StopAndPanicReleaseButNothingIsSentWhenNothingIsHeld) {
   receive({{0x9A, 20, 64}});
   side->link.stop();
   EXPECT_EQ(afterwards(), (std::vector<MidiBytes>{{0x8A, 20, 0}}));
+}
+
+// A keyboard on our input: its notes reach our output through thru and the peer
+// over the link. Panic releases both, and says so; Stop and exit release the thru's.
+TEST_F(HeldNotesLink, ThruNotesAndNotesSentToThePeerAreReleasedByPanicStopAndExit) {
+  JackKeyboard keyboard("held-kb");
+  ASSERT_TRUE(keyboard.connect(keyboard.port(), "HeldB:in"));
+  ASSERT_TRUE(waitFor([&] {
+    keyboard.play({{0xFE}});
+    return synth.waitFor(1, std::chrono::milliseconds(100));
+  }));
+  const auto play = [&](const std::vector<MidiBytes>& messages) {
+    settle(100);
+    synth.clear();
+    while (peer->receive(50)) {
+    }
+    keyboard.play(messages);
+    ASSERT_TRUE(synth.waitFor(messages.size()));
+    for (std::size_t k = 0; k < messages.size(); ++k) ASSERT_TRUE(peer->receive());
+    synth.clear();
+  };
+  play({{0x90, 50, 90}, {0x90, 51, 90}, {0x80, 51, 0}, {0xB1, 64, 127}});
+  EXPECT_EQ(side->link.panic(), (link::Released{1, 2, 1}));
+  EXPECT_EQ(afterwards(), (std::vector<MidiBytes>{{0x80, 50, 0}, {0xB1, 64, 0}}));
+  EXPECT_EQ(peer->receive(), QByteArray("\x80\x32\x00", 3));
+  EXPECT_EQ(peer->receive(), QByteArray("\xB1\x40\x00", 3));
+  EXPECT_EQ(side->link.panic(), link::Released{});
+
+  play({{0x92, 52, 90}});
+  side->link.stop();
+  EXPECT_EQ(afterwards(), (std::vector<MidiBytes>{{0x82, 52, 0}}));
+  ASSERT_TRUE(side->start(true));
+  play({{0x93, 53, 90}});
+  side->link.shutDown();  // the end of the program
+  EXPECT_EQ(afterwards(), (std::vector<MidiBytes>{{0x83, 53, 0}}));
 }
 
 TEST(HeldNotes, SystemResetAndControllerResetForgetWhatTheyEnd) {

@@ -1,6 +1,9 @@
 #include "support/jack_client.h"
 
 #include <jack/midiport.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -258,6 +261,45 @@ void JackSynth::clear() {
   collect();
   received_.clear();
   frames_.clear();
+}
+
+}  // namespace strandlink::test
+
+namespace strandlink::test {
+
+KillableJack::KillableJack(std::string name) : name_(std::move(name)) {
+  if (const char* was = std::getenv("JACK_DEFAULT_SERVER")) saved_ = was;
+  ::setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
+}
+
+KillableJack::~KillableJack() {
+  if (pid_ <= 0 && killed_) start();
+  stop(SIGTERM);
+  saved_.empty() ? ::unsetenv("JACK_DEFAULT_SERVER") : ::setenv("JACK_DEFAULT_SERVER", saved_.c_str(), 1);
+}
+
+bool KillableJack::start() {
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    ::setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
+    ::freopen("/dev/null", "w", stdout);
+    ::freopen("/dev/null", "w", stderr);
+    ::execlp("jackd", "jackd", "-n", name_.c_str(), "-R", "-S", "-d", "dummy", "-r", "48000", "-p", "128",
+             static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  const std::string answers = "jack_wait -c -s " + name_ + " 2>/dev/null | grep -qx running";
+  for (int i = 0; i < 100; ++i, ::usleep(100000))
+    if (std::system(answers.c_str()) == 0) return true;
+  return false;
+}
+
+void KillableJack::stop(int signal) {
+  if (pid_ <= 0) return;
+  killed_ = signal == SIGKILL;
+  ::kill(pid_, signal);
+  ::waitpid(pid_, nullptr, 0);
+  pid_ = -1;
 }
 
 }  // namespace strandlink::test

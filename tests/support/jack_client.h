@@ -142,6 +142,26 @@ class JackSynth final : public JackClient {
   std::vector<std::uint32_t> frames_;
 };
 
+// A JACK server of the test's own, which it may kill; the process's JACK clients
+// talk to it while it exists. Killed, it leaves its entry in JACK's registry of
+// servers (eight at most) until a server of the same name starts, so one is
+// started and stopped in order at the end if need be.
+class KillableJack {
+ public:
+  explicit KillableJack(std::string name);
+  ~KillableJack();
+  KillableJack(const KillableJack&) = delete;
+  KillableJack& operator=(const KillableJack&) = delete;
+  // Starts jackd (dummy driver) and returns once it answers; false when it cannot.
+  bool start();
+  void stop(int signal);
+
+ private:
+  std::string name_, saved_;
+  int pid_ = -1;
+  bool killed_ = false;
+};
+
 // The entry of a full port name in a device list, or -1.
 inline int entryOf(const std::vector<std::string>& list, const std::string& name) {
   for (std::size_t k = 0; k < list.size(); ++k)

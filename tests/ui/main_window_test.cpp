@@ -21,6 +21,8 @@
 
 #include <csignal>
 
+#include <unistd.h>
+
 #include "settings/preferences.h"
 #include "settings/settings_file.h"
 #include "support/jack_client.h"
@@ -434,6 +436,111 @@ TEST(MainWindow, ThruIsRefusedForAFeedbackLoopAndPeerOnlyTheTimingChoiceAndTheOp
     EXPECT_TRUE(next.get<QCheckBox>("statsBox")->isChecked() && next.get<QCheckBox>("popUpBox")->isChecked());
     EXPECT_TRUE(next.boxes.boxes.isEmpty()) << next.boxes.texts();
   }
+}
+
+// Programs started and ended after start-up show in the lists while no session
+// runs; the chosen device is kept by name, and chosen again when it comes back.
+TEST(MainWindow, TheDeviceListsFollowPortsThatComeAndGoAndKeepTheChoiceByName) {
+  ASSERT_TRUE(jackAvailable());
+  auto chosen = std::make_unique<JackSynth>("ui-list-a");
+  WindowUnderTest t;
+  t.window.startUp();
+  auto* outputs = t.get<QComboBox>("outputList");
+  const auto listed = [&](const QString& name) { return outputs->findText(name) >= 0; };
+  outputs->setCurrentIndex(outputs->findText("ui-list-a:in"));
+  ASSERT_GT(outputs->currentIndex(), 0);
+  JackSynth late("ui-list-b");
+  ASSERT_TRUE(waitFor([&] { return listed("ui-list-b:in"); }, 3000));
+  EXPECT_EQ(outputs->currentText(), "ui-list-a:in");
+  chosen.reset();
+  ASSERT_TRUE(waitFor([&] { return !listed("ui-list-a:in"); }, 3000));
+  EXPECT_EQ(outputs->currentIndex(), -1);  // no other device stands in for it
+  chosen = std::make_unique<JackSynth>("ui-list-a");
+  ASSERT_TRUE(waitFor([&] { return outputs->currentText() == "ui-list-a:in"; }, 3000));
+  EXPECT_EQ(t.window.currentSettings().outputPosition, outputs->currentIndex());
+}
+
+// The boxes the window shows itself.
+QList<QMessageBox*> shownBoxes() {
+  QList<QMessageBox*> shown;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* box = qobject_cast<QMessageBox*>(w); box != nullptr && box->isVisible()) shown << box;
+  return shown;
+}
+
+// On stage nobody clicks: a synth program that ends and comes back, then the JACK
+// server killed and started again with its programs started seconds later. MIDI
+// reaches the synth again within 3 s each time with the device's box still open,
+// never more than one box shows, and meanwhile the status line says what is
+// missing in the warning colour.
+TEST(MainWindow, DevicesAndTheServerThatComeBackPlayAgainWithoutAClickAndTheStatusSaysWhatIsMissing) {
+  KillableJack server("strandlink-ui-restart-" + std::to_string(::getpid()));
+  if (!server.start()) GTEST_SKIP() << "jackd cannot start here";
+  auto keyboard = std::make_unique<JackKeyboard>("ui-kb");
+  auto synth = std::make_unique<JackSynth>("ui-syn");
+  WindowUnderTest t(midi::makeMidiService("UiStage"), true);
+  // Should a box wait for a click after all, this one ends the wait and the test fails.
+  bool clicked = false;
+  QTimer watchdog;
+  watchdog.setSingleShot(true);
+  QObject::connect(&watchdog, &QTimer::timeout, [&] {
+    clicked = true;
+    for (QMessageBox* box : shownBoxes()) box->close();
+  });
+  watchdog.start(1000);  // start-up's own box (no settings file yet) is closed at once
+  t.window.startUp();
+  t.get<QComboBox>("inputList")->setCurrentIndex(entryOf(t.window.link().devices().inputs, "ui-kb:out"));
+  t.get<QComboBox>("outputList")->setCurrentIndex(entryOf(t.window.link().devices().outputs, "ui-syn:in"));
+  ASSERT_TRUE(waitFor([] { return shownBoxes().isEmpty(); }, 3000));
+  watchdog.start(60000);
+  clicked = false;
+  const int p = freePortPair(), q = freePortPair();
+  RawPeer peer(q);
+  ASSERT_TRUE(t.start(p, q));
+  auto* status = t.get<QLabel>("statusLabel");
+  const auto warned = [&](const QString& text) {
+    return status->text() == text && status->palette().color(QPalette::Window) == ui::kWarningColour;
+  };
+  int mostBoxes = 0;
+  const auto plays = [&](int deadlineMs) {
+    synth->clear();
+    while (peer.receive(0)) {
+    }
+    bool sent = false;
+    return waitFor([&] {
+      mostBoxes = std::max(mostBoxes, int(shownBoxes().size()));
+      keyboard->play({{0x90, 0x40, 0x41}});
+      peer.sendTo(p, QByteArray("\x90\x3C\x40", 3));
+      while (const auto got = peer.receive(0)) sent = sent || *got == QByteArray("\x90\x40\x41", 3);
+      return sent && countOf(*synth, 0x90) > 0;
+    }, deadlineMs);
+  };
+  ASSERT_TRUE(plays(10000));
+
+  synth.reset();
+  ASSERT_TRUE(waitFor([&] { return warned("Not Connected - output missing"); }, 3000)) << status->text();
+  ASSERT_EQ(shownBoxes().size(), 1);
+  EXPECT_TRUE(shownBoxes()[0]->text().startsWith("Midi Output: ui-syn:in :  The MIDI port is no longer there."));
+  synth = std::make_unique<JackSynth>("ui-syn");
+  EXPECT_TRUE(plays(3000)) << "the synth that came back got no MIDI within 3 s";
+  EXPECT_EQ(shownBoxes().size(), 1);  // nobody clicked it
+  EXPECT_TRUE(waitFor([&] { return status->text() == "Not Connected"; }, 1500)) << status->text();
+
+  server.stop(SIGKILL);
+  keyboard.reset();
+  synth.reset();
+  ASSERT_TRUE(waitFor([&] { return warned("Not Connected - MIDI service missing"); }, 3000)) << status->text();
+  ASSERT_TRUE(server.start());
+  ASSERT_TRUE(waitFor([&] { return warned("Not Connected - input and output missing"); }, 3000)) << status->text();
+  settle(2000);  // the programs come seconds after the server
+  keyboard = std::make_unique<JackKeyboard>("ui-kb");
+  synth = std::make_unique<JackSynth>("ui-syn");
+  EXPECT_TRUE(plays(3000)) << "no MIDI within 3 s of the programs' return";
+  EXPECT_TRUE(waitFor([&] { return status->text() == "Not Connected"; }, 1500)) << status->text();
+  EXPECT_EQ(mostBoxes, 1);
+  EXPECT_FALSE(clicked) << "a box had to be closed for the link to go on";
+  watchdog.stop();
+  for (QMessageBox* box : shownBoxes()) box->close();
 }
 
 TEST(QtMessageBoxes, ShowAModalPlainTextBoxWithTitleIconAndOk) {

@@ -25,8 +25,10 @@ inline std::ostream& operator<<(std::ostream& os, const QStringList& l) { return
 namespace strandlink::test {
 
 struct WindowUnderTest {
-  explicit WindowUnderTest(std::unique_ptr<midi::MidiService> service = midi::makeMidiService("UiWindow"))
-      : midi(std::move(service)), window(*midi, &boxes) {
+  // realBoxes: the window's own boxes, shown on the offscreen screen, instead of recorded ones.
+  explicit WindowUnderTest(std::unique_ptr<midi::MidiService> service = midi::makeMidiService("UiWindow"),
+                           bool realBoxes = false)
+      : midi(std::move(service)), window(*midi, realBoxes ? nullptr : &boxes) {
     window.setDefaultSettingsPath(defaultFile());
     window.setQuitProgram([this] { ++quits; });
     window.setShell(shell);

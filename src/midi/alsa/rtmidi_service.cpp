@@ -70,6 +70,13 @@ std::vector<std::string> RtMidiService::listPorts(std::vector<std::string>& full
   return listed;
 }
 
+bool RtMidiService::portsChanged() {
+  const auto now = std::chrono::steady_clock::now();
+  if (now < nextListing_) return false;
+  nextListing_ = now + std::chrono::seconds(2);
+  return true;
+}
+
 std::vector<std::string> RtMidiService::inputNames() {
   return listPorts<RtMidiIn>(inputPorts_, clientName_ + ":" + inputPortName_);
 }

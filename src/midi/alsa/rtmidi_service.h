@@ -4,6 +4,7 @@
 
 #include <RtMidi.h>
 
+#include <chrono>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,9 @@ class RtMidiService final : public MidiService {
   std::string errorText(int code) const override;
   bool inputPresent(int device) override;
   bool outputPresent(int device) override;
+  // Yes every two seconds: each listing makes a short-lived sequencer client, so the
+  // lists are compared no more often than that.
+  bool portsChanged() override;
 
   // The names our own ports are registered under.
   const std::string& inputPortName() const { return inputPortName_; }
@@ -52,6 +56,7 @@ class RtMidiService final : public MidiService {
   std::vector<std::string> outputPorts_{std::string()};
   VirtualPortFlag virtualInput_;
   VirtualPortFlag virtualOutput_;
+  std::chrono::steady_clock::time_point nextListing_{};
   // What the backend said about the last failed open (window thread only).
   std::string detail_;
   // Kept between the once-a-second presence checks: a new client costs tens of

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "midi/midi_service.h"
@@ -19,6 +20,12 @@ void dropJackMessage(const char*) {}
 
 bool JackHost::open() {
   close();
+  // What the last server took away is wanted back; what was lost before and is
+  // not back yet stays wanted.
+  for (Connection& c : seenConnections_)
+    if (std::find(lostConnections_.begin(), lostConnections_.end(), c) == lostConnections_.end())
+      lostConnections_.push_back(std::move(c));
+  seenConnections_.clear();
   jack_set_error_function(&dropJackMessage);
   jack_set_info_function(&dropJackMessage);
   client_ = jack_client_open(requestedName_.c_str(), JackNoStartServer, nullptr);
@@ -28,6 +35,8 @@ bool JackHost::open() {
   // JACK calls the first, PipeWire's JACK (0.3.65) only the second.
   jack_on_info_shutdown(client_, &JackHost::onShutdown, this);
   jack_on_shutdown(client_, &JackHost::onPlainShutdown, this);
+  jack_set_port_registration_callback(client_, &JackHost::onPortRegistration, this);
+  portsChanged_.store(true);
   // Nothing the cycle did for a lost server is played to the new one.
   cycle_.dropQueued();
   if (!registerPorts() || jack_activate(client_) != 0) {
@@ -37,6 +46,7 @@ bool JackHost::open() {
   cycle_.setServing(true);
   if (!inputSource_.empty()) connect(inputSource_, inputName_);
   if (!outputTarget_.empty()) connect(outputName_, outputTarget_);
+  connectLostConnections();
   return true;
 }
 
@@ -89,6 +99,39 @@ void JackHost::onShutdown(jack_status_t, const char*, void* self) {
 }
 
 void JackHost::onPlainShutdown(void* self) { onShutdown(JackFailure, "", self); }
+
+// libjack's notification thread: a flag for the window's thread to read.
+void JackHost::onPortRegistration(jack_port_id_t, int, void* self) {
+  static_cast<JackHost*>(self)->portsChanged_.store(true);
+}
+
+void JackHost::followOtherConnections() {
+  if (!alive()) return;
+  connectLostConnections();
+  seenConnections_.clear();
+  addOtherConnections(in_.load(), inputName_, inputSource_, false);
+  addOtherConnections(out_.load(), outputName_, outputTarget_, true);
+}
+
+void JackHost::connectLostConnections() {
+  std::erase_if(lostConnections_, [this](const Connection& c) {
+    if (!portExists(c.source) || !portExists(c.destination)) return false;
+    jack_connect(client_, c.source.c_str(), c.destination.c_str());
+    return true;
+  });
+}
+
+void JackHost::addOtherConnections(jack_port_t* port, const std::string& own, const std::string& device,
+                                   bool ownIsSource) {
+  if (port == nullptr) return;
+  const char** names = jack_port_get_all_connections(client_, port);
+  if (names == nullptr) return;
+  for (const char** p = names; *p != nullptr; ++p) {
+    if (device == *p) continue;
+    seenConnections_.push_back(ownIsSource ? Connection{own, *p} : Connection{*p, own});
+  }
+  jack_free(names);
+}
 
 std::vector<std::string> JackHost::otherPorts(unsigned long flags) const {
   std::vector<std::string> names;

@@ -52,6 +52,13 @@ class JackHost {
   int connectOutput(const std::string& target);
   void disconnectOutput();
 
+  // Once a second while a session runs: remembers which other programs' ports are
+  // connected to ours, and after a server came back connects again each of those
+  // that has come back too.
+  void followOtherConnections();
+  // Whether a port came or went (or the client is new) since the last call.
+  bool takePortsChanged() { return portsChanged_.exchange(false); }
+
   JackCycle& cycle() { return cycle_; }
   const JackCycle& cycle() const { return cycle_; }
 
@@ -59,6 +66,11 @@ class JackHost {
   static int onProcess(jack_nframes_t frames, void* self);
   static void onShutdown(jack_status_t code, const char* reason, void* self);
   static void onPlainShutdown(void* self);
+  static void onPortRegistration(jack_port_id_t port, int registered, void* self);
+  // Connects again each connection a lost server took whose ports are back.
+  void connectLostConnections();
+  // The connections of one of our ports to other programs' ports, beside the device's.
+  void addOtherConnections(jack_port_t* port, const std::string& own, const std::string& device, bool ownIsSource);
   bool registerPorts();
   int connect(const std::string& source, const std::string& destination);
   // Connects a device's port (none when empty) to ours and remembers it, so that
@@ -77,6 +89,16 @@ class JackHost {
   std::atomic<jack_port_t*> in_{nullptr};
   std::atomic<jack_port_t*> out_{nullptr};
   std::atomic<bool> shutDown_{false};
+  // Set by libjack's notification thread.
+  std::atomic<bool> portsChanged_{true};
+  struct Connection {
+    std::string source, destination;
+    friend bool operator==(const Connection&, const Connection&) = default;
+  };
+  // Other programs' connections to our ports as last seen, and those a lost server
+  // took away that are not made again yet.
+  std::vector<Connection> seenConnections_;
+  std::vector<Connection> lostConnections_;
   JackCycle cycle_;
 };
 

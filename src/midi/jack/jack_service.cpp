@@ -39,7 +39,7 @@ std::vector<std::string> JackMidiService::listPorts(unsigned long flags, std::ve
 
 bool JackMidiService::serverAnswers() {
   if (host_->alive()) return true;
-  return host_->open();
+  return host_->open();  // closes a dead client first
 }
 
 int JackMidiService::openInput(int entry, MidiInputHandler& handler, std::unique_ptr<MidiInput>& port) {
@@ -81,7 +81,13 @@ bool JackMidiService::inputPresent(int entry) { return present(inputPorts_, entr
 
 bool JackMidiService::outputPresent(int entry) { return present(outputPorts_, entry, host_->outputName()); }
 
+bool JackMidiService::portsChanged() {
+  if (!serverAnswers()) return false;
+  return host_->takePortsChanged();
+}
+
 ServiceState JackMidiService::checkService() {
+  host_->followOtherConnections();
   if (host_->alive()) {
     if (!restoredUnsaid_) return ServiceState::Up;
     restoredUnsaid_ = false;

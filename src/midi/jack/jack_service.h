@@ -26,6 +26,9 @@ class JackMidiService final : public MidiService {
   bool inputPresent(int entry) override;
   bool outputPresent(int entry) override;
   ServiceState checkService() override;
+  // From JACK's port registration callback; a server that went away is looked for
+  // again here, and its new client counts as a change.
+  bool portsChanged() override;
 
  private:
   explicit JackMidiService(std::shared_ptr<JackHost> host) : host_(std::move(host)) {}

@@ -1,0 +1,29 @@
+// The short texts both front ends show of a running session: the status line
+// (whether the peer answers, and what of our own side is missing, so that a link
+// that cannot play is never called healthy) and what a Panic released.
+#pragma once
+
+#include <QString>
+
+#include "link/connection_monitor.h"
+#include "link/held_notes.h"
+
+namespace strandlink::link {
+
+// What a running session lacks right now: the MIDI service, or a chosen device.
+struct Missing {
+  bool service = false;
+  bool input = false;
+  bool output = false;
+  bool any() const { return service || input || output; }
+  friend bool operator==(const Missing&, const Missing&) = default;
+};
+
+// "Connected" or "Not Connected", with what is missing after a dash:
+// "Connected - output missing".
+QString statusText(LinkStatus status, Missing missing);
+
+// "3 notes released", and with notes sent to the peer "3 notes released, 2 on the peer".
+QString panicText(const Released& released);
+
+}  // namespace strandlink::link
