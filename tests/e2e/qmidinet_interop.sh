@@ -25,14 +25,7 @@ driver=$(realpath "$1")
 peer=$(realpath "$2")
 count=${INTEROP_COUNT:-170}
 
-missing() {
-  if [ "${CI:-}" = true ]; then
-    echo "FAIL: the qmidinet interoperation test is missing $*"
-    exit 1
-  fi
-  echo "SKIPPED: missing $*"
-  exit 77
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../support/real_part.sh"
 for tool in ip jackd jack_wait jack_lsp qmidinet; do
   command -v "$tool" >/dev/null || missing "$tool (scripts/setup.sh installs it)"
 done

@@ -13,14 +13,8 @@
 # with one line, or 1 with that line under CI=true.
 set -uo pipefail
 
-unavailable() {
-  if [ "${CI:-}" = true ]; then
-    echo "FAILED: the private mDNS world needs $*" >&2
-    exit 1
-  fi
-  echo "SKIPPED: the private mDNS world needs $*"
-  exit 77
-}
+source "$(dirname "${BASH_SOURCE[0]}")/real_part.sh"
+unavailable() { missing "the private mDNS world needs $*"; }
 
 if [ "${MDNS_WORLD_INSIDE:-}" != 1 ]; then
   [ $# -ge 1 ] || { echo "usage: $0 COMMAND [ARGS...]" >&2; exit 2; }
