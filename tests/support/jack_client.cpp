@@ -174,24 +174,31 @@ void JackKeyboard::process(jack_nframes_t frames) {
   void* buffer = jack_port_get_buffer(port_, frames);
   jack_midi_clear_buffer(buffer);
   const int perCycle = perCycle_.load();
+  const jack_nframes_t start = jack_last_frame_time(client());
   if (!holding_) due_.reserve(MidiRing::kMaxBytes);  // no allocation in pop() below
   if (perCycle == 0) {
-    const jack_nframes_t start = jack_last_frame_time(client());
     for (std::uint32_t gap = 0; holding_ || queue_.pop(due_, &gap); holding_ = false) {
-      if (!holding_) dueFrame_ = (gap & kPatternStart ? start : dueFrame_) + (gap & ~kPatternStart);
+      if (!holding_ && (gap & kPatternStart)) {
+        patternStart_.store(start);
+        dueFrame_ = start;
+      }
+      if (!holding_) dueFrame_ += gap & ~kPatternStart;
       holding_ = true;
       const auto offset = std::int32_t(dueFrame_ - start);
       if (offset >= std::int32_t(frames)) break;
-      jack_midi_event_write(buffer, jack_nframes_t(std::max(offset, 0)), due_.data(), due_.size());
-      played_.fetch_add(1);
+      write(buffer, start, jack_nframes_t(std::max(offset, 0)));
     }
     return;
   }
-  for (int i = 0; i < perCycle && queue_.pop(due_); ++i) {
-    const auto offset = std::min<jack_nframes_t>(static_cast<jack_nframes_t>(i), frames - 1);
-    jack_midi_event_write(buffer, offset, due_.data(), due_.size());
-    played_.fetch_add(1);
-  }
+  for (int i = 0; i < perCycle && queue_.pop(due_); ++i)
+    write(buffer, start, std::min<jack_nframes_t>(static_cast<jack_nframes_t>(i), frames - 1));
+}
+
+void JackKeyboard::write(void* buffer, jack_nframes_t start, jack_nframes_t offset) {
+  jack_midi_event_write(buffer, offset, due_.data(), due_.size());
+  const auto ahead = std::int64_t(jack_frames_to_time(client(), start + offset)) - std::int64_t(jack_get_time());
+  if (ahead > mostAhead_.load(std::memory_order_relaxed)) mostAhead_.store(ahead, std::memory_order_relaxed);
+  played_.fetch_add(1);
 }
 
 // ---- JackSynth -------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -53,6 +54,9 @@ class JackClient {
   bool ok() const { return client_ != nullptr && active_; }
   // Where JACK's frame clock stands now.
   std::uint32_t frameNow() const { return client_ != nullptr ? jack_frame_time(client_) : 0; }
+  // Frames in one process cycle.
+  std::uint32_t periodFrames() const { return client_ != nullptr ? jack_get_buffer_size(client_) : 0; }
+  std::uint32_t sampleRate() const { return client_ != nullptr ? jack_get_sample_rate(client_) : 0; }
   // Full names of the MIDI ports matching the regular expression, with all of the
   // given flags (JackPortIsInput: ports that receive, JackPortIsOutput: ports that send).
   std::vector<std::string> midiPorts(const std::string& pattern, unsigned long flags) const;
@@ -96,6 +100,14 @@ class JackKeyboard final : public JackClient {
   // Queues messages to play at exact frames: message k gaps[k] frames after message
   // k-1 (the first gaps[0] frames into the cycle that takes it up).
   bool playSpaced(const std::vector<MidiBytes>& messages, const std::vector<std::uint32_t>& gaps);
+  // The first frame of the cycle that took up the last spaced pattern: message k
+  // was played gaps[0] + ... + gaps[k] frames after it.
+  std::uint32_t patternStart() const { return patternStart_.load(); }
+  // How far ahead of the moment the keyboard wrote it a message's frame lies on
+  // JACK's clock, in µs, at most for all messages so far: a client reading the
+  // keyboard in the same cycle, as it sends then, sends them no earlier than this
+  // before their frames' moments.
+  std::int64_t mostAheadMicros() const { return mostAhead_.load(); }
   // Waits until every queued message has been written to the port.
   bool waitUntilPlayed(std::chrono::milliseconds deadline = std::chrono::seconds(10)) const;
 
@@ -106,6 +118,9 @@ class JackKeyboard final : public JackClient {
   std::atomic<int> perCycle_{1};
   std::atomic<std::size_t> queued_{0};
   std::atomic<std::size_t> played_{0};
+  std::atomic<std::uint32_t> patternStart_{0};
+  std::atomic<std::int64_t> mostAhead_{std::numeric_limits<std::int64_t>::min()};
+  void write(void* buffer, jack_nframes_t start, jack_nframes_t offset);
   // Real-time thread only: the spaced message taken up and the frame it is due at.
   MidiBytes due_;
   std::uint32_t dueFrame_ = 0;
