@@ -10,7 +10,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <limits>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -29,14 +28,16 @@ class MidiRing {
   static constexpr std::size_t kCapacity = 4096;
   static constexpr std::size_t kMaxBytes = 15;  // longer messages are cut
   // frame: a number that travels with the message (a frame, or a gap in frames).
-  bool push(const std::uint8_t* bytes, std::size_t size, std::uint32_t frame = 0);
-  bool pop(MidiBytes& out, std::uint32_t* frame = nullptr);
+  // micros: a moment that travels with it.
+  bool push(const std::uint8_t* bytes, std::size_t size, std::uint32_t frame = 0, std::int64_t micros = 0);
+  bool pop(MidiBytes& out, std::uint32_t* frame = nullptr, std::int64_t* micros = nullptr);
 
  private:
   struct Slot {
     std::uint8_t size = 0;
     std::array<std::uint8_t, kMaxBytes> bytes{};
     std::uint32_t frame = 0;
+    std::int64_t micros = 0;
   };
   std::array<Slot, kCapacity> slots_;
   std::atomic<std::size_t> head_{0};  // next to pop
@@ -54,9 +55,11 @@ class JackClient {
   bool ok() const { return client_ != nullptr && active_; }
   // Where JACK's frame clock stands now.
   std::uint32_t frameNow() const { return client_ != nullptr ? jack_frame_time(client_) : 0; }
-  // Frames in one process cycle.
+  // Frames in one process cycle, and how long one lasts.
   std::uint32_t periodFrames() const { return client_ != nullptr ? jack_get_buffer_size(client_) : 0; }
-  std::uint32_t sampleRate() const { return client_ != nullptr ? jack_get_sample_rate(client_) : 0; }
+  std::int64_t periodMicros() const {
+    return client_ != nullptr ? std::int64_t(periodFrames()) * 1000000 / jack_get_sample_rate(client_) : 0;
+  }
   // Full names of the MIDI ports matching the regular expression, with all of the
   // given flags (JackPortIsInput: ports that receive, JackPortIsOutput: ports that send).
   std::vector<std::string> midiPorts(const std::string& pattern, unsigned long flags) const;
@@ -103,11 +106,6 @@ class JackKeyboard final : public JackClient {
   // The first frame of the cycle that took up the last spaced pattern: message k
   // was played gaps[0] + ... + gaps[k] frames after it.
   std::uint32_t patternStart() const { return patternStart_.load(); }
-  // How far ahead of the moment the keyboard wrote it a message's frame lies on
-  // JACK's clock, in µs, at most for all messages so far: a client reading the
-  // keyboard in the same cycle, as it sends then, sends them no earlier than this
-  // before their frames' moments.
-  std::int64_t mostAheadMicros() const { return mostAhead_.load(); }
   // Waits until every queued message has been written to the port.
   bool waitUntilPlayed(std::chrono::milliseconds deadline = std::chrono::seconds(10)) const;
 
@@ -119,8 +117,7 @@ class JackKeyboard final : public JackClient {
   std::atomic<std::size_t> queued_{0};
   std::atomic<std::size_t> played_{0};
   std::atomic<std::uint32_t> patternStart_{0};
-  std::atomic<std::int64_t> mostAhead_{std::numeric_limits<std::int64_t>::min()};
-  void write(void* buffer, jack_nframes_t start, jack_nframes_t offset);
+  void write(void* buffer, jack_nframes_t offset);
   // Real-time thread only: the spaced message taken up and the frame it is due at.
   MidiBytes due_;
   std::uint32_t dueFrame_ = 0;
@@ -138,6 +135,8 @@ class JackSynth final : public JackClient {
   std::vector<MidiBytes> received();
   // The frame (JACK's frame clock) at which each of them arrived.
   std::vector<std::uint32_t> frames();
+  // The moment of each such frame on JACK's clock, in µs of the monotonic clock.
+  std::vector<std::int64_t> times();
   // How many arrived so far, without copying them.
   std::size_t count();
   // Waits until at least count messages have arrived.
@@ -155,6 +154,7 @@ class JackSynth final : public JackClient {
   std::mutex mutex_;  // the test's side only
   std::vector<MidiBytes> received_;
   std::vector<std::uint32_t> frames_;
+  std::vector<std::int64_t> times_;
 };
 
 // The entry of a full port name in a device list, or -1.
