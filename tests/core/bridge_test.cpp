@@ -263,8 +263,9 @@ TEST_F(Bridge, SteadyTimingSettlesGentlyThenKeepsTheSpacingOfWhatWasPlayed) {
 // not up to a period later, as it would if the least difference missed those
 // below zero. The peer stamps every other message 2.5 ms ahead of sending it, as
 // a JACK sender does up to a period, the others 0.3 ms behind. (On this server
-// what B plays lands one period after that moment on the frame clock, measured
-// to within 20 µs; a constant, which changes no spacing.)
+// the synth notes what B plays one period after that moment, measured to within
+// 20 µs: B's placement or the order JACK runs the two in; a constant, which
+// changes no spacing.)
 TEST_F(Bridge, ASteadyReceiverPlaysEachMessageTheDelayAfterTheEarliestArrivalAgainstItsStamp) {
   ASSERT_TRUE(restart(settings::Timing::Steady, 20, 0, false));
   RawPeer peer(freePortPair());
