@@ -9,11 +9,12 @@ namespace strandlink::link {
 namespace {
 
 // One socket, created, armed and bound; the caller reads what went wrong from
-// the outcome, and a failed bind's error from bindError.
+// the outcome, and a failed bind's error from bindError. Steady timing measures
+// the MIDI socket's arrivals: the kernel's time leaves out our own wake-up.
 UdpEndpoints::Outcome openOne(net::UdpSocket& socket, std::unique_ptr<net::ReadNotifier>& notifier,
                               const sockaddr_in& local, Reporter& reporter, const char* createContext,
                               const char* bindContext, const QString& portRole, std::function<void()> onReadable,
-                              int& bindError) {
+                              int& bindError, bool stampArrivals = false) {
   int error = 0;
   socket = net::UdpSocket::create(error);
   if (!socket.valid()) {
@@ -21,6 +22,8 @@ UdpEndpoints::Outcome openOne(net::UdpSocket& socket, std::unique_ptr<net::ReadN
     reporter.report(BoxIcon::None, kAppTitle, QStringLiteral(" Cannot create socket.....exit program"));
     return UdpEndpoints::Outcome::CannotCreate;
   }
+  // Before the bind: nothing can arrive before the kernel was asked for its times.
+  if (stampArrivals) socket.stampArrivals();
   // Read notifications are armed with the socket; a notifier cannot fail on a
   // valid descriptor.
   notifier = std::make_unique<net::ReadNotifier>(socket.descriptor(), std::move(onReadable));
@@ -45,14 +48,12 @@ UdpEndpoints::Outcome UdpEndpoints::open(const LinkAddresses& a, Reporter& repor
   bindError_ = 0;
   const Outcome midi = openOne(midi_, midiNotifier_, net::makeAddress(a.localAddress, a.localPort), reporter,
                                "Tried to get hSocketMidiData:  ", "Tried to bind MIDI socket:  ",
-                               QStringLiteral("the MIDI port"), std::move(onMidiReadable), bindError_);
+                               QStringLiteral("the MIDI port"), std::move(onMidiReadable), bindError_, true);
   // One box per Start: a refused MIDI port is all the user needs to mend.
   if (midi != Outcome::Open) {
     close();
     return midi;
   }
-  // Steady timing measures arrivals; the kernel's time leaves out our own wake-up.
-  midi_.stampArrivals();
   const Outcome chat = openOne(chat_, chatNotifier_,
                                net::makeAddress(a.localAddress, static_cast<std::uint16_t>(a.localPort + 1)),
                                reporter, "Tried to get hSocketChatData:  ", "Tried to bind Chat socket:  ",

@@ -1,11 +1,13 @@
 #include "net/udp_socket.h"
 
+#include <linux/net_tstamp.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include "net/socket_errors.h"
@@ -24,32 +26,42 @@ std::int64_t micros(clockid_t clock) {
   return std::int64_t(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 
-// The kernel's receive time is on the wall clock: moved onto the monotonic one by
-// how far the wall clock is ahead of it now.
-std::int64_t arrivalOf(msghdr& message) {
-  const std::int64_t now = micros(CLOCK_MONOTONIC);
+// The kernel's receive time, on the wall clock, moved onto the monotonic one by how
+// far the wall clock is ahead of it now; none when the kernel did not stamp the
+// datagram. It turns its stamps on a moment after the first socket of the machine
+// asks for them (deferred work), and a datagram it takes in meanwhile has none.
+// SO_TIMESTAMPNS would then hand over the time of the read as if it were the
+// kernel's; SO_TIMESTAMPING leaves the stamp out, so that we know.
+std::optional<std::int64_t> kernelArrival(msghdr& message, std::int64_t now) {
   for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
-    if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS) continue;
-    timespec kernel{};
-    std::memcpy(&kernel, CMSG_DATA(c), sizeof kernel);
-    const std::int64_t received = std::int64_t(kernel.tv_sec) * 1000000 + kernel.tv_nsec / 1000;
+    if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPING) continue;
+    timespec stamps[3]{};  // software, unused, hardware
+    std::memcpy(stamps, CMSG_DATA(c), sizeof stamps);
+    const std::int64_t received = std::int64_t(stamps[0].tv_sec) * 1000000 + stamps[0].tv_nsec / 1000;
+    if (received == 0) return std::nullopt;
     const std::int64_t arrival = now - (micros(CLOCK_REALTIME) - received);
-    // A wall clock stepped between the two readings: the read's own time.
-    return arrival <= now && arrival > now - 1000000 ? arrival : now;
+    // A wall clock stepped between the two readings: none.
+    if (arrival <= now && arrival > now - 1000000) return arrival;
+    return std::nullopt;
   }
-  return now;
+  return std::nullopt;
 }
 
 }  // namespace
 
 UdpSocket::~UdpSocket() { close(); }
 
-UdpSocket::UdpSocket(UdpSocket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+UdpSocket::UdpSocket(UdpSocket&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)),
+      stamping_(std::exchange(other.stamping_, false)),
+      unstamped_(std::exchange(other.unstamped_, 0)) {}
 
 UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept {
   if (this != &other) {
     close();
     fd_ = std::exchange(other.fd_, -1);
+    stamping_ = std::exchange(other.stamping_, false);
+    unstamped_ = std::exchange(other.unstamped_, 0);
   }
   return *this;
 }
@@ -72,7 +84,7 @@ Transfer UdpSocket::sendTo(std::span<const std::uint8_t> bytes, const sockaddr_i
 Transfer UdpSocket::receiveFrom(std::span<std::uint8_t> buffer, sockaddr_in& from, std::int64_t* arrivalMicros) const {
   if (fd_ < 0) return failed(socketErrorFromErrno(EBADF));
   iovec data{buffer.data(), buffer.size()};
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+  alignas(cmsghdr) char control[CMSG_SPACE(3 * sizeof(timespec))];
   msghdr message{};
   message.msg_name = &from;
   message.msg_namelen = sizeof from;
@@ -87,20 +99,26 @@ Transfer UdpSocket::receiveFrom(std::span<std::uint8_t> buffer, sockaddr_in& fro
     n = ::recvmsg(fd_, &message, MSG_TRUNC);
   } while (n < 0 && errno == EINTR);
   if (n < 0) return fromErrno();
-  if (arrivalMicros != nullptr) *arrivalMicros = arrivalOf(message);
+  if (arrivalMicros != nullptr) {
+    const std::int64_t now = micros(CLOCK_MONOTONIC);
+    const std::optional<std::int64_t> kernel = stamping_ ? kernelArrival(message, now) : std::nullopt;
+    if (stamping_ && !kernel) ++unstamped_;
+    *arrivalMicros = kernel.value_or(now);
+  }
   if (static_cast<std::size_t>(n) > buffer.size()) return failed(kSocketMessageTooLong);
   return Transfer{static_cast<int>(n), kSocketOk};
 }
 
-void UdpSocket::stampArrivals() const {
-  const int on = 1;
-  ::setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+void UdpSocket::stampArrivals() {
+  const int flags = SOF_TIMESTAMPING_RX_SOFTWARE | SOF_TIMESTAMPING_SOFTWARE;
+  stamping_ = ::setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPING, &flags, sizeof flags) == 0;
 }
 
 void UdpSocket::close() {
   // No retry on EINTR: Linux releases the descriptor even then.
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  stamping_ = false;
 }
 
 Transfer sendDatagram(int fd, std::span<const std::uint8_t> bytes, const sockaddr_in& to) {

@@ -40,17 +40,24 @@ class UdpSocket {
   // One datagram of at most buffer.size() bytes; a longer one is consumed and
   // fails with kSocketMessageTooLong. arrivalMicros, when given, is set to when
   // the datagram arrived, in µs of the monotonic clock: the kernel's receive time
-  // once stampArrivals() is on, else the time of the read.
+  // once stampArrivals() is on, else (and for a datagram the kernel did not stamp,
+  // which is counted) the time of the read.
   Transfer receiveFrom(std::span<std::uint8_t> buffer, sockaddr_in& from, std::int64_t* arrivalMicros = nullptr) const;
   // Has the kernel note each datagram's arrival (best effort: without it, reads
-  // tell the time of the read).
-  void stampArrivals() const;
+  // tell the time of the read). Best before the socket is bound, so that nothing
+  // waits in it unstamped.
+  void stampArrivals();
+  // How many datagrams came without the kernel's time while stamps were on (a
+  // kernel turns them on a moment after being asked), each timed at its read.
+  std::uint64_t unstampedArrivals() const { return unstamped_; }
   // Closes now; an empty socket afterwards.
   void close();
 
  private:
   explicit UdpSocket(int fd) : fd_(fd) {}
   int fd_ = -1;
+  bool stamping_ = false;
+  mutable std::uint64_t unstamped_ = 0;  // the reading thread's only
 };
 
 // Sends on a descriptor that another thread may close meanwhile (the MIDI thread

@@ -86,6 +86,7 @@ TEST(CommandLine, ModesValuesAndBadUsage) {
   EXPECT_TRUE(parse({"--headless", "--thru"}).thru && parse({"--thru"}).mode == Mode::Window && !parse({}).thru);
   const auto t = parse({"--headless", "--timing", "Steady", "--delay=12"}).overrides;
   EXPECT_TRUE(t.timing == settings::Timing::Steady && t.delayMs == 12);
+  EXPECT_EQ(parse({"--delay", "1000"}).overrides.delayMs, 1000);  // the longest; 1001 is refused below
   EXPECT_TRUE(parse({"--timing=immediate"}).overrides.timing == settings::Timing::Immediate);
   // Each bad value: one line that names its option.
   for (const QStringList& args :

@@ -11,9 +11,11 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include "net/addresses.h"
 #include "net/read_notifier.h"
@@ -126,6 +128,41 @@ TEST(UdpSocket, ReadsOneDatagramAtATimeWithItsSender) {
   ASSERT_TRUE(b.readable());
   ASSERT_EQ(b.socket.receiveFrom(buffer, from).bytes, 3);
   EXPECT_EQ(std::memcmp(buffer, "xyz", 3), 0);
+}
+
+// The arrival is when the kernel took the datagram in, not when it was read. The
+// kernel turns its stamps on a moment after the first socket of the machine asks:
+// a datagram it took in meanwhile is timed at its read, and counted.
+TEST(UdpSocket, AnArrivalIsTheKernelsReceiveTimeNotTheTimeOfTheRead) {
+  const auto micros = [] {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  };
+  Udp a, b;
+  b.socket.stampArrivals();
+  std::uint8_t buffer[4];
+  sockaddr_in from{};
+  int stamped = 0;
+  for (int tries = 0; tries < 50 && stamped < 3; ++tries) {
+    const std::int64_t sending = micros();
+    a.send(b, "x");
+    const std::int64_t sent = micros();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ASSERT_TRUE(b.readable());
+    const std::uint64_t unstamped = b.socket.unstampedArrivals();
+    std::int64_t arrival = 0;
+    const std::int64_t reading = micros();
+    ASSERT_EQ(b.socket.receiveFrom(buffer, from, &arrival).bytes, 1);
+    const std::int64_t read = micros();
+    const bool kernels = b.socket.unstampedArrivals() == unstamped;
+    stamped += kernels ? 1 : 0;
+    // Loopback takes a datagram in during the send: within a millisecond of it
+    // (the clocks' rounding), 30 ms before the read.
+    EXPECT_TRUE(kernels ? arrival >= sending - 1000 && arrival <= sent + 1000 : arrival >= reading && arrival <= read)
+        << (kernels ? "stamped " : "unstamped ") << arrival - sending << " µs after sending, " << read - arrival
+        << " µs before the read's end";
+  }
+  EXPECT_EQ(stamped, 3);
 }
 
 TEST(ReadNotifier, CallsOncePerDatagramAndStopsWhenDestroyed) {

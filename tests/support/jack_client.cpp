@@ -3,6 +3,7 @@
 #include <jack/midiport.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -50,23 +51,25 @@ bool jackServerRunning(std::string* why) {
 
 // ---- MidiRing --------------------------------------------------------------
 
-bool MidiRing::push(const std::uint8_t* bytes, std::size_t size, std::uint32_t frame) {
+bool MidiRing::push(const std::uint8_t* bytes, std::size_t size, std::uint32_t frame, std::int64_t micros) {
   const std::size_t tail = tail_.load(std::memory_order_relaxed);
   if (tail - head_.load(std::memory_order_acquire) == kCapacity) return false;
   Slot& slot = slots_[tail % kCapacity];
   slot.size = static_cast<std::uint8_t>(std::min(size, kMaxBytes));
   std::copy_n(bytes, slot.size, slot.bytes.begin());
   slot.frame = frame;
+  slot.micros = micros;
   tail_.store(tail + 1, std::memory_order_release);
   return true;
 }
 
-bool MidiRing::pop(MidiBytes& out, std::uint32_t* frame) {
+bool MidiRing::pop(MidiBytes& out, std::uint32_t* frame, std::int64_t* micros) {
   const std::size_t head = head_.load(std::memory_order_relaxed);
   if (head == tail_.load(std::memory_order_acquire)) return false;
   const Slot& slot = slots_[head % kCapacity];
   out.assign(slot.bytes.begin(), slot.bytes.begin() + slot.size);
   if (frame != nullptr) *frame = slot.frame;
+  if (micros != nullptr) *micros = slot.micros;
   head_.store(head + 1, std::memory_order_release);
   return true;
 }
@@ -181,20 +184,25 @@ void JackKeyboard::process(jack_nframes_t frames) {
   if (perCycle == 0) {
     const jack_nframes_t start = jack_last_frame_time(client());
     for (std::uint32_t gap = 0; holding_ || queue_.pop(due_, &gap); holding_ = false) {
-      if (!holding_) dueFrame_ = (gap & kPatternStart ? start : dueFrame_) + (gap & ~kPatternStart);
+      if (!holding_ && (gap & kPatternStart)) {
+        patternStart_.store(start);
+        dueFrame_ = start;
+      }
+      if (!holding_) dueFrame_ += gap & ~kPatternStart;
       holding_ = true;
       const auto offset = std::int32_t(dueFrame_ - start);
       if (offset >= std::int32_t(frames)) break;
-      jack_midi_event_write(buffer, jack_nframes_t(std::max(offset, 0)), due_.data(), due_.size());
-      played_.fetch_add(1);
+      write(buffer, jack_nframes_t(std::max(offset, 0)));
     }
     return;
   }
-  for (int i = 0; i < perCycle && queue_.pop(due_); ++i) {
-    const auto offset = std::min<jack_nframes_t>(static_cast<jack_nframes_t>(i), frames - 1);
-    jack_midi_event_write(buffer, offset, due_.data(), due_.size());
-    played_.fetch_add(1);
-  }
+  for (int i = 0; i < perCycle && queue_.pop(due_); ++i)
+    write(buffer, std::min<jack_nframes_t>(static_cast<jack_nframes_t>(i), frames - 1));
+}
+
+void JackKeyboard::write(void* buffer, jack_nframes_t offset) {
+  jack_midi_event_write(buffer, offset, due_.data(), due_.size());
+  played_.fetch_add(1);
 }
 
 // ---- JackSynth -------------------------------------------------------------
@@ -214,19 +222,27 @@ std::string JackSynth::port() const {
 void JackSynth::process(jack_nframes_t frames) {
   void* buffer = jack_port_get_buffer(port_, frames);
   const jack_nframes_t count = jack_midi_get_event_count(buffer);
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const std::int64_t toMonotonic =
+      std::int64_t(now.tv_sec) * 1000000 + now.tv_nsec / 1000 - std::int64_t(jack_get_time());
   for (jack_nframes_t i = 0; i < count; ++i) {
     jack_midi_event_t event;
     if (jack_midi_event_get(&event, buffer, i) != 0) continue;
-    if (!ring_.push(event.buffer, event.size, jack_last_frame_time(client()) + event.time)) overflowed_.store(true);
+    const jack_nframes_t frame = jack_last_frame_time(client()) + event.time;
+    const std::int64_t micros = std::int64_t(jack_frames_to_time(client(), frame)) + toMonotonic;
+    if (!ring_.push(event.buffer, event.size, frame, micros)) overflowed_.store(true);
   }
 }
 
 void JackSynth::collect() {
   MidiBytes message;
   std::uint32_t frame = 0;
-  while (ring_.pop(message, &frame)) {
+  std::int64_t micros = 0;
+  while (ring_.pop(message, &frame, &micros)) {
     received_.push_back(message);
     frames_.push_back(frame);
+    times_.push_back(micros);
   }
 }
 
@@ -256,11 +272,18 @@ std::vector<std::uint32_t> JackSynth::frames() {
   return frames_;
 }
 
+std::vector<std::int64_t> JackSynth::times() {
+  std::lock_guard lock(mutex_);
+  collect();
+  return times_;
+}
+
 void JackSynth::clear() {
   std::lock_guard lock(mutex_);
   collect();
   received_.clear();
   frames_.clear();
+  times_.clear();
 }
 
 }  // namespace strandlink::test

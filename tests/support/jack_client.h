@@ -28,14 +28,16 @@ class MidiRing {
   static constexpr std::size_t kCapacity = 4096;
   static constexpr std::size_t kMaxBytes = 15;  // longer messages are cut
   // frame: a number that travels with the message (a frame, or a gap in frames).
-  bool push(const std::uint8_t* bytes, std::size_t size, std::uint32_t frame = 0);
-  bool pop(MidiBytes& out, std::uint32_t* frame = nullptr);
+  // micros: a moment that travels with it.
+  bool push(const std::uint8_t* bytes, std::size_t size, std::uint32_t frame = 0, std::int64_t micros = 0);
+  bool pop(MidiBytes& out, std::uint32_t* frame = nullptr, std::int64_t* micros = nullptr);
 
  private:
   struct Slot {
     std::uint8_t size = 0;
     std::array<std::uint8_t, kMaxBytes> bytes{};
     std::uint32_t frame = 0;
+    std::int64_t micros = 0;
   };
   std::array<Slot, kCapacity> slots_;
   std::atomic<std::size_t> head_{0};  // next to pop
@@ -53,6 +55,11 @@ class JackClient {
   bool ok() const { return client_ != nullptr && active_; }
   // Where JACK's frame clock stands now.
   std::uint32_t frameNow() const { return client_ != nullptr ? jack_frame_time(client_) : 0; }
+  // Frames in one process cycle, and how long one lasts.
+  std::uint32_t periodFrames() const { return client_ != nullptr ? jack_get_buffer_size(client_) : 0; }
+  std::int64_t periodMicros() const {
+    return client_ != nullptr ? std::int64_t(periodFrames()) * 1000000 / jack_get_sample_rate(client_) : 0;
+  }
   // Full names of the MIDI ports matching the regular expression, with all of the
   // given flags (JackPortIsInput: ports that receive, JackPortIsOutput: ports that send).
   std::vector<std::string> midiPorts(const std::string& pattern, unsigned long flags) const;
@@ -96,6 +103,9 @@ class JackKeyboard final : public JackClient {
   // Queues messages to play at exact frames: message k gaps[k] frames after message
   // k-1 (the first gaps[0] frames into the cycle that takes it up).
   bool playSpaced(const std::vector<MidiBytes>& messages, const std::vector<std::uint32_t>& gaps);
+  // The first frame of the cycle that took up the last spaced pattern: message k
+  // was played gaps[0] + ... + gaps[k] frames after it.
+  std::uint32_t patternStart() const { return patternStart_.load(); }
   // Waits until every queued message has been written to the port.
   bool waitUntilPlayed(std::chrono::milliseconds deadline = std::chrono::seconds(10)) const;
 
@@ -106,6 +116,8 @@ class JackKeyboard final : public JackClient {
   std::atomic<int> perCycle_{1};
   std::atomic<std::size_t> queued_{0};
   std::atomic<std::size_t> played_{0};
+  std::atomic<std::uint32_t> patternStart_{0};
+  void write(void* buffer, jack_nframes_t offset);
   // Real-time thread only: the spaced message taken up and the frame it is due at.
   MidiBytes due_;
   std::uint32_t dueFrame_ = 0;
@@ -123,6 +135,8 @@ class JackSynth final : public JackClient {
   std::vector<MidiBytes> received();
   // The frame (JACK's frame clock) at which each of them arrived.
   std::vector<std::uint32_t> frames();
+  // The moment of each such frame on JACK's clock, in µs of the monotonic clock.
+  std::vector<std::int64_t> times();
   // How many arrived so far, without copying them.
   std::size_t count();
   // Waits until at least count messages have arrived.
@@ -140,6 +154,7 @@ class JackSynth final : public JackClient {
   std::mutex mutex_;  // the test's side only
   std::vector<MidiBytes> received_;
   std::vector<std::uint32_t> frames_;
+  std::vector<std::int64_t> times_;
 };
 
 // A JACK server of the test's own, which it may kill; the process's JACK clients
