@@ -109,6 +109,11 @@ class MidiService {
   // and come back (a JACK server) reconnects here by itself; Lost is answered once
   // per loss. While it is not Up, the entries' presence says nothing new.
   virtual ServiceState checkService() { return ServiceState::Up; }
+
+  // The name our ports appear under, which the server may have made other than
+  // the one asked for (JACK gives "NAME-01" when a client is already called NAME);
+  // empty when the service names none.
+  virtual std::string clientName() const { return {}; }
 };
 
 // The name a port is listed under: its name up to the first NUL, at most 31 bytes,

@@ -26,6 +26,7 @@ class JackMidiService final : public MidiService {
   bool inputPresent(int entry) override;
   bool outputPresent(int entry) override;
   ServiceState checkService() override;
+  std::string clientName() const override { return host_->clientName(); }
 
  private:
   explicit JackMidiService(std::shared_ptr<JackHost> host) : host_(std::move(host)) {}
