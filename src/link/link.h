@@ -18,6 +18,7 @@
 #include "link/device_lists.h"
 #include "link/held_notes.h"
 #include "link/message_boxes.h"
+#include "link/oversize_notice.h"
 #include "link/peer_filter.h"
 #include "link/reporter.h"
 #include "link/udp_endpoints.h"
@@ -31,6 +32,10 @@ class MidiService;
 namespace strandlink::link {
 
 class MidiBridge;
+
+// The longest chat line a peer reads, in bytes on the wire: a longer line is
+// cut before it is sent.
+inline constexpr int kChatLineMaxBytes = 2000;
 
 struct Counts {
   std::uint64_t sent = 0;
@@ -111,10 +116,16 @@ class Link : public QObject {
   // During start(): a device is opened by its remembered name, at another position
   // than the settings give (deviceMoveText() says it in words).
   void deviceFollowed(const strandlink::link::DeviceMove& move);
+  // A line for the user that needs no box (datagrams too long for a port).
+  void noticed(const QString& line);
 
  private:
   void readMidiDatagram();
   void readChatDatagram();
+  // The filter first: what a stranger sends is never reported. False when the
+  // datagram is not to be used (refused, empty, too long, or a failed read).
+  bool takeDatagram(const net::Transfer& read, const sockaddr_in& from, OversizeNotice& oversize);
+  void tellOversize();
   void sendControl(std::uint8_t byte, const QString& context);
   void onStatus(LinkStatus status);
   void emitCountsIfChanged();
@@ -129,6 +140,8 @@ class Link : public QObject {
   UdpEndpoints endpoints_;
   ConnectionMonitor monitor_;
   PeerFilter filter_;
+  OversizeNotice midiOversize_;
+  OversizeNotice chatOversize_;
   std::unique_ptr<MidiBridge> bridge_;
   QTimer checkTimer_;
   QTimer deviceTimer_;

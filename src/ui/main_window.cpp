@@ -151,6 +151,7 @@ void MainWindow::wireLink() {
   connect(&link_, &link::Link::countsChanged, this, &MainWindow::showCounts);
   connect(&link_, &link::Link::figuresChanged, this, &MainWindow::showFigures);
   connect(&link_, &link::Link::deviceFollowed, this, &MainWindow::showDeviceMove);
+  connect(&link_, &link::Link::noticed, this, &MainWindow::showNotice);
 }
 
 void MainWindow::showCentred() {

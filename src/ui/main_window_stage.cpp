@@ -120,6 +120,11 @@ void MainWindow::showDeviceMove(const link::DeviceMove& move) {
   setHistoryCaret(*chatHistory_, historyLength(*chatHistory_));
 }
 
+void MainWindow::showNotice(const QString& line) {
+  appendHistoryLine(*chatHistory_, QStringLiteral("(") + line + u')');
+  setHistoryCaret(*chatHistory_, historyLength(*chatHistory_));
+}
+
 void MainWindow::panic() {
   const link::Released released = link_.panic();
   panicNote_->setText(released.notes == 1 ? QStringLiteral("1 note released")
