@@ -41,20 +41,21 @@ QString visibleControls(const QString& text) {
 }  // namespace
 
 int StreamBoxes::show(link::BoxIcon, const QString& title, const QString& text) {
-  writeLine(err_, title + QStringLiteral(": ") + text);
+  err_.write(title + QStringLiteral(": ") + text);
   return 1;
 }
 
 HeadlessRun::HeadlessRun(midi::MidiService& midi, HeadlessOptions options, std::FILE* out, std::FILE* err)
-    : options_(std::move(options)), out_(out), boxes_(err), link_(midi, boxes_) {
+    : options_(std::move(options)), out_(fileno(out)), err_(fileno(err)), boxes_(err_), link_(midi, boxes_) {
   connect(&link_, &link::Link::statusChanged, this, &HeadlessRun::showStatus);
   connect(&link_, &link::Link::chatLineReceived, this,
-          [this](const QString& line) { printLine(out_, QStringLiteral("REMOTE") + visibleControls(line)); });
+          [this](const QString& line) { printLine(QStringLiteral("REMOTE") + visibleControls(line)); });
   connect(&link_, &link::Link::figuresChanged, this, &HeadlessRun::showFigures);
+  connect(&link_, &link::Link::noticed, this, &HeadlessRun::printLine);
   // The device found by its name is the one the settings name from now on.
   connect(&link_, &link::Link::deviceFollowed, this, [this](const link::DeviceMove& move) {
     (move.input ? settings_.inputPosition : settings_.outputPosition) = move.to;
-    printLine(out_, link::deviceMoveText(link_.devices(), move));
+    printLine(link::deviceMoveText(link_.devices(), move));
   });
 }
 
@@ -107,7 +108,9 @@ bool HeadlessRun::start() {
   }
   settings::saveRememberedPorts(link_.sessionPorts());
   if (options_.chatFromInput) {
-    chat_ = std::make_unique<ChatInput>(STDIN_FILENO, [this](const QString& line) { link_.sendChatLine(line); });
+    chat_ = std::make_unique<ChatInput>(
+        STDIN_FILENO, [this](const QString& line) { link_.sendChatLine(line); },
+        [this](const QString& line) { err_.write(line); });
   }
   return true;
 }
@@ -124,18 +127,21 @@ void HeadlessRun::finish() {
   link_.stop();
   link_.shutDown();
   if (writeDefaultFile_) link::saveSettingsFile(link_.reporter(), options_.defaultSettingsFile, settings_);
+  // One moment for both: a stuck output must not hold up the end.
+  const auto deadline = std::chrono::steady_clock::now() + LineOutput::kDrainDeadline;
+  for (LineOutput* output : {&out_, &err_}) {
+    output->drain(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
+  }
 }
 
-void HeadlessRun::printLine(std::FILE* f, const QString& line) { writeLine(f, line); }
-
 void HeadlessRun::showStatus(link::LinkStatus status) {
-  printLine(out_, status == link::LinkStatus::Connected ? QStringLiteral("Connected") : QStringLiteral("Not Connected"));
+  printLine(status == link::LinkStatus::Connected ? QStringLiteral("Connected") : QStringLiteral("Not Connected"));
 }
 
 void HeadlessRun::showFigures(const QString& text) {
   if (text.isEmpty() || text == printedFigures_) return;
   if (sinceFiguresLine_.isValid() && sinceFiguresLine_.elapsed() < kFiguresLineMs) return;
-  printLine(out_, text);
+  printLine(text);
   printedFigures_ = text;
   sinceFiguresLine_.start();
 }

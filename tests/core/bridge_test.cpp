@@ -344,4 +344,12 @@ TEST_F(Bridge, TwoWildStampsFromAStrangerLeaveTheLatencyOfSteadyTimingAsItWas) {
     EXPECT_LE(latency(note), calm + 2400) << "calm: " << calm << " frames, note " << int(note);
     settle(100);
   }
+  // A message that cannot be played (data 1 of 200) teaches nothing: stamped 80 ms
+  // ahead, it would hold back the note after it by as much.
+  synth.clear();
+  const std::uint32_t sentFrame = synth.frameNow();
+  stranger.sendTo(portB, stampedNote(200, monotonicMicros() + 80'000));
+  stranger.sendTo(portB, stampedNote(102, monotonicMicros()));
+  ASSERT_TRUE(synthGets(1));
+  EXPECT_LE(std::int32_t(synth.frames().front() - sentFrame), 960 + 2400);
 }
