@@ -16,6 +16,7 @@
 #include <cstdio>
 
 #include "app/command_line.h"
+#include "headless/chat_input.h"
 #include "headless/headless_run.h"
 #include "link/device_lists.h"
 #include "link/setting_overrides.h"
@@ -143,6 +144,25 @@ TEST(Headless, BoxesAreOneLineEachOnStandardError) {
   ASSERT_TRUE(output.drain());
   EXPECT_EQ(captured(err), "Network Error: Tried to bind MIDI socket:  Address already in use.\n");
   std::fclose(err);
+}
+
+// A line longer than a peer reads is sent cut, said once; the next line is whole.
+TEST(Headless, ChatInputCutsALongLineOnceAndKeepsTheNext) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  QStringList lines, told;
+  {
+    headless::ChatInput input(
+        fds[0], [&](const QString& line) { lines << line; }, [&](const QString& line) { told << line; });
+    const QByteArray typed = QByteArray(2500, 'a') + "\nhi\r\n" + QByteArray(3000, 'b');
+    ASSERT_EQ(::write(fds[1], typed.constData(), std::size_t(typed.size())), typed.size());
+    ASSERT_EQ(::write(fds[1], "\n", 1), 1);
+    EXPECT_TRUE(waitFor([&] { return lines.size() == 3; }));
+  }
+  EXPECT_EQ(lines, (QStringList{QString(2000, 'a'), "hi", QString(2000, 'b')}));
+  EXPECT_EQ(told, (QStringList{"Chat line cut to its first 2000 bytes", "Chat line cut to its first 2000 bytes"}));
+  ::close(fds[0]);
+  ::close(fds[1]);
 }
 
 // The window's start-up without the window: the machine's own address replaces a
