@@ -103,7 +103,7 @@ int runHeadless(int argc, char** argv, const app::CommandLine& cl) {
   }
   headless::HeadlessRun run(*midi, options);
   if (const QString bad = run.prepare(); !bad.isEmpty()) {
-    std::fprintf(stderr, "strandlink: %s\n", qPrintable(bad));
+    run.printError(QStringLiteral("strandlink: ") + bad);  // after the reports it queued
     return 2;
   }
   if (cl.mode == app::CommandLine::Mode::SaveSettings) return run.saveSettings(cl.saveSettingsFile) ? 0 : 1;

@@ -62,6 +62,9 @@ class HeadlessRun : public QObject {
   // moment at most).
   void finish();
 
+  // One line on standard error, after whatever is queued there.
+  void printError(const QString& line) { err_.write(line); }
+
   link::Link& link() { return link_; }
   const settings::Settings& settings() const { return settings_; }
 
