@@ -26,12 +26,22 @@ QStringList arguments(int argc, char** argv) {
   return list;
 }
 
+// JACK gives a second client of a taken name another one ("NAME-01"): the user
+// would look for our ports under the name asked for.
+QString renamedPortsLine(const midi::MidiService& midi, const QString& asked) {
+  const QString given = QString::fromStdString(midi.clientName());
+  if (given.isEmpty() || given == asked) return {};
+  return QStringLiteral("Our MIDI ports are named \"%2:in\" and \"%2:out\", not \"%1:in\" and \"%1:out\": "
+                        "the MIDI server has another client of that name")
+      .arg(asked, given);
+}
+
 void setIdentity() {
   QCoreApplication::setApplicationName(QStringLiteral("Strandlink"));
   QCoreApplication::setApplicationVersion(QString::fromLatin1(kVersion));
 }
 
-// SIGINT and SIGTERM end the window as its close box does: the settings are
+// SIGINT, SIGTERM and SIGHUP end the window as its close box does: the settings are
 // written and the notes the peer left sounding released. Before exec() quit()
 // does nothing, and a start-up box (the first run's "Could not load last session
 // parameters") runs a loop of its own: a signal then answers the boxes as OK
@@ -41,6 +51,10 @@ int runWindow(int argc, char** argv, const app::CommandLine& cl) {
   setIdentity();
   const auto midi = midi::makeMidiService(cl.clientName.toStdString());
   ui::MainWindow window(*midi);
+  if (const QString renamed = renamedPortsLine(*midi, cl.clientName); !renamed.isEmpty()) {
+    std::fprintf(stderr, "strandlink: %s\n", qPrintable(renamed));
+    window.showNotice(renamed);
+  }
   app::SignalWatcher watcher;
   bool looping = false, ended = false;
   QTimer answerBoxes;
@@ -87,9 +101,12 @@ int runHeadless(int argc, char** argv, const app::CommandLine& cl) {
   options.peerFilter = cl.peerFilter;
   options.overrides = cl.overrides;
   options.thru = cl.thru;
+  if (const QString renamed = renamedPortsLine(*midi, cl.clientName); !renamed.isEmpty()) {
+    std::fprintf(stderr, "strandlink: %s\n", qPrintable(renamed));
+  }
   headless::HeadlessRun run(*midi, options);
   if (const QString bad = run.prepare(); !bad.isEmpty()) {
-    std::fprintf(stderr, "strandlink: %s\n", qPrintable(bad));
+    run.printError(QStringLiteral("strandlink: ") + bad);  // after the reports it queued
     return 2;
   }
   if (cl.mode == app::CommandLine::Mode::SaveSettings) return run.saveSettings(cl.saveSettingsFile) ? 0 : 1;
@@ -102,7 +119,7 @@ int runHeadless(int argc, char** argv, const app::CommandLine& cl) {
   return 0;
 }
 
-// 0 after SIGINT or SIGTERM, 1 when the demo could not set itself up.
+// 0 after SIGINT, SIGTERM or SIGHUP, 1 when the demo could not set itself up.
 int runDemo(int argc, char** argv) {
   QCoreApplication application(argc, argv);
   setIdentity();
@@ -118,6 +135,7 @@ int runDemo(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  app::ignorePanicSignal();
   const app::CommandLine cl = app::parseCommandLine(arguments(argc, argv));
   switch (cl.mode) {
     case app::CommandLine::Mode::Error:

@@ -3,6 +3,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <csignal>
 
 namespace strandlink::app {
@@ -10,10 +12,22 @@ namespace strandlink::app {
 namespace {
 
 int signalPair[2] = {-1, -1};
+// What came since the loop last looked. A burst of signals sets a flag many times
+// and wakes the loop once: the handler never waits, and no signal is lost behind
+// a full pair.
+std::atomic<bool> terminationPending{false};
+std::atomic<bool> panicPending{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+constexpr int kTerminationSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 void onSignal(int sig) {
-  const char c = static_cast<char>(sig);
+  const int savedErrno = errno;
+  (sig == SIGUSR1 ? panicPending : terminationPending).store(true);
+  // Non-blocking: a full pair already holds a wake-up the loop has yet to read.
+  const char c = 1;
   [[maybe_unused]] auto n = ::write(signalPair[1], &c, 1);
+  errno = savedErrno;
 }
 
 void handle(int sig, void (*handler)(int)) {
@@ -26,27 +40,33 @@ void handle(int sig, void (*handler)(int)) {
 
 }  // namespace
 
+void ignorePanicSignal() { handle(SIGUSR1, SIG_IGN); }
+
 SignalWatcher::SignalWatcher(QObject* parent) : QObject(parent) {
-  if (signalPair[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPair) != 0) return;
+  if (signalPair[0] < 0 &&
+      ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPair) != 0) {
+    return;
+  }
   notifier_ = std::make_unique<QSocketNotifier>(signalPair[0], QSocketNotifier::Read);
   connect(notifier_.get(), &QSocketNotifier::activated, this, &SignalWatcher::readSignal);
-  for (int sig : {SIGINT, SIGTERM, SIGUSR1}) handle(sig, onSignal);
+  for (int sig : kTerminationSignals) handle(sig, onSignal);
+  handle(SIGUSR1, onSignal);
   std::signal(SIGPIPE, SIG_IGN);
 }
 
-// Back to the defaults: a signal after the loop has ended ends the program.
+// Back to the defaults: a signal to end after the loop has ended ends the program
+// at once. A panic then has nothing left to release.
 SignalWatcher::~SignalWatcher() {
-  for (int sig : {SIGINT, SIGTERM, SIGUSR1}) handle(sig, SIG_DFL);
+  for (int sig : kTerminationSignals) handle(sig, SIG_DFL);
+  ignorePanicSignal();
 }
 
 void SignalWatcher::readSignal() {
-  char c = 0;
-  if (::read(signalPair[0], &c, 1) != 1) return;
-  if (c == SIGUSR1) {
-    emit panicRequested();
-  } else {
-    emit terminationRequested();
+  char wakes[64];
+  while (::read(signalPair[0], wakes, sizeof wakes) > 0) {
   }
+  if (panicPending.exchange(false)) emit panicRequested();
+  if (terminationPending.exchange(false)) emit terminationRequested();
 }
 
 }  // namespace strandlink::app

@@ -1,5 +1,6 @@
-// SIGINT, SIGTERM and SIGUSR1 delivered to the event loop: the handler only
-// writes the signal's number to a socket pair, which the loop reads.
+// SIGINT, SIGTERM, SIGHUP and SIGUSR1 delivered to the event loop: the handler only
+// notes which signal came and wakes the loop through a socket pair, which the loop
+// reads.
 #pragma once
 
 #include <QObject>
@@ -9,6 +10,11 @@
 
 namespace strandlink::app {
 
+// SIGUSR1 ignored until a watcher takes it, and again after: a panic asked for
+// before the link runs or while it ends has nothing to release, and must not end
+// the program. The first thing main() does.
+void ignorePanicSignal();
+
 class SignalWatcher : public QObject {
   Q_OBJECT
  public:
@@ -17,7 +23,8 @@ class SignalWatcher : public QObject {
   ~SignalWatcher() override;
 
  signals:
-  // SIGINT or SIGTERM: end the program as its close box would.
+  // SIGINT, SIGTERM or SIGHUP (a closed terminal, a dropped SSH session): end the
+  // program as its close box would.
   void terminationRequested();
   // SIGUSR1: release the notes the peer left sounding.
   void panicRequested();

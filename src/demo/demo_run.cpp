@@ -56,7 +56,7 @@ std::set<std::string> asSet(const std::vector<std::string>& names) { return {nam
 }  // namespace
 
 DemoRun::DemoRun(std::FILE* out, std::FILE* err)
-    : out_(out), boxes_(err), phrase_(demoPhrase()), wake_([this](std::uint32_t) { takeArrivals(); }) {
+    : out_(out), err_(fileno(err)), boxes_(err_), phrase_(demoPhrase()), wake_([this](std::uint32_t) { takeArrivals(); }) {
   a_.letter = QStringLiteral("A");
   b_.letter = QStringLiteral("B");
   warmUpTimer_ = new QTimer(this);

@@ -79,6 +79,7 @@ class DemoRun : public QObject, private midi::MidiInputHandler {
   void printLine(const QString& line);
 
   std::FILE* out_;
+  headless::LineOutput err_;
   headless::StreamBoxes boxes_;
   Copy a_, b_;
   std::unique_ptr<midi::MidiService> player_;

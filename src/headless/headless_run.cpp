@@ -22,22 +22,23 @@ void writeLine(std::FILE* f, const QString& line) {
 }  // namespace
 
 int StreamBoxes::show(link::BoxIcon, const QString& title, const QString& text) {
-  writeLine(err_, title + QStringLiteral(": ") + text);
+  err_.write(title + QStringLiteral(": ") + text);
   return 1;
 }
 
 HeadlessRun::HeadlessRun(midi::MidiService& midi, HeadlessOptions options, std::FILE* out, std::FILE* err)
-    : options_(std::move(options)), out_(out), boxes_(err), link_(midi, boxes_) {
+    : options_(std::move(options)), out_(fileno(out)), err_(fileno(err)), boxes_(err_), link_(midi, boxes_) {
   connect(&link_, &link::Link::statusChanged, this, &HeadlessRun::showStatus);
   // Chat reaches us from any host while the peer filter is off; a terminal, a log
   // or the journal would act on its control characters.
   connect(&link_, &link::Link::chatLineReceived, this,
-          [this](const QString& line) { printLine(out_, QStringLiteral("REMOTE") + link::visibleControls(line)); });
+          [this](const QString& line) { printLine(QStringLiteral("REMOTE") + link::visibleControls(line)); });
   connect(&link_, &link::Link::figuresChanged, this, &HeadlessRun::showFigures);
+  connect(&link_, &link::Link::noticed, this, &HeadlessRun::printLine);
   // The device found by its name is the one the settings name from now on.
   connect(&link_, &link::Link::deviceFollowed, this, [this](const link::DeviceMove& move) {
     (move.input ? settings_.inputPosition : settings_.outputPosition) = move.to;
-    printLine(out_, link::deviceMoveText(link_.devices(), move));
+    printLine(link::deviceMoveText(link_.devices(), move));
   });
 }
 
@@ -93,13 +94,9 @@ bool HeadlessRun::start() {
   }
   settings::saveRememberedPorts(link_.sessionPorts());
   if (options_.chatFromInput) {
-    chat_ = std::make_unique<ChatInput>(STDIN_FILENO, [this](const QString& line) {
-      if (link_.sendChatLine(line).cut) {
-        boxes_.show(link::BoxIcon::None, link::kAppTitle,
-                    QStringLiteral("A chat line holds at most %1 bytes: the rest of this one was cut")
-                        .arg(link::kChatLineLimit));
-      }
-    });
+    chat_ = std::make_unique<ChatInput>(
+        STDIN_FILENO, [this](const QString& line) { link_.sendChatLine(line); },
+        [this](const QString& line) { err_.write(line); });
   }
   return true;
 }
@@ -116,24 +113,27 @@ void HeadlessRun::finish() {
   link_.stop();
   link_.shutDown();
   if (writeDefaultFile_) link::saveSettingsFile(link_.reporter(), options_.defaultSettingsFile, settings_);
+  // One moment for both: a stuck output must not hold up the end.
+  const auto deadline = std::chrono::steady_clock::now() + LineOutput::kDrainDeadline;
+  for (LineOutput* output : {&out_, &err_}) {
+    output->drain(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
+  }
 }
-
-void HeadlessRun::printLine(std::FILE* f, const QString& line) { writeLine(f, line); }
 
 // Once per change of the line: the peer's answer, or what the session lacks.
 void HeadlessRun::showStatus() {
   const QString line = link_.statusText();
   if (line == printedStatus_) return;
-  printLine(out_, line);
+  printLine(line);
   printedStatus_ = line;
 }
 
-void HeadlessRun::panic() { printLine(out_, QStringLiteral("Panic: ") + link::panicText(link_.panic())); }
+void HeadlessRun::panic() { printLine(QStringLiteral("Panic: ") + link::panicText(link_.panic())); }
 
 void HeadlessRun::showFigures(const QString& text) {
   if (text.isEmpty() || text == printedFigures_) return;
   if (sinceFiguresLine_.isValid() && sinceFiguresLine_.elapsed() < kFiguresLineMs) return;
-  printLine(out_, text);
+  printLine(text);
   printedFigures_ = text;
   sinceFiguresLine_.start();
 }

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 
+#include "headless/line_output.h"
 #include "link/link.h"
 #include "link/message_boxes.h"
 #include "link/setting_overrides.h"
@@ -27,11 +28,11 @@ class ChatInput;
 // Every box as one line, "title: text".
 class StreamBoxes : public link::MessageBoxes {
  public:
-  explicit StreamBoxes(std::FILE* err) : err_(err) {}
+  explicit StreamBoxes(LineOutput& err) : err_(err) {}
   int show(link::BoxIcon icon, const QString& title, const QString& text) override;
 
  private:
-  std::FILE* err_;
+  LineOutput& err_;
 };
 
 struct HeadlessOptions {
@@ -58,8 +59,12 @@ class HeadlessRun : public QObject {
   // false after the report of a failure. The default file is not written.
   bool saveSettings(const QString& path);
   // Stop, and the end of the program: the default settings file is written when
-  // no file of its own was given.
+  // no file of its own was given, and what is left to print is printed (for a
+  // moment at most).
   void finish();
+
+  // One line on standard error, after whatever is queued there.
+  void printError(const QString& line) { err_.write(line); }
 
   link::Link& link() { return link_; }
   // Releases what sounds on our output and what we left sounding on the peer, and
@@ -73,12 +78,14 @@ class HeadlessRun : public QObject {
  private:
   void startUp();
   void applyChanges(const settings::SettingsChanges& changes);
-  void printLine(std::FILE* f, const QString& line);
+  void printLine(const QString& line) { out_.write(line); }
   void showStatus();
   void showFigures(const QString& text);
 
   HeadlessOptions options_;
-  std::FILE* out_;
+  // Before the link, which reports through them until it is gone.
+  LineOutput out_;
+  LineOutput err_;
   StreamBoxes boxes_;
   link::Link link_;
   settings::Settings settings_;

@@ -43,12 +43,15 @@ Link::Link(midi::MidiService& midi, MessageBoxes& boxes, QObject* parent)
       monitor_([this] { sendControl(kProbeByte, QStringLiteral("Tried to send Connection_Check:  ")); },
                [this] { sendControl(kReplyByte, QStringLiteral("Tried to send Connection_Check_Reply:  ")); },
                [this](LinkStatus s) { onStatus(s); }),
+      midiOversize_(QStringLiteral("MIDI"), kMidiReadLength),
+      chatOversize_(QStringLiteral("chat"), kChatReadLength),
       bridge_(std::make_unique<MidiBridge>(midi, lists_, reporter_)),
       fatalExit_([] { std::exit(1); }) {
   checkTimer_.setInterval(1000);
   connect(&checkTimer_, &QTimer::timeout, this, [this] {
     monitor_.tick();
     emit figuresChanged(figuresText());
+    tellOversize();
   });
   // Have the chosen devices gone, or come back?
   deviceTimer_.setInterval(1000);
@@ -224,13 +227,15 @@ void Link::readMidiDatagram() {
   sockaddr_in from{};
   std::int64_t arrival = 0;
   const net::Transfer read = endpoints_.midi().receiveFrom(buffer, from, &arrival);
-  // A port-unreachable answer to one of our probes is no fault of a read; the
-  // connection check already shows it.
-  if (!read.ok() && !net::isUnreachableEcho(read.error)) {
-    reporter_.socketError(read.error, QStringLiteral("Tried to read MidiSocketRecvBuffer:  "),
-                          Reporter::Flood::Throttle);
+  if (!takeDatagram(read, from, midiOversize_)) {
+    // A port-unreachable answer to one of our probes is no fault of a read; the
+    // connection check already shows it.
+    if (!read.ok() && read.error != net::kSocketMessageTooLong && !net::isUnreachableEcho(read.error)) {
+      reporter_.socketError(read.error, QStringLiteral("Tried to read MidiSocketRecvBuffer:  "),
+                            Reporter::Flood::Throttle);
+    }
+    return;
   }
-  if (read.bytes < 1 || !filter_.accept(from, endpoints_.midiRemote().sin_addr.s_addr)) return;
   ++received_;
   // Our own receivers read what a peer built to the first format reads: the first
   // three bytes. Only a datagram of exactly seven carries a moment as well.
@@ -239,19 +244,34 @@ void Link::readMidiDatagram() {
 }
 
 // One byte is a control byte of the connection check, two or more a chat line.
-// Empty and failed reads (a line longer than the read length among them) are dropped.
+// Empty and failed reads are dropped; a line longer than the read length is counted.
 void Link::readChatDatagram() {
   if (!endpoints_.isOpen()) return;
   std::array<std::uint8_t, kChatReadLength> buffer{};
   sockaddr_in from{};
   const net::Transfer read = endpoints_.chat().receiveFrom(buffer, from);
-  if (read.bytes < 1 || !filter_.accept(from, endpoints_.midiRemote().sin_addr.s_addr)) return;
+  if (!takeDatagram(read, from, chatOversize_)) return;
   if (read.bytes == 1) {
     monitor_.controlByte(buffer[0]);
     if (buffer[0] == kReplyByte) emit figuresChanged(figuresText());
     return;
   }
   emit chatLineReceived(QString::fromLatin1(reinterpret_cast<const char*>(buffer.data()), read.bytes));
+}
+
+bool Link::takeDatagram(const net::Transfer& read, const sockaddr_in& from, OversizeNotice& oversize) {
+  const bool tooLong = read.error == net::kSocketMessageTooLong;
+  if (!tooLong && read.bytes < 1) return false;
+  if (!filter_.accept(from, endpoints_.midiRemote().sin_addr.s_addr)) return false;
+  if (!tooLong) return true;
+  if (const QString line = oversize.count(from, OversizeNotice::Clock::now()); !line.isEmpty()) emit noticed(line);
+  return false;
+}
+
+void Link::tellOversize() {
+  for (OversizeNotice* o : {&midiOversize_, &chatOversize_}) {
+    if (const QString line = o->due(OversizeNotice::Clock::now()); !line.isEmpty()) emit noticed(line);
+  }
 }
 
 // Probe and reply both leave from the MIDI socket for the peer's chat port.

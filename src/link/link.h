@@ -18,6 +18,7 @@
 #include "link/device_lists.h"
 #include "link/held_notes.h"
 #include "link/message_boxes.h"
+#include "link/oversize_notice.h"
 #include "link/peer_filter.h"
 #include "link/reporter.h"
 #include "link/status_text.h"
@@ -139,10 +140,16 @@ class Link : public QObject {
   void deviceFollowed(const strandlink::link::DeviceMove& move);
   // The lists were taken again while no session ran; before: the lists until now.
   void devicesChanged(const strandlink::link::DeviceLists& before);
+  // A line for the user that needs no box (datagrams too long for a port).
+  void noticed(const QString& line);
 
  private:
   void readMidiDatagram();
   void readChatDatagram();
+  // The filter first: what a stranger sends is never reported. False when the
+  // datagram is not to be used (refused, empty, too long, or a failed read).
+  bool takeDatagram(const net::Transfer& read, const sockaddr_in& from, OversizeNotice& oversize);
+  void tellOversize();
   void sendControl(std::uint8_t byte, const QString& context);
   void onStatus(LinkStatus status);
   void emitCountsIfChanged();
@@ -158,6 +165,8 @@ class Link : public QObject {
   UdpEndpoints endpoints_;
   ConnectionMonitor monitor_;
   PeerFilter filter_;
+  OversizeNotice midiOversize_;
+  OversizeNotice chatOversize_;
   std::unique_ptr<MidiBridge> bridge_;
   QTimer checkTimer_;
   QTimer deviceTimer_;

@@ -166,15 +166,20 @@ bool MidiBridge::play(const midi::ShortMessage& message, std::optional<std::int6
 
 // The schedule gives the moment; the output can still place a message into a
 // cycle only before that cycle begins, so each is written one period of the
-// output after its moment, into the first cycle that can still take it.
+// output after its moment, into the first cycle that can still take it. A
+// message that is not played (a datagram anyone could have sent) teaches the
+// schedule nothing.
 bool MidiBridge::playReceived(const midi::ShortMessage& message, std::optional<std::uint32_t> stamp,
                               std::int64_t arrivalMicros) {
   if (!steady_ || !output_) return play(message);
   const std::int64_t period = output_->periodMicros();
   const std::int64_t delay = std::max(delayMicros_, period);
-  const std::optional<std::int64_t> moment =
+  const SteadySchedule before = schedule_;
+  const std::int64_t moment =
       stamp ? schedule_.stamped(*stamp, arrivalMicros, delay) : schedule_.unstamped(arrivalMicros, delay);
-  return play(message, moment ? std::optional(*moment + period) : std::nullopt);
+  if (play(message, moment + period)) return true;
+  schedule_ = before;
+  return false;
 }
 
 Released MidiBridge::releaseHeld() {

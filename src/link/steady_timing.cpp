@@ -26,15 +26,22 @@ std::optional<std::uint32_t> datagramStamp(std::span<const std::uint8_t> d) {
 
 // The stamp plus the offset, taken in 32 bits, lies within a second of the
 // arrival's own low 32 bits: the full moment is the arrival moved by the difference.
-std::optional<std::int64_t> SteadySchedule::stamped(std::uint32_t stamp, std::int64_t arrival, std::int64_t delay) {
+std::int64_t SteadySchedule::stamped(std::uint32_t stamp, std::int64_t arrival, std::int64_t delay) {
   const std::uint32_t difference = std::uint32_t(std::uint64_t(arrival)) - stamp;
-  if (least_ && std::abs(wrapDifference(difference, *least_)) > kJumpMicros) {
+  if (least_ && wild(difference)) {
+    if (!jumpBelieved(difference)) return unstamped(arrival, delay);
+    const std::uint32_t least = jumpLeast_;
+    const std::optional<std::int64_t> last = last_;  // nothing is reordered across the jump
     reset();
-    learn(difference, arrival);
-    offset_ = least_;
+    last_ = last;
+    // The window knows the least of them; the offset settles down to it gently
+    // from this message's own difference, as it does from a first message.
+    learn(least, arrival);
+    offset_ = difference;
     lastStamp_ = stamp;
-    return std::nullopt;
+    return inOrder(arrival + wrapDifference(*offset_, difference) + delay);
   }
+  jumpVotes_ = 0;
   learn(difference, arrival);
   const std::int64_t above = offset_ ? wrapDifference(*offset_, *least_) : 0;
   if (!offset_ || above <= 0) {
@@ -47,6 +54,22 @@ std::optional<std::int64_t> SteadySchedule::stamped(std::uint32_t stamp, std::in
   return inOrder(arrival + wrapDifference(*offset_, difference) + delay);
 }
 
+bool SteadySchedule::wild(std::uint32_t difference) const {
+  const std::int64_t fromLeast = wrapDifference(difference, *least_);
+  return fromLeast < -kAheadMicros || fromLeast > kJumpMicros;
+}
+
+bool SteadySchedule::jumpBelieved(std::uint32_t difference) {
+  if (jumpVotes_ == 0 || std::abs(wrapDifference(difference, jumpFirst_)) > kAheadMicros) {
+    jumpVotes_ = 1;
+    jumpFirst_ = jumpLeast_ = difference;
+  } else {
+    ++jumpVotes_;
+    if (wrapDifference(difference, jumpLeast_) < 0) jumpLeast_ = difference;
+  }
+  return jumpVotes_ >= kJumpVotes;
+}
+
 std::int64_t SteadySchedule::unstamped(std::int64_t arrival, std::int64_t delay) { return inOrder(arrival + delay); }
 
 void SteadySchedule::reset() {
@@ -54,6 +77,7 @@ void SteadySchedule::reset() {
   least_.reset();
   offset_.reset();
   last_.reset();
+  jumpVotes_ = 0;
 }
 
 void SteadySchedule::learn(std::uint32_t difference, std::int64_t arrival) {

@@ -11,6 +11,12 @@
 // were played with; the window follows drift, and a clock that jumps is learned
 // anew.
 //
+// Anyone can send a stamp, and one wild stamp must change nothing that lasts. A
+// difference far below the least (a stamp from the future) or far above it is not
+// learned: its message plays as one without a stamp. Only when several such
+// differences in a row agree with each other has the sender's clock really
+// jumped, and the window starts afresh from them.
+//
 // A JACK sender stamps each message up to a period ahead of the moment it sends
 // it, so the smallest difference is found only once a message late in one of its
 // cycles has come. Until then the offset is too large, which only delays: it
@@ -44,9 +50,10 @@ std::optional<std::uint32_t> datagramStamp(std::span<const std::uint8_t> datagra
 class SteadySchedule {
  public:
   // The moment (monotonic µs) at which to play a message that arrived at arrival
-  // with this stamp; nullopt for at once, after a clock jump (the stamp far from
-  // where the offset puts it), which also starts the window afresh.
-  std::optional<std::int64_t> stamped(std::uint32_t stamp, std::int64_t arrival, std::int64_t delay);
+  // with this stamp. A wild stamp (see above) gets the moment of a message
+  // without one. The caller keeps a copy of the schedule from before and puts it
+  // back when the message could not be played: only what is played may teach.
+  std::int64_t stamped(std::uint32_t stamp, std::int64_t arrival, std::int64_t delay);
   // A message without a stamp (an older peer, an immediate sender): its arrival
   // plus the delay.
   std::int64_t unstamped(std::int64_t arrival, std::int64_t delay);
@@ -57,13 +64,22 @@ class SteadySchedule {
   // offset is the least of the last three to four seconds.
   static constexpr std::int64_t kBucketMicros = 1000000;
   static constexpr std::size_t kBuckets = 4;
-  // A stamp further than this from where the offset puts it means a clock jumped.
+  // A difference this far below the least is wild: further than a sender's period
+  // of stamping ahead and a path that became quicker could explain.
+  static constexpr std::int64_t kAheadMicros = 100000;
+  // A difference this far above the least is wild: later than jitter explains.
   static constexpr std::int64_t kJumpMicros = 1000000;
+  // This many wild differences in a row, each within kAheadMicros of the first:
+  // the sender's clock jumped.
+  static constexpr int kJumpVotes = 4;
   // Per message the offset falls by at most the stamps' distance divided by this.
   static constexpr std::int64_t kSettleDivisor = 128;
 
  private:
   void learn(std::uint32_t difference, std::int64_t arrival);
+  bool wild(std::uint32_t difference) const;
+  // Counts one more wild difference; true once enough in a row agree.
+  bool jumpBelieved(std::uint32_t difference);
   // Never earlier than the message before: nothing is reordered.
   std::int64_t inOrder(std::int64_t moment);
 
@@ -76,6 +92,10 @@ class SteadySchedule {
   std::optional<std::uint32_t> offset_;  // in use: settles down to the least
   std::uint32_t lastStamp_ = 0;
   std::optional<std::int64_t> last_;
+  // The wild differences in a row so far, the first of them and their least.
+  int jumpVotes_ = 0;
+  std::uint32_t jumpFirst_ = 0;
+  std::uint32_t jumpLeast_ = 0;
 };
 
 }  // namespace strandlink::link

@@ -114,6 +114,11 @@ class MidiService {
   // since the lists were last taken. A service that follows port registration
   // answers from that; one that cannot says yes, and the lists are compared.
   virtual bool portsChanged() { return true; }
+
+  // The name our ports appear under, which the server may have made other than
+  // the one asked for (JACK gives "NAME-01" when a client is already called NAME);
+  // empty when the service names none.
+  virtual std::string clientName() const { return {}; }
 };
 
 // The name a port is listed under: its name up to the first NUL, at most 31 bytes,

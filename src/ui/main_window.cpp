@@ -156,6 +156,7 @@ void MainWindow::wireLink() {
   connect(&link_, &link::Link::figuresChanged, this, &MainWindow::showFigures);
   connect(&link_, &link::Link::deviceFollowed, this, &MainWindow::showDeviceMove);
   connect(&link_, &link::Link::devicesChanged, this, &MainWindow::refreshDeviceLists);
+  connect(&link_, &link::Link::noticed, this, &MainWindow::showNotice);
 }
 
 void MainWindow::showCentred() {
@@ -366,9 +367,9 @@ void MainWindow::sendChatLine() {
   setHistoryCaret(*chatHistory_, historyLength(*chatHistory_) - 1);
   if (!sent.sent) {
     // Without a session there is no socket to send from.
-    addHistoryNote(QStringLiteral("not sent: no session is running"));
+    showNotice(QStringLiteral("not sent: no session is running"));
   } else if (link_.status() != link::LinkStatus::Connected) {
-    addHistoryNote(QStringLiteral("Not Connected: the peer may not hear it"));
+    showNotice(QStringLiteral("Not Connected: the peer may not hear it"));
   }
   chatInput_->clear();
   chatCutSaid_ = false;
@@ -378,11 +379,11 @@ void MainWindow::sendChatLine() {
 void MainWindow::sayChatLineCut() {
   if (chatCutSaid_ || chatInput_->text().size() < chatInput_->maxLength()) return;
   chatCutSaid_ = true;
-  addHistoryNote(QStringLiteral("a chat line holds at most %1 characters: the rest was cut").arg(link::kChatLineLimit));
+  showNotice(QStringLiteral("a chat line holds at most %1 characters: the rest was cut").arg(link::kChatLineLimit));
 }
 
 // Our own remark in the history, in brackets, which no chat line starts with.
-void MainWindow::addHistoryNote(const QString& note) {
+void MainWindow::showNotice(const QString& note) {
   appendHistoryLine(*chatHistory_, u'(' + note + u')');
   setHistoryCaret(*chatHistory_, historyLength(*chatHistory_));
 }

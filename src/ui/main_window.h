@@ -100,6 +100,8 @@ class MainWindow : public QMainWindow {
   // Releases what the peer left sounding and says for two seconds how many notes
   // that were (the Panic button; SIGUSR1).
   void panic();
+  // A line the user should see but need not answer, in the chat history.
+  void showNotice(const QString& line);
 
   // The caption: the program and version, blanks, and the notice; 121 characters.
   static QString caption();
@@ -141,7 +143,6 @@ class MainWindow : public QMainWindow {
   void restoreWindowOptions();
   void sendChatLine();
   void sayChatLineCut();
-  void addHistoryNote(const QString& note);
   void showChatLine(const QString& line);
   void showRunning(bool running);
   void lockNetworkBoxes(bool locked);

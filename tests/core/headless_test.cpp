@@ -1,9 +1,11 @@
 // The window-less run: the command line, what it prints instead of showing, its
 // start-up, and the real program's signals (SIGUSR1 releases held notes, SIGTERM
 // ends it cleanly).
+#include <fcntl.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/prctl.h>
+#include <unistd.h>
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -14,6 +16,7 @@
 #include <cstdio>
 
 #include "app/command_line.h"
+#include "headless/chat_input.h"
 #include "headless/headless_run.h"
 #include "link/device_lists.h"
 #include "link/setting_overrides.h"
@@ -35,13 +38,12 @@ app::CommandLine parse(QStringList args) {
   return app::parseCommandLine(args);
 }
 
+// What the run wrote to a file so far. Read at offsets of its own: the run's
+// writer thread writes at the file's offset meanwhile.
 QString captured(std::FILE* f) {
-  std::fflush(f);
-  std::rewind(f);
   QByteArray all;
-  char buf[512];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) all.append(buf, qsizetype(n));
+  char buf[4096];
+  for (ssize_t n; (n = ::pread(fileno(f), buf, sizeof buf, all.size())) > 0;) all.append(buf, qsizetype(n));
   return QString::fromLocal8Bit(all);
 }
 
@@ -143,10 +145,31 @@ TEST(SettingOverrides, ARememberedNameWinsOnlyAtItsOwnPositionAndNeverForOurOwnP
 
 TEST(Headless, BoxesAreOneLineEachOnStandardError) {
   std::FILE* err = std::tmpfile();
-  headless::StreamBoxes boxes(err);
+  headless::LineOutput output(fileno(err));
+  headless::StreamBoxes boxes(output);
   boxes.show(link::BoxIcon::Exclamation, "Network Error", "Tried to bind MIDI socket:  Address already in use.");
+  ASSERT_TRUE(output.drain());
   EXPECT_EQ(captured(err), "Network Error: Tried to bind MIDI socket:  Address already in use.\n");
   std::fclose(err);
+}
+
+// A line longer than a peer reads is sent cut, said once; the next line is whole.
+TEST(Headless, ChatInputCutsALongLineOnceAndKeepsTheNext) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  QStringList lines, told;
+  {
+    headless::ChatInput input(
+        fds[0], [&](const QString& line) { lines << line; }, [&](const QString& line) { told << line; });
+    const QByteArray typed = QByteArray(2500, 'a') + "\nhi\r\n" + QByteArray(3000, 'b');
+    ASSERT_EQ(::write(fds[1], typed.constData(), std::size_t(typed.size())), typed.size());
+    ASSERT_EQ(::write(fds[1], "\n", 1), 1);
+    EXPECT_TRUE(waitFor([&] { return lines.size() == 3; }));
+  }
+  EXPECT_EQ(lines, (QStringList{QString(2000, 'a'), "hi", QString(2000, 'b')}));
+  EXPECT_EQ(told, (QStringList{"Chat line cut to its first 2000 bytes", "Chat line cut to its first 2000 bytes"}));
+  ::close(fds[0]);
+  ::close(fds[1]);
 }
 
 // The window's start-up without the window: the machine's own address replaces a
@@ -232,6 +255,80 @@ TEST(Headless, ADeviceListedElsewhereAfterARePlugIsOpenedByItsRememberedNameAndS
       << captured(out).toStdString();
   EXPECT_EQ(settings::loadRememberedPorts().output, (settings::RememberedPort{found, "order-x:in"}));
   std::fclose(out);
+}
+
+namespace {
+
+// Whether the process has taken SIGUSR1 in hand (caught or ignored), from its status
+// in /proc: before that, the signal's default would end it.
+bool handlesUsr1(qint64 pid) {
+  QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+  if (!status.open(QIODevice::ReadOnly)) return false;
+  quint64 mask = 0;
+  for (const QByteArray& line : status.readAll().split('\n')) {
+    if (line.startsWith("SigIgn:") || line.startsWith("SigCgt:")) mask |= line.mid(7).trimmed().toULongLong(nullptr, 16);
+  }
+  return (mask >> (SIGUSR1 - 1)) & 1;
+}
+
+}  // namespace
+
+// SIGUSR1 at any moment of the program's life, even in a burst of 5,000, never
+// ends it or hangs it; SIGHUP (a closed terminal) ends it as SIGTERM does.
+TEST(HeadlessProgram, Usr1ReleasesHeldNotesEvenInABurstAndHupEndsItCleanly) {
+  REQUIRE_REAL_PART(jackAvailable(), kNoJackServer);
+  QTemporaryDir dir;
+  const int local = freePortPair(), remote = freePortPair();
+  ASSERT_TRUE(put(dir.filePath("link.stn"), settingsFor(local, remote)));
+  Program program;
+  program.start(QStringLiteral(STRANDLINK_PROGRAM),
+                {"--headless", "--settings", dir.filePath("link.stn"), "--name", "SignalTest"});
+  ASSERT_TRUE(program.waitForStarted());
+  const auto pid = pid_t(program.processId());
+  ASSERT_TRUE(waitFor([&] { return handlesUsr1(pid) || program.state() != QProcess::Running; }, 5000));
+  JackSynth synth("signal-synth");
+  std::vector<std::string> ours;
+  // The port is listed as soon as it is registered, and takes connections once the
+  // program's client is active. Panics all along: before the link runs too.
+  ASSERT_TRUE(waitFor([&] {
+    ::kill(pid, SIGUSR1);
+    ours = synth.midiPorts("^SignalTest:out$", JackPortIsOutput);
+    return !ours.empty() && synth.connect(ours[0], synth.port());
+  }));
+  RawPeer peer(remote);
+  const auto sound = [&] {
+    // New connections carry data some cycles later: a note-on until it sounds.
+    return waitFor([&] {
+      peer.sendTo(local, QByteArray("\x90\x3c\x40", 3));
+      return synth.waitFor(1, std::chrono::milliseconds(200));
+    });
+  };
+  ASSERT_TRUE(sound());
+  settle(200);
+  synth.clear();
+  ::kill(pid, SIGUSR1);
+  EXPECT_TRUE(synth.waitFor(1));
+  EXPECT_EQ(synth.received(), (std::vector<MidiBytes>{{0x80, 0x3C, 0}}));
+  for (int k = 0; k < 5000; ++k) ::kill(pid, SIGUSR1);
+  synth.clear();
+  ASSERT_TRUE(sound()) << "the burst stopped the program";
+  settle(200);
+  synth.clear();
+  ::kill(pid, SIGHUP);
+  // And panics while it ends.
+  QElapsedTimer ending;
+  ending.start();
+  while (program.state() == QProcess::Running && ending.elapsed() < 3000) {
+    ::kill(pid, SIGUSR1);
+    program.waitForFinished(1);
+  }
+  ASSERT_EQ(program.state(), QProcess::NotRunning);
+  EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(program.exitCode(), 0);
+  EXPECT_TRUE(synth.waitFor(1));
+  EXPECT_EQ(synth.received(), (std::vector<MidiBytes>{{0x80, 0x3C, 0}}));
+  EXPECT_EQ(program.readAllStandardError(), QByteArray());
+  EXPECT_FALSE(QFile::exists(dir.filePath("default.stn")));  // a file of its own: the default one is left alone
 }
 
 // With --thru a keyboard on our input sounds on our output too: SIGUSR1 releases
@@ -406,4 +503,138 @@ TEST(CommandLine, ListPeersBrowsesTheTypeOfTheProtocolGiven) {
     EXPECT_EQ(c.mode, Mode::Error) << args.join(' ').toStdString();
     EXPECT_TRUE(c.error.contains(named) && !c.error.contains('\n')) << c.error.toStdString();
   }
+}
+
+namespace {
+
+// The program's copy of the test's settings, started window-less with --name.
+struct LinkedProgram {
+  LinkedProgram(const QString& name, std::function<void(Program&)> prepare = {}) {
+    if (!put(dir.filePath("link.stn"), settingsFor(local, remote))) return;
+    if (prepare) prepare(program);
+    program.start(QStringLiteral(STRANDLINK_PROGRAM), {"--headless", "--settings", dir.filePath("link.stn"), "--name", name});
+    started = program.waitForStarted();
+  }
+  QTemporaryDir dir;
+  const int local = freePortPair(), remote = freePortPair();
+  Program program;
+  bool started = false;
+};
+
+std::int64_t residentKb(qint64 pid) {
+  QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+  if (!status.open(QIODevice::ReadOnly)) return -1;
+  for (const QByteArray& line : status.readAll().split('\n'))
+    if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toLongLong();
+  return -1;
+}
+
+// Clock ticks of CPU the process used so far (user and system).
+std::int64_t cpuTicks(qint64 pid) {
+  QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+  if (!stat.open(QIODevice::ReadOnly)) return -1;
+  const QByteArray all = stat.readAll();
+  const QList<QByteArray> fields = all.mid(all.lastIndexOf(')') + 2).split(' ');
+  return fields.size() > 12 ? fields[11].toLongLong() + fields[12].toLongLong() : -1;
+}
+
+}  // namespace
+
+// A terminal held by Ctrl+S or a pipe whose reader has stopped: a flood of chat
+// lines fills it, and yet MIDI from the peer plays and probes are answered. Once
+// the output is read again, a line says how many lines it missed.
+TEST(HeadlessProgram, AStoppedOutputReaderAndAChatFloodStopNeitherMidiNorTheConnectionCheck) {
+  REQUIRE_REAL_PART(jackAvailable(), kNoJackServer);
+  QTemporaryDir fifoDir;
+  const QString fifo = fifoDir.filePath("out");
+  ASSERT_EQ(::mkfifo(qPrintable(fifo), 0600), 0);
+  const int reader = ::open(qPrintable(fifo), O_RDONLY | O_NONBLOCK);  // open, not read
+  ASSERT_GE(reader, 0);
+  LinkedProgram copy("StuckOut", [&](Program& p) { p.setStandardOutputFile(fifo); });
+  ASSERT_TRUE(copy.started);
+  JackSynth synth("stuck-synth");
+  ASSERT_TRUE(waitFor([&] {
+    const auto ours = synth.midiPorts("^StuckOut:out$", JackPortIsOutput);
+    return !ours.empty() && synth.connect(ours[0], synth.port());
+  }));
+  RawPeer peer(copy.remote), peerChat(copy.remote + 1);
+  ASSERT_TRUE(waitFor([&] {
+    peer.sendTo(copy.local, QByteArray("\xf8", 1));
+    return synth.waitFor(1, std::chrono::milliseconds(200));
+  }));
+  // About 2 MB of chat: far more than the pipe and the queue hold.
+  const QByteArray line(1900, 'x');
+  for (int k = 0; k < 1000; ++k) {
+    peerChat.sendTo(copy.local + 1, line);
+    if (k % 50 == 49) settle(20);
+  }
+  settle(500);
+  synth.clear();
+  for (std::uint8_t note = 0; note < 20; ++note) peer.sendTo(copy.local, QByteArray("\x90", 1) + char(note) + '\x40');
+  EXPECT_TRUE(synth.waitFor(20, std::chrono::seconds(5))) << synth.count() << " of 20 played";
+  peerChat.sendTo(copy.local + 1, QByteArray("\x01", 1));
+  bool answered = false;
+  for (int k = 0; k < 10 && !answered; ++k) answered = peerChat.receive(1000) == QByteArray("\x02", 1);
+  EXPECT_TRUE(answered);
+  // The reader comes back.
+  QByteArray out;
+  EXPECT_TRUE(waitFor([&] {
+    char buf[65536];
+    for (ssize_t n; (n = ::read(reader, buf, sizeof buf)) > 0;) out.append(buf, n);
+    return QRegularExpression(QStringLiteral("\n\\(\\d+ lines dropped: the output was not being read\\)\n"))
+        .match(QString::fromLatin1(out)).hasMatch();
+  })) << out.right(300).toStdString();
+  ::kill(pid_t(copy.program.processId()), SIGTERM);
+  EXPECT_TRUE(copy.program.waitForFinished(3000));
+  EXPECT_EQ(copy.program.exitCode(), 0);
+  ::close(reader);
+}
+
+// Standard input that never ends a line costs neither memory nor a core: the line
+// is cut at what a peer reads, and that is said once.
+TEST(HeadlessProgram, InputWithoutNewlinesIsCutOnceAndReadWithoutEatingACoreOrMemory) {
+  REQUIRE_REAL_PART(jackAvailable(), kNoJackServer);
+  LinkedProgram copy("ZeroIn", [](Program& p) { p.setStandardInputFile(QStringLiteral("/dev/zero")); });
+  ASSERT_TRUE(copy.started);
+  const qint64 pid = copy.program.processId();
+  QByteArray err;
+  ASSERT_TRUE(waitFor([&] {
+    err += copy.program.readAllStandardError();
+    return err.contains("Chat line cut");
+  })) << err.toStdString();
+  const std::int64_t rss = residentKb(pid), cpu = cpuTicks(pid);
+  settle(2000);
+  // 2 s of a busy core are 200 ticks; the fault took nearly all of them, and 6 MB a second.
+  EXPECT_LT(cpuTicks(pid) - cpu, 60);
+  EXPECT_LT(residentKb(pid) - rss, 4000);
+  ::kill(pid_t(pid), SIGTERM);
+  ASSERT_TRUE(copy.program.waitForFinished(3000));
+  EXPECT_EQ(copy.program.exitCode(), 0);
+  err += copy.program.readAllStandardError();
+  EXPECT_EQ(err, "Chat line cut to its first 2000 bytes\n");
+}
+
+// A second copy under a name that JACK has given already gets another one
+// ("NAME-01"): said in one line, since its ports are not where the user looks.
+TEST(HeadlessProgram, ASecondCopyWithTheSameNameSaysWhatItsPortsAreCalled) {
+  REQUIRE_REAL_PART(jackAvailable(), kNoJackServer);
+  LinkedProgram first("Dup");
+  ASSERT_TRUE(first.started);
+  JackSynth synth("dup-synth");
+  ASSERT_TRUE(waitFor([&] { return !synth.midiPorts("^Dup:out$", JackPortIsOutput).empty(); }));
+  LinkedProgram second("Dup");
+  ASSERT_TRUE(second.started);
+  QByteArray err;
+  EXPECT_TRUE(waitFor([&] {
+    err += second.program.readAllStandardError();
+    return err.contains('\n');
+  })) << err.toStdString();
+  EXPECT_EQ(err, "strandlink: Our MIDI ports are named \"Dup-01:in\" and \"Dup-01:out\", not \"Dup:in\" and "
+                 "\"Dup:out\": the MIDI server has another client of that name\n");
+  for (LinkedProgram* copy : {&first, &second}) {
+    ::kill(pid_t(copy->program.processId()), SIGTERM);
+    EXPECT_TRUE(copy->program.waitForFinished(3000));
+    EXPECT_EQ(copy->program.exitCode(), 0);
+  }
+  EXPECT_EQ(first.program.readAllStandardError(), QByteArray());
 }

@@ -31,6 +31,12 @@ class ThirdHost {
   }
   ~ThirdHost() { ::close(fd_); }
   bool bound() const { return bound_; }
+  int port() const {
+    sockaddr_in a{};
+    socklen_t size = sizeof a;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &size);
+    return ntohs(a.sin_port);
+  }
   void sendTo(int port, const QByteArray& bytes) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -227,6 +233,59 @@ TEST_F(LinkTest, ThePeerFilterHearsOnlyTheRemoteHostFromAnyPort) {
   EXPECT_TRUE(received() == 2 && side->chat.size() == 2);
   EXPECT_EQ(side->link.refusedDatagrams(), 3u);
   EXPECT_TRUE(side->boxes.boxes.isEmpty());
+}
+
+// Datagrams of every length around what each port reads, from a stranger: with
+// the filter on nothing is said of them at all; with it off, what is too long is
+// counted and said in one line, never in a box, and the rest is taken.
+TEST_F(LinkTest, DatagramsTooLongForAPortAreCountedAndSaidOnceWithoutABoxAndNotAtAllWhenFiltered) {
+  ThirdHost third;
+  ASSERT_TRUE(third.bound());
+  ASSERT_TRUE(start());
+  QSignalSpy notices(&side->link, &link::Link::noticed);
+  QList<int> lengths;
+  for (int n = 0; n <= 260; ++n) lengths << n;
+  for (int n = 1990; n <= 2010; ++n) lengths << n;
+  lengths << 4096 << 65507;
+  const auto sendAll = [&] {
+    for (int n : lengths) {
+      third.sendTo(port, QByteArray(n, '\xf8'));
+      third.sendTo(port + 1, QByteArray(n, 'c'));
+      if (n % 20 == 0) settle(10);
+    }
+    settle(300);
+  };
+  side->link.setPeerFilter(true);
+  sendAll();
+  EXPECT_EQ(received(), 0u);
+  EXPECT_EQ(side->link.refusedDatagrams(), 2u * std::uint64_t(lengths.size() - 1));  // all but the empty ones
+  EXPECT_TRUE(notices.isEmpty());
+  side->link.setPeerFilter(false);
+  sendAll();
+  EXPECT_EQ(received(), 200u);                          // 1 to 200 bytes
+  EXPECT_EQ(side->chat.size(), 259 + 11);  // 2 to 2000 bytes (one byte is a control byte)
+  ASSERT_EQ(notices.size(), 2);                         // one for each port, at the first
+  EXPECT_EQ(notices[0][0].toString(), "Ignored 1 datagram longer than 200 bytes at the MIDI port, the last from "
+                                      "127.0.0.2:" + QString::number(third.port()));
+  EXPECT_TRUE(notices[1][0].toString().startsWith("Ignored 1 datagram longer than 2000 bytes at the chat port"));
+  EXPECT_TRUE(side->boxes.boxes.isEmpty()) << side->boxes.texts().join("; ").toStdString();
+}
+
+// Said at once, then at most once a minute, with how many came since.
+TEST(OversizeNotice, SaysTheFirstAtOnceAndTheRestAtMostOnceAMinute) {
+  link::OversizeNotice notice(QStringLiteral("MIDI"), 200);
+  sockaddr_in from{};
+  from.sin_addr.s_addr = htonl(0x0A000005);
+  from.sin_port = htons(4000);
+  const auto t0 = link::OversizeNotice::Clock::now();
+  EXPECT_EQ(notice.count(from, t0), "Ignored 1 datagram longer than 200 bytes at the MIDI port, the last from "
+                                    "10.0.0.5:4000");
+  EXPECT_EQ(notice.count(from, t0 + std::chrono::seconds(1)), "");
+  EXPECT_EQ(notice.count(from, t0 + std::chrono::seconds(30)), "");
+  EXPECT_EQ(notice.due(t0 + std::chrono::seconds(59)), "");
+  EXPECT_TRUE(notice.due(t0 + std::chrono::seconds(60)).startsWith("Ignored 2 datagrams"));
+  EXPECT_EQ(notice.due(t0 + std::chrono::seconds(200)), "");  // nothing new
+  EXPECT_EQ(notice.total(), 3u);
 }
 
 TEST(PeerFilterChoice, IsRememberedOutsideTheSettingsFileAndSetFromTheCommandLine) {

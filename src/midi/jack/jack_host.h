@@ -40,6 +40,8 @@ class JackHost {
   // Full names of our ports ("NAME:in", "NAME:out"); kept while the server is away.
   const std::string& inputName() const { return inputName_; }
   const std::string& outputName() const { return outputName_; }
+  // The name the server gave our client (empty before the first open).
+  std::string clientName() const { return inputName_.substr(0, inputName_.rfind(':')); }
   // Full names of the other clients' MIDI ports that have these flags.
   std::vector<std::string> otherPorts(unsigned long flags) const;
   // Asks the server whether a port of this full name exists now.

@@ -29,6 +29,7 @@ class JackMidiService final : public MidiService {
   // From JACK's port registration callback; a server that went away is looked for
   // again here, and its new client counts as a change.
   bool portsChanged() override;
+  std::string clientName() const override { return host_->clientName(); }
 
  private:
   explicit JackMidiService(std::shared_ptr<JackHost> host) : host_(std::move(host)) {}
