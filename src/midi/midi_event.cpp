@@ -22,8 +22,8 @@ std::span<const std::uint8_t> MidiEvent::bytes() const {
   return {inline_.data(), inlineSize_};
 }
 
-bool MidiEvent::wellFormed() const {
-  const auto b = bytes();
+bool MidiEventView::wellFormed() const {
+  const auto b = bytes_;
   if (b.empty()) return false;
   if (b.front() == 0xF0) {
     if (b.size() < 2 || b.back() != 0xF7) return false;
@@ -34,9 +34,9 @@ bool MidiEvent::wellFormed() const {
   return std::all_of(b.begin() + 1, b.end(), [](std::uint8_t x) { return x < 0x80; });
 }
 
-std::optional<ShortMessage> MidiEvent::shortMessage() const {
+std::optional<ShortMessage> MidiEventView::shortMessage() const {
   if (isSysEx() || !wellFormed()) return std::nullopt;
-  return ShortMessage::fromBytes(bytes());
+  return ShortMessage::fromBytes(bytes_);
 }
 
 bool operator==(const MidiEvent& a, const MidiEvent& b) {
