@@ -189,15 +189,17 @@ TEST(JackLink, SysExPlaysOnTheThruOnlyAndWhatAClassicPeerMissesIsSaidOnceASessio
   for (int session = 0; session < 2; ++session) {
     SCOPED_TRACE(session);
     const std::size_t logged = player.events().size();
-    player.play({{{0x90, 1, 1}}, {dump, 300}, {{0x80, 1, 0}}, {tooLong, piece}, {dump}, {tooLong, piece}});
+    player.play({{{0x90, 1, 1}}, {dump, 300}, {{0x80, 1, 0}}, {tooLong, piece}, {dump}, {tooLong, piece}, {{0x90, 2, 2}}});
     ASSERT_TRUE(player.waitUntilPlayed());
     EXPECT_EQ(peer.receive(), QByteArray("\x90\x01\x01", 3));
     EXPECT_EQ(peer.receive(), QByteArray("\x80\x01\x00", 3));
+    EXPECT_EQ(peer.receive(), QByteArray("\x90\x02\x02", 3));
     EXPECT_FALSE(peer.receive(300)) << "nothing but the notes";
-    ASSERT_TRUE(waitFor([&] { return wholeMessages(player.events()).size() >= 4 + logged; }));
+    ASSERT_TRUE(waitFor([&] { return player.lastEvent() == MidiBytes{0x90, 2, 2}; }));
     const auto all = player.events();
-    const auto thru = wholeMessages({all.begin() + std::ptrdiff_t(logged), all.end()});
-    EXPECT_TRUE(thru.size() == 4 && thru[1].bytes == dump && thru[3].bytes == dump) << thru.size();
+    auto thru = wholeMessages({all.begin() + std::ptrdiff_t(logged), all.end()});
+    std::erase_if(thru, [](const auto& m) { return m.bytes == MidiBytes{0xFE}; });  // late from the warm-up
+    EXPECT_TRUE(thru.size() == 5 && thru[1].bytes == dump && thru[3].bytes == dump) << thru.size();
     settle(300);
     ASSERT_EQ(side->boxes.boxes.size(), 2 * (session + 1)) << side->boxes.texts().join("; ").toStdString();
     const QString said = side->boxes.texts().mid(2 * session).join(" ");

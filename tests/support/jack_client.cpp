@@ -298,17 +298,20 @@ void JackSysExClient::process(jack_nframes_t frames) {
   const jack_nframes_t count = jack_midi_get_event_count(in);
   for (jack_nframes_t i = 0; i < count; ++i) {
     jack_midi_event_t event;
-    const std::size_t n = count_.load(std::memory_order_relaxed);
-    if (jack_midi_event_get(&event, in, i) != 0) continue;
-    if (n == logged_.size() || used_ + event.size > bytes_.size()) {
-      overflowed_.store(true);
-      continue;
-    }
-    std::copy_n(event.buffer, event.size, bytes_.begin() + std::ptrdiff_t(used_));
-    logged_[n] = {used_, event.size, jack_last_frame_time(client()) + event.time};
-    used_ += event.size;
-    count_.store(n + 1, std::memory_order_release);
+    if (jack_midi_event_get(&event, in, i) == 0) logEvent(event);
   }
+}
+
+void JackSysExClient::logEvent(const jack_midi_event_t& event) {
+  const std::size_t n = count_.load(std::memory_order_relaxed);
+  if (n == logged_.size() || used_ + event.size > bytes_.size()) {
+    overflowed_.store(true);
+    return;
+  }
+  std::copy_n(event.buffer, event.size, bytes_.begin() + std::ptrdiff_t(used_));
+  logged_[n] = {used_, event.size, jack_last_frame_time(client()) + event.time};
+  used_ += event.size;
+  count_.store(n + 1, std::memory_order_release);
 }
 
 void JackSysExClient::playSteps(void* buffer) {
@@ -335,6 +338,13 @@ std::vector<JackSysExClient::Event> JackSysExClient::events() const {
     events.push_back({MidiBytes(from, from + std::ptrdiff_t(logged_[k].size)), logged_[k].frame});
   }
   return events;
+}
+
+MidiBytes JackSysExClient::lastEvent() const {
+  const std::size_t n = count_.load(std::memory_order_acquire);
+  if (n == 0) return {};
+  const auto from = bytes_.begin() + std::ptrdiff_t(logged_[n - 1].offset);
+  return MidiBytes(from, from + std::ptrdiff_t(logged_[n - 1].size));
 }
 
 std::vector<JackSysExClient::Event> wholeMessages(const std::vector<JackSysExClient::Event>& events) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <jack/jack.h>
+#include <jack/midiport.h>
 
 #include <array>
 #include <atomic>
@@ -174,11 +175,15 @@ class JackSysExClient final : public JackClient {
   };
   // Every event received so far, as JACK delivered it.
   std::vector<Event> events() const;
+  // The last of them (nothing before the first), cheap enough to poll.
+  MidiBytes lastEvent() const;
   bool overflowed() const { return overflowed_.load(); }
 
  private:
   void process(jack_nframes_t frames) override;
   void playSteps(void* buffer);
+  // Copies an event out of JACK's shared buffer (see tests/sanitizers/tsan.supp).
+  void logEvent(const jack_midi_event_t& event);
   jack_port_t* out_ = nullptr;
   jack_port_t* in_ = nullptr;
   std::atomic<std::size_t> room_{0};

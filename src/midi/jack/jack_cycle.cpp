@@ -4,6 +4,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cstring>
 #include <chrono>
 #include <span>
 #include <thread>
@@ -70,7 +71,9 @@ bool writeWord(JackCycle::Cycle& cycle, jack_nframes_t frame, std::uint32_t word
 
 }  // namespace
 
-JackCycle::JackCycle() : assembly_(std::make_unique<std::uint8_t[]>(kMaxMessageBytes)) {}
+JackCycle::JackCycle()
+    : piece_(std::make_unique<std::uint8_t[]>(kMaxMessageBytes)),
+      assembly_(std::make_unique<std::uint8_t[]>(kMaxMessageBytes)) {}
 
 void JackCycle::process(jack_client_t* client, jack_port_t* in, jack_port_t* out, jack_nframes_t frames) {
   const jack_nframes_t rate = jack_get_sample_rate(client);
@@ -137,13 +140,11 @@ bool JackCycle::writeLong(Cycle& cycle, jack_nframes_t frame, const Timed& item)
   const std::size_t sent = heldSent_.load(std::memory_order_relaxed);
   const std::size_t room = jack_midi_max_event_size(cycle.outBuffer);
   if (sent == 0 && item.length > room && item.length <= cycle.emptyRoom) return false;
-  const std::size_t n = std::min<std::size_t>(item.length - sent, room);
+  const std::size_t n = std::min({std::size_t(item.length) - sent, room, kMaxMessageBytes});
   if (n == 0) return false;
-  frame = std::max(frame, cycle.lastFrame);
-  jack_midi_data_t* out = jack_midi_event_reserve(cycle.outBuffer, frame, n);
-  if (out == nullptr) return false;
-  chunks_.read(item.first, sent, {out, n});
-  cycle.lastFrame = frame;
+  // Gathered first and written by libjack, like every other event.
+  chunks_.read(item.first, sent, {piece_.get(), n});
+  if (!writeBytes(cycle, frame, {piece_.get(), n})) return false;
   heldSent_.store(std::uint32_t(sent + n), std::memory_order_relaxed);
   return sent + n == item.length;
 }
@@ -206,15 +207,22 @@ void JackCycle::assemble(Cycle& cycle, MidiInputHandler& handler, const std::uin
       assembled_ = 0;
     } else if (!assembling_) {
       continue;  // after the F7 of a SysEx, within the same event
+    } else if (b < 0x80) {
+      // A run of data bytes at once: a long SysEx is mostly that.
+      const std::uint8_t* run = bytes + k;
+      std::size_t n = 1;
+      while (k + n < size && run[n] < 0x80) ++n;
+      append(run, n);
+      k += n - 1;
+      continue;
     } else if (b >= 0xF8) {
       handler.onMidiMessage(MidiEventView({&bytes[k], 1}), cycle.captureMicros);
       continue;
-    } else if (b >= 0x80 && b != 0xF7) {
+    } else if (b != 0xF7) {
       dropAssembly(handler);
       return;
     }
-    if (assembled_ < kMaxMessageBytes) assembly_[assembled_++] = b;
-    else overflowing_ = true;
+    append(&bytes[k], 1);
     if (b != 0xF7) continue;
     assembling_ = false;
     if (overflowing_) {
@@ -224,6 +232,13 @@ void JackCycle::assemble(Cycle& cycle, MidiInputHandler& handler, const std::uin
       handler.onMidiMessage(MidiEventView({assembly_.get(), assembled_}), cycle.captureMicros);
     }
   }
+}
+
+void JackCycle::append(const std::uint8_t* bytes, std::size_t n) {
+  const std::size_t fits = std::min(n, kMaxMessageBytes - assembled_);
+  std::memcpy(assembly_.get() + assembled_, bytes, fits);
+  assembled_ += fits;
+  overflowing_ = overflowing_ || fits < n;
 }
 
 void JackCycle::dropAssembly(MidiInputHandler& handler) {

@@ -91,6 +91,7 @@ class JackCycle {
   // One event of the input: delivered, or added to the SysEx being put together.
   void capture(Cycle& cycle, MidiInputHandler& handler, const jack_midi_event_t& event);
   void assemble(Cycle& cycle, MidiInputHandler& handler, const std::uint8_t* bytes, std::size_t size);
+  void append(const std::uint8_t* bytes, std::size_t n);
   void dropAssembly(MidiInputHandler& handler);
   void playQueued(Cycle& cycle, jack_nframes_t end);
   bool nextQueued(Timed& item);
@@ -128,6 +129,7 @@ class JackCycle {
   // too instead of writing straight into the cycle, so that nothing overtakes one.
   std::atomic<int> longPending_{0};
   ChunkStore chunks_;
+  std::unique_ptr<std::uint8_t[]> piece_;  // the SysEx piece being written (real-time thread)
 
   // The SysEx being put together from the input's pieces (real-time thread only;
   // a new client's thread starts after the old one was joined).
