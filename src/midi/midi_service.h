@@ -64,7 +64,7 @@ class MidiInput {
   virtual int start() = 0;
   virtual int stop() = 0;
   virtual int close() = 0;
-  // Messages dropped since the input was opened (see onMidiDropped()).
+  // Messages this input's port has dropped so far (see onMidiDropped()).
   virtual std::uint64_t droppedMessages() const { return 0; }
 };
 
