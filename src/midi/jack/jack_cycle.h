@@ -129,7 +129,8 @@ class JackCycle {
   // too instead of writing straight into the cycle, so that nothing overtakes one.
   std::atomic<int> longPending_{0};
   ChunkStore chunks_;
-  std::unique_ptr<std::uint8_t[]> piece_;  // the SysEx piece being written (real-time thread)
+  // A SysEx piece: the one being written, or one read from the input (real-time thread).
+  std::unique_ptr<std::uint8_t[]> piece_;
 
   // The SysEx being put together from the input's pieces (real-time thread only;
   // a new client's thread starts after the old one was joined).
