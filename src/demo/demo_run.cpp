@@ -207,7 +207,9 @@ void DemoRun::playDue() {
   }
 }
 
-void DemoRun::onMidiMessage(const midi::ShortMessage& message, std::int64_t timeMicros) {
+void DemoRun::onMidiMessage(midi::MidiEventView event, std::int64_t timeMicros) {
+  if (event.isSysEx()) return;  // the phrase has none
+  const auto message = midi::ShortMessage::fromBytes(event.bytes());
   const std::size_t tail = ringTail_.load(std::memory_order_relaxed);
   // Full only when the loop is far behind a flood: the message is not shown then.
   if (tail - ringHead_.load(std::memory_order_acquire) >= kRingSize) return;

@@ -66,7 +66,7 @@ class DemoRun : public QObject, private midi::MidiInputHandler {
   };
 
   // The recorder's MIDI thread: into the ring, and a wake for the loop.
-  void onMidiMessage(const midi::ShortMessage& message, std::int64_t timeMicros) override;
+  void onMidiMessage(midi::MidiEventView event, std::int64_t timeMicros) override;
   bool startCopy(Copy& copy, int remotePort);
   bool joinPlayer(const std::set<std::string>& outputsBefore, const std::set<std::string>& inputsBefore);
   void showStatus(Copy& copy, link::LinkStatus status);

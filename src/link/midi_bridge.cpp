@@ -55,7 +55,9 @@ void MidiBridge::setTiming(settings::Timing timing, int delayMs) {
 
 // The MIDI thread. The loop's work (an error box) is handed over through the
 // wake: this thread never waits on the window.
-void MidiBridge::onMidiMessage(const midi::ShortMessage& message, std::int64_t timeMicros) {
+void MidiBridge::onMidiMessage(midi::MidiEventView event, std::int64_t timeMicros) {
+  if (event.isSysEx()) return passSysEx(event);
+  const auto message = midi::ShortMessage::fromBytes(event.bytes());
   // Three bytes whatever the message's size (the bytes it does not use are 0),
   // and in steady timing the moment it was played.
   const auto datagram = stampedDatagram(message, timeMicros);
@@ -81,11 +83,36 @@ void MidiBridge::onWake(std::uint32_t bits) {
     reporter_.socketError(sendError_.load(std::memory_order_relaxed), QStringLiteral("Tried to send MIDI data:  "),
                           Reporter::Flood::Throttle);
   }
+  if (bits & kSysExNotSent)
+    noteOnce(sysExNoted_, QStringLiteral("SysEx from the MIDI input is not sent to the peer: the classic peer "
+                                         "protocol carries short messages only. Midi Thru still plays it here."));
+  if (bits & kInputDropped)
+    noteOnce(dropNoted_, QStringLiteral("A SysEx message longer than 64 KiB, or broken off before its end, "
+                                        "reached the MIDI input and was dropped."));
+}
+
+// The MIDI thread. Counted and said once; the thru plays it as any other message.
+void MidiBridge::passSysEx(midi::MidiEventView event) {
+  sysExNotSent_.fetch_add(1, std::memory_order_relaxed);
+  if (!sysExSeen_.exchange(true, std::memory_order_relaxed)) wake_.post(kSysExNotSent);
+  if (thru_.load(std::memory_order_relaxed)) {
+    if (midi::MidiOutput* out = liveOutput_.load(std::memory_order_acquire)) out->send(event);
+  }
+}
+
+void MidiBridge::onMidiDropped() { wake_.post(kInputDropped); }
+
+void MidiBridge::noteOnce(bool& said, const QString& text) {
+  if (said) return;
+  said = true;
+  reporter_.report(BoxIcon::Information, kAppTitle, text);
 }
 
 bool MidiBridge::open(int inputPosition, int outputPosition) {
   inputPosition_ = inputPosition;
   outputPosition_ = outputPosition;
+  sysExNoted_ = dropNoted_ = false;
+  sysExSeen_.store(false, std::memory_order_relaxed);
   inputGone_ = outputGone_ = serviceDown_ = false;
   bool failed = false;
   if (const int r = openInput()) {

@@ -56,8 +56,10 @@ class MidiBridge final : public midi::MidiInputHandler {
   bool inputOpen() const { return input_ != nullptr; }
   bool outputOpen() const { return output_ != nullptr; }
 
-  // The MIDI service's thread: one captured message.
-  void onMidiMessage(const midi::ShortMessage& message, std::int64_t timeMicros) override;
+  // The MIDI service's thread: one captured message. A SysEx goes to the thru
+  // only: the classic peer protocol has no datagram for it.
+  void onMidiMessage(midi::MidiEventView event, std::int64_t timeMicros) override;
+  void onMidiDropped() override;
 
   // A message received from the peer, played on the output at once, or at a
   // moment of the monotonic clock (µs). False when nothing took it (no output, or
@@ -82,10 +84,15 @@ class MidiBridge final : public midi::MidiInputHandler {
   void checkDevices();
 
   std::uint64_t sentCount() const { return sent_.load(std::memory_order_relaxed); }
+  // SysEx captured and not sent to the peer, since the link began.
+  std::uint64_t sysExNotSentCount() const { return sysExNotSent_.load(std::memory_order_relaxed); }
 
  private:
-  enum WakeBits : std::uint32_t { kSendFailed = 1u << 0 };
+  enum WakeBits : std::uint32_t { kSendFailed = 1u << 0, kSysExNotSent = 1u << 1, kInputDropped = 1u << 2 };
   void onWake(std::uint32_t bits);
+  void passSysEx(midi::MidiEventView event);
+  // Each said once a session, the first time it happens.
+  void noteOnce(bool& said, const QString& text);
   int openInput();
   int openOutput(std::unique_ptr<midi::MidiOutput>& port);
   void closeInput();
@@ -114,6 +121,10 @@ class MidiBridge final : public midi::MidiInputHandler {
   // Written by the MIDI thread.
   std::atomic<std::uint64_t> sent_{0};
   std::atomic<int> sendError_{0};
+  std::atomic<std::uint64_t> sysExNotSent_{0};
+  std::atomic<bool> sysExSeen_{false};  // this session
+  bool sysExNoted_ = false;
+  bool dropNoted_ = false;
 
   int inputPosition_ = -1;
   int outputPosition_ = -1;

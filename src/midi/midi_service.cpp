@@ -25,7 +25,7 @@ std::string midiErrorText(int code) {
     case kMidiNoService:
       return "No MIDI service is running (neither an ALSA sequencer nor a JACK server).";
     case kMidiServiceLost: return "The MIDI service has gone away.";
-    case kMidiInvalidMessage: return "Not a valid short MIDI message.";
+    case kMidiInvalidMessage: return "Not a whole, valid MIDI message.";
     case kMidiNotReady: return "The MIDI output cannot take more messages now.";
     default: return "Unknown MIDI error " + std::to_string(code) + ".";
   }

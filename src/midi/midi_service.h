@@ -1,6 +1,6 @@
 // The MIDI service as the bridge uses it: port names by list entry, inputs that
-// hand each captured message to a handler on the service's own thread, outputs
-// that play one short message. Errors are values: 0 is success, anything else has
+// hand each captured message (short, real-time or a whole SysEx) to a handler on
+// the service's own thread, outputs that play one message of any length. Errors are values: 0 is success, anything else has
 // a text.
 #pragma once
 
@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "midi/midi_event.h"
 #include "midi/short_message.h"
 
 namespace strandlink::midi {
@@ -23,7 +24,7 @@ enum MidiError : int {
   kMidiServiceLost = 7,    // the service went away during the session (a JACK server ended)
   kMidiAllocated = 4,      // the port is in use
   kMidiNotOpen = 5,        // the handle is not open
-  kMidiInvalidMessage = 11,  // no valid short message
+  kMidiInvalidMessage = 11,  // no whole, playable message
   kMidiNotReady = 67,      // the output could not take the message now
   kMidiServiceError = 1,   // anything else the backend reported
 };
@@ -34,10 +35,21 @@ std::string midiErrorText(int code);
 // Where an open input delivers what it captures.
 class MidiInputHandler {
  public:
-  // The MIDI service's thread, once per captured short message, in arrival order.
-  // timeMicros: when the message was played into the input, in microseconds of the
-  // monotonic clock (CLOCK_MONOTONIC, std::chrono::steady_clock).
-  virtual void onMidiMessage(const ShortMessage& message, std::int64_t timeMicros) = 0;
+  // The MIDI service's thread, once per captured message, in arrival order: a
+  // short message (1 to 3 bytes, as the port gave it), a real-time byte, or a SysEx
+  // from F0 to F7, put back together when it came in pieces. The bytes are the
+  // input's own and valid only during the call. On JACK this runs inside the
+  // process callback, so whatever the handler does (the bridge sends a datagram:
+  // a sendto and perhaps an eventfd write) the real-time thread does too; it must
+  // neither allocate nor wait on another thread.
+  // timeMicros: when the message was played into the input (for a SysEx in pieces,
+  // its last piece), in microseconds of the monotonic clock (CLOCK_MONOTONIC,
+  // std::chrono::steady_clock).
+  virtual void onMidiMessage(MidiEventView message, std::int64_t timeMicros) = 0;
+  // The same thread, when a message could not be delivered whole: a SysEx longer
+  // than kMaxMessageBytes, or one broken off by another message before its F7.
+  // MidiInput::droppedMessages() counts them.
+  virtual void onMidiDropped() {}
 
  protected:
   ~MidiInputHandler() = default;
@@ -52,22 +64,33 @@ class MidiInput {
   virtual int start() = 0;
   virtual int stop() = 0;
   virtual int close() = 0;
+  // Messages this input's port has dropped so far (see onMidiDropped()).
+  virtual std::uint64_t droppedMessages() const { return 0; }
 };
 
 class MidiOutput {
  public:
   virtual ~MidiOutput() = default;
-  // Any thread. Sends exactly the bytes the status byte calls for, as soon as the
-  // service allows; refuses a message that is not playable with kMidiInvalidMessage.
-  virtual int send(const ShortMessage& message) = 0;
+  // Any thread. Plays one whole message (MidiEventView::wellFormed()), a SysEx of
+  // any length too, as soon as the service allows; the bytes are copied before
+  // it returns. Refuses anything else with kMidiInvalidMessage.
+  virtual int send(MidiEventView message) = 0;
   // Any thread. The same, played at a moment of the monotonic clock (µs, as
   // MidiInputHandler's times): at the frame that holds it, or at once when the
   // service can no longer place it there (a late message is never dropped).
   // Messages leave in the order they were given, sent or timed. A service
   // without a frame clock plays at once.
-  virtual int sendAt(const ShortMessage& message, std::int64_t playMicros) {
+  virtual int sendAt(MidiEventView message, std::int64_t playMicros) {
     static_cast<void>(playMicros);
     return send(message);
+  }
+  // A short message: exactly the bytes its status byte calls for, whatever else
+  // it holds; kMidiInvalidMessage when it is not playable.
+  int send(const ShortMessage& message) {
+    return message.playable() ? send(MidiEventView(message.wireBytes())) : kMidiInvalidMessage;
+  }
+  int sendAt(const ShortMessage& message, std::int64_t playMicros) {
+    return message.playable() ? sendAt(MidiEventView(message.wireBytes()), playMicros) : kMidiInvalidMessage;
   }
   // How far ahead of a moment the service fixes what it plays then: one period
   // of a JACK server (a moment can only be placed into a cycle that has not

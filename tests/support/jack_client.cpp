@@ -325,4 +325,106 @@ void KillableJack::stop(int signal) {
   pid_ = -1;
 }
 
+// ---- JackSysExClient ---------------------------------------------------------
+
+JackSysExClient::JackSysExClient(const std::string& name)
+    : JackClient(name), bytes_(8 << 20), logged_(1 << 16) {
+  out_ = registerPort("out", JackPortIsOutput);
+  in_ = registerPort("in", JackPortIsInput);
+  if (out_ != nullptr && in_ != nullptr) activate();
+  waitCycles(1);
+}
+
+JackSysExClient::~JackSysExClient() { deactivate(); }
+
+std::string JackSysExClient::outPort() const { return out_ != nullptr ? jack_port_name(out_) : std::string(); }
+std::string JackSysExClient::inPort() const { return in_ != nullptr ? jack_port_name(in_) : std::string(); }
+
+void JackSysExClient::play(std::vector<Step> steps) {
+  playing_.store(false);
+  waitCycles(2);  // the real-time thread has let go of the last script
+  steps_ = std::move(steps);
+  playedFrames_.assign(steps_.size(), 0);
+  step_ = offset_ = 0;
+  done_.store(false);
+  playing_.store(true);
+}
+
+bool JackSysExClient::waitUntilPlayed(std::chrono::milliseconds deadline) const {
+  return pollUntil(deadline, [&] { return done_.load(); });
+}
+
+void JackSysExClient::process(jack_nframes_t frames) {
+  void* out = jack_port_get_buffer(out_, frames);
+  jack_midi_clear_buffer(out);
+  room_.store(jack_midi_max_event_size(out));
+  if (playing_.load() && !done_.load()) playSteps(out);
+  void* in = jack_port_get_buffer(in_, frames);
+  const jack_nframes_t count = jack_midi_get_event_count(in);
+  for (jack_nframes_t i = 0; i < count; ++i) {
+    jack_midi_event_t event;
+    if (jack_midi_event_get(&event, in, i) == 0) logEvent(event);
+  }
+}
+
+void JackSysExClient::logEvent(const jack_midi_event_t& event) {
+  const std::size_t n = count_.load(std::memory_order_relaxed);
+  if (n == logged_.size() || used_ + event.size > bytes_.size()) {
+    overflowed_.store(true);
+    return;
+  }
+  std::copy_n(event.buffer, event.size, bytes_.begin() + std::ptrdiff_t(used_));
+  logged_[n] = {used_, event.size, jack_last_frame_time(client()) + event.time};
+  used_ += event.size;
+  count_.store(n + 1, std::memory_order_release);
+}
+
+void JackSysExClient::playSteps(void* buffer) {
+  const jack_nframes_t start = jack_last_frame_time(client());
+  while (step_ < steps_.size()) {
+    const Step& step = steps_[step_];
+    const std::size_t rest = step.bytes.size() - offset_;
+    const std::size_t n = step.piece == 0 ? rest : std::min(step.piece, rest);
+    if (jack_midi_event_write(buffer, 0, step.bytes.data() + offset_, n) != 0) return;  // next cycle
+    offset_ += n;
+    if (offset_ < step.bytes.size()) return;  // one piece a cycle
+    playedFrames_[step_++] = start;
+    offset_ = 0;
+    if (step.piece != 0 && step.piece < step.bytes.size()) return;
+  }
+  done_.store(true);
+}
+
+std::vector<JackSysExClient::Event> JackSysExClient::events() const {
+  const std::size_t n = count_.load(std::memory_order_acquire);
+  std::vector<Event> events;
+  for (std::size_t k = 0; k < n; ++k) {
+    const auto from = bytes_.begin() + std::ptrdiff_t(logged_[k].offset);
+    events.push_back({MidiBytes(from, from + std::ptrdiff_t(logged_[k].size)), logged_[k].frame});
+  }
+  return events;
+}
+
+MidiBytes JackSysExClient::lastEvent() const {
+  const std::size_t n = count_.load(std::memory_order_acquire);
+  if (n == 0) return {};
+  const auto from = bytes_.begin() + std::ptrdiff_t(logged_[n - 1].offset);
+  return MidiBytes(from, from + std::ptrdiff_t(logged_[n - 1].size));
+}
+
+std::vector<JackSysExClient::Event> wholeMessages(const std::vector<JackSysExClient::Event>& events) {
+  std::vector<JackSysExClient::Event> whole;
+  bool open = false;
+  for (const auto& e : events) {
+    if (open) {
+      whole.back().bytes.insert(whole.back().bytes.end(), e.bytes.begin(), e.bytes.end());
+      whole.back().frame = e.frame;
+    } else {
+      whole.push_back(e);
+    }
+    open = whole.back().bytes.front() == 0xF0 && whole.back().bytes.back() != 0xF7;
+  }
+  return whole;
+}
+
 }  // namespace strandlink::test

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <jack/jack.h>
+#include <jack/midiport.h>
 
 #include <array>
 #include <atomic>
@@ -176,6 +177,72 @@ class KillableJack {
   int pid_ = -1;
   bool killed_ = false;
 };
+
+// An output "out" that plays a script of messages, SysEx in pieces of a chosen size
+// over consecutive cycles as some programs send it, and an input "in" that logs
+// every event with its frame, however long (the keyboard and synth above keep
+// fifteen bytes at most).
+class JackSysExClient final : public JackClient {
+ public:
+  explicit JackSysExClient(const std::string& name = "sysex");
+  ~JackSysExClient() override;
+
+  std::string outPort() const;
+  std::string inPort() const;
+  // The longest event an empty buffer takes, and the frames of a cycle.
+  std::size_t roomPerCycle() const { return room_.load(); }
+  std::uint32_t period() const { return client() != nullptr ? jack_get_buffer_size(client()) : 0; }
+
+  struct Step {
+    MidiBytes bytes;
+    std::size_t piece = 0;  // longest event; 0: the whole message at once
+  };
+  // Plays the steps from the next cycle on (one script at a time): short ones and
+  // whole SysEx may share a cycle, each piece of a SysEx in pieces takes one.
+  void play(std::vector<Step> steps);
+  bool waitUntilPlayed(std::chrono::milliseconds deadline = std::chrono::seconds(20)) const;
+  // The first frame of the cycle that wrote each step's last byte.
+  std::vector<std::uint32_t> playedFrames() const { return playedFrames_; }
+
+  struct Event {
+    MidiBytes bytes;
+    std::uint32_t frame = 0;
+  };
+  // Every event received so far, as JACK delivered it.
+  std::vector<Event> events() const;
+  // The last of them (nothing before the first), cheap enough to poll.
+  MidiBytes lastEvent() const;
+  bool overflowed() const { return overflowed_.load(); }
+
+ private:
+  void process(jack_nframes_t frames) override;
+  void playSteps(void* buffer);
+  // Copies an event out of JACK's shared buffer (see tests/sanitizers/tsan.supp).
+  void logEvent(const jack_midi_event_t& event);
+  jack_port_t* out_ = nullptr;
+  jack_port_t* in_ = nullptr;
+  std::atomic<std::size_t> room_{0};
+  // The script: written by the test before playing_ is set, then the RT thread's.
+  std::vector<Step> steps_;
+  std::vector<std::uint32_t> playedFrames_;
+  std::size_t step_ = 0, offset_ = 0;
+  std::atomic<bool> playing_{false};
+  std::atomic<bool> done_{false};
+  // The log: bytes and events made once, published by the count.
+  struct Logged {
+    std::size_t offset = 0, size = 0;
+    std::uint32_t frame = 0;
+  };
+  std::vector<std::uint8_t> bytes_;
+  std::vector<Logged> logged_;
+  std::size_t used_ = 0;
+  std::atomic<std::size_t> count_{0};
+  std::atomic<bool> overflowed_{false};
+};
+
+// Whole messages from events: a SysEx sent in pieces is one message, at the frame
+// of its last piece.
+std::vector<JackSysExClient::Event> wholeMessages(const std::vector<JackSysExClient::Event>& events);
 
 // The entry of a full port name in a device list, or -1.
 inline int entryOf(const std::vector<std::string>& list, const std::string& name) {

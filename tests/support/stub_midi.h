@@ -39,10 +39,11 @@ class ScriptedMidiService : public StubMidiService {
  public:
   struct Output : midi::MidiOutput {
     Output(ScriptedMidiService& s, std::size_t n) : service(s), number(n) {}
-    int send(const midi::ShortMessage& m) override {
+    using midi::MidiOutput::send;
+    int send(midi::MidiEventView m) override {
       if (closed.load()) return midi::kMidiNotOpen;
       std::lock_guard lock(service.mutex);
-      service.played[number].push_back(m);
+      service.played[number].push_back(midi::ShortMessage::fromBytes(m.bytes()));
       return midi::kMidiOk;
     }
     int close() override { return closed.exchange(true) ? midi::kMidiNotOpen : midi::kMidiOk; }
@@ -81,7 +82,7 @@ class ScriptedMidiService : public StubMidiService {
   bool deliver(const midi::ShortMessage& m) {
     line.inCall.fetch_add(1);
     const bool started = line.started.load();
-    if (started) line.handler.load()->onMidiMessage(m, 0);
+    if (started) line.handler.load()->onMidiMessage(midi::MidiEventView({m.bytes.data(), m.size}), 0);
     line.inCall.fetch_sub(1);
     return started;
   }

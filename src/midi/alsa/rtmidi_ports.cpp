@@ -1,6 +1,8 @@
 #include "midi/alsa/rtmidi_ports.h"
 
+#include <array>
 #include <chrono>
+#include <span>
 #include <thread>
 
 #include "midi/short_message.h"
@@ -38,9 +40,8 @@ int RtMidiInPort::open(const PortPlace& place, std::string& detail) {
   virtualFlag_ = place.virtualFlag;
   if (int r = createBackend(place.clientName, errors_, backend_, detail)) return r;
   try {
-    // Keep SysEx out (a short-message bridge cannot carry it) but let timing clock
-    // and active sensing through: every short message is forwarded.
-    backend_->ignoreTypes(true, false, false);
+    // Every message is forwarded: SysEx, timing clock and active sensing too.
+    backend_->ignoreTypes(false, false, false);
     backend_->setCallback(&RtMidiInPort::onMessage, this);
   } catch (const std::exception& e) {
     detail = e.what();
@@ -63,9 +64,16 @@ void RtMidiInPort::onMessage(double, std::vector<unsigned char>* message, void* 
   // Counted before the state is read, so that stop() and close(), which change the
   // state first and then wait for the count to drop, never miss a delivery.
   port.inCallback_.fetch_add(1);
-  if (port.state_.load() == kStarted && message != nullptr && !message->empty() && message->size() <= 3) {
+  // RtMidi hands over a SysEx whole, however many events ALSA took for it.
+  if (port.state_.load() == kStarted && message != nullptr && !message->empty() &&
+      (message->size() <= 3 || message->front() == 0xF0)) {
     tDelivering = &port;
-    port.handler_.onMidiMessage(ShortMessage::fromBytes(*message), now);
+    if (message->size() <= kMaxMessageBytes) {
+      port.handler_.onMidiMessage(MidiEventView(*message), now);
+    } else {
+      port.dropped_.fetch_add(1, std::memory_order_relaxed);
+      port.handler_.onMidiDropped();
+    }
     tDelivering = nullptr;
   }
   port.inCallback_.fetch_sub(1);
@@ -133,12 +141,21 @@ int RtMidiOutPort::open(const PortPlace& place, std::string& detail) {
 // parked word itself if no other thread is sending; if one is, that thread sends
 // it. So no sender ever waits for another - in particular the input thread never
 // spins on a window thread that may not get the CPU.
-int RtMidiOutPort::send(const ShortMessage& message) {
+int RtMidiOutPort::send(MidiEventView message) {
   if (!open_.load()) return kMidiNotOpen;
-  if (!message.playable()) return kMidiInvalidMessage;
-  const std::uint32_t word = std::uint32_t(message.bytes[0]) | std::uint32_t(message.bytes[1]) << 8 |
-                             std::uint32_t(message.bytes[2]) << 16;
-  if (!pending_.push(word)) return kMidiNotReady;
+  if (!message.wellFormed()) return kMidiInvalidMessage;
+  std::uint64_t word = 0;
+  if (message.isSysEx()) {
+    ChunkStore::Index first = 0;
+    if (message.size() > 0xFFFFFFFFu || !long_.store(message.bytes(), first)) return kMidiNotReady;
+    word = 0xF0 | std::uint64_t(message.size()) << 8 | std::uint64_t(first) << 40;
+  } else {
+    for (std::size_t k = 0; k < message.size(); ++k) word |= std::uint64_t(message.bytes()[k]) << (8 * k);
+  }
+  if (!pending_.push(word)) {
+    if (message.isSysEx()) long_.release(ChunkStore::Index(word >> 40), message.size());
+    return kMidiNotReady;
+  }
   int result = kMidiOk;
   for (;;) {
     // All sequentially consistent with the queue's push() and ready(): either the
@@ -153,24 +170,36 @@ int RtMidiOutPort::send(const ShortMessage& message) {
 // Only the holder of sending_. Sends in the order the words were parked.
 int RtMidiOutPort::sendPending() {
   int result = kMidiOk;
-  std::uint32_t word = 0;
+  std::uint64_t word = 0;
   while (pending_.pop(word)) {
-    if (!backend_) {  // closed meanwhile: drop what raced with the close
-      result = kMidiNotOpen;
-      continue;
+    std::span<const std::uint8_t> bytes;
+    std::array<std::uint8_t, 3> shortBytes{std::uint8_t(word), std::uint8_t(word >> 8), std::uint8_t(word >> 16)};
+    if (std::uint8_t(word) == 0xF0) {
+      const std::size_t size = std::size_t(word >> 8 & 0xFFFFFFFFu);
+      const auto first = ChunkStore::Index(word >> 40);
+      scratch_.resize(size);
+      long_.read(first, 0, scratch_);
+      long_.release(first, size);
+      bytes = scratch_;
+    } else {
+      bytes = std::span(shortBytes).first(std::size_t(shortMessageLength(shortBytes[0])));
     }
-    const auto message = ShortMessage::withStatusSize(std::uint8_t(word), std::uint8_t(word >> 8),
-                                                      std::uint8_t(word >> 16));
-    const auto bytes = message.wireBytes();
-    try {
-      backend_->sendMessage(bytes.data(), bytes.size());
-    } catch (const std::exception&) {
-      result = kMidiServiceError;
-    }
-    if (errors_.any()) {
-      result = kMidiServiceError;
-      errors_.clear();
-    }
+    if (const int r = sendToBackend(bytes)) result = r;
+  }
+  return result;
+}
+
+int RtMidiOutPort::sendToBackend(std::span<const std::uint8_t> bytes) {
+  if (!backend_) return kMidiNotOpen;  // closed meanwhile: drop what raced with the close
+  int result = kMidiOk;
+  try {
+    backend_->sendMessage(bytes.data(), bytes.size());
+  } catch (const std::exception&) {
+    result = kMidiServiceError;
+  }
+  if (errors_.any()) {
+    result = kMidiServiceError;
+    errors_.clear();
   }
   return result;
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "midi/chunk_store.h"
 #include "midi/midi_service.h"
 #include "midi/alsa/rtmidi_backend.h"
 #include "midi/word_queue.h"
@@ -42,6 +43,7 @@ class RtMidiInPort final : public MidiInput {
   int start() override;
   int stop() override;
   int close() override;
+  std::uint64_t droppedMessages() const override { return dropped_.load(std::memory_order_relaxed); }
 
  private:
   enum State : int { kClosed, kOpen, kStarted };
@@ -52,6 +54,7 @@ class RtMidiInPort final : public MidiInput {
   MidiInputHandler& handler_;
   std::atomic<int> state_{kClosed};
   std::atomic<int> inCallback_{0};
+  std::atomic<std::uint64_t> dropped_{0};
   VirtualPortFlag virtualFlag_;
   RtMidiErrors errors_;  // before backend_: it outlives the object that reports to it
   std::unique_ptr<RtMidiIn> backend_;
@@ -67,19 +70,24 @@ class RtMidiOutPort final : public MidiOutput {
   // Window thread, before the port is handed out.
   int open(const PortPlace& place, std::string& detail);
 
-  int send(const ShortMessage& message) override;
+  using MidiOutput::send;
+  int send(MidiEventView message) override;
   int close() override;
 
  private:
   int sendPending();
+  int sendToBackend(std::span<const std::uint8_t> bytes);
 
   std::atomic<bool> open_{false};
   // Held by the one thread that sends to the backend at a time.
   std::atomic_flag sending_ = ATOMIC_FLAG_INIT;
   // Room for about a second of a full MIDI cable's messages, should the sending
   // thread be preempted while the other keeps playing. Each word holds the bytes
-  // of one message (status in the low byte).
-  WordQueue<1024> pending_;
+  // of one short message (status in the low byte), or 0xF0, the length of a SysEx
+  // (bits 8 to 39) and its first chunk in long_ (from bit 40).
+  WordQueue<1024, std::uint64_t> pending_;
+  ChunkStore long_;
+  std::vector<std::uint8_t> scratch_;  // the holder of sending_ only
   VirtualPortFlag virtualFlag_;
   RtMidiErrors errors_;
   std::unique_ptr<RtMidiOut> backend_;

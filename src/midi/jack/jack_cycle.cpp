@@ -4,6 +4,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cstring>
 #include <chrono>
 #include <span>
 #include <thread>
@@ -24,7 +25,9 @@ struct JackCycle::Cycle {
   // the latter, so they drift apart (a quarter of a second after half an hour on
   // a virtual machine). Both reads are vDSO calls that never block.
   std::int64_t toMonotonic;
+  std::size_t emptyRoom = 0;     // the longest event an empty output buffer takes
   jack_nframes_t frame = 0;      // the captured message's frame; thru plays at the same one
+  std::int64_t captureMicros = 0;  // its moment on the monotonic clock
   jack_nframes_t lastFrame = 0;  // the port takes events in frame order only
   const JackCycle* owner = nullptr;
 };
@@ -38,8 +41,13 @@ thread_local JackCycle::Cycle* tCycle = nullptr;
 // A moment further ahead than this is no delay a user chose but a clock that jumped.
 constexpr std::int64_t kFarAheadSeconds = 5;
 
-std::uint32_t packWord(const ShortMessage& m) {
-  return std::uint32_t(m.bytes[0]) | std::uint32_t(m.bytes[1]) << 8 | std::uint32_t(m.bytes[2]) << 16;
+// The status byte of a queued item that is a SysEx kept in chunks.
+constexpr std::uint32_t kLongWord = 0xF0;
+
+std::uint32_t packWord(std::span<const std::uint8_t> m) {
+  std::uint32_t word = 0;
+  for (std::size_t k = 0; k < m.size() && k < 3; ++k) word |= std::uint32_t(m[k]) << (8 * k);
+  return word;
 }
 
 std::int64_t monotonicMicros() {
@@ -63,17 +71,23 @@ bool writeWord(JackCycle::Cycle& cycle, jack_nframes_t frame, std::uint32_t word
 
 }  // namespace
 
+JackCycle::JackCycle()
+    : piece_(std::make_unique<std::uint8_t[]>(kMaxMessageBytes)),
+      assembly_(std::make_unique<std::uint8_t[]>(kMaxMessageBytes)) {}
+
 void JackCycle::process(jack_client_t* client, jack_port_t* in, jack_port_t* out, jack_nframes_t frames) {
   const jack_nframes_t rate = jack_get_sample_rate(client);
   Cycle cycle{client, jack_port_get_buffer(out, frames), jack_last_frame_time(client), frames, rate,
               monotonicMicros() - std::int64_t(jack_get_time())};
   cycle.owner = this;
   jack_midi_clear_buffer(cycle.outBuffer);
+  cycle.emptyRoom = jack_midi_max_event_size(cycle.outBuffer);
   if (rate != 0) periodMicros_.store(std::int64_t(frames) * 1000000 / rate, std::memory_order_relaxed);
   // Counted before the switch is read, so that stop and close, which turn the
   // switch off first and then wait for the count to drop, never miss a call.
   inHandler_.fetch_add(1);
   if (delivering_.load()) deliverCaptured(cycle, jack_port_get_buffer(in, frames));
+  else assembling_ = false;  // what was played while stopped is not put together later
   inHandler_.fetch_sub(1);
   playQueued(cycle, frames);
 }
@@ -86,12 +100,18 @@ void JackCycle::playQueued(Cycle& cycle, jack_nframes_t end) {
   Timed item;
   while (nextQueued(item)) {
     jack_nframes_t frame = 0;
-    if (!placeInCycle(cycle, item.micros, frame) || frame >= end || !writeWord(cycle, frame, item.word)) {
-      heldMicros_.store(item.micros, std::memory_order_relaxed);
-      heldWord_.store(item.word, std::memory_order_relaxed);
+    const bool placed = placeInCycle(cycle, item.micros, frame) && frame < end;
+    const bool isLong = item.word == kLongWord;
+    if (!placed || !(isLong ? writeLong(cycle, frame, item) : writeWord(cycle, frame, item.word))) {
+      hold(item);
       break;
     }
     heldWord_.store(0, std::memory_order_relaxed);
+    if (isLong) {
+      heldSent_.store(0, std::memory_order_relaxed);
+      chunks_.release(item.first, item.length);
+      longPending_.fetch_sub(1);
+    }
     ++written;
   }
   if (written != 0) played_.fetch_add(written);
@@ -101,7 +121,32 @@ bool JackCycle::nextQueued(Timed& item) {
   item.word = heldWord_.load(std::memory_order_relaxed);
   if (item.word == 0) return queue_.pop(item);
   item.micros = heldMicros_.load(std::memory_order_relaxed);
+  item.length = heldLength_.load(std::memory_order_relaxed);
+  item.first = heldFirst_.load(std::memory_order_relaxed);
   return true;
+}
+
+void JackCycle::hold(const Timed& item) {
+  heldMicros_.store(item.micros, std::memory_order_relaxed);
+  heldLength_.store(item.length, std::memory_order_relaxed);
+  heldFirst_.store(item.first, std::memory_order_relaxed);
+  heldWord_.store(item.word, std::memory_order_relaxed);
+}
+
+// A receiver takes a SysEx most easily whole, so it waits a cycle for an empty
+// buffer when that would hold it; only one longer than that goes in pieces, each
+// as long as the buffer takes, so that it is out in as few cycles as can be.
+bool JackCycle::writeLong(Cycle& cycle, jack_nframes_t frame, const Timed& item) {
+  const std::size_t sent = heldSent_.load(std::memory_order_relaxed);
+  const std::size_t room = jack_midi_max_event_size(cycle.outBuffer);
+  if (sent == 0 && item.length > room && item.length <= cycle.emptyRoom) return false;
+  const std::size_t n = std::min({std::size_t(item.length) - sent, room, kMaxMessageBytes});
+  if (n == 0) return false;
+  // Gathered first and written by libjack, like every other event.
+  chunks_.read(item.first, sent, {piece_.get(), n});
+  if (!writeBytes(cycle, frame, {piece_.get(), n})) return false;
+  heldSent_.store(std::uint32_t(sent + n), std::memory_order_relaxed);
+  return sent + n == item.length;
 }
 
 // The frame of this cycle that holds the moment: false when it belongs to a later
@@ -127,17 +172,87 @@ void JackCycle::deliverCaptured(Cycle& cycle, void* inBuffer) {
   tCycle = &cycle;
   for (jack_nframes_t i = 0; i < count; ++i) {
     jack_midi_event_t event;
-    if (jack_midi_event_get(&event, inBuffer, i) != 0) continue;
-    // SysEx stays out: a short-message bridge cannot carry it.
-    if (event.size == 0 || event.size > 3 || shortMessageLength(event.buffer[0]) == 0) continue;
+    if (jack_midi_event_get(&event, inBuffer, i) != 0 || event.size == 0) continue;
     // Events come in frame order; what was queued for the frames up to this one goes
     // first, so that the thru written at the event's frame keeps the port in order.
     playQueued(cycle, event.time + 1);
     cycle.frame = event.time;
-    const auto time = std::int64_t(jack_frames_to_time(cycle.client, cycle.start + event.time)) + cycle.toMonotonic;
-    handler->onMidiMessage(ShortMessage::fromBytes({event.buffer, event.size}), time);
+    cycle.captureMicros =
+        std::int64_t(jack_frames_to_time(cycle.client, cycle.start + event.time)) + cycle.toMonotonic;
+    capture(cycle, *handler, event);
   }
   tCycle = nullptr;
+}
+
+// Another program may send a SysEx in pieces over several events and cycles (F0 in
+// the first, F7 in the last), with real-time bytes between them; any other message
+// ends an unfinished one.
+void JackCycle::capture(Cycle& cycle, MidiInputHandler& handler, const jack_midi_event_t& event) {
+  const std::uint8_t first = event.buffer[0];
+  if (first == 0xF0 || (assembling_ && (first < 0x80 || first == 0xF7))) {
+    // Copied out of JACK's shared buffer in bulk before it is looked at byte by
+    // byte: a sanitizer build checks each read of shared memory at great cost.
+    for (std::size_t from = 0; from < event.size; from += kMaxMessageBytes) {
+      const std::size_t n = std::min(event.size - from, kMaxMessageBytes);
+      std::memcpy(piece_.get(), event.buffer + from, n);
+      assemble(cycle, handler, piece_.get(), n);
+    }
+    return;
+  }
+  const bool realTime = event.size == 1 && first >= 0xF8;
+  if (assembling_ && !realTime) dropAssembly(handler);
+  if (event.size > 3 || shortMessageLength(first) == 0) return;
+  handler.onMidiMessage(MidiEventView({event.buffer, event.size}), cycle.captureMicros);
+}
+
+void JackCycle::assemble(Cycle& cycle, MidiInputHandler& handler, const std::uint8_t* bytes, std::size_t size) {
+  for (std::size_t k = 0; k < size; ++k) {
+    const std::uint8_t b = bytes[k];
+    if (b == 0xF0) {
+      if (assembling_) dropAssembly(handler);
+      assembling_ = true;
+      overflowing_ = false;
+      assembled_ = 0;
+    } else if (!assembling_) {
+      continue;  // after the F7 of a SysEx, within the same event
+    } else if (b < 0x80) {
+      // A run of data bytes at once: a long SysEx is mostly that.
+      const std::uint8_t* run = bytes + k;
+      std::size_t n = 1;
+      while (k + n < size && run[n] < 0x80) ++n;
+      append(run, n);
+      k += n - 1;
+      continue;
+    } else if (b >= 0xF8) {
+      handler.onMidiMessage(MidiEventView({&bytes[k], 1}), cycle.captureMicros);
+      continue;
+    } else if (b != 0xF7) {
+      dropAssembly(handler);
+      return;
+    }
+    append(&bytes[k], 1);
+    if (b != 0xF7) continue;
+    assembling_ = false;
+    if (overflowing_) {
+      dropped_.fetch_add(1, std::memory_order_relaxed);
+      handler.onMidiDropped();
+    } else {
+      handler.onMidiMessage(MidiEventView({assembly_.get(), assembled_}), cycle.captureMicros);
+    }
+  }
+}
+
+void JackCycle::append(const std::uint8_t* bytes, std::size_t n) {
+  const std::size_t fits = std::min(n, kMaxMessageBytes - assembled_);
+  std::memcpy(assembly_.get() + assembled_, bytes, fits);
+  assembled_ += fits;
+  overflowing_ = overflowing_ || fits < n;
+}
+
+void JackCycle::dropAssembly(MidiInputHandler& handler) {
+  assembling_ = false;
+  dropped_.fetch_add(1, std::memory_order_relaxed);
+  handler.onMidiDropped();
 }
 
 bool JackCycle::attach(MidiInputHandler& handler) {
@@ -182,20 +297,51 @@ void JackCycle::releaseOutput() {
   outputTaken_.store(false);
 }
 
-int JackCycle::send(const ShortMessage& message, std::int64_t playMicros) {
+int JackCycle::send(MidiEventView message, std::int64_t playMicros) {
   if (!playing_.load()) return kMidiNotOpen;
-  if (!message.playable()) return kMidiInvalidMessage;
+  if (!message.wellFormed()) return kMidiInvalidMessage;
   if (!serving()) return kMidiNotReady;
-  if (insideHandler()) return writeBytes(*tCycle, tCycle->frame, message.wireBytes()) ? kMidiOk : kMidiNotReady;
-  if (!queue_.push(Timed{packWord(message), playMicros})) return kMidiNotReady;
+  const bool direct = insideHandler() && longPending_.load() == 0;
+  if (!message.isSysEx()) {
+    if (direct) return writeBytes(*tCycle, tCycle->frame, message.bytes()) ? kMidiOk : kMidiNotReady;
+    return queue(Timed{packWord(message.bytes()), playMicros});
+  }
+  if (direct && message.size() <= jack_midi_max_event_size(tCycle->outBuffer) &&
+      writeBytes(*tCycle, tCycle->frame, message.bytes()))
+    return kMidiOk;
+  // Allocation-free on every thread: the bytes go into chunks made once.
+  Timed item{kLongWord, playMicros, std::uint32_t(message.size()), 0};
+  if (message.size() > std::numeric_limits<std::uint32_t>::max() || !chunks_.store(message.bytes(), item.first))
+    return kMidiNotReady;
+  longPending_.fetch_add(1);
+  if (const int r = queue(item)) {
+    longPending_.fetch_sub(1);
+    chunks_.release(item.first, item.length);
+    return r;
+  }
+  return kMidiOk;
+}
+
+int JackCycle::queue(const Timed& item) {
+  if (!queue_.push(item)) return kMidiNotReady;
   queued_.fetch_add(1);
   return kMidiOk;
 }
 
 void JackCycle::dropQueued() {
+  std::uint64_t dropped = 0;
+  const auto forget = [&](const Timed& item) {
+    if (item.word == kLongWord) {
+      chunks_.release(item.first, item.length);
+      longPending_.fetch_sub(1);
+    }
+    ++dropped;
+  };
   Timed item;
-  std::uint64_t dropped = heldWord_.exchange(0) != 0 ? 1 : 0;
-  while (queue_.pop(item)) ++dropped;
+  if (heldWord_.load() != 0 && nextQueued(item)) forget(item);
+  heldWord_.store(0);
+  heldSent_.store(0);
+  while (queue_.pop(item)) forget(item);
   played_.fetch_add(dropped);
 }
 

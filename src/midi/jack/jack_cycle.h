@@ -3,16 +3,22 @@
 // output. It outlives every client the service makes (a server that comes back
 // gets a new client), so a process callback never meets freed memory.
 //
-// The process callback never blocks, allocates or locks: everything it shares is
-// an atomic or the lock-free queue.
+// The process callback never allocates or locks: everything it shares is an
+// atomic or a lock-free queue, a SysEx is put together in storage made once, and
+// one to be played waits in chunks made once (ChunkStore). It does call the
+// input's handler, which does what its own header says (the bridge's sends a
+// datagram: a sendto and perhaps an eventfd write, both bounded and non-blocking).
 #pragma once
 
 #include <jack/jack.h>
+#include <jack/midiport.h>
 
 #include <atomic>
 #include <cstdint>
 #include <limits>
+#include <memory>
 
+#include "midi/chunk_store.h"
 #include "midi/midi_service.h"
 #include "midi/word_queue.h"
 
@@ -23,9 +29,15 @@ class JackCycle {
   // One process cycle as its parts see it (defined where the cycle runs).
   struct Cycle;
 
+  JackCycle();
+
   // Real-time thread, once a cycle: hands each captured message to the input's
   // handler and writes what was queued for the output, each message at the frame
-  // that holds its moment, in frame order with the thru written meanwhile.
+  // that holds its moment, in frame order with the thru written meanwhile. A
+  // SysEx goes out as one event when the buffer has room for it, in a later cycle
+  // when only an empty buffer has, and in consecutive pieces over consecutive
+  // cycles (F0 in the first, F7 in the last) when not even that has; what was sent
+  // after it follows as soon as its last piece is out.
   void process(jack_client_t* client, jack_port_t* in, jack_port_t* out, jack_nframes_t frames);
 
   // Whether a client runs the cycles (set by the host; cleared when its server goes).
@@ -42,6 +54,8 @@ class JackCycle {
   void waitForHandler() const;
   // Whether this thread is inside our handler right now.
   bool insideHandler() const;
+  // Any thread. Messages the input could not deliver whole (too long, broken off).
+  std::uint64_t droppedMessages() const { return dropped_.load(std::memory_order_relaxed); }
 
   // ---- output --------------------------------------------------------------------
   // A send without a moment: as soon as the messages queued before it allow.
@@ -58,7 +72,9 @@ class JackCycle {
   // it waits in the queue for the cycle that holds playMicros (monotonic µs), or for
   // the next cycle (kAtOnce, or a moment already begun). kMidiNotReady when it
   // cannot be taken.
-  int send(const ShortMessage& message, std::int64_t playMicros = kAtOnce);
+  // A SysEx on the real-time thread too is written at once only when nothing
+  // waits before it and the buffer has room for all of it; otherwise it is queued.
+  int send(MidiEventView message, std::int64_t playMicros = kAtOnce);
   // The period of the last cycle, in µs of the monotonic clock (0 before the first).
   std::int64_t periodMicros() const { return periodMicros_.load(std::memory_order_relaxed); }
   // Window thread, while no client runs: forgets what a lost server never played.
@@ -66,13 +82,24 @@ class JackCycle {
 
  private:
   struct Timed {
-    std::uint32_t word = 0;  // a packed message; 0 is none
+    std::uint32_t word = 0;  // a packed short message, or 0xF0 for a stored SysEx; 0 is none
     std::int64_t micros = kAtOnce;
+    std::uint32_t length = 0;  // a SysEx's bytes, kept in chunks from first
+    ChunkStore::Index first = 0;
   };
   void deliverCaptured(Cycle& cycle, void* inBuffer);
+  // One event of the input: delivered, or added to the SysEx being put together.
+  void capture(Cycle& cycle, MidiInputHandler& handler, const jack_midi_event_t& event);
+  void assemble(Cycle& cycle, MidiInputHandler& handler, const std::uint8_t* bytes, std::size_t size);
+  void append(const std::uint8_t* bytes, std::size_t n);
+  void dropAssembly(MidiInputHandler& handler);
   void playQueued(Cycle& cycle, jack_nframes_t end);
   bool nextQueued(Timed& item);
+  void hold(const Timed& item);
+  // Writes the SysEx, or its next piece; true once its last byte is written.
+  bool writeLong(Cycle& cycle, jack_nframes_t frame, const Timed& item);
   bool placeInCycle(const Cycle& cycle, std::int64_t micros, jack_nframes_t& frame) const;
+  int queue(const Timed& item);
 
   std::atomic<bool> serving_{false};
 
@@ -95,6 +122,23 @@ class JackCycle {
   // (atomic because a new client brings a new thread).
   std::atomic<std::uint32_t> heldWord_{0};
   std::atomic<std::int64_t> heldMicros_{kAtOnce};
+  std::atomic<std::uint32_t> heldLength_{0};
+  std::atomic<ChunkStore::Index> heldFirst_{0};
+  std::atomic<std::uint32_t> heldSent_{0};  // of a SysEx going out in pieces
+  // SysEx queued and not yet fully written: until none is left, the thru queues
+  // too instead of writing straight into the cycle, so that nothing overtakes one.
+  std::atomic<int> longPending_{0};
+  ChunkStore chunks_;
+  // A SysEx piece: the one being written, or one read from the input (real-time thread).
+  std::unique_ptr<std::uint8_t[]> piece_;
+
+  // The SysEx being put together from the input's pieces (real-time thread only;
+  // a new client's thread starts after the old one was joined).
+  std::unique_ptr<std::uint8_t[]> assembly_;
+  std::size_t assembled_ = 0;
+  bool assembling_ = false;
+  bool overflowing_ = false;  // past kMaxMessageBytes: the rest is skipped up to F7
+  std::atomic<std::uint64_t> dropped_{0};
 };
 
 }  // namespace strandlink::midi::jack

@@ -30,12 +30,12 @@ int JackInput::close() {
 JackOutput::~JackOutput() { close(); }
 
 // Any thread: the MIDI thread plays thru, the window's thread received datagrams.
-int JackOutput::send(const ShortMessage& message) {
+int JackOutput::send(MidiEventView message) {
   if (!open_.load()) return kMidiNotOpen;
   return host_->cycle().send(message);
 }
 
-int JackOutput::sendAt(const ShortMessage& message, std::int64_t playMicros) {
+int JackOutput::sendAt(MidiEventView message, std::int64_t playMicros) {
   if (!open_.load()) return kMidiNotOpen;
   return host_->cycle().send(message, playMicros);
 }

@@ -23,6 +23,7 @@ class JackInput final : public MidiInput {
   int start() override;
   int stop() override;
   int close() override;
+  std::uint64_t droppedMessages() const override { return host_->cycle().droppedMessages(); }
 
  private:
   std::shared_ptr<JackHost> host_;
@@ -37,8 +38,10 @@ class JackOutput final : public MidiOutput {
   JackOutput(const JackOutput&) = delete;
   JackOutput& operator=(const JackOutput&) = delete;
 
-  int send(const ShortMessage& message) override;
-  int sendAt(const ShortMessage& message, std::int64_t playMicros) override;
+  using MidiOutput::send;
+  using MidiOutput::sendAt;
+  int send(MidiEventView message) override;
+  int sendAt(MidiEventView message, std::int64_t playMicros) override;
   std::int64_t periodMicros() const override { return host_->cycle().periodMicros(); }
   int close() override;
 
