@@ -21,7 +21,7 @@ namespace {
 void runDeferredDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
 TEST(HelpWindows, MenuCommandsAndClickTargetsOpenTheirAddressesAndSayWhereWhenNothingCan) {
-  test::WindowUnderTest t({}, {});
+  test::WindowUnderTest t(test::kNoDevices, test::kNoDevices);
   // The files of the requests so far; each must be a proper "Open" for owner.
   const auto opened = [&](QWidget* owner) {
     QStringList files;

@@ -119,7 +119,7 @@ TEST(MainWindow, CommandLineValuesGoOverTheFileAndABadDeviceLeavesNoDefaultFile)
 // Without a MIDI service the lists are empty: launch and Start say so, and the
 // settings file's devices are neither blamed on it nor lost.
 TEST(MainWindow, WithoutAMidiServiceLaunchAndStartSayThatNoneRuns) {
-  WindowUnderTest t({}, {});
+  WindowUnderTest t(kNoDevices, kNoDevices);
   ASSERT_EQ(settings::writeSettingsFile(t.defaultFile(), {"127.0.0.1", "4000", "", "4000", 1, 1, true}), "");
   t.window.startUp();
   EXPECT_EQ(t.boxes.texts(), QStringList{"No MIDI service is running."});
@@ -136,7 +136,7 @@ TEST(MainWindow, WithoutAMidiServiceLaunchAndStartSayThatNoneRuns) {
 
 // Typing meets the key filter, any other way in the boxes' validator (paste stands for it).
 TEST(MainWindow, AddressAndPortBoxesLetInOnlyWhatTheyTakeAndKeepTheProgramsText) {
-  WindowUnderTest t({}, {});
+  WindowUnderTest t(kNoDevices, kNoDevices);
   // Host names as the command line takes them: letters, digits, "." and "-".
   for (auto [name, kept] : {std::pair{"remoteAddressBox", "stage-12.local3"}, {"localAddressBox", "stage-12.local3"},
                             {"remotePortBox", "123"}, {"localPortBox", "123"}}) {
@@ -198,7 +198,7 @@ TEST(MainWindow, HistoryCountsLineBreaksAsCrLf) {
 // The history cannot be typed into and keeps the last lines only; the chat box
 // takes what a peer reads and says when a line was cut.
 TEST(MainWindow, ChatHistoryIsReadOnlyAndBoundedAndALongLineIsCutWithAWord) {
-  WindowUnderTest t({}, {});
+  WindowUnderTest t(kNoDevices, kNoDevices);
   auto* history = t.get<QPlainTextEdit>("chatHistory");
   auto* input = t.get<QLineEdit>("chatInput");
   ASSERT_TRUE(t.activate());

@@ -24,6 +24,10 @@ inline std::ostream& operator<<(std::ostream& os, const QStringList& l) { return
 
 namespace strandlink::test {
 
+// A stub service with empty lists: no MIDI service at all. Named, as a bare {} would
+// also fit the service-and-boxes constructor.
+inline const std::vector<std::string> kNoDevices;
+
 struct WindowUnderTest {
   // realBoxes: the window's own boxes, shown on the offscreen screen, instead of recorded ones.
   explicit WindowUnderTest(std::unique_ptr<midi::MidiService> service = midi::makeMidiService("UiWindow"),
