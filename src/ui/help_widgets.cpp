@@ -19,9 +19,9 @@ QFont helpFont(double points) {
   return f;
 }
 
-void fitFont(QWidget* w, const QString& text, int room) {
+void fitFont(QWidget* w, const QString& text, int room, double smallest) {
   QFont f = w->font();
-  const double floor = f.pointSizeF() - 1.0;
+  const double floor = smallest > 0 ? smallest : f.pointSizeF() - 1.0;
   while (f.pointSizeF() > floor && QFontMetricsF(f).horizontalAdvance(text) > room) {
     f.setPointSizeF(f.pointSizeF() - 0.25);
   }

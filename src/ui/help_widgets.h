@@ -27,8 +27,9 @@ class HelpWindow : public QWidget {
 // The desktop's sans-serif family at the given size.
 QFont helpFont(double points);
 
-// The font of w, up to one point smaller, so that text fits room pixels.
-void fitFont(QWidget* w, const QString& text, int room);
+// The font of w, up to one point smaller (or down to smallest points, when given),
+// so that text fits room pixels.
+void fitFont(QWidget* w, const QString& text, int room, double smallest = 0);
 
 // A one-line label at its place: a text the family draws wider than the box is
 // drawn up to one point smaller rather than cut.

@@ -22,6 +22,7 @@
 #include "net/addresses.h"
 #include "ui/animation_frames.h"
 #include "ui/field_validator.h"
+#include "ui/help_widgets.h"
 #include "ui/main_window.h"
 #include "ui/line_shapes.h"
 #include "ui/tool_tips.h"
@@ -72,12 +73,7 @@ QLabel* label(QLabel* l, const QString& text, Qt::Alignment horizontal = Qt::Ali
   l->setText(text);
   l->setAlignment(horizontal | Qt::AlignTop);
   l->setTextFormat(Qt::PlainText);
-  QFont f = l->font();
-  const double floor = f.pointSizeF() - 1.0;
-  while (f.pointSizeF() > floor && QFontMetricsF(f).horizontalAdvance(text) > l->width()) {
-    f.setPointSizeF(f.pointSizeF() - 0.25);
-  }
-  l->setFont(f);
+  fitFont(l, text, l->width());
   return l;
 }
 

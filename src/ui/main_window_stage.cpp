@@ -15,6 +15,7 @@
 #include "settings/preferences.h"
 #include "ui/activity_light.h"
 #include "ui/chat_history.h"
+#include "ui/help_widgets.h"
 #include "ui/main_window.h"
 #include "ui/tool_tips.h"
 #include "ui/twips.h"
@@ -165,10 +166,8 @@ void MainWindow::showStatus(link::LinkStatus status) {
 // (never below 6 pt), back to the layout's size for the plain texts.
 void MainWindow::showStatusText(const QString& text) {
   if (statusFont_.family().isEmpty()) statusFont_ = statusLabel_->font();
-  QFont font = statusFont_;
-  while (font.pointSizeF() > 6.0 && QFontMetrics(font).horizontalAdvance(text) > statusLabel_->width() - 4)
-    font.setPointSizeF(font.pointSizeF() - 0.5);
-  statusLabel_->setFont(font);
+  statusLabel_->setFont(statusFont_);
+  fitFont(statusLabel_, text, statusLabel_->width() - 4, 6.0);
   statusLabel_->setText(text);
 }
 
