@@ -118,11 +118,6 @@ class Bridge : public ::testing::Test {
   // Plays a pattern of count notes into A: B must play all of it, in order, and
   // keep every gap to within bound frames.
   void expectPatternKept(std::size_t count, std::int64_t bound);
-  static std::unique_ptr<Side> makeSide(const std::string& name, int local, int remote) {
-    auto side = std::make_unique<Side>(midi::makeMidiService(name));
-    side->configure(local, remote);
-    return side;
-  }
   // Everything B plays must pass B's window thread: run the event loop until it has.
   bool synthGets(std::size_t count) {
     return waitFor([&] { return synth.count() >= count; }, 15000);
@@ -321,13 +316,6 @@ class JitterRelay {
 
  private:
   using Clock = std::chrono::steady_clock;
-  static sockaddr_in loopback(int port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(std::uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-  }
   // Sleeps until a datagram comes or the first one held is due: a relay that spun
   // would take a core from the copies it serves.
   void run() {

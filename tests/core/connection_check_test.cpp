@@ -108,8 +108,7 @@ class TwoLinks : public ::testing::Test {
     REQUIRE_REAL_PART(jackAvailable(), kNoJackServer);
     pa = freePortPair();
     pb = freePortPair();
-    a = std::make_unique<Side>(midi::makeMidiService("CheckA"));
-    a->configure(pa, pb);
+    a = makeSide("CheckA", pa, pb);
     ASSERT_TRUE(a->start()) << a->boxes.texts().join("; ").toStdString();
   }
   int pa = 0, pb = 0;
@@ -119,8 +118,7 @@ class TwoLinks : public ::testing::Test {
 }  // namespace
 
 TEST_F(TwoLinks, BothConnectAndTheFallIsSeenWhenTheOtherSideStops) {
-  b = std::make_unique<Side>(midi::makeMidiService("CheckB"));
-  b->configure(pb, pa);
+  b = makeSide("CheckB", pb, pa);
   ASSERT_TRUE(b->start());
   QSignalSpy figures(&a->link, &link::Link::figuresChanged);
   EXPECT_TRUE(waitFor([&] { return a->status == LinkStatus::Connected && b->status == LinkStatus::Connected; }, 10000));

@@ -19,8 +19,7 @@ TEST(DeviceReturn, EachOfAHundredUnplugsDuringTrafficIsReportedOnceAndTheDeviceR
   auto synth = std::make_unique<JackSynth>("plug-syn");
   const int local = freePortPair();
   RawPeer peer(freePortPair());
-  auto side = std::make_unique<Side>(midi::makeMidiService("Replug"));
-  side->configure(local, peer.port());
+  auto side = makeSide("Replug", local, peer.port());
   side->settings.inputPosition = entryOf(side->link.devices().inputs, "plug-kb:out");
   side->settings.outputPosition = entryOf(side->link.devices().outputs, "plug-syn:in");
   ASSERT_TRUE(side->settings.inputPosition > 0 && side->settings.outputPosition > 0);

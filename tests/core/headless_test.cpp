@@ -68,6 +68,26 @@ struct Program : QProcess {
   }
 };
 
+// The program's copy of the test's settings, started window-less with --name.
+struct LinkedProgram {
+  LinkedProgram(const QString& name, QStringList more = {}, std::function<void(Program&)> prepare = {}) {
+    if (!put(dir.filePath("link.stn"), settingsFor(local, remote))) return;
+    if (prepare) prepare(program);
+    program.start(QStringLiteral(STRANDLINK_PROGRAM),
+                  QStringList{"--headless", "--settings", dir.filePath("link.stn"), "--name", name} + more);
+    started = program.waitForStarted();
+  }
+  // Whether the signal ends it within 3 s, normally and with exit code 0.
+  bool endsCleanlyOn(int sig) {
+    ::kill(pid_t(program.processId()), sig);
+    return program.waitForFinished(3000) && program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0;
+  }
+  QTemporaryDir dir;
+  const int local = freePortPair(), remote = freePortPair();
+  Program program;
+  bool started = false;
+};
+
 }  // namespace
 
 TEST(CommandLine, ModesValuesAndBadUsage) {
@@ -273,42 +293,43 @@ bool handlesUsr1(qint64 pid) {
 
 }  // namespace
 
-// SIGUSR1 at any moment of the program's life, even in a burst of 5,000, never
-// ends it or hangs it; SIGHUP (a closed terminal) ends it as SIGTERM does.
-TEST(HeadlessProgram, Usr1ReleasesHeldNotesEvenInABurstAndHupEndsItCleanly) {
+// With --thru a keyboard on our input sounds on our output too. SIGUSR1 at any
+// moment of the program's life, even in a burst of 5,000, never ends it or hangs
+// it: it releases the thru's note as well as the peer's, and sends the peer the
+// keyboard's note-off. SIGHUP (a closed terminal) ends it as SIGTERM does.
+TEST(HeadlessProgram, Usr1ReleasesThePeersAndTheThrusNotesEvenInABurstAndHupEndsItCleanly) {
   REQUIRE_REAL_PART(jackAvailable(), kNoJackServer);
-  QTemporaryDir dir;
-  const int local = freePortPair(), remote = freePortPair();
-  ASSERT_TRUE(put(dir.filePath("link.stn"), settingsFor(local, remote)));
-  Program program;
-  program.start(QStringLiteral(STRANDLINK_PROGRAM),
-                {"--headless", "--settings", dir.filePath("link.stn"), "--name", "SignalTest"});
-  ASSERT_TRUE(program.waitForStarted());
+  LinkedProgram copy("SignalTest", {"--thru"});
+  ASSERT_TRUE(copy.started);
+  Program& program = copy.program;
   const auto pid = pid_t(program.processId());
   ASSERT_TRUE(waitFor([&] { return handlesUsr1(pid) || program.state() != QProcess::Running; }, 5000));
   JackSynth synth("signal-synth");
-  std::vector<std::string> ours;
-  // The port is listed as soon as it is registered, and takes connections once the
-  // program's client is active. Panics all along: before the link runs too.
+  JackKeyboard keyboard("signal-kb");
+  // The ports are listed as soon as they are registered, and take connections once
+  // the program's client is active. Panics all along: before the link runs too.
   ASSERT_TRUE(waitFor([&] {
     ::kill(pid, SIGUSR1);
-    ours = synth.midiPorts("^SignalTest:out$", JackPortIsOutput);
-    return !ours.empty() && synth.connect(ours[0], synth.port());
+    return synth.connect("SignalTest:out", synth.port()) && keyboard.connect(keyboard.port(), "SignalTest:in");
   }));
-  RawPeer peer(remote);
+  RawPeer peer(copy.remote);
   const auto sound = [&] {
     // New connections carry data some cycles later: a note-on until it sounds.
     return waitFor([&] {
-      peer.sendTo(local, QByteArray("\x90\x3c\x40", 3));
+      peer.sendTo(copy.local, QByteArray("\x90\x3c\x40", 3));
       return synth.waitFor(1, std::chrono::milliseconds(200));
     });
   };
   ASSERT_TRUE(sound());
+  keyboard.play({{0x91, 0x30, 0x50}});
+  ASSERT_TRUE(waitFor([&] { return countOf(synth, 0x91) == 1; }));
+  ASSERT_EQ(peer.receive(), QByteArray("\x91\x30\x50", 3));
   settle(200);
   synth.clear();
   ::kill(pid, SIGUSR1);
-  EXPECT_TRUE(synth.waitFor(1));
-  EXPECT_EQ(synth.received(), (std::vector<MidiBytes>{{0x80, 0x3C, 0}}));
+  EXPECT_TRUE(synth.waitFor(2));
+  EXPECT_EQ(synth.received(), (std::vector<MidiBytes>{{0x80, 0x3C, 0}, {0x81, 0x30, 0}}));
+  EXPECT_EQ(peer.receive(), QByteArray("\x81\x30\x00", 3));
   for (int k = 0; k < 5000; ++k) ::kill(pid, SIGUSR1);
   synth.clear();
   ASSERT_TRUE(sound()) << "the burst stopped the program";
@@ -328,49 +349,8 @@ TEST(HeadlessProgram, Usr1ReleasesHeldNotesEvenInABurstAndHupEndsItCleanly) {
   EXPECT_TRUE(synth.waitFor(1));
   EXPECT_EQ(synth.received(), (std::vector<MidiBytes>{{0x80, 0x3C, 0}}));
   EXPECT_EQ(program.readAllStandardError(), QByteArray());
-  EXPECT_FALSE(QFile::exists(dir.filePath("default.stn")));  // a file of its own: the default one is left alone
-}
-
-// With --thru a keyboard on our input sounds on our output too: SIGUSR1 releases
-// its note as well as the peer's, and sends the peer the keyboard's note-off.
-TEST(HeadlessProgram, Usr1ReleasesThePeersAndTheThrusNotesAndTermEndsItCleanly) {
-  REQUIRE_REAL_PART(jackAvailable(), kNoJackServer);
-  QTemporaryDir dir;
-  const int local = freePortPair(), remote = freePortPair();
-  ASSERT_TRUE(put(dir.filePath("link.stn"), settingsFor(local, remote)));
-  Program program;
-  program.start(QStringLiteral(STRANDLINK_PROGRAM),
-                {"--headless", "--settings", dir.filePath("link.stn"), "--name", "SignalTest", "--thru"});
-  ASSERT_TRUE(program.waitForStarted());
-  JackSynth synth("signal-synth");
-  JackKeyboard keyboard("signal-kb");
-  // The ports are listed as soon as they are registered, and take connections once
-  // the program's client is active.
-  ASSERT_TRUE(waitFor([&] {
-    return synth.connect("SignalTest:out", synth.port()) && keyboard.connect(keyboard.port(), "SignalTest:in");
-  }));
-  RawPeer peer(remote);
-  // New connections carry data some cycles later: a note-on until it sounds.
-  ASSERT_TRUE(waitFor([&] {
-    peer.sendTo(local, QByteArray("\x90\x3c\x40", 3));
-    return synth.waitFor(1, std::chrono::milliseconds(200));
-  }));
-  keyboard.play({{0x91, 0x30, 0x50}});
-  ASSERT_TRUE(waitFor([&] { return countOf(synth, 0x91) == 1; }));
-  ASSERT_EQ(peer.receive(), QByteArray("\x91\x30\x50", 3));
-  settle(200);
-  synth.clear();
-  ::kill(pid_t(program.processId()), SIGUSR1);
-  EXPECT_TRUE(synth.waitFor(2));
-  EXPECT_EQ(synth.received(), (std::vector<MidiBytes>{{0x80, 0x3C, 0}, {0x81, 0x30, 0}}));
-  EXPECT_EQ(peer.receive(), QByteArray("\x81\x30\x00", 3));
-  ::kill(pid_t(program.processId()), SIGTERM);
-  ASSERT_TRUE(program.waitForFinished(5000));
-  EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-  EXPECT_EQ(program.exitCode(), 0);
-  EXPECT_EQ(program.readAllStandardError(), QByteArray());
   EXPECT_TRUE(program.readAllStandardOutput().contains("Panic: 2 notes released, 1 on the peer\n"));
-  EXPECT_FALSE(QFile::exists(dir.filePath("default.stn")));  // a file of its own: the default one is left alone
+  EXPECT_FALSE(QFile::exists(copy.dir.filePath("default.stn")));  // a file of its own: the default one is left alone
 }
 
 // A FIFO where the remembered choices live would block whoever reads it; a file's
@@ -507,20 +487,6 @@ TEST(CommandLine, ListPeersBrowsesTheTypeOfTheProtocolGiven) {
 
 namespace {
 
-// The program's copy of the test's settings, started window-less with --name.
-struct LinkedProgram {
-  LinkedProgram(const QString& name, std::function<void(Program&)> prepare = {}) {
-    if (!put(dir.filePath("link.stn"), settingsFor(local, remote))) return;
-    if (prepare) prepare(program);
-    program.start(QStringLiteral(STRANDLINK_PROGRAM), {"--headless", "--settings", dir.filePath("link.stn"), "--name", name});
-    started = program.waitForStarted();
-  }
-  QTemporaryDir dir;
-  const int local = freePortPair(), remote = freePortPair();
-  Program program;
-  bool started = false;
-};
-
 std::int64_t residentKb(qint64 pid) {
   QFile status(QStringLiteral("/proc/%1/status").arg(pid));
   if (!status.open(QIODevice::ReadOnly)) return -1;
@@ -550,7 +516,7 @@ TEST(HeadlessProgram, AStoppedOutputReaderAndAChatFloodStopNeitherMidiNorTheConn
   ASSERT_EQ(::mkfifo(qPrintable(fifo), 0600), 0);
   const int reader = ::open(qPrintable(fifo), O_RDONLY | O_NONBLOCK);  // open, not read
   ASSERT_GE(reader, 0);
-  LinkedProgram copy("StuckOut", [&](Program& p) { p.setStandardOutputFile(fifo); });
+  LinkedProgram copy("StuckOut", {}, [&](Program& p) { p.setStandardOutputFile(fifo); });
   ASSERT_TRUE(copy.started);
   JackSynth synth("stuck-synth");
   ASSERT_TRUE(waitFor([&] {
@@ -584,9 +550,7 @@ TEST(HeadlessProgram, AStoppedOutputReaderAndAChatFloodStopNeitherMidiNorTheConn
     return QRegularExpression(QStringLiteral("\n\\(\\d+ lines dropped: the output was not being read\\)\n"))
         .match(QString::fromLatin1(out)).hasMatch();
   })) << out.right(300).toStdString();
-  ::kill(pid_t(copy.program.processId()), SIGTERM);
-  EXPECT_TRUE(copy.program.waitForFinished(3000));
-  EXPECT_EQ(copy.program.exitCode(), 0);
+  EXPECT_TRUE(copy.endsCleanlyOn(SIGTERM));
   ::close(reader);
 }
 
@@ -594,7 +558,7 @@ TEST(HeadlessProgram, AStoppedOutputReaderAndAChatFloodStopNeitherMidiNorTheConn
 // is cut at what a peer reads, and that is said once.
 TEST(HeadlessProgram, InputWithoutNewlinesIsCutOnceAndReadWithoutEatingACoreOrMemory) {
   REQUIRE_REAL_PART(jackAvailable(), kNoJackServer);
-  LinkedProgram copy("ZeroIn", [](Program& p) { p.setStandardInputFile(QStringLiteral("/dev/zero")); });
+  LinkedProgram copy("ZeroIn", {}, [](Program& p) { p.setStandardInputFile(QStringLiteral("/dev/zero")); });
   ASSERT_TRUE(copy.started);
   const qint64 pid = copy.program.processId();
   QByteArray err;
@@ -607,9 +571,7 @@ TEST(HeadlessProgram, InputWithoutNewlinesIsCutOnceAndReadWithoutEatingACoreOrMe
   // 2 s of a busy core are 200 ticks; the fault took nearly all of them, and 6 MB a second.
   EXPECT_LT(cpuTicks(pid) - cpu, 60);
   EXPECT_LT(residentKb(pid) - rss, 4000);
-  ::kill(pid_t(pid), SIGTERM);
-  ASSERT_TRUE(copy.program.waitForFinished(3000));
-  EXPECT_EQ(copy.program.exitCode(), 0);
+  ASSERT_TRUE(copy.endsCleanlyOn(SIGTERM));
   err += copy.program.readAllStandardError();
   EXPECT_EQ(err, "Chat line cut to its first 2000 bytes\n");
 }
@@ -631,10 +593,6 @@ TEST(HeadlessProgram, ASecondCopyWithTheSameNameSaysWhatItsPortsAreCalled) {
   })) << err.toStdString();
   EXPECT_EQ(err, "strandlink: Our MIDI ports are named \"Dup-01:in\" and \"Dup-01:out\", not \"Dup:in\" and "
                  "\"Dup:out\": the MIDI server has another client of that name\n");
-  for (LinkedProgram* copy : {&first, &second}) {
-    ::kill(pid_t(copy->program.processId()), SIGTERM);
-    EXPECT_TRUE(copy->program.waitForFinished(3000));
-    EXPECT_EQ(copy->program.exitCode(), 0);
-  }
+  for (LinkedProgram* copy : {&first, &second}) EXPECT_TRUE(copy->endsCleanlyOn(SIGTERM));
   EXPECT_EQ(first.program.readAllStandardError(), QByteArray());
 }

@@ -20,8 +20,7 @@ class HeldNotesLink : public ::testing::Test {
     const int peerPort = freePortPair();
     peer = std::make_unique<RawPeer>(peerPort);
     peerChat = std::make_unique<RawPeer>(peerPort + 1);
-    side = std::make_unique<Side>(midi::makeMidiService("HeldB"));
-    side->configure(localPort, peerPort);
+    side = makeSide("HeldB", localPort, peerPort);
     ASSERT_TRUE(side->start(true)) << side->boxes.texts().join("; ").toStdString();  // thru on
     const auto out = synth.midiPorts("^HeldB", JackPortIsOutput);
     ASSERT_EQ(out.size(), 1u);

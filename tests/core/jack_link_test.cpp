@@ -16,16 +16,6 @@
 using namespace strandlink;
 using namespace strandlink::test;
 
-namespace {
-
-std::unique_ptr<Side> makeSide(const std::string& name, int local, int remote) {
-  auto side = std::make_unique<Side>(midi::makeMidiService(name));
-  side->configure(local, remote);
-  return side;
-}
-
-}  // namespace
-
 TEST(JackLink, TwoHundredStopsAndStartsWithTrafficBothWaysAndThruOn) {
   REQUIRE_REAL_PART(jackAvailable(), kNoJackServer);
   const int pa = freePortPair(), pb = freePortPair();

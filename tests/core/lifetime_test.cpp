@@ -58,8 +58,7 @@ TEST(LinkLifetime, ALinkDestroyedWhileMidiFlowsThroughJackEndsCleanly) {
   JackKeyboard keyboard("lifetime-kb");
   ASSERT_TRUE(keyboard.ok());
   for (int round = 0; round < 3; ++round) {
-    auto side = std::make_unique<Side>(midi::makeMidiService("Lifetime"));
-    side->configure(freePortPair(), freePortPair());
+    auto side = makeSide("Lifetime", freePortPair(), freePortPair());
     ASSERT_TRUE(side->start(true));
     std::vector<std::string> ours;
     ASSERT_TRUE(waitFor([&] { return !(ours = keyboard.midiPorts("^Lifetime", JackPortIsInput)).empty(); }));

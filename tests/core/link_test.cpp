@@ -38,11 +38,8 @@ class ThirdHost {
     return ntohs(a.sin_port);
   }
   void sendTo(int port, const QByteArray& bytes) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(std::uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::sendto(fd_, bytes.constData(), std::size_t(bytes.size()), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    const sockaddr_in a = loopback(port);
+    ::sendto(fd_, bytes.constData(), std::size_t(bytes.size()), 0, reinterpret_cast<const sockaddr*>(&a), sizeof a);
   }
 
  private:
@@ -54,10 +51,9 @@ class LinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
     REQUIRE_REAL_PART(jackAvailable(), kNoJackServer);
-    side = std::make_unique<Side>(midi::makeMidiService("LinkTest"));
     port = freePortPair();
     peerPort = freePortPair();
-    side->configure(port, peerPort);
+    side = makeSide("LinkTest", port, peerPort);
   }
   bool start() {
     const bool ok = side->start();

@@ -13,30 +13,18 @@ strandlink=$(realpath "$1")
 driver=$(realpath "$2")
 
 # A missing real part skips here and fails under CI=true.
-source "$(dirname "${BASH_SOURCE[0]}")/../support/real_part.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../support/children.sh"
 for tool in pipewire pw-jack jack_lsp; do
   command -v "$tool" >/dev/null || missing "$tool is not installed (scripts/setup.sh installs it)"
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/strandlink-pw.XXXXXX")
-pids=()
-cleanup() {
-  local rc=$? i
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill -TERM "${pids[i]}" 2>/dev/null && wait "${pids[i]}"; done
-  rm -rf "$work"
-  exit "$rc"
-}
-trap cleanup EXIT
 fail() {
   echo "FAIL: $*"
   for f in "$work"/*.out "$work"/*.err "$work"/*.log; do
     [ -e "$f" ] && echo "=== ${f##*/}" && tail -n 20 "$f"
   done
   exit 1
-}
-wait_line() {  # FILE LINE SECONDS
-  local end=$((SECONDS + $3))
-  until grep -qxF -- "$2" "$1" 2>/dev/null; do ((SECONDS < end)) && sleep 0.1 || return 1; done
 }
 
 # Remembered choices go to the test's own directory, never the user's.

@@ -25,42 +25,21 @@ driver=$(realpath "$1")
 peer=$(realpath "$2")
 count=${INTEROP_COUNT:-170}
 
-source "$(dirname "${BASH_SOURCE[0]}")/../support/real_part.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../support/veth_hosts.sh"
 for tool in ip jackd jack_wait jack_lsp qmidinet; do
   command -v "$tool" >/dev/null || missing "$tool (scripts/setup.sh installs it)"
 done
 [ "$(id -u)" -eq 0 ] || missing "root, which network namespaces need"
 
-# Names of this run only. Interface names have at most 15 characters.
-id=$(od -An -N4 -tx1 /dev/urandom | tr -d ' \n')
-nsQ=strandlink-qm-$id-q
-nsS=strandlink-qm-$id-s
-vethQ=slq$id
-vethS=sls$id
-subnet=10.204.$((0x${id:0:2}))
+nsQ=strandlink-qm-$run_id-q
+nsS=strandlink-qm-$run_id-s
+vethQ=slq$run_id
+vethS=sls$run_id
+subnet=10.204.$((0x${run_id:0:2}))
 ipQ=$subnet.1
 ipS=$subnet.2
 work=$(mktemp -d "${TMPDIR:-/tmp}/strandlink-qmidinet.XXXXXX")
-export JACK_DEFAULT_SERVER=qm-$id JACK_NO_AUDIO_RESERVATION=1 XDG_CONFIG_HOME=$work/config
-pids=()
-made_ns=()
-
-stop_pid() {
-  kill -TERM "$1" 2>/dev/null || return 0
-  for _ in $(seq 50); do kill -0 "$1" 2>/dev/null || break; sleep 0.1; done
-  kill -KILL "$1" 2>/dev/null
-  wait "$1" 2>/dev/null
-}
-
-cleanup() {
-  local rc=$? i
-  trap - EXIT
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do stop_pid "${pids[i]}"; done
-  for ns in "${made_ns[@]}"; do ip netns del "$ns" 2>/dev/null; done
-  rm -rf "$work"
-  exit "$rc"
-}
-trap cleanup EXIT
+export JACK_DEFAULT_SERVER=qm-$run_id JACK_NO_AUDIO_RESERVATION=1 XDG_CONFIG_HOME=$work/config
 trap 'echo "FAIL: stopped by a signal"; exit 1' INT TERM
 
 fail() {
@@ -94,39 +73,12 @@ judge() {
     }' "$1" "$2"
 }
 
-# until FILE holds LINE, for at most SECONDS
-wait_line() {
-  local end=$((SECONDS + $3))
-  until grep -qxF -- "$2" "$1" 2>/dev/null; do
-    ((SECONDS < end)) || return 1
-    sleep 0.1
-  done
-}
-
 echo "--- qmidinet's host $nsQ ($ipQ) and ours $nsS ($ipS), joined by a veth pair"
-for ns in "$nsQ" "$nsS"; do
-  if ! err=$(ip netns add "$ns" 2>&1); then
-    [ ${#made_ns[@]} -eq 0 ] && missing "network namespaces ($err)"
-    fail "could not make the second namespace: $err"
-  fi
-  made_ns+=("$ns")
-done
-ip link add "$vethQ" netns "$nsQ" type veth peer name "$vethS" netns "$nsS" || fail "could not make the veth pair"
-for side in Q S; do
-  if [ $side = Q ]; then ns=$nsQ dev=$vethQ addr=$ipQ; else ns=$nsS dev=$vethS addr=$ipS; fi
-  ip -n "$ns" link set lo up && ip -n "$ns" addr add "$addr/24" dev "$dev" &&
-    ip -n "$ns" link set "$dev" up && ip -n "$ns" route add 224.0.0.0/4 dev "$dev" || fail "could not set up $ns"
-done
+join_hosts "$nsQ" "$vethQ" "$ipQ" "$nsS" "$vethS" "$ipS" 224.0.0.0/4
 
 echo "--- a JACK server, and qmidinet without its window, on JACK MIDI only"
 # JACK talks through files, which the namespaces share.
-jackd -n "$JACK_DEFAULT_SERVER" -S -d dummy -r 48000 -p 128 >"$work/jackd.log" 2>&1 </dev/null &
-pids+=($!)
-end=$((SECONDS + 15))
-until jack_wait -c -s "$JACK_DEFAULT_SERVER" 2>/dev/null | grep -qx running; do
-  ((SECONDS < end)) || fail "the JACK server does not answer"
-  sleep 0.1
-done
+start_jack "$JACK_DEFAULT_SERVER" "$work/jackd.log"
 ip netns exec "$nsQ" env QT_QPA_PLATFORM=offscreen \
   qmidinet --no-gui --alsa-midi off --jack-midi on --interface "$vethQ" >"$work/qmidinet.log" 2>&1 </dev/null &
 pids+=($!)

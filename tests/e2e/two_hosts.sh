@@ -28,61 +28,25 @@ count=$((rate * seconds))
 overall_limit=${E2E_LIMIT:-110}
 
 # A missing real part skips here and fails under CI=true.
-source "$(dirname "${BASH_SOURCE[0]}")/../support/real_part.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../support/veth_hosts.sh"
 
 for tool in ip jackd jack_wait; do
   command -v "$tool" >/dev/null || missing "$tool is not installed (scripts/setup.sh installs it)"
 done
 [ "$(id -u)" -eq 0 ] || missing "network namespaces need root; run the test as root (CI does)"
 
-# Names of this run only: runs side by side, or what a killed run left behind,
-# never meet. Interface names have at most 15 characters.
-id=$(od -An -N4 -tx1 /dev/urandom | tr -d ' \n')
-nsA=strandlink-e2e-$id-a
-nsB=strandlink-e2e-$id-b
-vethA=sla$id
-vethB=slb$id
+nsA=strandlink-e2e-$run_id-a
+nsB=strandlink-e2e-$run_id-b
+vethA=sla$run_id
+vethB=slb$run_id
 # Addresses exist inside the two namespaces only.
-subnet=10.203.$((0x${id:0:2}))
+subnet=10.203.$((0x${run_id:0:2}))
 ipA=$subnet.1
 ipB=$subnet.2
-jackA=e2e-$id-a
-jackB=e2e-$id-b
+jackA=e2e-$run_id-a
+jackB=e2e-$run_id-b
 work=$(mktemp -d "${TMPDIR:-/tmp}/strandlink-e2e.XXXXXX")
 
-pids=()      # everything started here, stopped in reverse order at the end
-made_ns=()
-watchdog=
-
-# Whether a child of ours has ended (a zombie counts: it is only waiting for us).
-ended() {
-  local state
-  state=$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f1)
-  [ -z "$state" ] || [ "$state" = Z ]
-}
-
-# Stops a child with SIGTERM (SIGKILL after 10 s); returns its exit status.
-stop_pid() {
-  local pid=$1 i
-  kill -TERM "$pid" 2>/dev/null
-  for ((i = 0; i < 100; i++)); do
-    ended "$pid" && break
-    sleep 0.1
-  done
-  ended "$pid" || kill -KILL "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-}
-
-cleanup() {
-  local rc=$? i
-  trap - EXIT INT TERM
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do stop_pid "${pids[i]}"; done
-  for ns in "${made_ns[@]}"; do ip netns del "$ns" 2>/dev/null; done
-  [ -n "$watchdog" ] && kill "$watchdog" 2>/dev/null && wait "$watchdog" 2>/dev/null
-  rm -rf "$work"
-  exit "$rc"
-}
-trap cleanup EXIT
 trap 'echo "FAIL: stopped by a signal (or the ${overall_limit} s limit)"; exit 1' INT TERM
 
 # The watchdog's sleep is ended with it, so that nothing of ours outlives the run.
@@ -113,55 +77,18 @@ fail() {
 host_A=(ip netns exec "$nsA" env JACK_DEFAULT_SERVER="$jackA" JACK_NO_AUDIO_RESERVATION=1 XDG_CONFIG_HOME="$work/config-A")
 host_B=(ip netns exec "$nsB" env JACK_DEFAULT_SERVER="$jackB" JACK_NO_AUDIO_RESERVATION=1 XDG_CONFIG_HOME="$work/config-B")
 
-# wait_line FILE LINE SECONDS [SKIP]: until FILE holds the exact line LINE after
-# its first SKIP lines; false when the time runs out.
-wait_line() {
-  local file=$1 line=$2 end=$((SECONDS + $3)) skip=${4:-0}
-  until tail -n "+$((skip + 1))" "$file" 2>/dev/null | grep -qxF -- "$line"; do
-    ((SECONDS < end)) || return 1
-    sleep 0.1
-  done
-}
-
 lines() { wc -l <"$1"; }
 
 # ---- the network ------------------------------------------------------------------
 
 step "two hosts: $nsA ($ipA) and $nsB ($ipB), joined by a veth pair"
-for ns in "$nsA" "$nsB"; do
-  if ! err=$(ip netns add "$ns" 2>&1); then
-    [ ${#made_ns[@]} -eq 0 ] && missing "network namespaces cannot be made here: $err"
-    fail "could not make the second namespace: $err"
-  fi
-  made_ns+=("$ns")
-done
-ip link add "$vethA" netns "$nsA" type veth peer name "$vethB" netns "$nsB" ||
-  fail "could not make the veth pair"
-for side in A B; do
-  if [ $side = A ]; then ns=$nsA dev=$vethA addr=$ipA; else ns=$nsB dev=$vethB addr=$ipB; fi
-  ip -n "$ns" link set lo up &&
-    ip -n "$ns" addr add "$addr/24" dev "$dev" &&
-    ip -n "$ns" link set "$dev" up || fail "could not set up $ns"
-done
+join_hosts "$nsA" "$vethA" "$ipA" "$nsB" "$vethB" "$ipB"
 
 # ---- a JACK server on each host ---------------------------------------------------
 
-# The namespaces share the file system, where JACK's sockets live, so each server
-# just has a name of its own.
-start_jack() {
-  local side=$1 server=$jackA end=$((SECONDS + 15)) host=("${host_A[@]}")
-  [ "$side" = B ] && server=$jackB host=("${host_B[@]}")
-  "${host[@]}" jackd -n "$server" -R -S -d dummy -r 48000 -p 128 \
-    >"$work/jackd-$side.log" 2>&1 </dev/null 7>&- 8>&- &
-  pids+=($!)
-  until jack_wait -c -s "$server" 2>/dev/null | grep -qx running; do
-    ((SECONDS < end)) || fail "the JACK server of host $side does not answer"
-    sleep 0.1
-  done
-}
 step "a JACK server on each host"
-start_jack A
-start_jack B
+start_jack "$jackA" "$work/jackd-A.log" "${host_A[@]}"
+start_jack "$jackB" "$work/jackd-B.log" "${host_B[@]}"
 
 # ---- Strandlink on each host ------------------------------------------------------
 

@@ -13,16 +13,21 @@ namespace {
 
 bool bindable(int port) {
   const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<std::uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  const sockaddr_in a = loopback(port);
+  const bool ok = ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
   ::close(fd);
   return ok;
 }
 
 }  // namespace
+
+sockaddr_in loopback(int port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<std::uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return a;
+}
 
 int freePortPair() {
   // Walk a range away from the ephemeral ports, from a per-process start, so that
@@ -51,21 +56,15 @@ namespace strandlink::test {
 
 RawPeer::RawPeer(int port) : port_(port) {
   fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<std::uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) std::abort();
+  const sockaddr_in a = loopback(port);
+  if (::bind(fd_, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) std::abort();
 }
 
 RawPeer::~RawPeer() { ::close(fd_); }
 
 void RawPeer::sendTo(int port, const QByteArray& bytes) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<std::uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::sendto(fd_, bytes.constData(), std::size_t(bytes.size()), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  const sockaddr_in a = loopback(port);
+  ::sendto(fd_, bytes.constData(), std::size_t(bytes.size()), 0, reinterpret_cast<const sockaddr*>(&a), sizeof a);
 }
 
 std::optional<QByteArray> RawPeer::receive(int deadlineMs) {

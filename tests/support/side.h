@@ -2,6 +2,8 @@
 // raw peers.
 #pragma once
 
+#include <netinet/in.h>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
@@ -68,6 +70,17 @@ struct Side {
   QStringList chat;
   int fatalExits = 0;
 };
+
+// A side on the machine's real MIDI service under that client name, configured
+// with these ports.
+inline std::unique_ptr<Side> makeSide(const std::string& name, int local, int remote) {
+  auto side = std::make_unique<Side>(midi::makeMidiService(name));
+  side->configure(local, remote);
+  return side;
+}
+
+// 127.0.0.1 at that port.
+sockaddr_in loopback(int port);
 
 // A UDP port pair (P, P+1) that is free right now, from an ephemeral probe.
 int freePortPair();
