@@ -92,8 +92,27 @@ class Bridge : public ::testing::Test {
     if (!keyboard.playSpaced(phrase, warmUpGaps) || !synthGets(phrase.size())) return false;
     warmUpDelays = totalDelays(warmUpGaps);
     settle(100);
+    warmUpLateCycles = synth.lateCycles();
     synth.clear();
     return true;
+  }
+  // B started again, its schedule empty: A's warm-up was stamped up to a period
+  // ahead of its sending, and would otherwise still be the least B has seen when a
+  // test's own peer stamps its datagrams.
+  bool listenAfresh() {
+    b->link.stop();
+    return b->start();
+  }
+  // Whether B's placement and pace can be judged on the frame clock for what the
+  // synth got since it was cleared (and lateBefore more cycles): not under
+  // ThreadSanitizer, and not across a stall of the machine, which the dummy driver
+  // never makes up, so that frames then fall behind the time that passed.
+  bool clockHeld(int lateBefore = 0) {
+    if (!kFrameClockHolds) return false;
+    const int late = lateBefore + synth.lateCycles();
+    if (late == 0) return true;
+    std::printf("note: %d cycles of the test's server came late; placement and pace are not judged\n", late);
+    return false;
   }
   // Where message k came out at B against where it was played into A (k - 1 to
   // k, in frames); the largest difference of all.
@@ -129,6 +148,7 @@ class Bridge : public ::testing::Test {
   // The steady warm-up phrase: its gaps, and how long each of its messages took.
   std::vector<std::uint32_t> warmUpGaps;
   std::vector<std::int64_t> warmUpDelays;
+  int warmUpLateCycles = 0;
   JackKeyboard keyboard{"bridge-keyboard"};
   JackSynth synth{"bridge-synth"};
 };
@@ -164,7 +184,7 @@ TEST_F(Bridge, ABurstArrivesCompleteAndInOrder) {
   // B plays what has come in each cycle: played in 500 cycles, the burst comes
   // out well within 1,000 (one message a cycle would take 2,000).
   const auto frames = synth.frames();
-  if (kFrameClockHolds) {
+  if (clockHeld()) {
     EXPECT_LT(std::int32_t(frames.back() - frames.front()), std::int64_t(burst.size() / 2 * synth.periodFrames()));
   }
 }
@@ -227,7 +247,7 @@ void Bridge::expectPatternKept(std::size_t count, std::int64_t bound) {
   ASSERT_TRUE(synthGets(notes.size()));
   settle(100);
   EXPECT_EQ(synth.received(), notes);
-  if (kFrameClockHolds) {
+  if (clockHeld()) {
     EXPECT_LE(worstSpacingError(gaps), bound);
   }
 }
@@ -239,7 +259,7 @@ TEST_F(Bridge, SteadyTimingSettlesGentlyThenKeepsTheSpacingOfWhatWasPlayed) {
   ASSERT_TRUE(restart(settings::Timing::Steady, 20));
   ASSERT_NO_FATAL_FAILURE(expectPatternKept(150, kFrames100us));
   EXPECT_TRUE(a->boxes.boxes.isEmpty() && b->boxes.boxes.isEmpty());
-  if (!kFrameClockHolds) return;
+  if (!clockHeld(warmUpLateCycles)) return;
   // The warm-up phrase's first note came latest against its stamp: from there
   // the delay fell by at most 1/128 of each gap (a note that came late on a
   // loaded machine aside), and by the phrase's end less than a millisecond of it
@@ -265,6 +285,7 @@ TEST_F(Bridge, SteadyTimingSettlesGentlyThenKeepsTheSpacingOfWhatWasPlayed) {
 // changes no spacing.)
 TEST_F(Bridge, ASteadyReceiverPlaysEachMessageTheDelayAfterTheEarliestArrivalAgainstItsStamp) {
   ASSERT_TRUE(restart(settings::Timing::Steady, 20, 0, false));
+  ASSERT_TRUE(listenAfresh());
   RawPeer peer(freePortPair());
   const auto now = [] {
     using namespace std::chrono;
@@ -285,6 +306,8 @@ TEST_F(Bridge, ASteadyReceiverPlaysEachMessageTheDelayAfterTheEarliestArrivalAga
   ASSERT_TRUE(synthGets(kCount));
   const auto times = synth.times();
   ASSERT_EQ(times.size(), std::size_t(kCount));
+  // Judged in time, not frames: the synth's frames are turned into moments at each
+  // cycle, so a stall of the machine does not shift them.
   if (!kFrameClockHolds) return;
   // From the 100th message on, 0.4 s in: the offset, learned gently, has settled.
   std::int64_t earliest = std::numeric_limits<std::int64_t>::max(), latest = -earliest;
@@ -370,7 +393,8 @@ std::int64_t monotonicMicros() {
 }  // namespace
 
 TEST_F(Bridge, ASteadyReceiverPlaysEveryDatagramInOrderWithOrWithoutAStampAndHoldsNothingForAClockJump) {
-  ASSERT_TRUE(restart(settings::Timing::Steady, 50));
+  ASSERT_TRUE(restart(settings::Timing::Steady, 50, 0, false));
+  ASSERT_TRUE(listenAfresh());
   RawPeer peer(freePortPair());
   const std::int64_t now = monotonicMicros();
   const std::uint32_t sentFrame = synth.frameNow();
@@ -386,8 +410,9 @@ TEST_F(Bridge, ASteadyReceiverPlaysEveryDatagramInOrderWithOrWithoutAStampAndHol
   // for the hour, nothing reordered.
   const auto frames = synth.frames();
   ASSERT_EQ(frames.size(), 4u);
+  const bool held = clockHeld();
   for (int k = 0; k < 2; ++k)
-    EXPECT_GE(std::int32_t(frames[std::size_t(k)] - sentFrame), kFrameClockHolds ? 2400 - 48 : 1920) << k;
+    EXPECT_GE(std::int32_t(frames[std::size_t(k)] - sentFrame), held ? 2400 - 48 : 1920) << k;
   EXPECT_LT(sent.elapsed(), 5000);
   EXPECT_EQ(synth.received(), (std::vector<MidiBytes>{{0x90, 1, 1}, {0x90, 2, 1}, {0x90, 3, 1}, {0x90, 4, 1}}));
 }

@@ -224,8 +224,11 @@ void JackSynth::process(jack_nframes_t frames) {
   const jack_nframes_t count = jack_midi_get_event_count(buffer);
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
-  const std::int64_t toMonotonic =
-      std::int64_t(now.tv_sec) * 1000000 + now.tv_nsec / 1000 - std::int64_t(jack_get_time());
+  const std::int64_t nowMicros = std::int64_t(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+  const std::int64_t toMonotonic = nowMicros - std::int64_t(jack_get_time());
+  const std::int64_t period = std::int64_t(frames) * 1000000 / jack_get_sample_rate(client());
+  if (lastCycleMicros_ != 0 && nowMicros - lastCycleMicros_ > period + 1000) lateCycles_.fetch_add(1);
+  lastCycleMicros_ = nowMicros;
   for (jack_nframes_t i = 0; i < count; ++i) {
     jack_midi_event_t event;
     if (jack_midi_event_get(&event, buffer, i) != 0) continue;
@@ -284,6 +287,7 @@ void JackSynth::clear() {
   received_.clear();
   frames_.clear();
   times_.clear();
+  lateCycles_.store(0);
 }
 
 }  // namespace strandlink::test

@@ -145,6 +145,10 @@ class JackSynth final : public JackClient {
   void clear();
   // Whether a message was lost because the test did not collect in time.
   bool overflowed() const { return overflowed_.load(); }
+  // Cycles since the last clear() that began more than a millisecond later than one
+  // period after the cycle before: a stall of the machine that the dummy driver does
+  // not make up, after which frames no longer measure the time that passed.
+  int lateCycles() const { return lateCycles_.load(); }
 
  private:
   void process(jack_nframes_t frames) override;
@@ -152,6 +156,8 @@ class JackSynth final : public JackClient {
   jack_port_t* port_ = nullptr;
   MidiRing ring_;
   std::atomic<bool> overflowed_{false};
+  std::atomic<int> lateCycles_{0};
+  std::int64_t lastCycleMicros_ = 0;  // real-time thread only
   std::mutex mutex_;  // the test's side only
   std::vector<MidiBytes> received_;
   std::vector<std::uint32_t> frames_;
