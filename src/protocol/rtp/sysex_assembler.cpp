@@ -19,11 +19,7 @@ std::optional<midi::MidiEvent> SysExAssembler::push(const midi::MidiEvent& comma
   return std::nullopt;
 }
 
-void SysExAssembler::reset() {
-  if (state_ == State::Collecting) ++dropped_;
-  state_ = State::Idle;
-  buffer_.clear();
-}
+void SysExAssembler::reset() { abandon(); }
 
 std::optional<midi::MidiEvent> SysExAssembler::pushSegment(std::span<const std::uint8_t> bytes) {
   const std::uint8_t head = bytes.front(), tail = bytes.back();
