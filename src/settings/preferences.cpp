@@ -14,6 +14,7 @@ namespace {
 const QString kPeerFilter = QStringLiteral("link/peerFilter");
 const QString kTiming = QStringLiteral("link/timing");
 const QString kDelayMs = QStringLiteral("link/delayMs");
+const QString kProtocol = QStringLiteral("link/protocol");
 const QString kLastFolder = QStringLiteral("files/lastFolder");
 const QString kSteady = QStringLiteral("steady");
 const QString kImmediate = QStringLiteral("immediate");
@@ -88,6 +89,26 @@ void savePeerFilter(bool on) { save(kPeerFilter, on); }
 Timing loadTiming() { return load(kTiming).toString() == kSteady ? Timing::Steady : Timing::Immediate; }
 
 void saveTiming(Timing timing) { save(kTiming, timing == Timing::Steady ? kSteady : kImmediate); }
+
+QString protocolName(Protocol protocol) {
+  switch (protocol) {
+    case Protocol::Rtp: return QStringLiteral("rtp");
+    case Protocol::Multicast: return QStringLiteral("multicast");
+    case Protocol::Classic: break;
+  }
+  return QStringLiteral("classic");
+}
+
+std::optional<Protocol> protocolFromName(const QString& name) {
+  for (const Protocol p : {Protocol::Classic, Protocol::Rtp, Protocol::Multicast}) {
+    if (name == protocolName(p)) return p;
+  }
+  return std::nullopt;
+}
+
+Protocol loadProtocol() { return protocolFromName(load(kProtocol).toString()).value_or(Protocol::Classic); }
+
+void saveProtocol(Protocol protocol) { save(kProtocol, protocolName(protocol)); }
 
 int loadDelayMs() { return std::clamp(load(kDelayMs, 0).toInt(), 0, kMaxDelayMs); }
 

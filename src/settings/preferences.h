@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <optional>
+
 namespace strandlink::settings {
 
 // The file: $XDG_CONFIG_HOME/strandlink/strandlink.conf.
@@ -34,6 +36,18 @@ enum class Timing { Immediate, Steady };
 // Immediate when nothing (or nothing known) was remembered.
 Timing loadTiming();
 void saveTiming(Timing timing);
+
+// How the link talks to its peer: the classic datagrams (another copy of this
+// program), RTP-MIDI (a Mac, an iPad, a Windows machine) or raw MIDI to a
+// multicast group (the gateways of a LAN). Classic when nothing (or nothing
+// known) was remembered, so every earlier setup works unchanged.
+enum class Protocol { Classic, Rtp, Multicast };
+Protocol loadProtocol();
+void saveProtocol(Protocol protocol);
+// The names used on the command line and in strandlink.conf: "classic", "rtp",
+// "multicast"; nothing for a name that is none of them.
+QString protocolName(Protocol protocol);
+std::optional<Protocol> protocolFromName(const QString& name);
 
 // The fixed delay of steady timing in milliseconds, 0 to kMaxDelayMs; 0 stands for
 // one period of the MIDI service, which is also the least delay there is.

@@ -1,0 +1,119 @@
+// How a link talks to its peer: one interface, one implementation per protocol in
+// a folder of its own (classic/, rtp/, multicast/). The link core and the front
+// ends see MIDI events, a connection state, figures and chat lines; never a byte
+// of the wire. Steady timing, the held-note release, Panic, the peer filter and
+// the counters live above this seam and work the same for every protocol.
+//
+// Threads. start(), stop(), sendFromLoop(), sendChatLine(), tick() and the
+// sink's calls run on the loop's thread (the window's, or the window-less run's
+// main thread). send() runs on the MIDI service's thread, inside its real-time
+// callback: it never waits, locks or allocates. A protocol whose sending needs
+// more (packet building, a journal) queues the event there and does that work on
+// a thread of its own.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "link/address_check.h"
+#include "link/connection_monitor.h"
+#include "midi/midi_event.h"
+#include "settings/preferences.h"
+#include "settings/settings.h"
+
+namespace strandlink::link {
+class PeerFilter;
+class Reporter;
+}  // namespace strandlink::link
+
+namespace strandlink::protocol {
+
+// What a protocol hands up to the link; the loop's thread only.
+class PeerSink {
+ public:
+  virtual ~PeerSink() = default;
+  // One whole message from the peer. stampMicros: the moment the sender played
+  // it, as the low 32 bits of the sender's monotonic clock in µs, when the wire
+  // carries one; arrivalMicros: when it arrived, on our monotonic clock (µs).
+  virtual void peerEvent(midi::MidiEventView event, std::optional<std::uint32_t> stampMicros,
+                         std::int64_t arrivalMicros) = 0;
+  // "Connected" or "Not Connected" changed. The link releases what the peer
+  // left sounding when it falls.
+  virtual void peerStatus(link::LinkStatus status) = 0;
+  virtual void peerChatLine(const QString& line) = 0;
+  // A line for the user that needs no box.
+  virtual void peerNotice(const QString& line) = 0;
+  // The figures changed in a way worth showing at once (a probe was answered).
+  virtual void peerFiguresChanged() = 0;
+};
+
+// What a protocol needs from the link; all outlive the protocol.
+struct PeerContext {
+  PeerSink& sink;
+  link::Reporter& reporter;
+  link::PeerFilter& filter;
+};
+
+// The choices of a session that reach the protocol.
+struct PeerStart {
+  settings::Settings settings;  // the addresses and ports as the user gave them
+  settings::Timing timing = settings::Timing::Immediate;
+  QString name;  // the session name offered to peers (--name, or the host name)
+  int ttl = 1;   // for protocols that send to a group
+};
+
+// How a Start went. On failure every problem has been reported and nothing is
+// left open; refused names the value to take the user to.
+struct StartOutcome {
+  enum class Result { Running, Refused, CannotCreateSocket };
+  Result result = Result::Running;
+  link::SettingsField refused = link::SettingsField::None;
+  bool running() const { return result == Result::Running; }
+};
+
+// One message handed to send(): whether it left, and why not.
+enum class SendResult : std::uint8_t {
+  Sent,        // on the wire, or queued for it
+  NotCarried,  // the protocol has no way to carry it (SysEx on classic)
+  Failed,      // the send failed: lastSendError() says why
+};
+
+class PeerProtocol {
+ public:
+  virtual ~PeerProtocol() = default;
+
+  // Opens the sockets and begins the connection check.
+  [[nodiscard]] virtual StartOutcome start(const PeerStart& start) = 0;
+  // Says goodbye where the protocol has a way to, and closes everything.
+  virtual void stop() = 0;
+  virtual bool running() const = 0;
+
+  // The MIDI thread: one captured message, played at playedMicros (our monotonic
+  // clock). Never waits, locks or allocates.
+  [[nodiscard]] virtual SendResult send(midi::MidiEventView event, std::int64_t playedMicros) noexcept = 0;
+  // The loop's thread: a message the link itself sends (Panic's note-offs).
+  virtual SendResult sendFromLoop(midi::MidiEventView event, std::int64_t playedMicros) = 0;
+  // The socket error of the last send that failed (net/socket_errors.h).
+  virtual int lastSendError() const = 0;
+  virtual bool carriesSysEx() const = 0;
+
+  virtual link::LinkStatus status() const = 0;
+  // Once a second while running: the connection check and the figures' clock.
+  virtual void tick() = 0;
+  // The figures of the last minute, "Link: ..."; empty before there are any.
+  virtual QString figuresText() = 0;
+  // The same in short, for the status line's tooltip.
+  virtual QString figuresSummary() = 0;
+
+  virtual bool hasChat() const = 0;
+  // Sends one chat line, already cut and encoded as the peer reads it; false
+  // when nothing was sent.
+  virtual bool sendChatLine(std::span<const std::uint8_t> line) = 0;
+};
+
+}  // namespace strandlink::protocol
