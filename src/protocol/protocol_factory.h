@@ -1,0 +1,19 @@
+// The one place that knows every peer protocol: which of them this build offers,
+// and the implementation for a choice. Adding a protocol touches this file, the
+// settings' choice and the front ends' lists, nothing else above the seam.
+#pragma once
+
+#include <memory>
+
+#include "protocol/peer_protocol.h"
+#include "settings/preferences.h"
+
+namespace strandlink::protocol {
+
+// Whether a protocol can be chosen yet; the front ends refuse or grey out the rest.
+bool protocolAvailable(settings::Protocol protocol);
+
+// A stopped protocol of that kind; nothing for one that is not available.
+std::unique_ptr<PeerProtocol> makePeerProtocol(settings::Protocol protocol, const PeerContext& context);
+
+}  // namespace strandlink::protocol
