@@ -44,10 +44,10 @@ struct Counts {
 struct SessionOptions {
   bool thru = false;
   settings::Timing timing = settings::Timing::Immediate;
-  settings::Protocol protocol = settings::Protocol::Classic;
   int delayMs = 0;  // steady timing's delay; 0: one period of the output
   // The devices of the last Start, by name, for the stored positions.
   settings::RememberedPorts remembered{};
+  settings::Protocol protocol = settings::Protocol::Classic;
 };
 
 // The longest chat line a peer reads, in bytes (one per character): the front
