@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "protocol/rtp/byte_io.h"
-#include "protocol/rtp/journal.h"
+#include "protocol/rtp/journal_codec.h"
 
 namespace strandlink::protocol::rtp {
 
@@ -62,7 +62,9 @@ DecodeError decodeMidiPacket(std::span<const std::uint8_t> datagram, MidiPacket&
   out.phantomStatus = flags & 0x10;
   out.hadJournal = flags & 0x40;
   if (out.hadJournal) {
-    if (const DecodeError e = skipJournal(in); e != DecodeError::None) return e;
+    RecoveryJournal journal;
+    if (const DecodeError e = decodeJournal(in, journal); e != DecodeError::None) return e;
+    out.journal = std::move(journal);
   }
   return decodeMidiList(list, flags & 0x20, out.commands);
 }

@@ -1,13 +1,15 @@
 // An RTP-MIDI data packet as it arrives: the RTP header, the MIDI command section
-// and, when its J flag is set, a recovery journal (stepped over, see journal.h).
+// and, when its J flag is set, a recovery journal (see journal_codec.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "protocol/rtp/decode_error.h"
+#include "protocol/rtp/journal_chapters.h"
 #include "protocol/rtp/midi_list.h"
 
 namespace strandlink::protocol::rtp {
@@ -31,7 +33,8 @@ struct RtpHeader {
 struct MidiPacket {
   RtpHeader header;
   bool phantomStatus = false;  // P: the first command's status was not in the source
-  bool hadJournal = false;     // J: a journal followed, and was stepped over
+  bool hadJournal = false;     // J: a journal followed
+  std::optional<RecoveryJournal> journal;
   std::vector<TimedCommand> commands;
 };
 

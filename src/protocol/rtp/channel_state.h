@@ -1,0 +1,80 @@
+// What the MIDI messages of a stream have left set, per channel: which notes sound,
+// the controllers, program, pitch wheel, pressures and RPN/NRPN values. The sender
+// keeps one to know what its journal must say (each element stamped with the
+// packet that last changed it), the receiver one to know what it has played.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+
+#include "midi/midi_event.h"
+
+namespace strandlink::protocol::rtp {
+
+// A value and the stamp of the packet that last set it; -1: never set.
+struct StampedValue {
+  std::int16_t value = -1;
+  std::uint64_t stamp = 0;
+  void set(int v, std::uint64_t s) { value = static_cast<std::int16_t>(v), stamp = s; }
+};
+
+struct NoteState {
+  std::uint8_t velocity = 0;  // 0: not sounding
+  std::uint64_t stamp = 0;
+  std::int64_t onMs = 0;  // when the note-on came
+};
+
+// Identifies an RPN or NRPN: the NRPN flag above its 14-bit number.
+using ParameterKey = std::uint16_t;
+inline ParameterKey parameterKey(bool nonRegistered, std::uint16_t number) {
+  return static_cast<ParameterKey>((nonRegistered ? 0x4000 : 0) | (number & 0x3FFF));
+}
+
+struct ParameterState {
+  StampedValue entryMsb;
+  StampedValue entryLsb;
+  std::uint64_t stamp = 0;  // last selected or given a value
+};
+
+struct ChannelState {
+  std::array<NoteState, 128> notes{};
+  std::array<StampedValue, 128> controllers{};
+  StampedValue program;
+  StampedValue bankMsbAtProgram;  // the bank select in force at the program change
+  StampedValue bankLsbAtProgram;
+  StampedValue pitchWheel;
+  StampedValue channelPressure;
+  std::array<StampedValue, 128> notePressures{};
+  std::map<ParameterKey, ParameterState> parameters;
+  // The selection the data entry controllers apply to: RPN (101/100) or NRPN (99/98).
+  bool selectionNonRegistered = false;
+  StampedValue selectionMsb;
+  StampedValue selectionLsb;
+  std::uint64_t selectionStamp = 0;
+
+  std::optional<ParameterKey> selected() const;
+};
+
+// Controllers the parameter part carries rather than the controller part: data
+// entry, increment and decrement, and the RPN/NRPN selection.
+bool isParameterController(std::uint8_t number);
+// Channel mode messages (120-127), never restored by value.
+inline bool isModeController(std::uint8_t number) { return number >= 120; }
+
+class MidiState {
+ public:
+  // Records what one message changes, with the stamp of its packet and the time.
+  void apply(midi::MidiEventView event, std::uint64_t stamp = 0, std::int64_t nowMs = 0);
+
+  ChannelState& channel(int c) { return channels_[std::size_t(c)]; }
+  const ChannelState& channel(int c) const { return channels_[std::size_t(c)]; }
+
+ private:
+  void applyController(ChannelState& c, std::uint8_t number, std::uint8_t value, std::uint64_t stamp);
+  void resetControllers(ChannelState& c, std::uint64_t stamp);
+  std::array<ChannelState, 16> channels_{};
+};
+
+}  // namespace strandlink::protocol::rtp

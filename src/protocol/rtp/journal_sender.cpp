@@ -1,0 +1,166 @@
+#include "protocol/rtp/journal_sender.h"
+
+#include <algorithm>
+
+#include "protocol/rtp/journal_codec.h"
+
+namespace strandlink::protocol::rtp {
+
+namespace {
+
+constexpr std::uint64_t kCycle = 0x10000;
+constexpr std::int64_t kFirstGuardMs = 20, kLastGuardIntervalMs = 1000;
+constexpr std::size_t kSectionHeader = kRtpHeaderSize;  // the encoder writes no CSRC or extension
+
+bool within(const StampedValue& v, std::uint64_t from, std::uint64_t before) {
+  return v.value >= 0 && v.stamp >= from && v.stamp < before;
+}
+
+ParameterValue parameterValue(ParameterKey key) {
+  ParameterValue v;
+  v.nonRegistered = key & 0x4000;
+  v.number = key & 0x3FFF;
+  return v;
+}
+
+}  // namespace
+
+std::uint64_t JournalSender::extend(std::uint16_t sequence) const {
+  if (!last_) return kCycle + sequence;  // never 0, the stamp of "never set"
+  std::uint64_t candidate = (*last_ & ~(kCycle - 1)) | sequence;
+  if (candidate + kCycle / 2 < *last_) candidate += kCycle;
+  else if (candidate > *last_ + kCycle / 2 && candidate >= 2 * kCycle) candidate -= kCycle;
+  return candidate;
+}
+
+void JournalSender::sending(std::uint64_t sequence) {
+  if (!last_) checkpoint_ = sequence;
+  last_ = std::max(last_.value_or(0), sequence);
+}
+
+bool JournalSender::attach(std::vector<std::uint8_t>& packet, std::int64_t nowMs) {
+  MidiPacket decoded;
+  if (decodeMidiPacket(packet, decoded) != DecodeError::None || decoded.hadJournal) return false;
+  const std::uint64_t sequence = extend(decoded.header.sequence);
+  sending(sequence);
+  std::vector<std::uint8_t> journal;
+  const bool fits = encodeJournal(journalFor(decoded.header.sequence, nowMs), journal);
+  for (const TimedCommand& command : decoded.commands) state_.apply(command.bytes.view(), sequence, nowMs);
+  if (!fits) return false;
+  packet[kSectionHeader] |= 0x40;  // J
+  packet.insert(packet.end(), journal.begin(), journal.end());
+  return true;
+}
+
+std::vector<std::uint8_t> JournalSender::guardPacket(const RtpHeader& header, std::int64_t nowMs) {
+  sending(extend(header.sequence));
+  std::vector<std::uint8_t> packet;
+  appendRtpHeader(packet, header);
+  packet.push_back(0x40);  // J, and an empty MIDI list
+  if (!encodeJournal(journalFor(header.sequence, nowMs), packet)) packet.back() = 0x00;
+  return packet;
+}
+
+void JournalSender::receiverHas(std::uint16_t sequence) {
+  if (!last_) return;
+  const std::uint64_t has = extend(sequence);
+  if (has > *last_) return;  // feedback about packets never sent: not believed
+  checkpoint_ = std::max(checkpoint_, has + 1);
+}
+
+RecoveryJournal JournalSender::journalFor(std::uint16_t sequence, std::int64_t nowMs) const {
+  const std::uint64_t self = extend(sequence);
+  const std::uint64_t from = std::min(checkpoint_, self);
+  RecoveryJournal journal;
+  journal.checkpoint = static_cast<std::uint16_t>(from);
+  if (from == self) return journal;  // nothing the receiver may lack
+  for (int c = 0; c < 16; ++c) {
+    ChannelJournal channel = channelJournal(c, self, nowMs);
+    if (channel.program || !channel.controllers.empty() || !channel.parameters.empty() || channel.pitchWheel ||
+        channel.hasNotes() || channel.channelPressure || !channel.notePressures.empty())
+      journal.channels.push_back(std::move(channel));
+  }
+  return journal;
+}
+
+ChannelJournal JournalSender::channelJournal(int channel, std::uint64_t self, std::int64_t nowMs) const {
+  const ChannelState& c = state_.channel(channel);
+  const std::uint64_t from = checkpoint_, previous = self - 1;
+  ChannelJournal j;
+  j.channel = static_cast<std::uint8_t>(channel);
+  if (within(c.program, from, self)) {
+    j.program.emplace();
+    j.program->program = std::uint8_t(c.program.value);
+    j.program->recent = c.program.stamp == previous;
+    if (c.bankMsbAtProgram.value >= 0 && c.bankLsbAtProgram.value >= 0)
+      j.program->bankMsb = std::uint8_t(c.bankMsbAtProgram.value), j.program->bankLsb = std::uint8_t(c.bankLsbAtProgram.value);
+  }
+  for (std::uint8_t n = 0; n < 128; ++n) {
+    const StampedValue& v = c.controllers[n];
+    if (within(v, from, self) && !isParameterController(n) && !isModeController(n))
+      j.controllers.push_back({n, std::uint8_t(v.value), v.stamp == previous});
+  }
+  j.parameters = parameterLogs(c, self);
+  if (within(c.pitchWheel, from, self))
+    j.pitchWheel = RecentValue<std::uint16_t>{std::uint16_t(c.pitchWheel.value), c.pitchWheel.stamp == previous};
+  for (std::uint8_t n = 0; n < 128; ++n) {
+    const NoteState& note = c.notes[n];
+    if (note.stamp < from || note.stamp >= self) continue;
+    if (note.velocity)
+      j.notesOn.push_back({n, note.velocity, nowMs - note.onMs <= recentNoteMs_, note.stamp == previous});
+    else
+      j.notesOff.set(n), j.notesOffRecent = j.notesOffRecent || note.stamp == previous;
+  }
+  if (within(c.channelPressure, from, self))
+    j.channelPressure = RecentValue<std::uint8_t>{std::uint8_t(c.channelPressure.value), c.channelPressure.stamp == previous};
+  for (std::uint8_t n = 0; n < 128; ++n)
+    if (within(c.notePressures[n], from, self))
+      j.notePressures.push_back({n, std::uint8_t(c.notePressures[n].value), c.notePressures[n].stamp == previous});
+  return j;
+}
+
+// Every parameter given a value or selected since the checkpoint, oldest first, so
+// that the one selected now comes last (also when it has no value yet).
+std::vector<ParameterValue> JournalSender::parameterLogs(const ChannelState& c, std::uint64_t self) const {
+  std::vector<std::pair<std::uint64_t, ParameterValue>> logs;
+  const auto selected = c.selected();
+  for (const auto& [key, p] : c.parameters) {
+    if (p.stamp < checkpoint_ || p.stamp >= self) continue;
+    if (selected == key && c.selectionStamp >= checkpoint_) continue;  // added last, below
+    ParameterValue v = parameterValue(key);
+    v.recent = p.stamp == self - 1;
+    if (p.entryMsb.value >= 0) v.entryMsb = std::uint8_t(p.entryMsb.value);
+    if (p.entryLsb.value >= 0) v.entryLsb = std::uint8_t(p.entryLsb.value);
+    logs.emplace_back(p.stamp, v);
+  }
+  std::stable_sort(logs.begin(), logs.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<ParameterValue> out;
+  for (auto& log : logs) out.push_back(log.second);
+  if (selected && c.selectionStamp >= checkpoint_ && c.selectionStamp < self) {
+    ParameterValue v = parameterValue(*selected);
+    const auto it = c.parameters.find(*selected);
+    if (it != c.parameters.end()) {
+      if (it->second.entryMsb.value >= 0) v.entryMsb = std::uint8_t(it->second.entryMsb.value);
+      if (it->second.entryLsb.value >= 0) v.entryLsb = std::uint8_t(it->second.entryLsb.value);
+    }
+    v.recent = std::max(c.selectionStamp, it != c.parameters.end() ? it->second.stamp : 0) == self - 1;
+    out.push_back(v);
+  }
+  return out;
+}
+
+void GuardSchedule::midiSent(std::int64_t nowMs) {
+  interval_ = kFirstGuardMs;
+  due_ = nowMs + interval_;
+}
+
+void GuardSchedule::guardSent(std::int64_t nowMs) {
+  if (interval_ >= kLastGuardIntervalMs) {
+    due_.reset();
+    return;
+  }
+  interval_ = std::min(interval_ * 2, kLastGuardIntervalMs);
+  due_ = nowMs + interval_;
+}
+
+}  // namespace strandlink::protocol::rtp

@@ -1,0 +1,64 @@
+// The sending side of the recovery journal: the history of what this side sent
+// since the checkpoint, per channel, and the journal each new packet carries. The
+// peer's receiver feedback moves the checkpoint forward, so the journal holds only
+// what the peer may not have yet. Pure state: the transport calls it, on its own
+// thread, for every packet it sends and every feedback it gets.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "protocol/rtp/channel_state.h"
+#include "protocol/rtp/journal_chapters.h"
+#include "protocol/rtp/midi_packet.h"
+
+namespace strandlink::protocol::rtp {
+
+class JournalSender {
+ public:
+  // A note-on younger than this when a journal is made is marked to sound late at a
+  // receiver that lost it; an older one would come too late to belong to the music.
+  explicit JournalSender(std::int64_t recentNoteMs = 100) : recentNoteMs_(recentNoteMs) {}
+
+  // Adds the journal to one packet as the packet encoder made it (J = 0) and records
+  // the packet's commands. False when the packet cannot be read or the journal does
+  // not fit: the packet then leaves as it was, without a journal.
+  bool attach(std::vector<std::uint8_t>& packet, std::int64_t nowMs);
+  // A packet with no commands and the journal only, sent when the sender falls
+  // silent so that the loss of the last packet before the silence is repaired too.
+  std::vector<std::uint8_t> guardPacket(const RtpHeader& header, std::int64_t nowMs);
+  // The peer's receiver feedback: it has everything up to this packet.
+  void receiverHas(std::uint16_t sequence);
+
+  // The journal for the packet with this sequence number: what changed from the
+  // checkpoint up to the packet before it.
+  RecoveryJournal journalFor(std::uint16_t sequence, std::int64_t nowMs) const;
+  std::uint16_t checkpoint() const { return static_cast<std::uint16_t>(checkpoint_); }
+
+ private:
+  std::uint64_t extend(std::uint16_t sequence) const;
+  void sending(std::uint64_t sequence);
+  ChannelJournal channelJournal(int channel, std::uint64_t sequence, std::int64_t nowMs) const;
+  std::vector<ParameterValue> parameterLogs(const ChannelState& c, std::uint64_t sequence) const;
+
+  std::int64_t recentNoteMs_;
+  MidiState state_;
+  std::uint64_t checkpoint_ = 0;      // sequence numbers extended past 16 bits
+  std::optional<std::uint64_t> last_;  // the last packet sent
+};
+
+// When to send guard packets after the last MIDI: 20 ms later, then at doubling
+// intervals up to one of a second, then no more until MIDI is sent again.
+class GuardSchedule {
+ public:
+  void midiSent(std::int64_t nowMs);
+  void guardSent(std::int64_t nowMs);
+  std::optional<std::int64_t> nextDue() const { return due_; }
+
+ private:
+  std::int64_t interval_ = 0;
+  std::optional<std::int64_t> due_;
+};
+
+}  // namespace strandlink::protocol::rtp
