@@ -93,21 +93,21 @@ TEST(RtpJournalCodec, ChaptersMatchGoldenBytesBothWays) {
 TEST(RtpJournalCodec, ReadsPastWhatItDoesNotApplyAndStopsAtBadLengths) {
   const Bytes peer = {0xE1, 0x00, 0x09,                    // S Y A, two channels
                       0xC0, 0x04, 0x00, 0x00,              // system part, read past
+                      0x98, 0x04, 0x10, 0x81,              // channel 3: a wheel cut short
                       0x90, 0x0C, 0x46,                    // channel 2: controllers, note extras, pressure
                       0x81, 0x87, 0xC5, 0x8A, 0x32,        // a toggle (skipped) and 10 = 50
                       0x80, 0xBC, 0x81,                    // note extras
-                      0xA0,                                // channel pressure 32
-                      0x98, 0x04, 0x10, 0x81};             // channel 3: a wheel cut short
+                      0xA0};                               // channel pressure 32
   ByteReader in(peer);
   RecoveryJournal j;
   ASSERT_EQ(decodeJournal(in, j), DecodeError::None);
   EXPECT_TRUE(j.hadSystemJournal);
   ASSERT_EQ(j.channels.size(), 2u);
-  EXPECT_EQ(j.channels[0].controllers, (std::vector<ControllerValue>{{10, 50, false}}));
-  EXPECT_EQ(j.channels[0].channelPressure, (RecentValue<std::uint8_t>{32, false}));
-  EXPECT_TRUE(j.channels[0].complete);
-  EXPECT_FALSE(j.channels[1].complete);
-  EXPECT_FALSE(j.channels[1].pitchWheel);
+  EXPECT_FALSE(j.channels[0].complete);
+  EXPECT_FALSE(j.channels[0].pitchWheel);
+  EXPECT_EQ(j.channels[1].controllers, (std::vector<ControllerValue>{{10, 50, false}}));
+  EXPECT_EQ(j.channels[1].channelPressure, (RecentValue<std::uint8_t>{32, false}));
+  EXPECT_TRUE(j.channels[1].complete);
 
   const std::pair<Bytes, DecodeError> broken[] = {
       {{0xA0, 0x00}, DecodeError::Truncated},                          // header cut short
@@ -186,13 +186,14 @@ std::vector<Bytes> bytesOf(const std::vector<MidiEvent>& events) {
 TEST(RtpJournalRepair, PlaysOnlyWhatDiffersAndNothingTwice) {
   JournalRepair repair;
   ASSERT_TRUE(repair.arrived(10, nullptr).repairs.empty());
-  for (const Bytes& m : std::vector<Bytes>{{0x90, 60, 100}, {0x90, 62, 100}, {0xB0, 7, 100}, {0xC0, 1}, {0xE0, 0, 0x40}})
+  for (const Bytes& m : std::vector<Bytes>{{0x90, 60, 100}, {0x90, 62, 100}, {0xB0, 7, 100}, {0xC0, 1}, {0xE0, 0, 0x40},
+                                            {0xB0, 101, 0}, {0xB0, 100, 0}, {0xB0, 6, 2}})
     repair.played(MidiEvent::fromBytes(m).view());
 
   ChannelJournal j = onChannel(0);
   j.program = ProgramState{1, std::nullopt, std::nullopt, false};  // as played
   j.controllers = {{7, 100, false}, {10, 20, false}};
-  j.parameters = {parameter(true, 0x101, 64)};
+  j.parameters = {parameter(true, 0x101, 64), parameter(false, 0, 2)};  // the RPN is selected at the end
   j.pitchWheel = RecentValue<std::uint16_t>{0x3000, false};
   j.notesOff.set(60), j.notesOff.set(61);  // 61 never sounded here
   j.notesOn = {{62, 100, true, false}, {64, 80, true, false}, {65, 80, false, false}};
@@ -204,6 +205,8 @@ TEST(RtpJournalRepair, PlaysOnlyWhatDiffersAndNothingTwice) {
                                                          {0xB0, 99, 2},
                                                          {0xB0, 98, 1},
                                                          {0xB0, 6, 64},
+                                                         {0xB0, 101, 0},
+                                                         {0xB0, 100, 0},
                                                          {0xE0, 0x00, 0x60},
                                                          {0x80, 60, 0},
                                                          {0x90, 64, 80}}));
