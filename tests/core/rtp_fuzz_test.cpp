@@ -8,6 +8,7 @@
 #include <random>
 
 #include "fuzz/rtp_decode_all.h"
+#include "protocol/rtp/journal_sender.h"
 #include "protocol/rtp/packet_encoder.h"
 
 using namespace strandlink::protocol::rtp;
@@ -22,6 +23,15 @@ std::vector<Bytes> seeds() {
   const TimedEvent events[] = {{0, strandlink::midi::MidiEvent::fromBytes(Bytes{0x90, 60, 100})},
                                {300, strandlink::midi::MidiEvent::fromBytes(sysEx)}};
   std::vector<Bytes> out = encoder.encode(0, events);
+  // Packets with a journal of every chapter this side writes.
+  JournalSender sender;
+  const Bytes phrase[] = {{0x90, 60, 100}, {0xB0, 64, 127}, {0xC1, 5}, {0xE2, 1, 2}, {0xD3, 4}, {0xA4, 60, 9},
+                          {0xB5, 99, 1}, {0xB5, 98, 2}, {0xB5, 6, 3}, {0xB5, 38, 4}, {0x80, 60, 0}};
+  for (std::uint16_t i = 0; i < std::size(phrase); ++i) {
+    const TimedEvent one[] = {{0, strandlink::midi::MidiEvent::fromBytes(phrase[i])}};
+    Bytes packet = PacketEncoder(1, i).encode(0, one).front();
+    if (sender.attach(packet, 0) && std::size_t(i) + 1 == std::size(phrase)) out.push_back(packet);
+  }
   out.push_back(encodeSessionPacket(Exchange{ExchangeCommand::Invitation, 2, 1, 2, "name"}));
   out.push_back(encodeSessionPacket(ClockSync{1, 0, {1, 2, 3}}));
   // A packet with a journal (J set, a system journal and one channel journal).
