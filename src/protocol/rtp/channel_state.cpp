@@ -1,10 +1,13 @@
 #include "protocol/rtp/channel_state.h"
 
+#include <algorithm>
+
 namespace strandlink::protocol::rtp {
 
 namespace {
 
 void setNote(ChannelState& c, std::uint8_t note, std::uint8_t velocity, std::uint64_t stamp, std::int64_t nowMs) {
+  c.notesStamp = stamp;
   NoteState& n = c.notes[note & 0x7F];
   n.velocity = velocity;
   n.stamp = stamp;
@@ -12,11 +15,19 @@ void setNote(ChannelState& c, std::uint8_t note, std::uint8_t velocity, std::uin
 }
 
 void allNotesOff(ChannelState& c, std::uint64_t stamp) {
+  c.notesStamp = stamp;
   for (NoteState& n : c.notes)
     if (n.velocity) n.velocity = 0, n.stamp = stamp;
 }
 
 }  // namespace
+
+std::uint64_t ChannelState::latestStamp() const {
+  std::uint64_t latest = std::max({notesStamp, controllersStamp, notePressuresStamp, program.stamp, pitchWheel.stamp,
+                                   channelPressure.stamp, selectionStamp});
+  for (const auto& [key, p] : parameters) latest = std::max(latest, p.stamp);
+  return latest;
+}
 
 std::optional<ParameterKey> ChannelState::selected() const {
   if (selectionMsb.value < 0 || selectionLsb.value < 0) return std::nullopt;
@@ -35,7 +46,7 @@ void MidiState::apply(midi::MidiEventView event, std::uint64_t stamp, std::int64
   switch (message->status() & 0xF0) {
     case 0x80: setNote(c, a, 0, stamp, nowMs); break;
     case 0x90: setNote(c, a, b, stamp, nowMs); break;
-    case 0xA0: c.notePressures[a].set(b, stamp); break;
+    case 0xA0: c.notePressures[a].set(b, stamp), c.notePressuresStamp = stamp; break;
     case 0xB0: applyController(c, a, b, stamp); break;
     case 0xC0:
       c.program.set(a, stamp);
@@ -51,6 +62,7 @@ void MidiState::applyController(ChannelState& c, std::uint8_t number, std::uint8
   if (number == 121) return resetControllers(c, stamp);
   if (number == 120 || number >= 123) return allNotesOff(c, stamp);
   c.controllers[number].set(value, stamp);
+  c.controllersStamp = stamp;
   if (number >= 98 && number <= 101) {
     c.selectionNonRegistered = number <= 99;
     (number & 1 ? c.selectionMsb : c.selectionLsb).set(value, stamp);
@@ -69,6 +81,7 @@ void MidiState::applyController(ChannelState& c, std::uint8_t number, std::uint8
 // modulation, pedals, pitch wheel and pressures to rest, expression full, and no
 // parameter selected.
 void MidiState::resetControllers(ChannelState& c, std::uint64_t stamp) {
+  c.controllersStamp = c.notePressuresStamp = stamp;
   for (const int n : {1, 64, 65, 66, 67}) c.controllers[std::size_t(n)].set(0, stamp);
   c.controllers[11].set(127, stamp);
   c.pitchWheel.set(0x2000, stamp);

@@ -53,7 +53,11 @@ struct ChannelState {
   StampedValue selectionMsb;
   StampedValue selectionLsb;
   std::uint64_t selectionStamp = 0;
+  // The latest stamp among the notes, controllers and note pressures, so that a
+  // sender need not look through all 128 of each for what changed.
+  std::uint64_t notesStamp = 0, controllersStamp = 0, notePressuresStamp = 0;
 
+  std::uint64_t latestStamp() const;
   std::optional<ParameterKey> selected() const;
 };
 

@@ -75,6 +75,7 @@ RecoveryJournal JournalSender::journalFor(std::uint16_t sequence, std::int64_t n
   journal.checkpoint = static_cast<std::uint16_t>(from);
   if (from == self) return journal;  // nothing the receiver may lack
   for (int c = 0; c < 16; ++c) {
+    if (state_.channel(c).latestStamp() < from) continue;  // untouched since the checkpoint
     ChannelJournal channel = channelJournal(c, self, nowMs);
     if (channel.program || !channel.controllers.empty() || !channel.parameters.empty() || channel.pitchWheel ||
         channel.hasNotes() || channel.channelPressure || !channel.notePressures.empty())
@@ -95,7 +96,7 @@ ChannelJournal JournalSender::channelJournal(int channel, std::uint64_t self, st
     if (c.bankMsbAtProgram.value >= 0 && c.bankLsbAtProgram.value >= 0)
       j.program->bankMsb = std::uint8_t(c.bankMsbAtProgram.value), j.program->bankLsb = std::uint8_t(c.bankLsbAtProgram.value);
   }
-  for (std::uint8_t n = 0; n < 128; ++n) {
+  for (std::uint8_t n = 0; n < 128 && c.controllersStamp >= from; ++n) {
     const StampedValue& v = c.controllers[n];
     if (within(v, from, self) && !isParameterController(n) && !isModeController(n))
       j.controllers.push_back({n, std::uint8_t(v.value), v.stamp == previous});
@@ -103,7 +104,7 @@ ChannelJournal JournalSender::channelJournal(int channel, std::uint64_t self, st
   j.parameters = parameterLogs(c, self);
   if (within(c.pitchWheel, from, self))
     j.pitchWheel = RecentValue<std::uint16_t>{std::uint16_t(c.pitchWheel.value), c.pitchWheel.stamp == previous};
-  for (std::uint8_t n = 0; n < 128; ++n) {
+  for (std::uint8_t n = 0; n < 128 && c.notesStamp >= from; ++n) {
     const NoteState& note = c.notes[n];
     if (note.stamp < from || note.stamp >= self) continue;
     if (note.velocity)
@@ -113,7 +114,7 @@ ChannelJournal JournalSender::channelJournal(int channel, std::uint64_t self, st
   }
   if (within(c.channelPressure, from, self))
     j.channelPressure = RecentValue<std::uint8_t>{std::uint8_t(c.channelPressure.value), c.channelPressure.stamp == previous};
-  for (std::uint8_t n = 0; n < 128; ++n)
+  for (std::uint8_t n = 0; n < 128 && c.notePressuresStamp >= from; ++n)
     if (within(c.notePressures[n], from, self))
       j.notePressures.push_back({n, std::uint8_t(c.notePressures[n].value), c.notePressures[n].stamp == previous});
   return j;
