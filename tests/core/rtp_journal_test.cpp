@@ -164,6 +164,16 @@ TEST(RtpJournalSender, HistorySinceTheCheckpointAndFeedbackThatShrinksIt) {
   EXPECT_EQ(sender.journalFor(1, 600), journalOf(0, {after}));
   sender.receiverHas(0);
   EXPECT_EQ(sender.journalFor(1, 600), journalOf(1, {}));
+
+  // No feedback at all: the history still ends, at the first packet of the last second.
+  JournalSender unheard(100, 1000);
+  for (auto [sequence, ms, message] : {std::tuple{10, 0, Bytes{0x90, 60, 90}}, {11, 2500, {0xB0, 7, 90}}, {12, 4000, {0xB0, 10, 1}}}) {
+    p = packetWith(std::uint16_t(sequence), {message});
+    ASSERT_TRUE(unheard.attach(p, ms));
+  }
+  ChannelJournal lastSecond = onChannel(0);
+  lastSecond.controllers = {{7, 90, false}, {10, 1, true}};
+  EXPECT_EQ(unheard.journalFor(13, 4000), journalOf(11, {lastSecond}));
 }
 
 TEST(RtpJournalSender, GuardPacketsBackOffThenStop) {

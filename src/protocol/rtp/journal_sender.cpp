@@ -33,16 +33,20 @@ std::uint64_t JournalSender::extend(std::uint16_t sequence) const {
   return candidate;
 }
 
-void JournalSender::sending(std::uint64_t sequence) {
+void JournalSender::sending(std::uint64_t sequence, std::int64_t nowMs) {
   if (!last_) checkpoint_ = sequence;
   last_ = std::max(last_.value_or(0), sequence);
+  if (marks_.empty() || nowMs - marks_.back().second >= 1000) marks_.emplace_back(sequence, nowMs);
+  // The newest mark at least historyMs old: the packets after it may be younger.
+  while (marks_.size() > 1 && marks_[1].second <= nowMs - historyMs_) marks_.pop_front();
+  if (marks_.front().second <= nowMs - historyMs_) checkpoint_ = std::max(checkpoint_, marks_.front().first);
 }
 
 bool JournalSender::attach(std::vector<std::uint8_t>& packet, std::int64_t nowMs) {
   MidiPacket decoded;
   if (decodeMidiPacket(packet, decoded) != DecodeError::None || decoded.hadJournal) return false;
   const std::uint64_t sequence = extend(decoded.header.sequence);
-  sending(sequence);
+  sending(sequence, nowMs);
   std::vector<std::uint8_t> journal;
   const bool fits = encodeJournal(journalFor(decoded.header.sequence, nowMs), journal);
   for (const TimedCommand& command : decoded.commands) state_.apply(command.bytes.view(), sequence, nowMs);
@@ -53,7 +57,7 @@ bool JournalSender::attach(std::vector<std::uint8_t>& packet, std::int64_t nowMs
 }
 
 std::vector<std::uint8_t> JournalSender::guardPacket(const RtpHeader& header, std::int64_t nowMs) {
-  sending(extend(header.sequence));
+  sending(extend(header.sequence), nowMs);
   std::vector<std::uint8_t> packet;
   appendRtpHeader(packet, header);
   packet.push_back(0x40);  // J, and an empty MIDI list

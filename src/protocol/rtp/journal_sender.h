@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <vector>
 
@@ -19,7 +20,12 @@ class JournalSender {
  public:
   // A note-on younger than this when a journal is made is marked to sound late at a
   // receiver that lost it; an older one would come too late to belong to the music.
-  explicit JournalSender(std::int64_t recentNoteMs = 100) : recentNoteMs_(recentNoteMs) {}
+  //
+  // Without feedback (a peer that sends none, or a network that loses it for long)
+  // the checkpoint still moves, to the first packet of the last `historyMs`: a gap
+  // older than that was repaired by the packets after it, if any came through.
+  explicit JournalSender(std::int64_t recentNoteMs = 100, std::int64_t historyMs = 10000)
+      : recentNoteMs_(recentNoteMs), historyMs_(historyMs) {}
 
   // Adds the journal to one packet as the packet encoder made it (J = 0) and records
   // the packet's commands. False when the packet cannot be read or the journal does
@@ -38,12 +44,14 @@ class JournalSender {
 
  private:
   std::uint64_t extend(std::uint16_t sequence) const;
-  void sending(std::uint64_t sequence);
+  void sending(std::uint64_t sequence, std::int64_t nowMs);
   ChannelJournal channelJournal(int channel, std::uint64_t sequence, std::int64_t nowMs) const;
   std::vector<ParameterValue> parameterLogs(const ChannelState& c, std::uint64_t sequence) const;
 
   std::int64_t recentNoteMs_;
+  std::int64_t historyMs_;
   MidiState state_;
+  std::deque<std::pair<std::uint64_t, std::int64_t>> marks_;  // a packet and its time, about one a second
   std::uint64_t checkpoint_ = 0;      // sequence numbers extended past 16 bits
   std::optional<std::uint64_t> last_;  // the last packet sent
 };
