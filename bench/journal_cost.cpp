@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
   const Loss losses[] = {{"1 % random", 0.01, 1}, {"5 % random", 0.05, 1}, {"10 % random", 0.10, 1},
                          {"5 % bursts (mean 3)", 0.05, 3}, {"10 % bursts (mean 3)", 0.10, 3}};
   std::printf("%u runs of 1,000 note pairs per setting, the last packet lost in each\n", runs);
-  std::printf("| loss | journal | hanging notes | wrong values | played twice | gaps | packets lost | faults |\n");
+  std::printf("| loss | journal | hanging notes | wrong values | note-on over a sounding note | gaps | packets lost | faults |\n");
   std::printf("|---|---|---|---|---|---|---|---|\n");
   for (const Loss& loss : losses) {
     for (const bool journal : {false, true}) {
