@@ -10,7 +10,7 @@ namespace {
 
 constexpr std::uint64_t kCycle = 0x10000;
 constexpr std::int64_t kFirstGuardMs = 20, kLastGuardIntervalMs = 1000;
-constexpr std::size_t kSectionHeader = kRtpHeaderSize;  // the encoder writes no CSRC or extension
+constexpr std::size_t kSectionHeader = kRtpHeaderSize;  // when there is no padding, CSRC or extension
 
 bool within(const StampedValue& v, std::uint64_t from, std::uint64_t before) {
   return v.value >= 0 && v.stamp >= from && v.stamp < before;
@@ -45,6 +45,7 @@ void JournalSender::sending(std::uint64_t sequence, std::int64_t nowMs) {
 bool JournalSender::attach(std::vector<std::uint8_t>& packet, std::int64_t nowMs) {
   MidiPacket decoded;
   if (decodeMidiPacket(packet, decoded) != DecodeError::None || decoded.hadJournal) return false;
+  if (packet[0] & 0x3F) return false;  // padding, an extension or CSRCs: not the encoder's packet
   const std::uint64_t sequence = extend(decoded.header.sequence);
   sending(sequence, nowMs);
   std::vector<std::uint8_t> journal;
