@@ -174,6 +174,22 @@ TEST(RtpJournalSender, HistorySinceTheCheckpointAndFeedbackThatShrinksIt) {
   ChannelJournal lastSecond = onChannel(0);
   lastSecond.controllers = {{7, 90, false}, {10, 1, true}};
   EXPECT_EQ(unheard.journalFor(13, 4000), journalOf(11, {lastSecond}));
+
+  // Reset All Controllers: the values it puts back are journaled as values, so that a
+  // receiver that lost the reset gets them even without replaying it.
+  JournalSender resetting;
+  p = packetWith(100, {{0xE0, 0, 0x50}, {0xB0, 11, 40}});
+  ASSERT_TRUE(resetting.attach(p, 0));
+  p = packetWith(101, {{0xB0, 121, 0}});
+  ASSERT_TRUE(resetting.attach(p, 0));
+  resetting.receiverHas(100);
+  ChannelJournal reset = onChannel(0);
+  reset.controllers = {{1, 0, true}, {11, 127, true}, {64, 0, true}, {65, 0, true}, {66, 0, true}, {67, 0, true}};
+  reset.parameters = {parameter(false, 0x3FFF, std::nullopt)};
+  reset.parameters[0].recent = true;
+  reset.pitchWheel = RecentValue<std::uint16_t>{0x2000, true};
+  reset.channelPressure = RecentValue<std::uint8_t>{0, true};
+  EXPECT_EQ(resetting.journalFor(102, 0), journalOf(101, {reset}));
 }
 
 TEST(RtpJournalSender, GuardPacketsBackOffThenStop) {

@@ -1,7 +1,7 @@
 // A sender and a receiver of RTP-MIDI packets with a lossy channel between them
 // (seeded; random losses and bursts), no sockets: a phrase of 1,000 note pairs on
 // two channels with the sustain pedal, a controller sweep, pitch bend, pressure,
-// program changes with bank select and RPN/NRPN, its last packet lost on purpose,
+// program changes with bank select, RPN/NRPN and controller resets, its last packet lost on purpose,
 // guard packets after it and receiver feedback about once a second. Shared by the
 // loss test and the journal benchmark (bench/journal_cost.cpp).
 #pragma once
@@ -78,6 +78,8 @@ class Phrase {
     if (n % 250 == 0) out.insert(out.end(), {{0xB0, 0, std::uint8_t(n / 250 % 3)}, {0xB0, 32, 1}, {0xC0, std::uint8_t(n / 250)}});
     if (n % 400 == 0) out.insert(out.end(), {{0xB1, 99, 1}, {0xB1, 98, std::uint8_t(n / 400)}, {0xB1, 6, std::uint8_t(n % 128)}, {0xB1, 38, 5}});
     if (n % 400 == 200) out.insert(out.end(), {{0xB1, 101, 0}, {0xB1, 100, 0}, {0xB1, 6, std::uint8_t(2 + n / 400)}});
+    if (n % 400 == 201) out.insert(out.end(), {{0xB1, 101, 127}, {0xB1, 100, 127}});  // no parameter selected
+    if (n % 600 == 300) out.push_back({0xB1, 121, 0});                                // reset all controllers
     if (pairs_ < 1000 && sounding_.size() < 4 && random_() % 2) startNote(n, out);
     if (!sounding_.empty() && random_() % 7 == 0) {
       const Note& s = sounding_[random_() % sounding_.size()];
