@@ -95,6 +95,7 @@ bool Link::thruAllowed(int inputPosition, int outputPosition) {
 
 bool Link::start(const settings::Settings& given, const SessionOptions& options) {
   if (running_) return true;
+  ending_ = false;
   if (!startProtocol(options.protocol, given, options)) return false;
   settings::Settings settings = given;
   followRememberedNames(settings, options.remembered);
@@ -176,6 +177,9 @@ void Link::shutDown() {
   // Each part on its own: an input that went away and did not come back leaves
   // an output that still holds notes, which closing releases.
   bridge_->close();
+  // The front end may be half gone (this runs from destructors): the protocol's
+  // last words are not passed on.
+  ending_ = true;
   if (protocol_) protocol_->stop();
   running_ = false;
 }
@@ -218,21 +222,29 @@ QString Link::figuresSummary() { return protocol_ ? protocol_->figuresSummary() 
 
 void Link::peerEvent(midi::MidiEventView event, std::optional<std::uint32_t> stampMicros,
                      std::int64_t arrivalMicros) {
+  if (ending_) return;
   ++received_;
   bridge_->playReceived(event, stampMicros, arrivalMicros);
 }
 
 void Link::peerStatus(LinkStatus status) {
+  if (ending_) return;
   // The fall of the link releases what the peer left sounding.
   if (status == LinkStatus::NotConnected && running_) bridge_->releaseHeld();
   emit statusChanged(status);
 }
 
-void Link::peerChatLine(const QString& line) { emit chatLineReceived(line); }
+void Link::peerChatLine(const QString& line) {
+  if (!ending_) emit chatLineReceived(line);
+}
 
-void Link::peerNotice(const QString& line) { emit noticed(line); }
+void Link::peerNotice(const QString& line) {
+  if (!ending_) emit noticed(line);
+}
 
-void Link::peerFiguresChanged() { emit figuresChanged(figuresText()); }
+void Link::peerFiguresChanged() {
+  if (!ending_) emit figuresChanged(figuresText());
+}
 
 void Link::emitCountsIfChanged() {
   const Counts now = counts();

@@ -177,6 +177,7 @@ class Link : public QObject, private protocol::PeerSink {
   std::uint64_t received_ = 0;
   Counts shownCounts_;
   bool running_ = false;
+  bool ending_ = false;  // shutDown() ran: nothing more reaches the front end
   SettingsField startProblem_ = SettingsField::None;
   settings::RememberedPorts sessionPorts_;
   Missing missing_;

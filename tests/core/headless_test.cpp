@@ -380,7 +380,7 @@ TEST(HeadlessProgram, ASysExOnTheInputPassesTheThruWholeBetweenShortMessagesAndI
   sysEx.push_back(0xF7);
   // Twice: the line for the peer comes the first time only.
   std::vector<MidiBytes> expected;
-  for (std::uint8_t note : {0x3C, 0x3D}) {
+  for (const std::uint8_t note : {std::uint8_t(0x3C), std::uint8_t(0x3D)}) {
     const MidiBytes on{0x90, note, 0x40}, off{0x80, note, 0x00};
     player.play({{on}, {sysEx}, {off}});
     ASSERT_TRUE(player.waitUntilPlayed());
