@@ -30,14 +30,7 @@ using namespace strandlink::test;
 namespace {
 
 std::string hex(const std::uint8_t* bytes, std::size_t size) {
-  static const char digits[] = "0123456789abcdef";
-  std::string s;
-  for (std::size_t i = 0; i < size; ++i) {
-    if (i) s += ' ';
-    s += digits[bytes[i] >> 4];
-    s += digits[bytes[i] & 15];
-  }
-  return s;
+  return QByteArray(reinterpret_cast<const char*>(bytes), qsizetype(size)).toHex(' ').toStdString();
 }
 
 // Four sockets standing for B's two ports to A and A's two ports to B: each
@@ -138,7 +131,7 @@ std::size_t playedCount(ScriptedSide& s) { return s.played().size(); }
 
 // One session in the given timing: both connect, A plays four kinds of short
 // message and B one, B and A chat, A's Panic releases what it sent; then both stop.
-std::vector<std::string> session(ScriptedSide& a, ScriptedSide& b, Relay& relay, settings::Timing timing) {
+std::string session(ScriptedSide& a, ScriptedSide& b, Relay& relay, settings::Timing timing) {
   std::vector<std::string> lines{std::string("session ") + (timing == settings::Timing::Steady ? "steady" : "immediate")};
   for (ScriptedSide* s : {&a, &b}) {
     s->side->options.timing = timing;
@@ -168,7 +161,9 @@ std::vector<std::string> session(ScriptedSide& a, ScriptedSide& b, Relay& relay,
   a.midi->played.clear();
   b.midi->played.clear();
   for (auto& r : relay.take()) lines.push_back(r);
-  return lines;
+  std::string text;
+  for (auto& line : lines) text += line + "\n";
+  return text;
 }
 
 }  // namespace
@@ -179,12 +174,8 @@ TEST(ClassicWire, TwoCopiesPutTheSameBytesOnTheWireAsBefore) {
   ScriptedSide a, b;
   a.side->configure(aPort, relay.portForA());
   b.side->configure(bPort, relay.portForB());
-  std::vector<std::string> record;
-  for (auto timing : {settings::Timing::Immediate, settings::Timing::Steady})
-    for (auto& line : session(a, b, relay, timing)) record.push_back(line);
-
-  std::string text;
-  for (auto& line : record) text += line + "\n";
+  std::string text = session(a, b, relay, settings::Timing::Immediate);
+  text += session(a, b, relay, settings::Timing::Steady);
   if (const char* path = std::getenv("STRANDLINK_RECORD_WIRE")) {
     QFile out(QString::fromLocal8Bit(path));
     ASSERT_TRUE(out.open(QIODevice::WriteOnly));
