@@ -31,7 +31,6 @@ settings::RememberedPort portAt(const std::vector<std::string>& names, int posit
   return {position, QString::fromStdString(names[std::size_t(position)])};
 }
 
-
 }  // namespace
 
 Link::Link(midi::MidiService& midi, MessageBoxes& boxes, QObject* parent)

@@ -103,7 +103,7 @@ void ClassicProtocol::readMidi() {
     // A port-unreachable answer to one of our probes is no fault of a read; the
     // connection check already shows it.
     if (!read.ok() && read.error != net::kSocketMessageTooLong && !net::isUnreachableEcho(read.error)) {
-      // The design's own text, variable-like as it looks: users and their notes know it.
+      // The text users have always seen, variable-like as it looks: keep it as it is.
       context_.reporter.socketError(read.error, QStringLiteral("Tried to read MidiSocketRecvBuffer:  "),
                                     link::Reporter::Flood::Throttle);
     }

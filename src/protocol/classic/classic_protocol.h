@@ -37,7 +37,8 @@ class ClassicProtocol final : public PeerProtocol {
   bool hasChat() const override { return true; }
   bool sendChatLine(std::span<const std::uint8_t> line) override;
 
-  // The longest datagram each port reads; a longer one is counted, not used.
+  // The longest datagram each port reads; a longer one is counted, not used. The
+  // chat's is the longest line the front ends send (link::kChatLineLimit).
   static constexpr int kMidiReadLength = 200;
   static constexpr int kChatReadLength = 2000;
 
