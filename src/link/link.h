@@ -78,9 +78,9 @@ class Link : public QObject, private protocol::PeerSink {
 
   // Whether thru may join these two devices; shows the warning when it may not.
   bool thruAllowed(int inputPosition, int outputPosition);
-  // Checks the settings, starts the chosen peer protocol, opens both devices and starts the
-  // session; true when it runs. On failure every problem has been reported and
-  // nothing is left open.
+  // Checks the settings, starts the chosen peer protocol, opens both devices and
+  // starts the session; true when it runs. On failure every problem has been
+  // reported and nothing is left open.
   bool start(const settings::Settings& settings, const SessionOptions& options = {});
   // The value the last Start was refused for: None after a Start that ran or
   // failed for another reason (a device, thru).
