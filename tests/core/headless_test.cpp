@@ -353,6 +353,54 @@ TEST(HeadlessProgram, Usr1ReleasesThePeersAndTheThrusNotesEvenInABurstAndHupEnds
   EXPECT_FALSE(QFile::exists(copy.dir.filePath("default.stn")));  // a file of its own: the default one is left alone
 }
 
+// With --thru a SysEx played into our input comes out of our output whole, between
+// the short messages played before and after it. The classic peer gets those two
+// and nothing of the SysEx, and one line says so the first time only.
+TEST(HeadlessProgram, ASysExOnTheInputPassesTheThruWholeBetweenShortMessagesAndIsNotedOnceForThePeer) {
+  REQUIRE_REAL_PART(jackAvailable(), kNoJackServer);
+  LinkedProgram copy("SysExThru", {"--thru"});
+  ASSERT_TRUE(copy.started);
+  JackSysExClient player("sysex-player");
+  ASSERT_TRUE(player.ok());
+  ASSERT_TRUE(waitFor([&] {
+    return player.connect(player.outPort(), "SysExThru:in") && player.connect("SysExThru:out", player.inPort());
+  }));
+  RawPeer peer(copy.remote);
+  // New connections carry data some cycles later: active sensing until it comes out.
+  ASSERT_TRUE(waitFor([&] {
+    player.play({{{0xFE}}});
+    return player.waitUntilPlayed() && waitFor([&] { return !player.events().empty(); }, 200);
+  }));
+  settle(300);
+  while (peer.receive(100)) {
+  }
+  const std::size_t before = player.events().size();
+  MidiBytes sysEx{0xF0};
+  for (std::size_t k = 1; k < 999; ++k) sysEx.push_back(std::uint8_t((k * 7) & 0x7F));
+  sysEx.push_back(0xF7);
+  // Twice: the line for the peer comes the first time only.
+  std::vector<MidiBytes> expected;
+  for (const std::uint8_t note : {std::uint8_t(0x3C), std::uint8_t(0x3D)}) {
+    const MidiBytes on{0x90, note, 0x40}, off{0x80, note, 0x00};
+    player.play({{on}, {sysEx}, {off}});
+    ASSERT_TRUE(player.waitUntilPlayed());
+    ASSERT_TRUE(waitFor([&] { return player.lastEvent() == off; }));
+    expected.insert(expected.end(), {on, sysEx, off});
+  }
+  const auto events = player.events();
+  const auto whole = wholeMessages({events.begin() + std::ptrdiff_t(before), events.end()});
+  std::vector<MidiBytes> got;
+  for (const auto& e : whole) got.push_back(e.bytes);
+  EXPECT_TRUE(got == expected) << got.size() << " messages, " << (got.size() > 1 ? got[1].size() : 0) << " bytes";
+  for (const char note : {'\x3c', '\x3d'}) {
+    EXPECT_EQ(peer.receive(), QByteArray("\x90", 1) + note + QByteArray("\x40", 1));
+    EXPECT_EQ(peer.receive(), QByteArray("\x80", 1) + note + QByteArray("\x00", 1));
+  }
+  EXPECT_FALSE(peer.receive(300).has_value());
+  ASSERT_TRUE(copy.endsCleanlyOn(SIGTERM));
+  EXPECT_EQ(copy.program.readAllStandardError().count("SysEx from the MIDI input is not sent to the peer"), 1);
+}
+
 // A FIFO where the remembered choices live would block whoever reads it; a file's
 // value with an escape sequence would act on the terminal. Neither happens, and
 // an editor's byte-order mark costs no record.

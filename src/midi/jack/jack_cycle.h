@@ -6,8 +6,10 @@
 // The process callback never allocates or locks: everything it shares is an
 // atomic or a lock-free queue, a SysEx is put together in storage made once, and
 // one to be played waits in chunks made once (ChunkStore). It does call the
-// input's handler, which does what its own header says (the bridge's sends a
-// datagram: a sendto and perhaps an eventfd write, both bounded and non-blocking).
+// input's handler, which does what its own header says (the bridge hands the
+// message to the peer protocol's send(): for classic one sendto, and perhaps an
+// eventfd write to wake the loop, both bounded and non-blocking; a protocol that
+// needs more queues the message and does the rest on a thread of its own).
 #pragma once
 
 #include <jack/jack.h>
