@@ -204,8 +204,8 @@ const ValueOption kValueOptions[] = {
      }},
     {QLatin1StringView("--protocol"),
      [](CommandLine& c, const QString& v) {
-       c.protocol = settings::protocolFromName(v.toLower());
-       return needs(!c.protocol, "--protocol needs classic, rtp or multicast");
+       c.overrides.protocol = settings::protocolFromName(v.toLower());
+       return needs(!c.overrides.protocol, "--protocol needs classic, rtp or multicast");
      }},
     {QLatin1StringView("--ttl"),
      [](CommandLine& c, const QString& v) {
@@ -239,27 +239,29 @@ bool takeFlag(const QString& name, CommandLine& c, Flags& f) {
 
 // --list-peers stands alone but for --protocol, which names the kind of session.
 CommandLine listPeers(CommandLine c, const Flags& f) {
-  const bool protocol = c.protocol.has_value();
+  const auto protocol = c.overrides.protocol;
   if (f.others > (protocol ? 2 : 1))
     return fail(QStringLiteral("strandlink: --list-peers takes no other option but --protocol"));
-  if (c.protocol == settings::Protocol::Multicast)
+  if (protocol == settings::Protocol::Multicast)
     return fail(QStringLiteral("strandlink: --protocol multicast has no sessions to list: a group needs none"));
-  c.peerServiceType = c.protocol == settings::Protocol::Rtp ? QStringLiteral("_apple-midi._udp")
-                                                            : QStringLiteral("_strandlink._udp");
+  c.peerServiceType = protocol == settings::Protocol::Rtp ? QStringLiteral("_apple-midi._udp")
+                                                          : QStringLiteral("_strandlink._udp");
+  c.overrides.protocol.reset();  // only which sessions to list, not a choice to remember
   c.mode = CommandLine::Mode::ListPeers;
   return c;
 }
 
 // What only a link of one protocol takes: an error line, or empty.
 QString protocolMismatch(const CommandLine& c) {
-  const bool multicast = c.protocol == settings::Protocol::Multicast;
+  const auto& protocol = c.overrides.protocol;
+  const bool multicast = protocol == settings::Protocol::Multicast;
   if (c.localWithoutPort && !multicast)
     return QStringLiteral("strandlink: --local needs ADDRESS:PORT, for example 192.168.1.20:5000 (an address alone "
                           "only with --protocol multicast)");
   if (c.ttl && !multicast) return QStringLiteral("strandlink: --ttl goes with --protocol multicast");
-  if (c.protocol && !protocol::protocolAvailable(*c.protocol))
+  if (protocol && !protocol::protocolAvailable(*protocol))
     return QStringLiteral("strandlink: --protocol %1 is not available in this build")
-        .arg(settings::protocolName(*c.protocol));
+        .arg(settings::protocolName(*protocol));
   return {};
 }
 

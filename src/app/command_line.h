@@ -7,7 +7,6 @@
 #include <optional>
 
 #include "link/setting_overrides.h"
-#include "settings/preferences.h"
 
 namespace strandlink::app {
 
@@ -22,7 +21,6 @@ struct CommandLine {
   link::SettingOverrides overrides;              // --local ... --priority, --timing, --delay
   QString saveSettingsFile;                      // for Mode::SaveSettings
   QString peerServiceType;                       // for Mode::ListPeers: the DNS-SD type browsed
-  std::optional<settings::Protocol> protocol;    // --protocol, for a link (remembered) or --list-peers
   std::optional<int> ttl;                        // --ttl: how many routers a group's datagrams cross
   bool localWithoutPort = false;                 // --local ADDRESS alone, which only a group takes
 };

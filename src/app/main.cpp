@@ -72,8 +72,6 @@ int runWindow(int argc, char** argv, const app::CommandLine& cl) {
     QCoreApplication::quit();
   });
   QObject::connect(&watcher, &app::SignalWatcher::panicRequested, &window, &ui::MainWindow::panic);
-  // Remembered, as the window's own choices are, and read at each Start.
-  if (cl.protocol) settings::saveProtocol(*cl.protocol);
   if (cl.ttl) window.setGroupTtl(*cl.ttl);
   window.startUp();
   // A file named on the command line is loaded as File > Open would, after start-up,
@@ -104,7 +102,6 @@ int runHeadless(int argc, char** argv, const app::CommandLine& cl) {
   options.peerFilter = cl.peerFilter;
   options.overrides = cl.overrides;
   options.thru = cl.thru;
-  options.protocol = cl.protocol;
   options.ttl = cl.ttl.value_or(1);
   if (const QString renamed = renamedPortsLine(*midi, cl.clientName); !renamed.isEmpty()) {
     std::fprintf(stderr, "strandlink: %s\n", qPrintable(renamed));

@@ -66,7 +66,7 @@ void HeadlessRun::startUp() {
   link_.setPeerFilter(options_.peerFilter.value_or(settings::loadPeerFilter()));
   if (options_.overrides.timing) settings::saveTiming(*options_.overrides.timing);
   if (options_.overrides.delayMs) settings::saveDelayMs(*options_.overrides.delayMs);
-  if (options_.protocol) settings::saveProtocol(*options_.protocol);
+  if (options_.overrides.protocol) settings::saveProtocol(*options_.overrides.protocol);
 }
 
 void HeadlessRun::applyChanges(const settings::SettingsChanges& changes) {
@@ -89,7 +89,7 @@ bool HeadlessRun::start() {
   if (!prepared_ && !prepare().isEmpty()) return false;
   link::SessionOptions options{options_.thru, settings::loadTiming(), settings::loadDelayMs(),
                                settings::loadRememberedPorts()};
-  options.protocol = options_.protocol.value_or(settings::loadProtocol());
+  options.protocol = settings::loadProtocol();
   options.ttl = options_.ttl;
   if (!link_.start(settings_, options)) {
     finish();

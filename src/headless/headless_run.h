@@ -42,7 +42,6 @@ struct HeadlessOptions {
   QString defaultSettingsFile;      // empty: the usual default file
   link::SettingOverrides overrides; // the command line's values, over the file's
   bool thru = false;                // the input played on our own output too
-  std::optional<settings::Protocol> protocol;  // this run's choice (remembered); otherwise the remembered one
   int ttl = 1;                      // for a group: how many routers its datagrams cross
 };
 

@@ -476,7 +476,7 @@ TEST(CommandLine, TheProtocolChosenAndWhatOnlyAGroupTakes) {
   const auto group = parse({"--headless", "--protocol", "multicast", "--remote", "239.1.2.3:21929", "--local",
                             "10.0.0.5", "--ttl", "4"});
   ASSERT_EQ(group.mode, Mode::Headless) << group.error.toStdString();
-  EXPECT_TRUE(group.protocol == settings::Protocol::Multicast && group.ttl == 4);
+  EXPECT_TRUE(group.overrides.protocol == settings::Protocol::Multicast && group.ttl == 4);
   EXPECT_TRUE(group.overrides.remoteHost == "239.1.2.3" && group.overrides.remotePort == "21929");
   EXPECT_TRUE(group.overrides.localHost == "10.0.0.5" && !group.overrides.localPort);
   // Each mistake: one line naming the option at fault.

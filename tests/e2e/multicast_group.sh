@@ -54,6 +54,7 @@ for c in "${copies[@]}"; do
     --remote 225.0.0.37:21928 --local 127.0.0.1 --name "Copy$c" --input 0 --output 0 \
     </dev/null >"$work/$c.out" 2>"$work/$c.err" &
   pids+=($!)
+  printf -v "pid_$c" '%s' $!
 done
 end=$((SECONDS + 15))
 for c in "${copies[@]}"; do
@@ -107,6 +108,8 @@ done
 for r in "${recorders[@]}"; do wait "$r" || fail "the SysEx did not reach B and C whole"; done
 
 for c in "${copies[@]}"; do
+  pid_var=pid_$c
+  stop_pid "${!pid_var}" || fail "copy $c ended with status $? after SIGTERM"
   grep -qx Connected "$work/$c.out" || fail "copy $c never printed \"Connected\""
   [ -s "$work/$c.err" ] && fail "copy $c reported: $(cat "$work/$c.err")"
 done

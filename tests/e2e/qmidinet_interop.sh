@@ -91,9 +91,10 @@ done
 "$driver" list --count "$count" >"$work/expected" || fail "could not list the messages"
 
 echo "--- Strandlink in its host, in the group on $ipS"
-ip netns exec "$nsS" "$strandlink" --headless --protocol multicast --local "$ipS" --name Ours --input 0 --output 0 \
+ip netns exec "$nsS" env XDG_CONFIG_HOME="$work/config-ours" "$strandlink" --headless --protocol multicast --local "$ipS" --name Ours --input 0 --output 0 \
   </dev/null >"$work/strandlink.out" 2>"$work/strandlink.err" &
-pids+=($!)
+ours=$!
+pids+=($ours)
 until jack_lsp 2>/dev/null | grep -qx 'Ours:out'; do
   ((SECONDS < end + 15)) || fail "Strandlink's JACK ports do not appear"
   sleep 0.1
@@ -134,6 +135,7 @@ sysex_relay() {
 sysex_relay '^QmidiNet:in_1$' '^Ours:out$' "from qmidinet to us"
 sysex_relay '^Ours:in$' '^QmidiNet:out_1$' "from us to qmidinet"
 
+stop_pid "$ours" || fail "Strandlink ended with status $? after SIGTERM"
 grep -qx Connected "$work/strandlink.out" || fail "Strandlink never printed \"Connected\""
 [ -s "$work/strandlink.err" ] && fail "Strandlink reported: $(cat "$work/strandlink.err")"
 echo "PASS: every kind of short message and a SysEx, byte-exact, both ways"

@@ -134,14 +134,17 @@ void MulticastProtocol::readDatagrams() {
   }
 }
 
-// Another sender was heard: connected from now, before its first message plays.
+// Another sender was heard: connected from now, before its first message plays;
+// the figures are told once they name it.
 void MulticastProtocol::take(const sockaddr_in& from, std::span<const std::uint8_t> payload,
                              std::int64_t arrivalMicros) {
   ++datagramsIn_;
-  setStatus(link::LinkStatus::Connected);
+  const bool rising = status_ != link::LinkStatus::Connected;
+  if (rising) setStatus(link::LinkStatus::Connected);
   receiver_.receive(from, payload, arrivalMicros, [&](std::span<const std::uint8_t> message) {
     if (running_) context_.sink.peerEvent(midi::MidiEventView(message), std::nullopt, arrivalMicros);
   });
+  if (rising && running_) context_.sink.peerFiguresChanged();
 }
 
 void MulticastProtocol::tick() {
@@ -156,7 +159,6 @@ void MulticastProtocol::setStatus(link::LinkStatus status) {
   if (status == status_) return;
   status_ = status;
   context_.sink.peerStatus(status);
-  if (status == link::LinkStatus::Connected) context_.sink.peerFiguresChanged();
 }
 
 // Anyone in the group can send anything: garbage is no error worth a box, but the
