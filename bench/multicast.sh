@@ -122,6 +122,16 @@ awk 'function val(k,   i, kv) { for (i = 2; i <= NF; i++) { split($i, kv, "="); 
     ratio = (base[r] > 0 && m != "-") ? sprintf("%.2f", m / base[r]) : "-"
     printf "| %s | %s | %s | %s | %s | %s | %s | %s |\n", l, r, val("sent"), val("lost"), val("reordered"), m, val("p99_us"), ratio }' \
   "$work/results"
+cat <<REPORT
+
+Where a loss on a qmidinet path lies: the UDP receive-buffer drops in our host over the whole run
+($(ip netns exec "$nsS" awk '/^Udp: [0-9]/ {print $6}' /proc/net/snmp)), and our member's last figures line
+(what it heard from qmidinet and dropped as garbage):
+
+\`\`\`
+$(grep '^Link:' "$work/Ours.out" | tail -n 1)
+\`\`\`
+REPORT
 echo
 echo '```'
 cat "$work/results"
