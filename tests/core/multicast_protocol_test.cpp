@@ -35,7 +35,8 @@ namespace {
 // namespace with loopback up and routing multicast; once. What was missing, or "".
 const std::string& privateNetwork() {
   static const std::string missing = [] {
-    if (::unshare(CLONE_NEWNET) != 0) return std::string("a network namespace (") + std::strerror(errno) + "; run as root)";
+    if (::unshare(CLONE_NEWNET) != 0)
+      return std::string("a network namespace (") + std::strerror(errno) + "; run as root)";
     if (std::system("ip link set lo up multicast on && ip route add 224.0.0.0/4 dev lo") != 0)
       return std::string("a multicast route on loopback (ip from iproute2)");
     return std::string();
@@ -143,7 +144,8 @@ TEST(MulticastProtocol, MembersHearEachOtherByteExactAndNeverThemselves) {
   }
   const std::string figures = c.protocol.figuresText().toStdString();
   EXPECT_NE(figures.find("2 peers heard"), std::string::npos) << figures;
-  for (Member* m : {&a, &b}) EXPECT_NE(figures.find(address(m->protocol.socket().ownAddress())), std::string::npos) << figures;
+  for (Member* m : {&a, &b})
+    EXPECT_NE(figures.find(address(m->protocol.socket().ownAddress())), std::string::npos) << figures;
   EXPECT_NE(a.protocol.figuresText().indexOf(QStringLiteral("out 17 datagrams / 15 messages")), -1)
       << a.protocol.figuresText().toStdString();
 }
@@ -166,7 +168,8 @@ TEST(MulticastProtocol, GarbageIsDroppedAndToldAndSilenceEndsTheConnection) {
   EXPECT_EQ(listener.protocol.received().dropped(), 4u);
   listener.protocol.tick();
   ASSERT_EQ(listener.sink.notices.size(), 1);
-  EXPECT_TRUE(listener.sink.notices[0].startsWith(QStringLiteral("Dropped 4 pieces of garbage"))) << listener.sink.notices[0].toStdString();
+  EXPECT_TRUE(listener.sink.notices[0].startsWith(QStringLiteral("Dropped 4 pieces of garbage")))
+      << listener.sink.notices[0].toStdString();
 
   EXPECT_EQ(listener.protocol.status(), LinkStatus::Connected);
   QThread::msleep(MulticastProtocol::kSilenceMicros / 1000 + 200);

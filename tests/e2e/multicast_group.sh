@@ -87,7 +87,8 @@ round() {
     fail "could not play into copy $sender"
   for c in "${recorders[@]}"; do wait "$c" || fail "what copy $sender played did not reach the others intact"; done
   wait "$quiet"
-  [ "$(cat "$work/own-$sender.log")" = ready ] || fail "copy $sender heard itself: $(tail -n +2 "$work/own-$sender.log" | head -3)"
+  [ "$(cat "$work/own-$sender.log")" = ready ] ||
+    fail "copy $sender heard itself: $(tail -n +2 "$work/own-$sender.log" | head -3)"
   echo "$count messages from $sender reached the other two byte-exact and in order; $sender heard none of them"
 }
 

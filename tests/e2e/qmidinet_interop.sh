@@ -91,7 +91,8 @@ done
 "$driver" list --count "$count" >"$work/expected" || fail "could not list the messages"
 
 echo "--- Strandlink in its host, in the group on $ipS"
-ip netns exec "$nsS" env XDG_CONFIG_HOME="$work/config-ours" "$strandlink" --headless --protocol multicast --local "$ipS" --name Ours --input 0 --output 0 \
+ip netns exec "$nsS" env XDG_CONFIG_HOME="$work/config-ours" \
+  "$strandlink" --headless --protocol multicast --local "$ipS" --name Ours --input 0 --output 0 \
   </dev/null >"$work/strandlink.out" 2>"$work/strandlink.err" &
 ours=$!
 pids+=($ours)

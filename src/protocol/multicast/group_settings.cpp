@@ -84,7 +84,8 @@ GroupCheck checkGroupSettings(const settings::Settings& s, int ttl, link::Report
   checkPort(s, options, refusals);
   checkInterface(s, options, refusals);
   if (ttl < kMinTtl || ttl > kMaxTtl)
-    refusals.refuse(SettingsField::None, QStringLiteral("TTL value must be between %1 and %2").arg(kMinTtl).arg(kMaxTtl));
+    refusals.refuse(SettingsField::None,
+                    QStringLiteral("TTL value must be between %1 and %2").arg(kMinTtl).arg(kMaxTtl));
   else
     options.ttl = ttl;
   refusals.report(reporter);

@@ -63,9 +63,9 @@ StartOutcome MulticastProtocol::start(const PeerStart& start) {
     const GroupOptions& o = *checked.options;
     const QString on = o.interfaceAddress == htonl(INADDR_ANY) ? QStringLiteral("the system's interface")
                                                                : net::formatAddress(o.interfaceAddress);
+    const QString detail = QStringLiteral(" (%1:%2 on %3)").arg(net::formatAddress(o.group)).arg(o.port).arg(on);
     context_.reporter.socketError(error, QStringLiteral("Tried to join the multicast group:  "),
-                                  link::Reporter::Flood::Show,
-                                  QStringLiteral(" (%1:%2 on %3)").arg(net::formatAddress(o.group)).arg(o.port).arg(on));
+                                  link::Reporter::Flood::Show, detail);
     return {StartOutcome::Result::Refused, fieldOf(error)};
   }
   receiver_ = GroupReceiver();
