@@ -7,6 +7,7 @@
 
 #include "link/visible_text.h"
 #include "net/addresses.h"
+#include "protocol/protocol_factory.h"
 
 namespace strandlink::app {
 
@@ -19,6 +20,8 @@ const QString kUsage = QStringLiteral(
     "       strandlink --save-settings FILE [--settings FILE] [LINK OPTIONS]\n"
     "       strandlink --list-devices [--name NAME]\n"
     "       strandlink --list-peers [--protocol rtp|classic]\n"
+    "       strandlink --headless --protocol multicast [--remote GROUP:PORT]\n"
+    "                  [--local ADDRESS] [--ttl N] [--name NAME] [...]\n"
     "       strandlink --demo\n"
     "\n"
     "Joins the MIDI ports of two computers over the network.\n"
@@ -44,6 +47,17 @@ const QString kUsage = QStringLiteral(
     "                   with --list-peers: rtp lists RTP-MIDI sessions (as a Mac,\n"
     "                   rtpMIDI on Windows or an iPad publish them), classic (the\n"
     "                   default) lists other copies of Strandlink\n"
+    "  --protocol multicast\n"
+    "                   link with every computer of a multicast group on the LAN\n"
+    "                   (other copies, or the gateways that send raw MIDI to\n"
+    "                   225.0.0.37:21928), remembered for later runs; --remote is\n"
+    "                   then the group and its port (default 225.0.0.37:21928; the\n"
+    "                   port + 1 is the second MIDI port, and so on), --local\n"
+    "                   ADDRESS the interface to join and send on, without a port.\n"
+    "                   For several MIDI ports run several copies, each with its\n"
+    "                   own --name and port. No chat.\n"
+    "  --ttl N          with --protocol multicast: how many routers the datagrams\n"
+    "                   may cross, 1 to 255 (default 1: this LAN only)\n"
     "  --demo           link two copies on this computer, play a short phrase through\n"
     "                   them and show what arrives; runs until SIGINT or SIGTERM\n"
     "  --help           print this text and exit\n"
@@ -145,6 +159,13 @@ const ValueOption kValueOptions[] = {
      }},
     {QLatin1StringView("--local"),
      [](CommandLine& c, const QString& v) {
+       // An address alone names a group's interface; whether that fits is known
+       // once every option is read.
+       if (!v.contains(u':') && isDottedAddress(v)) {
+         c.localWithoutPort = true;
+         c.overrides.localHost = v;
+         return QString();
+       }
        return takeEndpoint(QStringLiteral("--local"), v, false, c.overrides.localHost, c.overrides.localPort);
      }},
     {QLatin1StringView("--remote"),
@@ -183,10 +204,15 @@ const ValueOption kValueOptions[] = {
      }},
     {QLatin1StringView("--protocol"),
      [](CommandLine& c, const QString& v) {
-       const QString word = v.toLower();
-       if (word == QLatin1String("rtp")) c.peerServiceType = QStringLiteral("_apple-midi._udp");
-       if (word == QLatin1String("classic")) c.peerServiceType = QStringLiteral("_strandlink._udp");
-       return needs(c.peerServiceType.isEmpty(), "--protocol needs rtp or classic");
+       c.overrides.protocol = settings::protocolFromName(v.toLower());
+       return needs(!c.overrides.protocol, "--protocol needs classic, rtp or multicast");
+     }},
+    {QLatin1StringView("--ttl"),
+     [](CommandLine& c, const QString& v) {
+       static const QRegularExpression digits(QStringLiteral("^\\d{1,3}$"));
+       const bool fits = digits.match(v).hasMatch() && v.toInt() >= 1 && v.toInt() <= 255;
+       if (fits) c.ttl = v.toInt();
+       return needs(!fits, "--ttl needs a whole number from 1 to 255");
      }},
     {QLatin1StringView("--save-settings"),
      [](CommandLine& c, const QString& v) {
@@ -211,18 +237,38 @@ bool takeFlag(const QString& name, CommandLine& c, Flags& f) {
   return true;
 }
 
+// --list-peers stands alone but for --protocol, which names the kind of session.
+CommandLine listPeers(CommandLine c, const Flags& f) {
+  const auto protocol = c.overrides.protocol;
+  if (f.others > (protocol ? 2 : 1))
+    return fail(QStringLiteral("strandlink: --list-peers takes no other option but --protocol"));
+  if (protocol == settings::Protocol::Multicast)
+    return fail(QStringLiteral("strandlink: --protocol multicast has no sessions to list: a group needs none"));
+  c.peerServiceType = protocol == settings::Protocol::Rtp ? QStringLiteral("_apple-midi._udp")
+                                                          : QStringLiteral("_strandlink._udp");
+  c.overrides.protocol.reset();  // only which sessions to list, not a choice to remember
+  c.mode = CommandLine::Mode::ListPeers;
+  return c;
+}
+
+// What only a link of one protocol takes: an error line, or empty.
+QString protocolMismatch(const CommandLine& c) {
+  const auto& protocol = c.overrides.protocol;
+  const bool multicast = protocol == settings::Protocol::Multicast;
+  if (c.localWithoutPort && !multicast)
+    return QStringLiteral("strandlink: --local needs ADDRESS:PORT, for example 192.168.1.20:5000 (an address alone "
+                          "only with --protocol multicast)");
+  if (c.ttl && !multicast) return QStringLiteral("strandlink: --ttl goes with --protocol multicast");
+  if (protocol && !protocol::protocolAvailable(*protocol))
+    return QStringLiteral("strandlink: --protocol %1 is not available in this build")
+        .arg(settings::protocolName(*protocol));
+  return {};
+}
+
 CommandLine withMode(CommandLine c, const Flags& f) {
   using Mode = CommandLine::Mode;
-  // --list-peers stands alone but for --protocol, which means nothing without it.
-  const bool protocol = !c.peerServiceType.isEmpty();
-  if (f.peers && f.others > (protocol ? 2 : 1))
-    return fail(QStringLiteral("strandlink: --list-peers takes no other option but --protocol"));
-  if (protocol && !f.peers) return fail(QStringLiteral("strandlink: --protocol goes with --list-peers"));
-  if (f.peers) {
-    if (!protocol) c.peerServiceType = QStringLiteral("_strandlink._udp");
-    c.mode = Mode::ListPeers;
-    return c;
-  }
+  if (f.peers) return listPeers(c, f);
+  if (const QString mismatch = protocolMismatch(c); !mismatch.isEmpty()) return fail(mismatch);
   if (f.demo && f.others > 0) return fail(QStringLiteral("strandlink: --demo takes no other option"));
   if (f.headless && f.list) return fail(QStringLiteral("strandlink: --headless and --list-devices exclude each other"));
   const bool save = !c.saveSettingsFile.isEmpty();

@@ -21,6 +21,8 @@ struct CommandLine {
   link::SettingOverrides overrides;              // --local ... --priority, --timing, --delay
   QString saveSettingsFile;                      // for Mode::SaveSettings
   QString peerServiceType;                       // for Mode::ListPeers: the DNS-SD type browsed
+  std::optional<int> ttl;                        // --ttl: how many routers a group's datagrams cross
+  bool localWithoutPort = false;                 // --local ADDRESS alone, which only a group takes
 };
 
 // arguments include the program name first.

@@ -72,6 +72,7 @@ int runWindow(int argc, char** argv, const app::CommandLine& cl) {
     QCoreApplication::quit();
   });
   QObject::connect(&watcher, &app::SignalWatcher::panicRequested, &window, &ui::MainWindow::panic);
+  if (cl.ttl) window.setGroupTtl(*cl.ttl);
   window.startUp();
   // A file named on the command line is loaded as File > Open would, after start-up,
   // and the values given on the command line go over it.
@@ -101,6 +102,7 @@ int runHeadless(int argc, char** argv, const app::CommandLine& cl) {
   options.peerFilter = cl.peerFilter;
   options.overrides = cl.overrides;
   options.thru = cl.thru;
+  options.ttl = cl.ttl.value_or(1);
   if (const QString renamed = renamedPortsLine(*midi, cl.clientName); !renamed.isEmpty()) {
     std::fprintf(stderr, "strandlink: %s\n", qPrintable(renamed));
   }

@@ -42,6 +42,7 @@ struct HeadlessOptions {
   QString defaultSettingsFile;      // empty: the usual default file
   link::SettingOverrides overrides; // the command line's values, over the file's
   bool thru = false;                // the input played on our own output too
+  int ttl = 1;                      // for a group: how many routers its datagrams cross
 };
 
 class HeadlessRun : public QObject {

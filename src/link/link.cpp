@@ -134,7 +134,7 @@ bool Link::startProtocol(settings::Protocol kind, const settings::Settings& sett
                      QStringLiteral("The %1 peer protocol is not available in this version.").arg(name));
     return false;
   }
-  protocol::PeerStart start{settings, options.timing, {}, 1};
+  protocol::PeerStart start{settings, options.timing, {}, options.ttl};
   const protocol::StartOutcome outcome = protocol_->start(start);
   startProblem_ = outcome.refused;
   if (outcome.result == protocol::StartOutcome::Result::CannotCreateSocket) fatalExit_();

@@ -47,6 +47,7 @@ struct SessionOptions {
   // The devices of the last Start, by name, for the stored positions.
   settings::RememberedPorts remembered{};
   settings::Protocol protocol = settings::Protocol::Classic;
+  int ttl = 1;  // for a protocol that sends to a group: how many routers its datagrams cross
 };
 
 // The longest chat line a peer reads, in bytes (one per character): the front

@@ -1,6 +1,7 @@
 #include "protocol/protocol_factory.h"
 
 #include "protocol/classic/classic_protocol.h"
+#include "protocol/multicast/multicast_protocol.h"
 
 namespace strandlink::protocol {
 
@@ -8,7 +9,7 @@ bool protocolAvailable(settings::Protocol protocol) {
   switch (protocol) {
     case settings::Protocol::Classic: return true;
     case settings::Protocol::Rtp: return false;
-    case settings::Protocol::Multicast: return false;
+    case settings::Protocol::Multicast: return true;
   }
   return false;
 }
@@ -17,8 +18,8 @@ std::unique_ptr<PeerProtocol> makePeerProtocol(settings::Protocol protocol, cons
   if (!protocolAvailable(protocol)) return nullptr;
   switch (protocol) {
     case settings::Protocol::Classic: return std::make_unique<classic::ClassicProtocol>(context);
-    case settings::Protocol::Rtp:
-    case settings::Protocol::Multicast: break;
+    case settings::Protocol::Multicast: return std::make_unique<multicast::MulticastProtocol>(context);
+    case settings::Protocol::Rtp: break;
   }
   return nullptr;
 }

@@ -238,6 +238,7 @@ QString MainWindow::applyCommandLine(const link::SettingOverrides& overrides) {
     // Remembered choices rather than settings: given, they are remembered.
     if (overrides.timing) settings::saveTiming(*overrides.timing);
     if (overrides.delayMs) settings::saveDelayMs(*overrides.delayMs);
+    if (overrides.protocol) settings::saveProtocol(*overrides.protocol);
     showTimingChoice(settings::loadTiming(), settings::loadDelayMs());
   } else {
     closedDown_ = true;

@@ -95,6 +95,8 @@ class MainWindow : public QMainWindow {
   // Ticks or clears Midi Thru as a click does: refused with the warning when the
   // two chosen devices would feed back.
   void chooseThru(bool on);
+  // For a link to a multicast group: how many routers its datagrams cross (--ttl).
+  void setGroupTtl(int ttl) { groupTtl_ = ttl; }
   // The seven values as the controls hold them now.
   settings::Settings currentSettings() const;
   // Releases what the peer left sounding and says for two seconds how many notes
@@ -186,6 +188,7 @@ class MainWindow : public QMainWindow {
   bool chatPromptCleared_ = false;  // the prompt goes at the chat box's first focus
   bool chatCutSaid_ = false;        // the line in the chat box was cut, and the history says so
   link::Counts lastCounts_;
+  int groupTtl_ = 1;
   struct {
     int input = -1;
     int output = -1;

@@ -516,16 +516,26 @@ TEST(DemoProgram, PlaysThePhraseThroughTwoLinkedCopiesAndEndsOnSigint) {
   EXPECT_EQ(demo.readAllStandardError(), QByteArray());
 }
 
-TEST(CommandLine, ListPeersBrowsesTheTypeOfTheProtocolGiven) {
+TEST(CommandLine, TheProtocolChosenAndWhatOnlyAGroupTakes) {
   const auto classic = parse({"--list-peers"});
   EXPECT_TRUE(classic.mode == Mode::ListPeers && classic.peerServiceType == "_strandlink._udp");
   EXPECT_EQ(parse({"--list-peers", "--protocol", "RTP"}).peerServiceType, "_apple-midi._udp");
   EXPECT_EQ(parse({"--protocol=classic", "--list-peers"}).peerServiceType, "_strandlink._udp");
+  const auto group = parse({"--headless", "--protocol", "multicast", "--remote", "239.1.2.3:21929", "--local",
+                            "10.0.0.5", "--ttl", "4"});
+  ASSERT_EQ(group.mode, Mode::Headless) << group.error.toStdString();
+  EXPECT_TRUE(group.overrides.protocol == settings::Protocol::Multicast && group.ttl == 4);
+  EXPECT_TRUE(group.overrides.remoteHost == "239.1.2.3" && group.overrides.remotePort == "21929");
+  EXPECT_TRUE(group.overrides.localHost == "10.0.0.5" && !group.overrides.localPort);
   // Each mistake: one line naming the option at fault.
-  const std::pair<QStringList, QString> bad[] = {{{"--protocol", "rtp"}, "--protocol"},
-                                                 {{"--list-peers", "--protocol", "midi"}, "--protocol"},
+  const std::pair<QStringList, QString> bad[] = {{{"--list-peers", "--protocol", "midi"}, "--protocol"},
                                                  {{"--list-peers", "--protocol"}, "--protocol"},
-                                                 {{"--list-peers", "--headless"}, "--list-peers"}};
+                                                 {{"--list-peers", "--protocol", "multicast"}, "multicast"},
+                                                 {{"--list-peers", "--headless"}, "--list-peers"},
+                                                 {{"--headless", "--local", "10.0.0.5"}, "--local"},
+                                                 {{"--headless", "--ttl", "2"}, "--ttl"},
+                                                 {{"--protocol", "multicast", "--ttl", "256"}, "--ttl"},
+                                                 {{"--protocol", "multicast", "--ttl", "0"}, "--ttl"}};
   for (const auto& [args, named] : bad) {
     const auto c = parse(args);
     EXPECT_EQ(c.mode, Mode::Error) << args.join(' ').toStdString();

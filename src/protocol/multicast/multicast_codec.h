@@ -24,9 +24,10 @@ constexpr std::size_t datagramCount(std::size_t messageSize) { return (messageSi
 
 // Calls send(std::span<const std::uint8_t>) with the payload of each datagram that
 // carries the event, in order: views into the event's own bytes, so nothing is
-// allocated or copied. An event that is not a whole message is not sent (false).
+// allocated or copied (safe on a real-time thread). An event that is not a whole
+// message is not sent (false).
 template <class Send>
-bool forEachDatagram(const midi::MidiEvent& event, Send&& send) {
+bool forEachDatagram(midi::MidiEventView event, Send&& send) {
   if (!event.wellFormed()) return false;
   auto rest = event.bytes();
   while (!rest.empty()) {

@@ -35,6 +35,9 @@ int MulticastSocket::openReceiver() {
   int error = net::kSocketOk;
   receiver_ = net::UdpSocket::create(error);
   if (error != net::kSocketOk) return error;
+  // Before the bind, so that nothing waits in it unstamped: steady timing plays at
+  // the arrival plus the delay, and the kernel's time leaves out our own wake-up.
+  receiver_.stampArrivals();
   if ((error = setOption(receiver_, SOL_SOCKET, SO_REUSEADDR, int{1})) != net::kSocketOk) return error;
   if ((error = receiver_.bind(net::makeAddress(options_.group, options_.port))) != net::kSocketOk) return error;
   ip_mreq join{};

@@ -37,6 +37,11 @@ class MulticastSocket {
   bool valid() const { return receiver_.valid() && sender_.valid(); }
   // The descriptor to watch for datagrams (net/read_notifier.h).
   int receiveDescriptor() const { return receiver_.descriptor(); }
+  // The descriptor that sends to the group (connected to it), for a thread that
+  // sends while another owns the socket (net::sendDatagram).
+  int sendDescriptor() const { return sender_.descriptor(); }
+  // The group's address and port, where every datagram goes.
+  sockaddr_in groupAddress() const { return net::makeAddress(options_.group, options_.port); }
   // The source address and port of what this socket sends.
   const sockaddr_in& ownAddress() const { return own_; }
   const GroupOptions& options() const { return options_; }

@@ -1,0 +1,96 @@
+#include "protocol/multicast/group_settings.h"
+
+#include <QStringList>
+
+#include <cmath>
+
+#include "link/reporter.h"
+#include "link/visible_text.h"
+#include "net/addresses.h"
+
+namespace strandlink::protocol::multicast {
+
+namespace {
+
+using link::SettingsField;
+
+class Refusals {
+ public:
+  void refuse(SettingsField field, const QString& message) {
+    messages_ << message;
+    if (first_ == SettingsField::None) first_ = field;
+  }
+  bool any() const { return !messages_.isEmpty(); }
+  SettingsField first() const { return first_; }
+  void report(link::Reporter& reporter) const {
+    if (messages_.isEmpty()) return;
+    const QString text = messages_.join(u'\n');
+    reporter.report(link::BoxIcon::Exclamation, QString::fromLatin1(link::kRefusedValueTitle), text);
+  }
+
+ private:
+  QStringList messages_;
+  SettingsField first_ = SettingsField::None;
+};
+
+// A name that could not be found is told apart from a text that is no address.
+QString addressProblem(const QString& text, const net::Resolved& resolved, const QString& field) {
+  if (net::isHostName(text) && resolved.error != 0)
+    return QStringLiteral("Could not find the host name %1 for %2").arg(link::quotedValue(text), field);
+  return QStringLiteral("Invalid format for %1").arg(field);
+}
+
+void checkGroup(const settings::Settings& s, GroupOptions& options, Refusals& refusals) {
+  const QString text = s.remoteHost.trimmed();
+  if (text.isEmpty()) return;
+  const net::Resolved group = net::resolveAddress(text);
+  if (group.error != 0 || group.address == net::kNoAddress) {
+    refusals.refuse(SettingsField::RemoteHost, addressProblem(text, group, QStringLiteral("Remote IP Address")));
+  } else if (!IN_MULTICAST(ntohl(group.address))) {
+    refusals.refuse(SettingsField::RemoteHost,
+                    QStringLiteral("Remote IP Address must be a multicast group (224.0.0.0 to 239.255.255.255)"));
+  } else {
+    options.group = group.address;
+  }
+}
+
+void checkPort(const settings::Settings& s, GroupOptions& options, Refusals& refusals) {
+  if (s.remotePort.trimmed().isEmpty()) return;
+  const auto port = net::portValue(s.remotePort);
+  if (!port || *port < 1.0 || *port > 65535.0) {
+    refusals.refuse(SettingsField::RemotePort, QStringLiteral("Remote Port value must be between 1 and 65535"));
+    return;
+  }
+  options.port = static_cast<std::uint16_t>(std::nearbyint(*port));
+}
+
+void checkInterface(const settings::Settings& s, GroupOptions& options, Refusals& refusals) {
+  const QString text = s.localHost.trimmed();
+  if (text.isEmpty()) return;
+  const net::Resolved local = net::resolveAddress(text);
+  if (!local.usable()) {
+    refusals.refuse(SettingsField::LocalHost, addressProblem(text, local, QStringLiteral("Local IP Address")));
+    return;
+  }
+  options.interfaceAddress = local.address;
+}
+
+}  // namespace
+
+GroupCheck checkGroupSettings(const settings::Settings& s, int ttl, link::Reporter& reporter) {
+  Refusals refusals;
+  GroupOptions options;
+  checkGroup(s, options, refusals);
+  checkPort(s, options, refusals);
+  checkInterface(s, options, refusals);
+  if (ttl < kMinTtl || ttl > kMaxTtl)
+    refusals.refuse(SettingsField::None,
+                    QStringLiteral("TTL value must be between %1 and %2").arg(kMinTtl).arg(kMaxTtl));
+  else
+    options.ttl = ttl;
+  refusals.report(reporter);
+  if (refusals.any()) return {std::nullopt, refusals.first()};
+  return {options, SettingsField::None};
+}
+
+}  // namespace strandlink::protocol::multicast

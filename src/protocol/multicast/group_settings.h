@@ -1,0 +1,33 @@
+// The check of the values a multicast Start uses, with the one box that tells
+// the user what is wrong. The fields mean other things here than on a unicast
+// link: the remote address is a group (empty: the gateways' usual one), the
+// remote port the group's port (empty: the first MIDI port's), the local address
+// the interface to join and send on (empty: the system's choice). The local port
+// is not used: every copy reads the group's port and sends from a port of its own.
+#pragma once
+
+#include <optional>
+
+#include "link/address_check.h"
+#include "protocol/multicast/multicast_socket.h"
+#include "settings/settings.h"
+
+namespace strandlink::link {
+class Reporter;
+}
+
+namespace strandlink::protocol::multicast {
+
+inline constexpr int kMinTtl = 1;
+inline constexpr int kMaxTtl = 255;
+
+struct GroupCheck {
+  std::optional<GroupOptions> options;  // nothing when a value was refused
+  link::SettingsField firstRefused = link::SettingsField::None;
+};
+
+// The group's options, or one box listing every value that is not acceptable and
+// the first refused field (None when only the TTL was refused: no field holds it).
+GroupCheck checkGroupSettings(const settings::Settings& s, int ttl, link::Reporter& reporter);
+
+}  // namespace strandlink::protocol::multicast

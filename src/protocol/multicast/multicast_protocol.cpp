@@ -1,0 +1,198 @@
+#include "protocol/multicast/multicast_protocol.h"
+
+#include <sys/socket.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "link/reporter.h"
+#include "net/addresses.h"
+#include "net/socket_errors.h"
+#include "protocol/multicast/group_settings.h"
+#include "protocol/multicast/multicast_codec.h"
+
+namespace strandlink::protocol::multicast {
+
+namespace {
+
+// The largest UDP payload there is, so that no datagram is ever cut.
+constexpr std::size_t kReadLength = 65536;
+// Reads per wake-up: a burst is taken in one go, yet the loop's other work (the
+// window, the timers) never waits long behind a flood.
+constexpr int kReadsPerWake = 64;
+// Garbage is said in a line at most this often.
+constexpr std::int64_t kGarbageQuietMicros = 60'000'000;
+
+std::int64_t monotonicMicros() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return std::int64_t(now.tv_sec) * 1'000'000 + now.tv_nsec / 1000;
+}
+
+// One datagram on the connected sending socket: no address to share with the
+// loop's thread, no wait (the socket does not block), no allocation.
+int sendOne(int fd, std::span<const std::uint8_t> payload) noexcept {
+  ssize_t n;
+  do {
+    n = ::send(fd, payload.data(), payload.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  return n < 0 ? net::socketErrorFromErrno(errno) : net::kSocketOk;
+}
+
+// The field to take the user to when joining failed: a port held by a program
+// that does not share it, else the interface (a local address that is not this
+// computer's, or no interface with a route to the group).
+link::SettingsField fieldOf(int error) {
+  return error == net::kSocketAddressInUse ? link::SettingsField::RemotePort : link::SettingsField::LocalHost;
+}
+
+}  // namespace
+
+MulticastProtocol::MulticastProtocol(const PeerContext& context) : context_(context), buffer_(kReadLength) {}
+
+MulticastProtocol::~MulticastProtocol() { stop(); }
+
+StartOutcome MulticastProtocol::start(const PeerStart& start) {
+  if (running_) return {};
+  const GroupCheck checked = checkGroupSettings(start.settings, start.ttl, context_.reporter);
+  if (!checked.options) return {StartOutcome::Result::Refused, checked.firstRefused};
+  int error = 0;
+  socket_ = MulticastSocket::open(*checked.options, error);
+  if (error != net::kSocketOk) {
+    const GroupOptions& o = *checked.options;
+    const QString on = o.interfaceAddress == htonl(INADDR_ANY) ? QStringLiteral("the system's interface")
+                                                               : net::formatAddress(o.interfaceAddress);
+    const QString detail = QStringLiteral(" (%1:%2 on %3)").arg(net::formatAddress(o.group)).arg(o.port).arg(on);
+    context_.reporter.socketError(error, QStringLiteral("Tried to join the multicast group:  "),
+                                  link::Reporter::Flood::Show, detail);
+    return {StartOutcome::Result::Refused, fieldOf(error)};
+  }
+  receiver_ = GroupReceiver();
+  datagramsIn_ = 0;
+  garbageTold_ = 0;
+  garbageToldAt_ = 0;
+  datagramsOut_.store(0, std::memory_order_relaxed);
+  messagesOut_.store(0, std::memory_order_relaxed);
+  lastSendError_.store(0, std::memory_order_relaxed);
+  status_ = link::LinkStatus::NotConnected;
+  notifier_ = std::make_unique<net::ReadNotifier>(socket_.receiveDescriptor(), [this] { readDatagrams(); });
+  sendFd_.store(socket_.sendDescriptor(), std::memory_order_release);
+  running_ = true;
+  return {};
+}
+
+void MulticastProtocol::stop() {
+  if (!running_) return;
+  running_ = false;
+  sendFd_.store(-1, std::memory_order_release);
+  notifier_.reset();
+  socket_.close();
+  setStatus(link::LinkStatus::NotConnected);
+}
+
+// The MIDI thread. A SysEx longer than a datagram goes out in pieces; once a piece
+// fails the rest is not sent, and the peers drop the unfinished message as garbage.
+SendResult MulticastProtocol::send(midi::MidiEventView event, std::int64_t) noexcept {
+  const int fd = sendFd_.load(std::memory_order_acquire);
+  if (fd < 0) {
+    lastSendError_.store(net::socketErrorFromErrno(EBADF), std::memory_order_relaxed);
+    return SendResult::Failed;
+  }
+  int error = net::kSocketOk;
+  const bool whole = forEachDatagram(event, [&](std::span<const std::uint8_t> payload) {
+    if (error != net::kSocketOk) return;
+    error = sendOne(fd, payload);
+    if (error == net::kSocketOk) datagramsOut_.fetch_add(1, std::memory_order_relaxed);
+  });
+  if (!whole) return SendResult::NotCarried;
+  if (error != net::kSocketOk) {
+    lastSendError_.store(error, std::memory_order_relaxed);
+    return SendResult::Failed;
+  }
+  messagesOut_.fetch_add(1, std::memory_order_relaxed);
+  return SendResult::Sent;
+}
+
+SendResult MulticastProtocol::sendFromLoop(midi::MidiEventView event, std::int64_t playedMicros) {
+  return send(event, playedMicros);
+}
+
+void MulticastProtocol::readDatagrams() {
+  for (int i = 0; i < kReadsPerWake && running_; ++i) {
+    sockaddr_in from{};
+    std::int64_t arrival = 0;
+    const net::Transfer read = socket_.receive(buffer_, from, &arrival);
+    if (!read.ok()) {
+      if (read.error != net::kSocketWouldBlock && !net::isUnreachableEcho(read.error)) {
+        context_.reporter.socketError(read.error, QStringLiteral("Tried to read from the multicast group:  "),
+                                      link::Reporter::Flood::Throttle);
+      }
+      return;
+    }
+    take(from, std::span<const std::uint8_t>(buffer_).first(std::size_t(read.bytes)), arrival);
+  }
+}
+
+// Another sender was heard: connected from now, before its first message plays;
+// the figures are told once they name it.
+void MulticastProtocol::take(const sockaddr_in& from, std::span<const std::uint8_t> payload,
+                             std::int64_t arrivalMicros) {
+  ++datagramsIn_;
+  const bool rising = status_ != link::LinkStatus::Connected;
+  if (rising) setStatus(link::LinkStatus::Connected);
+  receiver_.receive(from, payload, arrivalMicros, [&](std::span<const std::uint8_t> message) {
+    if (running_) context_.sink.peerEvent(midi::MidiEventView(message), std::nullopt, arrivalMicros);
+  });
+  if (rising && running_) context_.sink.peerFiguresChanged();
+}
+
+void MulticastProtocol::tick() {
+  if (!running_) return;
+  const std::int64_t now = monotonicMicros();
+  const bool heard = receiver_.sendersHeardSince(now - kSilenceMicros) > 0;
+  setStatus(heard ? link::LinkStatus::Connected : link::LinkStatus::NotConnected);
+  tellGarbage(now);
+}
+
+void MulticastProtocol::setStatus(link::LinkStatus status) {
+  if (status == status_) return;
+  status_ = status;
+  context_.sink.peerStatus(status);
+}
+
+// Anyone in the group can send anything: garbage is no error worth a box, but the
+// user hears of it in a line, at most once a minute.
+void MulticastProtocol::tellGarbage(std::int64_t nowMicros) {
+  const std::uint64_t dropped = receiver_.totals().dropped();
+  if (dropped == garbageTold_ || (garbageToldAt_ != 0 && nowMicros - garbageToldAt_ < kGarbageQuietMicros)) return;
+  context_.sink.peerNotice(
+      QStringLiteral("Dropped %1 pieces of garbage from the multicast group (bytes that are no whole MIDI message)")
+          .arg(dropped - garbageTold_));
+  garbageTold_ = dropped;
+  garbageToldAt_ = nowMicros;
+}
+
+GroupFigures MulticastProtocol::figures() const {
+  GroupFigures f;
+  const std::int64_t since = monotonicMicros() - std::int64_t(kPeersListedSeconds) * 1'000'000;
+  for (const SenderFigures& s : receiver_.senders())
+    if (s.lastHeardMicros >= since) f.peers.push_back(s);
+  std::sort(f.peers.begin(), f.peers.end(),
+            [](const SenderFigures& a, const SenderFigures& b) { return a.lastHeardMicros > b.lastHeardMicros; });
+  const midi::StreamCounters in = receiver_.totals();
+  f.datagramsIn = datagramsIn_;
+  f.messagesIn = in.messages;
+  f.dropped = in.dropped();
+  f.datagramsOut = datagramsOut_.load(std::memory_order_relaxed);
+  f.messagesOut = messagesOut_.load(std::memory_order_relaxed);
+  return f;
+}
+
+QString MulticastProtocol::figuresText() { return formatGroupFigures(figures()); }
+
+QString MulticastProtocol::figuresSummary() {
+  return formatGroupSummary(figures(), status_ == link::LinkStatus::Connected);
+}
+
+}  // namespace strandlink::protocol::multicast

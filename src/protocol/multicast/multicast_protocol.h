@@ -1,0 +1,79 @@
+// Raw MIDI to a multicast group, as the multicast MIDI gateways of a LAN speak it:
+// every copy in the group hears every other, so a band shares one MIDI bus. There
+// is no probe: the link counts as connected while another sender was heard in the
+// last few seconds. Raw bytes carry no stamp, so steady timing plays at arrival
+// plus the delay. No chat.
+//
+// The peer filter is not applied: a group has no one peer address to compare a
+// sender with, and the group address is never a sender's.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "net/read_notifier.h"
+#include "protocol/multicast/group_figures.h"
+#include "protocol/multicast/group_receiver.h"
+#include "protocol/multicast/multicast_socket.h"
+#include "protocol/peer_protocol.h"
+
+namespace strandlink::protocol::multicast {
+
+class MulticastProtocol final : public PeerProtocol {
+ public:
+  explicit MulticastProtocol(const PeerContext& context);
+  ~MulticastProtocol() override;
+
+  [[nodiscard]] StartOutcome start(const PeerStart& start) override;
+  void stop() override;
+  bool running() const override { return running_; }
+
+  [[nodiscard]] SendResult send(midi::MidiEventView event, std::int64_t playedMicros) noexcept override;
+  SendResult sendFromLoop(midi::MidiEventView event, std::int64_t playedMicros) override;
+  int lastSendError() const override { return lastSendError_.load(std::memory_order_relaxed); }
+  bool carriesSysEx() const override { return true; }
+
+  link::LinkStatus status() const override { return status_; }
+  void tick() override;
+  QString figuresText() override;
+  QString figuresSummary() override;
+
+  bool hasChat() const override { return false; }
+  bool sendChatLine(std::span<const std::uint8_t>) override { return false; }
+
+  // The group joined; meaningful while running.
+  const MulticastSocket& socket() const { return socket_; }
+  // Every stream's counters in this session, garbage included.
+  midi::StreamCounters received() const { return receiver_.totals(); }
+
+  // Silence from every other sender for this long makes the link not connected.
+  static constexpr std::int64_t kSilenceMicros = 3'000'000;
+
+ private:
+  void readDatagrams();
+  void take(const sockaddr_in& from, std::span<const std::uint8_t> payload, std::int64_t arrivalMicros);
+  void setStatus(link::LinkStatus status);
+  void tellGarbage(std::int64_t nowMicros);
+  GroupFigures figures() const;
+
+  PeerContext context_;
+  MulticastSocket socket_;
+  std::unique_ptr<net::ReadNotifier> notifier_;
+  GroupReceiver receiver_;
+  std::vector<std::uint8_t> buffer_;  // one datagram of any size
+  bool running_ = false;
+  link::LinkStatus status_ = link::LinkStatus::NotConnected;
+  std::uint64_t datagramsIn_ = 0;
+  std::uint64_t garbageTold_ = 0;
+  std::int64_t garbageToldAt_ = 0;
+
+  // The MIDI thread's: the descriptor it sends on (-1 while stopped) and its counts.
+  std::atomic<int> sendFd_{-1};
+  std::atomic<std::uint64_t> datagramsOut_{0};
+  std::atomic<std::uint64_t> messagesOut_{0};
+  std::atomic<int> lastSendError_{0};
+};
+
+}  // namespace strandlink::protocol::multicast

@@ -1,0 +1,208 @@
+// The multicast protocol on real sockets: members of one group hear each other
+// byte-exact and never themselves, garbage is dropped and told, silence ends the
+// connection, and refused values are named. The whole test program runs in a
+// network namespace of its own (needs root), where loopback carries the group and
+// nothing else on the machine can join in.
+#include <arpa/inet.h>
+#include <sched.h>
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "link/peer_filter.h"
+#include "link/reporter.h"
+#include "protocol/multicast/group_settings.h"
+#include "protocol/multicast/multicast_protocol.h"
+#include "support/real_part.h"
+#include "support/recording_boxes.h"
+
+using namespace strandlink;
+using namespace strandlink::protocol::multicast;
+using link::LinkStatus;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+// Moves the main thread, which makes every socket here, into a new network
+// namespace with loopback up and routing multicast; once. What was missing, or "".
+const std::string& privateNetwork() {
+  static const std::string missing = [] {
+    if (::unshare(CLONE_NEWNET) != 0)
+      return std::string("a network namespace (") + std::strerror(errno) + "; run as root)";
+    if (std::system("ip link set lo up multicast on && ip route add 224.0.0.0/4 dev lo") != 0)
+      return std::string("a multicast route on loopback (ip from iproute2)");
+    return std::string();
+  }();
+  return missing;
+}
+
+struct Sink : protocol::PeerSink {
+  void peerEvent(midi::MidiEventView e, std::optional<std::uint32_t> stamp, std::int64_t) override {
+    events.emplace_back(e.bytes().begin(), e.bytes().end());
+    stamped += stamp.has_value();
+  }
+  void peerStatus(LinkStatus s) override { statuses.push_back(s); }
+  void peerChatLine(const QString&) override {}
+  void peerNotice(const QString& line) override { notices << line; }
+  void peerFiguresChanged() override {}
+  std::vector<Bytes> events;
+  int stamped = 0;
+  std::vector<LinkStatus> statuses;
+  QStringList notices;
+};
+
+protocol::PeerStart startWith(const settings::Settings& s, int ttl) {
+  protocol::PeerStart start;
+  start.settings = s;
+  start.ttl = ttl;
+  return start;
+}
+
+struct Member {
+  test::RecordingBoxes boxes;
+  link::Reporter reporter{boxes};
+  link::PeerFilter filter;
+  Sink sink;
+  MulticastProtocol protocol{protocol::PeerContext{sink, reporter, filter}};
+
+  bool start(settings::Settings s = {}) { return protocol.start(startWith(s, 1)).running(); }
+  void play(const std::vector<Bytes>& messages) {
+    for (const Bytes& m : messages) ASSERT_EQ(protocol.send(midi::MidiEventView(m), 0), protocol::SendResult::Sent);
+  }
+};
+
+// Runs the loop until done() or a generous deadline passes.
+bool waitFor(const std::function<bool()>& done) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!done() && std::chrono::steady_clock::now() < end) {
+    QCoreApplication::processEvents();
+    QThread::msleep(5);
+  }
+  return done();
+}
+
+// Then a moment more, so that one datagram too many (our own) would show.
+void settle() {
+  for (int i = 0; i < 20; ++i) {
+    QCoreApplication::processEvents();
+    QThread::msleep(5);
+  }
+}
+
+Bytes sysEx(std::size_t size) {
+  Bytes m(size);
+  for (std::size_t i = 0; i < size; ++i) m[i] = std::uint8_t(i % 0x80);
+  m.front() = 0xF0;
+  m.back() = 0xF7;
+  return m;
+}
+
+std::string address(const sockaddr_in& a) {
+  char text[INET_ADDRSTRLEN];
+  inet_ntop(AF_INET, &a.sin_addr, text, sizeof text);
+  return std::string(text) + ":" + std::to_string(ntohs(a.sin_port));
+}
+
+}  // namespace
+
+TEST(MulticastProtocol, MembersHearEachOtherByteExactAndNeverThemselves) {
+  REQUIRE_REAL_PART(privateNetwork().empty(), "multicast protocol test: missing " << privateNetwork());
+  Member a, b, c;
+  settings::Settings onLoopback;
+  onLoopback.localHost = QStringLiteral("127.0.0.1");
+  ASSERT_TRUE(a.start() && b.start() && c.start(onLoopback)) << c.boxes.texts().join(u'\n').toStdString();
+
+  // Every kind of message, and a SysEx over three datagrams.
+  const std::vector<Bytes> fromA{{0x80, 0x3C, 0x00}, {0x91, 0x3C, 0x64}, {0xA2, 0x3C, 0x10}, {0xB3, 0x07, 0x7F},
+                                 {0xC4, 0x05},       {0xD5, 0x40},       {0xE6, 0x00, 0x40}, {0xF1, 0x21},
+                                 {0xF2, 0x01, 0x02}, {0xF3, 0x03},       {0xF6},             {0xF8},
+                                 {0xFA},             {0xFF},             sysEx(2500)};
+  a.play(fromA);
+  ASSERT_TRUE(waitFor([&] { return b.sink.events.size() >= fromA.size() && c.sink.events.size() >= fromA.size(); }));
+  const std::vector<Bytes> fromB{{0x9F, 0x40, 0x7F}, {0xCF, 0x01}};
+  b.play(fromB);
+  ASSERT_TRUE(waitFor([&] { return a.sink.events.size() >= fromB.size(); }));
+  settle();
+
+  EXPECT_EQ(a.sink.events, fromB);
+  EXPECT_EQ(b.sink.events, fromA);
+  std::vector<Bytes> both = fromA;
+  both.insert(both.end(), fromB.begin(), fromB.end());
+  EXPECT_EQ(c.sink.events, both);
+  for (Member* m : {&a, &b, &c}) {
+    EXPECT_EQ(m->sink.stamped, 0) << "raw bytes carry no stamp";
+    EXPECT_EQ(m->sink.statuses, std::vector<LinkStatus>{LinkStatus::Connected});
+    EXPECT_EQ(m->protocol.received().dropped(), 0u);
+  }
+  const std::string figures = c.protocol.figuresText().toStdString();
+  EXPECT_NE(figures.find("2 peers heard"), std::string::npos) << figures;
+  for (Member* m : {&a, &b})
+    EXPECT_NE(figures.find(address(m->protocol.socket().ownAddress())), std::string::npos) << figures;
+  EXPECT_NE(a.protocol.figuresText().indexOf(QStringLiteral("out 17 datagrams / 15 messages")), -1)
+      << a.protocol.figuresText().toStdString();
+}
+
+// What a stranger in the group sends that is no whole message never reaches the
+// output; it is counted and said in a line. Silence then ends the connection.
+TEST(MulticastProtocol, GarbageIsDroppedAndToldAndSilenceEndsTheConnection) {
+  REQUIRE_REAL_PART(privateNetwork().empty(), "multicast protocol test: missing " << privateNetwork());
+  Member listener;
+  ASSERT_TRUE(listener.start());
+  int error = 0;
+  const MulticastSocket stranger = MulticastSocket::open(GroupOptions{}, error);
+  ASSERT_EQ(error, 0);
+  // Data without a status; a SysEx that a note cuts short; an end with no SysEx.
+  for (const Bytes& d : std::vector<Bytes>{{0x3C, 0x64}, {0xF0, 0x01, 0x02}, {0x90, 0x3C, 0x64}, {0xF7}})
+    ASSERT_TRUE(stranger.send(d).ok());
+  ASSERT_TRUE(waitFor([&] { return listener.protocol.received().dropped() >= 4; }));
+  settle();
+  EXPECT_EQ(listener.sink.events, (std::vector<Bytes>{{0x90, 0x3C, 0x64}}));
+  EXPECT_EQ(listener.protocol.received().dropped(), 4u);
+  listener.protocol.tick();
+  ASSERT_EQ(listener.sink.notices.size(), 1);
+  EXPECT_TRUE(listener.sink.notices[0].startsWith(QStringLiteral("Dropped 4 pieces of garbage")))
+      << listener.sink.notices[0].toStdString();
+
+  EXPECT_EQ(listener.protocol.status(), LinkStatus::Connected);
+  QThread::msleep(MulticastProtocol::kSilenceMicros / 1000 + 200);
+  listener.protocol.tick();
+  EXPECT_EQ(listener.sink.statuses, (std::vector<LinkStatus>{LinkStatus::Connected, LinkStatus::NotConnected}));
+  EXPECT_EQ(listener.sink.notices.size(), 1) << "nothing new to tell";
+}
+
+TEST(MulticastProtocol, RefusedValuesAreNamedInOneBoxAndNothingOpens) {
+  Member m;
+  settings::Settings s;
+  s.remoteHost = QStringLiteral("10.0.0.1");
+  s.remotePort = QStringLiteral("65536");
+  s.localHost = QStringLiteral("300.1.2.3");
+  const protocol::StartOutcome refused = m.protocol.start(startWith(s, 0));
+  EXPECT_EQ(refused.result, protocol::StartOutcome::Result::Refused);
+  EXPECT_EQ(refused.refused, link::SettingsField::RemoteHost);
+  EXPECT_FALSE(m.protocol.running());
+  ASSERT_EQ(m.boxes.boxes.size(), 1);
+  EXPECT_EQ(m.boxes.boxes[0].text.split(u'\n'),
+            (QStringList{"Remote IP Address must be a multicast group (224.0.0.0 to 239.255.255.255)",
+                         "Remote Port value must be between 1 and 65535", "Invalid format for Local IP Address",
+                         "TTL value must be between 1 and 255"}));
+  EXPECT_EQ(m.protocol.send(midi::MidiEventView(Bytes{0x90, 0x3C, 0x64}), 0), protocol::SendResult::Failed);
+
+  // Empty fields: the gateways' group and port, the system's interface; a local
+  // port is no concern of a group.
+  settings::Settings empty;
+  empty.localPort = QStringLiteral("not a port");
+  const GroupCheck defaults = checkGroupSettings(empty, 4, m.reporter);
+  ASSERT_TRUE(defaults.options);
+  EXPECT_EQ(ntohl(defaults.options->group), kDefaultGroupHostOrder);
+  EXPECT_EQ(defaults.options->port, kDefaultPort);
+  EXPECT_EQ(defaults.options->interfaceAddress, htonl(INADDR_ANY));
+  EXPECT_EQ(defaults.options->ttl, 4);
+}
