@@ -21,6 +21,8 @@ struct CommandLine {
   link::SettingOverrides overrides;              // --local ... --priority, --timing, --delay
   QString saveSettingsFile;                      // for Mode::SaveSettings
   QString peerServiceType;                       // for Mode::ListPeers: the DNS-SD type browsed
+  QString sessionName;                           // --name as given; empty: the host name
+  QString remoteSession;                         // --remote NAME: a published session, not an address
 };
 
 // arguments include the program name first.

@@ -82,6 +82,8 @@ int runWindow(int argc, char** argv, const app::CommandLine& cl) {
     return 2;
   }
   if (cl.thru) window.chooseThru(true);
+  window.publishAs(cl.sessionName);
+  if (!cl.remoteSession.isEmpty()) window.setRemoteSession(cl.remoteSession);
   if (ended) {
     window.close();
     return 0;
@@ -101,6 +103,9 @@ int runHeadless(int argc, char** argv, const app::CommandLine& cl) {
   options.peerFilter = cl.peerFilter;
   options.overrides = cl.overrides;
   options.thru = cl.thru;
+  options.publish = true;
+  options.sessionName = cl.sessionName;
+  options.remoteSession = cl.remoteSession;
   if (const QString renamed = renamedPortsLine(*midi, cl.clientName); !renamed.isEmpty()) {
     std::fprintf(stderr, "strandlink: %s\n", qPrintable(renamed));
   }

@@ -86,8 +86,11 @@ QString HeadlessRun::prepare() {
 
 bool HeadlessRun::start() {
   if (!prepared_ && !prepare().isEmpty()) return false;
-  const link::SessionOptions options{options_.thru, settings::loadTiming(), settings::loadDelayMs(),
-                                     settings::loadRememberedPorts()};
+  link::SessionOptions options{options_.thru, settings::loadTiming(), settings::loadDelayMs(),
+                               settings::loadRememberedPorts()};
+  options.publish = options_.publish;
+  options.name = options_.sessionName;
+  options.remoteSession = options_.remoteSession;
   if (!link_.start(settings_, options)) {
     finish();
     return false;

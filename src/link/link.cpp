@@ -6,6 +6,7 @@
 
 #include "link/midi_bridge.h"
 #include "link/steady_timing.h"
+#include "link/visible_text.h"
 #include "midi/midi_service.h"
 #include "net/socket_errors.h"
 
@@ -47,6 +48,7 @@ Link::Link(midi::MidiService& midi, MessageBoxes& boxes, QObject* parent)
       chatOversize_(QStringLiteral("chat"), kChatReadLength),
       bridge_(std::make_unique<MidiBridge>(midi, lists_, reporter_)),
       fatalExit_([] { std::exit(1); }) {
+  connect(&discovery_, &SessionDiscovery::noticed, this, &Link::noticed);
   checkTimer_.setInterval(1000);
   connect(&checkTimer_, &QTimer::timeout, this, [this] {
     monitor_.tick();
@@ -103,10 +105,14 @@ bool Link::thruAllowed(int inputPosition, int outputPosition) {
 
 bool Link::start(const settings::Settings& given, const SessionOptions& options) {
   if (running_) return true;
-  const AddressCheck checked = checkAddresses(given, reporter_);
+  settings::Settings settings = given;
+  if (!lookUpRemoteSession(settings, options)) {
+    startProblem_ = SettingsField::RemoteHost;
+    return false;
+  }
+  const AddressCheck checked = checkAddresses(settings, reporter_);
   startProblem_ = checked.firstRefused;
   if (!checked.addresses) return false;
-  settings::Settings settings = given;
   followRememberedNames(settings, options.remembered);
   if (options.thru && !thruAllowed(settings.inputPosition, settings.outputPosition)) return false;
   const auto opened = endpoints_.open(*checked.addresses, reporter_, [this] { readMidiDatagram(); },
@@ -133,7 +139,27 @@ bool Link::start(const settings::Settings& given, const SessionOptions& options)
   checkTimer_.start();
   deviceTimer_.start();
   countsTimer_.start();
+  if (options.publish) discovery_.publish(options.protocol, sessionName(options.name), checked.addresses->localPort);
   emit runningChanged(true);
+  return true;
+}
+
+// The remote given by its published name: its address and port, or one box that
+// says why it was not found.
+bool Link::lookUpRemoteSession(settings::Settings& settings, const SessionOptions& options) {
+  if (options.remoteSession.isEmpty()) return true;
+  const FoundSession found = discovery_.find(options.protocol, options.remoteSession, kSessionLookupWait);
+  if (!found.service) {
+    reporter_.report(BoxIcon::Exclamation, QString::fromLatin1(kRefusedValueTitle),
+                     QStringLiteral("Could not find the session %1 on the network for Remote IP Address: %2")
+                         .arg(quotedValue(options.remoteSession), found.problem));
+    return false;
+  }
+  settings.remoteHost = found.service->address;
+  settings.remotePort = QString::number(found.service->port);
+  emit noticed(QStringLiteral("Found the session \"%1\" at %2:%3").arg(found.service->name, settings.remoteHost,
+                                                                       settings.remotePort));
+  emit remoteSessionFound(found.service->name, found.service->address, found.service->port);
   return true;
 }
 
@@ -152,6 +178,7 @@ void Link::followRememberedNames(settings::Settings& settings, const settings::R
 
 void Link::stop() {
   if (!running_) return;
+  discovery_.withdraw();
   deviceTimer_.stop();
   // Releases, while the output is still open, whatever sounds on it.
   bridge_->close();
@@ -166,6 +193,7 @@ void Link::stop() {
 }
 
 void Link::shutDown() {
+  discovery_.withdraw();
   listTimer_.stop();
   deviceTimer_.stop();
   checkTimer_.stop();

@@ -116,9 +116,13 @@ void MainWindow::enableTimingChoice(bool running) {
 }
 
 link::SessionOptions MainWindow::sessionOptions() const {
-  return {thruBox_->isChecked(),
-          timingBox_->currentIndex() == 1 ? settings::Timing::Steady : settings::Timing::Immediate,
-          delayBox_->value(), settings::loadRememberedPorts()};
+  link::SessionOptions options{thruBox_->isChecked(),
+                               timingBox_->currentIndex() == 1 ? settings::Timing::Steady : settings::Timing::Immediate,
+                               delayBox_->value(), settings::loadRememberedPorts()};
+  options.publish = publish_;
+  options.name = sessionName_;
+  options.remoteSession = remoteSession_;
+  return options;
 }
 
 // The list shows the device that was opened, and the history why.
