@@ -151,7 +151,7 @@ bool Link::lookUpRemoteSession(settings::Settings& settings, const SessionOption
   const FoundSession found = discovery_.find(options.protocol, options.remoteSession, kSessionLookupWait);
   if (!found.service) {
     reporter_.report(BoxIcon::Exclamation, QString::fromLatin1(kRefusedValueTitle),
-                     QStringLiteral("Could not find the session %1 on the network for Remote IP Address: %2")
+                     QStringLiteral("Could not find the session \"%1\" on the network for Remote IP Address: %2")
                          .arg(quotedValue(options.remoteSession), found.problem));
     return false;
   }
