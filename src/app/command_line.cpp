@@ -58,7 +58,7 @@ const QString kUsage = QStringLiteral(
     "                            and its MIDI port\n"
     "  --remote NAME             or the name its session is published under (see\n"
     "                            --list-peers), looked up at Start for up to 2 s; a\n"
-    "                            value that ends in :PORT is always HOST:PORT\n"
+    "                            value with a colon is always HOST:PORT\n"
     "  --input N|NAME            the MIDI input: its position in the list (see\n"
     "                            --list-devices; 0 is our own port) or its name,\n"
     "                            whole or a part that no other input's name contains\n"
@@ -128,14 +128,13 @@ QString takeEndpoint(const QString& flag, const QString& value, bool namesAllowe
   return {};
 }
 
-// "--remote NAME": a value that does not end in ":PORT" (nor in a bare colon) and
-// is not digits and dots, which would be an address without its port. A host
-// name without a port is taken as a session name too: only a session tells its port.
+// "--remote NAME": a value without a colon (one with a colon is HOST:PORT, and
+// wrong as such if it is not), nor only digits and dots (an address without its
+// port). A host name alone is a session name too: only a session tells its port.
 bool namesSession(const QString& value) {
-  static const QRegularExpression portEnd(QStringLiteral(":\\d*$"));
   static const QRegularExpression digitsAndDots(QStringLiteral("^[\\d.]*$"));
   const QString v = value.trimmed();
-  return !v.isEmpty() && !portEnd.match(v).hasMatch() && !digitsAndDots.match(v).hasMatch();
+  return !v.isEmpty() && !v.contains(u':') && !digitsAndDots.match(v).hasMatch();
 }
 
 QString needs(bool missing, const char* what) {
