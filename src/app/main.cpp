@@ -116,10 +116,16 @@ int runHeadless(int argc, char** argv, const app::CommandLine& cl) {
   }
   if (cl.mode == app::CommandLine::Mode::SaveSettings) return run.saveSettings(cl.saveSettingsFile) ? 0 : 1;
   app::SignalWatcher watcher;
-  QObject::connect(&watcher, &app::SignalWatcher::terminationRequested, &application, &QCoreApplication::quit);
+  bool ended = false;
+  QObject::connect(&watcher, &app::SignalWatcher::terminationRequested, &application, [&ended] {
+    ended = true;
+    QCoreApplication::quit();
+  });
   QObject::connect(&watcher, &app::SignalWatcher::panicRequested, &run, [&run] { run.panic(); });
   if (!run.start()) return 1;
-  QCoreApplication::exec();
+  // A signal while Start looked for the remote session came before the loop: a
+  // quit() then would be lost.
+  if (!ended) QCoreApplication::exec();
   run.finish();
   return 0;
 }

@@ -236,6 +236,13 @@ TEST_F(Discovery, TwoCopiesLinkByPublishedNameAlone) {
   EXPECT_TRUE(nobody.err.contains(QStringLiteral("Could not find the session \"Nobody\" on the network for Remote IP "
                                                  "Address: no _strandlink._udp session of that name answered within 2 s")))
       << nobody.err.toStdString();
+  {  // SIGTERM while it looks for a session that comes a moment later
+    Copy ended({local(deskPort), QStringLiteral("--remote=Late")});
+    QTest::qWait(500);
+    ended.process.terminate();
+    ForeignSession late(QStringLiteral("Late"), 5012, kClassic);
+    EXPECT_TRUE(ended.process.waitForFinished(5000));
+  }
 
   auto stage = std::make_unique<Copy>(QStringList{QStringLiteral("--name=Stage"), local(stagePort),
                                                   QStringLiteral("--remote=127.0.0.1:%1").arg(deskPort)});
