@@ -16,6 +16,7 @@
 #include "discovery/avahi_connection.h"
 #include "discovery/browser.h"
 #include "discovery/publisher.h"
+#include "link/session_discovery.h"
 #include "support/real_part.h"
 #include "ui/session_finder.h"
 #include "ui/window_fixture.h"
@@ -262,40 +263,40 @@ TEST_F(Discovery, TwoCopiesLinkByPublishedNameAlone) {
   EXPECT_TRUE(QTest::qWaitFor([] { return !browse(kClassic).contains(QStringLiteral("Stage #2")); }, 10000));
 }
 
-// The advert follows the protocol chosen: an RTP session under the RTP-MIDI type.
-// Without a daemon the link runs all the same, says once that discovery is off,
-// and publishes once the daemon comes.
-TEST_F(Discovery, ALinkPublishesUnderItsProtocolsTypeAndRunsWithoutADaemon) {
-  const auto makeSide = [](const QString& name) {
-    auto side = std::make_unique<test::Side>(std::make_unique<test::ScriptedMidiService>());
-    const int port = test::freePortPair();
-    side->configure(port, port);
-    side->options = {false, settings::Timing::Immediate, 0, {}, settings::Protocol::Rtp, true, name, {}};
-    return side;
+// The advert follows the protocol: an RTP session under the RTP-MIDI type (through
+// the link's own discovery, as the RTP protocol is not in the link yet). Without a
+// daemon a link runs all the same, says once that discovery is off, and is
+// published once the daemon comes.
+TEST_F(Discovery, SessionsArePublishedUnderTheirProtocolsTypeAndALinkRunsWithoutADaemon) {
+  const auto listed = [](const QString& name, const QString& type) {
+    return browse(type).contains(QStringLiteral(";%1;%2;local;").arg(name, type));
   };
-  const auto listed = [](const QString& name) {
-    return browse().contains(QStringLiteral(";%1;_apple-midi._udp;local;").arg(name));
-  };
-  const auto rtp = makeSide(QStringLiteral("Rtp Copy"));
-  ASSERT_TRUE(rtp->start()) << rtp->boxes.texts().join(' ').toStdString();
-  EXPECT_TRUE(QTest::qWaitFor([&] { return listed(QStringLiteral("Rtp Copy")); }, 10000));
-  EXPECT_TRUE(browse().contains(QStringLiteral(";127.0.0.1;%1;").arg(rtp->settings.localPort)));
-  EXPECT_FALSE(browse(kClassic).contains(QStringLiteral("Rtp Copy")));
-  rtp->link.stop();
-  EXPECT_TRUE(QTest::qWaitFor([&] { return !listed(QStringLiteral("Rtp Copy")); }, 10000));
+  {
+    link::SessionDiscovery rtp;
+    rtp.publish(settings::Protocol::Rtp, QStringLiteral("Rtp Copy"), 5004);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return listed(QStringLiteral("Rtp Copy"), kRtp); }, 10000));
+    EXPECT_TRUE(browse().contains(QStringLiteral(";127.0.0.1;5004;")));
+    EXPECT_FALSE(browse(kClassic).contains(QStringLiteral("Rtp Copy")));
+    rtp.withdraw();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !listed(QStringLiteral("Rtp Copy"), kRtp); }, 10000));
+  }
 
   ASSERT_TRUE(daemon("stop"));
-  const auto late = makeSide(QStringLiteral("Late Copy"));
+  test::Side late(std::make_unique<test::ScriptedMidiService>());
+  const int port = test::freePortPair();
+  late.configure(port, port);
+  late.options.publish = true;
+  late.options.name = QStringLiteral("Late Copy");
   QStringList notices;
-  QObject::connect(&late->link, &link::Link::noticed, [&](const QString& line) { notices << line; });
+  QObject::connect(&late.link, &link::Link::noticed, [&](const QString& line) { notices << line; });
   for (int round = 0; round < 2; ++round) {
-    late->link.stop();
-    ASSERT_TRUE(late->start());
+    late.link.stop();
+    ASSERT_TRUE(late.start()) << late.boxes.texts().join(' ').toStdString();
     QTest::qWait(200);
   }
   EXPECT_EQ(notices, QStringList{describe({Problem::NoDaemon, 0})});
   ASSERT_TRUE(daemon("start"));
-  EXPECT_TRUE(QTest::qWaitFor([&] { return listed(QStringLiteral("Late Copy")); }, 15000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return listed(QStringLiteral("Late Copy"), kClassic); }, 15000));
 }
 
 // Find lists the sessions of the window's protocol while it is open; a pick fills
