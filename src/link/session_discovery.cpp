@@ -65,10 +65,11 @@ void SessionDiscovery::publish(settings::Protocol protocol, const QString& name,
   }
   if (!publisher_) {
     publisher_ = std::make_unique<discovery::Publisher>(connection());
-    connect(publisher_.get(), &discovery::Publisher::renamed, this, [this](const QString& wanted, const QString& taken) {
-      emit noticed(QStringLiteral("This session is published as \"%1\": another one on the network is named \"%2\"")
-                       .arg(taken, wanted));
-    });
+    connect(
+        publisher_.get(), &discovery::Publisher::renamed, this, [this](const QString& wanted, const QString& taken) {
+          emit noticed(QStringLiteral("This session is published as \"%1\": another one on the network is named \"%2\"")
+                           .arg(taken, wanted));
+        });
     connect(publisher_.get(), &discovery::Publisher::failed, this,
             [this](const discovery::Failure& f) { emit noticed(discovery::describe(f)); });
   }

@@ -174,7 +174,8 @@ class MainWindow : public QMainWindow {
   // main_window_discovery.cpp
   void buildSessionFinder(QWidget* frame);
   void wireSessionFinder();
-  void showRemote(const QString& address, quint16 port);
+  void showRemote(const QString& address, quint16 port);  // a pick from Find
+  void fillRemote(const QString& address, quint16 port);
   // main_window_events.cpp
   bool filterKey(QObject* watched, QKeyEvent* key);
   void stackAnimationFrames();

@@ -15,8 +15,8 @@ namespace strandlink::ui {
 void MainWindow::buildSessionFinder(QWidget* frame) {
   findButton_ = place<QPushButton>(frame, "findButton", twipsRect(4020, 600, 780, 315));
   findButton_->setText(QStringLiteral("Fin&d\u2026"));
-  findButton_->setToolTip(
-      wrappedToolTip(QStringLiteral("The sessions published on the network: a pick fills the remote address and port")));
+  findButton_->setToolTip(wrappedToolTip(
+      QStringLiteral("The sessions published on the network: a pick fills the remote address and port")));
   finder_ = new SessionFinder(link_.discovery(), this);
 }
 
@@ -29,18 +29,20 @@ void MainWindow::wireSessionFinder() {
   // types instead replaces it.
   for (QLineEdit* box : {remoteAddressBox_, remotePortBox_})
     connect(box, &QLineEdit::textEdited, this, [this] { remoteSession_.clear(); });
+  // The boxes show where the named session was found: what the session uses.
   connect(&link_, &link::Link::remoteSessionFound, this,
-          [this](const QString&, const QString& address, quint16 port) {
-            setTextUnfiltered(*remoteAddressBox_, address);
-            setTextUnfiltered(*remotePortBox_, QString::number(port));
-          });
+          [this](const QString&, const QString& address, quint16 port) { fillRemote(address, port); });
 }
 
 void MainWindow::showRemote(const QString& address, quint16 port) {
   remoteSession_.clear();
+  fillRemote(address, port);
+  remotePortBox_->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::fillRemote(const QString& address, quint16 port) {
   setTextUnfiltered(*remoteAddressBox_, address);
   setTextUnfiltered(*remotePortBox_, QString::number(port));
-  remotePortBox_->setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::publishAs(const QString& name) {

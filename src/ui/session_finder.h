@@ -48,7 +48,7 @@ class SessionFinder : public QFrame {
 
   link::SessionDiscovery& discovery_;
   std::unique_ptr<discovery::Browser> browser_;  // only while the list is open
-  QString offLine_;  // why nothing can be found, when discovery is off
+  QString offLine_;                              // why nothing can be found, when discovery is off
   QListWidget* list_ = nullptr;
   QLabel* state_ = nullptr;
 };
