@@ -38,7 +38,8 @@ const QString kUsage = QStringLiteral(
     "                   window's Midi Thru box does (refused when the input and\n"
     "                   the output name the same device)\n"
     "  --name NAME      the name under which our MIDI ports appear (default\n"
-    "                   Strandlink)\n"
+    "                   Strandlink), and the name our session is published under\n"
+    "                   on the network (default: the host name)\n"
     "  --list-devices   print the numbered MIDI input and output lists and exit\n"
     "  --list-peers     print the sessions published on the network (name, host,\n"
     "                   address:port) found within about 2 s and exit: 0 when any\n"
@@ -69,6 +70,9 @@ const QString kUsage = QStringLiteral(
     "                            port is the one above)\n"
     "  --remote HOST:PORT        the other computer's IPv4 address or host name,\n"
     "                            and its MIDI port\n"
+    "  --remote NAME             or the name its session is published under (see\n"
+    "                            --list-peers), looked up at Start for up to 2 s; a\n"
+    "                            value with a colon is always HOST:PORT\n"
     "  --input N|NAME            the MIDI input: its position in the list (see\n"
     "                            --list-devices; 0 is our own port) or its name,\n"
     "                            whole or a part that no other input's name contains\n"
@@ -138,6 +142,15 @@ QString takeEndpoint(const QString& flag, const QString& value, bool namesAllowe
   return {};
 }
 
+// "--remote NAME": a value without a colon (one with a colon is HOST:PORT, and
+// wrong as such if it is not), nor only digits and dots (an address without its
+// port). A host name alone is a session name too: only a session tells its port.
+bool namesSession(const QString& value) {
+  static const QRegularExpression digitsAndDots(QStringLiteral("^[\\d.]*$"));
+  const QString v = value.trimmed();
+  return !v.isEmpty() && !v.contains(u':') && !digitsAndDots.match(v).hasMatch();
+}
+
 QString needs(bool missing, const char* what) {
   return missing ? QStringLiteral("strandlink: ") + QLatin1String(what) : QString();
 }
@@ -155,6 +168,7 @@ const ValueOption kValueOptions[] = {
      }},
     {QLatin1StringView("--name"),
      [](CommandLine& c, const QString& v) {
+       c.sessionName = v;
        return needs((c.clientName = v).isEmpty(), "--name needs a non-empty name");
      }},
     {QLatin1StringView("--local"),
@@ -170,6 +184,8 @@ const ValueOption kValueOptions[] = {
      }},
     {QLatin1StringView("--remote"),
      [](CommandLine& c, const QString& v) {
+       c.remoteSession = namesSession(v) ? v.trimmed() : QString();
+       if (!c.remoteSession.isEmpty()) return QString();
        return takeEndpoint(QStringLiteral("--remote"), v, true, c.overrides.remoteHost, c.overrides.remotePort);
      }},
     {QLatin1StringView("--input"),
@@ -273,6 +289,8 @@ CommandLine withMode(CommandLine c, const Flags& f) {
   if (f.headless && f.list) return fail(QStringLiteral("strandlink: --headless and --list-devices exclude each other"));
   const bool save = !c.saveSettingsFile.isEmpty();
   if (save && f.list) return fail(QStringLiteral("strandlink: --save-settings and --list-devices exclude each other"));
+  if (save && !c.remoteSession.isEmpty())
+    return fail(QStringLiteral("strandlink: --save-settings keeps addresses only: give --remote HOST:PORT"));
   c.mode = f.demo ? Mode::Demo : f.list ? Mode::ListDevices : save ? Mode::SaveSettings
          : f.headless ? Mode::Headless : Mode::Window;
   return c;

@@ -23,6 +23,8 @@ struct CommandLine {
   QString peerServiceType;                       // for Mode::ListPeers: the DNS-SD type browsed
   std::optional<int> ttl;                        // --ttl: how many routers a group's datagrams cross
   bool localWithoutPort = false;                 // --local ADDRESS alone, which only a group takes
+  QString sessionName;                           // --name as given; empty: the host name
+  QString remoteSession;                         // --remote NAME: a published session, not an address
 };
 
 // arguments include the program name first.

@@ -83,6 +83,8 @@ int runWindow(int argc, char** argv, const app::CommandLine& cl) {
     return 2;
   }
   if (cl.thru) window.chooseThru(true);
+  window.publishAs(cl.sessionName);
+  if (!cl.remoteSession.isEmpty()) window.setRemoteSession(cl.remoteSession);
   if (ended) {
     window.close();
     return 0;
@@ -103,6 +105,9 @@ int runHeadless(int argc, char** argv, const app::CommandLine& cl) {
   options.overrides = cl.overrides;
   options.thru = cl.thru;
   options.ttl = cl.ttl.value_or(1);
+  options.publish = true;
+  options.sessionName = cl.sessionName;
+  options.remoteSession = cl.remoteSession;
   if (const QString renamed = renamedPortsLine(*midi, cl.clientName); !renamed.isEmpty()) {
     std::fprintf(stderr, "strandlink: %s\n", qPrintable(renamed));
   }
@@ -113,10 +118,16 @@ int runHeadless(int argc, char** argv, const app::CommandLine& cl) {
   }
   if (cl.mode == app::CommandLine::Mode::SaveSettings) return run.saveSettings(cl.saveSettingsFile) ? 0 : 1;
   app::SignalWatcher watcher;
-  QObject::connect(&watcher, &app::SignalWatcher::terminationRequested, &application, &QCoreApplication::quit);
+  bool ended = false;
+  QObject::connect(&watcher, &app::SignalWatcher::terminationRequested, &application, [&ended] {
+    ended = true;
+    QCoreApplication::quit();
+  });
   QObject::connect(&watcher, &app::SignalWatcher::panicRequested, &run, [&run] { run.panic(); });
   if (!run.start()) return 1;
-  QCoreApplication::exec();
+  // A signal while Start looked for the remote session came before the loop: a
+  // quit() then would be lost.
+  if (!ended) QCoreApplication::exec();
   run.finish();
   return 0;
 }

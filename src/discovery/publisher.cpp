@@ -54,12 +54,20 @@ void Publisher::commit() {
   if (!advert_ || !client) return;
   if (!group_) group_ = avahi_entry_group_new(client, &Publisher::groupCallback, this);
   if (!group_) {
-    emit failed({Problem::PublishFailed, avahi_client_errno(client)});
+    fail(avahi_client_errno(client));
     return;
   }
   if (!avahi_entry_group_is_empty(group_)) return;
   if (!addService()) return;
-  if (const int error = avahi_entry_group_commit(group_); error < 0) emit failed({Problem::PublishFailed, error});
+  if (const int error = avahi_entry_group_commit(group_); error < 0) fail(error);
+}
+
+// A daemon that has just gone, before the connection has heard of it, refuses
+// through the bus: the connection says once that discovery is off, and the
+// advert is published again when the daemon is back. Anything else is said.
+void Publisher::fail(int error) {
+  if (error == AVAHI_ERR_DISCONNECTED || error == AVAHI_ERR_DBUS_ERROR) return;
+  emit failed({Problem::PublishFailed, error});
 }
 
 // A name taken by a service on this host is refused at once; one taken elsewhere
@@ -78,7 +86,7 @@ bool Publisher::addService() {
     if (error == AVAHI_ERR_COLLISION) takeNextName();
   }
   avahi_string_list_free(txt);
-  if (error < 0) emit failed({Problem::PublishFailed, error});
+  if (error < 0) fail(error);
   return error >= 0;
 }
 

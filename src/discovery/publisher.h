@@ -50,6 +50,7 @@ class Publisher : public QObject {
   void commit();
   bool addService();
   void takeNextName();
+  void fail(int avahiError);
   void reset();
   void forget();
   void onGroup(AvahiEntryGroup* group, AvahiEntryGroupState state);

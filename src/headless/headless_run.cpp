@@ -91,6 +91,9 @@ bool HeadlessRun::start() {
                                settings::loadRememberedPorts()};
   options.protocol = settings::loadProtocol();
   options.ttl = options_.ttl;
+  options.publish = options_.publish;
+  options.name = options_.sessionName;
+  options.remoteSession = options_.remoteSession;
   if (!link_.start(settings_, options)) {
     finish();
     return false;

@@ -1,12 +1,15 @@
 #include "link/link.h"
 
 #include <array>
+#include <cmath>
 #include <cstdlib>
 #include <utility>
 
 #include "link/midi_bridge.h"
 #include "link/steady_timing.h"
+#include "link/visible_text.h"
 #include "midi/midi_service.h"
+#include "net/addresses.h"
 #include "protocol/protocol_factory.h"
 
 namespace strandlink::link {
@@ -39,6 +42,7 @@ Link::Link(midi::MidiService& midi, MessageBoxes& boxes, QObject* parent)
       midi_(midi),
       bridge_(std::make_unique<MidiBridge>(midi, lists_, reporter_)),
       fatalExit_([] { std::exit(1); }) {
+  connect(&discovery_, &SessionDiscovery::noticed, this, &Link::noticed);
   checkTimer_.setInterval(1000);
   connect(&checkTimer_, &QTimer::timeout, this, [this] {
     if (protocol_) protocol_->tick();
@@ -95,8 +99,12 @@ bool Link::thruAllowed(int inputPosition, int outputPosition) {
 bool Link::start(const settings::Settings& given, const SessionOptions& options) {
   if (running_) return true;
   ending_ = false;
-  if (!startProtocol(options.protocol, given, options)) return false;
   settings::Settings settings = given;
+  if (!lookUpRemoteSession(settings, options)) {
+    startProblem_ = SettingsField::RemoteHost;
+    return false;
+  }
+  if (!startProtocol(options.protocol, settings, options)) return false;
   followRememberedNames(settings, options.remembered);
   if (options.thru && !thruAllowed(settings.inputPosition, settings.outputPosition)) {
     protocol_->stop();
@@ -116,6 +124,10 @@ bool Link::start(const settings::Settings& given, const SessionOptions& options)
   checkTimer_.start();
   deviceTimer_.start();
   countsTimer_.start();
+  // Our MIDI (or control) port: the protocol has just bound it, so it is a port.
+  if (options.publish)
+    discovery_.publish(options.protocol, sessionName(options.name),
+                       static_cast<quint16>(std::nearbyint(net::portValue(settings.localPort).value_or(0))));
   emit runningChanged(true);
   return true;
 }
@@ -134,11 +146,30 @@ bool Link::startProtocol(settings::Protocol kind, const settings::Settings& sett
                      QStringLiteral("The %1 peer protocol is not available in this version.").arg(name));
     return false;
   }
-  protocol::PeerStart start{settings, options.timing, {}, options.ttl};
+  protocol::PeerStart start{settings, options.timing, sessionName(options.name), options.ttl};
   const protocol::StartOutcome outcome = protocol_->start(start);
   startProblem_ = outcome.refused;
   if (outcome.result == protocol::StartOutcome::Result::CannotCreateSocket) fatalExit_();
   return outcome.running();
+}
+
+// The remote given by its published name: its address and port, or one box that
+// says why it was not found.
+bool Link::lookUpRemoteSession(settings::Settings& settings, const SessionOptions& options) {
+  if (options.remoteSession.isEmpty()) return true;
+  const FoundSession found = discovery_.find(options.protocol, options.remoteSession, kSessionLookupWait);
+  if (!found.service) {
+    reporter_.report(BoxIcon::Exclamation, QString::fromLatin1(kRefusedValueTitle),
+                     QStringLiteral("Could not find the session \"%1\" on the network for Remote IP Address: %2")
+                         .arg(quotedValue(options.remoteSession), found.problem));
+    return false;
+  }
+  settings.remoteHost = found.service->address;
+  settings.remotePort = QString::number(found.service->port);
+  emit noticed(QStringLiteral("Found the session \"%1\" at %2:%3").arg(found.service->name, settings.remoteHost,
+                                                                       settings.remotePort));
+  emit remoteSessionFound(found.service->name, found.service->address, found.service->port);
+  return true;
 }
 
 // A device listed elsewhere since its position was stored is opened where it is
@@ -156,6 +187,7 @@ void Link::followRememberedNames(settings::Settings& settings, const settings::R
 
 void Link::stop() {
   if (!running_) return;
+  discovery_.withdraw();
   deviceTimer_.stop();
   // Releases, while the output is still open, whatever sounds on it.
   bridge_->close();
@@ -169,6 +201,7 @@ void Link::stop() {
 }
 
 void Link::shutDown() {
+  discovery_.withdraw();
   listTimer_.stop();
   deviceTimer_.stop();
   checkTimer_.stop();

@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -20,6 +21,7 @@
 #include "link/message_boxes.h"
 #include "link/peer_filter.h"
 #include "link/reporter.h"
+#include "link/session_discovery.h"
 #include "link/status_text.h"
 #include "protocol/peer_protocol.h"
 #include "settings/preferences.h"
@@ -48,7 +50,17 @@ struct SessionOptions {
   settings::RememberedPorts remembered{};
   settings::Protocol protocol = settings::Protocol::Classic;
   int ttl = 1;  // for a protocol that sends to a group: how many routers its datagrams cross
+  // Publish the session on the network while it runs (the front ends ask for it;
+  // tests and the demo do not), under this name (empty: the host name).
+  bool publish = false;
+  QString name{};
+  // A peer's session named instead of addressed: looked up at Start (for a short
+  // while), its address and port then stand for the settings' remote ones.
+  QString remoteSession{};
 };
+
+// How long a Start looks for a session named as the remote.
+inline constexpr std::chrono::milliseconds kSessionLookupWait{2000};
 
 // The longest chat line a peer reads, in bytes (one per character): the front
 // ends take no more, and a longer line is cut to it before it is sent.
@@ -124,6 +136,8 @@ class Link : public QObject, private protocol::PeerSink {
   QString figuresSummary();
 
   Reporter& reporter() { return reporter_; }
+  // Publishing and browsing on the network (the window's Find list browses here).
+  SessionDiscovery& discovery() { return discovery_; }
   // How the program ends when a socket cannot be created (exit status 1 unless
   // replaced; tests replace it).
   void setFatalExit(std::function<void()> fatalExit) { fatalExit_ = std::move(fatalExit); }
@@ -143,8 +157,11 @@ class Link : public QObject, private protocol::PeerSink {
   void deviceFollowed(const strandlink::link::DeviceMove& move);
   // The lists were taken again while no session ran; before: the lists until now.
   void devicesChanged(const strandlink::link::DeviceLists& before);
-  // A line for the user that needs no box (datagrams too long for a port).
+  // A line for the user that needs no box (datagrams too long for a port;
+  // discovery is off; the published name was taken).
   void noticed(const QString& line);
+  // During start(): the session named as the remote was found there.
+  void remoteSessionFound(const QString& name, const QString& address, quint16 port);
 
  private:
   // The protocol's reports (PeerSink).
@@ -161,9 +178,11 @@ class Link : public QObject, private protocol::PeerSink {
   void endSession();
   void refreshDeviceLists();
   void followRememberedNames(settings::Settings& settings, const settings::RememberedPorts& remembered);
+  bool lookUpRemoteSession(settings::Settings& settings, const SessionOptions& options);
 
   DeviceLists lists_;
   Reporter reporter_;
+  SessionDiscovery discovery_;
   midi::MidiService& midi_;
   PeerFilter filter_;
   // Before the bridge: its MIDI thread sends through the protocol until the input

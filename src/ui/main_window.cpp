@@ -157,6 +157,7 @@ void MainWindow::wireLink() {
   connect(&link_, &link::Link::deviceFollowed, this, &MainWindow::showDeviceMove);
   connect(&link_, &link::Link::devicesChanged, this, &MainWindow::refreshDeviceLists);
   connect(&link_, &link::Link::noticed, this, &MainWindow::showNotice);
+  wireSessionFinder();
 }
 
 void MainWindow::showCentred() {
@@ -437,6 +438,7 @@ void MainWindow::lockNetworkBoxes(bool locked) {
     p.setColor(QPalette::Base, locked ? p.color(QPalette::Window) : QApplication::palette(box).color(QPalette::Base));
     box->setPalette(p);
   }
+  findButton_->setEnabled(!locked);
 }
 
 // A cancelled dialog answers with no name, which means the default file.

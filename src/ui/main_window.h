@@ -45,6 +45,7 @@ class AboutWindow;
 class ActivityLight;
 class InfoWindow;
 class LineShapes;
+class SessionFinder;
 class QtMessageBoxes;
 class Shell;
 class WrapCheckBox;
@@ -104,6 +105,11 @@ class MainWindow : public QMainWindow {
   void panic();
   // A line the user should see but need not answer, in the chat history.
   void showNotice(const QString& line);
+  // Each session is published on the network under this name (empty: the host name).
+  void publishAs(const QString& name);
+  // The remote is the session published under this name, looked up at each Start
+  // until the user types another remote.
+  void setRemoteSession(const QString& name);
 
   // The caption: the program and version, blanks, and the notice; 121 characters.
   static QString caption();
@@ -167,6 +173,11 @@ class MainWindow : public QMainWindow {
   void enableTimingChoice(bool running);
   link::SessionOptions sessionOptions() const;
   void showDeviceMove(const link::DeviceMove& move);
+  // main_window_discovery.cpp
+  void buildSessionFinder(QWidget* frame);
+  void wireSessionFinder();
+  void showRemote(const QString& address, quint16 port);  // a pick from Find
+  void fillRemote(const QString& address, quint16 port);
   // main_window_events.cpp
   bool filterKey(QObject* watched, QKeyEvent* key);
   void stackAnimationFrames();
@@ -199,6 +210,9 @@ class MainWindow : public QMainWindow {
   // (empty: none, or our own port).
   std::array<std::string, 2> wantedDevices_;
   QFont statusFont_;  // the status line's own font, before any shrinking
+  bool publish_ = false;   // publish each session (publishAs())
+  QString sessionName_;    // under this name; empty: the host name
+  QString remoteSession_;  // the remote by session name, until the user types one
 
   QWidget* client_ = nullptr;
   QPushButton* startButton_ = nullptr;
@@ -219,6 +233,8 @@ class MainWindow : public QMainWindow {
   QLineEdit* localPortBox_ = nullptr;
   QLineEdit* remoteAddressBox_ = nullptr;
   QLineEdit* remotePortBox_ = nullptr;
+  QPushButton* findButton_ = nullptr;
+  SessionFinder* finder_ = nullptr;
   QLabel* statusLabel_ = nullptr;
   QLineEdit* chatInput_ = nullptr;
   QPlainTextEdit* chatHistory_ = nullptr;

@@ -208,6 +208,7 @@ void MainWindow::buildNet(QWidget* client) {
   remotePortBox_ = place<QLineEdit>(networkFrame_, "remotePortBox", twipsRect(6240, 1020, 795, 315));
   for (QLineEdit* box : {localAddressBox_, remoteAddressBox_}) box->setValidator(new FieldValidator(net::filterAddressText, box));
   for (QLineEdit* box : {localPortBox_, remotePortBox_}) box->setValidator(new FieldValidator(net::filterPortText, box));
+  buildSessionFinder(networkFrame_);
 
   networkLines_->addLine(QStringLiteral("thruLine0"), 6000, 1380, 6000, 960, false);
   networkLines_->addLine(QStringLiteral("flowLine1"), 6120, 240, 6120, 0, true);
@@ -318,7 +319,7 @@ void MainWindow::buildMenus() {
 // options, then Start and Exit, then the chat.
 void MainWindow::applyTabOrder() {
   const std::vector<QWidget*> order = {
-      localAddressBox_, localPortBox_, remoteAddressBox_, remotePortBox_, inputList_,    outputList_,
+      localAddressBox_, localPortBox_, findButton_,     remoteAddressBox_, remotePortBox_, inputList_, outputList_,
       thruBox_,         timingBox_,   delayBox_,         realtimeOption_, highOption_,  statsBox_,
       sentCount_,       receivedCount_, peerOnlyBox_,    popUpBox_,       startButton_, stopButton_,
       panicButton_,     minimizeButton_, chatInput_,     chatHistory_};

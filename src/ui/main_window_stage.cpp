@@ -121,6 +121,9 @@ link::SessionOptions MainWindow::sessionOptions() const {
                                delayBox_->value(), settings::loadRememberedPorts()};
   options.protocol = settings::loadProtocol();
   options.ttl = groupTtl_;
+  options.publish = publish_;
+  options.name = sessionName_;
+  options.remoteSession = remoteSession_;
   return options;
 }
 

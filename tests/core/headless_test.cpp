@@ -110,13 +110,17 @@ TEST(CommandLine, ModesValuesAndBadUsage) {
   EXPECT_TRUE(t.timing == settings::Timing::Steady && t.delayMs == 12);
   EXPECT_EQ(parse({"--delay", "1000"}).overrides.delayMs, 1000);  // the longest; 1001 is refused below
   EXPECT_TRUE(parse({"--timing=immediate"}).overrides.timing == settings::Timing::Immediate);
+  // A remote without a colon names a published session; the last --remote stands.
+  const auto bySession = parse({"--remote", "10.0.0.1:4000", "--remote", " Stage #2 "});
+  EXPECT_TRUE(bySession.remoteSession == "Stage #2" && bySession.mode == Mode::Window);
+  EXPECT_TRUE(parse({"--remote", "Stage", "--remote", "h:4000"}).remoteSession.isEmpty());
   // Each bad value: one line that names its option.
   for (const QStringList& args :
        {QStringList{"--bogus"}, {"--settings"}, {"--name="}, {"--headless", "--list-devices"}, {"stray"},
         {"--headless=yes"}, {"--local", "10.0.0.1"}, {"--local", "stage:4000"}, {"--local", "256.0.0.1:4000"},
         {"--local", "0.0.0.0:4000"}, {"--remote", "10.0.0.1:65535"}, {"--remote", "10.0.0.1:0"},
         {"--remote", "10.0.0:4000"}, {"--remote", "bad_name:4000"}, {"--remote", ":4000"}, {"--remote", "h:4e3"},
-        {"--input", ""}, {"--output="}, {"--priority", "low"}, {"--save-settings"},
+        {"--remote", "10.0.0.1"}, {"--save-settings", "s.stn", "--remote", "Stage"}, {"--input", ""}, {"--output="}, {"--priority", "low"}, {"--save-settings"},
         {"--save-settings", "s.stn", "--list-devices"}, {"--demo", "--headless"}, {"--timing", "soon"},
         {"--delay", "1001"}, {"--delay", "-1"}, {"--delay", "5ms"}, {"--thru=yes"}}) {
     const auto bad = parse(args);

@@ -1,11 +1,14 @@
 // Discovery against a real Avahi daemon, in the private mDNS world of
 // tests/support/mdns_world.sh (which ctest runs this program in): our adverts as
 // avahi-browse sees them, sessions avahi-publish made as --list-peers lists them,
-// the name clash, a daemon restart and no daemon at all.
+// the name clash, a daemon restart and no daemon at all; and the same wired to a
+// link: a running session's advert, two copies linked by name, the window's Find list.
 #include <QElapsedTimer>
+#include <QListWidget>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -13,13 +16,18 @@
 #include "discovery/avahi_connection.h"
 #include "discovery/browser.h"
 #include "discovery/publisher.h"
+#include "link/session_discovery.h"
 #include "support/real_part.h"
+#include "ui/session_finder.h"
+#include "ui/window_fixture.h"
 
 using namespace strandlink::discovery;
+using namespace strandlink;
 
 namespace {
 
 const QString kRtp = QStringLiteral("_apple-midi._udp");
+const QString kClassic = QStringLiteral("_strandlink._udp");
 
 struct Finished {
   int status;
@@ -39,8 +47,8 @@ Finished listPeers(const QStringList& args) { return run(QStringLiteral(STRANDLI
 
 // The daemon's view: resolved services, one "=;..." line each, with the names'
 // escapes ("\032" for a space) decoded.
-QString browse() {
-  QString out = run(QStringLiteral("avahi-browse"), {QStringLiteral("-rpt"), kRtp}).out;
+QString browse(const QString& type = kRtp) {
+  QString out = run(QStringLiteral("avahi-browse"), {QStringLiteral("-rpt"), type}).out;
   static const QRegularExpression escape(QStringLiteral("\\\\(\\d{3})"));
   for (auto m = escape.match(out); m.hasMatch(); m = escape.match(out))
     out.replace(m.capturedStart(), m.capturedLength(), QChar(m.captured(1).toInt()));
@@ -56,11 +64,11 @@ bool daemon(const char* what) {
 struct ForeignSession {
   QProcess process;
   bool seen = false;
-  explicit ForeignSession(const QString& name, int port) {
-    process.start(QStringLiteral("avahi-publish"), {QStringLiteral("-s"), name, kRtp, QString::number(port)});
+  explicit ForeignSession(const QString& name, int port, const QString& type = kRtp) {
+    process.start(QStringLiteral("avahi-publish"), {QStringLiteral("-s"), name, type, QString::number(port)});
     // avahi-publish says nothing until it is established, and then to its buffer:
     // the daemon's own view tells when it is there.
-    seen = QTest::qWaitFor([&] { return browse().contains(QStringLiteral(";%1;").arg(name)); }, 10000);
+    seen = QTest::qWaitFor([&] { return browse(type).contains(QStringLiteral(";%1;").arg(name)); }, 10000);
     EXPECT_TRUE(seen) << "avahi-publish did not publish " << name.toStdString();
   }
   ~ForeignSession() {
@@ -191,6 +199,138 @@ TEST_F(Discovery, WithoutADaemonDiscoveryIsOffAndComesOnWithIt) {
   ASSERT_TRUE(daemon("start"));
   EXPECT_TRUE(established.wait(15000));
   EXPECT_EQ(off.size(), 1);
+}
+
+// A window-less copy of the program, for as long as this object lives; its
+// settings and remembered choices in a directory of its own.
+struct Copy {
+  QTemporaryDir config;
+  QProcess process;
+  QString out;
+  explicit Copy(const QStringList& args) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(STRANDLINK_PROGRAM),
+                  QStringList{QStringLiteral("--headless"), QStringLiteral("--input=0"), QStringLiteral("--output=0")} +
+                      args);
+  }
+  bool says(const QString& line, int limitMs = 10000) {
+    return QTest::qWaitFor([&] { return (out += QString::fromUtf8(process.readAll())).contains(line); }, limitMs);
+  }
+  ~Copy() {
+    process.terminate();
+    process.waitForFinished();
+  }
+};
+
+// Stage's own name is taken on the network, so it is published as "Stage #2" and
+// says so; the desk finds it under that name alone, and the two link. A name
+// nobody published is refused in one line, and the advert goes with the program.
+TEST_F(Discovery, TwoCopiesLinkByPublishedNameAlone) {
+  REQUIRE_REAL_PART(test::jackAvailable(), test::kNoJackServer);
+  const int stagePort = test::freePortPair(), deskPort = test::freePortPair();
+  const auto local = [](int port) { return QStringLiteral("--local=127.0.0.1:%1").arg(port); };
+  ForeignSession taken(QStringLiteral("Stage"), 5008, kClassic);
+  const Finished nobody = run(QStringLiteral(STRANDLINK_PROGRAM),
+                              {QStringLiteral("--headless"), local(deskPort), QStringLiteral("--remote=Nobody")});
+  EXPECT_EQ(nobody.status, 1);
+  EXPECT_TRUE(nobody.err.contains(QStringLiteral("Could not find the session \"Nobody\" on the network for Remote "
+                                                 "IP Address: no _strandlink._udp session of that name answered "
+                                                 "within 2 s")))
+      << nobody.err.toStdString();
+  {  // SIGTERM while it looks for a session that comes a moment later
+    Copy ended({local(deskPort), QStringLiteral("--remote=Late")});
+    QTest::qWait(500);
+    ended.process.terminate();
+    ForeignSession late(QStringLiteral("Late"), 5012, kClassic);
+    EXPECT_TRUE(ended.process.waitForFinished(5000));
+  }
+
+  auto stage = std::make_unique<Copy>(QStringList{QStringLiteral("--name=Stage"), local(stagePort),
+                                                  QStringLiteral("--remote=127.0.0.1:%1").arg(deskPort)});
+  ASSERT_TRUE(stage->says(QStringLiteral("This session is published as \"Stage #2\": another one on the network is "
+                                         "named \"Stage\"\n"))) << stage->out.toStdString();
+  EXPECT_TRUE(QTest::qWaitFor([] { return browse(kClassic).contains(QStringLiteral(";Stage #2;_strandlink._udp;")); }));
+  const QString advert = browse(kClassic);
+  EXPECT_TRUE(advert.contains(QStringLiteral(";127.0.0.1;%1;\"txtvers=1\" \"protocol=classic\"").arg(stagePort)))
+      << advert.toStdString();
+  EXPECT_FALSE(advert.contains(QStringLiteral("IPv6")));
+
+  Copy desk({QStringLiteral("--name=Desk"), local(deskPort), QStringLiteral("--remote"), QStringLiteral("stage #2")});
+  EXPECT_TRUE(desk.says(QStringLiteral("Found the session \"Stage #2\" at 127.0.0.1:%1\n").arg(stagePort)));
+  EXPECT_TRUE(desk.says(QStringLiteral("\nConnected\n")));
+  EXPECT_TRUE(stage->says(QStringLiteral("\nConnected\n")));
+  stage.reset();
+  EXPECT_TRUE(QTest::qWaitFor([] { return !browse(kClassic).contains(QStringLiteral("Stage #2")); }, 10000));
+}
+
+// The advert follows the protocol: an RTP session under the RTP-MIDI type (through
+// the link's own discovery, as the RTP protocol is not in the link yet). Without a
+// daemon a link runs all the same, says once that discovery is off, and is
+// published once the daemon comes.
+TEST_F(Discovery, SessionsArePublishedUnderTheirProtocolsTypeAndALinkRunsWithoutADaemon) {
+  const auto listed = [](const QString& name, const QString& type) {
+    return browse(type).contains(QStringLiteral(";%1;%2;local;").arg(name, type));
+  };
+  {
+    link::SessionDiscovery rtp;
+    rtp.publish(settings::Protocol::Rtp, QStringLiteral("Rtp Copy"), 5004);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return listed(QStringLiteral("Rtp Copy"), kRtp); }, 10000));
+    EXPECT_TRUE(browse().contains(QStringLiteral(";127.0.0.1;5004;")));
+    EXPECT_FALSE(browse(kClassic).contains(QStringLiteral("Rtp Copy")));
+    rtp.withdraw();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !listed(QStringLiteral("Rtp Copy"), kRtp); }, 10000));
+  }
+
+  ASSERT_TRUE(daemon("stop"));
+  test::Side late(std::make_unique<test::ScriptedMidiService>());
+  const int port = test::freePortPair();
+  late.configure(port, port);
+  late.options.publish = true;
+  late.options.name = QStringLiteral("Late Copy");
+  QStringList notices;
+  QObject::connect(&late.link, &link::Link::noticed, [&](const QString& line) { notices << line; });
+  for (int round = 0; round < 2; ++round) {
+    late.link.stop();
+    ASSERT_TRUE(late.start()) << late.boxes.texts().join(' ').toStdString();
+    QTest::qWait(200);
+  }
+  EXPECT_EQ(notices, QStringList{describe({Problem::NoDaemon, 0})});
+  ASSERT_TRUE(daemon("start"));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return listed(QStringLiteral("Late Copy"), kClassic); }, 15000));
+}
+
+// Find lists the sessions of the window's protocol while it is open; a pick fills
+// the remote address and port. A started session is published under the window's
+// name until Stop.
+TEST_F(Discovery, TheWindowsFindListFillsTheRemoteAndItsSessionIsPublishedUntilStop) {
+  ForeignSession studio(QStringLiteral("Studio Mac"), 5006, kClassic);
+  test::WindowUnderTest t(std::make_unique<test::ScriptedMidiService>());
+  t.window.startUp();
+  t.window.publishAs(QStringLiteral("Window Copy"));
+  t.get<QPushButton>("findButton")->click();
+  auto* finder = t.window.findChild<ui::SessionFinder*>(QStringLiteral("sessionFinder"));
+  ASSERT_NE(finder, nullptr);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return finder->list()->count() == 1; }, 10000))
+      << finder->stateText().toStdString();
+  EXPECT_TRUE(finder->list()->item(0)->text().startsWith(QStringLiteral("Studio Mac")));
+  finder->list()->setCurrentRow(0);
+  QTest::keyClick(finder->list(), Qt::Key_Return);
+  EXPECT_FALSE(finder->isVisible());
+  EXPECT_EQ(t.get<QLineEdit>("remoteAddressBox")->text(), QStringLiteral("127.0.0.1"));
+  EXPECT_EQ(t.get<QLineEdit>("remotePortBox")->text(), QStringLiteral("5006"));
+
+  const int port = test::freePortPair();
+  t.get<QLineEdit>("localAddressBox")->setText(QStringLiteral("127.0.0.1"));
+  t.get<QLineEdit>("localPortBox")->setText(QString::number(port));
+  t.get<QPushButton>("startButton")->click();
+  ASSERT_TRUE(t.window.link().running()) << t.boxes.texts().join(' ').toStdString();
+  const auto published = [&] { return browse(kClassic).contains(QStringLiteral(";Window Copy;_strandlink._udp;")); };
+  EXPECT_TRUE(QTest::qWaitFor(published, 10000));
+  EXPECT_FALSE(t.get<QPushButton>("findButton")->isEnabled());
+  t.get<QPushButton>("stopButton")->click();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !published(); }, 10000));
 }
 
 }  // namespace

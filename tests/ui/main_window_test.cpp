@@ -174,10 +174,11 @@ TEST(MainWindow, TabFollowsTheSetUpFromTheAddressesToTheChat) {
         !w->objectName().startsWith("qt_"))
       chain << w->objectName();
   }
-  EXPECT_EQ(chain, QStringList({"localAddressBox", "localPortBox", "remoteAddressBox", "remotePortBox", "inputList",
-                                "outputList", "thruBox", "timingBox", "delayBox", "realtimeOption", "highOption",
-                                "statsBox", "sentCount", "receivedCount", "peerOnlyBox", "popUpBox", "startButton",
-                                "stopButton", "panicButton", "minimizeButton", "chatInput", "chatHistory"}));
+  EXPECT_EQ(chain, QStringList({"localAddressBox", "localPortBox", "findButton", "remoteAddressBox", "remotePortBox",
+                                "inputList", "outputList", "thruBox", "timingBox", "delayBox", "realtimeOption",
+                                "highOption", "statsBox", "sentCount", "receivedCount", "peerOnlyBox", "popUpBox",
+                                "startButton", "stopButton", "panicButton", "minimizeButton", "chatInput",
+                                "chatHistory"}));
 }
 
 TEST(MainWindow, HistoryCountsLineBreaksAsCrLf) {

@@ -1,0 +1,112 @@
+#include "link/session_discovery.h"
+
+#include <QEventLoop>
+#include <QSysInfo>
+#include <QTimer>
+
+#include "discovery/avahi_connection.h"
+#include "version.h"
+
+namespace strandlink::link {
+
+QString sessionServiceType(settings::Protocol protocol) {
+  switch (protocol) {
+    case settings::Protocol::Classic:
+      return QStringLiteral("_strandlink._udp");
+    case settings::Protocol::Rtp:
+      return QStringLiteral("_apple-midi._udp");
+    case settings::Protocol::Multicast:
+      // A group has no one address to publish: every member hears the group.
+      break;
+  }
+  return {};
+}
+
+// IPv4 only: our sockets listen there alone, and an IPv6 address in the advert is
+// one a peer would try in vain. A classic peer needs only the MIDI port (its chat
+// is on the port above); the TXT record says which wire the port speaks.
+std::optional<discovery::Advert> sessionAdvert(settings::Protocol protocol, const QString& name, quint16 port) {
+  const QString type = sessionServiceType(protocol);
+  if (type.isEmpty()) return std::nullopt;
+  discovery::Advert advert{type, name, port, {}, false};
+  if (protocol == settings::Protocol::Classic) {
+    advert.txt = {QByteArrayLiteral("txtvers=1"), QByteArrayLiteral("protocol=classic"),
+                  QByteArrayLiteral("version=") + QByteArray(kVersion)};
+  }
+  return advert;
+}
+
+QString sessionName(const QString& given) {
+  if (!given.trimmed().isEmpty()) return given.trimmed();
+  const QString host = QSysInfo::machineHostName();
+  return host.isEmpty() ? QStringLiteral("Strandlink") : host;
+}
+
+SessionDiscovery::SessionDiscovery(QObject* parent) : QObject(parent) {}
+
+SessionDiscovery::~SessionDiscovery() {
+  publisher_.reset();  // before the connection it was made on
+}
+
+discovery::AvahiConnection& SessionDiscovery::connection() {
+  if (connection_) return *connection_;
+  connection_ = std::make_unique<discovery::AvahiConnection>();
+  connect(connection_.get(), &discovery::AvahiConnection::off, this,
+          [this](const discovery::Failure& reason) { emit noticed(discovery::describe(reason)); });
+  connection_->start();
+  return *connection_;
+}
+
+void SessionDiscovery::publish(settings::Protocol protocol, const QString& name, quint16 port) {
+  const std::optional<discovery::Advert> advert = sessionAdvert(protocol, name, port);
+  if (!advert) {
+    withdraw();
+    return;
+  }
+  if (!publisher_) {
+    publisher_ = std::make_unique<discovery::Publisher>(connection());
+    connect(
+        publisher_.get(), &discovery::Publisher::renamed, this, [this](const QString& wanted, const QString& taken) {
+          emit noticed(QStringLiteral("This session is published as \"%1\": another one on the network is named \"%2\"")
+                           .arg(taken, wanted));
+        });
+    connect(publisher_.get(), &discovery::Publisher::failed, this,
+            [this](const discovery::Failure& f) { emit noticed(discovery::describe(f)); });
+  }
+  publisher_->publish(*advert);
+}
+
+void SessionDiscovery::withdraw() {
+  if (publisher_) publisher_->withdraw();
+}
+
+FoundSession SessionDiscovery::find(settings::Protocol protocol, const QString& name, std::chrono::milliseconds wait) {
+  const QString type = sessionServiceType(protocol);
+  if (type.isEmpty()) return {std::nullopt, QStringLiteral("sessions are not published in multicast mode")};
+  discovery::AvahiConnection& daemon = connection();
+  if (daemon.isOff()) return {std::nullopt, discovery::describe(*daemon.offReason())};
+  discovery::Browser browser(daemon, type);
+  const auto named = [&]() -> std::optional<discovery::FoundService> {
+    for (const discovery::FoundService& s : browser.services())
+      if (s.name.compare(name, Qt::CaseInsensitive) == 0) return s;
+    return std::nullopt;
+  };
+  QEventLoop loop;
+  connect(&browser, &discovery::Browser::added, &loop, [&] {
+    if (named()) loop.quit();
+  });
+  QString failed;
+  connect(&browser, &discovery::Browser::failed, &loop, [&](const discovery::Failure& f) {
+    failed = discovery::describe(f);
+    loop.quit();
+  });
+  QTimer::singleShot(wait, &loop, &QEventLoop::quit);
+  if (!named()) loop.exec(QEventLoop::ExcludeUserInputEvents);
+  if (const auto found = named()) return {found, {}};
+  if (!failed.isEmpty()) return {std::nullopt, failed};
+  return {std::nullopt, QStringLiteral("no %1 session of that name answered within %2 s")
+                            .arg(type)
+                            .arg(static_cast<long long>((wait.count() + 500) / 1000))};
+}
+
+}  // namespace strandlink::link

@@ -1,0 +1,58 @@
+// The window's part in discovery: the Find button and its list beside the remote
+// address, the session's published name, and a remote given by session name.
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "ui/field_validator.h"
+#include "ui/main_window.h"
+#include "ui/session_finder.h"
+#include "ui/tool_tips.h"
+#include "ui/twips.h"
+
+namespace strandlink::ui {
+
+// Between the local address and the remote one, on the remote address's line.
+void MainWindow::buildSessionFinder(QWidget* frame) {
+  findButton_ = place<QPushButton>(frame, "findButton", twipsRect(4020, 600, 780, 315));
+  findButton_->setText(QStringLiteral("Fin&d\u2026"));
+  findButton_->setToolTip(wrappedToolTip(
+      QStringLiteral("The sessions published on the network: a pick fills the remote address and port")));
+  finder_ = new SessionFinder(link_.discovery(), this);
+}
+
+void MainWindow::wireSessionFinder() {
+  connect(findButton_, &QPushButton::clicked, this,
+          [this] { finder_->open(sessionOptions().protocol, remoteAddressBox_); });
+  connect(finder_, &SessionFinder::picked, this,
+          [this](const QString&, const QString& address, quint16 port) { showRemote(address, port); });
+  // A session named on the command line is looked up at each Start; what the user
+  // types instead replaces it.
+  for (QLineEdit* box : {remoteAddressBox_, remotePortBox_})
+    connect(box, &QLineEdit::textEdited, this, [this] { remoteSession_.clear(); });
+  // The boxes show where the named session was found: what the session uses.
+  connect(&link_, &link::Link::remoteSessionFound, this,
+          [this](const QString&, const QString& address, quint16 port) { fillRemote(address, port); });
+}
+
+void MainWindow::showRemote(const QString& address, quint16 port) {
+  remoteSession_.clear();
+  fillRemote(address, port);
+  remotePortBox_->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::fillRemote(const QString& address, quint16 port) {
+  setTextUnfiltered(*remoteAddressBox_, address);
+  setTextUnfiltered(*remotePortBox_, QString::number(port));
+}
+
+void MainWindow::publishAs(const QString& name) {
+  publish_ = true;
+  sessionName_ = name;
+}
+
+void MainWindow::setRemoteSession(const QString& name) {
+  remoteSession_ = name;
+  showNotice(QStringLiteral("The remote is the session \"%1\", looked up on the network at Start").arg(name));
+}
+
+}  // namespace strandlink::ui
