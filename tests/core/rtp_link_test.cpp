@@ -9,61 +9,11 @@
 #include <thread>
 #include <vector>
 
-#include "link/peer_filter.h"
-#include "link/reporter.h"
-#include "protocol/rtp/rtp_protocol.h"
-#include "support/recording_boxes.h"
+#include "support/rtp_end.h"
 #include "support/side.h"
 
 namespace strandlink::test {
 namespace {
-
-using protocol::rtp::RtpProtocol;
-using protocol::rtp::SessionRole;
-
-struct Received {
-  std::vector<std::uint8_t> bytes;
-  std::optional<std::uint32_t> stamp;
-};
-
-class RecordingSink : public protocol::PeerSink {
- public:
-  void peerEvent(midi::MidiEventView e, std::optional<std::uint32_t> stamp, std::int64_t) override {
-    events.push_back({{e.bytes().begin(), e.bytes().end()}, stamp});
-  }
-  void peerStatus(link::LinkStatus s) override { status = s; }
-  void peerChatLine(const QString&) override {}
-  void peerNotice(const QString& line) override { notices << line; }
-  void peerFiguresChanged() override {}
-
-  std::vector<Received> events;
-  link::LinkStatus status = link::LinkStatus::NotConnected;
-  QStringList notices;
-};
-
-// One end: a protocol with its own sink, reporter and filter.
-struct End {
-  explicit End(int localPort) : port(localPort) {}
-  bool start(std::optional<int> remotePort) {
-    protocol::PeerStart s;
-    s.settings.localHost = QStringLiteral("127.0.0.1");
-    s.settings.localPort = QString::number(port);
-    if (remotePort) {
-      s.settings.remoteHost = QStringLiteral("127.0.0.1");
-      s.settings.remotePort = QString::number(*remotePort);
-    }
-    s.name = QStringLiteral("end %1").arg(port);
-    return rtp.start(s).running();
-  }
-  bool connected() const { return sink.status == link::LinkStatus::Connected; }
-
-  int port;
-  RecordingSink sink;
-  RecordingBoxes boxes;
-  link::Reporter reporter{boxes};
-  link::PeerFilter filter;
-  RtpProtocol rtp{{sink, reporter, filter}};
-};
 
 std::vector<std::uint8_t> sysEx(std::size_t size) {
   std::vector<std::uint8_t> bytes(size);
