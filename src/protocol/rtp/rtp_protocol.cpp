@@ -4,6 +4,7 @@
 #include <time.h>
 
 #include <random>
+#include <utility>
 
 #include "link/peer_filter.h"
 #include "link/reporter.h"
@@ -90,6 +91,8 @@ StartOutcome RtpProtocol::start(const PeerStart& start) {
   session_ = std::make_unique<Session>(std::move(config));
   assembler_.reset();
   lostBefore_ = 0;
+  refusalSaid_ = false;
+  shownClock_.reset();
   status_ = link::LinkStatus::NotConnected;
   session_->start(nowMicros());
   serviceSession();
@@ -221,6 +224,11 @@ void RtpProtocol::serviceSession() {
   sender_.setPeer(data ? std::optional(socketAddressOf(*data)) : std::nullopt);
   const auto now = session_->connected() ? link::LinkStatus::Connected : link::LinkStatus::NotConnected;
   armTimer();
+  if (session_->clock() != shownClock_) {
+    shownClock_ = session_->clock();
+    context_.sink.peerFiguresChanged();
+    if (!session_) return;
+  }
   if (now == status_) return;
   status_ = now;
   // Last: the link may act on it at once (release held notes, even stop).
@@ -243,6 +251,7 @@ bool RtpProtocol::takeSessionEvents() {
     QString line;
     switch (event.kind) {
       case SessionEventKind::Up:
+        refusalSaid_ = false;
         assembler_.reset();
         lostBefore_ = session_->sequences().lost();
         line = QStringLiteral("RTP-MIDI session with %1 is up").arg(QString::fromStdString(session_->peerName()));
@@ -254,7 +263,9 @@ bool RtpProtocol::takeSessionEvents() {
         line = QStringLiteral("RTP-MIDI session ended: %1").arg(QString::fromUtf8(describe(event.reason).data()));
         break;
       case SessionEventKind::Refused:
-        line = QStringLiteral("The RTP-MIDI peer refused the invitation; asking again every 5 s");
+        // Once until a session comes up: the invitation is repeated every 5 s.
+        if (!std::exchange(refusalSaid_, true))
+          line = QStringLiteral("The RTP-MIDI peer refused the invitation; asking again every 5 s");
         break;
     }
     if (line.isEmpty()) continue;

@@ -78,6 +78,8 @@ class RtpProtocol final : public PeerProtocol {
   std::vector<std::uint8_t> buffer_;
   std::uint64_t lostBefore_ = 0;
   std::uint64_t reportedSendFailures_ = 0;
+  std::optional<SyncSample> shownClock_;  // the figures as last said changed
+  bool refusalSaid_ = false;
   link::LinkStatus status_ = link::LinkStatus::NotConnected;
 };
 
