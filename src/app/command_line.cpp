@@ -43,7 +43,8 @@ const QString kUsage = QStringLiteral(
     "  --protocol rtp|classic\n"
     "                   with --list-peers: rtp lists RTP-MIDI sessions (as a Mac,\n"
     "                   rtpMIDI on Windows or an iPad publish them), classic (the\n"
-    "                   default) lists other copies of Strandlink\n"
+    "                   default) lists other copies of Strandlink; for a link: how\n"
+    "                   it talks to the peer (remembered for later runs, see below)\n"
     "  --demo           link two copies on this computer, play a short phrase through\n"
     "                   them and show what arrives; runs until SIGINT or SIGTERM\n"
     "  --help           print this text and exit\n"
@@ -67,6 +68,11 @@ const QString kUsage = QStringLiteral(
     "  --delay MS                steady timing's delay, 0 to 1000 ms; 0 (the\n"
     "                            default) is one period of the MIDI service\n"
     "                            (remembered for later runs)\n"
+    "  --protocol rtp|classic    rtp: RTP-MIDI, to a Mac, an iPad, Windows or\n"
+    "                            rtpmidid; --local then names the session's control\n"
+    "                            port (even; data on the one above) and --remote is\n"
+    "                            optional (without it: wait to be invited); classic\n"
+    "                            (the default): another copy of Strandlink\n"
     "  --save-settings FILE      write the resulting settings to FILE and exit (no\n"
     "                            window, no link)\n"
     "\n"
@@ -186,6 +192,7 @@ const ValueOption kValueOptions[] = {
        const QString word = v.toLower();
        if (word == QLatin1String("rtp")) c.peerServiceType = QStringLiteral("_apple-midi._udp");
        if (word == QLatin1String("classic")) c.peerServiceType = QStringLiteral("_strandlink._udp");
+       if (!c.peerServiceType.isEmpty()) c.overrides.protocol = settings::protocolFromName(word);
        return needs(c.peerServiceType.isEmpty(), "--protocol needs rtp or classic");
      }},
     {QLatin1StringView("--save-settings"),
@@ -213,16 +220,17 @@ bool takeFlag(const QString& name, CommandLine& c, Flags& f) {
 
 CommandLine withMode(CommandLine c, const Flags& f) {
   using Mode = CommandLine::Mode;
-  // --list-peers stands alone but for --protocol, which means nothing without it.
+  // --list-peers stands alone but for --protocol.
   const bool protocol = !c.peerServiceType.isEmpty();
   if (f.peers && f.others > (protocol ? 2 : 1))
     return fail(QStringLiteral("strandlink: --list-peers takes no other option but --protocol"));
-  if (protocol && !f.peers) return fail(QStringLiteral("strandlink: --protocol goes with --list-peers"));
   if (f.peers) {
     if (!protocol) c.peerServiceType = QStringLiteral("_strandlink._udp");
+    c.overrides.protocol.reset();  // only which sessions to list, not a choice to remember
     c.mode = Mode::ListPeers;
     return c;
   }
+  c.peerServiceType.clear();
   if (f.demo && f.others > 0) return fail(QStringLiteral("strandlink: --demo takes no other option"));
   if (f.headless && f.list) return fail(QStringLiteral("strandlink: --headless and --list-devices exclude each other"));
   const bool save = !c.saveSettingsFile.isEmpty();

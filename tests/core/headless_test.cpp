@@ -468,13 +468,18 @@ TEST(DemoProgram, PlaysThePhraseThroughTwoLinkedCopiesAndEndsOnSigint) {
   EXPECT_EQ(demo.readAllStandardError(), QByteArray());
 }
 
-TEST(CommandLine, ListPeersBrowsesTheTypeOfTheProtocolGiven) {
+TEST(CommandLine, TheProtocolChosenForALinkOrForTheListOfPeers) {
   const auto classic = parse({"--list-peers"});
   EXPECT_TRUE(classic.mode == Mode::ListPeers && classic.peerServiceType == "_strandlink._udp");
   EXPECT_EQ(parse({"--list-peers", "--protocol", "RTP"}).peerServiceType, "_apple-midi._udp");
   EXPECT_EQ(parse({"--protocol=classic", "--list-peers"}).peerServiceType, "_strandlink._udp");
+  EXPECT_FALSE(parse({"--list-peers", "--protocol", "rtp"}).overrides.protocol) << "a listing chooses no link";
+  // For a link, the protocol to remember.
+  const auto rtp = parse({"--headless", "--protocol", "rtp"});
+  EXPECT_TRUE(rtp.mode == Mode::Headless && rtp.overrides.protocol == settings::Protocol::Rtp);
+  EXPECT_EQ(parse({"--protocol", "classic"}).overrides.protocol, settings::Protocol::Classic);
   // Each mistake: one line naming the option at fault.
-  const std::pair<QStringList, QString> bad[] = {{{"--protocol", "rtp"}, "--protocol"},
+  const std::pair<QStringList, QString> bad[] = {{{"--headless", "--protocol", "midi"}, "--protocol"},
                                                  {{"--list-peers", "--protocol", "midi"}, "--protocol"},
                                                  {{"--list-peers", "--protocol"}, "--protocol"},
                                                  {{"--list-peers", "--headless"}, "--list-peers"}};
