@@ -129,7 +129,7 @@ bool Link::startProtocol(settings::Protocol kind, const settings::Settings& sett
   // The front ends offer only what is available; a caller that asks for more
   // gets nothing started.
   if (!protocol_) return false;
-  protocol::PeerStart start{settings, options.timing, {}, 1};
+  protocol::PeerStart start{settings, options.timing, QString::fromStdString(midi_.clientName()), 1};
   const protocol::StartOutcome outcome = protocol_->start(start);
   startProblem_ = outcome.refused;
   if (outcome.result == protocol::StartOutcome::Result::CannotCreateSocket) fatalExit_();

@@ -1,13 +1,14 @@
 #include "protocol/protocol_factory.h"
 
 #include "protocol/classic/classic_protocol.h"
+#include "protocol/rtp/rtp_protocol.h"
 
 namespace strandlink::protocol {
 
 bool protocolAvailable(settings::Protocol protocol) {
   switch (protocol) {
     case settings::Protocol::Classic: return true;
-    case settings::Protocol::Rtp: return false;
+    case settings::Protocol::Rtp: return true;
     case settings::Protocol::Multicast: return false;
   }
   return false;
@@ -17,7 +18,7 @@ std::unique_ptr<PeerProtocol> makePeerProtocol(settings::Protocol protocol, cons
   if (!protocolAvailable(protocol)) return nullptr;
   switch (protocol) {
     case settings::Protocol::Classic: return std::make_unique<classic::ClassicProtocol>(context);
-    case settings::Protocol::Rtp:
+    case settings::Protocol::Rtp: return std::make_unique<rtp::RtpProtocol>(context);
     case settings::Protocol::Multicast: break;
   }
   return nullptr;

@@ -43,8 +43,10 @@ std::uint32_t randomWord() {
   return static_cast<std::uint32_t>(generator());
 }
 
+// The name the user gave (--name); without one (the MIDI client's default name),
+// this computer's, which tells peers more.
 QString sessionName(const QString& given) {
-  if (!given.trimmed().isEmpty()) return given;
+  if (!given.trimmed().isEmpty() && given != QLatin1String("Strandlink")) return given;
   const net::HostName host = net::localHostName();
   return host.error == 0 && !host.name.empty() ? QString::fromStdString(host.name) : QStringLiteral("Strandlink");
 }
@@ -134,9 +136,9 @@ void RtpProtocol::stop() {
   if (!session_) return;
   session_->stop();
   sendSessionPackets();  // the BY
-  // The link ends its own session and knows the peer is gone with it.
-  status_ = link::LinkStatus::NotConnected;
   closeAll();
+  if (std::exchange(status_, link::LinkStatus::NotConnected) == link::LinkStatus::Connected)
+    context_.sink.peerStatus(link::LinkStatus::NotConnected);
 }
 
 void RtpProtocol::closeAll() {
