@@ -14,6 +14,8 @@ bool protocolAvailable(settings::Protocol protocol) {
   return false;
 }
 
+bool protocolHasChat(settings::Protocol protocol) { return protocol == settings::Protocol::Classic; }
+
 std::unique_ptr<PeerProtocol> makePeerProtocol(settings::Protocol protocol, const PeerContext& context) {
   if (!protocolAvailable(protocol)) return nullptr;
   switch (protocol) {

@@ -185,6 +185,7 @@ void MainWindow::startUp() {
   peerOnlyBox_->setChecked(peerOnly);
   link_.setPeerFilter(peerOnly);
   showTimingChoice(settings::loadTiming(), settings::loadDelayMs());
+  showChatAvailability();
   restoreWindowOptions();
   link_.followDeviceLists(true);
 }
@@ -238,7 +239,9 @@ QString MainWindow::applyCommandLine(const link::SettingOverrides& overrides) {
     // Remembered choices rather than settings: given, they are remembered.
     if (overrides.timing) settings::saveTiming(*overrides.timing);
     if (overrides.delayMs) settings::saveDelayMs(*overrides.delayMs);
+    if (overrides.protocol) settings::saveProtocol(*overrides.protocol);
     showTimingChoice(settings::loadTiming(), settings::loadDelayMs());
+    showChatAvailability();
   } else {
     closedDown_ = true;
     link_.shutDown();

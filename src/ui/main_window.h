@@ -164,6 +164,7 @@ class MainWindow : public QMainWindow {
   void showTimingChoice(settings::Timing timing, int delayMs);
   void enableTimingChoice(bool running);
   link::SessionOptions sessionOptions() const;
+  void showChatAvailability();
   void showDeviceMove(const link::DeviceMove& move);
   // main_window_events.cpp
   bool filterKey(QObject* watched, QKeyEvent* key);
