@@ -135,14 +135,16 @@ void PacketSender::drain(std::vector<Pending>& batch) {
 
 // The packets carry the time each message was played, on the clock the clock sync
 // reads (100 µs ticks of the monotonic clock), so the peer can place them.
+// Each message's own tick, less the first one's: a delta time rounded on its own
+// would add a second tick of error to the first's.
 void PacketSender::sendBatch(std::vector<Pending>& batch) {
-  const std::int64_t first = batch.front().played;
+  const std::uint64_t first = toSyncTicks(batch.front().played);
   timed_.clear();
   for (Pending& p : batch) {
-    const std::int64_t after = std::max<std::int64_t>(0, p.played - first);
-    timed_.push_back({static_cast<std::uint32_t>(after / kMicrosPerTick), std::move(p.event)});
+    const std::uint64_t tick = std::max(first, toSyncTicks(p.played));
+    timed_.push_back({static_cast<std::uint32_t>(tick - first), std::move(p.event)});
   }
-  const auto timestamp = static_cast<std::uint32_t>(toSyncTicks(first));
+  const auto timestamp = static_cast<std::uint32_t>(first);
   const auto packets = encoder_->encode(timestamp, timed_);
   if (!peerKnown_.load(std::memory_order_acquire)) return;
   const sockaddr_in to = peer_.load();
