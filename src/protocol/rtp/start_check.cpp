@@ -55,13 +55,10 @@ SessionAddressCheck checkSessionAddresses(const settings::Settings& s, link::Rep
   Refusals refusals;
   const auto localPort = controlPort(s.localPort);
   if (!localPort)
-    refusals.refuse(SettingsField::LocalPort,
-                    QStringLiteral("Local Port value must be between 1 and 65534: the RTP-MIDI data port is the "
-                                   "one above it"));
+    refusals.refuse(SettingsField::LocalPort, QStringLiteral("Local Port value must be between 1 and 65534 "
+                                                             "for RTP-MIDI"));
   else if (*localPort % 2 != 0)
-    refusals.refuse(SettingsField::LocalPort,
-                    QStringLiteral("Local Port value must be even: RTP-MIDI peers look for the data port one "
-                                   "above it"));
+    refusals.refuse(SettingsField::LocalPort, QStringLiteral("Local Port value must be even for RTP-MIDI"));
   std::optional<sockaddr_in> remote;
   if (!s.remoteHost.trimmed().isEmpty()) {
     const auto remotePort = controlPort(s.remotePort);
