@@ -112,6 +112,24 @@ TEST_F(RtpLinkTest, StopEndsThePeersSessionAndARestartIsLetBackIn) {
   EXPECT_TRUE(waitFor([&] { return a->connected() && b->connected(); }, 3000));
 }
 
+// A data port in use refuses the Start with one box naming it and the Local Port
+// to mend (never the end of the program), and leaves nothing open.
+TEST_F(RtpLinkTest, ADataPortInUseRefusesTheStartAndLeavesTheControlPortFree) {
+  {
+    RawPeer holder(a->port + 1);
+    protocol::PeerStart s;
+    s.settings = {QString(), QString(), QStringLiteral("127.0.0.1"), QString::number(a->port), -1, -1, true};
+    const protocol::StartOutcome outcome = a->rtp.start(s);
+    EXPECT_TRUE(outcome.result == protocol::StartOutcome::Result::Refused &&
+                outcome.refused == link::SettingsField::LocalPort);
+    ASSERT_EQ(a->boxes.boxes.size(), 1);
+    EXPECT_TRUE(a->boxes.texts()[0].contains(QStringLiteral("(local port %1, the data port").arg(a->port + 1)))
+        << a->boxes.texts()[0].toStdString();
+    EXPECT_FALSE(a->rtp.running());
+  }
+  connect();
+}
+
 // Garbage on both ports is dropped with one line, the session stands, and MIDI
 // still passes; an invitation from a host the remote does not name gets NO.
 TEST_F(RtpLinkTest, BadPacketsAreDroppedWithOneLineAndStrangersRefused) {

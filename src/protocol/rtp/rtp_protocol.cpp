@@ -1,6 +1,7 @@
 #include "protocol/rtp/rtp_protocol.h"
 
 #include <arpa/inet.h>
+#include <sys/socket.h>
 #include <time.h>
 
 #include <random>
@@ -19,6 +20,8 @@ namespace {
 
 // The largest datagram UDP carries: a peer's packet is read whole, whatever its size.
 constexpr std::size_t kReadLength = 65536;
+// What the data socket may hold unread (the kernel doubles it for its bookkeeping).
+constexpr int kReceiveBuffer = 2 << 20;
 
 Micros nowMicros() {
   timespec now{};
@@ -71,18 +74,16 @@ StartOutcome RtpProtocol::start(const PeerStart& start) {
   stop();
   const SessionAddressCheck checked = checkSessionAddresses(start.settings, context_.reporter);
   if (!checked.addresses) return {StartOutcome::Result::Refused, checked.firstRefused};
-  if (!openSockets(checked.addresses->localControl)) {
+  if (const StartOutcome opened = openSockets(checked.addresses->localControl); !opened.running()) {
     closeAll();
-    return {control_.valid() || data_.valid() ? StartOutcome::Result::Refused
-                                              : StartOutcome::Result::CannotCreateSocket,
-            link::SettingsField::LocalPort};
+    return opened;
   }
   int error = 0;
   const std::uint32_t ssrc = randomWord();
   if (!sender_.start(data_.descriptor(), ssrc, static_cast<std::uint16_t>(randomWord()), error)) {
     context_.reporter.socketError(error, QStringLiteral("Tried to start the RTP-MIDI sender:  "));
     closeAll();
-    return {StartOutcome::Result::CannotCreateSocket, link::SettingsField::None};
+    return {StartOutcome::Result::Refused, link::SettingsField::None};
   }
   remote_ = checked.addresses->remoteControl;
   SessionConfig config;
@@ -101,8 +102,10 @@ StartOutcome RtpProtocol::start(const PeerStart& start) {
   return {};
 }
 
-// Both ports, or neither: a half-open session would answer invitations it cannot keep.
-bool RtpProtocol::openSockets(const sockaddr_in& localControl) {
+// Both ports, or neither (the caller closes what was opened): a half-open session
+// would answer invitations it cannot keep. A port in use is the local port's
+// problem; an address that is not this computer's, the local address's.
+StartOutcome RtpProtocol::openSockets(const sockaddr_in& localControl) {
   const std::uint16_t port = ntohs(localControl.sin_port);
   for (const SessionPort which : {SessionPort::Control, SessionPort::Data}) {
     net::UdpSocket& socket = which == SessionPort::Control ? control_ : data_;
@@ -110,10 +113,19 @@ bool RtpProtocol::openSockets(const sockaddr_in& localControl) {
     socket = net::UdpSocket::create(error);
     if (!socket.valid()) {
       context_.reporter.socketError(error, QStringLiteral("Tried to create an RTP-MIDI socket:  "));
-      return false;
+      context_.reporter.report(link::BoxIcon::None, link::kAppTitle,
+                               QStringLiteral(" Cannot create socket.....exit program"));
+      return {StartOutcome::Result::CannotCreateSocket, link::SettingsField::None};
     }
-    // The kernel's arrival times: steady timing places what arrives by them.
-    if (which == SessionPort::Data) socket.stampArrivals();
+    if (which == SessionPort::Data) {
+      // The kernel's arrival times: steady timing places what arrives by them.
+      socket.stampArrivals();
+      // The loop's thread reads, and a busy window or machine can hold it up for a
+      // moment: the default buffer (about 200 packets) overflowed within a quarter
+      // of a second at 20,000 messages a second. Best effort, up to the system's cap.
+      const int bytes = kReceiveBuffer;
+      ::setsockopt(socket.descriptor(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    }
     sockaddr_in local = localControl;
     local.sin_port = htons(static_cast<std::uint16_t>(which == SessionPort::Control ? port : port + 1));
     if (const int e = socket.bind(local)) {
@@ -124,12 +136,13 @@ bool RtpProtocol::openSockets(const sockaddr_in& localControl) {
               : QStringLiteral(" (local port %1, the data port, one above the Local Host Port %2)")
                     .arg(port + 1)
                     .arg(port));
-      return false;
+      return {StartOutcome::Result::Refused, e == net::kSocketAddressNotAvailable ? link::SettingsField::LocalHost
+                                                                                 : link::SettingsField::LocalPort};
     }
     auto& notifier = which == SessionPort::Control ? controlNotifier_ : dataNotifier_;
     notifier = std::make_unique<net::ReadNotifier>(socket.descriptor(), [this, which] { readDatagram(which); });
   }
-  return true;
+  return {};
 }
 
 void RtpProtocol::stop() {

@@ -51,7 +51,7 @@ class RtpProtocol final : public PeerProtocol {
   const Session* session() const { return session_.get(); }
 
  private:
-  bool openSockets(const sockaddr_in& localControl);
+  StartOutcome openSockets(const sockaddr_in& localControl);
   void readDatagram(SessionPort port);
   bool admitted(const sockaddr_in& from);
   void takeSessionPacket(SessionPort port, const PeerAddress& from, std::span<const std::uint8_t> bytes);
