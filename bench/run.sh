@@ -13,7 +13,7 @@
 #   BENCH_RATES           rates whose latency is reported [1000 10000]
 #   BENCH_LADDER          rates tried in turn, up to the first that fails twice
 #                         [1000 2000 5000 10000 20000 30000 40000 50000 75000 100000]
-#   BENCH_VARIANTS        [floor headless steady window window-stats]
+#   BENCH_VARIANTS        [floor headless steady rtp rtp-steady window window-stats]
 #   BENCH_STEADY_DELAY_MS the steady path's --delay [0: one period]
 #   BENCH_WARMUP_MS       the start of each run that counts for loss, not latency
 #                         [1000]: steady timing learns the sender's offset there
@@ -24,7 +24,8 @@
 #
 # Paths: floor (bench/floor_bridge.cpp), headless (the window-less program,
 # immediate timing), steady (the same in steady timing with its default delay,
-# one period), window and window-stats (bench/window_side.cpp).
+# one period), rtp and rtp-steady (the same two over RTP-MIDI, --protocol rtp),
+# window and window-stats (bench/window_side.cpp).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${STRANDLINK_BUILD_DIR:-build-bench}
@@ -54,7 +55,7 @@ sample_rate=${BENCH_SAMPLE_RATE:-48000}
 seconds=${BENCH_SECONDS:-5}
 rates=${BENCH_RATES:-1000 10000}
 ladder=${BENCH_LADDER:-1000 2000 5000 10000 20000 30000 40000 50000 75000 100000}
-variants=${BENCH_VARIANTS:-floor headless steady window window-stats}
+variants=${BENCH_VARIANTS:-floor headless steady rtp rtp-steady window window-stats}
 warmup_ms=${BENCH_WARMUP_MS:-1000}
 steady_delay_ms=${BENCH_STEADY_DELAY_MS:-0}
 work=$(mktemp -d "${TMPDIR:-/tmp}/strandlink-bench.XXXXXX")
@@ -153,17 +154,21 @@ start_variant() {
       wait_for "$work/side-A.out" ready && wait_for "$work/side-B.out" ready || return 1
       to='^bench-floor-a:in$' from='^bench-floor-b:out$'
       ;;
-    headless | steady)
-      # The window-less program as shipped; "Connected" shows that both sessions run.
-      local timing=immediate
-      [ "$1" = steady ] && timing=steady
+    headless | steady | rtp | rtp-steady)
+      # The window-less program as shipped; "Connected" shows that both sessions run
+      # (over RTP-MIDI: the session is up and the clocks compared).
+      local timing=immediate protocol=classic started
+      [[ $1 == *steady ]] && timing=steady
+      [[ $1 == rtp* ]] && protocol=rtp
+      started=$(date +%s%N)
       for side in A B; do
         "$build_dir/src/strandlink" --headless --settings "$work/$side.stn" --name "Bench$side" --timing "$timing" \
-          --delay "$steady_delay_ms" \
+          --delay "$steady_delay_ms" --protocol "$protocol" \
           </dev/null >"$work/side-$side.out" 2>>"$work/errors" &
         pids+=($!)
       done
       wait_for "$work/side-A.out" Connected && wait_for "$work/side-B.out" Connected || return 1
+      echo "$1 $((($(date +%s%N) - started) / 1000000))" >>"$work/connected_after.txt"
       to='^BenchA:in$' from='^BenchB:out$'
       ;;
     window | window-stats)
@@ -308,6 +313,16 @@ for variant in $variants; do
 done
 
 cat <<REPORT
+
+### Start to "Connected" on both sides (ms, polled every 100 ms)
+
+Both copies started at once; over RTP-MIDI this includes the invitation on both
+ports and the first clock sync.
+
+| path | runs | median | max |
+|---|---:|---:|---:|
+$(sort -k1,1 -k2,2n "$work/connected_after.txt" 2>/dev/null | awk '{ v[$1] = v[$1] " " $2; n[$1]++ }
+  END { for (p in n) { split(substr(v[p], 2), a, " "); printf "| %s | %d | %d | %d |\n", p, n[p], a[int((n[p] + 1) / 2)], a[n[p]] } }')
 
 ### The window thread's time per received datagram (strandlink_bench_window --receive-cost)
 

@@ -14,7 +14,11 @@ packages=(
   dpkg-dev man-db lintian  # dpkg-shlibdeps for the package's dependencies; man for its page; its checks
   qmidinet  # the multicast MIDI gateway the interoperation test runs against
   libavahi-client-dev avahi-daemon avahi-utils dbus  # discovery; the daemon and tools for its tests
+  nodejs  # runs the independent RTP-MIDI peer of the interoperation test
 )
+# npm installs that peer. Some builds of nodejs bring their own npm (and conflict
+# with Debian's package): only where the command is missing.
+command -v npm >/dev/null || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -2,24 +2,27 @@
 
 #include "protocol/classic/classic_protocol.h"
 #include "protocol/multicast/multicast_protocol.h"
+#include "protocol/rtp/rtp_protocol.h"
 
 namespace strandlink::protocol {
 
 bool protocolAvailable(settings::Protocol protocol) {
   switch (protocol) {
     case settings::Protocol::Classic: return true;
-    case settings::Protocol::Rtp: return false;
+    case settings::Protocol::Rtp: return true;
     case settings::Protocol::Multicast: return true;
   }
   return false;
 }
+
+bool protocolHasChat(settings::Protocol protocol) { return protocol == settings::Protocol::Classic; }
 
 std::unique_ptr<PeerProtocol> makePeerProtocol(settings::Protocol protocol, const PeerContext& context) {
   if (!protocolAvailable(protocol)) return nullptr;
   switch (protocol) {
     case settings::Protocol::Classic: return std::make_unique<classic::ClassicProtocol>(context);
     case settings::Protocol::Multicast: return std::make_unique<multicast::MulticastProtocol>(context);
-    case settings::Protocol::Rtp: break;
+    case settings::Protocol::Rtp: return std::make_unique<rtp::RtpProtocol>(context);
   }
   return nullptr;
 }

@@ -13,6 +13,9 @@ namespace strandlink::protocol {
 // Whether a protocol can be chosen yet; the front ends refuse or grey out the rest.
 bool protocolAvailable(settings::Protocol protocol);
 
+// Whether the protocol carries chat lines; the front ends disable the chat without.
+bool protocolHasChat(settings::Protocol protocol);
+
 // A stopped protocol of that kind; nothing for one that is not available.
 std::unique_ptr<PeerProtocol> makePeerProtocol(settings::Protocol protocol, const PeerContext& context);
 

@@ -186,6 +186,7 @@ void MainWindow::startUp() {
   peerOnlyBox_->setChecked(peerOnly);
   link_.setPeerFilter(peerOnly);
   showTimingChoice(settings::loadTiming(), settings::loadDelayMs());
+  showChatAvailability();
   restoreWindowOptions();
   link_.followDeviceLists(true);
 }
@@ -241,6 +242,7 @@ QString MainWindow::applyCommandLine(const link::SettingOverrides& overrides) {
     if (overrides.delayMs) settings::saveDelayMs(*overrides.delayMs);
     if (overrides.protocol) settings::saveProtocol(*overrides.protocol);
     showTimingChoice(settings::loadTiming(), settings::loadDelayMs());
+    showChatAvailability();
   } else {
     closedDown_ = true;
     link_.shutDown();

@@ -172,6 +172,7 @@ class MainWindow : public QMainWindow {
   void showTimingChoice(settings::Timing timing, int delayMs);
   void enableTimingChoice(bool running);
   link::SessionOptions sessionOptions() const;
+  void showChatAvailability();
   void showDeviceMove(const link::DeviceMove& move);
   // main_window_discovery.cpp
   void buildSessionFinder(QWidget* frame);

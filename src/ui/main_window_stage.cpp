@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QSpinBox>
 
+#include "protocol/protocol_factory.h"
 #include "settings/preferences.h"
 #include "ui/activity_light.h"
 #include "ui/chat_history.h"
@@ -125,6 +126,19 @@ link::SessionOptions MainWindow::sessionOptions() const {
   options.name = sessionName_;
   options.remoteSession = remoteSession_;
   return options;
+}
+
+// A protocol without chat (RTP-MIDI has none): the box says so and takes nothing.
+void MainWindow::showChatAvailability() {
+  const settings::Protocol protocol = sessionOptions().protocol;
+  const bool chat = protocol::protocolHasChat(protocol);
+  if (chatInput_->isEnabled() == chat) return;
+  chatInput_->setEnabled(chat);
+  if (!chat)
+    chatInput_->setText(protocol == settings::Protocol::Rtp ? QStringLiteral("RTP-MIDI carries no chat")
+                                                            : QStringLiteral("This protocol carries no chat"));
+  else
+    chatInput_->setText(chatPromptCleared_ ? QString() : QString::fromLatin1(kChatPrompt));
 }
 
 // The list shows the device that was opened, and the history why.

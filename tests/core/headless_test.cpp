@@ -520,7 +520,7 @@ TEST(DemoProgram, PlaysThePhraseThroughTwoLinkedCopiesAndEndsOnSigint) {
   EXPECT_EQ(demo.readAllStandardError(), QByteArray());
 }
 
-TEST(CommandLine, TheProtocolChosenAndWhatOnlyAGroupTakes) {
+TEST(CommandLine, TheProtocolChosenForALinkOrForTheListOfPeers) {
   const auto classic = parse({"--list-peers"});
   EXPECT_TRUE(classic.mode == Mode::ListPeers && classic.peerServiceType == "_strandlink._udp");
   EXPECT_EQ(parse({"--list-peers", "--protocol", "RTP"}).peerServiceType, "_apple-midi._udp");
@@ -531,8 +531,14 @@ TEST(CommandLine, TheProtocolChosenAndWhatOnlyAGroupTakes) {
   EXPECT_TRUE(group.overrides.protocol == settings::Protocol::Multicast && group.ttl == 4);
   EXPECT_TRUE(group.overrides.remoteHost == "239.1.2.3" && group.overrides.remotePort == "21929");
   EXPECT_TRUE(group.overrides.localHost == "10.0.0.5" && !group.overrides.localPort);
+  EXPECT_FALSE(parse({"--list-peers", "--protocol", "rtp"}).overrides.protocol) << "a listing chooses no link";
+  // For a link, the protocol to remember.
+  const auto rtp = parse({"--headless", "--protocol", "rtp"});
+  EXPECT_TRUE(rtp.mode == Mode::Headless && rtp.overrides.protocol == settings::Protocol::Rtp);
+  EXPECT_EQ(parse({"--protocol", "classic"}).overrides.protocol, settings::Protocol::Classic);
   // Each mistake: one line naming the option at fault.
-  const std::pair<QStringList, QString> bad[] = {{{"--list-peers", "--protocol", "midi"}, "--protocol"},
+  const std::pair<QStringList, QString> bad[] = {{{"--headless", "--protocol", "midi"}, "--protocol"},
+                                                 {{"--list-peers", "--protocol", "midi"}, "--protocol"},
                                                  {{"--list-peers", "--protocol"}, "--protocol"},
                                                  {{"--list-peers", "--protocol", "multicast"}, "multicast"},
                                                  {{"--list-peers", "--headless"}, "--list-peers"},

@@ -72,6 +72,12 @@ TEST(RtpMidiPacket, EncodesSeveralCommandsWithDeltaTimesInOnePacket) {
   // Z = 0: the first command at the packet's timestamp; full status bytes, short header.
   EXPECT_EQ(packets[0], concat(rtpHeader(), {0x0A, 0x90, 0x3C, 0x64, 0x81, 0x48, 0x80, 0x3C, 0x00, 0x00, 0xF8}));
   EXPECT_EQ(encoder.nextSequence(), 0x1235);
+  // A lone real-time byte goes after a delta time (Z = 1): some peers read no
+  // command from a list of one octet.
+  const TimedEvent clock[] = {{0, event({0xF8})}};
+  const auto alone = encoder.encode(0x10000, clock);
+  ASSERT_EQ(alone.size(), 1u);
+  EXPECT_EQ(Bytes(alone[0].begin() + 12, alone[0].end()), (Bytes{0x22, 0x00, 0xF8}));
 }
 
 TEST(RtpMidiPacket, DecodesRunningStatusDeltaTimesAndSystemCommands) {

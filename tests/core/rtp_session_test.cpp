@@ -291,6 +291,9 @@ TEST(RtpSession, GlareEndsInOneSessionWithTheLowerSsrcInviting) {
       EXPECT_EQ(net.at(kA).role(), aInvites ? SessionRole::Initiator : SessionRole::Responder);
       EXPECT_EQ(net.at(kB).role(), aInvites ? SessionRole::Responder : SessionRole::Initiator);
       EXPECT_TRUE(net.at(kA).connected() && net.at(kB).connected());
+      // The later one's invitation shows it is there: the winner invites again at
+      // once, rather than at its next retry.
+      EXPECT_LT(*net.firstEvent(kA, SessionEventKind::Up) - lag, 50'000);
     }
   }
 }

@@ -110,6 +110,14 @@ TEST(MainWindow, CommandLineValuesGoOverTheFileAndABadDeviceLeavesNoDefaultFile)
   const auto s = t.window.currentSettings();
   EXPECT_TRUE(s.remoteHost == "stage.example" && s.localPort == "5000" && s.outputPosition == 1 &&
               s.remotePort == "4000");  // the file's (here the first run's)
+  // RTP-MIDI carries no chat: the box says so and takes nothing, until classic again.
+  auto* chat = t.get<QLineEdit>("chatInput");
+  o.protocol = settings::Protocol::Rtp;
+  EXPECT_EQ(t.window.applyCommandLine(o), "");
+  EXPECT_TRUE(!chat->isEnabled() && chat->text() == "RTP-MIDI carries no chat") << chat->text();
+  o.protocol = settings::Protocol::Classic;
+  EXPECT_EQ(t.window.applyCommandLine(o), "");
+  EXPECT_TRUE(chat->isEnabled() && chat->text() == ui::kChatPrompt) << chat->text();
   o.input = "Pads";
   EXPECT_TRUE(t.window.applyCommandLine(o).startsWith("--input: "));
   t.window.close();

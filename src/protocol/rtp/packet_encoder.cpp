@@ -81,11 +81,15 @@ void PacketEncoder::addSysEx(std::uint32_t offset, std::span<const std::uint8_t>
 
 void PacketEncoder::flush() {
   if (list_.empty()) return;
+  // A list of one octet (a lone real-time byte) gets a delta time of 0 in front
+  // (Z = 1): some peers stop reading a list one octet before its end.
+  const bool lone = list_.size() == 1;
+  if (lone) list_.insert(list_.begin(), 0x00);
   std::vector<std::uint8_t> packet;
   packet.reserve(kRtpHeaderSize + kLongHeaderSize + list_.size());
   appendRtpHeader(packet, RtpHeader{false, kPayloadType, sequence_++, timestamp_ + packetOffset_, ssrc_});
   if (list_.size() <= kShortListMax) {
-    packet.push_back(static_cast<std::uint8_t>(list_.size()));
+    packet.push_back(static_cast<std::uint8_t>((lone ? 0x20 : 0) | list_.size()));
   } else {
     packet.push_back(static_cast<std::uint8_t>(0x80 | (list_.size() >> 8)));
     packet.push_back(static_cast<std::uint8_t>(list_.size() & 0xFF));

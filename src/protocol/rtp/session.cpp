@@ -148,12 +148,12 @@ void Session::onInvitation(SessionPort port, const PeerAddress& from, const Exch
   const bool inviting = state_ == SessionState::InvitingControl || state_ == SessionState::InvitingData;
   if (inviting && fromRemote(from)) {
     if (!winsGlare(in)) return acceptInvitation(from, in, now);
-    // The peer is to accept ours and stop inviting. If it had accepted our control
-    // invitation already, it has since given up on it: begin again.
-    if (state_ == SessionState::InvitingData) {
-      state_ = SessionState::InvitingControl;
-      sendInvitation(now);
-    }
+    // The peer is to accept ours and stop inviting. It is evidently there now, so
+    // ours goes again at once rather than at the next retry (our first may have
+    // found its port not yet open). If it had accepted our control invitation
+    // already, it has since given up on it: begin again.
+    state_ = SessionState::InvitingControl;
+    sendInvitation(now);
     return;
   }
   const bool engaged = state_ == SessionState::Up || state_ == SessionState::AwaitingData;

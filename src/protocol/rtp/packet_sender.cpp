@@ -1,0 +1,160 @@
+#include "protocol/rtp/packet_sender.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "net/socket_errors.h"
+#include "net/udp_socket.h"
+
+namespace strandlink::protocol::rtp {
+
+PacketSender::PacketSender() = default;
+
+PacketSender::~PacketSender() { stop(); }
+
+bool PacketSender::start(int dataSocket, std::uint32_t ssrc, std::uint16_t firstSequence, int& error) {
+  stop();
+  wake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (wake_ < 0) {
+    error = net::socketErrorFromErrno(errno);
+    return false;
+  }
+  socket_ = dataSocket;
+  encoder_.emplace(ssrc, firstSequence);
+  stopping_.store(false);
+  sleeping_.store(false);
+  try {
+    thread_ = std::thread([this] { run(); });
+  } catch (const std::system_error&) {
+    error = net::kSocketInvalidArgument;
+    ::close(wake_);
+    wake_ = -1;
+    return false;
+  }
+  return true;
+}
+
+void PacketSender::stop() {
+  if (thread_.joinable()) {
+    stopping_.store(true);
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto n = ::write(wake_, &one, sizeof one);
+    thread_.join();
+  }
+  if (wake_ >= 0) ::close(wake_);
+  wake_ = -1;
+  peerKnown_.store(false);
+  // Whatever never left gives its chunks back, so a new start begins with all of them.
+  std::vector<Pending> dropped;
+  drain(dropped);
+}
+
+void PacketSender::setPeer(const std::optional<sockaddr_in>& dataPort) {
+  if (dataPort) peer_.store(*dataPort);
+  peerKnown_.store(dataPort.has_value(), std::memory_order_release);
+}
+
+SendResult PacketSender::queue(midi::MidiEventView event, std::int64_t playedMicros) noexcept {
+  if (event.empty()) return SendResult::Sent;
+  Item item;
+  item.played = playedMicros;
+  item.size = static_cast<std::uint32_t>(event.size());
+  if (event.size() <= sizeof item.bytes) {
+    std::copy(event.bytes().begin(), event.bytes().end(), item.bytes);
+  } else if (!store_.store(event.bytes(), item.chunk)) {
+    fail(net::kSocketWouldBlock);
+    return SendResult::Failed;
+  }
+  if (!queue_.push(item)) {
+    if (item.size > sizeof item.bytes) store_.release(item.chunk, item.size);
+    fail(net::kSocketWouldBlock);
+    return SendResult::Failed;
+  }
+  // push() is sequentially consistent with the sleeper's ready(): either it sees
+  // this message, or this sees it asleep.
+  if (sleeping_.exchange(false)) {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto n = ::write(wake_, &one, sizeof one);
+  }
+  return SendResult::Sent;
+}
+
+void PacketSender::fail(int error) {
+  lastError_.store(error, std::memory_order_relaxed);
+  failed_.fetch_add(1, std::memory_order_relaxed);
+}
+
+// The sending thread.
+void PacketSender::run() {
+  std::vector<Pending> batch;
+  batch.reserve(256);
+  while (!stopping_.load()) {
+    waitForWork();
+    if (stopping_.load()) break;
+    // What waits now was queued together (one JACK cycle, or more while we sent):
+    // it goes out in as few packets as hold it.
+    batch.clear();
+    drain(batch);
+    if (!batch.empty()) sendBatch(batch);
+  }
+}
+
+void PacketSender::waitForWork() {
+  sleeping_.store(true);
+  if (queue_.ready()) {
+    sleeping_.store(false);
+    return;
+  }
+  pollfd p{wake_, POLLIN, 0};
+  while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
+  }
+  std::uint64_t count = 0;
+  [[maybe_unused]] const auto n = ::read(wake_, &count, sizeof count);
+  sleeping_.store(false);
+}
+
+void PacketSender::drain(std::vector<Pending>& batch) {
+  Item item;
+  while (queue_.pop(item)) {
+    Pending p{item.played, {}};
+    if (item.size <= sizeof item.bytes) {
+      p.event = midi::MidiEvent::fromBytes({item.bytes, item.size});
+    } else {
+      longBytes_.resize(item.size);
+      store_.read(item.chunk, 0, longBytes_);
+      store_.release(item.chunk, item.size);
+      p.event = midi::MidiEvent::fromBytes(longBytes_);
+    }
+    batch.push_back(std::move(p));
+  }
+}
+
+// The packets carry the time each message was played, on the clock the clock sync
+// reads (100 µs ticks of the monotonic clock), so the peer can place them.
+// Each message's own tick, less the first one's: a delta time rounded on its own
+// would add a second tick of error to the first's.
+void PacketSender::sendBatch(std::vector<Pending>& batch) {
+  const std::uint64_t first = toSyncTicks(batch.front().played);
+  timed_.clear();
+  for (Pending& p : batch) {
+    const std::uint64_t tick = std::max(first, toSyncTicks(p.played));
+    timed_.push_back({static_cast<std::uint32_t>(tick - first), std::move(p.event)});
+  }
+  const auto timestamp = static_cast<std::uint32_t>(first);
+  const auto packets = encoder_->encode(timestamp, timed_);
+  if (!peerKnown_.load(std::memory_order_acquire)) return;
+  const sockaddr_in to = peer_.load();
+  for (const auto& packet : packets) {
+    const net::Transfer sent = net::sendDatagram(socket_, packet, to);
+    if (sent.ok())
+      packets_.fetch_add(1, std::memory_order_relaxed);
+    else if (!net::isUnreachableEcho(sent.error))  // the peer's program is gone: the session tells
+      fail(sent.error);
+  }
+}
+
+}  // namespace strandlink::protocol::rtp

@@ -1,0 +1,334 @@
+#include "protocol/rtp/rtp_protocol.h"
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <time.h>
+
+#include <random>
+#include <utility>
+
+#include "link/peer_filter.h"
+#include "link/reporter.h"
+#include "net/addresses.h"
+#include "net/socket_errors.h"
+#include "protocol/rtp/session_packet.h"
+#include "protocol/rtp/start_check.h"
+
+namespace strandlink::protocol::rtp {
+
+namespace {
+
+// The largest datagram UDP carries: a peer's packet is read whole, whatever its size.
+constexpr std::size_t kReadLength = 65536;
+// What the data socket may hold unread (the kernel doubles it for its bookkeeping).
+constexpr int kReceiveBuffer = 2 << 20;
+
+Micros nowMicros() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return Micros(now.tv_sec) * 1'000'000 + now.tv_nsec / 1000;
+}
+
+PeerAddress peerAddressOf(const sockaddr_in& a) {
+  char text[INET_ADDRSTRLEN] = {};
+  ::inet_ntop(AF_INET, &a.sin_addr, text, sizeof text);
+  return {text, ntohs(a.sin_port)};
+}
+
+sockaddr_in socketAddressOf(const PeerAddress& a) {
+  in_addr address{};
+  ::inet_pton(AF_INET, a.host.c_str(), &address);
+  return net::makeAddress(address.s_addr, a.port);
+}
+
+std::uint32_t randomWord() {
+  static std::mt19937 generator{std::random_device{}()};
+  return static_cast<std::uint32_t>(generator());
+}
+
+// The name the user gave (--name); without one (the MIDI client's default name),
+// this computer's, which tells peers more.
+QString sessionName(const QString& given) {
+  if (!given.trimmed().isEmpty() && given != QLatin1String("Strandlink")) return given;
+  const net::HostName host = net::localHostName();
+  return host.error == 0 && !host.name.empty() ? QString::fromStdString(host.name) : QStringLiteral("Strandlink");
+}
+
+QString milliseconds(std::int64_t ticks) { return QString::number(double(ticks * kMicrosPerTick) / 1000.0, 'f', 1); }
+
+}  // namespace
+
+RtpProtocol::RtpProtocol(const PeerContext& context) : context_(context), buffer_(kReadLength) {
+  wakeup_.setSingleShot(true);
+  wakeup_.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&wakeup_, &QTimer::timeout, [this] {
+    if (!session_) return;
+    session_->tick(nowMicros());
+    serviceSession();
+  });
+}
+
+RtpProtocol::~RtpProtocol() { stop(); }
+
+StartOutcome RtpProtocol::start(const PeerStart& start) {
+  stop();
+  const SessionAddressCheck checked = checkSessionAddresses(start.settings, context_.reporter);
+  if (!checked.addresses) return {StartOutcome::Result::Refused, checked.firstRefused};
+  if (const StartOutcome opened = openSockets(checked.addresses->localControl); !opened.running()) {
+    closeAll();
+    return opened;
+  }
+  int error = 0;
+  const std::uint32_t ssrc = randomWord();
+  if (!sender_.start(data_.descriptor(), ssrc, static_cast<std::uint16_t>(randomWord()), error)) {
+    context_.reporter.socketError(error, QStringLiteral("Tried to start the RTP-MIDI sender:  "));
+    closeAll();
+    return {StartOutcome::Result::Refused, link::SettingsField::None};
+  }
+  remote_ = checked.addresses->remoteControl;
+  SessionConfig config;
+  config.ssrc = ssrc;
+  config.token = randomWord();
+  config.name = sessionName(start.name).toStdString();
+  if (remote_) config.remote = peerAddressOf(*remote_);
+  session_ = std::make_unique<Session>(std::move(config));
+  assembler_.reset();
+  lostBefore_ = 0;
+  refusalSaid_ = false;
+  shownClock_.reset();
+  status_ = link::LinkStatus::NotConnected;
+  session_->start(nowMicros());
+  serviceSession();
+  return {};
+}
+
+// Both ports, or neither (the caller closes what was opened): a half-open session
+// would answer invitations it cannot keep. A port in use is the local port's
+// problem; an address that is not this computer's, the local address's.
+StartOutcome RtpProtocol::openSockets(const sockaddr_in& localControl) {
+  const std::uint16_t port = ntohs(localControl.sin_port);
+  for (const SessionPort which : {SessionPort::Control, SessionPort::Data}) {
+    net::UdpSocket& socket = which == SessionPort::Control ? control_ : data_;
+    int error = 0;
+    socket = net::UdpSocket::create(error);
+    if (!socket.valid()) {
+      context_.reporter.socketError(error, QStringLiteral("Tried to create an RTP-MIDI socket:  "));
+      context_.reporter.report(link::BoxIcon::None, link::kAppTitle,
+                               QStringLiteral(" Cannot create socket.....exit program"));
+      return {StartOutcome::Result::CannotCreateSocket, link::SettingsField::None};
+    }
+    if (which == SessionPort::Data) {
+      // The kernel's arrival times: steady timing places what arrives by them.
+      socket.stampArrivals();
+      // The loop's thread reads, and a busy window or machine can hold it up for a
+      // moment: the default buffer (about 200 packets) overflowed within a quarter
+      // of a second at 20,000 messages a second. Best effort, up to the system's cap.
+      const int bytes = kReceiveBuffer;
+      ::setsockopt(socket.descriptor(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    }
+    sockaddr_in local = localControl;
+    local.sin_port = htons(static_cast<std::uint16_t>(which == SessionPort::Control ? port : port + 1));
+    if (const int e = socket.bind(local)) {
+      context_.reporter.socketError(
+          e, QStringLiteral("Tried to bind RTP-MIDI socket:  "), link::Reporter::Flood::Show,
+          which == SessionPort::Control
+              ? QStringLiteral(" (local port %1, the control port)").arg(port)
+              : QStringLiteral(" (local port %1, the data port, one above the Local Host Port %2)")
+                    .arg(port + 1)
+                    .arg(port));
+      return {StartOutcome::Result::Refused, e == net::kSocketAddressNotAvailable ? link::SettingsField::LocalHost
+                                                                                 : link::SettingsField::LocalPort};
+    }
+    auto& notifier = which == SessionPort::Control ? controlNotifier_ : dataNotifier_;
+    notifier = std::make_unique<net::ReadNotifier>(socket.descriptor(), [this, which] { readDatagram(which); });
+  }
+  return {};
+}
+
+void RtpProtocol::stop() {
+  if (!session_) return;
+  session_->stop();
+  sendSessionPackets();  // the BY
+  closeAll();
+  if (std::exchange(status_, link::LinkStatus::NotConnected) == link::LinkStatus::Connected)
+    context_.sink.peerStatus(link::LinkStatus::NotConnected);
+}
+
+void RtpProtocol::closeAll() {
+  wakeup_.stop();
+  sender_.stop();
+  controlNotifier_.reset();
+  dataNotifier_.reset();
+  control_.close();
+  data_.close();
+  session_.reset();
+}
+
+// --- receiving ---------------------------------------------------------------
+
+void RtpProtocol::readDatagram(SessionPort port) {
+  const net::UdpSocket& socket = port == SessionPort::Control ? control_ : data_;
+  sockaddr_in from{};
+  std::int64_t arrival = 0;
+  const net::Transfer read = socket.receiveFrom(buffer_, from, &arrival);
+  // A failed read (an ICMP echo of a send to a peer that is gone) says nothing the
+  // session does not learn by itself.
+  if (!read.ok() || !session_ || !admitted(from)) return;
+  const std::span<const std::uint8_t> bytes(buffer_.data(), std::size_t(read.bytes));
+  const PeerAddress sender = peerAddressOf(from);
+  if (isSessionPacket(bytes))
+    takeSessionPacket(port, sender, bytes);
+  else if (port == SessionPort::Data)
+    takeMidiPacket(sender, bytes, arrival);
+  else
+    dropped(sender, DecodeError::BadSignature);
+}
+
+// The peer filter first: what a stranger sends is never reported. With a remote
+// named, only its host is a peer.
+bool RtpProtocol::admitted(const sockaddr_in& from) {
+  if (!remote_) return true;
+  return context_.filter.accept(from, remote_->sin_addr.s_addr);
+}
+
+void RtpProtocol::takeSessionPacket(SessionPort port, const PeerAddress& from, std::span<const std::uint8_t> bytes) {
+  SessionPacket packet;
+  if (const DecodeError e = decodeSessionPacket(bytes, packet); e != DecodeError::None) return dropped(from, e);
+  session_->receive(port, from, packet, nowMicros());
+  serviceSession();
+}
+
+void RtpProtocol::takeMidiPacket(const PeerAddress& from, std::span<const std::uint8_t> bytes, std::int64_t arrival) {
+  MidiPacket packet;
+  if (const DecodeError e = decodeMidiPacket(bytes, packet); e != DecodeError::None) return dropped(from, e);
+  if (!session_->acceptData(from, packet.header, nowMicros())) return;
+  // A packet lost in between takes the rest of a SysEx in progress with it.
+  const std::uint64_t lost = session_->sequences().lost();
+  if (lost > lostBefore_) assembler_.reset();
+  lostBefore_ = lost;
+  deliver(packet, arrival);
+}
+
+// Each message at the time the sender played it: the packet's timestamp plus its
+// delta time, in µs on the sender's clock (the low 32 bits, as the link compares them).
+void RtpProtocol::deliver(const MidiPacket& packet, std::int64_t arrival) {
+  for (const TimedCommand& command : packet.commands) {
+    const std::optional<midi::MidiEvent> whole = assembler_.push(command.bytes);
+    if (!whole) continue;
+    const std::uint32_t ticks = packet.header.timestamp + command.offset;
+    context_.sink.peerEvent(whole->view(), static_cast<std::uint32_t>(ticks * std::uint32_t(kMicrosPerTick)),
+                            arrival);
+    if (!session_) return;  // the sink stopped the link
+  }
+}
+
+void RtpProtocol::dropped(const PeerAddress& from, DecodeError error) {
+  const QString line = malformed_.count(
+      QStringLiteral("a malformed packet from %1: %2")
+          .arg(QString::fromStdString(from.host), QString::fromUtf8(describe(error).data(), qsizetype(describe(error).size()))),
+      nowMicros());
+  if (!line.isEmpty()) context_.sink.peerNotice(line);
+}
+
+// --- the session -------------------------------------------------------------
+
+void RtpProtocol::serviceSession() {
+  sendSessionPackets();
+  if (!takeSessionEvents()) return;
+  const auto data = session_->peerDataAddress();
+  sender_.setPeer(data ? std::optional(socketAddressOf(*data)) : std::nullopt);
+  const auto now = session_->connected() ? link::LinkStatus::Connected : link::LinkStatus::NotConnected;
+  armTimer();
+  if (session_->clock() != shownClock_) {
+    shownClock_ = session_->clock();
+    context_.sink.peerFiguresChanged();
+    if (!session_) return;
+  }
+  if (now == status_) return;
+  status_ = now;
+  // Last: the link may act on it at once (release held notes, even stop).
+  context_.sink.peerStatus(now);
+}
+
+void RtpProtocol::sendSessionPackets() {
+  for (const Outgoing& out : session_->takeOutgoing()) {
+    const net::UdpSocket& socket = out.from == SessionPort::Control ? control_ : data_;
+    const net::Transfer sent = socket.sendTo(encodeSessionPacket(out.packet), socketAddressOf(out.to));
+    if (!sent.ok() && !net::isUnreachableEcho(sent.error))
+      context_.reporter.socketError(sent.error, QStringLiteral("Tried to send an RTP-MIDI session packet:  "),
+                                    link::Reporter::Flood::Throttle);
+  }
+}
+
+// False when a notice stopped the link.
+bool RtpProtocol::takeSessionEvents() {
+  for (const SessionEvent& event : session_->takeEvents()) {
+    QString line;
+    switch (event.kind) {
+      case SessionEventKind::Up:
+        refusalSaid_ = false;
+        assembler_.reset();
+        lostBefore_ = session_->sequences().lost();
+        line = QStringLiteral("RTP-MIDI session with %1 is up").arg(QString::fromStdString(session_->peerName()));
+        break;
+      case SessionEventKind::Synced:
+        break;
+      case SessionEventKind::Down:
+        assembler_.reset();
+        line = QStringLiteral("RTP-MIDI session ended: %1").arg(QString::fromUtf8(describe(event.reason).data()));
+        break;
+      case SessionEventKind::Refused:
+        // Once until a session comes up: the invitation is repeated every 5 s.
+        if (!std::exchange(refusalSaid_, true))
+          line = QStringLiteral("The RTP-MIDI peer refused the invitation; asking again every 5 s");
+        break;
+    }
+    if (line.isEmpty()) continue;
+    context_.sink.peerNotice(line);
+    if (!session_) return false;
+  }
+  return true;
+}
+
+void RtpProtocol::armTimer() {
+  const std::optional<Micros> next = session_->nextWakeup();
+  if (!next) {
+    wakeup_.stop();
+    return;
+  }
+  const Micros wait = std::max<Micros>(0, *next - nowMicros());
+  wakeup_.start(int((wait + 999) / 1000));
+}
+
+// --- the figures -------------------------------------------------------------
+
+void RtpProtocol::tick() {
+  if (!session_) return;
+  const std::uint64_t failures = sender_.failedSends();
+  if (failures == reportedSendFailures_) return;
+  reportedSendFailures_ = failures;
+  context_.reporter.socketError(sender_.lastError(), QStringLiteral("Tried to send RTP-MIDI data:  "),
+                                link::Reporter::Flood::Throttle);
+}
+
+// "Link: rtt 0.4 ms, clock offset -12.5 ms, lost 0 packets": the best clock
+// exchange's round trip and offset, and what the peer sent that never came.
+QString RtpProtocol::figuresText() {
+  if (!session_ || !session_->clock()) return {};
+  const SyncSample clock = *session_->clock();
+  QString text = QStringLiteral("Link: rtt %1 ms, clock offset %2 ms, lost %3 packets")
+                     .arg(milliseconds(clock.roundTrip), milliseconds(clock.offset))
+                     .arg(session_->sequences().lost());
+  if (context_.filter.refused() > 0) text += QStringLiteral(", refused %1").arg(context_.filter.refused());
+  return text;
+}
+
+// "Round trip 0.4 ms, 0 packets lost"; "No session, ..." while not connected.
+QString RtpProtocol::figuresSummary() {
+  if (!session_ || !session_->clock()) return {};
+  const std::uint64_t lost = session_->sequences().lost();
+  if (status_ != link::LinkStatus::Connected) return QStringLiteral("No session, %1 packets lost").arg(lost);
+  return QStringLiteral("Round trip %1 ms, %2 packets lost").arg(milliseconds(session_->clock()->roundTrip)).arg(lost);
+}
+
+}  // namespace strandlink::protocol::rtp

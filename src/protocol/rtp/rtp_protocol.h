@@ -1,0 +1,86 @@
+// The RTP-MIDI link: an AppleMIDI session on two UDP ports (control P, even, and
+// data P + 1), MIDI both ways as RTP-MIDI packets. The session's state machine
+// runs on the loop's thread, woken by a timer at its next deadline and by the two
+// sockets; sending MIDI runs on a thread of its own (see PacketSender).
+#pragma once
+
+#include <QTimer>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "net/read_notifier.h"
+#include "net/udp_socket.h"
+#include "protocol/peer_protocol.h"
+#include "protocol/rtp/drop_notice.h"
+#include "protocol/rtp/packet_sender.h"
+#include "protocol/rtp/session.h"
+#include "protocol/rtp/sysex_assembler.h"
+
+namespace strandlink::protocol::rtp {
+
+class RtpProtocol final : public PeerProtocol {
+ public:
+  explicit RtpProtocol(const PeerContext& context);
+  ~RtpProtocol() override;
+
+  [[nodiscard]] StartOutcome start(const PeerStart& start) override;
+  void stop() override;
+  bool running() const override { return session_ != nullptr; }
+
+  [[nodiscard]] SendResult send(midi::MidiEventView event, std::int64_t playedMicros) noexcept override {
+    return sender_.queue(event, playedMicros);
+  }
+  SendResult sendFromLoop(midi::MidiEventView event, std::int64_t playedMicros) override {
+    return sender_.queue(event, playedMicros);
+  }
+  int lastSendError() const override { return sender_.lastError(); }
+  bool carriesSysEx() const override { return true; }
+
+  link::LinkStatus status() const override { return status_; }
+  void tick() override;
+  QString figuresText() override;
+  QString figuresSummary() override;
+
+  bool hasChat() const override { return false; }
+  bool sendChatLine(std::span<const std::uint8_t>) override { return false; }
+
+  // For tests and the figures: the session while one runs.
+  const Session* session() const { return session_.get(); }
+
+ private:
+  StartOutcome openSockets(const sockaddr_in& localControl);
+  void readDatagram(SessionPort port);
+  bool admitted(const sockaddr_in& from);
+  void takeSessionPacket(SessionPort port, const PeerAddress& from, std::span<const std::uint8_t> bytes);
+  void takeMidiPacket(const PeerAddress& from, std::span<const std::uint8_t> bytes, std::int64_t arrival);
+  void deliver(const MidiPacket& packet, std::int64_t arrival);
+  void dropped(const PeerAddress& from, DecodeError error);
+  void serviceSession();
+  void sendSessionPackets();
+  bool takeSessionEvents();
+  void armTimer();
+  void closeAll();
+
+  PeerContext context_;
+  net::UdpSocket control_;
+  net::UdpSocket data_;
+  std::unique_ptr<net::ReadNotifier> controlNotifier_;
+  std::unique_ptr<net::ReadNotifier> dataNotifier_;
+  std::unique_ptr<Session> session_;
+  std::optional<sockaddr_in> remote_;
+  PacketSender sender_;
+  SysExAssembler assembler_;
+  DropNotice malformed_;
+  QTimer wakeup_;
+  std::vector<std::uint8_t> buffer_;
+  std::uint64_t lostBefore_ = 0;
+  std::uint64_t reportedSendFailures_ = 0;
+  std::optional<SyncSample> shownClock_;  // the figures as last said changed
+  bool refusalSaid_ = false;
+  link::LinkStatus status_ = link::LinkStatus::NotConnected;
+};
+
+}  // namespace strandlink::protocol::rtp

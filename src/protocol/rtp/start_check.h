@@ -1,0 +1,33 @@
+// The check of the address and port values before an RTP-MIDI session starts. As
+// for any link, with two differences: the local port is the control port and must
+// be even (the data port is the one above it), and the remote is optional (without
+// one, this side waits to be invited).
+#pragma once
+
+#include <netinet/in.h>
+
+#include <optional>
+
+#include "link/address_check.h"
+#include "settings/settings.h"
+
+namespace strandlink::link {
+class Reporter;
+}
+
+namespace strandlink::protocol::rtp {
+
+struct SessionAddresses {
+  sockaddr_in localControl{};
+  std::optional<sockaddr_in> remoteControl;  // none: wait for an invitation
+};
+
+struct SessionAddressCheck {
+  std::optional<SessionAddresses> addresses;  // nothing when a value was refused
+  link::SettingsField firstRefused = link::SettingsField::None;
+};
+
+// The addresses, or one box that lists every value that is not acceptable.
+SessionAddressCheck checkSessionAddresses(const settings::Settings& s, link::Reporter& reporter);
+
+}  // namespace strandlink::protocol::rtp

@@ -1,0 +1,172 @@
+// Two RTP-MIDI protocols on real loopback sockets, each with its own recording
+// sink: sessions, MIDI both ways byte-exact with the sender's times, bad packets.
+#include <gtest/gtest.h>
+
+#include <QThread>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "support/rtp_end.h"
+#include "support/side.h"
+
+namespace strandlink::test {
+namespace {
+
+std::vector<std::uint8_t> sysEx(std::size_t size) {
+  std::vector<std::uint8_t> bytes(size);
+  bytes.front() = 0xF0;
+  for (std::size_t i = 1; i + 1 < size; ++i) bytes[i] = std::uint8_t((i * 7 + i / 128) & 0x7F);
+  bytes.back() = 0xF7;
+  return bytes;
+}
+
+class RtpLinkTest : public ::testing::Test {
+ protected:
+  // a invites, b waits for it.
+  void connect() {
+    ASSERT_TRUE(b->start(std::nullopt));
+    ASSERT_TRUE(a->start(b->port));
+    ASSERT_TRUE(waitFor([&] { return a->connected() && b->connected(); }, 5000));
+  }
+  std::unique_ptr<End> a = std::make_unique<End>(freePortPair());
+  std::unique_ptr<End> b = std::make_unique<End>(freePortPair());
+};
+
+// Every kind of message, and a SysEx of the longest an input delivers (segmented
+// over some fifty packets), arrive whole, in order, with the times they were
+// played on the sender's clock.
+TEST_F(RtpLinkTest, MessagesCrossByteExactWithTheSendersTimes) {
+  connect();
+  const std::vector<std::vector<std::uint8_t>> messages = {
+      {0x90, 60, 100}, {0x80, 60, 0}, {0xB3, 7, 127}, {0xC9, 5}, {0xE0, 0x00, 0x40},
+      {0xF8},          {0xF2, 1, 2},  sysEx(5),        sysEx(midi::kMaxMessageBytes), {0xFE}};
+  const std::int64_t t0 = 1'000'000'000;
+  for (std::size_t i = 0; i < messages.size(); ++i)
+    ASSERT_EQ(a->rtp.sendFromLoop(midi::MidiEventView(messages[i]), t0 + std::int64_t(i) * 2500),
+              protocol::SendResult::Sent);
+  ASSERT_TRUE(waitFor([&] { return b->sink.events.size() >= messages.size(); }));
+  ASSERT_EQ(b->sink.events.size(), messages.size());
+  for (std::size_t i = 0; i < messages.size(); ++i) {
+    EXPECT_EQ(b->sink.events[i].bytes, messages[i]) << "message " << i;
+    ASSERT_TRUE(b->sink.events[i].stamp);
+    EXPECT_EQ(std::uint32_t(*b->sink.events[i].stamp - *b->sink.events[0].stamp), i * 2500) << "message " << i;
+  }
+  // And back, through the responder's own sending.
+  ASSERT_EQ(b->rtp.sendFromLoop(midi::MidiEventView(messages[8]), t0), protocol::SendResult::Sent);
+  ASSERT_TRUE(waitFor([&] { return !a->sink.events.empty(); }));
+  EXPECT_EQ(a->sink.events[0].bytes, messages[8]);
+  EXPECT_FALSE(a->rtp.figuresText().isEmpty());
+  EXPECT_TRUE(a->rtp.figuresText().contains(QStringLiteral("lost 0 packets"))) << a->rtp.figuresText().toStdString();
+}
+
+// A MIDI thread sending 20,000 messages a second for a second, in cycles of a
+// millisecond: none lost, none reordered.
+TEST_F(RtpLinkTest, TwentyThousandMessagesASecondArriveInOrder) {
+  connect();
+  constexpr int kCycles = 1000, kPerCycle = 20;
+  std::atomic<int> failed{0};
+  std::thread midiThread([&] {
+    for (int c = 0; c < kCycles; ++c) {
+      for (int k = 0; k < kPerCycle; ++k) {
+        const int n = c * kPerCycle + k;
+        const std::uint8_t m[3] = {std::uint8_t(0xB0 | (n >> 14 & 0x0F)), std::uint8_t(n >> 7 & 0x7F),
+                                   std::uint8_t(n & 0x7F)};
+        if (a->rtp.send(midi::MidiEventView(std::span(m)), std::int64_t(c) * 1000) != protocol::SendResult::Sent)
+          ++failed;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  const bool all = waitFor([&] { return b->sink.events.size() >= std::size_t(kCycles * kPerCycle); }, 20000);
+  midiThread.join();
+  EXPECT_EQ(failed.load(), 0);
+  ASSERT_TRUE(all) << b->sink.events.size();
+  for (int n = 0; n < kCycles * kPerCycle; ++n) {
+    const auto& e = b->sink.events[std::size_t(n)].bytes;
+    ASSERT_EQ(((e[0] & 0x0F) << 14) | (e[1] << 7) | e[2], n);
+  }
+}
+
+// Both name each other and start at once: one session, one inviter.
+TEST_F(RtpLinkTest, BothInvitingAtOnceMakeOneSession) {
+  ASSERT_TRUE(a->start(b->port));
+  ASSERT_TRUE(b->start(a->port));
+  ASSERT_TRUE(waitFor([&] { return a->connected() && b->connected(); }, 5000));
+  settle(500);
+  EXPECT_NE(a->rtp.session()->role(), b->rtp.session()->role());
+  EXPECT_EQ(a->rtp.session()->peerSsrc(), b->rtp.session()->ssrc());
+  EXPECT_EQ(b->rtp.session()->peerSsrc(), a->rtp.session()->ssrc());
+  EXPECT_TRUE(a->connected() && b->connected());
+}
+
+// A stop says goodbye: the peer is "Not Connected" at once, not a minute later;
+// and the same port starts again and is let back in.
+TEST_F(RtpLinkTest, StopEndsThePeersSessionAndARestartIsLetBackIn) {
+  connect();
+  a->rtp.stop();
+  ASSERT_TRUE(waitFor([&] { return !b->connected(); }, 2000));
+  ASSERT_TRUE(a->start(b->port));
+  EXPECT_TRUE(waitFor([&] { return a->connected() && b->connected(); }, 3000));
+}
+
+// A data port in use refuses the Start with one box naming it and the Local Port
+// to mend (never the end of the program), and leaves nothing open.
+TEST_F(RtpLinkTest, ADataPortInUseRefusesTheStartAndLeavesTheControlPortFree) {
+  {
+    RawPeer holder(a->port + 1);
+    protocol::PeerStart s;
+    s.settings = {QString(), QString(), QStringLiteral("127.0.0.1"), QString::number(a->port), -1, -1, true};
+    const protocol::StartOutcome outcome = a->rtp.start(s);
+    EXPECT_TRUE(outcome.result == protocol::StartOutcome::Result::Refused &&
+                outcome.refused == link::SettingsField::LocalPort);
+    ASSERT_EQ(a->boxes.boxes.size(), 1);
+    EXPECT_TRUE(a->boxes.texts()[0].contains(QStringLiteral("(local port %1, the data port").arg(a->port + 1)))
+        << a->boxes.texts()[0].toStdString();
+    EXPECT_FALSE(a->rtp.running());
+  }
+  connect();
+}
+
+// Garbage on both ports is dropped with one line, the session stands, and MIDI
+// still passes; an invitation from a host the remote does not name gets NO.
+TEST_F(RtpLinkTest, BadPacketsAreDroppedWithOneLineAndStrangersRefused) {
+  connect();
+  RawPeer garbler(freePortPair());
+  const QByteArray garbage[] = {QByteArray("\xFF\xFFIN", 4), QByteArray("\xFF\xFF\x43\x4B\x00", 5),
+                                QByteArray("\x80\x61\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x8F", 13),
+                                QByteArray("\x80\x61\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x43\xF0\x01", 15),
+                                QByteArray("\x40", 1), QByteArray()};
+  for (const QByteArray& g : garbage) {
+    garbler.sendTo(a->port, g);
+    garbler.sendTo(a->port + 1, g);
+  }
+  settle(300);
+  EXPECT_EQ(a->sink.notices.filter(QStringLiteral("malformed")).size(), 1) << a->sink.notices.join('\n').toStdString();
+  EXPECT_TRUE(a->connected());
+  const std::uint8_t note[3] = {0x90, 1, 2};
+  ASSERT_EQ(a->rtp.sendFromLoop(midi::MidiEventView(std::span(note)), 0), protocol::SendResult::Sent);
+  EXPECT_TRUE(waitFor([&] { return b->sink.events.size() == 1; }));
+
+  // 127.0.0.2 is this machine too, but not the remote a names.
+  const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+  sockaddr_in from = loopback(0);
+  from.sin_addr.s_addr = htonl(0x7F000002);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from), 0);
+  const char invitation[] = "\xFF\xFFIN\x00\x00\x00\x02\x12\x34\x56\x78\x0A\x0B\x0C\x0Dx";
+  const sockaddr_in to = loopback(a->port);
+  ::sendto(fd, invitation, sizeof invitation, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  std::uint8_t answer[64] = {};
+  ssize_t got = -1;
+  waitFor([&] { return got > 0 || (got = ::recv(fd, answer, sizeof answer, 0)) > 0; }, 3000);
+  ::close(fd);
+  ASSERT_GE(got, 4) << a->sink.notices.join(QLatin1Char(10)).toStdString();
+  EXPECT_EQ(answer[2], 'N');
+  EXPECT_EQ(answer[3], 'O');
+  EXPECT_TRUE(a->connected());
+}
+
+}  // namespace
+}  // namespace strandlink::test

@@ -1,0 +1,115 @@
+// Two copies of the real program linked over RTP-MIDI on the test's JACK server,
+// each naming the other (so both invite at once): MIDI and a SysEx of the longest
+// an input delivers pass byte-exact in both timings, and a copy killed without a
+// goodbye and started again is let back in at once.
+#include <signal.h>
+#include <sys/prctl.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "support/jack_client.h"
+#include "support/real_part.h"
+#include "support/side.h"
+
+using namespace strandlink;
+using namespace strandlink::test;
+
+namespace {
+
+// The real program, ended with the test program should that stop half way; its
+// standard output gathered.
+struct Copy : QProcess {
+  Copy(const QString& program, const QString& name, int local, int remote, const QString& timing) {
+    setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    start(program, {"--headless", "--protocol", "rtp", "--local", QStringLiteral("127.0.0.1:%1").arg(local), "--remote",
+                    QStringLiteral("127.0.0.1:%1").arg(remote), "--input", "0", "--output", "0", "--timing", timing,
+                    "--name", name});
+  }
+  ~Copy() override {
+    // Never kill(0): that would be the test's own process group.
+    if (state() != QProcess::NotRunning && processId() > 0) ::kill(pid_t(processId()), SIGTERM);
+    if (!waitForFinished(5000)) kill();
+  }
+  const QString& out() {
+    text += QString::fromLocal8Bit(readAllStandardOutput());
+    return text;
+  }
+  bool says(const QString& line) { return out().split(u'\n').contains(line); }
+  QString text;
+};
+
+MidiBytes sysEx(std::size_t size) {
+  MidiBytes bytes(size);
+  bytes.front() = 0xF0;
+  for (std::size_t i = 1; i + 1 < size; ++i) bytes[i] = std::uint8_t((i * 13 + i / 256) & 0x7F);
+  bytes.back() = 0xF7;
+  return bytes;
+}
+
+class RtpProgram : public ::testing::TestWithParam<const char*> {
+ protected:
+  void SetUp() override {
+    REQUIRE_REAL_PART(jackAvailable(), kNoJackServer);
+    ASSERT_TRUE(QFile::copy(QStringLiteral(STRANDLINK_PROGRAM), program));
+  }
+  QTemporaryDir dir;  // the program's own copy, so that its default file lies here
+  const QString program = dir.filePath("strandlink");
+  const int a = freePortPair(), b = freePortPair();
+};
+
+TEST_P(RtpProgram, NotesAndA64KiBSysExPassByteExact) {
+  const QString timing = QString::fromLatin1(GetParam());
+  Copy copyA(program, "RtpA" + timing, a, b, timing), copyB(program, "RtpB" + timing, b, a, timing);
+  ASSERT_TRUE(waitFor([&] { return copyA.says("Connected") && copyB.says("Connected"); }))
+      << copyA.out().toStdString() << copyB.out().toStdString();
+  JackSysExClient player("rtp-player-" + timing.toStdString());
+  const std::string into = "RtpA" + timing.toStdString() + ":in", outOf = "RtpB" + timing.toStdString() + ":out";
+  ASSERT_TRUE(player.ok() && player.connect(player.outPort(), into) && player.connect(outOf, player.inPort()));
+  // New connections carry data some cycles later: a clock byte until one comes out.
+  ASSERT_TRUE(waitFor([&] {
+    player.play({{{0xF8}}});
+    return waitFor([&] { return !player.events().empty(); }, 200);
+  }));
+  settle(300);
+  const std::size_t before = player.events().size();
+  const MidiBytes dump = sysEx(midi::kMaxMessageBytes);
+  const std::vector<MidiBytes> sent{{0x90, 0x3C, 0x64}, dump, {0xB1, 0x07, 0x50}, {0xE2, 0x00, 0x40}, {0x80, 0x3C, 0}};
+  player.play({{sent[0]}, {dump, player.roomPerCycle()}, {sent[2]}, {sent[3]}, {sent[4]}});
+  ASSERT_TRUE(player.waitUntilPlayed());
+  ASSERT_TRUE(waitFor([&] { return player.lastEvent() == sent.back(); })) << player.events().size();
+  const auto all = player.events();
+  auto got = wholeMessages({all.begin() + std::ptrdiff_t(before), all.end()});
+  std::erase_if(got, [](const auto& m) { return m.bytes == MidiBytes{0xF8}; });  // late from the warm-up
+  ASSERT_EQ(got.size(), sent.size());
+  for (std::size_t i = 0; i < sent.size(); ++i) EXPECT_TRUE(got[i].bytes == sent[i]) << "message " << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(BothTimings, RtpProgram, ::testing::Values("immediate", "steady"));
+
+// Killed, B says no goodbye; started again, it invites A, which takes the new run
+// for a restart of its peer at once instead of waiting out a minute of silence.
+TEST_F(RtpProgram, AKilledPeerIsConnectedAgainWithinThreeSeconds) {
+  Copy copyA(program, "RtpKeep", a, b, "immediate");
+  auto copyB = std::make_unique<Copy>(program, "RtpKilled", b, a, "immediate");
+  ASSERT_TRUE(waitFor([&] { return copyA.says("Connected") && copyB->says("Connected"); }))
+      << copyA.out().toStdString() << copyB->out().toStdString();
+  ASSERT_GT(copyB->processId(), 0);
+  ::kill(pid_t(copyB->processId()), SIGKILL);
+  ASSERT_TRUE(copyB->waitForFinished(5000));
+  const qsizetype seen = copyA.out().size();
+  copyB = std::make_unique<Copy>(program, "RtpKilled", b, a, "immediate");
+  QElapsedTimer sinceRestart;
+  sinceRestart.start();
+  // A generous bound on a loaded machine; the session takes milliseconds on loopback.
+  ASSERT_TRUE(waitFor([&] {
+    return copyB->says("Connected") && copyA.out().mid(seen).contains("\nConnected\n");
+  }, 3000)) << copyA.out().toStdString() << copyB->out().toStdString();
+  EXPECT_LT(sinceRestart.elapsed(), 3000);
+}
+
+}  // namespace

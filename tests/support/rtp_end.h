@@ -1,0 +1,61 @@
+// One end of an RTP-MIDI link for the tests: the real protocol on loopback, with
+// a sink that records what reaches the link, its own reporter and peer filter.
+#pragma once
+
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+#include "link/peer_filter.h"
+#include "link/reporter.h"
+#include "protocol/rtp/rtp_protocol.h"
+#include "support/recording_boxes.h"
+
+namespace strandlink::test {
+
+struct Received {
+  std::vector<std::uint8_t> bytes;
+  std::optional<std::uint32_t> stamp;
+};
+
+class RecordingPeerSink : public protocol::PeerSink {
+ public:
+  void peerEvent(midi::MidiEventView e, std::optional<std::uint32_t> stamp, std::int64_t) override {
+    events.push_back({{e.bytes().begin(), e.bytes().end()}, stamp});
+  }
+  void peerStatus(link::LinkStatus s) override { status = s; }
+  void peerChatLine(const QString&) override {}
+  void peerNotice(const QString& line) override { notices << line; }
+  void peerFiguresChanged() override {}
+
+  std::vector<Received> events;
+  link::LinkStatus status = link::LinkStatus::NotConnected;
+  QStringList notices;
+};
+
+// One end: a protocol with its own sink, reporter and filter.
+struct End {
+  explicit End(int localPort) : port(localPort) {}
+  bool start(std::optional<int> remotePort) {
+    protocol::PeerStart s;
+    s.settings.localHost = QStringLiteral("127.0.0.1");
+    s.settings.localPort = QString::number(port);
+    if (remotePort) {
+      s.settings.remoteHost = QStringLiteral("127.0.0.1");
+      s.settings.remotePort = QString::number(*remotePort);
+    }
+    s.name = QStringLiteral("end %1").arg(port);
+    return rtp.start(s).running();
+  }
+  bool connected() const { return sink.status == link::LinkStatus::Connected; }
+
+  int port;
+  RecordingPeerSink sink;
+  RecordingBoxes boxes;
+  link::Reporter reporter{boxes};
+  link::PeerFilter filter;
+  protocol::rtp::RtpProtocol rtp{{sink, reporter, filter}};
+};
+
+}  // namespace strandlink::test
