@@ -134,7 +134,9 @@ bool Link::start(const settings::Settings& given, const SessionOptions& options)
 
 bool Link::startProtocol(settings::Protocol kind, const settings::Settings& settings, const SessionOptions& options) {
   startProblem_ = SettingsField::None;
+  if (!bridge_->inputOpen()) retiredProtocols_.clear();
   if (!protocol_ || kind != protocolKind_) {
+    if (protocol_ && bridge_->inputOpen()) retiredProtocols_.push_back(std::move(protocol_));
     protocol_ = protocol::makePeerProtocol(kind, protocol::PeerContext{*this, reporter_, filter_});
     protocolKind_ = kind;
   }

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "link/connection_monitor.h"
 #include "link/device_lists.h"
@@ -188,6 +189,9 @@ class Link : public QObject, private protocol::PeerSink {
   // Before the bridge: its MIDI thread sends through the protocol until the input
   // is closed, so the bridge must go first.
   std::unique_ptr<protocol::PeerProtocol> protocol_;
+  // Protocols replaced while an input that would not close still ran (its thread
+  // may still send through one); destroyed once no input is open.
+  std::vector<std::unique_ptr<protocol::PeerProtocol>> retiredProtocols_;
   settings::Protocol protocolKind_ = settings::Protocol::Classic;
   std::unique_ptr<MidiBridge> bridge_;
   QTimer checkTimer_;
