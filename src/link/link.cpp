@@ -73,7 +73,7 @@ void Link::takeDeviceLists() {
 
 bool Link::reportNoMidiService() {
   if (!lists_.inputs.empty() || !lists_.outputs.empty()) return false;
-  reportMissingService(reporter_, QString::fromStdString(midi_.errorText(midi::kMidiNoService)));
+  reportMissingService(reporter_, QString::fromStdString(midi_.errorText(midi::MidiError::NoService)));
   return true;
 }
 

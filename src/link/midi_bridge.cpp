@@ -12,8 +12,8 @@ namespace strandlink::link {
 
 namespace {
 
-QString midiErrorText(midi::MidiService& service, int code) {
-  return QString::fromStdString(service.errorText(code));
+QString midiErrorText(midi::MidiService& service, midi::MidiError error) {
+  return QString::fromStdString(service.errorText(error));
 }
 
 // The clock of the input's moments (CLOCK_MONOTONIC), in µs.
@@ -30,14 +30,15 @@ MidiBridge::MidiBridge(midi::MidiService& service, const DeviceLists& lists, Rep
 // The MIDI thread uses the output, the socket and the wake until the input is
 // closed, so the input goes first, whatever state the link is in.
 MidiBridge::~MidiBridge() {
+  // Nobody is left to tell of a failure now.
   if (input_) {
-    input_->stop();
-    input_->close();
+    static_cast<void>(input_->stop());
+    static_cast<void>(input_->close());
     input_.reset();
   }
   liveOutput_.store(nullptr);
   retiredOutputs_.clear();
-  if (output_) output_->close();
+  if (output_) static_cast<void>(output_->close());
   output_.reset();
 }
 
@@ -74,7 +75,7 @@ void MidiBridge::onMidiMessage(midi::MidiEventView event, std::int64_t timeMicro
   // The network first, then the local thru.
   if (thru_.load(std::memory_order_relaxed)) {
     midi::MidiOutput* out = liveOutput_.load(std::memory_order_acquire);
-    if (out != nullptr && out->send(message) == midi::kMidiOk) thruHeld_.track(message);
+    if (out != nullptr && out->send(message) == midi::MidiError::Ok) thruHeld_.track(message);
   }
 }
 
@@ -96,7 +97,7 @@ void MidiBridge::passSysEx(midi::MidiEventView event) {
   sysExNotSent_.fetch_add(1, std::memory_order_relaxed);
   if (!sysExSeen_.exchange(true, std::memory_order_relaxed)) wake_.post(kSysExNotSent);
   if (thru_.load(std::memory_order_relaxed)) {
-    if (midi::MidiOutput* out = liveOutput_.load(std::memory_order_acquire)) out->send(event);
+    if (midi::MidiOutput* out = liveOutput_.load(std::memory_order_acquire)) static_cast<void>(out->send(event));
   }
 }
 
@@ -115,8 +116,8 @@ bool MidiBridge::open(int inputPosition, int outputPosition) {
   sysExSeen_.store(false, std::memory_order_relaxed);
   inputGone_ = outputGone_ = serviceDown_ = false;
   bool failed = false;
-  if (const int r = openInput()) {
-    if (r == midi::kMidiNoService) {
+  if (const midi::MidiError r = openInput(); midi::failed(r)) {
+    if (r == midi::MidiError::NoService) {
       // No device opens without a service: one box names what is missing.
       reportMissingService(reporter_, midiErrorText(service_, r));
       close();
@@ -126,7 +127,7 @@ bool MidiBridge::open(int inputPosition, int outputPosition) {
     failed = true;
   }
   std::unique_ptr<midi::MidiOutput> out;
-  if (const int r = openOutput(out)) {
+  if (const midi::MidiError r = openOutput(out); midi::failed(r)) {
     reportOutputError(reporter_, lists_, outputPosition_, midiErrorText(service_, r));
     failed = true;
   } else {
@@ -138,14 +139,14 @@ bool MidiBridge::open(int inputPosition, int outputPosition) {
 }
 
 // Opened and started; a port that would not start is closed again.
-int MidiBridge::openInput() {
+midi::MidiError MidiBridge::openInput() {
   std::unique_ptr<midi::MidiInput> in;
-  if (const int r = service_.openInput(inputPosition_, *this, in)) return r;
+  if (const midi::MidiError r = service_.openInput(inputPosition_, *this, in); midi::failed(r)) return r;
   input_ = std::move(in);
   return input_->start();
 }
 
-int MidiBridge::openOutput(std::unique_ptr<midi::MidiOutput>& port) {
+midi::MidiError MidiBridge::openOutput(std::unique_ptr<midi::MidiOutput>& port) {
   return service_.openOutput(outputPosition_, port);
 }
 
@@ -160,8 +161,8 @@ void MidiBridge::close() {
 
 void MidiBridge::closeInput() {
   if (!input_) return;
-  if (const int r = input_->stop()) reportInputError(reporter_, lists_, inputPosition_, midiErrorText(service_, r));
-  if (const int r = input_->close()) {
+  if (const midi::MidiError r = input_->stop(); midi::failed(r)) reportInputError(reporter_, lists_, inputPosition_, midiErrorText(service_, r));
+  if (const midi::MidiError r = input_->close(); midi::failed(r)) {
     reportInputError(reporter_, lists_, inputPosition_, midiErrorText(service_, r));
     return;
   }
@@ -173,7 +174,7 @@ void MidiBridge::closeOutputs() {
   if (input_) return;  // its thread may still play thru on them
   retiredOutputs_.clear();
   if (!output_) return;
-  if (const int r = output_->close()) {
+  if (const midi::MidiError r = output_->close(); midi::failed(r)) {
     reportOutputError(reporter_, lists_, outputPosition_, midiErrorText(service_, r));
     return;
   }
@@ -185,8 +186,8 @@ bool MidiBridge::play(const midi::ShortMessage& message, std::optional<std::int6
   // The receiving side packs data 1 into a signed 16-bit half: from 128 on, the
   // message cannot be played at all.
   if (message.bytes[1] >= 128 || !output_) return false;
-  const int r = atMicros ? output_->sendAt(message, *atMicros) : output_->send(message);
-  if (r != midi::kMidiOk) return false;
+  const midi::MidiError r = atMicros ? output_->sendAt(message, *atMicros) : output_->send(message);
+  if (r != midi::MidiError::Ok) return false;
   held_.track(message);
   return true;
 }
@@ -214,7 +215,7 @@ Released MidiBridge::releaseHeld() {
   sounding.merge(thruHeld_.take());
   // Without an output nothing of ours can be sounding any more.
   if (!output_) return {};
-  return sounding.release([this](const midi::ShortMessage& m) { output_->send(m); });
+  return sounding.release([this](const midi::ShortMessage& m) { static_cast<void>(output_->send(m)); });
 }
 
 void MidiBridge::forgetHeld() {

@@ -93,8 +93,8 @@ class MidiBridge final : public midi::MidiInputHandler {
   void passSysEx(midi::MidiEventView event);
   // Each said once a session, the first time it happens.
   void noteOnce(bool& said, const QString& text);
-  int openInput();
-  int openOutput(std::unique_ptr<midi::MidiOutput>& port);
+  midi::MidiError openInput();
+  midi::MidiError openOutput(std::unique_ptr<midi::MidiOutput>& port);
   void closeInput();
   void closeOutputs();
   bool reopenInput();
