@@ -170,6 +170,8 @@ void MainWindow::buildMidiPorts(QWidget* client) {
     list->setEditable(true);
     // Positions are device numbers: typed text must never become a line of its own.
     list->setInsertPolicy(QComboBox::NoInsert);
+    // "Combo1" until the lists are filled: the text users know from the first
+    // start and from the guide, kept as it is, though it reads like a name.
     list->setEditText(QStringLiteral("Combo1"));
     return list;
   };
