@@ -161,7 +161,8 @@ void MidiBridge::close() {
 
 void MidiBridge::closeInput() {
   if (!input_) return;
-  if (const midi::MidiError r = input_->stop(); midi::failed(r)) reportInputError(reporter_, lists_, inputPosition_, midiErrorText(service_, r));
+  if (const midi::MidiError r = input_->stop(); midi::failed(r))
+    reportInputError(reporter_, lists_, inputPosition_, midiErrorText(service_, r));
   if (const midi::MidiError r = input_->close(); midi::failed(r)) {
     reportInputError(reporter_, lists_, inputPosition_, midiErrorText(service_, r));
     return;

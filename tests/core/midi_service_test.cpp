@@ -196,7 +196,8 @@ TEST_F(MidiServiceJack, OutputIsByteExactSendsNothingInvalidAndServesThruAndTheW
     EXPECT_EQ(out->send(message(m)), MidiError::InvalidMessage) << std::hex << int(m[0]) << " " << m.size();
   for (const MidiBytes& m : kEveryKind) EXPECT_EQ(out->send(message(m)), MidiError::Ok);
   // Bytes the status does not call for are not sent, whatever they hold.
-  EXPECT_TRUE(out->send(message({0xC5, 0x07, 0xFF})) == MidiError::Ok && out->send(message({0xF8, 0xFF, 0xFF})) == MidiError::Ok);
+  EXPECT_TRUE(out->send(message({0xC5, 0x07, 0xFF})) == MidiError::Ok &&
+              out->send(message({0xF8, 0xFF, 0xFF})) == MidiError::Ok);
   std::vector<MidiBytes> expected = kEveryKind;
   expected.insert(expected.end(), {{0xC5, 0x07}, {0xF8}});
   ASSERT_TRUE(synth.waitFor(expected.size()));

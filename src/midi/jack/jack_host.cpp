@@ -157,7 +157,9 @@ MidiError JackHost::connect(const std::string& source, const std::string& destin
   return portExists(source) && portExists(destination) ? MidiError::ServiceError : MidiError::DeviceGone;
 }
 
-MidiError JackHost::connectInput(const std::string& source) { return connectDevice(source, source, inputName_, inputSource_); }
+MidiError JackHost::connectInput(const std::string& source) {
+  return connectDevice(source, source, inputName_, inputSource_);
+}
 
 void JackHost::disconnectInput() {
   if (!inputSource_.empty() && alive()) jack_disconnect(client_, inputSource_.c_str(), inputName_.c_str());
