@@ -44,8 +44,10 @@ bool JackHost::open() {
     return false;
   }
   cycle_.setServing(true);
-  if (!inputSource_.empty()) connect(inputSource_, inputName_);
-  if (!outputTarget_.empty()) connect(outputName_, outputTarget_);
+  // A device not back yet is no failure of the service: the device watch finds
+  // it missing and connects it when it returns.
+  if (!inputSource_.empty()) static_cast<void>(connect(inputSource_, inputName_));
+  if (!outputTarget_.empty()) static_cast<void>(connect(outputName_, outputTarget_));
   connectLostConnections();
   return true;
 }

@@ -2,7 +2,8 @@
 
 namespace strandlink::midi::jack {
 
-JackInput::~JackInput() { close(); }
+// NotOpen when its owner closed it already.
+JackInput::~JackInput() { static_cast<void>(close()); }
 
 MidiError JackInput::start() {
   if (!open_.load()) return MidiError::NotOpen;
@@ -27,7 +28,7 @@ MidiError JackInput::close() {
   return MidiError::Ok;
 }
 
-JackOutput::~JackOutput() { close(); }
+JackOutput::~JackOutput() { static_cast<void>(close()); }
 
 // Any thread: the MIDI thread plays thru, the window's thread received datagrams.
 MidiError JackOutput::send(MidiEventView message) {
