@@ -7,6 +7,7 @@
 
 #include "link/visible_text.h"
 #include "net/addresses.h"
+#include "protocol/protocol_factory.h"
 
 namespace strandlink::app {
 
@@ -67,6 +68,12 @@ const QString kUsage = QStringLiteral(
     "  --delay MS                steady timing's delay, 0 to 1000 ms; 0 (the\n"
     "                            default) is one period of the MIDI service\n"
     "                            (remembered for later runs)\n"
+    "  --protocol classic|rtp|multicast\n"
+    "                            how this side talks to the other: classic (the\n"
+    "                            default) with another copy of Strandlink, rtp\n"
+    "                            with an RTP-MIDI peer (a Mac, an iPad, rtpMIDI\n"
+    "                            on Windows), multicast with a MIDI gateway's\n"
+    "                            group on the LAN (remembered for later runs)\n"
     "  --save-settings FILE      write the resulting settings to FILE and exit (no\n"
     "                            window, no link)\n"
     "\n"
@@ -183,10 +190,8 @@ const ValueOption kValueOptions[] = {
      }},
     {QLatin1StringView("--protocol"),
      [](CommandLine& c, const QString& v) {
-       const QString word = v.toLower();
-       if (word == QLatin1String("rtp")) c.peerServiceType = QStringLiteral("_apple-midi._udp");
-       if (word == QLatin1String("classic")) c.peerServiceType = QStringLiteral("_strandlink._udp");
-       return needs(c.peerServiceType.isEmpty(), "--protocol needs rtp or classic");
+       c.overrides.protocol = settings::protocolFromName(v.toLower());
+       return needs(!c.overrides.protocol, "--protocol needs classic, rtp or multicast");
      }},
     {QLatin1StringView("--save-settings"),
      [](CommandLine& c, const QString& v) {
@@ -211,17 +216,34 @@ bool takeFlag(const QString& name, CommandLine& c, Flags& f) {
   return true;
 }
 
+// The one place that turns away a protocol this build cannot link with yet: one
+// line naming the option, or empty.
+QString protocolRefusal(settings::Protocol protocol) {
+  if (protocol::protocolAvailable(protocol)) return {};
+  return QStringLiteral("strandlink: --protocol %1: this peer protocol is not available yet")
+      .arg(settings::protocolName(protocol));
+}
+
+// --list-peers stands alone but for --protocol, which then says whose published
+// sessions are listed (and is not remembered).
+CommandLine listPeers(CommandLine c, const Flags& f) {
+  const std::optional<settings::Protocol> protocol = c.overrides.protocol;
+  if (f.others > (protocol ? 2 : 1))
+    return fail(QStringLiteral("strandlink: --list-peers takes no other option but --protocol"));
+  if (protocol == settings::Protocol::Multicast)
+    return fail(QStringLiteral("strandlink: --protocol with --list-peers needs rtp or classic"));
+  c.peerServiceType = protocol == settings::Protocol::Rtp ? QStringLiteral("_apple-midi._udp")
+                                                          : QStringLiteral("_strandlink._udp");
+  c.overrides.protocol.reset();
+  c.mode = CommandLine::Mode::ListPeers;
+  return c;
+}
+
 CommandLine withMode(CommandLine c, const Flags& f) {
   using Mode = CommandLine::Mode;
-  // --list-peers stands alone but for --protocol, which means nothing without it.
-  const bool protocol = !c.peerServiceType.isEmpty();
-  if (f.peers && f.others > (protocol ? 2 : 1))
-    return fail(QStringLiteral("strandlink: --list-peers takes no other option but --protocol"));
-  if (protocol && !f.peers) return fail(QStringLiteral("strandlink: --protocol goes with --list-peers"));
-  if (f.peers) {
-    if (!protocol) c.peerServiceType = QStringLiteral("_strandlink._udp");
-    c.mode = Mode::ListPeers;
-    return c;
+  if (f.peers) return listPeers(c, f);
+  if (c.overrides.protocol) {
+    if (const QString refused = protocolRefusal(*c.overrides.protocol); !refused.isEmpty()) return fail(refused);
   }
   if (f.demo && f.others > 0) return fail(QStringLiteral("strandlink: --demo takes no other option"));
   if (f.headless && f.list) return fail(QStringLiteral("strandlink: --headless and --list-devices exclude each other"));

@@ -23,6 +23,7 @@ struct SettingOverrides {
   // remembered ones (and are remembered).
   std::optional<settings::Timing> timing;
   std::optional<int> delayMs;
+  std::optional<settings::Protocol> protocol;
 };
 
 struct ResolvedOverrides {

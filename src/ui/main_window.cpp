@@ -18,6 +18,7 @@
 #include <QStyleHints>
 
 #include "link/priority.h"
+#include "link/protocol_choice.h"
 #include "midi/midi_service.h"
 #include "link/settings_files.h"
 #include "link/visible_text.h"
@@ -185,6 +186,7 @@ void MainWindow::startUp() {
   peerOnlyBox_->setChecked(peerOnly);
   link_.setPeerFilter(peerOnly);
   showTimingChoice(settings::loadTiming(), settings::loadDelayMs());
+  showProtocolChoice(link::rememberedProtocol());
   restoreWindowOptions();
   link_.followDeviceLists(true);
 }
@@ -238,7 +240,9 @@ QString MainWindow::applyCommandLine(const link::SettingOverrides& overrides) {
     // Remembered choices rather than settings: given, they are remembered.
     if (overrides.timing) settings::saveTiming(*overrides.timing);
     if (overrides.delayMs) settings::saveDelayMs(*overrides.delayMs);
+    if (overrides.protocol) settings::saveProtocol(*overrides.protocol);
     showTimingChoice(settings::loadTiming(), settings::loadDelayMs());
+    showProtocolChoice(link::rememberedProtocol());
   } else {
     closedDown_ = true;
     link_.shutDown();

@@ -321,7 +321,7 @@ void MainWindow::buildMenus() {
 void MainWindow::applyTabOrder() {
   const std::vector<QWidget*> order = {
       localAddressBox_, localPortBox_, remoteAddressBox_, remotePortBox_, inputList_,    outputList_,
-      thruBox_,         timingBox_,   delayBox_,         realtimeOption_, highOption_,  statsBox_,
+      thruBox_,         protocolBox_, timingBox_,   delayBox_,         realtimeOption_, highOption_,  statsBox_,
       sentCount_,       receivedCount_, peerOnlyBox_,    popUpBox_,       startButton_, stopButton_,
       panicButton_,     minimizeButton_, chatInput_,     chatHistory_};
   for (std::size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);

@@ -21,6 +21,7 @@
 #include "link/device_lists.h"
 #include "link/setting_overrides.h"
 #include "net/addresses.h"
+#include "protocol/protocol_factory.h"
 #include "settings/preferences.h"
 #include "settings/settings_file.h"
 #include "support/jack_client.h"
@@ -110,6 +111,12 @@ TEST(CommandLine, ModesValuesAndBadUsage) {
   EXPECT_TRUE(t.timing == settings::Timing::Steady && t.delayMs == 12);
   EXPECT_EQ(parse({"--delay", "1000"}).overrides.delayMs, 1000);  // the longest; 1001 is refused below
   EXPECT_TRUE(parse({"--timing=immediate"}).overrides.timing == settings::Timing::Immediate);
+  // A protocol this build cannot link with yet is refused as a bad value is.
+  for (const auto p : {settings::Protocol::Classic, settings::Protocol::Rtp, settings::Protocol::Multicast}) {
+    const auto c = parse({"--headless", "--protocol", settings::protocolName(p).toUpper()});
+    if (protocol::protocolAvailable(p)) EXPECT_TRUE(c.mode == Mode::Headless && c.overrides.protocol == p);
+    else EXPECT_TRUE(c.mode == Mode::Error && c.error.contains("--protocol") && c.error.contains("not available"));
+  }
   // Each bad value: one line that names its option.
   for (const QStringList& args :
        {QStringList{"--bogus"}, {"--settings"}, {"--name="}, {"--headless", "--list-devices"}, {"stray"},
@@ -118,7 +125,8 @@ TEST(CommandLine, ModesValuesAndBadUsage) {
         {"--remote", "10.0.0:4000"}, {"--remote", "bad_name:4000"}, {"--remote", ":4000"}, {"--remote", "h:4e3"},
         {"--input", ""}, {"--output="}, {"--priority", "low"}, {"--save-settings"},
         {"--save-settings", "s.stn", "--list-devices"}, {"--demo", "--headless"}, {"--timing", "soon"},
-        {"--delay", "1001"}, {"--delay", "-1"}, {"--delay", "5ms"}, {"--thru=yes"}}) {
+        {"--delay", "1001"}, {"--delay", "-1"}, {"--delay", "5ms"}, {"--thru=yes"}, {"--protocol", "bogus"},
+        {"--protocol="}}) {
     const auto bad = parse(args);
     const QString named = args.first().startsWith("--") ? args.first().section('=', 0, 0) : args.first();
     EXPECT_EQ(bad.mode, Mode::Error) << args.join(' ').toStdString();
@@ -377,6 +385,28 @@ TEST(HeadlessProgram, AFifoOfRememberedChoicesAndAHostileSettingsFileNeitherBloc
   EXPECT_EQ(settings::readSettingsFile(dir.filePath("out.stn"), 1, 1).changes.localPort, "5000");
 }
 
+// --protocol: a value the program cannot link with ends it with status 2 and one
+// line naming the option; one it can is remembered for later runs.
+TEST(HeadlessProgram, ProtocolRefusedWithOneLineOrRemembered) {
+  QTemporaryDir dir;
+  Program run;
+  QStringList refused{"bogus"};
+  for (const auto p : {settings::Protocol::Rtp, settings::Protocol::Multicast})
+    if (!protocol::protocolAvailable(p)) refused << settings::protocolName(p);
+  for (const QString& bad : refused) {
+    run.start(QStringLiteral(STRANDLINK_PROGRAM), {"--headless", "--protocol", bad});
+    ASSERT_TRUE(run.waitForFinished(10000));
+    const QString err = QString::fromLocal8Bit(run.readAllStandardError());
+    EXPECT_EQ(run.exitCode(), 2) << bad.toStdString();
+    EXPECT_TRUE(err.startsWith("strandlink: --protocol") && err.count('\n') == 1) << err.toStdString();
+  }
+  settings::saveProtocol(settings::Protocol::Rtp);
+  run.start(QStringLiteral(STRANDLINK_PROGRAM), {"--save-settings", dir.filePath("s.stn"), "--protocol", "classic"});
+  ASSERT_TRUE(run.waitForFinished(10000));
+  EXPECT_EQ(run.exitCode(), 0) << run.readAllStandardError().toStdString();
+  EXPECT_EQ(settings::loadProtocol(), settings::Protocol::Classic);
+}
+
 // Copy A from the command line alone, copy B from the file --save-settings wrote
 // for it, whose remote host is "localhost": they connect, MIDI from B plays at A
 // byte for byte, and A keeps its values in its default file at the end.
@@ -474,7 +504,7 @@ TEST(CommandLine, ListPeersBrowsesTheTypeOfTheProtocolGiven) {
   EXPECT_EQ(parse({"--list-peers", "--protocol", "RTP"}).peerServiceType, "_apple-midi._udp");
   EXPECT_EQ(parse({"--protocol=classic", "--list-peers"}).peerServiceType, "_strandlink._udp");
   // Each mistake: one line naming the option at fault.
-  const std::pair<QStringList, QString> bad[] = {{{"--protocol", "rtp"}, "--protocol"},
+  const std::pair<QStringList, QString> bad[] = {{{"--list-peers", "--protocol", "multicast"}, "--protocol"},
                                                  {{"--list-peers", "--protocol", "midi"}, "--protocol"},
                                                  {{"--list-peers", "--protocol"}, "--protocol"},
                                                  {{"--list-peers", "--headless"}, "--list-peers"}};
