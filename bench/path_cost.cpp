@@ -1,7 +1,8 @@
 // What one message costs on each path through the bridge, measured on this
-// machine: the MIDI thread's path (the input handler up to and including the
-// datagram's sendto and the counter) and the loop thread's path (one datagram:
-// the recvfrom and the send into our JACK client's output queue).
+// machine: the MIDI thread's path (the input handler, the classic protocol's send
+// up to and including the datagram's sendto, and the counter) and the loop
+// thread's path (one datagram: the recvfrom, its decoding and the send into our
+// JACK client's output queue).
 //
 // Run against a JACK server (bench/run.sh starts one):
 //   path_cost [messages]
@@ -18,16 +19,29 @@
 #include <array>
 
 #include "headless/headless_run.h"
+#include "headless/line_output.h"
 #include "link/device_lists.h"
 #include "link/midi_bridge.h"
 #include "link/reporter.h"
 #include "midi/midi_service.h"
+#include "link/peer_filter.h"
 #include "net/udp_socket.h"
+#include "protocol/classic/classic_codec.h"
+#include "protocol/classic/classic_protocol.h"
 
 using namespace strandlink;
 using Clock = std::chrono::steady_clock;
 
 namespace {
+
+// The protocol's reports go nowhere: only its sending is measured.
+struct QuietSink : protocol::PeerSink {
+  void peerEvent(midi::MidiEventView, std::optional<std::uint32_t>, std::int64_t) override {}
+  void peerStatus(link::LinkStatus) override {}
+  void peerChatLine(const QString&) override {}
+  void peerNotice(const QString&) override {}
+  void peerFiguresChanged() override {}
+};
 
 int boundUdp(std::uint16_t port) {
   const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
@@ -53,7 +67,7 @@ double sendPath(link::MidiBridge& bridge, int peerFd, long messages) {
     const auto t0 = Clock::now();
     for (int i = 0; i < 100 && done < messages; ++i, ++done) {
       const std::uint8_t note[3] = {0x90, std::uint8_t(done & 0x7F), 0x64};
-      bridge.onMidiMessage(midi::ShortMessage::fromBytes(note), 0);
+      bridge.onMidiMessage(midi::MidiEventView(note), 0);
     }
     spent += Clock::now() - t0;
     // Keep the peer's buffer from filling (outside the timed part), as its reader would.
@@ -99,7 +113,10 @@ double receivePath(link::MidiBridge& bridge, const net::UdpSocket& socket, int s
     for (int i = 0; i < batch; ++i) {
       std::array<std::uint8_t, 200> buffer{};
       sockaddr_in from{};
-      if (socket.receiveFrom(buffer, from).bytes > 0) bridge.play(midi::ShortMessage::fromBytes(std::span(buffer).first(3)));
+      const net::Transfer read = socket.receiveFrom(buffer, from);
+      if (read.bytes <= 0) continue;
+      const auto received = protocol::classic::decodeMidi(std::span(buffer).first(std::size_t(read.bytes)));
+      bridge.playReceived(midi::MidiEventView(received.message.bytes), received.stamp, 0);
     }
     spent += Clock::now() - t0;
     done += batch;
@@ -115,18 +132,28 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   const long messages = argc > 1 ? std::atol(argv[1]) : 200000;
   auto service = midi::makeMidiService("PathCost");
-  headless::StreamBoxes boxes(stderr);
+  headless::LineOutput errors(STDERR_FILENO);
+  headless::StreamBoxes boxes(errors);
   link::Reporter reporter(boxes);
   link::DeviceLists lists{service->inputNames(), service->outputNames()};
   link::MidiBridge bridge(*service, lists, reporter);
 
-  const std::uint16_t local = 24610, remote = 24620;
+  const std::uint16_t local = 24610, remote = 24620, sending = 24640;
   const int peerFd = boundUdp(remote);
   const int senderFd = boundUdp(24630);
   int error = 0;
   net::UdpSocket socket = net::UdpSocket::create(error);
   if (error != 0 || socket.bind(net::makeAddress(htonl(INADDR_LOOPBACK), local)) != 0) return 1;
-  bridge.setDestination(socket.descriptor(), net::makeAddress(htonl(INADDR_LOOPBACK), remote));
+  // The send path's sockets are the protocol's own, on ports of their own.
+  QuietSink sink;
+  link::PeerFilter filter;
+  protocol::classic::ClassicProtocol classic({sink, reporter, filter});
+  protocol::PeerStart start;
+  start.settings.localHost = start.settings.remoteHost = QStringLiteral("127.0.0.1");
+  start.settings.localPort = QString::number(sending);
+  start.settings.remotePort = QString::number(remote);
+  if (!classic.start(start).running()) return 1;
+  bridge.setProtocol(&classic);
   if (!bridge.open(0, 0)) {
     std::fprintf(stderr, "path_cost: no MIDI ports (is a JACK server running?)\n");
     return 1;
@@ -139,5 +166,6 @@ int main(int argc, char** argv) {
   std::printf("receive path (recvfrom to output call):   %.0f ns per message\n",
               receivePath(bridge, socket, senderFd, local, messages / 10));
   bridge.close();
+  classic.stop();
   return 0;
 }

@@ -29,6 +29,7 @@
 
 #include "app/signal_watcher.h"
 #include "headless/headless_run.h"
+#include "headless/line_output.h"
 #include "midi/midi_service.h"
 #include "ui/main_window.h"
 
@@ -103,7 +104,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const auto midi = midi::makeMidiService(name.toStdString());
   // Boxes as lines on standard error: a modal box would stop the run.
-  headless::StreamBoxes boxes(stderr);
+  headless::LineOutput errors(STDERR_FILENO);
+  headless::StreamBoxes boxes(errors);
   ui::MainWindow window(*midi, &boxes);
   window.startUp();
   window.loadSettings(settingsFile);

@@ -7,7 +7,7 @@
 #include "link/midi_bridge.h"
 #include "link/steady_timing.h"
 #include "midi/midi_service.h"
-#include "net/socket_errors.h"
+#include "protocol/protocol_factory.h"
 
 namespace strandlink::link {
 
@@ -31,8 +31,6 @@ settings::RememberedPort portAt(const std::vector<std::string>& names, int posit
   return {position, QString::fromStdString(names[std::size_t(position)])};
 }
 
-constexpr int kMidiReadLength = 200;
-constexpr int kChatReadLength = kChatLineLimit;
 
 }  // namespace
 
@@ -40,18 +38,12 @@ Link::Link(midi::MidiService& midi, MessageBoxes& boxes, QObject* parent)
     : QObject(parent),
       reporter_(boxes),
       midi_(midi),
-      monitor_([this] { sendControl(kProbeByte, QStringLiteral("Tried to send Connection_Check:  ")); },
-               [this] { sendControl(kReplyByte, QStringLiteral("Tried to send Connection_Check_Reply:  ")); },
-               [this](LinkStatus s) { onStatus(s); }),
-      midiOversize_(QStringLiteral("MIDI"), kMidiReadLength),
-      chatOversize_(QStringLiteral("chat"), kChatReadLength),
       bridge_(std::make_unique<MidiBridge>(midi, lists_, reporter_)),
       fatalExit_([] { std::exit(1); }) {
   checkTimer_.setInterval(1000);
   connect(&checkTimer_, &QTimer::timeout, this, [this] {
-    monitor_.tick();
+    if (protocol_) protocol_->tick();
     emit figuresChanged(figuresText());
-    tellOversize();
   });
   // Have the chosen devices gone, or come back?
   deviceTimer_.setInterval(1000);
@@ -103,27 +95,18 @@ bool Link::thruAllowed(int inputPosition, int outputPosition) {
 
 bool Link::start(const settings::Settings& given, const SessionOptions& options) {
   if (running_) return true;
-  const AddressCheck checked = checkAddresses(given, reporter_);
-  startProblem_ = checked.firstRefused;
-  if (!checked.addresses) return false;
+  if (!startProtocol(options.protocol, given, options)) return false;
   settings::Settings settings = given;
   followRememberedNames(settings, options.remembered);
-  if (options.thru && !thruAllowed(settings.inputPosition, settings.outputPosition)) return false;
-  const auto opened = endpoints_.open(*checked.addresses, reporter_, [this] { readMidiDatagram(); },
-                                      [this] { readChatDatagram(); });
-  if (opened == UdpEndpoints::Outcome::CannotCreate) fatalExit_();
-  if (opened != UdpEndpoints::Outcome::Open) {
-    // A port in use is the local port's problem; an address that is not this
-    // computer's, the local address's.
-    startProblem_ = endpoints_.bindError() == net::kSocketAddressNotAvailable ? SettingsField::LocalHost
-                                                                               : SettingsField::LocalPort;
+  if (options.thru && !thruAllowed(settings.inputPosition, settings.outputPosition)) {
+    protocol_->stop();
     return false;
   }
-  bridge_->setDestination(endpoints_.midi().descriptor(), endpoints_.midiRemote());
+  bridge_->setProtocol(protocol_.get());
   bridge_->setThru(options.thru);
   bridge_->setTiming(options.timing, options.delayMs);
   if (!bridge_->open(settings.inputPosition, settings.outputPosition)) {
-    endpoints_.close();
+    protocol_->stop();
     return false;
   }
   sessionPorts_ = {portAt(lists_.inputs, settings.inputPosition), portAt(lists_.outputs, settings.outputPosition)};
@@ -135,6 +118,22 @@ bool Link::start(const settings::Settings& given, const SessionOptions& options)
   countsTimer_.start();
   emit runningChanged(true);
   return true;
+}
+
+bool Link::startProtocol(settings::Protocol kind, const settings::Settings& settings, const SessionOptions& options) {
+  startProblem_ = SettingsField::None;
+  if (!protocol_ || kind != protocolKind_) {
+    protocol_ = protocol::makePeerProtocol(kind, protocol::PeerContext{*this, reporter_, filter_});
+    protocolKind_ = kind;
+  }
+  // The front ends offer only what is available; a caller that asks for more
+  // gets nothing started.
+  if (!protocol_) return false;
+  protocol::PeerStart start{settings, options.timing, {}, 1};
+  const protocol::StartOutcome outcome = protocol_->start(start);
+  startProblem_ = outcome.refused;
+  if (outcome.result == protocol::StartOutcome::Result::CannotCreateSocket) fatalExit_();
+  return outcome.running();
 }
 
 // A device listed elsewhere since its position was stored is opened where it is
@@ -159,10 +158,9 @@ void Link::stop() {
   countsTimer_.stop();
   emitCountsIfChanged();
   running_ = false;
-  monitor_.sessionEnded();
+  protocol_->stop();
   emit figuresChanged(QString());
   emit runningChanged(false);
-  endpoints_.close();
 }
 
 void Link::shutDown() {
@@ -173,7 +171,7 @@ void Link::shutDown() {
   // Each part on its own: an input that went away and did not come back leaves
   // an output that still holds notes, which closing releases.
   bridge_->close();
-  endpoints_.close();
+  if (protocol_) protocol_->stop();
   running_ = false;
 }
 
@@ -183,10 +181,10 @@ void Link::checkDevices() {
   const Missing now = bridge_->missing();
   if (now == missing_) return;
   missing_ = now;
-  emit statusChanged(monitor_.status());
+  emit statusChanged(status());
 }
 
-QString Link::statusText() const { return link::statusText(monitor_.status(), running_ ? missing_ : Missing{}); }
+QString Link::statusText() const { return link::statusText(status(), running_ ? missing_ : Missing{}); }
 
 SentChatLine Link::sendChatLine(const QString& line) {
   QByteArray bytes = toLatin1(line);
@@ -194,12 +192,10 @@ SentChatLine Link::sendChatLine(const QString& line) {
   bytes.truncate(kChatLineLimit);
   if (bytes.size() == 1) bytes.append(' ');
   SentChatLine result{false, QString::fromLatin1(bytes), cut};
-  if (!endpoints_.isOpen()) return result;
+  if (!protocol_ || !protocol_->running() || !protocol_->hasChat()) return result;
+  // Sent as far as the user is concerned: a failed send has its own box.
   result.sent = true;
-  const net::Transfer sent = endpoints_.chat().sendTo(bytesOf(bytes), endpoints_.chatRemote());
-  if (!sent.ok()) {
-    reporter_.socketError(sent.error, QStringLiteral("Tried to send chat message:  "), Reporter::Flood::Throttle);
-  }
+  static_cast<void>(protocol_->sendChatLine(bytesOf(bytes)));
   return result;
 }
 
@@ -211,81 +207,27 @@ Released Link::panic() {
 
 Counts Link::counts() const { return {bridge_->sentCount(), received_}; }
 
-QString Link::figuresText() {
-  return formatLinkQuality(monitor_.quality().figures(LinkQuality::Clock::now()), filter_.refused());
-}
+QString Link::figuresText() { return protocol_ ? protocol_->figuresText() : QString(); }
 
-QString Link::figuresSummary() {
-  return formatLinkSummary(monitor_.quality().figures(LinkQuality::Clock::now()),
-                           monitor_.status() == LinkStatus::Connected);
-}
+QString Link::figuresSummary() { return protocol_ ? protocol_->figuresSummary() : QString(); }
 
-void Link::readMidiDatagram() {
-  if (!endpoints_.isOpen()) return;
-  // Zeros stand in for the bytes a short datagram did not have.
-  std::array<std::uint8_t, kMidiReadLength> buffer{};
-  sockaddr_in from{};
-  std::int64_t arrival = 0;
-  const net::Transfer read = endpoints_.midi().receiveFrom(buffer, from, &arrival);
-  if (!takeDatagram(read, from, midiOversize_)) {
-    // A port-unreachable answer to one of our probes is no fault of a read; the
-    // connection check already shows it.
-    if (!read.ok() && read.error != net::kSocketMessageTooLong && !net::isUnreachableEcho(read.error)) {
-      reporter_.socketError(read.error, QStringLiteral("Tried to read MidiSocketRecvBuffer:  "),
-                            Reporter::Flood::Throttle);
-    }
-    return;
-  }
+void Link::peerEvent(midi::MidiEventView event, std::optional<std::uint32_t> stampMicros,
+                     std::int64_t arrivalMicros) {
   ++received_;
-  // Our own receivers read what a peer built to the first format reads: the first
-  // three bytes. Only a datagram of exactly seven carries a moment as well.
-  bridge_->playReceived(midi::ShortMessage::fromBytes(std::span(buffer).first(3)),
-                        datagramStamp(std::span(buffer).first(std::size_t(read.bytes))), arrival);
+  bridge_->playReceived(event, stampMicros, arrivalMicros);
 }
 
-// One byte is a control byte of the connection check, two or more a chat line.
-// Empty and failed reads are dropped; a line longer than the read length is counted.
-void Link::readChatDatagram() {
-  if (!endpoints_.isOpen()) return;
-  std::array<std::uint8_t, kChatReadLength> buffer{};
-  sockaddr_in from{};
-  const net::Transfer read = endpoints_.chat().receiveFrom(buffer, from);
-  if (!takeDatagram(read, from, chatOversize_)) return;
-  if (read.bytes == 1) {
-    monitor_.controlByte(buffer[0]);
-    if (buffer[0] == kReplyByte) emit figuresChanged(figuresText());
-    return;
-  }
-  emit chatLineReceived(QString::fromLatin1(reinterpret_cast<const char*>(buffer.data()), read.bytes));
-}
-
-bool Link::takeDatagram(const net::Transfer& read, const sockaddr_in& from, OversizeNotice& oversize) {
-  const bool tooLong = read.error == net::kSocketMessageTooLong;
-  if (!tooLong && read.bytes < 1) return false;
-  if (!filter_.accept(from, endpoints_.midiRemote().sin_addr.s_addr)) return false;
-  if (!tooLong) return true;
-  if (const QString line = oversize.count(from, OversizeNotice::Clock::now()); !line.isEmpty()) emit noticed(line);
-  return false;
-}
-
-void Link::tellOversize() {
-  for (OversizeNotice* o : {&midiOversize_, &chatOversize_}) {
-    if (const QString line = o->due(OversizeNotice::Clock::now()); !line.isEmpty()) emit noticed(line);
-  }
-}
-
-// Probe and reply both leave from the MIDI socket for the peer's chat port.
-void Link::sendControl(std::uint8_t byte, const QString& context) {
-  const std::array<std::uint8_t, 1> datagram{byte};
-  const net::Transfer sent = endpoints_.midi().sendTo(datagram, endpoints_.chatRemote());
-  if (!sent.ok()) reporter_.socketError(sent.error, context, Reporter::Flood::Throttle);
-}
-
-void Link::onStatus(LinkStatus status) {
+void Link::peerStatus(LinkStatus status) {
   // The fall of the link releases what the peer left sounding.
   if (status == LinkStatus::NotConnected && running_) bridge_->releaseHeld();
   emit statusChanged(status);
 }
+
+void Link::peerChatLine(const QString& line) { emit chatLineReceived(line); }
+
+void Link::peerNotice(const QString& line) { emit noticed(line); }
+
+void Link::peerFiguresChanged() { emit figuresChanged(figuresText()); }
 
 void Link::emitCountsIfChanged() {
   const Counts now = counts();

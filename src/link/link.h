@@ -1,7 +1,7 @@
 // One running copy of the link: the API both front ends (the window and the
-// window-less run) use. It owns the MIDI bridge, the two UDP endpoints, the
-// connection check, the chat and the peer filter, and tells its front end what
-// happens through signals. Reports that need the user's attention go through the
+// window-less run) use. It owns the MIDI bridge, the peer protocol of the session
+// (its sockets, connection check and chat), the peer filter and the counters, and
+// tells its front end what happens through signals. Reports that need the user's attention go through the
 // message boxes it was given. Everything here runs on the loop's thread (the
 // window's, or the window-less run's main thread), except the MIDI forwarding
 // inside the bridge.
@@ -18,11 +18,10 @@
 #include "link/device_lists.h"
 #include "link/held_notes.h"
 #include "link/message_boxes.h"
-#include "link/oversize_notice.h"
 #include "link/peer_filter.h"
 #include "link/reporter.h"
 #include "link/status_text.h"
-#include "link/udp_endpoints.h"
+#include "protocol/peer_protocol.h"
 #include "settings/preferences.h"
 #include "settings/settings.h"
 
@@ -61,7 +60,7 @@ struct SentChatLine {
   bool cut = false;   // the line was longer than kChatLineLimit
 };
 
-class Link : public QObject {
+class Link : public QObject, private protocol::PeerSink {
   Q_OBJECT
  public:
   Link(midi::MidiService& midi, MessageBoxes& boxes, QObject* parent = nullptr);
@@ -79,7 +78,7 @@ class Link : public QObject {
 
   // Whether thru may join these two devices; shows the warning when it may not.
   bool thruAllowed(int inputPosition, int outputPosition);
-  // Checks the settings, opens both endpoints and both devices and starts the
+  // Checks the settings, starts the chosen peer protocol, opens both devices and starts the
   // session; true when it runs. On failure every problem has been reported and
   // nothing is left open.
   bool start(const settings::Settings& settings, const SessionOptions& options = {});
@@ -89,7 +88,7 @@ class Link : public QObject {
   // The devices the running (or last) session opened: their positions and full
   // names, to be remembered for the next Start.
   settings::RememberedPorts sessionPorts() const { return sessionPorts_; }
-  // Ends a running session: the input, then the output, then the sockets.
+  // Ends a running session: the input, then the output, then the protocol.
   void stop();
   // Closes whatever is still open, each part on its own (the end of the program).
   void shutDown();
@@ -99,7 +98,9 @@ class Link : public QObject {
   // a second by itself.
   void checkDevices();
 
-  LinkStatus status() const { return monitor_.status(); }
+  LinkStatus status() const { return protocol_ ? protocol_->status() : LinkStatus::NotConnected; }
+  // Whether the running session's protocol has a chat.
+  bool chatAvailable() const { return running_ && protocol_->hasChat(); }
   // What the running session lacks now (the MIDI service, a chosen device).
   Missing missing() const { return running_ ? missing_ : Missing{}; }
   // The status line: "Connected", "Not Connected", with what is missing.
@@ -145,14 +146,16 @@ class Link : public QObject {
   void noticed(const QString& line);
 
  private:
-  void readMidiDatagram();
-  void readChatDatagram();
-  // The filter first: what a stranger sends is never reported. False when the
-  // datagram is not to be used (refused, empty, too long, or a failed read).
-  bool takeDatagram(const net::Transfer& read, const sockaddr_in& from, OversizeNotice& oversize);
-  void tellOversize();
-  void sendControl(std::uint8_t byte, const QString& context);
-  void onStatus(LinkStatus status);
+  // The protocol's reports (PeerSink).
+  void peerEvent(midi::MidiEventView event, std::optional<std::uint32_t> stampMicros,
+                 std::int64_t arrivalMicros) override;
+  void peerStatus(LinkStatus status) override;
+  void peerChatLine(const QString& line) override;
+  void peerNotice(const QString& line) override;
+  void peerFiguresChanged() override;
+  // Starts the protocol of that kind, made anew only when the kind changed (the
+  // connection check keeps what it knows between sessions); false when it did not run.
+  bool startProtocol(settings::Protocol kind, const settings::Settings& settings, const SessionOptions& options);
   void emitCountsIfChanged();
   void endSession();
   void refreshDeviceLists();
@@ -161,13 +164,11 @@ class Link : public QObject {
   DeviceLists lists_;
   Reporter reporter_;
   midi::MidiService& midi_;
-  // Before the bridge: its MIDI thread sends on the MIDI socket until the input is
-  // closed, so the bridge must go first.
-  UdpEndpoints endpoints_;
-  ConnectionMonitor monitor_;
   PeerFilter filter_;
-  OversizeNotice midiOversize_;
-  OversizeNotice chatOversize_;
+  // Before the bridge: its MIDI thread sends through the protocol until the input
+  // is closed, so the bridge must go first.
+  std::unique_ptr<protocol::PeerProtocol> protocol_;
+  settings::Protocol protocolKind_ = settings::Protocol::Classic;
   std::unique_ptr<MidiBridge> bridge_;
   QTimer checkTimer_;
   QTimer deviceTimer_;

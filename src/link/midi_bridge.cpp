@@ -6,7 +6,7 @@
 
 #include "link/device_lists.h"
 #include "link/reporter.h"
-#include "net/udp_socket.h"
+#include "protocol/peer_protocol.h"
 
 namespace strandlink::link {
 
@@ -42,14 +42,8 @@ MidiBridge::~MidiBridge() {
   output_.reset();
 }
 
-void MidiBridge::setDestination(int socketFd, const sockaddr_in& peer) {
-  peer_.store(peer);
-  socket_.store(socketFd, std::memory_order_release);
-}
-
 void MidiBridge::setTiming(settings::Timing timing, int delayMs) {
   steady_ = timing == settings::Timing::Steady;
-  stamping_.store(steady_, std::memory_order_relaxed);
   delayMicros_ = std::int64_t(delayMs) * 1000;
   schedule_.reset();
 }
@@ -57,26 +51,38 @@ void MidiBridge::setTiming(settings::Timing timing, int delayMs) {
 // The MIDI thread. The loop's work (an error box) is handed over through the
 // wake: this thread never waits on the window.
 void MidiBridge::onMidiMessage(midi::MidiEventView event, std::int64_t timeMicros) {
-  if (event.isSysEx()) return passSysEx(event);
-  const auto message = midi::ShortMessage::fromBytes(event.bytes());
-  // Three bytes whatever the message's size (the bytes it does not use are 0),
-  // and in steady timing the moment it was played.
-  const auto datagram = stampedDatagram(message, timeMicros);
-  const std::size_t size = stamping_.load(std::memory_order_relaxed) ? kStampedDatagramSize : kPlainDatagramSize;
-  const net::Transfer sent =
-      net::sendDatagram(socket_.load(std::memory_order_acquire), std::span(datagram).first(size), peer_.load());
-  sent_.fetch_add(1, std::memory_order_relaxed);
-  if (sent.ok()) {
-    sentHeld_.track(message);
-  } else {
-    sendError_.store(sent.error, std::memory_order_relaxed);
-    wake_.post(kSendFailed);
-  }
+  if (protocol::PeerProtocol* peer = protocol_.load(std::memory_order_acquire)) forward(*peer, event, timeMicros);
   // The network first, then the local thru.
-  if (thru_.load(std::memory_order_relaxed)) {
-    midi::MidiOutput* out = liveOutput_.load(std::memory_order_acquire);
-    if (out != nullptr && out->send(message) == midi::MidiError::Ok) thruHeld_.track(message);
+  if (thru_.load(std::memory_order_relaxed)) playThru(event);
+}
+
+void MidiBridge::forward(protocol::PeerProtocol& peer, midi::MidiEventView event, std::int64_t timeMicros) {
+  switch (peer.send(event, timeMicros)) {
+    case protocol::SendResult::Sent:
+      sent_.fetch_add(1, std::memory_order_relaxed);
+      if (!event.isSysEx()) sentHeld_.track(midi::ShortMessage::fromBytes(event.bytes()));
+      break;
+    case protocol::SendResult::NotCarried:
+      sysExNotSent_.fetch_add(1, std::memory_order_relaxed);
+      if (!sysExSeen_.exchange(true, std::memory_order_relaxed)) wake_.post(kSysExNotSent);
+      break;
+    case protocol::SendResult::Failed:
+      sent_.fetch_add(1, std::memory_order_relaxed);
+      sendError_.store(peer.lastSendError(), std::memory_order_relaxed);
+      wake_.post(kSendFailed);
+      break;
   }
+}
+
+void MidiBridge::playThru(midi::MidiEventView event) {
+  midi::MidiOutput* out = liveOutput_.load(std::memory_order_acquire);
+  if (out == nullptr) return;
+  if (event.isSysEx()) {
+    static_cast<void>(out->send(event));  // a SysEx holds no note
+    return;
+  }
+  const auto message = midi::ShortMessage::fromBytes(event.bytes());
+  if (out->send(message) == midi::MidiError::Ok) thruHeld_.track(message);
 }
 
 void MidiBridge::onWake(std::uint32_t bits) {
@@ -90,15 +96,6 @@ void MidiBridge::onWake(std::uint32_t bits) {
   if (bits & kInputDropped)
     noteOnce(dropNoted_, QStringLiteral("A SysEx message longer than 64 KiB, or broken off before its end, "
                                         "reached the MIDI input and was dropped."));
-}
-
-// The MIDI thread. Counted and said once; the thru plays it as any other message.
-void MidiBridge::passSysEx(midi::MidiEventView event) {
-  sysExNotSent_.fetch_add(1, std::memory_order_relaxed);
-  if (!sysExSeen_.exchange(true, std::memory_order_relaxed)) wake_.post(kSysExNotSent);
-  if (thru_.load(std::memory_order_relaxed)) {
-    if (midi::MidiOutput* out = liveOutput_.load(std::memory_order_acquire)) static_cast<void>(out->send(event));
-  }
 }
 
 void MidiBridge::onMidiDropped() { wake_.post(kInputDropped); }
@@ -159,8 +156,12 @@ void MidiBridge::close() {
   wake_.drain();  // whatever the MIDI thread handed over before its input closed
 }
 
+// The protocol is let go of once no capture can reach it any more.
 void MidiBridge::closeInput() {
-  if (!input_) return;
+  if (!input_) {
+    protocol_.store(nullptr, std::memory_order_release);
+    return;
+  }
   if (const midi::MidiError r = input_->stop(); midi::failed(r))
     reportInputError(reporter_, lists_, inputPosition_, midiErrorText(service_, r));
   if (const midi::MidiError r = input_->close(); midi::failed(r)) {
@@ -168,6 +169,7 @@ void MidiBridge::closeInput() {
     return;
   }
   input_.reset();
+  protocol_.store(nullptr, std::memory_order_release);
 }
 
 // Once the input is closed only the loop's thread plays on the outputs.
@@ -198,17 +200,24 @@ bool MidiBridge::play(const midi::ShortMessage& message, std::optional<std::int6
 // output after its moment, into the first cycle that can still take it. A
 // message that is not played (a datagram anyone could have sent) teaches the
 // schedule nothing.
-bool MidiBridge::playReceived(const midi::ShortMessage& message, std::optional<std::uint32_t> stamp,
+bool MidiBridge::playReceived(midi::MidiEventView event, std::optional<std::uint32_t> stamp,
                               std::int64_t arrivalMicros) {
-  if (!steady_ || !output_) return play(message);
+  if (!steady_ || !output_) return playEvent(event, std::nullopt);
   const std::int64_t period = output_->periodMicros();
   const std::int64_t delay = std::max(delayMicros_, period);
   const SteadySchedule before = schedule_;
   const std::int64_t moment =
       stamp ? schedule_.stamped(*stamp, arrivalMicros, delay) : schedule_.unstamped(arrivalMicros, delay);
-  if (play(message, moment + period)) return true;
+  if (playEvent(event, moment + period)) return true;
   schedule_ = before;
   return false;
+}
+
+// A SysEx from the peer is played whole; it holds no note.
+bool MidiBridge::playEvent(midi::MidiEventView event, std::optional<std::int64_t> atMicros) {
+  if (!event.isSysEx()) return play(midi::ShortMessage::fromBytes(event.bytes()), atMicros);
+  if (!output_) return false;
+  return (atMicros ? output_->sendAt(event, *atMicros) : output_->send(event)) == midi::MidiError::Ok;
 }
 
 Released MidiBridge::releaseHeld() {
@@ -224,17 +233,14 @@ void MidiBridge::forgetHeld() {
   thruHeld_.forget();
 }
 
-// The loop's thread, beside the MIDI thread's sends on the same socket (each
-// datagram is sent whole). Stamped with now in steady timing, like a message
+// The loop's thread, beside the MIDI thread's sends. Timed now, like a message
 // just played.
 int MidiBridge::releaseSent() {
-  const int socket = socket_.load(std::memory_order_acquire);
+  protocol::PeerProtocol* peer = protocol_.load(std::memory_order_acquire);
   const HeldSet held = sentHeld_.take();
-  if (socket < 0) return 0;
-  const std::size_t size = stamping_.load(std::memory_order_relaxed) ? kStampedDatagramSize : kPlainDatagramSize;
+  if (peer == nullptr) return 0;
   const Released sent = held.release([&](const midi::ShortMessage& m) {
-    const auto datagram = stampedDatagram(m, monotonicMicros());
-    net::sendDatagram(socket, std::span(datagram).first(size), peer_.load());
+    static_cast<void>(peer->sendFromLoop(midi::MidiEventView(m.wireBytes()), monotonicMicros()));
   });
   return sent.notes;
 }

@@ -3,12 +3,11 @@
 // the watch over devices that go away and come back.
 //
 // Captured messages are forwarded on the MIDI service's thread, inside its
-// callback: one datagram to the peer, then, with thru on, the local output. No
-// lock, no queue, no wait on the loop's thread. Everything else runs on the
+// callback: to the peer protocol's send() (for classic, one datagram: a sendto),
+// then, with thru on, the local output. No lock, no queue, no wait on the loop's
+// thread. Everything else runs on the
 // loop's thread (the window's, or the window-less run's main thread).
 #pragma once
-
-#include <netinet/in.h>
 
 #include <QTimer>
 
@@ -23,8 +22,11 @@
 #include "link/status_text.h"
 #include "link/steady_timing.h"
 #include "midi/midi_service.h"
-#include "net/atomic_address.h"
 #include "settings/preferences.h"
+
+namespace strandlink::protocol {
+class PeerProtocol;
+}
 
 namespace strandlink::link {
 
@@ -38,9 +40,9 @@ class MidiBridge final : public midi::MidiInputHandler {
   MidiBridge(const MidiBridge&) = delete;
   MidiBridge& operator=(const MidiBridge&) = delete;
 
-  // Where captured messages go. Set before open(); the socket stays open until
-  // the input is closed.
-  void setDestination(int socketFd, const sockaddr_in& peer);
+  // Where captured messages go: a running protocol, set before open(); it stays
+  // running until the input is closed, after which the bridge lets go of it.
+  void setProtocol(protocol::PeerProtocol* peer) { protocol_.store(peer, std::memory_order_release); }
   void setThru(bool on) { thru_.store(on, std::memory_order_relaxed); }
   // Steady timing stamps what is sent and plays what is received at its moment;
   // delayMs 0 is one period of the output. Set before open().
@@ -56,8 +58,8 @@ class MidiBridge final : public midi::MidiInputHandler {
   bool inputOpen() const { return input_ != nullptr; }
   bool outputOpen() const { return output_ != nullptr; }
 
-  // The MIDI service's thread: one captured message. A SysEx goes to the thru
-  // only: the classic peer protocol has no datagram for it.
+  // The MIDI service's thread: one captured message, to the peer and the thru. A
+  // SysEx the protocol cannot carry is counted and said once.
   void onMidiMessage(midi::MidiEventView event, std::int64_t timeMicros) override;
   void onMidiDropped() override;
 
@@ -65,11 +67,10 @@ class MidiBridge final : public midi::MidiInputHandler {
   // moment of the monotonic clock (µs). False when nothing took it (no output, or
   // not playable).
   bool play(const midi::ShortMessage& message, std::optional<std::int64_t> atMicros = std::nullopt);
-  // A message received in a datagram (with the datagram's stamp, if it had one)
-  // that arrived at arrivalMicros: played at once in immediate timing, at its
-  // moment in steady timing.
-  bool playReceived(const midi::ShortMessage& message, std::optional<std::uint32_t> stamp,
-                    std::int64_t arrivalMicros);
+  // A message from the peer (with the moment it was played, if the wire carried
+  // one) that arrived at arrivalMicros: played at once in immediate timing, at its
+  // moment in steady timing. A SysEx is played whole.
+  bool playReceived(midi::MidiEventView event, std::optional<std::uint32_t> stamp, std::int64_t arrivalMicros);
   // Releases every note our output holds, whatever played it there (the peer or
   // the thru); what that sent.
   Released releaseHeld();
@@ -90,7 +91,9 @@ class MidiBridge final : public midi::MidiInputHandler {
  private:
   enum WakeBits : std::uint32_t { kSendFailed = 1u << 0, kSysExNotSent = 1u << 1, kInputDropped = 1u << 2 };
   void onWake(std::uint32_t bits);
-  void passSysEx(midi::MidiEventView event);
+  void forward(protocol::PeerProtocol& peer, midi::MidiEventView event, std::int64_t timeMicros);
+  void playThru(midi::MidiEventView event);
+  bool playEvent(midi::MidiEventView event, std::optional<std::int64_t> atMicros);
   // Each said once a session, the first time it happens.
   void noteOnce(bool& said, const QString& text);
   midi::MidiError openInput();
@@ -113,10 +116,8 @@ class MidiBridge final : public midi::MidiInputHandler {
   LoopWake wake_;
 
   // Read by the MIDI thread.
-  std::atomic<int> socket_{-1};
-  net::AtomicAddress peer_;
+  std::atomic<protocol::PeerProtocol*> protocol_{nullptr};
   std::atomic<bool> thru_{false};
-  std::atomic<bool> stamping_{false};
   std::atomic<midi::MidiOutput*> liveOutput_{nullptr};
   // Written by the MIDI thread.
   std::atomic<std::uint64_t> sent_{0};

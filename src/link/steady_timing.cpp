@@ -12,18 +12,6 @@ std::int64_t wrapDifference(std::uint32_t a, std::uint32_t b) { return std::int3
 
 }  // namespace
 
-std::array<std::uint8_t, kStampedDatagramSize> stampedDatagram(const midi::ShortMessage& message,
-                                                               std::int64_t playedMicros) {
-  const auto stamp = std::uint32_t(std::uint64_t(playedMicros));
-  return {message.bytes[0],        message.bytes[1],         message.bytes[2],         std::uint8_t(stamp),
-          std::uint8_t(stamp >> 8), std::uint8_t(stamp >> 16), std::uint8_t(stamp >> 24)};
-}
-
-std::optional<std::uint32_t> datagramStamp(std::span<const std::uint8_t> d) {
-  if (d.size() != kStampedDatagramSize) return std::nullopt;
-  return std::uint32_t(d[3]) | std::uint32_t(d[4]) << 8 | std::uint32_t(d[5]) << 16 | std::uint32_t(d[6]) << 24;
-}
-
 // The stamp plus the offset, taken in 32 bits, lies within a second of the
 // arrival's own low 32 bits: the full moment is the arrival moved by the difference.
 std::int64_t SteadySchedule::stamped(std::uint32_t stamp, std::int64_t arrival, std::int64_t delay) {

@@ -1,9 +1,6 @@
-// Steady timing: the MIDI datagram with the moment its message was played, and
-// the schedule that plays received messages a constant time after that moment.
-//
-// A stamped datagram is the message's three bytes and the moment, the low 32 bits
-// of the sender's monotonic clock in µs, little-endian: seven bytes. Receivers
-// that play the first three bytes of any datagram are not disturbed by the rest.
+// Steady timing: the schedule that plays received messages a constant time after
+// the moment they were played. The peer protocol carries that moment, the low 32
+// bits of the sender's monotonic clock in µs, where its wire has room for it.
 //
 // The receiver knows nothing of the sender's clock. The smallest (arrival - stamp)
 // of the last few seconds stands for it: the offset. A message is played at its
@@ -25,27 +22,15 @@
 // notes changes by more than 0.8 % and the notes of a chord stay together, rather
 // than pulling a phrase's notes together at once; a whole period of 1024 frames
 // is learned within three seconds of playing. It rises at once, which delays.
-// Everything here runs on the loop's thread, except stampedDatagram().
+// Everything here runs on the loop's thread.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <span>
-
-#include "midi/short_message.h"
 
 namespace strandlink::link {
-
-inline constexpr std::size_t kPlainDatagramSize = 3;
-inline constexpr std::size_t kStampedDatagramSize = 7;
-
-// The seven bytes of a stamped datagram; the first three alone are the plain one.
-std::array<std::uint8_t, kStampedDatagramSize> stampedDatagram(const midi::ShortMessage& message,
-                                                               std::int64_t playedMicros);
-// The stamp of a datagram of exactly seven bytes; any other length has none.
-std::optional<std::uint32_t> datagramStamp(std::span<const std::uint8_t> datagram);
 
 class SteadySchedule {
  public:

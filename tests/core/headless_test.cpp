@@ -113,9 +113,12 @@ TEST(CommandLine, ModesValuesAndBadUsage) {
   EXPECT_TRUE(parse({"--timing=immediate"}).overrides.timing == settings::Timing::Immediate);
   // A protocol this build cannot link with yet is refused as a bad value is.
   for (const auto p : {settings::Protocol::Classic, settings::Protocol::Rtp, settings::Protocol::Multicast}) {
-    const auto c = parse({"--headless", "--protocol", settings::protocolName(p).toUpper()});
-    if (protocol::protocolAvailable(p)) EXPECT_TRUE(c.mode == Mode::Headless && c.overrides.protocol == p);
-    else EXPECT_TRUE(c.mode == Mode::Error && c.error.contains("--protocol") && c.error.contains("not available"));
+    const auto chosen = parse({"--headless", "--protocol", settings::protocolName(p).toUpper()});
+    if (protocol::protocolAvailable(p))
+      EXPECT_TRUE(chosen.mode == Mode::Headless && chosen.overrides.protocol == p);
+    else
+      EXPECT_TRUE(chosen.mode == Mode::Error && chosen.error.startsWith("strandlink: --protocol") &&
+                  chosen.error.contains("not available") && !chosen.error.contains('\n'));
   }
   // Each bad value: one line that names its option.
   for (const QStringList& args :

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "app/command_line.h"
+#include "link/oversize_notice.h"
 #include "settings/preferences.h"
 #include "support/side.h"
 #include "support/stub_midi.h"

@@ -1,10 +1,13 @@
-#include "link/udp_endpoints.h"
+#include "protocol/classic/udp_endpoints.h"
 
 #include <arpa/inet.h>
 
 #include "link/reporter.h"
 
-namespace strandlink::link {
+namespace strandlink::protocol::classic {
+
+using link::BoxIcon;
+using link::kAppTitle;
 
 namespace {
 
@@ -71,4 +74,4 @@ void UdpEndpoints::close() {
   chat_.close();
 }
 
-}  // namespace strandlink::link
+}  // namespace strandlink::protocol::classic

@@ -12,8 +12,13 @@
 #include "net/udp_socket.h"
 
 namespace strandlink::link {
-
 class Reporter;
+}
+
+namespace strandlink::protocol::classic {
+
+using link::LinkAddresses;
+using link::Reporter;
 
 class UdpEndpoints {
  public:
@@ -44,4 +49,4 @@ class UdpEndpoints {
   int bindError_ = 0;
 };
 
-}  // namespace strandlink::link
+}  // namespace strandlink::protocol::classic

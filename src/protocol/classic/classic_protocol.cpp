@@ -1,0 +1,150 @@
+#include "protocol/classic/classic_protocol.h"
+
+#include <array>
+
+#include "link/peer_filter.h"
+#include "link/reporter.h"
+#include "net/socket_errors.h"
+#include "protocol/classic/classic_codec.h"
+
+namespace strandlink::protocol::classic {
+
+ClassicProtocol::ClassicProtocol(const PeerContext& context)
+    : context_(context),
+      monitor_([this] { sendControl(link::kProbeByte, QStringLiteral("Tried to send Connection_Check:  ")); },
+               [this] { sendControl(link::kReplyByte, QStringLiteral("Tried to send Connection_Check_Reply:  ")); },
+               [this](link::LinkStatus s) { context_.sink.peerStatus(s); }),
+      midiOversize_(QStringLiteral("MIDI"), kMidiReadLength),
+      chatOversize_(QStringLiteral("chat"), kChatReadLength) {}
+
+ClassicProtocol::~ClassicProtocol() { endpoints_.close(); }
+
+StartOutcome ClassicProtocol::start(const PeerStart& start) {
+  if (running()) return {};
+  const link::AddressCheck checked = link::checkAddresses(start.settings, context_.reporter);
+  if (!checked.addresses) return {StartOutcome::Result::Refused, checked.firstRefused};
+  const auto opened = endpoints_.open(*checked.addresses, context_.reporter, [this] { readMidi(); },
+                                      [this] { readChat(); });
+  if (opened != UdpEndpoints::Outcome::Open) {
+    // A port in use is the local port's problem; an address that is not this
+    // computer's, the local address's.
+    const auto field = endpoints_.bindError() == net::kSocketAddressNotAvailable ? link::SettingsField::LocalHost
+                                                                                 : link::SettingsField::LocalPort;
+    const auto result = opened == UdpEndpoints::Outcome::CannotCreate ? StartOutcome::Result::CannotCreateSocket
+                                                                      : StartOutcome::Result::Refused;
+    return {result, field};
+  }
+  stamping_.store(start.timing == settings::Timing::Steady, std::memory_order_relaxed);
+  peer_.store(endpoints_.midiRemote());
+  socket_.store(endpoints_.midi().descriptor(), std::memory_order_release);
+  return {};
+}
+
+// The MIDI thread has stopped sending by now (the link closes its input first).
+void ClassicProtocol::stop() {
+  if (!running()) return;
+  monitor_.sessionEnded();
+  socket_.store(-1, std::memory_order_release);
+  endpoints_.close();
+}
+
+// The MIDI thread: a sendto on a socket that stays open until the input closed.
+SendResult ClassicProtocol::send(midi::MidiEventView event, std::int64_t playedMicros) noexcept {
+  if (event.isSysEx()) return SendResult::NotCarried;
+  const auto message = midi::ShortMessage::fromBytes(event.bytes());
+  const MidiDatagram d =
+      encodeMidi(message, stamping_.load(std::memory_order_relaxed) ? std::optional(playedMicros) : std::nullopt);
+  const net::Transfer sent = net::sendDatagram(socket_.load(std::memory_order_acquire), d.wire(), peer_.load());
+  if (sent.ok()) return SendResult::Sent;
+  sendError_.store(sent.error, std::memory_order_relaxed);
+  return SendResult::Failed;
+}
+
+// Beside the MIDI thread's sends on the same socket: each datagram goes out whole.
+SendResult ClassicProtocol::sendFromLoop(midi::MidiEventView event, std::int64_t playedMicros) {
+  return send(event, playedMicros);
+}
+
+void ClassicProtocol::tick() {
+  monitor_.tick();
+  for (link::OversizeNotice* o : {&midiOversize_, &chatOversize_}) {
+    if (const QString line = o->due(link::OversizeNotice::Clock::now()); !line.isEmpty())
+      context_.sink.peerNotice(line);
+  }
+}
+
+QString ClassicProtocol::figuresText() {
+  return link::formatLinkQuality(monitor_.quality().figures(link::LinkQuality::Clock::now()),
+                                 context_.filter.refused());
+}
+
+QString ClassicProtocol::figuresSummary() {
+  return link::formatLinkSummary(monitor_.quality().figures(link::LinkQuality::Clock::now()),
+                                 monitor_.status() == link::LinkStatus::Connected);
+}
+
+bool ClassicProtocol::sendChatLine(std::span<const std::uint8_t> line) {
+  if (!running()) return false;
+  const net::Transfer sent = endpoints_.chat().sendTo(line, endpoints_.chatRemote());
+  if (!sent.ok()) {
+    context_.reporter.socketError(sent.error, QStringLiteral("Tried to send chat message:  "),
+                                  link::Reporter::Flood::Throttle);
+  }
+  return true;
+}
+
+void ClassicProtocol::readMidi() {
+  if (!running()) return;
+  std::array<std::uint8_t, kMidiReadLength> buffer{};
+  sockaddr_in from{};
+  std::int64_t arrival = 0;
+  const net::Transfer read = endpoints_.midi().receiveFrom(buffer, from, &arrival);
+  if (!take(read, from, midiOversize_)) {
+    // A port-unreachable answer to one of our probes is no fault of a read; the
+    // connection check already shows it.
+    if (!read.ok() && read.error != net::kSocketMessageTooLong && !net::isUnreachableEcho(read.error)) {
+      // The design's own text, variable-like as it looks: users and their notes know it.
+      context_.reporter.socketError(read.error, QStringLiteral("Tried to read MidiSocketRecvBuffer:  "),
+                                    link::Reporter::Flood::Throttle);
+    }
+    return;
+  }
+  const ReceivedMidi received = decodeMidi(std::span(buffer).first(std::size_t(read.bytes)));
+  context_.sink.peerEvent(midi::MidiEventView(received.message.bytes), received.stamp, arrival);
+}
+
+// Empty and failed reads are dropped; a line longer than the read length is counted.
+void ClassicProtocol::readChat() {
+  if (!running()) return;
+  std::array<std::uint8_t, kChatReadLength> buffer{};
+  sockaddr_in from{};
+  const net::Transfer read = endpoints_.chat().receiveFrom(buffer, from);
+  if (!take(read, from, chatOversize_)) return;
+  const ChatDatagram chat = decodeChat(std::span(buffer).first(std::size_t(read.bytes)));
+  if (chat.kind == ChatDatagram::Kind::Control) {
+    monitor_.controlByte(chat.control);
+    if (chat.control == link::kReplyByte) context_.sink.peerFiguresChanged();
+    return;
+  }
+  context_.sink.peerChatLine(
+      QString::fromLatin1(reinterpret_cast<const char*>(chat.line.data()), qsizetype(chat.line.size())));
+}
+
+bool ClassicProtocol::take(const net::Transfer& read, const sockaddr_in& from, link::OversizeNotice& oversize) {
+  const bool tooLong = read.error == net::kSocketMessageTooLong;
+  if (!tooLong && read.bytes < 1) return false;
+  if (!context_.filter.accept(from, endpoints_.midiRemote().sin_addr.s_addr)) return false;
+  if (!tooLong) return true;
+  if (const QString line = oversize.count(from, link::OversizeNotice::Clock::now()); !line.isEmpty())
+    context_.sink.peerNotice(line);
+  return false;
+}
+
+// Probe and reply both leave from the MIDI socket for the peer's chat port.
+void ClassicProtocol::sendControl(std::uint8_t byte, const QString& context) {
+  const std::array<std::uint8_t, 1> datagram{byte};
+  const net::Transfer sent = endpoints_.midi().sendTo(datagram, endpoints_.chatRemote());
+  if (!sent.ok()) context_.reporter.socketError(sent.error, context, link::Reporter::Flood::Throttle);
+}
+
+}  // namespace strandlink::protocol::classic

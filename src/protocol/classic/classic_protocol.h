@@ -1,0 +1,65 @@
+// The classic peer protocol: short messages in three-byte datagrams (seven in
+// steady timing) on the MIDI port P, chat lines and the connection check's
+// one-byte probe and reply on P + 1. It carries no SysEx.
+#pragma once
+
+#include <atomic>
+
+#include "link/connection_monitor.h"
+#include "link/oversize_notice.h"
+#include "net/atomic_address.h"
+#include "protocol/classic/udp_endpoints.h"
+#include "protocol/peer_protocol.h"
+
+namespace strandlink::protocol::classic {
+
+class ClassicProtocol final : public PeerProtocol {
+ public:
+  explicit ClassicProtocol(const PeerContext& context);
+  ~ClassicProtocol() override;
+  ClassicProtocol(const ClassicProtocol&) = delete;
+  ClassicProtocol& operator=(const ClassicProtocol&) = delete;
+
+  [[nodiscard]] StartOutcome start(const PeerStart& start) override;
+  void stop() override;
+  bool running() const override { return endpoints_.isOpen(); }
+
+  [[nodiscard]] SendResult send(midi::MidiEventView event, std::int64_t playedMicros) noexcept override;
+  SendResult sendFromLoop(midi::MidiEventView event, std::int64_t playedMicros) override;
+  int lastSendError() const override { return sendError_.load(std::memory_order_relaxed); }
+  bool carriesSysEx() const override { return false; }
+
+  link::LinkStatus status() const override { return monitor_.status(); }
+  void tick() override;
+  QString figuresText() override;
+  QString figuresSummary() override;
+
+  bool hasChat() const override { return true; }
+  bool sendChatLine(std::span<const std::uint8_t> line) override;
+
+  // The longest datagram each port reads; a longer one is counted, not used.
+  static constexpr int kMidiReadLength = 200;
+  static constexpr int kChatReadLength = 2000;
+
+ private:
+  void readMidi();
+  void readChat();
+  // The filter first: what a stranger sends is never reported. False when the
+  // datagram is not to be used (refused, empty, too long, or a failed read).
+  bool take(const net::Transfer& read, const sockaddr_in& from, link::OversizeNotice& oversize);
+  void sendControl(std::uint8_t byte, const QString& context);
+
+  PeerContext context_;
+  UdpEndpoints endpoints_;
+  link::ConnectionMonitor monitor_;
+  link::OversizeNotice midiOversize_;
+  link::OversizeNotice chatOversize_;
+  // Read by the MIDI thread.
+  std::atomic<int> socket_{-1};
+  net::AtomicAddress peer_;
+  std::atomic<bool> stamping_{false};
+  // Written by the MIDI thread.
+  std::atomic<int> sendError_{0};
+};
+
+}  // namespace strandlink::protocol::classic
