@@ -87,6 +87,8 @@ void Link::refreshDeviceLists() {
 
 bool Link::thruAllowed(int inputPosition, int outputPosition) {
   if (!thruWouldLoop(lists_, inputPosition, outputPosition)) return true;
+  // "MidiThru" in one word, as users know this warning from the guide and earlier
+  // versions: kept as it is, though the box itself reads "Midi Thru".
   reporter_.report(
       BoxIcon::Exclamation, QStringLiteral("Strandlink Warning"),
       QStringLiteral("You will create a feedback loop...Change Midi Port settings or uncheck \"MidiThru\""));
