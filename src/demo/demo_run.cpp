@@ -33,9 +33,10 @@ int freePortPair(int first) {
   for (int p = first; p < 65000; p += 2) {
     bool free = true;
     for (const int port : {p, p + 1}) {
-      int error = 0;
+      net::SocketError error = net::SocketError::Ok;
       const net::UdpSocket probe = net::UdpSocket::create(error);
-      free = free && probe.valid() && probe.bind(net::makeAddress(htonl(INADDR_LOOPBACK), std::uint16_t(port))) == 0;
+      free = free && probe.valid() &&
+             !net::failed(probe.bind(net::makeAddress(htonl(INADDR_LOOPBACK), std::uint16_t(port))));
     }
     if (free) return p;
   }

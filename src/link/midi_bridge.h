@@ -22,6 +22,7 @@
 #include "link/status_text.h"
 #include "link/steady_timing.h"
 #include "midi/midi_service.h"
+#include "net/socket_errors.h"
 #include "settings/preferences.h"
 
 namespace strandlink::protocol {
@@ -121,7 +122,7 @@ class MidiBridge final : public midi::MidiInputHandler {
   std::atomic<midi::MidiOutput*> liveOutput_{nullptr};
   // Written by the MIDI thread.
   std::atomic<std::uint64_t> sent_{0};
-  std::atomic<int> sendError_{0};
+  std::atomic<net::SocketError> sendError_{net::SocketError::Ok};
   std::atomic<std::uint64_t> sysExNotSent_{0};
   std::atomic<bool> sysExSeen_{false};  // this session
   bool sysExNoted_ = false;

@@ -41,9 +41,9 @@ std::string openInPrivateNetwork(const std::vector<GroupOptions>& options, std::
       return;
     }
     for (const GroupOptions& o : options) {
-      int error = -1;
+      strandlink::net::SocketError error{};
       sockets.push_back(MulticastSocket::open(o, error));
-      EXPECT_EQ(error, 0) << strandlink::net::socketErrorText(error).toStdString();
+      EXPECT_EQ(error, strandlink::net::SocketError::Ok) << strandlink::net::socketErrorText(error).toStdString();
     }
   }).join();
   return missing;
@@ -129,12 +129,12 @@ TEST(MulticastSocket, ALongSysExArrivesWholeThroughTheReceiver) {
 TEST(MulticastSocket, AnAddressThatIsNoGroupAndATtlPast255AreRefused) {
   GroupOptions unicast;
   unicast.group = htonl(INADDR_LOOPBACK);
-  int error = 0;
+  strandlink::net::SocketError error{};
   const MulticastSocket s = MulticastSocket::open(unicast, error);
-  EXPECT_NE(error, 0);
+  EXPECT_TRUE(strandlink::net::failed(error));
   EXPECT_FALSE(s.valid());
   GroupOptions farTooFar;
   farTooFar.ttl = 256;
   EXPECT_FALSE(MulticastSocket::open(farTooFar, error).valid());
-  EXPECT_NE(error, 0);
+  EXPECT_TRUE(strandlink::net::failed(error));
 }

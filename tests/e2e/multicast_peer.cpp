@@ -67,9 +67,9 @@ Options parse(int argc, char** argv) {
 MulticastSocket join(const Options& o) {
   GroupOptions options;
   if (inet_pton(AF_INET, o.interface.c_str(), &options.interfaceAddress) != 1) usage("--interface is no IPv4 address");
-  int error = 0;
+  strandlink::net::SocketError error{};
   MulticastSocket socket = MulticastSocket::open(options, error);
-  if (error != 0) usage(strandlink::net::socketErrorText(error).toUtf8().constData());
+  if (strandlink::net::failed(error)) usage(strandlink::net::socketErrorText(error).toUtf8().constData());
   return socket;
 }
 
