@@ -141,9 +141,9 @@ int main(int argc, char** argv) {
   const std::uint16_t local = 24610, remote = 24620, sending = 24640;
   const int peerFd = boundUdp(remote);
   const int senderFd = boundUdp(24630);
-  int error = 0;
+  net::SocketError error = net::SocketError::Ok;
   net::UdpSocket socket = net::UdpSocket::create(error);
-  if (error != 0 || socket.bind(net::makeAddress(htonl(INADDR_LOOPBACK), local)) != 0) return 1;
+  if (net::failed(error) || net::failed(socket.bind(net::makeAddress(htonl(INADDR_LOOPBACK), local)))) return 1;
   // The send path's sockets are the protocol's own, on ports of their own.
   QuietSink sink;
   link::PeerFilter filter;

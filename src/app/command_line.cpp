@@ -85,11 +85,16 @@ const QString kUsage = QStringLiteral(
     "  --delay MS                steady timing's delay, 0 to 1000 ms; 0 (the\n"
     "                            default) is one period of the MIDI service\n"
     "                            (remembered for later runs)\n"
-    "  --protocol rtp|classic    rtp: RTP-MIDI, to a Mac, an iPad, Windows or\n"
-    "                            rtpmidid; --local then names the session's control\n"
-    "                            port (even; data on the one above) and --remote is\n"
-    "                            optional (without it: wait to be invited); classic\n"
-    "                            (the default): another copy of Strandlink\n"
+    "  --protocol classic|rtp|multicast\n"
+    "                            how this side talks to the other: classic (the\n"
+    "                            default) with another copy of Strandlink, rtp\n"
+    "                            with an RTP-MIDI peer (a Mac, an iPad, rtpMIDI\n"
+    "                            on Windows, rtpmidid), multicast with a MIDI\n"
+    "                            gateway's group on the LAN (remembered for later\n"
+    "                            runs). With rtp, --local names the session's\n"
+    "                            control port (even; data on the one above) and\n"
+    "                            --remote is optional (without it: wait to be\n"
+    "                            invited)\n"
     "  --save-settings FILE      write the resulting settings to FILE and exit (no\n"
     "                            window, no link)\n"
     "\n"
@@ -258,16 +263,25 @@ bool takeFlag(const QString& name, CommandLine& c, Flags& f) {
   return true;
 }
 
-// --list-peers stands alone but for --protocol, which names the kind of session.
+// The one place that turns away a protocol this build cannot link with yet: one
+// line naming the option, or empty.
+QString protocolRefusal(settings::Protocol protocol) {
+  if (protocol::protocolAvailable(protocol)) return {};
+  return QStringLiteral("strandlink: --protocol %1: this peer protocol is not available yet")
+      .arg(settings::protocolName(protocol));
+}
+
+// --list-peers stands alone but for --protocol, which then says whose published
+// sessions are listed (and is not remembered).
 CommandLine listPeers(CommandLine c, const Flags& f) {
-  const auto protocol = c.overrides.protocol;
+  const std::optional<settings::Protocol> protocol = c.overrides.protocol;
   if (f.others > (protocol ? 2 : 1))
     return fail(QStringLiteral("strandlink: --list-peers takes no other option but --protocol"));
   if (protocol == settings::Protocol::Multicast)
-    return fail(QStringLiteral("strandlink: --protocol multicast has no sessions to list: a group needs none"));
+    return fail(QStringLiteral("strandlink: --protocol with --list-peers needs rtp or classic"));
   c.peerServiceType = protocol == settings::Protocol::Rtp ? QStringLiteral("_apple-midi._udp")
                                                           : QStringLiteral("_strandlink._udp");
-  c.overrides.protocol.reset();  // only which sessions to list, not a choice to remember
+  c.overrides.protocol.reset();
   c.mode = CommandLine::Mode::ListPeers;
   return c;
 }
@@ -280,9 +294,7 @@ QString protocolMismatch(const CommandLine& c) {
     return QStringLiteral("strandlink: --local needs ADDRESS:PORT, for example 192.168.1.20:5000 (an address alone "
                           "only with --protocol multicast)");
   if (c.ttl && !multicast) return QStringLiteral("strandlink: --ttl goes with --protocol multicast");
-  if (protocol && !protocol::protocolAvailable(*protocol))
-    return QStringLiteral("strandlink: --protocol %1 is not available in this build")
-        .arg(settings::protocolName(*protocol));
+  if (protocol) return protocolRefusal(*protocol);
   return {};
 }
 

@@ -33,9 +33,10 @@ int freePortPair(int first) {
   for (int p = first; p < 65000; p += 2) {
     bool free = true;
     for (const int port : {p, p + 1}) {
-      int error = 0;
+      net::SocketError error = net::SocketError::Ok;
       const net::UdpSocket probe = net::UdpSocket::create(error);
-      free = free && probe.valid() && probe.bind(net::makeAddress(htonl(INADDR_LOOPBACK), std::uint16_t(port))) == 0;
+      free = free && probe.valid() &&
+             !net::failed(probe.bind(net::makeAddress(htonl(INADDR_LOOPBACK), std::uint16_t(port))));
     }
     if (free) return p;
   }
@@ -136,27 +137,28 @@ bool DemoRun::joinPlayer(const std::set<std::string>& outputsBefore, const std::
   b_.inPort = name(outputs, bIn);
   a_.outPort = name(inputs, aOut);
   b_.outPort = name(inputs, bOut);
-  int r = player_->openOutput(aIn, playerOut_);
-  if (r == midi::kMidiOk) r = player_->openInput(bOut, *this, recorderIn_);
-  if (r == midi::kMidiOk) r = recorderIn_->start();
-  if (r != midi::kMidiOk) {
+  midi::MidiError r = player_->openOutput(aIn, playerOut_);
+  if (r == midi::MidiError::Ok) r = player_->openInput(bOut, *this, recorderIn_);
+  if (r == midi::MidiError::Ok) r = recorderIn_->start();
+  if (r != midi::MidiError::Ok) {
     boxes_.show(link::BoxIcon::Exclamation, QStringLiteral("demo"),
                 QStringLiteral("the player could not join the copies' ports: ") +
                     QString::fromStdString(player_->errorText(r)));
   }
-  return r == midi::kMidiOk;
+  return r == midi::MidiError::Ok;
 }
 
 void DemoRun::stop() {
   stopping_ = true;
   // The recorder first: what the copies release at their end is not part of the demo.
+  // Closing at the end: a failure here changes nothing the demo shows.
   if (recorderIn_) {
-    recorderIn_->stop();
-    recorderIn_->close();
+    static_cast<void>(recorderIn_->stop());
+    static_cast<void>(recorderIn_->close());
     recorderIn_.reset();
   }
   if (playerOut_) {
-    playerOut_->close();
+    static_cast<void>(playerOut_->close());
     playerOut_.reset();
   }
   for (Copy* c : {&a_, &b_}) {
@@ -178,7 +180,7 @@ void DemoRun::sendWarmUp() {
     warmUpTimer_->stop();
     return;
   }
-  playerOut_->send(kWarmUp);
+  static_cast<void>(playerOut_->send(kWarmUp));  // the next warm-up tries again
 }
 
 void DemoRun::startPhraseWhenReady() {
@@ -197,7 +199,7 @@ void DemoRun::playDue() {
   while (nextEvent_ < phrase_.size() && phrase_[nextEvent_].atMs <= phraseClock_.elapsed()) {
     const midi::ShortMessage& message = phrase_[nextEvent_++].message;
     awaited_.push_back({message, nowMicros()});
-    playerOut_->send(message);
+    static_cast<void>(playerOut_->send(message));  // one that is not played shows as missing
   }
   if (nextEvent_ < phrase_.size()) {
     const qint64 wait = std::max<qint64>(0, phrase_[nextEvent_].atMs - phraseClock_.elapsed());

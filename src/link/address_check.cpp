@@ -41,7 +41,7 @@ class Refusals {
   void address(const QString& text, const net::Resolved& resolved, SettingsField field, const QString& invalid,
                const QString& notFound) {
     if (!text.isEmpty() && resolved.usable()) return;
-    const bool lookupFailed = net::isHostName(text) && resolved.error != 0;
+    const bool lookupFailed = net::isHostName(text) && net::failed(resolved.error);
     refuse(field, lookupFailed ? notFound.arg(quotedValue(text)) : invalid);
   }
   // The one box; its text is its own context, so a repeat never stacks on itself.

@@ -12,7 +12,7 @@ namespace strandlink::link {
 namespace {
 
 void reportGone(Reporter& reporter, midi::MidiService& service, const QString& what) {
-  const QString text = what + QString::fromStdString(service.errorText(midi::kMidiDeviceGone)) +
+  const QString text = what + QString::fromStdString(service.errorText(midi::MidiError::DeviceGone)) +
                        QStringLiteral(" It is opened again as soon as it is back.");
   reporter.post(BoxIcon::Exclamation, QStringLiteral("Device Error"), text);
 }
@@ -30,7 +30,7 @@ bool MidiBridge::serviceAway() {
     case midi::ServiceState::Lost:
       serviceDown_ = true;
       reporter_.post(BoxIcon::Exclamation, QStringLiteral("Device Error"),
-                     context + QString::fromStdString(service_.errorText(midi::kMidiServiceLost)) +
+                     context + QString::fromStdString(service_.errorText(midi::MidiError::ServiceLost)) +
                          QStringLiteral(" Its ports and connections are made again as soon as it is back."));
       return true;
     case midi::ServiceState::Down:
@@ -80,11 +80,11 @@ void MidiBridge::followDevice(bool& gone, bool present, const QString& device, b
 // The old port is closed first: it was connected to the port that went away.
 bool MidiBridge::reopenInput() {
   if (input_) {
-    input_->stop();
-    input_->close();
+    static_cast<void>(input_->stop());
+    static_cast<void>(input_->close());
     input_.reset();
   }
-  if (openInput() == midi::kMidiOk) return true;
+  if (openInput() == midi::MidiError::Ok) return true;
   input_.reset();
   return false;
 }
@@ -95,10 +95,10 @@ bool MidiBridge::reopenInput() {
 bool MidiBridge::reopenOutput() {
   liveOutput_.store(nullptr, std::memory_order_release);
   if (output_) {
-    output_->close();
+    static_cast<void>(output_->close());
     retiredOutputs_.push_back(std::move(output_));
   }
-  if (openOutput(output_) != midi::kMidiOk) {
+  if (openOutput(output_) != midi::MidiError::Ok) {
     output_.reset();
     return false;
   }

@@ -68,7 +68,7 @@ void Link::takeDeviceLists() {
 
 bool Link::reportNoMidiService() {
   if (!lists_.inputs.empty() || !lists_.outputs.empty()) return false;
-  reportMissingService(reporter_, QString::fromStdString(midi_.errorText(midi::kMidiNoService)));
+  reportMissingService(reporter_, QString::fromStdString(midi_.errorText(midi::MidiError::NoService)));
   return true;
 }
 
@@ -90,6 +90,8 @@ void Link::refreshDeviceLists() {
 
 bool Link::thruAllowed(int inputPosition, int outputPosition) {
   if (!thruWouldLoop(lists_, inputPosition, outputPosition)) return true;
+  // "MidiThru" in one word, as users know this warning from the guide and earlier
+  // versions: kept as it is, though the box itself reads "Midi Thru".
   reporter_.report(
       BoxIcon::Exclamation, QStringLiteral("Strandlink Warning"),
       QStringLiteral("You will create a feedback loop...Change Midi Port settings or uncheck \"MidiThru\""));

@@ -12,8 +12,8 @@ namespace strandlink::link {
 
 namespace {
 
-QString midiErrorText(midi::MidiService& service, int code) {
-  return QString::fromStdString(service.errorText(code));
+QString midiErrorText(midi::MidiService& service, midi::MidiError error) {
+  return QString::fromStdString(service.errorText(error));
 }
 
 // The clock of the input's moments (CLOCK_MONOTONIC), in µs.
@@ -30,14 +30,15 @@ MidiBridge::MidiBridge(midi::MidiService& service, const DeviceLists& lists, Rep
 // The MIDI thread uses the output, the socket and the wake until the input is
 // closed, so the input goes first, whatever state the link is in.
 MidiBridge::~MidiBridge() {
+  // Nobody is left to tell of a failure now.
   if (input_) {
-    input_->stop();
-    input_->close();
+    static_cast<void>(input_->stop());
+    static_cast<void>(input_->close());
     input_.reset();
   }
   liveOutput_.store(nullptr);
   retiredOutputs_.clear();
-  if (output_) output_->close();
+  if (output_) static_cast<void>(output_->close());
   output_.reset();
 }
 
@@ -77,11 +78,11 @@ void MidiBridge::playThru(midi::MidiEventView event) {
   midi::MidiOutput* out = liveOutput_.load(std::memory_order_acquire);
   if (out == nullptr) return;
   if (event.isSysEx()) {
-    out->send(event);
+    static_cast<void>(out->send(event));  // a SysEx holds no note
     return;
   }
   const auto message = midi::ShortMessage::fromBytes(event.bytes());
-  if (out->send(message) == midi::kMidiOk) thruHeld_.track(message);
+  if (out->send(message) == midi::MidiError::Ok) thruHeld_.track(message);
 }
 
 void MidiBridge::onWake(std::uint32_t bits) {
@@ -112,8 +113,8 @@ bool MidiBridge::open(int inputPosition, int outputPosition) {
   sysExSeen_.store(false, std::memory_order_relaxed);
   inputGone_ = outputGone_ = serviceDown_ = false;
   bool failed = false;
-  if (const int r = openInput()) {
-    if (r == midi::kMidiNoService) {
+  if (const midi::MidiError r = openInput(); midi::failed(r)) {
+    if (r == midi::MidiError::NoService) {
       // No device opens without a service: one box names what is missing.
       reportMissingService(reporter_, midiErrorText(service_, r));
       close();
@@ -123,7 +124,7 @@ bool MidiBridge::open(int inputPosition, int outputPosition) {
     failed = true;
   }
   std::unique_ptr<midi::MidiOutput> out;
-  if (const int r = openOutput(out)) {
+  if (const midi::MidiError r = openOutput(out); midi::failed(r)) {
     reportOutputError(reporter_, lists_, outputPosition_, midiErrorText(service_, r));
     failed = true;
   } else {
@@ -135,14 +136,14 @@ bool MidiBridge::open(int inputPosition, int outputPosition) {
 }
 
 // Opened and started; a port that would not start is closed again.
-int MidiBridge::openInput() {
+midi::MidiError MidiBridge::openInput() {
   std::unique_ptr<midi::MidiInput> in;
-  if (const int r = service_.openInput(inputPosition_, *this, in)) return r;
+  if (const midi::MidiError r = service_.openInput(inputPosition_, *this, in); midi::failed(r)) return r;
   input_ = std::move(in);
   return input_->start();
 }
 
-int MidiBridge::openOutput(std::unique_ptr<midi::MidiOutput>& port) {
+midi::MidiError MidiBridge::openOutput(std::unique_ptr<midi::MidiOutput>& port) {
   return service_.openOutput(outputPosition_, port);
 }
 
@@ -161,8 +162,9 @@ void MidiBridge::closeInput() {
     protocol_.store(nullptr, std::memory_order_release);
     return;
   }
-  if (const int r = input_->stop()) reportInputError(reporter_, lists_, inputPosition_, midiErrorText(service_, r));
-  if (const int r = input_->close()) {
+  if (const midi::MidiError r = input_->stop(); midi::failed(r))
+    reportInputError(reporter_, lists_, inputPosition_, midiErrorText(service_, r));
+  if (const midi::MidiError r = input_->close(); midi::failed(r)) {
     reportInputError(reporter_, lists_, inputPosition_, midiErrorText(service_, r));
     return;
   }
@@ -175,7 +177,7 @@ void MidiBridge::closeOutputs() {
   if (input_) return;  // its thread may still play thru on them
   retiredOutputs_.clear();
   if (!output_) return;
-  if (const int r = output_->close()) {
+  if (const midi::MidiError r = output_->close(); midi::failed(r)) {
     reportOutputError(reporter_, lists_, outputPosition_, midiErrorText(service_, r));
     return;
   }
@@ -187,8 +189,8 @@ bool MidiBridge::play(const midi::ShortMessage& message, std::optional<std::int6
   // The receiving side packs data 1 into a signed 16-bit half: from 128 on, the
   // message cannot be played at all.
   if (message.bytes[1] >= 128 || !output_) return false;
-  const int r = atMicros ? output_->sendAt(message, *atMicros) : output_->send(message);
-  if (r != midi::kMidiOk) return false;
+  const midi::MidiError r = atMicros ? output_->sendAt(message, *atMicros) : output_->send(message);
+  if (r != midi::MidiError::Ok) return false;
   held_.track(message);
   return true;
 }
@@ -215,7 +217,7 @@ bool MidiBridge::playReceived(midi::MidiEventView event, std::optional<std::uint
 bool MidiBridge::playEvent(midi::MidiEventView event, std::optional<std::int64_t> atMicros) {
   if (!event.isSysEx()) return play(midi::ShortMessage::fromBytes(event.bytes()), atMicros);
   if (!output_) return false;
-  return (atMicros ? output_->sendAt(event, *atMicros) : output_->send(event)) == midi::kMidiOk;
+  return (atMicros ? output_->sendAt(event, *atMicros) : output_->send(event)) == midi::MidiError::Ok;
 }
 
 Released MidiBridge::releaseHeld() {
@@ -223,7 +225,7 @@ Released MidiBridge::releaseHeld() {
   sounding.merge(thruHeld_.take());
   // Without an output nothing of ours can be sounding any more.
   if (!output_) return {};
-  return sounding.release([this](const midi::ShortMessage& m) { output_->send(m); });
+  return sounding.release([this](const midi::ShortMessage& m) { static_cast<void>(output_->send(m)); });
 }
 
 void MidiBridge::forgetHeld() {

@@ -22,6 +22,7 @@
 #include "link/status_text.h"
 #include "link/steady_timing.h"
 #include "midi/midi_service.h"
+#include "net/socket_errors.h"
 #include "settings/preferences.h"
 
 namespace strandlink::protocol {
@@ -96,8 +97,8 @@ class MidiBridge final : public midi::MidiInputHandler {
   bool playEvent(midi::MidiEventView event, std::optional<std::int64_t> atMicros);
   // Each said once a session, the first time it happens.
   void noteOnce(bool& said, const QString& text);
-  int openInput();
-  int openOutput(std::unique_ptr<midi::MidiOutput>& port);
+  midi::MidiError openInput();
+  midi::MidiError openOutput(std::unique_ptr<midi::MidiOutput>& port);
   void closeInput();
   void closeOutputs();
   bool reopenInput();
@@ -121,7 +122,7 @@ class MidiBridge final : public midi::MidiInputHandler {
   std::atomic<midi::MidiOutput*> liveOutput_{nullptr};
   // Written by the MIDI thread.
   std::atomic<std::uint64_t> sent_{0};
-  std::atomic<int> sendError_{0};
+  std::atomic<net::SocketError> sendError_{net::SocketError::Ok};
   std::atomic<std::uint64_t> sysExNotSent_{0};
   std::atomic<bool> sysExSeen_{false};  // this session
   bool sysExNoted_ = false;

@@ -37,7 +37,7 @@ void Reporter::post(BoxIcon icon, const QString& title, const QString& text) {
   boxes_.post(icon, title, text);
 }
 
-void Reporter::socketError(int error, const QString& context, Flood flood, const QString& detail) {
+void Reporter::socketError(net::SocketError error, const QString& context, Flood flood, const QString& detail) {
   report(context, BoxIcon::Exclamation, QStringLiteral("Network Error"), context + net::socketErrorText(error) + detail,
          flood);
 }

@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "link/message_boxes.h"
+#include "net/socket_errors.h"
 
 namespace strandlink::link {
 
@@ -36,7 +37,7 @@ class Reporter {
 
   // A failed socket call: the "Network Error" box with the context text (it ends
   // in a colon and two blanks) followed by the error's description and detail.
-  void socketError(int error, const QString& context, Flood flood = Flood::Show, const QString& detail = {});
+  void socketError(net::SocketError error, const QString& context, Flood flood = Flood::Show, const QString& detail = {});
 
   // How many reports of a context were held back so far.
   int heldBack(const QString& context) const { return heldBack_.value(context, 0); }

@@ -105,7 +105,7 @@ void applyPriorityChange(bool wasHigh, bool nowHigh) {
 
 QString localAddressText(Reporter& reporter) {
   const net::HostName host = net::localHostName();
-  if (host.error != 0) reporter.socketError(host.error, QStringLiteral("Tried to get LocalHostName:  "));
+  if (net::failed(host.error)) reporter.socketError(host.error, QStringLiteral("Tried to get LocalHostName:  "));
   return net::formatAddress(net::resolveAddress(QString::fromLatin1(host.name.c_str())).address);
 }
 

@@ -14,21 +14,22 @@
 
 namespace strandlink::midi {
 
-std::string midiErrorText(int code) {
-  switch (code) {
-    case kMidiOk: return "The operation succeeded.";
-    case kMidiServiceError: return "The MIDI service reported an error.";
-    case kMidiBadDevice: return "The device number names no device.";
-    case kMidiDeviceGone: return "The MIDI port is no longer there.";
-    case kMidiAllocated: return "The MIDI port is already in use.";
-    case kMidiNotOpen: return "The MIDI port is not open.";
-    case kMidiNoService:
+std::string midiErrorText(MidiError error) {
+  switch (error) {
+    case MidiError::Ok: return "The operation succeeded.";
+    case MidiError::ServiceError: return "The MIDI service reported an error.";
+    case MidiError::BadDevice: return "The device number names no device.";
+    case MidiError::DeviceGone: return "The MIDI port is no longer there.";
+    case MidiError::Allocated: return "The MIDI port is already in use.";
+    case MidiError::NotOpen: return "The MIDI port is not open.";
+    case MidiError::NoService:
       return "No MIDI service is running (neither an ALSA sequencer nor a JACK server).";
-    case kMidiServiceLost: return "The MIDI service has gone away.";
-    case kMidiInvalidMessage: return "Not a whole, valid MIDI message.";
-    case kMidiNotReady: return "The MIDI output cannot take more messages now.";
-    default: return "Unknown MIDI error " + std::to_string(code) + ".";
+    case MidiError::ServiceLost: return "The MIDI service has gone away.";
+    case MidiError::InvalidMessage: return "Not a whole, valid MIDI message.";
+    case MidiError::NotReady: return "The MIDI output cannot take more messages now.";
   }
+  // A number that names no error (a cast value): say which.
+  return "Unknown MIDI error " + std::to_string(static_cast<int>(error)) + ".";
 }
 
 std::string listedPortName(std::string_view fullName) {

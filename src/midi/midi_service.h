@@ -1,7 +1,7 @@
 // The MIDI service as the bridge uses it: port names by list entry, inputs that
 // hand each captured message (short, real-time or a whole SysEx) to a handler on
-// the service's own thread, outputs that play one message of any length. Errors are values: 0 is success, anything else has
-// a text.
+// the service's own thread, outputs that play one message of any length. Every call
+// answers with a MidiError, which a caller cannot drop unread; each has a text.
 #pragma once
 
 #include <cstdint>
@@ -15,22 +15,25 @@
 
 namespace strandlink::midi {
 
-// Error codes of the adapter (0 = success).
-enum MidiError : int {
-  kMidiOk = 0,
-  kMidiBadDevice = 2,      // no device of that number
-  kMidiDeviceGone = 3,     // the listed port has gone since the lists were taken
-  kMidiNoService = 6,      // neither an ALSA sequencer nor a JACK server
-  kMidiServiceLost = 7,    // the service went away during the session (a JACK server ended)
-  kMidiAllocated = 4,      // the port is in use
-  kMidiNotOpen = 5,        // the handle is not open
-  kMidiInvalidMessage = 11,  // no whole, playable message
-  kMidiNotReady = 67,      // the output could not take the message now
-  kMidiServiceError = 1,   // anything else the backend reported
+// What a MIDI call came to. The numbers are the ones an unknown error is shown
+// with, and stay as they are.
+enum class [[nodiscard]] MidiError : int {
+  Ok = 0,
+  BadDevice = 2,        // no device of that number
+  DeviceGone = 3,       // the listed port has gone since the lists were taken
+  NoService = 6,        // neither an ALSA sequencer nor a JACK server
+  ServiceLost = 7,      // the service went away during the session (a JACK server ended)
+  Allocated = 4,        // the port is in use
+  NotOpen = 5,          // the handle is not open
+  InvalidMessage = 11,  // no whole, playable message
+  NotReady = 67,        // the output could not take the message now
+  ServiceError = 1,     // anything else the backend reported
 };
 
-// The English text of a code, the same for every service; at most 255 characters.
-std::string midiErrorText(int code);
+constexpr bool failed(MidiError error) { return error != MidiError::Ok; }
+
+// The English text of an error, the same for every service; at most 255 characters.
+std::string midiErrorText(MidiError error);
 
 // Where an open input delivers what it captures.
 class MidiInputHandler {
@@ -61,9 +64,9 @@ class MidiInputHandler {
 class MidiInput {
  public:
   virtual ~MidiInput() = default;
-  virtual int start() = 0;
-  virtual int stop() = 0;
-  virtual int close() = 0;
+  virtual MidiError start() = 0;
+  virtual MidiError stop() = 0;
+  virtual MidiError close() = 0;
   // Messages this input's port has dropped so far (see onMidiDropped()).
   virtual std::uint64_t droppedMessages() const { return 0; }
 };
@@ -73,30 +76,30 @@ class MidiOutput {
   virtual ~MidiOutput() = default;
   // Any thread. Plays one whole message (MidiEventView::wellFormed()), a SysEx of
   // any length too, as soon as the service allows; the bytes are copied before
-  // it returns. Refuses anything else with kMidiInvalidMessage.
-  virtual int send(MidiEventView message) = 0;
+  // it returns. Refuses anything else with MidiError::InvalidMessage.
+  virtual MidiError send(MidiEventView message) = 0;
   // Any thread. The same, played at a moment of the monotonic clock (µs, as
   // MidiInputHandler's times): at the frame that holds it, or at once when the
   // service can no longer place it there (a late message is never dropped).
   // Messages leave in the order they were given, sent or timed. A service
   // without a frame clock plays at once.
-  virtual int sendAt(MidiEventView message, std::int64_t playMicros) {
+  virtual MidiError sendAt(MidiEventView message, std::int64_t playMicros) {
     static_cast<void>(playMicros);
     return send(message);
   }
   // A short message: exactly the bytes its status byte calls for, whatever else
-  // it holds; kMidiInvalidMessage when it is not playable.
-  int send(const ShortMessage& message) {
-    return message.playable() ? send(MidiEventView(message.wireBytes())) : kMidiInvalidMessage;
+  // it holds; MidiError::InvalidMessage when it is not playable.
+  MidiError send(const ShortMessage& message) {
+    return message.playable() ? send(MidiEventView(message.wireBytes())) : MidiError::InvalidMessage;
   }
-  int sendAt(const ShortMessage& message, std::int64_t playMicros) {
-    return message.playable() ? sendAt(MidiEventView(message.wireBytes()), playMicros) : kMidiInvalidMessage;
+  MidiError sendAt(const ShortMessage& message, std::int64_t playMicros) {
+    return message.playable() ? sendAt(MidiEventView(message.wireBytes()), playMicros) : MidiError::InvalidMessage;
   }
   // How far ahead of a moment the service fixes what it plays then: one period
   // of a JACK server (a moment can only be placed into a cycle that has not
   // begun); 0 for a service that plays at once.
   virtual std::int64_t periodMicros() const { return 0; }
-  virtual int close() = 0;
+  virtual MidiError close() = 0;
 };
 
 // What the once-a-second check of a running session finds about the service itself.
@@ -118,10 +121,10 @@ class MidiService {
   virtual std::vector<std::string> outputNames() = 0;
 
   // Open by the entry of the last list taken; port is set only on success.
-  virtual int openInput(int entry, MidiInputHandler& handler, std::unique_ptr<MidiInput>& port) = 0;
-  virtual int openOutput(int entry, std::unique_ptr<MidiOutput>& port) = 0;
+  virtual MidiError openInput(int entry, MidiInputHandler& handler, std::unique_ptr<MidiInput>& port) = 0;
+  virtual MidiError openOutput(int entry, std::unique_ptr<MidiOutput>& port) = 0;
 
-  virtual std::string errorText(int code) const = 0;
+  virtual std::string errorText(MidiError error) const = 0;
 
   // Whether the port behind an entry of the last list is still there (unplugged
   // devices and ended programs take theirs away).

@@ -123,18 +123,18 @@ Resolved lookUpHost(const std::string& name) {
   // A text without a host name's shape (an escape sequence, a megabyte) never
   // reaches the resolver.
   if (name.empty() || hasNul(name) || onlyDigitsAndDots(name) || !isHostName(QString::fromLatin1(name))) {
-    return {kNoAddress, kSocketHostNotFound};
+    return {kNoAddress, SocketError::HostNotFound};
   }
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_DGRAM;
   addrinfo* found = nullptr;
   const int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
-  if (rc != 0 || found == nullptr) return {kNoAddress, rc != 0 ? socketErrorFromLookup(rc) : kSocketNoData};
-  Resolved r{kNoAddress, kSocketNoData};
+  if (rc != 0 || found == nullptr) return {kNoAddress, rc != 0 ? socketErrorFromLookup(rc) : SocketError::NoData};
+  Resolved r{kNoAddress, SocketError::NoData};
   for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
     if (a->ai_family == AF_INET && a->ai_addr != nullptr) {
-      r = {reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr.s_addr, kSocketOk};
+      r = {reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr.s_addr, SocketError::Ok};
       break;
     }
   }
@@ -147,7 +147,7 @@ Resolved resolveAddress(const QString& text) {
   bytes.reserve(std::size_t(text.size()));
   for (const char32_t c : text.toUcs4()) bytes.push_back(c <= 0xFF ? char(c) : '?');
   const std::uint32_t dotted = parseDottedAddress(bytes);
-  if (dotted != kNoAddress) return {dotted, kSocketOk};
+  if (dotted != kNoAddress) return {dotted, SocketError::Ok};
   return lookUpHost(bytes);
 }
 
@@ -155,7 +155,7 @@ HostName localHostName() {
   std::array<char, 100> buffer{};
   if (::gethostname(buffer.data(), buffer.size()) != 0) return {std::string(), socketErrorFromErrno(errno)};
   buffer.back() = '\0';
-  return {std::string(buffer.data()), kSocketOk};
+  return {std::string(buffer.data()), SocketError::Ok};
 }
 
 QString formatAddress(std::uint32_t addressNetworkOrder) {

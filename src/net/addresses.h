@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "net/socket_errors.h"
+
 namespace strandlink::net {
 
 // "255.255.255.255": what a text that names no address gives.
@@ -39,9 +41,9 @@ std::optional<double> portValue(const QString& text);
 // An address in network byte order, or the socket error why there is none.
 struct Resolved {
   std::uint32_t address = kNoAddress;
-  int error = 0;
+  SocketError error = SocketError::Ok;
   // A usable peer or local address: found, and neither 0.0.0.0 nor 255.255.255.255.
-  bool usable() const { return error == 0 && address != 0 && address != kNoAddress; }
+  bool usable() const { return error == SocketError::Ok && address != 0 && address != kNoAddress; }
 };
 
 // A dotted address with inet_addr's short and octal forms ("10.1" is 10.0.0.1,
@@ -56,7 +58,7 @@ Resolved resolveAddress(const QString& text);
 // This computer's host name, or the socket error of asking for it.
 struct HostName {
   std::string name;
-  int error = 0;
+  SocketError error = SocketError::Ok;
 };
 HostName localHostName();
 

@@ -133,46 +133,48 @@ constexpr ErrnoRow kErrnoRows[] = {
 
 }  // namespace
 
-QString socketErrorText(int error) {
-  const auto* row = std::lower_bound(kErrorTexts.begin(), kErrorTexts.end(), error,
+QString socketErrorText(SocketError error) {
+  const int number = socketErrorNumber(error);
+  const auto* row = std::lower_bound(kErrorTexts.begin(), kErrorTexts.end(), number,
                                      [](const ErrorRow& r, int c) { return r.code < c; });
-  if (row == kErrorTexts.end() || row->code != error) return {};
+  if (row == kErrorTexts.end() || row->code != number) return {};
   return QString::fromLatin1(row->text);
 }
 
-int socketErrorFromErrno(int err) {
+// The one place where a number of the tables becomes an error.
+SocketError socketErrorFromErrno(int err) {
   for (const auto& row : kErrnoRows) {
-    if (row.err == err) return row.code;
+    if (row.err == err) return static_cast<SocketError>(row.code);
   }
-  return kSocketInvalidArgument;
+  return SocketError::InvalidArgument;
 }
 
-int socketErrorFromLookup(int eaiCode) {
+SocketError socketErrorFromLookup(int eaiCode) {
   switch (eaiCode) {
     case 0:
-      return kSocketOk;
+      return SocketError::Ok;
     case EAI_NONAME:
-      return kSocketHostNotFound;
+      return SocketError::HostNotFound;
     case EAI_AGAIN:
-      return kSocketTryAgain;
+      return SocketError::TryAgain;
 #ifdef EAI_NODATA
     case EAI_NODATA:
-      return kSocketNoData;
+      return SocketError::NoData;
 #endif
 #ifdef EAI_ADDRFAMILY
     case EAI_ADDRFAMILY:
-      return kSocketNoData;
+      return SocketError::NoData;
 #endif
     case EAI_SYSTEM:
-      return errno != 0 ? socketErrorFromErrno(errno) : kSocketNoRecovery;
+      return errno != 0 ? socketErrorFromErrno(errno) : SocketError::NoRecovery;
     default:
       // EAI_FAIL, EAI_MEMORY and the argument errors: nothing a retry would fix.
-      return kSocketNoRecovery;
+      return SocketError::NoRecovery;
   }
 }
 
-bool isUnreachableEcho(int error) {
-  return error == kSocketConnectionRefused || error == kSocketConnectionReset;
+bool isUnreachableEcho(SocketError error) {
+  return error == SocketError::ConnectionRefused || error == SocketError::ConnectionReset;
 }
 
 }  // namespace strandlink::net

@@ -16,9 +16,9 @@ namespace strandlink::net {
 
 namespace {
 
-Transfer failed(int error) { return Transfer{-1, error}; }
+Transfer failure(SocketError error) { return Transfer{-1, error}; }
 
-Transfer fromErrno() { return failed(socketErrorFromErrno(errno)); }
+Transfer fromErrno() { return failure(socketErrorFromErrno(errno)); }
 
 std::int64_t micros(clockid_t clock) {
   timespec now{};
@@ -66,15 +66,15 @@ UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept {
   return *this;
 }
 
-UdpSocket UdpSocket::create(int& error) {
+UdpSocket UdpSocket::create(SocketError& error) {
   const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  error = fd < 0 ? socketErrorFromErrno(errno) : kSocketOk;
+  error = fd < 0 ? socketErrorFromErrno(errno) : SocketError::Ok;
   return UdpSocket(fd);
 }
 
-int UdpSocket::bind(const sockaddr_in& local) const {
+SocketError UdpSocket::bind(const sockaddr_in& local) const {
   if (::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) return socketErrorFromErrno(errno);
-  return kSocketOk;
+  return SocketError::Ok;
 }
 
 Transfer UdpSocket::sendTo(std::span<const std::uint8_t> bytes, const sockaddr_in& to) const {
@@ -82,7 +82,7 @@ Transfer UdpSocket::sendTo(std::span<const std::uint8_t> bytes, const sockaddr_i
 }
 
 Transfer UdpSocket::receiveFrom(std::span<std::uint8_t> buffer, sockaddr_in& from, std::int64_t* arrivalMicros) const {
-  if (fd_ < 0) return failed(socketErrorFromErrno(EBADF));
+  if (fd_ < 0) return failure(socketErrorFromErrno(EBADF));
   iovec data{buffer.data(), buffer.size()};
   alignas(cmsghdr) char control[CMSG_SPACE(3 * sizeof(timespec))];
   msghdr message{};
@@ -105,8 +105,8 @@ Transfer UdpSocket::receiveFrom(std::span<std::uint8_t> buffer, sockaddr_in& fro
     if (stamping_ && !kernel) ++unstamped_;
     *arrivalMicros = kernel.value_or(now);
   }
-  if (static_cast<std::size_t>(n) > buffer.size()) return failed(kSocketMessageTooLong);
-  return Transfer{static_cast<int>(n), kSocketOk};
+  if (static_cast<std::size_t>(n) > buffer.size()) return failure(SocketError::MessageTooLong);
+  return Transfer{static_cast<int>(n), SocketError::Ok};
 }
 
 void UdpSocket::stampArrivals() {
@@ -122,13 +122,13 @@ void UdpSocket::close() {
 }
 
 Transfer sendDatagram(int fd, std::span<const std::uint8_t> bytes, const sockaddr_in& to) {
-  if (fd < 0) return failed(socketErrorFromErrno(EBADF));
+  if (fd < 0) return failure(socketErrorFromErrno(EBADF));
   ssize_t n;
   do {
     n = ::sendto(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to), sizeof to);
   } while (n < 0 && errno == EINTR);
   if (n < 0) return fromErrno();
-  return Transfer{static_cast<int>(n), kSocketOk};
+  return Transfer{static_cast<int>(n), SocketError::Ok};
 }
 
 sockaddr_in makeAddress(std::uint32_t addressNetworkOrder, std::uint16_t port) {

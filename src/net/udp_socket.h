@@ -1,5 +1,5 @@
 // An IPv4 UDP socket: non-blocking, close-on-exec, closed with its owner. Every
-// failure comes back as a socket error number (see socket_errors.h), never
+// failure comes back as a SocketError (see socket_errors.h), never
 // through a thread's global.
 #pragma once
 
@@ -9,13 +9,15 @@
 #include <cstdint>
 #include <span>
 
+#include "net/socket_errors.h"
+
 namespace strandlink::net {
 
 // The outcome of one send or receive: bytes moved, or the error (bytes is then -1).
-struct Transfer {
+struct [[nodiscard]] Transfer {
   int bytes = -1;
-  int error = 0;
-  bool ok() const { return error == 0; }
+  SocketError error = SocketError::Ok;
+  bool ok() const { return error == SocketError::Ok; }
 };
 
 class UdpSocket {
@@ -29,16 +31,15 @@ class UdpSocket {
   UdpSocket& operator=(const UdpSocket&) = delete;
 
   // A new socket; on failure an empty one and the error.
-  static UdpSocket create(int& error);
+  static UdpSocket create(SocketError& error);
 
   bool valid() const { return fd_ >= 0; }
   int descriptor() const { return fd_; }
-  // The error, or 0.
-  int bind(const sockaddr_in& local) const;
+  SocketError bind(const sockaddr_in& local) const;
   // One datagram. Safe from any thread while the socket lives.
   Transfer sendTo(std::span<const std::uint8_t> bytes, const sockaddr_in& to) const;
   // One datagram of at most buffer.size() bytes; a longer one is consumed and
-  // fails with kSocketMessageTooLong. arrivalMicros, when given, is set to when
+  // fails with SocketError::MessageTooLong. arrivalMicros, when given, is set to when
   // the datagram arrived, in µs of the monotonic clock: the kernel's receive time
   // once stampArrivals() is on, else (and for a datagram the kernel did not stamp,
   // which is counted) the time of the read.

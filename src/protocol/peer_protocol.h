@@ -23,6 +23,7 @@
 #include "link/address_check.h"
 #include "link/connection_monitor.h"
 #include "midi/midi_event.h"
+#include "net/socket_errors.h"
 #include "settings/preferences.h"
 #include "settings/settings.h"
 
@@ -99,7 +100,7 @@ class PeerProtocol {
   // The loop's thread: a message the link itself sends (Panic's note-offs).
   virtual SendResult sendFromLoop(midi::MidiEventView event, std::int64_t playedMicros) = 0;
   // The socket error of the last send that failed (net/socket_errors.h).
-  virtual int lastSendError() const = 0;
+  virtual net::SocketError lastSendError() const = 0;
   virtual bool carriesSysEx() const = 0;
 
   virtual link::LinkStatus status() const = 0;

@@ -44,14 +44,14 @@ QLabel* fittedLabel(QWidget* parent, const char* name, QRect geometry, const QSt
 
 QFrame* noticeFrame(QWidget* parent, QRect geometry) {
   auto* frame = new QFrame(parent);
-  frame->setObjectName(QStringLiteral("Frame2"));
+  frame->setObjectName(QStringLiteral("noticeFrame"));
   frame->setGeometry(geometry);
   frame->setFrameStyle(QFrame::Box | QFrame::Sunken);
   const QStringList lines = makerNotice();
   const int w = geometry.width() - 8;
   const int h = (geometry.height() - 8) / 2;
-  fittedLabel(frame, "Label1", QRect(4, 4, w, h), lines.value(0), Qt::AlignCenter);
-  fittedLabel(frame, "Label2", QRect(4, 4 + h, w, h), lines.value(1), Qt::AlignCenter);
+  fittedLabel(frame, "noticeFirstLine", QRect(4, 4, w, h), lines.value(0), Qt::AlignCenter);
+  fittedLabel(frame, "noticeSecondLine", QRect(4, 4 + h, w, h), lines.value(1), Qt::AlignCenter);
   return frame;
 }
 

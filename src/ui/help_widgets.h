@@ -36,7 +36,7 @@ void fitFont(QWidget* w, const QString& text, int room, double smallest = 0);
 QLabel* fittedLabel(QWidget* parent, const char* name, QRect geometry, const QString& text,
                     Qt::Alignment alignment, double points = 8);
 
-// A frame without caption holding the two lines of the notice (Label1, Label2).
+// A frame without caption holding the two lines of the maker's notice.
 QFrame* noticeFrame(QWidget* parent, QRect geometry);
 
 // A top-level window centred on the primary screen.

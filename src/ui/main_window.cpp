@@ -18,6 +18,7 @@
 #include <QStyleHints>
 
 #include "link/priority.h"
+#include "link/protocol_choice.h"
 #include "midi/midi_service.h"
 #include "link/settings_files.h"
 #include "link/visible_text.h"
@@ -186,6 +187,7 @@ void MainWindow::startUp() {
   peerOnlyBox_->setChecked(peerOnly);
   link_.setPeerFilter(peerOnly);
   showTimingChoice(settings::loadTiming(), settings::loadDelayMs());
+  showProtocolChoice(link::rememberedProtocol());
   showChatAvailability();
   restoreWindowOptions();
   link_.followDeviceLists(true);
@@ -242,6 +244,7 @@ QString MainWindow::applyCommandLine(const link::SettingOverrides& overrides) {
     if (overrides.delayMs) settings::saveDelayMs(*overrides.delayMs);
     if (overrides.protocol) settings::saveProtocol(*overrides.protocol);
     showTimingChoice(settings::loadTiming(), settings::loadDelayMs());
+    showProtocolChoice(link::rememberedProtocol());
     showChatAvailability();
   } else {
     closedDown_ = true;

@@ -171,6 +171,9 @@ class MainWindow : public QMainWindow {
   void buildTimingChoice(QWidget* client);
   void showTimingChoice(settings::Timing timing, int delayMs);
   void enableTimingChoice(bool running);
+  void buildProtocolChoice(QWidget* client);
+  void showProtocolChoice(settings::Protocol protocol);
+  settings::Protocol chosenProtocol() const;
   link::SessionOptions sessionOptions() const;
   void showChatAvailability();
   void showDeviceMove(const link::DeviceMove& move);
@@ -251,6 +254,7 @@ class MainWindow : public QMainWindow {
   ActivityLight* outputLight_ = nullptr;
   QLabel* figuresLabel_ = nullptr;
   QCheckBox* peerOnlyBox_ = nullptr;
+  QComboBox* protocolBox_ = nullptr;
   QComboBox* timingBox_ = nullptr;
   QSpinBox* delayBox_ = nullptr;
   std::array<QLabel*, 8> pictures_{};

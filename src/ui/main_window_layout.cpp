@@ -170,6 +170,8 @@ void MainWindow::buildMidiPorts(QWidget* client) {
     list->setEditable(true);
     // Positions are device numbers: typed text must never become a line of its own.
     list->setInsertPolicy(QComboBox::NoInsert);
+    // "Combo1" until the lists are filled: the text users know from the first
+    // start and from the guide, kept as it is, though it reads like a name.
     list->setEditText(QStringLiteral("Combo1"));
     return list;
   };
@@ -320,7 +322,7 @@ void MainWindow::buildMenus() {
 void MainWindow::applyTabOrder() {
   const std::vector<QWidget*> order = {
       localAddressBox_, localPortBox_, findButton_,     remoteAddressBox_, remotePortBox_, inputList_, outputList_,
-      thruBox_,         timingBox_,   delayBox_,         realtimeOption_, highOption_,  statsBox_,
+      thruBox_,         protocolBox_, timingBox_,   delayBox_,         realtimeOption_, highOption_,  statsBox_,
       sentCount_,       receivedCount_, peerOnlyBox_,    popUpBox_,       startButton_, stopButton_,
       panicButton_,     minimizeButton_, chatInput_,     chatHistory_};
   for (std::size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);

@@ -11,7 +11,9 @@
 #include <QPushButton>
 #include <QComboBox>
 #include <QSpinBox>
+#include <QStandardItemModel>
 
+#include "link/protocol_choice.h"
 #include "protocol/protocol_factory.h"
 #include "settings/preferences.h"
 #include "ui/activity_light.h"
@@ -44,8 +46,8 @@ ActivityLight* lightBeside(QLabel* caption, const char* name, const QString& tip
 
 }  // namespace
 
-// The stage controls use room the fixed layout leaves free: the timing choice in
-// the band left of Midi Thru, Panic and its note in the band right of it, the
+// The stage controls use room the fixed layout leaves free: the protocol and
+// timing choices in the band left of Midi Thru, Panic and its note in the band right of it, the
 // lights beside the device captions, the figures between the two address boxes.
 // The animation's hint, shown only while no link runs, may cover the band's right
 // part: Panic works only while a link runs, the timing choice only while none does.
@@ -73,18 +75,44 @@ void MainWindow::buildStageControls(QWidget* client) {
   figuresLabel_->setAlignment(Qt::AlignCenter);
   figuresLabel_->setTextFormat(Qt::PlainText);
   statusLabel_->setAlignment(Qt::AlignCenter);
+  buildProtocolChoice(client);
   buildTimingChoice(client);
 }
+
+// In the order of settings::Protocol. One this build cannot link with yet is
+// listed but greyed out, so users see what is coming and cannot choose it.
+void MainWindow::buildProtocolChoice(QWidget* client) {
+  protocolBox_ = place<QComboBox>(client, "protocolBox", twipsRect(90, 1065, 1035, 315), 7.5);
+  protocolBox_->addItems({QStringLiteral("Classic"), QStringLiteral("RTP-MIDI"), QStringLiteral("Multicast")});
+  auto* items = qobject_cast<QStandardItemModel*>(protocolBox_->model());
+  for (const auto p : {settings::Protocol::Classic, settings::Protocol::Rtp, settings::Protocol::Multicast}) {
+    if (!protocol::protocolAvailable(p)) items->item(int(p))->setEnabled(false);
+  }
+  protocolBox_->setToolTip(wrappedToolTip(
+      QStringLiteral("How this side talks to the other. Classic: with another copy of Strandlink. RTP-MIDI: with a "
+                     "Mac, an iPad or rtpMIDI on Windows. Multicast: with a MIDI gateway's group on the LAN")));
+  connect(protocolBox_, &QComboBox::activated, this, [this](int index) {
+    settings::saveProtocol(settings::Protocol(index));
+    showChatAvailability();
+  });
+}
+
+void MainWindow::showProtocolChoice(settings::Protocol protocol) {
+  const QSignalBlocker block(protocolBox_);
+  protocolBox_->setCurrentIndex(int(protocol));
+}
+
+settings::Protocol MainWindow::chosenProtocol() const { return settings::Protocol(protocolBox_->currentIndex()); }
 
 // Remembered in strandlink.conf as soon as it is chosen, like Peer only; the
 // delay matters in steady timing only.
 void MainWindow::buildTimingChoice(QWidget* client) {
-  timingBox_ = place<QComboBox>(client, "timingBox", twipsRect(360, 1065, 1230, 315), 7.5);
+  timingBox_ = place<QComboBox>(client, "timingBox", twipsRect(1155, 1065, 1230, 315), 7.5);
   timingBox_->addItems({QStringLiteral("Immediate"), QStringLiteral("Steady")});
   timingBox_->setToolTip(wrappedToolTip(
       QStringLiteral("Immediate: received MIDI plays as soon as it arrives. Steady: a constant time after it was "
                      "played on the other side, with its spacing kept")));
-  delayBox_ = place<QSpinBox>(client, "delayBox", twipsRect(1635, 1065, 1065, 315), 7.5);
+  delayBox_ = place<QSpinBox>(client, "delayBox", twipsRect(2415, 1065, 915, 315), 7);
   delayBox_->setRange(0, settings::kMaxDelayMs);
   // One period is some milliseconds on any MIDI service: the first steps up from
   // it are the first values that can be more.
@@ -112,6 +140,7 @@ void MainWindow::showTimingChoice(settings::Timing timing, int delayMs) {
 
 // Like the device lists, fixed while a session runs.
 void MainWindow::enableTimingChoice(bool running) {
+  protocolBox_->setEnabled(!running);
   timingBox_->setEnabled(!running);
   delayBox_->setEnabled(!running && timingBox_->currentIndex() == 1);
 }
@@ -120,7 +149,7 @@ link::SessionOptions MainWindow::sessionOptions() const {
   link::SessionOptions options{thruBox_->isChecked(),
                                timingBox_->currentIndex() == 1 ? settings::Timing::Steady : settings::Timing::Immediate,
                                delayBox_->value(), settings::loadRememberedPorts()};
-  options.protocol = settings::loadProtocol();
+  options.protocol = chosenProtocol();
   options.ttl = groupTtl_;
   options.publish = publish_;
   options.name = sessionName_;

@@ -21,6 +21,7 @@
 #include "link/device_lists.h"
 #include "link/setting_overrides.h"
 #include "net/addresses.h"
+#include "protocol/protocol_factory.h"
 #include "settings/preferences.h"
 #include "settings/settings_file.h"
 #include "support/jack_client.h"
@@ -122,7 +123,8 @@ TEST(CommandLine, ModesValuesAndBadUsage) {
         {"--remote", "10.0.0:4000"}, {"--remote", "bad_name:4000"}, {"--remote", ":4000"}, {"--remote", "h:4e3"},
         {"--remote", "10.0.0.1"}, {"--save-settings", "s.stn", "--remote", "Stage"}, {"--input", ""}, {"--output="}, {"--priority", "low"}, {"--save-settings"},
         {"--save-settings", "s.stn", "--list-devices"}, {"--demo", "--headless"}, {"--timing", "soon"},
-        {"--delay", "1001"}, {"--delay", "-1"}, {"--delay", "5ms"}, {"--thru=yes"}}) {
+        {"--delay", "1001"}, {"--delay", "-1"}, {"--delay", "5ms"}, {"--thru=yes"}, {"--protocol", "bogus"},
+        {"--protocol="}}) {
     const auto bad = parse(args);
     const QString named = args.first().startsWith("--") ? args.first().section('=', 0, 0) : args.first();
     EXPECT_EQ(bad.mode, Mode::Error) << args.join(' ').toStdString();
@@ -429,6 +431,28 @@ TEST(HeadlessProgram, AFifoOfRememberedChoicesAndAHostileSettingsFileNeitherBloc
   EXPECT_EQ(settings::readSettingsFile(dir.filePath("out.stn"), 1, 1).changes.localPort, "5000");
 }
 
+// --protocol: a value the program cannot link with ends it with status 2 and one
+// line naming the option; one it can is remembered for later runs.
+TEST(HeadlessProgram, ProtocolRefusedWithOneLineOrRemembered) {
+  QTemporaryDir dir;
+  Program run;
+  QStringList refused{"bogus"};
+  for (const auto p : {settings::Protocol::Rtp, settings::Protocol::Multicast})
+    if (!protocol::protocolAvailable(p)) refused << settings::protocolName(p);
+  for (const QString& bad : refused) {
+    run.start(QStringLiteral(STRANDLINK_PROGRAM), {"--headless", "--protocol", bad});
+    ASSERT_TRUE(run.waitForFinished(10000));
+    const QString err = QString::fromLocal8Bit(run.readAllStandardError());
+    EXPECT_EQ(run.exitCode(), 2) << bad.toStdString();
+    EXPECT_TRUE(err.startsWith("strandlink: --protocol") && err.count('\n') == 1) << err.toStdString();
+  }
+  settings::saveProtocol(settings::Protocol::Rtp);
+  run.start(QStringLiteral(STRANDLINK_PROGRAM), {"--save-settings", dir.filePath("s.stn"), "--protocol", "classic"});
+  ASSERT_TRUE(run.waitForFinished(10000));
+  EXPECT_EQ(run.exitCode(), 0) << run.readAllStandardError().toStdString();
+  EXPECT_EQ(settings::loadProtocol(), settings::Protocol::Classic);
+}
+
 // Copy A from the command line alone, copy B from the file --save-settings wrote
 // for it, whose remote host is "localhost": they connect, MIDI from B plays at A
 // byte for byte, and A keeps its values in its default file at the end.
@@ -540,7 +564,7 @@ TEST(CommandLine, TheProtocolChosenForALinkOrForTheListOfPeers) {
   const std::pair<QStringList, QString> bad[] = {{{"--headless", "--protocol", "midi"}, "--protocol"},
                                                  {{"--list-peers", "--protocol", "midi"}, "--protocol"},
                                                  {{"--list-peers", "--protocol"}, "--protocol"},
-                                                 {{"--list-peers", "--protocol", "multicast"}, "multicast"},
+                                                 {{"--list-peers", "--protocol", "multicast"}, "--protocol"},
                                                  {{"--list-peers", "--headless"}, "--list-peers"},
                                                  {{"--headless", "--local", "10.0.0.5"}, "--local"},
                                                  {{"--headless", "--ttl", "2"}, "--ttl"},

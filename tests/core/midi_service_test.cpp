@@ -103,17 +103,17 @@ TEST_F(MidiServiceJack, EveryKindOfMessageFromAListedPortReachesTheHandlerWholeA
   ASSERT_TRUE(keyboard.ok() && device > 0);
   Recorder recorder;
   std::unique_ptr<MidiInput> in;
-  ASSERT_EQ(service_->openInput(device, recorder, in), kMidiOk);
+  ASSERT_EQ(service_->openInput(device, recorder, in), MidiError::Ok);
   // The connection made at open is in use once a message gets through (JACK may skip
   // a slow new client's first cycles, many under a sanitizer).
-  ASSERT_EQ(in->start(), kMidiOk);
+  ASSERT_EQ(in->start(), MidiError::Ok);
   for (int i = 0; i < 200 && recorder.data().empty(); ++i) keyboard.play({{0xFE}}), keyboard.waitCycles(4);
   ASSERT_FALSE(recorder.data().empty());
   // Played while stopped: two more cycles, and every client has been through the one that carried it.
-  ASSERT_EQ(in->stop(), kMidiOk);
+  ASSERT_EQ(in->stop(), MidiError::Ok);
   ASSERT_TRUE(keyboard.play({{0x90, 1, 1}}) && keyboard.waitUntilPlayed() && keyboard.waitCycles(2));
   recorder.clear();
-  ASSERT_EQ(in->start(), kMidiOk);
+  ASSERT_EQ(in->start(), MidiError::Ok);
   std::vector<MidiBytes> played = kEveryKind;
   played.insert(played.begin() + 5, MidiBytes{0xF0, 0x7D, 0x01, 0xF7});
   ASSERT_TRUE(keyboard.play(played, 3));  // several messages share a cycle
@@ -127,7 +127,7 @@ TEST_F(MidiServiceJack, EveryKindOfMessageFromAListedPortReachesTheHandlerWholeA
 #else
   EXPECT_LT(recorder.worstClockOffset, 50000);
 #endif
-  EXPECT_EQ(in->close(), kMidiOk);
+  EXPECT_EQ(in->close(), MidiError::Ok);
   EXPECT_FALSE(keyboard.connected(keyboard.port(), client_ + ":in")) << "closing disconnects";
 }
 
@@ -147,9 +147,9 @@ TEST_F(MidiServiceJack, StopAndCloseWaitForACallbackInProgressAndNothingComesAft
   ASSERT_TRUE(keyboard.ok());
   HeldCallback held;
   std::unique_ptr<MidiInput> in;
-  ASSERT_EQ(service_->openInput(0, held, in), kMidiOk);  // our own, connected by hand
+  ASSERT_EQ(service_->openInput(0, held, in), MidiError::Ok);  // our own, connected by hand
   ASSERT_TRUE(keyboard.connect(keyboard.port(), client_ + ":in"));
-  ASSERT_EQ(in->start(), kMidiOk);
+  ASSERT_EQ(in->start(), MidiError::Ok);
 
   for (const bool closing : {false, true}) {
     SCOPED_TRACE(closing ? "close" : "stop");
@@ -159,22 +159,22 @@ TEST_F(MidiServiceJack, StopAndCloseWaitForACallbackInProgressAndNothingComesAft
     auto ending = std::async(std::launch::async, [&] { return closing ? in->close() : in->stop(); });
     EXPECT_EQ(ending.wait_for(50ms), std::future_status::timeout) << "returned during the callback";
     held.released.store(call);
-    EXPECT_EQ(ending.get(), kMidiOk);
+    EXPECT_EQ(ending.get(), MidiError::Ok);
     EXPECT_EQ(held.finished.load(), call);
     // Played once stop or close has returned: not delivered.
     ASSERT_TRUE(keyboard.play({{0x90, 2, 2}}) && keyboard.waitUntilPlayed() && keyboard.waitCycles(2));
     EXPECT_EQ(held.entered.load(), call);
     if (!closing) {
-      ASSERT_EQ(in->start(), kMidiOk);
+      ASSERT_EQ(in->start(), MidiError::Ok);
     }
   }
   EXPECT_EQ(held.entered.load(), 2);
-  EXPECT_TRUE(in->start() == kMidiNotOpen && in->close() == kMidiNotOpen);
+  EXPECT_TRUE(in->start() == MidiError::NotOpen && in->close() == MidiError::NotOpen);
 }
 
 // Thru: the handler plays each captured message on the output, on JACK's thread.
 struct Thru final : MidiInputHandler {
-  void onMidiMessage(MidiEventView m, std::int64_t) override { failures += out->send(m) != kMidiOk; }
+  void onMidiMessage(MidiEventView m, std::int64_t) override { failures += out->send(m) != MidiError::Ok; }
   void onMidiDropped() override { drops.fetch_add(1); }
   MidiOutput* out = nullptr;
   std::atomic<int> failures{0}, drops{0};
@@ -187,16 +187,17 @@ TEST_F(MidiServiceJack, OutputIsByteExactSendsNothingInvalidAndServesThruAndTheW
   const int device = entryOf(service_->inputNames(), keyboard.port());
   ASSERT_TRUE(synth.ok() && keyboard.ok() && entry > 0 && device > 0);
   std::unique_ptr<MidiOutput> out;
-  ASSERT_EQ(service_->openOutput(entry, out), kMidiOk);
+  ASSERT_EQ(service_->openOutput(entry, out), MidiError::Ok);
   ASSERT_TRUE(synth.waitCycles(2));  // the connection made at open is in use
   // No status byte; SysEx and undefined; note on, program change, song position with a data byte >= 128.
   // A short note-on; each data byte the status calls for at 128.
   for (const MidiBytes& m : std::vector<MidiBytes>{{0x3C, 0x40}, {0xF0}, {0xF7}, {0xF4}, {0xF5}, {0x90, 0x3C},
                                                    {0x90, 0xBC, 0}, {0x90, 0x3C, 0x80}, {0xC0, 0x80}, {0xF2, 0x80, 0}})
-    EXPECT_EQ(out->send(message(m)), kMidiInvalidMessage) << std::hex << int(m[0]) << " " << m.size();
-  for (const MidiBytes& m : kEveryKind) EXPECT_EQ(out->send(message(m)), kMidiOk);
+    EXPECT_EQ(out->send(message(m)), MidiError::InvalidMessage) << std::hex << int(m[0]) << " " << m.size();
+  for (const MidiBytes& m : kEveryKind) EXPECT_EQ(out->send(message(m)), MidiError::Ok);
   // Bytes the status does not call for are not sent, whatever they hold.
-  EXPECT_TRUE(out->send(message({0xC5, 0x07, 0xFF})) == kMidiOk && out->send(message({0xF8, 0xFF, 0xFF})) == kMidiOk);
+  EXPECT_TRUE(out->send(message({0xC5, 0x07, 0xFF})) == MidiError::Ok &&
+              out->send(message({0xF8, 0xFF, 0xFF})) == MidiError::Ok);
   std::vector<MidiBytes> expected = kEveryKind;
   expected.insert(expected.end(), {{0xC5, 0x07}, {0xF8}});
   ASSERT_TRUE(synth.waitFor(expected.size()));
@@ -207,8 +208,8 @@ TEST_F(MidiServiceJack, OutputIsByteExactSendsNothingInvalidAndServesThruAndTheW
   Thru thru;
   thru.out = out.get();
   std::unique_ptr<MidiInput> in;
-  ASSERT_EQ(service_->openInput(device, thru, in), kMidiOk);
-  ASSERT_TRUE(keyboard.waitCycles(2) && in->start() == kMidiOk);
+  ASSERT_EQ(service_->openInput(device, thru, in), MidiError::Ok);
+  ASSERT_TRUE(keyboard.waitCycles(2) && in->start() == MidiError::Ok);
   constexpr int kRounds = 6, kEach = 500;
   int failures = 0;
   for (int round = 0; round < kRounds; ++round) {
@@ -216,7 +217,7 @@ TEST_F(MidiServiceJack, OutputIsByteExactSendsNothingInvalidAndServesThruAndTheW
     for (int i = round * kEach; i < (round + 1) * kEach; ++i) played.push_back({0xB1, std::uint8_t(i % 128), std::uint8_t(i / 128)});
     ASSERT_TRUE(keyboard.play(played, 4));
     for (int i = round * kEach; i < (round + 1) * kEach; ++i) {
-      failures += out->send(message({0x90, std::uint8_t(i % 128), std::uint8_t(i / 128)})) != kMidiOk;
+      failures += out->send(message({0x90, std::uint8_t(i % 128), std::uint8_t(i / 128)})) != MidiError::Ok;
       if (i % 4 == 3) std::this_thread::sleep_for(1ms);  // spread over the keyboard's cycles
     }
     ASSERT_TRUE(synth.waitFor(expected.size() + 2 * kEach * (round + 1))) << synth.received().size() << " by " << round;
@@ -231,13 +232,13 @@ TEST_F(MidiServiceJack, OutputIsByteExactSendsNothingInvalidAndServesThruAndTheW
     EXPECT_EQ((*m)[1] + 128 * (*m)[2], next[who]++) << (who ? "thru" : "window") << " out of order";
   }
   EXPECT_TRUE(next[0] == kRounds * kEach && next[1] == kRounds * kEach) << next[0] << " " << next[1];
-  EXPECT_EQ(in->close(), kMidiOk);
+  EXPECT_EQ(in->close(), MidiError::Ok);
   // Sent right before the close (the notes a Stop releases): played before the connection goes.
-  EXPECT_TRUE(out->send(message({0x80, 0x3C, 0})) == kMidiOk && out->close() == kMidiOk);
+  EXPECT_TRUE(out->send(message({0x80, 0x3C, 0})) == MidiError::Ok && out->close() == MidiError::Ok);
   ASSERT_TRUE(synth.waitFor(received.size() + 1));
   EXPECT_EQ(synth.received().back(), (MidiBytes{0x80, 0x3C, 0}));
   EXPECT_FALSE(synth.connected(client_ + ":out", synth.port())) << "closing disconnects";
-  EXPECT_EQ(out->send(message({0x90, 0x3C, 0x40})), kMidiNotOpen);
+  EXPECT_EQ(out->send(message({0x90, 0x3C, 0x40})), MidiError::NotOpen);
 }
 
 MidiBytes sysEx(std::size_t size, std::uint8_t seed) {
@@ -262,9 +263,9 @@ TEST_F(MidiServiceJack, SysExOfAnyLengthPassesInputThruAndOutputWholeInOrderAndK
   Thru thru;
   std::unique_ptr<MidiOutput> out;
   std::unique_ptr<MidiInput> in;
-  ASSERT_EQ(service_->openOutput(entry, out), kMidiOk);
+  ASSERT_EQ(service_->openOutput(entry, out), MidiError::Ok);
   thru.out = out.get();
-  ASSERT_TRUE(service_->openInput(device, thru, in) == kMidiOk && in->start() == kMidiOk);
+  ASSERT_TRUE(service_->openInput(device, thru, in) == MidiError::Ok && in->start() == MidiError::Ok);
   for (int i = 0; i < 200 && player.events().empty(); ++i) {
     player.play({{{0xFE}}});
     player.waitUntilPlayed() && player.waitCycles(4);
@@ -329,14 +330,14 @@ TEST_F(MidiServiceJack, SysExOfAnyLengthPassesInputThruAndOutputWholeInOrderAndK
   // From the window's thread: whole or refused.
   const MidiBytes s3000 = sysEx(3000, 6);
   for (const MidiBytes& bad : std::vector<MidiBytes>{{0xF0, 0x7D, 0x80, 0xF7}, {0xF0, 0x7D, 0x01}, {0xF0}})
-    EXPECT_EQ(out->send(MidiEventView(bad)), kMidiInvalidMessage) << bad.size();
-  EXPECT_TRUE(out->send(MidiEventView(s3000)) == kMidiOk && out->send(message({0x80, 1, 0})) == kMidiOk &&
-              out->send(MidiEventView(s10)) == kMidiOk);
+    EXPECT_EQ(out->send(MidiEventView(bad)), MidiError::InvalidMessage) << bad.size();
+  EXPECT_TRUE(out->send(MidiEventView(s3000)) == MidiError::Ok && out->send(message({0x80, 1, 0})) == MidiError::Ok &&
+              out->send(MidiEventView(s10)) == MidiError::Ok);
   ASSERT_TRUE(eventually([&] { return player.lastEvent() == s10; }));
   const auto tail = test::wholeMessages(received());
   EXPECT_TRUE(tail.size() == expected.size() + 3 && tail[expected.size()].bytes == s3000 &&
               tail[expected.size() + 1].bytes == MidiBytes({0x80, 1, 0}) && tail.back().bytes == s10);
-  EXPECT_TRUE(in->close() == kMidiOk && out->close() == kMidiOk);
+  EXPECT_TRUE(in->close() == MidiError::Ok && out->close() == MidiError::Ok);
 }
 
 // Our ports come first and once; bad numbers, vanished ports and taken ports fail
@@ -361,29 +362,29 @@ TEST_F(MidiServiceJack, ListsOurPortsFirstAndRefusesBadVanishedAndTakenPorts) {
   std::unique_ptr<MidiInput> in, second;
   std::unique_ptr<MidiOutput> out;
   for (int bad : {-1, int(inputs.size())})
-    EXPECT_EQ(service_->openInput(bad, recorder, in), kMidiBadDevice) << bad;
-  for (int bad : {-1, int(outputs.size())}) EXPECT_EQ(service_->openOutput(bad, out), kMidiBadDevice) << bad;
-  EXPECT_EQ(service_->errorText(kMidiBadDevice), "The device number names no device.");
+    EXPECT_EQ(service_->openInput(bad, recorder, in), MidiError::BadDevice) << bad;
+  for (int bad : {-1, int(outputs.size())}) EXPECT_EQ(service_->openOutput(bad, out), MidiError::BadDevice) << bad;
+  EXPECT_EQ(service_->errorText(MidiError::BadDevice), "The device number names no device.");
 
   // The keyboard leaves between listing and opening.
   const int device = entryOf(inputs, keyboard->port());
   keyboard.reset();
-  EXPECT_EQ(service_->openInput(device, recorder, in), kMidiDeviceGone);
+  EXPECT_EQ(service_->openInput(device, recorder, in), MidiError::DeviceGone);
   EXPECT_FALSE(in);
 
   // Our own ports: our lists do not show them a second time; one input and one output at a time.
-  ASSERT_EQ(service_->openInput(0, recorder, in), kMidiOk);
-  ASSERT_EQ(service_->openOutput(0, out), kMidiOk);
+  ASSERT_EQ(service_->openInput(0, recorder, in), MidiError::Ok);
+  ASSERT_EQ(service_->openOutput(0, out), MidiError::Ok);
   for (const auto& list : {service_->inputNames(), service_->outputNames()})
     for (std::size_t i = 1; i < list.size(); ++i) EXPECT_EQ(list[i].find(client_), std::string::npos) << list[i];
   std::unique_ptr<MidiOutput> secondOut;
-  EXPECT_TRUE(service_->openInput(0, recorder, second) == kMidiAllocated && !second);
-  EXPECT_TRUE(service_->openOutput(int(outputs.size()) - 1, secondOut) == kMidiAllocated && !secondOut);
-  EXPECT_EQ(service_->errorText(kMidiAllocated), "The MIDI port is already in use.");
+  EXPECT_TRUE(service_->openInput(0, recorder, second) == MidiError::Allocated && !second);
+  EXPECT_TRUE(service_->openOutput(int(outputs.size()) - 1, secondOut) == MidiError::Allocated && !secondOut);
+  EXPECT_EQ(service_->errorText(MidiError::Allocated), "The MIDI port is already in use.");
   EXPECT_TRUE(service_->inputPresent(0) && service_->outputPresent(0));
-  EXPECT_TRUE(in->close() == kMidiOk && out->close() == kMidiOk);
+  EXPECT_TRUE(in->close() == MidiError::Ok && out->close() == MidiError::Ok);
   EXPECT_EQ(ourPorts(), ours);
-  EXPECT_EQ(service_->openInput(0, recorder, second), kMidiOk);
+  EXPECT_EQ(service_->openInput(0, recorder, second), MidiError::Ok);
 }
 
 TEST(MidiServiceNone, NoServiceGivesEmptyListsAndOpensFailWithTheirCode) {
@@ -399,9 +400,9 @@ TEST(MidiServiceNone, NoServiceGivesEmptyListsAndOpensFailWithTheirCode) {
     std::unique_ptr<MidiInput> in;
     std::unique_ptr<MidiOutput> out;
     Recorder recorder;
-    EXPECT_TRUE(service->openInput(0, recorder, in) == kMidiNoService && !in);
-    EXPECT_TRUE(service->openOutput(0, out) == kMidiNoService && !out);
-    EXPECT_EQ(service->errorText(kMidiNoService),
+    EXPECT_TRUE(service->openInput(0, recorder, in) == MidiError::NoService && !in);
+    EXPECT_TRUE(service->openOutput(0, out) == MidiError::NoService && !out);
+    EXPECT_EQ(service->errorText(MidiError::NoService),
               "No MIDI service is running (neither an ALSA sequencer nor a JACK server).");
   }
 }

@@ -31,10 +31,10 @@ const std::uint32_t kLoopback = htonl(INADDR_LOOPBACK);
 // A UDP socket on a free loopback port.
 struct Udp {
   Udp() {
-    int error = -1;
+    SocketError error = SocketError::InvalidArgument;
     socket = UdpSocket::create(error);
-    EXPECT_EQ(error, 0);
-    EXPECT_EQ(socket.bind(makeAddress(kLoopback, 0)), 0);
+    EXPECT_EQ(error, SocketError::Ok);
+    EXPECT_EQ(socket.bind(makeAddress(kLoopback, 0)), SocketError::Ok);
     socklen_t len = sizeof address;
     getsockname(socket.descriptor(), reinterpret_cast<sockaddr*>(&address), &len);
   }
@@ -63,10 +63,10 @@ bool spinUntil(const std::function<bool()>& done) {
 
 TEST(SocketErrors, FiftyOneTextsAndOneMappingFromErrno) {
   int rows = 0;
-  for (int code = -1000; code <= 20000; ++code) rows += socketErrorText(code).isEmpty() ? 0 : 1;
+  for (int code = -1000; code <= 20000; ++code) rows += socketErrorText(SocketError(code)).isEmpty() ? 0 : 1;
   EXPECT_EQ(rows, 51);
-  EXPECT_EQ(socketErrorText(10047), "Address family not supported by protocol family.");
-  EXPECT_EQ(socketErrorText(11004), "Valid name, no data record of requested type.");
+  EXPECT_EQ(socketErrorText(SocketError(10047)), "Address family not supported by protocol family.");
+  EXPECT_EQ(socketErrorText(SocketError(11004)), "Valid name, no data record of requested type.");
 
   const int byErrno[][2] = {
       {EADDRINUSE, 10048}, {EADDRNOTAVAIL, 10049}, {EMSGSIZE, 10040}, {EAGAIN, 10035},
@@ -75,33 +75,33 @@ TEST(SocketErrors, FiftyOneTextsAndOneMappingFromErrno) {
       {EINTR, 10004}, {ENETDOWN, 10050}, {ECONNRESET, 10054}, {ETIMEDOUT, 10060}, {EREMOTE, 10071},
       // Without a row of its own a failure still reads as one.
       {ENOENT, 10022}, {EDOM, 10022}};
-  for (const auto& r : byErrno) EXPECT_EQ(socketErrorFromErrno(r[0]), r[1]) << "errno " << r[0];
+  for (const auto& r : byErrno) EXPECT_EQ(socketErrorNumber(socketErrorFromErrno(r[0])), r[1]) << "errno " << r[0];
   for (int err = 1; err < 134; ++err) EXPECT_FALSE(socketErrorText(socketErrorFromErrno(err)).isEmpty()) << err;
   for (auto [eai, code] : {std::pair{EAI_NONAME, 11001}, {EAI_AGAIN, 11002}, {EAI_NODATA, 11004}, {EAI_MEMORY, 11003}})
-    EXPECT_EQ(socketErrorFromLookup(eai), code) << eai;
+    EXPECT_EQ(socketErrorNumber(socketErrorFromLookup(eai)), code) << eai;
 }
 
-TEST(UdpSocket, FailuresComeBackAsNumbersAndDescriptorZeroIsASocketLikeAnyOther) {
+TEST(UdpSocket, FailuresComeBackAsTheirNumbersAndDescriptorZeroIsASocketLikeAnyOther) {
   Udp taken;
-  int error = -1;
+  SocketError error = SocketError::InvalidArgument;
   UdpSocket s = UdpSocket::create(error);
-  EXPECT_EQ(s.bind(taken.address), 10048);
+  EXPECT_EQ(socketErrorNumber(s.bind(taken.address)), 10048);
   // The documentation range belongs to no interface of this machine.
-  EXPECT_EQ(s.bind(makeAddress(parseDottedAddress("192.0.2.1"), 0)), 10049);
+  EXPECT_EQ(socketErrorNumber(s.bind(makeAddress(parseDottedAddress("192.0.2.1"), 0))), 10049);
   const std::uint8_t byte = 0;
-  EXPECT_EQ(sendDatagram(-1, {&byte, 1}, taken.address).error, 10038);
+  EXPECT_EQ(socketErrorNumber(sendDatagram(-1, {&byte, 1}, taken.address).error), 10038);
   UdpSocket none;
   EXPECT_FALSE(none.valid());
   sockaddr_in from{};
   std::uint8_t buffer[4];
-  EXPECT_EQ(none.receiveFrom(buffer, from).error, 10038);
+  EXPECT_EQ(socketErrorNumber(none.receiveFrom(buffer, from).error), 10038);
 
   // Descriptor 0 is an ordinary socket when standard input is closed.
   const int savedInput = ::dup(0);
   ::close(0);
   UdpSocket zero = UdpSocket::create(error);
-  EXPECT_TRUE(zero.valid() && zero.descriptor() == 0 && error == 0);
-  EXPECT_EQ(zero.bind(makeAddress(kLoopback, 0)), 0);
+  EXPECT_TRUE(zero.valid() && zero.descriptor() == 0 && error == SocketError::Ok);
+  EXPECT_EQ(zero.bind(makeAddress(kLoopback, 0)), SocketError::Ok);
   zero.close();
   ::dup2(savedInput, 0);
   ::close(savedInput);
@@ -111,7 +111,7 @@ TEST(UdpSocket, ReadsOneDatagramAtATimeWithItsSender) {
   Udp a, b;
   sockaddr_in from{};
   std::uint8_t buffer[5];
-  EXPECT_EQ(b.socket.receiveFrom(buffer, from).error, 10035);  // nothing waits: no hang
+  EXPECT_EQ(socketErrorNumber(b.socket.receiveFrom(buffer, from).error), 10035);  // nothing waits: no hang
 
   a.send(b, "\x90\x3c\x64");
   a.send(b, "0123456789");
@@ -124,7 +124,7 @@ TEST(UdpSocket, ReadsOneDatagramAtATimeWithItsSender) {
   // Too long for the read: it fails with "Message too long." and is gone.
   ASSERT_TRUE(b.readable());
   const Transfer tooLong = b.socket.receiveFrom(buffer, from);
-  EXPECT_TRUE(tooLong.bytes == -1 && tooLong.error == 10040);
+  EXPECT_TRUE(tooLong.bytes == -1 && socketErrorNumber(tooLong.error) == 10040);
   ASSERT_TRUE(b.readable());
   ASSERT_EQ(b.socket.receiveFrom(buffer, from).bytes, 3);
   EXPECT_EQ(std::memcmp(buffer, "xyz", 3), 0);
@@ -214,12 +214,12 @@ TEST(Addresses, DottedFormsNamesAndTheLocalHost) {
   EXPECT_TRUE(resolveAddress(QStringLiteral("localhost")).usable());
   // Digits and dots that are no address ask no name server; 0.0.0.0 and the
   // broadcast address parse but are no peer.
-  EXPECT_EQ(resolveAddress(QStringLiteral("300.1.1.1")).error, 11001);
+  EXPECT_EQ(socketErrorNumber(resolveAddress(QStringLiteral("300.1.1.1")).error), 11001);
   EXPECT_FALSE(resolveAddress(QStringLiteral("0.0.0.0")).usable());
   EXPECT_FALSE(resolveAddress(QStringLiteral("255.255.255.255")).usable());
   EXPECT_EQ(parseDottedAddress(std::string("127.0.0.1\0junk", 14)), kNoAddress);
   // Outside ISO 8859-1 is "?", which names nothing.
   EXPECT_FALSE(resolveAddress(QStringLiteral("l\u0151calhost")).usable());
   EXPECT_EQ(formatAddress(htonl(0x0A000102)), "10.0.1.2");
-  EXPECT_EQ(localHostName().error, 0);
+  EXPECT_EQ(localHostName().error, SocketError::Ok);
 }

@@ -19,11 +19,11 @@ class StubMidiService : public midi::MidiService {
  public:
   std::vector<std::string> inputNames() override { return inputs; }
   std::vector<std::string> outputNames() override { return outputs; }
-  int openInput(int, midi::MidiInputHandler&, std::unique_ptr<midi::MidiInput>&) override {
-    return midi::kMidiNoService;
+  midi::MidiError openInput(int, midi::MidiInputHandler&, std::unique_ptr<midi::MidiInput>&) override {
+    return midi::MidiError::NoService;
   }
-  int openOutput(int, std::unique_ptr<midi::MidiOutput>&) override { return midi::kMidiNoService; }
-  std::string errorText(int) const override { return "No MIDI service is running."; }
+  midi::MidiError openOutput(int, std::unique_ptr<midi::MidiOutput>&) override { return midi::MidiError::NoService; }
+  std::string errorText(midi::MidiError) const override { return "No MIDI service is running."; }
   bool inputPresent(int) override { return false; }
   bool outputPresent(int) override { return false; }
 
@@ -40,13 +40,13 @@ class ScriptedMidiService : public StubMidiService {
   struct Output : midi::MidiOutput {
     Output(ScriptedMidiService& s, std::size_t n) : service(s), number(n) {}
     using midi::MidiOutput::send;
-    int send(midi::MidiEventView m) override {
-      if (closed.load()) return midi::kMidiNotOpen;
+    midi::MidiError send(midi::MidiEventView m) override {
+      if (closed.load()) return midi::MidiError::NotOpen;
       std::lock_guard lock(service.mutex);
       service.played[number].push_back(midi::ShortMessage::fromBytes(m.bytes()));
-      return midi::kMidiOk;
+      return midi::MidiError::Ok;
     }
-    int close() override { return closed.exchange(true) ? midi::kMidiNotOpen : midi::kMidiOk; }
+    midi::MidiError close() override { return closed.exchange(true) ? midi::MidiError::NotOpen : midi::MidiError::Ok; }
     ScriptedMidiService& service;
     std::size_t number;
     std::atomic<bool> closed{false};
@@ -58,13 +58,13 @@ class ScriptedMidiService : public StubMidiService {
   };
   struct Input : midi::MidiInput {
     explicit Input(InputLine& l) : line(l) {}
-    int start() override { return line.started = true, midi::kMidiOk; }
-    int stop() override {
+    midi::MidiError start() override { return line.started = true, midi::MidiError::Ok; }
+    midi::MidiError stop() override {
       line.started = false;
       while (line.inCall.load() > 0) std::this_thread::yield();
-      return midi::kMidiOk;
+      return midi::MidiError::Ok;
     }
-    int close() override { return stop(); }
+    midi::MidiError close() override { return stop(); }
     InputLine& line;
   };
 
@@ -72,11 +72,11 @@ class ScriptedMidiService : public StubMidiService {
     inputs = {"own:in", "keys:out"};
     outputs = {"own:out", "synth:in"};
   }
-  int openInput(int, midi::MidiInputHandler& h, std::unique_ptr<midi::MidiInput>& port) override {
-    if (failInputOpens > 0 && failInputOpens-- > 0) return midi::kMidiDeviceGone;
+  midi::MidiError openInput(int, midi::MidiInputHandler& h, std::unique_ptr<midi::MidiInput>& port) override {
+    if (failInputOpens > 0 && failInputOpens-- > 0) return midi::MidiError::DeviceGone;
     line.handler = &h;
     port = std::make_unique<Input>(line);
-    return midi::kMidiOk;
+    return midi::MidiError::Ok;
   }
   // The test's MIDI thread: one captured message; false when the input is not started.
   bool deliver(const midi::ShortMessage& m) {
@@ -86,11 +86,11 @@ class ScriptedMidiService : public StubMidiService {
     line.inCall.fetch_sub(1);
     return started;
   }
-  int openOutput(int, std::unique_ptr<midi::MidiOutput>& port) override {
+  midi::MidiError openOutput(int, std::unique_ptr<midi::MidiOutput>& port) override {
     std::lock_guard lock(mutex);
     played.emplace_back();
     port = std::make_unique<Output>(*this, played.size() - 1);
-    return midi::kMidiOk;
+    return midi::MidiError::Ok;
   }
   bool inputPresent(int) override { return inputThere; }
   bool outputPresent(int) override { return outputThere; }

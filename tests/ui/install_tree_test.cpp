@@ -102,8 +102,8 @@ TEST_F(InstallTreeTest, GuideStandsAloneAndExplainsEveryMessageTheProgramShows) 
   EXPECT_GE(found, 15) << "the message texts are no longer found in the sources";
   EXPECT_TRUE(missing.isEmpty()) << missing.join(QStringLiteral(" | ")).toStdString();
   QStringList errors;
-  for (int code = 10000; code < 11100; ++code) errors << net::socketErrorText(code);
-  for (int code = 1; code < 128; ++code) errors << QString::fromStdString(midi::midiErrorText(code));
+  for (int code = 10000; code < 11100; ++code) errors << net::socketErrorText(net::SocketError(code));
+  for (int code = 1; code < 128; ++code) errors << QString::fromStdString(midi::midiErrorText(midi::MidiError(code)));
   errors.removeIf([](const QString& e) { return e.isEmpty() || e.startsWith(QLatin1String("Unknown MIDI error")); });
   EXPECT_GT(errors.size(), 50) << "the socket and MIDI error texts are no longer found";
   for (const QString& error : errors) EXPECT_TRUE(text.contains(error)) << error.toStdString();

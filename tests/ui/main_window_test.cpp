@@ -16,6 +16,7 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QStandardItemModel>
 #include <QTest>
 #include <QTimer>
 
@@ -23,6 +24,7 @@
 
 #include <unistd.h>
 
+#include "protocol/protocol_factory.h"
 #include "settings/preferences.h"
 #include "settings/settings_file.h"
 #include "support/jack_client.h"
@@ -183,7 +185,7 @@ TEST(MainWindow, TabFollowsTheSetUpFromTheAddressesToTheChat) {
       chain << w->objectName();
   }
   EXPECT_EQ(chain, QStringList({"localAddressBox", "localPortBox", "findButton", "remoteAddressBox", "remotePortBox",
-                                "inputList", "outputList", "thruBox", "timingBox", "delayBox", "realtimeOption",
+                                "inputList", "outputList", "thruBox", "protocolBox", "timingBox", "delayBox", "realtimeOption",
                                 "highOption", "statsBox", "sentCount", "receivedCount", "peerOnlyBox", "popUpBox",
                                 "startButton", "stopButton", "panicButton", "minimizeButton", "chatInput",
                                 "chatHistory"}));
@@ -243,7 +245,7 @@ TEST(MainWindow, ASessionLocksTheSetUpChatsAndStopThenExitEndsTheProgramButNotBy
   ASSERT_TRUE(t.start(p, q)) << t.boxes.texts();
   const auto check = [&](bool running) {
     SCOPED_TRACE(running ? "running" : "idle");
-    for (const char* name : {"startButton", "thruBox", "inputList", "outputList", "timingBox"})
+    for (const char* name : {"startButton", "thruBox", "inputList", "outputList", "protocolBox", "timingBox"})
       EXPECT_EQ(t.get(name)->isEnabled(), !running) << name;
     for (const char* name : {"stopButton", "statsBox", "chatInput", "highOption", "peerOnlyBox"})
       EXPECT_TRUE(t.get(name)->isEnabled()) << name;
@@ -429,6 +431,22 @@ TEST(MainWindow, ThruIsRefusedForAFeedbackLoopAndPeerOnlyTheTimingChoiceAndTheOp
   EXPECT_EQ(t.window.applyCommandLine(flags), "");
   EXPECT_TRUE(timing->currentText() == "Immediate" && !delay->isEnabled() && delay->value() == 25);
   EXPECT_EQ(settings::loadTiming(), settings::Timing::Immediate);
+
+  // The protocol choice offers only what this build can link with, shows what was
+  // remembered (classic for one it cannot link with) and remembers a flag's choice.
+  auto* protocolBox = t.get<QComboBox>("protocolBox");
+  auto* items = qobject_cast<QStandardItemModel*>(protocolBox->model());
+  for (const auto p : {settings::Protocol::Classic, settings::Protocol::Rtp, settings::Protocol::Multicast}) {
+    EXPECT_EQ(items->item(int(p))->isEnabled(), protocol::protocolAvailable(p)) << int(p);
+    settings::saveProtocol(p);
+    WindowUnderTest next({"Loop"}, {"Loop"});
+    next.window.startUp();
+    const auto shown = protocol::protocolAvailable(p) ? p : settings::Protocol::Classic;
+    EXPECT_EQ(next.get<QComboBox>("protocolBox")->currentIndex(), int(shown)) << int(p);
+  }
+  flags.protocol = settings::Protocol::Classic;
+  EXPECT_EQ(t.window.applyCommandLine(flags), "");
+  EXPECT_TRUE(protocolBox->currentText() == "Classic" && settings::loadProtocol() == settings::Protocol::Classic);
 
   // The options the next run finds as this one left them; thru only where it loops nothing.
   thru->click();

@@ -41,7 +41,7 @@ class RtMidiErrors {
 // Makes an RtMidiIn or RtMidiOut on ALSA with errors going to `errors`, and checks
 // that the sequencer answers. On failure `backend` stays empty.
 template <class Backend>
-int createBackend(const std::string& clientName, RtMidiErrors& errors, std::unique_ptr<Backend>& backend,
+MidiError createBackend(const std::string& clientName, RtMidiErrors& errors, std::unique_ptr<Backend>& backend,
                   std::string& detail) {
   try {
     auto made = std::make_unique<Backend>(RtMidi::LINUX_ALSA, clientName);
@@ -49,16 +49,16 @@ int createBackend(const std::string& clientName, RtMidiErrors& errors, std::uniq
     made->getPortCount();
     if (errors.any()) {
       detail = errors.text();
-      return kMidiNoService;
+      return MidiError::NoService;
     }
     backend = std::move(made);
-    return kMidiOk;
+    return MidiError::Ok;
   } catch (const RtMidiError& e) {  // ALSA: the sequencer would not open
     detail = e.getMessage();
-    return kMidiNoService;
+    return MidiError::NoService;
   } catch (const std::exception& e) {
     detail = e.what();
-    return kMidiServiceError;
+    return MidiError::ServiceError;
   }
 }
 
@@ -79,7 +79,7 @@ std::vector<std::string> listBackendPorts(Backend& backend) {
 // Opens our own virtual port named portName when fullName is empty, otherwise a
 // port of ours named portName connected to the port called fullName, looked up now.
 template <class Backend>
-int openBackendPort(Backend& backend, RtMidiErrors& errors, const std::string& fullName,
+MidiError openBackendPort(Backend& backend, RtMidiErrors& errors, const std::string& fullName,
                     const std::string& portName, std::string& detail) {
   try {
     if (fullName.empty()) {
@@ -88,24 +88,24 @@ int openBackendPort(Backend& backend, RtMidiErrors& errors, const std::string& f
       const std::vector<std::string> names = listBackendPorts(backend);
       unsigned index = 0;
       while (index < names.size() && names[index] != fullName) ++index;
-      if (index == names.size()) return kMidiDeviceGone;
+      if (index == names.size()) return MidiError::DeviceGone;
       backend.openPort(index, portName);
     }
   } catch (const std::exception& e) {
     detail = e.what();
-    return kMidiServiceError;
+    return MidiError::ServiceError;
   }
-  if (!errors.any()) return kMidiOk;
+  if (!errors.any()) return MidiError::Ok;
   detail = errors.text();
   switch (errors.type()) {
     // The port went between the look-up and the open.
     case RtMidiError::WARNING:
     case RtMidiError::INVALID_PARAMETER:
     case RtMidiError::NO_DEVICES_FOUND:
-      if (!fullName.empty()) return kMidiDeviceGone;
-      return kMidiServiceError;
+      if (!fullName.empty()) return MidiError::DeviceGone;
+      return MidiError::ServiceError;
     default:
-      return kMidiServiceError;
+      return MidiError::ServiceError;
   }
 }
 

@@ -31,29 +31,29 @@ void releaseVirtualPort(VirtualPortFlag& flag) {
 RtMidiInPort::RtMidiInPort(MidiInputHandler& handler) : handler_(handler) {}
 
 RtMidiInPort::~RtMidiInPort() {
-  close();
+  static_cast<void>(close());  // NotOpen when its owner closed it already
   releaseVirtualPort(virtualFlag_);
 }
 
-int RtMidiInPort::open(const PortPlace& place, std::string& detail) {
-  if (!takeVirtualPort(place.virtualFlag)) return kMidiAllocated;
+MidiError RtMidiInPort::open(const PortPlace& place, std::string& detail) {
+  if (!takeVirtualPort(place.virtualFlag)) return MidiError::Allocated;
   virtualFlag_ = place.virtualFlag;
-  if (int r = createBackend(place.clientName, errors_, backend_, detail)) return r;
+  if (const MidiError r = createBackend(place.clientName, errors_, backend_, detail); failed(r)) return r;
   try {
     // Every message is forwarded: SysEx, timing clock and active sensing too.
     backend_->ignoreTypes(false, false, false);
     backend_->setCallback(&RtMidiInPort::onMessage, this);
   } catch (const std::exception& e) {
     detail = e.what();
-    return kMidiServiceError;
+    return MidiError::ServiceError;
   }
-  if (int r = openBackendPort(*backend_, errors_, place.fullName, place.portName, detail)) {
+  if (const MidiError r = openBackendPort(*backend_, errors_, place.fullName, place.portName, detail); failed(r)) {
     backend_.reset();
     return r;
   }
   errors_.ignoreFurther();
   state_.store(kOpen);
-  return kMidiOk;
+  return MidiError::Ok;
 }
 
 void RtMidiInPort::onMessage(double, std::vector<unsigned char>* message, void* self) {
@@ -86,53 +86,53 @@ void RtMidiInPort::waitForCallbacks() const {
   while (inCallback_.load() > own) std::this_thread::yield();
 }
 
-int RtMidiInPort::start() {
+MidiError RtMidiInPort::start() {
   const int state = state_.load();
-  if (state == kClosed) return kMidiNotOpen;
+  if (state == kClosed) return MidiError::NotOpen;
   state_.store(kStarted);
-  return kMidiOk;
+  return MidiError::Ok;
 }
 
-int RtMidiInPort::stop() {
-  if (state_.load() == kClosed) return kMidiNotOpen;
+MidiError RtMidiInPort::stop() {
+  if (state_.load() == kClosed) return MidiError::NotOpen;
   state_.store(kOpen);
   waitForCallbacks();
-  return kMidiOk;
+  return MidiError::Ok;
 }
 
-int RtMidiInPort::close() {
-  if (state_.load() == kClosed) return kMidiNotOpen;
+MidiError RtMidiInPort::close() {
+  if (state_.load() == kClosed) return MidiError::NotOpen;
   // The backend joins its own thread on close: from inside our callback that
   // would never return.
-  if (tDelivering == this) return kMidiServiceError;
+  if (tDelivering == this) return MidiError::ServiceError;
   state_.store(kClosed);
   waitForCallbacks();
   // Destroying the RtMidi object unregisters the port and joins ALSA's input
   // thread, so nothing calls back later.
   backend_.reset();
   releaseVirtualPort(virtualFlag_);
-  return kMidiOk;
+  return MidiError::Ok;
 }
 
 
 // ---- output ---------------------------------------------------------------
 
 RtMidiOutPort::~RtMidiOutPort() {
-  close();
+  static_cast<void>(close());  // NotOpen when its owner closed it already
   releaseVirtualPort(virtualFlag_);
 }
 
-int RtMidiOutPort::open(const PortPlace& place, std::string& detail) {
-  if (!takeVirtualPort(place.virtualFlag)) return kMidiAllocated;
+MidiError RtMidiOutPort::open(const PortPlace& place, std::string& detail) {
+  if (!takeVirtualPort(place.virtualFlag)) return MidiError::Allocated;
   virtualFlag_ = place.virtualFlag;
-  if (int r = createBackend(place.clientName, errors_, backend_, detail)) return r;
-  if (int r = openBackendPort(*backend_, errors_, place.fullName, place.portName, detail)) {
+  if (const MidiError r = createBackend(place.clientName, errors_, backend_, detail); failed(r)) return r;
+  if (const MidiError r = openBackendPort(*backend_, errors_, place.fullName, place.portName, detail); failed(r)) {
     backend_.reset();
     return r;
   }
   errors_.clear();
   open_.store(true);
-  return kMidiOk;
+  return MidiError::Ok;
 }
 
 // Any thread: the MIDI thread plays thru, the window's thread plays received
@@ -141,35 +141,35 @@ int RtMidiOutPort::open(const PortPlace& place, std::string& detail) {
 // parked word itself if no other thread is sending; if one is, that thread sends
 // it. So no sender ever waits for another - in particular the input thread never
 // spins on a window thread that may not get the CPU.
-int RtMidiOutPort::send(MidiEventView message) {
-  if (!open_.load()) return kMidiNotOpen;
-  if (!message.wellFormed()) return kMidiInvalidMessage;
+MidiError RtMidiOutPort::send(MidiEventView message) {
+  if (!open_.load()) return MidiError::NotOpen;
+  if (!message.wellFormed()) return MidiError::InvalidMessage;
   std::uint64_t word = 0;
   if (message.isSysEx()) {
     ChunkStore::Index first = 0;
-    if (message.size() > 0xFFFFFFFFu || !long_.store(message.bytes(), first)) return kMidiNotReady;
+    if (message.size() > 0xFFFFFFFFu || !long_.store(message.bytes(), first)) return MidiError::NotReady;
     word = 0xF0 | std::uint64_t(message.size()) << 8 | std::uint64_t(first) << 40;
   } else {
     for (std::size_t k = 0; k < message.size(); ++k) word |= std::uint64_t(message.bytes()[k]) << (8 * k);
   }
   if (!pending_.push(word)) {
     if (message.isSysEx()) long_.release(ChunkStore::Index(word >> 40), message.size());
-    return kMidiNotReady;
+    return MidiError::NotReady;
   }
-  int result = kMidiOk;
+  MidiError result = MidiError::Ok;
   for (;;) {
     // All sequentially consistent with the queue's push() and ready(): either the
     // thread letting go sees our word, or we see that it has let go and take over.
     if (sending_.test_and_set(std::memory_order_seq_cst)) return result;
-    if (int r = sendPending()) result = r;
+    if (const MidiError r = sendPending(); failed(r)) result = r;
     sending_.clear(std::memory_order_seq_cst);
     if (!pending_.ready()) return result;
   }
 }
 
 // Only the holder of sending_. Sends in the order the words were parked.
-int RtMidiOutPort::sendPending() {
-  int result = kMidiOk;
+MidiError RtMidiOutPort::sendPending() {
+  MidiError result = MidiError::Ok;
   std::uint64_t word = 0;
   while (pending_.pop(word)) {
     std::span<const std::uint8_t> bytes;
@@ -184,36 +184,36 @@ int RtMidiOutPort::sendPending() {
     } else {
       bytes = std::span(shortBytes).first(std::size_t(shortMessageLength(shortBytes[0])));
     }
-    if (const int r = sendToBackend(bytes)) result = r;
+    if (const MidiError r = sendToBackend(bytes); failed(r)) result = r;
   }
   return result;
 }
 
-int RtMidiOutPort::sendToBackend(std::span<const std::uint8_t> bytes) {
-  if (!backend_) return kMidiNotOpen;  // closed meanwhile: drop what raced with the close
-  int result = kMidiOk;
+MidiError RtMidiOutPort::sendToBackend(std::span<const std::uint8_t> bytes) {
+  if (!backend_) return MidiError::NotOpen;  // closed meanwhile: drop what raced with the close
+  MidiError result = MidiError::Ok;
   try {
     backend_->sendMessage(bytes.data(), bytes.size());
   } catch (const std::exception&) {
-    result = kMidiServiceError;
+    result = MidiError::ServiceError;
   }
   if (errors_.any()) {
-    result = kMidiServiceError;
+    result = MidiError::ServiceError;
     errors_.clear();
   }
   return result;
 }
 
-int RtMidiOutPort::close() {
-  if (!open_.exchange(false)) return kMidiNotOpen;
+MidiError RtMidiOutPort::close() {
+  if (!open_.exchange(false)) return MidiError::NotOpen;
   // Take the send guard from whichever thread holds it, send what was accepted
   // before the close, then let go of the backend.
   while (sending_.test_and_set(std::memory_order_acquire)) std::this_thread::yield();
-  sendPending();
+  static_cast<void>(sendPending());  // nobody is left to tell of a late failure
   backend_.reset();
   sending_.clear(std::memory_order_release);
   releaseVirtualPort(virtualFlag_);
-  return kMidiOk;
+  return MidiError::Ok;
 }
 
 

@@ -38,11 +38,11 @@ class RtMidiInPort final : public MidiInput {
   RtMidiInPort& operator=(const RtMidiInPort&) = delete;
 
   // Window thread, before the port is handed out.
-  int open(const PortPlace& place, std::string& detail);
+  MidiError open(const PortPlace& place, std::string& detail);
 
-  int start() override;
-  int stop() override;
-  int close() override;
+  MidiError start() override;
+  MidiError stop() override;
+  MidiError close() override;
   std::uint64_t droppedMessages() const override { return dropped_.load(std::memory_order_relaxed); }
 
  private:
@@ -68,15 +68,15 @@ class RtMidiOutPort final : public MidiOutput {
   RtMidiOutPort& operator=(const RtMidiOutPort&) = delete;
 
   // Window thread, before the port is handed out.
-  int open(const PortPlace& place, std::string& detail);
+  MidiError open(const PortPlace& place, std::string& detail);
 
   using MidiOutput::send;
-  int send(MidiEventView message) override;
-  int close() override;
+  MidiError send(MidiEventView message) override;
+  MidiError close() override;
 
  private:
-  int sendPending();
-  int sendToBackend(std::span<const std::uint8_t> bytes);
+  MidiError sendPending();
+  MidiError sendToBackend(std::span<const std::uint8_t> bytes);
 
   std::atomic<bool> open_{false};
   // Held by the one thread that sends to the backend at a time.

@@ -60,7 +60,7 @@ std::vector<std::string> RtMidiService::listPorts(std::vector<std::string>& full
   RtMidiErrors errors;
   std::unique_ptr<Backend> lister;
   std::string detail;
-  if (createBackend(clientName_, errors, lister, detail) != kMidiOk) return listed;
+  if (createBackend(clientName_, errors, lister, detail) != MidiError::Ok) return listed;
   for (std::string& name : listBackendPorts(*lister)) {
     // Our own ports are reached as entry 0; listing them again would invite a loop.
     if (name.empty() || isOwn(name)) continue;
@@ -85,34 +85,34 @@ std::vector<std::string> RtMidiService::outputNames() {
   return listPorts<RtMidiOut>(outputPorts_, clientName_ + ":" + outputPortName_);
 }
 
-int RtMidiService::openInput(int device, MidiInputHandler& handler, std::unique_ptr<MidiInput>& port) {
-  if (device < 0 || static_cast<std::size_t>(device) >= inputPorts_.size()) return kMidiBadDevice;
+MidiError RtMidiService::openInput(int device, MidiInputHandler& handler, std::unique_ptr<MidiInput>& port) {
+  if (device < 0 || static_cast<std::size_t>(device) >= inputPorts_.size()) return MidiError::BadDevice;
   const std::string& fullName = inputPorts_[static_cast<std::size_t>(device)];
   const PortPlace place{clientName_, fullName, inputPortName_,
                         fullName.empty() ? virtualInput_ : nullptr};
   auto opened = std::make_unique<RtMidiInPort>(handler);
   detail_.clear();
-  if (int r = opened->open(place, detail_)) return r;
+  if (const MidiError r = opened->open(place, detail_); failed(r)) return r;
   port = std::move(opened);
-  return kMidiOk;
+  return MidiError::Ok;
 }
 
-int RtMidiService::openOutput(int entry, std::unique_ptr<MidiOutput>& port) {
-  if (entry < 0 || static_cast<std::size_t>(entry) >= outputPorts_.size()) return kMidiBadDevice;
+MidiError RtMidiService::openOutput(int entry, std::unique_ptr<MidiOutput>& port) {
+  if (entry < 0 || static_cast<std::size_t>(entry) >= outputPorts_.size()) return MidiError::BadDevice;
   const std::string& fullName = outputPorts_[static_cast<std::size_t>(entry)];
   const PortPlace place{clientName_, fullName, outputPortName_,
                         fullName.empty() ? virtualOutput_ : nullptr};
   auto opened = std::make_unique<RtMidiOutPort>();
   detail_.clear();
-  if (int r = opened->open(place, detail_)) return r;
+  if (const MidiError r = opened->open(place, detail_); failed(r)) return r;
   port = std::move(opened);
-  return kMidiOk;
+  return MidiError::Ok;
 }
 
 template <class Backend>
 bool RtMidiService::listedBy(Lister<Backend>& lister, const std::string& fullName) {
   std::string detail;
-  if (!lister.backend && createBackend(clientName_, lister.errors, lister.backend, detail) != kMidiOk) {
+  if (!lister.backend && createBackend(clientName_, lister.errors, lister.backend, detail) != MidiError::Ok) {
     return false;
   }
   for (const std::string& name : listBackendPorts(*lister.backend))
@@ -146,9 +146,9 @@ bool RtMidiService::outputPresent(int entry) {
 }
 
 // The backend's own words help with a failure we have no better text for.
-std::string RtMidiService::errorText(int code) const {
-  std::string text = midiErrorText(code);
-  if (code == kMidiServiceError && !detail_.empty()) {
+std::string RtMidiService::errorText(MidiError error) const {
+  std::string text = midiErrorText(error);
+  if (error == MidiError::ServiceError && !detail_.empty()) {
     text.pop_back();  // the full stop
     text += ": " + detail_;
   }

@@ -20,9 +20,9 @@ class RtMidiService final : public MidiService {
 
   std::vector<std::string> inputNames() override;
   std::vector<std::string> outputNames() override;
-  int openInput(int entry, MidiInputHandler& handler, std::unique_ptr<MidiInput>& port) override;
-  int openOutput(int entry, std::unique_ptr<MidiOutput>& port) override;
-  std::string errorText(int code) const override;
+  MidiError openInput(int entry, MidiInputHandler& handler, std::unique_ptr<MidiInput>& port) override;
+  MidiError openOutput(int entry, std::unique_ptr<MidiOutput>& port) override;
+  std::string errorText(MidiError error) const override;
   bool inputPresent(int device) override;
   bool outputPresent(int device) override;
   // Yes every two seconds: each listing makes a short-lived sequencer client, so the

@@ -297,35 +297,35 @@ void JackCycle::releaseOutput() {
   outputTaken_.store(false);
 }
 
-int JackCycle::send(MidiEventView message, std::int64_t playMicros) {
-  if (!playing_.load()) return kMidiNotOpen;
-  if (!message.wellFormed()) return kMidiInvalidMessage;
-  if (!serving()) return kMidiNotReady;
+MidiError JackCycle::send(MidiEventView message, std::int64_t playMicros) {
+  if (!playing_.load()) return MidiError::NotOpen;
+  if (!message.wellFormed()) return MidiError::InvalidMessage;
+  if (!serving()) return MidiError::NotReady;
   const bool direct = insideHandler() && longPending_.load() == 0;
   if (!message.isSysEx()) {
-    if (direct) return writeBytes(*tCycle, tCycle->frame, message.bytes()) ? kMidiOk : kMidiNotReady;
+    if (direct) return writeBytes(*tCycle, tCycle->frame, message.bytes()) ? MidiError::Ok : MidiError::NotReady;
     return queue(Timed{packWord(message.bytes()), playMicros});
   }
   if (direct && message.size() <= jack_midi_max_event_size(tCycle->outBuffer) &&
       writeBytes(*tCycle, tCycle->frame, message.bytes()))
-    return kMidiOk;
+    return MidiError::Ok;
   // Allocation-free on every thread: the bytes go into chunks made once.
   Timed item{kLongWord, playMicros, std::uint32_t(message.size()), 0};
   if (message.size() > std::numeric_limits<std::uint32_t>::max() || !chunks_.store(message.bytes(), item.first))
-    return kMidiNotReady;
+    return MidiError::NotReady;
   longPending_.fetch_add(1);
-  if (const int r = queue(item)) {
+  if (const MidiError r = queue(item); failed(r)) {
     longPending_.fetch_sub(1);
     chunks_.release(item.first, item.length);
     return r;
   }
-  return kMidiOk;
+  return MidiError::Ok;
 }
 
-int JackCycle::queue(const Timed& item) {
-  if (!queue_.push(item)) return kMidiNotReady;
+MidiError JackCycle::queue(const Timed& item) {
+  if (!queue_.push(item)) return MidiError::NotReady;
   queued_.fetch_add(1);
-  return kMidiOk;
+  return MidiError::Ok;
 }
 
 void JackCycle::dropQueued() {

@@ -72,11 +72,11 @@ class JackCycle {
   // Any thread. On the real-time thread, inside the handler (thru), the message is
   // written into this cycle at the captured message's frame; from any other thread
   // it waits in the queue for the cycle that holds playMicros (monotonic µs), or for
-  // the next cycle (kAtOnce, or a moment already begun). kMidiNotReady when it
+  // the next cycle (kAtOnce, or a moment already begun). MidiError::NotReady when it
   // cannot be taken.
   // A SysEx on the real-time thread too is written at once only when nothing
   // waits before it and the buffer has room for all of it; otherwise it is queued.
-  int send(MidiEventView message, std::int64_t playMicros = kAtOnce);
+  MidiError send(MidiEventView message, std::int64_t playMicros = kAtOnce);
   // The period of the last cycle, in µs of the monotonic clock (0 before the first).
   std::int64_t periodMicros() const { return periodMicros_.load(std::memory_order_relaxed); }
   // Window thread, while no client runs: forgets what a lost server never played.
@@ -101,7 +101,7 @@ class JackCycle {
   // Writes the SysEx, or its next piece; true once its last byte is written.
   bool writeLong(Cycle& cycle, jack_nframes_t frame, const Timed& item);
   bool placeInCycle(const Cycle& cycle, std::int64_t micros, jack_nframes_t& frame) const;
-  int queue(const Timed& item);
+  MidiError queue(const Timed& item);
 
   std::atomic<bool> serving_{false};
 

@@ -44,8 +44,10 @@ bool JackHost::open() {
     return false;
   }
   cycle_.setServing(true);
-  if (!inputSource_.empty()) connect(inputSource_, inputName_);
-  if (!outputTarget_.empty()) connect(outputName_, outputTarget_);
+  // A device not back yet is no failure of the service: the device watch finds
+  // it missing and connects it when it returns.
+  if (!inputSource_.empty()) static_cast<void>(connect(inputSource_, inputName_));
+  if (!outputTarget_.empty()) static_cast<void>(connect(outputName_, outputTarget_));
   connectLostConnections();
   return true;
 }
@@ -149,33 +151,35 @@ bool JackHost::portExists(const std::string& fullName) const {
   return alive() && jack_port_by_name(client_, fullName.c_str()) != nullptr;
 }
 
-int JackHost::connect(const std::string& source, const std::string& destination) {
-  if (!alive()) return kMidiNoService;
+MidiError JackHost::connect(const std::string& source, const std::string& destination) {
+  if (!alive()) return MidiError::NoService;
   const int r = jack_connect(client_, source.c_str(), destination.c_str());
-  if (r == 0 || r == EEXIST) return kMidiOk;
+  if (r == 0 || r == EEXIST) return MidiError::Ok;
   // The device went between the look-up and the connection.
-  return portExists(source) && portExists(destination) ? kMidiServiceError : kMidiDeviceGone;
+  return portExists(source) && portExists(destination) ? MidiError::ServiceError : MidiError::DeviceGone;
 }
 
-int JackHost::connectInput(const std::string& source) { return connectDevice(source, source, inputName_, inputSource_); }
+MidiError JackHost::connectInput(const std::string& source) {
+  return connectDevice(source, source, inputName_, inputSource_);
+}
 
 void JackHost::disconnectInput() {
   if (!inputSource_.empty() && alive()) jack_disconnect(client_, inputSource_.c_str(), inputName_.c_str());
   inputSource_.clear();
 }
 
-int JackHost::connectOutput(const std::string& target) {
+MidiError JackHost::connectOutput(const std::string& target) {
   return connectDevice(target, outputName_, target, outputTarget_);
 }
 
-int JackHost::connectDevice(const std::string& device, const std::string& source, const std::string& destination,
+MidiError JackHost::connectDevice(const std::string& device, const std::string& source, const std::string& destination,
                             std::string& remembered) {
   if (!device.empty()) {
-    if (!portExists(device)) return alive() ? kMidiDeviceGone : kMidiNoService;
-    if (const int r = connect(source, destination)) return r;
+    if (!portExists(device)) return alive() ? MidiError::DeviceGone : MidiError::NoService;
+    if (const MidiError r = connect(source, destination); failed(r)) return r;
   }
   remembered = device;
-  return kMidiOk;
+  return MidiError::Ok;
 }
 
 void JackHost::disconnectOutput() {

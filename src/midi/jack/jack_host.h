@@ -49,9 +49,9 @@ class JackHost {
 
   // The device our input listens to, and the one our output plays to (empty: none,
   // only what other programs connect). Made now and again for every new client.
-  int connectInput(const std::string& source);
+  MidiError connectInput(const std::string& source);
   void disconnectInput();
-  int connectOutput(const std::string& target);
+  MidiError connectOutput(const std::string& target);
   void disconnectOutput();
 
   // Once a second while a session runs: remembers which other programs' ports are
@@ -74,10 +74,10 @@ class JackHost {
   // The connections of one of our ports to other programs' ports, beside the device's.
   void addOtherConnections(jack_port_t* port, const std::string& own, const std::string& device, bool ownIsSource);
   bool registerPorts();
-  int connect(const std::string& source, const std::string& destination);
+  MidiError connect(const std::string& source, const std::string& destination);
   // Connects a device's port (none when empty) to ours and remembers it, so that
   // the connection is made again when the server comes back.
-  int connectDevice(const std::string& device, const std::string& source, const std::string& destination,
+  MidiError connectDevice(const std::string& device, const std::string& source, const std::string& destination,
                     std::string& remembered);
 
   std::string requestedName_;

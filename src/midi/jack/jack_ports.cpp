@@ -2,49 +2,50 @@
 
 namespace strandlink::midi::jack {
 
-JackInput::~JackInput() { close(); }
+// NotOpen when its owner closed it already.
+JackInput::~JackInput() { static_cast<void>(close()); }
 
-int JackInput::start() {
-  if (!open_.load()) return kMidiNotOpen;
+MidiError JackInput::start() {
+  if (!open_.load()) return MidiError::NotOpen;
   host_->cycle().setDelivering(true);
-  return kMidiOk;
+  return MidiError::Ok;
 }
 
-int JackInput::stop() {
-  if (!open_.load()) return kMidiNotOpen;
+MidiError JackInput::stop() {
+  if (!open_.load()) return MidiError::NotOpen;
   host_->cycle().setDelivering(false);
-  return kMidiOk;
+  return MidiError::Ok;
 }
 
 // Other programs' connections to our own port stay; so does the port.
-int JackInput::close() {
-  if (!open_.load()) return kMidiNotOpen;
+MidiError JackInput::close() {
+  if (!open_.load()) return MidiError::NotOpen;
   // Closing is the window's business; from inside the handler it would wait for itself.
-  if (host_->cycle().insideHandler()) return kMidiServiceError;
+  if (host_->cycle().insideHandler()) return MidiError::ServiceError;
   open_.store(false);
   host_->cycle().detach();
   host_->disconnectInput();
-  return kMidiOk;
+  return MidiError::Ok;
 }
 
-JackOutput::~JackOutput() { close(); }
+JackOutput::~JackOutput() { static_cast<void>(close()); }
 
 // Any thread: the MIDI thread plays thru, the window's thread received datagrams.
-int JackOutput::send(MidiEventView message) {
-  if (!open_.load()) return kMidiNotOpen;
+MidiError JackOutput::send(MidiEventView message) {
+  if (!open_.load()) return MidiError::NotOpen;
   return host_->cycle().send(message);
 }
 
-int JackOutput::sendAt(MidiEventView message, std::int64_t playMicros) {
-  if (!open_.load()) return kMidiNotOpen;
+MidiError JackOutput::sendAt(MidiEventView message, std::int64_t playMicros) {
+  if (!open_.load()) return MidiError::NotOpen;
   return host_->cycle().send(message, playMicros);
 }
 
-int JackOutput::close() {
-  if (open_.exchange(false) == false) return kMidiNotOpen;
+MidiError JackOutput::close() {
+  if (open_.exchange(false) == false) return MidiError::NotOpen;
   host_->cycle().releaseOutput();
   host_->disconnectOutput();
-  return kMidiOk;
+  return MidiError::Ok;
 }
 
 }  // namespace strandlink::midi::jack

@@ -20,9 +20,9 @@ class JackInput final : public MidiInput {
   JackInput(const JackInput&) = delete;
   JackInput& operator=(const JackInput&) = delete;
 
-  int start() override;
-  int stop() override;
-  int close() override;
+  MidiError start() override;
+  MidiError stop() override;
+  MidiError close() override;
   std::uint64_t droppedMessages() const override { return host_->cycle().droppedMessages(); }
 
  private:
@@ -40,10 +40,10 @@ class JackOutput final : public MidiOutput {
 
   using MidiOutput::send;
   using MidiOutput::sendAt;
-  int send(MidiEventView message) override;
-  int sendAt(MidiEventView message, std::int64_t playMicros) override;
+  MidiError send(MidiEventView message) override;
+  MidiError sendAt(MidiEventView message, std::int64_t playMicros) override;
   std::int64_t periodMicros() const override { return host_->cycle().periodMicros(); }
-  int close() override;
+  MidiError close() override;
 
  private:
   std::shared_ptr<JackHost> host_;

@@ -42,28 +42,28 @@ bool JackMidiService::serverAnswers() {
   return host_->open();  // closes a dead client first
 }
 
-int JackMidiService::openInput(int entry, MidiInputHandler& handler, std::unique_ptr<MidiInput>& port) {
-  if (entry < 0 || std::size_t(entry) >= inputPorts_.size()) return kMidiBadDevice;
-  if (!serverAnswers()) return kMidiNoService;
-  if (!host_->cycle().attach(handler)) return kMidiAllocated;
-  if (const int r = host_->connectInput(inputPorts_[std::size_t(entry)])) {
+MidiError JackMidiService::openInput(int entry, MidiInputHandler& handler, std::unique_ptr<MidiInput>& port) {
+  if (entry < 0 || std::size_t(entry) >= inputPorts_.size()) return MidiError::BadDevice;
+  if (!serverAnswers()) return MidiError::NoService;
+  if (!host_->cycle().attach(handler)) return MidiError::Allocated;
+  if (const MidiError r = host_->connectInput(inputPorts_[std::size_t(entry)]); failed(r)) {
     host_->cycle().detach();
     return r;
   }
   port = std::make_unique<JackInput>(host_);
-  return kMidiOk;
+  return MidiError::Ok;
 }
 
-int JackMidiService::openOutput(int entry, std::unique_ptr<MidiOutput>& port) {
-  if (entry < 0 || std::size_t(entry) >= outputPorts_.size()) return kMidiBadDevice;
-  if (!serverAnswers()) return kMidiNoService;
-  if (!host_->cycle().takeOutput()) return kMidiAllocated;
-  if (const int r = host_->connectOutput(outputPorts_[std::size_t(entry)])) {
+MidiError JackMidiService::openOutput(int entry, std::unique_ptr<MidiOutput>& port) {
+  if (entry < 0 || std::size_t(entry) >= outputPorts_.size()) return MidiError::BadDevice;
+  if (!serverAnswers()) return MidiError::NoService;
+  if (!host_->cycle().takeOutput()) return MidiError::Allocated;
+  if (const MidiError r = host_->connectOutput(outputPorts_[std::size_t(entry)]); failed(r)) {
     host_->cycle().releaseOutput();
     return r;
   }
   port = std::make_unique<JackOutput>(host_);
-  return kMidiOk;
+  return MidiError::Ok;
 }
 
 // Asked of the server each time: our own port is gone too when the server is. A

@@ -20,9 +20,9 @@ class JackMidiService final : public MidiService {
 
   std::vector<std::string> inputNames() override;
   std::vector<std::string> outputNames() override;
-  int openInput(int entry, MidiInputHandler& handler, std::unique_ptr<MidiInput>& port) override;
-  int openOutput(int entry, std::unique_ptr<MidiOutput>& port) override;
-  std::string errorText(int code) const override { return midiErrorText(code); }
+  MidiError openInput(int entry, MidiInputHandler& handler, std::unique_ptr<MidiInput>& port) override;
+  MidiError openOutput(int entry, std::unique_ptr<MidiOutput>& port) override;
+  std::string errorText(MidiError error) const override { return midiErrorText(error); }
   bool inputPresent(int entry) override;
   bool outputPresent(int entry) override;
   ServiceState checkService() override;

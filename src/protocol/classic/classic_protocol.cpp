@@ -28,7 +28,7 @@ StartOutcome ClassicProtocol::start(const PeerStart& start) {
   if (opened != UdpEndpoints::Outcome::Open) {
     // A port in use is the local port's problem; an address that is not this
     // computer's, the local address's.
-    const auto field = endpoints_.bindError() == net::kSocketAddressNotAvailable ? link::SettingsField::LocalHost
+    const auto field = endpoints_.bindError() == net::SocketError::AddressNotAvailable ? link::SettingsField::LocalHost
                                                                                  : link::SettingsField::LocalPort;
     const auto result = opened == UdpEndpoints::Outcome::CannotCreate ? StartOutcome::Result::CannotCreateSocket
                                                                       : StartOutcome::Result::Refused;
@@ -102,7 +102,7 @@ void ClassicProtocol::readMidi() {
   if (!take(read, from, midiOversize_)) {
     // A port-unreachable answer to one of our probes is no fault of a read; the
     // connection check already shows it.
-    if (!read.ok() && read.error != net::kSocketMessageTooLong && !net::isUnreachableEcho(read.error)) {
+    if (!read.ok() && read.error != net::SocketError::MessageTooLong && !net::isUnreachableEcho(read.error)) {
       // The text users have always seen, variable-like as it looks: keep it as it is.
       context_.reporter.socketError(read.error, QStringLiteral("Tried to read MidiSocketRecvBuffer:  "),
                                     link::Reporter::Flood::Throttle);
@@ -131,7 +131,7 @@ void ClassicProtocol::readChat() {
 }
 
 bool ClassicProtocol::take(const net::Transfer& read, const sockaddr_in& from, link::OversizeNotice& oversize) {
-  const bool tooLong = read.error == net::kSocketMessageTooLong;
+  const bool tooLong = read.error == net::SocketError::MessageTooLong;
   if (!tooLong && read.bytes < 1) return false;
   if (!context_.filter.accept(from, endpoints_.midiRemote().sin_addr.s_addr)) return false;
   if (!tooLong) return true;

@@ -26,7 +26,7 @@ class ClassicProtocol final : public PeerProtocol {
 
   [[nodiscard]] SendResult send(midi::MidiEventView event, std::int64_t playedMicros) noexcept override;
   SendResult sendFromLoop(midi::MidiEventView event, std::int64_t playedMicros) override;
-  int lastSendError() const override { return sendError_.load(std::memory_order_relaxed); }
+  net::SocketError lastSendError() const override { return sendError_.load(std::memory_order_relaxed); }
   bool carriesSysEx() const override { return false; }
 
   link::LinkStatus status() const override { return monitor_.status(); }
@@ -60,7 +60,7 @@ class ClassicProtocol final : public PeerProtocol {
   net::AtomicAddress peer_;
   std::atomic<bool> stamping_{false};
   // Written by the MIDI thread.
-  std::atomic<int> sendError_{0};
+  std::atomic<net::SocketError> sendError_{net::SocketError::Ok};
 };
 
 }  // namespace strandlink::protocol::classic

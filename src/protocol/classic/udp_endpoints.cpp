@@ -17,8 +17,8 @@ namespace {
 UdpEndpoints::Outcome openOne(net::UdpSocket& socket, std::unique_ptr<net::ReadNotifier>& notifier,
                               const sockaddr_in& local, Reporter& reporter, const char* createContext,
                               const char* bindContext, const QString& portRole, std::function<void()> onReadable,
-                              int& bindError, bool stampArrivals = false) {
-  int error = 0;
+                              net::SocketError& bindError, bool stampArrivals = false) {
+  net::SocketError error = net::SocketError::Ok;
   socket = net::UdpSocket::create(error);
   if (!socket.valid()) {
     reporter.socketError(error, QString::fromLatin1(createContext));
@@ -30,12 +30,12 @@ UdpEndpoints::Outcome openOne(net::UdpSocket& socket, std::unique_ptr<net::ReadN
   // Read notifications are armed with the socket; a notifier cannot fail on a
   // valid descriptor.
   notifier = std::make_unique<net::ReadNotifier>(socket.descriptor(), std::move(onReadable));
-  if (const int e = socket.bind(local)) {
+  if (const net::SocketError e = socket.bind(local); net::failed(e)) {
     // The reason alone does not say which of the two ports it is about, and the
     // chat port is one the user never typed.
     reporter.socketError(e, QString::fromLatin1(bindContext), Reporter::Flood::Show,
                          QStringLiteral(" (local port %1, %2)").arg(ntohs(local.sin_port)).arg(portRole));
-    if (bindError == 0) bindError = e;
+    if (!net::failed(bindError)) bindError = e;
     return UdpEndpoints::Outcome::BindFailed;
   }
   return UdpEndpoints::Outcome::Open;
@@ -48,7 +48,7 @@ UdpEndpoints::Outcome UdpEndpoints::open(const LinkAddresses& a, Reporter& repor
                                          std::function<void()> onChatReadable) {
   midiRemote_ = net::makeAddress(a.remoteAddress, a.remotePort);
   chatRemote_ = net::makeAddress(a.remoteAddress, static_cast<std::uint16_t>(a.remotePort + 1));
-  bindError_ = 0;
+  bindError_ = net::SocketError::Ok;
   const Outcome midi = openOne(midi_, midiNotifier_, net::makeAddress(a.localAddress, a.localPort), reporter,
                                "Tried to get hSocketMidiData:  ", "Tried to bind MIDI socket:  ",
                                QStringLiteral("the MIDI port"), std::move(onMidiReadable), bindError_, true);

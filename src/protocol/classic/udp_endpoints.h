@@ -32,7 +32,7 @@ class UdpEndpoints {
   void close();
   bool isOpen() const { return midi_.valid(); }
   // The socket error of the first bind that failed in the last open, else 0.
-  int bindError() const { return bindError_; }
+  net::SocketError bindError() const { return bindError_; }
 
   const net::UdpSocket& midi() const { return midi_; }
   const net::UdpSocket& chat() const { return chat_; }
@@ -46,7 +46,7 @@ class UdpEndpoints {
   std::unique_ptr<net::ReadNotifier> chatNotifier_;
   sockaddr_in midiRemote_{};
   sockaddr_in chatRemote_{};
-  int bindError_ = 0;
+  net::SocketError bindError_ = net::SocketError::Ok;
 };
 
 }  // namespace strandlink::protocol::classic

@@ -35,7 +35,7 @@ class Refusals {
 
 // A name that could not be found is told apart from a text that is no address.
 QString addressProblem(const QString& text, const net::Resolved& resolved, const QString& field) {
-  if (net::isHostName(text) && resolved.error != 0)
+  if (net::isHostName(text) && net::failed(resolved.error))
     return QStringLiteral("Could not find the host name %1 for %2").arg(link::quotedValue(text), field);
   return QStringLiteral("Invalid format for %1").arg(field);
 }
@@ -44,7 +44,7 @@ void checkGroup(const settings::Settings& s, GroupOptions& options, Refusals& re
   const QString text = s.remoteHost.trimmed();
   if (text.isEmpty()) return;
   const net::Resolved group = net::resolveAddress(text);
-  if (group.error != 0 || group.address == net::kNoAddress) {
+  if (net::failed(group.error) || group.address == net::kNoAddress) {
     refusals.refuse(SettingsField::RemoteHost, addressProblem(text, group, QStringLiteral("Remote IP Address")));
   } else if (!IN_MULTICAST(ntohl(group.address))) {
     refusals.refuse(SettingsField::RemoteHost,
@@ -81,7 +81,9 @@ GroupCheck checkGroupSettings(const settings::Settings& s, int ttl, link::Report
   Refusals refusals;
   GroupOptions options;
   checkGroup(s, options, refusals);
-  checkPort(s, options, refusals);
+  // An empty group is the usual one on its usual port: a port alone is most often
+  // what a classic setup left behind (4000 on a first run), where no gateway listens.
+  if (!s.remoteHost.trimmed().isEmpty()) checkPort(s, options, refusals);
   checkInterface(s, options, refusals);
   if (ttl < kMinTtl || ttl > kMaxTtl)
     refusals.refuse(SettingsField::None,

@@ -32,19 +32,19 @@ std::int64_t monotonicMicros() {
 
 // One datagram on the connected sending socket: no address to share with the
 // loop's thread, no wait (the socket does not block), no allocation.
-int sendOne(int fd, std::span<const std::uint8_t> payload) noexcept {
+net::SocketError sendOne(int fd, std::span<const std::uint8_t> payload) noexcept {
   ssize_t n;
   do {
     n = ::send(fd, payload.data(), payload.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
   } while (n < 0 && errno == EINTR);
-  return n < 0 ? net::socketErrorFromErrno(errno) : net::kSocketOk;
+  return n < 0 ? net::socketErrorFromErrno(errno) : net::SocketError::Ok;
 }
 
 // The field to take the user to when joining failed: a port held by a program
 // that does not share it, else the interface (a local address that is not this
 // computer's, or no interface with a route to the group).
-link::SettingsField fieldOf(int error) {
-  return error == net::kSocketAddressInUse ? link::SettingsField::RemotePort : link::SettingsField::LocalHost;
+link::SettingsField fieldOf(net::SocketError error) {
+  return error == net::SocketError::AddressInUse ? link::SettingsField::RemotePort : link::SettingsField::LocalHost;
 }
 
 }  // namespace
@@ -57,9 +57,9 @@ StartOutcome MulticastProtocol::start(const PeerStart& start) {
   if (running_) return {};
   const GroupCheck checked = checkGroupSettings(start.settings, start.ttl, context_.reporter);
   if (!checked.options) return {StartOutcome::Result::Refused, checked.firstRefused};
-  int error = 0;
+  net::SocketError error = net::SocketError::Ok;
   socket_ = MulticastSocket::open(*checked.options, error);
-  if (error != net::kSocketOk) {
+  if (error != net::SocketError::Ok) {
     const GroupOptions& o = *checked.options;
     const QString on = o.interfaceAddress == htonl(INADDR_ANY) ? QStringLiteral("the system's interface")
                                                                : net::formatAddress(o.interfaceAddress);
@@ -74,7 +74,7 @@ StartOutcome MulticastProtocol::start(const PeerStart& start) {
   garbageToldAt_ = 0;
   datagramsOut_.store(0, std::memory_order_relaxed);
   messagesOut_.store(0, std::memory_order_relaxed);
-  lastSendError_.store(0, std::memory_order_relaxed);
+  lastSendError_.store(net::SocketError::Ok, std::memory_order_relaxed);
   status_ = link::LinkStatus::NotConnected;
   notifier_ = std::make_unique<net::ReadNotifier>(socket_.receiveDescriptor(), [this] { readDatagrams(); });
   sendFd_.store(socket_.sendDescriptor(), std::memory_order_release);
@@ -99,14 +99,14 @@ SendResult MulticastProtocol::send(midi::MidiEventView event, std::int64_t) noex
     lastSendError_.store(net::socketErrorFromErrno(EBADF), std::memory_order_relaxed);
     return SendResult::Failed;
   }
-  int error = net::kSocketOk;
+  net::SocketError error = net::SocketError::Ok;
   const bool whole = forEachDatagram(event, [&](std::span<const std::uint8_t> payload) {
-    if (error != net::kSocketOk) return;
+    if (error != net::SocketError::Ok) return;
     error = sendOne(fd, payload);
-    if (error == net::kSocketOk) datagramsOut_.fetch_add(1, std::memory_order_relaxed);
+    if (error == net::SocketError::Ok) datagramsOut_.fetch_add(1, std::memory_order_relaxed);
   });
   if (!whole) return SendResult::NotCarried;
-  if (error != net::kSocketOk) {
+  if (error != net::SocketError::Ok) {
     lastSendError_.store(error, std::memory_order_relaxed);
     return SendResult::Failed;
   }
@@ -124,7 +124,7 @@ void MulticastProtocol::readDatagrams() {
     std::int64_t arrival = 0;
     const net::Transfer read = socket_.receive(buffer_, from, &arrival);
     if (!read.ok()) {
-      if (read.error != net::kSocketWouldBlock && !net::isUnreachableEcho(read.error)) {
+      if (read.error != net::SocketError::WouldBlock && !net::isUnreachableEcho(read.error)) {
         context_.reporter.socketError(read.error, QStringLiteral("Tried to read from the multicast group:  "),
                                       link::Reporter::Flood::Throttle);
       }

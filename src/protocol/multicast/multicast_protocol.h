@@ -32,7 +32,7 @@ class MulticastProtocol final : public PeerProtocol {
 
   [[nodiscard]] SendResult send(midi::MidiEventView event, std::int64_t playedMicros) noexcept override;
   SendResult sendFromLoop(midi::MidiEventView event, std::int64_t playedMicros) override;
-  int lastSendError() const override { return lastSendError_.load(std::memory_order_relaxed); }
+  net::SocketError lastSendError() const override { return lastSendError_.load(std::memory_order_relaxed); }
   bool carriesSysEx() const override { return true; }
 
   link::LinkStatus status() const override { return status_; }
@@ -73,7 +73,7 @@ class MulticastProtocol final : public PeerProtocol {
   std::atomic<int> sendFd_{-1};
   std::atomic<std::uint64_t> datagramsOut_{0};
   std::atomic<std::uint64_t> messagesOut_{0};
-  std::atomic<int> lastSendError_{0};
+  std::atomic<net::SocketError> lastSendError_{net::SocketError::Ok};
 };
 
 }  // namespace strandlink::protocol::multicast

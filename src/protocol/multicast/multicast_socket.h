@@ -31,8 +31,8 @@ class MulticastSocket {
   MulticastSocket() = default;
 
   // Joins the group; on failure an empty socket (valid() false) and the error
-  // (kSocketInvalidArgument for an address that is no group, or a TTL past 255).
-  static MulticastSocket open(const GroupOptions& options, int& error);
+  // (SocketError::InvalidArgument for an address that is no group, or a TTL past 255).
+  static MulticastSocket open(const GroupOptions& options, net::SocketError& error);
 
   bool valid() const { return receiver_.valid() && sender_.valid(); }
   // The descriptor to watch for datagrams (net/read_notifier.h).
@@ -49,7 +49,7 @@ class MulticastSocket {
   // One datagram to the group.
   net::Transfer send(std::span<const std::uint8_t> payload) const;
   // The next datagram another socket sent to the group: ours are read and passed
-  // over. Fails with kSocketWouldBlock when none waits. arrivalMicros as in
+  // over. Fails with SocketError::WouldBlock when none waits. arrivalMicros as in
   // net::UdpSocket::receiveFrom.
   net::Transfer receive(std::span<std::uint8_t> buffer, sockaddr_in& from, std::int64_t* arrivalMicros = nullptr) const;
   bool isOwn(const sockaddr_in& from) const;
@@ -57,8 +57,8 @@ class MulticastSocket {
   void close();
 
  private:
-  int openReceiver();
-  int openSender();
+  net::SocketError openReceiver();
+  net::SocketError openSender();
 
   GroupOptions options_;
   net::UdpSocket receiver_;

@@ -16,7 +16,7 @@ PacketSender::PacketSender() = default;
 
 PacketSender::~PacketSender() { stop(); }
 
-bool PacketSender::start(int dataSocket, std::uint32_t ssrc, std::uint16_t firstSequence, int& error) {
+bool PacketSender::start(int dataSocket, std::uint32_t ssrc, std::uint16_t firstSequence, net::SocketError& error) {
   stop();
   wake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (wake_ < 0) {
@@ -30,7 +30,7 @@ bool PacketSender::start(int dataSocket, std::uint32_t ssrc, std::uint16_t first
   try {
     thread_ = std::thread([this] { run(); });
   } catch (const std::system_error&) {
-    error = net::kSocketInvalidArgument;
+    error = net::SocketError::InvalidArgument;
     ::close(wake_);
     wake_ = -1;
     return false;
@@ -66,12 +66,12 @@ SendResult PacketSender::queue(midi::MidiEventView event, std::int64_t playedMic
   if (event.size() <= sizeof item.bytes) {
     std::copy(event.bytes().begin(), event.bytes().end(), item.bytes);
   } else if (!store_.store(event.bytes(), item.chunk)) {
-    fail(net::kSocketWouldBlock);
+    fail(net::SocketError::WouldBlock);
     return SendResult::Failed;
   }
   if (!queue_.push(item)) {
     if (item.size > sizeof item.bytes) store_.release(item.chunk, item.size);
-    fail(net::kSocketWouldBlock);
+    fail(net::SocketError::WouldBlock);
     return SendResult::Failed;
   }
   // push() is sequentially consistent with the sleeper's ready(): either it sees
@@ -83,7 +83,7 @@ SendResult PacketSender::queue(midi::MidiEventView event, std::int64_t playedMic
   return SendResult::Sent;
 }
 
-void PacketSender::fail(int error) {
+void PacketSender::fail(net::SocketError error) {
   lastError_.store(error, std::memory_order_relaxed);
   failed_.fetch_add(1, std::memory_order_relaxed);
 }

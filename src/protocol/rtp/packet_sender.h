@@ -32,7 +32,7 @@ class PacketSender {
 
   // The loop's thread. Sends from dataSocket (which outlives stop()) with this SSRC;
   // false (and the socket error) when the wake-up or the thread cannot be made.
-  bool start(int dataSocket, std::uint32_t ssrc, std::uint16_t firstSequence, int& error);
+  bool start(int dataSocket, std::uint32_t ssrc, std::uint16_t firstSequence, net::SocketError& error);
   // Joins the thread; what still waits is dropped.
   void stop();
   // Where packets go: the peer's data port while a session is up, else nowhere
@@ -43,7 +43,7 @@ class PacketSender {
   // long-message store is full.
   SendResult queue(midi::MidiEventView event, std::int64_t playedMicros) noexcept;
   // The socket error of the last failure (full queue, or a send the kernel refused).
-  int lastError() const { return lastError_.load(std::memory_order_relaxed); }
+  net::SocketError lastError() const { return lastError_.load(std::memory_order_relaxed); }
   std::uint64_t packetsSent() const { return packets_.load(std::memory_order_relaxed); }
   std::uint64_t failedSends() const { return failed_.load(std::memory_order_relaxed); }
 
@@ -65,7 +65,7 @@ class PacketSender {
   void waitForWork();
   void drain(std::vector<Pending>& batch);
   void sendBatch(std::vector<Pending>& batch);
-  void fail(int error);
+  void fail(net::SocketError error);
 
   midi::WordQueue<4096, Item> queue_;
   midi::ChunkStore store_;
@@ -81,7 +81,7 @@ class PacketSender {
   std::atomic<bool> sleeping_{false};
   std::atomic<bool> peerKnown_{false};
   net::AtomicAddress peer_;
-  std::atomic<int> lastError_{0};
+  std::atomic<net::SocketError> lastError_{net::SocketError::Ok};
   std::atomic<std::uint64_t> packets_{0};
   std::atomic<std::uint64_t> failed_{0};
 };

@@ -51,7 +51,7 @@ std::uint32_t randomWord() {
 QString sessionName(const QString& given) {
   if (!given.trimmed().isEmpty() && given != QLatin1String("Strandlink")) return given;
   const net::HostName host = net::localHostName();
-  return host.error == 0 && !host.name.empty() ? QString::fromStdString(host.name) : QStringLiteral("Strandlink");
+  return !net::failed(host.error) && !host.name.empty() ? QString::fromStdString(host.name) : QStringLiteral("Strandlink");
 }
 
 QString milliseconds(std::int64_t ticks) { return QString::number(double(ticks * kMicrosPerTick) / 1000.0, 'f', 1); }
@@ -78,7 +78,7 @@ StartOutcome RtpProtocol::start(const PeerStart& start) {
     closeAll();
     return opened;
   }
-  int error = 0;
+  net::SocketError error = net::SocketError::Ok;
   const std::uint32_t ssrc = randomWord();
   if (!sender_.start(data_.descriptor(), ssrc, static_cast<std::uint16_t>(randomWord()), error)) {
     context_.reporter.socketError(error, QStringLiteral("Tried to start the RTP-MIDI sender:  "));
@@ -109,7 +109,7 @@ StartOutcome RtpProtocol::openSockets(const sockaddr_in& localControl) {
   const std::uint16_t port = ntohs(localControl.sin_port);
   for (const SessionPort which : {SessionPort::Control, SessionPort::Data}) {
     net::UdpSocket& socket = which == SessionPort::Control ? control_ : data_;
-    int error = 0;
+    net::SocketError error = net::SocketError::Ok;
     socket = net::UdpSocket::create(error);
     if (!socket.valid()) {
       context_.reporter.socketError(error, QStringLiteral("Tried to create an RTP-MIDI socket:  "));
@@ -128,7 +128,7 @@ StartOutcome RtpProtocol::openSockets(const sockaddr_in& localControl) {
     }
     sockaddr_in local = localControl;
     local.sin_port = htons(static_cast<std::uint16_t>(which == SessionPort::Control ? port : port + 1));
-    if (const int e = socket.bind(local)) {
+    if (const net::SocketError e = socket.bind(local); net::failed(e)) {
       context_.reporter.socketError(
           e, QStringLiteral("Tried to bind RTP-MIDI socket:  "), link::Reporter::Flood::Show,
           which == SessionPort::Control
@@ -136,7 +136,7 @@ StartOutcome RtpProtocol::openSockets(const sockaddr_in& localControl) {
               : QStringLiteral(" (local port %1, the data port, one above the Local Host Port %2)")
                     .arg(port + 1)
                     .arg(port));
-      return {StartOutcome::Result::Refused, e == net::kSocketAddressNotAvailable ? link::SettingsField::LocalHost
+      return {StartOutcome::Result::Refused, e == net::SocketError::AddressNotAvailable ? link::SettingsField::LocalHost
                                                                                  : link::SettingsField::LocalPort};
     }
     auto& notifier = which == SessionPort::Control ? controlNotifier_ : dataNotifier_;

@@ -36,7 +36,7 @@ class RtpProtocol final : public PeerProtocol {
   SendResult sendFromLoop(midi::MidiEventView event, std::int64_t playedMicros) override {
     return sender_.queue(event, playedMicros);
   }
-  int lastSendError() const override { return sender_.lastError(); }
+  net::SocketError lastSendError() const override { return sender_.lastError(); }
   bool carriesSysEx() const override { return true; }
 
   link::LinkStatus status() const override { return status_; }

@@ -33,7 +33,7 @@ class Refusals {
                                        const QString& notFound) {
     const net::Resolved resolved = net::resolveAddress(text);
     if (!text.isEmpty() && resolved.usable()) return resolved.address;
-    const bool lookupFailed = net::isHostName(text) && resolved.error != 0;
+    const bool lookupFailed = net::isHostName(text) && net::failed(resolved.error);
     refuse(field, lookupFailed ? notFound.arg(link::quotedValue(text)) : invalid);
     return std::nullopt;
   }

@@ -1,0 +1,12 @@
+#include "link/protocol_choice.h"
+
+#include "protocol/protocol_factory.h"
+
+namespace strandlink::link {
+
+settings::Protocol rememberedProtocol() {
+  const settings::Protocol remembered = settings::loadProtocol();
+  return protocol::protocolAvailable(remembered) ? remembered : settings::Protocol::Classic;
+}
+
+}  // namespace strandlink::link
