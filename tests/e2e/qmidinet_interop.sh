@@ -49,7 +49,25 @@ fail() {
     echo "=== ${f##*/} (last lines)"
     tail -n 20 "$f"
   done
+  network_state
   exit 1
+}
+
+# Where a message stopped on its way: each host's interface counters and queueing
+# discipline, its group memberships and its UDP sockets, and the JACK connections.
+network_state() {
+  local ns dev
+  [ -n "${nsQ:-}" ] || return 0
+  for ns in "$nsQ:$vethQ" "$nsS:$vethS"; do
+    dev=${ns#*:} ns=${ns%%:*}
+    ip netns list 2>/dev/null | grep -q "^$ns\b" || continue
+    echo "=== $ns: $dev, its groups and UDP sockets"
+    ip -n "$ns" -s link show dev "$dev" 2>&1
+    ip -n "$ns" maddr show dev "$dev" 2>&1 | grep inet
+    ip netns exec "$ns" ss -uanp 2>&1
+  done
+  echo "=== JACK connections"
+  jack_lsp -c 2>&1
 }
 
 # judge EXPECTED GOT WHAT: every line of GOT is one of EXPECTED's, not more often
@@ -91,9 +109,15 @@ done
 "$driver" list --count "$count" >"$work/expected" || fail "could not list the messages"
 
 echo "--- Strandlink in its host, in the group on $ipS"
+# A settings file of this run's own, with the group and its port left empty: our
+# defaults must be qmidinet's. Without one the program reads and writes the file
+# beside it, which every test of the real program shares: whichever ran last
+# would choose the group's port (the first run's 4000, say).
+printf '"%s","%s"\n' REMOTEIP: "" REMOTEPORT: "" LOCALIP: "$ipS" LOCALPORT: "" >"$work/ours.stn"
+printf '"%s",%s\n' MIDIOUT: 0 MIDIIN: 0 PRIORITY: '#TRUE#' >>"$work/ours.stn"
 ip netns exec "$nsS" env XDG_CONFIG_HOME="$work/config-ours" \
-  "$strandlink" --headless --protocol multicast --local "$ipS" --name Ours --input 0 --output 0 \
-  </dev/null >"$work/strandlink.out" 2>"$work/strandlink.err" &
+  "$strandlink" --headless --settings "$work/ours.stn" --protocol multicast --local "$ipS" --name Ours \
+  --input 0 --output 0 </dev/null >"$work/strandlink.out" 2>"$work/strandlink.err" &
 ours=$!
 pids+=($ours)
 until jack_lsp 2>/dev/null | grep -qx 'Ours:out'; do
