@@ -157,14 +157,18 @@ relay '^Ours:in$' '^QmidiNet:out_1$' "us to qmidinet"
 sysex=${INTEROP_SYSEX:-500}
 # sysex_relay FROM TO WHAT
 sysex_relay() {
-  local recorder
+  local recorder rx tx
   echo "--- a SysEx of $sysex bytes $3"
   "$driver" record --port "$2" --sysex "$sysex" --deadline-ms 10000 >"$work/record.log" 2>&1 &
   recorder=$!
   pids+=($recorder)
   wait_line "$work/record.log" ready 10 || fail "could not listen to $2"
+  rx=$(packets rx) tx=$(packets tx)
   "$driver" play --port "$1" --sysex "$sysex" >>"$work/play.log" 2>&1 || fail "could not play into $1"
-  wait "$recorder" || fail "the SysEx $3 did not arrive whole (record.log)"
+  wait "$recorder"
+  local status=$?
+  echo "qmidinet's interface meanwhile: $(($(packets rx) - rx)) packets in, $(($(packets tx) - tx)) out"
+  ((status == 0)) || fail "the SysEx $3 did not arrive whole (record.log)"
 }
 sysex_relay '^QmidiNet:in_1$' '^Ours:out$' "from qmidinet to us"
 sysex_relay '^Ours:in$' '^QmidiNet:out_1$' "from us to qmidinet"
