@@ -50,8 +50,12 @@ start_jack "$JACK_DEFAULT_SERVER" "$work/jackd.log"
 copies=(A B C)
 echo "--- three copies in the group 225.0.0.37:21928: ${copies[*]}"
 for c in "${copies[@]}"; do
-  ip netns exec "$ns" env XDG_CONFIG_HOME="$work/config-$c" "$strandlink" --headless --protocol multicast \
-    --remote 225.0.0.37:21928 --local 127.0.0.1 --name "Copy$c" --input 0 --output 0 \
+  # A settings file of each copy's own: without one the program reads and writes
+  # the file beside it, which every test of the real program shares.
+  printf '"%s","%s"\n' REMOTEIP: "" REMOTEPORT: "" LOCALIP: "" LOCALPORT: "" >"$work/$c.stn"
+  printf '"%s",%s\n' MIDIOUT: 0 MIDIIN: 0 PRIORITY: '#TRUE#' >>"$work/$c.stn"
+  ip netns exec "$ns" env XDG_CONFIG_HOME="$work/config-$c" "$strandlink" --headless --settings "$work/$c.stn" \
+    --protocol multicast --remote 225.0.0.37:21928 --local 127.0.0.1 --name "Copy$c" --input 0 --output 0 \
     </dev/null >"$work/$c.out" 2>"$work/$c.err" &
   pids+=($!)
   printf -v "pid_$c" '%s' $!
