@@ -79,9 +79,9 @@ struct RelayRun {
   QString figures;                              // B's
 };
 
-// The phrase of 1,000 note pairs, a step every millisecond or so (stamped 10 ms
-// apart), through the lossy relay; its last packet lost.
-inline RelayRun playThroughRelay(bool journal, Loss loss, unsigned seed) {
+// The phrase of 1,000 note pairs, a step every stepMs or so (stamped 10 ms apart),
+// through the lossy relay; its last packet lost.
+inline RelayRun playThroughRelay(bool journal, Loss loss, unsigned seed, int stepMs = 1) {
   RelayRun run;
   End a(freePortPair()), b(freePortPair());
   LossyRelay relay(b.port, loss, seed);
@@ -100,7 +100,7 @@ inline RelayRun playThroughRelay(bool journal, Loss loss, unsigned seed) {
       truth.apply(midi::MidiEventView(m));
       run.unsent += a.rtp.sendFromLoop(midi::MidiEventView(m), std::int64_t(n) * 10'000) != protocol::SendResult::Sent;
     }
-    settle(1);
+    settle(stepMs);
   }
   const auto heard = [&] {
     Listener l;
