@@ -30,5 +30,25 @@ TEST(RtpJournalRelay, WithoutTheJournalNotesHang) {
   EXPECT_GT(r.wrongValues, 0);
 }
 
+// Notes the link itself ended (Panic, the link's fall) are not ended a second time
+// when a journal later repairs the lost note-off.
+TEST(RtpJournalRelay, NotesTheLinkEndedAreNotEndedAgainByARepair) {
+  End a(freePortPair()), b(freePortPair());
+  LossyRelay relay(b.port, {"none", 0, 1}, 1);
+  ASSERT_TRUE(b.start(std::nullopt) && a.start(relay.port));
+  ASSERT_TRUE(waitFor([&] { return a.connected() && b.connected(); }, 5000));
+  const Bytes on{0x90, 60, 100}, off{0x80, 60, 0}, bend{0xE0, 0, 0x50};
+  ASSERT_EQ(a.rtp.sendFromLoop(midi::MidiEventView(on), 0), protocol::SendResult::Sent);
+  ASSERT_TRUE(waitFor([&] { return b.sink.events.size() == 1; }));
+  b.rtp.heldNotesReleased();
+  relay.dropNextMidi = true;
+  ASSERT_EQ(a.rtp.sendFromLoop(midi::MidiEventView(off), 0), protocol::SendResult::Sent);
+  ASSERT_EQ(a.rtp.sendFromLoop(midi::MidiEventView(bend), 0), protocol::SendResult::Sent);
+  ASSERT_TRUE(waitFor([&] { return b.rtp.repairs().gaps > 0 && b.sink.events.back().bytes == bend; }, 3000));
+  settle(100);
+  ASSERT_EQ(b.sink.events.size(), 2u);
+  EXPECT_EQ(b.sink.events[1].bytes, bend);
+}
+
 }  // namespace
 }  // namespace strandlink::test

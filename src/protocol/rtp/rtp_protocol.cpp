@@ -247,6 +247,17 @@ bool RtpProtocol::play(midi::MidiEventView event, std::uint32_t ticks, std::int6
   return session_ != nullptr;
 }
 
+// The link's own note-offs: a later journal then finds those notes ended already
+// and sends no second note-off.
+void RtpProtocol::heldNotesReleased() {
+  for (std::uint8_t c = 0; c < 16; ++c)
+    for (std::uint8_t n = 0; n < 128; ++n)
+      if (repair_.state().channel(c).notes[n].velocity) {
+        const std::uint8_t off[3] = {std::uint8_t(0x80 | c), n, 0};
+        repair_.played(midi::MidiEventView(std::span<const std::uint8_t>(off)));
+      }
+}
+
 void RtpProtocol::dropped(const PeerAddress& from, DecodeError error) {
   const QString line = malformed_.count(
       QStringLiteral("a malformed packet from %1: %2")

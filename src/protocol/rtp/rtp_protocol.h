@@ -40,6 +40,7 @@ class RtpProtocol final : public PeerProtocol {
   int lastSendError() const override { return sender_.lastError(); }
   bool carriesSysEx() const override { return true; }
 
+  void heldNotesReleased() override;
   link::LinkStatus status() const override { return status_; }
   void tick() override;
   QString figuresText() override;
