@@ -246,6 +246,7 @@ SentChatLine Link::sendChatLine(const QString& line) {
 
 Released Link::panic() {
   Released released = bridge_->releaseHeld();
+  if (protocol_) protocol_->heldNotesReleased();
   if (running_) released.peerNotes = bridge_->releaseSent();
   return released;
 }
@@ -266,7 +267,10 @@ void Link::peerEvent(midi::MidiEventView event, std::optional<std::uint32_t> sta
 void Link::peerStatus(LinkStatus status) {
   if (ending_) return;
   // The fall of the link releases what the peer left sounding.
-  if (status == LinkStatus::NotConnected && running_) bridge_->releaseHeld();
+  if (status == LinkStatus::NotConnected && running_) {
+    bridge_->releaseHeld();
+    if (protocol_) protocol_->heldNotesReleased();
+  }
   emit statusChanged(status);
 }
 

@@ -103,6 +103,10 @@ class PeerProtocol {
   virtual net::SocketError lastSendError() const = 0;
   virtual bool carriesSysEx() const = 0;
 
+  // The loop's thread: the link ended every note its output held (Panic, or the
+  // link's fall), so a protocol that keeps what the peer left sounding may forget it.
+  virtual void heldNotesReleased() {}
+
   virtual link::LinkStatus status() const = 0;
   // Once a second while running: the connection check and the figures' clock.
   virtual void tick() = 0;

@@ -106,6 +106,24 @@ class Phrase {
   int pairs_ = 0;
 };
 
+// What a receiver played: its state, and note-ons over a note already sounding.
+struct Listener {
+  MidiState state;
+  int playedTwice = 0;
+  void hear(const MidiEvent& e) {
+    const auto m = e.shortMessage();
+    if (m && (m->status() & 0xF0) == 0x90 && m->bytes[2] && state.channel(m->status() & 0x0F).notes[m->bytes[1]].velocity)
+      ++playedTwice;
+    state.apply(e.view());
+  }
+  int hanging() const {
+    int n = 0;
+    for (int c = 0; c < 16; ++c)
+      for (int k = 0; k < 128; ++k) n += state.channel(c).notes[std::size_t(k)].velocity > 0;
+    return n;
+  }
+};
+
 inline int differences(const MidiState& truth, const MidiState& heard) {
   int wrong = 0;
   const auto differ = [&](const StampedValue& a, const StampedValue& b) { wrong += a.value >= 0 && a.value != b.value; };
@@ -133,15 +151,11 @@ inline Outcome play(Loss loss, bool withJournal, unsigned seed) {
   JournalSender sender;
   JournalRepair receiver;
   GuardSchedule guards;
-  MidiState truth, heard;
+  MidiState truth;
+  Listener heard;
   Outcome outcome;
   std::uint16_t sequence = 64000, highestHeard = 0;  // crosses the wrap of the sequence number
-  const auto hear = [&](const MidiEvent& e) {
-    const auto m = e.shortMessage();
-    if (m && (m->status() & 0xF0) == 0x90 && m->bytes[2] && heard.channel(m->status() & 0x0F).notes[m->bytes[1]].velocity)
-      ++outcome.playedTwice;
-    heard.apply(e.view());
-  };
+  const auto hear = [&](const MidiEvent& e) { heard.hear(e); };
   const auto deliver = [&](const Bytes& packet, bool lost) {
     if (lost || channel.drops()) return;
     MidiPacket p;
@@ -178,11 +192,10 @@ inline Outcome play(Loss loss, bool withJournal, unsigned seed) {
   }
   sendGuards(std::numeric_limits<std::int64_t>::max());
   for (int c = 0; c < 16; ++c)
-    for (int n = 0; n < 128; ++n) {
-      outcome.faults += truth.channel(c).notes[std::size_t(n)].velocity > 0;
-      outcome.hanging += heard.channel(c).notes[std::size_t(n)].velocity > 0;
-    }
-  outcome.wrongValues = differences(truth, heard);
+    for (int n = 0; n < 128; ++n) outcome.faults += truth.channel(c).notes[std::size_t(n)].velocity > 0;
+  outcome.hanging = heard.hanging();
+  outcome.playedTwice = heard.playedTwice;
+  outcome.wrongValues = differences(truth, heard.state);
   outcome.counts = receiver.counts();
   return outcome;
 }

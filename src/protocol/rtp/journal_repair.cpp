@@ -38,7 +38,7 @@ void JournalRepair::repair(const RecoveryJournal& journal, std::vector<midi::Mid
   for (const ChannelJournal& channel : journal.channels) repairChannel(channel, out);
 }
 
-void JournalRepair::emit(std::vector<midi::MidiEvent>& out, std::uint8_t status, std::uint8_t a, std::uint8_t b) {
+void JournalRepair::add(std::vector<midi::MidiEvent>& out, std::uint8_t status, std::uint8_t a, std::uint8_t b) {
   out.push_back(midi::MidiEvent::fromShort(midi::ShortMessage::withStatusSize(status, a, b)));
   state_.apply(out.back().view());
 }
@@ -51,32 +51,32 @@ void JournalRepair::repairChannel(const ChannelJournal& j, std::vector<midi::Mid
     if (s.program.value != p->program ||
         (bank && (s.bankMsbAtProgram.value != *p->bankMsb || s.bankLsbAtProgram.value != *p->bankLsb))) {
       const std::int16_t msbBefore = s.controllers[0].value, lsbBefore = s.controllers[32].value;
-      if (bank) emit(out, 0xB0 | ch, 0, *p->bankMsb), emit(out, 0xB0 | ch, 32, *p->bankLsb);
-      emit(out, 0xC0 | ch, p->program);
+      if (bank) add(out, 0xB0 | ch, 0, *p->bankMsb), add(out, 0xB0 | ch, 32, *p->bankLsb);
+      add(out, 0xC0 | ch, p->program);
       // The bank select that chose the program need not be the one in force now.
-      if (bank && msbBefore >= 0 && msbBefore != *p->bankMsb) emit(out, 0xB0 | ch, 0, std::uint8_t(msbBefore));
-      if (bank && lsbBefore >= 0 && lsbBefore != *p->bankLsb) emit(out, 0xB0 | ch, 32, std::uint8_t(lsbBefore));
+      if (bank && msbBefore >= 0 && msbBefore != *p->bankMsb) add(out, 0xB0 | ch, 0, std::uint8_t(msbBefore));
+      if (bank && lsbBefore >= 0 && lsbBefore != *p->bankLsb) add(out, 0xB0 | ch, 32, std::uint8_t(lsbBefore));
       ++counts_.valuesRestored;
     }
   }
   for (const ControllerValue& c : j.controllers) {
     if (isParameterController(c.number) || isModeController(c.number) || s.controllers[c.number].value == c.value) continue;
-    emit(out, 0xB0 | ch, c.number, c.value);
+    add(out, 0xB0 | ch, c.number, c.value);
     ++counts_.valuesRestored;
   }
   repairParameters(j, out);
   if (j.pitchWheel && s.pitchWheel.value != j.pitchWheel->value) {
-    emit(out, 0xE0 | ch, j.pitchWheel->value & 0x7F, std::uint8_t(j.pitchWheel->value >> 7));
+    add(out, 0xE0 | ch, j.pitchWheel->value & 0x7F, std::uint8_t(j.pitchWheel->value >> 7));
     ++counts_.valuesRestored;
   }
   repairNotes(j, out);
   if (j.channelPressure && s.channelPressure.value != j.channelPressure->value) {
-    emit(out, 0xD0 | ch, j.channelPressure->value);
+    add(out, 0xD0 | ch, j.channelPressure->value);
     ++counts_.valuesRestored;
   }
   for (const NotePressure& p : j.notePressures) {
     if (s.notePressures[p.note].value == p.pressure) continue;
-    emit(out, 0xA0 | ch, p.note, p.pressure);
+    add(out, 0xA0 | ch, p.note, p.pressure);
     ++counts_.valuesRestored;
   }
 }
@@ -86,8 +86,8 @@ void JournalRepair::repairParameters(const ChannelJournal& j, std::vector<midi::
   const ChannelState& s = state_.channel(ch);
   const auto select = [&](const ParameterValue& p) {
     if (s.selected() == parameterKey(p.nonRegistered, p.number)) return;
-    emit(out, 0xB0 | ch, p.nonRegistered ? 99 : 101, std::uint8_t(p.number >> 7));
-    emit(out, 0xB0 | ch, p.nonRegistered ? 98 : 100, p.number & 0x7F);
+    add(out, 0xB0 | ch, p.nonRegistered ? 99 : 101, std::uint8_t(p.number >> 7));
+    add(out, 0xB0 | ch, p.nonRegistered ? 98 : 100, p.number & 0x7F);
   };
   for (const ParameterValue& p : j.parameters) {
     const auto it = s.parameters.find(parameterKey(p.nonRegistered, p.number));
@@ -96,8 +96,8 @@ void JournalRepair::repairParameters(const ChannelJournal& j, std::vector<midi::
     const bool msbDiffers = p.entryMsb && msb != *p.entryMsb, lsbDiffers = p.entryLsb && lsb != *p.entryLsb;
     if (!msbDiffers && !lsbDiffers) continue;
     select(p);
-    if (msbDiffers) emit(out, 0xB0 | ch, 6, *p.entryMsb);
-    if (lsbDiffers) emit(out, 0xB0 | ch, 38, *p.entryLsb);
+    if (msbDiffers) add(out, 0xB0 | ch, 6, *p.entryMsb);
+    if (lsbDiffers) add(out, 0xB0 | ch, 38, *p.entryLsb);
     ++counts_.valuesRestored;
   }
   // The sender's selection is the last one listed: data entry that follows goes there.
@@ -109,14 +109,14 @@ void JournalRepair::repairNotes(const ChannelJournal& j, std::vector<midi::MidiE
   const ChannelState& s = state_.channel(ch);
   for (std::uint8_t n = 0; n < 128; ++n) {
     if (!j.notesOff[n] || !s.notes[n].velocity) continue;
-    emit(out, 0x80 | ch, n, 0);
+    add(out, 0x80 | ch, n, 0);
     ++counts_.notesEnded;
   }
   for (const HeldNote& note : j.notesOn) {
     // A lost note-on sounds late only while it is still held and recent; an old one
     // would come in the wrong place of the music.
     if (s.notes[note.note].velocity || !note.playIfLost) continue;
-    emit(out, 0x90 | ch, note.note, note.velocity);
+    add(out, 0x90 | ch, note.note, note.velocity);
     ++counts_.lateNotes;
   }
 }

@@ -47,7 +47,7 @@ class JournalRepair {
   void repairChannel(const ChannelJournal& journal, std::vector<midi::MidiEvent>& out);
   void repairParameters(const ChannelJournal& journal, std::vector<midi::MidiEvent>& out);
   void repairNotes(const ChannelJournal& journal, std::vector<midi::MidiEvent>& out);
-  void emit(std::vector<midi::MidiEvent>& out, std::uint8_t status, std::uint8_t a, std::uint8_t b = 0);
+  void add(std::vector<midi::MidiEvent>& out, std::uint8_t status, std::uint8_t a, std::uint8_t b = 0);
 
   MidiState state_;
   std::optional<std::uint16_t> highest_;

@@ -3,7 +3,8 @@
 // kMaxPayload octets, a SysEx too long for one packet split into segments across
 // the next ones. Plain status bytes throughout, no running status: every peer
 // reads them, and a lost packet cannot take a later command's status with it.
-// The marker bit stays 0 and no journal is sent (J = 0), as the common peers expect.
+// The marker bit stays 0 and the packets leave with J = 0: the sender adds the
+// journal afterwards (JournalSender::attach), within the room maxPayload leaves.
 #pragma once
 
 #include <cstddef>
@@ -31,6 +32,8 @@ class PacketEncoder {
   std::vector<std::vector<std::uint8_t>> encode(std::uint32_t timestamp, std::span<const TimedEvent> events);
 
   std::uint16_t nextSequence() const { return sequence_; }
+  // Takes a sequence number for a packet made elsewhere (a guard packet).
+  std::uint16_t takeSequence() { return sequence_++; }
 
  private:
   std::size_t room() const;

@@ -6,17 +6,35 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 
 #include "net/socket_errors.h"
 #include "net/udp_socket.h"
 
 namespace strandlink::protocol::rtp {
 
+namespace {
+
+// What the MIDI list leaves of the payload for the journal. A steady phrase's
+// journal takes a few dozen octets; a larger one still goes (a datagram of up to
+// 1,472 octets crosses an Ethernet link whole), a chapter past its length field not.
+constexpr std::size_t kJournalRoom = 256;
+
+Micros monotonicMicros() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return Micros(now.tv_sec) * 1'000'000 + now.tv_nsec / 1000;
+}
+
+std::int64_t monotonicMillis() { return monotonicMicros() / 1000; }
+
+}  // namespace
+
 PacketSender::PacketSender() = default;
 
 PacketSender::~PacketSender() { stop(); }
 
-bool PacketSender::start(int dataSocket, std::uint32_t ssrc, std::uint16_t firstSequence, net::SocketError& error) {
+bool PacketSender::start(int dataSocket, std::uint32_t ssrc, std::uint16_t firstSequence, bool journal, net::SocketError& error) {
   stop();
   wake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (wake_ < 0) {
@@ -24,7 +42,13 @@ bool PacketSender::start(int dataSocket, std::uint32_t ssrc, std::uint16_t first
     return false;
   }
   socket_ = dataSocket;
-  encoder_.emplace(ssrc, firstSequence);
+  ssrc_ = ssrc;
+  encoder_.emplace(ssrc, firstSequence, journal ? kMaxPayload - kJournalRoom : kMaxPayload);
+  // A new session numbers afresh: the history of the last one means nothing to a peer.
+  journal_.reset();
+  if (journal) journal_.emplace();
+  guardSchedule_ = GuardSchedule{};
+  feedback_.store(0);
   stopping_.store(false);
   sleeping_.store(false);
   try {
@@ -95,6 +119,8 @@ void PacketSender::run() {
   while (!stopping_.load()) {
     waitForWork();
     if (stopping_.load()) break;
+    takeFeedback();
+    sendGuardIfDue();
     // What waits now was queued together (one JACK cycle, or more while we sent):
     // it goes out in as few packets as hold it.
     batch.clear();
@@ -109,8 +135,12 @@ void PacketSender::waitForWork() {
     sleeping_.store(false);
     return;
   }
+  // Asleep until MIDI comes, or the next guard packet is due.
+  int timeout = -1;
+  if (const auto due = guardSchedule_.nextDue())
+    timeout = int(std::clamp<std::int64_t>(*due - monotonicMillis(), 0, 1000));
   pollfd p{wake_, POLLIN, 0};
-  while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
+  while (::poll(&p, 1, timeout) < 0 && errno == EINTR) {
   }
   std::uint64_t count = 0;
   [[maybe_unused]] const auto n = ::read(wake_, &count, sizeof count);
@@ -145,16 +175,41 @@ void PacketSender::sendBatch(std::vector<Pending>& batch) {
     timed_.push_back({static_cast<std::uint32_t>(tick - first), std::move(p.event)});
   }
   const auto timestamp = static_cast<std::uint32_t>(first);
-  const auto packets = encoder_->encode(timestamp, timed_);
-  if (!peerKnown_.load(std::memory_order_acquire)) return;
-  const sockaddr_in to = peer_.load();
-  for (const auto& packet : packets) {
-    const net::Transfer sent = net::sendDatagram(socket_, packet, to);
-    if (sent.ok())
-      packets_.fetch_add(1, std::memory_order_relaxed);
-    else if (!net::isUnreachableEcho(sent.error))  // the peer's program is gone: the session tells
-      fail(sent.error);
+  auto packets = encoder_->encode(timestamp, timed_);
+  const std::int64_t now = monotonicMillis();
+  for (auto& packet : packets) {
+    const std::size_t bare = packet.size();
+    // One that cannot carry its journal still goes: the next one's covers it.
+    if (journal_ && journal_->attach(packet, now)) journalBytes_.fetch_add(packet.size() - bare, std::memory_order_relaxed);
+    sendPacket(packet);
   }
+  if (journal_ && !packets.empty()) guardSchedule_.midiSent(now);
+}
+
+void PacketSender::takeFeedback() {
+  const std::uint32_t feedback = feedback_.exchange(0, std::memory_order_acquire);
+  if (journal_ && (feedback & kFeedbackPending)) journal_->receiverHas(static_cast<std::uint16_t>(feedback));
+}
+
+void PacketSender::sendGuardIfDue() {
+  const auto due = guardSchedule_.nextDue();
+  if (!journal_ || !due) return;
+  const std::int64_t now = monotonicMillis();
+  if (*due > now) return;
+  const RtpHeader header{false, kPayloadType, encoder_->takeSequence(),
+                         static_cast<std::uint32_t>(toSyncTicks(monotonicMicros())), ssrc_};
+  sendPacket(journal_->guardPacket(header, now));
+  guardSchedule_.guardSent(now);
+  guards_.fetch_add(1, std::memory_order_relaxed);
+}
+
+void PacketSender::sendPacket(const std::vector<std::uint8_t>& packet) {
+  if (!peerKnown_.load(std::memory_order_acquire)) return;
+  const net::Transfer sent = net::sendDatagram(socket_, packet, peer_.load());
+  if (sent.ok())
+    packets_.fetch_add(1, std::memory_order_relaxed);
+  else if (!net::isUnreachableEcho(sent.error))  // the peer's program is gone: the session tells
+    fail(sent.error);
 }
 
 }  // namespace strandlink::protocol::rtp

@@ -4,7 +4,9 @@
 #include <sys/socket.h>
 #include <time.h>
 
+#include <cstdlib>
 #include <random>
+#include <string_view>
 #include <utility>
 
 #include "link/peer_filter.h"
@@ -54,11 +56,21 @@ QString sessionName(const QString& given) {
   return !net::failed(host.error) && !host.name.empty() ? QString::fromStdString(host.name) : QStringLiteral("Strandlink");
 }
 
+// Read once: a switch for measuring the journal's worth, not a setting.
+bool journalByDefault() {
+  static const bool off = [] {
+    const char* v = std::getenv("STRANDLINK_NO_JOURNAL");
+    return v && *v && std::string_view(v) != "0";
+  }();
+  return !off;
+}
+
 QString milliseconds(std::int64_t ticks) { return QString::number(double(ticks * kMicrosPerTick) / 1000.0, 'f', 1); }
 
 }  // namespace
 
-RtpProtocol::RtpProtocol(const PeerContext& context) : context_(context), buffer_(kReadLength) {
+RtpProtocol::RtpProtocol(const PeerContext& context)
+    : context_(context), sendsJournal_(journalByDefault()), buffer_(kReadLength) {
   wakeup_.setSingleShot(true);
   wakeup_.setTimerType(Qt::PreciseTimer);
   QObject::connect(&wakeup_, &QTimer::timeout, [this] {
@@ -80,7 +92,7 @@ StartOutcome RtpProtocol::start(const PeerStart& start) {
   }
   net::SocketError error = net::SocketError::Ok;
   const std::uint32_t ssrc = randomWord();
-  if (!sender_.start(data_.descriptor(), ssrc, static_cast<std::uint16_t>(randomWord()), error)) {
+  if (!sender_.start(data_.descriptor(), ssrc, static_cast<std::uint16_t>(randomWord()), sendsJournal_, error)) {
     context_.reporter.socketError(error, QStringLiteral("Tried to start the RTP-MIDI sender:  "));
     closeAll();
     return {StartOutcome::Result::Refused, link::SettingsField::None};
@@ -93,6 +105,7 @@ StartOutcome RtpProtocol::start(const PeerStart& start) {
   if (remote_) config.remote = peerAddressOf(*remote_);
   session_ = std::make_unique<Session>(std::move(config));
   assembler_.reset();
+  repair_ = JournalRepair{};
   lostBefore_ = 0;
   refusalSaid_ = false;
   shownClock_.reset();
@@ -195,6 +208,7 @@ void RtpProtocol::takeSessionPacket(SessionPort port, const PeerAddress& from, s
   SessionPacket packet;
   if (const DecodeError e = decodeSessionPacket(bytes, packet); e != DecodeError::None) return dropped(from, e);
   session_->receive(port, from, packet, nowMicros());
+  if (const auto has = session_->takePeerFeedback()) sender_.receiverHas(*has);
   serviceSession();
 }
 
@@ -211,15 +225,37 @@ void RtpProtocol::takeMidiPacket(const PeerAddress& from, std::span<const std::u
 
 // Each message at the time the sender played it: the packet's timestamp plus its
 // delta time, in µs on the sender's clock (the low 32 bits, as the link compares them).
+// After a gap, the journal's repairs first, at the packet's time: they put this
+// side where the sender was before the packet's own commands.
 void RtpProtocol::deliver(const MidiPacket& packet, std::int64_t arrival) {
+  const JournalRepair::Outcome outcome =
+      repair_.arrived(packet.header.sequence, packet.journal ? &*packet.journal : nullptr);
+  for (const midi::MidiEvent& repair : outcome.repairs)
+    if (!play(repair.view(), packet.header.timestamp, arrival)) return;
+  if (!outcome.playCommands) return;
   for (const TimedCommand& command : packet.commands) {
     const std::optional<midi::MidiEvent> whole = assembler_.push(command.bytes);
     if (!whole) continue;
-    const std::uint32_t ticks = packet.header.timestamp + command.offset;
-    context_.sink.peerEvent(whole->view(), static_cast<std::uint32_t>(ticks * std::uint32_t(kMicrosPerTick)),
-                            arrival);
-    if (!session_) return;  // the sink stopped the link
+    repair_.played(whole->view());
+    if (!play(whole->view(), packet.header.timestamp + command.offset, arrival)) return;
   }
+}
+
+// False when the sink stopped the link.
+bool RtpProtocol::play(midi::MidiEventView event, std::uint32_t ticks, std::int64_t arrival) {
+  context_.sink.peerEvent(event, static_cast<std::uint32_t>(ticks * std::uint32_t(kMicrosPerTick)), arrival);
+  return session_ != nullptr;
+}
+
+// The link's own note-offs: a later journal then finds those notes ended already
+// and sends no second note-off.
+void RtpProtocol::heldNotesReleased() {
+  for (std::uint8_t c = 0; c < 16; ++c)
+    for (std::uint8_t n = 0; n < 128; ++n)
+      if (repair_.state().channel(c).notes[n].velocity) {
+        const std::uint8_t off[3] = {std::uint8_t(0x80 | c), n, 0};
+        repair_.played(midi::MidiEventView(std::span<const std::uint8_t>(off)));
+      }
 }
 
 void RtpProtocol::dropped(const PeerAddress& from, DecodeError error) {
@@ -268,6 +304,7 @@ bool RtpProtocol::takeSessionEvents() {
       case SessionEventKind::Up:
         refusalSaid_ = false;
         assembler_.reset();
+        repair_.restart();  // a peer's new session numbers its packets afresh
         lostBefore_ = session_->sequences().lost();
         line = QStringLiteral("RTP-MIDI session with %1 is up").arg(QString::fromStdString(session_->peerName()));
         break;
@@ -311,8 +348,10 @@ void RtpProtocol::tick() {
                                 link::Reporter::Flood::Throttle);
 }
 
-// "Link: rtt 0.4 ms, clock offset -12.5 ms, lost 0 packets": the best clock
-// exchange's round trip and offset, and what the peer sent that never came.
+// "Link: rtt 0.4 ms, clock offset -12.5 ms, lost 0 packets; repaired 0 gaps (0
+// packets lost), 0 notes ended, 0 values restored": the best clock
+// exchange's round trip and offset, and what the peer sent that never came; then
+// what the journals of the packets after the gaps put right.
 QString RtpProtocol::figuresText() {
   if (!session_ || !session_->clock()) return {};
   const SyncSample clock = *session_->clock();
@@ -320,6 +359,12 @@ QString RtpProtocol::figuresText() {
                      .arg(milliseconds(clock.roundTrip), milliseconds(clock.offset))
                      .arg(session_->sequences().lost());
   if (context_.filter.refused() > 0) text += QStringLiteral(", refused %1").arg(context_.filter.refused());
+  const RepairCounts& r = repair_.counts();
+  text += QStringLiteral("; repaired %1 gaps (%2 packets lost), %3 notes ended, %4 values restored")
+              .arg(r.gaps)
+              .arg(r.packetsLost)
+              .arg(r.notesEnded)
+              .arg(r.valuesRestored);
   return text;
 }
 

@@ -15,6 +15,7 @@
 #include "net/udp_socket.h"
 #include "protocol/peer_protocol.h"
 #include "protocol/rtp/drop_notice.h"
+#include "protocol/rtp/journal_repair.h"
 #include "protocol/rtp/packet_sender.h"
 #include "protocol/rtp/session.h"
 #include "protocol/rtp/sysex_assembler.h"
@@ -39,6 +40,7 @@ class RtpProtocol final : public PeerProtocol {
   net::SocketError lastSendError() const override { return sender_.lastError(); }
   bool carriesSysEx() const override { return true; }
 
+  void heldNotesReleased() override;
   link::LinkStatus status() const override { return status_; }
   void tick() override;
   QString figuresText() override;
@@ -49,6 +51,12 @@ class RtpProtocol final : public PeerProtocol {
 
   // For tests and the figures: the session while one runs.
   const Session* session() const { return session_.get(); }
+  const RepairCounts& repairs() const { return repair_.counts(); }
+  const PacketSender& sender() const { return sender_; }
+  // For tests and measurement only, never a user's choice: send packets without the
+  // recovery journal (and no guard packets) from the next start. The environment
+  // variable STRANDLINK_NO_JOURNAL=1 does the same for a whole run.
+  void setSendsJournal(bool on) { sendsJournal_ = on; }
 
  private:
   StartOutcome openSockets(const sockaddr_in& localControl);
@@ -57,6 +65,7 @@ class RtpProtocol final : public PeerProtocol {
   void takeSessionPacket(SessionPort port, const PeerAddress& from, std::span<const std::uint8_t> bytes);
   void takeMidiPacket(const PeerAddress& from, std::span<const std::uint8_t> bytes, std::int64_t arrival);
   void deliver(const MidiPacket& packet, std::int64_t arrival);
+  bool play(midi::MidiEventView event, std::uint32_t ticks, std::int64_t arrival);
   void dropped(const PeerAddress& from, DecodeError error);
   void serviceSession();
   void sendSessionPackets();
@@ -73,6 +82,8 @@ class RtpProtocol final : public PeerProtocol {
   std::optional<sockaddr_in> remote_;
   PacketSender sender_;
   SysExAssembler assembler_;
+  JournalRepair repair_;
+  bool sendsJournal_;
   DropNotice malformed_;
   QTimer wakeup_;
   std::vector<std::uint8_t> buffer_;

@@ -45,8 +45,10 @@ void Session::receive(SessionPort port, const PeerAddress& from, const SessionPa
                  },
                  [&](const ClockSync& p) { onClockSync(port, from, p, now); },
                  [&](const ReceiverFeedback& p) {
-                   // Only a journal would use it; it still shows the peer is alive.
-                   if (state_ == SessionState::Up && fromPeer(from) && p.ssrc == peer_->ssrc) lastHeard_ = now;
+                   // It moves our journal's checkpoint, and shows the peer is alive.
+                   if (state_ != SessionState::Up || !fromPeer(from) || p.ssrc != peer_->ssrc) return;
+                   lastHeard_ = now;
+                   peerHas_ = p.sequence;
                  },
              },
              packet);

@@ -65,6 +65,8 @@ class Session {
 
   std::vector<Outgoing> takeOutgoing() { return std::exchange(outgoing_, {}); }
   std::vector<SessionEvent> takeEvents() { return std::exchange(events_, {}); }
+  // The last packet of ours the peer said it has (RS), once.
+  std::optional<std::uint16_t> takePeerFeedback() { return std::exchange(peerHas_, std::nullopt); }
 
   SessionState state() const { return state_; }
   SessionRole role() const { return role_; }
@@ -125,6 +127,7 @@ class Session {
   SyncSchedule schedule_;
   ClockEstimate estimate_;
   SequenceTracker sequences_;
+  std::optional<std::uint16_t> peerHas_;
   std::vector<Outgoing> outgoing_;
   std::vector<SessionEvent> events_;
 };

@@ -1,0 +1,44 @@
+// The recovery journal through the real RTP-MIDI protocol: two protocols on
+// loopback with the lossy relay of tests/support/journal_relay.h between them, a
+// phrase of 1,000 note pairs at each loss, with and without the journal; hanging
+// notes, wrong final values and the journal's octets per packet on the wire, at a
+// step a millisecond and at the phrase's own pace of 10 ms.
+//   strandlink_bench_journal_wire [SEEDS per setting, default 1]
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "support/journal_relay.h"
+
+using namespace strandlink::test;
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  const unsigned seeds = argc > 1 ? unsigned(std::atoi(argv[1])) : 1;
+  const Loss losses[] = {{"none", 0, 1},          {"1 % random", 0.01, 1},          {"5 % random", 0.05, 1},
+                         {"10 % random", 0.10, 1}, {"5 % bursts (mean 3)", 0.05, 3}, {"10 % bursts (mean 3)", 0.10, 3}};
+  std::printf("| loss | journal | hanging notes | wrong values | note-on over a sounding note | packets dropped | journal octets a packet |\n");
+  std::printf("|---|---|---|---|---|---|---|\n");
+  for (const Loss& loss : losses) {
+    for (const bool journal : {false, true}) {
+      int hanging = 0, wrong = 0, twice = 0, dropped = 0;
+      std::uint64_t packets = 0, bytes = 0;
+      for (unsigned seed = 1; seed <= seeds; ++seed) {
+        const RelayRun r = playThroughRelay(journal, loss, seed);
+        if (!r.connected || r.unsent) return std::fprintf(stderr, "no session, or messages not sent\n"), 1;
+        hanging += r.heard.hanging(), wrong += r.wrongValues, twice += r.heard.playedTwice, dropped += r.dropped;
+        packets += r.packets, bytes += r.journalBytes;
+      }
+      std::printf("| %s | %s | %d | %d | %d | %d | %.1f |\n", loss.name, journal ? "yes" : "no", hanging, wrong, twice,
+                  dropped, packets ? double(bytes) / double(packets) : 0.0);
+      std::fflush(stdout);
+    }
+  }
+  // The size at the phrase's own pace (a step every 10 ms, feedback every second).
+  const RelayRun steady = playThroughRelay(true, {"none", 0, 1}, 1, 10);
+  std::printf("journal at 10 ms a step without loss: %.1f octets a packet (%llu packets, guard packets included)\n",
+              steady.packets ? double(steady.journalBytes) / double(steady.packets) : 0.0,
+              (unsigned long long)steady.packets);
+  return 0;
+}
