@@ -43,19 +43,6 @@ sockaddr_in sender(const char* address, std::uint16_t port) {
 
 }  // namespace
 
-TEST(MulticastCodec, EachMessageTravelsAsItsExactBytes) {
-  // No padding: a program change is two bytes on this wire, a clock one.
-  for (const Bytes& message : std::vector<Bytes>{{0x90, 0x3C, 0x64}, {0x80, 0x3C, 0x00}, {0xA1, 0x3C, 0x10},
-                                                 {0xB2, 0x07, 0x64}, {0xC3, 0x05}, {0xD4, 0x40}, {0xE5, 0x00, 0x40},
-                                                 {0xF1, 0x21}, {0xF2, 0x01, 0x02}, {0xF3, 0x04}, {0xF6}, {0xF8},
-                                                 {0xFA}, {0xFE}, {0xFF}, {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}})
-    EXPECT_EQ(datagramsOf(message), std::vector<Bytes>{message});
-
-  // Not whole: nothing is sent.
-  for (const Bytes& broken : std::vector<Bytes>{{}, {0x90, 0x3C}, {0xC3, 0x05, 0x06}, {0x3C}, {0xF0, 0x01}, {0xF4}})
-    EXPECT_TRUE(datagramsOf(broken).empty()) << broken.size();
-}
-
 TEST(MulticastCodec, ALongSysExGoesInConsecutive1024BytePieces) {
   EXPECT_EQ(datagramsOf(sysEx(1024)).size(), 1u);
   const Bytes big = sysEx(2500);
@@ -68,31 +55,6 @@ TEST(MulticastCodec, ALongSysExGoesInConsecutive1024BytePieces) {
   EXPECT_EQ(last, Bytes{0xF7});
   EXPECT_EQ(datagramCount(1025), 2u);
   EXPECT_EQ(datagramCount(2500), 3u);
-}
-
-// Two senders' long SysEx pieces arrive interleaved, with a third sender's running
-// status notes between them: each comes out whole and byte-exact.
-TEST(MulticastCodec, TheReceiverReadsEachSendersDatagramsAsOneStream) {
-  GroupReceiver receiver;
-  const sockaddr_in a = sender("10.0.0.1", 21928), b = sender("10.0.0.2", 21928), c = sender("10.0.0.1", 40000);
-  const Bytes fromA = sysEx(3000), fromB = sysEx(1500);
-  const auto piecesA = datagramsOf(fromA), piecesB = datagramsOf(fromB);
-  std::vector<Bytes> got;
-  const auto collect = [&](std::span<const std::uint8_t> m) { got.emplace_back(m.begin(), m.end()); };
-  receiver.receive(a, piecesA[0], 1, collect);
-  receiver.receive(b, piecesB[0], 2, collect);
-  receiver.receive(c, Bytes{0x90, 0x3C, 0x64, 0x3E}, 3, collect);
-  receiver.receive(a, piecesA[1], 4, collect);
-  receiver.receive(c, Bytes{0x64}, 5, collect);
-  receiver.receive(b, piecesB[1], 6, collect);
-  receiver.receive(a, piecesA[2], 7, collect);
-  EXPECT_EQ(got, (std::vector<Bytes>{{0x90, 0x3C, 0x64}, {0x90, 0x3E, 0x64}, fromB, fromA}));
-
-  EXPECT_EQ(receiver.senders().size(), 3u);
-  EXPECT_EQ(receiver.sendersHeardSince(6), 2u);
-  EXPECT_EQ(receiver.totals().messages, 4u);
-  EXPECT_EQ(receiver.totals().dropped(), 0u);
-  EXPECT_EQ(receiver.senders()[0].datagrams, 3u);
 }
 
 // Past its bound the receiver forgets the sender heard least recently; that

@@ -107,29 +107,6 @@ TEST(UdpSocket, FailuresComeBackAsTheirNumbersAndDescriptorZeroIsASocketLikeAnyO
   ::close(savedInput);
 }
 
-TEST(UdpSocket, ReadsOneDatagramAtATimeWithItsSender) {
-  Udp a, b;
-  sockaddr_in from{};
-  std::uint8_t buffer[5];
-  EXPECT_EQ(socketErrorNumber(b.socket.receiveFrom(buffer, from).error), 10035);  // nothing waits: no hang
-
-  a.send(b, "\x90\x3c\x64");
-  a.send(b, "0123456789");
-  a.send(b, "xyz");
-  ASSERT_TRUE(b.readable());
-  const Transfer first = b.socket.receiveFrom(buffer, from);
-  ASSERT_EQ(first.bytes, 3);
-  EXPECT_EQ(std::memcmp(buffer, "\x90\x3c\x64", 3), 0);
-  EXPECT_TRUE(from.sin_port == a.address.sin_port && from.sin_addr.s_addr == kLoopback);
-  // Too long for the read: it fails with "Message too long." and is gone.
-  ASSERT_TRUE(b.readable());
-  const Transfer tooLong = b.socket.receiveFrom(buffer, from);
-  EXPECT_TRUE(tooLong.bytes == -1 && socketErrorNumber(tooLong.error) == 10040);
-  ASSERT_TRUE(b.readable());
-  ASSERT_EQ(b.socket.receiveFrom(buffer, from).bytes, 3);
-  EXPECT_EQ(std::memcmp(buffer, "xyz", 3), 0);
-}
-
 // The arrival is when the kernel took the datagram in, not when it was read. The
 // kernel turns its stamps on a moment after the first socket of the machine asks:
 // a datagram it took in meanwhile is timed at its read, and counted.

@@ -173,24 +173,6 @@ TEST(MainWindow, AddressAndPortBoxesLetInOnlyWhatTheyTakeAndKeepTheProgramsText)
   EXPECT_EQ(t.window.currentSettings().remoteHost, "peer7!.example.org");
 }
 
-// Tab goes the way a set-up goes: addresses, devices, options, Start and Exit, chat.
-TEST(MainWindow, TabFollowsTheSetUpFromTheAddressesToTheChat) {
-  WindowUnderTest t({"In"}, {"Out"});
-  QStringList chain;
-  QWidget* w = t.get("localAddressBox");
-  for (int i = 0; i < 60 && (chain.isEmpty() || w != t.get("localAddressBox")); ++i, w = w->nextInFocusChain()) {
-    // What Tab stops at: named controls of ours, shown (the hint is not).
-    if (w->focusPolicy() & Qt::TabFocus && !w->isHidden() && !w->objectName().isEmpty() &&
-        !w->objectName().startsWith("qt_"))
-      chain << w->objectName();
-  }
-  EXPECT_EQ(chain, QStringList({"localAddressBox", "localPortBox", "findButton", "remoteAddressBox", "remotePortBox",
-                                "inputList", "outputList", "thruBox", "protocolBox", "timingBox", "delayBox", "realtimeOption",
-                                "highOption", "statsBox", "sentCount", "receivedCount", "peerOnlyBox", "popUpBox",
-                                "startButton", "stopButton", "panicButton", "minimizeButton", "chatInput",
-                                "chatHistory"}));
-}
-
 TEST(MainWindow, HistoryCountsLineBreaksAsCrLf) {
   QPlainTextEdit h;
   ui::appendHistoryLine(h, "ab");
@@ -568,24 +550,6 @@ TEST(MainWindow, DevicesAndTheServerThatComeBackPlayAgainWithoutAClickAndTheStat
   EXPECT_FALSE(clicked) << "a box had to be closed for the link to go on";
   watchdog.stop();
   for (QMessageBox* box : shownBoxes()) box->close();
-}
-
-TEST(QtMessageBoxes, ShowAModalPlainTextBoxWithTitleIconAndOk) {
-  QWidget owner;
-  ui::QtMessageBoxes boxes(&owner);
-  bool seen = false;
-  QTimer closer;  // checks and closes the box from inside its own event loop
-  QObject::connect(&closer, &QTimer::timeout, [&] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (box == nullptr) return;
-    seen = true;
-    EXPECT_EQ(box->windowTitle() + "|" + box->text(), "Device Error|Midi Input: <b>x</b> :  busy");
-    EXPECT_TRUE(box->icon() == QMessageBox::Warning && box->textFormat() == Qt::PlainText && box->parentWidget() == &owner);
-    box->button(QMessageBox::Ok)->click();
-  });
-  closer.start();
-  EXPECT_EQ(boxes.show(link::BoxIcon::Exclamation, "Device Error", "Midi Input: <b>x</b> :  busy"), 1);
-  EXPECT_TRUE(seen);
 }
 
 // Whether the process has a handler for sig, as the kernel lists it.
