@@ -105,18 +105,6 @@ TEST_F(LinkTest, AFailedBindNamesItsContextClosesBothSocketsAndTheNextStartWorks
   EXPECT_TRUE(start());
 }
 
-TEST_F(LinkTest, DevicePositionsWithoutAnEntryFailCleanly) {
-  // What typed text in the lists leaves behind: no selection on either side.
-  side->settings.inputPosition = side->settings.outputPosition = -1;
-  EXPECT_FALSE(side->start());
-  ASSERT_EQ(side->boxes.boxes.size(), 2);
-  EXPECT_EQ(side->boxes.boxes[0].title, "Device Error");
-  EXPECT_EQ(side->boxes.boxes[0].text, "Midi Input:  :  The device number names no device.");
-  EXPECT_EQ(side->boxes.boxes[1].text, "Midi Output: The device number names no device.");
-  EXPECT_FALSE(side->link.running());
-  RawPeer midiPort(port), chatPort(port + 1);  // the sockets were closed again
-}
-
 TEST_F(LinkTest, UnacceptableValuesOpenNothingAndOneBoxListsThemInOrderNamingTheFirst) {
   const QString localPort = "Local Port value must be between 1 and 65535",
                 remotePort = "Remote Port value must be between 1 and 65535",
