@@ -25,10 +25,15 @@ double secondsFor(Loss loss, bool journal, unsigned runs) {
 
 int main(int argc, char** argv) {
   const unsigned runs = argc > 1 ? unsigned(std::atoi(argv[1])) : 10;
-  const Loss losses[] = {{"1 % random", 0.01, 1}, {"5 % random", 0.05, 1}, {"10 % random", 0.10, 1},
-                         {"5 % bursts (mean 3)", 0.05, 3}, {"10 % bursts (mean 3)", 0.10, 3}};
+  const Loss losses[] = {{"1 % random", 0.01, 1},
+                         {"5 % random", 0.05, 1},
+                         {"10 % random", 0.10, 1},
+                         {"5 % bursts (mean 3)", 0.05, 3},
+                         {"10 % bursts (mean 3)", 0.10, 3}};
   std::printf("%u runs of 1,000 note pairs per setting, the last packet lost in each\n", runs);
-  std::printf("| loss | journal | hanging notes | wrong values | note-on over a sounding note | gaps | packets lost | faults |\n");
+  std::printf(
+      "| loss | journal | hanging notes | wrong values | note-on over a sounding note | gaps | packets lost | faults "
+      "|\n");
   std::printf("|---|---|---|---|---|---|---|---|\n");
   for (const Loss& loss : losses) {
     for (const bool journal : {false, true}) {
@@ -44,9 +49,11 @@ int main(int argc, char** argv) {
     }
   }
   const Outcome steady = play({"none", 0, 1}, true, 1);
-  std::printf("journal size without loss, feedback every second: %.1f octets a packet on average, %llu at most (%llu packets)\n",
-              double(steady.journalBytes) / double(steady.packets), (unsigned long long)steady.largestJournal,
-              (unsigned long long)steady.packets);
+  std::printf(
+      "journal size without loss, feedback every second: %.1f octets a packet on average, %llu at most (%llu "
+      "packets)\n",
+      double(steady.journalBytes) / double(steady.packets), (unsigned long long)steady.largestJournal,
+      (unsigned long long)steady.packets);
   const double bare = secondsFor({"none", 0, 1}, false, runs), journaled = secondsFor({"none", 0, 1}, true, runs);
   std::printf("sender and receiver time per packet: %.2f us without the journal, %.2f us with it\n",
               1e6 * bare / double(runs * steady.packets), 1e6 * journaled / double(runs * steady.packets));

@@ -16,9 +16,11 @@ using namespace strandlink::test;
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   const unsigned seeds = argc > 1 ? unsigned(std::atoi(argv[1])) : 1;
-  const Loss losses[] = {{"none", 0, 1},          {"1 % random", 0.01, 1},          {"5 % random", 0.05, 1},
+  const Loss losses[] = {{"none", 0, 1},           {"1 % random", 0.01, 1},          {"5 % random", 0.05, 1},
                          {"10 % random", 0.10, 1}, {"5 % bursts (mean 3)", 0.05, 3}, {"10 % bursts (mean 3)", 0.10, 3}};
-  std::printf("| loss | journal | hanging notes | wrong values | note-on over a sounding note | packets dropped | journal octets a packet |\n");
+  std::printf(
+      "| loss | journal | hanging notes | wrong values | note-on over a sounding note | packets dropped | journal "
+      "octets a packet |\n");
   std::printf("|---|---|---|---|---|---|---|\n");
   for (const Loss& loss : losses) {
     for (const bool journal : {false, true}) {

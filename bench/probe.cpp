@@ -93,8 +93,7 @@ Options parse(int argc, char** argv) {
 
 class Probe {
  public:
-  explicit Probe(const Options& o)
-      : count_(std::uint64_t(double(o.rate) * o.seconds)), rate_(std::uint64_t(o.rate)) {
+  explicit Probe(const Options& o) : count_(std::uint64_t(double(o.rate) * o.seconds)), rate_(std::uint64_t(o.rate)) {
     client_ = jack_client_open("bench-probe", JackNoStartServer, nullptr);
     if (client_ == nullptr) usage("no JACK server answers (JACK_DEFAULT_SERVER names the one to use)");
     sampleRate_ = jack_get_sample_rate(client_);
@@ -147,9 +146,7 @@ class Probe {
     // Latency of the messages sent after the warm-up, in microseconds.
     std::vector<std::int64_t> latency;
     latency.reserve(received);
-    const jack_time_t warmupEnd = sentUs_.empty() || sentUs_[0] == 0
-                                      ? 0
-                                      : sentUs_[0] + jack_time_t(o.warmupMs) * 1000;
+    const jack_time_t warmupEnd = sentUs_.empty() || sentUs_[0] == 0 ? 0 : sentUs_[0] + jack_time_t(o.warmupMs) * 1000;
     for (std::uint64_t i = 0; i < sent; ++i) {
       if (receivedUs_[i] != 0 && sentUs_[i] >= warmupEnd) {
         latency.push_back(std::int64_t(receivedUs_[i]) - std::int64_t(sentUs_[i]));
@@ -161,15 +158,15 @@ class Probe {
       const std::size_t k = std::size_t(std::ceil(p * double(latency.size())));
       return latency[std::min(latency.size() - 1, k == 0 ? 0 : k - 1)];
     };
-    std::printf(
-        "RESULT label=%s rate=%ld seconds=%g period=%u sample_rate=%u sent=%" PRIu64 " received=%" PRIu64
-        " lost=%" PRIu64 " reordered=%" PRIu64 " duplicates=%" PRIu64 " strays=%" PRIu64
-        " unsent=%" PRIu64 " xruns=%" PRIu64 " samples=%zu min_us=%lld p1_us=%lld median_us=%lld p99_us=%lld"
-        " max_us=%lld\n",
-        o.label.c_str(), o.rate, o.seconds, period_, sampleRate_, sent, received, sent - received,
-        reordered_.load(), duplicates_.load(), strays_.load(), count_ - sent, xruns_.load(), latency.size(),
-        latency.empty() ? -1LL : latency.front(), rank(0.01), rank(0.5), rank(0.99),
-        latency.empty() ? -1LL : latency.back());
+    std::printf("RESULT label=%s rate=%ld seconds=%g period=%u sample_rate=%u sent=%" PRIu64 " received=%" PRIu64
+                " lost=%" PRIu64 " reordered=%" PRIu64 " duplicates=%" PRIu64 " strays=%" PRIu64 " unsent=%" PRIu64
+                " xruns=%" PRIu64
+                " samples=%zu min_us=%lld p1_us=%lld median_us=%lld p99_us=%lld"
+                " max_us=%lld\n",
+                o.label.c_str(), o.rate, o.seconds, period_, sampleRate_, sent, received, sent - received,
+                reordered_.load(), duplicates_.load(), strays_.load(), count_ - sent, xruns_.load(), latency.size(),
+                latency.empty() ? -1LL : latency.front(), rank(0.01), rank(0.5), rank(0.99),
+                latency.empty() ? -1LL : latency.back());
     std::fflush(stdout);
   }
 

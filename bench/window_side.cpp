@@ -121,8 +121,7 @@ int main(int argc, char** argv) {
       std::printf("receive cost: datagrams went missing\n");
       return 1;
     }
-    std::printf("receive cost: %.1f us per datagram on the window thread (statistics %s)\n", us,
-                stats ? "on" : "off");
+    std::printf("receive cost: %.1f us per datagram on the window thread (statistics %s)\n", us, stats ? "on" : "off");
     return 0;
   }
 

@@ -139,12 +139,14 @@ QString takeEndpoint(const QString& flag, const QString& value, bool namesAllowe
   }
   if (!isDottedAddress(h) && !(namesAllowed && net::isHostName(h))) {
     return QStringLiteral("strandlink: %1: '%2' is not %3")
-        .arg(flag, link::quotedValue(h), namesAllowed ? QStringLiteral("an IPv4 address or a host name")
-                                   : QStringLiteral("an IPv4 address such as 192.168.1.10"));
+        .arg(flag, link::quotedValue(h),
+             namesAllowed ? QStringLiteral("an IPv4 address or a host name")
+                          : QStringLiteral("an IPv4 address such as 192.168.1.10"));
   }
   if (!isPort(p)) {
-    return QStringLiteral("strandlink: %1: the port must be a whole number from 1 to 65534 (the chat port is "
-                          "the one above)")
+    return QStringLiteral(
+               "strandlink: %1: the port must be a whole number from 1 to 65534 (the chat port is "
+               "the one above)")
         .arg(flag);
   }
   host = h;
@@ -291,8 +293,9 @@ QString protocolMismatch(const CommandLine& c) {
   const auto& protocol = c.overrides.protocol;
   const bool multicast = protocol == settings::Protocol::Multicast;
   if (c.localWithoutPort && !multicast)
-    return QStringLiteral("strandlink: --local needs ADDRESS:PORT, for example 192.168.1.20:5000 (an address alone "
-                          "only with --protocol multicast)");
+    return QStringLiteral(
+        "strandlink: --local needs ADDRESS:PORT, for example 192.168.1.20:5000 (an address alone "
+        "only with --protocol multicast)");
   if (c.ttl && !multicast) return QStringLiteral("strandlink: --ttl goes with --protocol multicast");
   if (protocol) return protocolRefusal(*protocol);
   return {};
@@ -308,8 +311,11 @@ CommandLine withMode(CommandLine c, const Flags& f) {
   if (save && f.list) return fail(QStringLiteral("strandlink: --save-settings and --list-devices exclude each other"));
   if (save && !c.remoteSession.isEmpty())
     return fail(QStringLiteral("strandlink: --save-settings keeps addresses only: give --remote HOST:PORT"));
-  c.mode = f.demo ? Mode::Demo : f.list ? Mode::ListDevices : save ? Mode::SaveSettings
-         : f.headless ? Mode::Headless : Mode::Window;
+  c.mode = f.demo       ? Mode::Demo
+           : f.list     ? Mode::ListDevices
+           : save       ? Mode::SaveSettings
+           : f.headless ? Mode::Headless
+                        : Mode::Window;
   return c;
 }
 

@@ -13,18 +13,18 @@ namespace strandlink::app {
 struct CommandLine {
   enum class Mode { Window, Headless, ListDevices, ListPeers, SaveSettings, Demo, Help, Version, Error };
   Mode mode = Mode::Window;
-  QString settingsFile;                          // empty: the default file
+  QString settingsFile;                               // empty: the default file
   QString clientName = QStringLiteral("Strandlink");  // how our MIDI ports appear
-  QString error;                                 // one line, for Mode::Error
-  std::optional<bool> peerFilter;                // --peer-filter / --no-peer-filter
-  bool thru = false;                             // --thru: the input played on our own output too
-  link::SettingOverrides overrides;              // --local ... --priority, --timing, --delay
-  QString saveSettingsFile;                      // for Mode::SaveSettings
-  QString peerServiceType;                       // for Mode::ListPeers: the DNS-SD type browsed
-  std::optional<int> ttl;                        // --ttl: how many routers a group's datagrams cross
-  bool localWithoutPort = false;                 // --local ADDRESS alone, which only a group takes
-  QString sessionName;                           // --name as given; empty: the host name
-  QString remoteSession;                         // --remote NAME: a published session, not an address
+  QString error;                                      // one line, for Mode::Error
+  std::optional<bool> peerFilter;                     // --peer-filter / --no-peer-filter
+  bool thru = false;                                  // --thru: the input played on our own output too
+  link::SettingOverrides overrides;                   // --local ... --priority, --timing, --delay
+  QString saveSettingsFile;                           // for Mode::SaveSettings
+  QString peerServiceType;                            // for Mode::ListPeers: the DNS-SD type browsed
+  std::optional<int> ttl;                             // --ttl: how many routers a group's datagrams cross
+  bool localWithoutPort = false;                      // --local ADDRESS alone, which only a group takes
+  QString sessionName;                                // --name as given; empty: the host name
+  QString remoteSession;                              // --remote NAME: a published session, not an address
 };
 
 // arguments include the program name first.

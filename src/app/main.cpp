@@ -31,8 +31,9 @@ QStringList arguments(int argc, char** argv) {
 QString renamedPortsLine(const midi::MidiService& midi, const QString& asked) {
   const QString given = QString::fromStdString(midi.clientName());
   if (given.isEmpty() || given == asked) return {};
-  return QStringLiteral("Our MIDI ports are named \"%2:in\" and \"%2:out\", not \"%1:in\" and \"%1:out\": "
-                        "the MIDI server has another client of that name")
+  return QStringLiteral(
+             "Our MIDI ports are named \"%2:in\" and \"%2:out\", not \"%1:in\" and \"%1:out\": "
+             "the MIDI server has another client of that name")
       .arg(asked, given);
 }
 
@@ -151,15 +152,9 @@ int main(int argc, char** argv) {
   app::ignorePanicSignal();
   const app::CommandLine cl = app::parseCommandLine(arguments(argc, argv));
   switch (cl.mode) {
-    case app::CommandLine::Mode::Error:
-      std::fprintf(stderr, "%s\n", qPrintable(cl.error));
-      return 2;
-    case app::CommandLine::Mode::Help:
-      std::fputs(qPrintable(app::usageText()), stdout);
-      return 0;
-    case app::CommandLine::Mode::Version:
-      std::printf("strandlink %s\n", kVersion);
-      return 0;
+    case app::CommandLine::Mode::Error: std::fprintf(stderr, "%s\n", qPrintable(cl.error)); return 2;
+    case app::CommandLine::Mode::Help: std::fputs(qPrintable(app::usageText()), stdout); return 0;
+    case app::CommandLine::Mode::Version: std::printf("strandlink %s\n", kVersion); return 0;
     case app::CommandLine::Mode::ListDevices: {
       QCoreApplication application(argc, argv);
       setIdentity();
@@ -172,12 +167,9 @@ int main(int argc, char** argv) {
       return headless::listPeers(cl.peerServiceType, stdout, stderr);
     }
     case app::CommandLine::Mode::Headless:
-    case app::CommandLine::Mode::SaveSettings:
-      return runHeadless(argc, argv, cl);
-    case app::CommandLine::Mode::Demo:
-      return runDemo(argc, argv);
-    case app::CommandLine::Mode::Window:
-      break;
+    case app::CommandLine::Mode::SaveSettings: return runHeadless(argc, argv, cl);
+    case app::CommandLine::Mode::Demo: return runDemo(argc, argv);
+    case app::CommandLine::Mode::Window: break;
   }
   return runWindow(argc, argv, cl);
 }

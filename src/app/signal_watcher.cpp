@@ -43,8 +43,7 @@ void handle(int sig, void (*handler)(int)) {
 void ignorePanicSignal() { handle(SIGUSR1, SIG_IGN); }
 
 SignalWatcher::SignalWatcher(QObject* parent) : QObject(parent) {
-  if (signalPair[0] < 0 &&
-      ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPair) != 0) {
+  if (signalPair[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPair) != 0) {
     return;
   }
   notifier_ = std::make_unique<QSocketNotifier>(signalPair[0], QSocketNotifier::Read);

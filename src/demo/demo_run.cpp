@@ -57,7 +57,9 @@ std::set<std::string> asSet(const std::vector<std::string>& names) { return {nam
 }  // namespace
 
 DemoRun::DemoRun(std::FILE* out, std::FILE* err)
-    : out_(out), err_(fileno(err)), boxes_(err_), phrase_(demoPhrase()), wake_([this](std::uint32_t) { takeArrivals(); }) {
+    : out_(out), err_(fileno(err)), boxes_(err_), phrase_(demoPhrase()), wake_([this](std::uint32_t) {
+        takeArrivals();
+      }) {
   a_.letter = QStringLiteral("A");
   b_.letter = QStringLiteral("B");
   warmUpTimer_ = new QTimer(this);
@@ -94,8 +96,9 @@ bool DemoRun::start() {
                   .arg(c->port + 1)
                   .arg(c->inPort, c->outPort));
   }
-  printLine(QStringLiteral("demo: once both read Connected, a short phrase goes into A's input; each message "
-                           "that B's output plays is shown as \"B out: ...\""));
+  printLine(
+      QStringLiteral("demo: once both read Connected, a short phrase goes into A's input; each message "
+                     "that B's output plays is shown as \"B out: ...\""));
   warmUpTimer_->start();
   sendWarmUp();
   QTimer::singleShot(kConnectDeadlineMs, this, [this] {
@@ -231,8 +234,8 @@ void DemoRun::takeArrivals() {
       pathReady_ = true;
       continue;
     }
-    const auto played = std::find_if(awaited_.begin(), awaited_.end(),
-                                     [&](const Sent& s) { return s.message == arrival.message; });
+    const auto played =
+        std::find_if(awaited_.begin(), awaited_.end(), [&](const Sent& s) { return s.message == arrival.message; });
     if (played != awaited_.end()) {
       latenciesMs_.push_back(double(arrival.timeMicros - played->timeMicros) / 1000.0);
       awaited_.erase(played);

@@ -81,12 +81,8 @@ void Browser::browseCallback(AvahiServiceBrowser*, AvahiIfIndex interface, Avahi
                              AvahiLookupResultFlags, void* self) {
   auto* b = static_cast<Browser*>(self);
   switch (event) {
-    case AVAHI_BROWSER_NEW:
-      b->onFound(interface, protocol, name, type, domain);
-      break;
-    case AVAHI_BROWSER_REMOVE:
-      b->onGone(interface, protocol, name, type, domain);
-      break;
+    case AVAHI_BROWSER_NEW: b->onFound(interface, protocol, name, type, domain); break;
+    case AVAHI_BROWSER_REMOVE: b->onGone(interface, protocol, name, type, domain); break;
     case AVAHI_BROWSER_ALL_FOR_NOW:
       b->allForNow_ = true;
       emit b->allForNowReached();
@@ -94,13 +90,12 @@ void Browser::browseCallback(AvahiServiceBrowser*, AvahiIfIndex interface, Avahi
     case AVAHI_BROWSER_FAILURE:
       emit b->failed({Problem::BrowseFailed, avahi_client_errno(b->connection_.client())});
       break;
-    case AVAHI_BROWSER_CACHE_EXHAUSTED:
-      break;
+    case AVAHI_BROWSER_CACHE_EXHAUSTED: break;
   }
 }
 
 static FoundService describeFound(const char* name, const char* type, const char* domain, const char* host,
-                           const AvahiAddress* address, uint16_t port, AvahiStringList* txt) {
+                                  const AvahiAddress* address, uint16_t port, AvahiStringList* txt) {
   FoundService s;
   s.name = QString::fromUtf8(name);
   s.type = QString::fromUtf8(type);
@@ -119,8 +114,8 @@ static FoundService describeFound(const char* name, const char* type, const char
 // A service that cannot be resolved (gone before it answered) is dropped quietly.
 void Browser::resolveCallback(AvahiServiceResolver* resolver, AvahiIfIndex, AvahiProtocol, AvahiResolverEvent event,
                               const char* name, const char* type, const char* domain, const char* host,
-                              const AvahiAddress* address, uint16_t port, AvahiStringList* txt,
-                              AvahiLookupResultFlags, void* entry) {
+                              const AvahiAddress* address, uint16_t port, AvahiStringList* txt, AvahiLookupResultFlags,
+                              void* entry) {
   auto* e = static_cast<Entry*>(entry);
   Browser* b = e->owner;
   avahi_service_resolver_free(resolver);

@@ -67,10 +67,9 @@ class Browser : public QObject {
                                   const char* domain);
   static void browseCallback(AvahiServiceBrowser*, AvahiIfIndex, AvahiProtocol, AvahiBrowserEvent, const char* name,
                              const char* type, const char* domain, AvahiLookupResultFlags, void* self);
-  static void resolveCallback(AvahiServiceResolver*, AvahiIfIndex, AvahiProtocol, AvahiResolverEvent,
-                              const char* name, const char* type, const char* domain, const char* host,
-                              const AvahiAddress* address, uint16_t port, AvahiStringList* txt,
-                              AvahiLookupResultFlags, void* entry);
+  static void resolveCallback(AvahiServiceResolver*, AvahiIfIndex, AvahiProtocol, AvahiResolverEvent, const char* name,
+                              const char* type, const char* domain, const char* host, const AvahiAddress* address,
+                              uint16_t port, AvahiStringList* txt, AvahiLookupResultFlags, void* entry);
 
   AvahiConnection& connection_;
   QString type_;

@@ -121,8 +121,7 @@ void Publisher::onGroup(AvahiEntryGroup* group, AvahiEntryGroupState state) {
       emit failed({Problem::PublishFailed, avahi_client_errno(avahi_entry_group_get_client(group))});
       break;
     case AVAHI_ENTRY_GROUP_UNCOMMITED:
-    case AVAHI_ENTRY_GROUP_REGISTERING:
-      break;
+    case AVAHI_ENTRY_GROUP_REGISTERING: break;
   }
 }
 

@@ -105,9 +105,8 @@ void LineOutput::write(const QString& line) {
 bool LineOutput::drain(std::chrono::milliseconds deadline) {
   if (gaveUp_) return false;
   std::unique_lock lock(shared_->mutex);
-  const bool done = shared_->changed.wait_for(lock, deadline, [&] {
-    return (shared_->lines.empty() && !shared_->writing) || shared_->broken;
-  });
+  const bool done = shared_->changed.wait_for(
+      lock, deadline, [&] { return (shared_->lines.empty() && !shared_->writing) || shared_->broken; });
   gaveUp_ = !done;
   return done;
 }

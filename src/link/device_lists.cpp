@@ -37,8 +37,9 @@ int followRememberedName(const std::vector<std::string>& names, int position,
 QString deviceMoveText(const DeviceLists& lists, const DeviceMove& move) {
   const QString from = move.input ? lists.inputName(move.from) : lists.outputName(move.from);
   const QString to = move.input ? lists.inputName(move.to) : lists.outputName(move.to);
-  return QStringLiteral("%1%2, chosen at the last Start, is at position %3 of the list now; opened it there "
-                        "instead of position %4 (%5).")
+  return QStringLiteral(
+             "%1%2, chosen at the last Start, is at position %3 of the list now; opened it there "
+             "instead of position %4 (%5).")
       .arg(move.input ? QStringLiteral("Midi Input: ") : QStringLiteral("Midi Output: "), to)
       .arg(move.to)
       .arg(move.from)

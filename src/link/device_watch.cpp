@@ -25,17 +25,14 @@ void reportGone(Reporter& reporter, midi::MidiService& service, const QString& w
 bool MidiBridge::serviceAway() {
   const QString context = QStringLiteral("Midi Service:  ");
   switch (service_.checkService()) {
-    case midi::ServiceState::Up:
-      return false;
+    case midi::ServiceState::Up: return false;
     case midi::ServiceState::Lost:
       serviceDown_ = true;
       reporter_.post(BoxIcon::Exclamation, QStringLiteral("Device Error"),
                      context + QString::fromStdString(service_.errorText(midi::MidiError::ServiceLost)) +
                          QStringLiteral(" Its ports and connections are made again as soon as it is back."));
       return true;
-    case midi::ServiceState::Down:
-      serviceDown_ = true;
-      return true;
+    case midi::ServiceState::Down: serviceDown_ = true; return true;
     case midi::ServiceState::Restored:
       serviceDown_ = false;
       // Everything behind the output started afresh: nothing of ours sounds on it.

@@ -67,9 +67,7 @@ void HeldNotes::track(const midi::ShortMessage& m) {
       if (d2 != 0) word.fetch_or(bit);  // velocity 0 is a note-off
       else word.fetch_and(~bit);
       break;
-    case 0x80:
-      word.fetch_and(~bit);
-      break;
+    case 0x80: word.fetch_and(~bit); break;
     case 0xB0:
       if (d1 == kSustain) {
         if (d2 >= 64) ch.flags.fetch_or(kSustainBit);
@@ -85,8 +83,7 @@ void HeldNotes::track(const midi::ShortMessage& m) {
       if ((d1 | (d2 << 7)) != 0x2000) ch.flags.fetch_or(kBentBit);
       else ch.flags.fetch_and(std::uint8_t(~kBentBit));
       break;
-    default:
-      break;
+    default: break;
   }
 }
 

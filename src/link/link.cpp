@@ -170,8 +170,8 @@ bool Link::lookUpRemoteSession(settings::Settings& settings, const SessionOption
   }
   settings.remoteHost = found.service->address;
   settings.remotePort = QString::number(found.service->port);
-  emit noticed(QStringLiteral("Found the session \"%1\" at %2:%3").arg(found.service->name, settings.remoteHost,
-                                                                       settings.remotePort));
+  emit noticed(QStringLiteral("Found the session \"%1\" at %2:%3")
+                   .arg(found.service->name, settings.remoteHost, settings.remotePort));
   emit remoteSessionFound(found.service->name, found.service->address, found.service->port);
   return true;
 }
@@ -257,8 +257,7 @@ QString Link::figuresText() { return protocol_ ? protocol_->figuresText() : QStr
 
 QString Link::figuresSummary() { return protocol_ ? protocol_->figuresSummary() : QString(); }
 
-void Link::peerEvent(midi::MidiEventView event, std::optional<std::uint32_t> stampMicros,
-                     std::int64_t arrivalMicros) {
+void Link::peerEvent(midi::MidiEventView event, std::optional<std::uint32_t> stampMicros, std::int64_t arrivalMicros) {
   if (ending_) return;
   ++received_;
   bridge_->playReceived(event, stampMicros, arrivalMicros);

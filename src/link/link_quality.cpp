@@ -49,13 +49,12 @@ LinkQuality::Figures LinkQuality::figures(Clock::time_point now) {
 QString formatLinkQuality(const LinkQuality::Figures& f, std::uint64_t refused) {
   if (f.answered + f.lost == 0) return QString();
   const QString lost = QStringLiteral("lost %1%").arg(std::lround(f.lossShare() * 100));
-  QString text = f.answered == 0
-                     ? QStringLiteral("Link: no answer, %1").arg(lost)
-                     : QStringLiteral("Link: rtt %1 ms (median %2 ms), jitter %3 ms, %4")
-                           .arg(f.lastMs, 0, 'f', 1)
-                           .arg(f.medianMs, 0, 'f', 1)
-                           .arg(f.jitterMs, 0, 'f', 1)
-                           .arg(lost);
+  QString text = f.answered == 0 ? QStringLiteral("Link: no answer, %1").arg(lost)
+                                 : QStringLiteral("Link: rtt %1 ms (median %2 ms), jitter %3 ms, %4")
+                                       .arg(f.lastMs, 0, 'f', 1)
+                                       .arg(f.medianMs, 0, 'f', 1)
+                                       .arg(f.jitterMs, 0, 'f', 1)
+                                       .arg(lost);
   if (refused > 0) text += QStringLiteral(", refused %1").arg(refused);
   return text;
 }

@@ -87,8 +87,8 @@ bool applyHigh() {
 bool applyRealtime() {
   bool ok = true;
   sched_param rr{};
-  rr.sched_priority = std::clamp(kRealtimeRrPriority, ::sched_get_priority_min(SCHED_RR),
-                                 ::sched_get_priority_max(SCHED_RR));
+  rr.sched_priority =
+      std::clamp(kRealtimeRrPriority, ::sched_get_priority_min(SCHED_RR), ::sched_get_priority_max(SCHED_RR));
   for (const pid_t tid : threadIds()) {
     // A FIFO (or deadline) thread was made realtime by the library that owns it
     // (the JACK client's process thread) at the priority it needs; leave it.

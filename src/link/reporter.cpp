@@ -6,10 +6,8 @@
 
 namespace strandlink::link {
 
-int Reporter::report(const QString& context, BoxIcon icon, const QString& title, const QString& text,
-                     Flood flood) {
-  const bool quiet = flood == Flood::Throttle && closedAt_.contains(context) &&
-                     closedAt_[context].elapsed() < kQuietMs;
+int Reporter::report(const QString& context, BoxIcon icon, const QString& title, const QString& text, Flood flood) {
+  const bool quiet = flood == Flood::Throttle && closedAt_.contains(context) && closedAt_[context].elapsed() < kQuietMs;
   if (open_.value(context, false) || quiet) {
     ++heldBack_[context];
     return 0;

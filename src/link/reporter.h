@@ -37,7 +37,8 @@ class Reporter {
 
   // A failed socket call: the "Network Error" box with the context text (it ends
   // in a colon and two blanks) followed by the error's description and detail.
-  void socketError(net::SocketError error, const QString& context, Flood flood = Flood::Show, const QString& detail = {});
+  void socketError(net::SocketError error, const QString& context, Flood flood = Flood::Show,
+                   const QString& detail = {});
 
   // How many reports of a context were held back so far.
   int heldBack(const QString& context) const { return heldBack_.value(context, 0); }

@@ -11,10 +11,8 @@ namespace strandlink::link {
 
 QString sessionServiceType(settings::Protocol protocol) {
   switch (protocol) {
-    case settings::Protocol::Classic:
-      return QStringLiteral("_strandlink._udp");
-    case settings::Protocol::Rtp:
-      return QStringLiteral("_apple-midi._udp");
+    case settings::Protocol::Classic: return QStringLiteral("_strandlink._udp");
+    case settings::Protocol::Rtp: return QStringLiteral("_apple-midi._udp");
     case settings::Protocol::Multicast:
       // A group has no one address to publish: every member hears the group.
       break;

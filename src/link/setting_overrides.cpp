@@ -19,8 +19,7 @@ struct Found {
 
 // A position in the list, or the one entry whose name is the text, or else the
 // one entry whose name contains it (ignoring case).
-Found findPort(const std::vector<std::string>& names, const QString& wanted, const QString& flag,
-               const QString& kind) {
+Found findPort(const std::vector<std::string>& names, const QString& wanted, const QString& flag, const QString& kind) {
   bool number = false;
   const int position = wanted.toInt(&number);
   if (number && !wanted.isEmpty() && wanted.front().isDigit()) {
@@ -39,8 +38,8 @@ Found findPort(const std::vector<std::string>& names, const QString& wanted, con
   }
   if (partial.size() == 1) return {partial.front(), {}};
   if (partial.empty()) {
-    return {-1, QStringLiteral("%1: no MIDI %2 is named '%3' (see --list-devices)")
-                    .arg(flag, kind, quotedValue(wanted))};
+    return {-1,
+            QStringLiteral("%1: no MIDI %2 is named '%3' (see --list-devices)").arg(flag, kind, quotedValue(wanted))};
   }
   QStringList candidates;
   for (int k : partial) candidates << quotedValue(QString::fromStdString(names[std::size_t(k)]));

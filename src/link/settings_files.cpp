@@ -62,7 +62,8 @@ settings::SettingsChanges loadSettingsFile(Reporter& reporter, const QString& pa
   using Outcome = settings::ReadResult::Outcome;
   if (read.outcome == Outcome::Missing && role == SettingsFileRole::Default) {
     // The first run.
-    reporter.report(kContext, BoxIcon::Exclamation, kAppTitle, QStringLiteral("Could not load last session parameters"));
+    reporter.report(kContext, BoxIcon::Exclamation, kAppTitle,
+                    QStringLiteral("Could not load last session parameters"));
     changes.remotePort = QStringLiteral("4000");
     changes.localPort = QStringLiteral("4000");
   } else if (const QString reason = unusableReason(read.outcome); !reason.isEmpty()) {

@@ -22,8 +22,7 @@ std::string midiErrorText(MidiError error) {
     case MidiError::DeviceGone: return "The MIDI port is no longer there.";
     case MidiError::Allocated: return "The MIDI port is already in use.";
     case MidiError::NotOpen: return "The MIDI port is not open.";
-    case MidiError::NoService:
-      return "No MIDI service is running (neither an ALSA sequencer nor a JACK server).";
+    case MidiError::NoService: return "No MIDI service is running (neither an ALSA sequencer nor a JACK server).";
     case MidiError::ServiceLost: return "The MIDI service has gone away.";
     case MidiError::InvalidMessage: return "Not a whole, valid MIDI message.";
     case MidiError::NotReady: return "The MIDI output cannot take more messages now.";
@@ -79,8 +78,7 @@ std::unique_ptr<MidiService> makeMidiService(const std::string& clientName) {
   const std::string name = usableClientName(clientName);
   std::string forced;
   if (const char* value = std::getenv("STRANDLINK_MIDI_API")) forced = value;
-  std::transform(forced.begin(), forced.end(), forced.begin(),
-                 [](unsigned char c) { return char(std::tolower(c)); });
+  std::transform(forced.begin(), forced.end(), forced.begin(), [](unsigned char c) { return char(std::tolower(c)); });
 
   if (forced == "alsa") {
     if (alsaSequencerOpens()) return std::make_unique<alsa::RtMidiService>(name);

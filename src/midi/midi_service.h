@@ -17,17 +17,17 @@ namespace strandlink::midi {
 
 // What a MIDI call came to. The numbers are the ones an unknown error is shown
 // with, and stay as they are.
-enum class [[nodiscard]] MidiError : int {
-  Ok = 0,
-  BadDevice = 2,        // no device of that number
-  DeviceGone = 3,       // the listed port has gone since the lists were taken
-  NoService = 6,        // neither an ALSA sequencer nor a JACK server
-  ServiceLost = 7,      // the service went away during the session (a JACK server ended)
-  Allocated = 4,        // the port is in use
-  NotOpen = 5,          // the handle is not open
-  InvalidMessage = 11,  // no whole, playable message
-  NotReady = 67,        // the output could not take the message now
-  ServiceError = 1,     // anything else the backend reported
+enum class [[nodiscard]] MidiError : int{
+    Ok = 0,
+    BadDevice = 2,        // no device of that number
+    DeviceGone = 3,       // the listed port has gone since the lists were taken
+    NoService = 6,        // neither an ALSA sequencer nor a JACK server
+    ServiceLost = 7,      // the service went away during the session (a JACK server ended)
+    Allocated = 4,        // the port is in use
+    NotOpen = 5,          // the handle is not open
+    InvalidMessage = 11,  // no whole, playable message
+    NotReady = 67,        // the output could not take the message now
+    ServiceError = 1,     // anything else the backend reported
 };
 
 constexpr bool failed(MidiError error) { return error != MidiError::Ok; }

@@ -10,12 +10,15 @@ int shortMessageLength(std::uint8_t status) {
   if (status < 0xE0) return 2;  // program change, channel pressure
   if (status < 0xF0) return 3;  // pitch bend
   switch (status) {
-    case 0xF1: return 2;        // time code quarter frame
-    case 0xF2: return 3;        // song position
-    case 0xF3: return 2;        // song select
-    case 0xF6: return 1;        // tune request
-    case 0xF0: case 0xF4: case 0xF5: case 0xF7: return 0;
-    default: return 1;          // 0xF8-0xFF: real-time
+    case 0xF1: return 2;  // time code quarter frame
+    case 0xF2: return 3;  // song position
+    case 0xF3: return 2;  // song select
+    case 0xF6: return 1;  // tune request
+    case 0xF0:
+    case 0xF4:
+    case 0xF5:
+    case 0xF7: return 0;
+    default: return 1;  // 0xF8-0xFF: real-time
   }
 }
 

@@ -65,9 +65,9 @@ QString filterPortText(const QString& text) {
 }
 
 bool isHostName(const QString& text) {
-  static const QRegularExpression shape(QStringLiteral(
-      "^(?=.{1,253}$)[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?"
-      "(\\.[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?)*\\.?$"));
+  static const QRegularExpression shape(
+      QStringLiteral("^(?=.{1,253}$)[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?"
+                     "(\\.[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?)*\\.?$"));
   if (text.size() > 254) return false;  // before the pattern looks at all of it
   bool digitsAndDots = true;
   for (const QChar c : text) digitsAndDots = digitsAndDots && (isDigit(c.unicode()) || c == u'.');

@@ -12,9 +12,9 @@ namespace strandlink::net {
 class AtomicAddress {
  public:
   void store(const sockaddr_in& a) noexcept {
-    packed_.store(std::uint64_t(a.sin_addr.s_addr) | (std::uint64_t(a.sin_port) << 32) |
-                      (std::uint64_t(a.sin_family) << 48),
-                  std::memory_order_release);
+    packed_.store(
+        std::uint64_t(a.sin_addr.s_addr) | (std::uint64_t(a.sin_port) << 32) | (std::uint64_t(a.sin_family) << 48),
+        std::memory_order_release);
   }
   sockaddr_in load() const noexcept {
     const std::uint64_t packed = packed_.load(std::memory_order_acquire);

@@ -81,53 +81,19 @@ struct ErrnoRow {
 // EWOULDBLOCK (and EOPNOTSUPP and ENOTSUP) share a value on Linux but not
 // everywhere, so both stay listed; the first match wins.
 constexpr ErrnoRow kErrnoRows[] = {
-    {EINTR, 10004},
-    {EACCES, 10013},
-    {EPERM, 10013},  // what sendto gets when a packet filter refuses the datagram
-    {EFAULT, 10014},
-    {EINVAL, 10022},
-    {EMFILE, 10024},
-    {ENFILE, 10024},
-    {EAGAIN, 10035},
-    {EWOULDBLOCK, 10035},
-    {EINPROGRESS, 10036},
-    {EALREADY, 10037},
-    {EBADF, 10038},
-    {ENOTSOCK, 10038},
-    {EDESTADDRREQ, 10039},
-    {EMSGSIZE, 10040},
-    {EPROTOTYPE, 10041},
-    {ENOPROTOOPT, 10042},
-    {EPROTONOSUPPORT, 10043},
-    {ESOCKTNOSUPPORT, 10044},
-    {EOPNOTSUPP, 10045},
-    {ENOTSUP, 10045},
-    {EPFNOSUPPORT, 10046},
-    {EAFNOSUPPORT, 10047},
-    {EADDRINUSE, 10048},
-    {EADDRNOTAVAIL, 10049},
-    {ENETDOWN, 10050},
-    {ENETUNREACH, 10051},
-    {ENETRESET, 10052},
-    {ECONNABORTED, 10053},
-    {ECONNRESET, 10054},
-    {ENOBUFS, 10055},
-    {ENOMEM, 10055},
-    {EISCONN, 10056},
-    {ENOTCONN, 10057},
-    {ESHUTDOWN, 10058},
-    {EPIPE, 10058},
-    {ETOOMANYREFS, 10059},
-    {ETIMEDOUT, 10060},
-    {ECONNREFUSED, 10061},
-    {ELOOP, 10062},
-    {ENAMETOOLONG, 10063},
-    {EHOSTDOWN, 10064},
-    {EHOSTUNREACH, 10065},
-    {ENOTEMPTY, 10066},
-    {EUSERS, 10068},
-    {EDQUOT, 10069},
-    {ESTALE, 10070},
+    {EINTR, 10004},      {EACCES, 10013},        {EPERM, 10013},  // what sendto gets when a packet filter refuses the
+                                                                  // datagram
+    {EFAULT, 10014},     {EINVAL, 10022},        {EMFILE, 10024},          {ENFILE, 10024},
+    {EAGAIN, 10035},     {EWOULDBLOCK, 10035},   {EINPROGRESS, 10036},     {EALREADY, 10037},
+    {EBADF, 10038},      {ENOTSOCK, 10038},      {EDESTADDRREQ, 10039},    {EMSGSIZE, 10040},
+    {EPROTOTYPE, 10041}, {ENOPROTOOPT, 10042},   {EPROTONOSUPPORT, 10043}, {ESOCKTNOSUPPORT, 10044},
+    {EOPNOTSUPP, 10045}, {ENOTSUP, 10045},       {EPFNOSUPPORT, 10046},    {EAFNOSUPPORT, 10047},
+    {EADDRINUSE, 10048}, {EADDRNOTAVAIL, 10049}, {ENETDOWN, 10050},        {ENETUNREACH, 10051},
+    {ENETRESET, 10052},  {ECONNABORTED, 10053},  {ECONNRESET, 10054},      {ENOBUFS, 10055},
+    {ENOMEM, 10055},     {EISCONN, 10056},       {ENOTCONN, 10057},        {ESHUTDOWN, 10058},
+    {EPIPE, 10058},      {ETOOMANYREFS, 10059},  {ETIMEDOUT, 10060},       {ECONNREFUSED, 10061},
+    {ELOOP, 10062},      {ENAMETOOLONG, 10063},  {EHOSTDOWN, 10064},       {EHOSTUNREACH, 10065},
+    {ENOTEMPTY, 10066},  {EUSERS, 10068},        {EDQUOT, 10069},          {ESTALE, 10070},
     {EREMOTE, 10071},
 };
 
@@ -151,22 +117,16 @@ SocketError socketErrorFromErrno(int err) {
 
 SocketError socketErrorFromLookup(int eaiCode) {
   switch (eaiCode) {
-    case 0:
-      return SocketError::Ok;
-    case EAI_NONAME:
-      return SocketError::HostNotFound;
-    case EAI_AGAIN:
-      return SocketError::TryAgain;
+    case 0: return SocketError::Ok;
+    case EAI_NONAME: return SocketError::HostNotFound;
+    case EAI_AGAIN: return SocketError::TryAgain;
 #ifdef EAI_NODATA
-    case EAI_NODATA:
-      return SocketError::NoData;
+    case EAI_NODATA: return SocketError::NoData;
 #endif
 #ifdef EAI_ADDRFAMILY
-    case EAI_ADDRFAMILY:
-      return SocketError::NoData;
+    case EAI_ADDRFAMILY: return SocketError::NoData;
 #endif
-    case EAI_SYSTEM:
-      return errno != 0 ? socketErrorFromErrno(errno) : SocketError::NoRecovery;
+    case EAI_SYSTEM: return errno != 0 ? socketErrorFromErrno(errno) : SocketError::NoRecovery;
     default:
       // EAI_FAIL, EAI_MEMORY and the argument errors: nothing a retry would fix.
       return SocketError::NoRecovery;

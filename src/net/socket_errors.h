@@ -9,21 +9,21 @@ namespace strandlink::net {
 // What a socket call came to, which a caller cannot drop unread. Its value is
 // the number the description is keyed by; only the errors the program names
 // itself are spelled out here, and socketErrorFromErrno() gives the others.
-enum class [[nodiscard]] SocketError : int {
-  Ok = 0,
-  Interrupted = 10004,
-  BadAddress = 10014,
-  InvalidArgument = 10022,
-  WouldBlock = 10035,
-  MessageTooLong = 10040,
-  AddressInUse = 10048,
-  AddressNotAvailable = 10049,
-  ConnectionReset = 10054,
-  ConnectionRefused = 10061,
-  HostNotFound = 11001,
-  TryAgain = 11002,
-  NoRecovery = 11003,
-  NoData = 11004,
+enum class [[nodiscard]] SocketError : int{
+    Ok = 0,
+    Interrupted = 10004,
+    BadAddress = 10014,
+    InvalidArgument = 10022,
+    WouldBlock = 10035,
+    MessageTooLong = 10040,
+    AddressInUse = 10048,
+    AddressNotAvailable = 10049,
+    ConnectionReset = 10054,
+    ConnectionRefused = 10061,
+    HostNotFound = 11001,
+    TryAgain = 11002,
+    NoRecovery = 11003,
+    NoData = 11004,
 };
 
 constexpr bool failed(SocketError error) { return error != SocketError::Ok; }

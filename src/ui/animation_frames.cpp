@@ -14,8 +14,8 @@ namespace {
 constexpr double kHorizon = 112;
 const QPointF kBase(46, 124);  // where the trunk leaves the sand
 constexpr double kCrownHeight = 80;
-constexpr double kLean = 13;       // pixels the crown moves at full sway
-constexpr double kLeafTurn = 14;   // degrees the fronds turn at full sway
+constexpr double kLean = 13;      // pixels the crown moves at full sway
+constexpr double kLeafTurn = 14;  // degrees the fronds turn at full sway
 
 void paintBackground(QPainter& p) {
   QLinearGradient sky(0, 0, 0, kHorizon);
@@ -93,8 +93,8 @@ QImage animationFrame(int index) {
   struct Frond {
     double degrees, length, droop;
   };
-  const Frond fronds[] = {{-165, 30, 9}, {-130, 26, 6}, {-75, 20, 4}, {-40, 27, 7}, {-5, 31, 10},
-                          {150, 22, 8},  {35, 22, 8}};
+  const Frond fronds[] = {{-165, 30, 9}, {-130, 26, 6}, {-75, 20, 4}, {-40, 27, 7},
+                          {-5, 31, 10},  {150, 22, 8},  {35, 22, 8}};
   p.setBrush(QColor(0x2e, 0x9d, 0x4a));
   for (const Frond& f : fronds) {
     const double stretch = 1 + 0.12 * lagged * std::cos(f.degrees * std::numbers::pi / 180);

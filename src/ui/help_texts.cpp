@@ -40,45 +40,44 @@ QString artistWebsite() { return productWebsite(); }
 
 QString animationCredit() { return QStringLiteral("Animation: Strandlink authors"); }
 
-QStringList makerNotice() {
-  return {QStringLiteral("GNU GPL 3 or later"), QStringLiteral("\u00A9 2026 the authors")};
-}
+QStringList makerNotice() { return {QStringLiteral("GNU GPL 3 or later"), QStringLiteral("\u00A9 2026 the authors")}; }
 
 // Only what exists is offered: the guide always, the project page when there is one.
 QString infoText() {
-  const QString ways =
-      websiteConfigured()
-          ? QStringLiteral("The project page, at the address below, is the place for them. The user guide "
-                           "(Help > Readme File) explains how to set up two computers and every message "
-                           "Strandlink shows.")
-          : QStringLiteral("The user guide, at the address below or through Help > Readme File, explains how "
-                           "to set up two computers and every message Strandlink shows.");
+  const QString ways = websiteConfigured()
+                           ? QStringLiteral(
+                                 "The project page, at the address below, is the place for them. The user guide "
+                                 "(Help > Readme File) explains how to set up two computers and every message "
+                                 "Strandlink shows.")
+                           : QStringLiteral(
+                                 "The user guide, at the address below or through Help > Readme File, explains how "
+                                 "to set up two computers and every message Strandlink shows.");
   return QStringLiteral(
-      "Strandlink joins the MIDI ports of two computers over a network. A keyboard played at one end "
-      "sounds at the other, and the two players can chat while they do.\r\n"
-      "\r\n"
-      "Strandlink is free, and it will stay free. It was made for musicians: for rehearsing in two "
-      "rooms, for a keyboard in the studio and a sound module on stage, for playing with a friend "
-      "across the house or across town.\r\n"
-      "\r\n"
-      "Contributions are welcome, and the most useful ones cost nothing: bug reports (the message you "
-      "saw and what you did just before), suggestions for what Strandlink should do next, and code "
-      "that does it. %1\r\n"
-      "\r\n"
-      "Terms of use. Strandlink is free software under the GNU General Public License, version 3 or "
-      "(at your option) any later version. You may use it free of charge, at home, on stage, in the "
-      "studio or at work, for non-commercial and commercial purposes alike. You may copy it, change it "
-      "and pass it on, changed or unchanged, with or without a fee, as long as you pass it on under the "
-      "same licence and with its source code. The licence comes with Strandlink in the file LICENSE.\r\n"
-      "\r\n"
-      "No warranty. To the extent permitted by applicable law, Strandlink is provided \"as is\", "
-      "without warranty of any kind, express or implied, including the warranties of merchantability "
-      "and fitness for a particular purpose. The whole risk as to its quality and performance is yours. "
-      "Unless required by applicable law, in no event shall the authors be liable for any damages "
-      "arising from the use of Strandlink or from being unable to use it, even if they were told that "
-      "such damages might occur.\r\n"
-      "\r\n"
-      "Thank you for playing!")
+             "Strandlink joins the MIDI ports of two computers over a network. A keyboard played at one end "
+             "sounds at the other, and the two players can chat while they do.\r\n"
+             "\r\n"
+             "Strandlink is free, and it will stay free. It was made for musicians: for rehearsing in two "
+             "rooms, for a keyboard in the studio and a sound module on stage, for playing with a friend "
+             "across the house or across town.\r\n"
+             "\r\n"
+             "Contributions are welcome, and the most useful ones cost nothing: bug reports (the message you "
+             "saw and what you did just before), suggestions for what Strandlink should do next, and code "
+             "that does it. %1\r\n"
+             "\r\n"
+             "Terms of use. Strandlink is free software under the GNU General Public License, version 3 or "
+             "(at your option) any later version. You may use it free of charge, at home, on stage, in the "
+             "studio or at work, for non-commercial and commercial purposes alike. You may copy it, change it "
+             "and pass it on, changed or unchanged, with or without a fee, as long as you pass it on under the "
+             "same licence and with its source code. The licence comes with Strandlink in the file LICENSE.\r\n"
+             "\r\n"
+             "No warranty. To the extent permitted by applicable law, Strandlink is provided \"as is\", "
+             "without warranty of any kind, express or implied, including the warranties of merchantability "
+             "and fitness for a particular purpose. The whole risk as to its quality and performance is yours. "
+             "Unless required by applicable law, in no event shall the authors be liable for any damages "
+             "arising from the use of Strandlink or from being unable to use it, even if they were told that "
+             "such damages might occur.\r\n"
+             "\r\n"
+             "Thank you for playing!")
       .arg(ways);
 }
 

@@ -29,8 +29,8 @@ QString productWebsiteText();
 // The animation is drawn by the program itself, so its credit points home.
 QString artistWebsite();
 
-QString infoText();                 // the information window's main text
-QString animationCredit();          // one line
-QStringList makerNotice();          // two short lines
+QString infoText();         // the information window's main text
+QString animationCredit();  // one line
+QStringList makerNotice();  // two short lines
 
 }  // namespace strandlink::ui

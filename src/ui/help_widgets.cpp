@@ -28,8 +28,8 @@ void fitFont(QWidget* w, const QString& text, int room, double smallest) {
   w->setFont(f);
 }
 
-QLabel* fittedLabel(QWidget* parent, const char* name, QRect geometry, const QString& text,
-                    Qt::Alignment alignment, double points) {
+QLabel* fittedLabel(QWidget* parent, const char* name, QRect geometry, const QString& text, Qt::Alignment alignment,
+                    double points) {
   auto* l = new QLabel(parent);
   l->setObjectName(QString::fromLatin1(name));
   l->setGeometry(geometry);

@@ -33,8 +33,8 @@ void fitFont(QWidget* w, const QString& text, int room, double smallest = 0);
 
 // A one-line label at its place: a text the family draws wider than the box is
 // drawn up to one point smaller rather than cut.
-QLabel* fittedLabel(QWidget* parent, const char* name, QRect geometry, const QString& text,
-                    Qt::Alignment alignment, double points = 8);
+QLabel* fittedLabel(QWidget* parent, const char* name, QRect geometry, const QString& text, Qt::Alignment alignment,
+                    double points = 8);
 
 // A frame without caption holding the two lines of the maker's notice.
 QFrame* noticeFrame(QWidget* parent, QRect geometry);

@@ -88,8 +88,8 @@ void InfoWindow::buildControls() {
   noticeFrame(frame, twipsRect(6120, 5760, 1875, 735));
 
   // Everything that opens a page says so with its pointer.
-  for (QWidget* w : {static_cast<QWidget*>(globe_), static_cast<QWidget*>(websiteBox_),
-                     static_cast<QWidget*>(credit_)}) {
+  for (QWidget* w :
+       {static_cast<QWidget*>(globe_), static_cast<QWidget*>(websiteBox_), static_cast<QWidget*>(credit_)}) {
     w->setCursor(Qt::PointingHandCursor);
     w->installEventFilter(this);
   }

@@ -108,7 +108,8 @@ InfoWindow* MainWindow::infoWindow() const { return info_ && !info_->isHidden() 
 AboutWindow* MainWindow::aboutWindow() const { return about_ && !about_->isHidden() ? about_.data() : nullptr; }
 
 QString MainWindow::caption() {
-  return QString::fromLatin1(kProgramTitle) + QString(76, QLatin1Char(' ')) + QStringLiteral("(c) 2026 the Strandlink authors");
+  return QString::fromLatin1(kProgramTitle) + QString(76, QLatin1Char(' ')) +
+         QStringLiteral("(c) 2026 the Strandlink authors");
 }
 
 void MainWindow::wireControls() {
@@ -218,7 +219,8 @@ void MainWindow::refreshDeviceLists(const link::DeviceLists& before) {
   const auto refill = [](QComboBox& list, const std::vector<std::string>& was, const std::vector<std::string>& now,
                          std::string& wanted) {
     const int position = selectedPosition(list);
-    if (position >= 0 && position < int(was.size())) wanted = position == 0 ? std::string() : was[std::size_t(position)];
+    if (position >= 0 && position < int(was.size()))
+      wanted = position == 0 ? std::string() : was[std::size_t(position)];
     const QSignalBlocker block(&list);
     list.clear();
     for (const std::string& name : now) list.addItem(QString::fromStdString(midi::listedPortName(name)));

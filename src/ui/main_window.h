@@ -199,7 +199,7 @@ class MainWindow : public QMainWindow {
   QPointer<InfoWindow> info_;
   QPointer<AboutWindow> about_;
   bool closedDown_ = false;
-  QElapsedTimer exitShownAt_;      // when Stop last became Exit
+  QElapsedTimer exitShownAt_;       // when Stop last became Exit
   bool chatPromptCleared_ = false;  // the prompt goes at the chat box's first focus
   bool chatCutSaid_ = false;        // the line in the chat box was cut, and the history says so
   link::Counts lastCounts_;
@@ -213,7 +213,7 @@ class MainWindow : public QMainWindow {
   // The full names of the input and output chosen before a refresh of the lists
   // (empty: none, or our own port).
   std::array<std::string, 2> wantedDevices_;
-  QFont statusFont_;  // the status line's own font, before any shrinking
+  QFont statusFont_;       // the status line's own font, before any shrinking
   bool publish_ = false;   // publish each session (publishAs())
   QString sessionName_;    // under this name; empty: the host name
   QString remoteSession_;  // the remote by session name, until the user types one

@@ -17,8 +17,7 @@ namespace strandlink::ui {
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   switch (event->type()) {
-    case QEvent::KeyPress:
-      return filterKey(watched, static_cast<QKeyEvent*>(event));
+    case QEvent::KeyPress: return filterKey(watched, static_cast<QKeyEvent*>(event));
     case QEvent::FocusIn:
       // Typing must never extend the prompt into the first line sent.
       if (watched == chatInput_ && !chatPromptCleared_) {
@@ -38,8 +37,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         if (watched == picture && startButton_->isEnabled()) openInfo();
       }
       break;
-    default:
-      break;
+    default: break;
   }
   return QMainWindow::eventFilter(watched, event);
 }
@@ -87,8 +85,8 @@ void MainWindow::pointerOverAnimation(QPointF position) {
   if (!startButton_->isEnabled()) return;
   hintTimer_->start();
   hintBox_->show();
-  const double leftTwips = position.x() * kTwipsPerPixel - hintBox_->width() * kTwipsPerPixel +
-                           animationFrame_->x() * kTwipsPerPixel - 200;
+  const double leftTwips =
+      position.x() * kTwipsPerPixel - hintBox_->width() * kTwipsPerPixel + animationFrame_->x() * kTwipsPerPixel - 200;
   hintBox_->move(int(std::lround(leftTwips / kTwipsPerPixel)), int(std::lround(position.y())));
 }
 

@@ -33,9 +33,9 @@ W* openWindow(QPointer<W>& window, const std::function<W*()>& make) {
 void MainWindow::openGuide() {
   const QString guide = userGuidePath();
   if (ShellOpen(*shell_, this, guide)) return;
-  link_.reporter().report(link::BoxIcon::Information, link::kAppTitle,
-                          QStringLiteral("Could not open the user guide. It is here: %1")
-                              .arg(QDir::toNativeSeparators(guide)));
+  link_.reporter().report(
+      link::BoxIcon::Information, link::kAppTitle,
+      QStringLiteral("Could not open the user guide. It is here: %1").arg(QDir::toNativeSeparators(guide)));
 }
 
 void MainWindow::openInfo() {

@@ -48,9 +48,8 @@ struct Room {
 // The captions that are tightest at the layout's places: the two port labels run
 // up to their boxes, the others fill their own width.
 constexpr Room kTightestCaptions[] = {
-    {"Local Host Port:", 1440 - 240},          {"Remote Host Port:", 6240 - 4860},
-    {"Local Host IP Address", 1875},           {"Remote Host IP Address", 1875},
-    {"Midi Events sent", 1275},                {"Midi Events received", 1575},
+    {"Local Host Port:", 1440 - 240}, {"Remote Host Port:", 6240 - 4860}, {"Local Host IP Address", 1875},
+    {"Remote Host IP Address", 1875}, {"Midi Events sent", 1275},         {"Midi Events received", 1575},
 };
 
 // The layout was made for a narrow face; wider ones (DejaVu Sans, the usual
@@ -195,21 +194,27 @@ void MainWindow::buildNet(QWidget* client) {
   networkLines_ = new LineShapes(networkFrame_);
   networkLines_->setObjectName(QStringLiteral("networkLines"));
 
-  label(place<QLabel>(networkFrame_, "networkTitle", twipsRect(60, 240, 7155, 315), 12, true), QStringLiteral("Network settings"),
-        Qt::AlignHCenter);
-  label(place<QLabel>(networkFrame_, "localAddressCaption", twipsRect(300, 300, 1875, 255)), QStringLiteral("Local Host IP Address"));
-  label(place<QLabel>(networkFrame_, "localPortCaption", twipsRect(240, 1080, 1395, 315)), QStringLiteral("Local Host Port:"));
-  label(place<QLabel>(networkFrame_, "remoteAddressCaption", twipsRect(4980, 300, 1875, 255)), QStringLiteral("Remote Host IP Address"));
-  label(place<QLabel>(networkFrame_, "remotePortCaption", twipsRect(4860, 1080, 1395, 255)), QStringLiteral("Remote Host Port:"));
+  label(place<QLabel>(networkFrame_, "networkTitle", twipsRect(60, 240, 7155, 315), 12, true),
+        QStringLiteral("Network settings"), Qt::AlignHCenter);
+  label(place<QLabel>(networkFrame_, "localAddressCaption", twipsRect(300, 300, 1875, 255)),
+        QStringLiteral("Local Host IP Address"));
+  label(place<QLabel>(networkFrame_, "localPortCaption", twipsRect(240, 1080, 1395, 315)),
+        QStringLiteral("Local Host Port:"));
+  label(place<QLabel>(networkFrame_, "remoteAddressCaption", twipsRect(4980, 300, 1875, 255)),
+        QStringLiteral("Remote Host IP Address"));
+  label(place<QLabel>(networkFrame_, "remotePortCaption", twipsRect(4860, 1080, 1395, 255)),
+        QStringLiteral("Remote Host Port:"));
   statusLabel_ = label(place<QLabel>(networkFrame_, "statusLabel", twipsRect(2760, 1080, 1755, 315), 12),
-                           QStringLiteral("Not Connected"), Qt::AlignHCenter);
+                       QStringLiteral("Not Connected"), Qt::AlignHCenter);
 
   localAddressBox_ = place<QLineEdit>(networkFrame_, "localAddressBox", twipsRect(240, 600, 1995, 315));
   localPortBox_ = place<QLineEdit>(networkFrame_, "localPortBox", twipsRect(1440, 1020, 795, 315));
   remoteAddressBox_ = place<QLineEdit>(networkFrame_, "remoteAddressBox", twipsRect(4860, 600, 2175, 315));
   remotePortBox_ = place<QLineEdit>(networkFrame_, "remotePortBox", twipsRect(6240, 1020, 795, 315));
-  for (QLineEdit* box : {localAddressBox_, remoteAddressBox_}) box->setValidator(new FieldValidator(net::filterAddressText, box));
-  for (QLineEdit* box : {localPortBox_, remotePortBox_}) box->setValidator(new FieldValidator(net::filterPortText, box));
+  for (QLineEdit* box : {localAddressBox_, remoteAddressBox_})
+    box->setValidator(new FieldValidator(net::filterAddressText, box));
+  for (QLineEdit* box : {localPortBox_, remotePortBox_})
+    box->setValidator(new FieldValidator(net::filterPortText, box));
   buildSessionFinder(networkFrame_);
 
   networkLines_->addLine(QStringLiteral("thruLine0"), 6000, 1380, 6000, 960, false);
@@ -262,7 +267,8 @@ void MainWindow::buildStatistics(QWidget* client) {
   statisticsFrame_->setTitle(QStringLiteral("Statistics"));
   statsBox_ = place<QCheckBox>(statisticsFrame_, "statsBox", twipsRect(120, 300, 1635, 315));
   statsBox_->setText(QStringLiteral("Update Statistic"));
-  label(place<QLabel>(statisticsFrame_, "sentCaption", twipsRect(240, 840, 1275, 255)), QStringLiteral("Midi Events sent"));
+  label(place<QLabel>(statisticsFrame_, "sentCaption", twipsRect(240, 840, 1275, 255)),
+        QStringLiteral("Midi Events sent"));
   label(place<QLabel>(statisticsFrame_, "receivedCaption", twipsRect(240, 1500, 1575, 255)),
         QStringLiteral("Midi Events received"));
   sentCount_ = place<QLineEdit>(statisticsFrame_, "sentCount", twipsRect(240, 1020, 1515, 285));
@@ -321,10 +327,10 @@ void MainWindow::buildMenus() {
 // options, then Start and Exit, then the chat.
 void MainWindow::applyTabOrder() {
   const std::vector<QWidget*> order = {
-      localAddressBox_, localPortBox_, findButton_,     remoteAddressBox_, remotePortBox_, inputList_, outputList_,
-      thruBox_,         protocolBox_, timingBox_,   delayBox_,         realtimeOption_, highOption_,  statsBox_,
-      sentCount_,       receivedCount_, peerOnlyBox_,    popUpBox_,       startButton_, stopButton_,
-      panicButton_,     minimizeButton_, chatInput_,     chatHistory_};
+      localAddressBox_, localPortBox_, findButton_,  remoteAddressBox_, remotePortBox_, inputList_,
+      outputList_,      thruBox_,      protocolBox_, timingBox_,        delayBox_,      realtimeOption_,
+      highOption_,      statsBox_,     sentCount_,   receivedCount_,    peerOnlyBox_,   popUpBox_,
+      startButton_,     stopButton_,   panicButton_, minimizeButton_,   chatInput_,     chatHistory_};
   for (std::size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
 }
 

@@ -166,8 +166,7 @@ void MainWindow::showChatAvailability() {
   if (!chat)
     chatInput_->setText(protocol == settings::Protocol::Rtp ? QStringLiteral("RTP-MIDI carries no chat")
                                                             : QStringLiteral("This protocol carries no chat"));
-  else
-    chatInput_->setText(chatPromptCleared_ ? QString() : QString::fromLatin1(kChatPrompt));
+  else chatInput_->setText(chatPromptCleared_ ? QString() : QString::fromLatin1(kChatPrompt));
 }
 
 // The list shows the device that was opened, and the history why.
@@ -183,9 +182,9 @@ void MainWindow::showDeviceMove(const link::DeviceMove& move) {
 void MainWindow::panic() {
   const link::Released released = link_.panic();
   const QString full = link::panicText(released);
-  panicNote_->setText(released.peerNotes == 0 ? full
-                                              : QStringLiteral("%1 here, %2 at peer").arg(released.notes)
-                                                    .arg(released.peerNotes));
+  panicNote_->setText(released.peerNotes == 0
+                          ? full
+                          : QStringLiteral("%1 here, %2 at peer").arg(released.notes).arg(released.peerNotes));
   panicNote_->setToolTip(full);
   panicNoteTimer_->start();
 }

@@ -40,8 +40,6 @@ void configureFileDialog(QFileDialog& dialog, const FileDialogRequest& request) 
   if (!request.initialName.isEmpty()) dialog.selectFile(request.initialName);
 }
 
-std::unique_ptr<FileDialogs> makeQtFileDialogs(QWidget* parent) {
-  return std::make_unique<QtFileDialogs>(parent);
-}
+std::unique_ptr<FileDialogs> makeQtFileDialogs(QWidget* parent) { return std::make_unique<QtFileDialogs>(parent); }
 
 }  // namespace strandlink::ui

@@ -10,12 +10,9 @@ namespace {
 
 QMessageBox::Icon toQtIcon(BoxIcon icon) {
   switch (icon) {
-    case BoxIcon::Exclamation:
-      return QMessageBox::Warning;
-    case BoxIcon::Information:
-      return QMessageBox::Information;
-    case BoxIcon::None:
-      break;
+    case BoxIcon::Exclamation: return QMessageBox::Warning;
+    case BoxIcon::Information: return QMessageBox::Information;
+    case BoxIcon::None: break;
   }
   return QMessageBox::NoIcon;
 }

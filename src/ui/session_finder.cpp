@@ -94,14 +94,11 @@ void SessionFinder::refill() {
     item->setData(AddressRole, s.address);
     item->setData(PortRole, s.port);
   }
-  if (!offLine_.isEmpty())
-    state_->setText(offLine_);
-  else if (list_->count() > 0)
-    state_->setText(QStringLiteral("Pick a session to fill the remote address and port"));
+  if (!offLine_.isEmpty()) state_->setText(offLine_);
+  else if (list_->count() > 0) state_->setText(QStringLiteral("Pick a session to fill the remote address and port"));
   else if (browser_ && browser_->allForNow())
     state_->setText(QStringLiteral("No session found yet; still looking\u2026"));
-  else
-    state_->setText(QStringLiteral("Looking for sessions\u2026"));
+  else state_->setText(QStringLiteral("Looking for sessions\u2026"));
 }
 
 void SessionFinder::pick(QListWidgetItem* item) {

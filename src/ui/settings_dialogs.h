@@ -9,11 +9,11 @@
 namespace strandlink::ui {
 
 struct FileDialogRequest {
-  bool open = true;               // false: Save
+  bool open = true;  // false: Save
   QString title;
   QString initialName;
-  QStringList filters;            // "Description (pattern)", in order
-  int selectedFilter = 0;         // 0-based index into filters
+  QStringList filters;     // "Description (pattern)", in order
+  int selectedFilter = 0;  // 0-based index into filters
   QString initialDirectory;
   QString defaultExtension;       // added to a name without one (Save)
   bool fileMustExist = false;     // Open

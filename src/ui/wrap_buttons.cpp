@@ -11,8 +11,7 @@ namespace {
 int mnemonicFlag(const QWidget* w) {
   QStyleOption opt;
   opt.initFrom(w);
-  return w->style()->styleHint(QStyle::SH_UnderlineShortcut, &opt, w) ? Qt::TextShowMnemonic
-                                                                       : Qt::TextHideMnemonic;
+  return w->style()->styleHint(QStyle::SH_UnderlineShortcut, &opt, w) ? Qt::TextShowMnemonic : Qt::TextHideMnemonic;
 }
 
 }  // namespace
@@ -30,8 +29,8 @@ void WrapPushButton::paintEvent(QPaintEvent*) {
     textRect.translate(style()->pixelMetric(QStyle::PM_ButtonShiftHorizontal, &opt, this),
                        style()->pixelMetric(QStyle::PM_ButtonShiftVertical, &opt, this));
   }
-  p.drawItemText(textRect, Qt::AlignCenter | Qt::TextWordWrap | mnemonicFlag(this), palette(), isEnabled(),
-                 caption, QPalette::ButtonText);
+  p.drawItemText(textRect, Qt::AlignCenter | Qt::TextWordWrap | mnemonicFlag(this), palette(), isEnabled(), caption,
+                 QPalette::ButtonText);
 }
 
 QRect WrapCheckBox::captionRect() const {

@@ -42,7 +42,7 @@ class RtMidiErrors {
 // that the sequencer answers. On failure `backend` stays empty.
 template <class Backend>
 MidiError createBackend(const std::string& clientName, RtMidiErrors& errors, std::unique_ptr<Backend>& backend,
-                  std::string& detail) {
+                        std::string& detail) {
   try {
     auto made = std::make_unique<Backend>(RtMidi::LINUX_ALSA, clientName);
     made->setErrorCallback(&RtMidiErrors::callback, &errors);
@@ -80,7 +80,7 @@ std::vector<std::string> listBackendPorts(Backend& backend) {
 // port of ours named portName connected to the port called fullName, looked up now.
 template <class Backend>
 MidiError openBackendPort(Backend& backend, RtMidiErrors& errors, const std::string& fullName,
-                    const std::string& portName, std::string& detail) {
+                          const std::string& portName, std::string& detail) {
   try {
     if (fullName.empty()) {
       backend.openVirtualPort(portName);
@@ -104,8 +104,7 @@ MidiError openBackendPort(Backend& backend, RtMidiErrors& errors, const std::str
     case RtMidiError::NO_DEVICES_FOUND:
       if (!fullName.empty()) return MidiError::DeviceGone;
       return MidiError::ServiceError;
-    default:
-      return MidiError::ServiceError;
+    default: return MidiError::ServiceError;
   }
 }
 

@@ -15,9 +15,7 @@ namespace {
 // inside our own callback must not wait for itself.
 thread_local const RtMidiInPort* tDelivering = nullptr;
 
-bool takeVirtualPort(const VirtualPortFlag& flag) {
-  return !flag || !flag->exchange(true);
-}
+bool takeVirtualPort(const VirtualPortFlag& flag) { return !flag || !flag->exchange(true); }
 
 void releaseVirtualPort(VirtualPortFlag& flag) {
   if (flag) flag->store(false);
@@ -58,9 +56,9 @@ MidiError RtMidiInPort::open(const PortPlace& place, std::string& detail) {
 
 void RtMidiInPort::onMessage(double, std::vector<unsigned char>* message, void* self) {
   auto& port = *static_cast<RtMidiInPort*>(self);
-  const std::int64_t now = std::chrono::duration_cast<std::chrono::microseconds>(
-                               std::chrono::steady_clock::now().time_since_epoch())
-                               .count();
+  const std::int64_t now =
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count();
   // Counted before the state is read, so that stop() and close(), which change the
   // state first and then wait for the count to drop, never miss a delivery.
   port.inCallback_.fetch_add(1);
@@ -113,7 +111,6 @@ MidiError RtMidiInPort::close() {
   releaseVirtualPort(virtualFlag_);
   return MidiError::Ok;
 }
-
 
 // ---- output ---------------------------------------------------------------
 
@@ -215,6 +212,5 @@ MidiError RtMidiOutPort::close() {
   releaseVirtualPort(virtualFlag_);
   return MidiError::Ok;
 }
-
 
 }  // namespace strandlink::midi::alsa

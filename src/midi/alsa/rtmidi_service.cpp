@@ -21,14 +21,12 @@ bool isAlsaAddress(std::string_view s) {
   if (s.empty() || s.front() != ' ') return false;
   s.remove_prefix(1);
   const std::size_t colon = s.find(':');
-  return colon != std::string_view::npos && allDigits(s.substr(0, colon)) &&
-         allDigits(s.substr(colon + 1));
+  return colon != std::string_view::npos && allDigits(s.substr(0, colon)) && allDigits(s.substr(colon + 1));
 }
 
 }  // namespace
 
-bool isOwnPortName(std::string_view fullName, std::string_view clientName,
-                   std::string_view portName) {
+bool isOwnPortName(std::string_view fullName, std::string_view clientName, std::string_view portName) {
   if (fullName.substr(0, clientName.size()) != clientName) return false;
   std::string_view rest = fullName.substr(clientName.size());
   if (rest.empty() || rest.front() != ':') return false;
@@ -46,8 +44,7 @@ RtMidiService::RtMidiService(const std::string& clientName)
       virtualOutput_(std::make_shared<std::atomic<bool>>(false)) {}
 
 bool RtMidiService::isOwn(std::string_view fullName) const {
-  return isOwnPortName(fullName, clientName_, inputPortName_) ||
-         isOwnPortName(fullName, clientName_, outputPortName_);
+  return isOwnPortName(fullName, clientName_, inputPortName_) || isOwnPortName(fullName, clientName_, outputPortName_);
 }
 
 // A short-lived RtMidi object lists the ports, so that it does not hold our client
@@ -88,8 +85,7 @@ std::vector<std::string> RtMidiService::outputNames() {
 MidiError RtMidiService::openInput(int device, MidiInputHandler& handler, std::unique_ptr<MidiInput>& port) {
   if (device < 0 || static_cast<std::size_t>(device) >= inputPorts_.size()) return MidiError::BadDevice;
   const std::string& fullName = inputPorts_[static_cast<std::size_t>(device)];
-  const PortPlace place{clientName_, fullName, inputPortName_,
-                        fullName.empty() ? virtualInput_ : nullptr};
+  const PortPlace place{clientName_, fullName, inputPortName_, fullName.empty() ? virtualInput_ : nullptr};
   auto opened = std::make_unique<RtMidiInPort>(handler);
   detail_.clear();
   if (const MidiError r = opened->open(place, detail_); failed(r)) return r;
@@ -100,8 +96,7 @@ MidiError RtMidiService::openInput(int device, MidiInputHandler& handler, std::u
 MidiError RtMidiService::openOutput(int entry, std::unique_ptr<MidiOutput>& port) {
   if (entry < 0 || static_cast<std::size_t>(entry) >= outputPorts_.size()) return MidiError::BadDevice;
   const std::string& fullName = outputPorts_[static_cast<std::size_t>(entry)];
-  const PortPlace place{clientName_, fullName, outputPortName_,
-                        fullName.empty() ? virtualOutput_ : nullptr};
+  const PortPlace place{clientName_, fullName, outputPortName_, fullName.empty() ? virtualOutput_ : nullptr};
   auto opened = std::make_unique<RtMidiOutPort>();
   detail_.clear();
   if (const MidiError r = opened->open(place, detail_); failed(r)) return r;

@@ -35,8 +35,7 @@ class RtMidiService final : public MidiService {
 
  private:
   template <class Backend>
-  std::vector<std::string> listPorts(std::vector<std::string>& fullNames,
-                                     const std::string& ownEntryName);
+  std::vector<std::string> listPorts(std::vector<std::string>& fullNames, const std::string& ownEntryName);
   bool isOwn(std::string_view fullName) const;
   template <class Backend>
   bool listed(const std::string& fullName);
@@ -68,7 +67,6 @@ class RtMidiService final : public MidiService {
 // Whether a full port name is one of our client's ports called portName. ALSA
 // names are "client:port c:p". Two copies with the same client name hide each other's
 // ports too, which only matters on a machine that runs both.
-bool isOwnPortName(std::string_view fullName, std::string_view clientName,
-                   std::string_view portName);
+bool isOwnPortName(std::string_view fullName, std::string_view clientName, std::string_view portName);
 
 }  // namespace strandlink::midi::alsa

@@ -25,10 +25,10 @@ struct JackCycle::Cycle {
   // the latter, so they drift apart (a quarter of a second after half an hour on
   // a virtual machine). Both reads are vDSO calls that never block.
   std::int64_t toMonotonic;
-  std::size_t emptyRoom = 0;     // the longest event an empty output buffer takes
-  jack_nframes_t frame = 0;      // the captured message's frame; thru plays at the same one
+  std::size_t emptyRoom = 0;       // the longest event an empty output buffer takes
+  jack_nframes_t frame = 0;        // the captured message's frame; thru plays at the same one
   std::int64_t captureMicros = 0;  // its moment on the monotonic clock
-  jack_nframes_t lastFrame = 0;  // the port takes events in frame order only
+  jack_nframes_t lastFrame = 0;    // the port takes events in frame order only
   const JackCycle* owner = nullptr;
 };
 
@@ -77,7 +77,11 @@ JackCycle::JackCycle()
 
 void JackCycle::process(jack_client_t* client, jack_port_t* in, jack_port_t* out, jack_nframes_t frames) {
   const jack_nframes_t rate = jack_get_sample_rate(client);
-  Cycle cycle{client, jack_port_get_buffer(out, frames), jack_last_frame_time(client), frames, rate,
+  Cycle cycle{client,
+              jack_port_get_buffer(out, frames),
+              jack_last_frame_time(client),
+              frames,
+              rate,
               monotonicMicros() - std::int64_t(jack_get_time())};
   cycle.owner = this;
   jack_midi_clear_buffer(cycle.outBuffer);
@@ -177,8 +181,7 @@ void JackCycle::deliverCaptured(Cycle& cycle, void* inBuffer) {
     // first, so that the thru written at the event's frame keeps the port in order.
     playQueued(cycle, event.time + 1);
     cycle.frame = event.time;
-    cycle.captureMicros =
-        std::int64_t(jack_frames_to_time(cycle.client, cycle.start + event.time)) + cycle.toMonotonic;
+    cycle.captureMicros = std::int64_t(jack_frames_to_time(cycle.client, cycle.start + event.time)) + cycle.toMonotonic;
     capture(cycle, *handler, event);
   }
   tCycle = nullptr;

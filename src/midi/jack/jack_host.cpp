@@ -173,7 +173,7 @@ MidiError JackHost::connectOutput(const std::string& target) {
 }
 
 MidiError JackHost::connectDevice(const std::string& device, const std::string& source, const std::string& destination,
-                            std::string& remembered) {
+                                  std::string& remembered) {
   if (!device.empty()) {
     if (!portExists(device)) return alive() ? MidiError::DeviceGone : MidiError::NoService;
     if (const MidiError r = connect(source, destination); failed(r)) return r;

@@ -78,7 +78,7 @@ class JackHost {
   // Connects a device's port (none when empty) to ours and remembers it, so that
   // the connection is made again when the server comes back.
   MidiError connectDevice(const std::string& device, const std::string& source, const std::string& destination,
-                    std::string& remembered);
+                          std::string& remembered);
 
   std::string requestedName_;
   std::string inputName_;

@@ -23,13 +23,13 @@ StartOutcome ClassicProtocol::start(const PeerStart& start) {
   if (running()) return {};
   const link::AddressCheck checked = link::checkAddresses(start.settings, context_.reporter);
   if (!checked.addresses) return {StartOutcome::Result::Refused, checked.firstRefused};
-  const auto opened = endpoints_.open(*checked.addresses, context_.reporter, [this] { readMidi(); },
-                                      [this] { readChat(); });
+  const auto opened = endpoints_.open(
+      *checked.addresses, context_.reporter, [this] { readMidi(); }, [this] { readChat(); });
   if (opened != UdpEndpoints::Outcome::Open) {
     // A port in use is the local port's problem; an address that is not this
     // computer's, the local address's.
     const auto field = endpoints_.bindError() == net::SocketError::AddressNotAvailable ? link::SettingsField::LocalHost
-                                                                                 : link::SettingsField::LocalPort;
+                                                                                       : link::SettingsField::LocalPort;
     const auto result = opened == UdpEndpoints::Outcome::CannotCreate ? StartOutcome::Result::CannotCreateSocket
                                                                       : StartOutcome::Result::Refused;
     return {result, field};

@@ -44,22 +44,22 @@ UdpEndpoints::Outcome openOne(net::UdpSocket& socket, std::unique_ptr<net::ReadN
 }  // namespace
 
 UdpEndpoints::Outcome UdpEndpoints::open(const LinkAddresses& a, Reporter& reporter,
-                                         std::function<void()> onMidiReadable,
-                                         std::function<void()> onChatReadable) {
+                                         std::function<void()> onMidiReadable, std::function<void()> onChatReadable) {
   midiRemote_ = net::makeAddress(a.remoteAddress, a.remotePort);
   chatRemote_ = net::makeAddress(a.remoteAddress, static_cast<std::uint16_t>(a.remotePort + 1));
   bindError_ = net::SocketError::Ok;
-  const Outcome midi = openOne(midi_, midiNotifier_, net::makeAddress(a.localAddress, a.localPort), reporter,
-                               "Tried to get hSocketMidiData:  ", "Tried to bind MIDI socket:  ",
-                               QStringLiteral("the MIDI port"), std::move(onMidiReadable), bindError_, true);
+  const Outcome midi =
+      openOne(midi_, midiNotifier_, net::makeAddress(a.localAddress, a.localPort), reporter,
+              "Tried to get hSocketMidiData:  ", "Tried to bind MIDI socket:  ", QStringLiteral("the MIDI port"),
+              std::move(onMidiReadable), bindError_, true);
   // One box per Start: a refused MIDI port is all the user needs to mend.
   if (midi != Outcome::Open) {
     close();
     return midi;
   }
   const Outcome chat = openOne(chat_, chatNotifier_,
-                               net::makeAddress(a.localAddress, static_cast<std::uint16_t>(a.localPort + 1)),
-                               reporter, "Tried to get hSocketChatData:  ", "Tried to bind Chat socket:  ",
+                               net::makeAddress(a.localAddress, static_cast<std::uint16_t>(a.localPort + 1)), reporter,
+                               "Tried to get hSocketChatData:  ", "Tried to bind Chat socket:  ",
                                QStringLiteral("the chat port, one above the Local Host Port %1").arg(a.localPort),
                                std::move(onChatReadable), bindError_);
   // A socket left bound would make every later Start on this port fail.

@@ -88,8 +88,7 @@ GroupCheck checkGroupSettings(const settings::Settings& s, int ttl, link::Report
   if (ttl < kMinTtl || ttl > kMaxTtl)
     refusals.refuse(SettingsField::None,
                     QStringLiteral("TTL value must be between %1 and %2").arg(kMinTtl).arg(kMaxTtl));
-  else
-    options.ttl = ttl;
+  else options.ttl = ttl;
   refusals.report(reporter);
   if (refusals.any()) return {std::nullopt, refusals.first()};
   return {options, SettingsField::None};

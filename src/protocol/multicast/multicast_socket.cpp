@@ -14,7 +14,8 @@ net::SocketError errnoError() { return net::socketErrorFromErrno(errno); }
 
 template <class Value>
 net::SocketError setOption(const net::UdpSocket& socket, int level, int name, const Value& value) {
-  return ::setsockopt(socket.descriptor(), level, name, &value, sizeof value) == 0 ? net::SocketError::Ok : errnoError();
+  return ::setsockopt(socket.descriptor(), level, name, &value, sizeof value) == 0 ? net::SocketError::Ok
+                                                                                   : errnoError();
 }
 
 }  // namespace
@@ -54,7 +55,8 @@ net::SocketError MulticastSocket::openSender() {
   net::SocketError error = net::SocketError::Ok;
   sender_ = net::UdpSocket::create(error);
   if (error != net::SocketError::Ok) return error;
-  if ((error = setOption(sender_, IPPROTO_IP, IP_MULTICAST_LOOP, std::uint8_t{1})) != net::SocketError::Ok) return error;
+  if ((error = setOption(sender_, IPPROTO_IP, IP_MULTICAST_LOOP, std::uint8_t{1})) != net::SocketError::Ok)
+    return error;
   if ((error = setOption(sender_, IPPROTO_IP, IP_MULTICAST_TTL, std::uint8_t(options_.ttl))) != net::SocketError::Ok)
     return error;
   if (options_.interfaceAddress != htonl(INADDR_ANY)) {

@@ -16,9 +16,7 @@ std::optional<SyncSample> sampleFrom(std::uint64_t t1, std::uint64_t t2, std::ui
 
 }  // namespace
 
-std::uint64_t toSyncTicks(Micros now) {
-  return static_cast<std::uint64_t>(now / kMicrosPerTick);
-}
+std::uint64_t toSyncTicks(Micros now) { return static_cast<std::uint64_t>(now / kMicrosPerTick); }
 
 std::optional<SyncSample> sampleFromOwnExchange(const ClockSync& closing) {
   const auto& t = closing.timestamps;
@@ -48,10 +46,8 @@ std::optional<SyncSample> ClockEstimate::best() const {
 
 void SyncSchedule::exchangeStarted(Micros now, bool synced) {
   ++sent_;
-  if (sent_ < kBurstExchanges)
-    next_ = now + kBurstInterval;
-  else
-    next_ = now + (synced ? kSteadyInterval : kUnsyncedInterval);
+  if (sent_ < kBurstExchanges) next_ = now + kBurstInterval;
+  else next_ = now + (synced ? kSteadyInterval : kUnsyncedInterval);
 }
 
 }  // namespace strandlink::protocol::rtp

@@ -17,7 +17,7 @@ using Micros = std::int64_t;  // a monotonic time in microseconds
 
 inline constexpr Micros kMicrosPerTick = 100;
 inline constexpr int kBurstExchanges = 6;
-inline constexpr Micros kBurstInterval = 400'000;     // six in two seconds
+inline constexpr Micros kBurstInterval = 400'000;  // six in two seconds
 inline constexpr Micros kSteadyInterval = 10'000'000;
 inline constexpr Micros kUnsyncedInterval = 1'000'000;  // after the burst, while none came back
 
@@ -39,7 +39,10 @@ class ClockEstimate {
   static constexpr std::size_t kKept = 8;
 
   void add(const SyncSample& sample);
-  void reset() { count_ = 0; next_ = 0; }
+  void reset() {
+    count_ = 0;
+    next_ = 0;
+  }
   std::optional<SyncSample> best() const;
   std::size_t exchanges() const { return total_; }
 
@@ -54,7 +57,10 @@ class ClockEstimate {
 // second while none has come back yet.
 class SyncSchedule {
  public:
-  void begin(Micros now) { next_ = now; sent_ = 0; }
+  void begin(Micros now) {
+    next_ = now;
+    sent_ = 0;
+  }
   bool due(Micros now) const { return next_ && now >= *next_; }
   void exchangeStarted(Micros now, bool synced);
   void halt() { next_.reset(); }

@@ -29,7 +29,8 @@ JournalRepair::Outcome JournalRepair::arrived(std::uint16_t sequence, const Reco
     return out;
   }
   // A checkpoint after the first missing packet: the journal no longer covers it.
-  if (static_cast<std::int16_t>(static_cast<std::uint16_t>(journal->checkpoint - firstMissing)) > 0) ++counts_.unrepaired;
+  if (static_cast<std::int16_t>(static_cast<std::uint16_t>(journal->checkpoint - firstMissing)) > 0)
+    ++counts_.unrepaired;
   repair(*journal, out.repairs);
   return out;
 }
@@ -60,7 +61,8 @@ void JournalRepair::repairChannel(const ChannelJournal& j, std::vector<midi::Mid
     }
   }
   for (const ControllerValue& c : j.controllers) {
-    if (isParameterController(c.number) || isModeController(c.number) || s.controllers[c.number].value == c.value) continue;
+    if (isParameterController(c.number) || isModeController(c.number) || s.controllers[c.number].value == c.value)
+      continue;
     add(out, 0xB0 | ch, c.number, c.value);
     ++counts_.valuesRestored;
   }

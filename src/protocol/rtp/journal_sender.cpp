@@ -99,7 +99,8 @@ ChannelJournal JournalSender::channelJournal(int channel, std::uint64_t self, st
     j.program->program = std::uint8_t(c.program.value);
     j.program->recent = c.program.stamp == previous;
     if (c.bankMsbAtProgram.value >= 0 && c.bankLsbAtProgram.value >= 0)
-      j.program->bankMsb = std::uint8_t(c.bankMsbAtProgram.value), j.program->bankLsb = std::uint8_t(c.bankLsbAtProgram.value);
+      j.program->bankMsb = std::uint8_t(c.bankMsbAtProgram.value),
+      j.program->bankLsb = std::uint8_t(c.bankLsbAtProgram.value);
   }
   for (std::uint8_t n = 0; n < 128 && c.controllersStamp >= from; ++n) {
     const StampedValue& v = c.controllers[n];
@@ -114,11 +115,11 @@ ChannelJournal JournalSender::channelJournal(int channel, std::uint64_t self, st
     if (note.stamp < from || note.stamp >= self) continue;
     if (note.velocity)
       j.notesOn.push_back({n, note.velocity, nowMs - note.onMs <= recentNoteMs_, note.stamp == previous});
-    else
-      j.notesOff.set(n), j.notesOffRecent = j.notesOffRecent || note.stamp == previous;
+    else j.notesOff.set(n), j.notesOffRecent = j.notesOffRecent || note.stamp == previous;
   }
   if (within(c.channelPressure, from, self))
-    j.channelPressure = RecentValue<std::uint8_t>{std::uint8_t(c.channelPressure.value), c.channelPressure.stamp == previous};
+    j.channelPressure =
+        RecentValue<std::uint8_t>{std::uint8_t(c.channelPressure.value), c.channelPressure.stamp == previous};
   for (std::uint8_t n = 0; n < 128 && c.notePressuresStamp >= from; ++n)
     if (within(c.notePressures[n], from, self))
       j.notePressures.push_back({n, std::uint8_t(c.notePressures[n].value), c.notePressures[n].stamp == previous});

@@ -52,8 +52,8 @@ class JournalSender {
   std::int64_t historyMs_;
   MidiState state_;
   std::deque<std::pair<std::uint64_t, std::int64_t>> marks_;  // a packet and its time, about one a second
-  std::uint64_t checkpoint_ = 0;      // sequence numbers extended past 16 bits
-  std::optional<std::uint64_t> last_;  // the last packet sent
+  std::uint64_t checkpoint_ = 0;                              // sequence numbers extended past 16 bits
+  std::optional<std::uint64_t> last_;                         // the last packet sent
 };
 
 // When to send guard packets after the last MIDI: 20 ms later, then at doubling

@@ -64,7 +64,10 @@ DecodeError readCommand(ByteReader& in, std::uint8_t& runningStatus, midi::MidiE
   if (first >= 0xF8) return readShortCommand(in, first, out);
   runningStatus = first < 0xF0 ? first : 0;
   switch (first) {
-    case 0xF0: case 0xF4: case 0xF5: case 0xF7: return readUntilTail(in, first, out);
+    case 0xF0:
+    case 0xF4:
+    case 0xF5:
+    case 0xF7: return readUntilTail(in, first, out);
     default: return readShortCommand(in, first, out);
   }
 }

@@ -16,17 +16,16 @@ constexpr std::size_t kShortListMax = 15;
 PacketEncoder::PacketEncoder(std::uint32_t ssrc, std::uint16_t firstSequence, std::size_t maxPayload)
     : ssrc_(ssrc), sequence_(firstSequence), maxList_(std::max<std::size_t>(maxPayload, 8) - kLongHeaderSize) {}
 
-std::vector<std::vector<std::uint8_t>> PacketEncoder::encode(std::uint32_t timestamp, std::span<const TimedEvent> events) {
+std::vector<std::vector<std::uint8_t>> PacketEncoder::encode(std::uint32_t timestamp,
+                                                             std::span<const TimedEvent> events) {
   timestamp_ = timestamp;
   lastOffset_ = 0;
   packets_.clear();
   for (const TimedEvent& e : events) {
     if (!e.event.wellFormed()) continue;
     const std::uint32_t offset = std::max(e.offset, lastOffset_);
-    if (e.event.isSysEx())
-      addSysEx(offset, e.event.bytes());
-    else
-      addBytes(offset, e.event.bytes());
+    if (e.event.isSysEx()) addSysEx(offset, e.event.bytes());
+    else addBytes(offset, e.event.bytes());
   }
   flush();
   return std::move(packets_);
@@ -40,10 +39,8 @@ std::size_t PacketEncoder::deltaSizeFor(std::uint32_t offset) const {
 }
 
 void PacketEncoder::beginCommand(std::uint32_t offset) {
-  if (list_.empty())
-    packetOffset_ = offset;
-  else
-    appendDeltaTime(list_, offset - lastOffset_);
+  if (list_.empty()) packetOffset_ = offset;
+  else appendDeltaTime(list_, offset - lastOffset_);
   lastOffset_ = offset;
 }
 
@@ -61,7 +58,7 @@ void PacketEncoder::addSysEx(std::uint32_t offset, std::span<const std::uint8_t>
   std::uint8_t head = 0xF0;
   while (true) {
     const std::size_t overhead = deltaSizeFor(offset) + 2;  // head and tail octets
-    if (overhead >= room()) {  // not even one data octet fits
+    if (overhead >= room()) {                               // not even one data octet fits
       flush();
       continue;
     }

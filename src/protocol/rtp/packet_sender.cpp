@@ -34,7 +34,8 @@ PacketSender::PacketSender() = default;
 
 PacketSender::~PacketSender() { stop(); }
 
-bool PacketSender::start(int dataSocket, std::uint32_t ssrc, std::uint16_t firstSequence, bool journal, net::SocketError& error) {
+bool PacketSender::start(int dataSocket, std::uint32_t ssrc, std::uint16_t firstSequence, bool journal,
+                         net::SocketError& error) {
   stop();
   wake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (wake_ < 0) {
@@ -180,7 +181,8 @@ void PacketSender::sendBatch(std::vector<Pending>& batch) {
   for (auto& packet : packets) {
     const std::size_t bare = packet.size();
     // One that cannot carry its journal still goes: the next one's covers it.
-    if (journal_ && journal_->attach(packet, now)) journalBytes_.fetch_add(packet.size() - bare, std::memory_order_relaxed);
+    if (journal_ && journal_->attach(packet, now))
+      journalBytes_.fetch_add(packet.size() - bare, std::memory_order_relaxed);
     sendPacket(packet);
   }
   if (journal_ && !packets.empty()) guardSchedule_.midiSent(now);
@@ -206,8 +208,7 @@ void PacketSender::sendGuardIfDue() {
 void PacketSender::sendPacket(const std::vector<std::uint8_t>& packet) {
   if (!peerKnown_.load(std::memory_order_acquire)) return;
   const net::Transfer sent = net::sendDatagram(socket_, packet, peer_.load());
-  if (sent.ok())
-    packets_.fetch_add(1, std::memory_order_relaxed);
+  if (sent.ok()) packets_.fetch_add(1, std::memory_order_relaxed);
   else if (!net::isUnreachableEcho(sent.error))  // the peer's program is gone: the session tells
     fail(sent.error);
 }

@@ -45,9 +45,7 @@ class PacketSender {
 
   // The loop's thread: the peer's receiver feedback, taken up by the sending thread
   // at its next packet.
-  void receiverHas(std::uint16_t sequence) {
-    feedback_.store(kFeedbackPending | sequence, std::memory_order_release);
-  }
+  void receiverHas(std::uint16_t sequence) { feedback_.store(kFeedbackPending | sequence, std::memory_order_release); }
 
   // Any thread: never waits, locks or allocates. Failed only when the queue or the
   // long-message store is full.

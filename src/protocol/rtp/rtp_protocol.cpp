@@ -53,7 +53,8 @@ std::uint32_t randomWord() {
 QString sessionName(const QString& given) {
   if (!given.trimmed().isEmpty() && given != QLatin1String("Strandlink")) return given;
   const net::HostName host = net::localHostName();
-  return !net::failed(host.error) && !host.name.empty() ? QString::fromStdString(host.name) : QStringLiteral("Strandlink");
+  return !net::failed(host.error) && !host.name.empty() ? QString::fromStdString(host.name)
+                                                        : QStringLiteral("Strandlink");
 }
 
 // Read once: a switch for measuring the journal's worth, not a setting.
@@ -149,8 +150,9 @@ StartOutcome RtpProtocol::openSockets(const sockaddr_in& localControl) {
               : QStringLiteral(" (local port %1, the data port, one above the Local Host Port %2)")
                     .arg(port + 1)
                     .arg(port));
-      return {StartOutcome::Result::Refused, e == net::SocketError::AddressNotAvailable ? link::SettingsField::LocalHost
-                                                                                 : link::SettingsField::LocalPort};
+      return {StartOutcome::Result::Refused, e == net::SocketError::AddressNotAvailable
+                                                 ? link::SettingsField::LocalHost
+                                                 : link::SettingsField::LocalPort};
     }
     auto& notifier = which == SessionPort::Control ? controlNotifier_ : dataNotifier_;
     notifier = std::make_unique<net::ReadNotifier>(socket.descriptor(), [this, which] { readDatagram(which); });
@@ -189,12 +191,9 @@ void RtpProtocol::readDatagram(SessionPort port) {
   if (!read.ok() || !session_ || !admitted(from)) return;
   const std::span<const std::uint8_t> bytes(buffer_.data(), std::size_t(read.bytes));
   const PeerAddress sender = peerAddressOf(from);
-  if (isSessionPacket(bytes))
-    takeSessionPacket(port, sender, bytes);
-  else if (port == SessionPort::Data)
-    takeMidiPacket(sender, bytes, arrival);
-  else
-    dropped(sender, DecodeError::BadSignature);
+  if (isSessionPacket(bytes)) takeSessionPacket(port, sender, bytes);
+  else if (port == SessionPort::Data) takeMidiPacket(sender, bytes, arrival);
+  else dropped(sender, DecodeError::BadSignature);
 }
 
 // The peer filter first: what a stranger sends is never reported. With a remote
@@ -259,10 +258,11 @@ void RtpProtocol::heldNotesReleased() {
 }
 
 void RtpProtocol::dropped(const PeerAddress& from, DecodeError error) {
-  const QString line = malformed_.count(
-      QStringLiteral("a malformed packet from %1: %2")
-          .arg(QString::fromStdString(from.host), QString::fromUtf8(describe(error).data(), qsizetype(describe(error).size()))),
-      nowMicros());
+  const QString line =
+      malformed_.count(QStringLiteral("a malformed packet from %1: %2")
+                           .arg(QString::fromStdString(from.host),
+                                QString::fromUtf8(describe(error).data(), qsizetype(describe(error).size()))),
+                       nowMicros());
   if (!line.isEmpty()) context_.sink.peerNotice(line);
 }
 
@@ -308,8 +308,7 @@ bool RtpProtocol::takeSessionEvents() {
         lostBefore_ = session_->sequences().lost();
         line = QStringLiteral("RTP-MIDI session with %1 is up").arg(QString::fromStdString(session_->peerName()));
         break;
-      case SessionEventKind::Synced:
-        break;
+      case SessionEventKind::Synced: break;
       case SessionEventKind::Down:
         assembler_.reset();
         line = QStringLiteral("RTP-MIDI session ended: %1").arg(QString::fromUtf8(describe(event.reason).data()));

@@ -14,10 +14,8 @@ void SequenceTracker::received(std::uint16_t sequence) {
   }
   // The signed distance on the 16-bit circle: ahead by up to 32767, behind otherwise.
   const auto step = static_cast<std::int16_t>(static_cast<std::uint16_t>(sequence - *highest_));
-  if (step > 0)
-    advance(sequence, step);
-  else
-    arrivedLate(-step);
+  if (step > 0) advance(sequence, step);
+  else arrivedLate(-step);
 }
 
 void SequenceTracker::restart() {

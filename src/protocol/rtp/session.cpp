@@ -74,12 +74,9 @@ void Session::tick(Micros now) {
       sessionDown(DownReason::TimedOut);
       if (config_.remote) beginInviting(now);
       break;
-    case SessionState::Up:
-      tickUp(now);
-      break;
+    case SessionState::Up: tickUp(now); break;
     case SessionState::Stopped:
-    case SessionState::Listening:
-      break;
+    case SessionState::Listening: break;
   }
 }
 
@@ -104,10 +101,8 @@ void Session::tickUp(Micros now) {
 std::optional<Micros> Session::nextWakeup() const {
   switch (state_) {
     case SessionState::InvitingControl:
-    case SessionState::InvitingData:
-      return nextInvitation_;
-    case SessionState::AwaitingData:
-      return lastHeard_ + kHandshakeLimit;
+    case SessionState::InvitingData: return nextInvitation_;
+    case SessionState::AwaitingData: return lastHeard_ + kHandshakeLimit;
     case SessionState::Up: {
       Micros next = lastHeard_ + kSilenceLimit;
       if (role_ == SessionRole::Initiator && schedule_.next()) next = std::min(next, *schedule_.next());
@@ -116,8 +111,7 @@ std::optional<Micros> Session::nextWakeup() const {
       return next;
     }
     case SessionState::Stopped:
-    case SessionState::Listening:
-      break;
+    case SessionState::Listening: break;
   }
   return std::nullopt;
 }
@@ -188,8 +182,8 @@ void Session::acceptInvitation(const PeerAddress& from, const Exchange& in, Micr
 }
 
 void Session::onDataInvitation(const PeerAddress& from, const Exchange& in, Micros now) {
-  const bool ours = peer_ && role_ == SessionRole::Responder && in.ssrc == peer_->ssrc &&
-                    in.token == peer_->token && from.host == peer_->control.host;
+  const bool ours = peer_ && role_ == SessionRole::Responder && in.ssrc == peer_->ssrc && in.token == peer_->token &&
+                    from.host == peer_->control.host;
   if (!ours || (state_ != SessionState::AwaitingData && state_ != SessionState::Up)) {
     send(SessionPort::Data, from, exchange(ExchangeCommand::Reject, in.token));
     return;

@@ -40,9 +40,9 @@ inline constexpr Micros kResponderSyncProbe = 25'000'000;
 inline constexpr Micros kResponderFirstSync = 2'000'000;
 
 struct SessionConfig {
-  std::uint32_t ssrc = 0;   // this side's, random per run
-  std::uint32_t token = 0;  // of the first invitation, random per run
-  std::string name;         // offered to peers
+  std::uint32_t ssrc = 0;             // this side's, random per run
+  std::uint32_t token = 0;            // of the first invitation, random per run
+  std::string name;                   // offered to peers
   std::optional<PeerAddress> remote;  // the peer's control port; none: only accept
   // Who may invite this side, besides the remote. Unset: anyone.
   std::function<bool(const PeerAddress&)> admits;

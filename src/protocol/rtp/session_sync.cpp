@@ -49,8 +49,6 @@ void Session::addSample(std::optional<SyncSample> sample) {
 
 // Until this side has a clock estimate of its own (the peer's closing packets may
 // all be lost), it asks for one soon; afterwards only when the peer falls silent.
-Micros Session::responderSyncWait() const {
-  return synced_ ? kResponderSyncProbe : kResponderFirstSync;
-}
+Micros Session::responderSyncWait() const { return synced_ ? kResponderSyncProbe : kResponderFirstSync; }
 
 }  // namespace strandlink::protocol::rtp

@@ -46,7 +46,7 @@ std::optional<midi::MidiEvent> SysExAssembler::pushSegment(std::span<const std::
     }
   }
   if (tail == 0xF0) return std::nullopt;  // more to come
-  return finish();  // F7, or F5 for an F7 the source left out
+  return finish();                        // F7, or F5 for an F7 the source left out
 }
 
 std::optional<midi::MidiEvent> SysExAssembler::finish() {
