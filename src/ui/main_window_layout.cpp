@@ -126,7 +126,7 @@ void MainWindow::buildTopLevel(QWidget* client) {
   minimizeButton_ = place<WrapPushButton>(client, "minimizeButton", twipsRect(3720, 3120, 1335, 675));
   minimizeButton_->setText(QStringLiteral("&Minimize Window"));
 
-  thruBox_ = place<QCheckBox>(client, "thruBox", twipsRect(3360, 1080, 1935, 255));
+  thruBox_ = place<QCheckBox>(client, "thruBox", twipsRect(3435, 1080, 1860, 255));
   thruBox_->setText(QStringLiteral("Midi Thru"));
 
   popUpBox_ = place<WrapCheckBox>(client, "popUpBox", twipsRect(5220, 3060, 1995, 795));

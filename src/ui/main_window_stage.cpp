@@ -82,7 +82,7 @@ void MainWindow::buildStageControls(QWidget* client) {
 // In the order of settings::Protocol. One this build cannot link with yet is
 // listed but greyed out, so users see what is coming and cannot choose it.
 void MainWindow::buildProtocolChoice(QWidget* client) {
-  protocolBox_ = place<QComboBox>(client, "protocolBox", twipsRect(90, 1065, 1035, 315), 7.5);
+  protocolBox_ = place<QComboBox>(client, "protocolBox", twipsRect(90, 1065, 1110, 315), 7.5);
   protocolBox_->addItems({QStringLiteral("Classic"), QStringLiteral("RTP-MIDI"), QStringLiteral("Multicast")});
   auto* items = qobject_cast<QStandardItemModel*>(protocolBox_->model());
   for (const auto p : {settings::Protocol::Classic, settings::Protocol::Rtp, settings::Protocol::Multicast}) {
@@ -107,12 +107,12 @@ settings::Protocol MainWindow::chosenProtocol() const { return settings::Protoco
 // Remembered in strandlink.conf as soon as it is chosen, like Peer only; the
 // delay matters in steady timing only.
 void MainWindow::buildTimingChoice(QWidget* client) {
-  timingBox_ = place<QComboBox>(client, "timingBox", twipsRect(1155, 1065, 1230, 315), 7.5);
+  timingBox_ = place<QComboBox>(client, "timingBox", twipsRect(1230, 1065, 1230, 315), 7.5);
   timingBox_->addItems({QStringLiteral("Immediate"), QStringLiteral("Steady")});
   timingBox_->setToolTip(wrappedToolTip(
       QStringLiteral("Immediate: received MIDI plays as soon as it arrives. Steady: a constant time after it was "
                      "played on the other side, with its spacing kept")));
-  delayBox_ = place<QSpinBox>(client, "delayBox", twipsRect(2415, 1065, 915, 315), 7);
+  delayBox_ = place<QSpinBox>(client, "delayBox", twipsRect(2490, 1065, 915, 315), 7);
   delayBox_->setRange(0, settings::kMaxDelayMs);
   // One period is some milliseconds on any MIDI service: the first steps up from
   // it are the first values that can be more.
