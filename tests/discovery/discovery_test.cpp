@@ -265,21 +265,26 @@ TEST_F(Discovery, TwoCopiesLinkByPublishedNameAlone) {
   EXPECT_TRUE(QTest::qWaitFor([] { return !browse(kClassic).contains(QStringLiteral("Stage #2")); }, 10000));
 }
 
-// The advert follows the protocol: an RTP session under the RTP-MIDI type (through
-// the link's own discovery, as the RTP protocol is not in the link yet). Without a
-// daemon a link runs all the same, says once that discovery is off, and is
-// published once the daemon comes.
+// The advert follows the protocol: a running RTP-MIDI link under the RTP-MIDI
+// type, with its control port, until Stop. Without a daemon a link runs all the
+// same, says once that discovery is off, and is published once the daemon comes.
 TEST_F(Discovery, SessionsArePublishedUnderTheirProtocolsTypeAndALinkRunsWithoutADaemon) {
   const auto listed = [](const QString& name, const QString& type) {
     return browse(type).contains(QStringLiteral(";%1;%2;local;").arg(name, type));
   };
-  {
-    link::SessionDiscovery rtp;
-    rtp.publish(settings::Protocol::Rtp, QStringLiteral("Rtp Copy"), 5004);
+  {  // waiting to be invited: no remote
+    test::Side rtp(std::make_unique<test::ScriptedMidiService>());
+    const int port = test::freePortPair();
+    rtp.configure(port, port, QString());
+    rtp.settings.remotePort.clear();
+    rtp.options.protocol = settings::Protocol::Rtp;
+    rtp.options.publish = true;
+    rtp.options.name = QStringLiteral("Rtp Copy");
+    ASSERT_TRUE(rtp.start()) << rtp.boxes.texts().join(' ').toStdString();
     EXPECT_TRUE(QTest::qWaitFor([&] { return listed(QStringLiteral("Rtp Copy"), kRtp); }, 10000));
-    EXPECT_TRUE(browse().contains(QStringLiteral(";127.0.0.1;5004;")));
+    EXPECT_TRUE(browse().contains(QStringLiteral(";127.0.0.1;%1;").arg(port)));
     EXPECT_FALSE(browse(kClassic).contains(QStringLiteral("Rtp Copy")));
-    rtp.withdraw();
+    rtp.link.stop();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !listed(QStringLiteral("Rtp Copy"), kRtp); }, 10000));
   }
 
