@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 
+#include "net/udp_socket.h"
+
 namespace strandlink::test {
 
 namespace {
@@ -21,13 +23,7 @@ bool bindable(int port) {
 
 }  // namespace
 
-sockaddr_in loopback(int port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<std::uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return a;
-}
+sockaddr_in loopback(int port) { return net::makeAddress(htonl(INADDR_LOOPBACK), static_cast<std::uint16_t>(port)); }
 
 int freePortPair() {
   // Walk a range away from the ephemeral ports, from a per-process start, so that
