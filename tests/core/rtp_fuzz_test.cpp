@@ -23,9 +23,11 @@ std::vector<Bytes> seeds() {
   const TimedEvent events[] = {{0, strandlink::midi::MidiEvent::fromBytes(Bytes{0x90, 60, 100})},
                                {300, strandlink::midi::MidiEvent::fromBytes(sysEx)}};
   std::vector<Bytes> out = encoder.encode(0, events);
-  // Packets with a journal of every chapter this side writes.
+  // Packets with a journal of every chapter this side writes, system ones included.
   JournalSender sender;
-  const Bytes phrase[] = {{0x90, 60, 100}, {0xB0, 64, 127}, {0xC1, 5}, {0xE2, 1, 2}, {0xD3, 4}, {0xA4, 60, 9},
+  const Bytes phrase[] = {{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}, {0xF0, 0x7F, 0x7F, 0x04, 0x01, 0, 9, 0xF7}, {0xF3, 1},
+                          {0xF6}, {0xFE}, {0xFA}, {0xF8}, {0xF0, 0x7F, 0x7F, 0x01, 0x01, 1, 2, 3, 4, 0xF7},
+                          {0x90, 60, 100}, {0xB0, 64, 127}, {0xC1, 5}, {0xE2, 1, 2}, {0xD3, 4}, {0xA4, 60, 9},
                           {0xB5, 99, 1}, {0xB5, 98, 2}, {0xB5, 6, 3}, {0xB5, 38, 4}, {0x80, 60, 0}};
   for (std::uint16_t i = 0; i < std::size(phrase); ++i) {
     const TimedEvent one[] = {{0, strandlink::midi::MidiEvent::fromBytes(phrase[i])}};

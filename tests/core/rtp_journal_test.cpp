@@ -53,7 +53,7 @@ std::vector<Golden> goldens() {
   ChannelJournal parameters = onChannel(1);
   parameters.parameters = {parameter(true, 0x101, 64, 0), parameter(false, 0, 2)};
   g.push_back({"NRPN and RPN", journalOf(0, {parameters}),
-               {0xA0, 0x00, 0x00, 0x88, 0x0E, 0x20, 0x80, 0x0B, 0x81, 0x82, 0xC0, 0x40, 0x00, 0x80, 0x00, 0x80, 0x02}});
+               {0xA0, 0x00, 0x00, 0x88, 0x0E, 0x20, 0x80, 0x0B, 0x81, 0x82, 0xC2, 0x40, 0x00, 0x80, 0x00, 0x82, 0x02}});
   ChannelJournal wheel = onChannel(15);
   wheel.pitchWheel = RecentValue<std::uint16_t>{0x1234, false};
   wheel.channelPressure = RecentValue<std::uint8_t>{90, false};
@@ -92,7 +92,7 @@ TEST(RtpJournalCodec, ChaptersMatchGoldenBytesBothWays) {
 // extras, a toggled controller, and a channel whose chapter runs past its length.
 TEST(RtpJournalCodec, ReadsPastWhatItDoesNotApplyAndStopsAtBadLengths) {
   const Bytes peer = {0xE1, 0x00, 0x09,                    // S Y A, two channels
-                      0xC0, 0x04, 0x00, 0x00,              // system part, read past
+                      0xC0, 0x04, 0x00, 0x00,              // system part: no simple commands
                       0x98, 0x04, 0x10, 0x81,              // channel 3: a wheel cut short
                       0x90, 0x0C, 0x46,                    // channel 2: controllers, note extras, pressure
                       0x81, 0x87, 0xC5, 0x8A, 0x32,        // a toggle (skipped) and 10 = 50
@@ -101,7 +101,7 @@ TEST(RtpJournalCodec, ReadsPastWhatItDoesNotApplyAndStopsAtBadLengths) {
   ByteReader in(peer);
   RecoveryJournal j;
   ASSERT_EQ(decodeJournal(in, j), DecodeError::None);
-  EXPECT_TRUE(j.hadSystemJournal);
+  EXPECT_TRUE(j.system && j.system->complete);
   ASSERT_EQ(j.channels.size(), 2u);
   EXPECT_FALSE(j.channels[0].complete);
   EXPECT_FALSE(j.channels[0].pitchWheel);
@@ -243,6 +243,200 @@ TEST(RtpJournalRepair, PlaysOnlyWhatDiffersAndNothingTwice) {
   const RepairCounts& c = repair.counts();
   EXPECT_EQ(std::tuple(c.gaps, c.packetsLost, c.notesEnded, c.lateNotes, c.valuesRestored, c.unrepaired),
             std::tuple(2u, 3u, 1u, 1u, 3u, 0u));
+}
+
+// --- the system journal ---
+
+SystemJournal systemOf(std::optional<SimpleSystemCommands> d = {}, std::optional<SequencerState> q = {},
+                       std::optional<TimeCodeState> f = {}, std::vector<SysExLog> x = {}, bool recent = false) {
+  SystemJournal j;
+  j.simple = d, j.sequencer = q, j.timeCode = f, j.sysEx = std::move(x), j.recent = recent;
+  return j;
+}
+
+RecoveryJournal withSystem(SystemJournal system, std::vector<ChannelJournal> channels = {}) {
+  RecoveryJournal j = journalOf(1, std::move(channels));
+  j.system = std::move(system);
+  return j;
+}
+
+SysExLog sysExLog(std::uint8_t count, std::optional<Bytes> data, bool recent = false, std::uint8_t status = 3) {
+  SysExLog x;
+  x.count = count, x.data = std::move(data), x.recent = recent, x.status = status;
+  return x;
+}
+
+struct PeerJournal {
+  const char* what;
+  Bytes bytes;
+  RecoveryJournal journal;
+  bool written;  // also what this side writes for it
+};
+
+std::vector<PeerJournal> systemGoldens() {
+  const SimpleSystemCommands d{RecentValue<std::uint8_t>{3, true}, RecentValue<std::uint8_t>{1, false},
+                               RecentValue<std::uint8_t>{7, false}, false};
+  TimeCodeState frame;
+  frame.complete = 1;
+  SystemJournal whole = systemOf(SimpleSystemCommands{std::nullopt, std::nullopt, RecentValue<std::uint8_t>{4, false}},
+                                 SequencerState{true, std::nullopt, std::nullopt, false}, frame, {sysExLog(1, std::nullopt, false, 1), sysExLog(2, Bytes{5})},
+                                 true);
+  whole.activeSense = RecentValue<std::uint8_t>{2, false};
+  ChannelJournal wheel = onChannel(0);
+  wheel.pitchWheel = RecentValue<std::uint16_t>{0x2000, false};
+  ChannelJournal rpn = onChannel(0), nrpn = onChannel(0), unknown = onChannel(0);
+  rpn.parameters = {parameter(false, 6, 2)};
+  nrpn.parameters = {parameter(true, 6, 2)};
+  unknown.complete = false;
+  SystemJournal cut = systemOf(SimpleSystemCommands{});
+  cut.complete = false;
+  SystemJournal logThenUnknown = systemOf({}, {}, {}, {sysExLog(1, Bytes{1}, true)});
+  logThenUnknown.complete = false;
+  return {
+      {"resets, tune requests, song", {0xC0, 0, 1, 0xC0, 0x06, 0xF0, 0x03, 0x81, 0x87}, withSystem(systemOf(d)), true},
+      {"and undefined commands read past",
+       {0xC0, 0, 1, 0xC0, 0x10, 0xFF, 0x03, 0x81, 0x87, 0xC0, 0x03, 0x01, 0xA4, 0x03, 0x82, 0xC2, 0x03, 0xC2, 0x04},
+       withSystem(systemOf(d)), false},
+      {"sequencer", {0xC0, 0, 1, 0x90, 0x08, 0xDD, 0x12, 0x34, 0x01, 0x02, 0x03},
+       withSystem(systemOf({}, SequencerState{true, 0x51234, 0x010203})), true},
+      {"time code", {0xC0, 0, 1, 0x88, 0x07, 0xC7, 0, 0, 0, 1}, withSystem(systemOf({}, {}, frame)), true},
+      {"two SysEx", {0x40, 0, 1, 0x04, 0x08, 0x2B, 0x01, 0x81, 0x2B, 0x02, 0x82},
+       withSystem(systemOf({}, {}, {}, {sysExLog(1, Bytes{1}, true), sysExLog(2, Bytes{2}, true)}, true)), true},
+      {"every chapter, then a channel",
+       {0x60, 0, 1, 0x7C, 0x10, 0x90, 0x84, 0x82, 0xC0, 0xC7, 0, 0, 0, 1, 0xA1, 0x01, 0xAB, 0x02, 0x85, 0x80, 0x05,
+        0x10, 0x80, 0x40},
+       withSystem(whole, {wheel}), true},
+      {"a chapter cut short, the channel after it read", {0xE0, 0, 1, 0xC0, 0x03, 0xC0, 0x80, 0x05, 0x10, 0x80, 0x40},
+       withSystem(cut, {wheel}), false},
+      {"a SysEx log of unknown extent ends the chapter",
+       {0xC0, 0, 1, 0x84, 0x07, 0x2B, 0x01, 0x81, 0x2C, 0x02}, withSystem(logThenUnknown), false},
+      {"short parameter form: RPNs", {0xA0, 0, 1, 0x80, 0x08, 0x20, 0x94, 0x05, 0x86, 0x82, 0x02},
+       journalOf(1, {rpn}), false},
+      {"short parameter form: NRPNs", {0xA0, 0, 1, 0x80, 0x08, 0x20, 0x8C, 0x05, 0x86, 0x82, 0x02},
+       journalOf(1, {nrpn}), false},
+      {"short parameter form of no kind", {0xA0, 0, 1, 0x80, 0x08, 0x20, 0x84, 0x05, 0x86, 0x82, 0x02},
+       journalOf(1, {unknown}), false},
+  };
+}
+
+TEST(RtpJournalCodec, SystemChaptersAndShortParameterFormsMatchGoldenBytes) {
+  for (const PeerJournal& g : systemGoldens()) {
+    SCOPED_TRACE(g.what);
+    ByteReader in(g.bytes);
+    RecoveryJournal decoded;
+    ASSERT_EQ(decodeJournal(in, decoded), DecodeError::None);
+    EXPECT_EQ(decoded, g.journal);
+    EXPECT_EQ(in.remaining(), 0u);
+    Bytes encoded;
+    if (g.written) {
+      EXPECT_TRUE(encodeJournal(g.journal, encoded));
+      EXPECT_EQ(encoded, g.bytes);
+    }
+  }
+}
+
+// Both ends as in a link: the sender's journal through its bytes to the receiver,
+// and the packets marked lost never arriving.
+struct LossyLine {
+  JournalSender sender;
+  JournalRepair receiver;
+  std::uint16_t sequence = 500;
+
+  std::vector<Bytes> send(const std::vector<Bytes>& messages, bool lost = false) {
+    Bytes packet = packetWith(sequence++, messages);
+    EXPECT_TRUE(sender.attach(packet, 0));
+    MidiPacket decoded;
+    if (lost || decodeMidiPacket(packet, decoded) != DecodeError::None) return {};
+    const auto outcome = receiver.arrived(decoded.header.sequence, decoded.journal ? &*decoded.journal : nullptr);
+    std::vector<Bytes> played = bytesOf(outcome.repairs);
+    for (const TimedCommand& c : decoded.commands) {
+      receiver.played(c.bytes.view());
+      played.emplace_back(c.bytes.bytes().begin(), c.bytes.bytes().end());
+    }
+    return played;
+  }
+};
+
+TEST(RtpJournalSender, SystemHistoryAndResetsThatClearTheChannels) {
+  JournalSender sender;
+  const std::vector<Bytes> packets[] = {
+      {{0xF3, 5}}, {{0xFA}}, {{0xF8}, {0xF8}}, {{0xB0, 7, 50}}, {{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}},
+      {{0xF0, 0x7F, 0x7F, 0x04, 0x01, 0x00, 0x40, 0xF7}, {0xC0, 2}}};
+  std::uint16_t sequence = 100;
+  for (const auto& messages : packets) {
+    Bytes p = packetWith(sequence++, messages);
+    ASSERT_TRUE(sender.attach(p, 0));
+  }
+  const SysExLog gmOn = sysExLog(1, Bytes{0x7E, 0x7F, 0x09, 0x01});
+  ChannelJournal program = onChannel(0);  // the controller set before the reset is gone
+  program.program = ProgramState{2, std::nullopt, std::nullopt, true};
+  SystemJournal system = systemOf(SimpleSystemCommands{std::nullopt, std::nullopt, RecentValue<std::uint8_t>{5, false}},
+                                  SequencerState{true, 2, std::nullopt, false}, {}, {gmOn, sysExLog(1, Bytes{0x7F, 0x7F, 0x04, 0x01, 0, 0x40}, true)},
+                                  true);
+  RecoveryJournal expected = withSystem(system, {program});
+  expected.checkpoint = 100;
+  EXPECT_EQ(sender.journalFor(sequence, 0), expected);
+
+  // A System Reset: the device stops, forgets its master volume and the program.
+  Bytes p = packetWith(sequence++, {{0xFF}});
+  ASSERT_TRUE(sender.attach(p, 0));
+  system.simple = SimpleSystemCommands{RecentValue<std::uint8_t>{1, true}, std::nullopt, RecentValue<std::uint8_t>{5, false}, true};
+  system.sequencer = SequencerState{false, 0, std::nullopt, true};
+  system.sysEx = {gmOn};
+  expected = withSystem(system);
+  expected.checkpoint = 100;
+  EXPECT_EQ(sender.journalFor(sequence, 0), expected);
+}
+
+struct LossScenario {
+  const char* what;
+  std::vector<std::pair<std::vector<Bytes>, bool>> packets;  // the messages, and lost or not
+  std::vector<Bytes> lastPlayed;                              // the repairs, then the last packet's own
+  std::uint64_t restored;
+};
+
+TEST(RtpJournalRepair, SystemStateRepairedOnceAndNotTwice) {
+  const Bytes gmOn{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}, volume{0xF0, 0x7F, 0x7F, 0x04, 0x01, 0x00, 0x50, 0xF7};
+  const Bytes fullFrame{0xF0, 0x7F, 0x7F, 0x01, 0x01, 1, 2, 3, 4, 0xF7};
+  const LossScenario scenarios[] = {
+      {"a lost System Reset",
+       {{{{0x90, 60, 100}, {0xB0, 7, 50}}, false}, {{{0xFF}}, true}, {{{0xB0, 10, 20}}, true}, {{{0x90, 62, 90}}, false}},
+       {{0xFF}, {0xB0, 10, 20}, {0x90, 62, 90}}, 2},
+      {"a lost Stop and locate",
+       {{{{0xFA}}, false}, {{{0xF8}, {0xF8}, {0xF8}, {0xF8}, {0xF8}, {0xF8}, {0xF8}}, false}, {{{0xFC}}, true},
+        {{{0xF2, 4, 0}}, true}, {{{0xB0, 1, 1}}, false}},
+       {{0xFC}, {0xF2, 4, 0}, {0xB0, 1, 1}}, 1},
+      {"a lost Continue", {{{{0xF2, 8, 0}}, false}, {{{0xFB}}, true}, {{{0xF8}}, false}}, {{0xFB}, {0xF8}}, 1},
+      {"a lost GM reset and master volume",
+       {{{{0xB0, 7, 100}, {0xC0, 5}}, false}, {{gmOn}, true}, {{volume, {0xC0, 9}}, true}, {{{0x90, 60, 1}}, false}},
+       {gmOn, volume, {0xC0, 9}, {0x90, 60, 1}}, 3},
+      {"a lost repeat of the GM reset",
+       {{{gmOn}, false}, {{{0xB0, 7, 100}}, false}, {{gmOn}, true}, {{{0x90, 60, 1}}, false}}, {gmOn, {0x90, 60, 1}}, 1},
+      {"lost song, tune request and time code",
+       {{{{0xF3, 2}}, true}, {{{0xF6}}, true}, {{fullFrame}, true}, {{{0xF1, 0x10}}, true}, {{{0xB0, 1, 1}}, false}},
+       {{0xF6}, {0xF3, 2}, fullFrame, {0xB0, 1, 1}}, 3},
+  };
+  for (const LossScenario& s : scenarios) {
+    SCOPED_TRACE(s.what);
+    LossyLine line;
+    std::vector<Bytes> played;
+    for (const auto& [messages, lost] : s.packets) played = line.send(messages, lost);
+    EXPECT_EQ(played, s.lastPlayed);
+    EXPECT_EQ(line.receiver.counts().valuesRestored, s.restored);
+    // Another gap with the same history in the journal: only the new loss is repaired.
+    line.send({{0xB2, 16, 1}}, true);
+    EXPECT_EQ(line.send({{0xB2, 17, 1}}), (std::vector<Bytes>{{0xB2, 16, 1}, {0xB2, 17, 1}}));
+  }
+}
+
+// A peer's counts need not start where this side's do: a packet without a gap
+// puts them in step, so a later gap plays no reset this side never missed.
+TEST(RtpJournalRepair, CountsTakenFromAJournalWithoutAGap) {
+  JournalRepair repair;
+  (void)repair.arrived(1, nullptr);
+  const RecoveryJournal peer = withSystem(systemOf(SimpleSystemCommands{RecentValue<std::uint8_t>{9, false}, std::nullopt, std::nullopt, false}));
+  EXPECT_TRUE(repair.arrived(2, &peer).repairs.empty());
+  EXPECT_TRUE(repair.arrived(4, &peer).repairs.empty());
 }
 
 }  // namespace

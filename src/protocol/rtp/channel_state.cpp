@@ -39,6 +39,10 @@ bool isParameterController(std::uint8_t number) {
 }
 
 void MidiState::apply(midi::MidiEventView event, std::uint64_t stamp, std::int64_t nowMs) {
+  if (event.status() >= 0xF0) {
+    if (system_.apply(event, stamp)) resetDevice(stamp);
+    return;
+  }
   const auto message = event.shortMessage();
   if (!message || message->status() >= 0xF0) return;
   ChannelState& c = channels_[message->status() & 0x0F];
@@ -74,6 +78,19 @@ void MidiState::applyController(ChannelState& c, std::uint8_t number, std::uint8
     ParameterState& p = c.parameters[*key];
     (number == 6 ? p.entryMsb : p.entryLsb).set(value, stamp);
     p.stamp = stamp;
+  }
+}
+
+// A device reset ends every note and sets everything else back to "never set": the
+// journal then holds only what was set after the reset, and the receiver, which
+// plays the reset, takes any value the journal gives as one to play.
+void MidiState::resetDevice(std::uint64_t stamp) {
+  for (ChannelState& c : channels_) {
+    ChannelState fresh;
+    fresh.notes = c.notes;
+    fresh.notesStamp = c.notesStamp;
+    allNotesOff(fresh, stamp);
+    c = std::move(fresh);
   }
 }
 

@@ -1,5 +1,6 @@
 // What the MIDI messages of a stream have left set, per channel: which notes sound,
-// the controllers, program, pitch wheel, pressures and RPN/NRPN values. The sender
+// the controllers, program, pitch wheel, pressures and RPN/NRPN values; and beside
+// them the system's (system_state.h). The sender
 // keeps one to know what its journal must say (each element stamped with the
 // packet that last changed it), the receiver one to know what it has played.
 #pragma once
@@ -10,15 +11,10 @@
 #include <optional>
 
 #include "midi/midi_event.h"
+#include "protocol/rtp/stamped_value.h"
+#include "protocol/rtp/system_state.h"
 
 namespace strandlink::protocol::rtp {
-
-// A value and the stamp of the packet that last set it; -1: never set.
-struct StampedValue {
-  std::int16_t value = -1;
-  std::uint64_t stamp = 0;
-  void set(int v, std::uint64_t s) { value = static_cast<std::int16_t>(v), stamp = s; }
-};
 
 struct NoteState {
   std::uint8_t velocity = 0;  // 0: not sounding
@@ -74,11 +70,15 @@ class MidiState {
 
   ChannelState& channel(int c) { return channels_[std::size_t(c)]; }
   const ChannelState& channel(int c) const { return channels_[std::size_t(c)]; }
+  SystemState& system() { return system_; }
+  const SystemState& system() const { return system_; }
 
  private:
   void applyController(ChannelState& c, std::uint8_t number, std::uint8_t value, std::uint64_t stamp);
   void resetControllers(ChannelState& c, std::uint64_t stamp);
+  void resetDevice(std::uint64_t stamp);
   std::array<ChannelState, 16> channels_{};
+  SystemState system_;
 };
 
 }  // namespace strandlink::protocol::rtp

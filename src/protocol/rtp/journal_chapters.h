@@ -1,14 +1,17 @@
 // The recovery journal as values: what a sender says a receiver needs to know about
-// the packets since the checkpoint, per MIDI channel. Each part is present only when
-// the history touched it. `recent` on an element marks what the packet just before
-// the journal's own carried (its S bit is then 0), so that a receiver that lost one
-// packet can look at those elements alone.
+// the packets since the checkpoint, for the device (system_journal.h) and per MIDI
+// channel. Each part is present only when the history touched it. `recent` on an
+// element marks what the packet just before the journal's own carried (its S bit
+// is then 0), so that a receiver that lost one packet can look at those elements
+// alone.
 #pragma once
 
 #include <bitset>
 #include <cstdint>
 #include <optional>
 #include <vector>
+
+#include "protocol/rtp/system_journal.h"
 
 namespace strandlink::protocol::rtp {
 
@@ -54,13 +57,6 @@ struct NotePressure {
   friend bool operator==(const NotePressure&, const NotePressure&) = default;
 };
 
-template <typename T>
-struct RecentValue {
-  T value{};
-  bool recent = false;
-  friend bool operator==(const RecentValue&, const RecentValue&) = default;
-};
-
 struct ChannelJournal {
   std::uint8_t channel = 0;  // 0-15
   std::optional<ProgramState> program;
@@ -82,8 +78,8 @@ struct ChannelJournal {
 
 struct RecoveryJournal {
   std::uint16_t checkpoint = 0;
+  std::optional<SystemJournal> system;   // before the channels, and applied first
   std::vector<ChannelJournal> channels;  // at most 16, each channel once
-  bool hadSystemJournal = false;         // a peer's system part, read past
   friend bool operator==(const RecoveryJournal&, const RecoveryJournal&) = default;
 };
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "protocol/rtp/system_codec.h"
+
 namespace strandlink::protocol::rtp {
 
 namespace {
@@ -47,7 +49,9 @@ void writeParameters(const std::vector<ParameterValue>& logs, Bytes& out) {
   for (const ParameterValue& p : logs) {
     out.push_back(single(p.recent, p.number & 0x7F));
     out.push_back(octet(p.nonRegistered, p.number >> 7));
-    out.push_back(static_cast<std::uint8_t>((p.entryMsb ? 0x80 : 0) | (p.entryLsb ? 0x40 : 0)));
+    // V with the data entry fields: they hold the parameter's value itself.
+    out.push_back(static_cast<std::uint8_t>((p.entryMsb ? 0x80 : 0) | (p.entryLsb ? 0x40 : 0) |
+                                            (p.entryMsb || p.entryLsb ? 0x02 : 0)));
     if (p.entryMsb) out.push_back(octet(false, *p.entryMsb));
     if (p.entryLsb) out.push_back(octet(false, *p.entryLsb));
   }
@@ -142,11 +146,15 @@ bool readControllers(ByteReader& in, ChannelJournal& c) {
   });
 }
 
-bool readParameterLog(ByteReader& in, ChannelJournal& c) {
+// How a peer's parameter logs name their parameter: each with both octets, or (the
+// short form) with the low one only, all RPNs or all NRPNs.
+enum class ParameterForm { Full, ShortRegistered, ShortNonRegistered };
+
+bool readParameterLog(ByteReader& in, ParameterForm form, ChannelJournal& c) {
   std::uint8_t lsb = 0, msb = 0, toc = 0;
-  if (!in.read(lsb) || !in.read(msb) || !in.read(toc)) return false;
+  if (!in.read(lsb) || (form == ParameterForm::Full && !in.read(msb)) || !in.read(toc)) return false;
   ParameterValue p;
-  p.nonRegistered = msb & 0x80;
+  p.nonRegistered = form == ParameterForm::Full ? bool(msb & 0x80) : form == ParameterForm::ShortNonRegistered;
   p.number = static_cast<std::uint16_t>((msb & 0x7F) << 7 | (lsb & 0x7F));
   p.recent = !(lsb & 0x80);
   std::uint8_t value = 0;
@@ -172,9 +180,14 @@ bool readParameters(ByteReader& in, ChannelJournal& c) {
   if (length < 2 || in.remaining() < length - 2) return false;
   ByteReader logs(in.rest().first(length - 2));
   (void)in.skip(length - 2);
+  ParameterForm form = ParameterForm::Full;
+  if (a & 0x04) {                                     // Z: the short form, whose kind U or W says
+    if ((a & 0x10) == (a & 0x08) << 1) return false;  // neither or both: cannot be told
+    form = (a & 0x10) ? ParameterForm::ShortRegistered : ParameterForm::ShortNonRegistered;
+  }
   if ((a & 0x40) && !logs.skip(1)) return false;  // P: a pending parameter number
   while (logs.remaining() > 0)
-    if (!readParameterLog(logs, c)) return false;
+    if (!readParameterLog(logs, form, c)) return false;
   return true;
 }
 
@@ -246,33 +259,24 @@ DecodeError readChannel(ByteReader& in, RecoveryJournal& out) {
 bool encodeJournal(const RecoveryJournal& journal, std::vector<std::uint8_t>& out) {
   if (journal.channels.size() > 16) return false;
   const std::size_t start = out.size();
-  if (journal.channels.empty()) {
-    out.push_back(0x80);  // S, and neither a system nor a channel part
-  } else {
-    const bool recent = std::any_of(journal.channels.begin(), journal.channels.end(), channelRecent);
-    out.push_back(static_cast<std::uint8_t>((recent ? 0 : 0x80) | 0x20 | (journal.channels.size() - 1)));
-  }
+  const bool recent = (journal.system && journal.system->recent) ||
+                      std::any_of(journal.channels.begin(), journal.channels.end(), channelRecent);
+  const bool channels = !journal.channels.empty();
+  out.push_back(static_cast<std::uint8_t>((recent ? 0 : 0x80) | (journal.system ? 0x40 : 0) | (channels ? 0x20 : 0) |
+                                          (channels ? journal.channels.size() - 1 : 0)));
   appendBigEndian(out, journal.checkpoint);
-  for (const ChannelJournal& c : journal.channels) {
-    if (!writeChannel(c, out)) {
-      out.resize(start);
-      return false;
-    }
-  }
-  return true;
+  bool fits = !journal.system || encodeSystemJournal(*journal.system, out);
+  for (std::size_t i = 0; fits && i < journal.channels.size(); ++i) fits = writeChannel(journal.channels[i], out);
+  if (!fits) out.resize(start);
+  return fits;
 }
 
 DecodeError decodeJournal(ByteReader& in, RecoveryJournal& out) {
   out = RecoveryJournal{};
   std::uint8_t flags = 0;
   if (!in.read(flags) || !in.read(out.checkpoint)) return DecodeError::Truncated;
-  if (flags & 0x40) {  // a system part: read past by its length
-    const auto rest = in.rest();
-    if (rest.size() < 2) return DecodeError::Truncated;
-    const std::size_t length = std::size_t(rest[0] & 0x03) << 8 | rest[1];
-    if (length < 2) return DecodeError::BadJournal;
-    if (!in.skip(length)) return DecodeError::Truncated;
-    out.hadSystemJournal = true;
+  if (flags & 0x40) {
+    if (const DecodeError e = decodeSystemJournal(in, out.system.emplace()); e != DecodeError::None) return e;
   }
   if (flags & 0x20) {
     for (int i = 0; i <= (flags & 0x0F); ++i)

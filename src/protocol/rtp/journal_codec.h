@@ -1,8 +1,7 @@
-// The recovery journal's bytes: the 3-octet journal header, then a channel journal
-// per channel (a 3-octet header and its chapters in the fixed order program,
-// controllers, parameters, pitch wheel, notes, note extras, channel pressure, poly
-// pressure). This side writes no system journal and reads past a peer's by its
-// length.
+// The recovery journal's bytes: the 3-octet journal header, the system journal
+// when there is one (system_codec.h), then a channel journal per channel (a 3-octet
+// header and its chapters in the fixed order program, controllers, parameters,
+// pitch wheel, notes, note extras, channel pressure, poly pressure).
 #pragma once
 
 #include <cstdint>
@@ -14,14 +13,15 @@
 
 namespace strandlink::protocol::rtp {
 
-// Appends the journal's bytes. False, with nothing appended, when a channel's part
-// would be longer than its 10-bit length can say (1023 octets).
+// Appends the journal's bytes. False, with nothing appended, when the system part or
+// a channel's part would be longer than its 10-bit length can say (1023 octets).
 [[nodiscard]] bool encodeJournal(const RecoveryJournal& journal, std::vector<std::uint8_t>& out);
 
 // Reads one journal from `in`, never past its end. Lengths that do not add up fail
 // the whole journal (BadJournal or Truncated). Inside a channel's part, which its
 // own length bounds, a chapter that cannot be read ends that channel's reading:
-// the channel is marked incomplete and the next channel is read as usual.
+// the channel is marked incomplete and the next channel is read as usual. So too
+// for the system part, which its own length bounds likewise.
 DecodeError decodeJournal(ByteReader& in, RecoveryJournal& out);
 
 }  // namespace strandlink::protocol::rtp

@@ -21,7 +21,10 @@ JournalRepair::Outcome JournalRepair::arrived(std::uint16_t sequence, const Reco
   }
   const std::uint16_t firstMissing = static_cast<std::uint16_t>(*highest_ + 1);
   highest_ = sequence;
-  if (step == 1) return out;
+  if (step == 1) {
+    if (journal && journal->system) takeCounts(*journal->system);
+    return out;
+  }
   ++counts_.gaps;
   counts_.packetsLost += static_cast<std::uint64_t>(step - 1);
   if (!journal) {
@@ -35,7 +38,10 @@ JournalRepair::Outcome JournalRepair::arrived(std::uint16_t sequence, const Reco
   return out;
 }
 
+// The system first: a reset it plays clears the channels, which the channel
+// journals then fill again with what was set after it.
 void JournalRepair::repair(const RecoveryJournal& journal, std::vector<midi::MidiEvent>& out) {
+  if (journal.system) repairSystem(*journal.system, out);
   for (const ChannelJournal& channel : journal.channels) repairChannel(channel, out);
 }
 

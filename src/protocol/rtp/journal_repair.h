@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "midi/midi_event.h"
@@ -20,7 +21,7 @@ struct RepairCounts {
   std::uint64_t packetsLost = 0;     // packets in those runs
   std::uint64_t notesEnded = 0;      // note-offs played from a journal
   std::uint64_t lateNotes = 0;       // lost note-ons played late (still held and recent)
-  std::uint64_t valuesRestored = 0;  // controllers, programs, wheels, pressures, parameters
+  std::uint64_t valuesRestored = 0;  // controllers, programs, wheels, pressures, parameters, system state
   std::uint64_t unrepaired = 0;      // gaps with no journal, or one that did not reach back far enough
 };
 
@@ -44,10 +45,15 @@ class JournalRepair {
 
  private:
   void repair(const RecoveryJournal& journal, std::vector<midi::MidiEvent>& out);
+  void repairSystem(const SystemJournal& journal, std::vector<midi::MidiEvent>& out);
+  void repairSequencer(const SequencerState& journal, std::vector<midi::MidiEvent>& out);
+  void repairSysEx(const SystemJournal& journal, std::vector<midi::MidiEvent>& out);
+  void takeCounts(const SystemJournal& journal);
   void repairChannel(const ChannelJournal& journal, std::vector<midi::MidiEvent>& out);
   void repairParameters(const ChannelJournal& journal, std::vector<midi::MidiEvent>& out);
   void repairNotes(const ChannelJournal& journal, std::vector<midi::MidiEvent>& out);
-  void add(std::vector<midi::MidiEvent>& out, std::uint8_t status, std::uint8_t a, std::uint8_t b = 0);
+  void add(std::vector<midi::MidiEvent>& out, std::uint8_t status, std::uint8_t a = 0, std::uint8_t b = 0);
+  void addSysEx(std::vector<midi::MidiEvent>& out, std::span<const std::uint8_t> data);
 
   MidiState state_;
   std::optional<std::uint16_t> highest_;

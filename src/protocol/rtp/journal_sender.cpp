@@ -79,6 +79,7 @@ RecoveryJournal JournalSender::journalFor(std::uint16_t sequence, std::int64_t n
   RecoveryJournal journal;
   journal.checkpoint = static_cast<std::uint16_t>(from);
   if (from == self) return journal;  // nothing the receiver may lack
+  journal.system = systemJournal(state_.system(), from, self);
   for (int c = 0; c < 16; ++c) {
     if (state_.channel(c).latestStamp() < from) continue;  // untouched since the checkpoint
     ChannelJournal channel = channelJournal(c, self, nowMs);
