@@ -247,6 +247,8 @@ TEST(RtpJournalRepair, PlaysOnlyWhatDiffersAndNothingTwice) {
 
 // --- the system journal ---
 
+using Value7 = RecentValue<std::uint8_t>;
+
 SystemJournal systemOf(std::optional<SimpleSystemCommands> d = {}, std::optional<SequencerState> q = {},
                        std::optional<TimeCodeState> f = {}, std::vector<SysExLog> x = {}, bool recent = false) {
   SystemJournal j;
@@ -274,14 +276,15 @@ struct PeerJournal {
 };
 
 std::vector<PeerJournal> systemGoldens() {
-  const SimpleSystemCommands d{RecentValue<std::uint8_t>{3, true}, RecentValue<std::uint8_t>{1, false},
-                               RecentValue<std::uint8_t>{7, false}, false};
+  const SimpleSystemCommands d{Value7{3, true}, Value7{1, false},
+                               Value7{7, false}, false};
   TimeCodeState frame;
   frame.complete = 1;
-  SystemJournal whole = systemOf(SimpleSystemCommands{std::nullopt, std::nullopt, RecentValue<std::uint8_t>{4, false}},
-                                 SequencerState{true, std::nullopt, std::nullopt, false}, frame, {sysExLog(1, std::nullopt, false, 1), sysExLog(2, Bytes{5})},
+  SystemJournal whole = systemOf(SimpleSystemCommands{std::nullopt, std::nullopt, Value7{4, false}},
+                                 SequencerState{true, std::nullopt, std::nullopt, false}, frame,
+                                 {sysExLog(1, std::nullopt, false, 1), sysExLog(2, Bytes{5})},
                                  true);
-  whole.activeSense = RecentValue<std::uint8_t>{2, false};
+  whole.activeSense = Value7{2, false};
   ChannelJournal wheel = onChannel(0);
   wheel.pitchWheel = RecentValue<std::uint16_t>{0x2000, false};
   ChannelJournal rpn = onChannel(0), nrpn = onChannel(0), unknown = onChannel(0);
@@ -360,7 +363,8 @@ struct LossyLine {
 TEST(RtpJournalSender, SystemHistoryAndResetsThatClearTheChannels) {
   JournalSender sender;
   const std::vector<Bytes> packets[] = {
-      {{0xF3, 5}}, {{0xFA}}, {{0xF8}, {0xF8}}, {{0xB0, 7, 50}}, {{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}},
+      {{0xF3, 5}}, {{0xFA}}, {{0xF8}, {0xF8}, {0xFC}, {0xF8}},  // a clock while stopped moves nothing
+      {{0xB0, 7, 50}}, {{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}},
       {{0xF0, 0x7F, 0x7F, 0x04, 0x01, 0x00, 0x40, 0xF7}, {0xC0, 2}}};
   std::uint16_t sequence = 100;
   for (const auto& messages : packets) {
@@ -370,8 +374,9 @@ TEST(RtpJournalSender, SystemHistoryAndResetsThatClearTheChannels) {
   const SysExLog gmOn = sysExLog(1, Bytes{0x7E, 0x7F, 0x09, 0x01});
   ChannelJournal program = onChannel(0);  // the controller set before the reset is gone
   program.program = ProgramState{2, std::nullopt, std::nullopt, true};
-  SystemJournal system = systemOf(SimpleSystemCommands{std::nullopt, std::nullopt, RecentValue<std::uint8_t>{5, false}},
-                                  SequencerState{true, 2, std::nullopt, false}, {}, {gmOn, sysExLog(1, Bytes{0x7F, 0x7F, 0x04, 0x01, 0, 0x40}, true)},
+  SystemJournal system = systemOf(SimpleSystemCommands{std::nullopt, std::nullopt, Value7{5, false}},
+                                  SequencerState{false, 2, std::nullopt, false}, {},
+                                  {gmOn, sysExLog(1, Bytes{0x7F, 0x7F, 0x04, 0x01, 0, 0x40}, true)},
                                   true);
   RecoveryJournal expected = withSystem(system, {program});
   expected.checkpoint = 100;
@@ -380,7 +385,7 @@ TEST(RtpJournalSender, SystemHistoryAndResetsThatClearTheChannels) {
   // A System Reset: the device stops, forgets its master volume and the program.
   Bytes p = packetWith(sequence++, {{0xFF}});
   ASSERT_TRUE(sender.attach(p, 0));
-  system.simple = SimpleSystemCommands{RecentValue<std::uint8_t>{1, true}, std::nullopt, RecentValue<std::uint8_t>{5, false}, true};
+  system.simple = SimpleSystemCommands{Value7{1, true}, std::nullopt, Value7{5, false}, true};
   system.sequencer = SequencerState{false, 0, std::nullopt, true};
   system.sysEx = {gmOn};
   expected = withSystem(system);
@@ -400,7 +405,8 @@ TEST(RtpJournalRepair, SystemStateRepairedOnceAndNotTwice) {
   const Bytes fullFrame{0xF0, 0x7F, 0x7F, 0x01, 0x01, 1, 2, 3, 4, 0xF7};
   const LossScenario scenarios[] = {
       {"a lost System Reset",
-       {{{{0x90, 60, 100}, {0xB0, 7, 50}}, false}, {{{0xFF}}, true}, {{{0xB0, 10, 20}}, true}, {{{0x90, 62, 90}}, false}},
+       {{{{0x90, 60, 100}, {0xB0, 7, 50}}, false}, {{{0xFF}}, true}, {{{0xB0, 10, 20}}, true},
+        {{{0x90, 62, 90}}, false}},
        {{0xFF}, {0xB0, 10, 20}, {0x90, 62, 90}}, 2},
       {"a lost Stop and locate",
        {{{{0xFA}}, false}, {{{0xF8}, {0xF8}, {0xF8}, {0xF8}, {0xF8}, {0xF8}, {0xF8}}, false}, {{{0xFC}}, true},
@@ -411,7 +417,8 @@ TEST(RtpJournalRepair, SystemStateRepairedOnceAndNotTwice) {
        {{{{0xB0, 7, 100}, {0xC0, 5}}, false}, {{gmOn}, true}, {{volume, {0xC0, 9}}, true}, {{{0x90, 60, 1}}, false}},
        {gmOn, volume, {0xC0, 9}, {0x90, 60, 1}}, 3},
       {"a lost repeat of the GM reset",
-       {{{gmOn}, false}, {{{0xB0, 7, 100}}, false}, {{gmOn}, true}, {{{0x90, 60, 1}}, false}}, {gmOn, {0x90, 60, 1}}, 1},
+       {{{gmOn}, false}, {{{0xB0, 7, 100}}, false}, {{gmOn}, true}, {{{0x90, 60, 1}}, false}},
+       {gmOn, {0x90, 60, 1}}, 1},
       {"lost song, tune request and time code",
        {{{{0xF3, 2}}, true}, {{{0xF6}}, true}, {{fullFrame}, true}, {{{0xF1, 0x10}}, true}, {{{0xB0, 1, 1}}, false}},
        {{0xF6}, {0xF3, 2}, fullFrame, {0xB0, 1, 1}}, 3},
@@ -429,12 +436,28 @@ TEST(RtpJournalRepair, SystemStateRepairedOnceAndNotTwice) {
   }
 }
 
+// The SysEx the journal keeps, told apart from their near neighbours.
+TEST(RtpJournalSender, StateSysExRecognised) {
+  const std::pair<Bytes, StateSysEx> cases[] = {
+      {{0xF0, 0x7E, 0x10, 0x09, 0x03, 0xF7}, StateSysEx::Reset},  // GM2 on, any device
+      {{0xF0, 0x7E, 0x10, 0x09, 0x04, 0xF7}, StateSysEx::Other},
+      {{0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7}, StateSysEx::Reset},
+      {{0xF0, 0x43, 0x12, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7}, StateSysEx::Reset},
+      {{0xF0, 0x43, 0x22, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7}, StateSysEx::Other},  // not a parameter change
+      {{0xF0, 0x7F, 0x7F, 0x04, 0x01, 0x00, 0x50, 0xF7}, StateSysEx::MasterVolume},
+      {{0xF0, 0x7F, 0x7F, 0x04, 0x01, 0x00, 0x50}, StateSysEx::Other},  // no F7
+      {{0xF0, 0x7F, 0x7F, 0x01, 0x01, 1, 2, 3, 4, 0xF7}, StateSysEx::FullFrame},
+  };
+  for (const auto& [message, kind] : cases) EXPECT_EQ(classifySysEx(message), kind) << int(message[1]);
+}
+
 // A peer's counts need not start where this side's do: a packet without a gap
 // puts them in step, so a later gap plays no reset this side never missed.
 TEST(RtpJournalRepair, CountsTakenFromAJournalWithoutAGap) {
   JournalRepair repair;
   (void)repair.arrived(1, nullptr);
-  const RecoveryJournal peer = withSystem(systemOf(SimpleSystemCommands{RecentValue<std::uint8_t>{9, false}, std::nullopt, std::nullopt, false}));
+  const RecoveryJournal peer =
+      withSystem(systemOf(SimpleSystemCommands{Value7{9, false}, std::nullopt, std::nullopt, false}));
   EXPECT_TRUE(repair.arrived(2, &peer).repairs.empty());
   EXPECT_TRUE(repair.arrived(4, &peer).repairs.empty());
 }
