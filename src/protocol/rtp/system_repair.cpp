@@ -9,25 +9,24 @@ namespace strandlink::protocol::rtp {
 
 namespace {
 
+std::vector<std::uint8_t> wholeSysEx(std::span<const std::uint8_t> data) {
+  std::vector<std::uint8_t> message(data.size() + 2, 0xF0);
+  std::copy(data.begin(), data.end(), message.begin() + 1);
+  message.back() = 0xF7;
+  return message;
+}
+
 // The last whole log of this kind, and where it stands in the list.
 const SysExLog* lastOf(const std::vector<SysExLog>& logs, StateSysEx kind, std::size_t& at) {
-  for (std::size_t i = logs.size(); i-- > 0;) {
-    if (!logs[i].whole()) continue;
-    std::vector<std::uint8_t> message{0xF0};
-    message.insert(message.end(), logs[i].data->begin(), logs[i].data->end());
-    message.push_back(0xF7);
-    if (classifySysEx(message) == kind) return at = i, &logs[i];
-  }
+  for (std::size_t i = logs.size(); i-- > 0;)
+    if (logs[i].whole() && classifySysEx(wholeSysEx(*logs[i].data)) == kind) return at = i, &logs[i];
   return nullptr;
 }
 
 }  // namespace
 
 void JournalRepair::addSysEx(std::vector<midi::MidiEvent>& out, std::span<const std::uint8_t> data) {
-  std::vector<std::uint8_t> message{0xF0};
-  message.insert(message.end(), data.begin(), data.end());
-  message.push_back(0xF7);
-  out.push_back(midi::MidiEvent::fromBytes(message));
+  out.push_back(midi::MidiEvent::fromBytes(wholeSysEx(data)));
   state_.apply(out.back().view());
 }
 
