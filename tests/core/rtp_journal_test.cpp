@@ -460,6 +460,12 @@ TEST(RtpJournalRepair, CountsTakenFromAJournalWithoutAGap) {
       withSystem(systemOf(SimpleSystemCommands{Value7{9, false}, std::nullopt, std::nullopt, false}));
   EXPECT_TRUE(repair.arrived(2, &peer).repairs.empty());
   EXPECT_TRUE(repair.arrived(4, &peer).repairs.empty());
+  // A restarted peer counts from the start again: its first reset, played here, is 1.
+  repair.restart();
+  (void)repair.arrived(100, nullptr);
+  repair.played(MidiEvent::fromBytes(Bytes{0xFF}).view());
+  const RecoveryJournal restarted = withSystem(systemOf(SimpleSystemCommands{Value7{1, false}, {}, {}, false}));
+  EXPECT_TRUE(repair.arrived(102, &restarted).repairs.empty());
 }
 
 }  // namespace

@@ -37,8 +37,9 @@ class JournalRepair {
   Outcome arrived(std::uint16_t sequence, const RecoveryJournal* journal);
   // A command of a packet was played (the repairs are recorded by arrived()).
   void played(midi::MidiEventView event) { state_.apply(event); }
-  // A new sender (the peer restarted): numbering starts afresh; what was played stays.
-  void restart() { highest_.reset(); }
+  // A new sender (the peer restarted): numbering and the system counts start
+  // afresh; what was played stays.
+  void restart();
 
   const RepairCounts& counts() const { return counts_; }
   const MidiState& state() const { return state_; }

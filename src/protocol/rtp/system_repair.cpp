@@ -30,6 +30,13 @@ void JournalRepair::addSysEx(std::vector<midi::MidiEvent>& out, std::span<const 
   state_.apply(out.back().view());
 }
 
+void JournalRepair::restart() {
+  highest_.reset();
+  SystemState& s = state_.system();
+  s.resets.value = s.tuneRequests.value = s.activeSense.value = -1;
+  s.reset.count = 0;
+}
+
 // A packet that followed its predecessor without a gap: this side has played all
 // that the journal covers, so its counts are the sender's. Taking them keeps the
 // two in step after a gap no journal repaired, and with a peer that counts in
