@@ -420,8 +420,10 @@ TEST(RtpJournalRepair, SystemStateRepairedOnceAndNotTwice) {
        {{{gmOn}, false}, {{{0xB0, 7, 100}}, false}, {{gmOn}, true}, {{{0x90, 60, 1}}, false}},
        {gmOn, {0x90, 60, 1}}, 1},
       {"lost song, tune request and time code",
-       {{{{0xF3, 2}}, true}, {{{0xF6}}, true}, {{fullFrame}, true}, {{{0xF1, 0x10}}, true}, {{{0xB0, 1, 1}}, false}},
+       {{{{0xF3, 2}}, true}, {{{0xF6}}, true}, {{fullFrame}, true}, {{{0xB0, 1, 1}}, false}},
        {{0xF6}, {0xF3, 2}, fullFrame, {0xB0, 1, 1}}, 3},
+      {"a locate that running time code has moved on from",
+       {{{fullFrame}, true}, {{{0xF1, 0x10}}, true}, {{{0xB0, 1, 1}}, false}}, {{0xB0, 1, 1}}, 0},
   };
   for (const LossScenario& s : scenarios) {
     SCOPED_TRACE(s.what);

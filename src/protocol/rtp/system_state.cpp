@@ -53,6 +53,11 @@ bool SystemState::apply(midi::MidiEventView event, std::uint64_t stamp) {
         case StateSysEx::Other: break;
       }
       return false;
+    case 0xF1:
+      // Running time code: the quarter frames move on from any full frame before
+      // them, which would now only send a receiver back in time.
+      if (fullFrame) fullFrame.reset(), timeCodeStamp = stamp;
+      return false;
     case 0xF2:
       if (bytes.size() < 3) return false;
       position = std::uint32_t(bytes[2] << 7 | bytes[1]) * 6;
