@@ -34,7 +34,7 @@ TEST(RtpJournalRelay, WithoutTheJournalNotesHang) {
 // when a journal later repairs the lost note-off.
 TEST(RtpJournalRelay, NotesTheLinkEndedAreNotEndedAgainByARepair) {
   End a(freePortPair()), b(freePortPair());
-  LossyRelay relay(b.port, {"none", 0, 1}, 1);
+  LossyRelay relay(a.port, b.port, {"none", 0, 1}, 1);
   ASSERT_TRUE(b.start(std::nullopt) && a.start(relay.port));
   ASSERT_TRUE(waitFor([&] { return a.connected() && b.connected(); }, 5000));
   const Bytes on{0x90, 60, 100}, off{0x80, 60, 0}, bend{0xE0, 0, 0x50};
