@@ -90,18 +90,6 @@ TEST_F(RtpLinkTest, TwentyThousandMessagesASecondArriveInOrder) {
   }
 }
 
-// Both name each other and start at once: one session, one inviter.
-TEST_F(RtpLinkTest, BothInvitingAtOnceMakeOneSession) {
-  ASSERT_TRUE(a->start(b->port));
-  ASSERT_TRUE(b->start(a->port));
-  ASSERT_TRUE(waitFor([&] { return a->connected() && b->connected(); }, 5000));
-  settle(500);
-  EXPECT_NE(a->rtp.session()->role(), b->rtp.session()->role());
-  EXPECT_EQ(a->rtp.session()->peerSsrc(), b->rtp.session()->ssrc());
-  EXPECT_EQ(b->rtp.session()->peerSsrc(), a->rtp.session()->ssrc());
-  EXPECT_TRUE(a->connected() && b->connected());
-}
-
 // A stop says goodbye: the peer is "Not Connected" at once, not a minute later;
 // and the same port starts again and is let back in.
 TEST_F(RtpLinkTest, StopEndsThePeersSessionAndARestartIsLetBackIn) {

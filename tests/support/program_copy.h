@@ -1,6 +1,6 @@
-// A copy of the real program in RTP mode, window-less, on the test's JACK server
-// (its ports "<name>:in" and "<name>:out"), ended with the test program should that
-// stop half way; its standard output gathered.
+// The real program, ended with the test program should that stop half way; and a
+// copy of it in RTP mode, window-less, on the test's JACK server (its ports
+// "<name>:in" and "<name>:out"), its standard output gathered.
 #pragma once
 
 #include <signal.h>
@@ -10,10 +10,13 @@
 
 namespace strandlink::test {
 
-struct Copy : QProcess {
+struct Program : QProcess {
+  Program() { setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }); }
+};
+
+struct Copy : Program {
   Copy(const QString& program, const QString& name, int local, int remote, const QString& timing,
        const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
-    setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     setProcessEnvironment(environment);
     start(program, {"--headless", "--protocol", "rtp", "--local", QStringLiteral("127.0.0.1:%1").arg(local), "--remote",
                     QStringLiteral("127.0.0.1:%1").arg(remote), "--input", "0", "--output", "0", "--timing", timing,
