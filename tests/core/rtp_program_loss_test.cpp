@@ -71,7 +71,8 @@ class RtpProgramLoss : public ::testing::Test {
     Phrase phrase(7, true);
     std::vector<std::vector<Bytes>> steps;
     for (int n = 0; !phrase.done(); ++n) steps.push_back(phrase.step(n));
-    steps.back().push_back({0xB0, 64, 0});  // the pedal released with the last note-offs
+    // The last note-offs with the pedal released and the wheel back at rest.
+    steps.back().insert(steps.back().end(), {{0xB0, 64, 0}, {0xE0, 0x00, 0x40}});
     MidiState truth;
     for (const auto& step : steps)
       for (const Bytes& m : step) truth.apply(midi::MidiEventView(m));
@@ -113,6 +114,7 @@ TEST_F(RtpProgramLoss, WithoutTheJournalNotesHang) {
   ASSERT_TRUE(b.played);
   EXPECT_GT(b.dropped, 20);
   EXPECT_GT(b.heard.hanging(), 0);
+  EXPECT_GT(b.wrongValues, 0);
 }
 
 }  // namespace

@@ -12,19 +12,12 @@
 #include "support/program_copy.h"
 #include "support/real_part.h"
 #include "support/side.h"
+#include "support/sysex_bytes.h"
 
 using namespace strandlink;
 using namespace strandlink::test;
 
 namespace {
-
-MidiBytes sysEx(std::size_t size) {
-  MidiBytes bytes(size);
-  bytes.front() = 0xF0;
-  for (std::size_t i = 1; i + 1 < size; ++i) bytes[i] = std::uint8_t((i * 13 + i / 256) & 0x7F);
-  bytes.back() = 0xF7;
-  return bytes;
-}
 
 class RtpProgram : public ::testing::TestWithParam<const char*> {
  protected:
@@ -52,7 +45,7 @@ TEST_P(RtpProgram, NotesAndA64KiBSysExPassByteExact) {
   }));
   settle(300);
   const std::size_t before = player.events().size();
-  const MidiBytes dump = sysEx(midi::kMaxMessageBytes);
+  const MidiBytes dump = sysExOf(midi::kMaxMessageBytes);
   const std::vector<MidiBytes> sent{{0x90, 0x3C, 0x64}, dump, {0xB1, 0x07, 0x50}, {0xE2, 0x00, 0x40}, {0x80, 0x3C, 0}};
   player.play({{sent[0]}, {dump, player.roomPerCycle()}, {sent[2]}, {sent[3]}, {sent[4]}});
   ASSERT_TRUE(player.waitUntilPlayed());
