@@ -36,7 +36,7 @@ bool playSteps(JackKeyboard& keys, JackSynth& ears, std::span<const std::vector<
 }
 
 struct AtB {
-  bool played = false;
+  bool played = false;  // the whole phrase, and all that B played recorded
   Listener heard;
   int wrongValues = 0, dropped = 0;
 };

@@ -51,7 +51,7 @@ class LossyRelay {
     for (int i = 0; i < 4; ++i) {
       const auto n = (p_[i].revents & POLLIN) ? ::recv(p_[i].fd, buffer, sizeof buffer, 0) : 0;
       if (n <= 0 || (i == 1 && loses({buffer, std::size_t(n)}))) continue;
-      const sockaddr_in to = net::makeAddress(htonl(INADDR_LOOPBACK), std::uint16_t(at_[i < 2] + i % 2));
+      const sockaddr_in to = net::makeAddress(htonl(INADDR_LOOPBACK), std::uint16_t(at_[i < 2 ? 1 : 0] + i % 2));
       ::sendto(p_[i ^ 2].fd, buffer, std::size_t(n), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     }
   }
