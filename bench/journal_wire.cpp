@@ -11,7 +11,64 @@
 
 #include "support/journal_relay.h"
 
+using namespace strandlink;
 using namespace strandlink::test;
+
+namespace {
+
+struct RelayRun {
+  bool connected = false;
+  int unsent = 0;
+  Listener heard;
+  int wrongValues = 0, dropped = 0;
+  RepairCounts counts;
+  std::uint64_t packets = 0, journalBytes = 0;  // A's, guard packets included
+  QString figures;                              // B's
+};
+
+// The phrase of 1,000 note pairs, a step every stepMs or so (stamped 10 ms apart),
+// through the lossy relay; its last packet lost.
+inline RelayRun playThroughRelay(bool journal, Loss loss, unsigned seed, int stepMs = 1) {
+  RelayRun run;
+  End a(freePortPair()), b(freePortPair());
+  LossyRelay relay(a.port, b.port, loss, seed);
+  a.rtp.setSendsJournal(journal);
+  if (!b.start(std::nullopt) || !a.start(relay.port) || !waitFor([&] { return a.connected() && b.connected(); }, 5000))
+    return run;
+  Phrase phrase(seed);
+  MidiState truth;
+  for (int n = 0; !phrase.done(); ++n) {
+    const auto step = phrase.step(n);
+    if (phrase.done()) {
+      settle(50);  // what went before has crossed
+      relay.dropNextMidi = true;
+    }
+    for (const Bytes& m : step) {
+      truth.apply(midi::MidiEventView(m));
+      run.unsent += a.rtp.sendFromLoop(midi::MidiEventView(m), std::int64_t(n) * 10'000) != protocol::SendResult::Sent;
+    }
+    settle(stepMs);
+  }
+  const auto heard = [&] {
+    Listener l;
+    for (const Received& r : b.sink.events) l.hear(MidiEvent::fromBytes(r.bytes));
+    return l;
+  };
+  // The guard packets come 20 ms, 40 ms ... after the last MIDI.
+  if (journal) waitFor([&] { return heard().hanging() == 0; }, 3000);
+  else settle(300);
+  run.connected = true;
+  run.heard = heard();
+  run.wrongValues = differences(truth, run.heard.state);
+  run.dropped = relay.dropped;
+  run.counts = b.rtp.repairs();
+  run.packets = a.rtp.sender().packetsSent();
+  run.journalBytes = a.rtp.sender().journalBytes();
+  run.figures = b.rtp.figuresText();
+  return run;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);

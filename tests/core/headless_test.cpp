@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <QProcess>
@@ -25,6 +24,7 @@
 #include "settings/preferences.h"
 #include "settings/settings_file.h"
 #include "support/jack_client.h"
+#include "support/program_copy.h"
 #include "support/side.h"
 #include "support/real_part.h"
 
@@ -61,13 +61,6 @@ QByteArray settingsFor(int local, int remote, const char* localHost = "127.0.0.1
       .arg(QString::fromLatin1(localHost))
       .toLatin1();
 }
-
-// The real program, ended with the test program should that stop half way.
-struct Program : QProcess {
-  Program() {
-    setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-  }
-};
 
 // The program's copy of the test's settings, started window-less with --name.
 struct LinkedProgram {

@@ -12,6 +12,7 @@
 #include "support/jack_client.h"
 #include "support/real_part.h"
 #include "support/side.h"
+#include "support/sysex_bytes.h"
 
 using namespace strandlink;
 using namespace strandlink::test;
@@ -46,7 +47,6 @@ TEST(JackLink, TwoHundredStopsAndStartsWithTrafficBothWaysAndThruOn) {
   EXPECT_EQ(ports, (std::vector<std::string>{"CycleA:in", "CycleA:out"}));
   EXPECT_TRUE(kbA.connected(kbA.port(), "CycleA:in") && synA.connected("CycleA:out", synA.port()));
 }
-
 
 // The devices are programs (a keyboard, a synth) that end with the server and are
 // started again only after it is back; a third program had connected itself to
@@ -130,17 +130,6 @@ TEST(JackLink, AServerKilledAndStartedAgainWithItsProgramsLaterCarriesMidiAgainW
   side->link.stop();
 }
 
-namespace {
-
-MidiBytes sysEx(std::size_t size) {
-  MidiBytes m(size, 0x55);
-  m.front() = 0xF0;
-  m.back() = 0xF7;
-  return m;
-}
-
-}  // namespace
-
 // A SysEx plays on the thru but is not sent to a classic peer, which has no
 // datagram for it; the notes around it go as before. That, and a SysEx the input
 // had to drop, are each said once a session.
@@ -157,7 +146,7 @@ TEST(JackLink, SysExPlaysOnTheThruOnlyAndWhatAClassicPeerMissesIsSaidOnceASessio
   }));
   while (peer.receive(200)) {
   }
-  const MidiBytes dump = sysEx(1000), tooLong = sysEx(midi::kMaxMessageBytes + 1);
+  const MidiBytes dump = sysExOf(1000), tooLong = sysExOf(midi::kMaxMessageBytes + 1);
   const std::size_t piece = player.roomPerCycle();
   for (int session = 0; session < 2; ++session) {
     SCOPED_TRACE(session);

@@ -18,6 +18,7 @@
 #include "midi/midi_service.h"
 #include "support/jack_client.h"
 #include "support/real_part.h"
+#include "support/sysex_bytes.h"
 
 namespace strandlink::midi {
 namespace {
@@ -241,14 +242,6 @@ TEST_F(MidiServiceJack, OutputIsByteExactSendsNothingInvalidAndServesThruAndTheW
   EXPECT_EQ(out->send(message({0x90, 0x3C, 0x40})), MidiError::NotOpen);
 }
 
-MidiBytes sysEx(std::size_t size, std::uint8_t seed) {
-  MidiBytes m(size);
-  for (std::size_t i = 1; i + 1 < size; ++i) m[i] = std::uint8_t((i * 7 + seed) & 0x7F);
-  m.front() = 0xF0;
-  m.back() = 0xF7;
-  return m;
-}
-
 // SysEx of every length through the input and, by the thru, the output of one
 // copy, among short messages: byte-exact and in order; one event where an empty
 // buffer holds it, consecutive pieces where not; every short message out within a
@@ -281,8 +274,8 @@ TEST_F(MidiServiceJack, SysExOfAnyLengthPassesInputThruAndOutputWholeInOrderAndK
   // Some hundred bytes (PipeWire at 128 frames) to 32 KiB (jackd): 64 KiB takes pieces.
   ASSERT_TRUE(room > 100 && room < kMaxMessageBytes) << room;
 
-  const MidiBytes s10 = sysEx(10, 1), sOneEvent = sysEx(room * 3 / 4, 2), s1000 = sysEx(1000, 3),
-                  s64k = sysEx(kMaxMessageBytes, 4), tooLong = sysEx(kMaxMessageBytes + 1, 5);
+  const MidiBytes s10 = test::sysExOf(10, 1), sOneEvent = test::sysExOf(room * 3 / 4, 2), s1000 = test::sysExOf(1000, 3),
+                  s64k = test::sysExOf(kMaxMessageBytes, 4), tooLong = test::sysExOf(kMaxMessageBytes + 1, 5);
   const std::vector<test::JackSysExClient::Step> steps = {
       {{0x90, 1, 1}}, {s10},          {{0x90, 2, 2}}, {sOneEvent}, {{0x90, 3, 3}}, {s1000, 300},
       {{0x90, 4, 4}}, {s64k, room},   {{0x90, 5, 5}}, {tooLong, room}, {{0x90, 6, 6}}};
@@ -328,7 +321,7 @@ TEST_F(MidiServiceJack, SysExOfAnyLengthPassesInputThruAndOutputWholeInOrderAndK
   EXPECT_FALSE(player.overflowed());
 
   // From the window's thread: whole or refused.
-  const MidiBytes s3000 = sysEx(3000, 6);
+  const MidiBytes s3000 = test::sysExOf(3000, 6);
   for (const MidiBytes& bad : std::vector<MidiBytes>{{0xF0, 0x7D, 0x80, 0xF7}, {0xF0, 0x7D, 0x01}, {0xF0}})
     EXPECT_EQ(out->send(MidiEventView(bad)), MidiError::InvalidMessage) << bad.size();
   EXPECT_TRUE(out->send(MidiEventView(s3000)) == MidiError::Ok && out->send(message({0x80, 1, 0})) == MidiError::Ok &&

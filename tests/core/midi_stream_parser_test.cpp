@@ -11,6 +11,7 @@
 
 #include "midi/midi_event.h"
 #include "midi/midi_stream_parser.h"
+#include "support/sysex_bytes.h"
 
 using strandlink::midi::MidiEvent;
 using strandlink::midi::MidiStreamParser;
@@ -167,9 +168,7 @@ TEST(MidiStreamParser, SysExAboveTheBoundIsDroppedWholeAndParsingNeverAllocates)
 
   // The default keeps 64 KiB.
   MidiStreamParser roomy;
-  Bytes big(MidiStreamParser::kDefaultMaxSysEx, 0x11);
-  big.front() = 0xF0;
-  big.back() = 0xF7;
+  const Bytes big = strandlink::test::sysExOf(MidiStreamParser::kDefaultMaxSysEx);
   EXPECT_EQ(parse(roomy, {Bytes(big.begin(), big.begin() + 1024), Bytes(big.begin() + 1024, big.end())}),
             (std::vector<Bytes>{big}));
 }

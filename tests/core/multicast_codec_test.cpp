@@ -10,8 +10,10 @@
 #include "midi/midi_event.h"
 #include "protocol/multicast/group_receiver.h"
 #include "protocol/multicast/multicast_codec.h"
+#include "support/sysex_bytes.h"
 
 using strandlink::midi::MidiEvent;
+using strandlink::test::sysExOf;
 using namespace strandlink::protocol::multicast;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -25,14 +27,6 @@ std::vector<Bytes> datagramsOf(const Bytes& message) {
   return out;
 }
 
-Bytes sysEx(std::size_t size) {
-  Bytes b(size);
-  for (std::size_t i = 0; i < size; ++i) b[i] = std::uint8_t(i % 0x80);
-  b.front() = 0xF0;
-  b.back() = 0xF7;
-  return b;
-}
-
 sockaddr_in sender(const char* address, std::uint16_t port) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
@@ -44,14 +38,14 @@ sockaddr_in sender(const char* address, std::uint16_t port) {
 }  // namespace
 
 TEST(MulticastCodec, ALongSysExGoesInConsecutive1024BytePieces) {
-  EXPECT_EQ(datagramsOf(sysEx(1024)).size(), 1u);
-  const Bytes big = sysEx(2500);
+  EXPECT_EQ(datagramsOf(sysExOf(1024)).size(), 1u);
+  const Bytes big = sysExOf(2500);
   const auto pieces = datagramsOf(big);
   ASSERT_EQ(pieces.size(), 3u);
   EXPECT_EQ(pieces[0], Bytes(big.begin(), big.begin() + 1024));
   EXPECT_EQ(pieces[1], Bytes(big.begin() + 1024, big.begin() + 2048));
   EXPECT_EQ(pieces[2], Bytes(big.begin() + 2048, big.end()));
-  const auto last = datagramsOf(sysEx(1025)).back();
+  const auto last = datagramsOf(sysExOf(1025)).back();
   EXPECT_EQ(last, Bytes{0xF7});
   EXPECT_EQ(datagramCount(1025), 2u);
   EXPECT_EQ(datagramCount(2500), 3u);

@@ -6,14 +6,11 @@
 #include <arpa/inet.h>
 #include <sched.h>
 
-#include <QCoreApplication>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,10 +20,15 @@
 #include "protocol/multicast/multicast_protocol.h"
 #include "support/real_part.h"
 #include "support/recording_boxes.h"
+#include "support/side.h"
+#include "support/sysex_bytes.h"
 
 using namespace strandlink;
 using namespace strandlink::protocol::multicast;
 using link::LinkStatus;
+using test::settle;
+using test::sysExOf;
+using test::waitFor;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
@@ -79,32 +81,6 @@ struct Member {
   }
 };
 
-// Runs the loop until done() or a generous deadline passes.
-bool waitFor(const std::function<bool()>& done) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (!done() && std::chrono::steady_clock::now() < end) {
-    QCoreApplication::processEvents();
-    QThread::msleep(5);
-  }
-  return done();
-}
-
-// Then a moment more, so that one datagram too many (our own) would show.
-void settle() {
-  for (int i = 0; i < 20; ++i) {
-    QCoreApplication::processEvents();
-    QThread::msleep(5);
-  }
-}
-
-Bytes sysEx(std::size_t size) {
-  Bytes m(size);
-  for (std::size_t i = 0; i < size; ++i) m[i] = std::uint8_t(i % 0x80);
-  m.front() = 0xF0;
-  m.back() = 0xF7;
-  return m;
-}
-
 std::string address(const sockaddr_in& a) {
   char text[INET_ADDRSTRLEN];
   inet_ntop(AF_INET, &a.sin_addr, text, sizeof text);
@@ -124,13 +100,13 @@ TEST(MulticastProtocol, MembersHearEachOtherByteExactAndNeverThemselves) {
   const std::vector<Bytes> fromA{{0x80, 0x3C, 0x00}, {0x91, 0x3C, 0x64}, {0xA2, 0x3C, 0x10}, {0xB3, 0x07, 0x7F},
                                  {0xC4, 0x05},       {0xD5, 0x40},       {0xE6, 0x00, 0x40}, {0xF1, 0x21},
                                  {0xF2, 0x01, 0x02}, {0xF3, 0x03},       {0xF6},             {0xF8},
-                                 {0xFA},             {0xFF},             sysEx(2500)};
+                                 {0xFA},             {0xFF},             sysExOf(2500)};
   a.play(fromA);
   ASSERT_TRUE(waitFor([&] { return b.sink.events.size() >= fromA.size() && c.sink.events.size() >= fromA.size(); }));
   const std::vector<Bytes> fromB{{0x9F, 0x40, 0x7F}, {0xCF, 0x01}};
   b.play(fromB);
   ASSERT_TRUE(waitFor([&] { return a.sink.events.size() >= fromB.size(); }));
-  settle();
+  settle(100);  // so that one datagram too many (our own) would show
 
   EXPECT_EQ(a.sink.events, fromB);
   EXPECT_EQ(b.sink.events, fromA);
@@ -163,7 +139,7 @@ TEST(MulticastProtocol, GarbageIsDroppedAndToldAndSilenceEndsTheConnection) {
   for (const Bytes& d : std::vector<Bytes>{{0x3C, 0x64}, {0xF0, 0x01, 0x02}, {0x90, 0x3C, 0x64}, {0xF7}})
     ASSERT_TRUE(stranger.send(d).ok());
   ASSERT_TRUE(waitFor([&] { return listener.protocol.received().dropped() >= 4; }));
-  settle();
+  settle(100);
   EXPECT_EQ(listener.sink.events, (std::vector<Bytes>{{0x90, 0x3C, 0x64}}));
   EXPECT_EQ(listener.protocol.received().dropped(), 4u);
   listener.protocol.tick();

@@ -2,54 +2,22 @@
 // each naming the other (so both invite at once): MIDI and a SysEx of the longest
 // an input delivers pass byte-exact in both timings, and a copy killed without a
 // goodbye and started again is let back in at once.
-#include <signal.h>
-#include <sys/prctl.h>
-
 #include <QDir>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include "support/jack_client.h"
+#include "support/program_copy.h"
 #include "support/real_part.h"
 #include "support/side.h"
+#include "support/sysex_bytes.h"
 
 using namespace strandlink;
 using namespace strandlink::test;
 
 namespace {
-
-// The real program, ended with the test program should that stop half way; its
-// standard output gathered.
-struct Copy : QProcess {
-  Copy(const QString& program, const QString& name, int local, int remote, const QString& timing) {
-    setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-    start(program, {"--headless", "--protocol", "rtp", "--local", QStringLiteral("127.0.0.1:%1").arg(local), "--remote",
-                    QStringLiteral("127.0.0.1:%1").arg(remote), "--input", "0", "--output", "0", "--timing", timing,
-                    "--name", name});
-  }
-  ~Copy() override {
-    // Never kill(0): that would be the test's own process group.
-    if (state() != QProcess::NotRunning && processId() > 0) ::kill(pid_t(processId()), SIGTERM);
-    if (!waitForFinished(5000)) kill();
-  }
-  const QString& out() {
-    text += QString::fromLocal8Bit(readAllStandardOutput());
-    return text;
-  }
-  bool says(const QString& line) { return out().split(u'\n').contains(line); }
-  QString text;
-};
-
-MidiBytes sysEx(std::size_t size) {
-  MidiBytes bytes(size);
-  bytes.front() = 0xF0;
-  for (std::size_t i = 1; i + 1 < size; ++i) bytes[i] = std::uint8_t((i * 13 + i / 256) & 0x7F);
-  bytes.back() = 0xF7;
-  return bytes;
-}
 
 class RtpProgram : public ::testing::TestWithParam<const char*> {
  protected:
@@ -77,7 +45,7 @@ TEST_P(RtpProgram, NotesAndA64KiBSysExPassByteExact) {
   }));
   settle(300);
   const std::size_t before = player.events().size();
-  const MidiBytes dump = sysEx(midi::kMaxMessageBytes);
+  const MidiBytes dump = sysExOf(midi::kMaxMessageBytes);
   const std::vector<MidiBytes> sent{{0x90, 0x3C, 0x64}, dump, {0xB1, 0x07, 0x50}, {0xE2, 0x00, 0x40}, {0x80, 0x3C, 0}};
   player.play({{sent[0]}, {dump, player.roomPerCycle()}, {sent[2]}, {sent[3]}, {sent[4]}});
   ASSERT_TRUE(player.waitUntilPlayed());

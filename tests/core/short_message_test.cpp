@@ -9,6 +9,7 @@
 #include "midi/midi_event.h"
 #include "midi/short_message.h"
 #include "midi/word_queue.h"
+#include "support/sysex_bytes.h"
 
 using strandlink::midi::ShortMessage;
 using strandlink::midi::shortMessageLength;
@@ -75,9 +76,7 @@ TEST(MidiEvent, ShortMessagesSysExAndWhatIsWellFormed) {
   EXPECT_TRUE(program.wellFormed());
   EXPECT_EQ(program.shortMessage(), ShortMessage::withStatusSize(0xC5, 7));
 
-  std::vector<std::uint8_t> dump(1000, 0x11);
-  dump.front() = 0xF0;
-  dump.back() = 0xF7;
+  const std::vector<std::uint8_t> dump = strandlink::test::sysExOf(1000);
   const MidiEvent sysex = MidiEvent::fromBytes(dump);
   EXPECT_TRUE(sysex.isSysEx() && sysex.wellFormed() && !sysex.shortMessage());
   EXPECT_TRUE(std::ranges::equal(sysex.bytes(), dump));

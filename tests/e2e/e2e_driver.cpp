@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "support/jack_client.h"
+#include "support/sysex_bytes.h"
 
 using namespace strandlink::test;
 using namespace std::chrono_literals;
@@ -55,14 +56,6 @@ MidiBytes sequenceMessage(std::uint64_t i) {
   if (kind == 0xF2) return {kind, d1, d2};
   if (kind == 0xF1 || kind == 0xF3) return {kind, d1};
   return {kind};
-}
-
-MidiBytes sysExMessage(std::size_t size) {
-  MidiBytes m(std::max<std::size_t>(size, 2));
-  for (std::size_t i = 0; i < m.size(); ++i) m[i] = std::uint8_t(i % 0x80);
-  m.front() = 0xF0;
-  m.back() = 0xF7;
-  return m;
 }
 
 std::string hex(const MidiBytes& m) {
@@ -218,7 +211,7 @@ std::string findPort(const JackClient& client, const std::string& pattern, unsig
 
 // The messages a run plays, checks or lists.
 std::vector<MidiBytes> messagesOf(const Options& o) {
-  if (o.sysex > 0) return {sysExMessage(o.sysex)};
+  if (o.sysex > 0) return {sysExOf(o.sysex)};
   std::vector<MidiBytes> all;
   for (std::uint64_t i = 0; i < o.count; ++i) all.push_back(sequenceMessage(o.first + i));
   return all;
@@ -254,7 +247,7 @@ int recordSysEx(const Options& o) {
   std::fflush(stdout);
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(o.deadlineMs > 0 ? o.deadlineMs : 30000);
   while (!catcher.done() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(5ms);
-  const MidiBytes want = sysExMessage(o.sysex), got = catcher.caught();
+  const MidiBytes want = sysExOf(o.sysex), got = catcher.caught();
   if (got == want) {
     std::printf("received the SysEx of %zu bytes, byte-exact\n", got.size());
     return 0;
