@@ -54,6 +54,9 @@ std::vector<Golden> goldens() {
   parameters.parameters = {parameter(true, 0x101, 64, 0), parameter(false, 0, 2)};
   g.push_back({"NRPN and RPN", journalOf(0, {parameters}),
                {0xA0, 0x00, 0x00, 0x88, 0x0E, 0x20, 0x80, 0x0B, 0x81, 0x82, 0xC0, 0x40, 0x00, 0x80, 0x00, 0x80, 0x02}});
+  ChannelJournal pending = onChannel(1);
+  pending.pendingParameter = PendingParameter{true, 1, false};  // an NRPN MSB without its LSB yet
+  g.push_back({"half a parameter number", journalOf(0, {pending}), {0xA0, 0x00, 0x00, 0x88, 0x06, 0x20, 0xC0, 0x03, 0x81}});
   ChannelJournal wheel = onChannel(15);
   wheel.pitchWheel = RecentValue<std::uint16_t>{0x1234, false};
   wheel.channelPressure = RecentValue<std::uint8_t>{90, false};
@@ -243,6 +246,30 @@ TEST(RtpJournalRepair, PlaysOnlyWhatDiffersAndNothingTwice) {
   const RepairCounts& c = repair.counts();
   EXPECT_EQ(std::tuple(c.gaps, c.packetsLost, c.notesEnded, c.lateNotes, c.valuesRestored, c.unrepaired),
             std::tuple(2u, 3u, 1u, 1u, 3u, 0u));
+}
+
+// An NRPN chosen over several packets, the one with its MSB lost and the receiver's
+// feedback then moving the checkpoint past it: the next packet's journal alone
+// must bring the MSB, or the data entry goes to another parameter.
+TEST(RtpJournalRepair, AParameterNumberHalfChosenInALostPacket) {
+  JournalSender sender;
+  JournalRepair receiver;
+  strandlink::protocol::rtp::MidiState heard;
+  const std::vector<Bytes> messages = {{0xB1, 7, 100}, {0xB1, 99, 1}, {0xB1, 98, 0}, {0xB1, 6, 9}};
+  for (std::uint16_t sequence = 0; sequence < messages.size(); ++sequence) {
+    Bytes p = packetWith(sequence, {messages[sequence]});
+    ASSERT_TRUE(sender.attach(p, 0));
+    if (sequence == 1) continue;  // lost
+    MidiPacket decoded;
+    ASSERT_EQ(decodeMidiPacket(p, decoded), DecodeError::None);
+    for (const MidiEvent& e : receiver.arrived(sequence, &*decoded.journal).repairs) heard.apply(e.view());
+    for (const TimedCommand& c : decoded.commands) heard.apply(c.bytes.view()), receiver.played(c.bytes.view());
+    sender.receiverHas(sequence);
+  }
+  const auto& parameters = heard.channel(1).parameters;
+  const auto chosen = parameters.find(parameterKey(true, 1 << 7));
+  ASSERT_NE(chosen, parameters.end());
+  EXPECT_EQ(chosen->second.entryMsb.value, 9);
 }
 
 }  // namespace

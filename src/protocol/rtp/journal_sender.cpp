@@ -82,8 +82,8 @@ RecoveryJournal JournalSender::journalFor(std::uint16_t sequence, std::int64_t n
   for (int c = 0; c < 16; ++c) {
     if (state_.channel(c).latestStamp() < from) continue;  // untouched since the checkpoint
     ChannelJournal channel = channelJournal(c, self, nowMs);
-    if (channel.program || !channel.controllers.empty() || !channel.parameters.empty() || channel.pitchWheel ||
-        channel.hasNotes() || channel.channelPressure || !channel.notePressures.empty())
+    if (channel.program || !channel.controllers.empty() || !channel.parameters.empty() || channel.pendingParameter ||
+        channel.pitchWheel || channel.hasNotes() || channel.channelPressure || !channel.notePressures.empty())
       journal.channels.push_back(std::move(channel));
   }
   return journal;
@@ -108,6 +108,9 @@ ChannelJournal JournalSender::channelJournal(int channel, std::uint64_t self, st
       j.controllers.push_back({n, std::uint8_t(v.value), v.stamp == previous});
   }
   j.parameters = parameterLogs(c, self);
+  if (c.selectionMsb.value >= 0 && c.selectionLsb.value < 0 && c.selectionStamp >= from && c.selectionStamp < self)
+    j.pendingParameter =
+        PendingParameter{c.selectionNonRegistered, std::uint8_t(c.selectionMsb.value), c.selectionStamp == previous};
   if (within(c.pitchWheel, from, self))
     j.pitchWheel = RecentValue<std::uint16_t>{std::uint16_t(c.pitchWheel.value), c.pitchWheel.stamp == previous};
   for (std::uint8_t n = 0; n < 128 && c.notesStamp >= from; ++n) {
