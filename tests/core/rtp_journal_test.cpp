@@ -195,6 +195,45 @@ TEST(RtpJournalSender, HistorySinceTheCheckpointAndFeedbackThatShrinksIt) {
   EXPECT_EQ(resetting.journalFor(102, 0), journalOf(101, {reset}));
 }
 
+// 640 note-ons at once on 16 channels, so that the journal grows past the payload
+// bound: the packets leave room for it while it fits, go larger rather than without
+// it once it alone does not, and a receiver that loses every other one (and gets a
+// guard packet) has every note sounding.
+TEST(RtpJournalSender, PacketsLeaveRoomForTheirJournalAndCarryOneTooLargeForThem) {
+  std::vector<TimedEvent> events;
+  for (std::uint8_t n = 0; n < 40; ++n)
+    for (std::uint8_t c = 0; c < 16; ++c) events.push_back({0, MidiEvent::fromBytes(Bytes{std::uint8_t(0x90 | c), n, 9})});
+  JournalSender sender;
+  JournalRepair receiver;
+  PacketEncoder encoder(7, 0);
+  std::size_t messages = 0, fitting = 0, larger = 0;
+  const auto arrive = [&](const Bytes& p) {
+    MidiPacket decoded;
+    ASSERT_EQ(decodeMidiPacket(p, decoded), DecodeError::None);
+    messages += decoded.commands.size();
+    if (decoded.header.sequence % 2) return;  // lost
+    (void)receiver.arrived(decoded.header.sequence, &*decoded.journal);
+    for (const TimedCommand& c : decoded.commands) receiver.played(c.bytes.view());
+  };
+  encoder.encode(0, events, [&](std::uint16_t s) { return sender.reserve(s, 0); }, [&](Bytes& p) {
+    const std::size_t bare = p.size();
+    ASSERT_TRUE(sender.attach(p, 0));
+    if (p.size() - bare + 5 > kMaxPayload) {
+      ++larger;  // no room for a message beside it
+    } else {
+      EXPECT_LE(p.size() - kRtpHeaderSize, kMaxPayload);
+      fitting += p.size() - bare > 256;
+    }
+    arrive(p);
+  });
+  EXPECT_EQ(messages, events.size());
+  EXPECT_GT(fitting, 2u);
+  EXPECT_GT(larger, 0u);
+  arrive(sender.guardPacket(RtpHeader{false, kPayloadType, std::uint16_t(encoder.nextSequence() | 1), 0, 7}, 0));
+  for (int c = 0; c < 16; ++c)
+    for (int n = 0; n < 40; ++n) EXPECT_TRUE(receiver.state().channel(c).notes[std::size_t(n)].velocity) << c << " " << n;
+}
+
 TEST(RtpJournalSender, GuardPacketsBackOffThenStop) {
   GuardSchedule guards;
   guards.midiSent(1000);

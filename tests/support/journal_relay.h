@@ -43,7 +43,7 @@ class LossyRelay {
 
  private:
   void forward() {
-    std::uint8_t buffer[2048];
+    std::uint8_t buffer[65536];  // a packet with a large journal may be larger than the payload bound
     for (int i = 0; i < 4; ++i) {
       sockaddr_in from{};
       socklen_t size = sizeof from;

@@ -42,22 +42,37 @@ void JournalSender::sending(std::uint64_t sequence, std::int64_t nowMs) {
   if (marks_.front().second <= nowMs - historyMs_) checkpoint_ = std::max(checkpoint_, marks_.front().first);
 }
 
+const JournalSender::Prepared& JournalSender::prepare(std::uint64_t sequence, std::int64_t nowMs) {
+  if (prepared_ && prepared_->sequence == sequence) return *prepared_;
+  sending(sequence, nowMs);
+  prepared_.emplace();
+  prepared_->sequence = sequence;
+  prepared_->fits = encodeJournal(journalFor(static_cast<std::uint16_t>(sequence), nowMs), prepared_->bytes);
+  return *prepared_;
+}
+
+std::size_t JournalSender::reserve(std::uint16_t sequence, std::int64_t nowMs) {
+  const Prepared& p = prepare(extend(sequence), nowMs);
+  return p.fits ? p.bytes.size() : 0;
+}
+
 bool JournalSender::attach(std::vector<std::uint8_t>& packet, std::int64_t nowMs) {
   MidiPacket decoded;
   if (decodeMidiPacket(packet, decoded) != DecodeError::None || decoded.hadJournal) return false;
   if (packet[0] & 0x3F) return false;  // padding, an extension or CSRCs: not the encoder's packet
   const std::uint64_t sequence = extend(decoded.header.sequence);
-  sending(sequence, nowMs);
-  std::vector<std::uint8_t> journal;
-  const bool fits = encodeJournal(journalFor(decoded.header.sequence, nowMs), journal);
+  const bool fits = prepare(sequence, nowMs).fits;
+  if (fits) {
+    packet[kSectionHeader] |= 0x40;  // J
+    packet.insert(packet.end(), prepared_->bytes.begin(), prepared_->bytes.end());
+  }
+  prepared_.reset();
   for (const TimedCommand& command : decoded.commands) state_.apply(command.bytes.view(), sequence, nowMs);
-  if (!fits) return false;
-  packet[kSectionHeader] |= 0x40;  // J
-  packet.insert(packet.end(), journal.begin(), journal.end());
-  return true;
+  return fits;
 }
 
 std::vector<std::uint8_t> JournalSender::guardPacket(const RtpHeader& header, std::int64_t nowMs) {
+  prepared_.reset();
   sending(extend(header.sequence), nowMs);
   std::vector<std::uint8_t> packet;
   appendRtpHeader(packet, header);
@@ -67,6 +82,7 @@ std::vector<std::uint8_t> JournalSender::guardPacket(const RtpHeader& header, st
 }
 
 void JournalSender::receiverHas(std::uint16_t sequence) {
+  prepared_.reset();  // made for the checkpoint before
   if (!last_) return;
   const std::uint64_t has = extend(sequence);
   if (has > *last_) return;  // feedback about packets never sent: not believed
