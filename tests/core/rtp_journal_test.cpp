@@ -202,6 +202,9 @@ TEST(RtpJournalSender, HistorySinceTheCheckpointAndFeedbackThatShrinksIt) {
 TEST(RtpJournalSender, PacketsLeaveRoomForTheirJournalAndCarryOneTooLargeForThem) {
   std::vector<TimedEvent> events;
   for (int i = 0; i < 640; ++i) events.push_back({0, MidiEvent::fromBytes(Bytes{std::uint8_t(0x90 | i % 16), std::uint8_t(i / 16), 9})});
+  for (int k = 0; k < 500; ++k)  // and 500 NRPNs on channel 0: more than its part of a journal can list
+    for (const Bytes& m : {Bytes{0xB0, 99, std::uint8_t(k >> 7)}, Bytes{0xB0, 98, std::uint8_t(k & 127)}, Bytes{0xB0, 6, 1}})
+      events.push_back({0, MidiEvent::fromBytes(m)});
   JournalSender sender;
   JournalRepair receiver;
   PacketEncoder encoder(7, 0);

@@ -11,9 +11,32 @@ namespace {
 constexpr std::uint64_t kCycle = 0x10000;
 constexpr std::int64_t kFirstGuardMs = 20, kLastGuardIntervalMs = 1000;
 constexpr std::size_t kSectionHeader = kRtpHeaderSize;  // when there is no padding, CSRC or extension
+// A journal made up to this long ago still serves: its note-ons marked to sound late
+// are that much older, well within what a late note may be.
+constexpr std::int64_t kPreparedServesMs = 10;
 
 bool within(const StampedValue& v, std::uint64_t from, std::uint64_t before) {
   return v.value >= 0 && v.stamp >= from && v.stamp < before;
+}
+
+// A channel's part says its length in 10 bits: past 1,023 octets its oldest
+// parameter logs give way (a receiver that lost them keeps its own values) rather
+// than the whole journal. Its other chapters take at most about 770 octets.
+void fitParameters(ChannelJournal& c) {
+  constexpr std::size_t kMaxChannel = 0x3FF, kAllButParameters = 770, kLargestLog = 5;
+  if (kAllButParameters + 3 + kLargestLog * c.parameters.size() <= kMaxChannel) return;
+  const auto logSize = [](const ParameterValue& p) {
+    return 3 + std::size_t(p.entryMsb.has_value() + p.entryLsb.has_value());
+  };
+  ChannelJournal rest = c;
+  rest.parameters.clear(), rest.pendingParameter.reset();
+  std::vector<std::uint8_t> bytes;
+  (void)encodeJournal(RecoveryJournal{0, {rest}, false}, bytes);
+  std::size_t size = bytes.size() - 3 + 2 + c.pendingParameter.has_value();  // its journal header out, chapter M's in
+  for (const ParameterValue& p : c.parameters) size += logSize(p);
+  std::size_t drop = 0;
+  while (size > kMaxChannel && drop + 1 < c.parameters.size()) size -= logSize(c.parameters[drop++]);
+  c.parameters.erase(c.parameters.begin(), c.parameters.begin() + std::ptrdiff_t(drop));
 }
 
 ParameterValue parameterValue(ParameterKey key) {
@@ -43,12 +66,13 @@ void JournalSender::sending(std::uint64_t sequence, std::int64_t nowMs) {
 }
 
 const JournalSender::Prepared& JournalSender::prepare(std::uint64_t sequence, std::int64_t nowMs) {
-  if (prepared_ && prepared_->sequence == sequence) return *prepared_;
+  Prepared& p = prepared_;
+  if (p.valid && p.sequence == sequence && nowMs - p.madeMs <= kPreparedServesMs) return p;
   sending(sequence, nowMs);
-  prepared_.emplace();
-  prepared_->sequence = sequence;
-  prepared_->fits = encodeJournal(journalFor(static_cast<std::uint16_t>(sequence), nowMs), prepared_->bytes);
-  return *prepared_;
+  p.bytes.clear();
+  p.fits = encodeJournal(journalFor(static_cast<std::uint16_t>(sequence), nowMs), p.bytes);
+  p.valid = true, p.sequence = sequence, p.madeMs = nowMs;
+  return p;
 }
 
 std::size_t JournalSender::reserve(std::uint16_t sequence, std::int64_t nowMs) {
@@ -64,15 +88,15 @@ bool JournalSender::attach(std::vector<std::uint8_t>& packet, std::int64_t nowMs
   const bool fits = prepare(sequence, nowMs).fits;
   if (fits) {
     packet[kSectionHeader] |= 0x40;  // J
-    packet.insert(packet.end(), prepared_->bytes.begin(), prepared_->bytes.end());
+    packet.insert(packet.end(), prepared_.bytes.begin(), prepared_.bytes.end());
   }
-  prepared_.reset();
+  prepared_.valid = false;
   for (const TimedCommand& command : decoded.commands) state_.apply(command.bytes.view(), sequence, nowMs);
   return fits;
 }
 
 std::vector<std::uint8_t> JournalSender::guardPacket(const RtpHeader& header, std::int64_t nowMs) {
-  prepared_.reset();
+  prepared_.valid = false;
   sending(extend(header.sequence), nowMs);
   std::vector<std::uint8_t> packet;
   appendRtpHeader(packet, header);
@@ -82,7 +106,7 @@ std::vector<std::uint8_t> JournalSender::guardPacket(const RtpHeader& header, st
 }
 
 void JournalSender::receiverHas(std::uint16_t sequence) {
-  prepared_.reset();  // made for the checkpoint before
+  prepared_.valid = false;  // made for the checkpoint before
   if (!last_) return;
   const std::uint64_t has = extend(sequence);
   if (has > *last_) return;  // feedback about packets never sent: not believed
@@ -142,6 +166,7 @@ ChannelJournal JournalSender::channelJournal(int channel, std::uint64_t self, st
   for (std::uint8_t n = 0; n < 128 && c.notePressuresStamp >= from; ++n)
     if (within(c.notePressures[n], from, self))
       j.notePressures.push_back({n, std::uint8_t(c.notePressures[n].value), c.notePressures[n].stamp == previous});
+  fitParameters(j);  // last: it weighs the other chapters
   return j;
 }
 

@@ -122,6 +122,8 @@ void PacketSender::run() {
     batch.clear();
     drain(batch);
     if (!batch.empty()) sendBatch(batch);
+    // The next packet's journal, made while this thread waits rather than when MIDI comes.
+    if (journal_) (void)journal_->reserve(encoder_->nextSequence(), monotonicMillis());
   }
 }
 
