@@ -55,8 +55,16 @@ inline RelayRun playThroughRelay(bool journal, Loss loss, unsigned seed, int ste
     return l;
   };
   // The guard packets come 20 ms, 40 ms ... after the last MIDI.
-  if (journal) waitFor([&] { return heard().hanging() == 0; }, 3000);
-  else settle(300);
+  // B reads a datagram at a time: what A sent after the packet that ended the
+  // notes may still be on its way.
+  if (journal) {
+    waitFor(
+        [&] {
+          const Listener l = heard();
+          return !l.hanging() && !differences(truth, l.state);
+        },
+        3000);
+  } else settle(300);
   run.connected = true;
   run.heard = heard();
   run.wrongValues = differences(truth, run.heard.state);

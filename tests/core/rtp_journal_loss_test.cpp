@@ -1,6 +1,6 @@
 // The loss runs of tests/support/journal_loss_run.h: with the journal no note
-// hangs, every value at the receiver equals the sender's and nothing sounds twice;
-// without it notes hang, which shows the check can fail.
+// hangs, every value at the receiver equals the sender's and nothing sounds twice
+// (without it notes hang: the relay test shows that the check can fail).
 #include <gtest/gtest.h>
 
 #include "support/journal_loss_run.h"
@@ -14,7 +14,7 @@ TEST(RtpJournalLoss, NoNoteHangsAndEveryValueArrivesThroughLoss) {
   for (const Loss& loss : losses) {
     for (unsigned seed : {1u, 2u}) {
       SCOPED_TRACE(testing::Message() << loss.name << ", seed " << seed);
-      const Outcome o = play(loss, true, seed);
+      const Outcome o = play(loss, true, seed, seed == 2);
       EXPECT_EQ(o.faults, 0);
       EXPECT_EQ(o.hanging, 0);
       EXPECT_EQ(o.wrongValues, 0);
@@ -24,11 +24,4 @@ TEST(RtpJournalLoss, NoNoteHangsAndEveryValueArrivesThroughLoss) {
       EXPECT_EQ(o.counts.unrepaired, 0u);
     }
   }
-}
-
-TEST(RtpJournalLoss, WithoutTheJournalNotesHang) {
-  const Outcome o = play({"5 % in bursts", 0.05, 3}, false, 1);
-  EXPECT_EQ(o.faults, 0);
-  EXPECT_GT(o.hanging, 0);
-  EXPECT_GT(o.wrongValues, 0);
 }

@@ -54,6 +54,9 @@ std::vector<Golden> goldens() {
   parameters.parameters = {parameter(true, 0x101, 64, 0), parameter(false, 0, 2)};
   g.push_back({"NRPN and RPN", journalOf(0, {parameters}),
                {0xA0, 0x00, 0x00, 0x88, 0x0E, 0x20, 0x80, 0x0B, 0x81, 0x82, 0xC2, 0x40, 0x00, 0x80, 0x00, 0x82, 0x02}});
+  ChannelJournal pending = onChannel(1);
+  pending.pendingParameter = PendingParameter{true, 1, false};  // an NRPN MSB without its LSB yet
+  g.push_back({"half a parameter number", journalOf(0, {pending}), {0xA0, 0x00, 0x00, 0x88, 0x06, 0x20, 0xC0, 0x03, 0x81}});
   ChannelJournal wheel = onChannel(15);
   wheel.pitchWheel = RecentValue<std::uint16_t>{0x1234, false};
   wheel.channelPressure = RecentValue<std::uint8_t>{90, false};
@@ -190,6 +193,44 @@ TEST(RtpJournalSender, HistorySinceTheCheckpointAndFeedbackThatShrinksIt) {
   reset.pitchWheel = RecentValue<std::uint16_t>{0x2000, true};
   reset.channelPressure = RecentValue<std::uint8_t>{0, true};
   EXPECT_EQ(resetting.journalFor(102, 0), journalOf(101, {reset}));
+}
+
+// 640 note-ons at once on 16 channels, so that the journal grows past the payload
+// bound: the packets leave room for it while it fits, go larger rather than without
+// it once it alone does not, and a receiver that loses every other one (and gets a
+// guard packet) has every note sounding.
+TEST(RtpJournalSender, PacketsLeaveRoomForTheirJournalAndCarryOneTooLargeForThem) {
+  std::vector<TimedEvent> events;
+  for (int i = 0; i < 640; ++i) events.push_back({0, MidiEvent::fromBytes(Bytes{std::uint8_t(0x90 | i % 16), std::uint8_t(i / 16), 9})});
+  for (int k = 0; k < 500; ++k)  // and 500 NRPNs on channel 0: more than its part of a journal can list
+    for (const Bytes& m : {Bytes{0xB0, 99, std::uint8_t(k >> 7)}, Bytes{0xB0, 98, std::uint8_t(k & 127)}, Bytes{0xB0, 6, 1}})
+      events.push_back({0, MidiEvent::fromBytes(m)});
+  JournalSender sender;
+  JournalRepair receiver;
+  PacketEncoder encoder(7, 0);
+  std::size_t messages = 0, larger = 0;
+  const auto arrive = [&](const Bytes& p) {
+    MidiPacket d;
+    ASSERT_EQ(decodeMidiPacket(p, d), DecodeError::None);
+    messages += d.commands.size();
+    if (d.header.sequence % 2) return;  // lost
+    (void)receiver.arrived(d.header.sequence, &*d.journal);
+    for (const TimedCommand& c : d.commands) receiver.played(c.bytes.view());
+  };
+  encoder.encode(0, events, [&](std::uint16_t s) { return sender.reserve(s, 0); }, [&](Bytes& p) {
+    const std::size_t bare = p.size();
+    ASSERT_TRUE(sender.attach(p, 0));
+    larger += p.size() - bare + 5 > kMaxPayload;  // no room for a message beside it
+    EXPECT_TRUE(p.size() - bare + 5 > kMaxPayload || p.size() - kRtpHeaderSize <= kMaxPayload) << p.size();
+    arrive(p);
+  });
+  EXPECT_EQ(messages, events.size());
+  EXPECT_GT(larger, 0u);
+  arrive(sender.guardPacket(RtpHeader{false, kPayloadType, std::uint16_t(encoder.nextSequence() | 1), 0, 7}, 0));
+  int sounding = 0;
+  for (int c = 0; c < 16; ++c)
+    for (const NoteState& n : receiver.state().channel(c).notes) sounding += n.velocity > 0;
+  EXPECT_EQ(sounding, 640);
 }
 
 TEST(RtpJournalSender, GuardPacketsBackOffThenStop) {
@@ -468,6 +509,27 @@ TEST(RtpJournalRepair, CountsTakenFromAJournalWithoutAGap) {
   repair.played(MidiEvent::fromBytes(Bytes{0xFF}).view());
   const RecoveryJournal restarted = withSystem(systemOf(SimpleSystemCommands{Value7{1, false}, {}, {}, false}));
   EXPECT_TRUE(repair.arrived(102, &restarted).repairs.empty());
+}
+
+// An NRPN chosen over several packets, the one with its MSB lost and the receiver's
+// feedback then moving the checkpoint past it: the next packet's journal alone
+// must bring the MSB, or the data entry goes to another parameter.
+TEST(RtpJournalRepair, AParameterNumberHalfChosenInALostPacket) {
+  JournalSender sender;
+  JournalRepair receiver;
+  const std::vector<Bytes> messages = {{0xB1, 7, 100}, {0xB1, 99, 1}, {0xB1, 98, 0}, {0xB1, 6, 9}};
+  for (std::uint16_t sequence = 0; sequence < messages.size(); ++sequence) {
+    Bytes p = packetWith(sequence, {messages[sequence]});
+    ASSERT_TRUE(sender.attach(p, 0));
+    if (sequence == 1) continue;  // lost
+    const RecoveryJournal journal = journalIn(p);
+    (void)receiver.arrived(sequence, &journal);
+    receiver.played(MidiEvent::fromBytes(messages[sequence]).view());
+    sender.receiverHas(sequence);
+  }
+  const auto& parameters = receiver.state().channel(1).parameters;
+  const auto chosen = parameters.find(parameterKey(true, 1 << 7));
+  EXPECT_TRUE(chosen != parameters.end() && chosen->second.entryMsb.value == 9);
 }
 
 }  // namespace

@@ -148,7 +148,8 @@ inline int differences(const MidiState& truth, const MidiState& heard) {
   return wrong;
 }
 
-inline Outcome play(Loss loss, bool withJournal, unsigned seed) {
+// apart: each message in a packet of its own, as the sending thread often has it.
+inline Outcome play(Loss loss, bool withJournal, unsigned seed, bool apart = false) {
   LossyChannel channel(loss, seed);
   Phrase phrase(seed + 1);
   JournalSender sender;
@@ -183,13 +184,16 @@ inline Outcome play(Loss loss, bool withJournal, unsigned seed) {
     for (const Bytes& m : phrase.step(n)) events.push_back({0, MidiEvent::fromBytes(m)}), truth.apply(events.back().event.view());
     if (events.empty()) continue;
     PacketEncoder encoder(9, sequence);
-    for (Bytes& packet : encoder.encode(std::uint32_t(now * 10), events)) {
+    const auto send = [&](Bytes& packet) {
       const std::size_t bare = packet.size();
       if (withJournal && !sender.attach(packet, now)) ++outcome.faults;
       ++outcome.packets, outcome.journalBytes += packet.size() - bare;
       outcome.largestJournal = std::max<std::uint64_t>(outcome.largestJournal, packet.size() - bare);
-      deliver(packet, phrase.done());  // the packet with the last note-offs is lost
-    }
+      deliver(packet, phrase.done());  // the packets with the last note-offs are lost
+    };
+    const auto reserve = [&](std::uint16_t s) { return withJournal ? sender.reserve(s, now) : 0; };
+    for (std::size_t i = 0; i < events.size(); i += apart ? 1 : events.size())
+      encoder.encode(std::uint32_t(now * 10), std::span(events).subspan(i, apart ? 1 : events.size()), reserve, send);
     sequence = encoder.nextSequence();
     guards.midiSent(now);
   }

@@ -47,7 +47,7 @@ class LossyRelay {
 
  private:
   void forward() {
-    std::uint8_t buffer[2048];
+    std::uint8_t buffer[65536];  // a packet with a large journal may be larger than the payload bound
     for (int i = 0; i < 4; ++i) {
       const auto n = (p_[i].revents & POLLIN) ? ::recv(p_[i].fd, buffer, sizeof buffer, 0) : 0;
       if (n <= 0 || (i == 1 && loses({buffer, std::size_t(n)}))) continue;

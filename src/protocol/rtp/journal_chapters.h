@@ -42,6 +42,15 @@ struct ParameterValue {
   friend bool operator==(const ParameterValue&, const ParameterValue&) = default;
 };
 
+// A parameter number half chosen: its MSB (99 or 101) sent, its LSB never yet.
+// A receiver that lost the MSB would send the data entry after it elsewhere.
+struct PendingParameter {
+  bool nonRegistered = false;
+  std::uint8_t msb = 0;
+  bool recent = false;
+  friend bool operator==(const PendingParameter&, const PendingParameter&) = default;
+};
+
 struct HeldNote {
   std::uint8_t note = 0;
   std::uint8_t velocity = 1;
@@ -62,6 +71,7 @@ struct ChannelJournal {
   std::optional<ProgramState> program;
   std::vector<ControllerValue> controllers;
   std::vector<ParameterValue> parameters;
+  std::optional<PendingParameter> pendingParameter;      // selected after the last of `parameters`
   std::optional<RecentValue<std::uint16_t>> pitchWheel;  // 14 bits, 0x2000 centre
   std::vector<HeldNote> notesOn;
   std::bitset<128> notesOff;

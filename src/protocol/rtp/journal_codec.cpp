@@ -22,8 +22,12 @@ bool anyRecent(const std::vector<T>& items) {
   return std::any_of(items.begin(), items.end(), [](const T& item) { return item.recent; });
 }
 
+bool parametersRecent(const ChannelJournal& c) {
+  return anyRecent(c.parameters) || (c.pendingParameter && c.pendingParameter->recent);
+}
+
 bool channelRecent(const ChannelJournal& c) {
-  return (c.program && c.program->recent) || anyRecent(c.controllers) || anyRecent(c.parameters) ||
+  return (c.program && c.program->recent) || anyRecent(c.controllers) || parametersRecent(c) ||
          (c.pitchWheel && c.pitchWheel->recent) || anyRecent(c.notesOn) || c.notesOffRecent ||
          (c.channelPressure && c.channelPressure->recent) || anyRecent(c.notePressures);
 }
@@ -43,10 +47,11 @@ void writeControllers(const std::vector<ControllerValue>& logs, Bytes& out) {
   }
 }
 
-void writeParameters(const std::vector<ParameterValue>& logs, Bytes& out) {
+void writeParameters(const ChannelJournal& c, Bytes& out) {
   const std::size_t start = out.size();
   out.resize(start + 2);  // S P E U W Z and the length, filled in below
-  for (const ParameterValue& p : logs) {
+  if (const auto& pending = c.pendingParameter) out.push_back(octet(pending->nonRegistered, pending->msb));
+  for (const ParameterValue& p : c.parameters) {
     out.push_back(single(p.recent, p.number & 0x7F));
     out.push_back(octet(p.nonRegistered, p.number >> 7));
     // V with the data entry fields: they hold the parameter's value itself.
@@ -56,7 +61,8 @@ void writeParameters(const std::vector<ParameterValue>& logs, Bytes& out) {
     if (p.entryLsb) out.push_back(octet(false, *p.entryLsb));
   }
   const std::size_t length = out.size() - start;
-  out[start] = static_cast<std::uint8_t>((anyRecent(logs) ? 0 : 0x80) | (length >> 8));
+  out[start] =
+      static_cast<std::uint8_t>((parametersRecent(c) ? 0 : 0x80) | (c.pendingParameter ? 0x40 : 0) | (length >> 8));
   out[start + 1] = static_cast<std::uint8_t>(length);
 }
 
@@ -96,7 +102,7 @@ bool writeChannel(const ChannelJournal& c, Bytes& out) {
   std::uint8_t toc = 0;
   if (c.program) toc |= kProgram, writeProgram(*c.program, out);
   if (!c.controllers.empty()) toc |= kControllers, writeControllers(c.controllers, out);
-  if (!c.parameters.empty()) toc |= kParameters, writeParameters(c.parameters, out);
+  if (!c.parameters.empty() || c.pendingParameter) toc |= kParameters, writeParameters(c, out);
   if (c.pitchWheel) {
     toc |= kWheel;
     out.push_back(single(c.pitchWheel->recent, c.pitchWheel->value & 0x7F));
@@ -185,9 +191,15 @@ bool readParameters(ByteReader& in, ChannelJournal& c) {
     if ((a & 0x10) == (a & 0x08) << 1) return false;  // neither or both: cannot be told
     form = (a & 0x10) ? ParameterForm::ShortRegistered : ParameterForm::ShortNonRegistered;
   }
-  if ((a & 0x40) && !logs.skip(1)) return false;  // P: a pending parameter number
+  std::uint8_t pending = 0;
+  if (a & 0x40) {  // P: a parameter number whose MSB came without its LSB yet
+    if (!logs.read(pending)) return false;
+    c.pendingParameter = PendingParameter{bool(pending & 0x80), std::uint8_t(pending & 0x7F), false};
+  }
   while (logs.remaining() > 0)
     if (!readParameterLog(logs, form, c)) return false;
+  // S = 0 says something here came in the packet before; a log says so itself.
+  if (c.pendingParameter) c.pendingParameter->recent = !(a & 0x80) && !anyRecent(c.parameters);
   return true;
 }
 

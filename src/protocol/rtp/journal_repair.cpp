@@ -108,8 +108,12 @@ void JournalRepair::repairParameters(const ChannelJournal& j, std::vector<midi::
     if (lsbDiffers) add(out, 0xB0 | ch, 38, *p.entryLsb);
     ++counts_.valuesRestored;
   }
-  // The sender's selection is the last one listed: data entry that follows goes there.
+  // The sender's selection is the last one listed, or a number half chosen after it:
+  // data entry that follows goes there.
   if (!j.parameters.empty()) select(j.parameters.back());
+  if (const auto& p = j.pendingParameter;
+      p && (s.selectionNonRegistered != p->nonRegistered || s.selectionMsb.value != p->msb))
+    add(out, 0xB0 | ch, p->nonRegistered ? 99 : 101, p->msb);
 }
 
 void JournalRepair::repairNotes(const ChannelJournal& j, std::vector<midi::MidiEvent>& out) {

@@ -11,9 +11,28 @@ namespace {
 constexpr std::uint64_t kCycle = 0x10000;
 constexpr std::int64_t kFirstGuardMs = 20, kLastGuardIntervalMs = 1000;
 constexpr std::size_t kSectionHeader = kRtpHeaderSize;  // when there is no padding, CSRC or extension
+// A journal made up to this long ago still serves: its note-ons marked to sound late
+// are that much older, well within what a late note may be.
+constexpr std::int64_t kPreparedServesMs = 10;
 
-bool within(const StampedValue& v, std::uint64_t from, std::uint64_t before) {
-  return v.value >= 0 && v.stamp >= from && v.stamp < before;
+// A channel's part says its length in 10 bits: past 1,023 octets its oldest
+// parameter logs give way (a receiver that lost them keeps its own values) rather
+// than the whole journal. Its other chapters take at most about 770 octets.
+void fitParameters(ChannelJournal& c) {
+  constexpr std::size_t kMaxChannel = 0x3FF, kAllButParameters = 770, kLargestLog = 5;
+  if (kAllButParameters + 3 + kLargestLog * c.parameters.size() <= kMaxChannel) return;
+  const auto logSize = [](const ParameterValue& p) {
+    return 3 + std::size_t(p.entryMsb.has_value() + p.entryLsb.has_value());
+  };
+  ChannelJournal rest = c;
+  rest.parameters.clear(), rest.pendingParameter.reset();
+  std::vector<std::uint8_t> bytes;
+  (void)encodeJournal(RecoveryJournal{0, std::nullopt, {rest}}, bytes);
+  std::size_t size = bytes.size() - 3 + 2 + c.pendingParameter.has_value();  // its journal header out, chapter M's in
+  for (const ParameterValue& p : c.parameters) size += logSize(p);
+  std::size_t drop = 0;
+  while (size > kMaxChannel && drop + 1 < c.parameters.size()) size -= logSize(c.parameters[drop++]);
+  c.parameters.erase(c.parameters.begin(), c.parameters.begin() + std::ptrdiff_t(drop));
 }
 
 ParameterValue parameterValue(ParameterKey key) {
@@ -42,22 +61,38 @@ void JournalSender::sending(std::uint64_t sequence, std::int64_t nowMs) {
   if (marks_.front().second <= nowMs - historyMs_) checkpoint_ = std::max(checkpoint_, marks_.front().first);
 }
 
+const JournalSender::Prepared& JournalSender::prepare(std::uint64_t sequence, std::int64_t nowMs) {
+  Prepared& p = prepared_;
+  if (p.valid && p.sequence == sequence && nowMs - p.madeMs <= kPreparedServesMs) return p;
+  sending(sequence, nowMs);
+  p.bytes.clear();
+  p.fits = encodeJournal(journalFor(static_cast<std::uint16_t>(sequence), nowMs), p.bytes);
+  p.valid = true, p.sequence = sequence, p.madeMs = nowMs;
+  return p;
+}
+
+std::size_t JournalSender::reserve(std::uint16_t sequence, std::int64_t nowMs) {
+  const Prepared& p = prepare(extend(sequence), nowMs);
+  return p.fits ? p.bytes.size() : 0;
+}
+
 bool JournalSender::attach(std::vector<std::uint8_t>& packet, std::int64_t nowMs) {
   MidiPacket decoded;
   if (decodeMidiPacket(packet, decoded) != DecodeError::None || decoded.hadJournal) return false;
   if (packet[0] & 0x3F) return false;  // padding, an extension or CSRCs: not the encoder's packet
   const std::uint64_t sequence = extend(decoded.header.sequence);
-  sending(sequence, nowMs);
-  std::vector<std::uint8_t> journal;
-  const bool fits = encodeJournal(journalFor(decoded.header.sequence, nowMs), journal);
+  const bool fits = prepare(sequence, nowMs).fits;
+  if (fits) {
+    packet[kSectionHeader] |= 0x40;  // J
+    packet.insert(packet.end(), prepared_.bytes.begin(), prepared_.bytes.end());
+  }
+  prepared_.valid = false;
   for (const TimedCommand& command : decoded.commands) state_.apply(command.bytes.view(), sequence, nowMs);
-  if (!fits) return false;
-  packet[kSectionHeader] |= 0x40;  // J
-  packet.insert(packet.end(), journal.begin(), journal.end());
-  return true;
+  return fits;
 }
 
 std::vector<std::uint8_t> JournalSender::guardPacket(const RtpHeader& header, std::int64_t nowMs) {
+  prepared_.valid = false;
   sending(extend(header.sequence), nowMs);
   std::vector<std::uint8_t> packet;
   appendRtpHeader(packet, header);
@@ -67,6 +102,7 @@ std::vector<std::uint8_t> JournalSender::guardPacket(const RtpHeader& header, st
 }
 
 void JournalSender::receiverHas(std::uint16_t sequence) {
+  prepared_.valid = false;  // made for the checkpoint before
   if (!last_) return;
   const std::uint64_t has = extend(sequence);
   if (has > *last_) return;  // feedback about packets never sent: not believed
@@ -83,8 +119,8 @@ RecoveryJournal JournalSender::journalFor(std::uint16_t sequence, std::int64_t n
   for (int c = 0; c < 16; ++c) {
     if (state_.channel(c).latestStamp() < from) continue;  // untouched since the checkpoint
     ChannelJournal channel = channelJournal(c, self, nowMs);
-    if (channel.program || !channel.controllers.empty() || !channel.parameters.empty() || channel.pitchWheel ||
-        channel.hasNotes() || channel.channelPressure || !channel.notePressures.empty())
+    if (channel.program || !channel.controllers.empty() || !channel.parameters.empty() || channel.pendingParameter ||
+        channel.pitchWheel || channel.hasNotes() || channel.channelPressure || !channel.notePressures.empty())
       journal.channels.push_back(std::move(channel));
   }
   return journal;
@@ -95,7 +131,7 @@ ChannelJournal JournalSender::channelJournal(int channel, std::uint64_t self, st
   const std::uint64_t from = checkpoint_, previous = self - 1;
   ChannelJournal j;
   j.channel = static_cast<std::uint8_t>(channel);
-  if (within(c.program, from, self)) {
+  if (c.program.within(from, self)) {
     j.program.emplace();
     j.program->program = std::uint8_t(c.program.value);
     j.program->recent = c.program.stamp == previous;
@@ -105,11 +141,14 @@ ChannelJournal JournalSender::channelJournal(int channel, std::uint64_t self, st
   }
   for (std::uint8_t n = 0; n < 128 && c.controllersStamp >= from; ++n) {
     const StampedValue& v = c.controllers[n];
-    if (within(v, from, self) && !isParameterController(n) && !isModeController(n))
+    if (v.within(from, self) && !isParameterController(n) && !isModeController(n))
       j.controllers.push_back({n, std::uint8_t(v.value), v.stamp == previous});
   }
   j.parameters = parameterLogs(c, self);
-  if (within(c.pitchWheel, from, self))
+  if (c.selectionMsb.value >= 0 && c.selectionLsb.value < 0 && c.selectionStamp >= from && c.selectionStamp < self)
+    j.pendingParameter =
+        PendingParameter{c.selectionNonRegistered, std::uint8_t(c.selectionMsb.value), c.selectionStamp == previous};
+  if (c.pitchWheel.within(from, self))
     j.pitchWheel = RecentValue<std::uint16_t>{std::uint16_t(c.pitchWheel.value), c.pitchWheel.stamp == previous};
   for (std::uint8_t n = 0; n < 128 && c.notesStamp >= from; ++n) {
     const NoteState& note = c.notes[n];
@@ -118,12 +157,13 @@ ChannelJournal JournalSender::channelJournal(int channel, std::uint64_t self, st
       j.notesOn.push_back({n, note.velocity, nowMs - note.onMs <= recentNoteMs_, note.stamp == previous});
     else j.notesOff.set(n), j.notesOffRecent = j.notesOffRecent || note.stamp == previous;
   }
-  if (within(c.channelPressure, from, self))
+  if (c.channelPressure.within(from, self))
     j.channelPressure =
         RecentValue<std::uint8_t>{std::uint8_t(c.channelPressure.value), c.channelPressure.stamp == previous};
   for (std::uint8_t n = 0; n < 128 && c.notePressuresStamp >= from; ++n)
-    if (within(c.notePressures[n], from, self))
+    if (c.notePressures[n].within(from, self))
       j.notePressures.push_back({n, std::uint8_t(c.notePressures[n].value), c.notePressures[n].stamp == previous});
+  fitParameters(j);  // last: it weighs the other chapters
   return j;
 }
 

@@ -27,6 +27,11 @@ class JournalSender {
   explicit JournalSender(std::int64_t recentNoteMs = 100, std::int64_t historyMs = 10000)
       : recentNoteMs_(recentNoteMs), historyMs_(historyMs) {}
 
+  // The octets of the journal the packet with this number will carry, made now
+  // (every packet before it attached) and kept for its attach(): what the packet
+  // encoder must leave room for. Made ahead (while the sender waits for MIDI), it
+  // serves for a short while unless feedback or a guard packet comes first.
+  std::size_t reserve(std::uint16_t sequence, std::int64_t nowMs);
   // Adds the journal to one packet as the packet encoder made it (J = 0) and records
   // the packet's commands. False when the packet cannot be read or the journal does
   // not fit: the packet then leaves as it was, without a journal.
@@ -43,6 +48,15 @@ class JournalSender {
   std::uint16_t checkpoint() const { return static_cast<std::uint16_t>(checkpoint_); }
 
  private:
+  struct Prepared {
+    bool valid = false;
+    std::uint64_t sequence = 0;
+    std::int64_t madeMs = 0;
+    bool fits = false;
+    std::vector<std::uint8_t> bytes;
+  };
+
+  const Prepared& prepare(std::uint64_t sequence, std::int64_t nowMs);
   std::uint64_t extend(std::uint16_t sequence) const;
   void sending(std::uint64_t sequence, std::int64_t nowMs);
   ChannelJournal channelJournal(int channel, std::uint64_t sequence, std::int64_t nowMs) const;
@@ -54,6 +68,7 @@ class JournalSender {
   std::deque<std::pair<std::uint64_t, std::int64_t>> marks_;  // a packet and its time, about one a second
   std::uint64_t checkpoint_ = 0;                              // sequence numbers extended past 16 bits
   std::optional<std::uint64_t> last_;                         // the last packet sent
+  Prepared prepared_;                                         // for the next packet
 };
 
 // When to send guard packets after the last MIDI: 20 ms later, then at doubling

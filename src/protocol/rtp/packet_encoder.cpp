@@ -10,17 +10,20 @@ namespace {
 
 constexpr std::size_t kLongHeaderSize = 2;
 constexpr std::size_t kShortListMax = 15;
+// The smallest list worth a packet: one short message, or a SysEx piece of one octet.
+constexpr std::size_t kSmallestList = 3;
 
 }  // namespace
 
 PacketEncoder::PacketEncoder(std::uint32_t ssrc, std::uint16_t firstSequence, std::size_t maxPayload)
     : ssrc_(ssrc), sequence_(firstSequence), maxList_(std::max<std::size_t>(maxPayload, 8) - kLongHeaderSize) {}
 
-std::vector<std::vector<std::uint8_t>> PacketEncoder::encode(std::uint32_t timestamp,
-                                                             std::span<const TimedEvent> events) {
+void PacketEncoder::encode(std::uint32_t timestamp, std::span<const TimedEvent> events, const Reserve& reserve,
+                           const Out& out) {
   timestamp_ = timestamp;
   lastOffset_ = 0;
-  packets_.clear();
+  reserve_ = reserve ? &reserve : nullptr;
+  out_ = &out;
   for (const TimedEvent& e : events) {
     if (!e.event.wellFormed()) continue;
     const std::uint32_t offset = std::max(e.offset, lastOffset_);
@@ -28,10 +31,26 @@ std::vector<std::vector<std::uint8_t>> PacketEncoder::encode(std::uint32_t times
     else addBytes(offset, e.event.bytes());
   }
   flush();
-  return std::move(packets_);
+  reserve_ = nullptr;
+  out_ = nullptr;
 }
 
-std::size_t PacketEncoder::room() const { return maxList_ - list_.size(); }
+std::vector<std::vector<std::uint8_t>> PacketEncoder::encode(std::uint32_t timestamp,
+                                                             std::span<const TimedEvent> events) {
+  std::vector<std::vector<std::uint8_t>> packets;
+  encode(timestamp, events, {}, [&](std::vector<std::uint8_t>& packet) { packets.push_back(std::move(packet)); });
+  return packets;
+}
+
+// Asked once a packet, when its first command comes: the packets before it are out.
+std::size_t PacketEncoder::room() {
+  if (!begun_) {
+    const std::size_t reserved = reserve_ ? (*reserve_)(sequence_) : 0;
+    limit_ = reserved + kSmallestList <= maxList_ ? maxList_ - reserved : maxList_;
+    begun_ = true;
+  }
+  return limit_ > list_.size() ? limit_ - list_.size() : 0;
+}
 
 // The first command of a packet goes at the packet's own timestamp (Z = 0).
 std::size_t PacketEncoder::deltaSizeFor(std::uint32_t offset) const {
@@ -39,7 +58,7 @@ std::size_t PacketEncoder::deltaSizeFor(std::uint32_t offset) const {
 }
 
 void PacketEncoder::beginCommand(std::uint32_t offset) {
-  if (list_.empty()) packetOffset_ = offset;
+  if (list_.empty()) (void)room(), packetOffset_ = offset;
   else appendDeltaTime(list_, offset - lastOffset_);
   lastOffset_ = offset;
 }
@@ -51,9 +70,14 @@ void PacketEncoder::addBytes(std::uint32_t offset, std::span<const std::uint8_t>
 }
 
 // Whole where it fits in this packet or the next; otherwise a first segment fills
-// this packet, middle segments fill the next ones, and a last one closes it.
+// this packet (or the next, when this one could have held it whole), middle
+// segments fill the next ones, and a last one closes it.
 void PacketEncoder::addSysEx(std::uint32_t offset, std::span<const std::uint8_t> bytes) {
-  if (bytes.size() <= maxList_) return addBytes(offset, bytes);
+  if (bytes.size() <= maxList_) {
+    if (deltaSizeFor(offset) + bytes.size() <= room()) return addBytes(offset, bytes);
+    flush();
+    if (bytes.size() <= room()) return addBytes(offset, bytes);
+  }
   auto data = bytes.subspan(1, bytes.size() - 2);
   std::uint8_t head = 0xF0;
   while (true) {
@@ -77,6 +101,7 @@ void PacketEncoder::addSysEx(std::uint32_t offset, std::span<const std::uint8_t>
 }
 
 void PacketEncoder::flush() {
+  begun_ = false;
   if (list_.empty()) return;
   // A list of one octet (a lone real-time byte) gets a delta time of 0 in front
   // (Z = 1): some peers stop reading a list one octet before its end.
@@ -92,8 +117,8 @@ void PacketEncoder::flush() {
     packet.push_back(static_cast<std::uint8_t>(list_.size() & 0xFF));
   }
   packet.insert(packet.end(), list_.begin(), list_.end());
-  packets_.push_back(std::move(packet));
   list_.clear();
+  (*out_)(packet);
 }
 
 }  // namespace strandlink::protocol::rtp

@@ -15,11 +15,6 @@ namespace strandlink::protocol::rtp {
 
 namespace {
 
-// What the MIDI list leaves of the payload for the journal. A steady phrase's
-// journal takes a few dozen octets; a larger one still goes (a datagram of up to
-// 1,472 octets crosses an Ethernet link whole), a chapter past its length field not.
-constexpr std::size_t kJournalRoom = 256;
-
 Micros monotonicMicros() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
@@ -44,7 +39,7 @@ bool PacketSender::start(int dataSocket, std::uint32_t ssrc, std::uint16_t first
   }
   socket_ = dataSocket;
   ssrc_ = ssrc;
-  encoder_.emplace(ssrc, firstSequence, journal ? kMaxPayload - kJournalRoom : kMaxPayload);
+  encoder_.emplace(ssrc, firstSequence);
   // A new session numbers afresh: the history of the last one means nothing to a peer.
   journal_.reset();
   if (journal) journal_.emplace();
@@ -127,6 +122,8 @@ void PacketSender::run() {
     batch.clear();
     drain(batch);
     if (!batch.empty()) sendBatch(batch);
+    // The next packet's journal, made while this thread waits rather than when MIDI comes.
+    if (journal_) (void)journal_->reserve(encoder_->nextSequence(), monotonicMillis());
   }
 }
 
@@ -175,17 +172,22 @@ void PacketSender::sendBatch(std::vector<Pending>& batch) {
     const std::uint64_t tick = std::max(first, toSyncTicks(p.played));
     timed_.push_back({static_cast<std::uint32_t>(tick - first), std::move(p.event)});
   }
-  const auto timestamp = static_cast<std::uint32_t>(first);
-  auto packets = encoder_->encode(timestamp, timed_);
   const std::int64_t now = monotonicMillis();
-  for (auto& packet : packets) {
-    const std::size_t bare = packet.size();
-    // One that cannot carry its journal still goes: the next one's covers it.
-    if (journal_ && journal_->attach(packet, now))
-      journalBytes_.fetch_add(packet.size() - bare, std::memory_order_relaxed);
-    sendPacket(packet);
-  }
-  if (journal_ && !packets.empty()) guardSchedule_.midiSent(now);
+  // Each packet leaves room for its journal, so that it stays within the payload
+  // bound; a journal larger than that alone goes with a packet that is larger (UDP
+  // fragments it) rather than not at all.
+  const PacketEncoder::Reserve reserve = [&](std::uint16_t sequence) { return journal_->reserve(sequence, now); };
+  bool sent = false;
+  encoder_->encode(static_cast<std::uint32_t>(first), timed_, journal_ ? reserve : PacketEncoder::Reserve{},
+                   [&](std::vector<std::uint8_t>& packet) {
+                     const std::size_t bare = packet.size();
+                     // One that cannot carry its journal still goes: the next one's covers it.
+                     if (journal_ && journal_->attach(packet, now))
+                       journalBytes_.fetch_add(packet.size() - bare, std::memory_order_relaxed);
+                     sendPacket(packet);
+                     sent = true;
+                   });
+  if (journal_ && sent) guardSchedule_.midiSent(now);
 }
 
 void PacketSender::takeFeedback() {
