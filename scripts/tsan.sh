@@ -11,6 +11,9 @@ cmake --build "$build_dir" --parallel "$(nproc)"
 source scripts/jack.sh
 run_in_private_shm scripts/tsan.sh "$@"
 trap stop_private_jack EXIT
+# Long periods: instrumented clients run several times slower, and one that misses
+# its cycle loses the MIDI of that cycle, which is the machine's limit and no race.
+export STRANDLINK_JACK_PERIOD=${STRANDLINK_JACK_PERIOD:-1024}
 start_private_jack "strandlink-tsan-$$"
 # die_after_fork=0: QProcess starts the program with vfork semantics (CLONE_VM), so
 # ThreadSanitizer's mark for a forked child lands in the test's own memory, and the
