@@ -131,21 +131,32 @@ TEST_F(RtpLinkTest, BadPacketsAreDroppedWithOneLineAndStrangersRefused) {
   ASSERT_EQ(a->rtp.sendFromLoop(midi::MidiEventView(std::span(note)), 0), protocol::SendResult::Sent);
   EXPECT_TRUE(waitFor([&] { return b->sink.events.size() == 1; }));
 
-  // 127.0.0.2 is this machine too, but not the remote a names.
+  // 127.0.0.2 is this machine too, but not the remote a names: NO, and one line
+  // per inviter saying who and why; with the peer filter on, the filter's reason.
   const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
   sockaddr_in from = loopback(0);
   from.sin_addr.s_addr = htonl(0x7F000002);
+  socklen_t length = sizeof from;
   ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from), 0);
-  const char invitation[] = "\xFF\xFFIN\x00\x00\x00\x02\x12\x34\x56\x78\x0A\x0B\x0C\x0Dx";
-  const sockaddr_in to = loopback(a->port);
-  ::sendto(fd, invitation, sizeof invitation, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-  std::uint8_t answer[64] = {};
-  ssize_t got = -1;
-  waitFor([&] { return got > 0 || (got = ::recv(fd, answer, sizeof answer, 0)) > 0; }, 3000);
+  ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&from), &length), 0);
+  const auto invite = [&](char name) {
+    const char invitation[] = {'\xFF', '\xFF', 'I', 'N', 0, 0, 0, 2, 0x12, 0x34, 0x56, 0x78, 0x0A, 0x0B, 0x0C, 0x0D, name, 0};
+    const sockaddr_in to = loopback(a->port);
+    ::sendto(fd, invitation, sizeof invitation, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    std::uint8_t answer[64] = {};
+    ssize_t got = -1;
+    waitFor([&] { return got > 0 || (got = ::recv(fd, answer, sizeof answer, 0)) > 0; }, 3000);
+    return got >= 4 ? std::string(reinterpret_cast<char*>(answer) + 2, 2) : std::string();
+  };
+  const QString who = QStringLiteral("Refused an RTP-MIDI invitation from %2 at 127.0.0.2:%1: only ").arg(ntohs(from.sin_port));
+  EXPECT_EQ(invite('x'), "NO");
+  EXPECT_EQ(invite('x'), "NO");
+  a->filter.setEnabled(true);
+  EXPECT_EQ(invite('y'), "NO");
   ::close(fd);
-  ASSERT_GE(got, 4) << a->sink.notices.join(QLatin1Char(10)).toStdString();
-  EXPECT_EQ(answer[2], 'N');
-  EXPECT_EQ(answer[3], 'O');
+  EXPECT_EQ(a->sink.notices.filter(QStringLiteral("Refused")),
+            QStringList({who.arg('x') + QStringLiteral("127.0.0.1:%1 may link (the remote in the settings)").arg(b->port),
+                         who.arg('y') + QStringLiteral("127.0.0.1 may link (peer filter)")}));
   EXPECT_TRUE(a->connected());
 }
 

@@ -66,8 +66,6 @@ bool journalByDefault() {
   return !off;
 }
 
-QString milliseconds(std::int64_t ticks) { return QString::number(double(ticks * kMicrosPerTick) / 1000.0, 'f', 1); }
-
 }  // namespace
 
 RtpProtocol::RtpProtocol(const PeerContext& context)
@@ -109,6 +107,7 @@ StartOutcome RtpProtocol::start(const PeerStart& start) {
   repair_ = JournalRepair{};
   lostBefore_ = 0;
   refusalSaid_ = false;
+  refusals_.reset();
   shownClock_.reset();
   status_ = link::LinkStatus::NotConnected;
   session_->start(nowMicros());
@@ -188,9 +187,10 @@ void RtpProtocol::readDatagram(SessionPort port) {
   const net::Transfer read = socket.receiveFrom(buffer_, from, &arrival);
   // A failed read (an ICMP echo of a send to a peer that is gone) says nothing the
   // session does not learn by itself.
-  if (!read.ok() || !session_ || !admitted(from)) return;
+  if (!read.ok() || !session_) return;
   const std::span<const std::uint8_t> bytes(buffer_.data(), std::size_t(read.bytes));
   const PeerAddress sender = peerAddressOf(from);
+  if (!admitted(from)) return refuseFiltered(port, sender, bytes);
   if (isSessionPacket(bytes)) takeSessionPacket(port, sender, bytes);
   else if (port == SessionPort::Data) takeMidiPacket(sender, bytes, arrival);
   else dropped(sender, DecodeError::BadSignature);
@@ -201,6 +201,21 @@ void RtpProtocol::readDatagram(SessionPort port) {
 bool RtpProtocol::admitted(const sockaddr_in& from) {
   if (!remote_) return true;
   return context_.filter.accept(from, remote_->sin_addr.s_addr);
+}
+
+// An inviter that the peer filter keeps out hears NO, and the user hears of it
+// once; anything else from it is dropped unseen.
+void RtpProtocol::refuseFiltered(SessionPort port, const PeerAddress& from, std::span<const std::uint8_t> bytes) {
+  SessionPacket packet;
+  if (port != SessionPort::Control || !isSessionPacket(bytes) || decodeSessionPacket(bytes, packet) != DecodeError::None)
+    return;
+  const auto* in = std::get_if<Exchange>(&packet);
+  if (!in || in->command != ExchangeCommand::Invitation) return;
+  const Exchange no{ExchangeCommand::Reject, kSessionProtocolVersion, in->token, session_->ssrc(), {}};
+  (void)control_.sendTo(encodeSessionPacket(no), socketAddressOf(from));
+  const QString remote = QString::fromStdString(peerAddressOf(*remote_).host);
+  const QString line = refusals_.refused(in->name, from, QStringLiteral("%1 may link (peer filter)").arg(remote));
+  if (!line.isEmpty()) context_.sink.peerNotice(line);
 }
 
 void RtpProtocol::takeSessionPacket(SessionPort port, const PeerAddress& from, std::span<const std::uint8_t> bytes) {
@@ -313,6 +328,7 @@ bool RtpProtocol::takeSessionEvents() {
         assembler_.reset();
         line = QStringLiteral("RTP-MIDI session ended: %1").arg(QString::fromUtf8(describe(event.reason).data()));
         break;
+      case SessionEventKind::RefusedInviter: line = refusalLine(event); break;
       case SessionEventKind::Refused:
         // Once until a session comes up: the invitation is repeated every 5 s.
         if (!std::exchange(refusalSaid_, true))
@@ -326,6 +342,21 @@ bool RtpProtocol::takeSessionEvents() {
   return true;
 }
 
+QString RtpProtocol::refusalLine(const SessionEvent& event) {
+  QString onlyWho;
+  switch (event.refusal) {
+    case Refusal::OnlyRemote:
+      onlyWho = QStringLiteral("%1 may link (the remote in the settings)").arg(addressText(peerAddressOf(*remote_)));
+      break;
+    case Refusal::Busy:
+      onlyWho = QStringLiteral("%1 may link (one session at a time)").arg(QString::fromStdString(session_->peerName()));
+      break;
+    case Refusal::NotAdmitted:
+    case Refusal::None: onlyWho = QStringLiteral("admitted hosts may link"); break;
+  }
+  return refusals_.refused(event.inviterName, event.inviter, onlyWho);
+}
+
 void RtpProtocol::armTimer() {
   const std::optional<Micros> next = session_->nextWakeup();
   if (!next) {
@@ -334,45 +365,6 @@ void RtpProtocol::armTimer() {
   }
   const Micros wait = std::max<Micros>(0, *next - nowMicros());
   wakeup_.start(int((wait + 999) / 1000));
-}
-
-// --- the figures -------------------------------------------------------------
-
-void RtpProtocol::tick() {
-  if (!session_) return;
-  const std::uint64_t failures = sender_.failedSends();
-  if (failures == reportedSendFailures_) return;
-  reportedSendFailures_ = failures;
-  context_.reporter.socketError(sender_.lastError(), QStringLiteral("Tried to send RTP-MIDI data:  "),
-                                link::Reporter::Flood::Throttle);
-}
-
-// "Link: rtt 0.4 ms, clock offset -12.5 ms, lost 0 packets; repaired 0 gaps (0
-// packets lost), 0 notes ended, 0 values restored": the best clock
-// exchange's round trip and offset, and what the peer sent that never came; then
-// what the journals of the packets after the gaps put right.
-QString RtpProtocol::figuresText() {
-  if (!session_ || !session_->clock()) return {};
-  const SyncSample clock = *session_->clock();
-  QString text = QStringLiteral("Link: rtt %1 ms, clock offset %2 ms, lost %3 packets")
-                     .arg(milliseconds(clock.roundTrip), milliseconds(clock.offset))
-                     .arg(session_->sequences().lost());
-  if (context_.filter.refused() > 0) text += QStringLiteral(", refused %1").arg(context_.filter.refused());
-  const RepairCounts& r = repair_.counts();
-  text += QStringLiteral("; repaired %1 gaps (%2 packets lost), %3 notes ended, %4 values restored")
-              .arg(r.gaps)
-              .arg(r.packetsLost)
-              .arg(r.notesEnded)
-              .arg(r.valuesRestored);
-  return text;
-}
-
-// "Round trip 0.4 ms, 0 packets lost"; "No session, ..." while not connected.
-QString RtpProtocol::figuresSummary() {
-  if (!session_ || !session_->clock()) return {};
-  const std::uint64_t lost = session_->sequences().lost();
-  if (status_ != link::LinkStatus::Connected) return QStringLiteral("No session, %1 packets lost").arg(lost);
-  return QStringLiteral("Round trip %1 ms, %2 packets lost").arg(milliseconds(session_->clock()->roundTrip)).arg(lost);
 }
 
 }  // namespace strandlink::protocol::rtp

@@ -17,6 +17,7 @@
 #include "protocol/rtp/drop_notice.h"
 #include "protocol/rtp/journal_repair.h"
 #include "protocol/rtp/packet_sender.h"
+#include "protocol/rtp/refusal_notice.h"
 #include "protocol/rtp/session.h"
 #include "protocol/rtp/sysex_assembler.h"
 
@@ -62,6 +63,8 @@ class RtpProtocol final : public PeerProtocol {
   StartOutcome openSockets(const sockaddr_in& localControl);
   void readDatagram(SessionPort port);
   bool admitted(const sockaddr_in& from);
+  void refuseFiltered(SessionPort port, const PeerAddress& from, std::span<const std::uint8_t> bytes);
+  QString refusalLine(const SessionEvent& event);
   void takeSessionPacket(SessionPort port, const PeerAddress& from, std::span<const std::uint8_t> bytes);
   void takeMidiPacket(const PeerAddress& from, std::span<const std::uint8_t> bytes, std::int64_t arrival);
   void deliver(const MidiPacket& packet, std::int64_t arrival);
@@ -85,6 +88,7 @@ class RtpProtocol final : public PeerProtocol {
   JournalRepair repair_;
   bool sendsJournal_;
   DropNotice malformed_;
+  RefusalNotice refusals_;
   QTimer wakeup_;
   std::vector<std::uint8_t> buffer_;
   std::uint64_t lostBefore_ = 0;

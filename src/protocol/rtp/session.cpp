@@ -25,9 +25,14 @@ void Session::start(Micros now) {
   if (config_.remote) beginInviting(now);
 }
 
+// Apple's peers take BY on the control port; rtpmidid ends a session only once it
+// has one on each port, so it goes to both that the peer knows.
 void Session::stop() {
-  if (peer_ && state_ != SessionState::InvitingControl)
-    send(SessionPort::Control, peer_->control, exchange(ExchangeCommand::End, peer_->token));
+  if (peer_ && state_ != SessionState::InvitingControl) {
+    const Exchange bye = exchange(ExchangeCommand::End, peer_->token);
+    send(SessionPort::Control, peer_->control, bye);
+    if (state_ == SessionState::Up && peer_->data) send(SessionPort::Data, *peer_->data, bye);
+  }
   sessionDown(DownReason::Stopped);
   state_ = SessionState::Stopped;
 }
@@ -47,7 +52,7 @@ void Session::receive(SessionPort port, const PeerAddress& from, const SessionPa
                  [&](const ReceiverFeedback& p) {
                    // It moves our journal's checkpoint, and shows the peer is alive.
                    if (state_ != SessionState::Up || !fromPeer(from) || p.ssrc != peer_->ssrc) return;
-                   lastHeard_ = now;
+                   heard(now);
                    peerHas_ = p.sequence;
                  },
              },
@@ -57,7 +62,7 @@ void Session::receive(SessionPort port, const PeerAddress& from, const SessionPa
 bool Session::acceptData(const PeerAddress& from, const RtpHeader& header, Micros now) {
   if (state_ != SessionState::Up || header.ssrc != peer_->ssrc || from.host != peer_->control.host) return false;
   sequences_.received(header.sequence);
-  lastHeard_ = now;
+  heard(now);
   feedbackPending_ = true;
   return true;
 }
@@ -81,7 +86,7 @@ void Session::tick(Micros now) {
 }
 
 void Session::tickUp(Micros now) {
-  if (now - lastHeard_ >= kSilenceLimit) {
+  if (peerGone(now)) {
     sessionDown(DownReason::TimedOut);
     if (config_.remote) beginInviting(now);
     return;
@@ -91,6 +96,7 @@ void Session::tickUp(Micros now) {
     lastPeerSync_ = now;
     startExchange(now);
   }
+  if (now >= askTime()) startExchange(now);
   if (feedbackPending_ && now >= nextFeedback_) {
     send(SessionPort::Control, peer_->control, ReceiverFeedback{config_.ssrc, *sequences_.highest()});
     feedbackPending_ = false;
@@ -104,7 +110,7 @@ std::optional<Micros> Session::nextWakeup() const {
     case SessionState::InvitingData: return nextInvitation_;
     case SessionState::AwaitingData: return lastHeard_ + kHandshakeLimit;
     case SessionState::Up: {
-      Micros next = lastHeard_ + kSilenceLimit;
+      Micros next = askTime();
       if (role_ == SessionRole::Initiator && schedule_.next()) next = std::min(next, *schedule_.next());
       if (role_ == SessionRole::Responder) next = std::min(next, lastPeerSync_ + responderSyncWait());
       if (feedbackPending_) next = std::min(next, nextFeedback_);
@@ -153,6 +159,10 @@ void Session::onInvitation(SessionPort port, const PeerAddress& from, const Exch
     return;
   }
   const bool engaged = state_ == SessionState::Up || state_ == SessionState::AwaitingData;
+  if (engaged && restartedElsewhere(from, in)) {
+    sessionDown(DownReason::PeerRestarted);
+    return acceptInvitation(from, in, now);
+  }
   if (engaged && fromPeer(from)) {
     // A late copy of the invitation we outranked in a glare: the session stands.
     if (role_ == SessionRole::Initiator && in.ssrc == peer_->ssrc) return;
@@ -166,11 +176,26 @@ void Session::onInvitation(SessionPort port, const PeerAddress& from, const Exch
     if (state_ == SessionState::AwaitingData) lastHeard_ = now;
     return;
   }
-  if (engaged || inviting || !admitted(from)) {
-    send(SessionPort::Control, from, exchange(ExchangeCommand::Reject, in.token));
-    return;
-  }
+  if (engaged || inviting || !admitted(from)) return refuse(from, in);
   acceptInvitation(from, in, now);
+}
+
+void Session::refuse(const PeerAddress& from, const Exchange& in) {
+  send(SessionPort::Control, from, exchange(ExchangeCommand::Reject, in.token));
+  SessionEvent refused(SessionEventKind::RefusedInviter);
+  refused.refusal = Refusal::Busy;
+  refused.inviterName = in.name;
+  refused.inviter = from;
+  if (config_.remote && !fromRemote(from)) refused.refusal = Refusal::OnlyRemote;
+  else if (!admitted(from)) refused.refusal = Refusal::NotAdmitted;
+  events_.push_back(std::move(refused));
+}
+
+// The peer's program started again, on another port of the same host (a client
+// binds new ports each run): same name, new SSRC.
+bool Session::restartedElsewhere(const PeerAddress& from, const Exchange& in) const {
+  return peer_ && !fromPeer(from) && from.host == peer_->control.host && in.name == peer_->name &&
+         in.ssrc != peer_->ssrc && admitted(from);
 }
 
 void Session::acceptInvitation(const PeerAddress& from, const Exchange& in, Micros now) {
@@ -229,7 +254,7 @@ void Session::onEnd(const PeerAddress& from, Micros now) {
 
 void Session::sessionUp(Micros now) {
   state_ = SessionState::Up;
-  lastHeard_ = now;
+  heard(now);
   synced_ = false;
   feedbackPending_ = false;
   openExchange_.reset();
@@ -293,7 +318,7 @@ std::string_view describe(DownReason reason) {
     case DownReason::Stopped: return "session ended here";
     case DownReason::PeerLeft: return "the peer ended the session";
     case DownReason::PeerRestarted: return "the peer restarted";
-    case DownReason::TimedOut: return "no sync and no data from the peer for 60 s";
+    case DownReason::TimedOut: return "the peer answered none of three clock syncs";
   }
   return "session down";
 }

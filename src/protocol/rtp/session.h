@@ -8,10 +8,14 @@
 // invitations that the admission check lets in and refuses the rest with NO. When
 // both sides invite each other at once, the side with the lower SSRC stays the
 // inviter and ignores the other's invitation, and the other accepts: one session.
-// A BY, or an invitation with a new SSRC from the peer's address, ends the session
+// A BY (on either port), or an invitation with a new SSRC from the peer's address or
+// from another port of its host under the same name (a restart), ends the session
 // at once and lets the peer straight back in. The inviter syncs clocks (a burst,
-// then every 10 s); 60 s without sync or data from the peer ends the session.
-// One thread owns a Session: it holds no lock.
+// then every 10 s). Either side asks with a clock sync of its own once the peer
+// has been quiet for a moment, since peers sync seldom (rtpmidid every 25 s, and
+// its server drops a peer only after 60 s), and every peer answers a CK0 from
+// either side: three asks that bring no word back end the session 4.5 s after the
+// peer's last packet. One thread owns a Session: it holds no lock.
 #pragma once
 
 #include <cstdint>
@@ -31,7 +35,11 @@ namespace strandlink::protocol::rtp {
 inline constexpr Micros kInviteRetryFast = 1'000'000;
 inline constexpr Micros kInviteRetrySlow = 5'000'000;
 inline constexpr int kFastInviteRetries = 12;
-inline constexpr Micros kSilenceLimit = 60'000'000;  // no sync and no data
+inline constexpr Micros kQuietBeforeAsking = 1'500'000;
+// A slow peer's late answer still counts: only three asks with no word at all in
+// between, the last one this old, end a session.
+inline constexpr Micros kAnswerWait = 1'000'000;
+inline constexpr int kUnansweredLimit = 3;
 inline constexpr Micros kHandshakeLimit = 10'000'000;
 inline constexpr Micros kFeedbackInterval = 1'000'000;
 // A responder whose peer has not begun a clock sync for this long begins one itself
@@ -102,6 +110,11 @@ class Session {
   void startExchange(Micros now);
   void addSample(std::optional<SyncSample> sample);
   void tickUp(Micros now);
+  void heard(Micros now);
+  Micros askTime() const;
+  bool peerGone(Micros now) const;
+  void refuse(const PeerAddress& from, const Exchange& in);
+  bool restartedElsewhere(const PeerAddress& from, const Exchange& in) const;
   Micros responderSyncWait() const;
 
   bool fromPeer(const PeerAddress& from) const;
@@ -119,6 +132,8 @@ class Session {
   int invitationsSent_ = 0;
   Micros nextInvitation_ = 0;
   Micros lastHeard_ = 0;
+  Micros lastAsked_ = 0;  // our latest CK0
+  int asked_ = 0;         // CK0s since the peer was last heard
   Micros lastPeerSync_ = 0;  // when the peer last began an exchange
   Micros nextFeedback_ = 0;
   bool feedbackPending_ = false;

@@ -31,13 +31,22 @@ enum class SessionEventKind {
   Synced,   // the first clock sync of this session finished
   Down,     // see the reason; held notes are to be released
   Refused,  // the invited peer answered NO
+  RefusedInviter,  // this side answered NO: see the refusal and the inviter
 };
 
 enum class DownReason { None, Stopped, PeerLeft, PeerRestarted, TimedOut };
 
+// Why an inviter got NO.
+enum class Refusal { None, OnlyRemote, NotAdmitted, Busy };
+
 struct SessionEvent {
+  SessionEvent(SessionEventKind k = SessionEventKind::Up, DownReason r = DownReason::None) : kind(k), reason(r) {}
+
   SessionEventKind kind = SessionEventKind::Up;
   DownReason reason = DownReason::None;
+  Refusal refusal = Refusal::None;
+  std::string inviterName;  // the refused inviter's
+  PeerAddress inviter;
   friend bool operator==(const SessionEvent&, const SessionEvent&) = default;
 };
 

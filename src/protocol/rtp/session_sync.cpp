@@ -2,6 +2,8 @@
 // own, and learning the offset from both.
 #include "protocol/rtp/session.h"
 
+#include <algorithm>
+
 namespace strandlink::protocol::rtp {
 
 void Session::onClockSync(SessionPort port, const PeerAddress& from, const ClockSync& ck, Micros now) {
@@ -12,7 +14,7 @@ void Session::onClockSync(SessionPort port, const PeerAddress& from, const Clock
     return;
   }
   if (ck.ssrc != peer_->ssrc) return;
-  lastHeard_ = now;
+  heard(now);
   const std::uint64_t t = toSyncTicks(now);
   switch (ck.count) {
     case 0:
@@ -34,6 +36,8 @@ void Session::onClockSync(SessionPort port, const PeerAddress& from, const Clock
 }
 
 void Session::startExchange(Micros now) {
+  ++asked_;
+  lastAsked_ = now;
   openExchange_ = toSyncTicks(now);
   send(SessionPort::Data, *peer_->data, ClockSync{config_.ssrc, 0, {*openExchange_, 0, 0}});
   if (role_ == SessionRole::Initiator) schedule_.exchangeStarted(now, synced_);
@@ -46,6 +50,20 @@ void Session::addSample(std::optional<SyncSample> sample) {
   synced_ = true;
   events_.push_back({SessionEventKind::Synced, DownReason::None});
 }
+
+void Session::heard(Micros now) {
+  lastHeard_ = now;
+  asked_ = 0;
+}
+
+// When to ask the quiet peer with a clock sync: after a quiet moment, and then
+// again while the last ask went unanswered; past the limit, when it is gone.
+Micros Session::askTime() const {
+  const Micros quiet = lastHeard_ + kQuietBeforeAsking;
+  return asked_ == 0 ? quiet : std::max(quiet, lastAsked_ + kAnswerWait);
+}
+
+bool Session::peerGone(Micros now) const { return asked_ >= kUnansweredLimit && now >= askTime(); }
 
 // Until this side has a clock estimate of its own (the peer's closing packets may
 // all be lost), it asks for one soon; afterwards only when the peer falls silent.
