@@ -64,8 +64,11 @@ class RtpmPeer {
   }
   void send(const Message& bytes) { process_.write(("tx " + hex(bytes) + "\n").toLatin1()); }
   void read() {
+    static const QRegularExpression ours(QStringLiteral("^[0-9]+\\.[0-9]{3} "));  // not the library's log
     while (process_.canReadLine()) {
-      const QString what = QString::fromLatin1(process_.readLine()).trimmed().section(u' ', 1);
+      const QString line = QString::fromLatin1(process_.readLine()).trimmed();
+      if (!ours.match(line).hasMatch()) continue;
+      const QString what = line.section(u' ', 1);
       if (what.startsWith(QStringLiteral("rx "))) received << what.mid(3);
       else words << what;
     }
