@@ -51,17 +51,14 @@ class RtpmPeer {
     const QString p = QString::number(port);
     process_.start(qEnvironmentVariable("RTPM_PEER"),
                    server ? QStringList{"server", p} : QStringList{"client", "127.0.0.1", p});
-    waitFor([&] { return said(QStringLiteral("listening")) || said(QStringLiteral("inviting")); }, 5000);
+    waitFor([&] { return read(), !words.isEmpty(); }, 5000);  // "listening" or "inviting"
   }
   ~RtpmPeer() {
     if (process_.state() == QProcess::NotRunning) return;
     process_.write("quit\n");
     if (!process_.waitForFinished(3000)) process_.kill();
   }
-  void vanish() {
-    process_.kill();
-    process_.waitForFinished(3000);
-  }
+  void vanish() { process_.kill(), process_.waitForFinished(3000); }
   void send(const Message& bytes) { process_.write(("tx " + hex(bytes) + "\n").toLatin1()); }
   void read() {
     static const QRegularExpression ours(QStringLiteral("^[0-9]+\\.[0-9]{3} "));  // not the library's log
@@ -72,10 +69,6 @@ class RtpmPeer {
       if (what.startsWith(QStringLiteral("rx "))) received << what.mid(3);
       else words << what;
     }
-  }
-  bool said(const QString& word) {
-    read();
-    return !words.filter(word).isEmpty();
   }
   // Its last word on its session: status 3 is both ports up.
   bool connected() {

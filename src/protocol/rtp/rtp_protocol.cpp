@@ -207,7 +207,8 @@ bool RtpProtocol::admitted(const sockaddr_in& from) {
 // once; anything else from it is dropped unseen.
 void RtpProtocol::refuseFiltered(SessionPort port, const PeerAddress& from, std::span<const std::uint8_t> bytes) {
   SessionPacket packet;
-  if (port != SessionPort::Control || !isSessionPacket(bytes) || decodeSessionPacket(bytes, packet) != DecodeError::None)
+  if (port != SessionPort::Control || !isSessionPacket(bytes) ||
+      decodeSessionPacket(bytes, packet) != DecodeError::None)
     return;
   const auto* in = std::get_if<Exchange>(&packet);
   if (!in || in->command != ExchangeCommand::Invitation) return;

@@ -132,8 +132,8 @@ class Session {
   int invitationsSent_ = 0;
   Micros nextInvitation_ = 0;
   Micros lastHeard_ = 0;
-  Micros lastAsked_ = 0;  // our latest CK0
-  int asked_ = 0;         // CK0s since the peer was last heard
+  Micros lastAsked_ = 0;     // our latest CK0
+  int asked_ = 0;            // CK0s since the peer was last heard
   Micros lastPeerSync_ = 0;  // when the peer last began an exchange
   Micros nextFeedback_ = 0;
   bool feedbackPending_ = false;

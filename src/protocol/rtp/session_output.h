@@ -27,10 +27,10 @@ struct Outgoing {
 };
 
 enum class SessionEventKind {
-  Up,       // both ports accepted; MIDI may flow
-  Synced,   // the first clock sync of this session finished
-  Down,     // see the reason; held notes are to be released
-  Refused,  // the invited peer answered NO
+  Up,              // both ports accepted; MIDI may flow
+  Synced,          // the first clock sync of this session finished
+  Down,            // see the reason; held notes are to be released
+  Refused,         // the invited peer answered NO
   RefusedInviter,  // this side answered NO: see the refusal and the inviter
 };
 
