@@ -21,8 +21,9 @@ namespace {
 
 using Message = std::vector<std::uint8_t>;
 
-// The program's words, in milliseconds; the goals are 3 s and 5 s, and a deadline
-// twice that still fails a minute's wait.
+// In milliseconds. A restart takes milliseconds, so its goal is the deadline; a
+// vanished peer is gone 4.5 s after its last word, and the deadline leaves a loaded
+// machine room while still failing the minute's wait of old.
 constexpr int kBackWithin = 3000;
 constexpr int kGoneWithin = 8000;
 
