@@ -2,8 +2,11 @@
 // sink: sessions, MIDI both ways byte-exact with the sender's times, bad packets.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QThread>
+#include <QtEndian>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -81,6 +84,39 @@ TEST_F(RtpLinkTest, TwentyThousandMessagesASecondArriveInOrder) {
     const auto& e = b->sink.events[std::size_t(n)].bytes;
     ASSERT_EQ(((e[0] & 0x0F) << 14) | (e[1] << 7) | e[2], n);
   }
+}
+
+// While MIDI comes in, receiver feedback goes back about once a second naming
+// the newest packet, not only when a clock sync wakes the session.
+TEST_F(RtpLinkTest, ReceiverFeedbackFollowsTheData) {
+  ASSERT_TRUE(b->start(std::nullopt));
+  const int port = freePortPair();
+  RawPeer control(port), data(port + 1);
+  const QByteArray invitation("\xFF\xFFIN\x00\x00\x00\x02\x00\x00\x00\x07\x0A\x0B\x0C\x0Draw", 21);
+  for (RawPeer* side : {&control, &data}) {
+    side->sendTo(b->port + (side == &data), invitation);
+    const auto answer = side->receive();
+    ASSERT_TRUE(answer && answer->mid(2, 2) == "OK");
+  }
+  std::vector<std::uint16_t> named;
+  std::uint16_t sequence = 0;
+  QElapsedTimer sent;  // a packet every 10 ms, as a player would
+  ASSERT_TRUE(waitFor([&] {
+    if (!sent.isValid() || sent.elapsed() >= 10) {
+      QByteArray packet("\x80\x61\x00\x00\x00\x00\x00\x00\x0A\x0B\x0C\x0D\x03\x90\x3C\x40", 16);
+      packet[2] = char(sequence >> 8), packet[3] = char(sequence++);
+      data.sendTo(b->port + 1, packet);
+      sent.start();
+    }
+    while (auto got = data.receive(0))  // the sync answered, so that it wakes the session only every 25 s
+      if (got->size() == 36 && got->mid(2, 2) == "CK" && got->at(8) == 0)
+        got->replace(4, 5, QByteArray("\x0A\x0B\x0C\x0D\x01", 5)), got->replace(20, 8, got->mid(12, 8)),
+            data.sendTo(b->port + 1, *got);
+    while (const auto got = control.receive(0))
+      if (got->size() == 12 && got->mid(2, 2) == "RS") named.push_back(qFromBigEndian<std::uint16_t>(got->data() + 8));
+    return named.size() >= 3;
+  }, 10000)) << named.size();
+  EXPECT_TRUE(std::is_sorted(named.begin(), named.end()) && named.back() < sequence);
 }
 
 // A stop says goodbye: the peer is "Not Connected" at once, not a minute later;

@@ -231,6 +231,8 @@ void RtpProtocol::takeMidiPacket(const PeerAddress& from, std::span<const std::u
   MidiPacket packet;
   if (const DecodeError e = decodeMidiPacket(bytes, packet); e != DecodeError::None) return dropped(from, e);
   if (!session_->acceptData(from, packet.header, nowMicros())) return;
+  // The data makes receiver feedback due: the timer is to wake for it.
+  if (const auto next = session_->nextWakeup(); next && (!armedFor_ || *next < *armedFor_)) armTimer();
   // A packet lost in between takes the rest of a SysEx in progress with it.
   const std::uint64_t lost = session_->sequences().lost();
   if (lost > lostBefore_) assembler_.reset();
@@ -360,6 +362,7 @@ QString RtpProtocol::refusalLine(const SessionEvent& event) {
 
 void RtpProtocol::armTimer() {
   const std::optional<Micros> next = session_->nextWakeup();
+  armedFor_ = next;
   if (!next) {
     wakeup_.stop();
     return;

@@ -90,6 +90,7 @@ class RtpProtocol final : public PeerProtocol {
   DropNotice malformed_;
   RefusalNotice refusals_;
   QTimer wakeup_;
+  std::optional<Micros> armedFor_;  // when wakeup_ fires
   std::vector<std::uint8_t> buffer_;
   std::uint64_t lostBefore_ = 0;
   std::uint64_t reportedSendFailures_ = 0;
