@@ -25,6 +25,7 @@ std::vector<Bytes> seeds() {
   std::vector<Bytes> out = encoder.encode(0, events);
   // Packets with a journal of every chapter this side writes, system ones included.
   JournalSender sender;
+  sender.peerSendsJournals();
   const Bytes phrase[] = {{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}, {0xF0, 0x7F, 0x7F, 0x04, 0x01, 0, 9, 0xF7}, {0xF3, 1},
                           {0xF6}, {0xFE}, {0xFA}, {0xF8}, {0xF0, 0x7F, 0x7F, 0x01, 0x01, 1, 2, 3, 4, 0xF7},
                           {0x90, 60, 100}, {0xB0, 64, 127}, {0xC1, 5}, {0xE2, 1, 2}, {0xD3, 4}, {0xA4, 60, 9},

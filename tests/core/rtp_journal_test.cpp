@@ -145,19 +145,19 @@ TEST(RtpJournalSender, HistorySinceTheCheckpointAndFeedbackThatShrinksIt) {
   JournalSender sender(100);
   Bytes p = packetWith(65534, {{0x90, 60, 90}});
   ASSERT_TRUE(sender.attach(p, 0));
-  EXPECT_EQ(journalIn(p), journalOf(65534, {}));  // nothing before it
+  EXPECT_EQ(journalIn(p), journalOf(65533, {}));  // nothing before it
 
   p = packetWith(65535, {{0xB0, 7, 90}});
   ASSERT_TRUE(sender.attach(p, 10));
   ChannelJournal expected = onChannel(0);
   expected.notesOn = {{60, 90, true, true}};
-  EXPECT_EQ(journalIn(p), journalOf(65534, {expected}));
+  EXPECT_EQ(journalIn(p), journalOf(65533, {expected}));
 
   p = packetWith(0, {{0x80, 60, 0}, {0xC0, 3}});
   ASSERT_TRUE(sender.attach(p, 500));  // the note-on is old now: not to be played late
   expected.notesOn = {{60, 90, false, false}};
   expected.controllers = {{7, 90, true}};
-  EXPECT_EQ(journalIn(p), journalOf(65534, {expected}));
+  EXPECT_EQ(journalIn(p), journalOf(65533, {expected}));
 
   sender.receiverHas(65535);
   sender.receiverHas(5);  // never sent: ignored
@@ -195,6 +195,34 @@ TEST(RtpJournalSender, HistorySinceTheCheckpointAndFeedbackThatShrinksIt) {
   EXPECT_EQ(resetting.journalFor(102, 0), journalOf(101, {reset}));
 }
 
+// Until the peer shows that it reads journals (feedback past the checkpoint, or its
+// own journals), one of two channels or more is left out, packet and guard alike;
+// one of a single channel goes. Feedback that echoes the checkpoint shows nothing,
+// and a new peer starts over.
+TEST(RtpJournalSender, JournalsOfSeveralChannelsWaitUntilThePeerShowsItReadsThem) {
+  JournalSender sender;
+  const auto attached = [&](std::uint16_t sequence, Bytes message) {
+    Bytes p = packetWith(sequence, {std::move(message)});
+    const std::size_t bare = p.size();
+    const bool with = sender.attach(p, 0);
+    EXPECT_EQ(with, (p[kRtpHeaderSize] & 0x40) != 0);
+    return with ? Bytes(p.begin() + std::ptrdiff_t(bare), p.end()) : Bytes{};
+  };
+  EXPECT_EQ(attached(10, {0x90, 60, 90}), (Bytes{0x80, 0x00, 0x09}));
+  EXPECT_EQ(attached(11, {0x91, 61, 90}), (Bytes{0x20, 0x00, 0x09, 0x00, 0x07, 0x08, 0x81, 0xF0, 0x3C, 0xDA}));
+  EXPECT_EQ(attached(12, {0x80, 60, 0}), Bytes{});  // channels 0 and 1
+  EXPECT_TRUE(sender.guardPacket(RtpHeader{false, kPayloadType, 13, 0, 7}, 0).empty());
+  sender.receiverHas(9);  // an echo of the checkpoint
+  EXPECT_EQ(attached(13, {0xB1, 7, 1}), Bytes{});
+  sender.receiverHas(11);  // past it
+  EXPECT_EQ(attached(14, {0xB0, 7, 2}).at(0) & 0x2F, 0x21);  // two channels
+  EXPECT_EQ(journalIn(sender.guardPacket(RtpHeader{false, kPayloadType, 15, 0, 7}, 0)).channels.size(), 2u);
+  sender.newPeer();
+  EXPECT_EQ(attached(16, {0x92, 62, 1}), Bytes{});
+  sender.peerSendsJournals();
+  EXPECT_EQ(attached(17, {0x92, 62, 0}).at(0) & 0x2F, 0x22);
+}
+
 // 640 note-ons at once on 16 channels, so that the journal grows past the payload
 // bound: the packets leave room for it while it fits, go larger rather than without
 // it once it alone does not, and a receiver that loses every other one (and gets a
@@ -206,6 +234,7 @@ TEST(RtpJournalSender, PacketsLeaveRoomForTheirJournalAndCarryOneTooLargeForThem
     for (const Bytes& m : {Bytes{0xB0, 99, std::uint8_t(k >> 7)}, Bytes{0xB0, 98, std::uint8_t(k & 127)}, Bytes{0xB0, 6, 1}})
       events.push_back({0, MidiEvent::fromBytes(m)});
   JournalSender sender;
+  sender.peerSendsJournals();
   JournalRepair receiver;
   PacketEncoder encoder(7, 0);
   std::size_t messages = 0, larger = 0;
@@ -382,6 +411,7 @@ TEST(RtpJournalCodec, SystemChaptersAndShortParameterFormsMatchGoldenBytes) {
 // Both ends as in a link: the sender's journal through its bytes to the receiver,
 // and the packets marked lost never arriving.
 struct LossyLine {
+  LossyLine() { sender.peerSendsJournals(); }
   JournalSender sender;
   JournalRepair receiver;
   std::uint16_t sequence = 500;
@@ -420,7 +450,7 @@ TEST(RtpJournalSender, SystemHistoryAndResetsThatClearTheChannels) {
                                   {gmOn, sysExLog(1, Bytes{0x7F, 0x7F, 0x04, 0x01, 0, 0x40}, true)},
                                   true);
   RecoveryJournal expected = withSystem(system, {program});
-  expected.checkpoint = 100;
+  expected.checkpoint = 99;
   EXPECT_EQ(sender.journalFor(sequence, 0), expected);
 
   // A System Reset: the device stops, forgets its master volume and the program.
@@ -430,7 +460,7 @@ TEST(RtpJournalSender, SystemHistoryAndResetsThatClearTheChannels) {
   system.sequencer = SequencerState{false, 0, std::nullopt, true};
   system.sysEx = {gmOn};
   expected = withSystem(system);
-  expected.checkpoint = 100;
+  expected.checkpoint = 99;
   EXPECT_EQ(sender.journalFor(sequence, 0), expected);
 }
 

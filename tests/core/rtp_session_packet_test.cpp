@@ -35,6 +35,8 @@ TEST(RtpSessionPacket, EachKindBothWays) {
     EXPECT_EQ(decoded(bytes), packet);
     EXPECT_TRUE(isSessionPacket(bytes));
   }
+  // Feedback with the number in the low half (rtpmidid's layout).
+  EXPECT_EQ(decoded(Bytes{0xFF, 0xFF, 'R', 'S', 0x0A, 0x0B, 0x0C, 0x0D, 0, 0, 0x12, 0x34}), SessionPacket(feedback));
   // OK and NO share the layout; a name may be left out; bytes after its NUL are ignored.
   Bytes accept = kInvitation;
   accept[2] = 'O', accept[3] = 'K';

@@ -153,6 +153,7 @@ inline Outcome play(Loss loss, bool withJournal, unsigned seed, bool apart = fal
   LossyChannel channel(loss, seed);
   Phrase phrase(seed + 1);
   JournalSender sender;
+  sender.peerSendsJournals();  // as this side's own peers do
   JournalRepair receiver;
   GuardSchedule guards;
   MidiState truth;

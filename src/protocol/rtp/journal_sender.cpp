@@ -53,7 +53,8 @@ std::uint64_t JournalSender::extend(std::uint16_t sequence) const {
 }
 
 void JournalSender::sending(std::uint64_t sequence, std::int64_t nowMs) {
-  if (!last_) checkpoint_ = sequence;
+  // The packet before the first: feedback on the first packet is then past it.
+  if (!last_) checkpoint_ = sequence - 1;
   last_ = std::max(last_.value_or(0), sequence);
   if (marks_.empty() || nowMs - marks_.back().second >= 1000) marks_.emplace_back(sequence, nowMs);
   // The newest mark at least historyMs old: the packets after it may be younger.
@@ -66,7 +67,8 @@ const JournalSender::Prepared& JournalSender::prepare(std::uint64_t sequence, st
   if (p.valid && p.sequence == sequence && nowMs - p.madeMs <= kPreparedServesMs) return p;
   sending(sequence, nowMs);
   p.bytes.clear();
-  p.fits = encodeJournal(journalFor(static_cast<std::uint16_t>(sequence), nowMs), p.bytes);
+  const RecoveryJournal journal = journalFor(static_cast<std::uint16_t>(sequence), nowMs);
+  p.fits = sendable(journal) && encodeJournal(journal, p.bytes);
   p.valid = true, p.sequence = sequence, p.madeMs = nowMs;
   return p;
 }
@@ -93,6 +95,8 @@ bool JournalSender::attach(std::vector<std::uint8_t>& packet, std::int64_t nowMs
 
 std::vector<std::uint8_t> JournalSender::guardPacket(const RtpHeader& header, std::int64_t nowMs) {
   prepared_.valid = false;
+  const RecoveryJournal journal = journalFor(header.sequence, nowMs);
+  if (!sendable(journal)) return {};
   sending(extend(header.sequence), nowMs);
   std::vector<std::uint8_t> packet;
   appendRtpHeader(packet, header);
@@ -106,7 +110,18 @@ void JournalSender::receiverHas(std::uint16_t sequence) {
   if (!last_) return;
   const std::uint64_t has = extend(sequence);
   if (has > *last_) return;  // feedback about packets never sent: not believed
+  if (has > checkpoint_) peerReadsJournals_ = true;
   checkpoint_ = std::max(checkpoint_, has + 1);
+}
+
+// Some receivers (rtpmidid) read every journal they get, loss or not, and misread
+// it: they take the system part for a channel's, read one channel fewer than the
+// journal has and play the note bits of those they read as note-offs elsewhere.
+// They never read a journal's last channel, nor anything of one without channels,
+// and their feedback only echoes our checkpoint. So until the peer has shown that
+// it reads journals, a journal of two channels or more is left out.
+bool JournalSender::sendable(const RecoveryJournal& journal) const {
+  return peerReadsJournals_ || journal.channels.size() <= 1;
 }
 
 RecoveryJournal JournalSender::journalFor(std::uint16_t sequence, std::int64_t nowMs) const {

@@ -39,8 +39,15 @@ class JournalSender {
   // A packet with no commands and the journal only, sent when the sender falls
   // silent so that the loss of the last packet before the silence is repaired too.
   std::vector<std::uint8_t> guardPacket(const RtpHeader& header, std::int64_t nowMs);
-  // The peer's receiver feedback: it has everything up to this packet.
+  // The peer's receiver feedback: it has everything up to this packet. Feedback
+  // that names a packet past the checkpoint also shows that the peer reads
+  // journals: a reader that only echoes our checkpoints never names one.
   void receiverHas(std::uint16_t sequence);
+  // The peer's own data carries journals: it reads them too.
+  void peerSendsJournals() { peerReadsJournals_ = true; }
+  // Another peer, not yet known to read journals.
+  void newPeer() { peerReadsJournals_ = false; }
+  bool peerReadsJournals() const { return peerReadsJournals_; }
 
   // The journal for the packet with this sequence number: what changed from the
   // checkpoint up to the packet before it.
@@ -57,6 +64,7 @@ class JournalSender {
   };
 
   const Prepared& prepare(std::uint64_t sequence, std::int64_t nowMs);
+  bool sendable(const RecoveryJournal& journal) const;
   std::uint64_t extend(std::uint16_t sequence) const;
   void sending(std::uint64_t sequence, std::int64_t nowMs);
   ChannelJournal channelJournal(int channel, std::uint64_t sequence, std::int64_t nowMs) const;
@@ -68,6 +76,7 @@ class JournalSender {
   std::deque<std::pair<std::uint64_t, std::int64_t>> marks_;  // a packet and its time, about one a second
   std::uint64_t checkpoint_ = 0;                              // sequence numbers extended past 16 bits
   std::optional<std::uint64_t> last_;                         // the last packet sent
+  bool peerReadsJournals_ = false;
   Prepared prepared_;                                         // for the next packet
 };
 

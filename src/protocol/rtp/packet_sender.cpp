@@ -45,6 +45,8 @@ bool PacketSender::start(int dataSocket, std::uint32_t ssrc, std::uint16_t first
   if (journal) journal_.emplace();
   guardSchedule_ = GuardSchedule{};
   feedback_.store(0);
+  peerState_.store(0);
+  peerSessions_ = 0;
   stopping_.store(false);
   sleeping_.store(false);
   try {
@@ -191,8 +193,12 @@ void PacketSender::sendBatch(std::vector<Pending>& batch) {
 }
 
 void PacketSender::takeFeedback() {
+  if (!journal_) return;
+  const std::uint32_t peer = peerState_.load(std::memory_order_acquire);
+  if (peer >> 1 != peerSessions_) peerSessions_ = peer >> 1, journal_->newPeer();
+  if (peer & 1) journal_->peerSendsJournals();
   const std::uint32_t feedback = feedback_.exchange(0, std::memory_order_acquire);
-  if (journal_ && (feedback & kFeedbackPending)) journal_->receiverHas(static_cast<std::uint16_t>(feedback));
+  if (feedback & kFeedbackPending) journal_->receiverHas(static_cast<std::uint16_t>(feedback));
 }
 
 void PacketSender::sendGuardIfDue() {
@@ -200,10 +206,13 @@ void PacketSender::sendGuardIfDue() {
   if (!journal_ || !due) return;
   const std::int64_t now = monotonicMillis();
   if (*due > now) return;
-  const RtpHeader header{false, kPayloadType, encoder_->takeSequence(),
+  const RtpHeader header{false, kPayloadType, encoder_->nextSequence(),
                          static_cast<std::uint32_t>(toSyncTicks(monotonicMicros())), ssrc_};
-  sendPacket(journal_->guardPacket(header, now));
   guardSchedule_.guardSent(now);
+  const std::vector<std::uint8_t> guard = journal_->guardPacket(header, now);
+  if (guard.empty()) return;  // its journal is left out: nothing to send
+  (void)encoder_->takeSequence();
+  sendPacket(guard);
   guards_.fetch_add(1, std::memory_order_relaxed);
 }
 

@@ -46,6 +46,10 @@ class PacketSender {
   // The loop's thread: the peer's receiver feedback, taken up by the sending thread
   // at its next packet.
   void receiverHas(std::uint16_t sequence) { feedback_.store(kFeedbackPending | sequence, std::memory_order_release); }
+  // The loop's thread: the peer's data carries journals, so it reads them too; and
+  // a new session, whose peer is not yet known to.
+  void peerSendsJournals() { peerState_.fetch_or(1, std::memory_order_release); }
+  void newPeer() { peerState_.store((peerState_.load(std::memory_order_relaxed) | 1) + 1, std::memory_order_release); }
 
   // Any thread: never waits, locks or allocates. Failed only when the queue or the
   // long-message store is full.
@@ -105,6 +109,8 @@ class PacketSender {
   std::atomic<std::uint64_t> guards_{0};
   std::atomic<std::uint64_t> journalBytes_{0};
   std::atomic<std::uint32_t> feedback_{0};  // kFeedbackPending | sequence, until taken
+  std::atomic<std::uint32_t> peerState_{0};  // sessions begun << 1 | the peer sends journals
+  std::uint32_t peerSessions_ = 0;            // the sending thread's: as last seen in peerState_
 };
 
 }  // namespace strandlink::protocol::rtp

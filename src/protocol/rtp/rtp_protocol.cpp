@@ -231,6 +231,7 @@ void RtpProtocol::takeMidiPacket(const PeerAddress& from, std::span<const std::u
   MidiPacket packet;
   if (const DecodeError e = decodeMidiPacket(bytes, packet); e != DecodeError::None) return dropped(from, e);
   if (!session_->acceptData(from, packet.header, nowMicros())) return;
+  if (packet.journal) sender_.peerSendsJournals();
   // The data makes receiver feedback due: the timer is to wake for it.
   if (const auto next = session_->nextWakeup(); next && (!armedFor_ || *next < *armedFor_)) armTimer();
   // A packet lost in between takes the rest of a SysEx in progress with it.
@@ -321,6 +322,7 @@ bool RtpProtocol::takeSessionEvents() {
     switch (event.kind) {
       case SessionEventKind::Up:
         refusalSaid_ = false;
+        sender_.newPeer();
         assembler_.reset();
         repair_.restart();  // a peer's new session numbers its packets afresh
         lostBefore_ = session_->sequences().lost();

@@ -62,7 +62,10 @@ DecodeError decodeClockSync(ByteReader& in, SessionPacket& out) {
 
 DecodeError decodeReceiverFeedback(ByteReader& in, SessionPacket& out) {
   ReceiverFeedback p;
-  if (!in.read(p.ssrc) || !in.read(p.sequence) || !in.skip(2)) return DecodeError::Truncated;
+  std::uint16_t low = 0;
+  if (!in.read(p.ssrc) || !in.read(p.sequence) || !in.read(low)) return DecodeError::Truncated;
+  // rtpmidid puts the number in the low half, which Apple's layout leaves 0.
+  if (p.sequence == 0) p.sequence = low;
   out = p;
   return DecodeError::None;
 }
