@@ -357,14 +357,11 @@ std::vector<PeerJournal> systemGoldens() {
   whole.activeSense = Value7{2, false};
   ChannelJournal wheel = onChannel(0);
   wheel.pitchWheel = RecentValue<std::uint16_t>{0x2000, false};
-  ChannelJournal rpn = onChannel(0), nrpn = onChannel(0), unknown = onChannel(0);
+  ChannelJournal rpn = onChannel(0), nrpn = onChannel(0);
   rpn.parameters = {parameter(false, 6, 2)};
   nrpn.parameters = {parameter(true, 6, 2)};
-  unknown.complete = false;
   SystemJournal cut = systemOf(SimpleSystemCommands{});
   cut.complete = false;
-  SystemJournal logThenUnknown = systemOf({}, {}, {}, {sysExLog(1, Bytes{1}, true)});
-  logThenUnknown.complete = false;
   return {
       {"resets, tune requests, song", {0xC0, 0, 1, 0xC0, 0x06, 0xF0, 0x03, 0x81, 0x87}, withSystem(systemOf(d)), true},
       {"and undefined commands read past",
@@ -381,14 +378,15 @@ std::vector<PeerJournal> systemGoldens() {
        withSystem(whole, {wheel}), true},
       {"a chapter cut short, the channel after it read", {0xE0, 0, 1, 0xC0, 0x03, 0xC0, 0x80, 0x05, 0x10, 0x80, 0x40},
        withSystem(cut, {wheel}), false},
-      {"a SysEx log of unknown extent ends the chapter",
-       {0xC0, 0, 1, 0x84, 0x07, 0x2B, 0x01, 0x81, 0x2C, 0x02}, withSystem(logThenUnknown), false},
+      {"a SysEx log with L read past, the one after it kept",
+       {0xC0, 0, 1, 0x84, 0x08, 0x2C, 0x02, 0x82, 0x2B, 0x01, 0x81},
+       withSystem(systemOf({}, {}, {}, {sysExLog(1, Bytes{1}, true)})), false},
       {"short parameter form: RPNs", {0xA0, 0, 1, 0x80, 0x08, 0x20, 0x94, 0x05, 0x86, 0x82, 0x02},
        journalOf(1, {rpn}), false},
       {"short parameter form: NRPNs", {0xA0, 0, 1, 0x80, 0x08, 0x20, 0x8C, 0x05, 0x86, 0x82, 0x02},
        journalOf(1, {nrpn}), false},
-      {"short parameter form of no kind", {0xA0, 0, 1, 0x80, 0x08, 0x20, 0x84, 0x05, 0x86, 0x82, 0x02},
-       journalOf(1, {unknown}), false},
+      {"short parameter form of no kind read past, the chapters after it kept",
+       {0xA0, 0, 1, 0x80, 0x0A, 0x30, 0x84, 0x05, 0x86, 0x82, 0x02, 0x80, 0x40}, journalOf(1, {wheel}), false},
   };
 }
 

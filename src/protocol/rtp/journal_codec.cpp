@@ -186,15 +186,17 @@ bool readParameters(ByteReader& in, ChannelJournal& c) {
   if (length < 2 || in.remaining() < length - 2) return false;
   ByteReader logs(in.rest().first(length - 2));
   (void)in.skip(length - 2);
-  ParameterForm form = ParameterForm::Full;
-  if (a & 0x04) {                                     // Z: the short form, whose kind U or W says
-    if ((a & 0x10) == (a & 0x08) << 1) return false;  // neither or both: cannot be told
-    form = (a & 0x10) ? ParameterForm::ShortRegistered : ParameterForm::ShortNonRegistered;
-  }
   std::uint8_t pending = 0;
   if (a & 0x40) {  // P: a parameter number whose MSB came without its LSB yet
     if (!logs.read(pending)) return false;
     c.pendingParameter = PendingParameter{bool(pending & 0x80), std::uint8_t(pending & 0x7F), false};
+  }
+  ParameterForm form = ParameterForm::Full;
+  if (a & 0x04) {  // Z: the short form, whose kind U or W says
+    // Neither or both: the logs' kind cannot be told, so they are read past; the
+    // chapters after them are found by the length as usual.
+    if ((a & 0x10) == (a & 0x08) << 1) return true;
+    form = (a & 0x10) ? ParameterForm::ShortRegistered : ParameterForm::ShortNonRegistered;
   }
   while (logs.remaining() > 0)
     if (!readParameterLog(logs, form, c)) return false;

@@ -136,8 +136,6 @@ bool readTimeCode(ByteReader& in, SystemJournal& out) {
 bool readSysExLog(ByteReader& in, SystemJournal& out) {
   std::uint8_t header = 0;
   if (!in.read(header)) return false;
-  // L: a form this side does not know the extent of; what follows cannot be found.
-  if (header & 0x04) return false;
   SysExLog x;
   x.recent = !(header & 0x80);
   x.status = header & 0x03;
@@ -162,7 +160,8 @@ bool readSysExLog(ByteReader& in, SystemJournal& out) {
       data.push_back(octet & 0x7F);
     } while (!(octet & 0x80));
   }
-  out.sysEx.push_back(std::move(x));
+  // L: a log laid out as any other, which this side reads past and does not apply.
+  if (!(header & 0x04)) out.sysEx.push_back(std::move(x));
   return true;
 }
 
