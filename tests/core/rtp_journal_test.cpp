@@ -190,6 +190,7 @@ TEST(RtpJournalSender, HistorySinceTheCheckpointAndFeedbackThatShrinksIt) {
   reset.controllers = {{1, 0, true}, {11, 127, true}, {64, 0, true}, {65, 0, true}, {66, 0, true}, {67, 0, true}};
   reset.parameters = {parameter(false, 0x3FFF, std::nullopt)};
   reset.parameters[0].recent = true;
+  reset.selectedLast = true;  // no parameter: the null RPN
   reset.pitchWheel = RecentValue<std::uint16_t>{0x2000, true};
   reset.channelPressure = RecentValue<std::uint8_t>{0, true};
   EXPECT_EQ(resetting.journalFor(102, 0), journalOf(101, {reset}));
@@ -362,6 +363,8 @@ std::vector<PeerJournal> systemGoldens() {
   nrpn.parameters = {parameter(true, 6, 2)};
   SystemJournal cut = systemOf(SimpleSystemCommands{});
   cut.complete = false;
+  ChannelJournal selected = rpn;
+  selected.selectedLast = true;
   return {
       {"resets, tune requests, song", {0xC0, 0, 1, 0xC0, 0x06, 0xF0, 0x03, 0x81, 0x87}, withSystem(systemOf(d)), true},
       {"and undefined commands read past",
@@ -381,6 +384,8 @@ std::vector<PeerJournal> systemGoldens() {
       {"a SysEx log with L read past, the one after it kept",
        {0xC0, 0, 1, 0x84, 0x08, 0x2C, 0x02, 0x82, 0x2B, 0x01, 0x81},
        withSystem(systemOf({}, {}, {}, {sysExLog(1, Bytes{1}, true)})), false},
+      {"the selected parameter last (E)", {0xA0, 0, 1, 0x80, 0x09, 0x20, 0xA0, 0x06, 0x86, 0x00, 0x82, 0x02},
+       journalOf(1, {selected}), true},
       {"short parameter form: RPNs", {0xA0, 0, 1, 0x80, 0x08, 0x20, 0x94, 0x05, 0x86, 0x82, 0x02},
        journalOf(1, {rpn}), false},
       {"short parameter form: NRPNs", {0xA0, 0, 1, 0x80, 0x08, 0x20, 0x8C, 0x05, 0x86, 0x82, 0x02},
@@ -404,6 +409,26 @@ TEST(RtpJournalCodec, SystemChaptersAndShortParameterFormsMatchGoldenBytes) {
       EXPECT_EQ(encoded, g.bytes);
     }
   }
+}
+
+// A program chosen after a bank MSB alone carries its bank; an NRPN MSB after an
+// RPN is a half-chosen NRPN (its LSB register is its own), and the parameter still
+// selected is marked as the list's last.
+TEST(RtpJournalSender, BankMsbAloneParameterKindsApartAndTheSelectedParameterMarked) {
+  JournalSender sender;
+  std::uint16_t sequence = 20;
+  const auto send = [&](Bytes message) {
+    Bytes p = packetWith(sequence++, {std::move(message)});
+    EXPECT_TRUE(sender.attach(p, 0));
+    Bytes journal;
+    EXPECT_TRUE(encodeJournal(sender.journalFor(sequence, 0), journal));
+    return journal;
+  };
+  for (const Bytes& m : {Bytes{0xB0, 0, 5}, {0xC0, 3}, {0xB0, 101, 0}, {0xB0, 100, 0}}) (void)send(m);
+  EXPECT_EQ(send({0xB0, 6, 2}), (Bytes{0x20, 0x00, 0x13, 0x00, 0x0F, 0xE0, 0x83, 0x85, 0x00, 0x80, 0x80, 0x05,  // P C
+                                      0x20, 0x06, 0x00, 0x00, 0x82, 0x02}));  // M: E, RPN 0 = 2
+  EXPECT_EQ(send({0xB0, 99, 1}), (Bytes{0x20, 0x00, 0x13, 0x00, 0x10, 0xE0, 0x83, 0x85, 0x00, 0x80, 0x80, 0x05,
+                                       0x40, 0x07, 0x81, 0x80, 0x00, 0x82, 0x02}));  // M: NRPN MSB 1 pending
 }
 
 // Both ends as in a link: the sender's journal through its bytes to the receiver,
@@ -505,6 +530,19 @@ TEST(RtpJournalRepair, SystemStateRepairedOnceAndNotTwice) {
     line.send({{0xB2, 16, 1}}, true);
     EXPECT_EQ(line.send({{0xB2, 17, 1}}), (std::vector<Bytes>{{0xB2, 16, 1}, {0xB2, 17, 1}}));
   }
+}
+
+// A peer's list whose last parameter is not the one selected (E = 0): its values are
+// restored, then this side's own selection comes back.
+TEST(RtpJournalRepair, AListWithoutTheSelectedParameterLeavesTheSelection) {
+  JournalRepair repair;
+  (void)repair.arrived(1, nullptr);
+  for (const Bytes& m : {Bytes{0xB0, 101, 0}, {0xB0, 100, 0}}) repair.played(MidiEvent::fromBytes(m).view());
+  ChannelJournal c = onChannel(0);
+  c.parameters = {parameter(true, 1 << 7 | 5, 9)};
+  const RecoveryJournal j = journalOf(1, {c});
+  EXPECT_EQ(bytesOf(repair.arrived(3, &j).repairs),
+            (std::vector<Bytes>{{0xB0, 99, 1}, {0xB0, 98, 5}, {0xB0, 6, 9}, {0xB0, 101, 0}, {0xB0, 100, 0}}));
 }
 
 // The SysEx the journal keeps, told apart from their near neighbours.

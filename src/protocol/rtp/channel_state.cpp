@@ -30,8 +30,8 @@ std::uint64_t ChannelState::latestStamp() const {
 }
 
 std::optional<ParameterKey> ChannelState::selected() const {
-  if (selectionMsb.value < 0 || selectionLsb.value < 0) return std::nullopt;
-  return parameterKey(selectionNonRegistered, std::uint16_t(selectionMsb.value << 7 | selectionLsb.value));
+  if (selectedMsb().value < 0 || selectedLsb().value < 0) return std::nullopt;
+  return parameterKey(selectionNonRegistered, std::uint16_t(selectedMsb().value << 7 | selectedLsb().value));
 }
 
 bool isParameterController(std::uint8_t number) {
@@ -69,7 +69,7 @@ void MidiState::applyController(ChannelState& c, std::uint8_t number, std::uint8
   c.controllersStamp = stamp;
   if (number >= 98 && number <= 101) {
     c.selectionNonRegistered = number <= 99;
-    (number & 1 ? c.selectionMsb : c.selectionLsb).set(value, stamp);
+    (number & 1 ? c.selectionMsb : c.selectionLsb)[c.selectionNonRegistered].set(value, stamp);
     c.selectionStamp = stamp;
     if (const auto key = c.selected()) c.parameters[*key].stamp = stamp;
   } else if (number == 6 || number == 38) {
@@ -106,8 +106,8 @@ void MidiState::resetControllers(ChannelState& c, std::uint64_t stamp) {
   for (StampedValue& p : c.notePressures)
     if (p.value > 0) p.set(0, stamp);
   for (const int n : {98, 99, 100, 101}) c.controllers[std::size_t(n)].set(127, stamp);
-  c.selectionMsb.set(127, stamp);
-  c.selectionLsb.set(127, stamp);
+  for (auto* halves : {&c.selectionMsb, &c.selectionLsb})
+    for (StampedValue& half : *halves) half.set(127, stamp);
   c.selectionStamp = stamp;
 }
 

@@ -44,11 +44,13 @@ struct ChannelState {
   StampedValue channelPressure;
   std::array<StampedValue, 128> notePressures{};
   std::map<ParameterKey, ParameterState> parameters;
-  // The selection the data entry controllers apply to: RPN (101/100) or NRPN (99/98).
+  // The parameter numbers the data entry controllers may apply to, RPN (101/100)
+  // and NRPN (99/98) apart as devices keep them: the kind chosen last is in force.
   bool selectionNonRegistered = false;
-  StampedValue selectionMsb;
-  StampedValue selectionLsb;
+  std::array<StampedValue, 2> selectionMsb{}, selectionLsb{};  // RPN, NRPN
   std::uint64_t selectionStamp = 0;
+  const StampedValue& selectedMsb() const { return selectionMsb[selectionNonRegistered]; }
+  const StampedValue& selectedLsb() const { return selectionLsb[selectionNonRegistered]; }
   // The latest stamp among the notes, controllers and note pressures, so that a
   // sender need not look through all 128 of each for what changed.
   std::uint64_t notesStamp = 0, controllersStamp = 0, notePressuresStamp = 0;

@@ -17,7 +17,8 @@ namespace strandlink::protocol::rtp {
 
 struct ProgramState {
   std::uint8_t program = 0;
-  // Both or neither: the bank select in force when the program was chosen.
+  // Both or neither: the bank select in force when the program was chosen (a half
+  // never sent as 0).
   std::optional<std::uint8_t> bankMsb;
   std::optional<std::uint8_t> bankLsb;
   bool recent = false;
@@ -31,8 +32,8 @@ struct ControllerValue {
   friend bool operator==(const ControllerValue&, const ControllerValue&) = default;
 };
 
-// One RPN or NRPN: its data entry when there was one. The last parameter of a list
-// is the one selected at the end, with or without a value.
+// One RPN or NRPN: its data entry when there was one. The one selected at the end,
+// with or without a value, is the last of a list (and the list says so).
 struct ParameterValue {
   bool nonRegistered = false;
   std::uint16_t number = 0;  // 14 bits: MSB << 7 | LSB
@@ -72,6 +73,7 @@ struct ChannelJournal {
   std::vector<ControllerValue> controllers;
   std::vector<ParameterValue> parameters;
   std::optional<PendingParameter> pendingParameter;      // selected after the last of `parameters`
+  bool selectedLast = false;                             // the last of `parameters` is selected now
   std::optional<RecentValue<std::uint16_t>> pitchWheel;  // 14 bits, 0x2000 centre
   std::vector<HeldNote> notesOn;
   std::bitset<128> notesOff;

@@ -61,8 +61,8 @@ void writeParameters(const ChannelJournal& c, Bytes& out) {
     if (p.entryLsb) out.push_back(octet(false, *p.entryLsb));
   }
   const std::size_t length = out.size() - start;
-  out[start] =
-      static_cast<std::uint8_t>((parametersRecent(c) ? 0 : 0x80) | (c.pendingParameter ? 0x40 : 0) | (length >> 8));
+  out[start] = static_cast<std::uint8_t>((parametersRecent(c) ? 0 : 0x80) | (c.pendingParameter ? 0x40 : 0) |
+                                         (c.selectedLast && !c.parameters.empty() ? 0x20 : 0) | (length >> 8));
   out[start + 1] = static_cast<std::uint8_t>(length);
 }
 
@@ -191,14 +191,14 @@ bool readParameters(ByteReader& in, ChannelJournal& c) {
     if (!logs.read(pending)) return false;
     c.pendingParameter = PendingParameter{bool(pending & 0x80), std::uint8_t(pending & 0x7F), false};
   }
+  c.selectedLast = a & 0x20;  // E
   ParameterForm form = ParameterForm::Full;
-  if (a & 0x04) {  // Z: the short form, whose kind U or W says
-    // Neither or both: the logs' kind cannot be told, so they are read past; the
-    // chapters after them are found by the length as usual.
-    if ((a & 0x10) == (a & 0x08) << 1) return true;
-    form = (a & 0x10) ? ParameterForm::ShortRegistered : ParameterForm::ShortNonRegistered;
-  }
-  while (logs.remaining() > 0)
+  // Z: the short form, whose kind U or W says. Neither or both: the logs' kind
+  // cannot be told, so they are read past (the chapters after them are found by
+  // the length as usual).
+  const bool told = !(a & 0x04) || (a & 0x10) != (a & 0x08) << 1;
+  if (a & 0x04) form = (a & 0x10) ? ParameterForm::ShortRegistered : ParameterForm::ShortNonRegistered;
+  while (told && logs.remaining() > 0)
     if (!readParameterLog(logs, form, c)) return false;
   // S = 0 says something here came in the packet before; a log says so itself.
   if (c.pendingParameter) c.pendingParameter->recent = !(a & 0x80) && !anyRecent(c.parameters);

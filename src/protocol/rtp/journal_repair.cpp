@@ -92,10 +92,12 @@ void JournalRepair::repairChannel(const ChannelJournal& j, std::vector<midi::Mid
 void JournalRepair::repairParameters(const ChannelJournal& j, std::vector<midi::MidiEvent>& out) {
   const std::uint8_t ch = j.channel & 0x0F;
   const ChannelState& s = state_.channel(ch);
-  const auto select = [&](const ParameterValue& p) {
-    if (s.selected() == parameterKey(p.nonRegistered, p.number)) return;
-    add(out, 0xB0 | ch, p.nonRegistered ? 99 : 101, std::uint8_t(p.number >> 7));
-    add(out, 0xB0 | ch, p.nonRegistered ? 98 : 100, p.number & 0x7F);
+  const auto before = s.selected();
+  const auto select = [&](ParameterKey key) {
+    if (s.selected() == key) return;
+    const bool nonRegistered = key & 0x4000;
+    add(out, 0xB0 | ch, nonRegistered ? 99 : 101, std::uint8_t(key >> 7 & 0x7F));
+    add(out, 0xB0 | ch, nonRegistered ? 98 : 100, key & 0x7F);
   };
   for (const ParameterValue& p : j.parameters) {
     const auto it = s.parameters.find(parameterKey(p.nonRegistered, p.number));
@@ -103,16 +105,18 @@ void JournalRepair::repairParameters(const ChannelJournal& j, std::vector<midi::
     const std::int16_t lsb = it == s.parameters.end() ? -1 : it->second.entryLsb.value;
     const bool msbDiffers = p.entryMsb && msb != *p.entryMsb, lsbDiffers = p.entryLsb && lsb != *p.entryLsb;
     if (!msbDiffers && !lsbDiffers) continue;
-    select(p);
+    select(parameterKey(p.nonRegistered, p.number));
     if (msbDiffers) add(out, 0xB0 | ch, 6, *p.entryMsb);
     if (lsbDiffers) add(out, 0xB0 | ch, 38, *p.entryLsb);
     ++counts_.valuesRestored;
   }
-  // The sender's selection is the last one listed, or a number half chosen after it:
-  // data entry that follows goes there.
-  if (!j.parameters.empty()) select(j.parameters.back());
+  // The sender's selection, when the list says it is its last, or a number half
+  // chosen after it: data entry that follows goes there. Else this side's own.
+  if (!j.parameters.empty() && j.selectedLast)
+    select(parameterKey(j.parameters.back().nonRegistered, j.parameters.back().number));
+  else if (before) select(*before);
   if (const auto& p = j.pendingParameter;
-      p && (s.selectionNonRegistered != p->nonRegistered || s.selectionMsb.value != p->msb))
+      p && (s.selectionNonRegistered != p->nonRegistered || s.selectedMsb().value != p->msb))
     add(out, 0xB0 | ch, p->nonRegistered ? 99 : 101, p->msb);
 }
 

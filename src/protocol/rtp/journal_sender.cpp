@@ -150,9 +150,10 @@ ChannelJournal JournalSender::channelJournal(int channel, std::uint64_t self, st
     j.program.emplace();
     j.program->program = std::uint8_t(c.program.value);
     j.program->recent = c.program.stamp == previous;
-    if (c.bankMsbAtProgram.value >= 0 && c.bankLsbAtProgram.value >= 0)
-      j.program->bankMsb = std::uint8_t(c.bankMsbAtProgram.value),
-      j.program->bankLsb = std::uint8_t(c.bankLsbAtProgram.value);
+    // A bank MSB alone (as many devices take it) is a bank select too.
+    if (c.bankMsbAtProgram.value >= 0 || c.bankLsbAtProgram.value >= 0)
+      j.program->bankMsb = std::uint8_t(std::max<int>(c.bankMsbAtProgram.value, 0)),
+      j.program->bankLsb = std::uint8_t(std::max<int>(c.bankLsbAtProgram.value, 0));
   }
   for (std::uint8_t n = 0; n < 128 && c.controllersStamp >= from; ++n) {
     const StampedValue& v = c.controllers[n];
@@ -160,9 +161,9 @@ ChannelJournal JournalSender::channelJournal(int channel, std::uint64_t self, st
       j.controllers.push_back({n, std::uint8_t(v.value), v.stamp == previous});
   }
   j.parameters = parameterLogs(c, self);
-  if (c.selectionMsb.value >= 0 && c.selectionLsb.value < 0 && c.selectionStamp >= from && c.selectionStamp < self)
+  if (c.selectedMsb().value >= 0 && c.selectedLsb().value < 0 && c.selectionStamp >= from && c.selectionStamp < self)
     j.pendingParameter =
-        PendingParameter{c.selectionNonRegistered, std::uint8_t(c.selectionMsb.value), c.selectionStamp == previous};
+        PendingParameter{c.selectionNonRegistered, std::uint8_t(c.selectedMsb().value), c.selectionStamp == previous};
   if (c.pitchWheel.within(from, self))
     j.pitchWheel = RecentValue<std::uint16_t>{std::uint16_t(c.pitchWheel.value), c.pitchWheel.stamp == previous};
   for (std::uint8_t n = 0; n < 128 && c.notesStamp >= from; ++n) {
@@ -179,6 +180,8 @@ ChannelJournal JournalSender::channelJournal(int channel, std::uint64_t self, st
     if (c.notePressures[n].within(from, self))
       j.notePressures.push_back({n, std::uint8_t(c.notePressures[n].value), c.notePressures[n].stamp == previous});
   fitParameters(j);  // last: it weighs the other chapters
+  j.selectedLast = !j.parameters.empty() && c.selected() == parameterKey(j.parameters.back().nonRegistered,
+                                                                          j.parameters.back().number);
   return j;
 }
 
