@@ -532,6 +532,19 @@ TEST(RtpJournalRepair, SystemStateRepairedOnceAndNotTwice) {
   }
 }
 
+// A pressure that All Notes Off followed is marked (X): a receiver that lost both
+// ends the note and leaves the pressure, which no longer applies.
+TEST(RtpJournalRepair, APressureBeforeAllNotesOffIsMarkedAndLeft) {
+  LossyLine line;
+  line.send({{0x90, 60, 90}});
+  line.send({{0xA0, 60, 33}}, true);
+  line.send({{0xB0, 123, 0}}, true);
+  Bytes journal;
+  ASSERT_TRUE(encodeJournal(line.sender.journalFor(line.sequence, 0), journal));
+  EXPECT_EQ(Bytes(journal.end() - 3, journal.end()), (Bytes{0x80, 0xBC, 0xA1}));  // chapter A: 60 = 33, X
+  EXPECT_EQ(line.send({{0xB0, 7, 1}}), (std::vector<Bytes>{{0x80, 60, 0}, {0xB0, 7, 1}}));
+}
+
 // A peer's list whose last parameter is not the one selected (E = 0): its values are
 // restored, then this side's own selection comes back.
 TEST(RtpJournalRepair, AListWithoutTheSelectedParameterLeavesTheSelection) {

@@ -15,7 +15,7 @@ void setNote(ChannelState& c, std::uint8_t note, std::uint8_t velocity, std::uin
 }
 
 void allNotesOff(ChannelState& c, std::uint64_t stamp) {
-  c.notesStamp = stamp;
+  c.notesStamp = c.allNotesOffStamp = stamp;
   for (NoteState& n : c.notes)
     if (n.velocity) n.velocity = 0, n.stamp = stamp;
 }

@@ -54,6 +54,7 @@ struct ChannelState {
   // The latest stamp among the notes, controllers and note pressures, so that a
   // sender need not look through all 128 of each for what changed.
   std::uint64_t notesStamp = 0, controllersStamp = 0, notePressuresStamp = 0;
+  std::uint64_t allNotesOffStamp = 0;  // the last All Notes Off or All Sound Off
 
   std::uint64_t latestStamp() const;
   std::optional<ParameterKey> selected() const;

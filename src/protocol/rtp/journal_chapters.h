@@ -64,6 +64,7 @@ struct NotePressure {
   std::uint8_t note = 0;
   std::uint8_t pressure = 0;
   bool recent = false;
+  bool notesOffAfter = false;  // All Notes Off (or Sound Off) came after it: it no longer applies
   friend bool operator==(const NotePressure&, const NotePressure&) = default;
 };
 

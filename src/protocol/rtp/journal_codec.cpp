@@ -92,7 +92,7 @@ void writeNotePressures(const std::vector<NotePressure>& logs, Bytes& out) {
   out.push_back(single(anyRecent(logs), unsigned(logs.size() - 1)));
   for (const NotePressure& p : logs) {
     out.push_back(single(p.recent, p.note));
-    out.push_back(octet(false, p.pressure));
+    out.push_back(octet(p.notesOffAfter, p.pressure));
   }
 }
 
@@ -229,8 +229,7 @@ bool readNotePressures(ByteReader& in, ChannelJournal& c) {
   std::uint8_t header = 0;
   if (!in.read(header)) return false;
   return readPairs(in, std::size_t(header & 0x7F) + 1, [&](std::uint8_t a, std::uint8_t b) {
-    // X: the note ended after this pressure, which then no longer applies.
-    if (!(b & 0x80)) c.notePressures.push_back({std::uint8_t(a & 0x7F), std::uint8_t(b & 0x7F), !(a & 0x80)});
+    c.notePressures.push_back({std::uint8_t(a & 0x7F), std::uint8_t(b & 0x7F), !(a & 0x80), bool(b & 0x80)});
   });
 }
 

@@ -83,7 +83,7 @@ void JournalRepair::repairChannel(const ChannelJournal& j, std::vector<midi::Mid
     ++counts_.valuesRestored;
   }
   for (const NotePressure& p : j.notePressures) {
-    if (s.notePressures[p.note].value == p.pressure) continue;
+    if (p.notesOffAfter || s.notePressures[p.note].value == p.pressure) continue;
     add(out, 0xA0 | ch, p.note, p.pressure);
     ++counts_.valuesRestored;
   }

@@ -178,7 +178,8 @@ ChannelJournal JournalSender::channelJournal(int channel, std::uint64_t self, st
         RecentValue<std::uint8_t>{std::uint8_t(c.channelPressure.value), c.channelPressure.stamp == previous};
   for (std::uint8_t n = 0; n < 128 && c.notePressuresStamp >= from; ++n)
     if (c.notePressures[n].within(from, self))
-      j.notePressures.push_back({n, std::uint8_t(c.notePressures[n].value), c.notePressures[n].stamp == previous});
+      j.notePressures.push_back({n, std::uint8_t(c.notePressures[n].value), c.notePressures[n].stamp == previous,
+                                 c.allNotesOffStamp > c.notePressures[n].stamp});
   fitParameters(j);  // last: it weighs the other chapters
   j.selectedLast = !j.parameters.empty() && c.selected() == parameterKey(j.parameters.back().nonRegistered,
                                                                           j.parameters.back().number);
