@@ -532,6 +532,27 @@ TEST(RtpJournalRepair, SystemStateRepairedOnceAndNotTwice) {
   }
 }
 
+// A parameter value that Reset All Controllers followed is marked (X) and kept,
+// before the null RPN the reset selects.
+TEST(RtpJournalSender, AParameterValueBeforeResetAllControllersIsMarked) {
+  JournalSender sender;
+  std::uint16_t sequence = 20;
+  for (const Bytes& m : {Bytes{0xB0, 101, 0}, {0xB0, 100, 0}, {0xB0, 6, 2}, {0xB0, 121, 0}}) {
+    Bytes p = packetWith(sequence++, {m});
+    ASSERT_TRUE(sender.attach(p, 0));
+  }
+  const ChannelJournal all = sender.journalFor(sequence, 0).channels.at(0);
+  ChannelJournal m = onChannel(0);
+  m.parameters = all.parameters, m.selectedLast = all.selectedLast;
+  Bytes journal;
+  ASSERT_TRUE(encodeJournal(journalOf(0, {m}), journal));
+  EXPECT_EQ(journal, (Bytes{0x20, 0x00, 0x00, 0x00, 0x0C, 0x20, 0x20, 0x09, 0x80, 0x00, 0x82, 0x82, 0x7F, 0x7F, 0x00}));
+  ByteReader in(journal);
+  RecoveryJournal decoded;
+  ASSERT_EQ(decodeJournal(in, decoded), DecodeError::None);
+  EXPECT_EQ(decoded.channels.at(0).parameters, m.parameters);
+}
+
 // A pressure that All Notes Off followed is marked (X): a receiver that lost both
 // ends the note and leaves the pressure, which no longer applies.
 TEST(RtpJournalRepair, APressureBeforeAllNotesOffIsMarkedAndLeft) {

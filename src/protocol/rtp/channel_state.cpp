@@ -98,7 +98,7 @@ void MidiState::resetDevice(std::uint64_t stamp) {
 // modulation, pedals, pitch wheel and pressures to rest, expression full, and no
 // parameter selected.
 void MidiState::resetControllers(ChannelState& c, std::uint64_t stamp) {
-  c.controllersStamp = c.notePressuresStamp = stamp;
+  c.controllersStamp = c.notePressuresStamp = c.resetStamp = stamp;
   for (const int n : {1, 64, 65, 66, 67}) c.controllers[std::size_t(n)].set(0, stamp);
   c.controllers[11].set(127, stamp);
   c.pitchWheel.set(0x2000, stamp);

@@ -55,6 +55,7 @@ struct ChannelState {
   // sender need not look through all 128 of each for what changed.
   std::uint64_t notesStamp = 0, controllersStamp = 0, notePressuresStamp = 0;
   std::uint64_t allNotesOffStamp = 0;  // the last All Notes Off or All Sound Off
+  std::uint64_t resetStamp = 0;        // the last Reset All Controllers
 
   std::uint64_t latestStamp() const;
   std::optional<ParameterKey> selected() const;

@@ -40,6 +40,9 @@ struct ParameterValue {
   std::optional<std::uint8_t> entryMsb;
   std::optional<std::uint8_t> entryLsb;
   bool recent = false;
+  // Reset All Controllers came after the entry (X): devices keep parameter values
+  // through it, so the value still holds.
+  bool entryMsbReset = false, entryLsbReset = false;
   friend bool operator==(const ParameterValue&, const ParameterValue&) = default;
 };
 

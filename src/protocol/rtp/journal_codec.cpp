@@ -57,8 +57,8 @@ void writeParameters(const ChannelJournal& c, Bytes& out) {
     // V with the data entry fields: they hold the parameter's value itself.
     out.push_back(static_cast<std::uint8_t>((p.entryMsb ? 0x80 : 0) | (p.entryLsb ? 0x40 : 0) |
                                             (p.entryMsb || p.entryLsb ? 0x02 : 0)));
-    if (p.entryMsb) out.push_back(octet(false, *p.entryMsb));
-    if (p.entryLsb) out.push_back(octet(false, *p.entryLsb));
+    if (p.entryMsb) out.push_back(octet(p.entryMsbReset, *p.entryMsb));
+    if (p.entryLsb) out.push_back(octet(p.entryLsbReset, *p.entryLsb));
   }
   const std::size_t length = out.size() - start;
   out[start] = static_cast<std::uint8_t>((parametersRecent(c) ? 0 : 0x80) | (c.pendingParameter ? 0x40 : 0) |
@@ -166,11 +166,11 @@ bool readParameterLog(ByteReader& in, ParameterForm form, ChannelJournal& c) {
   std::uint8_t value = 0;
   if (toc & 0x80) {
     if (!in.read(value)) return false;
-    p.entryMsb = value & 0x7F;
+    p.entryMsb = value & 0x7F, p.entryMsbReset = value & 0x80;
   }
   if (toc & 0x40) {
     if (!in.read(value)) return false;
-    p.entryLsb = value & 0x7F;
+    p.entryLsb = value & 0x7F, p.entryLsbReset = value & 0x80;
   }
   // Increment and decrement buttons (two octets each) and a count: read past.
   const std::size_t rest = (toc & 0x20 ? 2 : 0) + (toc & 0x10 ? 2 : 0) + (toc & 0x08 ? 1 : 0);

@@ -35,6 +35,11 @@ void fitParameters(ChannelJournal& c) {
   c.parameters.erase(c.parameters.begin(), c.parameters.begin() + std::ptrdiff_t(drop));
 }
 
+void withEntries(ParameterValue& v, const ParameterState& p, std::uint64_t resetStamp) {
+  if (p.entryMsb.value >= 0) v.entryMsb = std::uint8_t(p.entryMsb.value), v.entryMsbReset = resetStamp > p.entryMsb.stamp;
+  if (p.entryLsb.value >= 0) v.entryLsb = std::uint8_t(p.entryLsb.value), v.entryLsbReset = resetStamp > p.entryLsb.stamp;
+}
+
 ParameterValue parameterValue(ParameterKey key) {
   ParameterValue v;
   v.nonRegistered = key & 0x4000;
@@ -196,8 +201,7 @@ std::vector<ParameterValue> JournalSender::parameterLogs(const ChannelState& c, 
     if (selected == key && c.selectionStamp >= checkpoint_) continue;  // added last, below
     ParameterValue v = parameterValue(key);
     v.recent = p.stamp == self - 1;
-    if (p.entryMsb.value >= 0) v.entryMsb = std::uint8_t(p.entryMsb.value);
-    if (p.entryLsb.value >= 0) v.entryLsb = std::uint8_t(p.entryLsb.value);
+    withEntries(v, p, c.resetStamp);
     logs.emplace_back(p.stamp, v);
   }
   std::stable_sort(logs.begin(), logs.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -207,8 +211,7 @@ std::vector<ParameterValue> JournalSender::parameterLogs(const ChannelState& c, 
     ParameterValue v = parameterValue(*selected);
     const auto it = c.parameters.find(*selected);
     if (it != c.parameters.end()) {
-      if (it->second.entryMsb.value >= 0) v.entryMsb = std::uint8_t(it->second.entryMsb.value);
-      if (it->second.entryLsb.value >= 0) v.entryLsb = std::uint8_t(it->second.entryLsb.value);
+      withEntries(v, it->second, c.resetStamp);
     }
     v.recent = std::max(c.selectionStamp, it != c.parameters.end() ? it->second.stamp : 0) == self - 1;
     out.push_back(v);
