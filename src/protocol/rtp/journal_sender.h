@@ -1,8 +1,10 @@
 // The sending side of the recovery journal: the history of what this side sent
 // since the checkpoint, per channel, and the journal each new packet carries. The
 // peer's receiver feedback moves the checkpoint forward, so the journal holds only
-// what the peer may not have yet. Pure state: the transport calls it, on its own
-// thread, for every packet it sends and every feedback it gets.
+// what the peer may not have yet. A journal of several channels waits until the
+// peer has shown that it reads journals (some misread them). Pure state: the
+// transport calls it, on its own thread, for every packet it sends and every
+// feedback it gets.
 #pragma once
 
 #include <cstdint>
@@ -34,10 +36,11 @@ class JournalSender {
   std::size_t reserve(std::uint16_t sequence, std::int64_t nowMs);
   // Adds the journal to one packet as the packet encoder made it (J = 0) and records
   // the packet's commands. False when the packet cannot be read or the journal does
-  // not fit: the packet then leaves as it was, without a journal.
+  // not fit or waits: the packet then leaves as it was, without a journal.
   bool attach(std::vector<std::uint8_t>& packet, std::int64_t nowMs);
   // A packet with no commands and the journal only, sent when the sender falls
-  // silent so that the loss of the last packet before the silence is repaired too.
+  // silent so that the loss of the last packet before the silence is repaired too;
+  // none (empty) while the journal waits.
   std::vector<std::uint8_t> guardPacket(const RtpHeader& header, std::int64_t nowMs);
   // The peer's receiver feedback: it has everything up to this packet. Feedback
   // that names a packet past the checkpoint also shows that the peer reads

@@ -3,8 +3,9 @@
 // sender's own turns what waits into packets, with delta times, and sends them to
 // the peer's data port. So neither packet building nor the loop's thread (the
 // window paints) ever holds up a MIDI callback. That thread also keeps the
-// recovery journal: every packet carries one, and when MIDI stops it sends guard
-// packets (the journal alone) so that a lost last packet is repaired too.
+// recovery journal: every packet carries one (save those a peer not yet known to
+// read journals would misread, journal_sender.h), and when MIDI stops it sends
+// guard packets (the journal alone) so that a lost last packet is repaired too.
 #pragma once
 
 #include <netinet/in.h>
