@@ -218,8 +218,10 @@ TEST(RtpJournalSender, JournalsOfSeveralChannelsWaitUntilThePeerShowsItReadsThem
   sender.receiverHas(11);  // past it
   EXPECT_EQ(attached(14, {0xB0, 7, 2}).at(0) & 0x2F, 0x21);  // two channels
   EXPECT_EQ(journalIn(sender.guardPacket(RtpHeader{false, kPayloadType, 15, 0, 7}, 0)).channels.size(), 2u);
+  EXPECT_GT(sender.reserve(16, 0), 0u);  // made ahead, then
   sender.newPeer();
   EXPECT_EQ(attached(16, {0x92, 62, 1}), Bytes{});
+  EXPECT_EQ(sender.reserve(17, 0), 0u);
   sender.peerSendsJournals();
   EXPECT_EQ(attached(17, {0x92, 62, 0}).at(0) & 0x2F, 0x22);
 }

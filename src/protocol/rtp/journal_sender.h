@@ -47,9 +47,9 @@ class JournalSender {
   // journals: a reader that only echoes our checkpoints never names one.
   void receiverHas(std::uint16_t sequence);
   // The peer's own data carries journals: it reads them too.
-  void peerSendsJournals() { peerReadsJournals_ = true; }
+  void peerSendsJournals() { peerReads(true); }
   // Another peer, not yet known to read journals.
-  void newPeer() { peerReadsJournals_ = false; }
+  void newPeer() { peerReads(false); }
   bool peerReadsJournals() const { return peerReadsJournals_; }
 
   // The journal for the packet with this sequence number: what changed from the
@@ -68,6 +68,10 @@ class JournalSender {
 
   const Prepared& prepare(std::uint64_t sequence, std::int64_t nowMs);
   bool sendable(const RecoveryJournal& journal) const;
+  void peerReads(bool reads) {
+    if (reads != peerReadsJournals_) prepared_.valid = false;  // made for the other case
+    peerReadsJournals_ = reads;
+  }
   std::uint64_t extend(std::uint16_t sequence) const;
   void sending(std::uint64_t sequence, std::int64_t nowMs);
   ChannelJournal channelJournal(int channel, std::uint64_t sequence, std::int64_t nowMs) const;
