@@ -36,8 +36,10 @@ void fitParameters(ChannelJournal& c) {
 }
 
 void withEntries(ParameterValue& v, const ParameterState& p, std::uint64_t resetStamp) {
-  if (p.entryMsb.value >= 0) v.entryMsb = std::uint8_t(p.entryMsb.value), v.entryMsbReset = resetStamp > p.entryMsb.stamp;
-  if (p.entryLsb.value >= 0) v.entryLsb = std::uint8_t(p.entryLsb.value), v.entryLsbReset = resetStamp > p.entryLsb.stamp;
+  if (p.entryMsb.value >= 0)
+    v.entryMsb = std::uint8_t(p.entryMsb.value), v.entryMsbReset = resetStamp > p.entryMsb.stamp;
+  if (p.entryLsb.value >= 0)
+    v.entryLsb = std::uint8_t(p.entryLsb.value), v.entryLsbReset = resetStamp > p.entryLsb.stamp;
 }
 
 ParameterValue parameterValue(ParameterKey key) {
@@ -100,13 +102,13 @@ bool JournalSender::attach(std::vector<std::uint8_t>& packet, std::int64_t nowMs
 
 std::vector<std::uint8_t> JournalSender::guardPacket(const RtpHeader& header, std::int64_t nowMs) {
   prepared_.valid = false;
+  sending(extend(header.sequence), nowMs);  // when none goes, the next packet takes its number
   const RecoveryJournal journal = journalFor(header.sequence, nowMs);
   if (!sendable(journal)) return {};
-  sending(extend(header.sequence), nowMs);
   std::vector<std::uint8_t> packet;
   appendRtpHeader(packet, header);
   packet.push_back(0x40);  // J, and an empty MIDI list
-  if (!encodeJournal(journalFor(header.sequence, nowMs), packet)) packet.back() = 0x00;
+  if (!encodeJournal(journal, packet)) packet.back() = 0x00;
   return packet;
 }
 
@@ -186,8 +188,8 @@ ChannelJournal JournalSender::channelJournal(int channel, std::uint64_t self, st
       j.notePressures.push_back({n, std::uint8_t(c.notePressures[n].value), c.notePressures[n].stamp == previous,
                                  c.allNotesOffStamp > c.notePressures[n].stamp});
   fitParameters(j);  // last: it weighs the other chapters
-  j.selectedLast = !j.parameters.empty() && c.selected() == parameterKey(j.parameters.back().nonRegistered,
-                                                                          j.parameters.back().number);
+  j.selectedLast = !j.parameters.empty() &&
+                   c.selected() == parameterKey(j.parameters.back().nonRegistered, j.parameters.back().number);
   return j;
 }
 

@@ -83,7 +83,7 @@ class JournalSender {
   std::deque<std::pair<std::uint64_t, std::int64_t>> marks_;  // a packet and its time, about one a second
   std::uint64_t checkpoint_ = 0;                              // sequence numbers extended past 16 bits
   std::optional<std::uint64_t> last_;                         // the last packet sent
-  bool peerReadsJournals_ = false;
+  bool peerReadsJournals_ = false;                            // as its data or feedback showed
   Prepared prepared_;                                         // for the next packet
 };
 

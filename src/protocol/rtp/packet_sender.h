@@ -109,9 +109,9 @@ class PacketSender {
   std::atomic<std::uint64_t> failed_{0};
   std::atomic<std::uint64_t> guards_{0};
   std::atomic<std::uint64_t> journalBytes_{0};
-  std::atomic<std::uint32_t> feedback_{0};  // kFeedbackPending | sequence, until taken
+  std::atomic<std::uint32_t> feedback_{0};   // kFeedbackPending | sequence, until taken
   std::atomic<std::uint32_t> peerState_{0};  // sessions begun << 1 | the peer sends journals
-  std::uint32_t peerSessions_ = 0;            // the sending thread's: as last seen in peerState_
+  std::uint32_t peerSessions_ = 0;           // the sending thread's: as last seen in peerState_
 };
 
 }  // namespace strandlink::protocol::rtp
