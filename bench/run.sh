@@ -18,6 +18,10 @@
 #   BENCH_WARMUP_MS       the start of each run that counts for loss, not latency
 #                         [1000]: steady timing learns the sender's offset there
 #   BENCH_DISPLAY         xvfb or offscreen, for the window variants [xvfb if installed]
+#   BENCH_REPEAT_VARIANTS paths whose spread is judged over runs afresh [steady rtp-steady]
+#   BENCH_REPEATS         how many runs each [10], of BENCH_REPEAT_SECONDS [6] at
+#                         BENCH_REPEAT_RATE [1000]/s: 5,000 messages after the warm-up
+#   BENCH_SPREAD_GOAL_US  the spread each of those runs must stay within [150]
 #
 # As root it runs in a network namespace of its own (loopback only), so that the
 # kernel's UDP drop counters it reports count its own datagrams only.
@@ -55,9 +59,14 @@ sample_rate=${BENCH_SAMPLE_RATE:-48000}
 seconds=${BENCH_SECONDS:-5}
 rates=${BENCH_RATES:-1000 10000}
 ladder=${BENCH_LADDER:-1000 2000 5000 10000 20000 30000 40000 50000 75000 100000}
-variants=${BENCH_VARIANTS:-floor headless steady rtp rtp-steady window window-stats}
+variants=${BENCH_VARIANTS-floor headless steady rtp rtp-steady window window-stats}
 warmup_ms=${BENCH_WARMUP_MS:-1000}
 steady_delay_ms=${BENCH_STEADY_DELAY_MS:-0}
+repeat_variants=${BENCH_REPEAT_VARIANTS-steady rtp-steady}
+repeats=${BENCH_REPEATS:-10}
+repeat_seconds=${BENCH_REPEAT_SECONDS:-6}
+repeat_rate=${BENCH_REPEAT_RATE:-1000}
+spread_goal=${BENCH_SPREAD_GOAL_US:-150}
 work=$(mktemp -d "${TMPDIR:-/tmp}/strandlink-bench.XXXXXX")
 results=$work/results
 : >"$results"
@@ -192,8 +201,8 @@ start_variant() {
 # The "sent X received Y" line a side printed at its end, as "X Y".
 side_counts() { sed -n 's/^sent \([0-9]*\) received \([0-9]*\).*/\1 \2/p' "$work/side-$1.out" 2>/dev/null | tail -n1; }
 
-# measure VARIANT RATE: one probe run against freshly started sides. Its RESULT
-# line goes to the results with the kernel's UDP receive-buffer drops, the JACK
+# measure VARIANT RATE [SECONDS]: one probe run against freshly started sides. Its
+# RESULT line goes to the results with the kernel's UDP receive-buffer drops, the JACK
 # server's sync errors and the sides' own counters (A's datagrams sent, B's
 # received; the window-less program has none). True when all arrived intact.
 measure() {
@@ -204,7 +213,7 @@ measure() {
   fi
   udp_before=$(udp_drops)
   jack_before=$(jack_errors)
-  line=$("$bin/strandlink_bench_probe" --to "$to" --from "$from" --rate "$2" --seconds "$seconds" \
+  line=$("$bin/strandlink_bench_probe" --to "$to" --from "$from" --rate "$2" --seconds "${3:-$seconds}" \
     --warmup-ms "$warmup_ms" --label "$1") ||
     line="RESULT label=$1 rate=$2 probe=failed lost=-1"
   line="$line udp_drops=$(($(udp_drops) - udp_before)) jack_sync_errors=$(($(jack_errors) - jack_before))"
@@ -235,6 +244,16 @@ for variant in $variants; do
   # The latency rates that the ladder did not reach.
   for r in $rates; do
     grep -q "label=$variant rate=$r " "$results" || measure_twice "$variant" "$r" || true
+  done
+done
+# The same measurement again and again against sides started afresh: the spread
+# of steady timing must hold in every run, not in a lucky one.
+repeat_results=$work/repeats
+: >"$repeat_results"
+for variant in $repeat_variants; do
+  echo "bench: $variant, $repeats runs afresh at $repeat_rate/s" >&2
+  for ((i = 1; i <= repeats; i++)); do
+    results=$repeat_results measure "$variant" "$repeat_rate" "$repeat_seconds" || true
   done
 done
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
@@ -324,6 +343,21 @@ ports and the first clock sync.
 $(sort -k1,1 -k2,2n "$work/connected_after.txt" 2>/dev/null | awk '{ v[$1] = v[$1] " " $2; n[$1]++ }
   END { for (p in n) { split(substr(v[p], 2), a, " "); printf "| %s | %d | %d | %d |\n", p, n[p], a[int((n[p] + 1) / 2)], a[n[p]] } }')
 
+### Steady timing in runs afresh ($repeats each, $repeat_rate/s for $repeat_seconds s, latency after the warm-up)
+
+A run meets the goal when its spread (p99 - p1) is at most $spread_goal µs and nothing is lost.
+
+| path | runs | within the goal | spreads (µs), in the order run | medians (µs) | lost | JACK xruns |
+|---|---:|---:|---|---|---:|---:|
+$(awk -v goal="$spread_goal" "$awk_val"'
+  $1 == "RESULT" { l = val("label"); if (!(l in runs)) order[++n] = l; runs[l]++
+    sp = val("p99_us") - val("p1_us"); spreads[l] = spreads[l] (runs[l] > 1 ? ", " : "") sp
+    medians[l] = medians[l] (runs[l] > 1 ? ", " : "") val("median_us")
+    lost[l] += val("lost"); xr[l] += val("xruns"); if (sp <= goal && val("lost") == "0") met[l]++ }
+  END { for (i = 1; i <= n; i++) { l = order[i]
+    printf "| %s | %d | %d | %s | %s | %d | %d |\n", l, runs[l], met[l], spreads[l], medians[l], lost[l], xr[l] } }
+' "$repeat_results")
+
 ### The window thread's time per received datagram (strandlink_bench_window --receive-cost)
 
 \`\`\`
@@ -339,6 +373,6 @@ $(cat "$work/path_cost.txt")
 ### Raw probe lines
 
 \`\`\`
-$(cat "$results")
+$(cat "$results" "$repeat_results")
 \`\`\`
 REPORT
