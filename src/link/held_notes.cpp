@@ -23,6 +23,14 @@ void HeldSet::merge(const HeldSet& other) {
   }
 }
 
+void HeldSet::remove(const HeldSet& other) {
+  for (std::size_t c = 0; c < channels_.size(); ++c) {
+    channels_[c].notes &= ~other.channels_[c].notes;
+    channels_[c].sustain &= !other.channels_[c].sustain;
+    channels_[c].bent &= !other.channels_[c].bent;
+  }
+}
+
 bool HeldSet::empty() const {
   for (const Channel& ch : channels_)
     if (ch.notes.any() || ch.sustain || ch.bent) return false;

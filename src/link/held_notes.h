@@ -30,6 +30,8 @@ struct Released {
 class HeldSet {
  public:
   void merge(const HeldSet& other);
+  // Leaves out what other holds as well: what someone else still plays stays.
+  void remove(const HeldSet& other);
   bool empty() const;
   // Sends note-offs, then pedal up, then pitch bend to centre; what it sent.
   Released release(const std::function<void(const midi::ShortMessage&)>& send) const;
@@ -50,6 +52,8 @@ class HeldNotes {
   void track(const midi::ShortMessage& m);
 
   bool empty() const { return snapshot().empty(); }
+  // What is held now, kept here.
+  HeldSet snapshot() const;
   // What is held now, forgotten here.
   HeldSet take();
   // Releases what is held and forgets it. Returns what was handed to send.
@@ -58,7 +62,6 @@ class HeldNotes {
   void forget() { take(); }
 
  private:
-  HeldSet snapshot() const;
   static constexpr std::uint8_t kSustainBit = 1, kBentBit = 2;
   struct Channel {
     std::array<std::atomic<std::uint64_t>, 2> notes{};

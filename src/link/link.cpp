@@ -131,6 +131,8 @@ bool Link::start(const settings::Settings& given, const SessionOptions& options)
     discovery_.publish(options.protocol, sessionName(options.name),
                        static_cast<quint16>(std::nearbyint(net::portValue(settings.localPort).value_or(0))));
   emit runningChanged(true);
+  // A protocol without a peer to wait for (a group joined) is connected at once.
+  if (status() == LinkStatus::Connected) emit statusChanged(status());
   return true;
 }
 
@@ -139,7 +141,7 @@ bool Link::startProtocol(settings::Protocol kind, const settings::Settings& sett
   if (!bridge_->inputOpen()) retiredProtocols_.clear();
   if (!protocol_ || kind != protocolKind_) {
     if (protocol_ && bridge_->inputOpen()) retiredProtocols_.push_back(std::move(protocol_));
-    protocol_ = protocol::makePeerProtocol(kind, protocol::PeerContext{*this, reporter_, filter_});
+    protocol_ = protocol::makePeerProtocol(kind, protocol::PeerContext{*this, reporter_, filter_, clock_});
     protocolKind_ = kind;
   }
   // The front ends offer only what is available; a choice from elsewhere (an
@@ -229,7 +231,10 @@ void Link::checkDevices() {
   emit statusChanged(status());
 }
 
-QString Link::statusText() const { return link::statusText(status(), running_ ? missing_ : Missing{}); }
+QString Link::statusText() const {
+  const QString own = protocol_ ? protocol_->ownStatusText() : QString();
+  return link::statusText(own.isEmpty() ? connectionText(status()) : own, running_ ? missing_ : Missing{});
+}
 
 SentChatLine Link::sendChatLine(const QString& line) {
   QByteArray bytes = toLatin1(line);
@@ -271,6 +276,10 @@ void Link::peerStatus(LinkStatus status) {
     if (protocol_) protocol_->heldNotesReleased();
   }
   emit statusChanged(status);
+}
+
+void Link::peerMemberGone(const HeldSet& sounding) {
+  if (!ending_ && running_) bridge_->release(sounding);
 }
 
 void Link::peerChatLine(const QString& line) {

@@ -142,6 +142,9 @@ class Link : public QObject, private protocol::PeerSink {
   // How the program ends when a socket cannot be created (exit status 1 unless
   // replaced; tests replace it).
   void setFatalExit(std::function<void()> fatalExit) { fatalExit_ = std::move(fatalExit); }
+  // The clock of the protocols' timeouts, monotonic µs; tests replace it before
+  // a Start to move time on.
+  void setClock(std::function<std::int64_t()> now) { clock_ = std::move(now); }
 
   // The counts reach the front end at most this often while a session runs.
   static constexpr int kCountsRefreshMs = 40;
@@ -169,6 +172,7 @@ class Link : public QObject, private protocol::PeerSink {
   void peerEvent(midi::MidiEventView event, std::optional<std::uint32_t> stampMicros,
                  std::int64_t arrivalMicros) override;
   void peerStatus(LinkStatus status) override;
+  void peerMemberGone(const HeldSet& sounding) override;
   void peerChatLine(const QString& line) override;
   void peerNotice(const QString& line) override;
   void peerFiguresChanged() override;
@@ -206,6 +210,7 @@ class Link : public QObject, private protocol::PeerSink {
   settings::RememberedPorts sessionPorts_;
   Missing missing_;
   std::function<void()> fatalExit_;
+  std::function<std::int64_t()> clock_ = protocol::steadyMicros;
 };
 
 }  // namespace strandlink::link

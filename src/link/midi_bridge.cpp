@@ -228,6 +228,11 @@ Released MidiBridge::releaseHeld() {
   return sounding.release([this](const midi::ShortMessage& m) { static_cast<void>(output_->send(m)); });
 }
 
+void MidiBridge::release(const HeldSet& sounding) {
+  static_cast<void>(
+      sounding.release([this](const midi::ShortMessage& m) { static_cast<void>(play(m, std::nullopt)); }));
+}
+
 void MidiBridge::forgetHeld() {
   held_.forget();
   thruHeld_.forget();

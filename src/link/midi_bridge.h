@@ -75,6 +75,8 @@ class MidiBridge final : public midi::MidiInputHandler {
   // Releases every note our output holds, whatever played it there (the peer or
   // the thru); what that sent.
   Released releaseHeld();
+  // Releases these notes of the peer's now, as if it had sent their note-offs.
+  void release(const HeldSet& sounding);
   // Sends the peer the note-offs (and pedal up, pitch bend to centre) for what the
   // input sent it and still holds; how many note-offs that were.
   int releaseSent();

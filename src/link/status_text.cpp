@@ -2,8 +2,12 @@
 
 namespace strandlink::link {
 
-QString statusText(LinkStatus status, Missing missing) {
-  QString text = status == LinkStatus::Connected ? QStringLiteral("Connected") : QStringLiteral("Not Connected");
+QString connectionText(LinkStatus status) {
+  return status == LinkStatus::Connected ? QStringLiteral("Connected") : QStringLiteral("Not Connected");
+}
+
+QString statusText(const QString& state, Missing missing) {
+  const QString& text = state;
   // Without the service no device is there either: that one says it all.
   if (missing.service) return text + QStringLiteral(" - MIDI service missing");
   if (missing.input && missing.output) return text + QStringLiteral(" - input and output missing");

@@ -19,9 +19,11 @@ struct Missing {
   friend bool operator==(const Missing&, const Missing&) = default;
 };
 
-// "Connected" or "Not Connected", with what is missing after a dash:
-// "Connected - output missing".
-QString statusText(LinkStatus status, Missing missing);
+// "Connected" or "Not Connected".
+QString connectionText(LinkStatus status);
+// The state (connectionText(), or a protocol's own), with what is missing after
+// a dash: "Connected - output missing".
+QString statusText(const QString& state, Missing missing);
 
 // "3 notes released", and with notes sent to the peer "3 notes released, 2 on the peer".
 QString panicText(const Released& released);

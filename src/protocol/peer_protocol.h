@@ -16,7 +16,9 @@
 
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 
@@ -28,6 +30,7 @@
 #include "settings/settings.h"
 
 namespace strandlink::link {
+class HeldSet;
 class PeerFilter;
 class Reporter;
 }  // namespace strandlink::link
@@ -43,9 +46,12 @@ class PeerSink {
   // carries one; arrivalMicros: when it arrived, on our monotonic clock (µs).
   virtual void peerEvent(midi::MidiEventView event, std::optional<std::uint32_t> stampMicros,
                          std::int64_t arrivalMicros) = 0;
-  // "Connected" or "Not Connected" changed. The link releases what the peer
-  // left sounding when it falls.
+  // "Connected" or "Not Connected" changed, or the protocol's own status text
+  // did. The link releases what the peer left sounding when it falls.
   virtual void peerStatus(link::LinkStatus status) = 0;
+  // One member of a group is surely gone while the others stay: the link
+  // releases what it left sounding.
+  virtual void peerMemberGone(const link::HeldSet& sounding) { static_cast<void>(sounding); }
   virtual void peerChatLine(const QString& line) = 0;
   // A line for the user that needs no box.
   virtual void peerNotice(const QString& line) = 0;
@@ -53,11 +59,20 @@ class PeerSink {
   virtual void peerFiguresChanged() = 0;
 };
 
+// Our monotonic clock in µs.
+inline std::int64_t steadyMicros() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 // What a protocol needs from the link; all outlive the protocol.
 struct PeerContext {
   PeerSink& sink;
   link::Reporter& reporter;
   link::PeerFilter& filter;
+  // The clock of the protocol's timeouts (tests move it on); arrivals keep the
+  // kernel's times.
+  std::function<std::int64_t()> now = steadyMicros;
 };
 
 // The choices of a session that reach the protocol.
@@ -108,6 +123,9 @@ class PeerProtocol {
   virtual void heldNotesReleased() {}
 
   virtual link::LinkStatus status() const = 0;
+  // What the status line says instead of "Connected" or "Not Connected" while
+  // the session runs, for a protocol that has no one peer to check; empty: those.
+  virtual QString ownStatusText() const { return {}; }
   // Once a second while running: the connection check and the figures' clock.
   virtual void tick() = 0;
   // The figures of the last minute, "Link: ..."; empty before there are any.

@@ -115,7 +115,7 @@ for r in "${recorders[@]}"; do wait "$r" || fail "the SysEx did not reach B and 
 for c in "${copies[@]}"; do
   pid_var=pid_$c
   stop_pid "${!pid_var}" || fail "copy $c ended with status $? after SIGTERM"
-  grep -qx Connected "$work/$c.out" || fail "copy $c never printed \"Connected\""
+  grep -qx "Group joined - 2 members heard" "$work/$c.out" || fail "copy $c never said it heard the other two"
   [ -s "$work/$c.err" ] && fail "copy $c reported: $(cat "$work/$c.err")"
 done
 echo "PASS: three copies in one group hear each other byte-exact and never themselves"

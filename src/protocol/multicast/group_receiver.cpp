@@ -1,6 +1,7 @@
 #include "protocol/multicast/group_receiver.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace strandlink::protocol::multicast {
 
@@ -47,6 +48,7 @@ GroupReceiver::Sender& GroupReceiver::makeRoom() {
   Sender& slot = **oldest;
   slot.parser.reset();
   add(forgotten_, slot.parser.counters());
+  forgottenHeld_.merge(slot.held.take());
   slot.parser = midi::MidiStreamParser(maxSysEx_);
   slot.figures = SenderFigures{};
   return slot;
@@ -64,6 +66,21 @@ std::vector<SenderFigures> GroupReceiver::senders() const {
 std::size_t GroupReceiver::sendersHeardSince(std::int64_t sinceMicros) const {
   return std::count_if(senders_.begin(), senders_.end(),
                        [&](const auto& s) { return s->figures.lastHeardMicros >= sinceMicros; });
+}
+
+link::HeldSet GroupReceiver::heldOfSilent(std::int64_t sinceMicros) {
+  link::HeldSet gone = std::exchange(forgottenHeld_, {}), kept;
+  for (const auto& s : senders_) {
+    if (s->figures.lastHeardMicros < sinceMicros) gone.merge(s->held.take());
+    else kept.merge(s->held.snapshot());
+  }
+  gone.remove(kept);
+  return gone;
+}
+
+void GroupReceiver::forgetHeld() {
+  forgottenHeld_ = {};
+  for (const auto& s : senders_) s->held.forget();
 }
 
 midi::StreamCounters GroupReceiver::totals() const {

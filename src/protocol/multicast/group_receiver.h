@@ -1,7 +1,8 @@
 // Reads the datagrams of a multicast group as one MIDI byte stream per sender. A
 // SysEx split over datagrams continues in its sender's next one, whatever other
 // senders sent between them; each sender keeps its own running status. Also keeps
-// what the link shows of the group: who was heard, when, and how much.
+// what the link shows of the group: who was heard, when, and how much, and what
+// each sender left sounding, to be released once it is surely gone.
 // Runs on the thread that reads the socket; not shared between threads.
 #pragma once
 
@@ -13,6 +14,7 @@
 #include <span>
 #include <vector>
 
+#include "link/held_notes.h"
 #include "midi/midi_stream_parser.h"
 
 namespace strandlink::protocol::multicast {
@@ -30,7 +32,8 @@ class GroupReceiver {
   static constexpr std::size_t kDefaultMaxSenders = 32;
 
   // maxSenders bounds the memory a busy group can take: past it, the sender heard
-  // least recently is forgotten (its unfinished message is counted as cut short).
+  // least recently is forgotten (its unfinished message is counted as cut short,
+  // its sounding notes handed to the next heldOfSilent()).
   explicit GroupReceiver(std::size_t maxSenders = kDefaultMaxSenders,
                          std::size_t maxSysEx = midi::MidiStreamParser::kDefaultMaxSysEx);
 
@@ -42,8 +45,17 @@ class GroupReceiver {
                Deliver&& deliver) {
     Sender& sender = senderFor(from, nowMicros);
     ++sender.figures.datagrams;
-    sender.parser.feed(payload, deliver);
+    sender.parser.feed(payload, [&](std::span<const std::uint8_t> message) {
+      if (message[0] != 0xF0) sender.held.track(midi::ShortMessage::fromBytes(message));
+      deliver(message);
+    });
   }
+
+  // What the senders not heard since sinceMicros left sounding, forgotten here,
+  // less what a sender heard since still holds.
+  link::HeldSet heldOfSilent(std::int64_t sinceMicros);
+  // The link released everything: nothing is held any more.
+  void forgetHeld();
 
   // Every sender heard, with its stream's counters.
   std::vector<SenderFigures> senders() const;
@@ -57,6 +69,7 @@ class GroupReceiver {
     explicit Sender(std::size_t maxSysEx) : parser(maxSysEx) {}
     SenderFigures figures;
     midi::MidiStreamParser parser;
+    link::HeldNotes held;
   };
 
   Sender& senderFor(const sockaddr_in& from, std::int64_t nowMicros);
@@ -66,6 +79,7 @@ class GroupReceiver {
   std::size_t maxSysEx_;
   std::vector<std::unique_ptr<Sender>> senders_;
   midi::StreamCounters forgotten_;
+  link::HeldSet forgottenHeld_;
 };
 
 }  // namespace strandlink::protocol::multicast

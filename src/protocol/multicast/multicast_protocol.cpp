@@ -1,7 +1,6 @@
 #include "protocol/multicast/multicast_protocol.h"
 
 #include <sys/socket.h>
-#include <time.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -23,12 +22,6 @@ constexpr std::size_t kReadLength = 65536;
 constexpr int kReadsPerWake = 64;
 // Garbage is said in a line at most this often.
 constexpr std::int64_t kGarbageQuietMicros = 60'000'000;
-
-std::int64_t monotonicMicros() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return std::int64_t(now.tv_sec) * 1'000'000 + now.tv_nsec / 1000;
-}
 
 // One datagram on the connected sending socket: no address to share with the
 // loop's thread, no wait (the socket does not block), no allocation.
@@ -75,7 +68,9 @@ StartOutcome MulticastProtocol::start(const PeerStart& start) {
   datagramsOut_.store(0, std::memory_order_relaxed);
   messagesOut_.store(0, std::memory_order_relaxed);
   lastSendError_.store(net::SocketError::Ok, std::memory_order_relaxed);
-  status_ = link::LinkStatus::NotConnected;
+  // Joined: the group hears us from now, whoever is in it.
+  status_ = link::LinkStatus::Connected;
+  members_ = 0;
   notifier_ = std::make_unique<net::ReadNotifier>(socket_.receiveDescriptor(), [this] { readDatagrams(); });
   sendFd_.store(socket_.sendDescriptor(), std::memory_order_release);
   running_ = true;
@@ -134,26 +129,38 @@ void MulticastProtocol::readDatagrams() {
   }
 }
 
-// Another sender was heard: connected from now, before its first message plays;
-// the figures are told once they name it.
+// When a member is heard is our loop's clock's business, not the kernel's
+// arrival time: the two may differ in tests.
 void MulticastProtocol::take(const sockaddr_in& from, std::span<const std::uint8_t> payload,
                              std::int64_t arrivalMicros) {
   ++datagramsIn_;
-  const bool rising = status_ != link::LinkStatus::Connected;
-  if (rising) setStatus(link::LinkStatus::Connected);
-  receiver_.receive(from, payload, arrivalMicros, [&](std::span<const std::uint8_t> message) {
+  const std::int64_t now = context_.now();
+  receiver_.receive(from, payload, now, [&](std::span<const std::uint8_t> message) {
     if (running_) context_.sink.peerEvent(midi::MidiEventView(message), std::nullopt, arrivalMicros);
   });
-  if (rising && running_) context_.sink.peerFiguresChanged();
+  if (running_) countMembers(now);
 }
 
 void MulticastProtocol::tick() {
   if (!running_) return;
-  const std::int64_t now = monotonicMicros();
-  const bool heard = receiver_.sendersHeardSince(now - kSilenceMicros) > 0;
-  setStatus(heard ? link::LinkStatus::Connected : link::LinkStatus::NotConnected);
+  const std::int64_t now = context_.now();
+  const link::HeldSet gone = receiver_.heldOfSilent(now - kMemberGoneMicros);
+  if (!gone.empty()) context_.sink.peerMemberGone(gone);
+  countMembers(now);
   tellGarbage(now);
 }
+
+// A change of the count changes the status line; a new member's address is
+// told in the figures at once.
+void MulticastProtocol::countMembers(std::int64_t nowMicros) {
+  const std::size_t members = receiver_.sendersHeardSince(nowMicros - kMemberGoneMicros);
+  if (members == members_) return;
+  members_ = members;
+  context_.sink.peerStatus(status_);
+  context_.sink.peerFiguresChanged();
+}
+
+QString MulticastProtocol::ownStatusText() const { return running_ ? formatGroupState(members_) : QString(); }
 
 void MulticastProtocol::setStatus(link::LinkStatus status) {
   if (status == status_) return;
@@ -175,7 +182,7 @@ void MulticastProtocol::tellGarbage(std::int64_t nowMicros) {
 
 GroupFigures MulticastProtocol::figures() const {
   GroupFigures f;
-  const std::int64_t since = monotonicMicros() - std::int64_t(kPeersListedSeconds) * 1'000'000;
+  const std::int64_t since = context_.now() - std::int64_t(kPeersListedSeconds) * 1'000'000;
   for (const SenderFigures& s : receiver_.senders())
     if (s.lastHeardMicros >= since) f.peers.push_back(s);
   std::sort(f.peers.begin(), f.peers.end(),
@@ -191,8 +198,6 @@ GroupFigures MulticastProtocol::figures() const {
 
 QString MulticastProtocol::figuresText() { return formatGroupFigures(figures()); }
 
-QString MulticastProtocol::figuresSummary() {
-  return formatGroupSummary(figures(), status_ == link::LinkStatus::Connected);
-}
+QString MulticastProtocol::figuresSummary() { return formatGroupSummary(figures(), members_ > 0); }
 
 }  // namespace strandlink::protocol::multicast

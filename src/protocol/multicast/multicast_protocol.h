@@ -1,8 +1,10 @@
 // Raw MIDI to a multicast group, as the multicast MIDI gateways of a LAN speak it:
 // every copy in the group hears every other, so a band shares one MIDI bus. There
-// is no probe: the link counts as connected while another sender was heard in the
-// last few seconds. Raw bytes carry no stamp, so steady timing plays at arrival
-// plus the delay. No chat.
+// is no probe and no goodbye, and the gateways send nothing while idle: silence
+// is no member leaving. The link counts as connected while the group is joined,
+// the status line says how many members were heard, and a member's sounding notes
+// are released once it has been silent so long that it is surely gone. Raw bytes
+// carry no stamp, so steady timing plays at arrival plus the delay. No chat.
 //
 // The peer filter is not applied: a group has no one peer address to compare a
 // sender with, and the group address is never a sender's.
@@ -36,6 +38,8 @@ class MulticastProtocol final : public PeerProtocol {
   bool carriesSysEx() const override { return true; }
 
   link::LinkStatus status() const override { return status_; }
+  QString ownStatusText() const override;
+  void heldNotesReleased() override { receiver_.forgetHeld(); }
   void tick() override;
   QString figuresText() override;
   QString figuresSummary() override;
@@ -48,13 +52,15 @@ class MulticastProtocol final : public PeerProtocol {
   // Every stream's counters in this session, garbage included.
   midi::StreamCounters received() const { return receiver_.totals(); }
 
-  // Silence from every other sender for this long makes the link not connected.
-  static constexpr std::int64_t kSilenceMicros = 3'000'000;
+  // A member silent this long is surely gone: what it left sounding is released,
+  // and it is no longer counted. A held organ chord is silence too.
+  static constexpr std::int64_t kMemberGoneMicros = 30'000'000;
 
  private:
   void readDatagrams();
   void take(const sockaddr_in& from, std::span<const std::uint8_t> payload, std::int64_t arrivalMicros);
   void setStatus(link::LinkStatus status);
+  void countMembers(std::int64_t nowMicros);
   void tellGarbage(std::int64_t nowMicros);
   GroupFigures figures() const;
 
@@ -65,6 +71,7 @@ class MulticastProtocol final : public PeerProtocol {
   std::vector<std::uint8_t> buffer_;  // one datagram of any size
   bool running_ = false;
   link::LinkStatus status_ = link::LinkStatus::NotConnected;
+  std::size_t members_ = 0;  // heard within kMemberGoneMicros, as last told
   std::uint64_t datagramsIn_ = 0;
   std::uint64_t garbageTold_ = 0;
   std::int64_t garbageToldAt_ = 0;
