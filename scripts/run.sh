@@ -60,19 +60,25 @@ if midi_service_answers; then
   exec "$program" "${args[@]}"
 fi
 
+# A signal from here on ends the run as a normal stop does, however far start-up
+# is: noted, passed on to Strandlink once it runs, and the server stopped at the end.
 source scripts/jack.sh
+ending=no
+child=
 trap stop_private_jack EXIT
+trap 'ending=yes; [ -z "$child" ] || kill -TERM "$child" 2>/dev/null || true' INT TERM HUP
 start_private_jack "strandlink-$(id -un)-$$"
+[ $ending = no ] || exit 0
 echo "run: no MIDI service was running, so a private JACK server '$JACK_DEFAULT_SERVER' (dummy driver)" >&2
 echo "run: now holds Strandlink's ports; other JACK programs reach them with JACK_DEFAULT_SERVER=$JACK_DEFAULT_SERVER" >&2
 
 # Strandlink runs as our child so that the server can be stopped after it. A
 # background child of a script ignores SIGINT and reads /dev/null unless told
-# otherwise: standard input is handed on (chat lines), and Ctrl+C and SIGTERM are
-# passed on as SIGTERM, which both the window and the window-less link end on.
+# otherwise: standard input is handed on (chat lines), and Ctrl+C, SIGTERM and
+# SIGHUP are passed on as SIGTERM, which every mode of the program ends on.
 "$program" "${args[@]}" 0<&0 &
 child=$!
-trap 'kill -TERM "$child" 2>/dev/null || true' INT TERM
+[ $ending = no ] || kill -TERM "$child" 2>/dev/null || true
 status=0
 while true; do
   wait "$child" && status=0 || status=$?

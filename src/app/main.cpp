@@ -46,25 +46,25 @@ void setIdentity() {
 // written and the notes the peer left sounding released. Before exec() quit()
 // does nothing, and a start-up box (the first run's "Could not load last session
 // parameters") runs a loop of its own: a signal then answers the boxes as OK
-// would, and the program ends once start-up is done.
+// would, and the program ends once start-up is done (a signal that came earlier
+// too: the end writes back what start-up read).
 int runWindow(int argc, char** argv, const app::CommandLine& cl) {
   QApplication application(argc, argv);
   setIdentity();
+  app::SignalWatcher watcher;
   const auto midi = midi::makeMidiService(cl.clientName.toStdString());
   ui::MainWindow window(*midi);
   if (const QString renamed = renamedPortsLine(*midi, cl.clientName); !renamed.isEmpty()) {
     std::fprintf(stderr, "strandlink: %s\n", qPrintable(renamed));
     window.showNotice(renamed);
   }
-  app::SignalWatcher watcher;
-  bool looping = false, ended = false;
+  bool looping = false;
   QTimer answerBoxes;
   answerBoxes.setInterval(0);
   QObject::connect(&answerBoxes, &QTimer::timeout, [] {
     if (QWidget* box = QApplication::activeModalWidget()) box->close();
   });
   QObject::connect(&watcher, &app::SignalWatcher::terminationRequested, &window, [&] {
-    ended = true;
     if (!looping) {
       answerBoxes.start();
       return;
@@ -77,7 +77,7 @@ int runWindow(int argc, char** argv, const app::CommandLine& cl) {
   window.startUp();
   // A file named on the command line is loaded as File > Open would, after start-up,
   // and the values given on the command line go over it.
-  if (!ended && !cl.settingsFile.isEmpty()) window.loadSettings(cl.settingsFile);
+  if (!app::terminationRequested() && !cl.settingsFile.isEmpty()) window.loadSettings(cl.settingsFile);
   if (const QString bad = window.applyCommandLine(cl.overrides); !bad.isEmpty()) {
     std::fprintf(stderr, "strandlink: %s\n", qPrintable(bad));
     window.close();
@@ -86,7 +86,7 @@ int runWindow(int argc, char** argv, const app::CommandLine& cl) {
   if (cl.thru) window.chooseThru(true);
   window.publishAs(cl.sessionName);
   if (!cl.remoteSession.isEmpty()) window.setRemoteSession(cl.remoteSession);
-  if (ended) {
+  if (app::terminationRequested()) {
     window.close();
     return 0;
   }
@@ -95,10 +95,13 @@ int runWindow(int argc, char** argv, const app::CommandLine& cl) {
 }
 
 // 0 after a clean stop (or the settings saved), 1 when the link did not start (or
-// the file could not be written), 2 for a value that fits no device.
+// the file could not be written), 2 for a value that fits no device. A signal at
+// any step ends it as a normal stop does: what start-up read is written back, and
+// nothing is when it came before that.
 int runHeadless(int argc, char** argv, const app::CommandLine& cl) {
   QCoreApplication application(argc, argv);
   setIdentity();
+  if (app::terminationRequested()) return 0;
   const auto midi = midi::makeMidiService(cl.clientName.toStdString());
   headless::HeadlessOptions options;
   options.settingsFile = cl.settingsFile;
@@ -113,22 +116,25 @@ int runHeadless(int argc, char** argv, const app::CommandLine& cl) {
     std::fprintf(stderr, "strandlink: %s\n", qPrintable(renamed));
   }
   headless::HeadlessRun run(*midi, options);
+  app::SignalWatcher watcher;
+  // Start may be looking for the remote session in a loop of its own; before
+  // exec() quit() does nothing.
+  QObject::connect(&watcher, &app::SignalWatcher::terminationRequested, &application, [&run] {
+    run.link().abandonStart();
+    QCoreApplication::quit();
+  });
+  QObject::connect(&watcher, &app::SignalWatcher::panicRequested, &run, [&run] { run.panic(); });
+  if (app::terminationRequested()) return 0;
   if (const QString bad = run.prepare(); !bad.isEmpty()) {
     run.printError(QStringLiteral("strandlink: ") + bad);  // after the reports it queued
     return 2;
   }
   if (cl.mode == app::CommandLine::Mode::SaveSettings) return run.saveSettings(cl.saveSettingsFile) ? 0 : 1;
-  app::SignalWatcher watcher;
-  bool ended = false;
-  QObject::connect(&watcher, &app::SignalWatcher::terminationRequested, &application, [&ended] {
-    ended = true;
-    QCoreApplication::quit();
-  });
-  QObject::connect(&watcher, &app::SignalWatcher::panicRequested, &run, [&run] { run.panic(); });
-  if (!run.start()) return 1;
-  // A signal while Start looked for the remote session came before the loop: a
-  // quit() then would be lost.
-  if (!ended) QCoreApplication::exec();
+  if (app::terminationRequested() || !run.start()) {
+    run.finish();
+    return app::terminationRequested() ? 0 : 1;
+  }
+  if (!app::terminationRequested()) QCoreApplication::exec();
   run.finish();
   return 0;
 }
@@ -137,19 +143,31 @@ int runHeadless(int argc, char** argv, const app::CommandLine& cl) {
 int runDemo(int argc, char** argv) {
   QCoreApplication application(argc, argv);
   setIdentity();
-  demo::DemoRun demo(stdout, stderr);
   app::SignalWatcher watcher;
   QObject::connect(&watcher, &app::SignalWatcher::terminationRequested, &application, &QCoreApplication::quit);
-  if (!demo.start()) return 1;
-  QCoreApplication::exec();
+  if (app::terminationRequested()) return 0;
+  demo::DemoRun demo(stdout, stderr);
+  if (!demo.start()) return app::terminationRequested() ? 0 : 1;
+  if (!app::terminationRequested()) QCoreApplication::exec();
   demo.stop();
   return 0;
+}
+
+// A signal ends the wait: what was found so far is printed.
+int runPeerListing(int argc, char** argv, const app::CommandLine& cl) {
+  QCoreApplication application(argc, argv);
+  setIdentity();
+  app::SignalWatcher watcher;
+  headless::PeerListing listing(cl.peerServiceType, stdout, stderr);
+  QObject::connect(&watcher, &app::SignalWatcher::terminationRequested, &listing, &headless::PeerListing::stop);
+  if (app::terminationRequested()) listing.stop();
+  return listing.run();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  app::ignorePanicSignal();
+  app::catchSignals();
   const app::CommandLine cl = app::parseCommandLine(arguments(argc, argv));
   switch (cl.mode) {
     case app::CommandLine::Mode::Error: std::fprintf(stderr, "%s\n", qPrintable(cl.error)); return 2;
@@ -161,11 +179,7 @@ int main(int argc, char** argv) {
       headless::printDeviceLists(*midi::makeMidiService(cl.clientName.toStdString()), stdout);
       return 0;
     }
-    case app::CommandLine::Mode::ListPeers: {
-      QCoreApplication application(argc, argv);
-      setIdentity();
-      return headless::listPeers(cl.peerServiceType, stdout, stderr);
-    }
+    case app::CommandLine::Mode::ListPeers: return runPeerListing(argc, argv, cl);
     case app::CommandLine::Mode::Headless:
     case app::CommandLine::Mode::SaveSettings: return runHeadless(argc, argv, cl);
     case app::CommandLine::Mode::Demo: return runDemo(argc, argv);

@@ -14,7 +14,7 @@ namespace {
 int signalPair[2] = {-1, -1};
 // What came since the loop last looked. A burst of signals sets a flag many times
 // and wakes the loop once: the handler never waits, and no signal is lost behind
-// a full pair.
+// a full pair. The ending one stays set: start-up reads it too.
 std::atomic<bool> terminationPending{false};
 std::atomic<bool> panicPending{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
@@ -40,32 +40,42 @@ void handle(int sig, void (*handler)(int)) {
 
 }  // namespace
 
-void ignorePanicSignal() { handle(SIGUSR1, SIG_IGN); }
+void catchSignals() {
+  handle(SIGUSR1, SIG_IGN);
+  // Without the pair the flag alone is set, and start-up still sees it.
+  ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPair);
+  sigset_t ending;
+  sigemptyset(&ending);
+  for (int sig : kTerminationSignals) {
+    handle(sig, onSignal);
+    sigaddset(&ending, sig);
+  }
+  std::signal(SIGPIPE, SIG_IGN);
+  sigprocmask(SIG_UNBLOCK, &ending, nullptr);  // no other thread yet
+}
+
+bool terminationRequested() { return terminationPending.load(); }
 
 SignalWatcher::SignalWatcher(QObject* parent) : QObject(parent) {
-  if (signalPair[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPair) != 0) {
-    return;
-  }
+  if (signalPair[0] < 0) return;
   notifier_ = std::make_unique<QSocketNotifier>(signalPair[0], QSocketNotifier::Read);
   connect(notifier_.get(), &QSocketNotifier::activated, this, &SignalWatcher::readSignal);
-  for (int sig : kTerminationSignals) handle(sig, onSignal);
   handle(SIGUSR1, onSignal);
-  std::signal(SIGPIPE, SIG_IGN);
 }
 
-// Back to the defaults: a signal to end after the loop has ended ends the program
-// at once. A panic then has nothing left to release.
-SignalWatcher::~SignalWatcher() {
-  for (int sig : kTerminationSignals) handle(sig, SIG_DFL);
-  ignorePanicSignal();
-}
+// A panic has nothing left to release once the loop has ended. The ending signals
+// stay caught: the program is on its way out already.
+SignalWatcher::~SignalWatcher() { handle(SIGUSR1, SIG_IGN); }
 
 void SignalWatcher::readSignal() {
   char wakes[64];
   while (::read(signalPair[0], wakes, sizeof wakes) > 0) {
   }
   if (panicPending.exchange(false)) emit panicRequested();
-  if (terminationPending.exchange(false)) emit terminationRequested();
+  if (terminationPending.load() && !announced_) {
+    announced_ = true;
+    emit terminationRequested();
+  }
 }
 
 }  // namespace strandlink::app

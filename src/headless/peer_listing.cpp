@@ -1,6 +1,5 @@
 #include "headless/peer_listing.h"
 
-#include <QEventLoop>
 #include <QSet>
 #include <QTimer>
 
@@ -9,21 +8,34 @@
 
 namespace strandlink::headless {
 
-int listPeers(const QString& serviceType, std::FILE* out, std::FILE* err, std::chrono::milliseconds wait) {
+namespace {
+
+constexpr int kWaited = 0, kFailed = 1, kStopped = 2;
+
+}  // namespace
+
+PeerListing::PeerListing(QString serviceType, std::FILE* out, std::FILE* err, std::chrono::milliseconds wait)
+    : serviceType_(std::move(serviceType)), out_(out), err_(err), wait_(wait) {}
+
+void PeerListing::stop() {
+  stopped_ = true;
+  loop_.exit(kStopped);
+}
+
+int PeerListing::run() {
   discovery::AvahiConnection connection;
   connection.start();
   if (connection.isOff()) {
-    std::fprintf(err, "strandlink: %s\n", qPrintable(discovery::describe(*connection.offReason())));
+    std::fprintf(err_, "strandlink: %s\n", qPrintable(discovery::describe(*connection.offReason())));
     return 1;
   }
-  discovery::Browser browser(connection, serviceType);
-  QEventLoop loop;
-  QObject::connect(&browser, &discovery::Browser::failed, &loop, [&](const discovery::Failure& f) {
-    std::fprintf(err, "strandlink: %s\n", qPrintable(discovery::describe(f)));
-    loop.exit(1);
+  discovery::Browser browser(connection, serviceType_);
+  connect(&browser, &discovery::Browser::failed, &loop_, [&](const discovery::Failure& f) {
+    std::fprintf(err_, "strandlink: %s\n", qPrintable(discovery::describe(f)));
+    loop_.exit(kFailed);
   });
-  QTimer::singleShot(wait, &loop, [&loop] { loop.exit(0); });
-  if (loop.exec() != 0) return 1;
+  QTimer::singleShot(wait_, &loop_, [this] { loop_.exit(kWaited); });
+  if (!stopped_ && loop_.exec() == kFailed) return 1;
 
   // One line per session, however many interfaces it was seen on.
   QSet<QString> printed;
@@ -31,11 +43,13 @@ int listPeers(const QString& serviceType, std::FILE* out, std::FILE* err, std::c
     const QString line = QStringLiteral("%1\t%2\t%3:%4").arg(s.name, s.host, s.address).arg(s.port);
     if (printed.contains(line)) continue;
     printed.insert(line);
-    std::fprintf(out, "%s\n", qPrintable(line));
+    std::fprintf(out_, "%s\n", qPrintable(line));
   }
   if (printed.isEmpty()) {
-    std::fprintf(err, "strandlink: no %s sessions found within %lld s\n", qPrintable(serviceType),
-                 static_cast<long long>((wait.count() + 500) / 1000));
+    if (!stopped_) {
+      std::fprintf(err_, "strandlink: no %s sessions found within %lld s\n", qPrintable(serviceType_),
+                   static_cast<long long>((wait_.count() + 500) / 1000));
+    }
     return 1;
   }
   return 0;

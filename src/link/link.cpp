@@ -164,6 +164,7 @@ bool Link::startProtocol(settings::Protocol kind, const settings::Settings& sett
 bool Link::lookUpRemoteSession(settings::Settings& settings, const SessionOptions& options) {
   if (options.remoteSession.isEmpty()) return true;
   const FoundSession found = discovery_.find(options.protocol, options.remoteSession, kSessionLookupWait);
+  if (found.abandoned) return false;
   if (!found.service) {
     reporter_.report(BoxIcon::Exclamation, QString::fromLatin1(kRefusedValueTitle),
                      QStringLiteral("Could not find the session \"%1\" on the network for Remote IP Address: %2")

@@ -106,6 +106,9 @@ class Link : public QObject, private protocol::PeerSink {
   void stop();
   // Closes whatever is still open, each part on its own (the end of the program).
   void shutDown();
+  // The program is ending: a Start looking for the remote session (now or later)
+  // fails at once, without a box.
+  void abandonStart() { discovery_.abandonFinds(); }
   bool running() const { return running_; }
 
   // Whether the chosen devices went away or came back; the session does this once

@@ -80,6 +80,7 @@ void SessionDiscovery::withdraw() {
 
 FoundSession SessionDiscovery::find(settings::Protocol protocol, const QString& name, std::chrono::milliseconds wait) {
   const QString type = sessionServiceType(protocol);
+  if (abandoned_) return {std::nullopt, {}, true};
   if (type.isEmpty()) return {std::nullopt, QStringLiteral("sessions are not published in multicast mode")};
   discovery::AvahiConnection& daemon = connection();
   if (daemon.isOff()) return {std::nullopt, discovery::describe(*daemon.offReason())};
@@ -99,12 +100,20 @@ FoundSession SessionDiscovery::find(settings::Protocol protocol, const QString& 
     loop.quit();
   });
   QTimer::singleShot(wait, &loop, &QEventLoop::quit);
+  finding_ = &loop;
   if (!named()) loop.exec(QEventLoop::ExcludeUserInputEvents);
+  finding_ = nullptr;
+  if (abandoned_) return {std::nullopt, {}, true};
   if (const auto found = named()) return {found, {}};
   if (!failed.isEmpty()) return {std::nullopt, failed};
   return {std::nullopt, QStringLiteral("no %1 session of that name answered within %2 s")
                             .arg(type)
                             .arg(static_cast<long long>((wait.count() + 500) / 1000))};
+}
+
+void SessionDiscovery::abandonFinds() {
+  abandoned_ = true;
+  if (finding_ != nullptr) finding_->quit();
 }
 
 }  // namespace strandlink::link

@@ -4,6 +4,7 @@
 // is off" is said once however often a session starts.
 #pragma once
 
+#include <QEventLoop>
 #include <QObject>
 #include <QString>
 
@@ -36,6 +37,7 @@ QString sessionName(const QString& given);
 struct FoundSession {
   std::optional<discovery::FoundService> service;
   QString problem;
+  bool abandoned = false;  // the program is ending: nothing to say
 };
 
 class SessionDiscovery : public QObject {
@@ -56,6 +58,9 @@ class SessionDiscovery : public QObject {
   // matched without regard to case), waiting up to `wait` for it to answer. Runs
   // the event loop meanwhile, without user input.
   FoundSession find(settings::Protocol protocol, const QString& name, std::chrono::milliseconds wait);
+  // The program is ending: a find in progress returns at once, and so does every
+  // later one, with nothing found.
+  void abandonFinds();
 
  signals:
   // A line for the user: discovery is off, the name was taken, publishing failed.
@@ -64,6 +69,8 @@ class SessionDiscovery : public QObject {
  private:
   std::unique_ptr<discovery::AvahiConnection> connection_;
   std::unique_ptr<discovery::Publisher> publisher_;
+  QEventLoop* finding_ = nullptr;  // the loop of the find in progress
+  bool abandoned_ = false;
 };
 
 }  // namespace strandlink::link

@@ -682,3 +682,41 @@ TEST(HeadlessProgram, ASecondCopyWithTheSameNameSaysWhatItsPortsAreCalled) {
   for (LinkedProgram* copy : {&first, &second}) EXPECT_TRUE(copy->endsCleanlyOn(SIGTERM));
   EXPECT_EQ(first.program.readAllStandardError(), QByteArray());
 }
+
+// SIGTERM at any moment of start-up ends the program as a normal stop does (status
+// 0, nothing on standard error), in every mode: held back by the mask it was started
+// with until main() lets it in, as soon as main() began, once the ports are listed.
+TEST(HeadlessProgram, ASignalAtAnyMomentOfStartUpEndsItAsANormalStopDoes) {
+  REQUIRE_REAL_PART(jackAvailable(), kNoJackServer);
+  JackSynth synth("early-synth");
+  enum Moment { Pending, FirstLine, PortsListed };
+  for (const Moment moment : {Pending, FirstLine, PortsListed}) {
+    SCOPED_TRACE(int(moment));
+    LinkedProgram copy("Early", {}, [&](Program& p) {
+      if (moment == Pending) p.setChildProcessModifier([] {
+          ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+          sigset_t term;
+          sigemptyset(&term);
+          sigaddset(&term, SIGTERM);
+          sigprocmask(SIG_BLOCK, &term, nullptr);
+        });
+    });
+    ASSERT_TRUE(copy.started);
+    const auto pid = pid_t(copy.program.processId());
+    const auto reached = [&] {
+      if (moment == FirstLine) return handlesUsr1(pid);
+      return moment != PortsListed || !synth.midiPorts("^Early:", JackPortIsOutput).empty();
+    };
+    ASSERT_TRUE(waitFor(reached));
+    EXPECT_TRUE(copy.endsCleanlyOn(SIGTERM));
+    EXPECT_EQ(copy.program.readAllStandardError(), QByteArray());
+  }
+  for (const QStringList& args : {QStringList{"--demo"}, QStringList{"--list-peers"}}) {
+    Program program;
+    program.start(QStringLiteral(STRANDLINK_PROGRAM), args);
+    ASSERT_TRUE(waitFor([&] { return program.state() == QProcess::Running && handlesUsr1(program.processId()); }));
+    ::kill(pid_t(program.processId()), SIGTERM);
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << args[0].toStdString();
+  }
+}
