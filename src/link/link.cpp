@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "link/midi_bridge.h"
+#include "link/protocol_choice.h"
 #include "link/steady_timing.h"
 #include "link/visible_text.h"
 #include "midi/midi_service.h"
@@ -112,7 +113,7 @@ bool Link::start(const settings::Settings& given, const SessionOptions& options)
     protocol_->stop();
     return false;
   }
-  bridge_->setProtocol(protocol_.get());
+  bridge_->setProtocol(protocol_.get(), protocolTitle(protocolKind_));
   bridge_->setThru(options.thru);
   bridge_->setTiming(options.timing, options.delayMs);
   if (!bridge_->open(settings.inputPosition, settings.outputPosition)) {

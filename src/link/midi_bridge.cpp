@@ -64,7 +64,8 @@ void MidiBridge::forward(protocol::PeerProtocol& peer, midi::MidiEventView event
       break;
     case protocol::SendResult::NotCarried:
       sysExNotSent_.fetch_add(1, std::memory_order_relaxed);
-      if (!sysExSeen_.exchange(true, std::memory_order_relaxed)) wake_.post(kSysExNotSent);
+      if (!sysExSeen_.exchange(true, std::memory_order_relaxed))
+        wake_.post(event.isSysEx() ? kSysExNotSent : kNotWholeNotSent);
       break;
     case protocol::SendResult::Failed:
       sent_.fetch_add(1, std::memory_order_relaxed);
@@ -91,11 +92,17 @@ void MidiBridge::onWake(std::uint32_t bits) {
                           Reporter::Flood::Throttle);
   }
   if (bits & kSysExNotSent)
-    noteOnce(sysExNoted_, QStringLiteral("SysEx from the MIDI input is not sent to the peer: the classic peer "
-                                         "protocol carries short messages only. Midi Thru still plays it here."));
+    noteOnce(sysExNoted_, QStringLiteral("SysEx from the MIDI input is not sent to the peer: the %1 peer "
+                                         "protocol carries short messages only. Midi Thru still plays it here.")
+                              .arg(protocolName_));
+  if (bits & kNotWholeNotSent)
+    noteOnce(sysExNoted_, QStringLiteral("A message from the MIDI input is not sent to the peer: the %1 peer "
+                                         "protocol takes whole MIDI messages only.")
+                              .arg(protocolName_));
   if (bits & kInputDropped)
-    noteOnce(dropNoted_, QStringLiteral("A SysEx message longer than 64 KiB, or broken off before its end, "
-                                        "reached the MIDI input and was dropped."));
+    noteOnce(dropNoted_, QStringLiteral("A SysEx message longer than 64 KiB or broken off before its end, or an "
+                                        "event that is no whole MIDI message, reached the MIDI input and was "
+                                        "dropped."));
 }
 
 void MidiBridge::onMidiDropped() { wake_.post(kInputDropped); }

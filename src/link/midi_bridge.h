@@ -42,8 +42,12 @@ class MidiBridge final : public midi::MidiInputHandler {
   MidiBridge& operator=(const MidiBridge&) = delete;
 
   // Where captured messages go: a running protocol, set before open(); it stays
-  // running until the input is closed, after which the bridge lets go of it.
-  void setProtocol(protocol::PeerProtocol* peer) { protocol_.store(peer, std::memory_order_release); }
+  // running until the input is closed, after which the bridge lets go of it. Its
+  // name is the one the notes of what it did not carry give it.
+  void setProtocol(protocol::PeerProtocol* peer, const QString& name) {
+    protocolName_ = name;
+    protocol_.store(peer, std::memory_order_release);
+  }
   void setThru(bool on) { thru_.store(on, std::memory_order_relaxed); }
   // Steady timing stamps what is sent and plays what is received at its moment;
   // delayMs 0 is one period of the output. Set before open().
@@ -92,7 +96,12 @@ class MidiBridge final : public midi::MidiInputHandler {
   std::uint64_t sysExNotSentCount() const { return sysExNotSent_.load(std::memory_order_relaxed); }
 
  private:
-  enum WakeBits : std::uint32_t { kSendFailed = 1u << 0, kSysExNotSent = 1u << 1, kInputDropped = 1u << 2 };
+  enum WakeBits : std::uint32_t {
+    kSendFailed = 1u << 0,
+    kSysExNotSent = 1u << 1,
+    kInputDropped = 1u << 2,
+    kNotWholeNotSent = 1u << 3,
+  };
   void onWake(std::uint32_t bits);
   void forward(protocol::PeerProtocol& peer, midi::MidiEventView event, std::int64_t timeMicros);
   void playThru(midi::MidiEventView event);
@@ -129,6 +138,7 @@ class MidiBridge final : public midi::MidiInputHandler {
   std::atomic<bool> sysExSeen_{false};  // this session
   bool sysExNoted_ = false;
   bool dropNoted_ = false;
+  QString protocolName_;
 
   int inputPosition_ = -1;
   int outputPosition_ = -1;

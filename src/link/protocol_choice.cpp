@@ -9,4 +9,8 @@ settings::Protocol rememberedProtocol() {
   return protocol::protocolAvailable(remembered) ? remembered : settings::Protocol::Classic;
 }
 
+QString protocolTitle(settings::Protocol protocol) {
+  return protocol == settings::Protocol::Rtp ? QStringLiteral("RTP-MIDI") : settings::protocolName(protocol);
+}
+
 }  // namespace strandlink::link

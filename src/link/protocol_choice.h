@@ -10,4 +10,7 @@ namespace strandlink::link {
 // file, or one a later version wrote), so that a start never fails for it.
 settings::Protocol rememberedProtocol();
 
+// The protocol as the user's texts name it.
+QString protocolTitle(settings::Protocol protocol);
+
 }  // namespace strandlink::link

@@ -33,6 +33,12 @@ void MidiStreamParser::reset() {
   runningStatus_ = 0;
 }
 
+void MidiStreamParser::endEvent() {
+  if (shortHave_ > 0) ++counters_.cutShort;
+  shortHave_ = 0;
+  runningStatus_ = 0;
+}
+
 // Real-time bytes may fall anywhere, even inside another message: they pass at
 // once and leave the message around them, and the running status, as they were.
 // Every other status byte ends what was open.

@@ -54,6 +54,10 @@ class MidiStreamParser {
   // Forgets a message in progress and the running status (the stream was cut);
   // counts the message it drops.
   void reset();
+  // The end of an event of a port whose events hold whole messages (JACK): a short
+  // message it left open is dropped and counted, and its running status reaches
+  // no further; a SysEx may go on in the next event.
+  void endEvent();
 
   const StreamCounters& counters() const { return counters_; }
   std::size_t maxSysEx() const { return sysex_.size(); }

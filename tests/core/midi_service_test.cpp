@@ -117,9 +117,18 @@ TEST_F(MidiServiceJack, EveryKindOfMessageFromAListedPortReachesTheHandlerWholeA
   ASSERT_EQ(in->start(), MidiError::Ok);
   std::vector<MidiBytes> played = kEveryKind;
   played.insert(played.begin() + 5, MidiBytes{0xF0, 0x7D, 0x01, 0xF7});
-  ASSERT_TRUE(keyboard.play(played, 3));  // several messages share a cycle
+  // Between them events that are no whole message: dropped and counted, each once.
+  const std::vector<MidiBytes> broken{{0x90, 0x3C}, {0xC5}, {0xB2, 0x87, 0x10}, {0x3C, 0x40}, {0xE0, 0x90, 0x40}};
+  std::vector<MidiBytes> events;
+  for (std::size_t k = 0; k < played.size(); ++k) {
+    events.push_back(played[k]);
+    if (k < broken.size()) events.push_back(broken[k]);
+  }
+  ASSERT_TRUE(keyboard.play(events, 3));  // several messages share a cycle
   ASSERT_TRUE(eventually([&] { return recorder.data().size() >= played.size(); })) << recorder.data().size();
+  ASSERT_TRUE(keyboard.waitUntilPlayed() && keyboard.waitCycles(2));
   EXPECT_EQ(recorder.data(), played);
+  EXPECT_EQ(in->droppedMessages(), broken.size());
   // Capture times are on the monotonic clock (JACK's own is CLOCK_MONOTONIC_RAW,
   // 0.25 s from it on this machine): within a few periods of the handler's now,
   // or of a late handler's under ThreadSanitizer.

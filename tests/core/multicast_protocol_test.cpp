@@ -193,6 +193,22 @@ TEST(MulticastProtocol, AHeldChordSoundsUntilItsNoteOffsOrItsMemberIsSurelyGone)
   EXPECT_EQ(side.link.statusText(), "Not Connected");
 }
 
+// A message the protocol cannot carry (from a MIDI service that let it through
+// half-formed) is said once, naming the protocol in use.
+TEST(MulticastProtocol, WhatTheLinkDoesNotCarryIsSaidOnceInTheProtocolsName) {
+  REQUIRE_REAL_PART(privateNetwork().empty(), "multicast protocol test: missing " << privateNetwork());
+  auto owned = std::make_unique<test::ScriptedMidiService>();
+  test::ScriptedMidiService& midi = *owned;
+  test::Side side(std::move(owned));
+  side.options.protocol = settings::Protocol::Multicast;
+  ASSERT_TRUE(side.start()) << side.boxes.texts().join(u'\n').toStdString();
+  for (int k = 0; k < 2; ++k) ASSERT_TRUE(midi.deliver(midi::ShortMessage{{0x90, 0x3C, 0x00}, 2}));
+  ASSERT_TRUE(waitFor([&] { return !side.boxes.boxes.empty(); }));
+  settle(100);
+  EXPECT_EQ(side.boxes.texts(), QStringList{"A message from the MIDI input is not sent to the peer: the multicast "
+                                            "peer protocol takes whole MIDI messages only."});
+}
+
 TEST(MulticastProtocol, RefusedValuesAreNamedInOneBoxAndNothingOpens) {
   Member m;
   settings::Settings s;

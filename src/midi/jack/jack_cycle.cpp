@@ -71,9 +71,7 @@ bool writeWord(JackCycle::Cycle& cycle, jack_nframes_t frame, std::uint32_t word
 
 }  // namespace
 
-JackCycle::JackCycle()
-    : piece_(std::make_unique<std::uint8_t[]>(kMaxMessageBytes)),
-      assembly_(std::make_unique<std::uint8_t[]>(kMaxMessageBytes)) {}
+JackCycle::JackCycle() : piece_(std::make_unique<std::uint8_t[]>(kMaxMessageBytes)) {}
 
 void JackCycle::process(jack_client_t* client, jack_port_t* in, jack_port_t* out, jack_nframes_t frames) {
   const jack_nframes_t rate = jack_get_sample_rate(client);
@@ -91,7 +89,7 @@ void JackCycle::process(jack_client_t* client, jack_port_t* in, jack_port_t* out
   // switch off first and then wait for the count to drop, never miss a call.
   inHandler_.fetch_add(1);
   if (delivering_.load()) deliverCaptured(cycle, jack_port_get_buffer(in, frames));
-  else assembling_ = false;  // what was played while stopped is not put together later
+  else parser_.reset();  // what was played while stopped is not put together later
   inHandler_.fetch_sub(1);
   playQueued(cycle, frames);
 }
@@ -187,73 +185,23 @@ void JackCycle::deliverCaptured(Cycle& cycle, void* inBuffer) {
   tCycle = nullptr;
 }
 
-// Another program may send a SysEx in pieces over several events and cycles (F0 in
-// the first, F7 in the last), with real-time bytes between them; any other message
-// ends an unfinished one.
+// Each event holds one whole message, except that another program may send a
+// SysEx in pieces over several events and cycles (F0 in the first, F7 in the
+// last), with real-time bytes between them; any other message ends an unfinished
+// one. An event that is not so is dropped and counted once.
 void JackCycle::capture(Cycle& cycle, MidiInputHandler& handler, const jack_midi_event_t& event) {
-  const std::uint8_t first = event.buffer[0];
-  if (first == 0xF0 || (assembling_ && (first < 0x80 || first == 0xF7))) {
-    // Copied out of JACK's shared buffer in bulk before it is looked at byte by
-    // byte: a sanitizer build checks each read of shared memory at great cost.
-    for (std::size_t from = 0; from < event.size; from += kMaxMessageBytes) {
-      const std::size_t n = std::min(event.size - from, kMaxMessageBytes);
-      std::memcpy(piece_.get(), event.buffer + from, n);
-      assemble(cycle, handler, piece_.get(), n);
-    }
-    return;
+  const std::uint64_t droppedBefore = parser_.counters().dropped();
+  // Copied out of JACK's shared buffer in bulk before it is looked at byte by
+  // byte: a sanitizer build checks each read of shared memory at great cost.
+  for (std::size_t from = 0; from < event.size; from += kMaxMessageBytes) {
+    const std::size_t n = std::min(event.size - from, kMaxMessageBytes);
+    std::memcpy(piece_.get(), event.buffer + from, n);
+    parser_.feed({piece_.get(), n}, [&](std::span<const std::uint8_t> message) {
+      handler.onMidiMessage(MidiEventView(message), cycle.captureMicros);
+    });
   }
-  const bool realTime = event.size == 1 && first >= 0xF8;
-  if (assembling_ && !realTime) dropAssembly(handler);
-  if (event.size > 3 || shortMessageLength(first) == 0) return;
-  handler.onMidiMessage(MidiEventView({event.buffer, event.size}), cycle.captureMicros);
-}
-
-void JackCycle::assemble(Cycle& cycle, MidiInputHandler& handler, const std::uint8_t* bytes, std::size_t size) {
-  for (std::size_t k = 0; k < size; ++k) {
-    const std::uint8_t b = bytes[k];
-    if (b == 0xF0) {
-      if (assembling_) dropAssembly(handler);
-      assembling_ = true;
-      overflowing_ = false;
-      assembled_ = 0;
-    } else if (!assembling_) {
-      continue;  // after the F7 of a SysEx, within the same event
-    } else if (b < 0x80) {
-      // A run of data bytes at once: a long SysEx is mostly that.
-      const std::uint8_t* run = bytes + k;
-      std::size_t n = 1;
-      while (k + n < size && run[n] < 0x80) ++n;
-      append(run, n);
-      k += n - 1;
-      continue;
-    } else if (b >= 0xF8) {
-      handler.onMidiMessage(MidiEventView({&bytes[k], 1}), cycle.captureMicros);
-      continue;
-    } else if (b != 0xF7) {
-      dropAssembly(handler);
-      return;
-    }
-    append(&bytes[k], 1);
-    if (b != 0xF7) continue;
-    assembling_ = false;
-    if (overflowing_) {
-      dropped_.fetch_add(1, std::memory_order_relaxed);
-      handler.onMidiDropped();
-    } else {
-      handler.onMidiMessage(MidiEventView({assembly_.get(), assembled_}), cycle.captureMicros);
-    }
-  }
-}
-
-void JackCycle::append(const std::uint8_t* bytes, std::size_t n) {
-  const std::size_t fits = std::min(n, kMaxMessageBytes - assembled_);
-  std::memcpy(assembly_.get() + assembled_, bytes, fits);
-  assembled_ += fits;
-  overflowing_ = overflowing_ || fits < n;
-}
-
-void JackCycle::dropAssembly(MidiInputHandler& handler) {
-  assembling_ = false;
+  parser_.endEvent();
+  if (parser_.counters().dropped() == droppedBefore) return;
   dropped_.fetch_add(1, std::memory_order_relaxed);
   handler.onMidiDropped();
 }

@@ -4,7 +4,8 @@
 // gets a new client), so a process callback never meets freed memory.
 //
 // The process callback never allocates or locks: everything it shares is an
-// atomic or a lock-free queue, a SysEx is put together in storage made once, and
+// atomic or a lock-free queue, a SysEx is put together by the stream parser in
+// storage it made once, and
 // one to be played waits in chunks made once (ChunkStore). It does call the
 // input's handler, which does what its own header says (the bridge hands the
 // message to the peer protocol's send(): for classic one sendto, and perhaps an
@@ -22,6 +23,7 @@
 
 #include "midi/chunk_store.h"
 #include "midi/midi_service.h"
+#include "midi/midi_stream_parser.h"
 #include "midi/word_queue.h"
 
 namespace strandlink::midi::jack {
@@ -56,7 +58,9 @@ class JackCycle {
   void waitForHandler() const;
   // Whether this thread is inside our handler right now.
   bool insideHandler() const;
-  // Any thread. Messages the input could not deliver whole (too long, broken off).
+  // Any thread. Events the input dropped: a SysEx too long or broken off, and
+  // events that make no whole message (too short for their status, a data byte of
+  // 0x80 or more).
   std::uint64_t droppedMessages() const { return dropped_.load(std::memory_order_relaxed); }
 
   // ---- output --------------------------------------------------------------------
@@ -90,11 +94,9 @@ class JackCycle {
     ChunkStore::Index first = 0;
   };
   void deliverCaptured(Cycle& cycle, void* inBuffer);
-  // One event of the input: delivered, or added to the SysEx being put together.
+  // One event of the input: delivered, added to the SysEx being put together, or
+  // dropped and counted.
   void capture(Cycle& cycle, MidiInputHandler& handler, const jack_midi_event_t& event);
-  void assemble(Cycle& cycle, MidiInputHandler& handler, const std::uint8_t* bytes, std::size_t size);
-  void append(const std::uint8_t* bytes, std::size_t n);
-  void dropAssembly(MidiInputHandler& handler);
   void playQueued(Cycle& cycle, jack_nframes_t end);
   bool nextQueued(Timed& item);
   void hold(const Timed& item);
@@ -134,12 +136,9 @@ class JackCycle {
   // A SysEx piece: the one being written, or one read from the input (real-time thread).
   std::unique_ptr<std::uint8_t[]> piece_;
 
-  // The SysEx being put together from the input's pieces (real-time thread only;
-  // a new client's thread starts after the old one was joined).
-  std::unique_ptr<std::uint8_t[]> assembly_;
-  std::size_t assembled_ = 0;
-  bool assembling_ = false;
-  bool overflowing_ = false;  // past kMaxMessageBytes: the rest is skipped up to F7
+  // The input's events as one byte stream (real-time thread only; a new client's
+  // thread starts after the old one was joined).
+  MidiStreamParser parser_{kMaxMessageBytes};
   std::atomic<std::uint64_t> dropped_{0};
 };
 
