@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "link/session_discovery.h"
 #include "link/visible_text.h"
 #include "net/addresses.h"
 #include "protocol/protocol_factory.h"
@@ -281,8 +282,7 @@ CommandLine listPeers(CommandLine c, const Flags& f) {
     return fail(QStringLiteral("strandlink: --list-peers takes no other option but --protocol"));
   if (protocol == settings::Protocol::Multicast)
     return fail(QStringLiteral("strandlink: --protocol with --list-peers needs rtp or classic"));
-  c.peerServiceType = protocol == settings::Protocol::Rtp ? QStringLiteral("_apple-midi._udp")
-                                                          : QStringLiteral("_strandlink._udp");
+  c.peerServiceType = link::sessionServiceType(protocol.value_or(settings::Protocol::Classic));
   c.overrides.protocol.reset();
   c.mode = CommandLine::Mode::ListPeers;
   return c;
