@@ -150,8 +150,8 @@ std::string session(ScriptedSide& a, ScriptedSide& b, Relay& relay, settings::Ti
   b.side->link.sendChatLine(QStringLiteral("hello from B"));
   a.side->link.sendChatLine(QStringLiteral("x"));
   EXPECT_TRUE(waitFor([&] { return a.side->chat.size() == 1 && b.side->chat.size() == 1; }));
-  a.side->link.panic();
-  settle(300);
+  a.side->link.panic();  // the pitch bend reset on A, the note-off for B
+  EXPECT_TRUE(waitFor([&] { return playedCount(b) == before + 5 && playedCount(a) == 2; }));
   a.side->link.stop();
   b.side->link.stop();
   lines.push_back("A read: " + a.side->chat.takeFirst().toStdString());

@@ -15,8 +15,8 @@ using namespace strandlink::test;
 
 TEST(DeviceReturn, EachOfAHundredUnplugsDuringTrafficIsReportedOnceAndTheDeviceReopenedWhenBack) {
   REQUIRE_REAL_PART(jackAvailable(), kNoJackServer);
-  auto keyboard = std::make_unique<JackKeyboard>("plug-kb");
-  auto synth = std::make_unique<JackSynth>("plug-syn");
+  auto keyboard = madeWhenServed<JackKeyboard>("plug-kb");
+  auto synth = madeWhenServed<JackSynth>("plug-syn");
   const int local = freePortPair();
   RawPeer peer(freePortPair());
   auto side = makeSide("Replug", local, peer.port());
@@ -47,8 +47,8 @@ TEST(DeviceReturn, EachOfAHundredUnplugsDuringTrafficIsReportedOnceAndTheDeviceR
                     : "Midi Output: plug-syn:in :  The MIDI port is no longer there. It is opened again"))
           << side->boxes.boxes[plug].text.toStdString();
     }
-    if (plug % 2 == 0) keyboard = std::make_unique<JackKeyboard>("plug-kb");
-    else synth = std::make_unique<JackSynth>("plug-syn");
+    if (plug % 2 == 0) keyboard = madeWhenServed<JackKeyboard>("plug-kb");
+    else synth = madeWhenServed<JackSynth>("plug-syn");
     ASSERT_TRUE(keyboard->ok() && synth->ok());
     synth->clear();
     // Both paths play again, once the watch has opened the device again: the

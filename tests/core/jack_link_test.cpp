@@ -84,7 +84,7 @@ TEST(JackLink, AServerKilledAndStartedAgainWithItsProgramsLaterCarriesMidiAgainW
   };
   ASSERT_TRUE(flows(10000));
   EXPECT_EQ(side->link.statusText(), "Not Connected");
-  settle(1100);  // the link looks at its ports' connections once a second
+  side->link.checkDevices();  // as its once-a-second check does, which notes its ports' connections
 
   server.stop(SIGKILL);
   keyboard.reset();
@@ -105,9 +105,9 @@ TEST(JackLink, AServerKilledAndStartedAgainWithItsProgramsLaterCarriesMidiAgainW
   ASSERT_TRUE(waitFor([&] { return side->link.statusText() == "Not Connected - input and output missing"; }, 3000))
       << side->link.statusText().toStdString();
   EXPECT_TRUE(side->boxes.texts().join("|").contains("The MIDI service is back"));
-  keyboard = std::make_unique<JackKeyboard>("phoenix-kb");
-  synth = std::make_unique<JackSynth>("phoenix-syn");
-  listener = std::make_unique<JackSynth>("phoenix-ear");
+  keyboard = madeWhenServed<JackKeyboard>("phoenix-kb");
+  synth = madeWhenServed<JackSynth>("phoenix-syn");
+  listener = madeWhenServed<JackSynth>("phoenix-ear");
   ASSERT_TRUE(keyboard->ok() && synth->ok() && listener->ok());
   EXPECT_TRUE(flows(3000)) << "MIDI did not flow again within 3 s: " << countOf(*synth, 0x90) << " "
                           << countOf(*listener, 0x90) << " " << side->link.statusText().toStdString();
@@ -115,16 +115,16 @@ TEST(JackLink, AServerKilledAndStartedAgainWithItsProgramsLaterCarriesMidiAgainW
 
   // Once more, with the programs back before the link sees the server again (the
   // test's thread holds the loop): the new client connects them itself.
-  settle(1100);
+  side->link.checkDevices();
   server.stop(SIGKILL);
   keyboard.reset();
   synth.reset();
   listener.reset();
   ASSERT_TRUE(waitFor([&] { return side->link.missing().service; }, 5000));
   ASSERT_TRUE(server.start());
-  keyboard = std::make_unique<JackKeyboard>("phoenix-kb");
-  synth = std::make_unique<JackSynth>("phoenix-syn");
-  listener = std::make_unique<JackSynth>("phoenix-ear");
+  keyboard = madeWhenServed<JackKeyboard>("phoenix-kb");
+  synth = madeWhenServed<JackSynth>("phoenix-syn");
+  listener = madeWhenServed<JackSynth>("phoenix-ear");
   EXPECT_TRUE(flows(3000)) << "MIDI did not flow again within 3 s: " << countOf(*synth, 0x90) << " "
                           << countOf(*listener, 0x90) << " " << side->link.statusText().toStdString();
   side->link.stop();
@@ -162,7 +162,7 @@ TEST(JackLink, SysExPlaysOnTheThruOnlyAndWhatAClassicPeerMissesIsSaidOnceASessio
     auto thru = wholeMessages({all.begin() + std::ptrdiff_t(logged), all.end()});
     std::erase_if(thru, [](const auto& m) { return m.bytes == MidiBytes{0xFE}; });  // late from the warm-up
     EXPECT_TRUE(thru.size() == 5 && thru[1].bytes == dump && thru[3].bytes == dump) << thru.size();
-    settle(300);
+    waitFor([&] { return side->boxes.boxes.size() >= 2 * (session + 1); });  // posted to the loop
     ASSERT_EQ(side->boxes.boxes.size(), 2 * (session + 1)) << side->boxes.texts().join("; ").toStdString();
     const QString said = side->boxes.texts().mid(2 * session).join(" ");
     EXPECT_TRUE(said.contains("SysEx from the MIDI input is not sent to the peer: the classic peer protocol") &&

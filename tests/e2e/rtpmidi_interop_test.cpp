@@ -104,7 +104,7 @@ TEST_F(RtpMidiInterop, WeInviteIt) {
   const int nodePort = freePortPair();
   NodePeer node(nodePort, std::nullopt);
   ASSERT_TRUE(node.started()) << "node did not start";
-  settle(500);  // its sockets bound
+  ASSERT_TRUE(waitFor([&] { return node.lines().contains(QStringLiteral("listening")); }, 15000));
   End ours(freePortPair());
   ASSERT_TRUE(ours.start(nodePort));
   exchange(ours, node);

@@ -4,7 +4,7 @@
 //   node rtpmidi_peer.js PORT [REMOTE_PORT]
 //
 // With REMOTE_PORT it invites 127.0.0.1:REMOTE_PORT, else it waits to be invited.
-// Prints "ready" once its own clock sync has finished (before that it sends
+// Prints "listening" once its sockets are bound, "ready" once its own clock sync has finished (before that it sends
 // nothing), then "rx HEX..." for each message it receives. Reads "tx HEX..." lines
 // from standard input and sends each as one message; "end" ends the session.
 'use strict';
@@ -23,6 +23,7 @@ const hex = (bytes) => Array.from(bytes, (b) => b.toString(16).padStart(2, '0'))
 
 session.on('message', (deltaTime, message) => console.log(`rx ${hex(message)}`));
 session.on('ready', () => {
+  console.log('listening');
   if (remotePort !== null) session.connect({ address: '127.0.0.1', port: remotePort });
 });
 

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -262,6 +263,20 @@ inline std::size_t countOf(JackSynth& synth, std::uint8_t status) {
   std::size_t n = 0;
   for (const MidiBytes& m : synth.received()) n += m[0] == status;
   return n;
+}
+
+// A client made again until the server takes it: a loaded server may refuse a
+// new client (or its activation) for a while.
+template <class Client>
+std::unique_ptr<Client> madeWhenServed(const std::string& name,
+                                       std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  auto client = std::make_unique<Client>(name);
+  while (!client->ok() && std::chrono::steady_clock::now() < end) {
+    client.reset();
+    client = std::make_unique<Client>(name);
+  }
+  return client;
 }
 
 }  // namespace strandlink::test

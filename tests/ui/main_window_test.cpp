@@ -530,7 +530,7 @@ TEST(MainWindow, DevicesAndTheServerThatComeBackPlayAgainWithoutAClickAndTheStat
   ASSERT_TRUE(waitFor([&] { return warned("Not Connected - output missing"); }, 3000)) << status->text();
   ASSERT_EQ(shownBoxes().size(), 1);
   EXPECT_TRUE(shownBoxes()[0]->text().startsWith("Midi Output: ui-syn:in :  The MIDI port is no longer there."));
-  synth = std::make_unique<JackSynth>("ui-syn");
+  synth = madeWhenServed<JackSynth>("ui-syn");
   EXPECT_TRUE(plays(3000)) << "the synth that came back got no MIDI within 3 s";
   EXPECT_EQ(shownBoxes().size(), 1);  // nobody clicked it
   EXPECT_TRUE(waitFor([&] { return status->text() == "Not Connected"; }, 1500)) << status->text();
@@ -542,8 +542,8 @@ TEST(MainWindow, DevicesAndTheServerThatComeBackPlayAgainWithoutAClickAndTheStat
   ASSERT_TRUE(server.start());
   ASSERT_TRUE(waitFor([&] { return warned("Not Connected - input and output missing"); }, 3000)) << status->text();
   settle(2000);  // the programs come seconds after the server
-  keyboard = std::make_unique<JackKeyboard>("ui-kb");
-  synth = std::make_unique<JackSynth>("ui-syn");
+  keyboard = madeWhenServed<JackKeyboard>("ui-kb");
+  synth = madeWhenServed<JackSynth>("ui-syn");
   EXPECT_TRUE(plays(3000)) << "no MIDI within 3 s of the programs' return";
   EXPECT_TRUE(waitFor([&] { return status->text() == "Not Connected"; }, 1500)) << status->text();
   EXPECT_EQ(mostBoxes, 1);
