@@ -40,8 +40,9 @@ void handle(int sig, void (*handler)(int)) {
 
 }  // namespace
 
+// The pair before the handlers, which write to it; SIGUSR1 last, so that whoever
+// sees it ignored knows that the ending signals are caught.
 void catchSignals() {
-  handle(SIGUSR1, SIG_IGN);
   // Without the pair the flag alone is set, and start-up still sees it.
   ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPair);
   sigset_t ending;
@@ -50,8 +51,9 @@ void catchSignals() {
     handle(sig, onSignal);
     sigaddset(&ending, sig);
   }
-  std::signal(SIGPIPE, SIG_IGN);
   sigprocmask(SIG_UNBLOCK, &ending, nullptr);  // no other thread yet
+  std::signal(SIGPIPE, SIG_IGN);
+  handle(SIGUSR1, SIG_IGN);
 }
 
 bool terminationRequested() { return terminationPending.load(); }
