@@ -313,17 +313,19 @@ TEST(HeadlessProgram, Usr1ReleasesThePeersAndTheThrusNotesEvenInABurstAndHupEnds
   }));
   RawPeer peer(copy.remote);
   const auto sound = [&] {
-    // New connections carry data some cycles later: a note-on until it sounds.
+    // New connections carry data some cycles later: a note-on until it sounds. Every
+    // one sent before has been played once a clock byte sent after them is.
     return waitFor([&] {
       peer.sendTo(copy.local, QByteArray("\x90\x3c\x40", 3));
       return synth.waitFor(1, std::chrono::milliseconds(200));
-    });
+    }) && (peer.sendTo(copy.local, QByteArray("\xf8\x00\x00", 3)), waitFor([&] {
+             return synth.received().back() == MidiBytes{0xF8};
+           }));
   };
   ASSERT_TRUE(sound());
   keyboard.play({{0x91, 0x30, 0x50}});
   ASSERT_TRUE(waitFor([&] { return countOf(synth, 0x91) == 1; }));
   ASSERT_EQ(peer.receive(), QByteArray("\x91\x30\x50", 3));
-  settle(200);
   synth.clear();
   ::kill(pid, SIGUSR1);
   EXPECT_TRUE(synth.waitFor(2));
@@ -332,7 +334,6 @@ TEST(HeadlessProgram, Usr1ReleasesThePeersAndTheThrusNotesEvenInABurstAndHupEnds
   for (int k = 0; k < 5000; ++k) ::kill(pid, SIGUSR1);
   synth.clear();
   ASSERT_TRUE(sound()) << "the burst stopped the program";
-  settle(200);
   synth.clear();
   ::kill(pid, SIGHUP);
   // And panics while it ends.
@@ -492,12 +493,13 @@ TEST(HeadlessProgram, LinkFromFlagsAndFromTheirSavedFileNamingLocalhostCarriesMi
     return !intoB.empty() && !outOfA.empty();
   }));
   ASSERT_TRUE(keyboard.connect(keyboard.port(), intoB[0]) && synth.connect(outOfA[0], synth.port()));
-  // New connections carry data some cycles later: a note-off until it comes out.
+  // New connections carry data some cycles later: a note-off until it comes out,
+  // then a clock byte, after which nothing of those is on its way.
   ASSERT_TRUE(waitFor([&] {
     keyboard.play({{0x80, 0x00, 0x00}});
     return synth.waitFor(1, std::chrono::milliseconds(200));
   }));
-  settle(200);
+  ASSERT_TRUE(keyboard.play({{0xF8}}) && waitFor([&] { return synth.received().back() == MidiBytes{0xF8}; }));
   synth.clear();
   const std::vector<MidiBytes> played{{0x91, 0x3C, 0x7F}, {0xB2, 0x07, 0x00}, {0xEF, 0x7F, 0x7F}, {0xC3, 0x05}, {0xF8}};
   ASSERT_TRUE(keyboard.play(played));
