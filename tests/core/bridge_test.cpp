@@ -116,16 +116,12 @@ class Bridge : public ::testing::Test {
     return false;
   }
   // Where message k came out at B against where it was played into A (k - 1 to
-  // k, in frames); the largest difference of all, beyond the share of a gap by
-  // which an offset still settling down may draw two messages together.
+  // k, in frames); the largest difference of all.
   std::int64_t worstSpacingError(const std::vector<std::uint32_t>& gaps) {
     const auto frames = synth.frames();
     std::int64_t worst = 0;
-    for (std::size_t k = 1; k < frames.size() && k < gaps.size(); ++k) {
-      const std::int64_t drawnIn = std::int64_t(gaps[k]) - std::int32_t(frames[k] - frames[k - 1]);
-      const std::int64_t settling = gaps[k] / link::SteadySchedule::kSettleDivisor;
-      worst = std::max(worst, drawnIn > 0 ? std::max<std::int64_t>(drawnIn - settling, 0) : -drawnIn);
-    }
+    for (std::size_t k = 1; k < frames.size() && k < gaps.size(); ++k)
+      worst = std::max(worst, std::abs(std::int64_t(std::int32_t(frames[k] - frames[k - 1])) - gaps[k]));
     return worst;
   }
   // From where message k was played into A to where B played it, in frames.
