@@ -81,7 +81,7 @@ void SteadySchedule::learn(std::uint32_t difference, std::int64_t arrival) {
   std::int64_t least = believedLeast(index, reference);
   if (const std::optional<std::int64_t> risen = risenLeast(index, reference, std::max(least, inUse))) {
     for (Bucket& b : buckets_)
-      if (b.index < index - std::int64_t(kRisingBuckets)) b = Bucket{};
+      if (b.index < index - std::int64_t(kConfirmingBuckets)) b = Bucket{};
     least = believedLeast(index, reference);
   }
   least_ = reference + std::uint32_t(least);
@@ -125,7 +125,7 @@ std::int64_t SteadySchedule::believedLeast(std::int64_t index, std::uint32_t ref
 std::optional<std::int64_t> SteadySchedule::risenLeast(std::int64_t index, std::uint32_t reference,
                                                        std::int64_t above) const {
   std::optional<std::int64_t> least;
-  for (std::int64_t i = index - std::int64_t(kRisingBuckets); i < index; ++i) {
+  for (std::int64_t i = index - std::int64_t(kConfirmingBuckets); i < index; ++i) {
     const Bucket& b = buckets_[std::size_t(i) % kBuckets];
     if (b.index != i || b.count < kFullBucket) return std::nullopt;
     const std::int64_t l = wrapDifference(b.value(), reference);

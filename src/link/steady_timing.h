@@ -56,11 +56,9 @@ class SteadySchedule {
   // offset comes from the last 3.75 to 4 seconds.
   static constexpr std::int64_t kBucketMicros = 250000;
   static constexpr std::size_t kBuckets = 16;
-  // A least is believed once this many buckets in a row reached it.
+  // A least is believed once this many buckets of the window reached it, and a
+  // rise once this many whole buckets in a row stayed above the offset.
   static constexpr std::size_t kConfirmingBuckets = 3;
-  // A rise once this many whole buckets in a row stayed above the offset: longer
-  // than a stalled machine holds every message back, as what rises falls slowly.
-  static constexpr std::size_t kRisingBuckets = 8;
   // A bucket of fewer differences says too little of the least to outvote or to
   // rise: a few notes are rarely the late ones of their cycles.
   static constexpr std::uint32_t kFullBucket = 64;
