@@ -1,7 +1,6 @@
 #include "link/steady_timing.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstdlib>
 
 namespace strandlink::link {
@@ -69,70 +68,19 @@ void SteadySchedule::reset() {
   jumpVotes_ = 0;
 }
 
-// Within a bucket the least few are kept; across the window the least that several
-// buckets reached (see the header). A rise clears the buckets from before it.
 void SteadySchedule::learn(std::uint32_t difference, std::int64_t arrival) {
   const std::int64_t index = arrival / kBucketMicros;
   Bucket& bucket = buckets_[std::size_t(index) % kBuckets];
-  if (bucket.index != index) bucket = Bucket{index, {}, 0};
-  keepLow(bucket, difference);
-  const std::uint32_t reference = least_.value_or(difference);
-  const std::int64_t inUse = offset_ ? wrapDifference(*offset_, reference) : 0;
-  std::int64_t least = believedLeast(index, reference);
-  if (const std::optional<std::int64_t> risen = risenLeast(index, reference, std::max(least, inUse))) {
-    for (Bucket& b : buckets_)
-      if (b.index < index - std::int64_t(kConfirmingBuckets)) b = Bucket{};
-    least = believedLeast(index, reference);
+  if (bucket.index != index) {
+    bucket = {index, difference};
+  } else if (wrapDifference(difference, bucket.least) < 0) {
+    bucket.least = difference;
   }
-  least_ = reference + std::uint32_t(least);
-}
-
-// In a dense stream, the least that kConfirmingBuckets buckets in a row all
-// reached, the lowest of such runs in the window: an early hiccup touches a
-// bucket or two, a step lasts.
-void SteadySchedule::keepLow(Bucket& bucket, std::uint32_t difference) {
-  const std::size_t kept = std::min<std::size_t>(bucket.count, kHiccupMessages);
-  std::size_t at = kept;
-  while (at > 0 && wrapDifference(difference, bucket.lows[at - 1]) < 0) {
-    if (at < kHiccupMessages) bucket.lows[at] = bucket.lows[at - 1];
-    --at;
+  least_ = bucket.least;
+  for (const Bucket& b : buckets_) {
+    const bool inWindow = b.index > index - std::int64_t(kBuckets) && b.index <= index;
+    if (inWindow && wrapDifference(b.least, *least_) < 0) least_ = b.least;
   }
-  if (at < kHiccupMessages) bucket.lows[at] = difference;
-  ++bucket.count;
-}
-
-std::int64_t SteadySchedule::believedLeast(std::int64_t index, std::uint32_t reference) const {
-  std::array<const Bucket*, kBuckets> inWindow{};
-  std::size_t n = 0;
-  for (const Bucket& b : buckets_)
-    if (b.index > index - std::int64_t(kBuckets) && b.index <= index) inWindow[n++] = &b;
-  std::sort(inWindow.begin(), inWindow.begin() + std::ptrdiff_t(n),
-            [](const Bucket* a, const Bucket* b) { return a->index < b->index; });
-  const auto at = [&](std::size_t i) { return wrapDifference(inWindow[i]->value(), reference); };
-  // A few notes now and then, or too few buckets, outvote nothing: their least.
-  const Bucket& previous = buckets_[std::size_t(index - 1) % kBuckets];
-  const bool dense = previous.index == index - 1 && previous.count >= kFullBucket;
-  const std::size_t run = dense && n >= kConfirmingBuckets ? kConfirmingBuckets : 1;
-  std::int64_t least = INT64_MAX;
-  for (std::size_t first = 0; first + run <= n; ++first) {
-    std::int64_t reached = INT64_MIN;
-    for (std::size_t i = first; i < first + run; ++i) reached = std::max(reached, at(i));
-    least = std::min(least, reached);
-  }
-  return least;
-}
-
-std::optional<std::int64_t> SteadySchedule::risenLeast(std::int64_t index, std::uint32_t reference,
-                                                       std::int64_t above) const {
-  std::optional<std::int64_t> least;
-  for (std::int64_t i = index - std::int64_t(kConfirmingBuckets); i < index; ++i) {
-    const Bucket& b = buckets_[std::size_t(i) % kBuckets];
-    if (b.index != i || b.count < kFullBucket) return std::nullopt;
-    const std::int64_t l = wrapDifference(b.value(), reference);
-    if (l <= above + kRiseMicros) return std::nullopt;
-    least = least ? std::min(*least, l) : l;
-  }
-  return least;
 }
 
 std::int64_t SteadySchedule::inOrder(std::int64_t moment) {

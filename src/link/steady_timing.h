@@ -2,19 +2,11 @@
 // the moment they were played. The peer protocol carries that moment, the low 32
 // bits of the sender's monotonic clock in µs, where its wire has room for it.
 //
-// The receiver knows nothing of the sender's clock. The least (arrival - stamp)
-// stands for it: the offset. A message is played at its stamp plus the offset plus
-// the delay, so that messages keep the spacing they were played with. A late
-// difference only says the path was slow once; an early one may be a hiccup of
-// the sender's clock, and an offset that follows it moves every later message by
-// as much. So the offset follows only what persists: the differences are kept in
-// short buckets of the last few seconds, a full bucket speaks with one of its
-// least few rather than its least, and a least is believed once several buckets
-// in a row reached it (one early difference, or the few of a hiccup, are
-// outvoted; a few notes now and then, too few to vote, give their least).
-// A rise, a sender's clock that stepped back, is believed once whole buckets in a
-// row all stayed above the offset; otherwise once the old least has left the
-// window. The window follows drift.
+// The receiver knows nothing of the sender's clock. The smallest (arrival - stamp)
+// of the last few seconds stands for it: the offset. A message is played at its
+// stamp plus the offset plus the delay, so that messages keep the spacing they
+// were played with; the window follows drift, and a clock that jumps is learned
+// anew.
 //
 // Anyone can send a stamp, and one wild stamp must change nothing that lasts. A
 // difference far below the least (a stamp from the future) or far above it is not
@@ -23,13 +15,14 @@
 // jumped, and the window starts afresh from them.
 //
 // A JACK sender stamps each message up to a period ahead of the moment it sends
-// it, so the least difference is found only once messages late in their cycles
-// have come. Until then the offset is too large, which only delays: it falls to
-// each new believed least gently, per message by at most 1/128 of the distance
-// between its stamp and the one before, so that no gap between two notes changes
-// by more than 0.8 % and the notes of a chord stay together; a whole period of
-// 1024 frames is learned within three seconds of playing. It rises at once, which
-// delays. Everything here runs on the loop's thread.
+// it, so the smallest difference is found only once a message late in one of its
+// cycles has come. Until then the offset is too large, which only delays: it
+// falls to each new smallest difference gently, per message by at most 1/128 of
+// the distance between its stamp and the one before, so that no gap between two
+// notes changes by more than 0.8 % and the notes of a chord stay together, rather
+// than pulling a phrase's notes together at once; a whole period of 1024 frames
+// is learned within three seconds of playing. It rises at once, which delays.
+// Everything here runs on the loop's thread.
 #pragma once
 
 #include <array>
@@ -52,18 +45,10 @@ class SteadySchedule {
   // Forgets the offset (a new session).
   void reset();
 
-  // How long one bucket of differences lasts, and how many make the window: the
-  // offset comes from the last 3.75 to 4 seconds.
-  static constexpr std::int64_t kBucketMicros = 250000;
-  static constexpr std::size_t kBuckets = 16;
-  // A least is believed once this many buckets of the window reached it, and a
-  // rise once this many whole buckets in a row stayed above the offset.
-  static constexpr std::size_t kConfirmingBuckets = 3;
-  // A bucket of fewer differences says too little of the least to outvote or to
-  // rise: a few notes are rarely the late ones of their cycles.
-  static constexpr std::uint32_t kFullBucket = 64;
-  // A rise smaller than this waits for the old least to leave the window.
-  static constexpr std::int64_t kRiseMicros = 200;
+  // How long one bucket of the offset's window lasts, and how many there are: the
+  // offset is the least of the last three to four seconds.
+  static constexpr std::int64_t kBucketMicros = 1000000;
+  static constexpr std::size_t kBuckets = 4;
   // A difference this far below the least is wild: further than a sender's period
   // of stamping ahead and a path that became quicker could explain.
   static constexpr std::int64_t kAheadMicros = 100000;
@@ -77,32 +62,18 @@ class SteadySchedule {
 
  private:
   void learn(std::uint32_t difference, std::int64_t arrival);
-  struct Bucket;
-  static void keepLow(Bucket& bucket, std::uint32_t difference);
-  // The least that kConfirmingBuckets buckets in a row reached, relative to
-  // reference; while fewer hold differences, or few, their least.
-  std::int64_t believedLeast(std::int64_t index, std::uint32_t reference) const;
-  // The least of the whole buckets just before index when they all stayed more
-  // than kRiseMicros above `above`; none otherwise.
-  std::optional<std::int64_t> risenLeast(std::int64_t index, std::uint32_t reference, std::int64_t above) const;
   bool wild(std::uint32_t difference) const;
   // Counts one more wild difference; true once enough in a row agree.
   bool jumpBelieved(std::uint32_t difference);
   // Never earlier than the message before: nothing is reordered.
   std::int64_t inOrder(std::int64_t moment);
 
-  // The differences a bucket's voice counts from: its least, or in a full bucket
-  // the kHiccupMessages-th least, so that the few messages of a hiccup or two say nothing.
-  static constexpr std::size_t kHiccupMessages = 8;
   struct Bucket {
     std::int64_t index = -1;  // arrival / kBucketMicros; -1: empty
-    // The least differences (arrival - stamp) modulo 2^32, compared wrap-aware, in order.
-    std::array<std::uint32_t, kHiccupMessages> lows{};
-    std::uint32_t count = 0;
-    std::uint32_t value() const { return lows[count >= kFullBucket ? kHiccupMessages - 1 : 0]; }
+    std::uint32_t least = 0;  // (arrival - stamp) modulo 2^32, compared wrap-aware
   };
   std::array<Bucket, kBuckets> buckets_{};
-  std::optional<std::uint32_t> least_;   // believed
+  std::optional<std::uint32_t> least_;   // of the window
   std::optional<std::uint32_t> offset_;  // in use: settles down to the least
   std::uint32_t lastStamp_ = 0;
   std::optional<std::int64_t> last_;
