@@ -251,8 +251,8 @@ SentChatLine Link::sendChatLine(const QString& line) {
   return result;
 }
 
-Released Link::panic() {
-  Released released = bridge_->releaseHeld();
+midi::Released Link::panic() {
+  midi::Released released = bridge_->releaseHeld();
   if (protocol_) protocol_->heldNotesReleased();
   if (running_) released.peerNotes = bridge_->releaseSent();
   return released;
@@ -280,7 +280,7 @@ void Link::peerStatus(LinkStatus status) {
   emit statusChanged(status);
 }
 
-void Link::peerMemberGone(const HeldSet& sounding) {
+void Link::peerMemberGone(const midi::HeldSet& sounding) {
   if (!ending_ && running_) bridge_->release(sounding);
 }
 

@@ -18,7 +18,7 @@
 
 #include "link/connection_monitor.h"
 #include "link/device_lists.h"
-#include "link/held_notes.h"
+#include "midi/held_notes.h"
 #include "link/message_boxes.h"
 #include "link/peer_filter.h"
 #include "link/reporter.h"
@@ -128,7 +128,7 @@ class Link : public QObject, private protocol::PeerSink {
   SentChatLine sendChatLine(const QString& line);
   // Releases every note sounding on our output, and sends the peer note-offs for
   // the notes our input sent it that are still held; what that sent.
-  Released panic();
+  midi::Released panic();
   void setPeerFilter(bool on) { filter_.setEnabled(on); }
   bool peerFilter() const { return filter_.enabled(); }
   Counts counts() const;
@@ -175,7 +175,7 @@ class Link : public QObject, private protocol::PeerSink {
   void peerEvent(midi::MidiEventView event, std::optional<std::uint32_t> stampMicros,
                  std::int64_t arrivalMicros) override;
   void peerStatus(LinkStatus status) override;
-  void peerMemberGone(const HeldSet& sounding) override;
+  void peerMemberGone(const midi::HeldSet& sounding) override;
   void peerChatLine(const QString& line) override;
   void peerNotice(const QString& line) override;
   void peerFiguresChanged() override;

@@ -227,15 +227,15 @@ bool MidiBridge::playEvent(midi::MidiEventView event, std::optional<std::int64_t
   return (atMicros ? output_->sendAt(event, *atMicros) : output_->send(event)) == midi::MidiError::Ok;
 }
 
-Released MidiBridge::releaseHeld() {
-  HeldSet sounding = held_.take();
+midi::Released MidiBridge::releaseHeld() {
+  midi::HeldSet sounding = held_.take();
   sounding.merge(thruHeld_.take());
   // Without an output nothing of ours can be sounding any more.
   if (!output_) return {};
   return sounding.release([this](const midi::ShortMessage& m) { static_cast<void>(output_->send(m)); });
 }
 
-void MidiBridge::release(const HeldSet& sounding) {
+void MidiBridge::release(const midi::HeldSet& sounding) {
   static_cast<void>(
       sounding.release([this](const midi::ShortMessage& m) { static_cast<void>(play(m, std::nullopt)); }));
 }
@@ -249,9 +249,9 @@ void MidiBridge::forgetHeld() {
 // just played.
 int MidiBridge::releaseSent() {
   protocol::PeerProtocol* peer = protocol_.load(std::memory_order_acquire);
-  const HeldSet held = sentHeld_.take();
+  const midi::HeldSet held = sentHeld_.take();
   if (peer == nullptr) return 0;
-  const Released sent = held.release([&](const midi::ShortMessage& m) {
+  const midi::Released sent = held.release([&](const midi::ShortMessage& m) {
     static_cast<void>(peer->sendFromLoop(midi::MidiEventView(m.wireBytes()), monotonicMicros()));
   });
   return sent.notes;

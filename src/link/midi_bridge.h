@@ -17,7 +17,7 @@
 #include <optional>
 #include <vector>
 
-#include "link/held_notes.h"
+#include "midi/held_notes.h"
 #include "link/loop_wake.h"
 #include "link/status_text.h"
 #include "link/steady_timing.h"
@@ -78,9 +78,9 @@ class MidiBridge final : public midi::MidiInputHandler {
   bool playReceived(midi::MidiEventView event, std::optional<std::uint32_t> stamp, std::int64_t arrivalMicros);
   // Releases every note our output holds, whatever played it there (the peer or
   // the thru); what that sent.
-  Released releaseHeld();
+  midi::Released releaseHeld();
   // Releases these notes of the peer's now, as if it had sent their note-offs.
-  void release(const HeldSet& sounding);
+  void release(const midi::HeldSet& sounding);
   // Sends the peer the note-offs (and pedal up, pitch bend to centre) for what the
   // input sent it and still holds; how many note-offs that were.
   int releaseSent();
@@ -155,9 +155,9 @@ class MidiBridge final : public midi::MidiInputHandler {
   bool serviceDown_ = false;
   // What sounds on the output because of the peer (loop's thread) and of the thru
   // (MIDI thread), and what the input sent the peer (MIDI thread).
-  HeldNotes held_;
-  HeldNotes thruHeld_;
-  HeldNotes sentHeld_;
+  midi::HeldNotes held_;
+  midi::HeldNotes thruHeld_;
+  midi::HeldNotes sentHeld_;
 };
 
 }  // namespace strandlink::link

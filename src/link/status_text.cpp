@@ -16,7 +16,7 @@ QString statusText(const QString& state, Missing missing) {
   return text;
 }
 
-QString panicText(const Released& released) {
+QString panicText(const midi::Released& released) {
   QString text = released.notes == 1 ? QStringLiteral("1 note released")
                                      : QStringLiteral("%1 notes released").arg(released.notes);
   if (released.peerNotes > 0) text += QStringLiteral(", %1 on the peer").arg(released.peerNotes);

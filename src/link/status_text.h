@@ -6,7 +6,7 @@
 #include <QString>
 
 #include "link/connection_monitor.h"
-#include "link/held_notes.h"
+#include "midi/held_notes.h"
 
 namespace strandlink::link {
 
@@ -26,6 +26,6 @@ QString connectionText(LinkStatus status);
 QString statusText(const QString& state, Missing missing);
 
 // "3 notes released", and with notes sent to the peer "3 notes released, 2 on the peer".
-QString panicText(const Released& released);
+QString panicText(const midi::Released& released);
 
 }  // namespace strandlink::link

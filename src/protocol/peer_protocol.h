@@ -29,8 +29,11 @@
 #include "settings/preferences.h"
 #include "settings/settings.h"
 
-namespace strandlink::link {
+namespace strandlink::midi {
 class HeldSet;
+}  // namespace strandlink::midi
+
+namespace strandlink::link {
 class PeerFilter;
 class Reporter;
 }  // namespace strandlink::link
@@ -51,7 +54,7 @@ class PeerSink {
   virtual void peerStatus(link::LinkStatus status) = 0;
   // One member of a group is surely gone while the others stay: the link
   // releases what it left sounding.
-  virtual void peerMemberGone(const link::HeldSet& sounding) { static_cast<void>(sounding); }
+  virtual void peerMemberGone(const midi::HeldSet& sounding) { static_cast<void>(sounding); }
   virtual void peerChatLine(const QString& line) = 0;
   // A line for the user that needs no box.
   virtual void peerNotice(const QString& line) = 0;

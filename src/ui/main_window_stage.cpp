@@ -180,7 +180,7 @@ void MainWindow::showDeviceMove(const link::DeviceMove& move) {
 
 // The note has room for about sixteen characters; the tooltip says it in full.
 void MainWindow::panic() {
-  const link::Released released = link_.panic();
+  const midi::Released released = link_.panic();
   const QString full = link::panicText(released);
   panicNote_->setText(released.peerNotes == 0
                           ? full

@@ -2,7 +2,7 @@
 // panic, through a real JACK synth listening to the receiving side's output.
 #include <gtest/gtest.h>
 
-#include "link/held_notes.h"
+#include "midi/held_notes.h"
 #include "support/jack_client.h"
 #include "support/side.h"
 #include "support/real_part.h"
@@ -74,17 +74,17 @@ TEST_F(HeldNotesLink, ALostLinkReleasesExactlyWhatIsHeldOnce) {
   EXPECT_EQ(afterwards(), (std::vector<MidiBytes>{{0x80, 60, 0}, {0xB3, 64, 0}, {0xEF, 0x00, 0x40}}));
   // Released once: a panic and Stop send nothing more.
   synth.clear();
-  EXPECT_EQ(side->link.panic(), link::Released{});
+  EXPECT_EQ(side->link.panic(), midi::Released{});
   side->link.stop();
   EXPECT_TRUE(afterwards().empty());
 }
 
 TEST_F(HeldNotesLink, StopAndPanicReleaseButNothingIsSentWhenNothingIsHeld) {
   receive({{0x95, 70, 64}, {0xE0, 0x00, 0x40}, {0xB5, 64, 64}});  // bend at centre
-  EXPECT_EQ(side->link.panic(), (link::Released{1, 2}));  // one note-off and the pedal
+  EXPECT_EQ(side->link.panic(), (midi::Released{1, 2}));  // one note-off and the pedal
   EXPECT_EQ(afterwards(), (std::vector<MidiBytes>{{0x85, 70, 0}, {0xB5, 64, 0}}));
   synth.clear();
-  EXPECT_EQ(side->link.panic(), link::Released{});
+  EXPECT_EQ(side->link.panic(), midi::Released{});
   EXPECT_TRUE(afterwards().empty());
 
   receive({{0x9A, 20, 64}});
@@ -112,11 +112,11 @@ TEST_F(HeldNotesLink, ThruNotesAndNotesSentToThePeerAreReleasedByPanicStopAndExi
     synth.clear();
   };
   play({{0x90, 50, 90}, {0x90, 51, 90}, {0x80, 51, 0}, {0xB1, 64, 127}});
-  EXPECT_EQ(side->link.panic(), (link::Released{1, 2, 1}));
+  EXPECT_EQ(side->link.panic(), (midi::Released{1, 2, 1}));
   EXPECT_EQ(afterwards(), (std::vector<MidiBytes>{{0x80, 50, 0}, {0xB1, 64, 0}}));
   EXPECT_EQ(peer->receive(), QByteArray("\x80\x32\x00", 3));
   EXPECT_EQ(peer->receive(), QByteArray("\xB1\x40\x00", 3));
-  EXPECT_EQ(side->link.panic(), link::Released{});
+  EXPECT_EQ(side->link.panic(), midi::Released{});
 
   play({{0x92, 52, 90}});
   side->link.stop();
@@ -128,7 +128,7 @@ TEST_F(HeldNotesLink, ThruNotesAndNotesSentToThePeerAreReleasedByPanicStopAndExi
 }
 
 TEST(HeldNotes, SystemResetAndControllerResetForgetWhatTheyEnd) {
-  link::HeldNotes held;
+  midi::HeldNotes held;
   const auto m = [](std::uint8_t s, std::uint8_t d1, std::uint8_t d2) { return midi::ShortMessage::withStatusSize(s, d1, d2); };
   held.track(m(0xE1, 0, 0));
   held.track(m(0xB1, 64, 100));
@@ -138,5 +138,5 @@ TEST(HeldNotes, SystemResetAndControllerResetForgetWhatTheyEnd) {
   EXPECT_FALSE(held.empty());
   held.track(m(0xFF, 0, 0));
   EXPECT_TRUE(held.empty());
-  EXPECT_EQ(held.release([](const midi::ShortMessage&) { ADD_FAILURE() << "nothing is held"; }), link::Released{});
+  EXPECT_EQ(held.release([](const midi::ShortMessage&) { ADD_FAILURE() << "nothing is held"; }), midi::Released{});
 }

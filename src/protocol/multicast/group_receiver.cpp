@@ -68,8 +68,8 @@ std::size_t GroupReceiver::sendersHeardSince(std::int64_t sinceMicros) const {
                        [&](const auto& s) { return s->figures.lastHeardMicros >= sinceMicros; });
 }
 
-link::HeldSet GroupReceiver::heldOfSilent(std::int64_t sinceMicros) {
-  link::HeldSet gone = std::exchange(forgottenHeld_, {}), kept;
+midi::HeldSet GroupReceiver::heldOfSilent(std::int64_t sinceMicros) {
+  midi::HeldSet gone = std::exchange(forgottenHeld_, {}), kept;
   for (const auto& s : senders_) {
     if (s->figures.lastHeardMicros < sinceMicros) gone.merge(s->held.take());
     else kept.merge(s->held.snapshot());

@@ -14,7 +14,7 @@
 #include <span>
 #include <vector>
 
-#include "link/held_notes.h"
+#include "midi/held_notes.h"
 #include "midi/midi_stream_parser.h"
 
 namespace strandlink::protocol::multicast {
@@ -53,7 +53,7 @@ class GroupReceiver {
 
   // What the senders not heard since sinceMicros left sounding, forgotten here,
   // less what a sender heard since still holds.
-  link::HeldSet heldOfSilent(std::int64_t sinceMicros);
+  midi::HeldSet heldOfSilent(std::int64_t sinceMicros);
   // The link released everything: nothing is held any more.
   void forgetHeld();
 
@@ -69,7 +69,7 @@ class GroupReceiver {
     explicit Sender(std::size_t maxSysEx) : parser(maxSysEx) {}
     SenderFigures figures;
     midi::MidiStreamParser parser;
-    link::HeldNotes held;
+    midi::HeldNotes held;
   };
 
   Sender& senderFor(const sockaddr_in& from, std::int64_t nowMicros);
@@ -79,7 +79,7 @@ class GroupReceiver {
   std::size_t maxSysEx_;
   std::vector<std::unique_ptr<Sender>> senders_;
   midi::StreamCounters forgotten_;
-  link::HeldSet forgottenHeld_;
+  midi::HeldSet forgottenHeld_;
 };
 
 }  // namespace strandlink::protocol::multicast

@@ -144,7 +144,7 @@ void MulticastProtocol::take(const sockaddr_in& from, std::span<const std::uint8
 void MulticastProtocol::tick() {
   if (!running_) return;
   const std::int64_t now = context_.now();
-  const link::HeldSet gone = receiver_.heldOfSilent(now - kMemberGoneMicros);
+  const midi::HeldSet gone = receiver_.heldOfSilent(now - kMemberGoneMicros);
   if (!gone.empty()) context_.sink.peerMemberGone(gone);
   countMembers(now);
   tellGarbage(now);

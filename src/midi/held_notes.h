@@ -15,7 +15,7 @@
 
 #include "midi/short_message.h"
 
-namespace strandlink::link {
+namespace strandlink::midi {
 
 // What one release sent: the note-offs among all its messages (pedal up and pitch
 // bend to centre are the others). peerNotes: the note-offs sent to the peer.
@@ -71,4 +71,4 @@ class HeldNotes {
   std::array<Channel, 16> channels_{};
 };
 
-}  // namespace strandlink::link
+}  // namespace strandlink::midi

@@ -1,6 +1,6 @@
-#include "link/held_notes.h"
+#include "midi/held_notes.h"
 
-namespace strandlink::link {
+namespace strandlink::midi {
 
 namespace {
 
@@ -125,4 +125,4 @@ HeldSet HeldNotes::snapshot() const {
   return set;
 }
 
-}  // namespace strandlink::link
+}  // namespace strandlink::midi
