@@ -5,10 +5,10 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <chrono>
 #include <set>
 #include <string>
 
+#include "midi/monotonic_clock.h"
 #include "net/udp_socket.h"
 #include "settings/settings.h"
 
@@ -22,11 +22,6 @@ const QString kLoopback = QStringLiteral("127.0.0.1");
 // out at B, since a new connection carries data only some cycles after it is made.
 const midi::ShortMessage kWarmUp = midi::ShortMessage::withStatusSize(0x80, 0, 0);
 constexpr int kWarmUpMs = 100;
-
-std::int64_t nowMicros() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 // A MIDI port P from first on whose chat port P + 1 is free on 127.0.0.1 too; 0 when none is.
 int freePortPair(int first) {
@@ -201,7 +196,7 @@ void DemoRun::playDue() {
   if (stopping_) return;
   while (nextEvent_ < phrase_.size() && phrase_[nextEvent_].atMs <= phraseClock_.elapsed()) {
     const midi::ShortMessage& message = phrase_[nextEvent_++].message;
-    awaited_.push_back({message, nowMicros()});
+    awaited_.push_back({message, midi::monotonicMicros()});
     static_cast<void>(playerOut_->send(message));  // one that is not played shows as missing
   }
   if (nextEvent_ < phrase_.size()) {

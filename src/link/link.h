@@ -18,12 +18,12 @@
 
 #include "link/connection_monitor.h"
 #include "link/device_lists.h"
-#include "midi/held_notes.h"
 #include "link/message_boxes.h"
 #include "link/peer_filter.h"
 #include "link/reporter.h"
 #include "link/session_discovery.h"
 #include "link/status_text.h"
+#include "midi/held_notes.h"
 #include "protocol/peer_protocol.h"
 #include "settings/preferences.h"
 #include "settings/settings.h"
@@ -213,7 +213,7 @@ class Link : public QObject, private protocol::PeerSink {
   settings::RememberedPorts sessionPorts_;
   Missing missing_;
   std::function<void()> fatalExit_;
-  std::function<std::int64_t()> clock_ = protocol::steadyMicros;
+  std::function<std::int64_t()> clock_ = midi::monotonicMicros;
 };
 
 }  // namespace strandlink::link

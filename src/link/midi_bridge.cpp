@@ -1,11 +1,11 @@
 #include "link/midi_bridge.h"
 
 #include <algorithm>
-#include <chrono>
 #include <span>
 
 #include "link/device_lists.h"
 #include "link/reporter.h"
+#include "midi/monotonic_clock.h"
 #include "protocol/peer_protocol.h"
 
 namespace strandlink::link {
@@ -14,12 +14,6 @@ namespace {
 
 QString midiErrorText(midi::MidiService& service, midi::MidiError error) {
   return QString::fromStdString(service.errorText(error));
-}
-
-// The clock of the input's moments (CLOCK_MONOTONIC), in µs.
-std::int64_t monotonicMicros() {
-  using namespace std::chrono;
-  return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace
@@ -252,7 +246,7 @@ int MidiBridge::releaseSent() {
   const midi::HeldSet held = sentHeld_.take();
   if (peer == nullptr) return 0;
   const midi::Released sent = held.release([&](const midi::ShortMessage& m) {
-    static_cast<void>(peer->sendFromLoop(midi::MidiEventView(m.wireBytes()), monotonicMicros()));
+    static_cast<void>(peer->sendFromLoop(midi::MidiEventView(m.wireBytes()), midi::monotonicMicros()));
   });
   return sent.notes;
 }

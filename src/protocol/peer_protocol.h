@@ -16,7 +16,6 @@
 
 #include <QString>
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -25,6 +24,7 @@
 #include "link/address_check.h"
 #include "link/connection_monitor.h"
 #include "midi/midi_event.h"
+#include "midi/monotonic_clock.h"
 #include "net/socket_errors.h"
 #include "settings/preferences.h"
 #include "settings/settings.h"
@@ -62,12 +62,6 @@ class PeerSink {
   virtual void peerFiguresChanged() = 0;
 };
 
-// Our monotonic clock in µs.
-inline std::int64_t steadyMicros() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 // What a protocol needs from the link; all outlive the protocol.
 struct PeerContext {
   PeerSink& sink;
@@ -75,7 +69,7 @@ struct PeerContext {
   link::PeerFilter& filter;
   // The clock of the protocol's timeouts (tests move it on); arrivals keep the
   // kernel's times.
-  std::function<std::int64_t()> now = steadyMicros;
+  std::function<std::int64_t()> now = midi::monotonicMicros;
 };
 
 // The choices of a session that reach the protocol.

@@ -1,7 +1,6 @@
 #include "midi/jack/jack_cycle.h"
 
 #include <jack/midiport.h>
-#include <time.h>
 
 #include <algorithm>
 #include <cstring>
@@ -9,6 +8,7 @@
 #include <span>
 #include <thread>
 
+#include "midi/monotonic_clock.h"
 #include "midi/short_message.h"
 
 namespace strandlink::midi::jack {
@@ -48,12 +48,6 @@ std::uint32_t packWord(std::span<const std::uint8_t> m) {
   std::uint32_t word = 0;
   for (std::size_t k = 0; k < m.size() && k < 3; ++k) word |= std::uint32_t(m[k]) << (8 * k);
   return word;
-}
-
-std::int64_t monotonicMicros() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return std::int64_t(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 
 // At the frame asked for, or after the last event written when that is later.
