@@ -17,10 +17,10 @@
 #include <optional>
 #include <vector>
 
-#include "midi/held_notes.h"
 #include "link/loop_wake.h"
 #include "link/status_text.h"
 #include "link/steady_timing.h"
+#include "midi/held_notes.h"
 #include "midi/midi_service.h"
 #include "net/socket_errors.h"
 #include "settings/preferences.h"

@@ -5,9 +5,8 @@
 //
 // The process callback never allocates or locks: everything it shares is an
 // atomic or a lock-free queue, a SysEx is put together by the stream parser in
-// storage it made once, and
-// one to be played waits in chunks made once (ChunkStore). It does call the
-// input's handler, which does what its own header says (the bridge hands the
+// storage it made once, and one to be played waits in chunks made once
+// (ChunkStore). It does call the input's handler, which does what its own header says (the bridge hands the
 // message to the peer protocol's send(): for classic one sendto, and perhaps an
 // eventfd write to wake the loop, both bounded and non-blocking; a protocol that
 // needs more queues the message and does the rest on a thread of its own).
