@@ -50,7 +50,9 @@ class PacketSender {
   // The loop's thread: the peer's data carries journals, so it reads them too; and
   // a new session, whose peer is not yet known to.
   void peerSendsJournals() { peerState_.fetch_or(1, std::memory_order_release); }
-  void newPeer() { peerState_.store((peerState_.load(std::memory_order_relaxed) | 1) + 1, std::memory_order_release); }
+  void newPeer() {
+    peerState_.store((peerState_.load(std::memory_order_relaxed) & ~1u) + 2, std::memory_order_release);
+  }
 
   // Any thread: never waits, locks or allocates. Failed only when the queue or the
   // long-message store is full.

@@ -15,7 +15,8 @@
 // has been quiet for a moment, since peers sync seldom (rtpmidid every 25 s, and
 // its server drops a peer only after 60 s), and the peers answer a CK0 from either
 // side (rtpmidid, the npm rtpmidi package, our own): three asks that bring no word
-// back end the session 4.5 s after the peer's last packet. One thread owns a Session: it holds no lock.
+// back end the session 4.5 s after the peer's last packet. One thread owns a
+// Session: it holds no lock.
 #pragma once
 
 #include <cstdint>
