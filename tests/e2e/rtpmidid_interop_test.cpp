@@ -124,6 +124,15 @@ class RtpmidiDInterop : public ::testing::Test {
     ASSERT_TRUE(waitFor([&] { return ours.sink.events.size() >= played.size(); }, 5000)) << ours.sink.events.size();
     for (std::size_t i = 0; i < played.size(); ++i) ASSERT_EQ(ours.sink.events[i].bytes, played[i]) << "message " << i;
   }
+
+  // Killed outright: our side says "Not Connected" within the deadline.
+  static void noticedGone(End& ours, RtpmPeer& peer) {
+    peer.vanish();
+    QElapsedTimer gone;
+    gone.start();
+    EXPECT_TRUE(waitFor([&] { return !ours.connected(); }, kGoneWithin));
+    std::cout << "\"Not Connected\" after " << gone.elapsed() << " ms\n";
+  }
 };
 
 TEST_F(RtpmidiDInterop, ItInvitesUsAndComesBackFromAnotherPortAtOnce) {
@@ -143,11 +152,7 @@ TEST_F(RtpmidiDInterop, ItInvitesUsAndComesBackFromAnotherPortAtOnce) {
   EXPECT_EQ(ours.sink.notices.filter(QStringLiteral("the peer restarted")).size(), 1)
       << ours.sink.notices.join(u'\n').toStdString();
 
-  peer->vanish();
-  QElapsedTimer gone;
-  gone.start();
-  EXPECT_TRUE(waitFor([&] { return !ours.connected(); }, kGoneWithin));
-  std::cout << "\"Not Connected\" after " << gone.elapsed() << " ms\n";
+  noticedGone(ours, *peer);
 }
 
 TEST_F(RtpmidiDInterop, WeInviteItAndEitherSideRestarts) {
@@ -169,11 +174,7 @@ TEST_F(RtpmidiDInterop, WeInviteItAndEitherSideRestarts) {
   peer = std::make_unique<RtpmPeer>(true, port);
   EXPECT_TRUE(linked(ours, *peer, kBackWithin)) << peer->words.join(u'|').toStdString();
 
-  peer->vanish();
-  QElapsedTimer gone;
-  gone.start();
-  EXPECT_TRUE(waitFor([&] { return !ours.connected(); }, kGoneWithin));
-  std::cout << "\"Not Connected\" after " << gone.elapsed() << " ms\n";
+  noticedGone(ours, *peer);
 }
 
 }  // namespace
