@@ -489,6 +489,30 @@ TEST(RtpJournalSender, SystemHistoryAndResetsThatClearTheChannels) {
   EXPECT_EQ(sender.journalFor(sequence, 0), expected);
 }
 
+// What the sender writes for a history, to the byte. Quarter frames: a forward
+// series whole, its time two frames on (00:00:59;28 at 29.97 drop frame, which
+// leaves out frames 0 and 1 of the next minute), and the next one under way; a
+// backward series under way.
+TEST(RtpJournalSender, SystemHistoriesMatchGoldenBytes) {
+  const std::pair<std::vector<std::vector<Bytes>>, Bytes> cases[] = {
+      {{{{0xF1, 0x0C}, {0xF1, 0x11}, {0xF1, 0x2B}, {0xF1, 0x33}, {0xF1, 0x40}, {0xF1, 0x50}, {0xF1, 0x60},
+         {0xF1, 0x74}, {0xF1, 0x02}, {0xF1, 0x10}}},
+       {0x40, 0x00, 0x63, 0x08, 0x0B, 0x71, 0x20, 0x00, 0x10, 0x04, 0x20, 0x00, 0x00, 0x00}},
+      {{{{0xF1, 0x72}, {0xF1, 0x61}, {0xF1, 0x50}}}, {0x40, 0x00, 0x63, 0x08, 0x07, 0x2D, 0x00, 0x00, 0x00, 0x12}},
+  };
+  for (const auto& [packets, bytes] : cases) {
+    JournalSender sender;
+    std::uint16_t sequence = 100;
+    for (const auto& messages : packets) {
+      Bytes p = packetWith(sequence++, messages);
+      ASSERT_TRUE(sender.attach(p, 0));
+    }
+    Bytes journal;
+    EXPECT_TRUE(encodeJournal(sender.journalFor(sequence, 0), journal));
+    EXPECT_EQ(journal, bytes);
+  }
+}
+
 struct LossScenario {
   const char* what;
   std::vector<std::pair<std::vector<Bytes>, bool>> packets;  // the messages, and lost or not
@@ -519,7 +543,7 @@ TEST(RtpJournalRepair, SystemStateRepairedOnceAndNotTwice) {
        {{{{0xF3, 2}}, true}, {{{0xF6}}, true}, {{fullFrame}, true}, {{{0xB0, 1, 1}}, false}},
        {{0xF6}, {0xF3, 2}, fullFrame, {0xB0, 1, 1}}, 3},
       {"a locate that running time code has moved on from",
-       {{{fullFrame}, true}, {{{0xF1, 0x10}}, true}, {{{0xB0, 1, 1}}, false}}, {{0xB0, 1, 1}}, 0},
+       {{{fullFrame}, true}, {{{0xF1, 0x04}, {0xF1, 0x10}}, true}, {{{0xB0, 1, 1}}, false}}, {{0xB0, 1, 1}}, 0},
   };
   for (const LossScenario& s : scenarios) {
     SCOPED_TRACE(s.what);
@@ -531,6 +555,25 @@ TEST(RtpJournalRepair, SystemStateRepairedOnceAndNotTwice) {
     // Another gap with the same history in the journal: only the new loss is repaired.
     line.send({{0xB2, 16, 1}}, true);
     EXPECT_EQ(line.send({{0xB2, 17, 1}}), (std::vector<Bytes>{{0xB2, 16, 1}, {0xB2, 17, 1}}));
+  }
+}
+
+// A peer's time code: a full frame locates this side; running time code, a series
+// whole or under way (here after the full frame), is left to the quarter frames
+// that follow.
+TEST(RtpJournalRepair, TimeCodeFromAPeersJournal) {
+  const std::pair<Bytes, std::vector<Bytes>> cases[] = {
+      {{0xC0, 0, 1, 0x88, 0x07, 0xC7, 1, 2, 3, 4}, {{0xF0, 0x7F, 0x7F, 0x01, 0x01, 1, 2, 3, 4, 0xF7}}},
+      {{0xC0, 0, 1, 0x88, 0x0B, 0xE0, 1, 2, 3, 4, 0x40, 0, 0, 0}, {}},
+      {{0xC0, 0, 1, 0x88, 0x07, 0xD7, 0x20, 0x00, 0x10, 0x04}, {}},
+  };
+  for (const auto& [bytes, played] : cases) {
+    JournalRepair repair;
+    (void)repair.arrived(1, nullptr);
+    ByteReader in(bytes);
+    RecoveryJournal journal;
+    ASSERT_EQ(decodeJournal(in, journal), DecodeError::None);
+    EXPECT_EQ(bytesOf(repair.arrived(3, &journal).repairs), played);
   }
 }
 

@@ -36,8 +36,12 @@ struct SequencerState {
   friend bool operator==(const SequencerState&, const SequencerState&) = default;
 };
 
-// MIDI time code. This side writes full frames only: `quarterFrames` false, point 7
-// and `complete` as the full frame's hours, minutes, seconds and frames octets.
+// MIDI time code. `complete` is the last complete time: a full frame's hours,
+// minutes, seconds and frames octets, or (`quarterFrames`) a series of quarter
+// frames' eight nibbles, message type 0 in the top four bits, the time two frames on
+// when the series ran forward. `partial` holds the nibbles of a series under way,
+// from its first type up (or, `backward`, down) to `point`, the others 0; without
+// it, `point` is 7 forward and 0 backward.
 struct TimeCodeState {
   bool quarterFrames = false;
   bool backward = false;
