@@ -1,5 +1,8 @@
 #include "protocol/rtp/system_codec.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "protocol/rtp/delta_time.h"
 
 namespace strandlink::protocol::rtp {
@@ -37,10 +40,10 @@ void writeTimeCode(const TimeCodeState& f, Bytes& out) {
   if (f.partial) appendBigEndian(out, *f.partial);
 }
 
-void writeSysEx(const SysExLog& x, Bytes& out) {
+void writeSysEx(const SysExLog& x, bool recent, Bytes& out) {
   const bool data = x.data && !x.data->empty();
-  out.push_back(withS(x.recent, (x.totalCount ? 0x40 : 0) | (x.count ? 0x20 : 0) | (x.first ? 0x10 : 0) |
-                                    (data ? 0x08 : 0) | (x.status & 0x03)));
+  out.push_back(withS(recent, (x.totalCount ? 0x40 : 0) | (x.count ? 0x20 : 0) | (x.first ? 0x10 : 0) |
+                                  (data ? 0x08 : 0) | (x.status & 0x03)));
   if (x.totalCount) out.push_back(*x.totalCount);
   if (x.count) out.push_back(*x.count);
   if (x.first) appendDeltaTime(out, *x.first);
@@ -133,10 +136,9 @@ bool readTimeCode(ByteReader& in, SystemJournal& out) {
   return true;
 }
 
-bool readSysExLog(ByteReader& in, SystemJournal& out) {
+bool readSysExLog(ByteReader& in, SysExLog& x, bool& kept) {
   std::uint8_t header = 0;
   if (!in.read(header)) return false;
-  SysExLog x;
   x.recent = !(header & 0x80);
   x.status = header & 0x03;
   std::uint8_t octet = 0;
@@ -161,8 +163,24 @@ bool readSysExLog(ByteReader& in, SystemJournal& out) {
     } while (!(octet & 0x80));
   }
   // L: a log laid out as any other, which this side reads past and does not apply.
-  if (!(header & 0x04)) out.sysEx.push_back(std::move(x));
+  kept = !(header & 0x04);
   return true;
+}
+
+bool readSysEx(ByteReader& in, SystemJournal& out) {
+  std::vector<std::pair<SysExLog, bool>> logs;  // each with whether this side keeps it
+  bool read = true;
+  while (read && in.remaining() > 0) {
+    logs.emplace_back();
+    read = readSysExLog(in, logs.back().first, logs.back().second);
+    if (!read) logs.pop_back();
+  }
+  // The first log's S bit is the list's: the log itself counts as recent only
+  // when the one after it is too.
+  if (logs.size() > 1) logs[0].first.recent = logs[0].first.recent && logs[1].first.recent;
+  for (auto& [log, kept] : logs)
+    if (kept) out.sysEx.push_back(std::move(log));
+  return read;
 }
 
 bool readChapters(ByteReader& in, std::uint8_t flags, SystemJournal& out) {
@@ -170,10 +188,7 @@ bool readChapters(ByteReader& in, std::uint8_t flags, SystemJournal& out) {
   if ((flags & kActiveSense) && !readValue(in, out.activeSense)) return false;
   if ((flags & kSequencer) && !readSequencer(in, out)) return false;
   if ((flags & kTimeCode) && !readTimeCode(in, out)) return false;
-  if (flags & kSysEx)
-    while (in.remaining() > 0)
-      if (!readSysExLog(in, out)) return false;
-  return true;
+  return !(flags & kSysEx) || readSysEx(in, out);
 }
 
 }  // namespace
@@ -187,7 +202,11 @@ bool encodeSystemJournal(const SystemJournal& journal, Bytes& out) {
   if (journal.sequencer) flags |= kSequencer, writeSequencer(*journal.sequencer, out);
   if (journal.timeCode) flags |= kTimeCode, writeTimeCode(*journal.timeCode, out);
   if (!journal.sysEx.empty()) flags |= kSysEx;
-  for (const SysExLog& log : journal.sysEx) writeSysEx(log, out);
+  // The logs have no header of their own: the first one's S bit stands for them all.
+  const bool anyRecent =
+      std::any_of(journal.sysEx.begin(), journal.sysEx.end(), [](const SysExLog& x) { return x.recent; });
+  for (std::size_t i = 0; i < journal.sysEx.size(); ++i)
+    writeSysEx(journal.sysEx[i], i == 0 ? anyRecent : journal.sysEx[i].recent, out);
   const std::size_t length = out.size() - start;
   if (length > kMaxLength) {
     out.resize(start);

@@ -54,7 +54,9 @@ struct TimeCodeState {
 
 // One SysEx: `data` is what lies between F0 and F7, from octet `first` on when a
 // peer sent only its tail. This side applies whole commands only: status 3 (ended
-// by F7), data present and no `first`.
+// by F7), data present and no `first`. The logs have no header of their own: the
+// first log's S bit is the whole list's, so its own `recent` is not on the wire and
+// is read back as that of the log after it (see system_codec.cpp).
 struct SysExLog {
   std::optional<std::uint8_t> totalCount;
   std::optional<std::uint8_t> count;
