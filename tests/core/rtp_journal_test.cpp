@@ -7,7 +7,6 @@
 #include "protocol/rtp/journal_repair.h"
 #include "protocol/rtp/journal_sender.h"
 #include "protocol/rtp/packet_encoder.h"
-#include "protocol/rtp/system_codec.h"
 
 using namespace strandlink::protocol::rtp;
 using strandlink::midi::MidiEvent;
@@ -336,9 +335,9 @@ RecoveryJournal withSystem(SystemJournal system, std::vector<ChannelJournal> cha
   return j;
 }
 
-SysExLog sysExLog(std::uint8_t typeCount, std::optional<Bytes> data, bool recent = false, std::uint8_t status = 3) {
+SysExLog sysExLog(std::uint8_t count, std::optional<Bytes> data, bool recent = false, std::uint8_t status = 3) {
   SysExLog x;
-  x.typeCount = typeCount, x.data = std::move(data), x.recent = recent, x.status = status;
+  x.count = count, x.data = std::move(data), x.recent = recent, x.status = status;
   return x;
 }
 
@@ -376,20 +375,19 @@ std::vector<PeerJournal> systemGoldens() {
       {"sequencer", {0xC0, 0, 1, 0x90, 0x08, 0xDD, 0x12, 0x34, 0x01, 0x02, 0x03},
        withSystem(systemOf({}, SequencerState{true, 0x51234, 0x010203})), true},
       {"time code", {0xC0, 0, 1, 0x88, 0x07, 0xC7, 0, 0, 0, 1}, withSystem(systemOf({}, {}, frame)), true},
-      {"two SysEx", {0x40, 0, 1, 0x04, 0x08, 0x4B, 0x01, 0x81, 0x4B, 0x02, 0x82},
+      {"two SysEx", {0x40, 0, 1, 0x04, 0x08, 0x2B, 0x01, 0x81, 0x2B, 0x02, 0x82},
        withSystem(systemOf({}, {}, {}, {sysExLog(1, Bytes{1}, true), sysExLog(2, Bytes{2}, true)}, true)), true},
-      {"three SysEx, the first's S the chapter's and, with the second's, its own",
-       {0x40, 0, 1, 0x04, 0x0B, 0x4B, 0x01, 0x81, 0xCB, 0x02, 0x82, 0x4B, 0x03, 0x83},
-       withSystem(systemOf({}, {}, {}, {sysExLog(1, Bytes{1}), sysExLog(2, Bytes{2}), sysExLog(3, Bytes{3}, true)}, true)),
-       true},
       {"every chapter, then a channel",
-       {0x60, 0, 1, 0x7C, 0x10, 0x90, 0x84, 0x82, 0xC0, 0xC7, 0, 0, 0, 1, 0xC1, 0x01, 0xCB, 0x02, 0x85, 0x80, 0x05,
+       {0x60, 0, 1, 0x7C, 0x10, 0x90, 0x84, 0x82, 0xC0, 0xC7, 0, 0, 0, 1, 0xA1, 0x01, 0xAB, 0x02, 0x85, 0x80, 0x05,
         0x10, 0x80, 0x40},
        withSystem(whole, {wheel}), true},
       {"a chapter cut short, the channel after it read", {0xE0, 0, 1, 0xC0, 0x03, 0xC0, 0x80, 0x05, 0x10, 0x80, 0x40},
        withSystem(cut, {wheel}), false},
+      {"the first SysEx log's S bit is the list's: recent only with the log after it",
+       {0xC0, 0, 1, 0x04, 0x08, 0x2B, 0x01, 0x81, 0xAB, 0x02, 0x82},
+       withSystem(systemOf({}, {}, {}, {sysExLog(1, Bytes{1}), sysExLog(2, Bytes{2})}, true)), false},
       {"a SysEx log with L read past, the one after it kept",
-       {0xC0, 0, 1, 0x84, 0x08, 0x4C, 0x02, 0x82, 0x4B, 0x01, 0x81},
+       {0xC0, 0, 1, 0x84, 0x08, 0x2C, 0x02, 0x82, 0x2B, 0x01, 0x81},
        withSystem(systemOf({}, {}, {}, {sysExLog(1, Bytes{1}, true)})), false},
       {"the selected parameter last (E)", {0xA0, 0, 1, 0x80, 0x09, 0x20, 0xA0, 0x06, 0x86, 0x00, 0x82, 0x02},
        journalOf(1, {selected}), true},
@@ -494,6 +492,34 @@ TEST(RtpJournalSender, SystemHistoryAndResetsThatClearTheChannels) {
   EXPECT_EQ(sender.journalFor(sequence, 0), expected);
 }
 
+// What the sender writes for a history, to the byte. Quarter frames: a forward
+// series whole, its time two frames on (00:00:59;28 at 29.97 drop frame, which
+// leaves out frames 0 and 1 of the next minute), and the next one under way; a
+// backward series under way. Two SysEx, the older not of the packet before: the
+// first log's S bit stands for the list.
+TEST(RtpJournalSender, SystemHistoriesMatchGoldenBytes) {
+  const std::pair<std::vector<std::vector<Bytes>>, Bytes> cases[] = {
+      {{{{0xF1, 0x0C}, {0xF1, 0x11}, {0xF1, 0x2B}, {0xF1, 0x33}, {0xF1, 0x40}, {0xF1, 0x50}, {0xF1, 0x60},
+         {0xF1, 0x74}, {0xF1, 0x02}, {0xF1, 0x10}}},
+       {0x40, 0x00, 0x63, 0x08, 0x0B, 0x71, 0x20, 0x00, 0x10, 0x04, 0x20, 0x00, 0x00, 0x00}},
+      {{{{0xF1, 0x72}, {0xF1, 0x61}, {0xF1, 0x50}}}, {0x40, 0x00, 0x63, 0x08, 0x07, 0x2D, 0x00, 0x00, 0x00, 0x12}},
+      {{{{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}}, {{0xF0, 0x7F, 0x7F, 0x04, 0x01, 0x00, 0x40, 0xF7}}},
+       {0x40, 0x00, 0x63, 0x04, 0x10, 0x2B, 0x01, 0x7E, 0x7F, 0x09, 0x81, 0x2B, 0x01, 0x7F, 0x7F, 0x04, 0x01, 0x00,
+        0xC0}},
+  };
+  for (const auto& [packets, bytes] : cases) {
+    JournalSender sender;
+    std::uint16_t sequence = 100;
+    for (const auto& messages : packets) {
+      Bytes p = packetWith(sequence++, messages);
+      ASSERT_TRUE(sender.attach(p, 0));
+    }
+    Bytes journal;
+    EXPECT_TRUE(encodeJournal(sender.journalFor(sequence, 0), journal));
+    EXPECT_EQ(journal, bytes);
+  }
+}
+
 struct LossScenario {
   const char* what;
   std::vector<std::pair<std::vector<Bytes>, bool>> packets;  // the messages, and lost or not
@@ -524,7 +550,7 @@ TEST(RtpJournalRepair, SystemStateRepairedOnceAndNotTwice) {
        {{{{0xF3, 2}}, true}, {{{0xF6}}, true}, {{fullFrame}, true}, {{{0xB0, 1, 1}}, false}},
        {{0xF6}, {0xF3, 2}, fullFrame, {0xB0, 1, 1}}, 3},
       {"a locate that running time code has moved on from",
-       {{{fullFrame}, true}, {{{0xF1, 0x10}}, true}, {{{0xB0, 1, 1}}, false}}, {{0xB0, 1, 1}}, 0},
+       {{{fullFrame}, true}, {{{0xF1, 0x04}, {0xF1, 0x10}}, true}, {{{0xB0, 1, 1}}, false}}, {{0xB0, 1, 1}}, 0},
   };
   for (const LossScenario& s : scenarios) {
     SCOPED_TRACE(s.what);
@@ -539,31 +565,22 @@ TEST(RtpJournalRepair, SystemStateRepairedOnceAndNotTwice) {
   }
 }
 
-// A SysEx log counts its own kind in TCOUNT (COUNT counts every SysEx), and the
-// first log's S bit is the chapter's: clear here, though the reset is the older.
-TEST(RtpJournalCodec, SysExLogsCountTheirKindAndTheFirstSpeaksForTheChapter) {
-  const Bytes gmOn{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
-  JournalSender sender;
-  std::uint16_t sequence = 100;
-  for (const Bytes& m : {gmOn, Bytes{0xF0, 0x7F, 0x7F, 0x04, 0x01, 0x00, 0x40, 0xF7}}) {
-    Bytes p = packetWith(sequence++, {m});
-    ASSERT_TRUE(sender.attach(p, 0));
-  }
-  Bytes written;
-  ASSERT_TRUE(encodeSystemJournal(sender.journalFor(sequence, 0).system.value(), written));
-  EXPECT_EQ(written, (Bytes{0x04, 0x10, 0x4B, 0x01, 0x7E, 0x7F, 0x09, 0x81,  // GM on, the first of its kind
-                            0x4B, 0x01, 0x7F, 0x7F, 0x04, 0x01, 0x00, 0xC0}));
-  // A receiver that played one GM on: a peer's log of the second of its kind is
-  // played, one of the peer's second SysEx of any kind (COUNT) is not.
-  for (const auto& [header, repairs] : {std::pair{0x4B, std::vector<Bytes>{gmOn}}, {0x2B, {}}}) {
-    JournalRepair receiver;
-    (void)receiver.arrived(1, nullptr);
-    receiver.played(MidiEvent::fromBytes(gmOn).view());
-    const Bytes peer{0xC0, 0, 1, 0x84, 0x08, std::uint8_t(header), 0x02, 0x7E, 0x7F, 0x09, 0x81};
-    ByteReader in(peer);
-    RecoveryJournal j;
-    ASSERT_EQ(decodeJournal(in, j), DecodeError::None);
-    EXPECT_EQ(bytesOf(receiver.arrived(3, &j).repairs), repairs);
+// A peer's time code: a full frame locates this side; running time code, a series
+// whole or under way (here after the full frame), is left to the quarter frames
+// that follow.
+TEST(RtpJournalRepair, TimeCodeFromAPeersJournal) {
+  const std::pair<Bytes, std::vector<Bytes>> cases[] = {
+      {{0xC0, 0, 1, 0x88, 0x07, 0xC7, 1, 2, 3, 4}, {{0xF0, 0x7F, 0x7F, 0x01, 0x01, 1, 2, 3, 4, 0xF7}}},
+      {{0xC0, 0, 1, 0x88, 0x0B, 0xE0, 1, 2, 3, 4, 0x40, 0, 0, 0}, {}},
+      {{0xC0, 0, 1, 0x88, 0x07, 0xD7, 0x20, 0x00, 0x10, 0x04}, {}},
+  };
+  for (const auto& [bytes, played] : cases) {
+    JournalRepair repair;
+    (void)repair.arrived(1, nullptr);
+    ByteReader in(bytes);
+    RecoveryJournal journal;
+    ASSERT_EQ(decodeJournal(in, journal), DecodeError::None);
+    EXPECT_EQ(bytesOf(repair.arrived(3, &journal).repairs), played);
   }
 }
 

@@ -1,6 +1,7 @@
 #include "protocol/rtp/system_codec.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "protocol/rtp/delta_time.h"
 
@@ -41,9 +42,9 @@ void writeTimeCode(const TimeCodeState& f, Bytes& out) {
 
 void writeSysEx(const SysExLog& x, bool recent, Bytes& out) {
   const bool data = x.data && !x.data->empty();
-  out.push_back(withS(recent, (x.typeCount ? 0x40 : 0) | (x.count ? 0x20 : 0) | (x.first ? 0x10 : 0) |
+  out.push_back(withS(recent, (x.totalCount ? 0x40 : 0) | (x.count ? 0x20 : 0) | (x.first ? 0x10 : 0) |
                                   (data ? 0x08 : 0) | (x.status & 0x03)));
-  if (x.typeCount) out.push_back(*x.typeCount);
+  if (x.totalCount) out.push_back(*x.totalCount);
   if (x.count) out.push_back(*x.count);
   if (x.first) appendDeltaTime(out, *x.first);
   if (!data) return;
@@ -135,16 +136,15 @@ bool readTimeCode(ByteReader& in, SystemJournal& out) {
   return true;
 }
 
-bool readSysExLog(ByteReader& in, SystemJournal& out, bool& recent) {
+bool readSysExLog(ByteReader& in, SysExLog& x, bool& kept) {
   std::uint8_t header = 0;
   if (!in.read(header)) return false;
-  SysExLog x;
-  x.recent = recent = !(header & 0x80);
+  x.recent = !(header & 0x80);
   x.status = header & 0x03;
   std::uint8_t octet = 0;
   if (header & 0x40) {
     if (!in.read(octet)) return false;
-    x.typeCount = octet;
+    x.totalCount = octet;
   }
   if (header & 0x20) {
     if (!in.read(octet)) return false;
@@ -163,22 +163,24 @@ bool readSysExLog(ByteReader& in, SystemJournal& out, bool& recent) {
     } while (!(octet & 0x80));
   }
   // L: a log laid out as any other, which this side reads past and does not apply.
-  if (!(header & 0x04)) out.sysEx.push_back(std::move(x));
+  kept = !(header & 0x04);
   return true;
 }
 
-// The first log's S bit is the whole chapter's; with more logs than one, the first
-// log's own is clear only when the second's is clear too.
-bool readSysExLogs(ByteReader& in, SystemJournal& out) {
-  bool firstKept = false;
-  for (int n = 0; in.remaining() > 0; ++n) {
-    const std::size_t before = out.sysEx.size();
-    bool recent = false;
-    if (!readSysExLog(in, out, recent)) return false;
-    if (n == 0) firstKept = out.sysEx.size() > before;
-    if (n == 1 && firstKept) out.sysEx.front().recent = out.sysEx.front().recent && recent;
+bool readSysEx(ByteReader& in, SystemJournal& out) {
+  std::vector<std::pair<SysExLog, bool>> logs;  // each with whether this side keeps it
+  bool read = true;
+  while (read && in.remaining() > 0) {
+    logs.emplace_back();
+    read = readSysExLog(in, logs.back().first, logs.back().second);
+    if (!read) logs.pop_back();
   }
-  return true;
+  // The first log's S bit is the list's: the log itself counts as recent only
+  // when the one after it is too.
+  if (logs.size() > 1) logs[0].first.recent = logs[0].first.recent && logs[1].first.recent;
+  for (auto& [log, kept] : logs)
+    if (kept) out.sysEx.push_back(std::move(log));
+  return read;
 }
 
 bool readChapters(ByteReader& in, std::uint8_t flags, SystemJournal& out) {
@@ -186,7 +188,7 @@ bool readChapters(ByteReader& in, std::uint8_t flags, SystemJournal& out) {
   if ((flags & kActiveSense) && !readValue(in, out.activeSense)) return false;
   if ((flags & kSequencer) && !readSequencer(in, out)) return false;
   if ((flags & kTimeCode) && !readTimeCode(in, out)) return false;
-  return !(flags & kSysEx) || readSysExLogs(in, out);
+  return !(flags & kSysEx) || readSysEx(in, out);
 }
 
 }  // namespace
@@ -200,11 +202,11 @@ bool encodeSystemJournal(const SystemJournal& journal, Bytes& out) {
   if (journal.sequencer) flags |= kSequencer, writeSequencer(*journal.sequencer, out);
   if (journal.timeCode) flags |= kTimeCode, writeTimeCode(*journal.timeCode, out);
   if (!journal.sysEx.empty()) flags |= kSysEx;
-  // The first log's S bit speaks for the chapter: clear when any log is recent.
-  const bool anySysExRecent =
+  // The logs have no header of their own: the first one's S bit stands for them all.
+  const bool anyRecent =
       std::any_of(journal.sysEx.begin(), journal.sysEx.end(), [](const SysExLog& x) { return x.recent; });
   for (std::size_t i = 0; i < journal.sysEx.size(); ++i)
-    writeSysEx(journal.sysEx[i], i == 0 ? anySysExRecent : journal.sysEx[i].recent, out);
+    writeSysEx(journal.sysEx[i], i == 0 ? anyRecent : journal.sysEx[i].recent, out);
   const std::size_t length = out.size() - start;
   if (length > kMaxLength) {
     out.resize(start);

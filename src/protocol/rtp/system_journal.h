@@ -36,8 +36,12 @@ struct SequencerState {
   friend bool operator==(const SequencerState&, const SequencerState&) = default;
 };
 
-// MIDI time code. This side writes full frames only: `quarterFrames` false, point 7
-// and `complete` as the full frame's hours, minutes, seconds and frames octets.
+// MIDI time code. `complete` is the last complete time: a full frame's hours,
+// minutes, seconds and frames octets, or (`quarterFrames`) a series of quarter
+// frames' eight nibbles, message type 0 in the top four bits, the time two frames on
+// when the series ran forward. `partial` holds the nibbles of a series under way,
+// from its first type up (or, `backward`, down) to `point`, the others 0; without
+// it, `point` is 7 forward and 0 backward.
 struct TimeCodeState {
   bool quarterFrames = false;
   bool backward = false;
@@ -50,10 +54,12 @@ struct TimeCodeState {
 
 // One SysEx: `data` is what lies between F0 and F7, from octet `first` on when a
 // peer sent only its tail. This side applies whole commands only: status 3 (ended
-// by F7), data present and no `first`.
+// by F7), data present and no `first`. The logs have no header of their own: the
+// first log's S bit is the whole list's, so its own `recent` is not on the wire and
+// is read back as that of the log after it (see system_codec.cpp).
 struct SysExLog {
-  std::optional<std::uint8_t> typeCount;  // TCOUNT: the SysEx of this one's kind so far, mod 256
-  std::optional<std::uint8_t> count;      // COUNT: every SysEx so far, mod 256
+  std::optional<std::uint8_t> totalCount;
+  std::optional<std::uint8_t> count;
   std::optional<std::uint32_t> first;
   std::optional<std::vector<std::uint8_t>> data;
   std::uint8_t status = 3;

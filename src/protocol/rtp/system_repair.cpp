@@ -2,6 +2,7 @@
 // code and state SysEx this side missed, each played once and only where this
 // side's own state differs.
 #include <algorithm>
+#include <array>
 
 #include "protocol/rtp/journal_repair.h"
 
@@ -14,6 +15,13 @@ std::vector<std::uint8_t> wholeSysEx(std::span<const std::uint8_t> data) {
   std::copy(data.begin(), data.end(), message.begin() + 1);
   message.back() = 0xF7;
   return message;
+}
+
+// A full frame's bytes between F0 and F7, for its hours, minutes, seconds and frames.
+std::array<std::uint8_t, 8> fullFrameData(std::uint32_t t) {
+  std::array<std::uint8_t, 8> data{0x7F, 0x7F, 0x01, 0x01};
+  for (std::size_t k = 0; k < 4; ++k) data[4 + k] = std::uint8_t(t >> (24 - 8 * k) & 0x7F);
+  return data;
 }
 
 // The last whole log of this kind, and where it stands in the list.
@@ -47,8 +55,8 @@ void JournalRepair::takeCounts(const SystemJournal& j) {
   if (j.simple && j.simple->tuneRequests) s.tuneRequests.value = j.simple->tuneRequests->value;
   if (j.activeSense) s.activeSense.value = j.activeSense->value;
   std::size_t at = 0;
-  if (const SysExLog* reset = lastOf(j.sysEx, StateSysEx::Reset, at); reset && reset->typeCount)
-    s.reset.count = *reset->typeCount;
+  if (const SysExLog* reset = lastOf(j.sysEx, StateSysEx::Reset, at); reset && reset->count)
+    s.reset.count = *reset->count;
 }
 
 void JournalRepair::repairSystem(const SystemJournal& j, std::vector<midi::MidiEvent>& out) {
@@ -71,36 +79,28 @@ void JournalRepair::repairSystem(const SystemJournal& j, std::vector<midi::MidiE
     ++counts_.valuesRestored;
   }
   if (j.sequencer) repairSequencer(*j.sequencer, out);
-  // A full frame locates the receiving device; the quarter frames after it, lost
-  // or not, are not worth sending late.
-  if (const auto& f = j.timeCode; f && f->complete && !f->quarterFrames && s.fullFrame != f->complete) {
-    const std::uint32_t t = *f->complete;
-    const std::uint8_t frame[] = {0x7F,
-                                  0x7F,
-                                  0x01,
-                                  0x01,
-                                  std::uint8_t(t >> 24 & 0x7F),
-                                  std::uint8_t(t >> 16 & 0x7F),
-                                  std::uint8_t(t >> 8 & 0x7F),
-                                  std::uint8_t(t & 0x7F)};
-    addSysEx(out, frame);
-    s.fullFrame = t;  // as sent, so that the same journal does not send it again
+  // A full frame locates the receiving device, where it stands elsewhere (played,
+  // it is this side's too, so the same journal does not send it again). Running
+  // time code, a series whole or under way, is not sent late: quarter frames out of
+  // their time, or a locate, would throw a device that chases the code, and it
+  // keeps its own time over a gap until the next whole series puts it right.
+  if (const auto& f = j.timeCode; f && f->complete && !f->quarterFrames && !f->partial &&
+                                  (s.timeCode.completeFromQuarterFrames() || s.timeCode.complete() != f->complete)) {
+    addSysEx(out, fullFrameData(*f->complete));
     ++counts_.valuesRestored;
   }
   if (j.activeSense) s.activeSense.value = j.activeSense->value;  // a keep-alive: nothing to play
 }
 
-// The last device reset the journal lists, if this side missed it (the count of
-// its kind differs, or without that count its bytes), then the master volume set
-// after it. COUNT, of every SysEx the peer sent, does not tell which reset this
-// side has played.
+// The last device reset the journal lists, if this side missed it (its count
+// differs, or without a count its bytes), then the master volume set after it.
 void JournalRepair::repairSysEx(const SystemJournal& j, std::vector<midi::MidiEvent>& out) {
   SystemState& s = state_.system();
   std::size_t resetAt = 0, volumeAt = 0;
   const SysExLog* reset = lastOf(j.sysEx, StateSysEx::Reset, resetAt);
-  if (reset && (reset->typeCount ? *reset->typeCount != s.reset.count : *reset->data != s.reset.data)) {
+  if (reset && (reset->count ? *reset->count != s.reset.count : *reset->data != s.reset.data)) {
     addSysEx(out, *reset->data);
-    if (reset->typeCount) s.reset.count = *reset->typeCount;
+    if (reset->count) s.reset.count = *reset->count;
     ++counts_.valuesRestored;
   }
   const SysExLog* volume = lastOf(j.sysEx, StateSysEx::MasterVolume, volumeAt);

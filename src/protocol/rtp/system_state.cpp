@@ -47,16 +47,14 @@ bool SystemState::apply(midi::MidiEventView event, std::uint64_t stamp) {
           return true;
         case StateSysEx::MasterVolume: record(masterVolume, bytes, stamp); break;
         case StateSysEx::FullFrame:
-          fullFrame = std::uint32_t(bytes[5]) << 24 | std::uint32_t(bytes[6]) << 16 | bytes[7] << 8 | bytes[8];
-          timeCodeStamp = stamp;
+          timeCode.fullFrame(std::uint32_t(bytes[5]) << 24 | std::uint32_t(bytes[6]) << 16 | bytes[7] << 8 | bytes[8],
+                             stamp);
           break;
         case StateSysEx::Other: break;
       }
       return false;
     case 0xF1:
-      // Running time code: the quarter frames move on from any full frame before
-      // them, which would now only send a receiver back in time.
-      if (fullFrame) fullFrame.reset(), timeCodeStamp = stamp;
+      if (bytes.size() >= 2) timeCode.quarterFrame(bytes[1], stamp);
       return false;
     case 0xF2:
       if (bytes.size() < 3) return false;
@@ -94,7 +92,7 @@ std::optional<RecentValue<std::uint8_t>> valueIn(const StampedValue& v, std::uin
 void addSysEx(const SysExState& s, std::uint64_t from, std::uint64_t self, SystemJournal& j) {
   if (s.data.empty() || s.stamp < from || s.stamp >= self) return;
   SysExLog log;
-  log.typeCount = s.count;
+  log.count = s.count;
   log.data = s.data;
   log.recent = s.stamp + 1 == self;
   j.sysEx.push_back(std::move(log));
@@ -116,11 +114,7 @@ std::optional<SystemJournal> systemJournal(const SystemState& s, std::uint64_t f
   j.activeSense = valueIn(s.activeSense, from, self);
   if (s.sequencerStamp >= from && s.sequencerStamp < self)
     j.sequencer = SequencerState{s.running, s.position, std::nullopt, s.sequencerStamp + 1 == self};
-  if (s.fullFrame && s.timeCodeStamp >= from && s.timeCodeStamp < self) {
-    j.timeCode.emplace();
-    j.timeCode->complete = s.fullFrame;
-    j.timeCode->recent = s.timeCodeStamp + 1 == self;
-  }
+  j.timeCode = s.timeCode.journal(from, self);
   addSysEx(s.reset, from, self, j);  // a reset clears the master volume: it comes after
   addSysEx(s.masterVolume, from, self, j);
   if (j.empty()) return std::nullopt;

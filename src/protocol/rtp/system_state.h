@@ -1,9 +1,9 @@
 // What the system messages of a stream have left set for the whole device: resets
 // and tune requests counted, the song, the sequencer's run state and position, the
-// last full-frame time code, and the SysEx that carry state (the last device reset
-// and the master volume after it). Kept beside the channels (MidiState) by the
-// sender, stamped, to know what its journal must say, and by the receiver to know
-// what it has played.
+// time code, and the SysEx that carry state (the last device reset and the master
+// volume after it). Kept beside the channels (MidiState) by the sender, stamped,
+// to know what its journal must say, and by the receiver to know what it has
+// played.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "midi/midi_event.h"
+#include "protocol/rtp/mtc_history.h"
 #include "protocol/rtp/stamped_value.h"
 #include "protocol/rtp/system_journal.h"
 
@@ -27,7 +28,7 @@ enum class StateSysEx {
 StateSysEx classifySysEx(std::span<const std::uint8_t> message);
 
 // A SysEx that carries state: its bytes between F0 and F7 (none: not set, or
-// cleared by a reset) and how many of its kind were sent, mod 256.
+// cleared by a reset) and how many were sent, mod 256.
 struct SysExState {
   std::vector<std::uint8_t> data;
   std::uint8_t count = 0;
@@ -42,8 +43,7 @@ struct SystemState {
   bool running = false;
   std::uint32_t position = 0;  // in MIDI clocks, 19 bits
   std::uint64_t sequencerStamp = 0;
-  std::optional<std::uint32_t> fullFrame;  // hours, minutes, seconds and frames octets
-  std::uint64_t timeCodeStamp = 0;
+  MtcHistory timeCode;
   SysExState reset;
   SysExState masterVolume;
 
