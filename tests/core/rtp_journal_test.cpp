@@ -335,9 +335,9 @@ RecoveryJournal withSystem(SystemJournal system, std::vector<ChannelJournal> cha
   return j;
 }
 
-SysExLog sysExLog(std::uint8_t count, std::optional<Bytes> data, bool recent = false, std::uint8_t status = 3) {
+SysExLog sysExLog(std::uint8_t typeCount, std::optional<Bytes> data, bool recent = false, std::uint8_t status = 3) {
   SysExLog x;
-  x.count = count, x.data = std::move(data), x.recent = recent, x.status = status;
+  x.typeCount = typeCount, x.data = std::move(data), x.recent = recent, x.status = status;
   return x;
 }
 
@@ -375,19 +375,19 @@ std::vector<PeerJournal> systemGoldens() {
       {"sequencer", {0xC0, 0, 1, 0x90, 0x08, 0xDD, 0x12, 0x34, 0x01, 0x02, 0x03},
        withSystem(systemOf({}, SequencerState{true, 0x51234, 0x010203})), true},
       {"time code", {0xC0, 0, 1, 0x88, 0x07, 0xC7, 0, 0, 0, 1}, withSystem(systemOf({}, {}, frame)), true},
-      {"two SysEx", {0x40, 0, 1, 0x04, 0x08, 0x2B, 0x01, 0x81, 0x2B, 0x02, 0x82},
+      {"two SysEx", {0x40, 0, 1, 0x04, 0x08, 0x4B, 0x01, 0x81, 0x4B, 0x02, 0x82},
        withSystem(systemOf({}, {}, {}, {sysExLog(1, Bytes{1}, true), sysExLog(2, Bytes{2}, true)}, true)), true},
       {"every chapter, then a channel",
-       {0x60, 0, 1, 0x7C, 0x10, 0x90, 0x84, 0x82, 0xC0, 0xC7, 0, 0, 0, 1, 0xA1, 0x01, 0xAB, 0x02, 0x85, 0x80, 0x05,
+       {0x60, 0, 1, 0x7C, 0x10, 0x90, 0x84, 0x82, 0xC0, 0xC7, 0, 0, 0, 1, 0xC1, 0x01, 0xCB, 0x02, 0x85, 0x80, 0x05,
         0x10, 0x80, 0x40},
        withSystem(whole, {wheel}), true},
       {"a chapter cut short, the channel after it read", {0xE0, 0, 1, 0xC0, 0x03, 0xC0, 0x80, 0x05, 0x10, 0x80, 0x40},
        withSystem(cut, {wheel}), false},
       {"the first SysEx log's S bit is the list's: recent only with the log after it",
-       {0xC0, 0, 1, 0x04, 0x08, 0x2B, 0x01, 0x81, 0xAB, 0x02, 0x82},
+       {0xC0, 0, 1, 0x04, 0x08, 0x4B, 0x01, 0x81, 0xCB, 0x02, 0x82},
        withSystem(systemOf({}, {}, {}, {sysExLog(1, Bytes{1}), sysExLog(2, Bytes{2})}, true)), false},
       {"a SysEx log with L read past, the one after it kept",
-       {0xC0, 0, 1, 0x84, 0x08, 0x2C, 0x02, 0x82, 0x2B, 0x01, 0x81},
+       {0xC0, 0, 1, 0x84, 0x08, 0x4C, 0x02, 0x82, 0x4B, 0x01, 0x81},
        withSystem(systemOf({}, {}, {}, {sysExLog(1, Bytes{1}, true)})), false},
       {"the selected parameter last (E)", {0xA0, 0, 1, 0x80, 0x09, 0x20, 0xA0, 0x06, 0x86, 0x00, 0x82, 0x02},
        journalOf(1, {selected}), true},
@@ -495,8 +495,8 @@ TEST(RtpJournalSender, SystemHistoryAndResetsThatClearTheChannels) {
 // What the sender writes for a history, to the byte. Quarter frames: a forward
 // series whole, its time two frames on (00:00:59;28 at 29.97 drop frame, which
 // leaves out frames 0 and 1 of the next minute), and the next one under way; a
-// backward series under way. Two SysEx, the older not of the packet before: the
-// first log's S bit stands for the list.
+// backward series under way. Two SysEx, each the first of its kind (TCOUNT), the
+// older not of the packet before: the first log's S bit stands for the list.
 TEST(RtpJournalSender, SystemHistoriesMatchGoldenBytes) {
   const std::pair<std::vector<std::vector<Bytes>>, Bytes> cases[] = {
       {{{{0xF1, 0x0C}, {0xF1, 0x11}, {0xF1, 0x2B}, {0xF1, 0x33}, {0xF1, 0x40}, {0xF1, 0x50}, {0xF1, 0x60},
@@ -504,7 +504,7 @@ TEST(RtpJournalSender, SystemHistoriesMatchGoldenBytes) {
        {0x40, 0x00, 0x63, 0x08, 0x0B, 0x71, 0x20, 0x00, 0x10, 0x04, 0x20, 0x00, 0x00, 0x00}},
       {{{{0xF1, 0x72}, {0xF1, 0x61}, {0xF1, 0x50}}}, {0x40, 0x00, 0x63, 0x08, 0x07, 0x2D, 0x00, 0x00, 0x00, 0x12}},
       {{{{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}}, {{0xF0, 0x7F, 0x7F, 0x04, 0x01, 0x00, 0x40, 0xF7}}},
-       {0x40, 0x00, 0x63, 0x04, 0x10, 0x2B, 0x01, 0x7E, 0x7F, 0x09, 0x81, 0x2B, 0x01, 0x7F, 0x7F, 0x04, 0x01, 0x00,
+       {0x40, 0x00, 0x63, 0x04, 0x10, 0x4B, 0x01, 0x7E, 0x7F, 0x09, 0x81, 0x4B, 0x01, 0x7F, 0x7F, 0x04, 0x01, 0x00,
         0xC0}},
   };
   for (const auto& [packets, bytes] : cases) {
@@ -582,6 +582,34 @@ TEST(RtpJournalRepair, TimeCodeFromAPeersJournal) {
     ASSERT_EQ(decodeJournal(in, journal), DecodeError::None);
     EXPECT_EQ(bytesOf(repair.arrived(3, &journal).repairs), played);
   }
+}
+
+// A peer's reset log tells the count of its kind in TCOUNT; COUNT counts every
+// SysEx the peer sent. This side played one GM on: a log of the second of its
+// kind is played, one of the peer's second SysEx of any kind is not.
+TEST(RtpJournalRepair, AResetMissedIsToldByTheCountOfItsKind) {
+  const Bytes gmOn{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
+  const auto peer = [](std::uint8_t header) {
+    const Bytes bytes{0xC0, 0, 1, 0x84, 0x08, header, 0x02, 0x7E, 0x7F, 0x09, 0x81};
+    ByteReader in(bytes);
+    RecoveryJournal journal;
+    EXPECT_EQ(decodeJournal(in, journal), DecodeError::None);
+    return journal;
+  };
+  for (const auto& [header, played] : {std::pair{0x4B, std::vector<Bytes>{gmOn}}, {0x2B, {}}}) {
+    JournalRepair repair;
+    (void)repair.arrived(1, nullptr);
+    repair.played(MidiEvent::fromBytes(gmOn).view());
+    const RecoveryJournal journal = peer(std::uint8_t(header));
+    EXPECT_EQ(bytesOf(repair.arrived(3, &journal).repairs), played);
+  }
+  // A journal right after its predecessor puts the count in step: the same log
+  // after a later gap plays nothing.
+  JournalRepair repair;
+  (void)repair.arrived(1, nullptr);
+  const RecoveryJournal journal = peer(0x4B);
+  EXPECT_TRUE(repair.arrived(2, &journal).repairs.empty());
+  EXPECT_TRUE(repair.arrived(4, &journal).repairs.empty());
 }
 
 // A parameter value that Reset All Controllers followed is marked (X) and kept,

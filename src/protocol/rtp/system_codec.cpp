@@ -42,9 +42,9 @@ void writeTimeCode(const TimeCodeState& f, Bytes& out) {
 
 void writeSysEx(const SysExLog& x, bool recent, Bytes& out) {
   const bool data = x.data && !x.data->empty();
-  out.push_back(withS(recent, (x.totalCount ? 0x40 : 0) | (x.count ? 0x20 : 0) | (x.first ? 0x10 : 0) |
+  out.push_back(withS(recent, (x.typeCount ? 0x40 : 0) | (x.count ? 0x20 : 0) | (x.first ? 0x10 : 0) |
                                   (data ? 0x08 : 0) | (x.status & 0x03)));
-  if (x.totalCount) out.push_back(*x.totalCount);
+  if (x.typeCount) out.push_back(*x.typeCount);
   if (x.count) out.push_back(*x.count);
   if (x.first) appendDeltaTime(out, *x.first);
   if (!data) return;
@@ -144,7 +144,7 @@ bool readSysExLog(ByteReader& in, SysExLog& x, bool& kept) {
   std::uint8_t octet = 0;
   if (header & 0x40) {
     if (!in.read(octet)) return false;
-    x.totalCount = octet;
+    x.typeCount = octet;
   }
   if (header & 0x20) {
     if (!in.read(octet)) return false;

@@ -58,8 +58,8 @@ struct TimeCodeState {
 // first log's S bit is the whole list's, so its own `recent` is not on the wire and
 // is read back as that of the log after it (see system_codec.cpp).
 struct SysExLog {
-  std::optional<std::uint8_t> totalCount;
-  std::optional<std::uint8_t> count;
+  std::optional<std::uint8_t> typeCount;  // TCOUNT: the SysEx of this one's kind so far, mod 256
+  std::optional<std::uint8_t> count;      // COUNT: every SysEx so far, mod 256
   std::optional<std::uint32_t> first;
   std::optional<std::vector<std::uint8_t>> data;
   std::uint8_t status = 3;

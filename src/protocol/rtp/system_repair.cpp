@@ -55,8 +55,8 @@ void JournalRepair::takeCounts(const SystemJournal& j) {
   if (j.simple && j.simple->tuneRequests) s.tuneRequests.value = j.simple->tuneRequests->value;
   if (j.activeSense) s.activeSense.value = j.activeSense->value;
   std::size_t at = 0;
-  if (const SysExLog* reset = lastOf(j.sysEx, StateSysEx::Reset, at); reset && reset->count)
-    s.reset.count = *reset->count;
+  if (const SysExLog* reset = lastOf(j.sysEx, StateSysEx::Reset, at); reset && reset->typeCount)
+    s.reset.count = *reset->typeCount;
 }
 
 void JournalRepair::repairSystem(const SystemJournal& j, std::vector<midi::MidiEvent>& out) {
@@ -92,15 +92,17 @@ void JournalRepair::repairSystem(const SystemJournal& j, std::vector<midi::MidiE
   if (j.activeSense) s.activeSense.value = j.activeSense->value;  // a keep-alive: nothing to play
 }
 
-// The last device reset the journal lists, if this side missed it (its count
-// differs, or without a count its bytes), then the master volume set after it.
+// The last device reset the journal lists, if this side missed it (the count of
+// its kind differs, or without that count its bytes), then the master volume set
+// after it. COUNT, of every SysEx the peer sent, does not tell which reset this
+// side has played.
 void JournalRepair::repairSysEx(const SystemJournal& j, std::vector<midi::MidiEvent>& out) {
   SystemState& s = state_.system();
   std::size_t resetAt = 0, volumeAt = 0;
   const SysExLog* reset = lastOf(j.sysEx, StateSysEx::Reset, resetAt);
-  if (reset && (reset->count ? *reset->count != s.reset.count : *reset->data != s.reset.data)) {
+  if (reset && (reset->typeCount ? *reset->typeCount != s.reset.count : *reset->data != s.reset.data)) {
     addSysEx(out, *reset->data);
-    if (reset->count) s.reset.count = *reset->count;
+    if (reset->typeCount) s.reset.count = *reset->typeCount;
     ++counts_.valuesRestored;
   }
   const SysExLog* volume = lastOf(j.sysEx, StateSysEx::MasterVolume, volumeAt);

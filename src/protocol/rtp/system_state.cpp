@@ -92,7 +92,7 @@ std::optional<RecentValue<std::uint8_t>> valueIn(const StampedValue& v, std::uin
 void addSysEx(const SysExState& s, std::uint64_t from, std::uint64_t self, SystemJournal& j) {
   if (s.data.empty() || s.stamp < from || s.stamp >= self) return;
   SysExLog log;
-  log.count = s.count;
+  log.typeCount = s.count;
   log.data = s.data;
   log.recent = s.stamp + 1 == self;
   j.sysEx.push_back(std::move(log));

@@ -28,7 +28,7 @@ enum class StateSysEx {
 StateSysEx classifySysEx(std::span<const std::uint8_t> message);
 
 // A SysEx that carries state: its bytes between F0 and F7 (none: not set, or
-// cleared by a reset) and how many were sent, mod 256.
+// cleared by a reset) and how many of its kind were sent, mod 256.
 struct SysExState {
   std::vector<std::uint8_t> data;
   std::uint8_t count = 0;
