@@ -72,9 +72,10 @@ std::optional<TimeCodeState> MtcHistory::journal(std::uint64_t from, std::uint64
   // receiver has it already.
   if (complete_ && completeStamp_ >= from) f.complete = complete_, f.quarterFrames = quarterComplete_;
   // A series under way: its nibbles so far, and the type of its last quarter frame.
+  // Going back, a 7 is one on its own already (POINT 7), as a 0 is going forward.
   if (!back_ && forward_ >= 1 && forward_ <= 7) {
     f.partial = packed(0, forward_ - 1), f.point = std::uint8_t(forward_ - 1);
-  } else if (back_ && backward_ >= 2 && backward_ <= 7) {
+  } else if (back_ && backward_ >= 1 && backward_ <= 7) {
     f.partial = packed(8 - backward_, 7), f.point = std::uint8_t(8 - backward_);
   } else {
     f.point = back_ ? 0 : 7;
