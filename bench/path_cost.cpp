@@ -153,7 +153,7 @@ int main(int argc, char** argv) {
   start.settings.localPort = QString::number(sending);
   start.settings.remotePort = QString::number(remote);
   if (!classic.start(start).running()) return 1;
-  bridge.setProtocol(&classic);
+  bridge.setProtocol(&classic, QStringLiteral("classic"));
   if (!bridge.open(0, 0)) {
     std::fprintf(stderr, "path_cost: no MIDI ports (is a JACK server running?)\n");
     return 1;

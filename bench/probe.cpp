@@ -15,6 +15,10 @@
 // one message differs from another's, which is what a listener hears as uneven
 // timing.
 //
+// With BENCH_DUMP=PREFIX in the environment it also writes PREFIX<pid>: a line
+// per message, its number, the moment it was sent and the moment it came back
+// (0: lost), for a closer look at one run.
+//
 // A message is sent at the frame its due time falls on (its cycle's first frame
 // plus its offset) and received at its cycle's first frame plus its offset, both
 // turned into microseconds by jack_frames_to_time. A path that plays at the next
@@ -34,6 +38,7 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include <unistd.h>
 
 namespace {
 
@@ -150,6 +155,14 @@ class Probe {
     for (std::uint64_t i = 0; i < sent; ++i) {
       if (receivedUs_[i] != 0 && sentUs_[i] >= warmupEnd) {
         latency.push_back(std::int64_t(receivedUs_[i]) - std::int64_t(sentUs_[i]));
+      }
+    }
+    if (const char* dump = std::getenv("BENCH_DUMP")) {
+      if (FILE* f = std::fopen((dump + std::to_string(::getpid())).c_str(), "w")) {
+        for (std::uint64_t i = 0; i < sent; ++i) {
+          std::fprintf(f, "%" PRIu64 " %" PRIu64 " %" PRIu64 "\n", i, std::uint64_t(sentUs_[i]), std::uint64_t(receivedUs_[i]));
+        }
+        std::fclose(f);
       }
     }
     std::sort(latency.begin(), latency.end());
