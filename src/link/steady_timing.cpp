@@ -71,16 +71,27 @@ void SteadySchedule::reset() {
 void SteadySchedule::learn(std::uint32_t difference, std::int64_t arrival) {
   const std::int64_t index = arrival / kBucketMicros;
   Bucket& bucket = buckets_[std::size_t(index) % kBuckets];
-  if (bucket.index != index) {
-    bucket = {index, difference};
-  } else if (wrapDifference(difference, bucket.least) < 0) {
-    bucket.least = difference;
-  }
-  least_ = bucket.least;
+  if (bucket.index != index) bucket = Bucket{index};
+  bucket.add(difference);
+  least_ = bucket.least();
   for (const Bucket& b : buckets_) {
     const bool inWindow = b.index > index - std::int64_t(kBuckets) && b.index <= index;
-    if (inWindow && wrapDifference(b.least, *least_) < 0) least_ = b.least;
+    if (inWindow && wrapDifference(b.least(), *least_) < 0) least_ = b.least();
   }
+}
+
+// Kept in order by insertion, a comparison or two for most messages. One that came
+// far later than the second's earliest (a stranger's old stamp) is not counted:
+// it would move which of the earliest stands for the second.
+void SteadySchedule::Bucket::add(std::uint32_t difference) {
+  if (count > 0 && wrapDifference(difference, earliest[0]) > kAheadMicros) return;
+  std::size_t at = std::min(count, kKept);
+  while (at > 0 && wrapDifference(difference, earliest[at - 1]) < 0) {
+    if (at < kKept) earliest[at] = earliest[at - 1];
+    --at;
+  }
+  if (at < kKept) earliest[at] = difference;
+  ++count;
 }
 
 std::int64_t SteadySchedule::inOrder(std::int64_t moment) {

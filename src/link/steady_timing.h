@@ -2,11 +2,21 @@
 // the moment they were played. The peer protocol carries that moment, the low 32
 // bits of the sender's monotonic clock in µs, where its wire has room for it.
 //
-// The receiver knows nothing of the sender's clock. The smallest (arrival - stamp)
+// The receiver knows nothing of the sender's clock. The earliest (arrival - stamp)
 // of the last few seconds stands for it: the offset. A message is played at its
 // stamp plus the offset plus the delay, so that messages keep the spacing they
 // were played with; the window follows drift, and a clock that jumps is learned
-// anew.
+// anew. Arrivals are read on the clock of the output that places the moments
+// (see MidiOutput::clockLagMicros), not on the machine's: on a busy machine a
+// JACK server's wake-ups wander by milliseconds against it, its frames do not.
+//
+// A few messages of a second may come far earlier against their stamps than the
+// rest (a cycle of the sender's that ran early, a queue that emptied at once):
+// one of them taken for the sender's clock would pull every later note earlier
+// for as long as it stays in the window, and the whole phrase would move back when
+// it leaves. So a second counts by its sixteenth-earliest difference, or of fewer
+// messages by the earliest of the later two thirds (the earliest of one or two):
+// a step is believed once several messages show it.
 //
 // Anyone can send a stamp, and one wild stamp must change nothing that lasts. A
 // difference far below the least (a stamp from the future) or far above it is not
@@ -25,6 +35,7 @@
 // Everything here runs on the loop's thread.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -68,9 +79,15 @@ class SteadySchedule {
   // Never earlier than the message before: nothing is reordered.
   std::int64_t inOrder(std::int64_t moment);
 
+  // The earliest differences of a second, earliest first: (arrival - stamp)
+  // modulo 2^32, compared wrap-aware.
+  static constexpr std::size_t kKept = 16;
   struct Bucket {
     std::int64_t index = -1;  // arrival / kBucketMicros; -1: empty
-    std::uint32_t least = 0;  // (arrival - stamp) modulo 2^32, compared wrap-aware
+    std::size_t count = 0;    // differences seen
+    std::array<std::uint32_t, kKept> earliest{};
+    std::uint32_t least() const { return earliest[std::min(count / 3, std::min(count, kKept) - 1)]; }
+    void add(std::uint32_t difference);
   };
   std::array<Bucket, kBuckets> buckets_{};
   std::optional<std::uint32_t> least_;   // of the window
