@@ -207,8 +207,6 @@ bool MidiBridge::playReceived(midi::MidiEventView event, std::optional<std::uint
   const std::int64_t period = output_->periodMicros();
   const std::int64_t delay = std::max(delayMicros_, period);
   const SteadySchedule before = schedule_;
-  // Read on the output's own clock, which places the moment.
-  arrivalMicros -= output_->clockLagMicros();
   const std::int64_t moment = stamp ? schedule_.stamped(*stamp, arrivalMicros, delay)
                                     : schedule_.unstamped(arrivalMicros, delay);
   if (playEvent(event, moment + period)) return true;

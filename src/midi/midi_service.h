@@ -99,11 +99,6 @@ class MidiOutput {
   // of a JACK server (a moment can only be placed into a cycle that has not
   // begun); 0 for a service that plays at once.
   virtual std::int64_t periodMicros() const { return 0; }
-  // How much later than its own frame clock says the service ran its last cycle
-  // (µs; 0 for a service without one). A frame clock that wanders against the
-  // monotonic one (a JACK server whose wake-ups are late or early by milliseconds)
-  // places moments by itself: an arrival moved back by this is read on that clock.
-  virtual std::int64_t clockLagMicros() const { return 0; }
   virtual MidiError close() = 0;
 };
 

@@ -79,9 +79,6 @@ void JackCycle::process(jack_client_t* client, jack_port_t* in, jack_port_t* out
   jack_midi_clear_buffer(cycle.outBuffer);
   cycle.emptyRoom = jack_midi_max_event_size(cycle.outBuffer);
   if (rate != 0) periodMicros_.store(std::int64_t(frames) * 1000000 / rate, std::memory_order_relaxed);
-  const std::int64_t lag = monotonicMicros() - std::int64_t(jack_frames_to_time(client, cycle.start)) - cycle.toMonotonic;
-  // A server that stalled for seconds, or freewheels, has no clock worth following.
-  clockLagMicros_.store(std::abs(lag) < kFarAheadSeconds * 1000000 / 10 ? lag : 0, std::memory_order_relaxed);
   // Counted before the switch is read, so that stop and close, which turn the
   // switch off first and then wait for the count to drop, never miss a call.
   inHandler_.fetch_add(1);

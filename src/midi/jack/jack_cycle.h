@@ -82,10 +82,6 @@ class JackCycle {
   MidiError send(MidiEventView message, std::int64_t playMicros = kAtOnce);
   // The period of the last cycle, in µs of the monotonic clock (0 before the first).
   std::int64_t periodMicros() const { return periodMicros_.load(std::memory_order_relaxed); }
-  // How late the last cycle began against the server's frame clock (µs): the
-  // monotonic moment its handler ran less the moment the server gives its first
-  // frame. Wake-ups on a busy machine wander by milliseconds; the frames do not.
-  std::int64_t clockLagMicros() const { return clockLagMicros_.load(std::memory_order_relaxed); }
   // Window thread, while no client runs: forgets what a lost server never played.
   void dropQueued();
 
@@ -119,7 +115,6 @@ class JackCycle {
   // Set while the output is released: nothing waits for its moment any more.
   std::atomic<bool> flushing_{false};
   std::atomic<std::int64_t> periodMicros_{0};
-  std::atomic<std::int64_t> clockLagMicros_{0};
   // Several seconds of a full MIDI cable, should the real-time thread miss cycles,
   // and a second of a busy network link held back by a long delay.
   WordQueue<16384, Timed> queue_;

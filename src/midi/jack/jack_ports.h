@@ -43,7 +43,6 @@ class JackOutput final : public MidiOutput {
   MidiError send(MidiEventView message) override;
   MidiError sendAt(MidiEventView message, std::int64_t playMicros) override;
   std::int64_t periodMicros() const override { return host_->cycle().periodMicros(); }
-  std::int64_t clockLagMicros() const override { return host_->cycle().clockLagMicros(); }
   MidiError close() override;
 
  private:
