@@ -73,10 +73,10 @@ void SteadySchedule::learn(std::uint32_t difference, std::int64_t arrival) {
   Bucket& bucket = buckets_[std::size_t(index) % kBuckets];
   if (bucket.index != index) bucket = Bucket{index};
   bucket.add(difference);
-  least_ = bucket.least();
+  least_ = bucket.least;
   for (const Bucket& b : buckets_) {
     const bool inWindow = b.index > index - std::int64_t(kBuckets) && b.index <= index;
-    if (inWindow && wrapDifference(b.least(), *least_) < 0) least_ = b.least();
+    if (inWindow && wrapDifference(b.least, *least_) < 0) least_ = b.least;
   }
 }
 
@@ -92,6 +92,8 @@ void SteadySchedule::Bucket::add(std::uint32_t difference) {
   }
   if (at < kKept) earliest[at] = difference;
   ++count;
+  const std::uint32_t rank = earliest[std::min(count / 3, std::min(count, kKept) - 1)];
+  if (count <= 3 || wrapDifference(rank, least) < 0) least = rank;
 }
 
 std::int64_t SteadySchedule::inOrder(std::int64_t moment) {

@@ -6,17 +6,17 @@
 // of the last few seconds stands for it: the offset. A message is played at its
 // stamp plus the offset plus the delay, so that messages keep the spacing they
 // were played with; the window follows drift, and a clock that jumps is learned
-// anew. Arrivals are read on the clock of the output that places the moments
-// (see MidiOutput::clockLagMicros), not on the machine's: on a busy machine a
-// JACK server's wake-ups wander by milliseconds against it, its frames do not.
+// anew.
 //
 // A few messages of a second may come far earlier against their stamps than the
 // rest (a cycle of the sender's that ran early, a queue that emptied at once):
 // one of them taken for the sender's clock would pull every later note earlier
 // for as long as it stays in the window, and the whole phrase would move back when
-// it leaves. So a second counts by its sixteenth-earliest difference, or of fewer
-// messages by the earliest of the later two thirds (the earliest of one or two):
-// a step is believed once several messages show it.
+// it leaves. So a second counts by its sixteenth-earliest difference, or while
+// fewer have come by the earliest of the later two thirds (the earliest of one or
+// two): a step is believed once several messages show it. Once three have come,
+// what stands for a second only falls: a second that rose as its messages came
+// would move the offset up and down by a rank, a frame or so, within a phrase.
 //
 // Anyone can send a stamp, and one wild stamp must change nothing that lasts. A
 // difference far below the least (a stamp from the future) or far above it is not
@@ -84,9 +84,9 @@ class SteadySchedule {
   static constexpr std::size_t kKept = 16;
   struct Bucket {
     std::int64_t index = -1;  // arrival / kBucketMicros; -1: empty
-    std::size_t count = 0;    // differences seen
+    std::size_t count = 0;    // differences counted
     std::array<std::uint32_t, kKept> earliest{};
-    std::uint32_t least() const { return earliest[std::min(count / 3, std::min(count, kKept) - 1)]; }
+    std::uint32_t least = 0;  // what stands for the second; see add()
     void add(std::uint32_t difference);
   };
   std::array<Bucket, kBuckets> buckets_{};

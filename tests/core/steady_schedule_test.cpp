@@ -110,10 +110,10 @@ TEST(SteadySchedule, OneWildStampChangesNothingThatLastsButAClockThatReallyJumpe
 
 // 6,000 messages at 1,000 a second from one copy to another on a busy 2-core
 // machine, recorded where the receiver hands them to the schedule: each one's
-// stamp and its arrival on the output's clock (µs after the first, which came at
-// 1,586,723,795). Its JACK server at 128 frames missed about 30 cycles in the run,
-// and some seconds hold several messages that came up to 3 ms earlier against
-// their stamps than the rest. After the first second the delay of each message
+// stamp and its arrival (µs after the first, which came at 1,586,723,795), both
+// on the clock of the one JACK server the two shared, at 128 frames; it missed
+// about 30 cycles in the run, and some seconds hold several messages that came up
+// to 3 ms earlier against their stamps than the rest. After the first second the delay of each message
 // against its stamp stays within 150 µs: no early few pull the phrase back.
 TEST(SteadySchedule, KeepsItsDelayThroughTheArrivalsOfABusyMachine) {
   QFile recorded(QStringLiteral(STRANDLINK_TEST_DATA "/steady_arrivals_busy.bin"));
