@@ -34,61 +34,66 @@ ParameterValue parameter(bool nonRegistered, std::uint16_t number, std::optional
   return p;
 }
 
-struct Golden {
-  const char* what;
-  RecoveryJournal journal;
+// The journal the bytes hold, read to their end.
+RecoveryJournal decoded(const Bytes& bytes) {
+  ByteReader in(bytes);
+  RecoveryJournal j;
+  EXPECT_EQ(decodeJournal(in, j), DecodeError::None);
+  EXPECT_EQ(in.remaining(), 0u);
+  return j;
+}
+
+Bytes encoded(const RecoveryJournal& journal) {
   Bytes bytes;
+  EXPECT_TRUE(encodeJournal(journal, bytes));
+  return bytes;
+}
+
+struct PeerJournal {
+  const char* what;
+  Bytes bytes;
+  RecoveryJournal journal;
+  bool written;  // also what this side writes for it
 };
 
-std::vector<Golden> goldens() {
-  std::vector<Golden> g;
-  g.push_back({"empty history", journalOf(0x1234, {}), {0x80, 0x12, 0x34}});
+std::vector<PeerJournal> goldens() {
+  std::vector<PeerJournal> g;
+  const auto both = [&](const char* what, RecoveryJournal journal, Bytes bytes) {
+    g.push_back({what, std::move(bytes), std::move(journal), true});
+  };
+  both("empty history", journalOf(0x1234, {}), {0x80, 0x12, 0x34});
   ChannelJournal program = onChannel(3);
   program.program = ProgramState{5, 1, 2, false};
-  g.push_back({"program with bank", journalOf(0x0102, {program}), {0xA0, 0x01, 0x02, 0x98, 0x06, 0x80, 0x85, 0x81, 0x02}});
+  both("program with bank", journalOf(0x0102, {program}), {0xA0, 0x01, 0x02, 0x98, 0x06, 0x80, 0x85, 0x81, 0x02});
   ChannelJournal controllers = onChannel(0);
   controllers.controllers = {{7, 100, false}, {64, 127, true}};  // the pedal came in the packet just before
-  g.push_back({"controllers, one recent", journalOf(5, {controllers}),
-               {0x20, 0x00, 0x05, 0x00, 0x08, 0x40, 0x01, 0x87, 0x64, 0x40, 0x7F}});
+  both("controllers, one recent", journalOf(5, {controllers}),
+       {0x20, 0x00, 0x05, 0x00, 0x08, 0x40, 0x01, 0x87, 0x64, 0x40, 0x7F});
   ChannelJournal parameters = onChannel(1);
   parameters.parameters = {parameter(true, 0x101, 64, 0), parameter(false, 0, 2)};
-  g.push_back({"NRPN and RPN", journalOf(0, {parameters}),
-               {0xA0, 0x00, 0x00, 0x88, 0x0E, 0x20, 0x80, 0x0B, 0x81, 0x82, 0xC2, 0x40, 0x00, 0x80, 0x00, 0x82, 0x02}});
+  both("NRPN and RPN", journalOf(0, {parameters}),
+       {0xA0, 0x00, 0x00, 0x88, 0x0E, 0x20, 0x80, 0x0B, 0x81, 0x82, 0xC2, 0x40, 0x00, 0x80, 0x00, 0x82, 0x02});
   ChannelJournal pending = onChannel(1);
   pending.pendingParameter = PendingParameter{true, 1, false};  // an NRPN MSB without its LSB yet
-  g.push_back({"half a parameter number", journalOf(0, {pending}), {0xA0, 0x00, 0x00, 0x88, 0x06, 0x20, 0xC0, 0x03, 0x81}});
+  both("half a parameter number", journalOf(0, {pending}), {0xA0, 0x00, 0x00, 0x88, 0x06, 0x20, 0xC0, 0x03, 0x81});
   ChannelJournal wheel = onChannel(15);
   wheel.pitchWheel = RecentValue<std::uint16_t>{0x1234, false};
   wheel.channelPressure = RecentValue<std::uint8_t>{90, false};
   wheel.notePressures = {{60, 33, false}};
-  g.push_back({"wheel and pressures", journalOf(0xFFFF, {wheel}),
-               {0xA0, 0xFF, 0xFF, 0xF8, 0x09, 0x13, 0xB4, 0x24, 0xDA, 0x80, 0xBC, 0x21}});
+  both("wheel and pressures", journalOf(0xFFFF, {wheel}),
+       {0xA0, 0xFF, 0xFF, 0xF8, 0x09, 0x13, 0xB4, 0x24, 0xDA, 0x80, 0xBC, 0x21});
   ChannelJournal notes = onChannel(9);
   notes.notesOn = {{60, 100, true, false}};
   notes.notesOff.set(62), notes.notesOff.set(64);
-  g.push_back({"note log and off bits", journalOf(7, {notes}),
-               {0xA0, 0x00, 0x07, 0xC8, 0x09, 0x08, 0x81, 0x78, 0xBC, 0xE4, 0x02, 0x80}});
+  both("note log and off bits", journalOf(7, {notes}),
+       {0xA0, 0x00, 0x07, 0xC8, 0x09, 0x08, 0x81, 0x78, 0xBC, 0xE4, 0x02, 0x80});
   ChannelJournal held = onChannel(0);
   held.notesOn = {{61, 1, false, false}};
   ChannelJournal second = onChannel(1);
   second.pitchWheel = RecentValue<std::uint16_t>{0x2000, false};
-  g.push_back({"no off bits, two channels", journalOf(0, {held, second}),
-               {0xA1, 0x00, 0x00, 0x80, 0x07, 0x08, 0x81, 0xF0, 0xBD, 0x01, 0x88, 0x05, 0x10, 0x80, 0x40}});
+  both("no off bits, two channels", journalOf(0, {held, second}),
+       {0xA1, 0x00, 0x00, 0x80, 0x07, 0x08, 0x81, 0xF0, 0xBD, 0x01, 0x88, 0x05, 0x10, 0x80, 0x40});
   return g;
-}
-
-TEST(RtpJournalCodec, ChaptersMatchGoldenBytesBothWays) {
-  for (const Golden& g : goldens()) {
-    SCOPED_TRACE(g.what);
-    Bytes encoded;
-    ASSERT_TRUE(encodeJournal(g.journal, encoded));
-    EXPECT_EQ(encoded, g.bytes);
-    ByteReader in(g.bytes);
-    RecoveryJournal decoded;
-    ASSERT_EQ(decodeJournal(in, decoded), DecodeError::None);
-    EXPECT_EQ(decoded, g.journal);
-    EXPECT_EQ(in.remaining(), 0u);
-  }
 }
 
 // A peer's journal with parts this side does not apply: a system part, note
@@ -101,9 +106,7 @@ TEST(RtpJournalCodec, ReadsPastWhatItDoesNotApplyAndStopsAtBadLengths) {
                       0x81, 0x87, 0xC5, 0x8A, 0x32,        // a toggle (skipped) and 10 = 50
                       0x80, 0xBC, 0x81,                    // note extras
                       0xA0};                               // channel pressure 32
-  ByteReader in(peer);
-  RecoveryJournal j;
-  ASSERT_EQ(decodeJournal(in, j), DecodeError::None);
+  RecoveryJournal j = decoded(peer);
   EXPECT_TRUE(j.system && j.system->complete);
   ASSERT_EQ(j.channels.size(), 2u);
   EXPECT_FALSE(j.channels[0].complete);
@@ -130,6 +133,16 @@ Bytes packetWith(std::uint16_t sequence, std::vector<Bytes> messages) {
   PacketEncoder encoder(7, sequence);
   auto packets = encoder.encode(0, events);
   return packets.empty() ? Bytes{} : packets.front();
+}
+
+// A journal attached to each packet of messages in turn; the sequence of the next.
+std::uint16_t attachEach(JournalSender& sender, std::uint16_t sequence,
+                         const std::vector<std::vector<Bytes>>& packets) {
+  for (const auto& messages : packets) {
+    Bytes p = packetWith(sequence++, messages);
+    EXPECT_TRUE(sender.attach(p, 0));
+  }
+  return sequence;
 }
 
 RecoveryJournal journalIn(const Bytes& packet) {
@@ -181,10 +194,7 @@ TEST(RtpJournalSender, HistorySinceTheCheckpointAndFeedbackThatShrinksIt) {
   // Reset All Controllers: the values it puts back are journaled as values, so that a
   // receiver that lost the reset gets them even without replaying it.
   JournalSender resetting;
-  p = packetWith(100, {{0xE0, 0, 0x50}, {0xB0, 11, 40}});
-  ASSERT_TRUE(resetting.attach(p, 0));
-  p = packetWith(101, {{0xB0, 121, 0}});
-  ASSERT_TRUE(resetting.attach(p, 0));
+  attachEach(resetting, 100, {{{0xE0, 0, 0x50}, {0xB0, 11, 40}}, {{0xB0, 121, 0}}});
   resetting.receiverHas(100);
   ChannelJournal reset = onChannel(0);
   reset.controllers = {{1, 0, true}, {11, 127, true}, {64, 0, true}, {65, 0, true}, {66, 0, true}, {67, 0, true}};
@@ -341,13 +351,6 @@ SysExLog sysExLog(std::uint8_t typeCount, std::optional<Bytes> data, bool recent
   return x;
 }
 
-struct PeerJournal {
-  const char* what;
-  Bytes bytes;
-  RecoveryJournal journal;
-  bool written;  // also what this side writes for it
-};
-
 std::vector<PeerJournal> systemGoldens() {
   const SimpleSystemCommands d{Value7{3, true}, Value7{1, false},
                                Value7{7, false}, false};
@@ -400,18 +403,14 @@ std::vector<PeerJournal> systemGoldens() {
   };
 }
 
-TEST(RtpJournalCodec, SystemChaptersAndShortParameterFormsMatchGoldenBytes) {
-  for (const PeerJournal& g : systemGoldens()) {
-    SCOPED_TRACE(g.what);
-    ByteReader in(g.bytes);
-    RecoveryJournal decoded;
-    ASSERT_EQ(decodeJournal(in, decoded), DecodeError::None);
-    EXPECT_EQ(decoded, g.journal);
-    EXPECT_EQ(in.remaining(), 0u);
-    Bytes encoded;
-    if (g.written) {
-      EXPECT_TRUE(encodeJournal(g.journal, encoded));
-      EXPECT_EQ(encoded, g.bytes);
+TEST(RtpJournalCodec, ChaptersMatchGoldenBytes) {
+  for (const auto& list : {goldens(), systemGoldens()}) {
+    for (const PeerJournal& g : list) {
+      SCOPED_TRACE(g.what);
+      EXPECT_EQ(decoded(g.bytes), g.journal);
+      if (g.written) {
+        EXPECT_EQ(encoded(g.journal), g.bytes);
+      }
     }
   }
 }
@@ -425,9 +424,7 @@ TEST(RtpJournalSender, BankMsbAloneParameterKindsApartAndTheSelectedParameterMar
   const auto send = [&](Bytes message) {
     Bytes p = packetWith(sequence++, {std::move(message)});
     EXPECT_TRUE(sender.attach(p, 0));
-    Bytes journal;
-    EXPECT_TRUE(encodeJournal(sender.journalFor(sequence, 0), journal));
-    return journal;
+    return encoded(sender.journalFor(sequence, 0));
   };
   for (const Bytes& m : {Bytes{0xB0, 0, 5}, {0xC0, 3}, {0xB0, 101, 0}, {0xB0, 100, 0}}) (void)send(m);
   EXPECT_EQ(send({0xB0, 6, 2}), (Bytes{0x20, 0x00, 0x13, 0x00, 0x0F, 0xE0, 0x83, 0x85, 0x00, 0x80, 0x80, 0x05,  // P C
@@ -461,15 +458,11 @@ struct LossyLine {
 
 TEST(RtpJournalSender, SystemHistoryAndResetsThatClearTheChannels) {
   JournalSender sender;
-  const std::vector<Bytes> packets[] = {
-      {{0xF3, 5}}, {{0xFA}}, {{0xF8}, {0xF8}, {0xFC}, {0xF8}},  // a clock while stopped moves nothing
-      {{0xB0, 7, 50}}, {{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}},
-      {{0xF0, 0x7F, 0x7F, 0x04, 0x01, 0x00, 0x40, 0xF7}, {0xC0, 2}}};
-  std::uint16_t sequence = 100;
-  for (const auto& messages : packets) {
-    Bytes p = packetWith(sequence++, messages);
-    ASSERT_TRUE(sender.attach(p, 0));
-  }
+  // A clock while stopped moves nothing.
+  std::uint16_t sequence = attachEach(sender, 100,
+                                      {{{0xF3, 5}}, {{0xFA}}, {{0xF8}, {0xF8}, {0xFC}, {0xF8}}, {{0xB0, 7, 50}},
+                                       {{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}},
+                                       {{0xF0, 0x7F, 0x7F, 0x04, 0x01, 0x00, 0x40, 0xF7}, {0xC0, 2}}});
   const SysExLog gmOn = sysExLog(1, Bytes{0x7E, 0x7F, 0x09, 0x01});
   ChannelJournal program = onChannel(0);  // the controller set before the reset is gone
   program.program = ProgramState{2, std::nullopt, std::nullopt, true};
@@ -514,14 +507,8 @@ TEST(RtpJournalSender, SystemHistoriesMatchGoldenBytes) {
   };
   for (const auto& [packets, bytes] : cases) {
     JournalSender sender;
-    std::uint16_t sequence = 100;
-    for (const auto& messages : packets) {
-      Bytes p = packetWith(sequence++, messages);
-      ASSERT_TRUE(sender.attach(p, 0));
-    }
-    Bytes journal;
-    EXPECT_TRUE(encodeJournal(sender.journalFor(sequence, 0), journal));
-    EXPECT_EQ(journal, bytes);
+    const std::uint16_t next = attachEach(sender, 100, packets);
+    EXPECT_EQ(encoded(sender.journalFor(next, 0)), bytes);
   }
 }
 
@@ -582,9 +569,7 @@ TEST(RtpJournalRepair, TimeCodeFromAPeersJournal) {
   for (const auto& [bytes, played] : cases) {
     JournalRepair repair;
     (void)repair.arrived(1, nullptr);
-    ByteReader in(bytes);
-    RecoveryJournal journal;
-    ASSERT_EQ(decodeJournal(in, journal), DecodeError::None);
+    const RecoveryJournal journal = decoded(bytes);
     EXPECT_EQ(bytesOf(repair.arrived(3, &journal).repairs), played);
   }
 }
@@ -595,11 +580,7 @@ TEST(RtpJournalRepair, TimeCodeFromAPeersJournal) {
 TEST(RtpJournalRepair, AResetMissedIsToldByTheCountOfItsKind) {
   const Bytes gmOn{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
   const auto peer = [](std::uint8_t header) {
-    const Bytes bytes{0xC0, 0, 1, 0x84, 0x08, header, 0x02, 0x7E, 0x7F, 0x09, 0x81};
-    ByteReader in(bytes);
-    RecoveryJournal journal;
-    EXPECT_EQ(decodeJournal(in, journal), DecodeError::None);
-    return journal;
+    return decoded({0xC0, 0, 1, 0x84, 0x08, header, 0x02, 0x7E, 0x7F, 0x09, 0x81});
   };
   for (const auto& [header, played] : {std::pair{0x4B, std::vector<Bytes>{gmOn}}, {0x2B, {}}}) {
     JournalRepair repair;
@@ -621,21 +602,14 @@ TEST(RtpJournalRepair, AResetMissedIsToldByTheCountOfItsKind) {
 // before the null RPN the reset selects.
 TEST(RtpJournalSender, AParameterValueBeforeResetAllControllersIsMarked) {
   JournalSender sender;
-  std::uint16_t sequence = 20;
-  for (const Bytes& m : {Bytes{0xB0, 101, 0}, {0xB0, 100, 0}, {0xB0, 6, 2}, {0xB0, 121, 0}}) {
-    Bytes p = packetWith(sequence++, {m});
-    ASSERT_TRUE(sender.attach(p, 0));
-  }
-  const ChannelJournal all = sender.journalFor(sequence, 0).channels.at(0);
+  const std::uint16_t next =
+      attachEach(sender, 20, {{{0xB0, 101, 0}}, {{0xB0, 100, 0}}, {{0xB0, 6, 2}}, {{0xB0, 121, 0}}});
+  const ChannelJournal all = sender.journalFor(next, 0).channels.at(0);
   ChannelJournal m = onChannel(0);
   m.parameters = all.parameters, m.selectedLast = all.selectedLast;
-  Bytes journal;
-  ASSERT_TRUE(encodeJournal(journalOf(0, {m}), journal));
+  const Bytes journal = encoded(journalOf(0, {m}));
   EXPECT_EQ(journal, (Bytes{0x20, 0x00, 0x00, 0x00, 0x0C, 0x20, 0x20, 0x09, 0x80, 0x00, 0x82, 0x82, 0x7F, 0x7F, 0x00}));
-  ByteReader in(journal);
-  RecoveryJournal decoded;
-  ASSERT_EQ(decodeJournal(in, decoded), DecodeError::None);
-  EXPECT_EQ(decoded.channels.at(0).parameters, m.parameters);
+  EXPECT_EQ(decoded(journal).channels.at(0).parameters, m.parameters);
 }
 
 // A pressure that All Notes Off followed is marked (X): a receiver that lost both
@@ -645,8 +619,7 @@ TEST(RtpJournalRepair, APressureBeforeAllNotesOffIsMarkedAndLeft) {
   line.send({{0x90, 60, 90}});
   line.send({{0xA0, 60, 33}}, true);
   line.send({{0xB0, 123, 0}}, true);
-  Bytes journal;
-  ASSERT_TRUE(encodeJournal(line.sender.journalFor(line.sequence, 0), journal));
+  const Bytes journal = encoded(line.sender.journalFor(line.sequence, 0));
   EXPECT_EQ(Bytes(journal.end() - 3, journal.end()), (Bytes{0x80, 0xBC, 0xA1}));  // chapter A: 60 = 33, X
   EXPECT_EQ(line.send({{0xB0, 7, 1}}), (std::vector<Bytes>{{0x80, 60, 0}, {0xB0, 7, 1}}));
 }
