@@ -25,7 +25,6 @@ class AvahiConnection : public QObject {
   // Connects; by its return the daemon has been reached, or isOff() is true.
   void start();
 
-  bool isRunning() const { return running_; }
   bool isOff() const { return offReason_.has_value(); }
   std::optional<Failure> offReason() const { return offReason_; }
   // Non-null while running; what is made on it lives until lost().

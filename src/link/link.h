@@ -116,8 +116,6 @@ class Link : public QObject, private protocol::PeerSink {
   void checkDevices();
 
   LinkStatus status() const { return protocol_ ? protocol_->status() : LinkStatus::NotConnected; }
-  // Whether the running session's protocol has a chat.
-  bool chatAvailable() const { return running_ && protocol_->hasChat(); }
   // What the running session lacks now (the MIDI service, a chosen device).
   Missing missing() const { return running_ ? missing_ : Missing{}; }
   // The status line: "Connected", "Not Connected", with what is missing.
@@ -183,7 +181,6 @@ class Link : public QObject, private protocol::PeerSink {
   // connection check keeps what it knows between sessions); false when it did not run.
   bool startProtocol(settings::Protocol kind, const settings::Settings& settings, const SessionOptions& options);
   void emitCountsIfChanged();
-  void endSession();
   void refreshDeviceLists();
   void followRememberedNames(settings::Settings& settings, const settings::RememberedPorts& remembered);
   bool lookUpRemoteSession(settings::Settings& settings, const SessionOptions& options);

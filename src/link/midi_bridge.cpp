@@ -57,7 +57,6 @@ void MidiBridge::forward(protocol::PeerProtocol& peer, midi::MidiEventView event
       if (!event.isSysEx()) sentHeld_.track(midi::ShortMessage::fromBytes(event.bytes()));
       break;
     case protocol::SendResult::NotCarried:
-      sysExNotSent_.fetch_add(1, std::memory_order_relaxed);
       if (!sysExSeen_.exchange(true, std::memory_order_relaxed))
         wake_.post(event.isSysEx() ? kSysExNotSent : kNotWholeNotSent);
       break;

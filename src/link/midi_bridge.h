@@ -61,7 +61,6 @@ class MidiBridge final : public midi::MidiInputHandler {
   // reported. An input that will not close stays (a later close tries again).
   void close();
   bool inputOpen() const { return input_ != nullptr; }
-  bool outputOpen() const { return output_ != nullptr; }
 
   // The MIDI service's thread: one captured message, to the peer and the thru. A
   // SysEx the protocol cannot carry is counted and said once.
@@ -92,8 +91,6 @@ class MidiBridge final : public midi::MidiInputHandler {
   void checkDevices();
 
   std::uint64_t sentCount() const { return sent_.load(std::memory_order_relaxed); }
-  // SysEx captured and not sent to the peer, since the link began.
-  std::uint64_t sysExNotSentCount() const { return sysExNotSent_.load(std::memory_order_relaxed); }
 
  private:
   enum WakeBits : std::uint32_t {
@@ -134,7 +131,6 @@ class MidiBridge final : public midi::MidiInputHandler {
   // Written by the MIDI thread.
   std::atomic<std::uint64_t> sent_{0};
   std::atomic<net::SocketError> sendError_{net::SocketError::Ok};
-  std::atomic<std::uint64_t> sysExNotSent_{0};
   std::atomic<bool> sysExSeen_{false};  // this session
   bool sysExNoted_ = false;
   bool dropNoted_ = false;

@@ -8,10 +8,7 @@ namespace strandlink::link {
 
 int Reporter::report(const QString& context, BoxIcon icon, const QString& title, const QString& text, Flood flood) {
   const bool quiet = flood == Flood::Throttle && closedAt_.contains(context) && closedAt_[context].elapsed() < kQuietMs;
-  if (open_.value(context, false) || quiet) {
-    ++heldBack_[context];
-    return 0;
-  }
+  if (open_.value(context, false) || quiet) return 0;
   open_[context] = true;
   // One box at a time: what a posted box said, the status line still says.
   boxes_.closePosted();

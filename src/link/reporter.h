@@ -1,6 +1,6 @@
 // Keeps report boxes from stacking. A box runs a nested event loop, so socket and
 // timer handlers go on while it is open; a second report of the same context then
-// is only counted. What a handler finds by itself is posted instead: a box that
+// is dropped. What a handler finds by itself is posted instead: a box that
 // nobody waits for. Flood-prone contexts (reads and sends that fail per datagram)
 // are also held back for a while after their box closes.
 #pragma once
@@ -40,9 +40,6 @@ class Reporter {
   void socketError(net::SocketError error, const QString& context, Flood flood = Flood::Show,
                    const QString& detail = {});
 
-  // How many reports of a context were held back so far.
-  int heldBack(const QString& context) const { return heldBack_.value(context, 0); }
-
   MessageBoxes& boxes() { return boxes_; }
 
   static constexpr qint64 kQuietMs = 5000;
@@ -51,7 +48,6 @@ class Reporter {
   MessageBoxes& boxes_;
   QHash<QString, bool> open_;
   QHash<QString, QElapsedTimer> closedAt_;
-  QHash<QString, int> heldBack_;
   int modalOpen_ = 0;
   struct Posted {
     BoxIcon icon;

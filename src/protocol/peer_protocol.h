@@ -113,7 +113,6 @@ class PeerProtocol {
   virtual SendResult sendFromLoop(midi::MidiEventView event, std::int64_t playedMicros) = 0;
   // The socket error of the last send that failed (net/socket_errors.h).
   virtual net::SocketError lastSendError() const = 0;
-  virtual bool carriesSysEx() const = 0;
 
   // The loop's thread: the link ended every note its output held (Panic, or the
   // link's fall), so a protocol that keeps what the peer left sounding may forget it.

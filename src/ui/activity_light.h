@@ -16,7 +16,6 @@ class ActivityLight : public QWidget {
   // Lit now, and dark again kLitMs after the last flash.
   void flash();
   void putOut();
-  bool isLit() const { return lit_; }
 
   // Long enough to be seen from across a stage, short enough to blink with a beat.
   static constexpr int kLitMs = 150;

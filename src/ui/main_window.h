@@ -113,7 +113,6 @@ class MainWindow : public QMainWindow {
 
   // The caption: the program and version, blanks, and the notice; 121 characters.
   static QString caption();
-  double defaultPointSize() const { return defaultPoints_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -27,7 +27,6 @@ class ClassicProtocol final : public PeerProtocol {
   [[nodiscard]] SendResult send(midi::MidiEventView event, std::int64_t playedMicros) noexcept override;
   SendResult sendFromLoop(midi::MidiEventView event, std::int64_t playedMicros) override;
   net::SocketError lastSendError() const override { return sendError_.load(std::memory_order_relaxed); }
-  bool carriesSysEx() const override { return false; }
 
   link::LinkStatus status() const override { return monitor_.status(); }
   void tick() override;

@@ -35,7 +35,6 @@ class MulticastProtocol final : public PeerProtocol {
   [[nodiscard]] SendResult send(midi::MidiEventView event, std::int64_t playedMicros) noexcept override;
   SendResult sendFromLoop(midi::MidiEventView event, std::int64_t playedMicros) override;
   net::SocketError lastSendError() const override { return lastSendError_.load(std::memory_order_relaxed); }
-  bool carriesSysEx() const override { return true; }
 
   link::LinkStatus status() const override { return status_; }
   QString ownStatusText() const override;

@@ -40,8 +40,6 @@ class MulticastSocket {
   // The descriptor that sends to the group (connected to it), for a thread that
   // sends while another owns the socket (net::sendDatagram).
   int sendDescriptor() const { return sender_.descriptor(); }
-  // The group's address and port, where every datagram goes.
-  sockaddr_in groupAddress() const { return net::makeAddress(options_.group, options_.port); }
   // The source address and port of what this socket sends.
   const sockaddr_in& ownAddress() const { return own_; }
   const GroupOptions& options() const { return options_; }

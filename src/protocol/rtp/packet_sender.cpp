@@ -207,7 +207,6 @@ void PacketSender::sendGuardIfDue() {
   if (guard.empty()) return;  // its journal is left out: nothing to send
   (void)encoder_->takeSequence();
   sendPacket(guard);
-  guards_.fetch_add(1, std::memory_order_relaxed);
 }
 
 void PacketSender::sendPacket(const std::vector<std::uint8_t>& packet) {

@@ -61,7 +61,6 @@ class PacketSender {
   net::SocketError lastError() const { return lastError_.load(std::memory_order_relaxed); }
   std::uint64_t packetsSent() const { return packets_.load(std::memory_order_relaxed); }
   std::uint64_t failedSends() const { return failed_.load(std::memory_order_relaxed); }
-  std::uint64_t guardPackets() const { return guards_.load(std::memory_order_relaxed); }
   std::uint64_t journalBytes() const { return journalBytes_.load(std::memory_order_relaxed); }
 
  private:
@@ -109,7 +108,6 @@ class PacketSender {
   std::atomic<net::SocketError> lastError_{net::SocketError::Ok};
   std::atomic<std::uint64_t> packets_{0};
   std::atomic<std::uint64_t> failed_{0};
-  std::atomic<std::uint64_t> guards_{0};
   std::atomic<std::uint64_t> journalBytes_{0};
   std::atomic<std::uint32_t> feedback_{0};   // kFeedbackPending | sequence, until taken
   std::atomic<std::uint32_t> peerState_{0};  // sessions begun << 1 | the peer sends journals

@@ -39,7 +39,6 @@ class RtpProtocol final : public PeerProtocol {
     return sender_.queue(event, playedMicros);
   }
   net::SocketError lastSendError() const override { return sender_.lastError(); }
-  bool carriesSysEx() const override { return true; }
 
   void heldNotesReleased() override;
   link::LinkStatus status() const override { return status_; }

@@ -24,7 +24,6 @@ class SysExAssembler {
   // A packet was lost: a SysEx in progress cannot be whole any more.
   void reset();
 
-  bool inProgress() const { return state_ != State::Idle; }
   std::uint64_t cancelled() const { return cancelled_; }
   // Partial SysEx and commands that were dropped for any other reason.
   std::uint64_t dropped() const { return dropped_; }
