@@ -41,10 +41,8 @@ std::unique_ptr<Shell> makeDesktopShell() { return std::make_unique<DesktopShell
 bool ShellOpen(Shell& shell, QWidget* owner, const QString& file) {
   ShellRequest r;
   r.owner = owner;
-  r.verb = QStringLiteral("Open");
   r.file = file;
   r.directory = QCoreApplication::applicationDirPath();
-  r.showMode = 1;
   return shell.execute(r);
 }
 

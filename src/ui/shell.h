@@ -12,14 +12,11 @@ class QWidget;
 
 namespace strandlink::ui {
 
-// One request, with the six values a shell "Open" is given.
+// One request to open something.
 struct ShellRequest {
   QWidget* owner = nullptr;  // the window whose handler asked
-  QString verb;              // "Open"
   QString file;              // a path or an address
-  QString parameters;        // always empty
   QString directory;         // the program's directory
-  int showMode = 1;          // show normally
 };
 
 class Shell {
@@ -46,8 +43,7 @@ class RecordingShell : public Shell {
 };
 
 // Opens a file or address on behalf of owner, the way every help command does:
-// verb "Open", no parameters, the program's directory, shown normally. The
-// shell's answer.
+// relative to the program's directory. The shell's answer.
 bool ShellOpen(Shell& shell, QWidget* owner, const QString& file);
 
 // What a request's file means to the desktop: an address with a scheme stays as it
