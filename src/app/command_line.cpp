@@ -8,7 +8,6 @@
 #include "link/session_discovery.h"
 #include "link/visible_text.h"
 #include "net/addresses.h"
-#include "protocol/protocol_factory.h"
 
 namespace strandlink::app {
 
@@ -266,14 +265,6 @@ bool takeFlag(const QString& name, CommandLine& c, Flags& f) {
   return true;
 }
 
-// The one place that turns away a protocol this build cannot link with yet: one
-// line naming the option, or empty.
-QString protocolRefusal(settings::Protocol protocol) {
-  if (protocol::protocolAvailable(protocol)) return {};
-  return QStringLiteral("strandlink: --protocol %1: this peer protocol is not available yet")
-      .arg(settings::protocolName(protocol));
-}
-
 // --list-peers stands alone but for --protocol, which then says whose published
 // sessions are listed (and is not remembered).
 CommandLine listPeers(CommandLine c, const Flags& f) {
@@ -297,7 +288,6 @@ QString protocolMismatch(const CommandLine& c) {
         "strandlink: --local needs ADDRESS:PORT, for example 192.168.1.20:5000 (an address alone "
         "only with --protocol multicast)");
   if (c.ttl && !multicast) return QStringLiteral("strandlink: --ttl goes with --protocol multicast");
-  if (protocol) return protocolRefusal(*protocol);
   return {};
 }
 

@@ -4,7 +4,6 @@
 
 #include "headless/chat_input.h"
 #include "link/priority.h"
-#include "link/protocol_choice.h"
 #include "link/settings_files.h"
 #include "link/visible_text.h"
 #include "midi/midi_service.h"
@@ -90,7 +89,7 @@ bool HeadlessRun::start() {
   if (!prepared_ && !prepare().isEmpty()) return false;
   link::SessionOptions options{options_.thru, settings::loadTiming(), settings::loadDelayMs(),
                                settings::loadRememberedPorts()};
-  options.protocol = link::rememberedProtocol();
+  options.protocol = settings::loadProtocol();
   options.ttl = options_.ttl;
   options.publish = options_.publish;
   options.name = options_.sessionName;

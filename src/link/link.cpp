@@ -145,14 +145,6 @@ bool Link::startProtocol(settings::Protocol kind, const settings::Settings& sett
     protocol_ = protocol::makePeerProtocol(kind, protocol::PeerContext{*this, reporter_, filter_, clock_});
     protocolKind_ = kind;
   }
-  // The front ends offer only what is available; a choice from elsewhere (an
-  // edited strandlink.conf) is said, not started.
-  if (!protocol_) {
-    const QString name = settings::protocolName(kind);
-    reporter_.report(BoxIcon::Exclamation, kAppTitle,
-                     QStringLiteral("The %1 peer protocol is not available in this version.").arg(name));
-    return false;
-  }
   protocol::PeerStart start{settings, options.timing, sessionName(options.name), options.ttl};
   const protocol::StartOutcome outcome = protocol_->start(start);
   startProblem_ = outcome.refused;

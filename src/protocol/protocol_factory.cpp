@@ -6,19 +6,9 @@
 
 namespace strandlink::protocol {
 
-bool protocolAvailable(settings::Protocol protocol) {
-  switch (protocol) {
-    case settings::Protocol::Classic: return true;
-    case settings::Protocol::Rtp: return true;
-    case settings::Protocol::Multicast: return true;
-  }
-  return false;
-}
-
 bool protocolHasChat(settings::Protocol protocol) { return protocol == settings::Protocol::Classic; }
 
 std::unique_ptr<PeerProtocol> makePeerProtocol(settings::Protocol protocol, const PeerContext& context) {
-  if (!protocolAvailable(protocol)) return nullptr;
   switch (protocol) {
     case settings::Protocol::Classic: return std::make_unique<classic::ClassicProtocol>(context);
     case settings::Protocol::Multicast: return std::make_unique<multicast::MulticastProtocol>(context);

@@ -1,5 +1,5 @@
-// The one place that knows every peer protocol: which of them this build offers,
-// and the implementation for a choice. Adding a protocol touches this file, the
+// The one place that knows every peer protocol: which of them has a chat, and the
+// implementation for a choice. Adding a protocol touches this file, the
 // settings' choice and the front ends' lists, nothing else above the seam.
 #pragma once
 
@@ -10,13 +10,10 @@
 
 namespace strandlink::protocol {
 
-// Whether a protocol can be chosen yet; the front ends refuse or grey out the rest.
-bool protocolAvailable(settings::Protocol protocol);
-
 // Whether the protocol carries chat lines; the front ends disable the chat without.
 bool protocolHasChat(settings::Protocol protocol);
 
-// A stopped protocol of that kind; nothing for one that is not available.
+// A stopped protocol of that kind.
 std::unique_ptr<PeerProtocol> makePeerProtocol(settings::Protocol protocol, const PeerContext& context);
 
 }  // namespace strandlink::protocol

@@ -8,7 +8,6 @@
 #include <QSignalBlocker>
 
 #include "link/priority.h"
-#include "link/protocol_choice.h"
 #include "link/settings_files.h"
 #include "midi/midi_service.h"
 #include "settings/preferences.h"
@@ -53,7 +52,7 @@ void MainWindow::startUp() {
   peerOnlyBox_->setChecked(peerOnly);
   link_.setPeerFilter(peerOnly);
   showTimingChoice(settings::loadTiming(), settings::loadDelayMs());
-  showProtocolChoice(link::rememberedProtocol());
+  showProtocolChoice(settings::loadProtocol());
   showChatAvailability();
   restoreWindowOptions();
   link_.followDeviceLists(true);
@@ -111,7 +110,7 @@ QString MainWindow::applyCommandLine(const link::SettingOverrides& overrides) {
     if (overrides.delayMs) settings::saveDelayMs(*overrides.delayMs);
     if (overrides.protocol) settings::saveProtocol(*overrides.protocol);
     showTimingChoice(settings::loadTiming(), settings::loadDelayMs());
-    showProtocolChoice(link::rememberedProtocol());
+    showProtocolChoice(settings::loadProtocol());
     showChatAvailability();
   } else {
     closedDown_ = true;

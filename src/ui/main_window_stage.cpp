@@ -11,7 +11,6 @@
 #include <QPushButton>
 #include <QComboBox>
 #include <QSpinBox>
-#include <QStandardItemModel>
 
 #include "link/protocol_choice.h"
 #include "protocol/protocol_factory.h"
@@ -79,15 +78,10 @@ void MainWindow::buildStageControls(QWidget* client) {
   buildTimingChoice(client);
 }
 
-// In the order of settings::Protocol. One this build cannot link with yet is
-// listed but greyed out, so users see what is coming and cannot choose it.
+// In the order of settings::Protocol.
 void MainWindow::buildProtocolChoice(QWidget* client) {
   protocolBox_ = place<QComboBox>(client, "protocolBox", twipsRect(90, 1065, 1110, 315), 7.5);
   protocolBox_->addItems({QStringLiteral("Classic"), QStringLiteral("RTP-MIDI"), QStringLiteral("Multicast")});
-  auto* items = qobject_cast<QStandardItemModel*>(protocolBox_->model());
-  for (const auto p : {settings::Protocol::Classic, settings::Protocol::Rtp, settings::Protocol::Multicast}) {
-    if (!protocol::protocolAvailable(p)) items->item(int(p))->setEnabled(false);
-  }
   protocolBox_->setToolTip(wrappedToolTip(
       QStringLiteral("How this side talks to the other. Classic: with another copy of Strandlink. RTP-MIDI: with a "
                      "Mac, an iPad or rtpMIDI on Windows. Multicast: with a MIDI gateway's group on the LAN")));
