@@ -1,12 +1,9 @@
 #include "protocol/multicast/group_settings.h"
 
-#include <QStringList>
-
 #include <cmath>
 
-#include "link/reporter.h"
-#include "link/visible_text.h"
 #include "net/addresses.h"
+#include "protocol/refusals.h"
 
 namespace strandlink::protocol::multicast {
 
@@ -14,38 +11,14 @@ namespace {
 
 using link::SettingsField;
 
-class Refusals {
- public:
-  void refuse(SettingsField field, const QString& message) {
-    messages_ << message;
-    if (first_ == SettingsField::None) first_ = field;
-  }
-  bool any() const { return !messages_.isEmpty(); }
-  SettingsField first() const { return first_; }
-  void report(link::Reporter& reporter) const {
-    if (messages_.isEmpty()) return;
-    const QString text = messages_.join(u'\n');
-    reporter.report(link::BoxIcon::Exclamation, QString::fromLatin1(link::kRefusedValueTitle), text);
-  }
-
- private:
-  QStringList messages_;
-  SettingsField first_ = SettingsField::None;
-};
-
-// A name that could not be found is told apart from a text that is no address.
-QString addressProblem(const QString& text, const net::Resolved& resolved, const QString& field) {
-  if (net::isHostName(text) && net::failed(resolved.error))
-    return QStringLiteral("Could not find the host name %1 for %2").arg(link::quotedValue(text), field);
-  return QStringLiteral("Invalid format for %1").arg(field);
-}
-
 void checkGroup(const settings::Settings& s, GroupOptions& options, Refusals& refusals) {
   const QString text = s.remoteHost.trimmed();
   if (text.isEmpty()) return;
   const net::Resolved group = net::resolveAddress(text);
   if (net::failed(group.error) || group.address == net::kNoAddress) {
-    refusals.refuse(SettingsField::RemoteHost, addressProblem(text, group, QStringLiteral("Remote IP Address")));
+    refusals.refuseAddress(text, group, SettingsField::RemoteHost,
+                           QStringLiteral("Invalid format for Remote IP Address"),
+                           QStringLiteral("Could not find the host name %1 for Remote IP Address"));
   } else if (!IN_MULTICAST(ntohl(group.address))) {
     refusals.refuse(SettingsField::RemoteHost,
                     QStringLiteral("Remote IP Address must be a multicast group (224.0.0.0 to 239.255.255.255)"));
@@ -69,7 +42,8 @@ void checkInterface(const settings::Settings& s, GroupOptions& options, Refusals
   if (text.isEmpty()) return;
   const net::Resolved local = net::resolveAddress(text);
   if (!local.usable()) {
-    refusals.refuse(SettingsField::LocalHost, addressProblem(text, local, QStringLiteral("Local IP Address")));
+    refusals.refuseAddress(text, local, SettingsField::LocalHost, QStringLiteral("Invalid format for Local IP Address"),
+                           QStringLiteral("Could not find the host name %1 for Local IP Address"));
     return;
   }
   options.interfaceAddress = local.address;

@@ -1,13 +1,10 @@
 #include "protocol/rtp/start_check.h"
 
-#include <QStringList>
-
 #include <cmath>
 
-#include "link/reporter.h"
-#include "link/visible_text.h"
 #include "net/addresses.h"
 #include "net/udp_socket.h"
+#include "protocol/refusals.h"
 
 namespace strandlink::protocol::rtp {
 
@@ -22,32 +19,14 @@ std::optional<std::uint16_t> controlPort(const QString& text) {
   return static_cast<std::uint16_t>(std::nearbyint(*value));
 }
 
-class Refusals {
- public:
-  void refuse(SettingsField field, const QString& message) {
-    messages_ << message;
-    if (first_ == SettingsField::None) first_ = field;
-  }
-  // An address: a name that could not be found is told apart from a text that is no address.
-  std::optional<std::uint32_t> address(const QString& text, SettingsField field, const QString& invalid,
-                                       const QString& notFound) {
-    const net::Resolved resolved = net::resolveAddress(text);
-    if (!text.isEmpty() && resolved.usable()) return resolved.address;
-    const bool lookupFailed = net::isHostName(text) && net::failed(resolved.error);
-    refuse(field, lookupFailed ? notFound.arg(link::quotedValue(text)) : invalid);
-    return std::nullopt;
-  }
-  void report(link::Reporter& reporter) const {
-    if (messages_.isEmpty()) return;
-    const QString text = messages_.join(u'\n');
-    reporter.report(link::BoxIcon::Exclamation, QString::fromLatin1(link::kRefusedValueTitle), text);
-  }
-  SettingsField first() const { return first_; }
-
- private:
-  QStringList messages_;
-  SettingsField first_ = SettingsField::None;
-};
+// A usable address for the text, or nothing, refused.
+std::optional<std::uint32_t> address(Refusals& refusals, const QString& text, SettingsField field,
+                                     const QString& invalid, const QString& notFound) {
+  const net::Resolved resolved = net::resolveAddress(text);
+  if (!text.isEmpty() && resolved.usable()) return resolved.address;
+  refusals.refuseAddress(text, resolved, field, invalid, notFound);
+  return std::nullopt;
+}
 
 }  // namespace
 
@@ -64,14 +43,14 @@ SessionAddressCheck checkSessionAddresses(const settings::Settings& s, link::Rep
     const auto remotePort = controlPort(s.remotePort);
     if (!remotePort)
       refusals.refuse(SettingsField::RemotePort, QStringLiteral("Remote Port value must be between 1 and 65534"));
-    const auto address = refusals.address(s.remoteHost, SettingsField::RemoteHost,
-                                          QStringLiteral("Invalid format for Remote IP Address"),
-                                          QStringLiteral("Could not find the host name %1 for Remote IP Address"));
-    if (remotePort && address) remote = net::makeAddress(*address, *remotePort);
+    const auto remoteAddress = address(refusals, s.remoteHost, SettingsField::RemoteHost,
+                                       QStringLiteral("Invalid format for Remote IP Address"),
+                                       QStringLiteral("Could not find the host name %1 for Remote IP Address"));
+    if (remotePort && remoteAddress) remote = net::makeAddress(*remoteAddress, *remotePort);
   }
-  const auto local = refusals.address(s.localHost, SettingsField::LocalHost,
-                                      QStringLiteral("Invalid format for Local IP Address"),
-                                      QStringLiteral("Could not find the host name %1 for Local IP Address"));
+  const auto local = address(refusals, s.localHost, SettingsField::LocalHost,
+                             QStringLiteral("Invalid format for Local IP Address"),
+                             QStringLiteral("Could not find the host name %1 for Local IP Address"));
   refusals.report(reporter);
   if (refusals.first() != SettingsField::None) return {std::nullopt, refusals.first()};
   return {SessionAddresses{net::makeAddress(*local, *localPort), remote}, SettingsField::None};

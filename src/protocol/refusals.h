@@ -1,0 +1,39 @@
+// The values a Start refused, gathered while the checks run: every one is listed
+// in one box, in the order of the checks, so the user sees at once all there is
+// to mend.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include "link/address_check.h"
+
+namespace strandlink::net {
+struct Resolved;
+}
+
+namespace strandlink::link {
+class Reporter;
+}
+
+namespace strandlink::protocol {
+
+class Refusals {
+ public:
+  void refuse(link::SettingsField field, const QString& message);
+  // An address that will not do: a name that could not be found (notFound, with
+  // the quoted text for %1) is told apart from a text that is no address (invalid).
+  void refuseAddress(const QString& text, const net::Resolved& resolved, link::SettingsField field,
+                     const QString& invalid, const QString& notFound);
+  bool any() const { return !messages_.isEmpty(); }
+  // The first refused field; None when no value a field holds was refused.
+  link::SettingsField first() const { return first_; }
+  // The one box; its text is its own context, so a repeat never stacks on itself.
+  void report(link::Reporter& reporter) const;
+
+ private:
+  QStringList messages_;
+  link::SettingsField first_ = link::SettingsField::None;
+};
+
+}  // namespace strandlink::protocol
