@@ -238,7 +238,8 @@ void JackSynth::process(jack_nframes_t frames) {
   }
 }
 
-void JackSynth::collect() {
+std::unique_lock<std::mutex> JackSynth::collect() {
+  std::unique_lock lock(mutex_);
   MidiBytes message;
   std::uint32_t frame = 0;
   std::int64_t micros = 0;
@@ -247,52 +248,43 @@ void JackSynth::collect() {
     frames_.push_back(frame);
     times_.push_back(micros);
   }
+  return lock;
 }
 
 std::vector<MidiBytes> JackSynth::received() {
-  std::lock_guard lock(mutex_);
-  collect();
+  const auto lock = collect();
   return received_;
 }
 
 bool JackSynth::waitFor(std::size_t count, std::chrono::milliseconds deadline) {
   return pollUntil(deadline, [&] {
-    std::lock_guard lock(mutex_);
-    collect();
+    const auto lock = collect();
     return received_.size() >= count;
   });
 }
 
 std::size_t JackSynth::count() {
-  std::lock_guard lock(mutex_);
-  collect();
+  const auto lock = collect();
   return received_.size();
 }
 
 std::vector<std::uint32_t> JackSynth::frames() {
-  std::lock_guard lock(mutex_);
-  collect();
+  const auto lock = collect();
   return frames_;
 }
 
 std::vector<std::int64_t> JackSynth::times() {
-  std::lock_guard lock(mutex_);
-  collect();
+  const auto lock = collect();
   return times_;
 }
 
 void JackSynth::clear() {
-  std::lock_guard lock(mutex_);
-  collect();
+  const auto lock = collect();
   received_.clear();
   frames_.clear();
   times_.clear();
   lateCycles_.store(0);
 }
-
-}  // namespace strandlink::test
-
-namespace strandlink::test {
 
 KillableJack::KillableJack(std::string name) : name_(std::move(name)) {
   if (const char* was = std::getenv("JACK_DEFAULT_SERVER")) saved_ = was;

@@ -153,7 +153,8 @@ class JackSynth final : public JackClient {
 
  private:
   void process(jack_nframes_t frames) override;
-  void collect();
+  // Takes what the ring holds into the lists, under the lock it returns.
+  std::unique_lock<std::mutex> collect();
   jack_port_t* port_ = nullptr;
   MidiRing ring_;
   std::atomic<bool> overflowed_{false};
