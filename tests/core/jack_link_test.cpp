@@ -82,14 +82,23 @@ TEST(JackLink, AServerKilledAndStartedAgainWithItsProgramsLaterCarriesMidiAgainW
       return sent && countOf(*synth, 0x90) > 0 && countOf(*listener, 0x90) > 0;
     }, deadlineMs);
   };
+  // The server killed with its programs, then the programs made again once it serves.
+  const auto killServer = [&] {
+    server.stop(SIGKILL);
+    keyboard.reset();
+    synth.reset();
+    listener.reset();
+  };
+  const auto programsBack = [&] {
+    keyboard = madeWhenServed<JackKeyboard>("phoenix-kb");
+    synth = madeWhenServed<JackSynth>("phoenix-syn");
+    listener = madeWhenServed<JackSynth>("phoenix-ear");
+  };
   ASSERT_TRUE(flows(10000));
   EXPECT_EQ(side->link.statusText(), "Not Connected");
   side->link.checkDevices();  // as its once-a-second check does, which notes its ports' connections
 
-  server.stop(SIGKILL);
-  keyboard.reset();
-  synth.reset();
-  listener.reset();
+  killServer();
   ASSERT_TRUE(waitFor([&] { return side->link.missing().service; }, 5000));
   EXPECT_EQ(side->link.statusText(), "Not Connected - MIDI service missing");
   // While the server is away a device's absence says nothing: the service's loss is reported once.
@@ -105,9 +114,7 @@ TEST(JackLink, AServerKilledAndStartedAgainWithItsProgramsLaterCarriesMidiAgainW
   ASSERT_TRUE(waitFor([&] { return side->link.statusText() == "Not Connected - input and output missing"; }, 3000))
       << side->link.statusText().toStdString();
   EXPECT_TRUE(side->boxes.texts().join("|").contains("The MIDI service is back"));
-  keyboard = madeWhenServed<JackKeyboard>("phoenix-kb");
-  synth = madeWhenServed<JackSynth>("phoenix-syn");
-  listener = madeWhenServed<JackSynth>("phoenix-ear");
+  programsBack();
   ASSERT_TRUE(keyboard->ok() && synth->ok() && listener->ok());
   EXPECT_TRUE(flows(3000)) << "MIDI did not flow again within 3 s: " << countOf(*synth, 0x90) << " "
                           << countOf(*listener, 0x90) << " " << side->link.statusText().toStdString();
@@ -116,15 +123,10 @@ TEST(JackLink, AServerKilledAndStartedAgainWithItsProgramsLaterCarriesMidiAgainW
   // Once more, with the programs back before the link sees the server again (the
   // test's thread holds the loop): the new client connects them itself.
   side->link.checkDevices();
-  server.stop(SIGKILL);
-  keyboard.reset();
-  synth.reset();
-  listener.reset();
+  killServer();
   ASSERT_TRUE(waitFor([&] { return side->link.missing().service; }, 5000));
   ASSERT_TRUE(server.start());
-  keyboard = madeWhenServed<JackKeyboard>("phoenix-kb");
-  synth = madeWhenServed<JackSynth>("phoenix-syn");
-  listener = madeWhenServed<JackSynth>("phoenix-ear");
+  programsBack();
   EXPECT_TRUE(flows(3000)) << "MIDI did not flow again within 3 s: " << countOf(*synth, 0x90) << " "
                           << countOf(*listener, 0x90) << " " << side->link.statusText().toStdString();
   side->link.stop();
