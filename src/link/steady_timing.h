@@ -35,7 +35,6 @@
 // Everything here runs on the loop's thread.
 #pragma once
 
-#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
