@@ -22,12 +22,12 @@
 #include "headless/line_output.h"
 #include "link/device_lists.h"
 #include "link/midi_bridge.h"
-#include "link/reporter.h"
 #include "midi/midi_service.h"
-#include "link/peer_filter.h"
 #include "net/udp_socket.h"
 #include "protocol/classic/classic_codec.h"
 #include "protocol/classic/classic_protocol.h"
+#include "protocol/peer_filter.h"
+#include "report/reporter.h"
 
 using namespace strandlink;
 using Clock = std::chrono::steady_clock;
@@ -37,7 +37,7 @@ namespace {
 // The protocol's reports go nowhere: only its sending is measured.
 struct QuietSink : protocol::PeerSink {
   void peerEvent(midi::MidiEventView, std::optional<std::uint32_t>, std::int64_t) override {}
-  void peerStatus(link::LinkStatus) override {}
+  void peerStatus(protocol::LinkStatus) override {}
   void peerChatLine(const QString&) override {}
   void peerNotice(const QString&) override {}
   void peerFiguresChanged() override {}
@@ -134,7 +134,7 @@ int main(int argc, char** argv) {
   auto service = midi::makeMidiService("PathCost");
   headless::LineOutput errors(STDERR_FILENO);
   headless::StreamBoxes boxes(errors);
-  link::Reporter reporter(boxes);
+  report::Reporter reporter(boxes);
   link::DeviceLists lists{service->inputNames(), service->outputNames()};
   link::MidiBridge bridge(*service, lists, reporter);
 
@@ -146,7 +146,7 @@ int main(int argc, char** argv) {
   if (net::failed(error) || net::failed(socket.bind(net::makeAddress(htonl(INADDR_LOOPBACK), local)))) return 1;
   // The send path's sockets are the protocol's own, on ports of their own.
   QuietSink sink;
-  link::PeerFilter filter;
+  protocol::PeerFilter filter;
   protocol::classic::ClassicProtocol classic({sink, reporter, filter});
   protocol::PeerStart start;
   start.settings.localHost = start.settings.remoteHost = QStringLiteral("127.0.0.1");

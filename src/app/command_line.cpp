@@ -6,8 +6,8 @@
 #include <iterator>
 
 #include "link/session_discovery.h"
-#include "link/visible_text.h"
 #include "net/addresses.h"
+#include "report/visible_text.h"
 
 namespace strandlink::app {
 
@@ -139,7 +139,7 @@ QString takeEndpoint(const QString& flag, const QString& value, bool namesAllowe
   }
   if (!isDottedAddress(h) && !(namesAllowed && net::isHostName(h))) {
     return QStringLiteral("strandlink: %1: '%2' is not %3")
-        .arg(flag, link::quotedValue(h),
+        .arg(flag, report::quotedValue(h),
              namesAllowed ? QStringLiteral("an IPv4 address or a host name")
                           : QStringLiteral("an IPv4 address such as 192.168.1.10"));
   }
@@ -340,7 +340,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
       if (!inlineValue && i + 1 < arguments.size()) value = arguments[++i];
       if (const QString error = option->take(c, value); !error.isEmpty()) return fail(error);
     } else if (inlineValue || !takeFlag(name, c, flags)) {
-      return fail(QStringLiteral("strandlink: unknown option '%1' (try --help)").arg(link::quotedValue(a)));
+      return fail(QStringLiteral("strandlink: unknown option '%1' (try --help)").arg(report::quotedValue(a)));
     }
   }
   return withMode(c, flags);

@@ -72,14 +72,14 @@ bool DemoRun::start() {
   a_.midi = midi::makeMidiService("DemoA");
   b_.midi = midi::makeMidiService("DemoB");
   if (outputsBefore.empty()) {
-    boxes_.show(link::BoxIcon::Exclamation, QStringLiteral("demo"),
+    boxes_.show(report::BoxIcon::Exclamation, QStringLiteral("demo"),
                 QStringLiteral("no MIDI service runs (neither an ALSA sequencer nor a JACK server)"));
     return false;
   }
   a_.port = freePortPair(4000);
   b_.port = a_.port == 0 ? 0 : freePortPair(a_.port + 2);
   if (b_.port == 0) {
-    boxes_.show(link::BoxIcon::Exclamation, QStringLiteral("demo"), QStringLiteral("no free UDP ports on 127.0.0.1"));
+    boxes_.show(report::BoxIcon::Exclamation, QStringLiteral("demo"), QStringLiteral("no free UDP ports on 127.0.0.1"));
     return false;
   }
   if (!startCopy(a_, b_.port) || !startCopy(b_, a_.port) || !joinPlayer(outputsBefore, inputsBefore)) return false;
@@ -106,7 +106,7 @@ bool DemoRun::start() {
 bool DemoRun::startCopy(Copy& copy, int remotePort) {
   copy.link = std::make_unique<link::Link>(*copy.midi, boxes_);
   connect(copy.link.get(), &link::Link::statusChanged, this,
-          [this, &copy](link::LinkStatus status) { showStatus(copy, status); });
+          [this, &copy](protocol::LinkStatus status) { showStatus(copy, status); });
   copy.link->takeDeviceLists();
   settings::Settings s;
   s.remoteHost = s.localHost = kLoopback;
@@ -124,7 +124,7 @@ bool DemoRun::joinPlayer(const std::set<std::string>& outputsBefore, const std::
   const int aIn = newEntry(outputs, outputsBefore, a), bIn = newEntry(outputs, outputsBefore, b);
   const int aOut = newEntry(inputs, inputsBefore, a), bOut = newEntry(inputs, inputsBefore, b);
   if (std::min({aIn, bIn, aOut, bOut}) < 0) {
-    boxes_.show(link::BoxIcon::Exclamation, QStringLiteral("demo"),
+    boxes_.show(report::BoxIcon::Exclamation, QStringLiteral("demo"),
                 QStringLiteral("the copies' MIDI ports did not appear"));
     return false;
   }
@@ -139,7 +139,7 @@ bool DemoRun::joinPlayer(const std::set<std::string>& outputsBefore, const std::
   if (r == midi::MidiError::Ok) r = player_->openInput(bOut, *this, recorderIn_);
   if (r == midi::MidiError::Ok) r = recorderIn_->start();
   if (r != midi::MidiError::Ok) {
-    boxes_.show(link::BoxIcon::Exclamation, QStringLiteral("demo"),
+    boxes_.show(report::BoxIcon::Exclamation, QStringLiteral("demo"),
                 QStringLiteral("the player could not join the copies' ports: ") +
                     QString::fromStdString(player_->errorText(r)));
   }
@@ -166,9 +166,9 @@ void DemoRun::stop() {
   }
 }
 
-void DemoRun::showStatus(Copy& copy, link::LinkStatus status) {
+void DemoRun::showStatus(Copy& copy, protocol::LinkStatus status) {
   if (stopping_) return;
-  copy.connected = status == link::LinkStatus::Connected;
+  copy.connected = status == protocol::LinkStatus::Connected;
   printLine(copy.letter + (copy.connected ? QStringLiteral(": Connected") : QStringLiteral(": Not Connected")));
   startPhraseWhenReady();
 }

@@ -69,7 +69,7 @@ class DemoRun : public QObject, private midi::MidiInputHandler {
   void onMidiMessage(midi::MidiEventView event, std::int64_t timeMicros) override;
   bool startCopy(Copy& copy, int remotePort);
   bool joinPlayer(const std::set<std::string>& outputsBefore, const std::set<std::string>& inputsBefore);
-  void showStatus(Copy& copy, link::LinkStatus status);
+  void showStatus(Copy& copy, protocol::LinkStatus status);
   void sendWarmUp();
   void startPhraseWhenReady();
   void startPhrase();

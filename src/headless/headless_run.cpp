@@ -5,8 +5,8 @@
 #include "headless/chat_input.h"
 #include "link/priority.h"
 #include "link/settings_files.h"
-#include "link/visible_text.h"
 #include "midi/midi_service.h"
+#include "report/visible_text.h"
 #include "settings/preferences.h"
 
 namespace strandlink::headless {
@@ -21,7 +21,7 @@ void writeLine(std::FILE* f, const QString& line) {
 
 }  // namespace
 
-int StreamBoxes::show(link::BoxIcon, const QString& title, const QString& text) {
+int StreamBoxes::show(report::BoxIcon, const QString& title, const QString& text) {
   err_.write(title + QStringLiteral(": ") + text);
   return 1;
 }
@@ -32,7 +32,7 @@ HeadlessRun::HeadlessRun(midi::MidiService& midi, HeadlessOptions options, std::
   // Chat reaches us from any host while the peer filter is off; a terminal, a log
   // or the journal would act on its control characters.
   connect(&link_, &link::Link::chatLineReceived, this,
-          [this](const QString& line) { printLine(QStringLiteral("REMOTE") + link::visibleControls(line)); });
+          [this](const QString& line) { printLine(QStringLiteral("REMOTE") + report::visibleControls(line)); });
   connect(&link_, &link::Link::figuresChanged, this, &HeadlessRun::showFigures);
   connect(&link_, &link::Link::noticed, this, &HeadlessRun::printLine);
   // The device found by its name is the one the settings name from now on.

@@ -13,8 +13,8 @@
 
 #include "headless/line_output.h"
 #include "link/link.h"
-#include "link/message_boxes.h"
 #include "link/setting_overrides.h"
+#include "report/message_boxes.h"
 #include "settings/settings.h"
 
 namespace strandlink::midi {
@@ -26,10 +26,10 @@ namespace strandlink::headless {
 class ChatInput;
 
 // Every box as one line, "title: text".
-class StreamBoxes : public link::MessageBoxes {
+class StreamBoxes : public report::MessageBoxes {
  public:
   explicit StreamBoxes(LineOutput& err) : err_(err) {}
-  int show(link::BoxIcon icon, const QString& title, const QString& text) override;
+  int show(report::BoxIcon icon, const QString& title, const QString& text) override;
 
  private:
   LineOutput& err_;

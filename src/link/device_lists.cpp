@@ -1,7 +1,7 @@
 #include "link/device_lists.h"
 
-#include "link/reporter.h"
 #include "midi/midi_service.h"
+#include "report/reporter.h"
 
 namespace strandlink::link {
 
@@ -46,18 +46,18 @@ QString deviceMoveText(const DeviceLists& lists, const DeviceMove& move) {
       .arg(from);
 }
 
-void reportInputError(Reporter& reporter, const DeviceLists& lists, int position, const QString& text) {
-  reporter.report(BoxIcon::Exclamation, QStringLiteral("Device Error"),
+void reportInputError(report::Reporter& reporter, const DeviceLists& lists, int position, const QString& text) {
+  reporter.report(report::BoxIcon::Exclamation, QStringLiteral("Device Error"),
                   QStringLiteral("Midi Input: ") + lists.inputName(position) + QStringLiteral(" :  ") + text);
 }
 
-void reportOutputError(Reporter& reporter, const DeviceLists& lists, int position, const QString& text) {
-  reporter.report(BoxIcon::Exclamation, QStringLiteral("Device Error"),
+void reportOutputError(report::Reporter& reporter, const DeviceLists& lists, int position, const QString& text) {
+  reporter.report(report::BoxIcon::Exclamation, QStringLiteral("Device Error"),
                   QStringLiteral("Midi Output: ") + lists.outputName(position) + text);
 }
 
-void reportMissingService(Reporter& reporter, const QString& text) {
-  reporter.report(BoxIcon::Exclamation, QStringLiteral("Device Error"), text);
+void reportMissingService(report::Reporter& reporter, const QString& text) {
+  reporter.report(report::BoxIcon::Exclamation, QStringLiteral("Device Error"), text);
 }
 
 }  // namespace strandlink::link

@@ -14,9 +14,11 @@ namespace strandlink::midi {
 class MidiService;
 }
 
-namespace strandlink::link {
-
+namespace strandlink::report {
 class Reporter;
+}  // namespace strandlink::report
+
+namespace strandlink::link {
 
 struct DeviceLists {
   // Full port names. Entry 0 of each is our own port.
@@ -51,9 +53,9 @@ int followRememberedName(const std::vector<std::string>& names, int position,
 QString deviceMoveText(const DeviceLists& lists, const DeviceMove& move);
 
 // The "Device Error" boxes: "Midi Input: NAME :  TEXT" and "Midi Output: NAMETEXT".
-void reportInputError(Reporter& reporter, const DeviceLists& lists, int position, const QString& text);
-void reportOutputError(Reporter& reporter, const DeviceLists& lists, int position, const QString& text);
+void reportInputError(report::Reporter& reporter, const DeviceLists& lists, int position, const QString& text);
+void reportOutputError(report::Reporter& reporter, const DeviceLists& lists, int position, const QString& text);
 // Neither list can open anything: the box says which service is missing, not a device.
-void reportMissingService(Reporter& reporter, const QString& text);
+void reportMissingService(report::Reporter& reporter, const QString& text);
 
 }  // namespace strandlink::link

@@ -5,16 +5,16 @@
 // makes its ports and connections again by itself when it is back.
 #include "link/device_lists.h"
 #include "link/midi_bridge.h"
-#include "link/reporter.h"
+#include "report/reporter.h"
 
 namespace strandlink::link {
 
 namespace {
 
-void reportGone(Reporter& reporter, midi::MidiService& service, const QString& what) {
+void reportGone(report::Reporter& reporter, midi::MidiService& service, const QString& what) {
   const QString text = what + QString::fromStdString(service.errorText(midi::MidiError::DeviceGone)) +
                        QStringLiteral(" It is opened again as soon as it is back.");
-  reporter.post(BoxIcon::Exclamation, QStringLiteral("Device Error"), text);
+  reporter.post(report::BoxIcon::Exclamation, QStringLiteral("Device Error"), text);
 }
 
 }  // namespace
@@ -28,7 +28,7 @@ bool MidiBridge::serviceAway() {
     case midi::ServiceState::Up: return false;
     case midi::ServiceState::Lost:
       serviceDown_ = true;
-      reporter_.post(BoxIcon::Exclamation, QStringLiteral("Device Error"),
+      reporter_.post(report::BoxIcon::Exclamation, QStringLiteral("Device Error"),
                      context + QString::fromStdString(service_.errorText(midi::MidiError::ServiceLost)) +
                          QStringLiteral(" Its ports and connections are made again as soon as it is back."));
       return true;
@@ -37,7 +37,7 @@ bool MidiBridge::serviceAway() {
       serviceDown_ = false;
       // Everything behind the output started afresh: nothing of ours sounds on it.
       forgetHeld();
-      reporter_.post(BoxIcon::Information, kAppTitle,
+      reporter_.post(report::BoxIcon::Information, report::kAppTitle,
                      context + QStringLiteral("The MIDI service is back; its ports and connections are made again."));
       // The devices are asked at once: those not back yet are followed from now on.
       return false;

@@ -8,10 +8,11 @@
 #include "link/midi_bridge.h"
 #include "link/protocol_choice.h"
 #include "link/steady_timing.h"
-#include "link/visible_text.h"
 #include "midi/midi_service.h"
 #include "net/addresses.h"
 #include "protocol/protocol_factory.h"
+#include "protocol/refusals.h"
+#include "report/visible_text.h"
 
 namespace strandlink::link {
 
@@ -37,7 +38,7 @@ settings::RememberedPort portAt(const std::vector<std::string>& names, int posit
 
 }  // namespace
 
-Link::Link(midi::MidiService& midi, MessageBoxes& boxes, QObject* parent)
+Link::Link(midi::MidiService& midi, report::MessageBoxes& boxes, QObject* parent)
     : QObject(parent),
       reporter_(boxes),
       midi_(midi),
@@ -94,7 +95,7 @@ bool Link::thruAllowed(int inputPosition, int outputPosition) {
   // "MidiThru" in one word, as users know this warning from the guide and earlier
   // versions: kept as it is, though the box itself reads "Midi Thru".
   reporter_.report(
-      BoxIcon::Exclamation, QStringLiteral("Strandlink Warning"),
+      report::BoxIcon::Exclamation, QStringLiteral("Strandlink Warning"),
       QStringLiteral("You will create a feedback loop...Change Midi Port settings or uncheck \"MidiThru\""));
   return false;
 }
@@ -104,7 +105,7 @@ bool Link::start(const settings::Settings& given, const SessionOptions& options)
   ending_ = false;
   settings::Settings settings = given;
   if (!lookUpRemoteSession(settings, options)) {
-    startProblem_ = SettingsField::RemoteHost;
+    startProblem_ = protocol::SettingsField::RemoteHost;
     return false;
   }
   if (!startProtocol(options.protocol, settings, options)) return false;
@@ -133,12 +134,12 @@ bool Link::start(const settings::Settings& given, const SessionOptions& options)
                        static_cast<quint16>(std::nearbyint(net::portValue(settings.localPort).value_or(0))));
   emit runningChanged(true);
   // A protocol without a peer to wait for (a group joined) is connected at once.
-  if (status() == LinkStatus::Connected) emit statusChanged(status());
+  if (status() == protocol::LinkStatus::Connected) emit statusChanged(status());
   return true;
 }
 
 bool Link::startProtocol(settings::Protocol kind, const settings::Settings& settings, const SessionOptions& options) {
-  startProblem_ = SettingsField::None;
+  startProblem_ = protocol::SettingsField::None;
   if (!bridge_->inputOpen()) retiredProtocols_.clear();
   if (!protocol_ || kind != protocolKind_) {
     if (protocol_ && bridge_->inputOpen()) retiredProtocols_.push_back(std::move(protocol_));
@@ -159,9 +160,9 @@ bool Link::lookUpRemoteSession(settings::Settings& settings, const SessionOption
   const FoundSession found = discovery_.find(options.protocol, options.remoteSession, kSessionLookupWait);
   if (found.abandoned) return false;
   if (!found.service) {
-    reporter_.report(BoxIcon::Exclamation, QString::fromLatin1(kRefusedValueTitle),
+    reporter_.report(report::BoxIcon::Exclamation, QString::fromLatin1(protocol::kRefusedValueTitle),
                      QStringLiteral("Could not find the session \"%1\" on the network for Remote IP Address: %2")
-                         .arg(quotedValue(options.remoteSession), found.problem));
+                         .arg(report::quotedValue(options.remoteSession), found.problem));
     return false;
   }
   settings.remoteHost = found.service->address;
@@ -262,10 +263,10 @@ void Link::peerEvent(midi::MidiEventView event, std::optional<std::uint32_t> sta
   bridge_->playReceived(event, stampMicros, arrivalMicros);
 }
 
-void Link::peerStatus(LinkStatus status) {
+void Link::peerStatus(protocol::LinkStatus status) {
   if (ending_) return;
   // The fall of the link releases what the peer left sounding.
-  if (status == LinkStatus::NotConnected && running_) {
+  if (status == protocol::LinkStatus::NotConnected && running_) {
     bridge_->releaseHeld();
     if (protocol_) protocol_->heldNotesReleased();
   }

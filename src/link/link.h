@@ -16,15 +16,15 @@
 #include <memory>
 #include <vector>
 
-#include "link/connection_monitor.h"
 #include "link/device_lists.h"
-#include "link/message_boxes.h"
-#include "link/peer_filter.h"
-#include "link/reporter.h"
 #include "link/session_discovery.h"
 #include "link/status_text.h"
 #include "midi/held_notes.h"
+#include "protocol/classic/connection_monitor.h"
+#include "protocol/peer_filter.h"
 #include "protocol/peer_protocol.h"
+#include "report/message_boxes.h"
+#include "report/reporter.h"
 #include "settings/preferences.h"
 #include "settings/settings.h"
 
@@ -77,7 +77,7 @@ struct SentChatLine {
 class Link : public QObject, private protocol::PeerSink {
   Q_OBJECT
  public:
-  Link(midi::MidiService& midi, MessageBoxes& boxes, QObject* parent = nullptr);
+  Link(midi::MidiService& midi, report::MessageBoxes& boxes, QObject* parent = nullptr);
   ~Link() override;
 
   // Takes the device lists; start-up does this once, before any settings apply
@@ -98,7 +98,7 @@ class Link : public QObject, private protocol::PeerSink {
   bool start(const settings::Settings& settings, const SessionOptions& options = {});
   // The value the last Start was refused for: None after a Start that ran or
   // failed for another reason (a device, thru).
-  SettingsField startProblem() const { return startProblem_; }
+  protocol::SettingsField startProblem() const { return startProblem_; }
   // The devices the running (or last) session opened: their positions and full
   // names, to be remembered for the next Start.
   settings::RememberedPorts sessionPorts() const { return sessionPorts_; }
@@ -115,7 +115,7 @@ class Link : public QObject, private protocol::PeerSink {
   // a second by itself.
   void checkDevices();
 
-  LinkStatus status() const { return protocol_ ? protocol_->status() : LinkStatus::NotConnected; }
+  protocol::LinkStatus status() const { return protocol_ ? protocol_->status() : protocol::LinkStatus::NotConnected; }
   // What the running session lacks now (the MIDI service, a chosen device).
   Missing missing() const { return running_ ? missing_ : Missing{}; }
   // The status line: "Connected", "Not Connected", with what is missing.
@@ -137,7 +137,7 @@ class Link : public QObject, private protocol::PeerSink {
   // "Round trip ..., ...% lost": the same figures in short.
   QString figuresSummary();
 
-  Reporter& reporter() { return reporter_; }
+  report::Reporter& reporter() { return reporter_; }
   // Publishing and browsing on the network (the window's Find list browses here).
   SessionDiscovery& discovery() { return discovery_; }
   // How the program ends when a socket cannot be created (exit status 1 unless
@@ -153,7 +153,7 @@ class Link : public QObject, private protocol::PeerSink {
  signals:
   void runningChanged(bool running);
   // The peer's answer changed, or what the session lacks (statusText() says both).
-  void statusChanged(strandlink::link::LinkStatus status);
+  void statusChanged(strandlink::protocol::LinkStatus status);
   void chatLineReceived(const QString& line);
   void countsChanged(strandlink::link::Counts counts);
   void figuresChanged(const QString& text);
@@ -172,7 +172,7 @@ class Link : public QObject, private protocol::PeerSink {
   // The protocol's reports (PeerSink).
   void peerEvent(midi::MidiEventView event, std::optional<std::uint32_t> stampMicros,
                  std::int64_t arrivalMicros) override;
-  void peerStatus(LinkStatus status) override;
+  void peerStatus(protocol::LinkStatus status) override;
   void peerMemberGone(const midi::HeldSet& sounding) override;
   void peerChatLine(const QString& line) override;
   void peerNotice(const QString& line) override;
@@ -186,10 +186,10 @@ class Link : public QObject, private protocol::PeerSink {
   bool lookUpRemoteSession(settings::Settings& settings, const SessionOptions& options);
 
   DeviceLists lists_;
-  Reporter reporter_;
+  report::Reporter reporter_;
   SessionDiscovery discovery_;
   midi::MidiService& midi_;
-  PeerFilter filter_;
+  protocol::PeerFilter filter_;
   // Before the bridge: its MIDI thread sends through the protocol until the input
   // is closed, so the bridge must go first.
   std::unique_ptr<protocol::PeerProtocol> protocol_;
@@ -206,7 +206,7 @@ class Link : public QObject, private protocol::PeerSink {
   Counts shownCounts_;
   bool running_ = false;
   bool ending_ = false;  // shutDown() ran: nothing more reaches the front end
-  SettingsField startProblem_ = SettingsField::None;
+  protocol::SettingsField startProblem_ = protocol::SettingsField::None;
   settings::RememberedPorts sessionPorts_;
   Missing missing_;
   std::function<void()> fatalExit_;

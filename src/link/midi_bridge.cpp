@@ -4,9 +4,9 @@
 #include <span>
 
 #include "link/device_lists.h"
-#include "link/reporter.h"
 #include "midi/monotonic_clock.h"
 #include "protocol/peer_protocol.h"
+#include "report/reporter.h"
 
 namespace strandlink::link {
 
@@ -18,7 +18,7 @@ QString midiErrorText(midi::MidiService& service, midi::MidiError error) {
 
 }  // namespace
 
-MidiBridge::MidiBridge(midi::MidiService& service, const DeviceLists& lists, Reporter& reporter)
+MidiBridge::MidiBridge(midi::MidiService& service, const DeviceLists& lists, report::Reporter& reporter)
     : service_(service), lists_(lists), reporter_(reporter), wake_([this](std::uint32_t bits) { onWake(bits); }) {}
 
 // The MIDI thread uses the output, the socket and the wake until the input is
@@ -82,7 +82,7 @@ void MidiBridge::playThru(midi::MidiEventView event) {
 void MidiBridge::onWake(std::uint32_t bits) {
   if (bits & kSendFailed) {
     reporter_.socketError(sendError_.load(std::memory_order_relaxed), QStringLiteral("Tried to send MIDI data:  "),
-                          Reporter::Flood::Throttle);
+                          report::Reporter::Flood::Throttle);
   }
   if (bits & kSysExNotSent)
     noteOnce(sysExNoted_, QStringLiteral("SysEx from the MIDI input is not sent to the peer: the %1 peer "
@@ -103,7 +103,7 @@ void MidiBridge::onMidiDropped() { wake_.post(kInputDropped); }
 void MidiBridge::noteOnce(bool& said, const QString& text) {
   if (said) return;
   said = true;
-  reporter_.report(BoxIcon::Information, kAppTitle, text);
+  reporter_.report(report::BoxIcon::Information, report::kAppTitle, text);
 }
 
 bool MidiBridge::open(int inputPosition, int outputPosition) {

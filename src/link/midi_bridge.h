@@ -29,14 +29,17 @@ namespace strandlink::protocol {
 class PeerProtocol;
 }
 
+namespace strandlink::report {
+class Reporter;
+}  // namespace strandlink::report
+
 namespace strandlink::link {
 
-class Reporter;
 struct DeviceLists;
 
 class MidiBridge final : public midi::MidiInputHandler {
  public:
-  MidiBridge(midi::MidiService& service, const DeviceLists& lists, Reporter& reporter);
+  MidiBridge(midi::MidiService& service, const DeviceLists& lists, report::Reporter& reporter);
   ~MidiBridge();
   MidiBridge(const MidiBridge&) = delete;
   MidiBridge& operator=(const MidiBridge&) = delete;
@@ -121,7 +124,7 @@ class MidiBridge final : public midi::MidiInputHandler {
 
   midi::MidiService& service_;
   const DeviceLists& lists_;
-  Reporter& reporter_;
+  report::Reporter& reporter_;
   LoopWake wake_;
 
   // Read by the MIDI thread.

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "link/device_lists.h"
-#include "link/visible_text.h"
 #include "midi/midi_service.h"
+#include "report/visible_text.h"
 
 namespace strandlink::link {
 
@@ -38,13 +38,13 @@ Found findPort(const std::vector<std::string>& names, const QString& wanted, con
   }
   if (partial.size() == 1) return {partial.front(), {}};
   if (partial.empty()) {
-    return {-1,
-            QStringLiteral("%1: no MIDI %2 is named '%3' (see --list-devices)").arg(flag, kind, quotedValue(wanted))};
+    return {-1, QStringLiteral("%1: no MIDI %2 is named '%3' (see --list-devices)")
+                    .arg(flag, kind, report::quotedValue(wanted))};
   }
   QStringList candidates;
-  for (int k : partial) candidates << quotedValue(QString::fromStdString(names[std::size_t(k)]));
+  for (int k : partial) candidates << report::quotedValue(QString::fromStdString(names[std::size_t(k)]));
   return {-1, QStringLiteral("%1: '%2' matches %3 MIDI %4s: %5; give more of the name or its position")
-                  .arg(flag, quotedValue(wanted))
+                  .arg(flag, report::quotedValue(wanted))
                   .arg(partial.size())
                   .arg(kind, candidates.join(QStringLiteral(", ")))};
 }

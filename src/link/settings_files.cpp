@@ -5,9 +5,9 @@
 
 #include "link/device_lists.h"
 #include "link/priority.h"
-#include "link/reporter.h"
-#include "link/visible_text.h"
 #include "net/addresses.h"
+#include "report/reporter.h"
+#include "report/visible_text.h"
 #include "settings/preferences.h"
 #include "settings/settings_file.h"
 
@@ -18,7 +18,7 @@ namespace {
 // Load and save boxes share one context so that they never stack.
 const QString kContext = QStringLiteral("settings");
 
-QString shownPath(const QString& file) { return quotedValue(QDir::toNativeSeparators(file)); }
+QString shownPath(const QString& file) { return report::quotedValue(QDir::toNativeSeparators(file)); }
 
 // Why a file gave nothing at all (a named one that is missing, a directory, a FIFO), or empty.
 QString unusableReason(settings::ReadResult::Outcome outcome) {
@@ -42,14 +42,14 @@ QString stoppedDetail(const QString& file, const settings::ReadResult& read, Set
     detail += reason.isEmpty()
                   ? QStringLiteral("\nThe file as it was is kept as %1.bad.").arg(shownPath(file))
                   : QStringLiteral("\nIt could not be kept as %1.bad (%2) and will be written over at exit.")
-                        .arg(shownPath(file), quotedValue(reason));
+                        .arg(shownPath(file), report::quotedValue(reason));
   }
   return detail;
 }
 
 }  // namespace
 
-settings::SettingsChanges loadSettingsFile(Reporter& reporter, const QString& path, const DeviceLists& lists,
+settings::SettingsChanges loadSettingsFile(report::Reporter& reporter, const QString& path, const DeviceLists& lists,
                                            SettingsFileRole role) {
   const QString file = path.isEmpty() ? settings::defaultSettingsPath() : path;
   // Without a MIDI service both lists are empty (with one, each lists our own
@@ -62,37 +62,38 @@ settings::SettingsChanges loadSettingsFile(Reporter& reporter, const QString& pa
   using Outcome = settings::ReadResult::Outcome;
   if (read.outcome == Outcome::Missing && role == SettingsFileRole::Default) {
     // The first run.
-    reporter.report(kContext, BoxIcon::Exclamation, kAppTitle,
+    reporter.report(kContext, report::BoxIcon::Exclamation, report::kAppTitle,
                     QStringLiteral("Could not load last session parameters"));
     changes.remotePort = QStringLiteral("4000");
     changes.localPort = QStringLiteral("4000");
   } else if (const QString reason = unusableReason(read.outcome); !reason.isEmpty()) {
-    reporter.report(kContext, BoxIcon::Exclamation, kAppTitle,
+    reporter.report(kContext, report::BoxIcon::Exclamation, report::kAppTitle,
                     QStringLiteral("Could not load the settings file %1: %2").arg(shownPath(file), reason));
   } else if (read.outcome != Outcome::Read) {
-    reporter.report(kContext, BoxIcon::None, kAppTitle,
+    reporter.report(kContext, report::BoxIcon::None, report::kAppTitle,
                     QStringLiteral("Error while restoring parameters -- continue with empty settings") +
                         stoppedDetail(file, read, role));
   }
   return changes;
 }
 
-void reportUnusablePreferences(Reporter& reporter) {
+void reportUnusablePreferences(report::Reporter& reporter) {
   if (settings::preferencesUsable()) return;
-  reporter.report(kContext, BoxIcon::Exclamation, kAppTitle,
+  reporter.report(kContext, report::BoxIcon::Exclamation, report::kAppTitle,
                   QStringLiteral("%1 is not a regular file: the choices it keeps between runs are neither read "
                                  "nor written")
                       .arg(shownPath(settings::preferencesPath())));
 }
 
-bool saveSettingsFile(Reporter& reporter, const QString& path, const settings::Settings& s) {
+bool saveSettingsFile(report::Reporter& reporter, const QString& path, const settings::Settings& s) {
   const QString file = path.isEmpty() ? settings::defaultSettingsPath() : path;
   // The configuration directory may not exist yet; a chosen name's directory must.
   if (path.isEmpty()) QDir().mkpath(QFileInfo(file).absolutePath());
   const QString reason = settings::writeSettingsFile(file, s);
   if (reason.isEmpty()) return true;
-  reporter.report(kContext, BoxIcon::Exclamation, kAppTitle,
-                  QStringLiteral("Could not save the settings to %1: %2").arg(shownPath(file), quotedValue(reason)));
+  reporter.report(
+      kContext, report::BoxIcon::Exclamation, report::kAppTitle,
+      QStringLiteral("Could not save the settings to %1: %2").arg(shownPath(file), report::quotedValue(reason)));
   return false;
 }
 
@@ -104,7 +105,7 @@ void applyPriorityChange(bool wasHigh, bool nowHigh) {
   }
 }
 
-QString localAddressText(Reporter& reporter) {
+QString localAddressText(report::Reporter& reporter) {
   const net::HostName host = net::localHostName();
   if (net::failed(host.error)) reporter.socketError(host.error, QStringLiteral("Tried to get LocalHostName:  "));
   return net::formatAddress(net::resolveAddress(QString::fromLatin1(host.name.c_str())).address);

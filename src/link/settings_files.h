@@ -6,9 +6,12 @@
 
 #include "settings/settings.h"
 
+namespace strandlink::report {
+class Reporter;
+}  // namespace strandlink::report
+
 namespace strandlink::link {
 
-class Reporter;
 struct DeviceLists;
 
 // The default file is read at start-up and written back at exit; a named one is
@@ -22,16 +25,16 @@ enum class SettingsFileRole { Default, Named };
 // record gets its box with the file and the line, and the records before it still
 // apply; a default file that stopped at an error is first kept beside itself as
 // default.stn.bad, as the exit will write over it. The caller applies the changes.
-settings::SettingsChanges loadSettingsFile(Reporter& reporter, const QString& path, const DeviceLists& lists,
+settings::SettingsChanges loadSettingsFile(report::Reporter& reporter, const QString& path, const DeviceLists& lists,
                                            SettingsFileRole role);
 
 // One report when strandlink.conf is there but no regular file, which is then
 // neither read nor written.
-void reportUnusablePreferences(Reporter& reporter);
+void reportUnusablePreferences(report::Reporter& reporter);
 
 // Writes a file (an empty path: the default file, whose directory is made when
 // needed). On failure one box with the path and the reason, and false.
-bool saveSettingsFile(Reporter& reporter, const QString& path, const settings::Settings& s);
+bool saveSettingsFile(report::Reporter& reporter, const QString& path, const settings::Settings& s);
 
 // The priority after settings changed it: Realtime is applied whenever it is
 // selected, High when it has just become selected.
@@ -39,6 +42,6 @@ void applyPriorityChange(bool wasHigh, bool nowHigh);
 
 // This computer's first IPv4 address as dotted text ("255.255.255.255" when it
 // has none), reporting a host name that cannot be read.
-QString localAddressText(Reporter& reporter);
+QString localAddressText(report::Reporter& reporter);
 
 }  // namespace strandlink::link

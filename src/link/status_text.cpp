@@ -2,8 +2,8 @@
 
 namespace strandlink::link {
 
-QString connectionText(LinkStatus status) {
-  return status == LinkStatus::Connected ? QStringLiteral("Connected") : QStringLiteral("Not Connected");
+QString connectionText(protocol::LinkStatus status) {
+  return status == protocol::LinkStatus::Connected ? QStringLiteral("Connected") : QStringLiteral("Not Connected");
 }
 
 QString statusText(const QString& state, Missing missing) {

@@ -5,8 +5,8 @@
 
 #include <QString>
 
-#include "link/connection_monitor.h"
 #include "midi/held_notes.h"
+#include "protocol/classic/connection_monitor.h"
 
 namespace strandlink::link {
 
@@ -20,7 +20,7 @@ struct Missing {
 };
 
 // "Connected" or "Not Connected".
-QString connectionText(LinkStatus status);
+QString connectionText(protocol::LinkStatus status);
 // The state (connectionText(), or a protocol's own), with what is missing after
 // a dash: "Connected - output missing".
 QString statusText(const QString& state, Missing missing);

@@ -21,8 +21,6 @@
 #include <optional>
 #include <span>
 
-#include "link/address_check.h"
-#include "link/connection_monitor.h"
 #include "midi/midi_event.h"
 #include "midi/monotonic_clock.h"
 #include "net/socket_errors.h"
@@ -33,12 +31,20 @@ namespace strandlink::midi {
 class HeldSet;
 }  // namespace strandlink::midi
 
-namespace strandlink::link {
-class PeerFilter;
+namespace strandlink::report {
 class Reporter;
-}  // namespace strandlink::link
+}  // namespace strandlink::report
 
 namespace strandlink::protocol {
+
+class PeerFilter;
+
+// Whether the peer answers: what the status line says, "Connected" or "Not Connected".
+enum class LinkStatus { NotConnected, Connected };
+
+// One of the four values a Start was refused for, so a front end can take the
+// user to it.
+enum class SettingsField { None, LocalPort, RemotePort, RemoteHost, LocalHost };
 
 // What a protocol hands up to the link; the loop's thread only.
 class PeerSink {
@@ -51,7 +57,7 @@ class PeerSink {
                          std::int64_t arrivalMicros) = 0;
   // "Connected" or "Not Connected" changed, or the protocol's own status text
   // did. The link releases what the peer left sounding when it falls.
-  virtual void peerStatus(link::LinkStatus status) = 0;
+  virtual void peerStatus(LinkStatus status) = 0;
   // One member of a group is surely gone while the others stay: the link
   // releases what it left sounding.
   virtual void peerMemberGone(const midi::HeldSet& sounding) { static_cast<void>(sounding); }
@@ -65,8 +71,8 @@ class PeerSink {
 // What a protocol needs from the link; all outlive the protocol.
 struct PeerContext {
   PeerSink& sink;
-  link::Reporter& reporter;
-  link::PeerFilter& filter;
+  report::Reporter& reporter;
+  PeerFilter& filter;
   // The clock of the protocol's timeouts (tests move it on); arrivals keep the
   // kernel's times.
   std::function<std::int64_t()> now = midi::monotonicMicros;
@@ -85,7 +91,7 @@ struct PeerStart {
 struct StartOutcome {
   enum class Result { Running, Refused, CannotCreateSocket };
   Result result = Result::Running;
-  link::SettingsField refused = link::SettingsField::None;
+  SettingsField refused = SettingsField::None;
   bool running() const { return result == Result::Running; }
 };
 
@@ -118,7 +124,7 @@ class PeerProtocol {
   // link's fall), so a protocol that keeps what the peer left sounding may forget it.
   virtual void heldNotesReleased() {}
 
-  virtual link::LinkStatus status() const = 0;
+  virtual LinkStatus status() const = 0;
   // What the status line says instead of "Connected" or "Not Connected" while
   // the session runs, for a protocol that has no one peer to check; empty: those.
   virtual QString ownStatusText() const { return {}; }

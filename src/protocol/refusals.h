@@ -6,34 +6,37 @@
 #include <QString>
 #include <QStringList>
 
-#include "link/address_check.h"
+#include "protocol/peer_protocol.h"
 
 namespace strandlink::net {
 struct Resolved;
 }
 
-namespace strandlink::link {
+namespace strandlink::report {
 class Reporter;
 }
 
 namespace strandlink::protocol {
 
+// The title of the box of refused values.
+inline constexpr char kRefusedValueTitle[] = "Network Settings";
+
 class Refusals {
  public:
-  void refuse(link::SettingsField field, const QString& message);
+  void refuse(SettingsField field, const QString& message);
   // An address that will not do: a name that could not be found (notFound, with
   // the quoted text for %1) is told apart from a text that is no address (invalid).
-  void refuseAddress(const QString& text, const net::Resolved& resolved, link::SettingsField field,
-                     const QString& invalid, const QString& notFound);
+  void refuseAddress(const QString& text, const net::Resolved& resolved, SettingsField field, const QString& invalid,
+                     const QString& notFound);
   bool any() const { return !messages_.isEmpty(); }
   // The first refused field; None when no value a field holds was refused.
-  link::SettingsField first() const { return first_; }
+  SettingsField first() const { return first_; }
   // The one box; its text is its own context, so a repeat never stacks on itself.
-  void report(link::Reporter& reporter) const;
+  void report(report::Reporter& reporter) const;
 
  private:
   QStringList messages_;
-  link::SettingsField first_ = link::SettingsField::None;
+  SettingsField first_ = SettingsField::None;
 };
 
 }  // namespace strandlink::protocol

@@ -19,10 +19,10 @@
 
 #include "link/priority.h"
 #include "link/protocol_choice.h"
-#include "midi/midi_service.h"
 #include "link/settings_files.h"
-#include "link/visible_text.h"
+#include "midi/midi_service.h"
 #include "net/addresses.h"
+#include "report/visible_text.h"
 #include "settings/preferences.h"
 #include "ui/about_window.h"
 #include "ui/activity_light.h"
@@ -44,7 +44,7 @@ namespace {
 const QString kStopCaption = QStringLiteral("St&op");
 const QString kExitCaption = QStringLiteral("&Exit");
 
-link::MessageBoxes& boxesFor(link::MessageBoxes* given, std::unique_ptr<QtMessageBoxes>& own, QWidget* parent) {
+report::MessageBoxes& boxesFor(report::MessageBoxes* given, std::unique_ptr<QtMessageBoxes>& own, QWidget* parent) {
   if (given != nullptr) return *given;
   own = std::make_unique<QtMessageBoxes>(parent);
   return *own;
@@ -52,7 +52,7 @@ link::MessageBoxes& boxesFor(link::MessageBoxes* given, std::unique_ptr<QtMessag
 
 }  // namespace
 
-MainWindow::MainWindow(midi::MidiService& midi, link::MessageBoxes* boxes, QWidget* parent)
+MainWindow::MainWindow(midi::MidiService& midi, report::MessageBoxes* boxes, QWidget* parent)
     : QMainWindow(parent), link_(midi, boxesFor(boxes, ownBoxes_, this)) {
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
@@ -167,11 +167,11 @@ void MainWindow::start() {
   }
   QLineEdit* box = nullptr;
   switch (link_.startProblem()) {
-    case link::SettingsField::LocalPort: box = localPortBox_; break;
-    case link::SettingsField::RemotePort: box = remotePortBox_; break;
-    case link::SettingsField::RemoteHost: box = remoteAddressBox_; break;
-    case link::SettingsField::LocalHost: box = localAddressBox_; break;
-    case link::SettingsField::None: return;
+    case protocol::SettingsField::LocalPort: box = localPortBox_; break;
+    case protocol::SettingsField::RemotePort: box = remotePortBox_; break;
+    case protocol::SettingsField::RemoteHost: box = remoteAddressBox_; break;
+    case protocol::SettingsField::LocalHost: box = localAddressBox_; break;
+    case protocol::SettingsField::None: return;
   }
   box->setFocus(Qt::OtherFocusReason);
   box->selectAll();
@@ -220,7 +220,7 @@ void MainWindow::sendChatLine() {
   if (!sent.sent) {
     // Without a session there is no socket to send from.
     showNotice(QStringLiteral("not sent: no session is running"));
-  } else if (link_.status() != link::LinkStatus::Connected) {
+  } else if (link_.status() != protocol::LinkStatus::Connected) {
     showNotice(QStringLiteral("Not Connected: the peer may not hear it"));
   }
   chatInput_->clear();
@@ -243,7 +243,7 @@ void MainWindow::showNotice(const QString& note) {
 // A peer's line is shown as one line, its control characters made visible: a line
 // break in it would fake a line of ours.
 void MainWindow::showChatLine(const QString& line) {
-  appendHistoryLine(*chatHistory_, QStringLiteral("REMOTE") + link::visibleControls(line));
+  appendHistoryLine(*chatHistory_, QStringLiteral("REMOTE") + report::visibleControls(line));
   setHistoryCaret(*chatHistory_, historyLength(*chatHistory_));
   if (popUpBox_->isChecked()) {
     showNormal();
@@ -267,7 +267,7 @@ void MainWindow::showRunning(bool running) {
   enableTimingChoice(running);
   lockNetworkBoxes(running);
   // No session is connected at its start, and none after its end.
-  showStatus(link::LinkStatus::NotConnected);
+  showStatus(protocol::LinkStatus::NotConnected);
   if (running) {
     animationTimer_->stop();
     hintBox_->hide();

@@ -69,7 +69,7 @@ class MainWindow : public QMainWindow {
   Q_OBJECT
  public:
   // boxes: where reports go; null means modal boxes over this window.
-  explicit MainWindow(midi::MidiService& midi, link::MessageBoxes* boxes = nullptr, QWidget* parent = nullptr);
+  explicit MainWindow(midi::MidiService& midi, report::MessageBoxes* boxes = nullptr, QWidget* parent = nullptr);
   ~MainWindow() override;
 
   link::Link& link() { return link_; }
@@ -162,7 +162,7 @@ class MainWindow : public QMainWindow {
   void openAbout();
   // main_window_stage.cpp
   void buildStageControls(QWidget* client);
-  void showStatus(link::LinkStatus status);
+  void showStatus(protocol::LinkStatus status);
   void showStatusText(const QString& text);
   void showFigures(const QString& text);
   void toggleStatistics();

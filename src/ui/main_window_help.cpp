@@ -34,7 +34,7 @@ void MainWindow::openGuide() {
   const QString guide = userGuidePath();
   if (ShellOpen(*shell_, this, guide)) return;
   link_.reporter().report(
-      link::BoxIcon::Information, link::kAppTitle,
+      report::BoxIcon::Information, report::kAppTitle,
       QStringLiteral("Could not open the user guide. It is here: %1").arg(QDir::toNativeSeparators(guide)));
 }
 
@@ -44,7 +44,7 @@ void MainWindow::openInfo() {
 
 void MainWindow::openWebsite() {
   if (ShellOpen(*shell_, this, productWebsite())) return;
-  link_.reporter().report(link::BoxIcon::Information, link::kAppTitle,
+  link_.reporter().report(report::BoxIcon::Information, report::kAppTitle,
                           QStringLiteral("Could not open the web page. Its address: %1").arg(productWebsiteText()));
 }
 

@@ -186,8 +186,8 @@ void MainWindow::panic() {
 // Green while the peer answers; red while a session runs and it does not; amber,
 // whatever the peer does, while the MIDI service or a chosen device is missing
 // (the text says which); grey while no session runs.
-void MainWindow::showStatus(link::LinkStatus status) {
-  const bool connected = status == link::LinkStatus::Connected;
+void MainWindow::showStatus(protocol::LinkStatus status) {
+  const bool connected = status == protocol::LinkStatus::Connected;
   showStatusText(link_.statusText());
   const bool running = link_.running();
   QPalette p = QApplication::palette(statusLabel_);

@@ -4,7 +4,7 @@
 
 namespace strandlink::ui {
 
-using link::BoxIcon;
+using report::BoxIcon;
 
 namespace {
 

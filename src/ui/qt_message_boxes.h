@@ -6,20 +6,20 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "link/message_boxes.h"
+#include "report/message_boxes.h"
 
 namespace strandlink::ui {
 
-class QtMessageBoxes : public link::MessageBoxes {
+class QtMessageBoxes : public report::MessageBoxes {
  public:
   explicit QtMessageBoxes(QWidget* parent = nullptr) : parent_(parent) {}
 
   // Returns 1 (OK) once the user has closed the box. Meanwhile a nested event loop
   // runs: socket and timer handlers may run before this returns.
-  int show(link::BoxIcon icon, const QString& title, const QString& text) override;
+  int show(report::BoxIcon icon, const QString& title, const QString& text) override;
   // A box modal to the window that returns at once; a second post while it is open
   // changes its title, icon and text.
-  void post(link::BoxIcon icon, const QString& title, const QString& text) override;
+  void post(report::BoxIcon icon, const QString& title, const QString& text) override;
   void closePosted() override;
 
  private:

@@ -138,7 +138,7 @@ std::string session(ScriptedSide& a, ScriptedSide& b, Relay& relay, settings::Ti
     EXPECT_TRUE(s->side->start()) << s->side->boxes.texts().join("; ").toStdString();
   }
   EXPECT_TRUE(waitFor([&] {
-    return a.side->link.status() == link::LinkStatus::Connected && b.side->link.status() == link::LinkStatus::Connected;
+    return a.side->link.status() == protocol::LinkStatus::Connected && b.side->link.status() == protocol::LinkStatus::Connected;
   }));
   const std::size_t before = playedCount(b);
   for (const auto& m : {midi::ShortMessage{{0x90, 0x3C, 0x40}, 3}, midi::ShortMessage{{0xB0, 0x07, 0x64}, 3},

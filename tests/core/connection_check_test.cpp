@@ -5,21 +5,21 @@
 
 #include <gtest/gtest.h>
 
-#include "link/connection_monitor.h"
-#include "support/side.h"
+#include "protocol/classic/connection_monitor.h"
 #include "support/real_part.h"
+#include "support/side.h"
 
 using namespace strandlink;
 using namespace strandlink::test;
-using link::LinkQuality;
-using link::LinkStatus;
+using protocol::classic::LinkQuality;
+using protocol::LinkStatus;
 using namespace std::chrono_literals;
 
 namespace {
 
 // A monitor whose control bytes are only counted.
 struct Monitor {
-  link::ConnectionMonitor m{[this] { ++probes; }, [this] { ++replies; },
+  protocol::classic::ConnectionMonitor m{[this] { ++probes; }, [this] { ++replies; },
                             [this](LinkStatus s) { changes.push_back(s); }};
   int probes = 0, replies = 0;
   std::vector<LinkStatus> changes;
@@ -38,10 +38,10 @@ TEST(ConnectionMonitor, ProbesEverySecondTickWithoutAnswerAndConnectsOnAnyReply)
   EXPECT_EQ(probesAfterTick, (std::vector<int>{0, 1, 1, 2, 2}));
   EXPECT_TRUE(t.changes.empty());  // not connected all along: no change to tell
   t.m.controlByte(0x41);           // neither probe nor reply
-  t.m.controlByte(link::kProbeByte);
+  t.m.controlByte(protocol::classic::kProbeByte);
   EXPECT_EQ(t.replies, 1);
   EXPECT_EQ(t.m.status(), LinkStatus::NotConnected);
-  t.m.controlByte(link::kReplyByte);  // a reply after the unanswered tick connects at once
+  t.m.controlByte(protocol::classic::kReplyByte);  // a reply after the unanswered tick connects at once
   EXPECT_EQ(t.changes, std::vector{LinkStatus::Connected});
   t.m.tick();  // the reply made a probe due again
   EXPECT_EQ(t.probes, 3);
@@ -57,7 +57,7 @@ TEST(ConnectionMonitor, FiguresCountAnsweredAndLostProbes) {
   for (int i = 0; i < 10; ++i) {
     t.m.tick();
     if (i % 2 == 0) {
-      t.m.controlByte(link::kReplyByte);
+      t.m.controlByte(protocol::classic::kReplyByte);
     } else {
       t.m.tick();
     }
@@ -65,7 +65,7 @@ TEST(ConnectionMonitor, FiguresCountAnsweredAndLostProbes) {
   const auto f = t.m.quality().figures(LinkQuality::Clock::now());
   EXPECT_EQ(f.answered, 5);
   EXPECT_EQ(f.lost, 5);
-  EXPECT_TRUE(link::formatLinkQuality(f, 2).endsWith("lost 50%, refused 2"));
+  EXPECT_TRUE(protocol::classic::formatLinkQuality(f, 2).endsWith("lost 50%, refused 2"));
 }
 
 TEST(LinkFigures, MedianJitterAndLossOverTheLastMinute) {
@@ -78,7 +78,7 @@ TEST(LinkFigures, MedianJitterAndLossOverTheLastMinute) {
   };
   q.probeSent(t0 - 2s);  // the peer was not up yet: no loss
   q.tickUnanswered(t0 - 1s);
-  EXPECT_EQ(link::formatLinkSummary(q.figures(t0), false), QString());
+  EXPECT_EQ(protocol::classic::formatLinkSummary(q.figures(t0), false), QString());
   round(0s, 100ms);  // leaves the window below
   round(10s, 2ms);
   round(11s, 6ms);
@@ -93,11 +93,11 @@ TEST(LinkFigures, MedianJitterAndLossOverTheLastMinute) {
   f = q.figures(t0 + 65s);
   EXPECT_EQ(f.answered, 3);
   EXPECT_DOUBLE_EQ(f.lossShare(), 0.25);
-  EXPECT_EQ(link::formatLinkQuality(f, 0), "Link: rtt 4.0 ms (median 4.0 ms), jitter 3.0 ms, lost 25%");
+  EXPECT_EQ(protocol::classic::formatLinkQuality(f, 0), "Link: rtt 4.0 ms (median 4.0 ms), jitter 3.0 ms, lost 25%");
   // While not connected the last round trip is history, not a figure of the link.
-  EXPECT_EQ(link::formatLinkSummary(f, true), "Round trip 4.0 ms, 25% lost");
-  EXPECT_EQ(link::formatLinkSummary(f, false), "No answer, 25% lost");
-  EXPECT_EQ(link::formatLinkQuality(q.figures(t0 + 200s), 2), QString());
+  EXPECT_EQ(protocol::classic::formatLinkSummary(f, true), "Round trip 4.0 ms, 25% lost");
+  EXPECT_EQ(protocol::classic::formatLinkSummary(f, false), "No answer, 25% lost");
+  EXPECT_EQ(protocol::classic::formatLinkQuality(q.figures(t0 + 200s), 2), QString());
 }
 
 namespace {

@@ -24,8 +24,8 @@
 #include "settings/settings_file.h"
 #include "support/jack_client.h"
 #include "support/program_copy.h"
-#include "support/side.h"
 #include "support/real_part.h"
+#include "support/side.h"
 
 using namespace strandlink;
 using namespace strandlink::test;
@@ -160,7 +160,7 @@ TEST(Headless, BoxesAreOneLineEachOnStandardError) {
   std::FILE* err = std::tmpfile();
   headless::LineOutput output(fileno(err));
   headless::StreamBoxes boxes(output);
-  boxes.show(link::BoxIcon::Exclamation, "Network Error", "Tried to bind MIDI socket:  Address already in use.");
+  boxes.show(report::BoxIcon::Exclamation, "Network Error", "Tried to bind MIDI socket:  Address already in use.");
   ASSERT_TRUE(output.drain());
   EXPECT_EQ(captured(err), "Network Error: Tried to bind MIDI socket:  Address already in use.\n");
   std::fclose(err);
@@ -499,7 +499,7 @@ TEST(DemoProgram, PlaysThePhraseThroughTwoLinkedCopiesAndEndsOnSigint) {
   ASSERT_TRUE(waitFor([&] {
     out += QString::fromLocal8Bit(demo.readAllStandardOutput());
     return (m = summary.match(out)).hasMatch();
-  }, 30000)) << out.toStdString();
+  }, 30000)) << out.toStdString() << demo.readAllStandardError().toStdString();
   EXPECT_TRUE(m.captured(1) == m.captured(2) && m.captured(1).toInt() > 50) << m.captured(0).toStdString();
   EXPECT_EQ(out.count("\nB out: "), m.captured(1).toInt());
   EXPECT_TRUE(out.contains("\nA: Connected\n") && out.contains("\nB: Connected\n"));

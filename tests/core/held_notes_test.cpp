@@ -4,8 +4,8 @@
 
 #include "midi/held_notes.h"
 #include "support/jack_client.h"
-#include "support/side.h"
 #include "support/real_part.h"
+#include "support/side.h"
 
 using namespace strandlink;
 using namespace strandlink::test;
@@ -46,9 +46,9 @@ class HeldNotesLink : public ::testing::Test {
     ASSERT_TRUE(waitFor([&] {
       if (auto probe = peerChat->receive(1); probe == QByteArray(1, '\x01'))
         peerChat->sendTo(localPort + 1, QByteArray(1, '\x02'));
-      return side->status == link::LinkStatus::Connected;
+      return side->status == protocol::LinkStatus::Connected;
     }, 10000));
-    ASSERT_TRUE(waitFor([&] { return side->status == link::LinkStatus::NotConnected; }, 8000));
+    ASSERT_TRUE(waitFor([&] { return side->status == protocol::LinkStatus::NotConnected; }, 8000));
   }
   std::vector<MidiBytes> afterwards() {
     settle(300);

@@ -10,11 +10,11 @@
 #include <gtest/gtest.h>
 
 #include "app/command_line.h"
-#include "link/oversize_notice.h"
+#include "protocol/classic/oversize_notice.h"
 #include "settings/preferences.h"
+#include "support/real_part.h"
 #include "support/side.h"
 #include "support/stub_midi.h"
-#include "support/real_part.h"
 
 using namespace strandlink;
 using namespace strandlink::test;
@@ -99,7 +99,7 @@ TEST_F(LinkTest, AFailedBindNamesItsContextClosesBothSocketsAndTheNextStartWorks
                               .arg(port + 1)
                               .arg(port)});
     EXPECT_EQ(side->boxes.boxes[0].title, "Network Error");
-    EXPECT_TRUE(!side->link.running() && side->link.startProblem() == link::SettingsField::LocalPort);
+    EXPECT_TRUE(!side->link.running() && side->link.startProblem() == protocol::SettingsField::LocalPort);
     RawPeer midiPort(port);  // not left bound
   }
   EXPECT_TRUE(start());
@@ -110,7 +110,7 @@ TEST_F(LinkTest, UnacceptableValuesOpenNothingAndOneBoxListsThemInOrderNamingThe
                 remotePort = "Remote Port value must be between 1 and 65535",
                 noChatPort = "Remote Port value must be at most 65534: the chat uses the port above it",
                 remoteIp = "Invalid format for Remote IP Address", localIp = "Invalid format for Local IP Address";
-  using F = link::SettingsField;
+  using F = protocol::SettingsField;
   const auto refused = [&](QString lp, QString rp, QString rh, QString lh, F first) {
     side->boxes.boxes.clear();
     side->settings.localPort = lp;
@@ -186,7 +186,7 @@ TEST_F(LinkTest, ChatLinesTravelAsLatin1BytesAndAreSortedFromControlBytesByLengt
   peerChat.sendTo(port + 1, QByteArray("caf\xe9\xff", 5));
   ASSERT_TRUE(waitFor([&] { return side->chat.size() == 2; }));
   EXPECT_EQ(side->chat, (QStringList{QStringLiteral("\x01\x02"), QString::fromUtf8("caf\u00e9\u00ff")}));
-  EXPECT_EQ(side->status, link::LinkStatus::NotConnected);
+  EXPECT_EQ(side->status, protocol::LinkStatus::NotConnected);
   EXPECT_FALSE(peerChat.receive(200).has_value());  // nothing taken for a probe, nothing answered
 
   side->link.stop();
@@ -209,10 +209,10 @@ TEST_F(LinkTest, ThePeerFilterHearsOnlyTheRemoteHostFromAnyPort) {
   };
   side->link.setPeerFilter(true);
   send(third);
-  EXPECT_TRUE(received() == 0 && side->chat.isEmpty() && side->status == link::LinkStatus::NotConnected);
+  EXPECT_TRUE(received() == 0 && side->chat.isEmpty() && side->status == protocol::LinkStatus::NotConnected);
   EXPECT_EQ(side->link.refusedDatagrams(), 3u);
   send(peerFromAnotherPort);
-  EXPECT_TRUE(received() == 1 && side->chat.size() == 1 && side->status == link::LinkStatus::Connected);
+  EXPECT_TRUE(received() == 1 && side->chat.size() == 1 && side->status == protocol::LinkStatus::Connected);
   side->link.setPeerFilter(false);
   send(third);
   EXPECT_TRUE(received() == 2 && side->chat.size() == 2);
@@ -258,11 +258,11 @@ TEST_F(LinkTest, DatagramsTooLongForAPortAreCountedAndSaidOnceWithoutABoxAndNotA
 
 // Said at once, then at most once a minute, with how many came since.
 TEST(OversizeNotice, SaysTheFirstAtOnceAndTheRestAtMostOnceAMinute) {
-  link::OversizeNotice notice(QStringLiteral("MIDI"), 200);
+  protocol::classic::OversizeNotice notice(QStringLiteral("MIDI"), 200);
   sockaddr_in from{};
   from.sin_addr.s_addr = htonl(0x0A000005);
   from.sin_port = htons(4000);
-  const auto t0 = link::OversizeNotice::Clock::now();
+  const auto t0 = protocol::classic::OversizeNotice::Clock::now();
   EXPECT_EQ(notice.count(from, t0), "Ignored 1 datagram longer than 200 bytes at the MIDI port, the last from "
                                     "10.0.0.5:4000");
   EXPECT_EQ(notice.count(from, t0 + std::chrono::seconds(1)), "");

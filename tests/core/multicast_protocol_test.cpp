@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "link/peer_filter.h"
-#include "link/reporter.h"
 #include "protocol/multicast/group_settings.h"
 #include "protocol/multicast/multicast_protocol.h"
+#include "protocol/peer_filter.h"
+#include "report/reporter.h"
 #include "support/real_part.h"
 #include "support/recording_boxes.h"
 #include "support/side.h"
@@ -24,7 +24,7 @@
 
 using namespace strandlink;
 using namespace strandlink::protocol::multicast;
-using link::LinkStatus;
+using protocol::LinkStatus;
 using test::settle;
 using test::sysExOf;
 using test::waitFor;
@@ -68,8 +68,8 @@ protocol::PeerStart startWith(const settings::Settings& s, int ttl) {
 
 struct Member {
   test::RecordingBoxes boxes;
-  link::Reporter reporter{boxes};
-  link::PeerFilter filter;
+  report::Reporter reporter{boxes};
+  protocol::PeerFilter filter;
   Sink sink;
   MulticastProtocol protocol{protocol::PeerContext{sink, reporter, filter}};
 
@@ -217,7 +217,7 @@ TEST(MulticastProtocol, RefusedValuesAreNamedInOneBoxAndNothingOpens) {
   s.localHost = QStringLiteral("300.1.2.3");
   const protocol::StartOutcome refused = m.protocol.start(startWith(s, 0));
   EXPECT_EQ(refused.result, protocol::StartOutcome::Result::Refused);
-  EXPECT_EQ(refused.refused, link::SettingsField::RemoteHost);
+  EXPECT_EQ(refused.refused, protocol::SettingsField::RemoteHost);
   EXPECT_FALSE(m.protocol.running());
   ASSERT_EQ(m.boxes.boxes.size(), 1);
   EXPECT_EQ(m.boxes.boxes[0].text.split(u'\n'),

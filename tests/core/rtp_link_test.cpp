@@ -138,7 +138,7 @@ TEST_F(RtpLinkTest, ADataPortInUseRefusesTheStartAndLeavesTheControlPortFree) {
     s.settings = {QString(), QString(), QStringLiteral("127.0.0.1"), QString::number(a->port), -1, -1, true};
     const protocol::StartOutcome outcome = a->rtp.start(s);
     EXPECT_TRUE(outcome.result == protocol::StartOutcome::Result::Refused &&
-                outcome.refused == link::SettingsField::LocalPort);
+                outcome.refused == protocol::SettingsField::LocalPort);
     ASSERT_EQ(a->boxes.boxes.size(), 1);
     EXPECT_TRUE(a->boxes.texts()[0].contains(QStringLiteral("(local port %1, the data port").arg(a->port + 1)))
         << a->boxes.texts()[0].toStdString();

@@ -16,8 +16,8 @@
 #include <cstring>
 
 #include "link/device_lists.h"
-#include "link/reporter.h"
 #include "link/settings_files.h"
+#include "report/reporter.h"
 #include "support/qt_printers.h"
 #include "support/recording_boxes.h"
 
@@ -52,7 +52,7 @@ class SettingsFile : public ::testing::Test {
   QString path(const char* name = "s.stn") const { return dir.filePath(name); }
   QTemporaryDir dir;
   test::RecordingBoxes boxes;
-  link::Reporter reporter{boxes};
+  report::Reporter reporter{boxes};
   link::DeviceLists lists{{"in 0", "in 1"}, {"out 0", "out 1", "out 2"}};
 };
 

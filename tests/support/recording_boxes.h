@@ -6,19 +6,19 @@
 
 #include <functional>
 
-#include "link/message_boxes.h"
+#include "report/message_boxes.h"
 
 namespace strandlink::test {
 
 struct RecordedBox {
-  link::BoxIcon icon;
+  report::BoxIcon icon;
   QString title;
   QString text;
 };
 
-class RecordingBoxes : public link::MessageBoxes {
+class RecordingBoxes : public report::MessageBoxes {
  public:
-  int show(link::BoxIcon icon, const QString& title, const QString& text) override {
+  int show(report::BoxIcon icon, const QString& title, const QString& text) override {
     boxes.append({icon, title, text});
     if (whileOpen) whileOpen();
     return 1;

@@ -7,9 +7,9 @@
 #include <optional>
 #include <vector>
 
-#include "link/peer_filter.h"
-#include "link/reporter.h"
+#include "protocol/peer_filter.h"
 #include "protocol/rtp/rtp_protocol.h"
+#include "report/reporter.h"
 #include "support/recording_boxes.h"
 
 namespace strandlink::test {
@@ -24,13 +24,13 @@ class RecordingPeerSink : public protocol::PeerSink {
   void peerEvent(midi::MidiEventView e, std::optional<std::uint32_t> stamp, std::int64_t) override {
     events.push_back({{e.bytes().begin(), e.bytes().end()}, stamp});
   }
-  void peerStatus(link::LinkStatus s) override { status = s; }
+  void peerStatus(protocol::LinkStatus s) override { status = s; }
   void peerChatLine(const QString&) override {}
   void peerNotice(const QString& line) override { notices << line; }
   void peerFiguresChanged() override {}
 
   std::vector<Received> events;
-  link::LinkStatus status = link::LinkStatus::NotConnected;
+  protocol::LinkStatus status = protocol::LinkStatus::NotConnected;
   QStringList notices;
 };
 
@@ -48,13 +48,13 @@ struct End {
     s.name = QStringLiteral("end %1").arg(port);
     return rtp.start(s).running();
   }
-  bool connected() const { return sink.status == link::LinkStatus::Connected; }
+  bool connected() const { return sink.status == protocol::LinkStatus::Connected; }
 
   int port;
   RecordingPeerSink sink;
   RecordingBoxes boxes;
-  link::Reporter reporter{boxes};
-  link::PeerFilter filter;
+  report::Reporter reporter{boxes};
+  protocol::PeerFilter filter;
   protocol::rtp::RtpProtocol rtp{{sink, reporter, filter}};
 };
 

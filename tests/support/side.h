@@ -45,7 +45,7 @@ struct Side {
     link.takeDeviceLists();
     settings.inputPosition = link.devices().inputs.empty() ? -1 : 0;
     settings.outputPosition = link.devices().outputs.empty() ? -1 : 0;
-    QObject::connect(&link, &link::Link::statusChanged, [this](link::LinkStatus s) { status = s; });
+    QObject::connect(&link, &link::Link::statusChanged, [this](protocol::LinkStatus s) { status = s; });
     QObject::connect(&link, &link::Link::chatLineReceived, [this](const QString& line) { chat << line; });
   }
 
@@ -66,7 +66,7 @@ struct Side {
   link::Link link;
   settings::Settings settings;
   link::SessionOptions options;
-  link::LinkStatus status = link::LinkStatus::NotConnected;
+  protocol::LinkStatus status = protocol::LinkStatus::NotConnected;
   QStringList chat;
   int fatalExits = 0;
 };

@@ -2,18 +2,18 @@
 
 #include <array>
 
-#include "link/peer_filter.h"
-#include "link/reporter.h"
 #include "net/socket_errors.h"
 #include "protocol/classic/classic_codec.h"
+#include "protocol/peer_filter.h"
+#include "report/reporter.h"
 
 namespace strandlink::protocol::classic {
 
 ClassicProtocol::ClassicProtocol(const PeerContext& context)
     : context_(context),
-      monitor_([this] { sendControl(link::kProbeByte, QStringLiteral("Tried to send Connection_Check:  ")); },
-               [this] { sendControl(link::kReplyByte, QStringLiteral("Tried to send Connection_Check_Reply:  ")); },
-               [this](link::LinkStatus s) { context_.sink.peerStatus(s); }),
+      monitor_([this] { sendControl(kProbeByte, QStringLiteral("Tried to send Connection_Check:  ")); },
+               [this] { sendControl(kReplyByte, QStringLiteral("Tried to send Connection_Check_Reply:  ")); },
+               [this](protocol::LinkStatus s) { context_.sink.peerStatus(s); }),
       midiOversize_(QStringLiteral("MIDI"), kMidiReadLength),
       chatOversize_(QStringLiteral("chat"), kChatReadLength) {}
 
@@ -21,15 +21,16 @@ ClassicProtocol::~ClassicProtocol() { endpoints_.close(); }
 
 StartOutcome ClassicProtocol::start(const PeerStart& start) {
   if (running()) return {};
-  const link::AddressCheck checked = link::checkAddresses(start.settings, context_.reporter);
+  const AddressCheck checked = checkAddresses(start.settings, context_.reporter);
   if (!checked.addresses) return {StartOutcome::Result::Refused, checked.firstRefused};
   const auto opened = endpoints_.open(
       *checked.addresses, context_.reporter, [this] { readMidi(); }, [this] { readChat(); });
   if (opened != UdpEndpoints::Outcome::Open) {
     // A port in use is the local port's problem; an address that is not this
     // computer's, the local address's.
-    const auto field = endpoints_.bindError() == net::SocketError::AddressNotAvailable ? link::SettingsField::LocalHost
-                                                                                       : link::SettingsField::LocalPort;
+    const auto field = endpoints_.bindError() == net::SocketError::AddressNotAvailable
+                           ? protocol::SettingsField::LocalHost
+                           : protocol::SettingsField::LocalPort;
     const auto result = opened == UdpEndpoints::Outcome::CannotCreate ? StartOutcome::Result::CannotCreateSocket
                                                                       : StartOutcome::Result::Refused;
     return {result, field};
@@ -67,20 +68,18 @@ SendResult ClassicProtocol::sendFromLoop(midi::MidiEventView event, std::int64_t
 
 void ClassicProtocol::tick() {
   monitor_.tick();
-  for (link::OversizeNotice* o : {&midiOversize_, &chatOversize_}) {
-    if (const QString line = o->due(link::OversizeNotice::Clock::now()); !line.isEmpty())
-      context_.sink.peerNotice(line);
+  for (OversizeNotice* o : {&midiOversize_, &chatOversize_}) {
+    if (const QString line = o->due(OversizeNotice::Clock::now()); !line.isEmpty()) context_.sink.peerNotice(line);
   }
 }
 
 QString ClassicProtocol::figuresText() {
-  return link::formatLinkQuality(monitor_.quality().figures(link::LinkQuality::Clock::now()),
-                                 context_.filter.refused());
+  return formatLinkQuality(monitor_.quality().figures(LinkQuality::Clock::now()), context_.filter.refused());
 }
 
 QString ClassicProtocol::figuresSummary() {
-  return link::formatLinkSummary(monitor_.quality().figures(link::LinkQuality::Clock::now()),
-                                 monitor_.status() == link::LinkStatus::Connected);
+  return formatLinkSummary(monitor_.quality().figures(LinkQuality::Clock::now()),
+                           monitor_.status() == protocol::LinkStatus::Connected);
 }
 
 bool ClassicProtocol::sendChatLine(std::span<const std::uint8_t> line) {
@@ -88,7 +87,7 @@ bool ClassicProtocol::sendChatLine(std::span<const std::uint8_t> line) {
   const net::Transfer sent = endpoints_.chat().sendTo(line, endpoints_.chatRemote());
   if (!sent.ok()) {
     context_.reporter.socketError(sent.error, QStringLiteral("Tried to send chat message:  "),
-                                  link::Reporter::Flood::Throttle);
+                                  report::Reporter::Flood::Throttle);
   }
   return true;
 }
@@ -105,7 +104,7 @@ void ClassicProtocol::readMidi() {
     if (!read.ok() && read.error != net::SocketError::MessageTooLong && !net::isUnreachableEcho(read.error)) {
       // The text users have always seen, variable-like as it looks: keep it as it is.
       context_.reporter.socketError(read.error, QStringLiteral("Tried to read MidiSocketRecvBuffer:  "),
-                                    link::Reporter::Flood::Throttle);
+                                    report::Reporter::Flood::Throttle);
     }
     return;
   }
@@ -123,19 +122,19 @@ void ClassicProtocol::readChat() {
   const ChatDatagram chat = decodeChat(std::span(buffer).first(std::size_t(read.bytes)));
   if (chat.kind == ChatDatagram::Kind::Control) {
     monitor_.controlByte(chat.control);
-    if (chat.control == link::kReplyByte) context_.sink.peerFiguresChanged();
+    if (chat.control == kReplyByte) context_.sink.peerFiguresChanged();
     return;
   }
   context_.sink.peerChatLine(
       QString::fromLatin1(reinterpret_cast<const char*>(chat.line.data()), qsizetype(chat.line.size())));
 }
 
-bool ClassicProtocol::take(const net::Transfer& read, const sockaddr_in& from, link::OversizeNotice& oversize) {
+bool ClassicProtocol::take(const net::Transfer& read, const sockaddr_in& from, OversizeNotice& oversize) {
   const bool tooLong = read.error == net::SocketError::MessageTooLong;
   if (!tooLong && read.bytes < 1) return false;
   if (!context_.filter.accept(from, endpoints_.midiRemote().sin_addr.s_addr)) return false;
   if (!tooLong) return true;
-  if (const QString line = oversize.count(from, link::OversizeNotice::Clock::now()); !line.isEmpty())
+  if (const QString line = oversize.count(from, OversizeNotice::Clock::now()); !line.isEmpty())
     context_.sink.peerNotice(line);
   return false;
 }
@@ -144,7 +143,7 @@ bool ClassicProtocol::take(const net::Transfer& read, const sockaddr_in& from, l
 void ClassicProtocol::sendControl(std::uint8_t byte, const QString& context) {
   const std::array<std::uint8_t, 1> datagram{byte};
   const net::Transfer sent = endpoints_.midi().sendTo(datagram, endpoints_.chatRemote());
-  if (!sent.ok()) context_.reporter.socketError(sent.error, context, link::Reporter::Flood::Throttle);
+  if (!sent.ok()) context_.reporter.socketError(sent.error, context, report::Reporter::Flood::Throttle);
 }
 
 }  // namespace strandlink::protocol::classic

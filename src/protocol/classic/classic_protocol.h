@@ -5,9 +5,9 @@
 
 #include <atomic>
 
-#include "link/connection_monitor.h"
-#include "link/oversize_notice.h"
 #include "net/atomic_address.h"
+#include "protocol/classic/connection_monitor.h"
+#include "protocol/classic/oversize_notice.h"
 #include "protocol/classic/udp_endpoints.h"
 #include "protocol/peer_protocol.h"
 
@@ -28,7 +28,7 @@ class ClassicProtocol final : public PeerProtocol {
   SendResult sendFromLoop(midi::MidiEventView event, std::int64_t playedMicros) override;
   net::SocketError lastSendError() const override { return sendError_.load(std::memory_order_relaxed); }
 
-  link::LinkStatus status() const override { return monitor_.status(); }
+  protocol::LinkStatus status() const override { return monitor_.status(); }
   void tick() override;
   QString figuresText() override;
   QString figuresSummary() override;
@@ -46,14 +46,14 @@ class ClassicProtocol final : public PeerProtocol {
   void readChat();
   // The filter first: what a stranger sends is never reported. False when the
   // datagram is not to be used (refused, empty, too long, or a failed read).
-  bool take(const net::Transfer& read, const sockaddr_in& from, link::OversizeNotice& oversize);
+  bool take(const net::Transfer& read, const sockaddr_in& from, OversizeNotice& oversize);
   void sendControl(std::uint8_t byte, const QString& context);
 
   PeerContext context_;
   UdpEndpoints endpoints_;
-  link::ConnectionMonitor monitor_;
-  link::OversizeNotice midiOversize_;
-  link::OversizeNotice chatOversize_;
+  ConnectionMonitor monitor_;
+  OversizeNotice midiOversize_;
+  OversizeNotice chatOversize_;
   // Read by the MIDI thread.
   std::atomic<int> socket_{-1};
   net::AtomicAddress peer_;

@@ -2,12 +2,12 @@
 
 #include <arpa/inet.h>
 
-#include "link/reporter.h"
+#include "report/reporter.h"
 
 namespace strandlink::protocol::classic {
 
-using link::BoxIcon;
-using link::kAppTitle;
+using report::BoxIcon;
+using report::kAppTitle;
 
 namespace {
 

@@ -7,18 +7,17 @@
 #include <functional>
 #include <memory>
 
-#include "link/address_check.h"
 #include "net/read_notifier.h"
 #include "net/udp_socket.h"
+#include "protocol/classic/address_check.h"
 
-namespace strandlink::link {
+namespace strandlink::report {
 class Reporter;
 }
 
 namespace strandlink::protocol::classic {
 
-using link::LinkAddresses;
-using link::Reporter;
+using report::Reporter;
 
 class UdpEndpoints {
  public:

@@ -9,7 +9,7 @@ namespace strandlink::protocol::multicast {
 
 namespace {
 
-using link::SettingsField;
+using protocol::SettingsField;
 
 void checkGroup(const settings::Settings& s, GroupOptions& options, Refusals& refusals) {
   const QString text = s.remoteHost.trimmed();
@@ -51,7 +51,7 @@ void checkInterface(const settings::Settings& s, GroupOptions& options, Refusals
 
 }  // namespace
 
-GroupCheck checkGroupSettings(const settings::Settings& s, int ttl, link::Reporter& reporter) {
+GroupCheck checkGroupSettings(const settings::Settings& s, int ttl, report::Reporter& reporter) {
   Refusals refusals;
   GroupOptions options;
   checkGroup(s, options, refusals);

@@ -8,7 +8,7 @@
 
 #include <optional>
 
-#include "link/address_check.h"
+#include "protocol/classic/address_check.h"
 #include "protocol/multicast/multicast_socket.h"
 #include "settings/settings.h"
 
@@ -23,11 +23,11 @@ inline constexpr int kMaxTtl = 255;
 
 struct GroupCheck {
   std::optional<GroupOptions> options;  // nothing when a value was refused
-  link::SettingsField firstRefused = link::SettingsField::None;
+  protocol::SettingsField firstRefused = protocol::SettingsField::None;
 };
 
 // The group's options, or one box listing every value that is not acceptable and
 // the first refused field (None when only the TTL was refused: no field holds it).
-GroupCheck checkGroupSettings(const settings::Settings& s, int ttl, link::Reporter& reporter);
+GroupCheck checkGroupSettings(const settings::Settings& s, int ttl, report::Reporter& reporter);
 
 }  // namespace strandlink::protocol::multicast

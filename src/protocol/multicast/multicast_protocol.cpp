@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "link/reporter.h"
 #include "net/addresses.h"
 #include "net/socket_errors.h"
 #include "protocol/multicast/group_settings.h"
 #include "protocol/multicast/multicast_codec.h"
+#include "report/reporter.h"
 
 namespace strandlink::protocol::multicast {
 
@@ -36,8 +36,9 @@ net::SocketError sendOne(int fd, std::span<const std::uint8_t> payload) noexcept
 // The field to take the user to when joining failed: a port held by a program
 // that does not share it, else the interface (a local address that is not this
 // computer's, or no interface with a route to the group).
-link::SettingsField fieldOf(net::SocketError error) {
-  return error == net::SocketError::AddressInUse ? link::SettingsField::RemotePort : link::SettingsField::LocalHost;
+protocol::SettingsField fieldOf(net::SocketError error) {
+  return error == net::SocketError::AddressInUse ? protocol::SettingsField::RemotePort
+                                                 : protocol::SettingsField::LocalHost;
 }
 
 }  // namespace
@@ -58,7 +59,7 @@ StartOutcome MulticastProtocol::start(const PeerStart& start) {
                                                                : net::formatAddress(o.interfaceAddress);
     const QString detail = QStringLiteral(" (%1:%2 on %3)").arg(net::formatAddress(o.group)).arg(o.port).arg(on);
     context_.reporter.socketError(error, QStringLiteral("Tried to join the multicast group:  "),
-                                  link::Reporter::Flood::Show, detail);
+                                  report::Reporter::Flood::Show, detail);
     return {StartOutcome::Result::Refused, fieldOf(error)};
   }
   receiver_ = GroupReceiver();
@@ -69,7 +70,7 @@ StartOutcome MulticastProtocol::start(const PeerStart& start) {
   messagesOut_.store(0, std::memory_order_relaxed);
   lastSendError_.store(net::SocketError::Ok, std::memory_order_relaxed);
   // Joined: the group hears us from now, whoever is in it.
-  status_ = link::LinkStatus::Connected;
+  status_ = protocol::LinkStatus::Connected;
   members_ = 0;
   notifier_ = std::make_unique<net::ReadNotifier>(socket_.receiveDescriptor(), [this] { readDatagrams(); });
   sendFd_.store(socket_.sendDescriptor(), std::memory_order_release);
@@ -83,7 +84,7 @@ void MulticastProtocol::stop() {
   sendFd_.store(-1, std::memory_order_release);
   notifier_.reset();
   socket_.close();
-  setStatus(link::LinkStatus::NotConnected);
+  setStatus(protocol::LinkStatus::NotConnected);
 }
 
 // The MIDI thread. A SysEx longer than a datagram goes out in pieces; once a piece
@@ -121,7 +122,7 @@ void MulticastProtocol::readDatagrams() {
     if (!read.ok()) {
       if (read.error != net::SocketError::WouldBlock && !net::isUnreachableEcho(read.error)) {
         context_.reporter.socketError(read.error, QStringLiteral("Tried to read from the multicast group:  "),
-                                      link::Reporter::Flood::Throttle);
+                                      report::Reporter::Flood::Throttle);
       }
       return;
     }
@@ -162,7 +163,7 @@ void MulticastProtocol::countMembers(std::int64_t nowMicros) {
 
 QString MulticastProtocol::ownStatusText() const { return running_ ? formatGroupState(members_) : QString(); }
 
-void MulticastProtocol::setStatus(link::LinkStatus status) {
+void MulticastProtocol::setStatus(protocol::LinkStatus status) {
   if (status == status_) return;
   status_ = status;
   context_.sink.peerStatus(status);

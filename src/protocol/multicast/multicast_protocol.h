@@ -36,7 +36,7 @@ class MulticastProtocol final : public PeerProtocol {
   SendResult sendFromLoop(midi::MidiEventView event, std::int64_t playedMicros) override;
   net::SocketError lastSendError() const override { return lastSendError_.load(std::memory_order_relaxed); }
 
-  link::LinkStatus status() const override { return status_; }
+  protocol::LinkStatus status() const override { return status_; }
   QString ownStatusText() const override;
   void heldNotesReleased() override { receiver_.forgetHeld(); }
   void tick() override;
@@ -58,7 +58,7 @@ class MulticastProtocol final : public PeerProtocol {
  private:
   void readDatagrams();
   void take(const sockaddr_in& from, std::span<const std::uint8_t> payload, std::int64_t arrivalMicros);
-  void setStatus(link::LinkStatus status);
+  void setStatus(protocol::LinkStatus status);
   void countMembers(std::int64_t nowMicros);
   void tellGarbage(std::int64_t nowMicros);
   GroupFigures figures() const;
@@ -69,7 +69,7 @@ class MulticastProtocol final : public PeerProtocol {
   GroupReceiver receiver_;
   std::vector<std::uint8_t> buffer_;  // one datagram of any size
   bool running_ = false;
-  link::LinkStatus status_ = link::LinkStatus::NotConnected;
+  protocol::LinkStatus status_ = protocol::LinkStatus::NotConnected;
   std::size_t members_ = 0;  // heard within kMemberGoneMicros, as last told
   std::uint64_t datagramsIn_ = 0;
   std::uint64_t garbageTold_ = 0;

@@ -2,8 +2,8 @@
 // of failed sends. The loop's thread.
 #include "protocol/rtp/rtp_protocol.h"
 
-#include "link/peer_filter.h"
-#include "link/reporter.h"
+#include "protocol/peer_filter.h"
+#include "report/reporter.h"
 
 namespace strandlink::protocol::rtp {
 
@@ -19,7 +19,7 @@ void RtpProtocol::tick() {
   if (failures == reportedSendFailures_) return;
   reportedSendFailures_ = failures;
   context_.reporter.socketError(sender_.lastError(), QStringLiteral("Tried to send RTP-MIDI data:  "),
-                                link::Reporter::Flood::Throttle);
+                                report::Reporter::Flood::Throttle);
 }
 
 // "Link: rtt 0.4 ms, clock offset -12.5 ms, lost 0 packets; repaired 0 gaps (0
@@ -46,7 +46,7 @@ QString RtpProtocol::figuresText() {
 QString RtpProtocol::figuresSummary() {
   if (!session_ || !session_->clock()) return {};
   const std::uint64_t lost = session_->sequences().lost();
-  if (status_ != link::LinkStatus::Connected) return QStringLiteral("No session, %1 packets lost").arg(lost);
+  if (status_ != protocol::LinkStatus::Connected) return QStringLiteral("No session, %1 packets lost").arg(lost);
   return QStringLiteral("Round trip %1 ms, %2 packets lost").arg(milliseconds(session_->clock()->roundTrip)).arg(lost);
 }
 

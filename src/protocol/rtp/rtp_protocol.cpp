@@ -8,13 +8,13 @@
 #include <string_view>
 #include <utility>
 
-#include "link/peer_filter.h"
-#include "link/reporter.h"
 #include "midi/monotonic_clock.h"
 #include "net/addresses.h"
 #include "net/socket_errors.h"
+#include "protocol/peer_filter.h"
 #include "protocol/rtp/session_packet.h"
 #include "protocol/rtp/start_check.h"
+#include "report/reporter.h"
 
 namespace strandlink::protocol::rtp {
 
@@ -88,7 +88,7 @@ StartOutcome RtpProtocol::start(const PeerStart& start) {
   if (!sender_.start(data_.descriptor(), ssrc, static_cast<std::uint16_t>(randomWord()), sendsJournal_, error)) {
     context_.reporter.socketError(error, QStringLiteral("Tried to start the RTP-MIDI sender:  "));
     closeAll();
-    return {StartOutcome::Result::Refused, link::SettingsField::None};
+    return {StartOutcome::Result::Refused, protocol::SettingsField::None};
   }
   remote_ = checked.addresses->remoteControl;
   SessionConfig config;
@@ -103,7 +103,7 @@ StartOutcome RtpProtocol::start(const PeerStart& start) {
   refusalSaid_ = false;
   refusals_.reset();
   shownClock_.reset();
-  status_ = link::LinkStatus::NotConnected;
+  status_ = protocol::LinkStatus::NotConnected;
   session_->start(midi::monotonicMicros());
   serviceSession();
   return {};
@@ -120,9 +120,9 @@ StartOutcome RtpProtocol::openSockets(const sockaddr_in& localControl) {
     socket = net::UdpSocket::create(error);
     if (!socket.valid()) {
       context_.reporter.socketError(error, QStringLiteral("Tried to create an RTP-MIDI socket:  "));
-      context_.reporter.report(link::BoxIcon::None, link::kAppTitle,
+      context_.reporter.report(report::BoxIcon::None, report::kAppTitle,
                                QStringLiteral(" Cannot create socket.....exit program"));
-      return {StartOutcome::Result::CannotCreateSocket, link::SettingsField::None};
+      return {StartOutcome::Result::CannotCreateSocket, protocol::SettingsField::None};
     }
     if (which == SessionPort::Data) {
       // The kernel's arrival times: steady timing places what arrives by them.
@@ -137,15 +137,15 @@ StartOutcome RtpProtocol::openSockets(const sockaddr_in& localControl) {
     local.sin_port = htons(static_cast<std::uint16_t>(which == SessionPort::Control ? port : port + 1));
     if (const net::SocketError e = socket.bind(local); net::failed(e)) {
       context_.reporter.socketError(
-          e, QStringLiteral("Tried to bind RTP-MIDI socket:  "), link::Reporter::Flood::Show,
+          e, QStringLiteral("Tried to bind RTP-MIDI socket:  "), report::Reporter::Flood::Show,
           which == SessionPort::Control
               ? QStringLiteral(" (local port %1, the control port)").arg(port)
               : QStringLiteral(" (local port %1, the data port, one above the Local Host Port %2)")
                     .arg(port + 1)
                     .arg(port));
       return {StartOutcome::Result::Refused, e == net::SocketError::AddressNotAvailable
-                                                 ? link::SettingsField::LocalHost
-                                                 : link::SettingsField::LocalPort};
+                                                 ? protocol::SettingsField::LocalHost
+                                                 : protocol::SettingsField::LocalPort};
     }
     auto& notifier = which == SessionPort::Control ? controlNotifier_ : dataNotifier_;
     notifier = std::make_unique<net::ReadNotifier>(socket.descriptor(), [this, which] { readDatagram(which); });
@@ -158,8 +158,8 @@ void RtpProtocol::stop() {
   session_->stop();
   sendSessionPackets();  // the BY
   closeAll();
-  if (std::exchange(status_, link::LinkStatus::NotConnected) == link::LinkStatus::Connected)
-    context_.sink.peerStatus(link::LinkStatus::NotConnected);
+  if (std::exchange(status_, protocol::LinkStatus::NotConnected) == protocol::LinkStatus::Connected)
+    context_.sink.peerStatus(protocol::LinkStatus::NotConnected);
 }
 
 void RtpProtocol::closeAll() {
@@ -286,7 +286,7 @@ void RtpProtocol::serviceSession() {
   if (!takeSessionEvents()) return;
   const auto data = session_->peerDataAddress();
   sender_.setPeer(data ? std::optional(socketAddressOf(*data)) : std::nullopt);
-  const auto now = session_->connected() ? link::LinkStatus::Connected : link::LinkStatus::NotConnected;
+  const auto now = session_->connected() ? protocol::LinkStatus::Connected : protocol::LinkStatus::NotConnected;
   armTimer();
   if (session_->clock() != shownClock_) {
     shownClock_ = session_->clock();
@@ -305,7 +305,7 @@ void RtpProtocol::sendSessionPackets() {
     const net::Transfer sent = socket.sendTo(encodeSessionPacket(out.packet), socketAddressOf(out.to));
     if (!sent.ok() && !net::isUnreachableEcho(sent.error))
       context_.reporter.socketError(sent.error, QStringLiteral("Tried to send an RTP-MIDI session packet:  "),
-                                    link::Reporter::Flood::Throttle);
+                                    report::Reporter::Flood::Throttle);
   }
 }
 

@@ -41,7 +41,7 @@ class RtpProtocol final : public PeerProtocol {
   net::SocketError lastSendError() const override { return sender_.lastError(); }
 
   void heldNotesReleased() override;
-  link::LinkStatus status() const override { return status_; }
+  protocol::LinkStatus status() const override { return status_; }
   void tick() override;
   QString figuresText() override;
   QString figuresSummary() override;
@@ -95,7 +95,7 @@ class RtpProtocol final : public PeerProtocol {
   std::uint64_t reportedSendFailures_ = 0;
   std::optional<SyncSample> shownClock_;  // the figures as last said changed
   bool refusalSaid_ = false;
-  link::LinkStatus status_ = link::LinkStatus::NotConnected;
+  protocol::LinkStatus status_ = protocol::LinkStatus::NotConnected;
 };
 
 }  // namespace strandlink::protocol::rtp

@@ -10,7 +10,7 @@ namespace strandlink::protocol::rtp {
 
 namespace {
 
-using link::SettingsField;
+using protocol::SettingsField;
 
 // A port text's value when it names a control port with a data port above it.
 std::optional<std::uint16_t> controlPort(const QString& text) {
@@ -30,7 +30,7 @@ std::optional<std::uint32_t> address(Refusals& refusals, const QString& text, Se
 
 }  // namespace
 
-SessionAddressCheck checkSessionAddresses(const settings::Settings& s, link::Reporter& reporter) {
+SessionAddressCheck checkSessionAddresses(const settings::Settings& s, report::Reporter& reporter) {
   Refusals refusals;
   const auto localPort = controlPort(s.localPort);
   if (!localPort)

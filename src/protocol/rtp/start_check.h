@@ -8,7 +8,7 @@
 
 #include <optional>
 
-#include "link/address_check.h"
+#include "protocol/classic/address_check.h"
 #include "settings/settings.h"
 
 namespace strandlink::link {
@@ -24,10 +24,10 @@ struct SessionAddresses {
 
 struct SessionAddressCheck {
   std::optional<SessionAddresses> addresses;  // nothing when a value was refused
-  link::SettingsField firstRefused = link::SettingsField::None;
+  protocol::SettingsField firstRefused = protocol::SettingsField::None;
 };
 
 // The addresses, or one box that lists every value that is not acceptable.
-SessionAddressCheck checkSessionAddresses(const settings::Settings& s, link::Reporter& reporter);
+SessionAddressCheck checkSessionAddresses(const settings::Settings& s, report::Reporter& reporter);
 
 }  // namespace strandlink::protocol::rtp

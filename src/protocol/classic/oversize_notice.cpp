@@ -1,10 +1,10 @@
-#include "link/oversize_notice.h"
+#include "protocol/classic/oversize_notice.h"
 
 #include <arpa/inet.h>
 
 #include "net/addresses.h"
 
-namespace strandlink::link {
+namespace strandlink::protocol::classic {
 
 QString OversizeNotice::count(const sockaddr_in& from, Clock::time_point now) {
   ++total_;
@@ -29,4 +29,4 @@ QString OversizeNotice::line(Clock::time_point now) {
   return text;
 }
 
-}  // namespace strandlink::link
+}  // namespace strandlink::protocol::classic

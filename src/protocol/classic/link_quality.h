@@ -10,7 +10,7 @@
 #include <deque>
 #include <optional>
 
-namespace strandlink::link {
+namespace strandlink::protocol::classic {
 
 class LinkQuality {
  public:
@@ -52,4 +52,4 @@ QString formatLinkQuality(const LinkQuality::Figures& f, std::uint64_t refused);
 // when the last round trip is past; empty as above.
 QString formatLinkSummary(const LinkQuality::Figures& f, bool connected);
 
-}  // namespace strandlink::link
+}  // namespace strandlink::protocol::classic

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-namespace strandlink::link {
+namespace strandlink::report {
 
 // Every control character as \xNN and a backslash as \\, so that a received text
 // can neither act on a terminal (escape sequences) nor fake a line of ours (line
@@ -16,4 +16,4 @@ QString visibleControls(const QString& text);
 QString quotedValue(const QString& text);
 inline constexpr qsizetype kQuotedValueLimit = 200;
 
-}  // namespace strandlink::link
+}  // namespace strandlink::report

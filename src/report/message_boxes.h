@@ -4,7 +4,7 @@
 
 #include <QString>
 
-namespace strandlink::link {
+namespace strandlink::report {
 
 enum class BoxIcon { None, Exclamation, Information };
 
@@ -25,4 +25,4 @@ class MessageBoxes {
   virtual void closePosted() {}
 };
 
-}  // namespace strandlink::link
+}  // namespace strandlink::report

@@ -1,6 +1,6 @@
-#include "link/connection_monitor.h"
+#include "protocol/classic/connection_monitor.h"
 
-namespace strandlink::link {
+namespace strandlink::protocol::classic {
 
 ConnectionMonitor::ConnectionMonitor(std::function<void()> sendProbe, std::function<void()> sendReply,
                                      std::function<void(LinkStatus)> onStatus)
@@ -40,4 +40,4 @@ void ConnectionMonitor::setStatus(LinkStatus status) {
   if (onStatus_) onStatus_(status);
 }
 
-}  // namespace strandlink::link
+}  // namespace strandlink::protocol::classic

@@ -1,11 +1,11 @@
-#include "link/address_check.h"
+#include "protocol/classic/address_check.h"
 
 #include <cmath>
 
 #include "net/addresses.h"
 #include "protocol/refusals.h"
 
-namespace strandlink::link {
+namespace strandlink::protocol::classic {
 
 namespace {
 
@@ -38,7 +38,7 @@ void checkAddress(Refusals& refusals, const QString& text, const net::Resolved& 
 
 }  // namespace
 
-AddressCheck checkAddresses(const settings::Settings& s, Reporter& reporter) {
+AddressCheck checkAddresses(const settings::Settings& s, report::Reporter& reporter) {
   Refusals refusals;
   const auto localPort = net::portValue(s.localPort);
   refusePort(refusals, checkPort(localPort), SettingsField::LocalPort,
@@ -61,4 +61,4 @@ AddressCheck checkAddresses(const settings::Settings& s, Reporter& reporter) {
   return {LinkAddresses{remote.address, portOf(*remotePort), local.address, portOf(*localPort)}, SettingsField::None};
 }
 
-}  // namespace strandlink::link
+}  // namespace strandlink::protocol::classic

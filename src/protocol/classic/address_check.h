@@ -5,11 +5,14 @@
 #include <cstdint>
 #include <optional>
 
+#include "protocol/peer_protocol.h"
 #include "settings/settings.h"
 
-namespace strandlink::link {
-
+namespace strandlink::report {
 class Reporter;
+}  // namespace strandlink::report
+
+namespace strandlink::protocol::classic {
 
 // Both ends of a link: addresses in network byte order, MIDI ports (each side's
 // chat port is one above).
@@ -20,10 +23,6 @@ struct LinkAddresses {
   std::uint16_t localPort = 0;
 };
 
-// One of the four values a Start was refused for, so a front end can take the
-// user to it.
-enum class SettingsField { None, LocalPort, RemotePort, RemoteHost, LocalHost };
-
 struct AddressCheck {
   std::optional<LinkAddresses> addresses;  // nothing when a value was refused
   SettingsField firstRefused = SettingsField::None;
@@ -31,9 +30,6 @@ struct AddressCheck {
 
 // The addresses, or one box that lists every value that is not acceptable, and
 // the first of them.
-AddressCheck checkAddresses(const settings::Settings& s, Reporter& reporter);
+AddressCheck checkAddresses(const settings::Settings& s, report::Reporter& reporter);
 
-// The title of the box of refused values.
-inline constexpr char kRefusedValueTitle[] = "Network Settings";
-
-}  // namespace strandlink::link
+}  // namespace strandlink::protocol::classic

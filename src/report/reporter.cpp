@@ -1,10 +1,10 @@
-#include "link/reporter.h"
+#include "report/reporter.h"
 
 #include <utility>
 
 #include "net/socket_errors.h"
 
-namespace strandlink::link {
+namespace strandlink::report {
 
 int Reporter::report(const QString& context, BoxIcon icon, const QString& title, const QString& text, Flood flood) {
   const bool quiet = flood == Flood::Throttle && closedAt_.contains(context) && closedAt_[context].elapsed() < kQuietMs;
@@ -37,4 +37,4 @@ void Reporter::socketError(net::SocketError error, const QString& context, Flood
          flood);
 }
 
-}  // namespace strandlink::link
+}  // namespace strandlink::report

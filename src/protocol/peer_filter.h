@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-namespace strandlink::link {
+namespace strandlink::protocol {
 
 class PeerFilter {
  public:
@@ -29,4 +29,4 @@ class PeerFilter {
   std::uint64_t refused_ = 0;
 };
 
-}  // namespace strandlink::link
+}  // namespace strandlink::protocol

@@ -1,6 +1,6 @@
-#include "link/visible_text.h"
+#include "report/visible_text.h"
 
-namespace strandlink::link {
+namespace strandlink::report {
 
 QString visibleControls(const QString& text) {
   QString shown;
@@ -27,4 +27,4 @@ QString quotedValue(const QString& text) {
   return visibleControls(text.left(keep)) + QStringLiteral("...");
 }
 
-}  // namespace strandlink::link
+}  // namespace strandlink::report

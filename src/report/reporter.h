@@ -11,10 +11,10 @@
 
 #include <optional>
 
-#include "link/message_boxes.h"
 #include "net/socket_errors.h"
+#include "report/message_boxes.h"
 
-namespace strandlink::link {
+namespace strandlink::report {
 
 class Reporter {
  public:
@@ -57,4 +57,4 @@ class Reporter {
   std::optional<Posted> waiting_;
 };
 
-}  // namespace strandlink::link
+}  // namespace strandlink::report

@@ -7,11 +7,10 @@
 #include <cstdint>
 #include <functional>
 
-#include "link/link_quality.h"
+#include "protocol/classic/link_quality.h"
+#include "protocol/peer_protocol.h"
 
-namespace strandlink::link {
-
-enum class LinkStatus { NotConnected, Connected };
+namespace strandlink::protocol::classic {
 
 inline constexpr std::uint8_t kProbeByte = 0x01;
 inline constexpr std::uint8_t kReplyByte = 0x02;
@@ -45,4 +44,4 @@ class ConnectionMonitor {
   LinkQuality quality_;
 };
 
-}  // namespace strandlink::link
+}  // namespace strandlink::protocol::classic

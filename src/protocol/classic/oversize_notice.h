@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace strandlink::link {
+namespace strandlink::protocol::classic {
 
 class OversizeNotice {
  public:
@@ -42,4 +42,4 @@ class OversizeNotice {
   std::optional<Clock::time_point> toldAt_;
 };
 
-}  // namespace strandlink::link
+}  // namespace strandlink::protocol::classic

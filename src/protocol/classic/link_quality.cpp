@@ -1,10 +1,10 @@
-#include "link/link_quality.h"
+#include "protocol/classic/link_quality.h"
 
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
-namespace strandlink::link {
+namespace strandlink::protocol::classic {
 
 void LinkQuality::probeSent(Clock::time_point now) { outstanding_ = now; }
 
@@ -66,4 +66,4 @@ QString formatLinkSummary(const LinkQuality::Figures& f, bool connected) {
   return QStringLiteral("Round trip %1 ms, %2% lost").arg(f.lastMs, 0, 'f', 1).arg(lost);
 }
 
-}  // namespace strandlink::link
+}  // namespace strandlink::protocol::classic
