@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <iterator>
 
-#include "link/session_discovery.h"
 #include "link/visible_text.h"
 #include "net/addresses.h"
+#include "protocol/protocol_registry.h"
 
 namespace strandlink::app {
 
@@ -271,9 +271,10 @@ CommandLine listPeers(CommandLine c, const Flags& f) {
   const std::optional<settings::Protocol> protocol = c.overrides.protocol;
   if (f.others > (protocol ? 2 : 1))
     return fail(QStringLiteral("strandlink: --list-peers takes no other option but --protocol"));
-  if (protocol == settings::Protocol::Multicast)
+  const protocol::ProtocolRow& listed = protocol::protocolRow(protocol.value_or(protocol::protocols().front().value));
+  if (listed.serviceType.isEmpty())
     return fail(QStringLiteral("strandlink: --protocol with --list-peers needs rtp or classic"));
-  c.peerServiceType = link::sessionServiceType(protocol.value_or(settings::Protocol::Classic));
+  c.peerServiceType = listed.serviceType;
   c.overrides.protocol.reset();
   c.mode = CommandLine::Mode::ListPeers;
   return c;

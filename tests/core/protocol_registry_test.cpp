@@ -1,0 +1,24 @@
+// Each protocol's row is whole, so that every list built from the rows offers it.
+#include <gtest/gtest.h>
+
+#include "protocol/protocol_registry.h"
+#include "support/rtp_end.h"
+
+using namespace strandlink;
+
+// A name found again is the row's own, so names are distinct too; and what the row
+// says of the chat is what the protocol it makes does.
+TEST(ProtocolRegistry, EveryRowIsNamedTitledAndMakesItsProtocol) {
+  test::RecordingPeerSink sink;
+  test::RecordingBoxes boxes;
+  link::Reporter reporter{boxes};
+  link::PeerFilter filter;
+  for (const protocol::ProtocolRow& row : protocol::protocols()) {
+    SCOPED_TRACE(row.name.data());
+    EXPECT_TRUE(!row.name.isEmpty() && !row.title.isEmpty() && !row.label.isEmpty());
+    EXPECT_EQ(protocol::protocolFromName(row.name), row.value);
+    const auto made = row.make({sink, reporter, filter});
+    ASSERT_TRUE(made);
+    EXPECT_EQ(made->hasChat(), row.chat);
+  }
+}
