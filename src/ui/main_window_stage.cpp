@@ -88,7 +88,7 @@ void MainWindow::buildProtocolChoice(QWidget* client) {
       QStringLiteral("How this side talks to the other. Classic: with another copy of Strandlink. RTP-MIDI: with a "
                      "Mac, an iPad or rtpMIDI on Windows. Multicast: with a MIDI gateway's group on the LAN")));
   connect(protocolBox_, &QComboBox::activated, this, [this](int index) {
-    settings::saveProtocol(protocol::protocols()[std::size_t(index)].value);
+    link::saveProtocol(protocol::protocols()[std::size_t(index)].value);
     showChatAvailability();
   });
 }

@@ -6,8 +6,7 @@
 
 using namespace strandlink;
 
-// A name found again is the row's own, so names are distinct too; and what the row
-// says of the chat is what the protocol it makes does.
+// Found again by its name (so no two share one), and chatting as the protocol it makes does.
 TEST(ProtocolRegistry, EveryRowIsNamedTitledAndMakesItsProtocol) {
   test::RecordingPeerSink sink;
   test::RecordingBoxes boxes;
