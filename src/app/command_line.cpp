@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <iterator>
 
-#include "link/session_discovery.h"
 #include "net/addresses.h"
+#include "protocol/protocol_registry.h"
 #include "report/visible_text.h"
 
 namespace strandlink::app {
@@ -85,7 +85,7 @@ const QString kUsage = QStringLiteral(
     "  --delay MS                steady timing's delay, 0 to 1000 ms; 0 (the\n"
     "                            default) is one period of the MIDI service\n"
     "                            (remembered for later runs)\n"
-    "  --protocol classic|rtp|multicast\n"
+    "  --protocol %1\n"
     "                            how this side talks to the other: classic (the\n"
     "                            default) with another copy of Strandlink, rtp\n"
     "                            with an RTP-MIDI peer (a Mac, an iPad, rtpMIDI\n"
@@ -101,6 +101,17 @@ const QString kUsage = QStringLiteral(
     "Example, the stage at 192.168.1.20 linked to the studio at 192.168.1.10:\n"
     "  strandlink --headless --local 192.168.1.20:5000 --remote 192.168.1.10:4000 \\\n"
     "             --input 0 --output 0\n");
+
+// Every protocol's name, in their order: "classic|rtp|multicast" with "|" for both.
+QString protocolNames(QLatin1StringView separator, QLatin1StringView last) {
+  QString names;
+  const auto rows = protocol::protocols();
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (i > 0) names += i + 1 == rows.size() ? last : separator;
+    names += rows[i].name;
+  }
+  return names;
+}
 
 CommandLine fail(const QString& message) {
   CommandLine c;
@@ -232,8 +243,10 @@ const ValueOption kValueOptions[] = {
      }},
     {QLatin1StringView("--protocol"),
      [](CommandLine& c, const QString& v) {
-       c.overrides.protocol = settings::protocolFromName(v.toLower());
-       return needs(!c.overrides.protocol, "--protocol needs classic, rtp or multicast");
+       c.overrides.protocol = protocol::protocolFromName(v.toLower());
+       if (c.overrides.protocol) return QString();
+       return QStringLiteral("strandlink: --protocol needs ") +
+              protocolNames(QLatin1StringView(", "), QLatin1StringView(" or "));
      }},
     {QLatin1StringView("--ttl"),
      [](CommandLine& c, const QString& v) {
@@ -271,9 +284,10 @@ CommandLine listPeers(CommandLine c, const Flags& f) {
   const std::optional<settings::Protocol> protocol = c.overrides.protocol;
   if (f.others > (protocol ? 2 : 1))
     return fail(QStringLiteral("strandlink: --list-peers takes no other option but --protocol"));
-  if (protocol == settings::Protocol::Multicast)
+  const protocol::ProtocolRow& listed = protocol::protocolRow(protocol.value_or(protocol::protocols().front().value));
+  if (listed.serviceType.isEmpty())
     return fail(QStringLiteral("strandlink: --protocol with --list-peers needs rtp or classic"));
-  c.peerServiceType = link::sessionServiceType(protocol.value_or(settings::Protocol::Classic));
+  c.peerServiceType = listed.serviceType;
   c.overrides.protocol.reset();
   c.mode = CommandLine::Mode::ListPeers;
   return c;
@@ -311,7 +325,7 @@ CommandLine withMode(CommandLine c, const Flags& f) {
 
 }  // namespace
 
-QString usageText() { return kUsage; }
+QString usageText() { return kUsage.arg(protocolNames(QLatin1StringView("|"), QLatin1StringView("|"))); }
 
 CommandLine parseCommandLine(const QStringList& arguments) {
   CommandLine c;

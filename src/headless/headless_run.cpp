@@ -4,6 +4,7 @@
 
 #include "headless/chat_input.h"
 #include "link/priority.h"
+#include "link/protocol_choice.h"
 #include "link/settings_files.h"
 #include "midi/midi_service.h"
 #include "report/visible_text.h"
@@ -66,7 +67,7 @@ void HeadlessRun::startUp() {
   link_.setPeerFilter(options_.peerFilter.value_or(settings::loadPeerFilter()));
   if (options_.overrides.timing) settings::saveTiming(*options_.overrides.timing);
   if (options_.overrides.delayMs) settings::saveDelayMs(*options_.overrides.delayMs);
-  if (options_.overrides.protocol) settings::saveProtocol(*options_.overrides.protocol);
+  if (options_.overrides.protocol) link::saveProtocol(*options_.overrides.protocol);
 }
 
 void HeadlessRun::applyChanges(const settings::SettingsChanges& changes) {
@@ -89,7 +90,7 @@ bool HeadlessRun::start() {
   if (!prepared_ && !prepare().isEmpty()) return false;
   link::SessionOptions options{options_.thru, settings::loadTiming(), settings::loadDelayMs(),
                                settings::loadRememberedPorts()};
-  options.protocol = settings::loadProtocol();
+  options.protocol = link::loadProtocol();
   options.ttl = options_.ttl;
   options.publish = options_.publish;
   options.name = options_.sessionName;

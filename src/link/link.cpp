@@ -6,11 +6,10 @@
 #include <utility>
 
 #include "link/midi_bridge.h"
-#include "link/protocol_choice.h"
 #include "link/steady_timing.h"
 #include "midi/midi_service.h"
 #include "net/addresses.h"
-#include "protocol/protocol_factory.h"
+#include "protocol/protocol_registry.h"
 #include "protocol/refusals.h"
 #include "report/visible_text.h"
 
@@ -114,7 +113,7 @@ bool Link::start(const settings::Settings& given, const SessionOptions& options)
     protocol_->stop();
     return false;
   }
-  bridge_->setProtocol(protocol_.get(), protocolTitle(protocolKind_));
+  bridge_->setProtocol(protocol_.get(), protocol::protocolRow(protocolKind_).title);
   bridge_->setThru(options.thru);
   bridge_->setTiming(options.timing, options.delayMs);
   if (!bridge_->open(settings.inputPosition, settings.outputPosition)) {
@@ -143,7 +142,7 @@ bool Link::startProtocol(settings::Protocol kind, const settings::Settings& sett
   if (!bridge_->inputOpen()) retiredProtocols_.clear();
   if (!protocol_ || kind != protocolKind_) {
     if (protocol_ && bridge_->inputOpen()) retiredProtocols_.push_back(std::move(protocol_));
-    protocol_ = protocol::makePeerProtocol(kind, protocol::PeerContext{*this, reporter_, filter_, clock_});
+    protocol_ = protocol::protocolRow(kind).make(protocol::PeerContext{*this, reporter_, filter_, clock_});
     protocolKind_ = kind;
   }
   protocol::PeerStart start{settings, options.timing, sessionName(options.name), options.ttl};

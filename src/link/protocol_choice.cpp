@@ -1,9 +1,13 @@
 #include "link/protocol_choice.h"
 
+#include "protocol/protocol_registry.h"
+
 namespace strandlink::link {
 
-QString protocolTitle(settings::Protocol protocol) {
-  return protocol == settings::Protocol::Rtp ? QStringLiteral("RTP-MIDI") : settings::protocolName(protocol);
+settings::Protocol loadProtocol() {
+  return protocol::protocolFromName(settings::loadProtocolName()).value_or(protocol::protocols().front().value);
 }
+
+void saveProtocol(settings::Protocol protocol) { settings::saveProtocolName(protocol::protocolRow(protocol).name); }
 
 }  // namespace strandlink::link

@@ -1,11 +1,14 @@
-// The peer protocols by the names the user's texts give them.
+// The protocol chosen for the next session, remembered in strandlink.conf by the
+// name the command line takes too.
 #pragma once
 
 #include "settings/preferences.h"
 
 namespace strandlink::link {
 
-// The protocol as the user's texts name it.
-QString protocolTitle(settings::Protocol protocol);
+// The first protocol when nothing (or nothing known) was remembered, so every
+// earlier setup works unchanged.
+settings::Protocol loadProtocol();
+void saveProtocol(settings::Protocol protocol);
 
 }  // namespace strandlink::link

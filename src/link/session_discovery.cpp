@@ -5,26 +5,16 @@
 #include <QTimer>
 
 #include "discovery/avahi_connection.h"
+#include "protocol/protocol_registry.h"
 #include "version.h"
 
 namespace strandlink::link {
-
-QString sessionServiceType(settings::Protocol protocol) {
-  switch (protocol) {
-    case settings::Protocol::Classic: return QStringLiteral("_strandlink._udp");
-    case settings::Protocol::Rtp: return QStringLiteral("_apple-midi._udp");
-    case settings::Protocol::Multicast:
-      // A group has no one address to publish: every member hears the group.
-      break;
-  }
-  return {};
-}
 
 // IPv4 only: our sockets listen there alone, and an IPv6 address in the advert is
 // one a peer would try in vain. A classic peer needs only the MIDI port (its chat
 // is on the port above); the TXT record says which wire the port speaks.
 std::optional<discovery::Advert> sessionAdvert(settings::Protocol protocol, const QString& name, quint16 port) {
-  const QString type = sessionServiceType(protocol);
+  const QString type = protocol::protocolRow(protocol).serviceType;
   if (type.isEmpty()) return std::nullopt;
   discovery::Advert advert{type, name, port, {}, false};
   if (protocol == settings::Protocol::Classic) {
@@ -79,9 +69,10 @@ void SessionDiscovery::withdraw() {
 }
 
 FoundSession SessionDiscovery::find(settings::Protocol protocol, const QString& name, std::chrono::milliseconds wait) {
-  const QString type = sessionServiceType(protocol);
+  const protocol::ProtocolRow& row = protocol::protocolRow(protocol);
+  const QString type = row.serviceType;
   if (abandoned_) return {std::nullopt, {}, true};
-  if (type.isEmpty()) return {std::nullopt, QStringLiteral("sessions are not published in multicast mode")};
+  if (type.isEmpty()) return {std::nullopt, QStringLiteral("sessions are not published in %1 mode").arg(row.title)};
   discovery::AvahiConnection& daemon = connection();
   if (daemon.isOff()) return {std::nullopt, discovery::describe(*daemon.offReason())};
   discovery::Browser browser(daemon, type);

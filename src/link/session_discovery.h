@@ -22,10 +22,6 @@ class AvahiConnection;
 
 namespace strandlink::link {
 
-// The DNS-SD type a protocol's sessions are published and browsed under; empty
-// for a protocol that publishes none.
-QString sessionServiceType(settings::Protocol protocol);
-
 // What a session of that protocol publishes with our MIDI (or control) port;
 // nothing for a protocol that publishes none.
 std::optional<discovery::Advert> sessionAdvert(settings::Protocol protocol, const QString& name, quint16 port);

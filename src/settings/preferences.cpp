@@ -90,25 +90,9 @@ Timing loadTiming() { return load(kTiming).toString() == kSteady ? Timing::Stead
 
 void saveTiming(Timing timing) { save(kTiming, timing == Timing::Steady ? kSteady : kImmediate); }
 
-QString protocolName(Protocol protocol) {
-  switch (protocol) {
-    case Protocol::Rtp: return QStringLiteral("rtp");
-    case Protocol::Multicast: return QStringLiteral("multicast");
-    case Protocol::Classic: break;
-  }
-  return QStringLiteral("classic");
-}
+QString loadProtocolName() { return load(kProtocol).toString(); }
 
-std::optional<Protocol> protocolFromName(const QString& name) {
-  for (const Protocol p : {Protocol::Classic, Protocol::Rtp, Protocol::Multicast}) {
-    if (name == protocolName(p)) return p;
-  }
-  return std::nullopt;
-}
-
-Protocol loadProtocol() { return protocolFromName(load(kProtocol).toString()).value_or(Protocol::Classic); }
-
-void saveProtocol(Protocol protocol) { save(kProtocol, protocolName(protocol)); }
+void saveProtocolName(const QString& name) { save(kProtocol, name); }
 
 int loadDelayMs() { return std::clamp(load(kDelayMs, 0).toInt(), 0, kMaxDelayMs); }
 

@@ -5,8 +5,6 @@
 
 #include <QString>
 
-#include <optional>
-
 namespace strandlink::settings {
 
 // The file: $XDG_CONFIG_HOME/strandlink/strandlink.conf.
@@ -39,15 +37,13 @@ void saveTiming(Timing timing);
 
 // How the link talks to its peer: the classic datagrams (another copy of this
 // program), RTP-MIDI (a Mac, an iPad, a Windows machine) or raw MIDI to a
-// multicast group (the gateways of a LAN). Classic when nothing (or nothing
-// known) was remembered, so every earlier setup works unchanged.
+// multicast group (the gateways of a LAN). Each has its row, in this order, in
+// protocol/protocol_registry.cpp.
 enum class Protocol { Classic, Rtp, Multicast };
-Protocol loadProtocol();
-void saveProtocol(Protocol protocol);
-// The names used on the command line and in strandlink.conf: "classic", "rtp",
-// "multicast"; nothing for a name that is none of them.
-QString protocolName(Protocol protocol);
-std::optional<Protocol> protocolFromName(const QString& name);
+// Stored by name, empty when none was: the protocols sit above this file, so
+// link/protocol_choice.h maps names to values through their registry.
+QString loadProtocolName();
+void saveProtocolName(const QString& name);
 
 // The fixed delay of steady timing in milliseconds, 0 to kMaxDelayMs; 0 stands for
 // one period of the MIDI service, which is also the least delay there is.

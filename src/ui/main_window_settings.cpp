@@ -8,6 +8,7 @@
 #include <QSignalBlocker>
 
 #include "link/priority.h"
+#include "link/protocol_choice.h"
 #include "link/settings_files.h"
 #include "midi/midi_service.h"
 #include "settings/preferences.h"
@@ -52,7 +53,7 @@ void MainWindow::startUp() {
   peerOnlyBox_->setChecked(peerOnly);
   link_.setPeerFilter(peerOnly);
   showTimingChoice(settings::loadTiming(), settings::loadDelayMs());
-  showProtocolChoice(settings::loadProtocol());
+  showProtocolChoice(link::loadProtocol());
   showChatAvailability();
   restoreWindowOptions();
   link_.followDeviceLists(true);
@@ -108,9 +109,9 @@ QString MainWindow::applyCommandLine(const link::SettingOverrides& overrides) {
     // Remembered choices rather than settings: given, they are remembered.
     if (overrides.timing) settings::saveTiming(*overrides.timing);
     if (overrides.delayMs) settings::saveDelayMs(*overrides.delayMs);
-    if (overrides.protocol) settings::saveProtocol(*overrides.protocol);
+    if (overrides.protocol) link::saveProtocol(*overrides.protocol);
     showTimingChoice(settings::loadTiming(), settings::loadDelayMs());
-    showProtocolChoice(settings::loadProtocol());
+    showProtocolChoice(link::loadProtocol());
     showChatAvailability();
   } else {
     closedDown_ = true;

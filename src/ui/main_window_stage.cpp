@@ -12,8 +12,10 @@
 #include <QComboBox>
 #include <QSpinBox>
 
+#include <algorithm>
+
 #include "link/protocol_choice.h"
-#include "protocol/protocol_factory.h"
+#include "protocol/protocol_registry.h"
 #include "settings/preferences.h"
 #include "ui/activity_light.h"
 #include "ui/chat_history.h"
@@ -78,25 +80,28 @@ void MainWindow::buildStageControls(QWidget* client) {
   buildTimingChoice(client);
 }
 
-// In the order of settings::Protocol.
+// One item per protocol, in the registry's order.
 void MainWindow::buildProtocolChoice(QWidget* client) {
   protocolBox_ = place<QComboBox>(client, "protocolBox", twipsRect(90, 1065, 1110, 315), 7.5);
-  protocolBox_->addItems({QStringLiteral("Classic"), QStringLiteral("RTP-MIDI"), QStringLiteral("Multicast")});
+  for (const protocol::ProtocolRow& row : protocol::protocols()) protocolBox_->addItem(row.label);
   protocolBox_->setToolTip(wrappedToolTip(
       QStringLiteral("How this side talks to the other. Classic: with another copy of Strandlink. RTP-MIDI: with a "
                      "Mac, an iPad or rtpMIDI on Windows. Multicast: with a MIDI gateway's group on the LAN")));
   connect(protocolBox_, &QComboBox::activated, this, [this](int index) {
-    settings::saveProtocol(settings::Protocol(index));
+    link::saveProtocol(protocol::protocols()[std::size_t(index)].value);
     showChatAvailability();
   });
 }
 
 void MainWindow::showProtocolChoice(settings::Protocol protocol) {
   const QSignalBlocker block(protocolBox_);
-  protocolBox_->setCurrentIndex(int(protocol));
+  const auto rows = protocol::protocols();
+  protocolBox_->setCurrentIndex(int(std::ranges::find(rows, protocol, &protocol::ProtocolRow::value) - rows.begin()));
 }
 
-settings::Protocol MainWindow::chosenProtocol() const { return settings::Protocol(protocolBox_->currentIndex()); }
+settings::Protocol MainWindow::chosenProtocol() const {
+  return protocol::protocols()[std::size_t(protocolBox_->currentIndex())].value;
+}
 
 // Remembered in strandlink.conf as soon as it is chosen, like Peer only; the
 // delay matters in steady timing only.
@@ -154,7 +159,7 @@ link::SessionOptions MainWindow::sessionOptions() const {
 // A protocol without chat (RTP-MIDI has none): the box says so and takes nothing.
 void MainWindow::showChatAvailability() {
   const settings::Protocol protocol = sessionOptions().protocol;
-  const bool chat = protocol::protocolHasChat(protocol);
+  const bool chat = protocol::protocolRow(protocol).chat;
   if (chatInput_->isEnabled() == chat) return;
   chatInput_->setEnabled(chat);
   if (!chat)

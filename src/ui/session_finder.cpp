@@ -8,6 +8,7 @@
 #include "discovery/avahi_connection.h"
 #include "discovery/browser.h"
 #include "link/session_discovery.h"
+#include "protocol/protocol_registry.h"
 
 namespace strandlink::ui {
 
@@ -40,7 +41,7 @@ SessionFinder::~SessionFinder() = default;
 void SessionFinder::open(settings::Protocol protocol, QWidget* anchor) {
   browser_.reset();
   offLine_.clear();
-  const QString type = link::sessionServiceType(protocol);
+  const QString type = protocol::protocolRow(protocol).serviceType;
   discovery::AvahiConnection& connection = discovery_.connection();
   if (type.isEmpty()) {
     offLine_ = QStringLiteral("Multicast sessions are not published: every member hears the group");

@@ -18,6 +18,7 @@
 #include "headless/chat_input.h"
 #include "headless/headless_run.h"
 #include "link/device_lists.h"
+#include "link/protocol_choice.h"
 #include "link/setting_overrides.h"
 #include "net/addresses.h"
 #include "settings/preferences.h"
@@ -415,11 +416,11 @@ TEST(HeadlessProgram, ProtocolRefusedWithOneLineOrRemembered) {
   const QString err = QString::fromLocal8Bit(run.readAllStandardError());
   EXPECT_EQ(run.exitCode(), 2);
   EXPECT_TRUE(err.startsWith("strandlink: --protocol") && err.count('\n') == 1) << err.toStdString();
-  settings::saveProtocol(settings::Protocol::Rtp);
+  link::saveProtocol(settings::Protocol::Rtp);
   run.start(QStringLiteral(STRANDLINK_PROGRAM), {"--save-settings", dir.filePath("s.stn"), "--protocol", "classic"});
   ASSERT_TRUE(run.waitForFinished(10000));
   EXPECT_EQ(run.exitCode(), 0) << run.readAllStandardError().toStdString();
-  EXPECT_EQ(settings::loadProtocol(), settings::Protocol::Classic);
+  EXPECT_EQ(link::loadProtocol(), settings::Protocol::Classic);
 }
 
 // Copy A from the command line alone, copy B from the file --save-settings wrote
@@ -522,7 +523,6 @@ TEST(CommandLine, TheProtocolChosenForALinkOrForTheListOfPeers) {
   // For a link, the protocol to remember.
   const auto rtp = parse({"--headless", "--protocol", "rtp"});
   EXPECT_TRUE(rtp.mode == Mode::Headless && rtp.overrides.protocol == settings::Protocol::Rtp);
-  EXPECT_EQ(parse({"--protocol", "classic"}).overrides.protocol, settings::Protocol::Classic);
   // Each mistake: one line naming the option at fault.
   const std::pair<QStringList, QString> bad[] = {{{"--headless", "--protocol", "midi"}, "--protocol"},
                                                  {{"--list-peers", "--protocol", "midi"}, "--protocol"},
