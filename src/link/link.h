@@ -210,7 +210,7 @@ class Link : public QObject, private protocol::PeerSink {
   settings::RememberedPorts sessionPorts_;
   Missing missing_;
   std::function<void()> fatalExit_;
-  std::function<std::int64_t()> clock_ = midi::monotonicMicros;
+  std::function<std::int64_t()> clock_ = monotonicMicros;
 };
 
 }  // namespace strandlink::link

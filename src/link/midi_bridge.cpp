@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <span>
 
+#include "base/monotonic_clock.h"
 #include "link/device_lists.h"
 #include "link/reporter.h"
-#include "midi/monotonic_clock.h"
 #include "protocol/peer_protocol.h"
 
 namespace strandlink::link {
@@ -245,7 +245,7 @@ int MidiBridge::releaseSent() {
   const midi::HeldSet held = sentHeld_.take();
   if (peer == nullptr) return 0;
   const midi::Released sent = held.release([&](const midi::ShortMessage& m) {
-    static_cast<void>(peer->sendFromLoop(midi::MidiEventView(m.wireBytes()), midi::monotonicMicros()));
+    static_cast<void>(peer->sendFromLoop(midi::MidiEventView(m.wireBytes()), monotonicMicros()));
   });
   return sent.notes;
 }

@@ -8,9 +8,9 @@
 #include <string_view>
 #include <utility>
 
+#include "base/monotonic_clock.h"
 #include "link/peer_filter.h"
 #include "link/reporter.h"
-#include "midi/monotonic_clock.h"
 #include "net/addresses.h"
 #include "net/socket_errors.h"
 #include "protocol/rtp/session_packet.h"
@@ -68,7 +68,7 @@ RtpProtocol::RtpProtocol(const PeerContext& context)
   wakeup_.setTimerType(Qt::PreciseTimer);
   QObject::connect(&wakeup_, &QTimer::timeout, [this] {
     if (!session_) return;
-    session_->tick(midi::monotonicMicros());
+    session_->tick(monotonicMicros());
     serviceSession();
   });
 }
@@ -104,7 +104,7 @@ StartOutcome RtpProtocol::start(const PeerStart& start) {
   refusals_.reset();
   shownClock_.reset();
   status_ = link::LinkStatus::NotConnected;
-  session_->start(midi::monotonicMicros());
+  session_->start(monotonicMicros());
   serviceSession();
   return {};
 }
@@ -216,7 +216,7 @@ void RtpProtocol::refuseFiltered(SessionPort port, const PeerAddress& from, std:
 void RtpProtocol::takeSessionPacket(SessionPort port, const PeerAddress& from, std::span<const std::uint8_t> bytes) {
   SessionPacket packet;
   if (const DecodeError e = decodeSessionPacket(bytes, packet); e != DecodeError::None) return dropped(from, e);
-  session_->receive(port, from, packet, midi::monotonicMicros());
+  session_->receive(port, from, packet, monotonicMicros());
   if (const auto has = session_->takePeerFeedback()) sender_.receiverHas(*has);
   serviceSession();
 }
@@ -224,7 +224,7 @@ void RtpProtocol::takeSessionPacket(SessionPort port, const PeerAddress& from, s
 void RtpProtocol::takeMidiPacket(const PeerAddress& from, std::span<const std::uint8_t> bytes, std::int64_t arrival) {
   MidiPacket packet;
   if (const DecodeError e = decodeMidiPacket(bytes, packet); e != DecodeError::None) return dropped(from, e);
-  if (!session_->acceptData(from, packet.header, midi::monotonicMicros())) return;
+  if (!session_->acceptData(from, packet.header, monotonicMicros())) return;
   if (packet.journal) sender_.peerSendsJournals();
   // The data makes receiver feedback due: the timer is to wake for it.
   if (const auto next = session_->nextWakeup(); next && (!armedFor_ || *next < *armedFor_)) armTimer();
@@ -275,7 +275,7 @@ void RtpProtocol::dropped(const PeerAddress& from, DecodeError error) {
       malformed_.count(QStringLiteral("a malformed packet from %1: %2")
                            .arg(QString::fromStdString(from.host),
                                 QString::fromUtf8(describe(error).data(), qsizetype(describe(error).size()))),
-                       midi::monotonicMicros());
+                       monotonicMicros());
   if (!line.isEmpty()) context_.sink.peerNotice(line);
 }
 
@@ -363,7 +363,7 @@ void RtpProtocol::armTimer() {
     wakeup_.stop();
     return;
   }
-  const Micros wait = std::max<Micros>(0, *next - midi::monotonicMicros());
+  const Micros wait = std::max<Micros>(0, *next - monotonicMicros());
   wakeup_.start(int((wait + 999) / 1000));
 }
 
