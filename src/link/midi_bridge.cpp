@@ -25,11 +25,7 @@ MidiBridge::MidiBridge(midi::MidiService& service, const DeviceLists& lists, Rep
 // closed, so the input goes first, whatever state the link is in.
 MidiBridge::~MidiBridge() {
   // Nobody is left to tell of a failure now.
-  if (input_) {
-    static_cast<void>(input_->stop());
-    static_cast<void>(input_->close());
-    input_.reset();
-  }
+  dropInput();
   liveOutput_.store(nullptr);
   retiredOutputs_.clear();
   if (output_) static_cast<void>(output_->close());
@@ -170,6 +166,13 @@ void MidiBridge::closeInput() {
   }
   input_.reset();
   protocol_.store(nullptr, std::memory_order_release);
+}
+
+void MidiBridge::dropInput() {
+  if (!input_) return;
+  static_cast<void>(input_->stop());
+  static_cast<void>(input_->close());
+  input_.reset();
 }
 
 // Once the input is closed only the loop's thread plays on the outputs.
