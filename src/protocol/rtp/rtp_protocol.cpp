@@ -13,6 +13,7 @@
 #include "link/reporter.h"
 #include "net/addresses.h"
 #include "net/socket_errors.h"
+#include "protocol/create_socket.h"
 #include "protocol/rtp/session_packet.h"
 #include "protocol/rtp/start_check.h"
 
@@ -116,14 +117,8 @@ StartOutcome RtpProtocol::openSockets(const sockaddr_in& localControl) {
   const std::uint16_t port = ntohs(localControl.sin_port);
   for (const SessionPort which : {SessionPort::Control, SessionPort::Data}) {
     net::UdpSocket& socket = which == SessionPort::Control ? control_ : data_;
-    net::SocketError error = net::SocketError::Ok;
-    socket = net::UdpSocket::create(error);
-    if (!socket.valid()) {
-      context_.reporter.socketError(error, QStringLiteral("Tried to create an RTP-MIDI socket:  "));
-      context_.reporter.report(link::BoxIcon::None, link::kAppTitle,
-                               QStringLiteral(" Cannot create socket.....exit program"));
+    if (!createSocket(socket, context_.reporter, QStringLiteral("Tried to create an RTP-MIDI socket:  ")))
       return {StartOutcome::Result::CannotCreateSocket, link::SettingsField::None};
-    }
     if (which == SessionPort::Data) {
       // The kernel's arrival times: steady timing places what arrives by them.
       socket.stampArrivals();
