@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QSignalSpy>
+#include <QSysInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -143,6 +144,13 @@ TEST_F(LinkTest, UnacceptableValuesOpenNothingAndOneBoxListsThemInOrderNamingThe
     EXPECT_EQ(refused(here, bad, lo, lo, F::RemotePort), QStringList{remotePort}) << bad;
   RawPeer midiPort(port);
   EXPECT_FALSE(side->link.running());
+}
+
+// One name for the session, published and offered by every protocol alike.
+TEST(SessionName, IsTheNameGivenTrimmedEvenTheProgramsOwnElseTheHostName) {
+  EXPECT_EQ(link::sessionName(QStringLiteral(" Studio A ")), QStringLiteral("Studio A"));
+  EXPECT_EQ(link::sessionName(QStringLiteral("Strandlink")), QStringLiteral("Strandlink"));
+  EXPECT_EQ(link::sessionName(QStringLiteral("  ")), QSysInfo::machineHostName());
 }
 
 // A device that is both an input and an output appears at different positions of

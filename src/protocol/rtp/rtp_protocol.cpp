@@ -43,15 +43,6 @@ std::uint32_t randomWord() {
   return static_cast<std::uint32_t>(generator());
 }
 
-// The name the user gave (--name); without one (the MIDI client's default name),
-// this computer's, which tells peers more.
-QString sessionName(const QString& given) {
-  if (!given.trimmed().isEmpty() && given != QLatin1String("Strandlink")) return given;
-  const net::HostName host = net::localHostName();
-  return !net::failed(host.error) && !host.name.empty() ? QString::fromStdString(host.name)
-                                                        : QStringLiteral("Strandlink");
-}
-
 // Read once: a switch for measuring the journal's worth, not a setting.
 bool journalByDefault() {
   static const bool off = [] {
@@ -95,7 +86,7 @@ StartOutcome RtpProtocol::start(const PeerStart& start) {
   SessionConfig config;
   config.ssrc = ssrc;
   config.token = randomWord();
-  config.name = sessionName(start.name).toStdString();
+  config.name = start.name.toStdString();
   if (remote_) config.remote = peerAddressOf(*remote_);
   session_ = std::make_unique<Session>(std::move(config));
   assembler_.reset();
