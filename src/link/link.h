@@ -42,7 +42,8 @@ struct Counts {
   friend bool operator==(const Counts&, const Counts&) = default;
 };
 
-// The choices of a session beside its settings.
+// The choices of a session beside its settings. Filled by field name
+// (designated initialisers), so a new field may go anywhere.
 struct SessionOptions {
   bool thru = false;
   settings::Timing timing = settings::Timing::Immediate;

@@ -170,7 +170,7 @@ TEST(ThruGuard, RefusesADeviceThatIsInputAndOutputWhereverItIsListed) {
             "You will create a feedback loop...Change Midi Port settings or uncheck \"MidiThru\"");
   // Start with thru on refuses before anything is opened.
   settings::Settings s{"127.0.0.1", "4000", "127.0.0.1", "4100", 3, 2, true};
-  EXPECT_FALSE(l.start(s, {true}));
+  EXPECT_FALSE(l.start(s, {.thru = true}));
   EXPECT_EQ(boxes.boxes.size(), 2);
 }
 
