@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ -z "${STRANDLINK_PRIVATE_SHM:-}" ]; then bash scripts/setup.sh; fi
 build_dir=${STRANDLINK_ASAN_BUILD_DIR:-build-asan}
-cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Debug -DSTRANDLINK_SANITIZE=address >/dev/null
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Debug -DSTRANDLINK_SANITIZE:STRING=address >/dev/null
 cmake --build "$build_dir" --parallel "$(nproc)"
 source scripts/jack.sh
 run_in_private_shm scripts/asan.sh "$@"

@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ -z "${STRANDLINK_PRIVATE_SHM:-}" ]; then bash scripts/setup.sh; fi
 build_dir=${STRANDLINK_TSAN_BUILD_DIR:-build-tsan}
-cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Debug -DSTRANDLINK_SANITIZE=thread >/dev/null
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Debug -DSTRANDLINK_SANITIZE:STRING=thread >/dev/null
 cmake --build "$build_dir" --parallel "$(nproc)"
 source scripts/jack.sh
 run_in_private_shm scripts/tsan.sh "$@"

@@ -8,7 +8,7 @@
 #include <set>
 #include <string>
 
-#include "midi/monotonic_clock.h"
+#include "base/monotonic_clock.h"
 #include "net/udp_socket.h"
 #include "settings/settings.h"
 
@@ -196,7 +196,7 @@ void DemoRun::playDue() {
   if (stopping_) return;
   while (nextEvent_ < phrase_.size() && phrase_[nextEvent_].atMs <= phraseClock_.elapsed()) {
     const midi::ShortMessage& message = phrase_[nextEvent_++].message;
-    awaited_.push_back({message, midi::monotonicMicros()});
+    awaited_.push_back({message, monotonicMicros()});
     static_cast<void>(playerOut_->send(message));  // one that is not played shows as missing
   }
   if (nextEvent_ < phrase_.size()) {

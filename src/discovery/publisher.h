@@ -22,8 +22,8 @@ struct Advert {
   QString type;  // e.g. "_apple-midi._udp"
   QString name;  // the wanted name; a clash gives "name #2" and so on
   quint16 port = 0;
-  QList<QByteArray> txt;  // TXT records, each "key=value"
-  bool ipv6 = false;      // IPv4 only unless our sockets listen on IPv6 too
+  QList<QByteArray> txt{};  // TXT records, each "key=value"
+  bool ipv6 = false;        // IPv4 only unless our sockets listen on IPv6 too
 };
 
 // The connection must outlive its publishers.

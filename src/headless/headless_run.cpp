@@ -88,13 +88,15 @@ QString HeadlessRun::prepare() {
 
 bool HeadlessRun::start() {
   if (!prepared_ && !prepare().isEmpty()) return false;
-  link::SessionOptions options{options_.thru, settings::loadTiming(), settings::loadDelayMs(),
-                               settings::loadRememberedPorts()};
-  options.protocol = link::loadProtocol();
-  options.ttl = options_.ttl;
-  options.publish = options_.publish;
-  options.name = options_.sessionName;
-  options.remoteSession = options_.remoteSession;
+  const link::SessionOptions options{.thru = options_.thru,
+                                     .timing = settings::loadTiming(),
+                                     .delayMs = settings::loadDelayMs(),
+                                     .remembered = settings::loadRememberedPorts(),
+                                     .protocol = link::loadProtocol(),
+                                     .ttl = options_.ttl,
+                                     .publish = options_.publish,
+                                     .name = options_.sessionName,
+                                     .remoteSession = options_.remoteSession};
   if (!link_.start(settings_, options)) {
     finish();
     return false;

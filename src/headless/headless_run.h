@@ -36,16 +36,16 @@ class StreamBoxes : public report::MessageBoxes {
 };
 
 struct HeadlessOptions {
-  QString settingsFile;              // empty: the default file, which is written at the end
-  std::optional<bool> peerFilter;    // this run's choice (remembered); otherwise the remembered one
-  bool chatFromInput = true;         // lines of standard input are sent as chat
-  QString defaultSettingsFile;       // empty: the usual default file
-  link::SettingOverrides overrides;  // the command line's values, over the file's
-  bool thru = false;                 // the input played on our own output too
-  int ttl = 1;                       // for a group: how many routers its datagrams cross
-  bool publish = false;              // publish the session on the network while it runs
-  QString sessionName{};             // the name it is published under; empty: the host name
-  QString remoteSession{};           // the peer's published session, in place of the remote address
+  QString settingsFile{};              // empty: the default file, which is written at the end
+  std::optional<bool> peerFilter{};    // this run's choice (remembered); otherwise the remembered one
+  bool chatFromInput = true;           // lines of standard input are sent as chat
+  QString defaultSettingsFile{};       // empty: the usual default file
+  link::SettingOverrides overrides{};  // the command line's values, over the file's
+  bool thru = false;                   // the input played on our own output too
+  int ttl = 1;                         // for a group: how many routers its datagrams cross
+  bool publish = false;                // publish the session on the network while it runs
+  QString sessionName{};               // the name it is published under; empty: the host name
+  QString remoteSession{};             // the peer's published session, in place of the remote address
 };
 
 class HeadlessRun : public QObject {

@@ -76,11 +76,7 @@ void MidiBridge::followDevice(bool& gone, bool present, const QString& device, b
 
 // The old port is closed first: it was connected to the port that went away.
 bool MidiBridge::reopenInput() {
-  if (input_) {
-    static_cast<void>(input_->stop());
-    static_cast<void>(input_->close());
-    input_.reset();
-  }
+  dropInput();
   if (openInput() == midi::MidiError::Ok) return true;
   input_.reset();
   return false;

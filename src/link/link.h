@@ -42,7 +42,8 @@ struct Counts {
   friend bool operator==(const Counts&, const Counts&) = default;
 };
 
-// The choices of a session beside its settings.
+// The choices of a session beside its settings. Filled by field name
+// (designated initialisers), so a new field may go anywhere.
 struct SessionOptions {
   bool thru = false;
   settings::Timing timing = settings::Timing::Immediate;
@@ -210,7 +211,7 @@ class Link : public QObject, private protocol::PeerSink {
   settings::RememberedPorts sessionPorts_;
   Missing missing_;
   std::function<void()> fatalExit_;
-  std::function<std::int64_t()> clock_ = midi::monotonicMicros;
+  std::function<std::int64_t()> clock_ = monotonicMicros;
 };
 
 }  // namespace strandlink::link

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <span>
 
+#include "base/monotonic_clock.h"
 #include "link/device_lists.h"
-#include "midi/monotonic_clock.h"
 #include "protocol/peer_protocol.h"
 #include "report/reporter.h"
 
@@ -25,11 +25,7 @@ MidiBridge::MidiBridge(midi::MidiService& service, const DeviceLists& lists, rep
 // closed, so the input goes first, whatever state the link is in.
 MidiBridge::~MidiBridge() {
   // Nobody is left to tell of a failure now.
-  if (input_) {
-    static_cast<void>(input_->stop());
-    static_cast<void>(input_->close());
-    input_.reset();
-  }
+  dropInput();
   liveOutput_.store(nullptr);
   retiredOutputs_.clear();
   if (output_) static_cast<void>(output_->close());
@@ -172,6 +168,13 @@ void MidiBridge::closeInput() {
   protocol_.store(nullptr, std::memory_order_release);
 }
 
+void MidiBridge::dropInput() {
+  if (!input_) return;
+  static_cast<void>(input_->stop());
+  static_cast<void>(input_->close());
+  input_.reset();
+}
+
 // Once the input is closed only the loop's thread plays on the outputs.
 void MidiBridge::closeOutputs() {
   if (input_) return;  // its thread may still play thru on them
@@ -245,7 +248,7 @@ int MidiBridge::releaseSent() {
   const midi::HeldSet held = sentHeld_.take();
   if (peer == nullptr) return 0;
   const midi::Released sent = held.release([&](const midi::ShortMessage& m) {
-    static_cast<void>(peer->sendFromLoop(midi::MidiEventView(m.wireBytes()), midi::monotonicMicros()));
+    static_cast<void>(peer->sendFromLoop(midi::MidiEventView(m.wireBytes()), monotonicMicros()));
   });
   return sent.notes;
 }

@@ -111,6 +111,9 @@ class MidiBridge final : public midi::MidiInputHandler {
   midi::MidiError openInput();
   midi::MidiError openOutput(std::unique_ptr<midi::MidiOutput>& port);
   void closeInput();
+  // Stops and closes the input and says nothing of a failure: for when no one
+  // could act on it.
+  void dropInput();
   void closeOutputs();
   bool reopenInput();
   bool reopenOutput();

@@ -16,7 +16,7 @@ namespace strandlink::link {
 std::optional<discovery::Advert> sessionAdvert(settings::Protocol protocol, const QString& name, quint16 port) {
   const QString type = protocol::protocolRow(protocol).serviceType;
   if (type.isEmpty()) return std::nullopt;
-  discovery::Advert advert{type, name, port, {}, false};
+  discovery::Advert advert{.type = type, .name = name, .port = port};
   if (protocol == settings::Protocol::Classic) {
     advert.txt = {QByteArrayLiteral("txtvers=1"), QByteArrayLiteral("protocol=classic"),
                   QByteArrayLiteral("version=") + QByteArray(kVersion)};

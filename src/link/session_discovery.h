@@ -26,7 +26,8 @@ namespace strandlink::link {
 // nothing for a protocol that publishes none.
 std::optional<discovery::Advert> sessionAdvert(settings::Protocol protocol, const QString& name, quint16 port);
 
-// The name offered to peers: the one given, or this computer's host name.
+// The name a session is published under and every protocol offers its peers: the
+// one given, trimmed, or this computer's host name.
 QString sessionName(const QString& given);
 
 // A session looked up by name: the service, or the line that says why there is none.

@@ -10,6 +10,7 @@
 #include <optional>
 #include <utility>
 
+#include "base/monotonic_clock.h"
 #include "net/socket_errors.h"
 
 namespace strandlink::net {
@@ -20,10 +21,12 @@ Transfer failure(SocketError error) { return Transfer{-1, error}; }
 
 Transfer fromErrno() { return failure(socketErrorFromErrno(errno)); }
 
-std::int64_t micros(clockid_t clock) {
+std::int64_t micros(const timespec& t) { return std::int64_t(t.tv_sec) * 1000000 + t.tv_nsec / 1000; }
+
+std::int64_t wallMicros() {
   timespec now{};
-  clock_gettime(clock, &now);
-  return std::int64_t(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+  clock_gettime(CLOCK_REALTIME, &now);
+  return micros(now);
 }
 
 // The kernel's receive time, on the wall clock, moved onto the monotonic one by how
@@ -37,9 +40,9 @@ std::optional<std::int64_t> kernelArrival(msghdr& message, std::int64_t now) {
     if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPING) continue;
     timespec stamps[3]{};  // software, unused, hardware
     std::memcpy(stamps, CMSG_DATA(c), sizeof stamps);
-    const std::int64_t received = std::int64_t(stamps[0].tv_sec) * 1000000 + stamps[0].tv_nsec / 1000;
+    const std::int64_t received = micros(stamps[0]);
     if (received == 0) return std::nullopt;
-    const std::int64_t arrival = now - (micros(CLOCK_REALTIME) - received);
+    const std::int64_t arrival = now - (wallMicros() - received);
     // A wall clock stepped between the two readings: none.
     if (arrival <= now && arrival > now - 1000000) return arrival;
     return std::nullopt;
@@ -100,7 +103,7 @@ Transfer UdpSocket::receiveFrom(std::span<std::uint8_t> buffer, sockaddr_in& fro
   } while (n < 0 && errno == EINTR);
   if (n < 0) return fromErrno();
   if (arrivalMicros != nullptr) {
-    const std::int64_t now = micros(CLOCK_MONOTONIC);
+    const std::int64_t now = monotonicMicros();
     const std::optional<std::int64_t> kernel = stamping_ ? kernelArrival(message, now) : std::nullopt;
     if (stamping_ && !kernel) ++unstamped_;
     *arrivalMicros = kernel.value_or(now);

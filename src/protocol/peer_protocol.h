@@ -21,8 +21,8 @@
 #include <optional>
 #include <span>
 
+#include "base/monotonic_clock.h"
 #include "midi/midi_event.h"
-#include "midi/monotonic_clock.h"
 #include "net/socket_errors.h"
 #include "settings/preferences.h"
 #include "settings/settings.h"
@@ -75,7 +75,7 @@ struct PeerContext {
   PeerFilter& filter;
   // The clock of the protocol's timeouts (tests move it on); arrivals keep the
   // kernel's times.
-  std::function<std::int64_t()> now = midi::monotonicMicros;
+  std::function<std::int64_t()> now = monotonicMicros;
 };
 
 // The choices of a session that reach the protocol.

@@ -145,15 +145,15 @@ void MainWindow::enableTimingChoice(bool running) {
 }
 
 link::SessionOptions MainWindow::sessionOptions() const {
-  link::SessionOptions options{thruBox_->isChecked(),
-                               timingBox_->currentIndex() == 1 ? settings::Timing::Steady : settings::Timing::Immediate,
-                               delayBox_->value(), settings::loadRememberedPorts()};
-  options.protocol = chosenProtocol();
-  options.ttl = groupTtl_;
-  options.publish = publish_;
-  options.name = sessionName_;
-  options.remoteSession = remoteSession_;
-  return options;
+  return {.thru = thruBox_->isChecked(),
+          .timing = timingBox_->currentIndex() == 1 ? settings::Timing::Steady : settings::Timing::Immediate,
+          .delayMs = delayBox_->value(),
+          .remembered = settings::loadRememberedPorts(),
+          .protocol = chosenProtocol(),
+          .ttl = groupTtl_,
+          .publish = publish_,
+          .name = sessionName_,
+          .remoteSession = remoteSession_};
 }
 
 // A protocol without chat (RTP-MIDI has none): the box says so and takes nothing.

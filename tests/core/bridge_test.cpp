@@ -15,6 +15,7 @@
 #include <random>
 #include <thread>
 
+#include "base/monotonic_clock.h"
 #include "link/steady_timing.h"
 #include "protocol/classic/classic_codec.h"
 #include "support/jack_client.h"
@@ -272,15 +273,11 @@ TEST_F(Bridge, ASteadyReceiverPlaysEachMessageTheDelayAfterTheEarliestArrivalAga
   ASSERT_TRUE(restart(settings::Timing::Steady, 20, 0, false));
   ASSERT_TRUE(listenAfresh());
   RawPeer peer(freePortPair());
-  const auto now = [] {
-    using namespace std::chrono;
-    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-  };
   constexpr int kCount = 150;
   std::vector<std::int64_t> stamps;
   std::int64_t least = std::numeric_limits<std::int64_t>::max();  // no arrival is earlier against its stamp
   for (int k = 0; k < kCount; ++k) {
-    const std::int64_t sending = now();
+    const std::int64_t sending = monotonicMicros();
     stamps.push_back(sending + (k % 2 == 0 ? 2500 : -300));
     const auto note = midi::ShortMessage::withStatusSize(0x90, std::uint8_t(k % 128), 1);
     const auto d = protocol::classic::encodeMidi(note, stamps.back());
@@ -381,11 +378,6 @@ namespace {
 QByteArray stampedNote(std::uint8_t note, std::int64_t micros) {
   const auto d = protocol::classic::encodeMidi(midi::ShortMessage::withStatusSize(0x90, note, 1), micros);
   return QByteArray(reinterpret_cast<const char*>(d.bytes.data()), qsizetype(d.size));
-}
-
-std::int64_t monotonicMicros() {
-  using std::chrono::microseconds;
-  return std::chrono::duration_cast<microseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace

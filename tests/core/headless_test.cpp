@@ -232,7 +232,7 @@ TEST(Headless, ADeviceListedElsewhereAfterARePlugIsOpenedByItsRememberedNameAndS
   const int local = freePortPair(), remote = freePortPair();
   std::FILE* out = std::tmpfile();
   auto x = std::make_unique<JackSynth>("order-x"), y = std::make_unique<JackSynth>("order-y");
-  headless::HeadlessOptions options{{}, std::nullopt, false, dir.filePath("default.stn"), {}};
+  headless::HeadlessOptions options{.chatFromInput = false, .defaultSettingsFile = dir.filePath("default.stn")};
   options.overrides.localHost = options.overrides.remoteHost = "127.0.0.1";
   options.overrides.localPort = QString::number(local);
   options.overrides.remotePort = QString::number(remote);

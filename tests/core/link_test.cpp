@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QSignalSpy>
+#include <QSysInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -145,6 +146,13 @@ TEST_F(LinkTest, UnacceptableValuesOpenNothingAndOneBoxListsThemInOrderNamingThe
   EXPECT_FALSE(side->link.running());
 }
 
+// One name for the session, published and offered by every protocol alike.
+TEST(SessionName, IsTheNameGivenTrimmedEvenTheProgramsOwnElseTheHostName) {
+  EXPECT_EQ(link::sessionName(QStringLiteral(" Studio A ")), QStringLiteral("Studio A"));
+  EXPECT_EQ(link::sessionName(QStringLiteral("Strandlink")), QStringLiteral("Strandlink"));
+  EXPECT_EQ(link::sessionName(QStringLiteral("  ")), QSysInfo::machineHostName());
+}
+
 // A device that is both an input and an output appears at different positions of
 // the two lists; thru between them would feed the output back into the input.
 TEST(ThruGuard, RefusesADeviceThatIsInputAndOutputWhereverItIsListed) {
@@ -162,7 +170,7 @@ TEST(ThruGuard, RefusesADeviceThatIsInputAndOutputWhereverItIsListed) {
             "You will create a feedback loop...Change Midi Port settings or uncheck \"MidiThru\"");
   // Start with thru on refuses before anything is opened.
   settings::Settings s{"127.0.0.1", "4000", "127.0.0.1", "4100", 3, 2, true};
-  EXPECT_FALSE(l.start(s, {true}));
+  EXPECT_FALSE(l.start(s, {.thru = true}));
   EXPECT_EQ(boxes.boxes.size(), 2);
 }
 

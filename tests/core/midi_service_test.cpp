@@ -13,6 +13,7 @@
 #include <optional>
 #include <thread>
 
+#include "base/monotonic_clock.h"
 #include "midi/alsa/rtmidi_service.h"
 #include "midi/jack/jack_service.h"
 #include "midi/midi_service.h"
@@ -43,11 +44,6 @@ bool eventually(Done done) {
   for (const auto end = std::chrono::steady_clock::now() + 10s; !done() && std::chrono::steady_clock::now() < end;)
     std::this_thread::sleep_for(100us);  // leave the CPU to JACK's thread
   return done();
-}
-
-std::int64_t monotonicMicros() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
 }
 
 // What the input handler saw, in order, on JACK's thread, and how far its capture

@@ -159,7 +159,7 @@ TEST(MulticastProtocol, AHeldChordSoundsUntilItsNoteOffsOrItsMemberIsSurelyGone)
   side.settings.inputPosition = side.settings.outputPosition = 1;
   side.options.protocol = settings::Protocol::Multicast;
   std::int64_t skew = 0;
-  side.link.setClock([&] { return midi::monotonicMicros() + skew; });
+  side.link.setClock([&] { return monotonicMicros() + skew; });
   int ticks = 0;
   QObject::connect(&side.link, &link::Link::figuresChanged, [&] { ++ticks; });
   const auto later = [&](std::int64_t micros) {

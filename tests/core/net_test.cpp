@@ -17,6 +17,7 @@
 #include <memory>
 #include <thread>
 
+#include "base/monotonic_clock.h"
 #include "net/addresses.h"
 #include "net/read_notifier.h"
 #include "net/socket_errors.h"
@@ -111,10 +112,7 @@ TEST(UdpSocket, FailuresComeBackAsTheirNumbersAndDescriptorZeroIsASocketLikeAnyO
 // kernel turns its stamps on a moment after the first socket of the machine asks:
 // a datagram it took in meanwhile is timed at its read, and counted.
 TEST(UdpSocket, AnArrivalIsTheKernelsReceiveTimeNotTheTimeOfTheRead) {
-  const auto micros = [] {
-    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-  };
+  const auto micros = strandlink::monotonicMicros;
   Udp a, b;
   b.socket.stampArrivals();
   std::uint8_t buffer[4];

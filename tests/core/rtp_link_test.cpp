@@ -6,6 +6,8 @@
 #include <QThread>
 #include <QtEndian>
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <atomic>
 #include <memory>
@@ -145,6 +147,22 @@ TEST_F(RtpLinkTest, ADataPortInUseRefusesTheStartAndLeavesTheControlPortFree) {
     EXPECT_FALSE(a->rtp.running());
   }
   connect();
+}
+
+// With no descriptor left, a Start ends the program, after the reason and the box
+// that says so.
+TEST_F(RtpLinkTest, ASocketTheSystemWillNotMakeEndsTheProgram) {
+  rlimit limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+  const rlimit none{0, limit.rlim_max};
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+  protocol::PeerStart s;
+  s.settings = {QString(), QString(), QStringLiteral("127.0.0.1"), QString::number(a->port), -1, -1, true};
+  const protocol::StartOutcome outcome = a->rtp.start(s);
+  setrlimit(RLIMIT_NOFILE, &limit);
+  EXPECT_EQ(outcome.result, protocol::StartOutcome::Result::CannotCreateSocket);
+  EXPECT_EQ(a->boxes.texts().join('|'),
+            "Tried to create an RTP-MIDI socket:  Too many open files.| Cannot create socket.....exit program");
 }
 
 // Garbage on both ports is dropped with one line, the session stands, and MIDI

@@ -3,13 +3,14 @@
 #include <jack/midiport.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <thread>
+
+#include "base/monotonic_clock.h"
 
 namespace strandlink::test {
 
@@ -222,9 +223,7 @@ std::string JackSynth::port() const {
 void JackSynth::process(jack_nframes_t frames) {
   void* buffer = jack_port_get_buffer(port_, frames);
   const jack_nframes_t count = jack_midi_get_event_count(buffer);
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  const std::int64_t nowMicros = std::int64_t(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+  const std::int64_t nowMicros = monotonicMicros();
   const std::int64_t toMonotonic = nowMicros - std::int64_t(jack_get_time());
   const std::int64_t period = std::int64_t(frames) * 1000000 / jack_get_sample_rate(client());
   if (lastCycleMicros_ != 0 && nowMicros - lastCycleMicros_ > period + 1000) lateCycles_.fetch_add(1);

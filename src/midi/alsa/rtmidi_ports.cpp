@@ -1,10 +1,10 @@
 #include "midi/alsa/rtmidi_ports.h"
 
 #include <array>
-#include <chrono>
 #include <span>
 #include <thread>
 
+#include "base/monotonic_clock.h"
 #include "midi/short_message.h"
 
 namespace strandlink::midi::alsa {
@@ -56,9 +56,7 @@ MidiError RtMidiInPort::open(const PortPlace& place, std::string& detail) {
 
 void RtMidiInPort::onMessage(double, std::vector<unsigned char>* message, void* self) {
   auto& port = *static_cast<RtMidiInPort*>(self);
-  const std::int64_t now =
-      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
-          .count();
+  const std::int64_t now = monotonicMicros();
   // Counted before the state is read, so that stop() and close(), which change the
   // state first and then wait for the count to drop, never miss a delivery.
   port.inCallback_.fetch_add(1);

@@ -8,7 +8,7 @@
 #include <span>
 #include <thread>
 
-#include "midi/monotonic_clock.h"
+#include "base/monotonic_clock.h"
 #include "midi/short_message.h"
 
 namespace strandlink::midi::jack {

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include "protocol/create_socket.h"
 #include "report/reporter.h"
 
 namespace strandlink::protocol::classic {
@@ -18,13 +19,7 @@ UdpEndpoints::Outcome openOne(net::UdpSocket& socket, std::unique_ptr<net::ReadN
                               const sockaddr_in& local, Reporter& reporter, const char* createContext,
                               const char* bindContext, const QString& portRole, std::function<void()> onReadable,
                               net::SocketError& bindError, bool stampArrivals = false) {
-  net::SocketError error = net::SocketError::Ok;
-  socket = net::UdpSocket::create(error);
-  if (!socket.valid()) {
-    reporter.socketError(error, QString::fromLatin1(createContext));
-    reporter.report(BoxIcon::None, kAppTitle, QStringLiteral(" Cannot create socket.....exit program"));
-    return UdpEndpoints::Outcome::CannotCreate;
-  }
+  if (!createSocket(socket, reporter, QString::fromLatin1(createContext))) return UdpEndpoints::Outcome::CannotCreate;
   // Before the bind: nothing can arrive before the kernel was asked for its times.
   if (stampArrivals) socket.stampArrivals();
   // Read notifications are armed with the socket; a notifier cannot fail on a

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "midi/monotonic_clock.h"
+#include "base/monotonic_clock.h"
 #include "net/socket_errors.h"
 #include "net/udp_socket.h"
 
@@ -15,7 +15,7 @@ namespace strandlink::protocol::rtp {
 
 namespace {
 
-std::int64_t monotonicMillis() { return midi::monotonicMicros() / 1000; }
+std::int64_t monotonicMillis() { return monotonicMicros() / 1000; }
 
 }  // namespace
 
@@ -201,7 +201,7 @@ void PacketSender::sendGuardIfDue() {
   const std::int64_t now = monotonicMillis();
   if (*due > now) return;
   const RtpHeader header{false, kPayloadType, encoder_->nextSequence(),
-                         static_cast<std::uint32_t>(toSyncTicks(midi::monotonicMicros())), ssrc_};
+                         static_cast<std::uint32_t>(toSyncTicks(monotonicMicros())), ssrc_};
   guardSchedule_.guardSent(now);
   const std::vector<std::uint8_t> guard = journal_->guardPacket(header, now);
   if (guard.empty()) return;  // its journal is left out: nothing to send

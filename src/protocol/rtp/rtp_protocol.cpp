@@ -8,9 +8,10 @@
 #include <string_view>
 #include <utility>
 
-#include "midi/monotonic_clock.h"
+#include "base/monotonic_clock.h"
 #include "net/addresses.h"
 #include "net/socket_errors.h"
+#include "protocol/create_socket.h"
 #include "protocol/peer_filter.h"
 #include "protocol/rtp/session_packet.h"
 #include "protocol/rtp/start_check.h"
@@ -42,15 +43,6 @@ std::uint32_t randomWord() {
   return static_cast<std::uint32_t>(generator());
 }
 
-// The name the user gave (--name); without one (the MIDI client's default name),
-// this computer's, which tells peers more.
-QString sessionName(const QString& given) {
-  if (!given.trimmed().isEmpty() && given != QLatin1String("Strandlink")) return given;
-  const net::HostName host = net::localHostName();
-  return !net::failed(host.error) && !host.name.empty() ? QString::fromStdString(host.name)
-                                                        : QStringLiteral("Strandlink");
-}
-
 // Read once: a switch for measuring the journal's worth, not a setting.
 bool journalByDefault() {
   static const bool off = [] {
@@ -68,7 +60,7 @@ RtpProtocol::RtpProtocol(const PeerContext& context)
   wakeup_.setTimerType(Qt::PreciseTimer);
   QObject::connect(&wakeup_, &QTimer::timeout, [this] {
     if (!session_) return;
-    session_->tick(midi::monotonicMicros());
+    session_->tick(monotonicMicros());
     serviceSession();
   });
 }
@@ -94,7 +86,7 @@ StartOutcome RtpProtocol::start(const PeerStart& start) {
   SessionConfig config;
   config.ssrc = ssrc;
   config.token = randomWord();
-  config.name = sessionName(start.name).toStdString();
+  config.name = start.name.toStdString();
   if (remote_) config.remote = peerAddressOf(*remote_);
   session_ = std::make_unique<Session>(std::move(config));
   assembler_.reset();
@@ -104,7 +96,7 @@ StartOutcome RtpProtocol::start(const PeerStart& start) {
   refusals_.reset();
   shownClock_.reset();
   status_ = protocol::LinkStatus::NotConnected;
-  session_->start(midi::monotonicMicros());
+  session_->start(monotonicMicros());
   serviceSession();
   return {};
 }
@@ -116,14 +108,8 @@ StartOutcome RtpProtocol::openSockets(const sockaddr_in& localControl) {
   const std::uint16_t port = ntohs(localControl.sin_port);
   for (const SessionPort which : {SessionPort::Control, SessionPort::Data}) {
     net::UdpSocket& socket = which == SessionPort::Control ? control_ : data_;
-    net::SocketError error = net::SocketError::Ok;
-    socket = net::UdpSocket::create(error);
-    if (!socket.valid()) {
-      context_.reporter.socketError(error, QStringLiteral("Tried to create an RTP-MIDI socket:  "));
-      context_.reporter.report(report::BoxIcon::None, report::kAppTitle,
-                               QStringLiteral(" Cannot create socket.....exit program"));
+    if (!createSocket(socket, context_.reporter, QStringLiteral("Tried to create an RTP-MIDI socket:  ")))
       return {StartOutcome::Result::CannotCreateSocket, protocol::SettingsField::None};
-    }
     if (which == SessionPort::Data) {
       // The kernel's arrival times: steady timing places what arrives by them.
       socket.stampArrivals();
@@ -216,7 +202,7 @@ void RtpProtocol::refuseFiltered(SessionPort port, const PeerAddress& from, std:
 void RtpProtocol::takeSessionPacket(SessionPort port, const PeerAddress& from, std::span<const std::uint8_t> bytes) {
   SessionPacket packet;
   if (const DecodeError e = decodeSessionPacket(bytes, packet); e != DecodeError::None) return dropped(from, e);
-  session_->receive(port, from, packet, midi::monotonicMicros());
+  session_->receive(port, from, packet, monotonicMicros());
   if (const auto has = session_->takePeerFeedback()) sender_.receiverHas(*has);
   serviceSession();
 }
@@ -224,7 +210,7 @@ void RtpProtocol::takeSessionPacket(SessionPort port, const PeerAddress& from, s
 void RtpProtocol::takeMidiPacket(const PeerAddress& from, std::span<const std::uint8_t> bytes, std::int64_t arrival) {
   MidiPacket packet;
   if (const DecodeError e = decodeMidiPacket(bytes, packet); e != DecodeError::None) return dropped(from, e);
-  if (!session_->acceptData(from, packet.header, midi::monotonicMicros())) return;
+  if (!session_->acceptData(from, packet.header, monotonicMicros())) return;
   if (packet.journal) sender_.peerSendsJournals();
   // The data makes receiver feedback due: the timer is to wake for it.
   if (const auto next = session_->nextWakeup(); next && (!armedFor_ || *next < *armedFor_)) armTimer();
@@ -275,7 +261,7 @@ void RtpProtocol::dropped(const PeerAddress& from, DecodeError error) {
       malformed_.count(QStringLiteral("a malformed packet from %1: %2")
                            .arg(QString::fromStdString(from.host),
                                 QString::fromUtf8(describe(error).data(), qsizetype(describe(error).size()))),
-                       midi::monotonicMicros());
+                       monotonicMicros());
   if (!line.isEmpty()) context_.sink.peerNotice(line);
 }
 
@@ -363,7 +349,7 @@ void RtpProtocol::armTimer() {
     wakeup_.stop();
     return;
   }
-  const Micros wait = std::max<Micros>(0, *next - midi::monotonicMicros());
+  const Micros wait = std::max<Micros>(0, *next - monotonicMicros());
   wakeup_.start(int((wait + 999) / 1000));
 }
 
