@@ -45,7 +45,7 @@ inline RelayRun playThroughRelay(bool journal, Loss loss, unsigned seed, int ste
     }
     for (const Bytes& m : step) {
       truth.apply(midi::MidiEventView(m));
-      run.unsent += a.rtp.sendFromLoop(midi::MidiEventView(m), std::int64_t(n) * 10'000) != protocol::SendResult::Sent;
+      run.unsent += a.rtp.send(midi::MidiEventView(m), std::int64_t(n) * 10'000) != protocol::SendResult::Sent;
     }
     settle(stepMs);
   }

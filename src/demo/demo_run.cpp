@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstdlib>
 #include <set>
 #include <string>
 
@@ -105,6 +106,7 @@ bool DemoRun::start() {
 // Its own ports as devices (entry 0 of both lists), the other copy as its peer.
 bool DemoRun::startCopy(Copy& copy, int remotePort) {
   copy.link = std::make_unique<link::Link>(*copy.midi, boxes_);
+  connect(copy.link.get(), &link::Link::cannotGoOn, this, [] { std::exit(1); });
   connect(copy.link.get(), &link::Link::statusChanged, this,
           [this, &copy](protocol::LinkStatus status) { showStatus(copy, status); });
   copy.link->takeDeviceLists();

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "headless/chat_input.h"
 #include "link/priority.h"
 #include "link/protocol_choice.h"
@@ -30,6 +32,8 @@ int StreamBoxes::show(report::BoxIcon, const QString& title, const QString& text
 HeadlessRun::HeadlessRun(midi::MidiService& midi, HeadlessOptions options, std::FILE* out, std::FILE* err)
     : options_(std::move(options)), out_(fileno(out)), err_(fileno(err)), boxes_(err_), link_(midi, boxes_) {
   connect(&link_, &link::Link::statusChanged, this, &HeadlessRun::showStatus);
+  // Its boxes have said why; a run without sockets has nothing to go on with.
+  connect(&link_, &link::Link::cannotGoOn, this, [] { std::exit(1); });
   // Chat reaches us from any host while the peer filter is off; a terminal, a log
   // or the journal would act on its control characters.
   connect(&link_, &link::Link::chatLineReceived, this,

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cmath>
-#include <cstdlib>
 #include <utility>
 
 #include "link/midi_bridge.h"
@@ -41,12 +40,12 @@ Link::Link(midi::MidiService& midi, report::MessageBoxes& boxes, QObject* parent
     : QObject(parent),
       reporter_(boxes),
       midi_(midi),
-      bridge_(std::make_unique<MidiBridge>(midi, lists_, reporter_)),
-      fatalExit_([] { std::exit(1); }) {
+      protocol_(std::make_unique<protocol::IdleProtocol>()),
+      bridge_(std::make_unique<MidiBridge>(midi, lists_, reporter_)) {
   connect(&discovery_, &SessionDiscovery::noticed, this, &Link::noticed);
   checkTimer_.setInterval(1000);
   connect(&checkTimer_, &QTimer::timeout, this, [this] {
-    if (protocol_) protocol_->tick();
+    protocol_->tick();
     emit figuresChanged(figuresText());
   });
   // Have the chosen devices gone, or come back?
@@ -113,7 +112,7 @@ bool Link::start(const settings::Settings& given, const SessionOptions& options)
     protocol_->stop();
     return false;
   }
-  bridge_->setProtocol(protocol_.get(), protocol::protocolRow(protocolKind_).title);
+  bridge_->setProtocol(protocol_.get(), protocol::protocolRow(options.protocol).title);
   bridge_->setThru(options.thru);
   bridge_->setTiming(options.timing, options.delayMs);
   if (!bridge_->open(settings.inputPosition, settings.outputPosition)) {
@@ -140,15 +139,15 @@ bool Link::start(const settings::Settings& given, const SessionOptions& options)
 bool Link::startProtocol(settings::Protocol kind, const settings::Settings& settings, const SessionOptions& options) {
   startProblem_ = protocol::SettingsField::None;
   if (!bridge_->inputOpen()) retiredProtocols_.clear();
-  if (!protocol_ || kind != protocolKind_) {
-    if (protocol_ && bridge_->inputOpen()) retiredProtocols_.push_back(std::move(protocol_));
+  if (kind != protocolKind_) {
+    if (bridge_->inputOpen()) retiredProtocols_.push_back(std::move(protocol_));
     protocol_ = protocol::protocolRow(kind).make(protocol::PeerContext{*this, reporter_, filter_, clock_});
     protocolKind_ = kind;
   }
   protocol::PeerStart start{settings, options.timing, sessionName(options.name), options.ttl};
   const protocol::StartOutcome outcome = protocol_->start(start);
   startProblem_ = outcome.refused;
-  if (outcome.result == protocol::StartOutcome::Result::CannotCreateSocket) fatalExit_();
+  if (outcome.result == protocol::StartOutcome::Result::CannotCreateSocket) emit cannotGoOn();
   return outcome.running();
 }
 
@@ -212,7 +211,7 @@ void Link::shutDown() {
   // The front end may be half gone (this runs from destructors): the protocol's
   // last words are not passed on.
   ending_ = true;
-  if (protocol_) protocol_->stop();
+  protocol_->stop();
   running_ = false;
 }
 
@@ -236,16 +235,17 @@ SentChatLine Link::sendChatLine(const QString& line) {
   bytes.truncate(kChatLineLimit);
   if (bytes.size() == 1) bytes.append(' ');
   SentChatLine result{false, QString::fromLatin1(bytes), cut};
-  if (!protocol_ || !protocol_->running() || !protocol_->hasChat()) return result;
+  protocol::ChatChannel* chat = protocol_->chat();
+  if (!protocol_->running() || chat == nullptr) return result;
   // Sent as far as the user is concerned: a failed send has its own box.
   result.sent = true;
-  static_cast<void>(protocol_->sendChatLine(bytesOf(bytes)));
+  static_cast<void>(chat->sendChatLine(bytesOf(bytes)));
   return result;
 }
 
 midi::Released Link::panic() {
   midi::Released released = bridge_->releaseHeld();
-  if (protocol_) protocol_->heldNotesReleased();
+  protocol_->heldNotesReleased();
   if (running_) released.peerNotes = bridge_->releaseSent();
   return released;
 }
@@ -267,7 +267,7 @@ void Link::peerStatus(protocol::LinkStatus status) {
   // The fall of the link releases what the peer left sounding.
   if (status == protocol::LinkStatus::NotConnected && running_) {
     bridge_->releaseHeld();
-    if (protocol_) protocol_->heldNotesReleased();
+    protocol_->heldNotesReleased();
   }
   emit statusChanged(status);
 }

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "link/device_lists.h"
@@ -116,7 +117,7 @@ class Link : public QObject, private protocol::PeerSink {
   // a second by itself.
   void checkDevices();
 
-  protocol::LinkStatus status() const { return protocol_ ? protocol_->status() : protocol::LinkStatus::NotConnected; }
+  protocol::LinkStatus status() const { return protocol_->status(); }
   // What the running session lacks now (the MIDI service, a chosen device).
   Missing missing() const { return running_ ? missing_ : Missing{}; }
   // The status line: "Connected", "Not Connected", with what is missing.
@@ -141,9 +142,6 @@ class Link : public QObject, private protocol::PeerSink {
   report::Reporter& reporter() { return reporter_; }
   // Publishing and browsing on the network (the window's Find list browses here).
   SessionDiscovery& discovery() { return discovery_; }
-  // How the program ends when a socket cannot be created (exit status 1 unless
-  // replaced; tests replace it).
-  void setFatalExit(std::function<void()> fatalExit) { fatalExit_ = std::move(fatalExit); }
   // The clock of the protocols' timeouts, monotonic µs; tests replace it before
   // a Start to move time on.
   void setClock(std::function<std::int64_t()> now) { clock_ = std::move(now); }
@@ -152,6 +150,9 @@ class Link : public QObject, private protocol::PeerSink {
   static constexpr int kCountsRefreshMs = 40;
 
  signals:
+  // A Start found that the system will not make a socket (its boxes have been
+  // shown); whether that ends the program is the front end's to decide.
+  void cannotGoOn();
   void runningChanged(bool running);
   // The peer's answer changed, or what the session lacks (statusText() says both).
   void statusChanged(strandlink::protocol::LinkStatus status);
@@ -197,7 +198,7 @@ class Link : public QObject, private protocol::PeerSink {
   // Protocols replaced while an input that would not close still ran (its thread
   // may still send through one); destroyed once no input is open.
   std::vector<std::unique_ptr<protocol::PeerProtocol>> retiredProtocols_;
-  settings::Protocol protocolKind_ = settings::Protocol::Classic;
+  std::optional<settings::Protocol> protocolKind_;  // none: the idle protocol
   std::unique_ptr<MidiBridge> bridge_;
   QTimer checkTimer_;
   QTimer deviceTimer_;
@@ -210,7 +211,6 @@ class Link : public QObject, private protocol::PeerSink {
   protocol::SettingsField startProblem_ = protocol::SettingsField::None;
   settings::RememberedPorts sessionPorts_;
   Missing missing_;
-  std::function<void()> fatalExit_;
   std::function<std::int64_t()> clock_ = monotonicMicros;
 };
 

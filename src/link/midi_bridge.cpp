@@ -248,7 +248,7 @@ int MidiBridge::releaseSent() {
   const midi::HeldSet held = sentHeld_.take();
   if (peer == nullptr) return 0;
   const midi::Released sent = held.release([&](const midi::ShortMessage& m) {
-    static_cast<void>(peer->sendFromLoop(midi::MidiEventView(m.wireBytes()), monotonicMicros()));
+    static_cast<void>(peer->send(midi::MidiEventView(m.wireBytes()), monotonicMicros()));
   });
   return sent.notes;
 }

@@ -4,12 +4,12 @@
 // of the wire. Steady timing, the held-note release, Panic, the peer filter and
 // the counters live above this seam and work the same for every protocol.
 //
-// Threads. start(), stop(), sendFromLoop(), sendChatLine(), tick() and the
-// sink's calls run on the loop's thread (the window's, or the window-less run's
-// main thread). send() runs on the MIDI service's thread, inside its real-time
-// callback: it never waits, locks or allocates. A protocol whose sending needs
-// more (packet building, a journal) queues the event there and does that work on
-// a thread of its own.
+// Threads. start(), stop(), sendChatLine(), tick() and the sink's calls run on
+// the loop's thread (the window's, or the window-less run's main thread). send()
+// runs on the MIDI service's thread, inside its real-time callback, and on the
+// loop's thread at the same time: it never waits, locks or allocates. A protocol
+// whose sending needs more (packet building, a journal) queues the event there and
+// does that work on a thread of its own.
 #pragma once
 
 #include <netinet/in.h>
@@ -102,6 +102,15 @@ enum class SendResult : std::uint8_t {
   Failed,      // the send failed: lastSendError() says why
 };
 
+// Chat lines beside the MIDI, for a protocol that carries them.
+class ChatChannel {
+ public:
+  virtual ~ChatChannel() = default;
+  // Sends one chat line, already cut and encoded as the peer reads it; false
+  // when nothing was sent.
+  virtual bool sendChatLine(std::span<const std::uint8_t> line) = 0;
+};
+
 class PeerProtocol {
  public:
   virtual ~PeerProtocol() = default;
@@ -112,11 +121,10 @@ class PeerProtocol {
   virtual void stop() = 0;
   virtual bool running() const = 0;
 
-  // The MIDI thread: one captured message, played at playedMicros (our monotonic
-  // clock). Never waits, locks or allocates.
+  // One message, played at playedMicros (our monotonic clock): captured, on the
+  // MIDI thread, or sent by the link itself (Panic's note-offs) on the loop's, at
+  // the same time. Never waits, locks or allocates.
   [[nodiscard]] virtual SendResult send(midi::MidiEventView event, std::int64_t playedMicros) noexcept = 0;
-  // The loop's thread: a message the link itself sends (Panic's note-offs).
-  virtual SendResult sendFromLoop(midi::MidiEventView event, std::int64_t playedMicros) = 0;
   // The socket error of the last send that failed (net/socket_errors.h).
   virtual net::SocketError lastSendError() const = 0;
 
@@ -135,10 +143,23 @@ class PeerProtocol {
   // The same in short, for the status line's tooltip.
   virtual QString figuresSummary() = 0;
 
-  virtual bool hasChat() const = 0;
-  // Sends one chat line, already cut and encoded as the peer reads it; false
-  // when nothing was sent.
-  virtual bool sendChatLine(std::span<const std::uint8_t> line) = 0;
+  // The protocol's chat, for one that has one; the front ends offer none without.
+  virtual ChatChannel* chat() { return nullptr; }
+};
+
+// A protocol that has none: the link's before its first Start, so that it never
+// holds a null protocol.
+class IdleProtocol final : public PeerProtocol {
+ public:
+  StartOutcome start(const PeerStart&) override { return {StartOutcome::Result::Refused}; }
+  void stop() override {}
+  bool running() const override { return false; }
+  SendResult send(midi::MidiEventView, std::int64_t) noexcept override { return SendResult::NotCarried; }
+  net::SocketError lastSendError() const override { return net::SocketError::Ok; }
+  LinkStatus status() const override { return LinkStatus::NotConnected; }
+  void tick() override {}
+  QString figuresText() override { return {}; }
+  QString figuresSummary() override { return {}; }
 };
 
 }  // namespace strandlink::protocol

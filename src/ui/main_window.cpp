@@ -139,6 +139,7 @@ void MainWindow::wireControls() {
 
 void MainWindow::wireLink() {
   connect(&link_, &link::Link::runningChanged, this, &MainWindow::showRunning);
+  connect(&link_, &link::Link::cannotGoOn, this, [this] { fatalExit_(); });
   connect(&link_, &link::Link::statusChanged, this, &MainWindow::showStatus);
   connect(&link_, &link::Link::chatLineReceived, this, &MainWindow::showChatLine);
   connect(chatInput_, &QLineEdit::inputRejected, this, &MainWindow::sayChatLineCut);

@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <array>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -76,6 +77,9 @@ class MainWindow : public QMainWindow {
   void setFileDialogs(std::unique_ptr<FileDialogs> dialogs) { fileDialogs_ = std::move(dialogs); }
   // What ending the program does after Exit has closed the window (tests record it).
   void setQuitProgram(std::function<void()> quit) { quitProgram_ = std::move(quit); }
+  // How the program ends when the system will not make a socket: at once, with
+  // status 1, after its boxes (tests replace it).
+  void setFatalExit(std::function<void()> fatalExit) { fatalExit_ = std::move(fatalExit); }
   // What opens the help document and the web page (tests record it).
   void setShell(std::shared_ptr<Shell> shell);
   // The settings file read at start-up and written at exit (default: the usual one).
@@ -192,6 +196,7 @@ class MainWindow : public QMainWindow {
   link::Link link_;
   std::unique_ptr<FileDialogs> fileDialogs_;
   std::function<void()> quitProgram_;
+  std::function<void()> fatalExit_ = [] { std::exit(1); };
   std::shared_ptr<Shell> shell_;
   QString defaultSettingsPath_;
   // Top-level windows of their own, not children: they outlive a closed main window.

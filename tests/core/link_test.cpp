@@ -1,6 +1,7 @@
 // One link on real loopback sockets and our own ports on the test JACK server:
 // Start, Stop and their failure paths, chat, the peer filter and the counters.
 #include <arpa/inet.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -88,6 +89,19 @@ TEST_F(LinkTest, StartAndStopOpenAndCloseEverythingRepeatedly) {
   ASSERT_EQ(running.size(), 4);
   EXPECT_EQ(running[0][0].toBool(), true);
   EXPECT_EQ(running[1][0].toBool(), false);
+}
+
+// No descriptor left: the boxes say why, and the front end hears that the link
+// cannot go on (the core itself ends nothing).
+TEST_F(LinkTest, ASocketTheSystemWillNotMakeIsLeftToTheFrontEnd) {
+  rlimit limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+  const rlimit none{0, limit.rlim_max};
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+  const bool started = side->start();
+  setrlimit(RLIMIT_NOFILE, &limit);
+  EXPECT_TRUE(!started && !side->link.running() && side->fatalExits == 1);
+  EXPECT_EQ(side->boxes.texts().last(), " Cannot create socket.....exit program");
 }
 
 TEST_F(LinkTest, AFailedBindNamesItsContextClosesBothSocketsAndTheNextStartWorks) {

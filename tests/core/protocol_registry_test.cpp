@@ -18,6 +18,6 @@ TEST(ProtocolRegistry, EveryRowIsNamedTitledAndMakesItsProtocol) {
     EXPECT_EQ(protocol::protocolFromName(row.name), row.value);
     const auto made = row.make({sink, reporter, filter});
     ASSERT_TRUE(made);
-    EXPECT_EQ(made->hasChat(), row.chat);
+    EXPECT_EQ(made->chat() != nullptr, row.chat);
   }
 }

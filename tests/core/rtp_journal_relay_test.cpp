@@ -16,12 +16,12 @@ TEST(RtpJournalRelay, NotesTheLinkEndedAreNotEndedAgainByARepair) {
   ASSERT_TRUE(b.start(std::nullopt) && a.start(relay.port));
   ASSERT_TRUE(waitFor([&] { return a.connected() && b.connected(); }, 5000));
   const Bytes on{0x90, 60, 100}, off{0x80, 60, 0}, bend{0xE0, 0, 0x50};
-  ASSERT_EQ(a.rtp.sendFromLoop(midi::MidiEventView(on), 0), protocol::SendResult::Sent);
+  ASSERT_EQ(a.rtp.send(midi::MidiEventView(on), 0), protocol::SendResult::Sent);
   ASSERT_TRUE(waitFor([&] { return b.sink.events.size() == 1; }));
   b.rtp.heldNotesReleased();
   relay.dropNextMidi = true;
-  ASSERT_EQ(a.rtp.sendFromLoop(midi::MidiEventView(off), 0), protocol::SendResult::Sent);
-  ASSERT_EQ(a.rtp.sendFromLoop(midi::MidiEventView(bend), 0), protocol::SendResult::Sent);
+  ASSERT_EQ(a.rtp.send(midi::MidiEventView(off), 0), protocol::SendResult::Sent);
+  ASSERT_EQ(a.rtp.send(midi::MidiEventView(bend), 0), protocol::SendResult::Sent);
   ASSERT_TRUE(waitFor([&] { return b.rtp.repairs().gaps > 0 && b.sink.events.back().bytes == bend; }, 3000));
   settle(100);
   ASSERT_EQ(b.sink.events.size(), 2u);

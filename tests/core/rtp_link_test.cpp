@@ -43,7 +43,7 @@ TEST_F(RtpLinkTest, MessagesCrossByteExactWithTheSendersTimes) {
       {0xF8},          {0xF2, 1, 2},  sysExOf(5),      sysExOf(midi::kMaxMessageBytes), {0xFE}};
   const std::int64_t t0 = 1'000'000'000;
   for (std::size_t i = 0; i < messages.size(); ++i)
-    ASSERT_EQ(a->rtp.sendFromLoop(midi::MidiEventView(messages[i]), t0 + std::int64_t(i) * 2500),
+    ASSERT_EQ(a->rtp.send(midi::MidiEventView(messages[i]), t0 + std::int64_t(i) * 2500),
               protocol::SendResult::Sent);
   ASSERT_TRUE(waitFor([&] { return b->sink.events.size() >= messages.size(); }));
   ASSERT_EQ(b->sink.events.size(), messages.size());
@@ -53,7 +53,7 @@ TEST_F(RtpLinkTest, MessagesCrossByteExactWithTheSendersTimes) {
     EXPECT_EQ(std::uint32_t(*b->sink.events[i].stamp - *b->sink.events[0].stamp), i * 2500) << "message " << i;
   }
   // And back, through the responder's own sending.
-  ASSERT_EQ(b->rtp.sendFromLoop(midi::MidiEventView(messages[8]), t0), protocol::SendResult::Sent);
+  ASSERT_EQ(b->rtp.send(midi::MidiEventView(messages[8]), t0), protocol::SendResult::Sent);
   ASSERT_TRUE(waitFor([&] { return !a->sink.events.empty(); }));
   EXPECT_EQ(a->sink.events[0].bytes, messages[8]);
   EXPECT_FALSE(a->rtp.figuresText().isEmpty());
@@ -182,7 +182,7 @@ TEST_F(RtpLinkTest, BadPacketsAreDroppedWithOneLineAndStrangersRefused) {
   EXPECT_EQ(a->sink.notices.filter(QStringLiteral("malformed")).size(), 1) << a->sink.notices.join('\n').toStdString();
   EXPECT_TRUE(a->connected());
   const std::uint8_t note[3] = {0x90, 1, 2};
-  ASSERT_EQ(a->rtp.sendFromLoop(midi::MidiEventView(std::span(note)), 0), protocol::SendResult::Sent);
+  ASSERT_EQ(a->rtp.send(midi::MidiEventView(std::span(note)), 0), protocol::SendResult::Sent);
   EXPECT_TRUE(waitFor([&] { return b->sink.events.size() == 1; }));
 
   // 127.0.0.2 is this machine too, but not the remote a names: NO, and one line

@@ -83,7 +83,7 @@ class RtpMidiInterop : public ::testing::Test {
         << ours.sink.events.size() << " of " << kMessages.size();
     for (std::size_t i = 0; i < kMessages.size(); ++i) EXPECT_EQ(ours.sink.events[i].bytes, kMessages[i]);
 
-    for (const auto& m : kMessages) ASSERT_EQ(ours.rtp.sendFromLoop(midi::MidiEventView(m), 0), protocol::SendResult::Sent);
+    for (const auto& m : kMessages) ASSERT_EQ(ours.rtp.send(midi::MidiEventView(m), 0), protocol::SendResult::Sent);
     QStringList expected;
     for (const auto& m : kMessages) expected << hex(m);
     ASSERT_TRUE(waitFor([&] { return node.received().size() >= expected.size(); }, 5000))

@@ -100,12 +100,12 @@ class RtpmidiDInterop : public ::testing::Test {
     const Message last{0xBF, 0x7B, 0};
     QStringList expected;
     for (std::size_t i = 0; i < played.size(); ++i) {
-      ASSERT_EQ(ours.rtp.sendFromLoop(midi::MidiEventView(played[i]), 0), protocol::SendResult::Sent);
+      ASSERT_EQ(ours.rtp.send(midi::MidiEventView(played[i]), 0), protocol::SendResult::Sent);
       expected << hex(played[i]);
       if (i % 40 == 39) waitFor([&] { peer.read();
         return peer.received.size() >= expected.size(); }, 5000);
     }
-    ASSERT_EQ(ours.rtp.sendFromLoop(midi::MidiEventView(last), 0), protocol::SendResult::Sent);
+    ASSERT_EQ(ours.rtp.send(midi::MidiEventView(last), 0), protocol::SendResult::Sent);
     ASSERT_TRUE(waitFor([&] { peer.read();
       return peer.received.contains(hex(last)); }, 5000))
         << peer.received.size() << " of " << expected.size();

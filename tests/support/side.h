@@ -41,7 +41,7 @@ inline void settle(int ms = 200) {
 // configured as mirror images make a link on loopback.
 struct Side {
   explicit Side(std::unique_ptr<midi::MidiService> service) : midi(std::move(service)), link(*midi, boxes) {
-    link.setFatalExit([this] { ++fatalExits; });
+    QObject::connect(&link, &link::Link::cannotGoOn, [this] { ++fatalExits; });
     link.takeDeviceLists();
     settings.inputPosition = link.devices().inputs.empty() ? -1 : 0;
     settings.outputPosition = link.devices().outputs.empty() ? -1 : 0;

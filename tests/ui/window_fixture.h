@@ -36,7 +36,7 @@ struct WindowUnderTest {
     window.setDefaultSettingsPath(defaultFile());
     window.setQuitProgram([this] { ++quits; });
     window.setShell(shell);
-    window.link().setFatalExit([] { ADD_FAILURE() << "a socket could not be created"; });
+    window.setFatalExit([] { ADD_FAILURE() << "a socket could not be created"; });
   }
   WindowUnderTest(std::vector<std::string> inputs, std::vector<std::string> outputs)
       : WindowUnderTest(std::make_unique<StubMidiService>()) {

@@ -61,11 +61,6 @@ SendResult ClassicProtocol::send(midi::MidiEventView event, std::int64_t playedM
   return SendResult::Failed;
 }
 
-// Beside the MIDI thread's sends on the same socket: each datagram goes out whole.
-SendResult ClassicProtocol::sendFromLoop(midi::MidiEventView event, std::int64_t playedMicros) {
-  return send(event, playedMicros);
-}
-
 void ClassicProtocol::tick() {
   monitor_.tick();
   for (OversizeNotice* o : {&midiOversize_, &chatOversize_}) {

@@ -13,7 +13,7 @@
 
 namespace strandlink::protocol::classic {
 
-class ClassicProtocol final : public PeerProtocol {
+class ClassicProtocol final : public PeerProtocol, public ChatChannel {
  public:
   explicit ClassicProtocol(const PeerContext& context);
   ~ClassicProtocol() override;
@@ -25,7 +25,6 @@ class ClassicProtocol final : public PeerProtocol {
   bool running() const override { return endpoints_.isOpen(); }
 
   [[nodiscard]] SendResult send(midi::MidiEventView event, std::int64_t playedMicros) noexcept override;
-  SendResult sendFromLoop(midi::MidiEventView event, std::int64_t playedMicros) override;
   net::SocketError lastSendError() const override { return sendError_.load(std::memory_order_relaxed); }
 
   protocol::LinkStatus status() const override { return monitor_.status(); }
@@ -33,7 +32,7 @@ class ClassicProtocol final : public PeerProtocol {
   QString figuresText() override;
   QString figuresSummary() override;
 
-  bool hasChat() const override { return true; }
+  ChatChannel* chat() override { return this; }
   bool sendChatLine(std::span<const std::uint8_t> line) override;
 
   // The longest datagram each port reads; a longer one is counted, not used. The

@@ -110,10 +110,6 @@ SendResult MulticastProtocol::send(midi::MidiEventView event, std::int64_t) noex
   return SendResult::Sent;
 }
 
-SendResult MulticastProtocol::sendFromLoop(midi::MidiEventView event, std::int64_t playedMicros) {
-  return send(event, playedMicros);
-}
-
 void MulticastProtocol::readDatagrams() {
   for (int i = 0; i < kReadsPerWake && running_; ++i) {
     sockaddr_in from{};

@@ -33,7 +33,6 @@ class MulticastProtocol final : public PeerProtocol {
   bool running() const override { return running_; }
 
   [[nodiscard]] SendResult send(midi::MidiEventView event, std::int64_t playedMicros) noexcept override;
-  SendResult sendFromLoop(midi::MidiEventView event, std::int64_t playedMicros) override;
   net::SocketError lastSendError() const override { return lastSendError_.load(std::memory_order_relaxed); }
 
   protocol::LinkStatus status() const override { return status_; }
@@ -43,8 +42,6 @@ class MulticastProtocol final : public PeerProtocol {
   QString figuresText() override;
   QString figuresSummary() override;
 
-  bool hasChat() const override { return false; }
-  bool sendChatLine(std::span<const std::uint8_t>) override { return false; }
 
   // The group joined; meaningful while running.
   const MulticastSocket& socket() const { return socket_; }

@@ -35,9 +35,6 @@ class RtpProtocol final : public PeerProtocol {
   [[nodiscard]] SendResult send(midi::MidiEventView event, std::int64_t playedMicros) noexcept override {
     return sender_.queue(event, playedMicros);
   }
-  SendResult sendFromLoop(midi::MidiEventView event, std::int64_t playedMicros) override {
-    return sender_.queue(event, playedMicros);
-  }
   net::SocketError lastSendError() const override { return sender_.lastError(); }
 
   void heldNotesReleased() override;
@@ -46,8 +43,6 @@ class RtpProtocol final : public PeerProtocol {
   QString figuresText() override;
   QString figuresSummary() override;
 
-  bool hasChat() const override { return false; }
-  bool sendChatLine(std::span<const std::uint8_t>) override { return false; }
 
   // For tests and the figures: the session while one runs.
   const Session* session() const { return session_.get(); }
