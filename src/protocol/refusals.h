@@ -6,6 +6,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
+#include <optional>
+
 #include "protocol/peer_protocol.h"
 
 namespace strandlink::net {
@@ -24,10 +27,12 @@ inline constexpr char kRefusedValueTitle[] = "Network Settings";
 class Refusals {
  public:
   void refuse(SettingsField field, const QString& message);
-  // An address that will not do: a name that could not be found (notFound, with
-  // the quoted text for %1) is told apart from a text that is no address (invalid).
-  void refuseAddress(const QString& text, const net::Resolved& resolved, SettingsField field, const QString& invalid,
-                     const QString& notFound);
+  // The Remote or Local IP Address (field) that will not do: a name that could not
+  // be found is told apart from a text that is no address.
+  void refuseAddress(const QString& text, const net::Resolved& resolved, SettingsField field);
+  // The address the text resolved to, when it is there and usable; otherwise
+  // nothing, refused as above.
+  std::optional<std::uint32_t> address(const QString& text, const net::Resolved& resolved, SettingsField field);
   bool any() const { return !messages_.isEmpty(); }
   // The first refused field; None when no value a field holds was refused.
   SettingsField first() const { return first_; }

@@ -30,12 +30,6 @@ void refusePort(Refusals& refusals, PortCheck check, SettingsField field, const 
   if (check != PortCheck::Usable) refusals.refuse(field, check == PortCheck::OutOfRange ? outOfRange : noChatPort);
 }
 
-// An address: empty, or not usable.
-void checkAddress(Refusals& refusals, const QString& text, const net::Resolved& resolved, SettingsField field,
-                  const QString& invalid, const QString& notFound) {
-  if (text.isEmpty() || !resolved.usable()) refusals.refuseAddress(text, resolved, field, invalid, notFound);
-}
-
 }  // namespace
 
 AddressCheck checkAddresses(const settings::Settings& s, report::Reporter& reporter) {
@@ -49,13 +43,9 @@ AddressCheck checkAddresses(const settings::Settings& s, report::Reporter& repor
              QStringLiteral("Remote Port value must be between 1 and 65535"),
              QStringLiteral("Remote Port value must be at most 65534: the chat uses the port above it"));
   const net::Resolved remote = net::resolveAddress(s.remoteHost);
-  checkAddress(refusals, s.remoteHost, remote, SettingsField::RemoteHost,
-               QStringLiteral("Invalid format for Remote IP Address"),
-               QStringLiteral("Could not find the host name %1 for Remote IP Address"));
+  static_cast<void>(refusals.address(s.remoteHost, remote, SettingsField::RemoteHost));
   const net::Resolved local = net::resolveAddress(s.localHost);
-  checkAddress(refusals, s.localHost, local, SettingsField::LocalHost,
-               QStringLiteral("Invalid format for Local IP Address"),
-               QStringLiteral("Could not find the host name %1 for Local IP Address"));
+  static_cast<void>(refusals.address(s.localHost, local, SettingsField::LocalHost));
   refusals.report(reporter);
   if (refusals.first() != SettingsField::None) return {std::nullopt, refusals.first()};
   return {LinkAddresses{remote.address, portOf(*remotePort), local.address, portOf(*localPort)}, SettingsField::None};

@@ -16,9 +16,7 @@ void checkGroup(const settings::Settings& s, GroupOptions& options, Refusals& re
   if (text.isEmpty()) return;
   const net::Resolved group = net::resolveAddress(text);
   if (net::failed(group.error) || group.address == net::kNoAddress) {
-    refusals.refuseAddress(text, group, SettingsField::RemoteHost,
-                           QStringLiteral("Invalid format for Remote IP Address"),
-                           QStringLiteral("Could not find the host name %1 for Remote IP Address"));
+    refusals.refuseAddress(text, group, SettingsField::RemoteHost);
   } else if (!IN_MULTICAST(ntohl(group.address))) {
     refusals.refuse(SettingsField::RemoteHost,
                     QStringLiteral("Remote IP Address must be a multicast group (224.0.0.0 to 239.255.255.255)"));
@@ -40,13 +38,8 @@ void checkPort(const settings::Settings& s, GroupOptions& options, Refusals& ref
 void checkInterface(const settings::Settings& s, GroupOptions& options, Refusals& refusals) {
   const QString text = s.localHost.trimmed();
   if (text.isEmpty()) return;
-  const net::Resolved local = net::resolveAddress(text);
-  if (!local.usable()) {
-    refusals.refuseAddress(text, local, SettingsField::LocalHost, QStringLiteral("Invalid format for Local IP Address"),
-                           QStringLiteral("Could not find the host name %1 for Local IP Address"));
-    return;
-  }
-  options.interfaceAddress = local.address;
+  if (const auto local = refusals.address(text, net::resolveAddress(text), SettingsField::LocalHost))
+    options.interfaceAddress = *local;
 }
 
 }  // namespace

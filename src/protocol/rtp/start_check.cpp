@@ -19,15 +19,6 @@ std::optional<std::uint16_t> controlPort(const QString& text) {
   return static_cast<std::uint16_t>(std::nearbyint(*value));
 }
 
-// A usable address for the text, or nothing, refused.
-std::optional<std::uint32_t> address(Refusals& refusals, const QString& text, SettingsField field,
-                                     const QString& invalid, const QString& notFound) {
-  const net::Resolved resolved = net::resolveAddress(text);
-  if (!text.isEmpty() && resolved.usable()) return resolved.address;
-  refusals.refuseAddress(text, resolved, field, invalid, notFound);
-  return std::nullopt;
-}
-
 }  // namespace
 
 SessionAddressCheck checkSessionAddresses(const settings::Settings& s, report::Reporter& reporter) {
@@ -43,14 +34,11 @@ SessionAddressCheck checkSessionAddresses(const settings::Settings& s, report::R
     const auto remotePort = controlPort(s.remotePort);
     if (!remotePort)
       refusals.refuse(SettingsField::RemotePort, QStringLiteral("Remote Port value must be between 1 and 65534"));
-    const auto remoteAddress = address(refusals, s.remoteHost, SettingsField::RemoteHost,
-                                       QStringLiteral("Invalid format for Remote IP Address"),
-                                       QStringLiteral("Could not find the host name %1 for Remote IP Address"));
+    const auto remoteAddress =
+        refusals.address(s.remoteHost, net::resolveAddress(s.remoteHost), SettingsField::RemoteHost);
     if (remotePort && remoteAddress) remote = net::makeAddress(*remoteAddress, *remotePort);
   }
-  const auto local = address(refusals, s.localHost, SettingsField::LocalHost,
-                             QStringLiteral("Invalid format for Local IP Address"),
-                             QStringLiteral("Could not find the host name %1 for Local IP Address"));
+  const auto local = refusals.address(s.localHost, net::resolveAddress(s.localHost), SettingsField::LocalHost);
   refusals.report(reporter);
   if (refusals.first() != SettingsField::None) return {std::nullopt, refusals.first()};
   return {SessionAddresses{net::makeAddress(*local, *localPort), remote}, SettingsField::None};
