@@ -117,12 +117,16 @@ class Bridge : public ::testing::Test {
     return false;
   }
   // Where message k came out at B against where it was played into A (k - 1 to
-  // k, in frames); the largest difference of all.
+  // k, in frames); the largest difference of all. A gap may come out shorter by
+  // up to 1/128 of itself: the delay glides down so, while a late first arrival
+  // (a loaded machine) still leaves some of it to fall.
   std::int64_t worstSpacingError(const std::vector<std::uint32_t>& gaps) {
     const auto frames = synth.frames();
     std::int64_t worst = 0;
-    for (std::size_t k = 1; k < frames.size() && k < gaps.size(); ++k)
-      worst = std::max(worst, std::abs(std::int64_t(std::int32_t(frames[k] - frames[k - 1])) - gaps[k]));
+    for (std::size_t k = 1; k < frames.size() && k < gaps.size(); ++k) {
+      const std::int64_t off = std::int64_t(std::int32_t(frames[k] - frames[k - 1])) - gaps[k];
+      worst = std::max(worst, off >= 0 ? off : std::max<std::int64_t>(0, -off - gaps[k] / 128));
+    }
     return worst;
   }
   // From where message k was played into A to where B played it, in frames.
