@@ -226,8 +226,9 @@ void Link::checkDevices() {
 }
 
 QString Link::statusText() const {
-  const QString own = protocol_ ? protocol_->ownStatusText() : QString();
-  return link::statusText(own.isEmpty() ? connectionText(status()) : own, running_ ? missing_ : Missing{});
+  const auto members = protocol_ ? protocol_->groupMembersHeard() : std::nullopt;
+  return link::statusText(members ? groupStateText(*members) : connectionText(status()),
+                          running_ ? missing_ : Missing{});
 }
 
 SentChatLine Link::sendChatLine(const QString& line) {

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <cstddef>
+
 #include "midi/held_notes.h"
 #include "protocol/classic/connection_monitor.h"
 
@@ -21,8 +23,11 @@ struct Missing {
 
 // "Connected" or "Not Connected".
 QString connectionText(protocol::LinkStatus status);
-// The state (connectionText(), or a protocol's own), with what is missing after
-// a dash: "Connected - output missing".
+// A group's state instead: "Group joined - 2 members heard", "Group joined - no
+// member heard".
+QString groupStateText(std::size_t members);
+// The state (connectionText() or groupStateText()), with what is missing after a
+// dash: "Connected - output missing".
 QString statusText(const QString& state, Missing missing);
 
 // "3 notes released", and with notes sent to the peer "3 notes released, 2 on the peer".

@@ -55,8 +55,8 @@ class PeerSink {
   // carries one; arrivalMicros: when it arrived, on our monotonic clock (µs).
   virtual void peerEvent(midi::MidiEventView event, std::optional<std::uint32_t> stampMicros,
                          std::int64_t arrivalMicros) = 0;
-  // "Connected" or "Not Connected" changed, or the protocol's own status text
-  // did. The link releases what the peer left sounding when it falls.
+  // "Connected" or "Not Connected" changed, or the count of a group's members
+  // heard did. The link releases what the peer left sounding when it falls.
   virtual void peerStatus(LinkStatus status) = 0;
   // One member of a group is surely gone while the others stay: the link
   // releases what it left sounding.
@@ -125,9 +125,10 @@ class PeerProtocol {
   virtual void heldNotesReleased() {}
 
   virtual LinkStatus status() const = 0;
-  // What the status line says instead of "Connected" or "Not Connected" while
-  // the session runs, for a protocol that has no one peer to check; empty: those.
-  virtual QString ownStatusText() const { return {}; }
+  // While the session runs, for a protocol that has no one peer to check: the
+  // members of its group heard lately, which the status line tells instead of
+  // "Connected" or "Not Connected". None: it has one peer.
+  virtual std::optional<std::size_t> groupMembersHeard() const { return std::nullopt; }
   // Once a second while running: the connection check and the figures' clock.
   virtual void tick() = 0;
   // The figures of the last minute, "Link: ..."; empty before there are any.

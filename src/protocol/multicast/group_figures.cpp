@@ -43,10 +43,4 @@ QString formatGroupSummary(const GroupFigures& f, bool connected) {
   return QStringLiteral("%1 heard, %2 dropped").arg(count).arg(f.dropped);
 }
 
-QString formatGroupState(std::size_t members) {
-  if (members == 0) return QStringLiteral("Group joined - no member heard");
-  if (members == 1) return QStringLiteral("Group joined - 1 member heard");
-  return QStringLiteral("Group joined - %1 members heard").arg(members);
-}
-
 }  // namespace strandlink::protocol::multicast

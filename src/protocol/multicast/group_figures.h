@@ -32,8 +32,5 @@ inline constexpr std::size_t kPeersNamed = 8;
 QString formatGroupFigures(const GroupFigures& f);
 // "2 peers heard, 0 dropped"; "No peer heard" while no one is; empty as above.
 QString formatGroupSummary(const GroupFigures& f, bool connected);
-// The status line of a group: "Group joined - 2 members heard", "Group joined -
-// no member heard".
-QString formatGroupState(std::size_t members);
 
 }  // namespace strandlink::protocol::multicast

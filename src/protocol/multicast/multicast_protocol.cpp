@@ -161,8 +161,6 @@ void MulticastProtocol::countMembers(std::int64_t nowMicros) {
   context_.sink.peerFiguresChanged();
 }
 
-QString MulticastProtocol::ownStatusText() const { return running_ ? formatGroupState(members_) : QString(); }
-
 void MulticastProtocol::setStatus(protocol::LinkStatus status) {
   if (status == status_) return;
   status_ = status;

@@ -37,7 +37,9 @@ class MulticastProtocol final : public PeerProtocol {
   net::SocketError lastSendError() const override { return lastSendError_.load(std::memory_order_relaxed); }
 
   protocol::LinkStatus status() const override { return status_; }
-  QString ownStatusText() const override;
+  std::optional<std::size_t> groupMembersHeard() const override {
+    return running_ ? std::optional(members_) : std::nullopt;
+  }
   void heldNotesReleased() override { receiver_.forgetHeld(); }
   void tick() override;
   QString figuresText() override;
