@@ -253,9 +253,9 @@ midi::Released Link::panic() {
 
 Counts Link::counts() const { return {bridge_->sentCount(), received_}; }
 
-QString Link::figuresText() { return protocol_ ? protocol_->figuresText() : QString(); }
+QString Link::figuresText() { return protocol_ ? link::figuresText(protocol_->figures()) : QString(); }
 
-QString Link::figuresSummary() { return protocol_ ? protocol_->figuresSummary() : QString(); }
+QString Link::figuresSummary() { return protocol_ ? link::figuresSummary(protocol_->figures()) : QString(); }
 
 void Link::peerEvent(midi::MidiEventView event, std::optional<std::uint32_t> stampMicros, std::int64_t arrivalMicros) {
   if (ending_) return;

@@ -24,6 +24,7 @@
 #include "base/monotonic_clock.h"
 #include "midi/midi_event.h"
 #include "net/socket_errors.h"
+#include "protocol/link_figures.h"
 #include "settings/preferences.h"
 #include "settings/settings.h"
 
@@ -38,9 +39,6 @@ class Reporter;
 namespace strandlink::protocol {
 
 class PeerFilter;
-
-// Whether the peer answers: what the status line says, "Connected" or "Not Connected".
-enum class LinkStatus { NotConnected, Connected };
 
 // One of the four values a Start was refused for, so a front end can take the
 // user to it.
@@ -131,10 +129,8 @@ class PeerProtocol {
   virtual std::optional<std::size_t> groupMembersHeard() const { return std::nullopt; }
   // Once a second while running: the connection check and the figures' clock.
   virtual void tick() = 0;
-  // The figures of the last minute, "Link: ..."; empty before there are any.
-  virtual QString figuresText() = 0;
-  // The same in short, for the status line's tooltip.
-  virtual QString figuresSummary() = 0;
+  // The figures of the last minute, and of the session so far.
+  virtual LinkFigures figures() = 0;
 
   virtual bool hasChat() const = 0;
   // Sends one chat line, already cut and encoded as the peer reads it; false

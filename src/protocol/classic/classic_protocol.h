@@ -30,8 +30,7 @@ class ClassicProtocol final : public PeerProtocol {
 
   protocol::LinkStatus status() const override { return monitor_.status(); }
   void tick() override;
-  QString figuresText() override;
-  QString figuresSummary() override;
+  LinkFigures figures() override;
 
   bool hasChat() const override { return true; }
   bool sendChatLine(std::span<const std::uint8_t> line) override;

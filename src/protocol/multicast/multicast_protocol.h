@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "net/read_notifier.h"
-#include "protocol/multicast/group_figures.h"
 #include "protocol/multicast/group_receiver.h"
 #include "protocol/multicast/multicast_socket.h"
 #include "protocol/peer_protocol.h"
@@ -42,8 +41,7 @@ class MulticastProtocol final : public PeerProtocol {
   }
   void heldNotesReleased() override { receiver_.forgetHeld(); }
   void tick() override;
-  QString figuresText() override;
-  QString figuresSummary() override;
+  LinkFigures figures() override;
 
   bool hasChat() const override { return false; }
   bool sendChatLine(std::span<const std::uint8_t>) override { return false; }
@@ -56,6 +54,8 @@ class MulticastProtocol final : public PeerProtocol {
   // A member silent this long is surely gone: what it left sounding is released,
   // and it is no longer counted. A held organ chord is silence too.
   static constexpr std::int64_t kMemberGoneMicros = 30'000'000;
+  // The figures list a sender while it was heard within this long.
+  static constexpr std::int64_t kPeerListedMicros = 60'000'000;
 
  private:
   void readDatagrams();
@@ -63,7 +63,6 @@ class MulticastProtocol final : public PeerProtocol {
   void setStatus(protocol::LinkStatus status);
   void countMembers(std::int64_t nowMicros);
   void tellGarbage(std::int64_t nowMicros);
-  GroupFigures figures() const;
 
   PeerContext context_;
   MulticastSocket socket_;

@@ -23,6 +23,9 @@
 
 namespace strandlink::protocol::rtp {
 
+// The socket's form of an address the session speaks of.
+sockaddr_in socketAddressOf(const PeerAddress& a);
+
 class RtpProtocol final : public PeerProtocol {
  public:
   explicit RtpProtocol(const PeerContext& context);
@@ -43,8 +46,7 @@ class RtpProtocol final : public PeerProtocol {
   void heldNotesReleased() override;
   protocol::LinkStatus status() const override { return status_; }
   void tick() override;
-  QString figuresText() override;
-  QString figuresSummary() override;
+  LinkFigures figures() override;
 
   bool hasChat() const override { return false; }
   bool sendChatLine(std::span<const std::uint8_t>) override { return false; }
