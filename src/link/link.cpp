@@ -225,7 +225,7 @@ void Link::checkDevices() {
 }
 
 QString Link::statusText() const {
-  const auto members = protocol_ ? protocol_->groupMembersHeard() : std::nullopt;
+  const auto members = protocol_->groupMembersHeard();
   return link::statusText(members ? groupStateText(*members) : connectionText(status()),
                           running_ ? missing_ : Missing{});
 }
@@ -253,9 +253,9 @@ midi::Released Link::panic() {
 
 Counts Link::counts() const { return {bridge_->sentCount(), received_}; }
 
-QString Link::figuresText() { return protocol_ ? link::figuresText(protocol_->figures()) : QString(); }
+QString Link::figuresText() { return link::figuresText(protocol_->figures()); }
 
-QString Link::figuresSummary() { return protocol_ ? link::figuresSummary(protocol_->figures()) : QString(); }
+QString Link::figuresSummary() { return link::figuresSummary(protocol_->figures()); }
 
 void Link::peerEvent(midi::MidiEventView event, std::optional<std::uint32_t> stampMicros, std::int64_t arrivalMicros) {
   if (ending_) return;
