@@ -72,7 +72,7 @@ inline RelayRun playThroughRelay(bool journal, Loss loss, unsigned seed, int ste
   run.counts = b.rtp.repairs();
   run.packets = a.rtp.sender().packetsSent();
   run.journalBytes = a.rtp.sender().journalBytes();
-  run.figures = b.rtp.figuresText();
+  run.figures = link::figuresText(b.rtp.figures());
   return run;
 }
 

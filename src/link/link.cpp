@@ -225,8 +225,9 @@ void Link::checkDevices() {
 }
 
 QString Link::statusText() const {
-  const QString own = protocol_ ? protocol_->ownStatusText() : QString();
-  return link::statusText(own.isEmpty() ? connectionText(status()) : own, running_ ? missing_ : Missing{});
+  const auto members = protocol_->groupMembersHeard();
+  return link::statusText(members ? groupStateText(*members) : connectionText(status()),
+                          running_ ? missing_ : Missing{});
 }
 
 SentChatLine Link::sendChatLine(const QString& line) {
@@ -252,9 +253,9 @@ midi::Released Link::panic() {
 
 Counts Link::counts() const { return {bridge_->sentCount(), received_}; }
 
-QString Link::figuresText() { return protocol_ ? protocol_->figuresText() : QString(); }
+QString Link::figuresText() { return link::figuresText(protocol_->figures()); }
 
-QString Link::figuresSummary() { return protocol_ ? protocol_->figuresSummary() : QString(); }
+QString Link::figuresSummary() { return link::figuresSummary(protocol_->figures()); }
 
 void Link::peerEvent(midi::MidiEventView event, std::optional<std::uint32_t> stampMicros, std::int64_t arrivalMicros) {
   if (ending_) return;

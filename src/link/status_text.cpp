@@ -6,6 +6,12 @@ QString connectionText(protocol::LinkStatus status) {
   return status == protocol::LinkStatus::Connected ? QStringLiteral("Connected") : QStringLiteral("Not Connected");
 }
 
+QString groupStateText(std::size_t members) {
+  if (members == 0) return QStringLiteral("Group joined - no member heard");
+  if (members == 1) return QStringLiteral("Group joined - 1 member heard");
+  return QStringLiteral("Group joined - %1 members heard").arg(members);
+}
+
 QString statusText(const QString& state, Missing missing) {
   const QString& text = state;
   // Without the service no device is there either: that one says it all.

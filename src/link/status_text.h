@@ -1,12 +1,15 @@
 // The short texts both front ends show of a running session: the status line
 // (whether the peer answers, and what of our own side is missing, so that a link
-// that cannot play is never called healthy) and what a Panic released.
+// that cannot play is never called healthy), the link's figures and what a Panic
+// released.
 #pragma once
 
 #include <QString>
 
+#include <cstddef>
+
 #include "midi/held_notes.h"
-#include "protocol/classic/connection_monitor.h"
+#include "protocol/link_figures.h"
 
 namespace strandlink::link {
 
@@ -21,9 +24,19 @@ struct Missing {
 
 // "Connected" or "Not Connected".
 QString connectionText(protocol::LinkStatus status);
-// The state (connectionText(), or a protocol's own), with what is missing after
-// a dash: "Connected - output missing".
+// A group's state instead: "Group joined - 2 members heard", "Group joined - no
+// member heard".
+QString groupStateText(std::size_t members);
+// The state (connectionText() or groupStateText()), with what is missing after a
+// dash: "Connected - output missing".
 QString statusText(const QString& state, Missing missing);
+
+// The figures (figures_text.cpp), each protocol's as it measures them; empty
+// before there are any. "Link: rtt 0.4 ms (median 0.5 ms), jitter 0.1 ms, lost 0%"
+QString figuresText(const protocol::LinkFigures& figures);
+// The two figures that matter on stage, short enough for a line of the window:
+// "Round trip 0.4 ms, 0% lost".
+QString figuresSummary(const protocol::LinkFigures& figures);
 
 // "3 notes released", and with notes sent to the peer "3 notes released, 2 on the peer".
 QString panicText(const midi::Released& released);

@@ -24,6 +24,7 @@
 #include "base/monotonic_clock.h"
 #include "midi/midi_event.h"
 #include "net/socket_errors.h"
+#include "protocol/link_figures.h"
 #include "settings/preferences.h"
 #include "settings/settings.h"
 
@@ -39,9 +40,6 @@ namespace strandlink::protocol {
 
 class PeerFilter;
 
-// Whether the peer answers: what the status line says, "Connected" or "Not Connected".
-enum class LinkStatus { NotConnected, Connected };
-
 // One of the four values a Start was refused for, so a front end can take the
 // user to it.
 enum class SettingsField { None, LocalPort, RemotePort, RemoteHost, LocalHost };
@@ -55,8 +53,8 @@ class PeerSink {
   // carries one; arrivalMicros: when it arrived, on our monotonic clock (µs).
   virtual void peerEvent(midi::MidiEventView event, std::optional<std::uint32_t> stampMicros,
                          std::int64_t arrivalMicros) = 0;
-  // "Connected" or "Not Connected" changed, or the protocol's own status text
-  // did. The link releases what the peer left sounding when it falls.
+  // "Connected" or "Not Connected" changed, or the count of a group's members
+  // heard did. The link releases what the peer left sounding when it falls.
   virtual void peerStatus(LinkStatus status) = 0;
   // One member of a group is surely gone while the others stay: the link
   // releases what it left sounding.
@@ -133,15 +131,14 @@ class PeerProtocol {
   virtual void heldNotesReleased() {}
 
   virtual LinkStatus status() const = 0;
-  // What the status line says instead of "Connected" or "Not Connected" while
-  // the session runs, for a protocol that has no one peer to check; empty: those.
-  virtual QString ownStatusText() const { return {}; }
+  // While the session runs, for a protocol that has no one peer to check: the
+  // members of its group heard lately, which the status line tells instead of
+  // "Connected" or "Not Connected". None: it has one peer.
+  virtual std::optional<std::size_t> groupMembersHeard() const { return std::nullopt; }
   // Once a second while running: the connection check and the figures' clock.
   virtual void tick() = 0;
-  // The figures of the last minute, "Link: ..."; empty before there are any.
-  virtual QString figuresText() = 0;
-  // The same in short, for the status line's tooltip.
-  virtual QString figuresSummary() = 0;
+  // The figures of the last minute, and of the session so far.
+  virtual LinkFigures figures() = 0;
 
   // The protocol's chat, for one that has one; the front ends offer none without.
   virtual ChatChannel* chat() { return nullptr; }
@@ -158,8 +155,7 @@ class IdleProtocol final : public PeerProtocol {
   net::SocketError lastSendError() const override { return net::SocketError::Ok; }
   LinkStatus status() const override { return LinkStatus::NotConnected; }
   void tick() override {}
-  QString figuresText() override { return {}; }
-  QString figuresSummary() override { return {}; }
+  LinkFigures figures() override { return {}; }
 };
 
 }  // namespace strandlink::protocol

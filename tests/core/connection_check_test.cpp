@@ -1,4 +1,4 @@
-// The connection check: its rhythm and the link figures driven tick by tick, and
+// The connection check: its rhythm and the probes' figures driven tick by tick, and
 // two links on loopback that find each other, hear replies from anyone, answer
 // the configured peer and notice when replies stop.
 #include <QSignalSpy>
@@ -13,7 +13,6 @@ using namespace strandlink;
 using namespace strandlink::test;
 using protocol::classic::LinkQuality;
 using protocol::LinkStatus;
-using namespace std::chrono_literals;
 
 namespace {
 
@@ -65,39 +64,6 @@ TEST(ConnectionMonitor, FiguresCountAnsweredAndLostProbes) {
   const auto f = t.m.quality().figures(LinkQuality::Clock::now());
   EXPECT_EQ(f.answered, 5);
   EXPECT_EQ(f.lost, 5);
-  EXPECT_TRUE(protocol::classic::formatLinkQuality(f, 2).endsWith("lost 50%, refused 2"));
-}
-
-TEST(LinkFigures, MedianJitterAndLossOverTheLastMinute) {
-  LinkQuality q;
-  const auto t0 = LinkQuality::Clock::time_point{} + 1h;
-  auto round = [&](std::chrono::seconds at, std::optional<std::chrono::milliseconds> rtt) {
-    q.probeSent(t0 + at);
-    if (rtt) q.replyArrived(t0 + at + *rtt);
-    else q.tickUnanswered(t0 + at + 1s);
-  };
-  q.probeSent(t0 - 2s);  // the peer was not up yet: no loss
-  q.tickUnanswered(t0 - 1s);
-  EXPECT_EQ(protocol::classic::formatLinkSummary(q.figures(t0), false), QString());
-  round(0s, 100ms);  // leaves the window below
-  round(10s, 2ms);
-  round(11s, 6ms);
-  round(12s, std::nullopt);
-  round(13s, 4ms);
-  q.replyArrived(t0 + 14s);  // stray: no probe outstanding
-  auto f = q.figures(t0 + 20s);
-  EXPECT_EQ(f.answered, 4);
-  EXPECT_EQ(f.lost, 1);
-  EXPECT_DOUBLE_EQ(f.medianMs, 5.0);                    // of 2, 4, 6, 100
-  EXPECT_DOUBLE_EQ(f.jitterMs, (98.0 + 4.0 + 2.0) / 3);  // |2-100|, |6-2|, |4-6|
-  f = q.figures(t0 + 65s);
-  EXPECT_EQ(f.answered, 3);
-  EXPECT_DOUBLE_EQ(f.lossShare(), 0.25);
-  EXPECT_EQ(protocol::classic::formatLinkQuality(f, 0), "Link: rtt 4.0 ms (median 4.0 ms), jitter 3.0 ms, lost 25%");
-  // While not connected the last round trip is history, not a figure of the link.
-  EXPECT_EQ(protocol::classic::formatLinkSummary(f, true), "Round trip 4.0 ms, 25% lost");
-  EXPECT_EQ(protocol::classic::formatLinkSummary(f, false), "No answer, 25% lost");
-  EXPECT_EQ(protocol::classic::formatLinkQuality(q.figures(t0 + 200s), 2), QString());
 }
 
 namespace {

@@ -27,7 +27,7 @@ TEST(RtpJournalRelay, NotesTheLinkEndedAreNotEndedAgainByARepair) {
   ASSERT_EQ(b.sink.events.size(), 2u);
   EXPECT_EQ(b.sink.events[1].bytes, bend);
   // The link figures count the repair, and no note ended by it.
-  const QString figures = b.rtp.figuresText();
+  const QString figures = link::figuresText(b.rtp.figures());
   EXPECT_TRUE(figures.contains(QStringLiteral("repaired 1 gaps (1 packets lost), 0 notes ended"))) << figures.toStdString();
 }
 

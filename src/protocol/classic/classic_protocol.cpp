@@ -68,13 +68,11 @@ void ClassicProtocol::tick() {
   }
 }
 
-QString ClassicProtocol::figuresText() {
-  return formatLinkQuality(monitor_.quality().figures(LinkQuality::Clock::now()), context_.filter.refused());
-}
-
-QString ClassicProtocol::figuresSummary() {
-  return formatLinkSummary(monitor_.quality().figures(LinkQuality::Clock::now()),
-                           monitor_.status() == protocol::LinkStatus::Connected);
+LinkFigures ClassicProtocol::figures() {
+  LinkFigures f =
+      linkFigures(monitor_.quality().figures(LinkQuality::Clock::now()), monitor_.status(), context_.filter.refused());
+  f.peers.front().address = endpoints_.midiRemote();
+  return f;
 }
 
 bool ClassicProtocol::sendChatLine(std::span<const std::uint8_t> line) {

@@ -29,8 +29,7 @@ class ClassicProtocol final : public PeerProtocol, public ChatChannel {
 
   protocol::LinkStatus status() const override { return monitor_.status(); }
   void tick() override;
-  QString figuresText() override;
-  QString figuresSummary() override;
+  LinkFigures figures() override;
 
   ChatChannel* chat() override { return this; }
   bool sendChatLine(std::span<const std::uint8_t> line) override;

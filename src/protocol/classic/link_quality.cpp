@@ -46,24 +46,18 @@ LinkQuality::Figures LinkQuality::figures(Clock::time_point now) {
   return f;
 }
 
-QString formatLinkQuality(const LinkQuality::Figures& f, std::uint64_t refused) {
-  if (f.answered + f.lost == 0) return QString();
-  const QString lost = QStringLiteral("lost %1%").arg(std::lround(f.lossShare() * 100));
-  QString text = f.answered == 0 ? QStringLiteral("Link: no answer, %1").arg(lost)
-                                 : QStringLiteral("Link: rtt %1 ms (median %2 ms), jitter %3 ms, %4")
-                                       .arg(f.lastMs, 0, 'f', 1)
-                                       .arg(f.medianMs, 0, 'f', 1)
-                                       .arg(f.jitterMs, 0, 'f', 1)
-                                       .arg(lost);
-  if (refused > 0) text += QStringLiteral(", refused %1").arg(refused);
-  return text;
-}
-
-QString formatLinkSummary(const LinkQuality::Figures& f, bool connected) {
-  if (f.answered + f.lost == 0) return QString();
-  const long lost = std::lround(f.lossShare() * 100);
-  if (f.answered == 0 || !connected) return QStringLiteral("No answer, %1% lost").arg(lost);
-  return QStringLiteral("Round trip %1 ms, %2% lost").arg(f.lastMs, 0, 'f', 1).arg(lost);
+LinkFigures linkFigures(const LinkQuality::Figures& f, LinkStatus status, std::uint64_t refused) {
+  LinkFigures figures{Measure::Probes, {PeerFigures{}}, WholeLink{}};
+  figures.link.status = status;
+  figures.link.refused = refused;
+  PeerFigures& peer = figures.peers.front();
+  peer.status = status;
+  if (f.answered > 0) peer.roundTripMs = f.lastMs;
+  peer.medianRoundTripMs = f.medianMs;
+  peer.jitterMs = f.jitterMs;
+  peer.probesAnswered = f.answered;
+  peer.probesLost = f.lost;
+  return figures;
 }
 
 }  // namespace strandlink::protocol::classic

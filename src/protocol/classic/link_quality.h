@@ -3,12 +3,12 @@
 // first answer, over the last minute. The loop's thread only.
 #pragma once
 
-#include <QString>
-
 #include <chrono>
 #include <cstdint>
 #include <deque>
 #include <optional>
+
+#include "protocol/link_figures.h"
 
 namespace strandlink::protocol::classic {
 
@@ -23,7 +23,6 @@ class LinkQuality {
     double lastMs = 0;    // the latest answered probe
     double medianMs = 0;  // over the answered probes in the window
     double jitterMs = 0;  // mean change between consecutive round trips
-    double lossShare() const { return answered + lost == 0 ? 0.0 : double(lost) / (answered + lost); }
   };
 
   void probeSent(Clock::time_point now);
@@ -44,12 +43,8 @@ class LinkQuality {
   bool answeredOnce_ = false;  // losses count from the first reply on
 };
 
-// "Link: rtt 0.4 ms (median 0.5 ms), jitter 0.1 ms, lost 0%", with the refused
-// datagrams appended when there are any; empty before the first probe is settled.
-QString formatLinkQuality(const LinkQuality::Figures& f, std::uint64_t refused);
-// The two figures that matter on stage, short enough for a line of the window:
-// "Round trip 0.4 ms, 0% lost"; "No answer, 100% lost" while not connected,
-// when the last round trip is past; empty as above.
-QString formatLinkSummary(const LinkQuality::Figures& f, bool connected);
+// The figures as the link words them: the one peer's, at the status given, and
+// the datagrams the peer filter refused.
+LinkFigures linkFigures(const LinkQuality::Figures& f, LinkStatus status, std::uint64_t refused);
 
 }  // namespace strandlink::protocol::classic

@@ -157,8 +157,6 @@ void MulticastProtocol::countMembers(std::int64_t nowMicros) {
   context_.sink.peerFiguresChanged();
 }
 
-QString MulticastProtocol::ownStatusText() const { return running_ ? formatGroupState(members_) : QString(); }
-
 void MulticastProtocol::setStatus(protocol::LinkStatus status) {
   if (status == status_) return;
   status_ = status;
@@ -177,24 +175,30 @@ void MulticastProtocol::tellGarbage(std::int64_t nowMicros) {
   garbageToldAt_ = nowMicros;
 }
 
-GroupFigures MulticastProtocol::figures() const {
-  GroupFigures f;
-  const std::int64_t since = context_.now() - std::int64_t(kPeersListedSeconds) * 1'000'000;
-  for (const SenderFigures& s : receiver_.senders())
-    if (s.lastHeardMicros >= since) f.peers.push_back(s);
-  std::sort(f.peers.begin(), f.peers.end(),
+LinkFigures MulticastProtocol::figures() {
+  LinkFigures f{Measure::Group, {}, WholeLink{}};
+  f.link.status = members_ > 0 ? protocol::LinkStatus::Connected : protocol::LinkStatus::NotConnected;
+  const std::int64_t now = context_.now();
+  std::vector<SenderFigures> heard = receiver_.senders();
+  std::erase_if(heard, [&](const SenderFigures& s) { return s.lastHeardMicros < now - kPeerListedMicros; });
+  std::sort(heard.begin(), heard.end(),
             [](const SenderFigures& a, const SenderFigures& b) { return a.lastHeardMicros > b.lastHeardMicros; });
+  for (const SenderFigures& s : heard) {
+    PeerFigures& peer = f.peers.emplace_back();
+    peer.address = s.address;
+    peer.status = s.lastHeardMicros >= now - kMemberGoneMicros ? protocol::LinkStatus::Connected
+                                                               : protocol::LinkStatus::NotConnected;
+    peer.datagramsIn = s.datagrams;
+    peer.messagesIn = s.stream.messages;
+    peer.dropped = s.stream.dropped();
+  }
   const midi::StreamCounters in = receiver_.totals();
-  f.datagramsIn = datagramsIn_;
-  f.messagesIn = in.messages;
-  f.dropped = in.dropped();
-  f.datagramsOut = datagramsOut_.load(std::memory_order_relaxed);
-  f.messagesOut = messagesOut_.load(std::memory_order_relaxed);
+  f.link.datagramsIn = datagramsIn_;
+  f.link.messagesIn = in.messages;
+  f.link.dropped = in.dropped();
+  f.link.datagramsOut = datagramsOut_.load(std::memory_order_relaxed);
+  f.link.messagesOut = messagesOut_.load(std::memory_order_relaxed);
   return f;
 }
-
-QString MulticastProtocol::figuresText() { return formatGroupFigures(figures()); }
-
-QString MulticastProtocol::figuresSummary() { return formatGroupSummary(figures(), members_ > 0); }
 
 }  // namespace strandlink::protocol::multicast

@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "net/read_notifier.h"
-#include "protocol/multicast/group_figures.h"
 #include "protocol/multicast/group_receiver.h"
 #include "protocol/multicast/multicast_socket.h"
 #include "protocol/peer_protocol.h"
@@ -36,11 +35,12 @@ class MulticastProtocol final : public PeerProtocol {
   net::SocketError lastSendError() const override { return lastSendError_.load(std::memory_order_relaxed); }
 
   protocol::LinkStatus status() const override { return status_; }
-  QString ownStatusText() const override;
+  std::optional<std::size_t> groupMembersHeard() const override {
+    return running_ ? std::optional(members_) : std::nullopt;
+  }
   void heldNotesReleased() override { receiver_.forgetHeld(); }
   void tick() override;
-  QString figuresText() override;
-  QString figuresSummary() override;
+  LinkFigures figures() override;
 
 
   // The group joined; meaningful while running.
@@ -51,6 +51,8 @@ class MulticastProtocol final : public PeerProtocol {
   // A member silent this long is surely gone: what it left sounding is released,
   // and it is no longer counted. A held organ chord is silence too.
   static constexpr std::int64_t kMemberGoneMicros = 30'000'000;
+  // The figures list a sender while it was heard within this long.
+  static constexpr std::int64_t kPeerListedMicros = 60'000'000;
 
  private:
   void readDatagrams();
@@ -58,7 +60,6 @@ class MulticastProtocol final : public PeerProtocol {
   void setStatus(protocol::LinkStatus status);
   void countMembers(std::int64_t nowMicros);
   void tellGarbage(std::int64_t nowMicros);
-  GroupFigures figures() const;
 
   PeerContext context_;
   MulticastSocket socket_;

@@ -32,12 +32,6 @@ PeerAddress peerAddressOf(const sockaddr_in& a) {
   return {text, ntohs(a.sin_port)};
 }
 
-sockaddr_in socketAddressOf(const PeerAddress& a) {
-  in_addr address{};
-  ::inet_pton(AF_INET, a.host.c_str(), &address);
-  return net::makeAddress(address.s_addr, a.port);
-}
-
 std::uint32_t randomWord() {
   static std::mt19937 generator{std::random_device{}()};
   return static_cast<std::uint32_t>(generator());
@@ -53,6 +47,12 @@ bool journalByDefault() {
 }
 
 }  // namespace
+
+sockaddr_in socketAddressOf(const PeerAddress& a) {
+  in_addr address{};
+  ::inet_pton(AF_INET, a.host.c_str(), &address);
+  return net::makeAddress(address.s_addr, a.port);
+}
 
 RtpProtocol::RtpProtocol(const PeerContext& context)
     : context_(context), sendsJournal_(journalByDefault()), buffer_(kReadLength) {

@@ -23,6 +23,9 @@
 
 namespace strandlink::protocol::rtp {
 
+// The socket's form of an address the session speaks of.
+sockaddr_in socketAddressOf(const PeerAddress& a);
+
 class RtpProtocol final : public PeerProtocol {
  public:
   explicit RtpProtocol(const PeerContext& context);
@@ -40,8 +43,7 @@ class RtpProtocol final : public PeerProtocol {
   void heldNotesReleased() override;
   protocol::LinkStatus status() const override { return status_; }
   void tick() override;
-  QString figuresText() override;
-  QString figuresSummary() override;
+  LinkFigures figures() override;
 
 
   // For tests and the figures: the session while one runs.

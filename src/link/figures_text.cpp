@@ -1,0 +1,144 @@
+// The words of the link's figures, one way per way of measuring them.
+#include <arpa/inet.h>
+
+#include <QStringList>
+
+#include <cmath>
+
+#include "link/status_text.h"
+#include "net/addresses.h"
+
+namespace strandlink::link {
+
+using protocol::LinkFigures;
+using protocol::LinkStatus;
+using protocol::PeerFigures;
+
+namespace {
+
+// At most this many of a group's members are named; the rest are counted.
+constexpr std::size_t kPeersNamed = 8;
+
+QString oneDecimal(double ms) { return QString::number(ms, 'f', 1); }
+
+long lostPercent(const PeerFigures& p) {
+  return std::lround(double(p.probesLost) / double(p.probesAnswered + p.probesLost) * 100);
+}
+
+bool probesSettled(const LinkFigures& f) {
+  return !f.peers.empty() && f.peers.front().probesAnswered + f.peers.front().probesLost > 0;
+}
+
+// The probes: "Link: rtt 0.4 ms (median 0.5 ms), jitter 0.1 ms, lost 0%", with
+// the refused datagrams appended when there are any; empty before the first probe
+// is settled.
+QString probesText(const LinkFigures& f) {
+  if (!probesSettled(f)) return {};
+  const PeerFigures& p = f.peers.front();
+  const QString lost = QStringLiteral("lost %1%").arg(lostPercent(p));
+  QString text = !p.roundTripMs ? QStringLiteral("Link: no answer, %1").arg(lost)
+                                : QStringLiteral("Link: rtt %1 ms (median %2 ms), jitter %3 ms, %4")
+                                      .arg(oneDecimal(*p.roundTripMs), oneDecimal(p.medianRoundTripMs),
+                                           oneDecimal(p.jitterMs), lost);
+  if (f.link.refused > 0) text += QStringLiteral(", refused %1").arg(f.link.refused);
+  return text;
+}
+
+// "Round trip 0.4 ms, 0% lost"; while not connected the last round trip is past:
+// "No answer, 100% lost".
+QString probesSummary(const LinkFigures& f) {
+  if (!probesSettled(f)) return {};
+  const PeerFigures& p = f.peers.front();
+  if (!p.roundTripMs || f.link.status != LinkStatus::Connected)
+    return QStringLiteral("No answer, %1% lost").arg(lostPercent(p));
+  return QStringLiteral("Round trip %1 ms, %2% lost").arg(oneDecimal(*p.roundTripMs)).arg(lostPercent(p));
+}
+
+// The session: "Link: rtt 0.4 ms, clock offset -12.5 ms, lost 0 packets; repaired
+// 0 gaps (0 packets lost), 0 notes ended, 0 values restored"; empty before the
+// first clock exchange.
+QString sessionText(const LinkFigures& f) {
+  if (f.peers.empty() || !f.peers.front().roundTripMs) return {};
+  const PeerFigures& p = f.peers.front();
+  QString text = QStringLiteral("Link: rtt %1 ms, clock offset %2 ms, lost %3 packets")
+                     .arg(oneDecimal(*p.roundTripMs), oneDecimal(p.clockOffsetMs))
+                     .arg(p.packetsLost);
+  if (f.link.refused > 0) text += QStringLiteral(", refused %1").arg(f.link.refused);
+  const protocol::Repairs& r = f.link.repairs;
+  text += QStringLiteral("; repaired %1 gaps (%2 packets lost), %3 notes ended, %4 values restored")
+              .arg(r.gaps)
+              .arg(r.packetsLost)
+              .arg(r.notesEnded)
+              .arg(r.valuesRestored);
+  return text;
+}
+
+// "Round trip 0.4 ms, 0 packets lost"; "No session, ..." while not connected.
+QString sessionSummary(const LinkFigures& f) {
+  if (f.peers.empty() || !f.peers.front().roundTripMs) return {};
+  const PeerFigures& p = f.peers.front();
+  if (f.link.status != LinkStatus::Connected) return QStringLiteral("No session, %1 packets lost").arg(p.packetsLost);
+  return QStringLiteral("Round trip %1 ms, %2 packets lost").arg(oneDecimal(*p.roundTripMs)).arg(p.packetsLost);
+}
+
+// The group: "Link: 2 peers heard (10.0.0.1:40000, 10.0.0.2:40001), in 12
+// datagrams / 12 messages, out 5 datagrams / 5 messages, 0 dropped as garbage";
+// empty before anything was sent or heard.
+bool groupQuiet(const LinkFigures& f) { return f.peers.empty() && f.link.datagramsIn == 0 && f.link.datagramsOut == 0; }
+
+QString peerCount(std::size_t peers) {
+  return peers == 1 ? QStringLiteral("1 peer") : QStringLiteral("%1 peers").arg(peers);
+}
+
+QString peersHeard(const std::vector<PeerFigures>& peers) {
+  if (peers.empty()) return QStringLiteral("no peer heard");
+  QStringList named;
+  for (std::size_t i = 0; i < peers.size() && i < kPeersNamed; ++i) {
+    const sockaddr_in& a = peers[i].address;
+    named << QStringLiteral("%1:%2").arg(net::formatAddress(a.sin_addr.s_addr)).arg(ntohs(a.sin_port));
+  }
+  if (peers.size() > kPeersNamed) named << QStringLiteral("%1 more").arg(peers.size() - kPeersNamed);
+  return QStringLiteral("%1 heard (%2)").arg(peerCount(peers.size()), named.join(QStringLiteral(", ")));
+}
+
+QString groupText(const LinkFigures& f) {
+  if (groupQuiet(f)) return {};
+  return QStringLiteral(
+             "Link: %1, in %2 datagrams / %3 messages, out %4 datagrams / %5 messages, %6 dropped as garbage")
+      .arg(peersHeard(f.peers))
+      .arg(f.link.datagramsIn)
+      .arg(f.link.messagesIn)
+      .arg(f.link.datagramsOut)
+      .arg(f.link.messagesOut)
+      .arg(f.link.dropped);
+}
+
+// "2 peers heard, 0 dropped"; "No peer heard" while no member is.
+QString groupSummary(const LinkFigures& f) {
+  if (groupQuiet(f)) return {};
+  if (f.link.status != LinkStatus::Connected || f.peers.empty())
+    return QStringLiteral("No peer heard, %1 dropped").arg(f.link.dropped);
+  return QStringLiteral("%1 heard, %2 dropped").arg(peerCount(f.peers.size())).arg(f.link.dropped);
+}
+
+}  // namespace
+
+QString figuresText(const LinkFigures& figures) {
+  switch (figures.measure) {
+    case protocol::Measure::Probes: return probesText(figures);
+    case protocol::Measure::Session: return sessionText(figures);
+    case protocol::Measure::Group: return groupText(figures);
+  }
+  return {};
+}
+
+QString figuresSummary(const LinkFigures& figures) {
+  switch (figures.measure) {
+    case protocol::Measure::Probes: return probesSummary(figures);
+    case protocol::Measure::Session: return sessionSummary(figures);
+    case protocol::Measure::Group: return groupSummary(figures);
+  }
+  return {};
+}
+
+}  // namespace strandlink::link
