@@ -30,13 +30,13 @@ report::MessageBoxes& MainWindow::sessionBoxes(report::MessageBoxes* given) {
 void MainWindow::buildSessionView(QWidget* client) {
   plot_ = new LatencyPlot(client);
   plot_->setObjectName(QStringLiteral("latencyPlot"));
-  plot_->setGeometry(twipsRect(7680, 240, 1935, 1080));
+  plot_->setGeometry(twipsRect(7680, 240, 1875, 1080));
   plot_->hide();
   plotTimer_ = new QTimer(this);
   plotTimer_->setInterval(1000);
   connect(plotTimer_, &QTimer::timeout, this, [this] { plot_->record(link_.figures()); });
   banner_ = new ReportBanner(client);
-  banner_->setGeometry(twipsRect(7680, 1380, 1935, 1350));
+  banner_->setGeometry(twipsRect(7680, 1380, 1875, 1350));
   reports_->attach(
       banner_, [this] { return link_.running(); }, [this](const QString& line) { showNotice(line); });
   statusFont_ = statusLabel_->font();

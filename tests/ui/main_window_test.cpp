@@ -463,10 +463,10 @@ TEST(MainWindow, TheDeviceListsFollowPortsThatComeAndGoAndKeepTheChoiceByName) {
   EXPECT_EQ(t.window.currentSettings().outputPosition, outputs->currentIndex());
 }
 
-// On stage nobody clicks: a synth program that ends and comes back, then the JACK
-// server killed and started again with its programs started seconds later. MIDI
-// reaches the synth again within 3 s each time, no box shows (the window's banner
-// says it, and clears), and meanwhile the status line's tooltip says what is missing.
+// On stage nobody clicks: the JACK server killed and started again with its
+// programs started seconds later (a single device: device_return_test, and the
+// window's banner: session_view_test). MIDI reaches the synth again within 3 s, no
+// box shows, and meanwhile the status line's tooltip says what is missing.
 TEST(MainWindow, DevicesAndTheServerThatComeBackPlayAgainWithoutAClickAndTheStatusSaysWhatIsMissing) {
   KillableJack server("strandlink-ui-restart-" + std::to_string(::getpid()));
   REQUIRE_REAL_PART(server.start(), "jackd cannot start here");
@@ -499,13 +499,6 @@ TEST(MainWindow, DevicesAndTheServerThatComeBackPlayAgainWithoutAClickAndTheStat
     }, deadlineMs);
   };
   ASSERT_TRUE(plays(10000));
-
-  synth.reset();
-  ASSERT_TRUE(waitFor([&] { return warned("output missing"); }, 3000)) << status->toolTip();
-  EXPECT_TRUE(banner->text().startsWith("Midi Output: ui-syn:in :  The MIDI port is no longer there."));
-  synth = madeWhenServed<JackSynth>("ui-syn");
-  EXPECT_TRUE(plays(3000)) << "the synth that came back got no MIDI within 3 s";
-  EXPECT_TRUE(waitFor([&] { return banner->isHidden() && !warned("output missing"); }, 1500)) << status->toolTip();
 
   server.stop(SIGKILL);
   keyboard.reset();
