@@ -126,7 +126,8 @@ bool Link::start(const settings::Settings& given, const SessionOptions& options)
   missing_ = {};
   waitsForInvitation_ = settings.remoteHost.trimmed().isEmpty();
   ownName_ = sessionName(options.name);
-  remoteAddress_ = waitsForInvitation_ ? QString() : settings.remoteHost.trimmed() + u':' + settings.remotePort.trimmed();
+  remoteAddress_ = waitsForInvitation_ ? QString()
+                                       : settings.remoteHost.trimmed() + u':' + settings.remotePort.trimmed();
   running_ = true;
   checkTimer_.start();
   deviceTimer_.start();
@@ -245,7 +246,8 @@ LinkState Link::state() {
   s.peerName = peer.name;
   // Where the peer is seen to be, over where it was looked for.
   if (peer.address.sin_addr.s_addr != 0)
-    s.peerAddress = QStringLiteral("%1:%2").arg(net::formatAddress(peer.address.sin_addr.s_addr)).arg(ntohs(peer.address.sin_port));
+    s.peerAddress =
+        QStringLiteral("%1:%2").arg(net::formatAddress(peer.address.sin_addr.s_addr)).arg(ntohs(peer.address.sin_port));
   return s;
 }
 

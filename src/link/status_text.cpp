@@ -36,7 +36,8 @@ StatusWords stateWords(const LinkState& s) {
   if (s.status == protocol::LinkStatus::Connected) {
     if (s.peerName.isEmpty())
       return {connectionText(s.status),
-              s.peerAddress.isEmpty() ? connectionText(s.status) : QStringLiteral("Connected to ") + s.peerAddress, Good};
+              s.peerAddress.isEmpty() ? connectionText(s.status) : QStringLiteral("Connected to ") + s.peerAddress,
+              Good};
     QString detail = QStringLiteral("Connected to ") + quoted(s.peerName);
     if (!s.peerAddress.isEmpty()) detail += QStringLiteral(" at ") + s.peerAddress;
     return {QStringLiteral("Connected to ") + s.peerName, detail, Good};

@@ -47,10 +47,10 @@ enum class StatusTone { Idle, Good, Waiting, Bad };
 struct LinkState {
   bool running = false;
   protocol::LinkStatus status = protocol::LinkStatus::NotConnected;
-  bool waitingForInvitation = false;  // an RTP-MIDI session with no remote: a peer invites it
-  QString ownName;                    // the name this session goes by on the network
-  QString peerName;                   // the linked peer's, where it gives one
-  QString peerAddress;                // "10.0.0.2:5004"; empty while unknown
+  bool waitingForInvitation = false;   // an RTP-MIDI session with no remote: a peer invites it
+  QString ownName;                     // the name this session goes by on the network
+  QString peerName;                    // the linked peer's, where it gives one
+  QString peerAddress;                 // "10.0.0.2:5004"; empty while unknown
   std::optional<std::size_t> members;  // a group's members heard; none: one peer
   Missing missing;
 };

@@ -81,7 +81,9 @@ void LatencyPlot::paintEvent(QPaintEvent*) {
   bool drawing = false;
   for (std::size_t i = 0; i < h.size(); ++i) {
     const LatencySample& s = h.at(i);
-    if (s.lost > 0) painter.fillRect(QRectF(x(i) - step / 2, all.bottom() - mark, std::max(step, 2.0), mark), QColor(0xe5, 0x39, 0x35));
+    if (s.lost > 0)
+      painter.fillRect(QRectF(x(i) - step / 2, all.bottom() - mark, std::max(step, 2.0), mark),
+                       QColor(0xe5, 0x39, 0x35));
     if (!s.ms) {
       drawing = false;  // no answer: a gap in the line
       continue;

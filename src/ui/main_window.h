@@ -61,7 +61,6 @@ class WrapPushButton;
 inline constexpr double kDefaultPointSize = 8.0;
 inline constexpr double kSmallestDefaultPointSize = 7.0;
 
-
 // The chat box's first text: a prompt, not the start of a line.
 inline constexpr char kChatPrompt[] = "Type message here and hit Enter!";
 // The history keeps this many lines, the oldest going first, so that a chatty or
