@@ -1,5 +1,7 @@
 #include "link/link.h"
 
+#include <arpa/inet.h>
+
 #include <array>
 #include <cmath>
 #include <utility>
@@ -122,6 +124,10 @@ bool Link::start(const settings::Settings& given, const SessionOptions& options)
   sessionPorts_ = {portAt(lists_.inputs, settings.inputPosition), portAt(lists_.outputs, settings.outputPosition)};
   filter_.clearCount();
   missing_ = {};
+  waitsForInvitation_ = settings.remoteHost.trimmed().isEmpty();
+  ownName_ = sessionName(options.name);
+  remoteAddress_ = waitsForInvitation_ ? QString()
+                                       : settings.remoteHost.trimmed() + u':' + settings.remotePort.trimmed();
   running_ = true;
   checkTimer_.start();
   deviceTimer_.start();
@@ -228,6 +234,21 @@ QString Link::statusText() const {
   const auto members = protocol_->groupMembersHeard();
   return link::statusText(members ? groupStateText(*members) : connectionText(status()),
                           running_ ? missing_ : Missing{});
+}
+
+LinkState Link::state() {
+  LinkState s{running_, status(), waitsForInvitation_, ownName_, {}, remoteAddress_, protocol_->groupMembersHeard(),
+              missing()};
+  if (!running_) return s;
+  const protocol::LinkFigures f = protocol_->figures();
+  if (f.measure == protocol::Measure::Group || f.peers.empty()) return s;
+  const protocol::PeerFigures& peer = f.peers.front();
+  s.peerName = peer.name;
+  // Where the peer is seen to be, over where it was looked for.
+  if (peer.address.sin_addr.s_addr != 0)
+    s.peerAddress =
+        QStringLiteral("%1:%2").arg(net::formatAddress(peer.address.sin_addr.s_addr)).arg(ntohs(peer.address.sin_port));
+  return s;
 }
 
 SentChatLine Link::sendChatLine(const QString& line) {

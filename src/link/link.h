@@ -134,6 +134,10 @@ class Link : public QObject, private protocol::PeerSink {
   Counts counts() const;
   // Datagrams the peer filter refused in this session.
   std::uint64_t refusedDatagrams() const { return filter_.refused(); }
+  // The session and its peer as the status line tells them (statusWords()).
+  LinkState state();
+  // The figures as numbers, of the last minute and of the session so far.
+  protocol::LinkFigures figures() { return protocol_->figures(); }
   // "Link: rtt ..." for the figures of the last minute; empty before the first.
   QString figuresText();
   // "Round trip ..., ...% lost": the same figures in short.
@@ -211,6 +215,11 @@ class Link : public QObject, private protocol::PeerSink {
   protocol::SettingsField startProblem_ = protocol::SettingsField::None;
   settings::RememberedPorts sessionPorts_;
   Missing missing_;
+  // Of the running (or last) session: no remote given, so a peer must invite it;
+  // the name it offers; the remote as the settings give it.
+  bool waitsForInvitation_ = false;
+  QString ownName_;
+  QString remoteAddress_;
   std::function<std::int64_t()> clock_ = monotonicMicros;
 };
 

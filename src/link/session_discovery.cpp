@@ -1,5 +1,7 @@
 #include "link/session_discovery.h"
 
+#include <utility>
+
 #include <QEventLoop>
 #include <QSysInfo>
 #include <QTimer>
@@ -39,8 +41,14 @@ SessionDiscovery::~SessionDiscovery() {
 discovery::AvahiConnection& SessionDiscovery::connection() {
   if (connection_) return *connection_;
   connection_ = std::make_unique<discovery::AvahiConnection>();
-  connect(connection_.get(), &discovery::AvahiConnection::off, this,
-          [this](const discovery::Failure& reason) { emit noticed(discovery::describe(reason)); });
+  connect(connection_.get(), &discovery::AvahiConnection::off, this, [this](const discovery::Failure& reason) {
+    saidOff_ = true;
+    emit noticed(discovery::describe(reason));
+  });
+  connect(connection_.get(), &discovery::AvahiConnection::running, this, [this] {
+    if (!std::exchange(saidOff_, false)) return;
+    emit noticed(QStringLiteral("discovery is back: sessions are published and found again"));
+  });
   connection_->start();
   return *connection_;
 }

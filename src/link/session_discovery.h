@@ -68,6 +68,7 @@ class SessionDiscovery : public QObject {
   std::unique_ptr<discovery::Publisher> publisher_;
   QEventLoop* finding_ = nullptr;  // the loop of the find in progress
   bool abandoned_ = false;
+  bool saidOff_ = false;  // the user was told discovery is off, and not yet that it is back
 };
 
 }  // namespace strandlink::link

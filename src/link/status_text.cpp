@@ -22,6 +22,46 @@ QString statusText(const QString& state, Missing missing) {
   return text;
 }
 
+namespace {
+
+QString quoted(const QString& name) { return u'\u201c' + name + u'\u201d'; }
+
+// The state in a line's words, and in full; the tone without what is missing.
+StatusWords stateWords(const LinkState& s) {
+  using enum StatusTone;
+  if (s.members) {
+    const QString heard = *s.members == 0 ? QStringLiteral("none") : QString::number(*s.members);
+    return {QStringLiteral("Group: %1 heard").arg(heard), groupStateText(*s.members), *s.members > 0 ? Good : Waiting};
+  }
+  if (s.status == protocol::LinkStatus::Connected) {
+    if (s.peerName.isEmpty())
+      return {connectionText(s.status),
+              s.peerAddress.isEmpty() ? connectionText(s.status) : QStringLiteral("Connected to ") + s.peerAddress,
+              Good};
+    QString detail = QStringLiteral("Connected to ") + quoted(s.peerName);
+    if (!s.peerAddress.isEmpty()) detail += QStringLiteral(" at ") + s.peerAddress;
+    return {QStringLiteral("Connected to ") + s.peerName, detail, Good};
+  }
+  if (s.waitingForInvitation)
+    return {QStringLiteral("Waiting as ") + quoted(s.ownName),
+            QStringLiteral("Waiting to be invited as %1: a peer that finds this session on the network invites it")
+                .arg(quoted(s.ownName)),
+            Waiting};
+  const QString none = connectionText(s.status);
+  return {none, s.peerAddress.isEmpty() ? none : none + QStringLiteral(": no answer from ") + s.peerAddress, Bad};
+}
+
+}  // namespace
+
+StatusWords statusWords(const LinkState& state) {
+  if (!state.running) return {connectionText(protocol::LinkStatus::NotConnected), {}, StatusTone::Idle};
+  StatusWords words = stateWords(state);
+  words.detail = statusText(words.detail, state.missing);
+  // Linked, but our own side cannot play all of it: not the green of a whole link.
+  if (state.missing.any() && words.tone == StatusTone::Good) words.tone = StatusTone::Waiting;
+  return words;
+}
+
 QString panicText(const midi::Released& released) {
   QString text = released.notes == 1 ? QStringLiteral("1 note released")
                                      : QStringLiteral("%1 notes released").arg(released.notes);

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <cstddef>
+#include <optional>
 
 #include "midi/held_notes.h"
 #include "protocol/link_figures.h"
@@ -37,6 +38,30 @@ QString figuresText(const protocol::LinkFigures& figures);
 // The two figures that matter on stage, short enough for a line of the window:
 // "Round trip 0.4 ms, 0% lost".
 QString figuresSummary(const protocol::LinkFigures& figures);
+
+// How the window colours the state at a glance: no session; the peer answers;
+// waiting for one, or linked without all of our own side; no answer.
+enum class StatusTone { Idle, Good, Waiting, Bad };
+
+// What the status line is made from: the session and its peer as the link knows them.
+struct LinkState {
+  bool running = false;
+  protocol::LinkStatus status = protocol::LinkStatus::NotConnected;
+  bool waitingForInvitation = false;   // an RTP-MIDI session with no remote: a peer invites it
+  QString ownName;                     // the name this session goes by on the network
+  QString peerName;                    // the linked peer's, where it gives one
+  QString peerAddress;                 // "10.0.0.2:5004"; empty while unknown
+  std::optional<std::size_t> members;  // a group's members heard; none: one peer
+  Missing missing;
+};
+
+// A few words for a line of the window, and the whole of it for its tooltip.
+struct StatusWords {
+  QString text;
+  QString detail;
+  StatusTone tone = StatusTone::Idle;
+};
+StatusWords statusWords(const LinkState& state);
 
 // "3 notes released", and with notes sent to the peer "3 notes released, 2 on the peer".
 QString panicText(const midi::Released& released);

@@ -33,6 +33,7 @@
 #include "ui/line_shapes.h"
 #include "ui/qt_file_dialogs.h"
 #include "ui/qt_message_boxes.h"
+#include "ui/session_reports.h"
 #include "ui/shell.h"
 #include "ui/wrap_buttons.h"
 #include "version.h"
@@ -44,16 +45,10 @@ namespace {
 const QString kStopCaption = QStringLiteral("St&op");
 const QString kExitCaption = QStringLiteral("&Exit");
 
-report::MessageBoxes& boxesFor(report::MessageBoxes* given, std::unique_ptr<QtMessageBoxes>& own, QWidget* parent) {
-  if (given != nullptr) return *given;
-  own = std::make_unique<QtMessageBoxes>(parent);
-  return *own;
-}
-
 }  // namespace
 
 MainWindow::MainWindow(midi::MidiService& midi, report::MessageBoxes* boxes, QWidget* parent)
-    : QMainWindow(parent), link_(midi, boxesFor(boxes, ownBoxes_, this)) {
+    : QMainWindow(parent), link_(midi, sessionBoxes(boxes)) {
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
   setWindowTitle(caption());
@@ -65,6 +60,7 @@ MainWindow::MainWindow(midi::MidiService& midi, report::MessageBoxes* boxes, QWi
   setWindowIcon(icon);
   shell_ = makeDesktopShell();
   buildControls();
+  buildSessionView(client_);
   // The client area is fixed, so the window is exactly menu bar plus client area.
   layout()->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -79,6 +75,7 @@ MainWindow::MainWindow(midi::MidiService& midi, report::MessageBoxes* boxes, QWi
   };
   wireControls();
   wireLink();
+  showStatus();  // in the same look as after a session
   animationTimer_->start();
   startButton_->setFocus();
 }
@@ -141,10 +138,10 @@ void MainWindow::wireLink() {
   connect(&link_, &link::Link::runningChanged, this, &MainWindow::showRunning);
   connect(&link_, &link::Link::cannotGoOn, this, [this] { fatalExit_(); });
   connect(&link_, &link::Link::statusChanged, this, &MainWindow::showStatus);
+  connect(&link_, &link::Link::figuresChanged, this, &MainWindow::showStatus);
   connect(&link_, &link::Link::chatLineReceived, this, &MainWindow::showChatLine);
   connect(chatInput_, &QLineEdit::inputRejected, this, &MainWindow::sayChatLineCut);
   connect(&link_, &link::Link::countsChanged, this, &MainWindow::showCounts);
-  connect(&link_, &link::Link::figuresChanged, this, &MainWindow::showFigures);
   connect(&link_, &link::Link::deviceFollowed, this, &MainWindow::showDeviceMove);
   connect(&link_, &link::Link::devicesChanged, this, &MainWindow::refreshDeviceLists);
   connect(&link_, &link::Link::noticed, this, &MainWindow::showNotice);
@@ -267,8 +264,7 @@ void MainWindow::showRunning(bool running) {
   outputList_->setEnabled(!running);
   enableTimingChoice(running);
   lockNetworkBoxes(running);
-  // No session is connected at its start, and none after its end.
-  showStatus(protocol::LinkStatus::NotConnected);
+  showSessionView(running);
   if (running) {
     animationTimer_->stop();
     hintBox_->hide();

@@ -22,6 +22,7 @@
 #include "link/setting_overrides.h"
 #include "settings/settings.h"
 #include "ui/settings_dialogs.h"
+#include "ui/status_line.h"
 
 class QAction;
 class QCheckBox;
@@ -45,9 +46,12 @@ namespace strandlink::ui {
 class AboutWindow;
 class ActivityLight;
 class InfoWindow;
+class LatencyPlot;
 class LineShapes;
 class SessionFinder;
 class QtMessageBoxes;
+class ReportBanner;
+class SessionReports;
 class Shell;
 class WrapCheckBox;
 class WrapPushButton;
@@ -56,9 +60,6 @@ class WrapPushButton;
 // 8 pt where the layout names none, less when the family is too wide for that.
 inline constexpr double kDefaultPointSize = 8.0;
 inline constexpr double kSmallestDefaultPointSize = 7.0;
-
-// The status line's background while the MIDI service or a chosen device is missing.
-inline const QColor kWarningColour{0xf9, 0xa8, 0x25};
 
 // The chat box's first text: a prompt, not the start of a line.
 inline constexpr char kChatPrompt[] = "Type message here and hit Enter!";
@@ -166,9 +167,6 @@ class MainWindow : public QMainWindow {
   void openAbout();
   // main_window_stage.cpp
   void buildStageControls(QWidget* client);
-  void showStatus(protocol::LinkStatus status);
-  void showStatusText(const QString& text);
-  void showFigures(const QString& text);
   void toggleStatistics();
   void showCounts(link::Counts counts);
   void buildTimingChoice(QWidget* client);
@@ -180,6 +178,12 @@ class MainWindow : public QMainWindow {
   link::SessionOptions sessionOptions() const;
   void showChatAvailability();
   void showDeviceMove(const link::DeviceMove& move);
+  // main_window_status.cpp
+  report::MessageBoxes& sessionBoxes(report::MessageBoxes* given);
+  void buildSessionView(QWidget* client);
+  void showStatus();
+  void sayReturns(link::Missing now);
+  void showSessionView(bool running);
   // main_window_discovery.cpp
   void buildSessionFinder(QWidget* frame);
   void wireSessionFinder();
@@ -193,6 +197,7 @@ class MainWindow : public QMainWindow {
   void hideHint();
 
   std::unique_ptr<QtMessageBoxes> ownBoxes_;
+  std::unique_ptr<SessionReports> reports_;  // before the link, which reports through it
   link::Link link_;
   std::unique_ptr<FileDialogs> fileDialogs_;
   std::function<void()> quitProgram_;
@@ -218,6 +223,7 @@ class MainWindow : public QMainWindow {
   // (empty: none, or our own port).
   std::array<std::string, 2> wantedDevices_;
   QFont statusFont_;       // the status line's own font, before any shrinking
+  link::Missing shownMissing_;  // what the status line last said was missing
   bool publish_ = false;   // publish each session (publishAs())
   QString sessionName_;    // under this name; empty: the host name
   QString remoteSession_;  // the remote by session name, until the user types one
@@ -257,6 +263,9 @@ class MainWindow : public QMainWindow {
   ActivityLight* inputLight_ = nullptr;
   ActivityLight* outputLight_ = nullptr;
   QLabel* figuresLabel_ = nullptr;
+  LatencyPlot* plot_ = nullptr;
+  QTimer* plotTimer_ = nullptr;
+  ReportBanner* banner_ = nullptr;
   QCheckBox* peerOnlyBox_ = nullptr;
   QComboBox* protocolBox_ = nullptr;
   QComboBox* timingBox_ = nullptr;

@@ -188,42 +188,6 @@ void MainWindow::panic() {
   panicNoteTimer_->start();
 }
 
-// Green while the peer answers; red while a session runs and it does not; amber,
-// whatever the peer does, while the MIDI service or a chosen device is missing
-// (the text says which); grey while no session runs.
-void MainWindow::showStatus(protocol::LinkStatus status) {
-  const bool connected = status == protocol::LinkStatus::Connected;
-  showStatusText(link_.statusText());
-  const bool running = link_.running();
-  QPalette p = QApplication::palette(statusLabel_);
-  if (running && link_.missing().any()) {
-    p.setColor(QPalette::Window, kWarningColour);
-    p.setColor(QPalette::WindowText, Qt::black);
-  } else if (running) {
-    p.setColor(QPalette::Window, connected ? QColor(0x2e, 0x7d, 0x32) : QColor(0xc6, 0x28, 0x28));
-    p.setColor(QPalette::WindowText, Qt::white);
-  } else {
-    p.setColor(QPalette::WindowText, QColor(0x70, 0x70, 0x70));
-  }
-  statusLabel_->setAutoFillBackground(running);
-  statusLabel_->setPalette(p);
-}
-
-// What is missing makes the text longer than the box: the font shrinks to fit it
-// (never below 6 pt), back to the layout's size for the plain texts.
-void MainWindow::showStatusText(const QString& text) {
-  if (statusFont_.family().isEmpty()) statusFont_ = statusLabel_->font();
-  statusLabel_->setFont(statusFont_);
-  fitFont(statusLabel_, text, statusLabel_->width() - 4, 6.0);
-  statusLabel_->setText(text);
-}
-
-void MainWindow::showFigures(const QString& text) {
-  statusLabel_->setToolTip(wrappedToolTip(text));
-  figuresLabel_->setToolTip(wrappedToolTip(text));
-  figuresLabel_->setText(text.isEmpty() ? QString() : link_.figuresSummary());
-}
-
 // Switched on, each box shows its count from the next change on; switched off,
 // both are emptied.
 void MainWindow::toggleStatistics() {

@@ -27,28 +27,4 @@ int QtMessageBoxes::show(BoxIcon icon, const QString& title, const QString& text
   return 1;
 }
 
-void QtMessageBoxes::post(BoxIcon icon, const QString& title, const QString& text) {
-  if (!posted_) {
-    posted_ = new QMessageBox(parent_.data());
-    posted_->setAttribute(Qt::WA_DeleteOnClose);
-    posted_->setStandardButtons(QMessageBox::Ok);
-    posted_->setTextFormat(Qt::PlainText);
-  }
-  posted_->setIcon(toQtIcon(icon));
-  posted_->setWindowTitle(title);
-  posted_->setText(text);
-  // Modal to the window, but nothing waits for it to close.
-  if (!posted_->isVisible()) posted_->open();
-  // Low over the window, clear of the status line that says what is missing.
-  if (QWidget* owner = parent_.data(); owner != nullptr && owner->isVisible()) {
-    posted_->adjustSize();
-    const QPoint corner((owner->width() - posted_->width()) / 2, owner->height() - posted_->height() - 8);
-    posted_->move(owner->mapToGlobal(corner));
-  }
-}
-
-void QtMessageBoxes::closePosted() {
-  if (posted_) posted_->close();
-}
-
 }  // namespace strandlink::ui

@@ -1,5 +1,6 @@
 // Message boxes shown in the window: modal, with the given title, text and icon and
-// one OK button.
+// one OK button. What a check posts during a session goes to the window's banner
+// instead (session_reports.h).
 #pragma once
 
 #include <QMessageBox>
@@ -17,14 +18,9 @@ class QtMessageBoxes : public report::MessageBoxes {
   // Returns 1 (OK) once the user has closed the box. Meanwhile a nested event loop
   // runs: socket and timer handlers may run before this returns.
   int show(report::BoxIcon icon, const QString& title, const QString& text) override;
-  // A box modal to the window that returns at once; a second post while it is open
-  // changes its title, icon and text.
-  void post(report::BoxIcon icon, const QString& title, const QString& text) override;
-  void closePosted() override;
 
  private:
   QPointer<QWidget> parent_;
-  QPointer<QMessageBox> posted_;
 };
 
 }  // namespace strandlink::ui

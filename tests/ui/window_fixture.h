@@ -29,10 +29,8 @@ namespace strandlink::test {
 inline const std::vector<std::string> kNoDevices;
 
 struct WindowUnderTest {
-  // realBoxes: the window's own boxes, shown on the offscreen screen, instead of recorded ones.
-  explicit WindowUnderTest(std::unique_ptr<midi::MidiService> service = midi::makeMidiService("UiWindow"),
-                           bool realBoxes = false)
-      : midi(std::move(service)), window(*midi, realBoxes ? nullptr : &boxes) {
+  explicit WindowUnderTest(std::unique_ptr<midi::MidiService> service = midi::makeMidiService("UiWindow"))
+      : midi(std::move(service)), window(*midi, &boxes) {
     window.setDefaultSettingsPath(defaultFile());
     window.setQuitProgram([this] { ++quits; });
     window.setShell(shell);

@@ -1,0 +1,45 @@
+#include "ui/latency_history.h"
+
+#include <algorithm>
+
+namespace strandlink::ui {
+
+namespace {
+
+// A count that only grows while the session runs, of what each way of measuring
+// can tell was lost. The probes' is of the last minute: a loss falling out of it
+// while a new one comes counts as none, a small error on a plot.
+std::uint64_t lostSoFar(const protocol::LinkFigures& f) {
+  if (f.measure == protocol::Measure::Group) return f.link.dropped;
+  if (f.peers.empty()) return 0;
+  const protocol::PeerFigures& p = f.peers.front();
+  return f.measure == protocol::Measure::Probes ? std::uint64_t(p.probesLost) : p.packetsLost;
+}
+
+}  // namespace
+
+void LatencyHistory::record(const protocol::LinkFigures& f) {
+  LatencySample sample;
+  if (f.measure != protocol::Measure::Group && !f.peers.empty() && f.link.status == protocol::LinkStatus::Connected)
+    sample.ms = f.peers.front().roundTripMs;
+  const std::uint64_t lost = lostSoFar(f);
+  sample.lost = lost > lostBefore_.value_or(lost) ? lost - *lostBefore_ : 0;
+  lostBefore_ = lost;
+  ring_[next_] = sample;
+  next_ = (next_ + 1) % kSeconds;
+  size_ = std::min(size_ + 1, kSeconds);
+}
+
+double LatencyHistory::highestMs() const {
+  double highest = 0;
+  for (std::size_t i = 0; i < size_; ++i) highest = std::max(highest, at(i).ms.value_or(0));
+  return highest;
+}
+
+std::uint64_t LatencyHistory::lost() const {
+  std::uint64_t sum = 0;
+  for (std::size_t i = 0; i < size_; ++i) sum += at(i).lost;
+  return sum;
+}
+
+}  // namespace strandlink::ui
