@@ -178,6 +178,7 @@ class Link : public QObject, private protocol::PeerSink {
   void peerMemberGone(const midi::HeldSet& sounding) override;
   void peerChatLine(const QString& line) override;
   void peerNotice(const QString& line) override;
+  void peerProblem(const protocol::PeerProblem& problem) override;
   void peerFiguresChanged() override;
   // Starts the protocol of that kind, made anew only when the kind changed (the
   // connection check keeps what it knows between sessions); false when it did not run.

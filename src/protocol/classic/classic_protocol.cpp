@@ -5,14 +5,13 @@
 #include "net/socket_errors.h"
 #include "protocol/classic/classic_codec.h"
 #include "protocol/peer_filter.h"
-#include "report/reporter.h"
 
 namespace strandlink::protocol::classic {
 
 ClassicProtocol::ClassicProtocol(const PeerContext& context)
     : context_(context),
-      monitor_([this] { sendControl(kProbeByte, QStringLiteral("Tried to send Connection_Check:  ")); },
-               [this] { sendControl(kReplyByte, QStringLiteral("Tried to send Connection_Check_Reply:  ")); },
+      monitor_([this] { sendControl(kProbeByte, Operation::SendProbe); },
+               [this] { sendControl(kReplyByte, Operation::SendProbeReply); },
                [this](protocol::LinkStatus s) { context_.sink.peerStatus(s); }),
       midiOversize_(QStringLiteral("MIDI"), kMidiReadLength),
       chatOversize_(QStringLiteral("chat"), kChatReadLength) {}
@@ -21,10 +20,10 @@ ClassicProtocol::~ClassicProtocol() { endpoints_.close(); }
 
 StartOutcome ClassicProtocol::start(const PeerStart& start) {
   if (running()) return {};
-  const AddressCheck checked = checkAddresses(start.settings, context_.reporter);
+  const AddressCheck checked = checkAddresses(start.settings, context_.sink);
   if (!checked.addresses) return {StartOutcome::Result::Refused, checked.firstRefused};
   const auto opened = endpoints_.open(
-      *checked.addresses, context_.reporter, [this] { readMidi(); }, [this] { readChat(); });
+      *checked.addresses, context_.sink, [this] { readMidi(); }, [this] { readChat(); });
   if (opened != UdpEndpoints::Outcome::Open) {
     // A port in use is the local port's problem; an address that is not this
     // computer's, the local address's.
@@ -79,8 +78,7 @@ bool ClassicProtocol::sendChatLine(std::span<const std::uint8_t> line) {
   if (!running()) return false;
   const net::Transfer sent = endpoints_.chat().sendTo(line, endpoints_.chatRemote());
   if (!sent.ok()) {
-    context_.reporter.socketError(sent.error, QStringLiteral("Tried to send chat message:  "),
-                                  report::Reporter::Flood::Throttle);
+    context_.sink.peerProblem(SocketFailure{Operation::SendChat, sent.error, true});
   }
   return true;
 }
@@ -95,9 +93,7 @@ void ClassicProtocol::readMidi() {
     // A port-unreachable answer to one of our probes is no fault of a read; the
     // connection check already shows it.
     if (!read.ok() && read.error != net::SocketError::MessageTooLong && !net::isUnreachableEcho(read.error)) {
-      // The text users have always seen, variable-like as it looks: keep it as it is.
-      context_.reporter.socketError(read.error, QStringLiteral("Tried to read MidiSocketRecvBuffer:  "),
-                                    report::Reporter::Flood::Throttle);
+      context_.sink.peerProblem(SocketFailure{Operation::ReadMidi, read.error, true});
     }
     return;
   }
@@ -133,10 +129,10 @@ bool ClassicProtocol::take(const net::Transfer& read, const sockaddr_in& from, O
 }
 
 // Probe and reply both leave from the MIDI socket for the peer's chat port.
-void ClassicProtocol::sendControl(std::uint8_t byte, const QString& context) {
+void ClassicProtocol::sendControl(std::uint8_t byte, Operation operation) {
   const std::array<std::uint8_t, 1> datagram{byte};
   const net::Transfer sent = endpoints_.midi().sendTo(datagram, endpoints_.chatRemote());
-  if (!sent.ok()) context_.reporter.socketError(sent.error, context, report::Reporter::Flood::Throttle);
+  if (!sent.ok()) context_.sink.peerProblem(SocketFailure{operation, sent.error, true});
 }
 
 }  // namespace strandlink::protocol::classic

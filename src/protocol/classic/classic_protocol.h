@@ -45,7 +45,7 @@ class ClassicProtocol final : public PeerProtocol, public ChatChannel {
   // The filter first: what a stranger sends is never reported. False when the
   // datagram is not to be used (refused, empty, too long, or a failed read).
   bool take(const net::Transfer& read, const sockaddr_in& from, OversizeNotice& oversize);
-  void sendControl(std::uint8_t byte, const QString& context);
+  void sendControl(std::uint8_t byte, Operation operation);
 
   PeerContext context_;
   UdpEndpoints endpoints_;
