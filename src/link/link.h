@@ -164,8 +164,8 @@ class Link : public QObject, private protocol::PeerSink {
   void deviceFollowed(const strandlink::link::DeviceMove& move);
   // The lists were taken again while no session ran; before: the lists until now.
   void devicesChanged(const strandlink::link::DeviceLists& before);
-  // A line for the user that needs no box (datagrams too long for a port;
-  // discovery is off; the published name was taken).
+  // A line for the user that needs no box (datagrams too long for a port; a peer
+  // on another protocol; discovery is off; the published name was taken).
   void noticed(const QString& line);
   // During start(): the session named as the remote was found there.
   void remoteSessionFound(const QString& name, const QString& address, quint16 port);

@@ -1,5 +1,5 @@
 // The words of what went wrong in a protocol: the contexts of the failed socket
-// calls and the refused values.
+// calls, the refused values, the datagrams of another protocol.
 #include "link/problem_text.h"
 
 #include <arpa/inet.h>
@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include "net/addresses.h"
+#include "protocol/protocol_registry.h"
 #include "report/message_boxes.h"
 #include "report/reporter.h"
 #include "report/visible_text.h"
@@ -117,6 +118,36 @@ void reportRefused(report::Reporter& reporter, const protocol::ValuesRefused& re
   reporter.report(report::BoxIcon::Exclamation, QString::fromLatin1(kRefusedValueTitle), lines.join(u'\n'));
 }
 
+QString wireName(protocol::Wire wire) {
+  switch (wire) {
+    case protocol::Wire::Classic: return QStringLiteral("classic MIDI datagrams");
+    case protocol::Wire::RtpSession: return QStringLiteral("RTP-MIDI invitations");
+    case protocol::Wire::RtpData: return QStringLiteral("RTP-MIDI data");
+    case protocol::Wire::NetworkMidi2: return QStringLiteral("Network MIDI 2.0 packets");
+  }
+  return {};
+}
+
+// The other way to mend it, on the peer's side.
+QString peerMend(settings::Protocol listener) {
+  switch (listener) {
+    case settings::Protocol::Classic: return QStringLiteral("give the peer the classic port");
+    case settings::Protocol::Rtp: return QStringLiteral("set the peer to RTP-MIDI");
+    case settings::Protocol::Multicast: return QStringLiteral("keep the peer off the group's port");
+  }
+  return {};
+}
+
+// "This port gets RTP-MIDI invitations: choose RTP-MIDI, or give the peer the classic port".
+QString otherWireLine(const protocol::OtherWireHeard& heard) {
+  const QString gets = QStringLiteral("This port gets %1").arg(wireName(heard.heard));
+  if (heard.heard == protocol::Wire::NetworkMidi2)
+    return gets + QStringLiteral(", which this program does not speak: set the peer to %1")
+                      .arg(protocol::protocolRow(heard.listener).label);
+  const auto speaks = heard.heard == protocol::Wire::Classic ? settings::Protocol::Classic : settings::Protocol::Rtp;
+  return gets + QStringLiteral(": choose %1, or %2").arg(protocol::protocolRow(speaks).label, peerMend(heard.listener));
+}
+
 struct Shown {
   report::Reporter& reporter;
   QString operator()(const protocol::SocketFailure& f) const {
@@ -127,6 +158,7 @@ struct Shown {
     reportRefused(reporter, r);
     return {};
   }
+  QString operator()(const protocol::OtherWireHeard& heard) const { return otherWireLine(heard); }
 };
 
 }  // namespace

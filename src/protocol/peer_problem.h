@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "net/socket_errors.h"
+#include "settings/preferences.h"
 
 namespace strandlink::protocol {
 
@@ -75,6 +76,21 @@ struct ValuesRefused {
   std::vector<Refusal> refusals;
 };
 
-using PeerProblem = std::variant<SocketFailure, ValuesRefused>;
+// What arrived plainly in another protocol's wire format.
+enum class Wire : std::uint8_t {
+  Classic,       // a short message in three or seven bytes, or a control byte of the check
+  RtpSession,    // an AppleMIDI session packet: an invitation, a clock exchange ...
+  RtpData,       // an RTP-MIDI data packet
+  NetworkMidi2,  // a Network MIDI 2.0 packet
+};
+
+// Once a session for each wire: a port of the listener's protocol heard a peer
+// that speaks another. The datagram was not used.
+struct OtherWireHeard {
+  settings::Protocol listener;
+  Wire heard;
+};
+
+using PeerProblem = std::variant<SocketFailure, ValuesRefused, OtherWireHeard>;
 
 }  // namespace strandlink::protocol

@@ -34,6 +34,7 @@ StartOutcome ClassicProtocol::start(const PeerStart& start) {
                                                                       : StartOutcome::Result::Refused;
     return {result, field};
   }
+  otherWire_.sessionStarted();
   stamping_.store(start.timing == settings::Timing::Steady, std::memory_order_relaxed);
   peer_.store(endpoints_.midiRemote());
   socket_.store(endpoints_.midi().descriptor(), std::memory_order_release);
@@ -97,7 +98,10 @@ void ClassicProtocol::readMidi() {
     }
     return;
   }
-  const ReceivedMidi received = decodeMidi(std::span(buffer).first(std::size_t(read.bytes)));
+  const auto datagram = std::span(buffer).first(std::size_t(read.bytes));
+  // A peer on another protocol is told of, not played: its bytes are no message.
+  if (otherWire_.heard(otherThanClassicMidi(datagram), context_.sink)) return;
+  const ReceivedMidi received = decodeMidi(datagram);
   context_.sink.peerEvent(midi::MidiEventView(received.message.bytes), received.stamp, arrival);
 }
 
@@ -108,7 +112,9 @@ void ClassicProtocol::readChat() {
   sockaddr_in from{};
   const net::Transfer read = endpoints_.chat().receiveFrom(buffer, from);
   if (!take(read, from, chatOversize_)) return;
-  const ChatDatagram chat = decodeChat(std::span(buffer).first(std::size_t(read.bytes)));
+  const auto datagram = std::span(buffer).first(std::size_t(read.bytes));
+  if (otherWire_.heard(rtpSessionPacket(datagram), context_.sink)) return;
+  const ChatDatagram chat = decodeChat(datagram);
   if (chat.kind == ChatDatagram::Kind::Control) {
     monitor_.controlByte(chat.control);
     if (chat.control == kReplyByte) context_.sink.peerFiguresChanged();

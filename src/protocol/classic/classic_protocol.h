@@ -9,6 +9,7 @@
 #include "protocol/classic/connection_monitor.h"
 #include "protocol/classic/oversize_notice.h"
 #include "protocol/classic/udp_endpoints.h"
+#include "protocol/other_wire.h"
 #include "protocol/peer_protocol.h"
 
 namespace strandlink::protocol::classic {
@@ -52,6 +53,7 @@ class ClassicProtocol final : public PeerProtocol, public ChatChannel {
   ConnectionMonitor monitor_;
   OversizeNotice midiOversize_;
   OversizeNotice chatOversize_;
+  OtherWireNotice otherWire_{settings::Protocol::Classic};
   // Read by the MIDI thread.
   std::atomic<int> socket_{-1};
   net::AtomicAddress peer_;

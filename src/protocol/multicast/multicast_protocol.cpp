@@ -61,6 +61,7 @@ StartOutcome MulticastProtocol::start(const PeerStart& start) {
   datagramsIn_ = 0;
   garbageTold_ = 0;
   garbageToldAt_ = 0;
+  otherWire_.sessionStarted();
   datagramsOut_.store(0, std::memory_order_relaxed);
   messagesOut_.store(0, std::memory_order_relaxed);
   lastSendError_.store(net::SocketError::Ok, std::memory_order_relaxed);
@@ -124,6 +125,8 @@ void MulticastProtocol::readDatagrams() {
 // arrival time: the two may differ in tests.
 void MulticastProtocol::take(const sockaddr_in& from, std::span<const std::uint8_t> payload,
                              std::int64_t arrivalMicros) {
+  // Raw MIDI may hold any bytes: only a whole session packet is surely another's.
+  if (otherWire_.heard(rtpSessionPacket(payload), context_.sink)) return;
   ++datagramsIn_;
   const std::int64_t now = context_.now();
   receiver_.receive(from, payload, now, [&](std::span<const std::uint8_t> message) {

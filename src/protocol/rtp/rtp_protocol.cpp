@@ -93,6 +93,7 @@ StartOutcome RtpProtocol::start(const PeerStart& start) {
   lostBefore_ = 0;
   refusalSaid_ = false;
   refusals_.reset();
+  otherWire_.sessionStarted();
   shownClock_.reset();
   status_ = protocol::LinkStatus::NotConnected;
   session_->start(monotonicMicros());
@@ -167,6 +168,7 @@ void RtpProtocol::readDatagram(SessionPort port) {
   const PeerAddress sender = peerAddressOf(from);
   if (!admitted(from)) return refuseFiltered(port, sender, bytes);
   if (isSessionPacket(bytes)) takeSessionPacket(port, sender, bytes);
+  else if (otherWire_.heard(otherThanRtp(bytes), context_.sink)) return;
   else if (port == SessionPort::Data) takeMidiPacket(sender, bytes, arrival);
   else dropped(sender, DecodeError::BadSignature);
 }
