@@ -40,6 +40,7 @@ struct QuietSink : protocol::PeerSink {
   void peerStatus(protocol::LinkStatus) override {}
   void peerChatLine(const QString&) override {}
   void peerNotice(const QString&) override {}
+  void peerProblem(const protocol::PeerProblem&) override {}
   void peerFiguresChanged() override {}
 };
 
@@ -147,7 +148,7 @@ int main(int argc, char** argv) {
   // The send path's sockets are the protocol's own, on ports of their own.
   QuietSink sink;
   protocol::PeerFilter filter;
-  protocol::classic::ClassicProtocol classic({sink, reporter, filter});
+  protocol::classic::ClassicProtocol classic({sink, filter});
   protocol::PeerStart start;
   start.settings.localHost = start.settings.remoteHost = QStringLiteral("127.0.0.1");
   start.settings.localPort = QString::number(sending);

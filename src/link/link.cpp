@@ -7,11 +7,11 @@
 #include <utility>
 
 #include "link/midi_bridge.h"
+#include "link/problem_text.h"
 #include "link/steady_timing.h"
 #include "midi/midi_service.h"
 #include "net/addresses.h"
 #include "protocol/protocol_registry.h"
-#include "protocol/refusals.h"
 #include "report/visible_text.h"
 
 namespace strandlink::link {
@@ -147,7 +147,7 @@ bool Link::startProtocol(settings::Protocol kind, const settings::Settings& sett
   if (!bridge_->inputOpen()) retiredProtocols_.clear();
   if (kind != protocolKind_) {
     if (bridge_->inputOpen()) retiredProtocols_.push_back(std::move(protocol_));
-    protocol_ = protocol::protocolRow(kind).make(protocol::PeerContext{*this, reporter_, filter_, clock_});
+    protocol_ = protocol::protocolRow(kind).make(protocol::PeerContext{*this, filter_, clock_});
     protocolKind_ = kind;
   }
   protocol::PeerStart start{settings, options.timing, sessionName(options.name), options.ttl};
@@ -164,7 +164,7 @@ bool Link::lookUpRemoteSession(settings::Settings& settings, const SessionOption
   const FoundSession found = discovery_.find(options.protocol, options.remoteSession, kSessionLookupWait);
   if (found.abandoned) return false;
   if (!found.service) {
-    reporter_.report(report::BoxIcon::Exclamation, QString::fromLatin1(protocol::kRefusedValueTitle),
+    reporter_.report(report::BoxIcon::Exclamation, QString::fromLatin1(kRefusedValueTitle),
                      QStringLiteral("Could not find the session \"%1\" on the network for Remote IP Address: %2")
                          .arg(report::quotedValue(options.remoteSession), found.problem));
     return false;
@@ -304,6 +304,11 @@ void Link::peerChatLine(const QString& line) {
 
 void Link::peerNotice(const QString& line) {
   if (!ending_) emit noticed(line);
+}
+
+// A box as soon as it is found; a line, as any notice, only while the front end listens.
+void Link::peerProblem(const protocol::PeerProblem& problem) {
+  if (const QString line = reportProblem(reporter_, problem); !line.isEmpty()) peerNotice(line);
 }
 
 void Link::peerFiguresChanged() {

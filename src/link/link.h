@@ -168,8 +168,8 @@ class Link : public QObject, private protocol::PeerSink {
   void deviceFollowed(const strandlink::link::DeviceMove& move);
   // The lists were taken again while no session ran; before: the lists until now.
   void devicesChanged(const strandlink::link::DeviceLists& before);
-  // A line for the user that needs no box (datagrams too long for a port;
-  // discovery is off; the published name was taken).
+  // A line for the user that needs no box (datagrams too long for a port; a peer
+  // on another protocol; discovery is off; the published name was taken).
   void noticed(const QString& line);
   // During start(): the session named as the remote was found there.
   void remoteSessionFound(const QString& name, const QString& address, quint16 port);
@@ -182,6 +182,7 @@ class Link : public QObject, private protocol::PeerSink {
   void peerMemberGone(const midi::HeldSet& sounding) override;
   void peerChatLine(const QString& line) override;
   void peerNotice(const QString& line) override;
+  void peerProblem(const protocol::PeerProblem& problem) override;
   void peerFiguresChanged() override;
   // Starts the protocol of that kind, made anew only when the kind changed (the
   // connection check keeps what it knows between sessions); false when it did not run.

@@ -2,18 +2,12 @@
 // program (the link does so on StartOutcome::Result::CannotCreateSocket).
 #pragma once
 
-#include <QString>
-
 #include "net/udp_socket.h"
-
-namespace strandlink::report {
-class Reporter;
-}
+#include "protocol/peer_protocol.h"
 
 namespace strandlink::protocol {
 
-// The new socket in socket; false once the reason (after context) and the box
-// that says the program ends have been reported.
-bool createSocket(net::UdpSocket& socket, report::Reporter& reporter, const QString& context);
+// The new socket in socket; false once the failure of operation has been handed up.
+bool createSocket(net::UdpSocket& socket, PeerSink& sink, Operation operation);
 
 }  // namespace strandlink::protocol

@@ -25,6 +25,7 @@
 #include "midi/midi_event.h"
 #include "net/socket_errors.h"
 #include "protocol/link_figures.h"
+#include "protocol/peer_problem.h"
 #include "settings/preferences.h"
 #include "settings/settings.h"
 
@@ -32,17 +33,9 @@ namespace strandlink::midi {
 class HeldSet;
 }  // namespace strandlink::midi
 
-namespace strandlink::report {
-class Reporter;
-}  // namespace strandlink::report
-
 namespace strandlink::protocol {
 
 class PeerFilter;
-
-// One of the four values a Start was refused for, so a front end can take the
-// user to it.
-enum class SettingsField { None, LocalPort, RemotePort, RemoteHost, LocalHost };
 
 // What a protocol hands up to the link; the loop's thread only.
 class PeerSink {
@@ -62,6 +55,9 @@ class PeerSink {
   virtual void peerChatLine(const QString& line) = 0;
   // A line for the user that needs no box.
   virtual void peerNotice(const QString& line) = 0;
+  // Something went wrong; the link says it, in a box or a line. During start()
+  // every problem is handed up before it returns.
+  virtual void peerProblem(const PeerProblem& problem) = 0;
   // The figures changed in a way worth showing at once (a probe was answered).
   virtual void peerFiguresChanged() = 0;
 };
@@ -69,7 +65,6 @@ class PeerSink {
 // What a protocol needs from the link; all outlive the protocol.
 struct PeerContext {
   PeerSink& sink;
-  report::Reporter& reporter;
   PeerFilter& filter;
   // The clock of the protocol's timeouts (tests move it on); arrivals keep the
   // kernel's times.
@@ -84,7 +79,7 @@ struct PeerStart {
   int ttl = 1;   // for protocols that send to a group
 };
 
-// How a Start went. On failure every problem has been reported and nothing is
+// How a Start went. On failure every problem has been handed up and nothing is
 // left open; refused names the value to take the user to.
 struct StartOutcome {
   enum class Result { Running, Refused, CannotCreateSocket };

@@ -1,23 +1,19 @@
 #include "protocol/refusals.h"
 
+#include <utility>
+
 #include "net/addresses.h"
-#include "report/reporter.h"
-#include "report/visible_text.h"
 
 namespace strandlink::protocol {
 
-void Refusals::refuse(SettingsField field, const QString& message) {
-  messages_ << message;
-  if (first_ == SettingsField::None) first_ = field;
+void Refusals::refuse(Refusal refusal) {
+  if (first_ == SettingsField::None) first_ = refusal.field;
+  refused_.refusals.push_back(std::move(refusal));
 }
 
 void Refusals::refuseAddress(const QString& text, const net::Resolved& resolved, SettingsField field) {
-  const QString value = field == SettingsField::LocalHost ? QStringLiteral("Local IP Address")
-                                                          : QStringLiteral("Remote IP Address");
   const bool lookupFailed = net::isHostName(text) && net::failed(resolved.error);
-  refuse(field, lookupFailed
-                    ? QStringLiteral("Could not find the host name %1 for %2").arg(report::quotedValue(text), value)
-                    : QStringLiteral("Invalid format for ") + value);
+  refuse({field, lookupFailed ? RefusalReason::HostNotFound : RefusalReason::NotAnAddress, text});
 }
 
 std::optional<std::uint32_t> Refusals::address(const QString& text, const net::Resolved& resolved,
@@ -27,10 +23,8 @@ std::optional<std::uint32_t> Refusals::address(const QString& text, const net::R
   return std::nullopt;
 }
 
-void Refusals::report(report::Reporter& reporter) const {
-  if (messages_.isEmpty()) return;
-  const QString text = messages_.join(u'\n');
-  reporter.report(report::BoxIcon::Exclamation, QString::fromLatin1(kRefusedValueTitle), text);
+void Refusals::handUp(PeerSink& sink) const {
+  if (any()) sink.peerProblem(refused_);
 }
 
 }  // namespace strandlink::protocol

@@ -278,6 +278,25 @@ TEST_F(LinkTest, DatagramsTooLongForAPortAreCountedAndSaidOnceWithoutABoxAndNotA
   EXPECT_TRUE(side->boxes.boxes.isEmpty()) << side->boxes.texts().join("; ").toStdString();
 }
 
+// An RTP-MIDI side inviting at the classic MIDI port is told of once a session,
+// and nothing it sends is taken for MIDI.
+TEST_F(LinkTest, AnRtpMidiInvitationIsSaidOnceASessionAndNeverCountedAsMidi) {
+  QSignalSpy notices(&side->link, &link::Link::noticed);
+  RawPeer rtp(freePortPair());
+  const QByteArray invitation("\xFF\xFFIN\0\0\0\x02\x12\x34\x56\x78\x0A\x0B\x0C\x0Dpeer", 20);
+  for (std::uint64_t session = 1; session <= 2; ++session) {
+    ASSERT_TRUE(start());
+    for (int i = 0; i < 3; ++i) rtp.sendTo(port, invitation);
+    rtp.sendTo(port, QByteArray("\xF8", 1));  // read after them: counted once they were
+    ASSERT_TRUE(waitFor([&] { return received() >= session; }));
+    EXPECT_EQ(received(), session);
+    ASSERT_EQ(notices.size(), qsizetype(session));
+    EXPECT_EQ(notices.last()[0].toString(),
+              "This port gets RTP-MIDI invitations: choose RTP-MIDI, or give the peer the classic port");
+    side->link.stop();
+  }
+}
+
 // Said at once, then at most once a minute, with how many came since.
 TEST(OversizeNotice, SaysTheFirstAtOnceAndTheRestAtMostOnceAMinute) {
   protocol::classic::OversizeNotice notice(QStringLiteral("MIDI"), 200);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "link/problem_text.h"
 #include "link/status_text.h"
 #include "protocol/multicast/group_settings.h"
 #include "protocol/multicast/multicast_protocol.h"
@@ -47,6 +48,7 @@ const std::string& privateNetwork() {
 }
 
 struct Sink : protocol::PeerSink {
+  explicit Sink(report::Reporter& r) : reporter(r) {}
   void peerEvent(midi::MidiEventView e, std::optional<std::uint32_t> stamp, std::int64_t) override {
     events.emplace_back(e.bytes().begin(), e.bytes().end());
     stamped += stamp.has_value();
@@ -54,7 +56,11 @@ struct Sink : protocol::PeerSink {
   void peerStatus(LinkStatus) override {}
   void peerChatLine(const QString&) override {}
   void peerNotice(const QString& line) override { notices << line; }
+  void peerProblem(const protocol::PeerProblem& p) override {
+    if (const QString line = link::reportProblem(reporter, p); !line.isEmpty()) notices << line;
+  }
   void peerFiguresChanged() override {}
+  report::Reporter& reporter;
   std::vector<Bytes> events;
   int stamped = 0;
   QStringList notices;
@@ -71,8 +77,8 @@ struct Member {
   test::RecordingBoxes boxes;
   report::Reporter reporter{boxes};
   protocol::PeerFilter filter;
-  Sink sink;
-  MulticastProtocol protocol{protocol::PeerContext{sink, reporter, filter}};
+  Sink sink{reporter};
+  MulticastProtocol protocol{protocol::PeerContext{sink, filter}};
 
   bool start(settings::Settings s = {}) { return protocol.start(startWith(s, 1)).running(); }
   void play(const std::vector<Bytes>& messages) {
@@ -232,7 +238,7 @@ TEST(MulticastProtocol, RefusedValuesAreNamedInOneBoxAndNothingOpens) {
   settings::Settings empty;
   empty.localPort = QStringLiteral("not a port");
   empty.remotePort = QStringLiteral("4000");  // a classic setup's, which a group without its address ignores
-  const GroupCheck defaults = checkGroupSettings(empty, 4, m.reporter);
+  const GroupCheck defaults = checkGroupSettings(empty, 4, m.sink);
   ASSERT_TRUE(defaults.options);
   EXPECT_EQ(ntohl(defaults.options->group), kDefaultGroupHostOrder);
   EXPECT_EQ(defaults.options->port, kDefaultPort);

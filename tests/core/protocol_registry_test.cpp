@@ -8,15 +8,15 @@ using namespace strandlink;
 
 // Found again by its name (so no two share one), and chatting as the protocol it makes does.
 TEST(ProtocolRegistry, EveryRowIsNamedTitledAndMakesItsProtocol) {
-  test::RecordingPeerSink sink;
   test::RecordingBoxes boxes;
   report::Reporter reporter{boxes};
+  test::RecordingPeerSink sink{reporter};
   protocol::PeerFilter filter;
   for (const protocol::ProtocolRow& row : protocol::protocols()) {
     SCOPED_TRACE(row.name.data());
     EXPECT_TRUE(!row.name.isEmpty() && !row.title.isEmpty() && !row.label.isEmpty());
     EXPECT_EQ(protocol::protocolFromName(row.name), row.value);
-    const auto made = row.make({sink, reporter, filter});
+    const auto made = row.make({sink, filter});
     ASSERT_TRUE(made);
     EXPECT_EQ(made->chat() != nullptr, row.chat);
   }

@@ -165,6 +165,17 @@ TEST_F(RtpLinkTest, ASocketTheSystemWillNotMakeEndsTheProgram) {
             "Tried to create an RTP-MIDI socket:  Too many open files.| Cannot create socket.....exit program");
 }
 
+// A classic side's MIDI at the control port is told of once, not as malformed packets.
+TEST_F(RtpLinkTest, AClassicPeerIsToldOfOnceNotAsMalformedPackets) {
+  ASSERT_TRUE(a->start(std::nullopt));
+  RawPeer classic(freePortPair());
+  for (int i = 0; i < 3; ++i) classic.sendTo(a->port, QByteArray("\x90\x3C\x64", 3));
+  classic.sendTo(a->port, QByteArray("\x40", 1));  // read after them: a malformed packet
+  ASSERT_TRUE(waitFor([&] { return !a->sink.notices.filter(QStringLiteral("malformed")).isEmpty(); }));
+  EXPECT_EQ(a->sink.notices.size(), 2) << a->sink.notices.join('\n').toStdString();
+  EXPECT_EQ(a->sink.notices.first(), "This port gets classic MIDI datagrams: choose Classic, or set the peer to RTP-MIDI");
+}
+
 // Garbage on both ports is dropped with one line, the session stands, and MIDI
 // still passes; an invitation from a host the remote does not name gets NO.
 TEST_F(RtpLinkTest, BadPacketsAreDroppedWithOneLineAndStrangersRefused) {

@@ -1,5 +1,6 @@
 // One end of an RTP-MIDI link for the tests: the real protocol on loopback, with
-// a sink that records what reaches the link, its own reporter and peer filter.
+// a sink that records what reaches the link and shows problems as the link does,
+// its own reporter and peer filter.
 #pragma once
 
 #include <QStringList>
@@ -7,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "link/problem_text.h"
 #include "protocol/peer_filter.h"
 #include "protocol/rtp/rtp_protocol.h"
 #include "report/reporter.h"
@@ -21,14 +23,19 @@ struct Received {
 
 class RecordingPeerSink : public protocol::PeerSink {
  public:
+  explicit RecordingPeerSink(report::Reporter& r) : reporter(r) {}
   void peerEvent(midi::MidiEventView e, std::optional<std::uint32_t> stamp, std::int64_t) override {
     events.push_back({{e.bytes().begin(), e.bytes().end()}, stamp});
   }
   void peerStatus(protocol::LinkStatus s) override { status = s; }
   void peerChatLine(const QString&) override {}
   void peerNotice(const QString& line) override { notices << line; }
+  void peerProblem(const protocol::PeerProblem& p) override {
+    if (const QString line = link::reportProblem(reporter, p); !line.isEmpty()) notices << line;
+  }
   void peerFiguresChanged() override {}
 
+  report::Reporter& reporter;
   std::vector<Received> events;
   protocol::LinkStatus status = protocol::LinkStatus::NotConnected;
   QStringList notices;
@@ -51,11 +58,11 @@ struct End {
   bool connected() const { return sink.status == protocol::LinkStatus::Connected; }
 
   int port;
-  RecordingPeerSink sink;
   RecordingBoxes boxes;
   report::Reporter reporter{boxes};
+  RecordingPeerSink sink{reporter};
   protocol::PeerFilter filter;
-  protocol::rtp::RtpProtocol rtp{{sink, reporter, filter}};
+  protocol::rtp::RtpProtocol rtp{{sink, filter}};
 };
 
 }  // namespace strandlink::test

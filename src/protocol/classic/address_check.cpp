@@ -25,28 +25,26 @@ std::uint16_t portOf(double value) { return static_cast<std::uint16_t>(std::near
 using protocol::Refusals;
 
 // A port: out of range, or 65535 without a port above it for the chat.
-void refusePort(Refusals& refusals, PortCheck check, SettingsField field, const QString& outOfRange,
-                const QString& noChatPort) {
-  if (check != PortCheck::Usable) refusals.refuse(field, check == PortCheck::OutOfRange ? outOfRange : noChatPort);
+void refusePort(Refusals& refusals, PortCheck check, SettingsField field, const QString& text) {
+  if (check == PortCheck::Usable) return;
+  const bool outOfRange = check == PortCheck::OutOfRange;
+  refusals.refuse({field, outOfRange ? RefusalReason::PortOutOfRange : RefusalReason::NoChatPortAbove, text, 1,
+                   outOfRange ? 65535 : int(kHighestPort)});
 }
 
 }  // namespace
 
-AddressCheck checkAddresses(const settings::Settings& s, report::Reporter& reporter) {
+AddressCheck checkAddresses(const settings::Settings& s, PeerSink& sink) {
   Refusals refusals;
   const auto localPort = net::portValue(s.localPort);
-  refusePort(refusals, checkPort(localPort), SettingsField::LocalPort,
-             QStringLiteral("Local Port value must be between 1 and 65535"),
-             QStringLiteral("Local Port value must be at most 65534: the chat uses the port above it"));
+  refusePort(refusals, checkPort(localPort), SettingsField::LocalPort, s.localPort);
   const auto remotePort = net::portValue(s.remotePort);
-  refusePort(refusals, checkPort(remotePort), SettingsField::RemotePort,
-             QStringLiteral("Remote Port value must be between 1 and 65535"),
-             QStringLiteral("Remote Port value must be at most 65534: the chat uses the port above it"));
+  refusePort(refusals, checkPort(remotePort), SettingsField::RemotePort, s.remotePort);
   const net::Resolved remote = net::resolveAddress(s.remoteHost);
   static_cast<void>(refusals.address(s.remoteHost, remote, SettingsField::RemoteHost));
   const net::Resolved local = net::resolveAddress(s.localHost);
   static_cast<void>(refusals.address(s.localHost, local, SettingsField::LocalHost));
-  refusals.report(reporter);
+  refusals.handUp(sink);
   if (refusals.first() != SettingsField::None) return {std::nullopt, refusals.first()};
   return {LinkAddresses{remote.address, portOf(*remotePort), local.address, portOf(*localPort)}, SettingsField::None};
 }

@@ -1,5 +1,5 @@
-// The check of the four address and port values before a session starts, with
-// the boxes that tell the user what is wrong.
+// The check of the four address and port values before a session starts; what
+// will not do goes up to the link in one ValuesRefused.
 #pragma once
 
 #include <cstdint>
@@ -7,10 +7,6 @@
 
 #include "protocol/peer_protocol.h"
 #include "settings/settings.h"
-
-namespace strandlink::report {
-class Reporter;
-}  // namespace strandlink::report
 
 namespace strandlink::protocol::classic {
 
@@ -28,8 +24,8 @@ struct AddressCheck {
   SettingsField firstRefused = SettingsField::None;
 };
 
-// The addresses, or one box that lists every value that is not acceptable, and
+// The addresses, or every value that is not acceptable handed up to sink, and
 // the first of them.
-AddressCheck checkAddresses(const settings::Settings& s, report::Reporter& reporter);
+AddressCheck checkAddresses(const settings::Settings& s, PeerSink& sink);
 
 }  // namespace strandlink::protocol::classic

@@ -5,14 +5,13 @@
 #include "net/socket_errors.h"
 #include "protocol/classic/classic_codec.h"
 #include "protocol/peer_filter.h"
-#include "report/reporter.h"
 
 namespace strandlink::protocol::classic {
 
 ClassicProtocol::ClassicProtocol(const PeerContext& context)
     : context_(context),
-      monitor_([this] { sendControl(kProbeByte, QStringLiteral("Tried to send Connection_Check:  ")); },
-               [this] { sendControl(kReplyByte, QStringLiteral("Tried to send Connection_Check_Reply:  ")); },
+      monitor_([this] { sendControl(kProbeByte, Operation::SendProbe); },
+               [this] { sendControl(kReplyByte, Operation::SendProbeReply); },
                [this](protocol::LinkStatus s) { context_.sink.peerStatus(s); }),
       midiOversize_(QStringLiteral("MIDI"), kMidiReadLength),
       chatOversize_(QStringLiteral("chat"), kChatReadLength) {}
@@ -21,10 +20,10 @@ ClassicProtocol::~ClassicProtocol() { endpoints_.close(); }
 
 StartOutcome ClassicProtocol::start(const PeerStart& start) {
   if (running()) return {};
-  const AddressCheck checked = checkAddresses(start.settings, context_.reporter);
+  const AddressCheck checked = checkAddresses(start.settings, context_.sink);
   if (!checked.addresses) return {StartOutcome::Result::Refused, checked.firstRefused};
   const auto opened = endpoints_.open(
-      *checked.addresses, context_.reporter, [this] { readMidi(); }, [this] { readChat(); });
+      *checked.addresses, context_.sink, [this] { readMidi(); }, [this] { readChat(); });
   if (opened != UdpEndpoints::Outcome::Open) {
     // A port in use is the local port's problem; an address that is not this
     // computer's, the local address's.
@@ -35,6 +34,7 @@ StartOutcome ClassicProtocol::start(const PeerStart& start) {
                                                                       : StartOutcome::Result::Refused;
     return {result, field};
   }
+  otherWire_.sessionStarted();
   stamping_.store(start.timing == settings::Timing::Steady, std::memory_order_relaxed);
   peer_.store(endpoints_.midiRemote());
   socket_.store(endpoints_.midi().descriptor(), std::memory_order_release);
@@ -79,8 +79,7 @@ bool ClassicProtocol::sendChatLine(std::span<const std::uint8_t> line) {
   if (!running()) return false;
   const net::Transfer sent = endpoints_.chat().sendTo(line, endpoints_.chatRemote());
   if (!sent.ok()) {
-    context_.reporter.socketError(sent.error, QStringLiteral("Tried to send chat message:  "),
-                                  report::Reporter::Flood::Throttle);
+    context_.sink.peerProblem(SocketFailure{Operation::SendChat, sent.error, true});
   }
   return true;
 }
@@ -95,13 +94,14 @@ void ClassicProtocol::readMidi() {
     // A port-unreachable answer to one of our probes is no fault of a read; the
     // connection check already shows it.
     if (!read.ok() && read.error != net::SocketError::MessageTooLong && !net::isUnreachableEcho(read.error)) {
-      // The text users have always seen, variable-like as it looks: keep it as it is.
-      context_.reporter.socketError(read.error, QStringLiteral("Tried to read MidiSocketRecvBuffer:  "),
-                                    report::Reporter::Flood::Throttle);
+      context_.sink.peerProblem(SocketFailure{Operation::ReadMidi, read.error, true});
     }
     return;
   }
-  const ReceivedMidi received = decodeMidi(std::span(buffer).first(std::size_t(read.bytes)));
+  const auto datagram = std::span(buffer).first(std::size_t(read.bytes));
+  // A peer on another protocol is told of, not played: its bytes are no message.
+  if (otherWire_.heard(otherThanClassicMidi(datagram), context_.sink)) return;
+  const ReceivedMidi received = decodeMidi(datagram);
   context_.sink.peerEvent(midi::MidiEventView(received.message.bytes), received.stamp, arrival);
 }
 
@@ -112,7 +112,9 @@ void ClassicProtocol::readChat() {
   sockaddr_in from{};
   const net::Transfer read = endpoints_.chat().receiveFrom(buffer, from);
   if (!take(read, from, chatOversize_)) return;
-  const ChatDatagram chat = decodeChat(std::span(buffer).first(std::size_t(read.bytes)));
+  const auto datagram = std::span(buffer).first(std::size_t(read.bytes));
+  if (otherWire_.heard(rtpSessionPacket(datagram), context_.sink)) return;
+  const ChatDatagram chat = decodeChat(datagram);
   if (chat.kind == ChatDatagram::Kind::Control) {
     monitor_.controlByte(chat.control);
     if (chat.control == kReplyByte) context_.sink.peerFiguresChanged();
@@ -133,10 +135,10 @@ bool ClassicProtocol::take(const net::Transfer& read, const sockaddr_in& from, O
 }
 
 // Probe and reply both leave from the MIDI socket for the peer's chat port.
-void ClassicProtocol::sendControl(std::uint8_t byte, const QString& context) {
+void ClassicProtocol::sendControl(std::uint8_t byte, Operation operation) {
   const std::array<std::uint8_t, 1> datagram{byte};
   const net::Transfer sent = endpoints_.midi().sendTo(datagram, endpoints_.chatRemote());
-  if (!sent.ok()) context_.reporter.socketError(sent.error, context, report::Reporter::Flood::Throttle);
+  if (!sent.ok()) context_.sink.peerProblem(SocketFailure{operation, sent.error, true});
 }
 
 }  // namespace strandlink::protocol::classic

@@ -9,6 +9,7 @@
 #include "protocol/classic/connection_monitor.h"
 #include "protocol/classic/oversize_notice.h"
 #include "protocol/classic/udp_endpoints.h"
+#include "protocol/other_wire.h"
 #include "protocol/peer_protocol.h"
 
 namespace strandlink::protocol::classic {
@@ -45,13 +46,14 @@ class ClassicProtocol final : public PeerProtocol, public ChatChannel {
   // The filter first: what a stranger sends is never reported. False when the
   // datagram is not to be used (refused, empty, too long, or a failed read).
   bool take(const net::Transfer& read, const sockaddr_in& from, OversizeNotice& oversize);
-  void sendControl(std::uint8_t byte, const QString& context);
+  void sendControl(std::uint8_t byte, Operation operation);
 
   PeerContext context_;
   UdpEndpoints endpoints_;
   ConnectionMonitor monitor_;
   OversizeNotice midiOversize_;
   OversizeNotice chatOversize_;
+  OtherWireNotice otherWire_{settings::Protocol::Classic};
   // Read by the MIDI thread.
   std::atomic<int> socket_{-1};
   net::AtomicAddress peer_;

@@ -3,12 +3,8 @@
 #include <arpa/inet.h>
 
 #include "protocol/create_socket.h"
-#include "report/reporter.h"
 
 namespace strandlink::protocol::classic {
-
-using report::BoxIcon;
-using report::kAppTitle;
 
 namespace {
 
@@ -16,10 +12,10 @@ namespace {
 // the outcome, and a failed bind's error from bindError. Steady timing measures
 // the MIDI socket's arrivals: the kernel's time leaves out our own wake-up.
 UdpEndpoints::Outcome openOne(net::UdpSocket& socket, std::unique_ptr<net::ReadNotifier>& notifier,
-                              const sockaddr_in& local, Reporter& reporter, const char* createContext,
-                              const char* bindContext, const QString& portRole, std::function<void()> onReadable,
-                              net::SocketError& bindError, bool stampArrivals = false) {
-  if (!createSocket(socket, reporter, QString::fromLatin1(createContext))) return UdpEndpoints::Outcome::CannotCreate;
+                              const sockaddr_in& local, PeerSink& sink, Operation create, Operation bind,
+                              std::function<void()> onReadable, net::SocketError& bindError,
+                              bool stampArrivals = false) {
+  if (!createSocket(socket, sink, create)) return UdpEndpoints::Outcome::CannotCreate;
   // Before the bind: nothing can arrive before the kernel was asked for its times.
   if (stampArrivals) socket.stampArrivals();
   // Read notifications are armed with the socket; a notifier cannot fail on a
@@ -27,9 +23,8 @@ UdpEndpoints::Outcome openOne(net::UdpSocket& socket, std::unique_ptr<net::ReadN
   notifier = std::make_unique<net::ReadNotifier>(socket.descriptor(), std::move(onReadable));
   if (const net::SocketError e = socket.bind(local); net::failed(e)) {
     // The reason alone does not say which of the two ports it is about, and the
-    // chat port is one the user never typed.
-    reporter.socketError(e, QString::fromLatin1(bindContext), Reporter::Flood::Show,
-                         QStringLiteral(" (local port %1, %2)").arg(ntohs(local.sin_port)).arg(portRole));
+    // chat port is one the user never typed: the port goes with it.
+    sink.peerProblem(SocketFailure{bind, e, false, ntohs(local.sin_port)});
     if (!net::failed(bindError)) bindError = e;
     return UdpEndpoints::Outcome::BindFailed;
   }
@@ -38,25 +33,22 @@ UdpEndpoints::Outcome openOne(net::UdpSocket& socket, std::unique_ptr<net::ReadN
 
 }  // namespace
 
-UdpEndpoints::Outcome UdpEndpoints::open(const LinkAddresses& a, Reporter& reporter,
-                                         std::function<void()> onMidiReadable, std::function<void()> onChatReadable) {
+UdpEndpoints::Outcome UdpEndpoints::open(const LinkAddresses& a, PeerSink& sink, std::function<void()> onMidiReadable,
+                                         std::function<void()> onChatReadable) {
   midiRemote_ = net::makeAddress(a.remoteAddress, a.remotePort);
   chatRemote_ = net::makeAddress(a.remoteAddress, static_cast<std::uint16_t>(a.remotePort + 1));
   bindError_ = net::SocketError::Ok;
-  const Outcome midi =
-      openOne(midi_, midiNotifier_, net::makeAddress(a.localAddress, a.localPort), reporter,
-              "Tried to get hSocketMidiData:  ", "Tried to bind MIDI socket:  ", QStringLiteral("the MIDI port"),
-              std::move(onMidiReadable), bindError_, true);
+  const Outcome midi = openOne(midi_, midiNotifier_, net::makeAddress(a.localAddress, a.localPort), sink,
+                               Operation::CreateMidiSocket, Operation::BindMidiSocket, std::move(onMidiReadable),
+                               bindError_, true);
   // One box per Start: a refused MIDI port is all the user needs to mend.
   if (midi != Outcome::Open) {
     close();
     return midi;
   }
-  const Outcome chat = openOne(chat_, chatNotifier_,
-                               net::makeAddress(a.localAddress, static_cast<std::uint16_t>(a.localPort + 1)), reporter,
-                               "Tried to get hSocketChatData:  ", "Tried to bind Chat socket:  ",
-                               QStringLiteral("the chat port, one above the Local Host Port %1").arg(a.localPort),
-                               std::move(onChatReadable), bindError_);
+  const Outcome chat =
+      openOne(chat_, chatNotifier_, net::makeAddress(a.localAddress, static_cast<std::uint16_t>(a.localPort + 1)), sink,
+              Operation::CreateChatSocket, Operation::BindChatSocket, std::move(onChatReadable), bindError_);
   // A socket left bound would make every later Start on this port fail.
   if (chat != Outcome::Open) close();
   return chat;

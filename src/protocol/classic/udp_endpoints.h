@@ -11,22 +11,16 @@
 #include "net/udp_socket.h"
 #include "protocol/classic/address_check.h"
 
-namespace strandlink::report {
-class Reporter;
-}
-
 namespace strandlink::protocol::classic {
-
-using report::Reporter;
 
 class UdpEndpoints {
  public:
   enum class Outcome { Open, BindFailed, CannotCreate };
 
-  // Creates, arms and binds both sockets, reporting every failure. A failed bind
-  // closes both again; a socket that cannot be created is fatal to the program
-  // (after its boxes), which the caller decides how to end.
-  Outcome open(const LinkAddresses& a, Reporter& reporter, std::function<void()> onMidiReadable,
+  // Creates, arms and binds both sockets, handing every failure up to sink. A
+  // failed bind closes both again; a socket that cannot be created is fatal to the
+  // program, which the caller decides how to end.
+  Outcome open(const LinkAddresses& a, PeerSink& sink, std::function<void()> onMidiReadable,
                std::function<void()> onChatReadable);
   void close();
   bool isOpen() const { return midi_.valid(); }

@@ -18,8 +18,7 @@ void checkGroup(const settings::Settings& s, GroupOptions& options, Refusals& re
   if (net::failed(group.error) || group.address == net::kNoAddress) {
     refusals.refuseAddress(text, group, SettingsField::RemoteHost);
   } else if (!IN_MULTICAST(ntohl(group.address))) {
-    refusals.refuse(SettingsField::RemoteHost,
-                    QStringLiteral("Remote IP Address must be a multicast group (224.0.0.0 to 239.255.255.255)"));
+    refusals.refuse({SettingsField::RemoteHost, RefusalReason::NotAGroup, text});
   } else {
     options.group = group.address;
   }
@@ -29,7 +28,7 @@ void checkPort(const settings::Settings& s, GroupOptions& options, Refusals& ref
   if (s.remotePort.trimmed().isEmpty()) return;
   const auto port = net::portValue(s.remotePort);
   if (!port || *port < 1.0 || *port > 65535.0) {
-    refusals.refuse(SettingsField::RemotePort, QStringLiteral("Remote Port value must be between 1 and 65535"));
+    refusals.refuse({SettingsField::RemotePort, RefusalReason::PortOutOfRange, s.remotePort, 1, 65535});
     return;
   }
   options.port = static_cast<std::uint16_t>(std::nearbyint(*port));
@@ -44,7 +43,7 @@ void checkInterface(const settings::Settings& s, GroupOptions& options, Refusals
 
 }  // namespace
 
-GroupCheck checkGroupSettings(const settings::Settings& s, int ttl, report::Reporter& reporter) {
+GroupCheck checkGroupSettings(const settings::Settings& s, int ttl, PeerSink& sink) {
   Refusals refusals;
   GroupOptions options;
   checkGroup(s, options, refusals);
@@ -53,10 +52,9 @@ GroupCheck checkGroupSettings(const settings::Settings& s, int ttl, report::Repo
   if (!s.remoteHost.trimmed().isEmpty()) checkPort(s, options, refusals);
   checkInterface(s, options, refusals);
   if (ttl < kMinTtl || ttl > kMaxTtl)
-    refusals.refuse(SettingsField::None,
-                    QStringLiteral("TTL value must be between %1 and %2").arg(kMinTtl).arg(kMaxTtl));
+    refusals.refuse({SettingsField::None, RefusalReason::TtlOutOfRange, QString::number(ttl), kMinTtl, kMaxTtl});
   else options.ttl = ttl;
-  refusals.report(reporter);
+  refusals.handUp(sink);
   if (refusals.any()) return {std::nullopt, refusals.first()};
   return {options, SettingsField::None};
 }

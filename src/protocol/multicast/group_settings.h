@@ -1,5 +1,5 @@
-// The check of the values a multicast Start uses, with the one box that tells
-// the user what is wrong. The fields mean other things here than on a unicast
+// The check of the values a multicast Start uses; what will not do goes up to the
+// link in one ValuesRefused. The fields mean other things here than on a unicast
 // link: the remote address is a group (empty: the gateways' usual one), the
 // remote port the group's port (empty: the first MIDI port's), the local address
 // the interface to join and send on (empty: the system's choice). The local port
@@ -12,10 +12,6 @@
 #include "protocol/multicast/multicast_socket.h"
 #include "settings/settings.h"
 
-namespace strandlink::link {
-class Reporter;
-}
-
 namespace strandlink::protocol::multicast {
 
 inline constexpr int kMinTtl = 1;
@@ -26,8 +22,8 @@ struct GroupCheck {
   protocol::SettingsField firstRefused = protocol::SettingsField::None;
 };
 
-// The group's options, or one box listing every value that is not acceptable and
+// The group's options, or every value that is not acceptable handed up to sink and
 // the first refused field (None when only the TTL was refused: no field holds it).
-GroupCheck checkGroupSettings(const settings::Settings& s, int ttl, report::Reporter& reporter);
+GroupCheck checkGroupSettings(const settings::Settings& s, int ttl, PeerSink& sink);
 
 }  // namespace strandlink::protocol::multicast

@@ -9,7 +9,6 @@
 #include "net/socket_errors.h"
 #include "protocol/multicast/group_settings.h"
 #include "protocol/multicast/multicast_codec.h"
-#include "report/reporter.h"
 
 namespace strandlink::protocol::multicast {
 
@@ -49,23 +48,20 @@ MulticastProtocol::~MulticastProtocol() { stop(); }
 
 StartOutcome MulticastProtocol::start(const PeerStart& start) {
   if (running_) return {};
-  const GroupCheck checked = checkGroupSettings(start.settings, start.ttl, context_.reporter);
+  const GroupCheck checked = checkGroupSettings(start.settings, start.ttl, context_.sink);
   if (!checked.options) return {StartOutcome::Result::Refused, checked.firstRefused};
   net::SocketError error = net::SocketError::Ok;
   socket_ = MulticastSocket::open(*checked.options, error);
   if (error != net::SocketError::Ok) {
     const GroupOptions& o = *checked.options;
-    const QString on = o.interfaceAddress == htonl(INADDR_ANY) ? QStringLiteral("the system's interface")
-                                                               : net::formatAddress(o.interfaceAddress);
-    const QString detail = QStringLiteral(" (%1:%2 on %3)").arg(net::formatAddress(o.group)).arg(o.port).arg(on);
-    context_.reporter.socketError(error, QStringLiteral("Tried to join the multicast group:  "),
-                                  report::Reporter::Flood::Show, detail);
+    context_.sink.peerProblem(SocketFailure{Operation::JoinGroup, error, false, o.port, o.group, o.interfaceAddress});
     return {StartOutcome::Result::Refused, fieldOf(error)};
   }
   receiver_ = GroupReceiver();
   datagramsIn_ = 0;
   garbageTold_ = 0;
   garbageToldAt_ = 0;
+  otherWire_.sessionStarted();
   datagramsOut_.store(0, std::memory_order_relaxed);
   messagesOut_.store(0, std::memory_order_relaxed);
   lastSendError_.store(net::SocketError::Ok, std::memory_order_relaxed);
@@ -117,8 +113,7 @@ void MulticastProtocol::readDatagrams() {
     const net::Transfer read = socket_.receive(buffer_, from, &arrival);
     if (!read.ok()) {
       if (read.error != net::SocketError::WouldBlock && !net::isUnreachableEcho(read.error)) {
-        context_.reporter.socketError(read.error, QStringLiteral("Tried to read from the multicast group:  "),
-                                      report::Reporter::Flood::Throttle);
+        context_.sink.peerProblem(SocketFailure{Operation::ReadGroup, read.error, true});
       }
       return;
     }
@@ -130,6 +125,8 @@ void MulticastProtocol::readDatagrams() {
 // arrival time: the two may differ in tests.
 void MulticastProtocol::take(const sockaddr_in& from, std::span<const std::uint8_t> payload,
                              std::int64_t arrivalMicros) {
+  // Raw MIDI may hold any bytes: only a whole session packet is surely another's.
+  if (otherWire_.heard(rtpSessionPacket(payload), context_.sink)) return;
   ++datagramsIn_;
   const std::int64_t now = context_.now();
   receiver_.receive(from, payload, now, [&](std::span<const std::uint8_t> message) {

@@ -18,6 +18,7 @@
 #include "net/read_notifier.h"
 #include "protocol/multicast/group_receiver.h"
 #include "protocol/multicast/multicast_socket.h"
+#include "protocol/other_wire.h"
 #include "protocol/peer_protocol.h"
 
 namespace strandlink::protocol::multicast {
@@ -41,7 +42,6 @@ class MulticastProtocol final : public PeerProtocol {
   void heldNotesReleased() override { receiver_.forgetHeld(); }
   void tick() override;
   LinkFigures figures() override;
-
 
   // The group joined; meaningful while running.
   const MulticastSocket& socket() const { return socket_; }
@@ -72,6 +72,7 @@ class MulticastProtocol final : public PeerProtocol {
   std::uint64_t datagramsIn_ = 0;
   std::uint64_t garbageTold_ = 0;
   std::int64_t garbageToldAt_ = 0;
+  OtherWireNotice otherWire_{settings::Protocol::Multicast};
 
   // The MIDI thread's: the descriptor it sends on (-1 while stopped) and its counts.
   std::atomic<int> sendFd_{-1};

@@ -1,8 +1,7 @@
-// The RTP-MIDI link's figures, and the report of failed sends. The loop's thread.
+// The RTP-MIDI link's figures, and the failed sends handed up. The loop's thread.
 #include "protocol/rtp/rtp_protocol.h"
 
 #include "protocol/peer_filter.h"
-#include "report/reporter.h"
 
 namespace strandlink::protocol::rtp {
 
@@ -17,8 +16,7 @@ void RtpProtocol::tick() {
   const std::uint64_t failures = sender_.failedSends();
   if (failures == reportedSendFailures_) return;
   reportedSendFailures_ = failures;
-  context_.reporter.socketError(sender_.lastError(), QStringLiteral("Tried to send RTP-MIDI data:  "),
-                                report::Reporter::Flood::Throttle);
+  context_.sink.peerProblem(SocketFailure{Operation::SendData, sender_.lastError(), true});
 }
 
 // The best clock exchange's round trip and offset and what the peer sent that

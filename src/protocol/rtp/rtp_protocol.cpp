@@ -15,7 +15,6 @@
 #include "protocol/peer_filter.h"
 #include "protocol/rtp/session_packet.h"
 #include "protocol/rtp/start_check.h"
-#include "report/reporter.h"
 
 namespace strandlink::protocol::rtp {
 
@@ -69,7 +68,7 @@ RtpProtocol::~RtpProtocol() { stop(); }
 
 StartOutcome RtpProtocol::start(const PeerStart& start) {
   stop();
-  const SessionAddressCheck checked = checkSessionAddresses(start.settings, context_.reporter);
+  const SessionAddressCheck checked = checkSessionAddresses(start.settings, context_.sink);
   if (!checked.addresses) return {StartOutcome::Result::Refused, checked.firstRefused};
   if (const StartOutcome opened = openSockets(checked.addresses->localControl); !opened.running()) {
     closeAll();
@@ -78,7 +77,7 @@ StartOutcome RtpProtocol::start(const PeerStart& start) {
   net::SocketError error = net::SocketError::Ok;
   const std::uint32_t ssrc = randomWord();
   if (!sender_.start(data_.descriptor(), ssrc, static_cast<std::uint16_t>(randomWord()), sendsJournal_, error)) {
-    context_.reporter.socketError(error, QStringLiteral("Tried to start the RTP-MIDI sender:  "));
+    context_.sink.peerProblem(SocketFailure{Operation::StartSender, error});
     closeAll();
     return {StartOutcome::Result::Refused, protocol::SettingsField::None};
   }
@@ -94,6 +93,7 @@ StartOutcome RtpProtocol::start(const PeerStart& start) {
   lostBefore_ = 0;
   refusalSaid_ = false;
   refusals_.reset();
+  otherWire_.sessionStarted();
   shownClock_.reset();
   status_ = protocol::LinkStatus::NotConnected;
   session_->start(monotonicMicros());
@@ -108,7 +108,7 @@ StartOutcome RtpProtocol::openSockets(const sockaddr_in& localControl) {
   const std::uint16_t port = ntohs(localControl.sin_port);
   for (const SessionPort which : {SessionPort::Control, SessionPort::Data}) {
     net::UdpSocket& socket = which == SessionPort::Control ? control_ : data_;
-    if (!createSocket(socket, context_.reporter, QStringLiteral("Tried to create an RTP-MIDI socket:  ")))
+    if (!createSocket(socket, context_.sink, Operation::CreateSessionSocket))
       return {StartOutcome::Result::CannotCreateSocket, protocol::SettingsField::None};
     if (which == SessionPort::Data) {
       // The kernel's arrival times: steady timing places what arrives by them.
@@ -119,16 +119,12 @@ StartOutcome RtpProtocol::openSockets(const sockaddr_in& localControl) {
       const int bytes = kReceiveBuffer;
       ::setsockopt(socket.descriptor(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
     }
+    const bool control = which == SessionPort::Control;
     sockaddr_in local = localControl;
-    local.sin_port = htons(static_cast<std::uint16_t>(which == SessionPort::Control ? port : port + 1));
+    local.sin_port = htons(static_cast<std::uint16_t>(control ? port : port + 1));
     if (const net::SocketError e = socket.bind(local); net::failed(e)) {
-      context_.reporter.socketError(
-          e, QStringLiteral("Tried to bind RTP-MIDI socket:  "), report::Reporter::Flood::Show,
-          which == SessionPort::Control
-              ? QStringLiteral(" (local port %1, the control port)").arg(port)
-              : QStringLiteral(" (local port %1, the data port, one above the Local Host Port %2)")
-                    .arg(port + 1)
-                    .arg(port));
+      context_.sink.peerProblem(SocketFailure{control ? Operation::BindControlSocket : Operation::BindDataSocket, e,
+                                              false, ntohs(local.sin_port)});
       return {StartOutcome::Result::Refused, e == net::SocketError::AddressNotAvailable
                                                  ? protocol::SettingsField::LocalHost
                                                  : protocol::SettingsField::LocalPort};
@@ -172,6 +168,7 @@ void RtpProtocol::readDatagram(SessionPort port) {
   const PeerAddress sender = peerAddressOf(from);
   if (!admitted(from)) return refuseFiltered(port, sender, bytes);
   if (isSessionPacket(bytes)) takeSessionPacket(port, sender, bytes);
+  else if (otherWire_.heard(otherThanRtp(bytes), context_.sink)) return;
   else if (port == SessionPort::Data) takeMidiPacket(sender, bytes, arrival);
   else dropped(sender, DecodeError::BadSignature);
 }
@@ -290,8 +287,7 @@ void RtpProtocol::sendSessionPackets() {
     const net::UdpSocket& socket = out.from == SessionPort::Control ? control_ : data_;
     const net::Transfer sent = socket.sendTo(encodeSessionPacket(out.packet), socketAddressOf(out.to));
     if (!sent.ok() && !net::isUnreachableEcho(sent.error))
-      context_.reporter.socketError(sent.error, QStringLiteral("Tried to send an RTP-MIDI session packet:  "),
-                                    report::Reporter::Flood::Throttle);
+      context_.sink.peerProblem(SocketFailure{Operation::SendSessionPacket, sent.error, true});
   }
 }
 

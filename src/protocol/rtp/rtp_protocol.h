@@ -13,6 +13,7 @@
 
 #include "net/read_notifier.h"
 #include "net/udp_socket.h"
+#include "protocol/other_wire.h"
 #include "protocol/peer_protocol.h"
 #include "protocol/rtp/drop_notice.h"
 #include "protocol/rtp/journal_repair.h"
@@ -44,7 +45,6 @@ class RtpProtocol final : public PeerProtocol {
   protocol::LinkStatus status() const override { return status_; }
   void tick() override;
   LinkFigures figures() override;
-
 
   // For tests and the figures: the session while one runs.
   const Session* session() const { return session_.get(); }
@@ -85,6 +85,7 @@ class RtpProtocol final : public PeerProtocol {
   bool sendsJournal_;
   DropNotice malformed_;
   RefusalNotice refusals_;
+  OtherWireNotice otherWire_{settings::Protocol::Rtp};
   QTimer wakeup_;
   std::optional<Micros> armedFor_;  // when wakeup_ fires
   std::vector<std::uint8_t> buffer_;

@@ -21,25 +21,22 @@ std::optional<std::uint16_t> controlPort(const QString& text) {
 
 }  // namespace
 
-SessionAddressCheck checkSessionAddresses(const settings::Settings& s, report::Reporter& reporter) {
+SessionAddressCheck checkSessionAddresses(const settings::Settings& s, PeerSink& sink) {
   Refusals refusals;
   const auto localPort = controlPort(s.localPort);
-  if (!localPort)
-    refusals.refuse(SettingsField::LocalPort, QStringLiteral("Local Port value must be between 1 and 65534 "
-                                                             "for RTP-MIDI"));
-  else if (*localPort % 2 != 0)
-    refusals.refuse(SettingsField::LocalPort, QStringLiteral("Local Port value must be even for RTP-MIDI"));
+  if (!localPort) refusals.refuse({SettingsField::LocalPort, RefusalReason::NoDataPortAbove, s.localPort, 1, 65534});
+  else if (*localPort % 2 != 0) refusals.refuse({SettingsField::LocalPort, RefusalReason::OddControlPort, s.localPort});
   std::optional<sockaddr_in> remote;
   if (!s.remoteHost.trimmed().isEmpty()) {
     const auto remotePort = controlPort(s.remotePort);
     if (!remotePort)
-      refusals.refuse(SettingsField::RemotePort, QStringLiteral("Remote Port value must be between 1 and 65534"));
+      refusals.refuse({SettingsField::RemotePort, RefusalReason::NoDataPortAbove, s.remotePort, 1, 65534});
     const auto remoteAddress =
         refusals.address(s.remoteHost, net::resolveAddress(s.remoteHost), SettingsField::RemoteHost);
     if (remotePort && remoteAddress) remote = net::makeAddress(*remoteAddress, *remotePort);
   }
   const auto local = refusals.address(s.localHost, net::resolveAddress(s.localHost), SettingsField::LocalHost);
-  refusals.report(reporter);
+  refusals.handUp(sink);
   if (refusals.first() != SettingsField::None) return {std::nullopt, refusals.first()};
   return {SessionAddresses{net::makeAddress(*local, *localPort), remote}, SettingsField::None};
 }

@@ -11,10 +11,6 @@
 #include "protocol/classic/address_check.h"
 #include "settings/settings.h"
 
-namespace strandlink::link {
-class Reporter;
-}
-
 namespace strandlink::protocol::rtp {
 
 struct SessionAddresses {
@@ -27,7 +23,7 @@ struct SessionAddressCheck {
   protocol::SettingsField firstRefused = protocol::SettingsField::None;
 };
 
-// The addresses, or one box that lists every value that is not acceptable.
-SessionAddressCheck checkSessionAddresses(const settings::Settings& s, report::Reporter& reporter);
+// The addresses, or every value that is not acceptable handed up to sink.
+SessionAddressCheck checkSessionAddresses(const settings::Settings& s, PeerSink& sink);
 
 }  // namespace strandlink::protocol::rtp
