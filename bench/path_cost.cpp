@@ -39,7 +39,7 @@ struct QuietSink : protocol::PeerSink {
   void peerEvent(midi::MidiEventView, std::optional<std::uint32_t>, std::int64_t) override {}
   void peerStatus(protocol::LinkStatus) override {}
   void peerChatLine(const QString&) override {}
-  void peerNotice(const QString&) override {}
+  void peerNotice(const protocol::PeerNotice&) override {}
   void peerProblem(const protocol::PeerProblem&) override {}
   void peerFiguresChanged() override {}
 };

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "link/midi_bridge.h"
+#include "link/notice_text.h"
 #include "link/problem_text.h"
 #include "link/steady_timing.h"
 #include "midi/midi_service.h"
@@ -302,13 +303,13 @@ void Link::peerChatLine(const QString& line) {
   if (!ending_) emit chatLineReceived(line);
 }
 
-void Link::peerNotice(const QString& line) {
-  if (!ending_) emit noticed(line);
+void Link::peerNotice(const protocol::PeerNotice& notice) {
+  if (!ending_) emit noticed(noticeLine(notice));
 }
 
 // A box as soon as it is found; a line, as any notice, only while the front end listens.
 void Link::peerProblem(const protocol::PeerProblem& problem) {
-  if (const QString line = reportProblem(reporter_, problem); !line.isEmpty()) peerNotice(line);
+  if (const QString line = reportProblem(reporter_, problem); !line.isEmpty() && !ending_) emit noticed(line);
 }
 
 void Link::peerFiguresChanged() {

@@ -181,7 +181,7 @@ class Link : public QObject, private protocol::PeerSink {
   void peerStatus(protocol::LinkStatus status) override;
   void peerMemberGone(const midi::HeldSet& sounding) override;
   void peerChatLine(const QString& line) override;
-  void peerNotice(const QString& line) override;
+  void peerNotice(const protocol::PeerNotice& notice) override;
   void peerProblem(const protocol::PeerProblem& problem) override;
   void peerFiguresChanged() override;
   // Starts the protocol of that kind, made anew only when the kind changed (the

@@ -25,6 +25,7 @@
 #include "midi/midi_event.h"
 #include "net/socket_errors.h"
 #include "protocol/link_figures.h"
+#include "protocol/peer_notice.h"
 #include "protocol/peer_problem.h"
 #include "settings/preferences.h"
 #include "settings/settings.h"
@@ -53,8 +54,8 @@ class PeerSink {
   // releases what it left sounding.
   virtual void peerMemberGone(const midi::HeldSet& sounding) { static_cast<void>(sounding); }
   virtual void peerChatLine(const QString& line) = 0;
-  // A line for the user that needs no box.
-  virtual void peerNotice(const QString& line) = 0;
+  // Something for the user that needs no box; the link words it as a line.
+  virtual void peerNotice(const PeerNotice& notice) = 0;
   // Something went wrong; the link says it, in a box or a line. During start()
   // every problem is handed up before it returns.
   virtual void peerProblem(const PeerProblem& problem) = 0;

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "app/command_line.h"
+#include "link/notice_text.h"
 #include "protocol/classic/oversize_notice.h"
 #include "settings/preferences.h"
 #include "support/real_part.h"
@@ -299,19 +300,20 @@ TEST_F(LinkTest, AnRtpMidiInvitationIsSaidOnceASessionAndNeverCountedAsMidi) {
 
 // Said at once, then at most once a minute, with how many came since.
 TEST(OversizeNotice, SaysTheFirstAtOnceAndTheRestAtMostOnceAMinute) {
-  protocol::classic::OversizeNotice notice(QStringLiteral("MIDI"), 200);
+  protocol::classic::OversizeNotice oversize(protocol::ClassicPort::Midi, 200);
+  const auto said = [](auto n) { return n ? link::noticeLine(*n) : QString(); };
   sockaddr_in from{};
   from.sin_addr.s_addr = htonl(0x0A000005);
   from.sin_port = htons(4000);
   const auto t0 = protocol::classic::OversizeNotice::Clock::now();
-  EXPECT_EQ(notice.count(from, t0), "Ignored 1 datagram longer than 200 bytes at the MIDI port, the last from "
+  EXPECT_EQ(said(oversize.count(from, t0)), "Ignored 1 datagram longer than 200 bytes at the MIDI port, the last from "
                                     "10.0.0.5:4000");
-  EXPECT_EQ(notice.count(from, t0 + std::chrono::seconds(1)), "");
-  EXPECT_EQ(notice.count(from, t0 + std::chrono::seconds(30)), "");
-  EXPECT_EQ(notice.due(t0 + std::chrono::seconds(59)), "");
-  EXPECT_TRUE(notice.due(t0 + std::chrono::seconds(60)).startsWith("Ignored 2 datagrams"));
-  EXPECT_EQ(notice.due(t0 + std::chrono::seconds(200)), "");  // nothing new
-  EXPECT_EQ(notice.total(), 3u);
+  EXPECT_EQ(said(oversize.count(from, t0 + std::chrono::seconds(1))), "");
+  EXPECT_EQ(said(oversize.count(from, t0 + std::chrono::seconds(30))), "");
+  EXPECT_EQ(said(oversize.due(t0 + std::chrono::seconds(59))), "");
+  EXPECT_TRUE(said(oversize.due(t0 + std::chrono::seconds(60))).startsWith("Ignored 2 datagrams"));
+  EXPECT_EQ(said(oversize.due(t0 + std::chrono::seconds(200))), "");  // nothing new
+  EXPECT_EQ(oversize.total(), 3u);
 }
 
 TEST(PeerFilterChoice, IsRememberedOutsideTheSettingsFileAndSetFromTheCommandLine) {

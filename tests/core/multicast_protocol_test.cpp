@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "link/notice_text.h"
 #include "link/problem_text.h"
 #include "link/status_text.h"
 #include "protocol/multicast/group_settings.h"
@@ -55,7 +56,7 @@ struct Sink : protocol::PeerSink {
   }
   void peerStatus(LinkStatus) override {}
   void peerChatLine(const QString&) override {}
-  void peerNotice(const QString& line) override { notices << line; }
+  void peerNotice(const protocol::PeerNotice& n) override { notices << link::noticeLine(n); }
   void peerProblem(const protocol::PeerProblem& p) override {
     if (const QString line = link::reportProblem(reporter, p); !line.isEmpty()) notices << line;
   }

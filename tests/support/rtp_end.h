@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "link/notice_text.h"
 #include "link/problem_text.h"
 #include "protocol/peer_filter.h"
 #include "protocol/rtp/rtp_protocol.h"
@@ -29,7 +30,7 @@ class RecordingPeerSink : public protocol::PeerSink {
   }
   void peerStatus(protocol::LinkStatus s) override { status = s; }
   void peerChatLine(const QString&) override {}
-  void peerNotice(const QString& line) override { notices << line; }
+  void peerNotice(const protocol::PeerNotice& n) override { notices << link::noticeLine(n); }
   void peerProblem(const protocol::PeerProblem& p) override {
     if (const QString line = link::reportProblem(reporter, p); !line.isEmpty()) notices << line;
   }

@@ -13,8 +13,8 @@ ClassicProtocol::ClassicProtocol(const PeerContext& context)
       monitor_([this] { sendControl(kProbeByte, Operation::SendProbe); },
                [this] { sendControl(kReplyByte, Operation::SendProbeReply); },
                [this](protocol::LinkStatus s) { context_.sink.peerStatus(s); }),
-      midiOversize_(QStringLiteral("MIDI"), kMidiReadLength),
-      chatOversize_(QStringLiteral("chat"), kChatReadLength) {}
+      midiOversize_(ClassicPort::Midi, kMidiReadLength),
+      chatOversize_(ClassicPort::Chat, kChatReadLength) {}
 
 ClassicProtocol::~ClassicProtocol() { endpoints_.close(); }
 
@@ -64,7 +64,7 @@ SendResult ClassicProtocol::send(midi::MidiEventView event, std::int64_t playedM
 void ClassicProtocol::tick() {
   monitor_.tick();
   for (OversizeNotice* o : {&midiOversize_, &chatOversize_}) {
-    if (const QString line = o->due(OversizeNotice::Clock::now()); !line.isEmpty()) context_.sink.peerNotice(line);
+    if (const auto notice = o->due(OversizeNotice::Clock::now())) context_.sink.peerNotice(*notice);
   }
 }
 
@@ -129,8 +129,7 @@ bool ClassicProtocol::take(const net::Transfer& read, const sockaddr_in& from, O
   if (!tooLong && read.bytes < 1) return false;
   if (!context_.filter.accept(from, endpoints_.midiRemote().sin_addr.s_addr)) return false;
   if (!tooLong) return true;
-  if (const QString line = oversize.count(from, OversizeNotice::Clock::now()); !line.isEmpty())
-    context_.sink.peerNotice(line);
+  if (const auto notice = oversize.count(from, OversizeNotice::Clock::now())) context_.sink.peerNotice(*notice);
   return false;
 }
 

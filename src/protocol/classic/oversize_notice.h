@@ -5,11 +5,11 @@
 
 #include <netinet/in.h>
 
-#include <QString>
-
 #include <chrono>
 #include <cstdint>
 #include <optional>
+
+#include "protocol/peer_notice.h"
 
 namespace strandlink::protocol::classic {
 
@@ -17,28 +17,22 @@ class OversizeNotice {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // portName as the line names the port ("MIDI", "chat"); readLength: the longest
-  // datagram it takes.
-  OversizeNotice(QString portName, int readLength) : portName_(std::move(portName)), readLength_(readLength) {}
+  // readLength: the longest datagram the port takes.
+  OversizeNotice(ClassicPort port, int readLength) : told_{port, readLength} {}
 
-  // One more from this sender: the line to show now, or an empty one when a line
-  // was shown less than a minute ago (this one is told with the next).
-  QString count(const sockaddr_in& from, Clock::time_point now);
-  // The line for those counted since the last one, once a minute has passed since
-  // it; else empty. Asked now and then (once a second).
-  QString due(Clock::time_point now);
+  // One more from this sender: the notice to give now, or none when one was
+  // given less than a minute ago (this one is told with the next).
+  std::optional<OversizeIgnored> count(const sockaddr_in& from, Clock::time_point now);
+  // The notice of those counted since the last one, once a minute has passed
+  // since it; else none. Asked now and then (once a second).
+  std::optional<OversizeIgnored> due(Clock::time_point now);
   std::uint64_t total() const { return total_; }
 
   static constexpr std::chrono::seconds kQuiet{60};
 
  private:
-  QString line(Clock::time_point now);
-
-  QString portName_;
-  int readLength_;
+  OversizeIgnored told_;  // its count: those not told yet
   std::uint64_t total_ = 0;
-  std::uint64_t untold_ = 0;
-  QString lastSender_;
   std::optional<Clock::time_point> toldAt_;
 };
 

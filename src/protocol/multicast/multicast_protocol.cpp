@@ -165,9 +165,7 @@ void MulticastProtocol::setStatus(protocol::LinkStatus status) {
 void MulticastProtocol::tellGarbage(std::int64_t nowMicros) {
   const std::uint64_t dropped = receiver_.totals().dropped();
   if (dropped == garbageTold_ || (garbageToldAt_ != 0 && nowMicros - garbageToldAt_ < kGarbageQuietMicros)) return;
-  context_.sink.peerNotice(
-      QStringLiteral("Dropped %1 pieces of garbage from the multicast group (bytes that are no whole MIDI message)")
-          .arg(dropped - garbageTold_));
+  context_.sink.peerNotice(GarbageDropped{dropped - garbageTold_});
   garbageTold_ = dropped;
   garbageToldAt_ = nowMicros;
 }

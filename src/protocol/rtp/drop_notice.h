@@ -3,10 +3,9 @@
 // rest at most once every ten seconds, counted. The loop's thread only.
 #pragma once
 
-#include <QString>
-
 #include <cstdint>
 #include <optional>
+#include <utility>
 
 #include "protocol/rtp/clock_sync.h"
 
@@ -16,16 +15,14 @@ class DropNotice {
  public:
   static constexpr Micros kQuiet = 10'000'000;
 
-  // One more; the line to show now, or an empty one (it is told with a later one).
-  QString count(const QString& what, Micros now) {
+  // One more; how many to tell now, this one with those held back, or 0 (it is
+  // told with a later one).
+  std::uint64_t count(Micros now) {
     ++total_;
     ++untold_;
-    if (lastLine_ && now - *lastLine_ < kQuiet) return {};
-    QString line = QStringLiteral("RTP-MIDI: dropped %1").arg(what);
-    if (untold_ > 1) line += QStringLiteral(" (%1 malformed packets since the last notice)").arg(untold_);
+    if (lastLine_ && now - *lastLine_ < kQuiet) return 0;
     lastLine_ = now;
-    untold_ = 0;
-    return line;
+    return std::exchange(untold_, 0);
   }
   std::uint64_t total() const { return total_; }
 

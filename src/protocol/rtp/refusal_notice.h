@@ -4,11 +4,9 @@
 // does so unseen. The loop's thread only.
 #pragma once
 
-#include <QString>
-
 #include <set>
 #include <string>
-#include <utility>
+#include <tuple>
 
 #include "protocol/rtp/session_output.h"
 
@@ -20,15 +18,11 @@ class RefusalNotice {
   static constexpr std::size_t kMostTold = 64;
 
   void reset() { told_.clear(); }
-  // The line to show, or an empty one when this inviter was told already.
-  // `onlyWho` says who may link and why, as in "10.0.0.2 may link (peer filter)".
-  QString refused(const std::string& name, const PeerAddress& from, const QString& onlyWho);
+  // Whether this inviter is to be told: false when it was already.
+  bool refused(const std::string& name, const PeerAddress& from);
 
  private:
-  std::set<std::pair<std::string, std::string>> told_;  // name, address
+  std::set<std::tuple<std::string, std::string, std::uint16_t>> told_;  // name, host, port
 };
-
-// "10.0.0.2:5004"
-QString addressText(const PeerAddress& address);
 
 }  // namespace strandlink::protocol::rtp

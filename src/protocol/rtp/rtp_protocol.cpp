@@ -191,9 +191,8 @@ void RtpProtocol::refuseFiltered(SessionPort port, const PeerAddress& from, std:
   if (!in || in->command != ExchangeCommand::Invitation) return;
   const Exchange no{ExchangeCommand::Reject, kSessionProtocolVersion, in->token, session_->ssrc(), {}};
   (void)control_.sendTo(encodeSessionPacket(no), socketAddressOf(from));
-  const QString remote = QString::fromStdString(peerAddressOf(*remote_).host);
-  const QString line = refusals_.refused(in->name, from, QStringLiteral("%1 may link (peer filter)").arg(remote));
-  if (!line.isEmpty()) context_.sink.peerNotice(line);
+  if (refusals_.refused(in->name, from))
+    context_.sink.peerNotice(InviterRefused{in->name, from, KeptOut::PeerFilter, peerAddressOf(*remote_), {}});
 }
 
 void RtpProtocol::takeSessionPacket(SessionPort port, const PeerAddress& from, std::span<const std::uint8_t> bytes) {
@@ -254,12 +253,8 @@ void RtpProtocol::heldNotesReleased() {
 }
 
 void RtpProtocol::dropped(const PeerAddress& from, DecodeError error) {
-  const QString line =
-      malformed_.count(QStringLiteral("a malformed packet from %1: %2")
-                           .arg(QString::fromStdString(from.host),
-                                QString::fromUtf8(describe(error).data(), qsizetype(describe(error).size()))),
-                       monotonicMicros());
-  if (!line.isEmpty()) context_.sink.peerNotice(line);
+  if (const std::uint64_t untold = malformed_.count(monotonicMicros()))
+    context_.sink.peerNotice(MalformedDropped{from.host, error, untold});
 }
 
 // --- the session -------------------------------------------------------------
@@ -294,7 +289,7 @@ void RtpProtocol::sendSessionPackets() {
 // False when a notice stopped the link.
 bool RtpProtocol::takeSessionEvents() {
   for (const SessionEvent& event : session_->takeEvents()) {
-    QString line;
+    std::optional<PeerNotice> notice;
     switch (event.kind) {
       case SessionEventKind::Up:
         refusalSaid_ = false;
@@ -302,40 +297,43 @@ bool RtpProtocol::takeSessionEvents() {
         assembler_.reset();
         repair_.restart();  // a peer's new session numbers its packets afresh
         lostBefore_ = session_->sequences().lost();
-        line = QStringLiteral("RTP-MIDI session with %1 is up").arg(QString::fromStdString(session_->peerName()));
+        notice = SessionUp{session_->peerName()};
         break;
       case SessionEventKind::Synced: break;
       case SessionEventKind::Down:
         assembler_.reset();
-        line = QStringLiteral("RTP-MIDI session ended: %1").arg(QString::fromUtf8(describe(event.reason).data()));
+        notice = SessionEnded{event.reason};
         break;
-      case SessionEventKind::RefusedInviter: line = refusalLine(event); break;
+      case SessionEventKind::RefusedInviter:
+        if (refusals_.refused(event.inviterName, event.inviter)) notice = refusalOf(event);
+        break;
       case SessionEventKind::Refused:
         // Once until a session comes up: the invitation is repeated every 5 s.
-        if (!std::exchange(refusalSaid_, true))
-          line = QStringLiteral("The RTP-MIDI peer refused the invitation; asking again every 5 s");
+        if (!std::exchange(refusalSaid_, true)) notice = InvitationRefused{};
         break;
     }
-    if (line.isEmpty()) continue;
-    context_.sink.peerNotice(line);
+    if (!notice) continue;
+    context_.sink.peerNotice(*notice);
     if (!session_) return false;
   }
   return true;
 }
 
-QString RtpProtocol::refusalLine(const SessionEvent& event) {
-  QString onlyWho;
+InviterRefused RtpProtocol::refusalOf(const SessionEvent& event) const {
+  InviterRefused told{event.inviterName, event.inviter, KeptOut::NotAdmitted, {}, {}};
   switch (event.refusal) {
     case Refusal::OnlyRemote:
-      onlyWho = QStringLiteral("%1 may link (the remote in the settings)").arg(addressText(peerAddressOf(*remote_)));
+      told.keptOut = KeptOut::OnlyRemote;
+      told.remote = peerAddressOf(*remote_);
       break;
     case Refusal::Busy:
-      onlyWho = QStringLiteral("%1 may link (one session at a time)").arg(QString::fromStdString(session_->peerName()));
+      told.keptOut = KeptOut::Busy;
+      told.sessionPeer = session_->peerName();
       break;
     case Refusal::NotAdmitted:
-    case Refusal::None: onlyWho = QStringLiteral("admitted hosts may link"); break;
+    case Refusal::None: break;
   }
-  return refusals_.refused(event.inviterName, event.inviter, onlyWho);
+  return told;
 }
 
 void RtpProtocol::armTimer() {

@@ -60,7 +60,7 @@ class RtpProtocol final : public PeerProtocol {
   void readDatagram(SessionPort port);
   bool admitted(const sockaddr_in& from);
   void refuseFiltered(SessionPort port, const PeerAddress& from, std::span<const std::uint8_t> bytes);
-  QString refusalLine(const SessionEvent& event);
+  InviterRefused refusalOf(const SessionEvent& event) const;
   void takeSessionPacket(SessionPort port, const PeerAddress& from, std::span<const std::uint8_t> bytes);
   void takeMidiPacket(const PeerAddress& from, std::span<const std::uint8_t> bytes, std::int64_t arrival);
   void deliver(const MidiPacket& packet, std::int64_t arrival);

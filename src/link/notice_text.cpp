@@ -1,0 +1,74 @@
+// The words of what a protocol tells the user: datagrams ignored or dropped, and
+// the ups and downs of an RTP-MIDI session.
+#include "link/notice_text.h"
+
+#include <arpa/inet.h>
+
+#include "net/addresses.h"
+
+namespace strandlink::link {
+
+namespace {
+
+QString fromUtf8(std::string_view text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+
+// "10.0.0.2:5004"
+QString addressText(const protocol::rtp::PeerAddress& address) {
+  return QStringLiteral("%1:%2").arg(QString::fromStdString(address.host)).arg(address.port);
+}
+
+QString onlyWho(const protocol::InviterRefused& r) {
+  switch (r.keptOut) {
+    case protocol::KeptOut::PeerFilter:
+      return QStringLiteral("%1 may link (peer filter)").arg(QString::fromStdString(r.remote.host));
+    case protocol::KeptOut::OnlyRemote:
+      return QStringLiteral("%1 may link (the remote in the settings)").arg(addressText(r.remote));
+    case protocol::KeptOut::Busy:
+      return QStringLiteral("%1 may link (one session at a time)").arg(QString::fromStdString(r.sessionPeer));
+    case protocol::KeptOut::NotAdmitted: break;
+  }
+  return QStringLiteral("admitted hosts may link");
+}
+
+struct Worded {
+  QString operator()(const protocol::OversizeIgnored& o) const {
+    const QString from = net::formatAddress(o.lastHost) + u':' + QString::number(o.lastPort);
+    return QStringLiteral("Ignored %1 %2 longer than %3 bytes at the %4 port, the last from %5")
+        .arg(o.count)
+        .arg(o.count == 1 ? QStringLiteral("datagram") : QStringLiteral("datagrams"))
+        .arg(o.readLength)
+        .arg(o.port == protocol::ClassicPort::Midi ? QStringLiteral("MIDI") : QStringLiteral("chat"), from);
+  }
+  QString operator()(const protocol::GarbageDropped& g) const {
+    return QStringLiteral(
+               "Dropped %1 pieces of garbage from the multicast group (bytes that are no whole MIDI message)")
+        .arg(g.pieces);
+  }
+  QString operator()(const protocol::MalformedDropped& m) const {
+    const QString what = QStringLiteral("a malformed packet from %1: %2")
+                             .arg(QString::fromStdString(m.host), fromUtf8(protocol::rtp::describe(m.error)));
+    QString line = QStringLiteral("RTP-MIDI: dropped %1").arg(what);
+    if (m.untold > 1) line += QStringLiteral(" (%1 malformed packets since the last notice)").arg(m.untold);
+    return line;
+  }
+  QString operator()(const protocol::SessionUp& up) const {
+    return QStringLiteral("RTP-MIDI session with %1 is up").arg(QString::fromStdString(up.peerName));
+  }
+  QString operator()(const protocol::SessionEnded& ended) const {
+    return QStringLiteral("RTP-MIDI session ended: %1").arg(fromUtf8(protocol::rtp::describe(ended.reason)));
+  }
+  QString operator()(const protocol::InvitationRefused&) const {
+    return QStringLiteral("The RTP-MIDI peer refused the invitation; asking again every 5 s");
+  }
+  QString operator()(const protocol::InviterRefused& r) const {
+    const QString shown = r.name.empty() ? QStringLiteral("(no name)") : QString::fromStdString(r.name);
+    return QStringLiteral("Refused an RTP-MIDI invitation from %1 at %2: only %3")
+        .arg(shown, addressText(r.from), onlyWho(r));
+  }
+};
+
+}  // namespace
+
+QString noticeLine(const protocol::PeerNotice& notice) { return std::visit(Worded{}, notice); }
+
+}  // namespace strandlink::link

@@ -1,0 +1,69 @@
+// What a protocol has to tell the user that is no problem, as data: the link
+// words it (PeerSink::peerNotice) and shows it as a line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <variant>
+
+#include "protocol/rtp/decode_error.h"
+#include "protocol/rtp/session_output.h"
+
+namespace strandlink::protocol {
+
+// The classic port that read it.
+enum class ClassicPort : std::uint8_t { Midi, Chat };
+
+// Datagrams longer than the port reads, counted since the last such notice.
+struct OversizeIgnored {
+  ClassicPort port = ClassicPort::Midi;
+  int readLength = 0;  // the longest datagram the port takes
+  std::uint64_t count = 0;
+  std::uint32_t lastHost = 0;  // the last sender's, in network byte order
+  std::uint16_t lastPort = 0;
+};
+
+// Bytes from the multicast group that are no whole MIDI message, since the last notice.
+struct GarbageDropped {
+  std::uint64_t pieces = 0;
+};
+
+// An RTP-MIDI packet that would not decode; untold counts it and those held back before it.
+struct MalformedDropped {
+  std::string host;
+  rtp::DecodeError error = rtp::DecodeError::None;
+  std::uint64_t untold = 1;
+};
+
+struct SessionUp {
+  std::string peerName;
+};
+
+struct SessionEnded {
+  rtp::DownReason reason = rtp::DownReason::None;
+};
+
+// The invited peer answered NO (ours is asked again every 5 s).
+struct InvitationRefused {};
+
+// What kept a refused inviter out: who alone may link.
+enum class KeptOut : std::uint8_t {
+  PeerFilter,  // the remote's host
+  OnlyRemote,  // the remote's host and port
+  Busy,        // the peer of the session up
+  NotAdmitted,
+};
+
+// This side answered an inviter NO; each inviter is told once.
+struct InviterRefused {
+  std::string name;  // as the inviter gave it, maybe empty
+  rtp::PeerAddress from;
+  KeptOut keptOut = KeptOut::NotAdmitted;
+  rtp::PeerAddress remote;  // the remote in the settings
+  std::string sessionPeer;  // the name of the peer of the session up
+};
+
+using PeerNotice = std::variant<OversizeIgnored, GarbageDropped, MalformedDropped, SessionUp, SessionEnded,
+                                InvitationRefused, InviterRefused>;
+
+}  // namespace strandlink::protocol
