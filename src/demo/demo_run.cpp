@@ -209,8 +209,12 @@ void DemoRun::playDue() {
   }
 }
 
-void DemoRun::onMidiMessage(midi::MidiEventView event, std::int64_t timeMicros) {
+void DemoRun::onMidiMessage(midi::MidiEventView event, std::int64_t) {
   if (event.isSysEx()) return;  // the phrase has none
+  // Timed on the clock the phrase was played by: the service's stamp follows the
+  // audio clock, which a dummy or drifting card moves apart from it, and the two
+  // subtracted once gave a median below zero that the summary could not print.
+  const std::int64_t timeMicros = monotonicMicros();
   const auto message = midi::ShortMessage::fromBytes(event.bytes());
   const std::size_t tail = ringTail_.load(std::memory_order_relaxed);
   // Full only when the loop is far behind a flood: the message is not shown then.
