@@ -11,6 +11,7 @@
 #include <chrono>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <limits>
 #include <random>
 #include <thread>
@@ -415,15 +416,20 @@ TEST_F(Bridge, ASteadyReceiverPlaysEveryDatagramInOrderWithOrWithoutAStampAndHol
 // of now and one 0.99 s behind leave the latency of the real notes as it was.
 TEST_F(Bridge, TwoWildStampsFromAStrangerLeaveTheLatencyOfSteadyTimingAsItWas) {
   ASSERT_TRUE(restart(settings::Timing::Steady, 20));
-  // Frames from just before the keyboard plays a note to its arrival at the synth.
-  const auto latency = [&](std::uint8_t note) -> std::int64_t {
+  // Frames from just before the keyboard plays a note to its arrival at the synth;
+  // none when it does not arrive.
+  const auto latency = [&](std::uint8_t note) -> std::optional<std::int64_t> {
     synth.clear();
     const std::uint32_t before = synth.frameNow();
-    if (!keyboard.play({{0x90, note, 1}}) || !synthGets(1)) return -1;
+    if (!keyboard.play({{0x90, note, 1}}) || !synthGets(1)) return std::nullopt;
     return std::int32_t(synth.frames().front() - before);
   };
-  const std::int64_t calm = latency(1);
-  ASSERT_GT(calm, 0);
+  // A stall of the machine shortens what the frame clock measures (the dummy
+  // driver never makes up the lost cycles), down to below zero: judge against the
+  // 20 ms delay (960 frames) at least.
+  const auto first = latency(1);
+  ASSERT_TRUE(first.has_value());
+  const std::int64_t calm = std::max<std::int64_t>(*first, 960);
   synth.clear();
   RawPeer stranger(freePortPair());
   const std::int64_t now = monotonicMicros();
@@ -432,7 +438,9 @@ TEST_F(Bridge, TwoWildStampsFromAStrangerLeaveTheLatencyOfSteadyTimingAsItWas) {
   ASSERT_TRUE(synthGets(2));
   // 50 ms (2400 frames) of slack for a loaded machine; the fault costs 0.9 s.
   for (std::uint8_t note = 2; note < 8; ++note) {
-    EXPECT_LE(latency(note), calm + 2400) << "calm: " << calm << " frames, note " << int(note);
+    const auto got = latency(note);
+    ASSERT_TRUE(got.has_value()) << int(note);
+    EXPECT_LE(*got, calm + 2400) << "calm: " << *first << " frames, note " << int(note);
     settle(100);
   }
   // A message that cannot be played (data 1 of 200) teaches nothing: stamped 80 ms

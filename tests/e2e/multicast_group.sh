@@ -29,7 +29,6 @@ done
 ns=strandlink-group-$run_id
 work=$(mktemp -d "${TMPDIR:-/tmp}/strandlink-group.XXXXXX")
 export JACK_DEFAULT_SERVER=group-$run_id JACK_NO_AUDIO_RESERVATION=1
-trap 'echo "FAIL: stopped by a signal"; exit 1' INT TERM
 
 fail() {
   echo "FAIL: $*"
@@ -40,6 +39,9 @@ fail() {
   done
   exit 1
 }
+# A bound below the test's own timeout: a hang still shows every log.
+trap 'fail "stopped by a signal (or the ${GROUP_LIMIT:-105} s limit)"' INT TERM
+limit_run "${GROUP_LIMIT:-105}"
 
 echo "--- a host of its own ($ns) whose loopback carries multicast, and a JACK server"
 err=$(ip netns add "$ns" 2>&1) || missing "network namespaces cannot be made here: $err"
@@ -62,7 +64,7 @@ for c in "${copies[@]}"; do
 done
 end=$((SECONDS + 15))
 for c in "${copies[@]}"; do
-  until jack_lsp 2>/dev/null | grep -qx "Copy$c:out"; do
+  until timeout 5 jack_lsp 2>/dev/null | grep -qx "Copy$c:out"; do
     ((SECONDS < end)) || fail "copy $c's JACK ports do not appear"
     sleep 0.1
   done
@@ -87,8 +89,10 @@ round() {
       wait_line "$work/record-$c.log" ready 10 || fail "could not listen to copy $c's output"
     fi
   done
-  "$driver" play --port "^Copy$sender:in\$" --first "$first" --count "$count" --rate "$rate" >"$work/play.log" 2>&1 ||
-    fail "could not play into copy $sender"
+  # In the background: a wait, unlike a command, gives way to the limit's TERM.
+  "$driver" play --port "^Copy$sender:in\$" --first "$first" --count "$count" --rate "$rate" >"$work/play.log" 2>&1 &
+  pids+=($!)
+  wait $! || fail "could not play into copy $sender"
   for c in "${recorders[@]}"; do wait "$c" || fail "what copy $sender played did not reach the others intact"; done
   wait "$quiet"
   [ "$(cat "$work/own-$sender.log")" = ready ] ||
@@ -109,7 +113,9 @@ for c in B C; do
   pids+=($!)
   wait_line "$work/sysex-$c.log" ready 10 || fail "could not listen to copy $c's output"
 done
-"$driver" play --port '^CopyA:in$' --sysex "$sysex" >"$work/play.log" 2>&1 || fail "could not play the SysEx into A"
+"$driver" play --port '^CopyA:in$' --sysex "$sysex" >"$work/play.log" 2>&1 &
+pids+=($!)
+wait $! || fail "could not play the SysEx into A"
 for r in "${recorders[@]}"; do wait "$r" || fail "the SysEx did not reach B and C whole"; done
 
 for c in "${copies[@]}"; do

@@ -49,14 +49,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/strandlink-e2e.XXXXXX")
 
 trap 'echo "FAIL: stopped by a signal (or the ${overall_limit} s limit)"; exit 1' INT TERM
 
-# The watchdog's sleep is ended with it, so that nothing of ours outlives the run.
-(
-  trap 'kill "$nap" 2>/dev/null; exit 0' TERM
-  sleep "$overall_limit" &
-  nap=$!
-  wait "$nap" && kill -TERM $$
-) >/dev/null 2>&1 &
-watchdog=$!
+limit_run "$overall_limit"
 
 step() { echo "--- $*"; }
 

@@ -40,6 +40,20 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# limit_run SECONDS: a TERM to this script when the time runs out, below the
+# test's own timeout, so that its TERM trap can still say where it hung and the
+# clean-up still runs. The watchdog's sleep is ended with it, so that nothing of
+# ours outlives the run.
+limit_run() {
+  (
+    trap 'kill "$nap" 2>/dev/null; exit 0' TERM
+    sleep "$1" &
+    nap=$!
+    wait "$nap" && kill -TERM $$
+  ) >/dev/null 2>&1 &
+  watchdog=$!
+}
+
 # wait_line FILE LINE SECONDS [SKIP]: until FILE holds the exact line LINE after
 # its first SKIP lines; false when the time runs out.
 wait_line() {
