@@ -117,6 +117,11 @@ void UdpSocket::stampArrivals() {
   stamping_ = ::setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPING, &flags, sizeof flags) == 0;
 }
 
+void UdpSocket::widenReceiveBuffer() {
+  constexpr int kBytes = 2 << 20;
+  ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &kBytes, sizeof kBytes);
+}
+
 void UdpSocket::close() {
   // No retry on EINTR: Linux releases the descriptor even then.
   if (fd_ >= 0) ::close(fd_);

@@ -48,6 +48,11 @@ class UdpSocket {
   // tell the time of the read). Best before the socket is bound, so that nothing
   // waits in it unstamped.
   void stampArrivals();
+  // Room for a burst while the reader is held up: the reading thread can be kept
+  // from its loop for a moment by a busy window or machine, and the default buffer
+  // (about 200 small datagrams) overflowed within a quarter of a second at 20,000
+  // messages a second. Best effort, up to the system's cap (net.core.rmem_max).
+  void widenReceiveBuffer();
   // How many datagrams came without the kernel's time while stamps were on (a
   // kernel turns them on a moment after being asked), each timed at its read.
   std::uint64_t unstampedArrivals() const { return unstamped_; }

@@ -60,6 +60,11 @@ fail() {
     echo "=== ${f##*/} (last lines)"
     tail -n 30 "$f"
   done
+  # Datagrams a host's kernel dropped (a full receive buffer counts as RcvbufErrors).
+  for ns in "${made_ns[@]}"; do
+    echo "=== UDP counters of $ns"
+    ip netns exec "$ns" grep '^Udp:' /proc/net/snmp 2>/dev/null
+  done
   exit 1
 }
 

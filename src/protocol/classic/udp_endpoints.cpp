@@ -17,7 +17,10 @@ UdpEndpoints::Outcome openOne(net::UdpSocket& socket, std::unique_ptr<net::ReadN
                               bool stampArrivals = false) {
   if (!createSocket(socket, sink, create)) return UdpEndpoints::Outcome::CannotCreate;
   // Before the bind: nothing can arrive before the kernel was asked for its times.
-  if (stampArrivals) socket.stampArrivals();
+  if (stampArrivals) {
+    socket.stampArrivals();
+    socket.widenReceiveBuffer();
+  }
   // Read notifications are armed with the socket; a notifier cannot fail on a
   // valid descriptor.
   notifier = std::make_unique<net::ReadNotifier>(socket.descriptor(), std::move(onReadable));

@@ -39,6 +39,7 @@ net::SocketError MulticastSocket::openReceiver() {
   // Before the bind, so that nothing waits in it unstamped: steady timing plays at
   // the arrival plus the delay, and the kernel's time leaves out our own wake-up.
   receiver_.stampArrivals();
+  receiver_.widenReceiveBuffer();
   if ((error = setOption(receiver_, SOL_SOCKET, SO_REUSEADDR, int{1})) != net::SocketError::Ok) return error;
   if ((error = receiver_.bind(net::makeAddress(options_.group, options_.port))) != net::SocketError::Ok) return error;
   ip_mreq join{};

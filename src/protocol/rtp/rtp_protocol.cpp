@@ -22,8 +22,6 @@ namespace {
 
 // The largest datagram UDP carries: a peer's packet is read whole, whatever its size.
 constexpr std::size_t kReadLength = 65536;
-// What the data socket may hold unread (the kernel doubles it for its bookkeeping).
-constexpr int kReceiveBuffer = 2 << 20;
 
 PeerAddress peerAddressOf(const sockaddr_in& a) {
   char text[INET_ADDRSTRLEN] = {};
@@ -113,11 +111,7 @@ StartOutcome RtpProtocol::openSockets(const sockaddr_in& localControl) {
     if (which == SessionPort::Data) {
       // The kernel's arrival times: steady timing places what arrives by them.
       socket.stampArrivals();
-      // The loop's thread reads, and a busy window or machine can hold it up for a
-      // moment: the default buffer (about 200 packets) overflowed within a quarter
-      // of a second at 20,000 messages a second. Best effort, up to the system's cap.
-      const int bytes = kReceiveBuffer;
-      ::setsockopt(socket.descriptor(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+      socket.widenReceiveBuffer();
     }
     const bool control = which == SessionPort::Control;
     sockaddr_in local = localControl;
