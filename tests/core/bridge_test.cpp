@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <functional>
@@ -297,14 +298,14 @@ TEST_F(Bridge, ASteadyReceiverPlaysEachMessageTheDelayAfterTheEarliestArrivalAga
   // cycle, so a stall of the machine does not shift them.
   if (!kFrameClockHolds) return;
   // From the 100th message on, 0.4 s in: the offset, learned gently, has settled.
-  std::int64_t earliest = std::numeric_limits<std::int64_t>::max(), latest = -earliest;
-  for (std::size_t k = 100; k < times.size(); ++k) {
-    const std::int64_t late = times[k] - stamps[k] - (20000 + least + synth.periodMicros());
-    earliest = std::min(earliest, late);
-    latest = std::max(latest, late);
-  }
-  EXPECT_GE(earliest, -50);
-  EXPECT_LE(latest, 1000);
+  // None early; and the middle one on time, not a period late: a stall of the
+  // machine makes a few late, the fault makes them all so.
+  std::vector<std::int64_t> late;
+  for (std::size_t k = 100; k < times.size(); ++k)
+    late.push_back(times[k] - stamps[k] - (20000 + least + synth.periodMicros()));
+  std::ranges::sort(late);
+  EXPECT_GE(late.front(), -50);
+  EXPECT_LE(late[late.size() / 2], 1000) << "the latest: " << late.back() << " us";
 }
 
 namespace {
