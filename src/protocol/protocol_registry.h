@@ -31,8 +31,8 @@ struct ProtocolRow {
   bool chat;                      // the front ends offer the chat only with one that carries it
   std::uint16_t usualPort;        // the port its peers listen on unless told otherwise
   RemoteKind remote;
-  QLatin1StringView usualRemote;  // the remote used when none is given; empty: none
-  bool localPort;                 // whether the local port means anything to it
+  QLatin1StringView usualRemote;                                      // the remote used when none is given; empty: none
+  bool localPort;                                                     // whether the local port means anything to it
   std::unique_ptr<PeerProtocol> (*make)(const PeerContext& context);  // a stopped one
 };
 

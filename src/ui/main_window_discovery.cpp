@@ -16,7 +16,8 @@ void MainWindow::buildSessionFinder(QWidget* frame) {
   findButton_ = place<QPushButton>(frame, "findButton", twipsRect(4125, 600, 675, 315));
   findButton_->setText(QStringLiteral("Fin&d\u2026"));
   findButton_->setToolTip(wrappedToolTip(
-      QStringLiteral("The sessions published on the network: a pick fills the remote address and port")));
+      QStringLiteral("The sessions of the chosen protocol published on the network: a pick fills the remote "
+                     "address and port (Alt+D)")));
   finder_ = new SessionFinder(link_.discovery(), this);
 }
 

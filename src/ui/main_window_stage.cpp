@@ -109,14 +109,14 @@ void MainWindow::buildProtocolChoice(QWidget* frame) {
     fields_->fillUsualValues(row);
     showProtocolFields();
   });
-  fields_ = std::make_unique<ProtocolFields>(AddressFields{
-      .remoteAddressCaption = frame->findChild<QLabel*>(QStringLiteral("remoteAddressCaption")),
-      .remotePortCaption = frame->findChild<QLabel*>(QStringLiteral("remotePortCaption")),
-      .localPortCaption = frame->findChild<QLabel*>(QStringLiteral("localPortCaption")),
-      .remoteAddress = remoteAddressBox_,
-      .remotePort = remotePortBox_,
-      .localPort = localPortBox_,
-      .find = findButton_});
+  fields_ = std::make_unique<ProtocolFields>(
+      AddressFields{.remoteAddressCaption = frame->findChild<QLabel*>(QStringLiteral("remoteAddressCaption")),
+                    .remotePortCaption = frame->findChild<QLabel*>(QStringLiteral("remotePortCaption")),
+                    .localPortCaption = frame->findChild<QLabel*>(QStringLiteral("localPortCaption")),
+                    .remoteAddress = remoteAddressBox_,
+                    .remotePort = remotePortBox_,
+                    .localPort = localPortBox_,
+                    .find = findButton_});
   for (QLineEdit* box : {localAddressBox_, localPortBox_, remoteAddressBox_, remotePortBox_})
     connect(box, &QLineEdit::textChanged, this, &MainWindow::showStartLine);
 }

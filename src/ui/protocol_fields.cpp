@@ -55,7 +55,8 @@ QString quoted(const QString& name) { return u'\u201c' + name + u'\u201d'; }
 
 }  // namespace
 
-ProtocolFields::ProtocolFields(const AddressFields& fields) : f_(fields), captionFont_(fields.remoteAddressCaption->font()) {}
+ProtocolFields::ProtocolFields(const AddressFields& fields)
+    : f_(fields), captionFont_(fields.remoteAddressCaption->font()) {}
 
 void ProtocolFields::show(const protocol::ProtocolRow& row) {
   const Captions c = captionsFor(row.remote);
