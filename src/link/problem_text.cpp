@@ -103,8 +103,13 @@ QString refusalText(const protocol::Refusal& r) {
     case RefusalReason::HostNotFound:
       return QStringLiteral("Could not find the host name %1 for %2").arg(report::quotedValue(r.value), name);
     case RefusalReason::NotAnAddress: return QStringLiteral("Invalid format for ") + name;
-    case RefusalReason::NotAGroup:
-      return QStringLiteral("%1 must be a multicast group (224.0.0.0 to 239.255.255.255)").arg(name);
+    case RefusalReason::NotAGroup: {
+      // Most often an address a unicast setup left behind: say what clearing it gives.
+      const protocol::ProtocolRow& group = protocol::protocolRow(settings::Protocol::Multicast);
+      return QStringLiteral("%1 must be a multicast group (224.0.0.0 to 239.255.255.255) or empty for the usual %2:%3")
+          .arg(name, group.usualRemote)
+          .arg(group.usualPort);
+    }
     case RefusalReason::TtlOutOfRange:
       return QStringLiteral("TTL value must be between %1 and %2").arg(r.low).arg(r.high);
   }

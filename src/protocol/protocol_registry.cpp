@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "protocol/classic/classic_protocol.h"
+#include "protocol/multicast/multicast_codec.h"
 #include "protocol/multicast/multicast_protocol.h"
 #include "protocol/rtp/rtp_protocol.h"
 
@@ -20,12 +21,42 @@ using L1 = QLatin1StringView;
 using settings::Protocol;
 
 constexpr ProtocolRow kRows[] = {
-    {Protocol::Classic, L1("classic"), L1("classic"), L1("Classic"), L1("_strandlink._udp"), true,
-     make<classic::ClassicProtocol>},
-    {Protocol::Rtp, L1("rtp"), L1("RTP-MIDI"), L1("RTP-MIDI"), L1("_apple-midi._udp"), false, make<rtp::RtpProtocol>},
-    // A group has no one address to publish: every member hears the group.
-    {Protocol::Multicast, L1("multicast"), L1("multicast"), L1("Multicast"), L1(), false,
-     make<multicast::MulticastProtocol>},
+    {.value = Protocol::Classic,
+     .name = L1("classic"),
+     .title = L1("classic"),
+     .label = L1("Classic"),
+     .serviceType = L1("_strandlink._udp"),
+     .chat = true,
+     .usualPort = 4000,
+     .remote = RemoteKind::Address,
+     .usualRemote = L1(),
+     .localPort = true,
+     .make = make<classic::ClassicProtocol>},
+    // 5004 is the port a Mac's Network MIDI sessions take first.
+    {.value = Protocol::Rtp,
+     .name = L1("rtp"),
+     .title = L1("RTP-MIDI"),
+     .label = L1("RTP-MIDI"),
+     .serviceType = L1("_apple-midi._udp"),
+     .chat = false,
+     .usualPort = 5004,
+     .remote = RemoteKind::SessionOrAddress,
+     .usualRemote = L1(),
+     .localPort = true,
+     .make = make<rtp::RtpProtocol>},
+    // A group has no one address to publish: every member hears the group. Its
+    // members send and listen on the group's port, so a local port has no part.
+    {.value = Protocol::Multicast,
+     .name = L1("multicast"),
+     .title = L1("multicast"),
+     .label = L1("Multicast"),
+     .serviceType = L1(),
+     .chat = false,
+     .usualPort = multicast::kDefaultPort,
+     .remote = RemoteKind::Group,
+     .usualRemote = L1("225.0.0.37"),
+     .localPort = false,
+     .make = make<multicast::MulticastProtocol>},
 };
 
 // protocolRow() finds a row by its value's position.

@@ -54,7 +54,9 @@ QString infoText() {
                                  "to set up two computers and every message Strandlink shows.");
   return QStringLiteral(
              "Strandlink joins the MIDI ports of two computers over a network. A keyboard played at one end "
-             "sounds at the other, and the two players can chat while they do.\r\n"
+             "sounds at the other, and the two players can chat while they do. Choose the Protocol in the "
+             "Network settings first: Classic for another copy of Strandlink, RTP-MIDI for a Mac, an iPad or "
+             "Windows, Multicast for a group on the LAN. Find lists the sessions published on the network.\r\n"
              "\r\n"
              "Strandlink is free, and it will stay free. It was made for musicians: for rehearsing in two "
              "rooms, for a keyboard in the studio and a sound module on stage, for playing with a friend "

@@ -19,6 +19,7 @@
 
 #include "link/priority.h"
 #include "link/protocol_choice.h"
+#include "protocol/protocol_registry.h"
 #include "link/settings_files.h"
 #include "midi/midi_service.h"
 #include "net/addresses.h"
@@ -31,6 +32,7 @@
 #include "ui/field_validator.h"
 #include "ui/info_window.h"
 #include "ui/line_shapes.h"
+#include "ui/protocol_fields.h"
 #include "ui/qt_file_dialogs.h"
 #include "ui/qt_message_boxes.h"
 #include "ui/session_reports.h"
@@ -76,6 +78,7 @@ MainWindow::MainWindow(midi::MidiService& midi, report::MessageBoxes* boxes, QWi
   wireControls();
   wireLink();
   showStatus();  // in the same look as after a session
+  showProtocolFields();
   animationTimer_->start();
   startButton_->setFocus();
 }
@@ -264,6 +267,7 @@ void MainWindow::showRunning(bool running) {
   outputList_->setEnabled(!running);
   enableTimingChoice(running);
   lockNetworkBoxes(running);
+  startLine_->setVisible(!running);
   showSessionView(running);
   if (running) {
     animationTimer_->stop();
@@ -285,7 +289,7 @@ void MainWindow::lockNetworkBoxes(bool locked) {
     p.setColor(QPalette::Base, locked ? p.color(QPalette::Window) : QApplication::palette(box).color(QPalette::Base));
     box->setPalette(p);
   }
-  findButton_->setEnabled(!locked);
+  fields_->enableFind(protocol::protocolRow(chosenProtocol()), locked);
 }
 
 }  // namespace strandlink::ui

@@ -48,6 +48,7 @@ class ActivityLight;
 class InfoWindow;
 class LatencyPlot;
 class LineShapes;
+class ProtocolFields;
 class SessionFinder;
 class QtMessageBoxes;
 class ReportBanner;
@@ -176,6 +177,9 @@ class MainWindow : public QMainWindow {
   void showProtocolChoice(settings::Protocol protocol);
   settings::Protocol chosenProtocol() const;
   link::SessionOptions sessionOptions() const;
+  QString remoteSessionGiven() const;
+  void showProtocolFields();
+  void showStartLine();
   void showChatAvailability();
   void showDeviceMove(const link::DeviceMove& move);
   // main_window_status.cpp
@@ -268,6 +272,8 @@ class MainWindow : public QMainWindow {
   ReportBanner* banner_ = nullptr;
   QCheckBox* peerOnlyBox_ = nullptr;
   QComboBox* protocolBox_ = nullptr;
+  std::unique_ptr<ProtocolFields> fields_;
+  QLabel* startLine_ = nullptr;  // what Start will do, while stopped
   QComboBox* timingBox_ = nullptr;
   QSpinBox* delayBox_ = nullptr;
   std::array<QLabel*, 8> pictures_{};

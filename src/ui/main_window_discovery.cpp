@@ -13,10 +13,11 @@ namespace strandlink::ui {
 
 // Between the local address and the remote one, on the remote address's line.
 void MainWindow::buildSessionFinder(QWidget* frame) {
-  findButton_ = place<QPushButton>(frame, "findButton", twipsRect(4020, 600, 780, 315));
+  findButton_ = place<QPushButton>(frame, "findButton", twipsRect(4125, 600, 675, 315));
   findButton_->setText(QStringLiteral("Fin&d\u2026"));
   findButton_->setToolTip(wrappedToolTip(
-      QStringLiteral("The sessions published on the network: a pick fills the remote address and port")));
+      QStringLiteral("The sessions of the chosen protocol published on the network: a pick fills the remote "
+                     "address and port (Alt+D)")));
   finder_ = new SessionFinder(link_.discovery(), this);
 }
 
@@ -45,13 +46,17 @@ void MainWindow::fillRemote(const QString& address, quint16 port) {
   setTextUnfiltered(*remotePortBox_, QString::number(port));
 }
 
+// Two copies on one desktop are told apart by their names.
 void MainWindow::publishAs(const QString& name) {
   publish_ = true;
   sessionName_ = name;
+  setWindowTitle(name.isEmpty() ? caption() : name + QStringLiteral(" \u2014 ") + caption());
+  showStartLine();
 }
 
 void MainWindow::setRemoteSession(const QString& name) {
   remoteSession_ = name;
+  showStartLine();
   showNotice(QStringLiteral("The remote is the session \"%1\", looked up on the network at Start").arg(name));
 }
 

@@ -323,15 +323,17 @@ void MainWindow::buildMenus() {
   aboutAction_->setObjectName(QStringLiteral("aboutAction"));
 }
 
-// Tab follows what a user sets up, in order: the addresses, the devices, the
-// options, then Start and Exit, then the chat.
+// Tab follows what a user sets up, in order: the protocol, which says what the
+// addresses mean, the addresses, the devices, the options, then Start and Exit,
+// then the chat. The counters only show: Tab passes them by.
 void MainWindow::applyTabOrder() {
-  const std::vector<QWidget*> order = {
-      localAddressBox_, localPortBox_, findButton_,  remoteAddressBox_, remotePortBox_, inputList_,
-      outputList_,      thruBox_,      protocolBox_, timingBox_,        delayBox_,      realtimeOption_,
-      highOption_,      statsBox_,     sentCount_,   receivedCount_,    peerOnlyBox_,   popUpBox_,
-      startButton_,     stopButton_,   panicButton_, minimizeButton_,   chatInput_,     chatHistory_};
+  const std::vector<QWidget*> order = {protocolBox_,   localAddressBox_, localPortBox_, findButton_,  remoteAddressBox_,
+                                       remotePortBox_, inputList_,       outputList_,   thruBox_,     timingBox_,
+                                       delayBox_,      realtimeOption_,  highOption_,   statsBox_,    peerOnlyBox_,
+                                       popUpBox_,      startButton_,     stopButton_,   panicButton_, minimizeButton_,
+                                       chatInput_,     chatHistory_};
   for (std::size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
+  for (QLineEdit* count : {sentCount_, receivedCount_}) count->setFocusPolicy(Qt::NoFocus);
 }
 
 // The controls the other parts of the window place.

@@ -11,10 +11,12 @@
 #include "link/protocol_choice.h"
 #include "link/settings_files.h"
 #include "midi/midi_service.h"
+#include "protocol/protocol_registry.h"
 #include "settings/preferences.h"
 #include "ui/field_validator.h"
 #include "ui/line_shapes.h"
 #include "ui/main_window.h"
+#include "ui/protocol_fields.h"
 #include "ui/qt_file_dialogs.h"
 #include "ui/wrap_buttons.h"
 
@@ -54,7 +56,7 @@ void MainWindow::startUp() {
   link_.setPeerFilter(peerOnly);
   showTimingChoice(settings::loadTiming(), settings::loadDelayMs());
   showProtocolChoice(link::loadProtocol());
-  showChatAvailability();
+  showProtocolFields();
   restoreWindowOptions();
   link_.followDeviceLists(true);
 }
@@ -105,6 +107,9 @@ void MainWindow::loadSettings(const QString& path) {
 QString MainWindow::applyCommandLine(const link::SettingOverrides& overrides) {
   const link::ResolvedOverrides resolved = link::resolveOverrides(overrides, link_.devices());
   if (resolved.error.isEmpty()) {
+    // A protocol given is a switch like one in the box; the values given go over its usual ones.
+    if (overrides.protocol && *overrides.protocol != chosenProtocol())
+      fields_->fillUsualValues(protocol::protocolRow(*overrides.protocol));
     applySettings(resolved.changes);
     // Remembered choices rather than settings: given, they are remembered.
     if (overrides.timing) settings::saveTiming(*overrides.timing);
@@ -112,7 +117,7 @@ QString MainWindow::applyCommandLine(const link::SettingOverrides& overrides) {
     if (overrides.protocol) link::saveProtocol(*overrides.protocol);
     showTimingChoice(settings::loadTiming(), settings::loadDelayMs());
     showProtocolChoice(link::loadProtocol());
-    showChatAvailability();
+    showProtocolFields();
   } else {
     closedDown_ = true;
     link_.shutDown();

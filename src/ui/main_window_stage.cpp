@@ -15,12 +15,14 @@
 #include <algorithm>
 
 #include "link/protocol_choice.h"
+#include "link/session_discovery.h"
 #include "protocol/protocol_registry.h"
 #include "settings/preferences.h"
 #include "ui/activity_light.h"
 #include "ui/chat_history.h"
 #include "ui/help_widgets.h"
 #include "ui/main_window.h"
+#include "ui/protocol_fields.h"
 #include "ui/tool_tips.h"
 #include "ui/twips.h"
 
@@ -47,8 +49,8 @@ ActivityLight* lightBeside(QLabel* caption, const char* name, const QString& tip
 
 }  // namespace
 
-// The stage controls use room the fixed layout leaves free: the protocol and
-// timing choices in the band left of Midi Thru, Panic and its note in the band right of it, the
+// The stage controls use room the fixed layout leaves free: the timing choice
+// in the band left of Midi Thru, Panic and its note in the band right of it, the
 // lights beside the device captions, the figures between the two address boxes.
 // The animation's hint, shown only while no link runs, may cover the band's right
 // part: Panic works only while a link runs, the timing choice only while none does.
@@ -72,25 +74,67 @@ void MainWindow::buildStageControls(QWidget* client) {
   outputLight_ = lightBeside(portsFrame_->findChild<QLabel*>(QStringLiteral("outputCaption")), "outputLight",
                              QStringLiteral("Lights up while MIDI from the other side arrives for the Midi Output"));
 
-  figuresLabel_ = place<QLabel>(networkFrame_, "figuresLabel", twipsRect(2295, 630, 2505, 255), 7.5);
+  // The strip under the line between the two ports: what Start will do while
+  // stopped, the figures while a session runs. Nothing else lies there, so
+  // neither can cover a control.
+  const QRect strip = twipsRect(240, 1395, 5745, 165);
+  figuresLabel_ = place<QLabel>(networkFrame_, "figuresLabel", strip, 7);
   figuresLabel_->setAlignment(Qt::AlignCenter);
   figuresLabel_->setTextFormat(Qt::PlainText);
+  startLine_ = place<QLabel>(networkFrame_, "startLine", strip, 7);
+  startLine_->setAlignment(Qt::AlignCenter);
+  startLine_->setTextFormat(Qt::PlainText);
   statusLabel_->setAlignment(Qt::AlignCenter);
-  buildProtocolChoice(client);
+  buildProtocolChoice(networkFrame_);
   buildTimingChoice(client);
 }
 
-// One item per protocol, in the registry's order.
-void MainWindow::buildProtocolChoice(QWidget* client) {
-  protocolBox_ = place<QComboBox>(client, "protocolBox", twipsRect(90, 1065, 1110, 315), 7.5);
+// One item per protocol, in the registry's order, between the local address and
+// Find: it says what the fields around it mean.
+void MainWindow::buildProtocolChoice(QWidget* frame) {
+  auto* caption = place<QLabel>(frame, "protocolCaption", twipsRect(2295, 630, 660, 255));
+  caption->setText(QStringLiteral("Protocol"));
+  caption->setTextFormat(Qt::PlainText);
+  protocolBox_ = place<QComboBox>(frame, "protocolBox", twipsRect(2955, 600, 1125, 315), 7.5);
+  caption->setBuddy(protocolBox_);
   for (const protocol::ProtocolRow& row : protocol::protocols()) protocolBox_->addItem(row.label);
   protocolBox_->setToolTip(wrappedToolTip(
-      QStringLiteral("How this side talks to the other. Classic: with another copy of Strandlink. RTP-MIDI: with a "
-                     "Mac, an iPad or rtpMIDI on Windows. Multicast: with a MIDI gateway's group on the LAN")));
+      QStringLiteral("How this side talks to the other, and what the address fields mean. Classic: with another "
+                     "copy of Strandlink at the remote host. RTP-MIDI: with a Mac, an iPad or rtpMIDI on Windows, "
+                     "by its session or host, or waiting to be invited. Multicast: with every member of a group "
+                     "on the LAN, such as qmidinet or ipMIDI")));
   connect(protocolBox_, &QComboBox::activated, this, [this](int index) {
-    link::saveProtocol(protocol::protocols()[std::size_t(index)].value);
-    showChatAvailability();
+    const protocol::ProtocolRow& row = protocol::protocols()[std::size_t(index)];
+    link::saveProtocol(row.value);
+    fields_->fillUsualValues(row);
+    showProtocolFields();
   });
+  fields_ = std::make_unique<ProtocolFields>(
+      AddressFields{.remoteAddressCaption = frame->findChild<QLabel*>(QStringLiteral("remoteAddressCaption")),
+                    .remotePortCaption = frame->findChild<QLabel*>(QStringLiteral("remotePortCaption")),
+                    .localPortCaption = frame->findChild<QLabel*>(QStringLiteral("localPortCaption")),
+                    .remoteAddress = remoteAddressBox_,
+                    .remotePort = remotePortBox_,
+                    .localPort = localPortBox_,
+                    .find = findButton_});
+  for (QLineEdit* box : {localAddressBox_, localPortBox_, remoteAddressBox_, remotePortBox_})
+    connect(box, &QLineEdit::textChanged, this, &MainWindow::showStartLine);
+}
+
+// Everything that follows the chosen protocol.
+void MainWindow::showProtocolFields() {
+  const protocol::ProtocolRow& row = protocol::protocolRow(chosenProtocol());
+  fields_->show(row);
+  fields_->enableFind(row, link_.running());
+  showChatAvailability();
+  showStartLine();
+}
+
+void MainWindow::showStartLine() {
+  const QString line = startLineText(protocol::protocolRow(chosenProtocol()), currentSettings(),
+                                     link::sessionName(sessionName_), remoteSessionGiven());
+  startLine_->setText(line);
+  startLine_->setToolTip(line);
 }
 
 void MainWindow::showProtocolChoice(settings::Protocol protocol) {
@@ -153,19 +197,26 @@ link::SessionOptions MainWindow::sessionOptions() const {
           .ttl = groupTtl_,
           .publish = publish_,
           .name = sessionName_,
-          .remoteSession = remoteSession_};
+          .remoteSession = remoteSessionGiven()};
 }
 
-// A protocol without chat (RTP-MIDI has none): the box says so and takes nothing.
+// A session typed by name stands for the remote as one named on the command line does.
+QString MainWindow::remoteSessionGiven() const {
+  if (!remoteSession_.isEmpty()) return remoteSession_;
+  return sessionNamedBy(protocol::protocolRow(chosenProtocol()), remoteAddressBox_->text());
+}
+
+// A protocol without chat: the box says so and takes nothing, whichever protocol
+// it was before.
 void MainWindow::showChatAvailability() {
-  const settings::Protocol protocol = sessionOptions().protocol;
-  const bool chat = protocol::protocolRow(protocol).chat;
-  if (chatInput_->isEnabled() == chat) return;
-  chatInput_->setEnabled(chat);
-  if (!chat)
-    chatInput_->setText(protocol == settings::Protocol::Rtp ? QStringLiteral("RTP-MIDI carries no chat")
-                                                            : QStringLiteral("This protocol carries no chat"));
-  else chatInput_->setText(chatPromptCleared_ ? QString() : QString::fromLatin1(kChatPrompt));
+  const protocol::ProtocolRow& row = protocol::protocolRow(chosenProtocol());
+  if (!row.chat) {
+    chatInput_->setEnabled(false);
+    chatInput_->setText(QStringLiteral("%1 carries no chat").arg(row.label));
+  } else if (!chatInput_->isEnabled()) {
+    chatInput_->setEnabled(true);
+    chatInput_->setText(chatPromptCleared_ ? QString() : QString::fromLatin1(kChatPrompt));
+  }
 }
 
 // The list shows the device that was opened, and the history why.

@@ -83,6 +83,7 @@ void SessionFinder::hideEvent(QHideEvent* event) {
 
 // One line per session, however many interfaces it was seen on.
 void SessionFinder::refill() {
+  const QString chosen = list_->currentItem() ? list_->currentItem()->text() : QString();
   list_->clear();
   QSet<QString> shown;
   const QList<discovery::FoundService> found = browser_ ? browser_->services() : QList<discovery::FoundService>{};
@@ -95,6 +96,9 @@ void SessionFinder::refill() {
     item->setData(AddressRole, s.address);
     item->setData(PortRole, s.port);
   }
+  // A line is always chosen, so that Enter takes it; a refill keeps the user's choice.
+  const QList<QListWidgetItem*> same = list_->findItems(chosen, Qt::MatchExactly);
+  list_->setCurrentRow(same.isEmpty() ? 0 : list_->row(same.first()));
   if (!offLine_.isEmpty()) state_->setText(offLine_);
   else if (list_->count() > 0) state_->setText(QStringLiteral("Pick a session to fill the remote address and port"));
   else if (browser_ && browser_->allForNow())

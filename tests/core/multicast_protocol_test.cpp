@@ -229,7 +229,8 @@ TEST(MulticastProtocol, RefusedValuesAreNamedInOneBoxAndNothingOpens) {
   EXPECT_FALSE(m.protocol.running());
   ASSERT_EQ(m.boxes.boxes.size(), 1);
   EXPECT_EQ(m.boxes.boxes[0].text.split(u'\n'),
-            (QStringList{"Remote IP Address must be a multicast group (224.0.0.0 to 239.255.255.255)",
+            (QStringList{"Remote IP Address must be a multicast group (224.0.0.0 to 239.255.255.255) or empty for the "
+                         "usual 225.0.0.37:21928",
                          "Remote Port value must be between 1 and 65535", "Invalid format for Local IP Address",
                          "TTL value must be between 1 and 255"}));
   EXPECT_EQ(m.protocol.send(midi::MidiEventView(Bytes{0x90, 0x3C, 0x64}), 0), protocol::SendResult::Failed);
