@@ -189,7 +189,8 @@ void RtpProtocol::refuseFiltered(SessionPort port, const PeerAddress& from, std:
     return;
   const auto* in = std::get_if<Exchange>(&packet);
   if (!in || in->command != ExchangeCommand::Invitation) return;
-  const Exchange no{ExchangeCommand::Reject, kSessionProtocolVersion, in->token, session_->ssrc(), {}};
+  // A throwaway SSRC: the session's would let a stranger forge the peer's packets.
+  const Exchange no{ExchangeCommand::Reject, kSessionProtocolVersion, in->token, randomWord(), {}};
   (void)control_.sendTo(encodeSessionPacket(no), socketAddressOf(from));
   if (refusals_.refused(in->name, from))
     context_.sink.peerNotice(InviterRefused{in->name, from, KeptOut::PeerFilter, peerAddressOf(*remote_), {}});
@@ -303,6 +304,16 @@ bool RtpProtocol::takeSessionEvents() {
       case SessionEventKind::Down:
         assembler_.reset();
         notice = SessionEnded{event.reason};
+        // A restarted peer's new session may be up within the same call: the link
+        // still hears of the fall, which releases what the old one left sounding.
+        if (status_ == protocol::LinkStatus::Connected) {
+          context_.sink.peerNotice(*notice);
+          if (!session_) return false;
+          status_ = protocol::LinkStatus::NotConnected;
+          context_.sink.peerStatus(status_);
+          if (!session_) return false;
+          continue;
+        }
         break;
       case SessionEventKind::RefusedInviter:
         if (refusals_.refused(event.inviterName, event.inviter)) notice = refusalOf(event);

@@ -7,10 +7,17 @@
 namespace strandlink::protocol::rtp {
 
 void Session::onClockSync(SessionPort port, const PeerAddress& from, const ClockSync& ck, Micros now) {
-  if (!fromPeer(from) || state_ != SessionState::Up) {
+  if (candidate_ && candidate_->peer.data == from && ck.ssrc == candidate_->peer.ssrc)
+    return onCandidateSync(port, from, ck, now);
+  if (!fromPeerTo(port, from) || state_ != SessionState::Up) {
     // A peer that still syncs with a session this side no longer has (it restarted,
     // or gave up on the silence): BY tells it to invite afresh, instead of waiting.
-    if (ck.count == 0) send(port, from, exchange(ExchangeCommand::End, 0));
+    // Anyone may ask, so it names no SSRC of ours.
+    if (ck.count == 0) {
+      Exchange bye = exchange(ExchangeCommand::End, 0);
+      bye.ssrc = strangerSsrc();
+      send(port, from, bye);
+    }
     return;
   }
   if (ck.ssrc != peer_->ssrc) return;
@@ -33,6 +40,24 @@ void Session::onClockSync(SessionPort port, const PeerAddress& from, const Clock
       addSample(sampleFromPeerExchange(ck));
       break;
   }
+}
+
+// The candidate's inviter syncs at once; its closing packet echoes the time of our
+// answer, which only a peer that received it knows. Then it is the session.
+void Session::onCandidateSync(SessionPort port, const PeerAddress& from, const ClockSync& ck, Micros now) {
+  if (ck.count == 0) {
+    candidate_->answered = toSyncTicks(now);
+    send(port, from, ClockSync{config_.ssrc, 1, {ck.timestamps[0], *candidate_->answered, 0}});
+    return;
+  }
+  if (ck.count != 2 || candidate_->answered != ck.timestamps[1]) return;
+  const Peer next = candidate_->peer;
+  sessionDown(DownReason::PeerRestarted);
+  role_ = SessionRole::Responder;
+  peer_ = next;
+  sessionUp(now);
+  lastPeerSync_ = now;
+  addSample(sampleFromPeerExchange(ck));
 }
 
 void Session::startExchange(Micros now) {
