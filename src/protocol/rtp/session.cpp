@@ -1,5 +1,7 @@
 #include "protocol/rtp/session.h"
 
+#include <sys/random.h>
+
 #include <algorithm>
 
 namespace strandlink::protocol::rtp {
@@ -10,6 +12,15 @@ template <class... F>
 struct Overloaded : F... {
   using F::operator()...;
 };
+
+// The system's randomness, not a generator whose state the values we send reveal.
+template <class T>
+T systemRandom() {
+  T value{};
+  while (::getrandom(&value, sizeof value, 0) != sizeof value) {
+  }
+  return value;
+}
 
 PeerAddress dataPortOf(const PeerAddress& control) {
   return {control.host, static_cast<std::uint16_t>(control.port + 1)};
@@ -186,7 +197,8 @@ bool Session::replacesSession(const PeerAddress& from, const Exchange& in) const
 
 // The candidate's handshake runs beside the live session, which plays on.
 void Session::takeCandidate(const PeerAddress& from, const Exchange& in, Micros now) {
-  candidate_ = Candidate{Peer{from, std::nullopt, in.ssrc, in.token, in.name}, now, std::nullopt};
+  candidate_ = Candidate{Peer{from, std::nullopt, in.ssrc, in.token, in.name}, now, 0, {}, {}};
+  candidate_->challenge = systemRandom<std::uint64_t>();
   send(SessionPort::Control, from, exchange(ExchangeCommand::Accept, in.token));
 }
 
@@ -224,7 +236,8 @@ void Session::onDataInvitation(const PeerAddress& from, const Exchange& in, Micr
   if (candidate_ && state_ == SessionState::Up && invitedBy(candidate_->peer) &&
       (!candidate_->peer.data || *candidate_->peer.data == from)) {
     candidate_->peer.data = from;
-    return send(SessionPort::Data, from, exchange(ExchangeCommand::Accept, in.token));
+    send(SessionPort::Data, from, exchange(ExchangeCommand::Accept, in.token));
+    return challengeCandidate();
   }
   const bool ours = peer_ && role_ == SessionRole::Responder && invitedBy(*peer_) &&
                     (state_ == SessionState::AwaitingData || *peer_->data == from);
@@ -261,12 +274,11 @@ void Session::onReject(const PeerAddress& from, const Exchange& no, Micros now) 
   nextInvitation_ = now + kInviteRetrySlow;
 }
 
-// A BY names the sender's SSRC and, from most peers, the session's token.
+// A BY names the sender's SSRC and the session's token.
 void Session::onEnd(SessionPort port, const PeerAddress& from, const Exchange& bye, Micros now) {
   const bool engaged = state_ == SessionState::Up || state_ == SessionState::AwaitingData ||
                        state_ == SessionState::InvitingData;
-  if (!engaged || !fromPeerTo(port, from) || bye.ssrc != peer_->ssrc) return;
-  if (bye.token != 0 && bye.token != peer_->token) return;
+  if (!engaged || !fromPeerTo(port, from) || bye.ssrc != peer_->ssrc || bye.token != peer_->token) return;
   sessionDown(DownReason::PeerLeft);
   if (config_.remote) beginInviting(now);  // straight back in when it returns
 }
@@ -315,7 +327,7 @@ bool Session::fromPeerTo(SessionPort port, const PeerAddress& from) const {
 
 std::uint32_t Session::strangerSsrc() {
   std::uint32_t ssrc = 0;
-  while (ssrc == 0 || ssrc == config_.ssrc) ssrc = static_cast<std::uint32_t>(strangers_());
+  while (ssrc == 0 || ssrc == config_.ssrc) ssrc = systemRandom<std::uint32_t>();
   return ssrc;
 }
 

@@ -15,8 +15,8 @@
 // A BY (on either port) ends the session and lets the peer straight back in. An
 // invitation with a new SSRC from the peer's address, or from another port of its
 // host under the same name (a restart), is a candidate that replaces the session
-// only once its first clock sync closes with our own time echoed, which a forger
-// who cannot see our replies cannot send. A half-open handshake holds for its
+// only once it has answered a clock sync of ours, echoing a random time that a
+// forger who cannot see our replies cannot know. A half-open handshake holds for its
 // limit from the first invitation, and any other inviter may replace it; a NO
 // carries a throwaway SSRC, never the session's. The inviter syncs clocks (a burst,
 // then every 10 s). Either side asks with a clock sync of its own once the peer
@@ -30,7 +30,6 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -93,6 +92,7 @@ class Session {
   std::uint32_t peerSsrc() const { return peer_ ? peer_->ssrc : 0; }
   std::string peerName() const { return peer_ ? peer_->name : std::string{}; }
   std::uint32_t ssrc() const { return config_.ssrc; }
+  std::uint32_t token() const { return peer_ ? peer_->token : 0; }
   std::optional<SyncSample> clock() const { return estimate_.best(); }
   const SequenceTracker& sequences() const { return sequences_; }
 
@@ -114,6 +114,7 @@ class Session {
   void onCandidateSync(SessionPort port, const PeerAddress& from, const ClockSync& ck, Micros now);
   bool replacesSession(const PeerAddress& from, const Exchange& in) const;
   void takeCandidate(const PeerAddress& from, const Exchange& in, Micros now);
+  void challengeCandidate();
 
   void acceptInvitation(const PeerAddress& from, const Exchange& in, Micros now);
   void beginInviting(Micros now);
@@ -148,11 +149,12 @@ class Session {
   struct Candidate {
     Peer peer;
     Micros began = 0;
-    std::optional<std::uint64_t> answered;  // our time in the CK1 we sent it
+    std::uint64_t challenge = 0;            // our CK0's time, random: to be echoed
+    std::optional<std::uint64_t> answered;  // our time in the CK1 we answered with
+    std::optional<SyncSample> sample;       // from the candidate's own exchange
   };
   std::optional<Candidate> candidate_;
   Micros handshakeBegan_ = 0;  // the half-open handshake's first invitation
-  std::minstd_rand strangers_{std::random_device{}()};
   std::uint32_t nextToken_;
   int invitationsSent_ = 0;
   Micros nextInvitation_ = 0;

@@ -42,22 +42,33 @@ void Session::onClockSync(SessionPort port, const PeerAddress& from, const Clock
   }
 }
 
-// The candidate's inviter syncs at once; its closing packet echoes the time of our
-// answer, which only a peer that received it knows. Then it is the session.
+// The candidate's inviter syncs at once, and is asked to answer a sync of ours
+// whose time is random: our clock is no secret, but that number is. Its answer
+// makes it the session; its own exchange gives the clock. Ours is left open, as
+// closing it would hand the peer a sample of a made-up time.
 void Session::onCandidateSync(SessionPort port, const PeerAddress& from, const ClockSync& ck, Micros now) {
-  if (ck.count == 0) {
-    candidate_->answered = toSyncTicks(now);
-    send(port, from, ClockSync{config_.ssrc, 1, {ck.timestamps[0], *candidate_->answered, 0}});
-    return;
+  switch (ck.count) {
+    case 0:
+      candidate_->answered = toSyncTicks(now);
+      send(port, from, ClockSync{config_.ssrc, 1, {ck.timestamps[0], *candidate_->answered, 0}});
+      return challengeCandidate();  // in case ours was lost, or came before its session
+    case 1: break;
+    default:
+      if (candidate_->answered == ck.timestamps[1]) candidate_->sample = sampleFromPeerExchange(ck);
+      return;
   }
-  if (ck.count != 2 || candidate_->answered != ck.timestamps[1]) return;
-  const Peer next = candidate_->peer;
+  if (ck.timestamps[0] != candidate_->challenge) return;
+  const Candidate next = *candidate_;
   sessionDown(DownReason::PeerRestarted);
   role_ = SessionRole::Responder;
-  peer_ = next;
+  peer_ = next.peer;
   sessionUp(now);
   lastPeerSync_ = now;
-  addSample(sampleFromPeerExchange(ck));
+  addSample(next.sample);
+}
+
+void Session::challengeCandidate() {
+  send(SessionPort::Data, *candidate_->peer.data, ClockSync{config_.ssrc, 0, {candidate_->challenge, 0, 0}});
 }
 
 void Session::startExchange(Micros now) {
