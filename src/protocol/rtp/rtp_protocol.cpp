@@ -1,10 +1,10 @@
 #include "protocol/rtp/rtp_protocol.h"
 
 #include <arpa/inet.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 
 #include <cstdlib>
-#include <random>
 #include <string_view>
 #include <utility>
 
@@ -31,9 +31,13 @@ PeerAddress peerAddressOf(const sockaddr_in& a) {
   return {text, ntohs(a.sin_port)};
 }
 
+// The system's randomness: a generator's state would show in the throwaway SSRCs
+// of our refusals, and tell the next session's SSRC and token.
 std::uint32_t randomWord() {
-  static std::mt19937 generator{std::random_device{}()};
-  return static_cast<std::uint32_t>(generator());
+  std::uint32_t value = 0;
+  while (::getrandom(&value, sizeof value, 0) != sizeof value) {
+  }
+  return value;
 }
 
 // Read once: a switch for measuring the journal's worth, not a setting.
