@@ -400,3 +400,18 @@ TEST(RtpSession, ReceiverFeedbackCarriesTheLastSequenceAboutEverySecond) {
   EXPECT_EQ(sent[1], std::pair(4 * kSecond, std::uint16_t{2}));
   EXPECT_EQ(net.at(kB).sequences().lost(), 1u);
 }
+
+// Receiver feedback moves our journal's checkpoint: only the peer's control port
+// with its SSRC may send it.
+TEST(RtpSession, FeedbackCountsOnlyFromThePeersControlPortWithItsSsrc) {
+  SessionNetwork net;
+  inviterAndListener(net);
+  net.runFor(kSecond);
+  Session& b = net.at(kB);
+  b.receive(SessionPort::Control, {kA, 5005}, ReceiverFeedback{kSsrcA, 9}, net.localTime(kB));
+  b.receive(SessionPort::Control, {kC, 5004}, ReceiverFeedback{kSsrcA, 9}, net.localTime(kB));
+  b.receive(SessionPort::Control, {kA, 5004}, ReceiverFeedback{kSsrcA + 1, 9}, net.localTime(kB));
+  EXPECT_EQ(b.takePeerFeedback(), std::nullopt);
+  b.receive(SessionPort::Control, {kA, 5004}, ReceiverFeedback{kSsrcA, 9}, net.localTime(kB));
+  EXPECT_EQ(b.takePeerFeedback(), std::uint16_t{9});
+}
