@@ -100,6 +100,8 @@ QString refusalText(const protocol::Refusal& r) {
       return r.field == SettingsField::LocalPort ? text + QStringLiteral(" for RTP-MIDI") : text;
     }
     case RefusalReason::OddControlPort: return QStringLiteral("%1 value must be even for RTP-MIDI").arg(name);
+    case RefusalReason::OwnSession:
+      return QStringLiteral("%1 value is this copy's own port: a session cannot invite itself").arg(name);
     case RefusalReason::HostNotFound:
       return QStringLiteral("Could not find the host name %1 for %2").arg(report::quotedValue(r.value), name);
     case RefusalReason::NotAnAddress: return QStringLiteral("Invalid format for ") + name;

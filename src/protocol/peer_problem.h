@@ -56,6 +56,7 @@ enum class RefusalReason : std::uint8_t {
   NoChatPortAbove,  // the chat takes the port above it, and there is none
   NoDataPortAbove,  // an RTP-MIDI control port: the data port is the one above it
   OddControlPort,   // an RTP-MIDI control port is even
+  OwnSession,       // an RTP-MIDI remote that is this copy's own control port
   HostNotFound,     // a host name that the lookup did not find
   NotAnAddress,     // a text that is no address
   NotAGroup,        // an address that is no multicast group

@@ -68,3 +68,14 @@ TEST(MulticastCodec, TheReceiverForgetsTheQuietestSenderWhenFull) {
   EXPECT_EQ(receiver.totals().strayEnds, 1u);
   EXPECT_EQ(receiver.totals().messages, 2u);
 }
+
+// A stray byte now and then makes no member, nor keeps one: only a whole message.
+TEST(MulticastCodec, OnlyAWholeMessageCountsASenderHeard) {
+  GroupReceiver receiver;
+  const auto none = [](std::span<const std::uint8_t>) {};
+  receiver.receive(sender("10.0.0.1", 1), Bytes{0xF7}, 10, none);
+  receiver.receive(sender("10.0.0.2", 1), Bytes{0xF8}, 10, none);
+  EXPECT_EQ(receiver.sendersHeardSince(0), 1u);
+  receiver.receive(sender("10.0.0.2", 1), Bytes{0xF7}, 20, none);
+  EXPECT_EQ(receiver.sendersHeardSince(15), 0u);
+}

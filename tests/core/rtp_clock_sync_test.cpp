@@ -34,21 +34,32 @@ TEST(RtpClockSync, EstimateTrustsTheQuickestOfTheRecentExchanges) {
 
 TEST(RtpSequenceTracker, CountsLossAcrossTheWrapAndTakesBackLatePackets) {
   SequenceTracker t;
-  for (int s : {65533, 65534, 65535, 0, 2, 5}) t.received(static_cast<std::uint16_t>(s));
-  EXPECT_EQ(t.lost(), 3u);  // 1, 3 and 4
-  t.received(3);            // late, not lost after all
+  for (int s : {65533, 65534, 65535, 0, 2, 5}) EXPECT_TRUE(t.received(static_cast<std::uint16_t>(s)));
+  EXPECT_EQ(t.lost(), 3u);    // 1, 3 and 4
+  EXPECT_TRUE(t.received(3));  // late, not lost after all
   EXPECT_EQ(t.lost(), 2u);
-  t.received(3);
-  t.received(65535);
+  EXPECT_FALSE(t.received(3));  // a duplicate is not played twice
+  EXPECT_FALSE(t.received(65535));
   EXPECT_EQ(t.duplicates(), 2u);
   EXPECT_EQ(t.lost(), 2u);
   EXPECT_EQ(t.highest(), 5);
-  t.received(5 + 100);  // a long gap, beyond the reorder window
+  EXPECT_TRUE(t.received(5 + 100));  // a long gap, beyond the reorder window
   EXPECT_EQ(t.lost(), 101u);
-  t.received(10);  // too old to tell: neither taken back nor counted
+  EXPECT_FALSE(t.received(10));  // too old to tell: neither taken back nor counted
   EXPECT_EQ(t.lost(), 101u);
+  // One packet far ahead (a forger's) moves nothing: the next real one plays.
+  EXPECT_FALSE(t.received(105 + 30000));
+  EXPECT_TRUE(t.received(106));
+  EXPECT_EQ(t.lost(), 101u);
+  // A far number that the packets after it follow is the sender's new numbering.
+  EXPECT_FALSE(t.received(20000));
+  EXPECT_FALSE(t.received(20001));
+  EXPECT_TRUE(t.received(20002));
+  EXPECT_TRUE(t.received(20003));
+  EXPECT_EQ(t.lost(), 101u);
+  EXPECT_EQ(t.disbelieved(), 4u);
   t.restart();  // a new sender: numbering starts afresh
-  t.received(40000);
+  EXPECT_TRUE(t.received(40000));
   EXPECT_EQ(t.lost(), 101u);
   EXPECT_EQ(t.highest(), 40000);
 }

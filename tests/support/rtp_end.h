@@ -44,7 +44,7 @@ class RecordingPeerSink : public protocol::PeerSink {
 
 // One end: a protocol with its own sink, reporter and filter.
 struct End {
-  explicit End(int localPort) : port(localPort) {}
+  explicit End(int localPort, QString sessionName = {}) : port(localPort), name(std::move(sessionName)) {}
   bool start(std::optional<int> remotePort) {
     protocol::PeerStart s;
     s.settings.localHost = QStringLiteral("127.0.0.1");
@@ -53,12 +53,13 @@ struct End {
       s.settings.remoteHost = QStringLiteral("127.0.0.1");
       s.settings.remotePort = QString::number(*remotePort);
     }
-    s.name = QStringLiteral("end %1").arg(port);
+    s.name = name.isEmpty() ? QStringLiteral("end %1").arg(port) : name;
     return rtp.start(s).running();
   }
   bool connected() const { return sink.status == protocol::LinkStatus::Connected; }
 
   int port;
+  QString name;
   RecordingBoxes boxes;
   report::Reporter reporter{boxes};
   RecordingPeerSink sink{reporter};

@@ -25,16 +25,12 @@ void add(midi::StreamCounters& sum, const midi::StreamCounters& more) {
 GroupReceiver::GroupReceiver(std::size_t maxSenders, std::size_t maxSysEx)
     : maxSenders_(std::max<std::size_t>(maxSenders, 1)), maxSysEx_(maxSysEx) {}
 
-GroupReceiver::Sender& GroupReceiver::senderFor(const sockaddr_in& from, std::int64_t nowMicros) {
+GroupReceiver::Sender& GroupReceiver::senderFor(const sockaddr_in& from) {
   auto found = std::find_if(senders_.begin(), senders_.end(),
                             [&](const auto& s) { return sameSender(s->figures.address, from); });
-  if (found != senders_.end()) {
-    (*found)->figures.lastHeardMicros = nowMicros;
-    return **found;
-  }
+  if (found != senders_.end()) return **found;
   Sender& sender = makeRoom();
   sender.figures.address = from;
-  sender.figures.lastHeardMicros = nowMicros;
   return sender;
 }
 

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <span>
 #include <vector>
@@ -22,7 +23,9 @@ namespace strandlink::protocol::multicast {
 // What was heard from one sender (an address and port).
 struct SenderFigures {
   sockaddr_in address{};
-  std::int64_t lastHeardMicros = 0;  // on the clock the caller passes in
+  // When it last finished a MIDI message, on the clock the caller passes in: stray
+  // bytes alone make no member (and, never heard, it is the first to go).
+  std::int64_t lastHeardMicros = std::numeric_limits<std::int64_t>::min();
   std::uint64_t datagrams = 0;
   midi::StreamCounters stream;
 };
@@ -43,10 +46,11 @@ class GroupReceiver {
   template <class Deliver>
   void receive(const sockaddr_in& from, std::span<const std::uint8_t> payload, std::int64_t nowMicros,
                Deliver&& deliver) {
-    Sender& sender = senderFor(from, nowMicros);
+    Sender& sender = senderFor(from);
     ++sender.figures.datagrams;
     sender.parser.feed(payload, [&](std::span<const std::uint8_t> message) {
       if (message[0] != 0xF0) sender.held.track(midi::ShortMessage::fromBytes(message));
+      sender.figures.lastHeardMicros = nowMicros;
       deliver(message);
     });
   }
@@ -72,7 +76,7 @@ class GroupReceiver {
     midi::HeldNotes held;
   };
 
-  Sender& senderFor(const sockaddr_in& from, std::int64_t nowMicros);
+  Sender& senderFor(const sockaddr_in& from);
   Sender& makeRoom();
 
   std::size_t maxSenders_;

@@ -1,10 +1,10 @@
 #include "protocol/rtp/rtp_protocol.h"
 
 #include <arpa/inet.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 
 #include <cstdlib>
-#include <random>
 #include <string_view>
 #include <utility>
 
@@ -29,9 +29,13 @@ PeerAddress peerAddressOf(const sockaddr_in& a) {
   return {text, ntohs(a.sin_port)};
 }
 
+// The system's randomness: a generator's state would show in the throwaway SSRCs
+// of our refusals, and tell the next session's SSRC and token.
 std::uint32_t randomWord() {
-  static std::mt19937 generator{std::random_device{}()};
-  return static_cast<std::uint32_t>(generator());
+  std::uint32_t value = 0;
+  while (::getrandom(&value, sizeof value, 0) != sizeof value) {
+  }
+  return value;
 }
 
 // Read once: a switch for measuring the journal's worth, not a setting.
@@ -183,7 +187,8 @@ void RtpProtocol::refuseFiltered(SessionPort port, const PeerAddress& from, std:
     return;
   const auto* in = std::get_if<Exchange>(&packet);
   if (!in || in->command != ExchangeCommand::Invitation) return;
-  const Exchange no{ExchangeCommand::Reject, kSessionProtocolVersion, in->token, session_->ssrc(), {}};
+  // A throwaway SSRC: the session's would let a stranger forge the peer's packets.
+  const Exchange no{ExchangeCommand::Reject, kSessionProtocolVersion, in->token, randomWord(), {}};
   (void)control_.sendTo(encodeSessionPacket(no), socketAddressOf(from));
   if (refusals_.refused(in->name, from))
     context_.sink.peerNotice(InviterRefused{in->name, from, KeptOut::PeerFilter, peerAddressOf(*remote_), {}});
@@ -297,6 +302,16 @@ bool RtpProtocol::takeSessionEvents() {
       case SessionEventKind::Down:
         assembler_.reset();
         notice = SessionEnded{event.reason};
+        // A restarted peer's new session may be up within the same call: the link
+        // still hears of the fall, which releases what the old one left sounding.
+        if (status_ == protocol::LinkStatus::Connected) {
+          context_.sink.peerNotice(*notice);
+          if (!session_) return false;
+          status_ = protocol::LinkStatus::NotConnected;
+          context_.sink.peerStatus(status_);
+          if (!session_) return false;
+          continue;
+        }
         break;
       case SessionEventKind::RefusedInviter:
         if (refusals_.refused(event.inviterName, event.inviter)) notice = refusalOf(event);

@@ -1,5 +1,7 @@
 #include "protocol/rtp/session.h"
 
+#include <sys/random.h>
+
 #include <algorithm>
 
 namespace strandlink::protocol::rtp {
@@ -10,6 +12,15 @@ template <class... F>
 struct Overloaded : F... {
   using F::operator()...;
 };
+
+// The system's randomness, not a generator whose state the values we send reveal.
+template <class T>
+T systemRandom() {
+  T value{};
+  while (::getrandom(&value, sizeof value, 0) != sizeof value) {
+  }
+  return value;
+}
 
 PeerAddress dataPortOf(const PeerAddress& control) {
   return {control.host, static_cast<std::uint16_t>(control.port + 1)};
@@ -45,13 +56,13 @@ void Session::receive(SessionPort port, const PeerAddress& from, const SessionPa
                      case ExchangeCommand::Invitation: return onInvitation(port, from, p, now);
                      case ExchangeCommand::Accept: return onAccept(port, from, p, now);
                      case ExchangeCommand::Reject: return onReject(from, p, now);
-                     case ExchangeCommand::End: return onEnd(from, now);
+                     case ExchangeCommand::End: return onEnd(port, from, p, now);
                    }
                  },
                  [&](const ClockSync& p) { onClockSync(port, from, p, now); },
                  [&](const ReceiverFeedback& p) {
                    // It moves our journal's checkpoint, and shows the peer is alive.
-                   if (state_ != SessionState::Up || !fromPeer(from) || p.ssrc != peer_->ssrc) return;
+                   if (state_ != SessionState::Up || !fromPeerTo(port, from) || p.ssrc != peer_->ssrc) return;
                    heard(now);
                    peerHas_ = p.sequence;
                  },
@@ -60,8 +71,8 @@ void Session::receive(SessionPort port, const PeerAddress& from, const SessionPa
 }
 
 bool Session::acceptData(const PeerAddress& from, const RtpHeader& header, Micros now) {
-  if (state_ != SessionState::Up || header.ssrc != peer_->ssrc || from.host != peer_->control.host) return false;
-  sequences_.received(header.sequence);
+  if (state_ != SessionState::Up || header.ssrc != peer_->ssrc || !fromPeerTo(SessionPort::Data, from)) return false;
+  if (!sequences_.received(header.sequence)) return false;
   heard(now);
   feedbackPending_ = true;
   return true;
@@ -75,7 +86,7 @@ void Session::tick(Micros now) {
       break;
     case SessionState::AwaitingData:
       // The inviter never came to the data port: free the session for others.
-      if (now - lastHeard_ < kHandshakeLimit) break;
+      if (now - handshakeBegan_ < kHandshakeLimit) break;
       sessionDown(DownReason::TimedOut);
       if (config_.remote) beginInviting(now);
       break;
@@ -86,6 +97,7 @@ void Session::tick(Micros now) {
 }
 
 void Session::tickUp(Micros now) {
+  if (candidate_ && now - candidate_->began >= kHandshakeLimit) candidate_.reset();
   if (peerGone(now)) {
     sessionDown(DownReason::TimedOut);
     if (config_.remote) beginInviting(now);
@@ -108,7 +120,7 @@ std::optional<Micros> Session::nextWakeup() const {
   switch (state_) {
     case SessionState::InvitingControl:
     case SessionState::InvitingData: return nextInvitation_;
-    case SessionState::AwaitingData: return lastHeard_ + kHandshakeLimit;
+    case SessionState::AwaitingData: return handshakeBegan_ + kHandshakeLimit;
     case SessionState::Up: {
       Micros next = askTime();
       if (role_ == SessionRole::Initiator && schedule_.next()) next = std::min(next, *schedule_.next());
@@ -158,26 +170,36 @@ void Session::onInvitation(SessionPort port, const PeerAddress& from, const Exch
     sendInvitation(now);
     return;
   }
-  const bool engaged = state_ == SessionState::Up || state_ == SessionState::AwaitingData;
-  if (engaged && restartedElsewhere(from, in)) {
+  if (state_ == SessionState::AwaitingData) {
+    // Our OK went missing: say it again, but the handshake's limit stands.
+    if (fromPeer(from) && in.ssrc == peer_->ssrc && in.token == peer_->token)
+      return send(SessionPort::Control, from, exchange(ExchangeCommand::Accept, in.token));
+    // Nothing is playing yet: another inviter is not kept waiting by a half-open one.
+    if (!admitted(from)) return refuse(from, in);
     sessionDown(DownReason::PeerRestarted);
     return acceptInvitation(from, in, now);
   }
-  if (engaged && fromPeer(from)) {
+  if (state_ == SessionState::Up) {
     // A late copy of the invitation we outranked in a glare: the session stands.
-    if (role_ == SessionRole::Initiator && in.ssrc == peer_->ssrc) return;
-    // A new SSRC is a new run of the peer; a new token, a peer that gave up on us.
-    if (in.ssrc != peer_->ssrc || in.token != peer_->token) {
-      sessionDown(DownReason::PeerRestarted);
-      return acceptInvitation(from, in, now);
-    }
-    // Our OK went missing: say it again, and give the inviter time for the data port.
-    send(SessionPort::Control, from, exchange(ExchangeCommand::Accept, in.token));
-    if (state_ == SessionState::AwaitingData) lastHeard_ = now;
-    return;
+    if (fromPeer(from) && role_ == SessionRole::Initiator && in.ssrc == peer_->ssrc) return;
+    if (replacesSession(from, in)) return takeCandidate(from, in, now);
+    if (fromPeer(from)) return send(SessionPort::Control, from, exchange(ExchangeCommand::Accept, in.token));
   }
-  if (engaged || inviting || !admitted(from)) return refuse(from, in);
+  if (state_ == SessionState::Up || inviting || !admitted(from)) return refuse(from, in);
   acceptInvitation(from, in, now);
+}
+
+// A new SSRC is a new run of the peer; a new token, a peer that gave up on us.
+bool Session::replacesSession(const PeerAddress& from, const Exchange& in) const {
+  if (restartedElsewhere(from, in)) return true;
+  return fromPeer(from) && (in.ssrc != peer_->ssrc || in.token != peer_->token);
+}
+
+// The candidate's handshake runs beside the live session, which plays on.
+void Session::takeCandidate(const PeerAddress& from, const Exchange& in, Micros now) {
+  candidate_ = Candidate{Peer{from, std::nullopt, in.ssrc, in.token, in.name}, now, 0, {}, {}};
+  candidate_->challenge = systemRandom<std::uint64_t>();
+  send(SessionPort::Control, from, exchange(ExchangeCommand::Accept, in.token));
 }
 
 void Session::refuse(const PeerAddress& from, const Exchange& in) {
@@ -203,12 +225,22 @@ void Session::acceptInvitation(const PeerAddress& from, const Exchange& in, Micr
   state_ = SessionState::AwaitingData;
   peer_ = Peer{from, std::nullopt, in.ssrc, in.token, in.name};
   lastHeard_ = now;
+  handshakeBegan_ = now;
   send(SessionPort::Control, from, exchange(ExchangeCommand::Accept, in.token));
 }
 
 void Session::onDataInvitation(const PeerAddress& from, const Exchange& in, Micros now) {
-  const bool ours = peer_ && role_ == SessionRole::Responder && in.ssrc == peer_->ssrc && in.token == peer_->token &&
-                    from.host == peer_->control.host;
+  const auto invitedBy = [&](const Peer& p) {
+    return in.ssrc == p.ssrc && in.token == p.token && from.host == p.control.host;
+  };
+  if (candidate_ && state_ == SessionState::Up && invitedBy(candidate_->peer) &&
+      (!candidate_->peer.data || *candidate_->peer.data == from)) {
+    candidate_->peer.data = from;
+    send(SessionPort::Data, from, exchange(ExchangeCommand::Accept, in.token));
+    return challengeCandidate();
+  }
+  const bool ours = peer_ && role_ == SessionRole::Responder && invitedBy(*peer_) &&
+                    (state_ == SessionState::AwaitingData || *peer_->data == from);
   if (!ours || (state_ != SessionState::AwaitingData && state_ != SessionState::Up)) {
     send(SessionPort::Data, from, exchange(ExchangeCommand::Reject, in.token));
     return;
@@ -242,10 +274,11 @@ void Session::onReject(const PeerAddress& from, const Exchange& no, Micros now) 
   nextInvitation_ = now + kInviteRetrySlow;
 }
 
-void Session::onEnd(const PeerAddress& from, Micros now) {
+// A BY names the sender's SSRC and the session's token.
+void Session::onEnd(SessionPort port, const PeerAddress& from, const Exchange& bye, Micros now) {
   const bool engaged = state_ == SessionState::Up || state_ == SessionState::AwaitingData ||
                        state_ == SessionState::InvitingData;
-  if (!engaged || !fromPeer(from)) return;
+  if (!engaged || !fromPeerTo(port, from) || bye.ssrc != peer_->ssrc || bye.token != peer_->token) return;
   sessionDown(DownReason::PeerLeft);
   if (config_.remote) beginInviting(now);  // straight back in when it returns
 }
@@ -274,6 +307,7 @@ void Session::sessionDown(DownReason reason) {
   state_ = SessionState::Listening;
   role_ = SessionRole::None;
   peer_.reset();
+  candidate_.reset();
   synced_ = false;
   feedbackPending_ = false;
   openExchange_.reset();
@@ -284,6 +318,17 @@ void Session::sessionDown(DownReason reason) {
 
 bool Session::fromPeer(const PeerAddress& from) const {
   return peer_ && (from == peer_->control || (peer_->data && from == *peer_->data));
+}
+
+bool Session::fromPeerTo(SessionPort port, const PeerAddress& from) const {
+  if (!peer_) return false;
+  return port == SessionPort::Control ? from == peer_->control : peer_->data && from == *peer_->data;
+}
+
+std::uint32_t Session::strangerSsrc() {
+  std::uint32_t ssrc = 0;
+  while (ssrc == 0 || ssrc == config_.ssrc) ssrc = systemRandom<std::uint32_t>();
+  return ssrc;
 }
 
 // Some peers send their control traffic from the data port: either will do.
@@ -303,8 +348,10 @@ bool Session::winsGlare(const Exchange& theirs) const {
   return peer_->token < theirs.token;
 }
 
-Exchange Session::exchange(ExchangeCommand command, std::uint32_t token) const {
-  return Exchange{command, kSessionProtocolVersion, token, config_.ssrc,
+// A NO goes to anyone who asks, so it names no SSRC a forger could use.
+Exchange Session::exchange(ExchangeCommand command, std::uint32_t token) {
+  const std::uint32_t ssrc = command == ExchangeCommand::Reject ? strangerSsrc() : config_.ssrc;
+  return Exchange{command, kSessionProtocolVersion, token, ssrc,
                   command == ExchangeCommand::End ? std::string{} : config_.name};
 }
 

@@ -8,9 +8,17 @@
 // invitations that the admission check lets in and refuses the rest with NO. When
 // both sides invite each other at once, the side with the lower SSRC stays the
 // inviter and ignores the other's invitation, and the other accepts: one session.
-// A BY (on either port), or an invitation with a new SSRC from the peer's address or
-// from another port of its host under the same name (a restart), ends the session
-// at once and lets the peer straight back in. The inviter syncs clocks (a burst,
+// Once up, the session is bound to its peer: data, receiver feedback, clock syncs
+// and BY count only from the address and port learned in the handshake (the
+// control port's for what comes to our control port, the data port's for the
+// rest) and with the peer's SSRC, since anyone on the LAN can forge a source host.
+// A BY (on either port) ends the session and lets the peer straight back in. An
+// invitation with a new SSRC from the peer's address, or from another port of its
+// host under the same name (a restart), is a candidate that replaces the session
+// only once it has answered a clock sync of ours, echoing a random time that a
+// forger who cannot see our replies cannot know. A half-open handshake holds for its
+// limit from the first invitation, and any other inviter may replace it; a NO
+// carries a throwaway SSRC, never the session's. The inviter syncs clocks (a burst,
 // then every 10 s). Either side asks with a clock sync of its own once the peer
 // has been quiet for a moment, since peers sync seldom (rtpmidid every 25 s, and
 // its server drops a peer only after 60 s), and the peers answer a CK0 from either
@@ -84,6 +92,7 @@ class Session {
   std::uint32_t peerSsrc() const { return peer_ ? peer_->ssrc : 0; }
   std::string peerName() const { return peer_ ? peer_->name : std::string{}; }
   std::uint32_t ssrc() const { return config_.ssrc; }
+  std::uint32_t token() const { return peer_ ? peer_->token : 0; }
   std::optional<SyncSample> clock() const { return estimate_.best(); }
   const SequenceTracker& sequences() const { return sequences_; }
 
@@ -100,8 +109,12 @@ class Session {
   void onDataInvitation(const PeerAddress& from, const Exchange& in, Micros now);
   void onAccept(SessionPort port, const PeerAddress& from, const Exchange& ok, Micros now);
   void onReject(const PeerAddress& from, const Exchange& no, Micros now);
-  void onEnd(const PeerAddress& from, Micros now);
+  void onEnd(SessionPort port, const PeerAddress& from, const Exchange& bye, Micros now);
   void onClockSync(SessionPort port, const PeerAddress& from, const ClockSync& ck, Micros now);
+  void onCandidateSync(SessionPort port, const PeerAddress& from, const ClockSync& ck, Micros now);
+  bool replacesSession(const PeerAddress& from, const Exchange& in) const;
+  void takeCandidate(const PeerAddress& from, const Exchange& in, Micros now);
+  void challengeCandidate();
 
   void acceptInvitation(const PeerAddress& from, const Exchange& in, Micros now);
   void beginInviting(Micros now);
@@ -119,16 +132,29 @@ class Session {
   Micros responderSyncWait() const;
 
   bool fromPeer(const PeerAddress& from) const;
+  // From the peer's port that sends to our port: what the handshake bound.
+  bool fromPeerTo(SessionPort port, const PeerAddress& from) const;
+  std::uint32_t strangerSsrc();
   bool fromRemote(const PeerAddress& from) const;
   bool admitted(const PeerAddress& from) const;
   bool winsGlare(const Exchange& theirs) const;
-  Exchange exchange(ExchangeCommand command, std::uint32_t token) const;
+  Exchange exchange(ExchangeCommand command, std::uint32_t token);
   void send(SessionPort port, const PeerAddress& to, SessionPacket packet);
 
   SessionConfig config_;
   SessionState state_ = SessionState::Stopped;
   SessionRole role_ = SessionRole::None;
   std::optional<Peer> peer_;
+  // An inviter that would replace the live session, until its first clock sync.
+  struct Candidate {
+    Peer peer;
+    Micros began = 0;
+    std::uint64_t challenge = 0;            // our CK0's time, random: to be echoed
+    std::optional<std::uint64_t> answered;  // our time in the CK1 we answered with
+    std::optional<SyncSample> sample;       // from the candidate's own exchange
+  };
+  std::optional<Candidate> candidate_;
+  Micros handshakeBegan_ = 0;  // the half-open handshake's first invitation
   std::uint32_t nextToken_;
   int invitationsSent_ = 0;
   Micros nextInvitation_ = 0;

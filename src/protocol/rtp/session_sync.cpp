@@ -7,10 +7,17 @@
 namespace strandlink::protocol::rtp {
 
 void Session::onClockSync(SessionPort port, const PeerAddress& from, const ClockSync& ck, Micros now) {
-  if (!fromPeer(from) || state_ != SessionState::Up) {
+  if (candidate_ && candidate_->peer.data == from && ck.ssrc == candidate_->peer.ssrc)
+    return onCandidateSync(port, from, ck, now);
+  if (!fromPeerTo(port, from) || state_ != SessionState::Up) {
     // A peer that still syncs with a session this side no longer has (it restarted,
     // or gave up on the silence): BY tells it to invite afresh, instead of waiting.
-    if (ck.count == 0) send(port, from, exchange(ExchangeCommand::End, 0));
+    // Anyone may ask, so it names no SSRC of ours.
+    if (ck.count == 0) {
+      Exchange bye = exchange(ExchangeCommand::End, 0);
+      bye.ssrc = strangerSsrc();
+      send(port, from, bye);
+    }
     return;
   }
   if (ck.ssrc != peer_->ssrc) return;
@@ -33,6 +40,35 @@ void Session::onClockSync(SessionPort port, const PeerAddress& from, const Clock
       addSample(sampleFromPeerExchange(ck));
       break;
   }
+}
+
+// The candidate's inviter syncs at once, and is asked to answer a sync of ours
+// whose time is random: our clock is no secret, but that number is. Its answer
+// makes it the session; its own exchange gives the clock. Ours is left open, as
+// closing it would hand the peer a sample of a made-up time.
+void Session::onCandidateSync(SessionPort port, const PeerAddress& from, const ClockSync& ck, Micros now) {
+  switch (ck.count) {
+    case 0:
+      candidate_->answered = toSyncTicks(now);
+      send(port, from, ClockSync{config_.ssrc, 1, {ck.timestamps[0], *candidate_->answered, 0}});
+      return challengeCandidate();  // in case ours was lost, or came before its session
+    case 1: break;
+    default:
+      if (candidate_->answered == ck.timestamps[1]) candidate_->sample = sampleFromPeerExchange(ck);
+      return;
+  }
+  if (ck.timestamps[0] != candidate_->challenge) return;
+  const Candidate next = *candidate_;
+  sessionDown(DownReason::PeerRestarted);
+  role_ = SessionRole::Responder;
+  peer_ = next.peer;
+  sessionUp(now);
+  lastPeerSync_ = now;
+  addSample(next.sample);
+}
+
+void Session::challengeCandidate() {
+  send(SessionPort::Data, *candidate_->peer.data, ClockSync{config_.ssrc, 0, {candidate_->challenge, 0, 0}});
 }
 
 void Session::startExchange(Micros now) {

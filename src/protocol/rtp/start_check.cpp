@@ -36,6 +36,10 @@ SessionAddressCheck checkSessionAddresses(const settings::Settings& s, PeerSink&
     if (remotePort && remoteAddress) remote = net::makeAddress(*remoteAddress, *remotePort);
   }
   const auto local = refusals.address(s.localHost, net::resolveAddress(s.localHost), SettingsField::LocalHost);
+  // Inviting itself, a copy would then refuse the real peer as busy.
+  if (remote && local && localPort && remote->sin_port == htons(*localPort) &&
+      (remote->sin_addr.s_addr == *local || (*local == INADDR_ANY && (ntohl(remote->sin_addr.s_addr) >> 24) == 127)))
+    refusals.refuse({SettingsField::RemotePort, RefusalReason::OwnSession, s.remotePort});
   refusals.handUp(sink);
   if (refusals.first() != SettingsField::None) return {std::nullopt, refusals.first()};
   return {SessionAddresses{net::makeAddress(*local, *localPort), remote}, SettingsField::None};
