@@ -167,9 +167,14 @@ TEST(RtpSession, PeerRestartedAsAListenerIsToldToInviteAfresh) {
   net.add(kB, config(0x5555));
   net.start(kB);
   // The next clock sync reaches a side that knows no session: it says BY, which
-  // names no SSRC of the session and so ends nothing; the silence does.
+  // names no SSRC of the session and so ends nothing by itself, but has A ask at
+  // once: the unanswered asks end it within a second, not after the silence.
+  const Micros restarted = net.now();
   net.runFor(10 * kSecond);
   EXPECT_EQ(eventsOf(net, kA)[2], (SessionEvent{SessionEventKind::Down, DownReason::TimedOut}));
+  const auto down = net.firstEvent(kA, SessionEventKind::Down);
+  ASSERT_TRUE(down.has_value());
+  EXPECT_LT(*down - restarted, kQuietBeforeAsking + kAnswerWait + kSecond);
   EXPECT_TRUE(net.at(kA).connected());
   EXPECT_EQ(net.at(kA).peerSsrc(), 0x5555u);
 }

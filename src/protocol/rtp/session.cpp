@@ -278,7 +278,18 @@ void Session::onReject(const PeerAddress& from, const Exchange& no, Micros now) 
 void Session::onEnd(SessionPort port, const PeerAddress& from, const Exchange& bye, Micros now) {
   const bool engaged = state_ == SessionState::Up || state_ == SessionState::AwaitingData ||
                        state_ == SessionState::InvitingData;
-  if (!engaged || !fromPeerTo(port, from) || bye.ssrc != peer_->ssrc || bye.token != peer_->token) return;
+  if (!engaged || !fromPeerTo(port, from)) return;
+  if (bye.ssrc != peer_->ssrc || bye.token != peer_->token) {
+    // Not believed, but worth a question: the peer's answer keeps the session.
+    // At most one hurried round a second, so that a flood of them asks no more.
+    if (state_ == SessionState::Up && !hurried_ && now - hurriedAt_ >= kAnswerWait) {
+      hurried_ = true;
+      hurriedAt_ = now;
+      asked_ = 0;
+      lastHeard_ = std::min(lastHeard_, now - kQuietBeforeAsking);
+    }
+    return;
+  }
   sessionDown(DownReason::PeerLeft);
   if (config_.remote) beginInviting(now);  // straight back in when it returns
 }

@@ -49,6 +49,11 @@ inline constexpr Micros kQuietBeforeAsking = 1'500'000;
 // between, the last one this old, end a session.
 inline constexpr Micros kAnswerWait = 1'000'000;
 inline constexpr int kUnansweredLimit = 3;
+// After a BY from the peer's own port that names no SSRC of the session (the peer
+// restarted and knows us no more, or a forger): ask at once and wait this long
+// for each answer. A live peer answers in a moment; a restarted one falls in
+// under a second, not after the whole silence.
+inline constexpr Micros kHurriedAnswerWait = 250'000;
 inline constexpr Micros kHandshakeLimit = 10'000'000;
 inline constexpr Micros kFeedbackInterval = 1'000'000;
 // A responder whose peer has not begun a clock sync for this long begins one itself
@@ -161,6 +166,8 @@ class Session {
   Micros lastHeard_ = 0;
   Micros lastAsked_ = 0;     // our latest CK0
   int asked_ = 0;            // CK0s since the peer was last heard
+  bool hurried_ = false;     // asking at once after a BY the session could not take
+  Micros hurriedAt_ = -kAnswerWait;
   Micros lastPeerSync_ = 0;  // when the peer last began an exchange
   Micros nextFeedback_ = 0;
   bool feedbackPending_ = false;

@@ -90,13 +90,14 @@ void Session::addSample(std::optional<SyncSample> sample) {
 void Session::heard(Micros now) {
   lastHeard_ = now;
   asked_ = 0;
+  hurried_ = false;
 }
 
 // When to ask the quiet peer with a clock sync: after a quiet moment, and then
 // again while the last ask went unanswered; past the limit, when it is gone.
 Micros Session::askTime() const {
   const Micros quiet = lastHeard_ + kQuietBeforeAsking;
-  return asked_ == 0 ? quiet : std::max(quiet, lastAsked_ + kAnswerWait);
+  return asked_ == 0 ? quiet : std::max(quiet, lastAsked_ + (hurried_ ? kHurriedAnswerWait : kAnswerWait));
 }
 
 bool Session::peerGone(Micros now) const { return asked_ >= kUnansweredLimit && now >= askTime(); }
