@@ -4,6 +4,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <netinet/in.h>
+
 #include "net/addresses.h"
 #include "ui/field_validator.h"
 #include "ui/help_widgets.h"
@@ -101,6 +103,11 @@ QString startLineText(const protocol::ProtocolRow& row, const settings::Settings
     case RemoteKind::Group:
       // An empty group is the usual one on its usual port, whatever the port says.
       if (host.isEmpty()) return QStringLiteral("Joins %1:%2").arg(row.usualRemote).arg(row.usualPort);
+      // A dotted address that is no group (one left from a unicast link) Start refuses: say so now.
+      if (const std::uint32_t a = net::parseDottedAddress(host.toStdString()); a != net::kNoAddress && !IN_MULTICAST(ntohl(a)))
+        return QStringLiteral("%1 is no multicast group: empty the field for the usual %2:%3")
+            .arg(host, row.usualRemote)
+            .arg(row.usualPort);
       return QStringLiteral("Joins %1:%2").arg(host, port.isEmpty() ? QString::number(row.usualPort) : port);
   }
   return {};

@@ -59,7 +59,8 @@ TEST(ProtocolFields, EachProtocolNamesItsFieldsFillsItsUsualValuesAndKeepsWhatWa
   EXPECT_TRUE(find->isEnabled() && chat->isEnabled());
   remote->setText("192.168.1.20");
   choose(P::Multicast);
-  EXPECT_EQ(shown(t), "Group | Group Port | 192.168.1.20 | 6000 | (off) | Joins 192.168.1.20:6000");
+  EXPECT_EQ(shown(t), "Group | Group Port | 192.168.1.20 | 6000 | (off) | "
+                      "192.168.1.20 is no multicast group: empty the field for the usual 225.0.0.37:21928");
   choose(P::Classic);
   EXPECT_EQ(t.get<QLabel>("startLine")->text(), "Sends to 192.168.1.20:6000");
   EXPECT_TRUE(t.window.windowTitle().startsWith("Studio \u2014 Strandlink")) << t.window.windowTitle();
