@@ -10,6 +10,40 @@ namespace strandlink::link {
 
 namespace {
 
+using protocol::rtp::DecodeError;
+using protocol::rtp::DownReason;
+
+// What an RTP-MIDI peer's datagram did wrong, and why its session went down.
+std::string_view describe(DecodeError error) {
+  switch (error) {
+    case DecodeError::None: return "no error";
+    case DecodeError::Truncated: return "the packet is shorter than its fields say";
+    case DecodeError::BadSignature: return "a session packet without the 0xFFFF signature";
+    case DecodeError::UnknownCommand: return "an unknown session command";
+    case DecodeError::NameUnterminated: return "a session name without its terminating NUL";
+    case DecodeError::BadSyncCount: return "a clock sync count other than 0, 1 or 2";
+    case DecodeError::BadRtpVersion: return "an RTP version other than 2";
+    case DecodeError::BadPadding: return "RTP padding longer than the packet";
+    case DecodeError::BadDeltaTime: return "a delta time longer than four octets";
+    case DecodeError::MissingStatus: return "a MIDI command without a status byte";
+    case DecodeError::BadCommand: return "a status byte where none may stand";
+    case DecodeError::BadSysExSegment: return "a SysEx segment with a wrong head or tail";
+    case DecodeError::BadJournal: return "a recovery journal whose lengths do not add up";
+  }
+  return "unknown error";
+}
+
+std::string_view describe(DownReason reason) {
+  switch (reason) {
+    case DownReason::None: return "session up";
+    case DownReason::Stopped: return "session ended here";
+    case DownReason::PeerLeft: return "the peer ended the session";
+    case DownReason::PeerRestarted: return "the peer restarted";
+    case DownReason::TimedOut: return "the peer answered none of three clock syncs";
+  }
+  return "session down";
+}
+
 QString fromUtf8(std::string_view text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
 
 // "10.0.0.2:5004"
@@ -46,7 +80,7 @@ struct Worded {
   }
   QString operator()(const protocol::MalformedDropped& m) const {
     const QString what = QStringLiteral("a malformed packet from %1: %2")
-                             .arg(QString::fromStdString(m.host), fromUtf8(protocol::rtp::describe(m.error)));
+                             .arg(QString::fromStdString(m.host), fromUtf8(describe(m.error)));
     QString line = QStringLiteral("RTP-MIDI: dropped %1").arg(what);
     if (m.untold > 1) line += QStringLiteral(" (%1 malformed packets since the last notice)").arg(m.untold);
     return line;
@@ -55,7 +89,7 @@ struct Worded {
     return QStringLiteral("RTP-MIDI session with %1 is up").arg(QString::fromStdString(up.peerName));
   }
   QString operator()(const protocol::SessionEnded& ended) const {
-    return QStringLiteral("RTP-MIDI session ended: %1").arg(fromUtf8(protocol::rtp::describe(ended.reason)));
+    return QStringLiteral("RTP-MIDI session ended: %1").arg(fromUtf8(describe(ended.reason)));
   }
   QString operator()(const protocol::InvitationRefused&) const {
     return QStringLiteral("The RTP-MIDI peer refused the invitation; asking again every 5 s");

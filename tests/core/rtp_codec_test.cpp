@@ -142,7 +142,7 @@ TEST(RtpMidiPacket, BrokenPacketsGiveTheirError) {
   };
   for (const auto& [bytes, error] : cases) {
     MidiPacket packet;
-    EXPECT_EQ(decodeMidiPacket(bytes, packet), error) << describe(error);
+    EXPECT_EQ(decodeMidiPacket(bytes, packet), error) << int(error);
   }
 }
 

@@ -1,8 +1,6 @@
 // What is wrong with a datagram an RTP-MIDI peer sent: one typed value per kind of
-// fault, turned into words in one place (describe()).
+// fault; the link words them.
 #pragma once
-
-#include <string_view>
 
 namespace strandlink::protocol::rtp {
 
@@ -21,7 +19,5 @@ enum class [[nodiscard]] DecodeError{
     BadSysExSegment,   // a SysEx segment with a wrong head or tail
     BadJournal,        // a recovery journal whose lengths do not add up
 };
-
-std::string_view describe(DecodeError error);
 
 }  // namespace strandlink::protocol::rtp

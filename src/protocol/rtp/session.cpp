@@ -370,15 +370,4 @@ void Session::send(SessionPort port, const PeerAddress& to, SessionPacket packet
   outgoing_.push_back({port, to, std::move(packet)});
 }
 
-std::string_view describe(DownReason reason) {
-  switch (reason) {
-    case DownReason::None: return "session up";
-    case DownReason::Stopped: return "session ended here";
-    case DownReason::PeerLeft: return "the peer ended the session";
-    case DownReason::PeerRestarted: return "the peer restarted";
-    case DownReason::TimedOut: return "the peer answered none of three clock syncs";
-  }
-  return "session down";
-}
-
 }  // namespace strandlink::protocol::rtp

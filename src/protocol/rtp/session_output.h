@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 
 #include "protocol/rtp/session_packet.h"
 
@@ -49,7 +48,5 @@ struct SessionEvent {
   PeerAddress inviter;
   friend bool operator==(const SessionEvent&, const SessionEvent&) = default;
 };
-
-std::string_view describe(DownReason reason);
 
 }  // namespace strandlink::protocol::rtp
