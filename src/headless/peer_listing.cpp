@@ -5,6 +5,7 @@
 
 #include "discovery/avahi_connection.h"
 #include "discovery/browser.h"
+#include "report/visible_text.h"
 
 namespace strandlink::headless {
 
@@ -40,7 +41,10 @@ int PeerListing::run() {
   // One line per session, however many interfaces it was seen on.
   QSet<QString> printed;
   for (const discovery::FoundService& s : browser.services()) {
-    const QString line = QStringLiteral("%1\t%2\t%3:%4").arg(s.name, s.host, s.address).arg(s.port);
+    // Escaped, so that an advert cannot add a row or a column, nor act on a terminal.
+    const QString line = QStringLiteral("%1\t%2\t%3:%4")
+                             .arg(report::visibleName(s.name), report::visibleName(s.host), s.address)
+                             .arg(s.port);
     if (printed.contains(line)) continue;
     printed.insert(line);
     std::fprintf(out_, "%s\n", qPrintable(line));
