@@ -25,10 +25,10 @@ namespace {
 // Characters that look like nothing, like something else, or move their neighbours.
 bool hidesItself(char32_t u) {
   switch (QChar::category(u)) {
-    case QChar::Other_Format:       // bidi controls, zero-width ones, tags
+    case QChar::Other_Format:  // bidi controls, zero-width ones, tags
     case QChar::Other_PrivateUse:
     case QChar::Other_NotAssigned:
-    case QChar::Other_Surrogate:    // a lone half of a pair
+    case QChar::Other_Surrogate:  // a lone half of a pair
     case QChar::Separator_Line:
     case QChar::Separator_Paragraph: return true;
     case QChar::Separator_Space: return u != U' ';
@@ -41,7 +41,8 @@ bool hidesItself(char32_t u) {
 // One character as shown, and whether it is shown as an escape.
 std::pair<QString, bool> shownCharacter(char32_t u) {
   if (u == U'\\') return {QStringLiteral("\\\\"), true};
-  if (u < 0x20 || (u >= 0x7F && u <= 0x9F)) return {QStringLiteral("\\x%1").arg(unsigned(u), 2, 16, QLatin1Char('0')), true};
+  if (u < 0x20 || (u >= 0x7F && u <= 0x9F))
+    return {QStringLiteral("\\x%1").arg(unsigned(u), 2, 16, QLatin1Char('0')), true};
   if (hidesItself(u))
     return {QStringLiteral("\\u{%1}").arg(QString::number(unsigned(u), 16).toUpper().rightJustified(4, u'0')), true};
   return {QString::fromUcs4(&u, 1), false};
