@@ -49,14 +49,16 @@ int PeerListing::run() {
     printed.insert(line);
     std::fprintf(out_, "%s\n", qPrintable(line));
   }
-  if (printed.isEmpty()) {
-    if (!stopped_) {
-      std::fprintf(err_, "strandlink: no %s sessions found within %lld s\n", qPrintable(serviceType_),
-                   static_cast<long long>((wait_.count() + 500) / 1000));
-    }
-    return 1;
+  // Said on err, so that what is on out stays one row per session.
+  const long long seconds = (wait_.count() + 500) / 1000;
+  const qsizetype left = stopped_ ? 0 : browser.unresolved();
+  if (left > 0) {
+    std::fprintf(err_, "strandlink: ... and %lld more %s sessions not resolved within %lld s\n",
+                 static_cast<long long>(left), qPrintable(serviceType_), seconds);
+  } else if (printed.isEmpty() && !stopped_) {
+    std::fprintf(err_, "strandlink: no %s sessions found within %lld s\n", qPrintable(serviceType_), seconds);
   }
-  return 0;
+  return printed.isEmpty() ? 1 : 0;
 }
 
 }  // namespace strandlink::headless
