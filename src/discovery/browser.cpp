@@ -3,6 +3,8 @@
 #include <avahi-common/address.h>
 #include <avahi-common/strlst.h>
 
+#include <QSet>
+
 #include "discovery/avahi_connection.h"
 
 namespace strandlink::discovery {
@@ -27,6 +29,12 @@ QList<FoundService> Browser::services() const {
   return list;
 }
 
+qsizetype Browser::unresolved() const {
+  QSet<QByteArray> resolved, waiting;
+  for (const Entry& e : entries_) (e.service ? resolved : waiting).insert(e.name);
+  return waiting.subtract(resolved).size();
+}
+
 void Browser::begin() {
   AvahiClient* client = connection_.client();
   if (browser_ || !client) return;
@@ -41,6 +49,7 @@ void Browser::begin() {
 // services as far as anyone can tell.
 void Browser::forget() {
   browser_ = nullptr;
+  queue_.clear();
   std::list<Entry> gone;
   gone.swap(entries_);
   for (const Entry& e : gone)
@@ -57,31 +66,51 @@ std::list<Browser::Entry>::iterator Browser::find(AvahiIfIndex interface, AvahiP
 }
 
 void Browser::onFound(AvahiIfIndex interface, AvahiProtocol protocol, const char* name, const char* type,
-                      const char* domain) {
+                      const char* domain, bool local) {
+  if (!queue_.wanted(QString::fromUtf8(name))) return;
   if (find(interface, protocol, name, type, domain) != entries_.end()) return;
   Entry& e = entries_.emplace_back(Entry{this, interface, protocol, name, type, domain, nullptr, std::nullopt});
-  e.resolver = avahi_service_resolver_new(connection_.client(), interface, protocol, name, type, domain,
-                                          ipv6_ ? AVAHI_PROTO_UNSPEC : AVAHI_PROTO_INET, AvahiLookupFlags(0),
-                                          &Browser::resolveCallback, &e);
-  if (!e.resolver) entries_.pop_back();  // unresolvable: as if never seen
+  queue_.offer(&e, local);
+  resolveMore();
+}
+
+void Browser::resolveMore() {
+  while (const std::optional<Entry*> next = queue_.next()) {
+    Entry* e = *next;
+    e->resolver = avahi_service_resolver_new(connection_.client(), e->interface, e->protocol, e->name.constData(),
+                                             e->type.constData(), e->domain.constData(),
+                                             ipv6_ ? AVAHI_PROTO_UNSPEC : AVAHI_PROTO_INET, AvahiLookupFlags(0),
+                                             &Browser::resolveCallback, e);
+    if (e->resolver) continue;
+    queue_.finished();
+    entries_.remove_if([e](const Entry& x) { return &x == e; });  // unresolvable: as if never seen
+  }
 }
 
 void Browser::onGone(AvahiIfIndex interface, AvahiProtocol protocol, const char* name, const char* type,
                      const char* domain) {
   const auto it = find(interface, protocol, name, type, domain);
   if (it == entries_.end()) return;
-  if (it->resolver) avahi_service_resolver_free(it->resolver);
+  if (it->resolver) {
+    avahi_service_resolver_free(it->resolver);
+    queue_.finished();
+  } else if (!it->service) {
+    queue_.withdraw(&*it);
+  }
   const std::optional<FoundService> service = it->service;
   entries_.erase(it);
+  resolveMore();
   if (service) emit removed(*service);
 }
 
 void Browser::browseCallback(AvahiServiceBrowser*, AvahiIfIndex interface, AvahiProtocol protocol,
                              AvahiBrowserEvent event, const char* name, const char* type, const char* domain,
-                             AvahiLookupResultFlags, void* self) {
+                             AvahiLookupResultFlags flags, void* self) {
   auto* b = static_cast<Browser*>(self);
   switch (event) {
-    case AVAHI_BROWSER_NEW: b->onFound(interface, protocol, name, type, domain); break;
+    case AVAHI_BROWSER_NEW:
+      b->onFound(interface, protocol, name, type, domain, (flags & AVAHI_LOOKUP_RESULT_LOCAL) != 0);
+      break;
     case AVAHI_BROWSER_REMOVE: b->onGone(interface, protocol, name, type, domain); break;
     case AVAHI_BROWSER_ALL_FOR_NOW:
       b->allForNow_ = true;
@@ -120,11 +149,14 @@ void Browser::resolveCallback(AvahiServiceResolver* resolver, AvahiIfIndex, Avah
   Browser* b = e->owner;
   avahi_service_resolver_free(resolver);
   e->resolver = nullptr;
+  b->queue_.finished();
   if (event != AVAHI_RESOLVER_FOUND) {
     b->entries_.remove_if([e](const Entry& x) { return &x == e; });
+    b->resolveMore();
     return;
   }
   e->service = describeFound(name, type, domain, host, address, port, txt);
+  b->resolveMore();
   emit b->added(*e->service);
 }
 

@@ -1,5 +1,5 @@
 // Browses one service type through the Avahi daemon, resolves each service found
-// and keeps a live list of them, with a signal for each one that comes or goes.
+// (or each of one name), a few at a time, and keeps a live list of them, with a signal for each one that comes or goes.
 // After a daemon restart it browses again.
 #pragma once
 
@@ -14,6 +14,7 @@
 #include <avahi-client/lookup.h>
 
 #include "discovery/discovery_error.h"
+#include "discovery/resolve_queue.h"
 
 namespace strandlink::discovery {
 
@@ -39,7 +40,13 @@ class Browser : public QObject {
   Browser(AvahiConnection& connection, const QString& type, bool ipv6 = false, QObject* parent = nullptr);
   ~Browser() override;
 
+  // From now on only services of that name are resolved; call it before the
+  // event loop runs. Empty: all.
+  void resolveOnly(const QString& name) { queue_.onlyNamed(name); }
+
   QList<FoundService> services() const;  // resolved ones, in the order found
+  // How many sessions (by name) were seen and are not resolved yet.
+  qsizetype unresolved() const;
   // The daemon has reported what it knew when browsing began.
   bool allForNow() const { return allForNow_; }
 
@@ -61,12 +68,14 @@ class Browser : public QObject {
 
   void begin();
   void forget();
-  void onFound(AvahiIfIndex interface, AvahiProtocol protocol, const char* name, const char* type, const char* domain);
+  void onFound(AvahiIfIndex interface, AvahiProtocol protocol, const char* name, const char* type, const char* domain,
+               bool local);
+  void resolveMore();
   void onGone(AvahiIfIndex interface, AvahiProtocol protocol, const char* name, const char* type, const char* domain);
   std::list<Entry>::iterator find(AvahiIfIndex interface, AvahiProtocol protocol, const char* name, const char* type,
                                   const char* domain);
   static void browseCallback(AvahiServiceBrowser*, AvahiIfIndex, AvahiProtocol, AvahiBrowserEvent, const char* name,
-                             const char* type, const char* domain, AvahiLookupResultFlags, void* self);
+                             const char* type, const char* domain, AvahiLookupResultFlags flags, void* self);
   static void resolveCallback(AvahiServiceResolver*, AvahiIfIndex, AvahiProtocol, AvahiResolverEvent, const char* name,
                               const char* type, const char* domain, const char* host, const AvahiAddress* address,
                               uint16_t port, AvahiStringList* txt, AvahiLookupResultFlags, void* entry);
@@ -76,6 +85,7 @@ class Browser : public QObject {
   bool ipv6_;
   AvahiServiceBrowser* browser_ = nullptr;
   std::list<Entry> entries_;  // stable addresses: each is its resolver's user data
+  ResolveQueue<Entry*> queue_;
   bool allForNow_ = false;
 };
 

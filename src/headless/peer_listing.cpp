@@ -5,6 +5,7 @@
 
 #include "discovery/avahi_connection.h"
 #include "discovery/browser.h"
+#include "report/visible_text.h"
 
 namespace strandlink::headless {
 
@@ -40,19 +41,24 @@ int PeerListing::run() {
   // One line per session, however many interfaces it was seen on.
   QSet<QString> printed;
   for (const discovery::FoundService& s : browser.services()) {
-    const QString line = QStringLiteral("%1\t%2\t%3:%4").arg(s.name, s.host, s.address).arg(s.port);
+    // Escaped, so that an advert cannot add a row or a column, nor act on a terminal.
+    const QString line = QStringLiteral("%1\t%2\t%3:%4")
+                             .arg(report::visibleName(s.name), report::visibleName(s.host), s.address)
+                             .arg(s.port);
     if (printed.contains(line)) continue;
     printed.insert(line);
     std::fprintf(out_, "%s\n", qPrintable(line));
   }
-  if (printed.isEmpty()) {
-    if (!stopped_) {
-      std::fprintf(err_, "strandlink: no %s sessions found within %lld s\n", qPrintable(serviceType_),
-                   static_cast<long long>((wait_.count() + 500) / 1000));
-    }
-    return 1;
+  // Said on err, so that what is on out stays one row per session.
+  const long long seconds = (wait_.count() + 500) / 1000;
+  const qsizetype left = stopped_ ? 0 : browser.unresolved();
+  if (left > 0) {
+    std::fprintf(err_, "strandlink: ... and %lld more %s sessions not resolved within %lld s\n",
+                 static_cast<long long>(left), qPrintable(serviceType_), seconds);
+  } else if (printed.isEmpty() && !stopped_) {
+    std::fprintf(err_, "strandlink: no %s sessions found within %lld s\n", qPrintable(serviceType_), seconds);
   }
-  return 0;
+  return printed.isEmpty() ? 1 : 0;
 }
 
 }  // namespace strandlink::headless

@@ -17,7 +17,8 @@ class PeerListing : public QObject {
   PeerListing(QString serviceType, std::FILE* out, std::FILE* err,
               std::chrono::milliseconds wait = std::chrono::milliseconds(2000));
 
-  // One line per session found within the wait ("NAME<tab>HOST<tab>ADDRESS:PORT").
+  // One line per session resolved within the wait ("NAME<tab>HOST<tab>ADDRESS:PORT",
+  // the names escaped), and one on err for those seen but not resolved.
   // 0 when any was found; 1 when none was, or discovery is off (one line on err).
   int run();
   // Ends the wait now, or lets none begin: what was found so far is printed.

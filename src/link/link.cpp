@@ -173,7 +173,7 @@ bool Link::lookUpRemoteSession(settings::Settings& settings, const SessionOption
   settings.remoteHost = found.service->address;
   settings.remotePort = QString::number(found.service->port);
   emit noticed(QStringLiteral("Found the session \"%1\" at %2:%3")
-                   .arg(found.service->name, settings.remoteHost, settings.remotePort));
+                   .arg(report::visibleName(found.service->name), settings.remoteHost, settings.remotePort));
   emit remoteSessionFound(found.service->name, found.service->address, found.service->port);
   return true;
 }

@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 
 #include "net/addresses.h"
+#include "report/visible_text.h"
 
 namespace strandlink::link {
 
@@ -46,6 +47,9 @@ std::string_view describe(DownReason reason) {
 
 QString fromUtf8(std::string_view text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
 
+// A session name as the peer sent it: shown escaped, never raw.
+QString peerName(const std::string& name) { return report::visibleName(QString::fromStdString(name)); }
+
 // "10.0.0.2:5004"
 QString addressText(const protocol::rtp::PeerAddress& address) {
   return QStringLiteral("%1:%2").arg(QString::fromStdString(address.host)).arg(address.port);
@@ -58,7 +62,7 @@ QString onlyWho(const protocol::InviterRefused& r) {
     case protocol::KeptOut::OnlyRemote:
       return QStringLiteral("%1 may link (the remote in the settings)").arg(addressText(r.remote));
     case protocol::KeptOut::Busy:
-      return QStringLiteral("%1 may link (one session at a time)").arg(QString::fromStdString(r.sessionPeer));
+      return QStringLiteral("%1 may link (one session at a time)").arg(peerName(r.sessionPeer));
     case protocol::KeptOut::NotAdmitted: break;
   }
   return QStringLiteral("admitted hosts may link");
@@ -86,7 +90,7 @@ struct Worded {
     return line;
   }
   QString operator()(const protocol::SessionUp& up) const {
-    return QStringLiteral("RTP-MIDI session with %1 is up").arg(QString::fromStdString(up.peerName));
+    return QStringLiteral("RTP-MIDI session with %1 is up").arg(peerName(up.peerName));
   }
   QString operator()(const protocol::SessionEnded& ended) const {
     return QStringLiteral("RTP-MIDI session ended: %1").arg(fromUtf8(describe(ended.reason)));
@@ -95,7 +99,7 @@ struct Worded {
     return QStringLiteral("The RTP-MIDI peer refused the invitation; asking again every 5 s");
   }
   QString operator()(const protocol::InviterRefused& r) const {
-    const QString shown = r.name.empty() ? QStringLiteral("(no name)") : QString::fromStdString(r.name);
+    const QString shown = r.name.empty() ? QStringLiteral("(no name)") : peerName(r.name);
     return QStringLiteral("Refused an RTP-MIDI invitation from %1 at %2: only %3")
         .arg(shown, addressText(r.from), onlyWho(r));
   }

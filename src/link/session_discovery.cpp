@@ -84,6 +84,8 @@ FoundSession SessionDiscovery::find(settings::Protocol protocol, const QString& 
   discovery::AvahiConnection& daemon = connection();
   if (daemon.isOff()) return {std::nullopt, discovery::describe(*daemon.offReason())};
   discovery::Browser browser(daemon, type);
+  // Among a flood of adverts the one asked for is the only one worth the wait.
+  browser.resolveOnly(name);
   const auto named = [&]() -> std::optional<discovery::FoundService> {
     for (const discovery::FoundService& s : browser.services())
       if (s.name.compare(name, Qt::CaseInsensitive) == 0) return s;

@@ -1,5 +1,7 @@
 #include "link/status_text.h"
 
+#include "report/visible_text.h"
+
 namespace strandlink::link {
 
 QString connectionText(protocol::LinkStatus status) {
@@ -38,9 +40,10 @@ StatusWords stateWords(const LinkState& s) {
       return {connectionText(s.status),
               s.peerAddress.isEmpty() ? connectionText(s.status) : QStringLiteral("Connected to ") + s.peerAddress,
               Good};
-    QString detail = QStringLiteral("Connected to ") + quoted(s.peerName);
+    const QString peer = report::visibleName(s.peerName);
+    QString detail = QStringLiteral("Connected to ") + quoted(peer);
     if (!s.peerAddress.isEmpty()) detail += QStringLiteral(" at ") + s.peerAddress;
-    return {QStringLiteral("Connected to ") + s.peerName, detail, Good};
+    return {QStringLiteral("Connected to ") + peer, detail, Good};
   }
   if (s.waitingForInvitation)
     return {QStringLiteral("Waiting as ") + quoted(s.ownName),

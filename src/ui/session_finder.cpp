@@ -9,6 +9,7 @@
 #include "discovery/browser.h"
 #include "link/session_discovery.h"
 #include "protocol/protocol_registry.h"
+#include "report/visible_text.h"
 
 namespace strandlink::ui {
 
@@ -91,7 +92,9 @@ void SessionFinder::refill() {
     const QString endpoint = QStringLiteral("%1:%2").arg(s.address).arg(s.port);
     if (shown.contains(s.name + endpoint)) continue;
     shown.insert(s.name + endpoint);
-    auto* item = new QListWidgetItem(QStringLiteral("%1 \u2014 %2 (%3)").arg(s.name, s.host, endpoint), list_);
+    auto* item = new QListWidgetItem(
+        QStringLiteral("%1 \u2014 %2 (%3)").arg(report::visibleName(s.name), report::visibleName(s.host), endpoint),
+        list_);
     item->setData(NameRole, s.name);
     item->setData(AddressRole, s.address);
     item->setData(PortRole, s.port);
