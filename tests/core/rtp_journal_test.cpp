@@ -690,4 +690,30 @@ TEST(RtpJournalRepair, AParameterNumberHalfChosenInALostPacket) {
   EXPECT_TRUE(chosen != parameters.end() && chosen->second.entryMsb.value == 9);
 }
 
+// A forged journal: held notes end, each controller once, no more than a lost packet holds, nothing with a
+// checkpoint after its packet. Parameter floods keep the recently used; feedback past what was sent is ignored.
+TEST(RtpJournalRepair, AForgedJournalRestoresNoMoreThanItsSpanCould) {
+  JournalRepair repair;
+  repair.arrived(10, nullptr), repair.played(MidiEvent::fromBytes(Bytes{0x90, 60, 100}).view());
+  std::vector<ChannelJournal> channels(16);
+  for (std::uint8_t c = 0; c < 16; ++c)
+    for (std::uint8_t n = 0; n < 128; ++n) channels[c].channel = c, channels[c].controllers.push_back({n, 1, false});
+  channels[0].notesOff.set(), channels[0].controllers.insert(channels[0].controllers.end(), {{7, 2, 0}, {7, 1, 0}});
+  RecoveryJournal forged = journalOf(11, channels);
+  EXPECT_EQ(repair.arrived(12, &forged).repairs.size(), JournalRepair::kChangesPerLostPacket + 1);  // and note 60
+  EXPECT_EQ(repair.counts().unbelieved, 16 * 112 - JournalRepair::kChangesPerLostPacket);  // 7 counted once
+  forged.checkpoint = 20;
+  EXPECT_TRUE(repair.arrived(14, &forged).repairs.empty());
+  for (std::uint8_t msb = 0; msb < 40; ++msb)
+    for (std::uint8_t lsb = 0; lsb < 128; ++lsb)
+      for (const Bytes& m : std::vector<Bytes>{{0xB0, 101, 0}, {0xB0, 100, 0}, {0xB0, 98, lsb}, {0xB0, 99, msb}})
+        repair.played(MidiEvent::fromBytes(m).view());
+  EXPECT_EQ(repair.state().channel(0).parameters.size(), kMaxParametersPerChannel);
+  EXPECT_TRUE(repair.state().channel(0).parameters.contains(parameterKey(false, 0)));
+  JournalSender sender;
+  attachEach(sender, 65535, {{{0x90, 60, 90}}});
+  sender.receiverHas(30000);  // ahead of what was sent, across the wrap
+  EXPECT_EQ(sender.checkpoint(), 65534);
+}
+
 }  // namespace

@@ -149,7 +149,7 @@ TEST_F(RtpmidiDInterop, ItInvitesUsAndComesBackFromAnotherPortAtOnce) {
   peer = std::make_unique<RtpmPeer>(false, ours.port);
   EXPECT_TRUE(linked(ours, *peer, kBackWithin)) << peer->words.join(u'|').toStdString();
   std::cout << "back in session after " << back.elapsed() << " ms\n";
-  EXPECT_EQ(ours.sink.notices.filter(QStringLiteral("the peer restarted")).size(), 1)
+  EXPECT_TRUE(waitFor([&] { return ours.sink.notices.filter(QStringLiteral("the peer restarted")).size() == 1; }, 1000))
       << ours.sink.notices.join(u'\n').toStdString();
 
   noticedGone(ours, *peer);

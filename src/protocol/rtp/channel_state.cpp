@@ -20,6 +20,21 @@ void allNotesOff(ChannelState& c, std::uint64_t stamp) {
     if (n.velocity) n.velocity = 0, n.stamp = stamp;
 }
 
+// The parameter, made the most recently used; a new one past the bound takes the
+// place of the least recently used.
+ParameterState& useParameter(ChannelState& c, ParameterKey key, std::uint64_t stamp) {
+  const auto [it, added] = c.parameters.try_emplace(key);
+  if (added && c.parameters.size() > kMaxParametersPerChannel) {
+    auto oldest = c.parameters.end();
+    for (auto p = c.parameters.begin(); p != c.parameters.end(); ++p)
+      if (p != it && (oldest == c.parameters.end() || p->second.used < oldest->second.used)) oldest = p;
+    c.parameters.erase(oldest);
+  }
+  it->second.stamp = stamp;
+  it->second.used = ++c.parameterUses;
+  return it->second;
+}
+
 }  // namespace
 
 std::uint64_t ChannelState::latestStamp() const {
@@ -71,13 +86,12 @@ void MidiState::applyController(ChannelState& c, std::uint8_t number, std::uint8
     c.selectionNonRegistered = number <= 99;
     (number & 1 ? c.selectionMsb : c.selectionLsb)[c.selectionNonRegistered].set(value, stamp);
     c.selectionStamp = stamp;
-    if (const auto key = c.selected()) c.parameters[*key].stamp = stamp;
+    if (const auto key = c.selected()) useParameter(c, *key, stamp);
   } else if (number == 6 || number == 38) {
     const auto key = c.selected();
     if (!key) return;
-    ParameterState& p = c.parameters[*key];
+    ParameterState& p = useParameter(c, *key, stamp);
     (number == 6 ? p.entryMsb : p.entryLsb).set(value, stamp);
-    p.stamp = stamp;
   }
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -32,7 +33,13 @@ struct ParameterState {
   StampedValue entryMsb;
   StampedValue entryLsb;
   std::uint64_t stamp = 0;  // last selected or given a value
+  std::uint64_t used = 0;   // the channel's use count then: a receiver's stamps are all 0
 };
+
+// The parameters a channel keeps: a device uses a handful, and a stream that names
+// thousands must not grow the session's memory with them. Past this many, the least
+// recently used goes.
+inline constexpr std::size_t kMaxParametersPerChannel = 64;
 
 struct ChannelState {
   std::array<NoteState, 128> notes{};
@@ -43,7 +50,8 @@ struct ChannelState {
   StampedValue pitchWheel;
   StampedValue channelPressure;
   std::array<StampedValue, 128> notePressures{};
-  std::map<ParameterKey, ParameterState> parameters;
+  std::map<ParameterKey, ParameterState> parameters;  // at most kMaxParametersPerChannel
+  std::uint64_t parameterUses = 0;
   // The parameter numbers the data entry controllers may apply to, RPN (101/100)
   // and NRPN (99/98) apart as devices keep them: the kind chosen last is in force.
   bool selectionNonRegistered = false;

@@ -5,6 +5,7 @@
 // own thread, for every packet that arrives and every command it plays.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -23,10 +24,19 @@ struct RepairCounts {
   std::uint64_t lateNotes = 0;       // lost note-ons played late (still held and recent)
   std::uint64_t valuesRestored = 0;  // controllers, programs, wheels, pressures, parameters, system state
   std::uint64_t unrepaired = 0;      // gaps with no journal, or one that did not reach back far enough
+  std::uint64_t unbelieved = 0;      // changes past what the packets a journal stands in for could hold
 };
 
 class JournalRepair {
  public:
+  // What one lost packet can change at most: a datagram of an Ethernet MTU holds
+  // 1458 octets of MIDI list, and a command that sets a note, controller or
+  // pressure of its own takes three of them at least (a delta time and two data
+  // octets under running status). A journal that claims more for the packets it
+  // stands in for is not believed past that; note-offs of notes this side holds
+  // are always played, as they only end what the peer started.
+  static constexpr std::size_t kChangesPerLostPacket = 486;
+
   struct Outcome {
     std::vector<midi::MidiEvent> repairs;  // to play before the packet's commands
     bool playCommands = true;              // false for a packet the repair already covered
@@ -55,11 +65,13 @@ class JournalRepair {
   void repairNotes(const ChannelJournal& journal, std::vector<midi::MidiEvent>& out);
   void add(std::vector<midi::MidiEvent>& out, std::uint8_t status, std::uint8_t a = 0, std::uint8_t b = 0);
   void addSysEx(std::vector<midi::MidiEvent>& out, std::span<const std::uint8_t> data);
+  bool change();  // one change more from the journal, false past the budget
 
   MidiState state_;
   std::optional<std::uint16_t> highest_;
   bool peerSendsJournals_ = false;
   RepairCounts counts_;
+  std::size_t budget_ = 0;  // changes the packets the journal stands in for could hold
 };
 
 }  // namespace strandlink::protocol::rtp
