@@ -1,7 +1,6 @@
 #include "protocol/rtp/rtp_protocol.h"
 
 #include <arpa/inet.h>
-#include <sys/random.h>
 #include <sys/socket.h>
 
 #include <cstdlib>
@@ -15,6 +14,7 @@
 #include "protocol/peer_filter.h"
 #include "protocol/rtp/session_packet.h"
 #include "protocol/rtp/start_check.h"
+#include "protocol/rtp/system_random.h"
 
 namespace strandlink::protocol::rtp {
 
@@ -27,15 +27,6 @@ PeerAddress peerAddressOf(const sockaddr_in& a) {
   char text[INET_ADDRSTRLEN] = {};
   ::inet_ntop(AF_INET, &a.sin_addr, text, sizeof text);
   return {text, ntohs(a.sin_port)};
-}
-
-// The system's randomness: a generator's state would show in the throwaway SSRCs
-// of our refusals, and tell the next session's SSRC and token.
-std::uint32_t randomWord() {
-  std::uint32_t value = 0;
-  while (::getrandom(&value, sizeof value, 0) != sizeof value) {
-  }
-  return value;
 }
 
 // Read once: a switch for measuring the journal's worth, not a setting.
@@ -77,8 +68,8 @@ StartOutcome RtpProtocol::start(const PeerStart& start) {
     return opened;
   }
   net::SocketError error = net::SocketError::Ok;
-  const std::uint32_t ssrc = randomWord();
-  if (!sender_.start(data_.descriptor(), ssrc, static_cast<std::uint16_t>(randomWord()), sendsJournal_, error)) {
+  const std::uint32_t ssrc = systemRandom<std::uint32_t>();
+  if (!sender_.start(data_.descriptor(), ssrc, systemRandom<std::uint16_t>(), sendsJournal_, error)) {
     context_.sink.peerProblem(SocketFailure{Operation::StartSender, error});
     closeAll();
     return {StartOutcome::Result::Refused, protocol::SettingsField::None};
@@ -86,7 +77,7 @@ StartOutcome RtpProtocol::start(const PeerStart& start) {
   remote_ = checked.addresses->remoteControl;
   SessionConfig config;
   config.ssrc = ssrc;
-  config.token = randomWord();
+  config.token = systemRandom<std::uint32_t>();
   config.name = start.name.toStdString();
   if (remote_) config.remote = peerAddressOf(*remote_);
   session_ = std::make_unique<Session>(std::move(config));
@@ -188,7 +179,7 @@ void RtpProtocol::refuseFiltered(SessionPort port, const PeerAddress& from, std:
   const auto* in = std::get_if<Exchange>(&packet);
   if (!in || in->command != ExchangeCommand::Invitation) return;
   // A throwaway SSRC: the session's would let a stranger forge the peer's packets.
-  const Exchange no{ExchangeCommand::Reject, kSessionProtocolVersion, in->token, randomWord(), {}};
+  const Exchange no{ExchangeCommand::Reject, kSessionProtocolVersion, in->token, systemRandom<std::uint32_t>(), {}};
   (void)control_.sendTo(encodeSessionPacket(no), socketAddressOf(from));
   if (refusals_.refused(in->name, from))
     context_.sink.peerNotice(InviterRefused{in->name, from, KeptOut::PeerFilter, peerAddressOf(*remote_), {}});

@@ -1,8 +1,8 @@
 #include "protocol/rtp/session.h"
 
-#include <sys/random.h>
-
 #include <algorithm>
+
+#include "protocol/rtp/system_random.h"
 
 namespace strandlink::protocol::rtp {
 
@@ -12,15 +12,6 @@ template <class... F>
 struct Overloaded : F... {
   using F::operator()...;
 };
-
-// The system's randomness, not a generator whose state the values we send reveal.
-template <class T>
-T systemRandom() {
-  T value{};
-  while (::getrandom(&value, sizeof value, 0) != sizeof value) {
-  }
-  return value;
-}
 
 PeerAddress dataPortOf(const PeerAddress& control) {
   return {control.host, static_cast<std::uint16_t>(control.port + 1)};
