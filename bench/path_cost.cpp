@@ -24,6 +24,7 @@
 #include "link/midi_bridge.h"
 #include "midi/midi_service.h"
 #include "net/udp_socket.h"
+#include "protocol/admission.h"
 #include "protocol/classic/classic_codec.h"
 #include "protocol/classic/classic_protocol.h"
 #include "protocol/peer_filter.h"
@@ -148,7 +149,8 @@ int main(int argc, char** argv) {
   // The send path's sockets are the protocol's own, on ports of their own.
   QuietSink sink;
   protocol::PeerFilter filter;
-  protocol::classic::ClassicProtocol classic({sink, filter});
+  protocol::Admission admission;
+  protocol::classic::ClassicProtocol classic({sink, filter, admission});
   protocol::PeerStart start;
   start.settings.localHost = start.settings.remoteHost = QStringLiteral("127.0.0.1");
   start.settings.localPort = QString::number(sending);

@@ -95,6 +95,17 @@ const QString kUsage = QStringLiteral(
     "                            control port (even; data on the one above) and\n"
     "                            --remote is optional (without it: wait to be\n"
     "                            invited)\n"
+    "  --admit anyone|listed|ask who may invite this side into an RTP-MIDI\n"
+    "                            session: anyone (the default without a\n"
+    "                            window), only the inviters listed, or (the\n"
+    "                            window's default) whoever you allow when the\n"
+    "                            window asks (remembered for later runs)\n"
+    "  --allow ADDRESS|HOST|NAME let this inviter in, by its IPv4 address, a host\n"
+    "                            name (its address) or the session name it gives\n"
+    "                            (anyone can give a name: only an address keeps\n"
+    "                            strangers out); repeatable, implies --admit\n"
+    "                            listed unless given; strandlink.conf's\n"
+    "                            link/allow lists more\n"
     "  --save-settings FILE      write the resulting settings to FILE and exit (no\n"
     "                            window, no link)\n"
     "\n"
@@ -255,6 +266,16 @@ const ValueOption kValueOptions[] = {
        if (fits) c.ttl = v.toInt();
        return needs(!fits, "--ttl needs a whole number from 1 to 255");
      }},
+    {QLatin1StringView("--admit"),
+     [](CommandLine& c, const QString& v) {
+       c.admission = settings::admissionFromName(v);
+       return needs(!c.admission, "--admit needs anyone, listed or ask");
+     }},
+    {QLatin1StringView("--allow"),
+     [](CommandLine& c, const QString& v) {
+       if (!v.trimmed().isEmpty()) c.allowed.append(v.trimmed());
+       return needs(v.trimmed().isEmpty(), "--allow needs an address, a host name or a session name");
+     }},
     {QLatin1StringView("--save-settings"),
      [](CommandLine& c, const QString& v) {
        return needs((c.saveSettingsFile = v).isEmpty(), "--save-settings needs a file name");
@@ -315,6 +336,9 @@ CommandLine withMode(CommandLine c, const Flags& f) {
   if (save && f.list) return fail(QStringLiteral("strandlink: --save-settings and --list-devices exclude each other"));
   if (save && !c.remoteSession.isEmpty())
     return fail(QStringLiteral("strandlink: --save-settings keeps addresses only: give --remote HOST:PORT"));
+  if (!c.allowed.isEmpty() && !c.admission) c.admission = settings::Admission::Listed;
+  if (f.headless && c.admission == settings::Admission::Ask)
+    return fail(QStringLiteral("strandlink: --admit ask needs the window; without one, --admit listed with --allow"));
   c.mode = f.demo       ? Mode::Demo
            : f.list     ? Mode::ListDevices
            : save       ? Mode::SaveSettings

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "link/setting_overrides.h"
+#include "settings/preferences.h"
 
 namespace strandlink::app {
 
@@ -25,6 +26,8 @@ struct CommandLine {
   bool localWithoutPort = false;                      // --local ADDRESS alone, which only a group takes
   QString sessionName;                                // --name as given; empty: the host name
   QString remoteSession;                              // --remote NAME: a published session, not an address
+  std::optional<settings::Admission> admission;       // --admit, or listed when --allow is given
+  QStringList allowed;                                // --allow, each as given
 };
 
 // arguments include the program name first.

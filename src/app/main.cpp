@@ -74,6 +74,7 @@ int runWindow(int argc, char** argv, const app::CommandLine& cl) {
   });
   QObject::connect(&watcher, &app::SignalWatcher::panicRequested, &window, &ui::MainWindow::panic);
   if (cl.ttl) window.setGroupTtl(*cl.ttl);
+  window.setAdmission(cl.admission, cl.allowed);
   window.startUp();
   // A file named on the command line is loaded as File > Open would, after start-up,
   // and the values given on the command line go over it.
@@ -112,6 +113,8 @@ int runHeadless(int argc, char** argv, const app::CommandLine& cl) {
   options.publish = true;
   options.sessionName = cl.sessionName;
   options.remoteSession = cl.remoteSession;
+  options.admission = cl.admission;
+  options.allowed = cl.allowed;
   if (const QString renamed = renamedPortsLine(*midi, cl.clientName); !renamed.isEmpty()) {
     std::fprintf(stderr, "strandlink: %s\n", qPrintable(renamed));
   }

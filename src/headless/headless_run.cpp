@@ -69,9 +69,18 @@ void HeadlessRun::startUp() {
   link::reportUnusablePreferences(link_.reporter());
   if (options_.peerFilter) settings::savePeerFilter(*options_.peerFilter);
   link_.setPeerFilter(options_.peerFilter.value_or(settings::loadPeerFilter()));
+  if (options_.admission) settings::saveAdmission(*options_.admission);
   if (options_.overrides.timing) settings::saveTiming(*options_.overrides.timing);
   if (options_.overrides.delayMs) settings::saveDelayMs(*options_.overrides.delayMs);
   if (options_.overrides.protocol) link::saveProtocol(*options_.overrides.protocol);
+}
+
+// The window's "ask" has no one to ask here: only the inviters listed come in.
+settings::Admission HeadlessRun::admission() {
+  const settings::Admission rule = settings::loadAdmission().value_or(settings::Admission::Anyone);
+  if (rule != settings::Admission::Ask) return rule;
+  printError(QStringLiteral("strandlink: no window to ask in: only the inviters allowed may link (--allow)"));
+  return settings::Admission::Listed;
 }
 
 void HeadlessRun::applyChanges(const settings::SettingsChanges& changes) {
@@ -100,7 +109,9 @@ bool HeadlessRun::start() {
                                      .ttl = options_.ttl,
                                      .publish = options_.publish,
                                      .name = options_.sessionName,
-                                     .remoteSession = options_.remoteSession};
+                                     .remoteSession = options_.remoteSession,
+                                     .admission = admission(),
+                                     .allowed = settings::loadAllowed() + options_.allowed};
   if (!link_.start(settings_, options)) {
     finish();
     return false;

@@ -46,6 +46,8 @@ struct HeadlessOptions {
   bool publish = false;                // publish the session on the network while it runs
   QString sessionName{};               // the name it is published under; empty: the host name
   QString remoteSession{};             // the peer's published session, in place of the remote address
+  std::optional<settings::Admission> admission{};  // this run's rule (remembered); otherwise the remembered one
+  QStringList allowed{};                           // inviters let in besides strandlink.conf's
 };
 
 class HeadlessRun : public QObject {
@@ -82,6 +84,7 @@ class HeadlessRun : public QObject {
  private:
   void startUp();
   void applyChanges(const settings::SettingsChanges& changes);
+  settings::Admission admission();
   void printLine(const QString& line) { out_.write(line); }
   void showStatus();
   void showFigures(const QString& text);

@@ -4,7 +4,10 @@
 
 #include <array>
 #include <cmath>
+#include <set>
+#include <string>
 #include <utility>
+#include <variant>
 
 #include "link/midi_bridge.h"
 #include "link/notice_text.h"
@@ -109,6 +112,7 @@ bool Link::start(const settings::Settings& given, const SessionOptions& options)
     startProblem_ = protocol::SettingsField::RemoteHost;
     return false;
   }
+  admitFrom(options);
   if (!startProtocol(options.protocol, settings, options)) return false;
   followRememberedNames(settings, options.remembered);
   if (options.thru && !thruAllowed(settings.inputPosition, settings.outputPosition)) {
@@ -148,7 +152,7 @@ bool Link::startProtocol(settings::Protocol kind, const settings::Settings& sett
   if (!bridge_->inputOpen()) retiredProtocols_.clear();
   if (kind != protocolKind_) {
     if (bridge_->inputOpen()) retiredProtocols_.push_back(std::move(protocol_));
-    protocol_ = protocol::protocolRow(kind).make(protocol::PeerContext{*this, filter_, clock_});
+    protocol_ = protocol::protocolRow(kind).make(protocol::PeerContext{*this, filter_, admission_, clock_});
     protocolKind_ = kind;
   }
   protocol::PeerStart start{settings, options.timing, sessionName(options.name), options.ttl};
@@ -156,6 +160,33 @@ bool Link::startProtocol(settings::Protocol kind, const settings::Settings& sett
   startProblem_ = outcome.refused;
   if (outcome.result == protocol::StartOutcome::Result::CannotCreateSocket) emit cannotGoOn();
   return outcome.running();
+}
+
+// An entry of the allowed list is an address, or a name: an inviter's session
+// name, and also a host name whose address is let in where it resolves.
+void Link::admitFrom(const SessionOptions& options) {
+  std::set<std::string> addresses;
+  std::set<std::string> names;
+  for (const QString& entry : options.allowed) {
+    const std::uint32_t dotted = net::parseDottedAddress(entry.toStdString());
+    if (dotted != net::kNoAddress && !net::isHostName(entry)) {
+      addresses.insert(net::formatAddress(dotted).toStdString());
+      continue;
+    }
+    names.insert(entry.toStdString());
+    if (!net::isHostName(entry)) continue;
+    if (const net::Resolved host = net::lookUpHost(entry.toStdString()); host.usable())
+      addresses.insert(net::formatAddress(host.address).toStdString());
+  }
+  admission_.configure(options.admission, std::move(addresses), std::move(names));
+}
+
+void Link::answerInviter(const protocol::Inviter& inviter, protocol::InviterAnswer answer) {
+  admission_.answer(inviter, answer);
+  if (answer != protocol::InviterAnswer::AllowAlways) return;
+  QStringList allowed = settings::loadAllowed();
+  const QString host = QString::fromStdString(inviter.host);
+  if (!allowed.contains(host)) settings::saveAllowed(allowed << host);
 }
 
 // The remote given by its published name: its address and port, or one box that
@@ -304,7 +335,10 @@ void Link::peerChatLine(const QString& line) {
 }
 
 void Link::peerNotice(const protocol::PeerNotice& notice) {
-  if (!ending_) emit noticed(noticeLine(notice));
+  if (ending_) return;
+  emit noticed(noticeLine(notice));
+  if (const auto* asks = std::get_if<protocol::InviterAsks>(&notice))
+    emit inviterAsks(protocol::Inviter{asks->from.host, asks->name});
 }
 
 // A box as soon as it is found; a line, as any notice, only while the front end listens.

@@ -21,6 +21,7 @@
 #include "link/session_discovery.h"
 #include "link/status_text.h"
 #include "midi/held_notes.h"
+#include "protocol/admission.h"
 #include "protocol/classic/connection_monitor.h"
 #include "protocol/peer_filter.h"
 #include "protocol/peer_protocol.h"
@@ -60,6 +61,10 @@ struct SessionOptions {
   // A peer's session named instead of addressed: looked up at Start (for a short
   // while), its address and port then stand for the settings' remote ones.
   QString remoteSession{};
+  // Who may invite this side, and the inviters let in: addresses, host names
+  // (looked up at Start) and session names.
+  settings::Admission admission = settings::Admission::Anyone;
+  QStringList allowed{};
 };
 
 // How long a Start looks for a session named as the remote.
@@ -131,6 +136,9 @@ class Link : public QObject, private protocol::PeerSink {
   midi::Released panic();
   void setPeerFilter(bool on) { filter_.setEnabled(on); }
   bool peerFilter() const { return filter_.enabled(); }
+  // The user's answer about an inviter that asked (inviterAsks()): "always" also
+  // lists its address in strandlink.conf.
+  void answerInviter(const protocol::Inviter& inviter, protocol::InviterAnswer answer);
   Counts counts() const;
   // Datagrams the peer filter refused in this session.
   std::uint64_t refusedDatagrams() const { return filter_.refused(); }
@@ -171,6 +179,8 @@ class Link : public QObject, private protocol::PeerSink {
   // A line for the user that needs no box (datagrams too long for a port; a peer
   // on another protocol; discovery is off; the published name was taken).
   void noticed(const QString& line);
+  // An inviter this side does not know waits to be let in (answerInviter()).
+  void inviterAsks(const strandlink::protocol::Inviter& inviter);
   // During start(): the session named as the remote was found there.
   void remoteSessionFound(const QString& name, const QString& address, quint16 port);
 
@@ -191,12 +201,14 @@ class Link : public QObject, private protocol::PeerSink {
   void refreshDeviceLists();
   void followRememberedNames(settings::Settings& settings, const settings::RememberedPorts& remembered);
   bool lookUpRemoteSession(settings::Settings& settings, const SessionOptions& options);
+  void admitFrom(const SessionOptions& options);
 
   DeviceLists lists_;
   report::Reporter reporter_;
   SessionDiscovery discovery_;
   midi::MidiService& midi_;
   protocol::PeerFilter filter_;
+  protocol::Admission admission_;
   // Before the bridge: its MIDI thread sends through the protocol until the input
   // is closed, so the bridge must go first.
   std::unique_ptr<protocol::PeerProtocol> protocol_;

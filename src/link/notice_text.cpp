@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 
 #include "net/addresses.h"
+#include "protocol/admission.h"
 #include "report/visible_text.h"
 
 namespace strandlink::link {
@@ -63,6 +64,10 @@ QString onlyWho(const protocol::InviterRefused& r) {
       return QStringLiteral("%1 may link (the remote in the settings)").arg(addressText(r.remote));
     case protocol::KeptOut::Busy:
       return QStringLiteral("%1 may link (one session at a time)").arg(peerName(r.sessionPeer));
+    case protocol::KeptOut::NotListed: return QStringLiteral("the inviters allowed may link (--allow)");
+    case protocol::KeptOut::RefusedByUser: return QStringLiteral("those not refused may link (refused when asked)");
+    case protocol::KeptOut::TooManyAsking:
+      return QStringLiteral("%1 inviters may wait for an answer at once").arg(protocol::Admission::kMostAsked);
     case protocol::KeptOut::NotAdmitted: break;
   }
   return QStringLiteral("admitted hosts may link");
@@ -102,6 +107,11 @@ struct Worded {
     const QString shown = r.name.empty() ? QStringLiteral("(no name)") : peerName(r.name);
     return QStringLiteral("Refused an RTP-MIDI invitation from %1 at %2: only %3")
         .arg(shown, addressText(r.from), onlyWho(r));
+  }
+  QString operator()(const protocol::InviterAsks& a) const {
+    const QString shown = a.name.empty() ? QStringLiteral("(no name)") : peerName(a.name);
+    return QStringLiteral("%1 at %2 asks to link over RTP-MIDI: allow it or refuse it")
+        .arg(shown, addressText(a.from));
   }
 };
 

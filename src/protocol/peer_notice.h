@@ -51,6 +51,9 @@ enum class KeptOut : std::uint8_t {
   PeerFilter,  // the remote's host
   OnlyRemote,  // the remote's host and port
   Busy,        // the peer of the session up
+  NotListed,   // the inviters allowed
+  RefusedByUser,
+  TooManyAsking,  // others wait for the user's answer
   NotAdmitted,
 };
 
@@ -63,7 +66,13 @@ struct InviterRefused {
   std::string sessionPeer;  // the name of the peer of the session up
 };
 
+// An inviter this side does not know waits for the user's answer (Link::answerInviter).
+struct InviterAsks {
+  std::string name;  // as the inviter gave it, maybe empty
+  rtp::PeerAddress from;
+};
+
 using PeerNotice = std::variant<OversizeIgnored, GarbageDropped, MalformedDropped, SessionUp, SessionEnded,
-                                InvitationRefused, InviterRefused>;
+                                InvitationRefused, InviterRefused, InviterAsks>;
 
 }  // namespace strandlink::protocol

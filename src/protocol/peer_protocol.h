@@ -36,6 +36,7 @@ class HeldSet;
 
 namespace strandlink::protocol {
 
+class Admission;
 class PeerFilter;
 
 // What a protocol hands up to the link; the loop's thread only.
@@ -67,6 +68,8 @@ class PeerSink {
 struct PeerContext {
   PeerSink& sink;
   PeerFilter& filter;
+  // Who may invite this side, for a protocol that takes invitations.
+  Admission& admission;
   // The clock of the protocol's timeouts (tests move it on); arrivals keep the
   // kernel's times.
   std::function<std::int64_t()> now = monotonicMicros;

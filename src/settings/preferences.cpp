@@ -15,6 +15,8 @@ const QString kPeerFilter = QStringLiteral("link/peerFilter");
 const QString kTiming = QStringLiteral("link/timing");
 const QString kDelayMs = QStringLiteral("link/delayMs");
 const QString kProtocol = QStringLiteral("link/protocol");
+const QString kAdmission = QStringLiteral("link/admit");
+const QString kAllowed = QStringLiteral("link/allow");
 const QString kLastFolder = QStringLiteral("files/lastFolder");
 const QString kSteady = QStringLiteral("steady");
 const QString kImmediate = QStringLiteral("immediate");
@@ -85,6 +87,35 @@ void saveLastFolder(const QString& folder) { save(kLastFolder, folder); }
 bool loadPeerFilter() { return load(kPeerFilter, false).toBool(); }
 
 void savePeerFilter(bool on) { save(kPeerFilter, on); }
+
+QString admissionName(Admission admission) {
+  switch (admission) {
+    case Admission::Anyone: return QStringLiteral("anyone");
+    case Admission::Listed: return QStringLiteral("listed");
+    case Admission::Ask: return QStringLiteral("ask");
+  }
+  return {};
+}
+
+std::optional<Admission> admissionFromName(const QString& name) {
+  for (const Admission a : {Admission::Anyone, Admission::Listed, Admission::Ask})
+    if (name == admissionName(a)) return a;
+  return std::nullopt;
+}
+
+std::optional<Admission> loadAdmission() { return admissionFromName(load(kAdmission).toString()); }
+
+void saveAdmission(Admission admission) { save(kAdmission, admissionName(admission)); }
+
+// A hand-edited file may hold a single value or blanks: each entry is trimmed, empty ones go.
+QStringList loadAllowed() {
+  QStringList allowed;
+  for (const QString& entry : load(kAllowed).toStringList())
+    if (!entry.trimmed().isEmpty()) allowed.append(entry.trimmed());
+  return allowed;
+}
+
+void saveAllowed(const QStringList& allowed) { save(kAllowed, allowed); }
 
 Timing loadTiming() { return load(kTiming).toString() == kSteady ? Timing::Steady : Timing::Immediate; }
 

@@ -4,6 +4,9 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+
+#include <optional>
 
 namespace strandlink::settings {
 
@@ -17,6 +20,19 @@ bool preferencesUsable();
 // Off when nothing was remembered yet.
 bool loadPeerFilter();
 void savePeerFilter(bool on);
+
+// Who may invite this side into a session: anyone, only the inviters listed, or
+// (in the window) whoever the user allows when asked.
+enum class Admission { Anyone, Listed, Ask };
+// Nothing when nothing (or nothing known) was remembered: each front end has its own default.
+std::optional<Admission> loadAdmission();
+void saveAdmission(Admission admission);
+// The inviters let in: IPv4 addresses, host names or session names, as given.
+QStringList loadAllowed();
+void saveAllowed(const QStringList& allowed);
+// "anyone", "listed", "ask"; the command line and strandlink.conf spell them so.
+QString admissionName(Admission admission);
+std::optional<Admission> admissionFromName(const QString& name);
 
 // The window's options that a settings file does not hold: each is off when
 // nothing was remembered yet.

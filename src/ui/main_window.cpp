@@ -31,6 +31,7 @@
 #include "ui/chat_history.h"
 #include "ui/field_validator.h"
 #include "ui/info_window.h"
+#include "ui/inviter_bar.h"
 #include "ui/line_shapes.h"
 #include "ui/protocol_fields.h"
 #include "ui/qt_file_dialogs.h"
@@ -148,6 +149,13 @@ void MainWindow::wireLink() {
   connect(&link_, &link::Link::deviceFollowed, this, &MainWindow::showDeviceMove);
   connect(&link_, &link::Link::devicesChanged, this, &MainWindow::refreshDeviceLists);
   connect(&link_, &link::Link::noticed, this, &MainWindow::showNotice);
+  connect(&link_, &link::Link::inviterAsks, inviterBar_, &InviterBar::ask);
+  connect(inviterBar_, &InviterBar::answered, this, [this](const protocol::Inviter& inviter, protocol::InviterAnswer a) {
+    link_.answerInviter(inviter, a);
+  });
+  connect(&link_, &link::Link::runningChanged, inviterBar_, [this](bool running) {
+    if (!running) inviterBar_->clear();
+  });
   wireSessionFinder();
 }
 

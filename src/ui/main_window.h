@@ -49,6 +49,7 @@ class InfoWindow;
 class LatencyPlot;
 class LineShapes;
 class ProtocolFields;
+class InviterBar;
 class SessionFinder;
 class QtMessageBoxes;
 class ReportBanner;
@@ -104,6 +105,9 @@ class MainWindow : public QMainWindow {
   void chooseThru(bool on);
   // For a link to a multicast group: how many routers its datagrams cross (--ttl).
   void setGroupTtl(int ttl) { groupTtl_ = ttl; }
+  // Who may invite this side: the command line's rule (remembered), and inviters
+  // let in besides strandlink.conf's. Without a rule, the remembered one, or asking.
+  void setAdmission(std::optional<settings::Admission> rule, const QStringList& allowed);
   // The seven values as the controls hold them now.
   settings::Settings currentSettings() const;
   // Releases what the peer left sounding and says for two seconds how many notes
@@ -217,6 +221,8 @@ class MainWindow : public QMainWindow {
   bool chatCutSaid_ = false;        // the line in the chat box was cut, and the history says so
   link::Counts lastCounts_;
   int groupTtl_ = 1;
+  QStringList allowedGiven_;
+  InviterBar* inviterBar_ = nullptr;
   struct {
     int input = -1;
     int output = -1;

@@ -23,6 +23,7 @@
 #include "ui/animation_frames.h"
 #include "ui/field_validator.h"
 #include "ui/help_widgets.h"
+#include "ui/inviter_bar.h"
 #include "ui/main_window.h"
 #include "ui/line_shapes.h"
 #include "ui/tool_tips.h"
@@ -248,6 +249,8 @@ void MainWindow::buildChat(QWidget* client) {
   chatHistory_->setReadOnly(true);
   chatHistory_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   chatHistory_->setMaximumBlockCount(kChatHistoryLines);
+  inviterBar_ = new InviterBar(chatFrame_);
+  inviterBar_->setGeometry(twipsRect(900, 1755, 5775, 480));
   // An undo record per arriving line would double what the history holds.
   chatHistory_->setUndoRedoEnabled(false);
 }

@@ -197,7 +197,14 @@ link::SessionOptions MainWindow::sessionOptions() const {
           .ttl = groupTtl_,
           .publish = publish_,
           .name = sessionName_,
-          .remoteSession = remoteSessionGiven()};
+          .remoteSession = remoteSessionGiven(),
+          .admission = settings::loadAdmission().value_or(settings::Admission::Ask),
+          .allowed = settings::loadAllowed() + allowedGiven_};
+}
+
+void MainWindow::setAdmission(std::optional<settings::Admission> rule, const QStringList& allowed) {
+  if (rule) settings::saveAdmission(*rule);
+  allowedGiven_ = allowed;
 }
 
 // A session typed by name stands for the remote as one named on the command line does.

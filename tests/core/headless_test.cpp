@@ -103,6 +103,10 @@ TEST(CommandLine, ModesValuesAndBadUsage) {
   const auto bySession = parse({"--remote", "10.0.0.1:4000", "--remote", " Stage #2 "});
   EXPECT_TRUE(bySession.remoteSession == "Stage #2" && bySession.mode == Mode::Window);
   EXPECT_TRUE(parse({"--remote", "Stage", "--remote", "h:4000"}).remoteSession.isEmpty());
+  // --allow lets inviters in, and means only them unless --admit says otherwise.
+  const auto allow = parse({"--allow", " 10.0.0.2 ", "--allow=iPad"});
+  EXPECT_TRUE(allow.admission == settings::Admission::Listed && allow.allowed == QStringList({"10.0.0.2", "iPad"}));
+  EXPECT_EQ(parse({"--admit", "ask", "--allow", "x"}).admission, settings::Admission::Ask);
   // Each bad value: one line that names its option.
   for (const QStringList& args :
        {QStringList{"--bogus"}, {"--settings"}, {"--name="}, {"--headless", "--list-devices"}, {"stray"},
@@ -112,7 +116,7 @@ TEST(CommandLine, ModesValuesAndBadUsage) {
         {"--remote", "10.0.0.1"}, {"--save-settings", "s.stn", "--remote", "Stage"}, {"--input", ""}, {"--output="}, {"--priority", "low"}, {"--save-settings"},
         {"--save-settings", "s.stn", "--list-devices"}, {"--demo", "--headless"}, {"--timing", "soon"},
         {"--delay", "1001"}, {"--delay", "-1"}, {"--delay", "5ms"}, {"--thru=yes"}, {"--protocol", "bogus"},
-        {"--protocol="}}) {
+        {"--protocol="}, {"--admit", "ask", "--headless"}, {"--admit", "some"}, {"--allow", " "}}) {
     const auto bad = parse(args);
     const QString named = args.first().startsWith("--") ? args.first().section('=', 0, 0) : args.first();
     EXPECT_EQ(bad.mode, Mode::Error) << args.join(' ').toStdString();

@@ -15,6 +15,7 @@
 #include "link/notice_text.h"
 #include "link/problem_text.h"
 #include "link/status_text.h"
+#include "protocol/admission.h"
 #include "protocol/multicast/group_settings.h"
 #include "protocol/multicast/multicast_protocol.h"
 #include "protocol/peer_filter.h"
@@ -79,7 +80,8 @@ struct Member {
   report::Reporter reporter{boxes};
   protocol::PeerFilter filter;
   Sink sink{reporter};
-  MulticastProtocol protocol{protocol::PeerContext{sink, filter}};
+  protocol::Admission admission;
+  MulticastProtocol protocol{protocol::PeerContext{sink, filter, admission}};
 
   bool start(settings::Settings s = {}) { return protocol.start(startWith(s, 1)).running(); }
   void play(const std::vector<Bytes>& messages) {

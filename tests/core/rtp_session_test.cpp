@@ -8,6 +8,7 @@
 #include "support/session_network.h"
 
 using namespace strandlink::protocol::rtp;
+using strandlink::protocol::Verdict;
 using strandlink::testing::isClockSync;
 using strandlink::testing::isInvitation;
 using strandlink::testing::SessionNetwork;
@@ -75,7 +76,9 @@ TEST(RtpSession, RefusesWithNoWhatTheAdmissionCheckDoesNotLetIn) {
   SessionNetwork net;
   net.add(kA, config(kSsrcA, kB));
   SessionConfig onlyC = config(kSsrcB);
-  onlyC.admits = [](const PeerAddress& from) { return from.host == kC; };
+  onlyC.admits = [](const PeerAddress& from, const std::string&) {
+    return from.host == kC ? Verdict::Admit : Verdict::Refuse;
+  };
   net.add(kB, onlyC);
   net.start(kB);
   net.start(kA);
@@ -85,6 +88,23 @@ TEST(RtpSession, RefusesWithNoWhatTheAdmissionCheckDoesNotLetIn) {
   EXPECT_EQ(net.firstEvent(kA, SessionEventKind::Refused), 2000);
   // Refused, the inviter keeps asking, slowly.
   EXPECT_EQ(net.sendTimes(kA, isInvitation), (std::vector<Micros>{0, 5 * kSecond + 2000}));
+
+  // One the user is to be asked about hears nothing and invites again; the retry
+  // after the answer is let in.
+  SessionNetwork asked;
+  asked.add(kA, config(kSsrcA, kB));
+  Verdict verdict = Verdict::Ask;
+  SessionConfig asking = config(kSsrcB);
+  asking.admits = [&verdict](const PeerAddress&, const std::string&) { return verdict; };
+  asked.add(kB, asking);
+  asked.start(kB);
+  asked.start(kA);
+  asked.runFor(3 * kSecond + 500'000);
+  EXPECT_EQ(asked.firstEvent(kB, SessionEventKind::InviterWaits), 1000);
+  EXPECT_FALSE(asked.firstEvent(kA, SessionEventKind::Refused));
+  verdict = Verdict::Admit;
+  asked.runFor(kSecond);
+  EXPECT_EQ(asked.at(kA).state(), SessionState::Up);
 
   // A side with a remote admits that remote only; a busy side admits nobody else.
   SessionNetwork up;

@@ -10,6 +10,7 @@
 
 #include "link/notice_text.h"
 #include "link/problem_text.h"
+#include "protocol/admission.h"
 #include "protocol/peer_filter.h"
 #include "protocol/rtp/rtp_protocol.h"
 #include "report/reporter.h"
@@ -64,7 +65,8 @@ struct End {
   report::Reporter reporter{boxes};
   RecordingPeerSink sink{reporter};
   protocol::PeerFilter filter;
-  protocol::rtp::RtpProtocol rtp{{sink, filter}};
+  protocol::Admission admission;
+  protocol::rtp::RtpProtocol rtp{{sink, filter, admission}};
 };
 
 }  // namespace strandlink::test

@@ -26,6 +26,7 @@
 #include "settings/settings_file.h"
 #include "support/jack_client.h"
 #include "support/program_copy.h"
+#include "support/rtp_end.h"
 #include "ui/activity_light.h"
 #include "ui/chat_history.h"
 #include "ui/field_validator.h"
@@ -538,6 +539,41 @@ TEST(WindowProgram, SigtermEndsItAsTheCloseBoxDoesAlsoDuringAStartUpBox) {
     const auto written = readBack(file);  // the box's 4000 had come in before the end
     EXPECT_TRUE(written.remotePort == (firstRun ? "4000" : "4321") && written.highPriority) << p.readAllStandardError().toStdString();
   }
+}
+
+// An unknown inviter is asked about in a bar, never a box, so Panic works while it
+// waits; a refusal holds for that name, and "Always" lets the address in and lists it.
+TEST(MainWindow, AnUnknownRtpInviterIsAskedAboutInABarAndAlwaysListsIt) {
+  REQUIRE_REAL_PART(jackAvailable(), kNoJackServer);
+  settings::saveAllowed({});
+  WindowUnderTest t;
+  t.window.setAdmission(settings::Admission::Ask, {});
+  t.window.startUp();
+  t.boxes.boxes.clear();
+  t.get<QComboBox>("protocolBox")->setCurrentIndex(int(settings::Protocol::Rtp));
+  const int p = freePortPair();
+  t.get<QLineEdit>("remoteAddressBox")->clear();
+  t.get<QLineEdit>("localAddressBox")->setText("127.0.0.1");
+  t.get<QLineEdit>("localPortBox")->setText(QString::number(p));
+  t.get<QPushButton>("startButton")->click();
+  ASSERT_TRUE(t.window.link().running()) << t.boxes.texts();
+  auto* bar = t.get("inviterBar");
+  End peer(freePortPair(), QStringLiteral("Line\nbreak"));
+  ASSERT_TRUE(peer.start(p));
+  ASSERT_TRUE(waitFor([&] { return bar->isVisible(); }, 5000));
+  EXPECT_EQ(t.get<QLabel>("inviterQuestion")->text(), "“Line\\x0abreak” at 127.0.0.1 asks to link");
+  t.get<QPushButton>("panicButton")->click();
+  EXPECT_TRUE(t.boxes.boxes.isEmpty() && !peer.connected());
+  t.get<QPushButton>("inviterRefuse")->click();
+  EXPECT_TRUE(waitFor([&] { return !peer.sink.notices.filter(QStringLiteral("refused")).isEmpty(); }, 5000));
+  peer.rtp.stop();
+  peer.name = QStringLiteral("Other");
+  ASSERT_TRUE(peer.start(p));
+  ASSERT_TRUE(waitFor([&] { return bar->isVisible(); }, 5000));
+  t.get<QPushButton>("inviterAlways")->click();
+  EXPECT_TRUE(waitFor([&] { return peer.connected(); }, 5000));
+  EXPECT_EQ(settings::loadAllowed(), QStringList{QStringLiteral("127.0.0.1")});
+  settings::saveAllowed({});
 }
 
 }  // namespace

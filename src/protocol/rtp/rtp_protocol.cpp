@@ -11,6 +11,7 @@
 #include "net/addresses.h"
 #include "net/socket_errors.h"
 #include "protocol/create_socket.h"
+#include "protocol/admission.h"
 #include "protocol/peer_filter.h"
 #include "protocol/rtp/session_packet.h"
 #include "protocol/rtp/start_check.h"
@@ -80,6 +81,9 @@ StartOutcome RtpProtocol::start(const PeerStart& start) {
   config.token = systemRandom<std::uint32_t>();
   config.name = start.name.toStdString();
   if (remote_) config.remote = peerAddressOf(*remote_);
+  config.admits = [&admission = context_.admission](const PeerAddress& from, const std::string& name) {
+    return admission.judge(Inviter{from.host, name});
+  };
   session_ = std::make_unique<Session>(std::move(config));
   assembler_.reset();
   repair_ = JournalRepair{};
@@ -307,6 +311,10 @@ bool RtpProtocol::takeSessionEvents() {
       case SessionEventKind::RefusedInviter:
         if (refusals_.refused(event.inviterName, event.inviter)) notice = refusalOf(event);
         break;
+      case SessionEventKind::InviterWaits:
+        if (context_.admission.ask(Inviter{event.inviter.host, event.inviterName}))
+          notice = InviterAsks{event.inviterName, event.inviter};
+        break;
       case SessionEventKind::Refused:
         // Once until a session comes up: the invitation is repeated every 5 s.
         if (!std::exchange(refusalSaid_, true)) notice = InvitationRefused{};
@@ -330,10 +338,15 @@ InviterRefused RtpProtocol::refusalOf(const SessionEvent& event) const {
       told.keptOut = KeptOut::Busy;
       told.sessionPeer = session_->peerName();
       break;
-    case Refusal::NotAdmitted:
+    case Refusal::NotAdmitted: told.keptOut = keptOutBy(Inviter{event.inviter.host, event.inviterName}); break;
     case Refusal::None: break;
   }
   return told;
+}
+
+KeptOut RtpProtocol::keptOutBy(const Inviter& inviter) const {
+  if (context_.admission.mode() == settings::Admission::Listed) return KeptOut::NotListed;
+  return context_.admission.refusedByUser(inviter) ? KeptOut::RefusedByUser : KeptOut::TooManyAsking;
 }
 
 void RtpProtocol::armTimer() {

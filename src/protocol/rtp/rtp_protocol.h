@@ -59,6 +59,7 @@ class RtpProtocol final : public PeerProtocol {
   StartOutcome openSockets(const sockaddr_in& localControl);
   void readDatagram(SessionPort port);
   bool admitted(const sockaddr_in& from);
+  KeptOut keptOutBy(const Inviter& inviter) const;
   void refuseFiltered(SessionPort port, const PeerAddress& from, std::span<const std::uint8_t> bytes);
   InviterRefused refusalOf(const SessionEvent& event) const;
   void takeSessionPacket(SessionPort port, const PeerAddress& from, std::span<const std::uint8_t> bytes);

@@ -166,7 +166,7 @@ void Session::onInvitation(SessionPort port, const PeerAddress& from, const Exch
     if (fromPeer(from) && in.ssrc == peer_->ssrc && in.token == peer_->token)
       return send(SessionPort::Control, from, exchange(ExchangeCommand::Accept, in.token));
     // Nothing is playing yet: another inviter is not kept waiting by a half-open one.
-    if (!admitted(from)) return refuse(from, in);
+    if (!admitted(from, in.name)) return turnAway(from, in);
     sessionDown(DownReason::PeerRestarted);
     return acceptInvitation(from, in, now);
   }
@@ -176,8 +176,19 @@ void Session::onInvitation(SessionPort port, const PeerAddress& from, const Exch
     if (replacesSession(from, in)) return takeCandidate(from, in, now);
     if (fromPeer(from)) return send(SessionPort::Control, from, exchange(ExchangeCommand::Accept, in.token));
   }
-  if (state_ == SessionState::Up || inviting || !admitted(from)) return refuse(from, in);
+  if (state_ == SessionState::Up || inviting) return refuse(from, in);
+  if (!admitted(from, in.name)) return turnAway(from, in);
   acceptInvitation(from, in, now);
+}
+
+// An inviter the user is yet to be asked about hears nothing: it invites again,
+// and the retry that follows the user's answer gets it.
+void Session::turnAway(const PeerAddress& from, const Exchange& in) {
+  if (verdictOn(from, in.name) != Verdict::Ask) return refuse(from, in);
+  SessionEvent waits(SessionEventKind::InviterWaits);
+  waits.inviterName = in.name;
+  waits.inviter = from;
+  events_.push_back(std::move(waits));
 }
 
 // A new SSRC is a new run of the peer; a new token, a peer that gave up on us.
@@ -200,7 +211,7 @@ void Session::refuse(const PeerAddress& from, const Exchange& in) {
   refused.inviterName = in.name;
   refused.inviter = from;
   if (config_.remote && !fromRemote(from)) refused.refusal = Refusal::OnlyRemote;
-  else if (!admitted(from)) refused.refusal = Refusal::NotAdmitted;
+  else if (!admitted(from, in.name)) refused.refusal = Refusal::NotAdmitted;
   events_.push_back(std::move(refused));
 }
 
@@ -208,7 +219,7 @@ void Session::refuse(const PeerAddress& from, const Exchange& in) {
 // binds new ports each run): same name, new SSRC.
 bool Session::restartedElsewhere(const PeerAddress& from, const Exchange& in) const {
   return peer_ && !fromPeer(from) && from.host == peer_->control.host && in.name == peer_->name &&
-         in.ssrc != peer_->ssrc && admitted(from);
+         in.ssrc != peer_->ssrc && admitted(from, in.name);
 }
 
 void Session::acceptInvitation(const PeerAddress& from, const Exchange& in, Micros now) {
@@ -339,9 +350,9 @@ bool Session::fromRemote(const PeerAddress& from) const {
   return remote && from.host == remote->host && (from.port == remote->port || from.port == remote->port + 1);
 }
 
-bool Session::admitted(const PeerAddress& from) const {
-  if (config_.remote) return fromRemote(from);
-  return !config_.admits || config_.admits(from);
+Verdict Session::verdictOn(const PeerAddress& from, const std::string& name) const {
+  if (config_.remote) return fromRemote(from) ? Verdict::Admit : Verdict::Refuse;
+  return config_.admits ? config_.admits(from, name) : Verdict::Admit;
 }
 
 // Both invited each other at once: the lower SSRC (then token) keeps inviting.

@@ -34,6 +34,7 @@
 #include <utility>
 #include <vector>
 
+#include "protocol/admission.h"
 #include "protocol/rtp/clock_sync.h"
 #include "protocol/rtp/midi_packet.h"
 #include "protocol/rtp/sequence_tracker.h"
@@ -66,8 +67,9 @@ struct SessionConfig {
   std::uint32_t token = 0;            // of the first invitation, random per run
   std::string name;                   // offered to peers
   std::optional<PeerAddress> remote;  // the peer's control port; none: only accept
-  // Who may invite this side, besides the remote. Unset: anyone.
-  std::function<bool(const PeerAddress&)> admits;
+  // Who may invite this side, by address and the session name it gives; with a
+  // remote, only the remote. Unset: anyone.
+  std::function<Verdict(const PeerAddress&, const std::string& name)> admits;
 };
 
 enum class SessionState { Stopped, Listening, InvitingControl, InvitingData, AwaitingData, Up };
@@ -141,7 +143,9 @@ class Session {
   bool fromPeerTo(SessionPort port, const PeerAddress& from) const;
   std::uint32_t strangerSsrc();
   bool fromRemote(const PeerAddress& from) const;
-  bool admitted(const PeerAddress& from) const;
+  Verdict verdictOn(const PeerAddress& from, const std::string& name) const;
+  bool admitted(const PeerAddress& from, const std::string& name) const { return verdictOn(from, name) == Verdict::Admit; }
+  void turnAway(const PeerAddress& from, const Exchange& in);
   bool winsGlare(const Exchange& theirs) const;
   Exchange exchange(ExchangeCommand command, std::uint32_t token);
   void send(SessionPort port, const PeerAddress& to, SessionPacket packet);

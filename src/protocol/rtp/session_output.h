@@ -31,6 +31,7 @@ enum class SessionEventKind {
   Down,            // see the reason; held notes are to be released
   Refused,         // the invited peer answered NO
   RefusedInviter,  // this side answered NO: see the refusal and the inviter
+  InviterWaits,    // an inviter the user is to be asked about went unanswered
 };
 
 enum class DownReason { None, Stopped, PeerLeft, PeerRestarted, TimedOut };
