@@ -163,7 +163,9 @@ bool Link::startProtocol(settings::Protocol kind, const settings::Settings& sett
 }
 
 // An entry of the allowed list is an address, or a name: an inviter's session
-// name, and also a host name whose address is let in where it resolves.
+// name, and, with a domain ("studio.local"), a host name whose address is let in
+// where it resolves. A bare word is not looked up: without a name server on the
+// LAN that would hold up the Start for seconds.
 void Link::admitFrom(const SessionOptions& options) {
   std::set<std::string> addresses;
   std::set<std::string> names;
@@ -174,7 +176,7 @@ void Link::admitFrom(const SessionOptions& options) {
       continue;
     }
     names.insert(entry.toStdString());
-    if (!net::isHostName(entry)) continue;
+    if (!net::isHostName(entry) || !entry.contains(u'.')) continue;
     if (const net::Resolved host = net::lookUpHost(entry.toStdString()); host.usable())
       addresses.insert(net::formatAddress(host.address).toStdString());
   }
