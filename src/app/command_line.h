@@ -25,6 +25,7 @@ struct CommandLine {
   bool localWithoutPort = false;                      // --local ADDRESS alone, which only a group takes
   QString sessionName;                                // --name as given; empty: the host name
   QString remoteSession;                              // --remote NAME: a published session, not an address
+  QString keyFile;                                    // --key-file: the classic link's shared key
 };
 
 // arguments include the program name first.

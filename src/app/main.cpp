@@ -112,6 +112,7 @@ int runHeadless(int argc, char** argv, const app::CommandLine& cl) {
   options.publish = true;
   options.sessionName = cl.sessionName;
   options.remoteSession = cl.remoteSession;
+  options.keyFile = cl.keyFile;
   if (const QString renamed = renamedPortsLine(*midi, cl.clientName); !renamed.isEmpty()) {
     std::fprintf(stderr, "strandlink: %s\n", qPrintable(renamed));
   }

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "headless/line_output.h"
 #include "link/link.h"
@@ -46,6 +47,7 @@ struct HeadlessOptions {
   bool publish = false;                // publish the session on the network while it runs
   QString sessionName{};               // the name it is published under; empty: the host name
   QString remoteSession{};             // the peer's published session, in place of the remote address
+  QString keyFile{};                   // the classic link's shared key (settings/key_file.h); empty: none
 };
 
 class HeadlessRun : public QObject {
@@ -93,6 +95,7 @@ class HeadlessRun : public QObject {
   StreamBoxes boxes_;
   link::Link link_;
   settings::Settings settings_;
+  std::vector<std::uint8_t> key_;  // read by prepare()
   std::unique_ptr<ChatInput> chat_;
   QString printedFigures_;
   QString printedStatus_;

@@ -30,7 +30,7 @@ bool probesSettled(const LinkFigures& f) {
 }
 
 // The probes: "Link: rtt 0.4 ms (median 0.5 ms), jitter 0.1 ms, lost 0%", with
-// the refused datagrams appended when there are any; empty before the first probe
+// the refused, untagged and replayed datagrams appended when there are any; empty before the first probe
 // is settled.
 QString probesText(const LinkFigures& f) {
   if (!probesSettled(f)) return {};
@@ -41,6 +41,8 @@ QString probesText(const LinkFigures& f) {
                                       .arg(oneDecimal(*p.roundTripMs), oneDecimal(p.medianRoundTripMs),
                                            oneDecimal(p.jitterMs), lost);
   if (f.link.refused > 0) text += QStringLiteral(", refused %1").arg(f.link.refused);
+  if (f.link.untagged > 0) text += QStringLiteral(", without the key %1").arg(f.link.untagged);
+  if (f.link.replayed > 0) text += QStringLiteral(", replayed %1").arg(f.link.replayed);
   return text;
 }
 

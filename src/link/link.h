@@ -60,6 +60,8 @@ struct SessionOptions {
   // A peer's session named instead of addressed: looked up at Start (for a short
   // while), its address and port then stand for the settings' remote ones.
   QString remoteSession{};
+  // The classic link's shared key; empty: none.
+  std::vector<std::uint8_t> key{};
 };
 
 // How long a Start looks for a session named as the remote.
