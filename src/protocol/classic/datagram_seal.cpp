@@ -6,14 +6,10 @@
 
 namespace strandlink::protocol::classic {
 
-namespace {
-
 std::uint64_t wallClockMicros() {
   using namespace std::chrono;
   return std::uint64_t(duration_cast<microseconds>(system_clock::now().time_since_epoch()).count());
 }
-
-}  // namespace
 
 DatagramKey::DatagramKey(std::span<const std::uint8_t> key) {
   // Idempotent and thread-safe. It fails only without a source of randomness,
@@ -33,7 +29,8 @@ Tag DatagramKey::tag(std::span<const std::uint8_t> bytes) const noexcept {
   return tag;
 }
 
-DatagramSealer::DatagramSealer(std::span<const std::uint8_t> key) : key_(key), next_(wallClockMicros()) {
+DatagramSealer::DatagramSealer(std::span<const std::uint8_t> key, std::uint64_t firstCounter)
+    : key_(key), next_(firstCounter) {
   randombytes_buf(id_.data(), id_.size());
 }
 

@@ -42,10 +42,14 @@ class DatagramKey {
   crypto_auth_hmacsha256_state prepared_{};
 };
 
+// The wall clock in µs: where a run's counter starts, above every earlier run's
+// that sent less than one datagram a µs.
+std::uint64_t wallClockMicros();
+
 // The sending side: one per session, shared by the MIDI thread and the loop's.
 class DatagramSealer {
  public:
-  explicit DatagramSealer(std::span<const std::uint8_t> key);
+  explicit DatagramSealer(std::span<const std::uint8_t> key, std::uint64_t firstCounter = wallClockMicros());
 
   // Writes message and its trailer to out, which has room for both (message.size()
   // + kSealSize); the length written. Any thread: no lock, no allocation.
