@@ -37,14 +37,15 @@ StartOutcome ClassicProtocol::start(const PeerStart& start) {
   }
   otherWire_.sessionStarted();
   opener_.reset();
-  ownSealer_.reset();
+  ownSealer_ = nullptr;
   if (!start.key.empty()) {
-    ownSealer_ = std::make_unique<DatagramSealer>(start.key);
+    ownSealer_ = sealers_.emplace_back(std::make_unique<DatagramSealer>(start.key)).get();
     opener_.emplace(start.key, ownSealer_->id());
   }
   toldKeyMissing_ = false;
   untagged_ = replayed_ = 0;
-  sealer_.store(ownSealer_.get(), std::memory_order_release);
+  // Before the socket: a MIDI thread that sees the new socket sees its sealer.
+  sealer_.store(ownSealer_, std::memory_order_release);
   stamping_.store(start.timing == settings::Timing::Steady, std::memory_order_relaxed);
   peer_.store(endpoints_.midiRemote());
   socket_.store(endpoints_.midi().descriptor(), std::memory_order_release);
@@ -56,7 +57,6 @@ void ClassicProtocol::stop() {
   if (!running()) return;
   monitor_.sessionEnded();
   socket_.store(-1, std::memory_order_release);
-  sealer_.store(nullptr, std::memory_order_release);
   endpoints_.close();
 }
 
@@ -66,11 +66,12 @@ SendResult ClassicProtocol::send(midi::MidiEventView event, std::int64_t playedM
   const auto message = midi::ShortMessage::fromBytes(event.bytes());
   const MidiDatagram d =
       encodeMidi(message, stamping_.load(std::memory_order_relaxed) ? std::optional(playedMicros) : std::nullopt);
+  const int socket = socket_.load(std::memory_order_acquire);
   std::array<std::uint8_t, kStampedDatagramSize + kSealSize> sealed;
   std::span<const std::uint8_t> wire = d.wire();
   if (DatagramSealer* sealer = sealer_.load(std::memory_order_acquire))
     wire = std::span(sealed).first(sealer->seal(wire, sealed));
-  const net::Transfer sent = net::sendDatagram(socket_.load(std::memory_order_acquire), wire, peer_.load());
+  const net::Transfer sent = net::sendDatagram(socket, wire, peer_.load());
   if (sent.ok()) return SendResult::Sent;
   sendError_.store(sent.error, std::memory_order_relaxed);
   return SendResult::Failed;

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "net/atomic_address.h"
 #include "protocol/classic/connection_monitor.h"
@@ -62,9 +63,10 @@ class ClassicProtocol final : public PeerProtocol, public ChatChannel {
   OversizeNotice midiOversize_;
   OversizeNotice chatOversize_;
   OtherWireNotice otherWire_{settings::Protocol::Classic};
-  // The session's key, when it has one: the sealer outlives the session that
-  // used it, since the MIDI thread may still hold it until the input closed.
-  std::unique_ptr<DatagramSealer> ownSealer_;
+  // The session's key, when it has one. Every sealer lives as long as the
+  // protocol: an input that would not close may still be sealing with an old one.
+  DatagramSealer* ownSealer_ = nullptr;
+  std::vector<std::unique_ptr<DatagramSealer>> sealers_;
   std::optional<DatagramOpener> opener_;
   bool toldKeyMissing_ = false;
   std::uint64_t untagged_ = 0;
