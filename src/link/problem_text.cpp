@@ -196,7 +196,8 @@ QString keyFileText(const settings::KeyFile& read, const QString& path) {
 }
 
 QString keyWithOtherProtocolText() {
-  return QStringLiteral("--key-file goes with the classic protocol (the one remembered is not: add --protocol classic)");
+  return QStringLiteral(
+      "--key-file goes with the classic protocol (the one remembered is not: add --protocol classic)");
 }
 
 }  // namespace strandlink::link

@@ -35,9 +35,9 @@ struct Sink : protocol::PeerSink {
   void peerEvent(midi::MidiEventView e, std::optional<std::uint32_t>, std::int64_t) override {
     events.emplace_back(e.bytes().begin(), e.bytes().end());
   }
+  void peerNotice(const protocol::PeerNotice& n) override { notices << link::noticeLine(n); }
   void peerStatus(protocol::LinkStatus) override {}
   void peerChatLine(const QString&) override {}
-  void peerNotice(const protocol::PeerNotice& n) override { notices << link::noticeLine(n); }
   void peerProblem(const protocol::PeerProblem&) override {}
   void peerFiguresChanged() override {}
   std::vector<Bytes> events;
@@ -71,9 +71,8 @@ TEST(SharedKey, LateDatagramsPassOnceAndRestartedSendersAreTaken) {
   EXPECT_EQ(opener.open(sealed(ours, {0x90})).verdict, Verdict::Replayed);  // our own, sent back
   EXPECT_EQ(opener.open(sealed(stranger, {0x90})).verdict, Verdict::Untagged);
   Bytes bent = sealed(peer, {0x90});
-  bent[0] = 0x91;
+  bent[0] = 0x91;  // the tag covers the message too
   EXPECT_EQ(opener.open(bent).verdict, Verdict::Untagged);
-  for (int i = 0; i < int(DatagramOpener::kWindow); ++i) static_cast<void>(sealed(peer, {0}));
   const Bytes late = sealed(peer, {0x90});  // sealed but held back past the window
   for (int i = 0; i < int(DatagramOpener::kWindow); ++i) ASSERT_EQ(opener.open(sealed(peer, {0})).verdict, Verdict::Fresh);
   EXPECT_EQ(opener.open(late).verdict, Verdict::Replayed);
@@ -84,8 +83,8 @@ TEST(SharedKey, LateDatagramsPassOnceAndRestartedSendersAreTaken) {
 TEST(SharedKey, KeyedEndsPassMidiAndDropReplaysAndUntaggedDatagrams) {
   const int pa = test::freePortPair(), pb = test::freePortPair(), relayPort = test::freePortPair();
   Sink sinkA, sinkB;
-  protocol::PeerFilter filterA, filterB;
-  ClassicProtocol a({sinkA, filterA}), b({sinkB, filterB});
+  protocol::PeerFilter filter;  // off: the key alone keeps strangers out
+  ClassicProtocol a({sinkA, filter}), b({sinkB, filter});
   test::RawPeer relay(relayPort);
   protocol::PeerStart start;
   start.key = kKey;
@@ -99,9 +98,8 @@ TEST(SharedKey, KeyedEndsPassMidiAndDropReplaysAndUntaggedDatagrams) {
   ASSERT_EQ(a.send(midi::MidiEventView(note), 0), protocol::SendResult::Sent);
   const std::optional<QByteArray> wire = relay.receive();
   ASSERT_TRUE(wire && wire->size() == int(3 + kSealSize));
-  for (int i = 0; i < 2; ++i) relay.sendTo(pb, *wire);  // passed on, then replayed
-  relay.sendTo(pb, wire->left(3));                      // as a peer without the key sends it
-  relay.sendTo(pb, wire->left(3));
+  // Passed on, replayed, then cut to what a peer without the key sends.
+  for (const int length : {0, 0, 3, 4}) relay.sendTo(pb, length ? wire->left(length) : *wire);
   EXPECT_TRUE(test::waitFor([&] { return b.figures().link.untagged == 2; }));
   EXPECT_EQ(sinkB.events, (std::vector<Bytes>{Bytes(note.begin(), note.end())}));
   EXPECT_EQ(b.figures().link.replayed, 1u);
