@@ -122,7 +122,7 @@ void ClassicProtocol::readMidi() {
     return;
   }
   auto datagram = std::span<const std::uint8_t>(buffer).first(std::size_t(read.bytes));
-  if (!unseal(datagram, from)) return;
+  if (!unseal(datagram, from, otherThanClassicMidi)) return;
   // A peer on another protocol is told of, not played: its bytes are no message.
   if (otherWire_.heard(otherThanClassicMidi(datagram), context_.sink)) return;
   const ReceivedMidi received = decodeMidi(datagram);
@@ -139,7 +139,7 @@ void ClassicProtocol::readChat() {
   const net::Transfer read = endpoints_.chat().receiveFrom(readable, from);
   if (!take(read, from, chatOversize_)) return;
   auto datagram = std::span<const std::uint8_t>(buffer).first(std::size_t(read.bytes));
-  if (!unseal(datagram, from)) return;
+  if (!unseal(datagram, from, rtpSessionPacket)) return;
   if (otherWire_.heard(rtpSessionPacket(datagram), context_.sink)) return;
   const ChatDatagram chat = decodeChat(datagram);
   if (chat.kind == ChatDatagram::Kind::Control) {
@@ -160,7 +160,8 @@ bool ClassicProtocol::take(const net::Transfer& read, const sockaddr_in& from, O
   return false;
 }
 
-bool ClassicProtocol::unseal(std::span<const std::uint8_t>& datagram, const sockaddr_in& from) {
+bool ClassicProtocol::unseal(std::span<const std::uint8_t>& datagram, const sockaddr_in& from,
+                             OtherWireTest otherWire) {
   if (!opener_) return true;
   const DatagramOpener::Opened opened = opener_->open(datagram);
   switch (opened.verdict) {
@@ -169,6 +170,7 @@ bool ClassicProtocol::unseal(std::span<const std::uint8_t>& datagram, const sock
     case DatagramOpener::Verdict::Untagged: break;
   }
   ++untagged_;
+  if (otherWire_.heard(otherWire(datagram), context_.sink)) return false;
   if (!toldKeyMissing_) context_.sink.peerNotice(KeyMissing{from.sin_addr.s_addr, ntohs(from.sin_port)});
   toldKeyMissing_ = true;
   return false;

@@ -53,8 +53,11 @@ class ClassicProtocol final : public PeerProtocol, public ChatChannel {
   // datagram is not to be used (refused, empty, too long, or a failed read).
   bool take(const net::Transfer& read, const sockaddr_in& from, OversizeNotice& oversize);
   // With a key: the message inside the datagram, or false when it is to be
-  // dropped (untagged, a wrong key, or seen before). Without: as it is.
-  bool unseal(std::span<const std::uint8_t>& datagram, const sockaddr_in& from);
+  // dropped (untagged, a wrong key, or seen before). Without: as it is. An
+  // untagged datagram that otherWire finds plainly another protocol's is told
+  // of as that.
+  using OtherWireTest = std::optional<Wire> (*)(std::span<const std::uint8_t>);
+  bool unseal(std::span<const std::uint8_t>& datagram, const sockaddr_in& from, OtherWireTest otherWire);
   void sendControl(std::uint8_t byte, Operation operation);
 
   PeerContext context_;
