@@ -25,15 +25,16 @@ int main(int argc, char** argv) {
   const unsigned rounds = argc > 1 ? unsigned(std::atoi(argv[1])) : 1000000;
   const std::vector<std::uint8_t> key(32, 0x5a);
   DatagramSealer sealer(key), other(key);
-  DatagramOpener opener(key, other.id());
+  DatagramOpener opener(key, other.id(), strandlink::protocol::ClassicPort::Midi);
   std::printf("| datagram | seal (ns) | seal and open (ns) |\n|---|---|---|\n");
   for (const std::size_t size : {std::size_t(3), std::size_t(7), std::size_t(200)}) {
     const std::vector<std::uint8_t> message(size, 0x40);
     std::vector<std::uint8_t> out(size + kSealSize);
     unsigned fresh = 0;
-    const double seal = nanosEach(rounds, [&] { static_cast<void>(sealer.seal(message, out)); });
+    const double seal = nanosEach(
+        rounds, [&] { static_cast<void>(sealer.seal(strandlink::protocol::ClassicPort::Midi, message, out)); });
     const double both = nanosEach(rounds, [&] {
-      out.resize(sealer.seal(message, out));
+      out.resize(sealer.seal(strandlink::protocol::ClassicPort::Midi, message, out));
       fresh += opener.open(out).verdict == DatagramOpener::Verdict::Fresh;
       out.resize(size + kSealSize);
     });

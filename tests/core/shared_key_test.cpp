@@ -19,15 +19,16 @@ using namespace strandlink;
 using namespace strandlink::protocol::classic;
 using Bytes = std::vector<std::uint8_t>;
 using Verdict = DatagramOpener::Verdict;
+using protocol::ClassicPort;
 
 namespace {
 
 Bytes bytesOf(std::string_view s) { return {s.begin(), s.end()}; }
 const Bytes kKey(32, 0x5a);
 
-Bytes sealed(DatagramSealer& sealer, const Bytes& message) {
+Bytes sealed(DatagramSealer& sealer, const Bytes& message, ClassicPort to = ClassicPort::Midi) {
   Bytes out(message.size() + kSealSize);
-  out.resize(sealer.seal(message, out));
+  out.resize(sealer.seal(to, message, out));
   return out;
 }
 
@@ -63,13 +64,14 @@ TEST(SharedKey, TagIsHmacSha256AndTheKeyFileIsTheOwnersAlone) {
 
 TEST(SharedKey, LateDatagramsPassOnceAndRestartedSendersAreTaken) {
   DatagramSealer peer(kKey, 1), ours(kKey), stranger(Bytes(32, 0x01));
-  DatagramOpener opener(kKey, ours.id());
+  DatagramOpener opener(kKey, ours.id(), ClassicPort::Midi);
   const Bytes first = sealed(peer, {0x90}), second = sealed(peer, {0x80});
   EXPECT_EQ(opener.open(second).verdict, Verdict::Fresh);
   EXPECT_EQ(opener.open(first).message.size(), 1u);  // one late: still played
   EXPECT_EQ(opener.open(first).verdict, Verdict::Replayed);
   EXPECT_EQ(opener.open(sealed(ours, {0x90})).verdict, Verdict::Replayed);  // our own, sent back
   EXPECT_EQ(opener.open(sealed(stranger, {0x90})).verdict, Verdict::Untagged);
+  EXPECT_EQ(opener.open(sealed(peer, {0x01}, ClassicPort::Chat)).verdict, Verdict::Untagged);  // another port's
   Bytes bent = sealed(peer, {0x90});
   bent[0] = 0x91;  // the tag covers the message too
   EXPECT_EQ(opener.open(bent).verdict, Verdict::Untagged);

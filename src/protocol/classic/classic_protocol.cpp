@@ -36,11 +36,13 @@ StartOutcome ClassicProtocol::start(const PeerStart& start) {
     return {result, field};
   }
   otherWire_.sessionStarted();
-  opener_.reset();
+  midiOpener_.reset();
+  chatOpener_.reset();
   ownSealer_ = nullptr;
   if (!start.key.empty()) {
     ownSealer_ = sealers_.emplace_back(std::make_unique<DatagramSealer>(start.key)).get();
-    opener_.emplace(start.key, ownSealer_->id());
+    midiOpener_.emplace(start.key, ownSealer_->id(), ClassicPort::Midi);
+    chatOpener_.emplace(start.key, ownSealer_->id(), ClassicPort::Chat);
   }
   toldKeyMissing_ = false;
   untagged_ = replayed_ = 0;
@@ -70,7 +72,7 @@ SendResult ClassicProtocol::send(midi::MidiEventView event, std::int64_t playedM
   std::array<std::uint8_t, kStampedDatagramSize + kSealSize> sealed;
   std::span<const std::uint8_t> wire = d.wire();
   if (DatagramSealer* sealer = sealer_.load(std::memory_order_acquire))
-    wire = std::span(sealed).first(sealer->seal(wire, sealed));
+    wire = std::span(sealed).first(sealer->seal(ClassicPort::Midi, wire, sealed));
   const net::Transfer sent = net::sendDatagram(socket, wire, peer_.load());
   if (sent.ok()) return SendResult::Sent;
   sendError_.store(sent.error, std::memory_order_relaxed);
@@ -98,7 +100,7 @@ bool ClassicProtocol::sendChatLine(std::span<const std::uint8_t> line) {
   std::vector<std::uint8_t> sealed;
   if (ownSealer_) {
     sealed.resize(line.size() + kSealSize);
-    line = std::span(sealed).first(ownSealer_->seal(line, sealed));
+    line = std::span(sealed).first(ownSealer_->seal(ClassicPort::Chat, line, sealed));
   }
   const net::Transfer sent = endpoints_.chat().sendTo(line, endpoints_.chatRemote());
   if (!sent.ok()) {
@@ -122,7 +124,7 @@ void ClassicProtocol::readMidi() {
     return;
   }
   auto datagram = std::span<const std::uint8_t>(buffer).first(std::size_t(read.bytes));
-  if (!unseal(datagram, from, otherThanClassicMidi)) return;
+  if (!unseal(midiOpener_, datagram, from, otherThanClassicMidi)) return;
   // A peer on another protocol is told of, not played: its bytes are no message.
   if (otherWire_.heard(otherThanClassicMidi(datagram), context_.sink)) return;
   const ReceivedMidi received = decodeMidi(datagram);
@@ -135,11 +137,11 @@ void ClassicProtocol::readChat() {
   // A keyed line may be as long as an unkeyed one: the trailer comes on top.
   std::array<std::uint8_t, kChatReadLength + kSealSize> buffer{};
   sockaddr_in from{};
-  const auto readable = std::span(buffer).first(kChatReadLength + (opener_ ? kSealSize : 0));
+  const auto readable = std::span(buffer).first(kChatReadLength + (chatOpener_ ? kSealSize : 0));
   const net::Transfer read = endpoints_.chat().receiveFrom(readable, from);
   if (!take(read, from, chatOversize_)) return;
   auto datagram = std::span<const std::uint8_t>(buffer).first(std::size_t(read.bytes));
-  if (!unseal(datagram, from, rtpSessionPacket)) return;
+  if (!unseal(chatOpener_, datagram, from, rtpSessionPacket)) return;
   if (otherWire_.heard(rtpSessionPacket(datagram), context_.sink)) return;
   const ChatDatagram chat = decodeChat(datagram);
   if (chat.kind == ChatDatagram::Kind::Control) {
@@ -160,10 +162,10 @@ bool ClassicProtocol::take(const net::Transfer& read, const sockaddr_in& from, O
   return false;
 }
 
-bool ClassicProtocol::unseal(std::span<const std::uint8_t>& datagram, const sockaddr_in& from,
-                             OtherWireTest otherWire) {
-  if (!opener_) return true;
-  const DatagramOpener::Opened opened = opener_->open(datagram);
+bool ClassicProtocol::unseal(std::optional<DatagramOpener>& opener, std::span<const std::uint8_t>& datagram,
+                             const sockaddr_in& from, OtherWireTest otherWire) {
+  if (!opener) return true;
+  const DatagramOpener::Opened opened = opener->open(datagram);
   switch (opened.verdict) {
     case DatagramOpener::Verdict::Fresh: datagram = opened.message; return !datagram.empty();
     case DatagramOpener::Verdict::Replayed: ++replayed_; return false;
@@ -181,7 +183,7 @@ void ClassicProtocol::sendControl(std::uint8_t byte, Operation operation) {
   const std::array<std::uint8_t, 1> datagram{byte};
   std::array<std::uint8_t, 1 + kSealSize> sealed;
   std::span<const std::uint8_t> wire = datagram;
-  if (ownSealer_) wire = std::span(sealed).first(ownSealer_->seal(datagram, sealed));
+  if (ownSealer_) wire = std::span(sealed).first(ownSealer_->seal(ClassicPort::Chat, datagram, sealed));
   const net::Transfer sent = endpoints_.midi().sendTo(wire, endpoints_.chatRemote());
   if (!sent.ok()) context_.sink.peerProblem(SocketFailure{operation, sent.error, true});
 }

@@ -57,7 +57,8 @@ class ClassicProtocol final : public PeerProtocol, public ChatChannel {
   // untagged datagram that otherWire finds plainly another protocol's is told
   // of as that.
   using OtherWireTest = std::optional<Wire> (*)(std::span<const std::uint8_t>);
-  bool unseal(std::span<const std::uint8_t>& datagram, const sockaddr_in& from, OtherWireTest otherWire);
+  bool unseal(std::optional<DatagramOpener>& opener, std::span<const std::uint8_t>& datagram, const sockaddr_in& from,
+              OtherWireTest otherWire);
   void sendControl(std::uint8_t byte, Operation operation);
 
   PeerContext context_;
@@ -70,7 +71,8 @@ class ClassicProtocol final : public PeerProtocol, public ChatChannel {
   // protocol: an input that would not close may still be sealing with an old one.
   DatagramSealer* ownSealer_ = nullptr;
   std::vector<std::unique_ptr<DatagramSealer>> sealers_;
-  std::optional<DatagramOpener> opener_;
+  std::optional<DatagramOpener> midiOpener_;
+  std::optional<DatagramOpener> chatOpener_;
   bool toldKeyMissing_ = false;
   std::uint64_t untagged_ = 0;
   std::uint64_t replayed_ = 0;

@@ -20,9 +20,10 @@ DatagramKey::DatagramKey(std::span<const std::uint8_t> key) {
 
 DatagramKey::~DatagramKey() { sodium_memzero(&prepared_, sizeof prepared_); }
 
-Tag DatagramKey::tag(std::span<const std::uint8_t> bytes) const noexcept {
+Tag DatagramKey::tag(std::span<const std::uint8_t> bytes, std::span<const std::uint8_t> prefix) const noexcept {
   crypto_auth_hmacsha256_state state = prepared_;
   Tag tag{};
+  crypto_auth_hmacsha256_update(&state, prefix.data(), prefix.size());
   crypto_auth_hmacsha256_update(&state, bytes.data(), bytes.size());
   crypto_auth_hmacsha256_final(&state, tag.data());
   sodium_memzero(&state, sizeof state);
@@ -34,23 +35,26 @@ DatagramSealer::DatagramSealer(std::span<const std::uint8_t> key, std::uint64_t 
   randombytes_buf(id_.data(), id_.size());
 }
 
-std::size_t DatagramSealer::seal(std::span<const std::uint8_t> message, std::span<std::uint8_t> out) noexcept {
+std::size_t DatagramSealer::seal(ClassicPort to, std::span<const std::uint8_t> message,
+                                 std::span<std::uint8_t> out) noexcept {
   const std::uint64_t counter = next_.fetch_add(1, std::memory_order_relaxed);
   auto at = std::copy(message.begin(), message.end(), out.begin());
   at = std::copy(id_.begin(), id_.end(), at);
   for (int shift = 56; shift >= 0; shift -= 8) *at++ = std::uint8_t(counter >> shift);
   const std::size_t signedLength = std::size_t(at - out.begin());
-  const Tag tag = key_.tag(out.first(signedLength));
+  const std::array<std::uint8_t, 1> port{std::uint8_t(to)};
+  const Tag tag = key_.tag(out.first(signedLength), port);
   std::copy(tag.begin(), tag.end(), at);
   return signedLength + kTagSize;
 }
 
-DatagramOpener::DatagramOpener(std::span<const std::uint8_t> key, const SenderId& ownId) : key_(key), ownId_(ownId) {}
+DatagramOpener::DatagramOpener(std::span<const std::uint8_t> key, const SenderId& ownId, ClassicPort port)
+    : key_(key), ownId_(ownId), port_(std::uint8_t(port)) {}
 
 DatagramOpener::Opened DatagramOpener::open(std::span<const std::uint8_t> datagram) {
   if (datagram.size() < kSealSize) return {};
   const std::size_t signedLength = datagram.size() - kTagSize;
-  const Tag tag = key_.tag(datagram.first(signedLength));
+  const Tag tag = key_.tag(datagram.first(signedLength), std::span(&port_, 1));
   if (sodium_memcmp(tag.data(), datagram.data() + signedLength, kTagSize) != 0) return {};
   const std::size_t messageLength = signedLength - kSenderIdSize - kCounterSize;
   const auto id = datagram.subspan(messageLength, kSenderIdSize);

@@ -1,9 +1,11 @@
 // The classic wire with a shared key: every datagram, on either port, ends in a
 // trailer of 48 bytes, the sender's id (8 random bytes a run), its counter (8
 // bytes, big-endian, one more for each datagram it sends) and the HMAC-SHA-256
-// of everything before the tag (32 bytes). The counter of a run starts at the
-// wall clock in µs, so a restarted sender goes on above its last run; the id
-// tells our own datagrams sent back to us from the peer's.
+// of the port it is sent to (one byte) and everything before the tag (32 bytes).
+// The counter of a run starts at the wall clock in µs, so a restarted sender
+// goes on above its last run; the id tells our own datagrams sent back to us
+// from the peer's. Each port keeps a replay window of its own, since the two are
+// read apart, and the port in the tag keeps a datagram from passing on the other.
 //
 // HMAC-SHA-256 (libsodium's) because it is the standard keyed MAC with published
 // vectors, takes a key of any length and costs a microsecond on a short datagram.
@@ -16,6 +18,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+
+#include "protocol/peer_notice.h"
 
 namespace strandlink::protocol::classic {
 
@@ -35,8 +39,8 @@ class DatagramKey {
   DatagramKey(const DatagramKey&) = delete;
   DatagramKey& operator=(const DatagramKey&) = delete;
 
-  // Any thread: no lock, no allocation.
-  Tag tag(std::span<const std::uint8_t> bytes) const noexcept;
+  // Of prefix, then bytes. Any thread: no lock, no allocation.
+  Tag tag(std::span<const std::uint8_t> bytes, std::span<const std::uint8_t> prefix = {}) const noexcept;
 
  private:
   crypto_auth_hmacsha256_state prepared_{};
@@ -51,9 +55,10 @@ class DatagramSealer {
  public:
   explicit DatagramSealer(std::span<const std::uint8_t> key, std::uint64_t firstCounter = wallClockMicros());
 
-  // Writes message and its trailer to out, which has room for both (message.size()
-  // + kSealSize); the length written. Any thread: no lock, no allocation.
-  std::size_t seal(std::span<const std::uint8_t> message, std::span<std::uint8_t> out) noexcept;
+  // Writes message and its trailer for the peer's port to out, which has room for
+  // both (message.size() + kSealSize); the length written. Any thread: no lock,
+  // no allocation.
+  std::size_t seal(ClassicPort to, std::span<const std::uint8_t> message, std::span<std::uint8_t> out) noexcept;
   const SenderId& id() const { return id_; }
 
  private:
@@ -62,12 +67,13 @@ class DatagramSealer {
   std::atomic<std::uint64_t> next_;
 };
 
-// The receiving side; the loop's thread only. It keeps the highest counter taken
-// and which of the 64 below it came, so a datagram late by a few is still played.
+// The receiving side of one port; the loop's thread only. It keeps the highest
+// counter taken and which of the 64 below it came, so a datagram late by a few is
+// still played.
 class DatagramOpener {
  public:
   // ownId: our sealer's, whose datagrams are never the peer's.
-  DatagramOpener(std::span<const std::uint8_t> key, const SenderId& ownId);
+  DatagramOpener(std::span<const std::uint8_t> key, const SenderId& ownId, ClassicPort port);
 
   enum class Verdict { Fresh, Untagged, Replayed };
   struct Opened {
@@ -81,6 +87,7 @@ class DatagramOpener {
  private:
   DatagramKey key_;
   SenderId ownId_;
+  std::uint8_t port_;
   bool any_ = false;
   std::uint64_t highest_ = 0;
   std::uint64_t seen_ = 0;  // bit i: highest_ - i was taken
