@@ -185,7 +185,9 @@ QString keyFileText(const settings::KeyFile& read, const QString& path) {
     case KeyFileError::Unreadable:
       return file + QStringLiteral(": cannot be read (%1)").arg(QString::fromLocal8Bit(std::strerror(read.errnoValue)));
     case KeyFileError::OpenToOthers:
-      return file + QStringLiteral(": others may read it, so it is no secret: chmod 600 it (and make a new key)");
+      return file + QStringLiteral(
+                        ": its group or others may read or write it, so it is no secret: chmod 600 it (and make a "
+                        "new key)");
     case KeyFileError::TooShort:
       return file + QStringLiteral(": fewer than %1 bytes; make one with: head -c 32 /dev/urandom > FILE")
                         .arg(settings::kMinKeyBytes);

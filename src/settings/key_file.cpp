@@ -16,7 +16,7 @@ KeyFile failed(KeyFileError error, int errnoValue = 0) { return {{}, error, errn
 
 KeyFile readKeyFile(const QString& path) {
   const QByteArray name = path.toLocal8Bit();
-  const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return failed(errno == ENOENT ? KeyFileError::Missing : KeyFileError::Unreadable, errno);
   struct Closer {
     int fd;
