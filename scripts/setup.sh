@@ -9,6 +9,7 @@ packages=(
   librtmidi-dev libasound2-dev libjack-jackd2-dev jackd2
   pipewire pipewire-jack pipewire-bin
   libgtest-dev
+  libsodium-dev  # the classic link's shared key: HMAC-SHA-256 tags and random ids
   xvfb xauth fonts-dejavu-core
   desktop-file-utils appstream iproute2 procps
   dpkg-dev man-db lintian  # dpkg-shlibdeps for the package's dependencies; man for its page; its checks

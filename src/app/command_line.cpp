@@ -16,7 +16,7 @@ namespace {
 const QString kUsage = QStringLiteral(
     "Usage: strandlink [--settings FILE] [--name NAME] [--thru] [LINK OPTIONS]\n"
     "       strandlink --headless [--settings FILE] [--name NAME]\n"
-    "                  [--[no-]peer-filter] [--thru] [LINK OPTIONS]\n"
+    "                  [--[no-]peer-filter] [--key-file FILE] [--thru] [LINK OPTIONS]\n"
     "       strandlink --save-settings FILE [--settings FILE] [LINK OPTIONS]\n"
     "       strandlink --list-devices [--name NAME]\n"
     "       strandlink --list-peers [--protocol rtp|classic]\n"
@@ -34,6 +34,13 @@ const QString kUsage = QStringLiteral(
     "  --peer-filter    take MIDI, probes and chat only from the remote host's\n"
     "                   address (remembered for later runs); --no-peer-filter takes\n"
     "                   them from anywhere again (the default)\n"
+    "  --key-file FILE  with --headless and the classic protocol: a key shared with\n"
+    "                   the peer, which gives it too. Each datagram then carries a\n"
+    "                   tag and a counter; those without the key's tag, and those\n"
+    "                   seen before, are dropped and counted. FILE (32 to 4096\n"
+    "                   bytes, the key as it is) may be readable by its owner\n"
+    "                   alone. Make one and copy it to the peer:\n"
+    "                     head -c 32 /dev/urandom > FILE; chmod 600 FILE\n"
     "  --thru           play the MIDI input on our own MIDI output too, as the\n"
     "                   window's Midi Thru box does (refused when the input and\n"
     "                   the output name the same device)\n"
@@ -276,6 +283,8 @@ const ValueOption kValueOptions[] = {
        if (!v.trimmed().isEmpty()) c.allowed.append(v.trimmed());
        return needs(v.trimmed().isEmpty(), "--allow needs an address, a host name or a session name");
      }},
+    {QLatin1StringView("--key-file"),
+     [](CommandLine& c, const QString& v) { return needs((c.keyFile = v).isEmpty(), "--key-file needs a file name"); }},
     {QLatin1StringView("--save-settings"),
      [](CommandLine& c, const QString& v) {
        return needs((c.saveSettingsFile = v).isEmpty(), "--save-settings needs a file name");
@@ -323,6 +332,8 @@ QString protocolMismatch(const CommandLine& c) {
         "strandlink: --local needs ADDRESS:PORT, for example 192.168.1.20:5000 (an address alone "
         "only with --protocol multicast)");
   if (c.ttl && !multicast) return QStringLiteral("strandlink: --ttl goes with --protocol multicast");
+  if (!c.keyFile.isEmpty() && protocol && protocol != settings::Protocol::Classic)
+    return QStringLiteral("strandlink: --key-file goes with --protocol classic");
   return {};
 }
 
@@ -344,6 +355,8 @@ CommandLine withMode(CommandLine c, const Flags& f) {
            : save       ? Mode::SaveSettings
            : f.headless ? Mode::Headless
                         : Mode::Window;
+  if (!c.keyFile.isEmpty() && c.mode != Mode::Headless)
+    return fail(QStringLiteral("strandlink: --key-file goes with --headless"));
   return c;
 }
 

@@ -28,6 +28,7 @@ struct CommandLine {
   QString remoteSession;                              // --remote NAME: a published session, not an address
   std::optional<settings::Admission> admission;       // --admit, or listed when --allow is given
   QStringList allowed;                                // --allow, each as given
+  QString keyFile;                                    // --key-file: the classic link's shared key
 };
 
 // arguments include the program name first.

@@ -115,6 +115,7 @@ int runHeadless(int argc, char** argv, const app::CommandLine& cl) {
   options.remoteSession = cl.remoteSession;
   options.admission = cl.admission;
   options.allowed = cl.allowed;
+  options.keyFile = cl.keyFile;
   if (const QString renamed = renamedPortsLine(*midi, cl.clientName); !renamed.isEmpty()) {
     std::fprintf(stderr, "strandlink: %s\n", qPrintable(renamed));
   }

@@ -6,10 +6,12 @@
 
 #include "headless/chat_input.h"
 #include "link/priority.h"
+#include "link/problem_text.h"
 #include "link/protocol_choice.h"
 #include "link/settings_files.h"
 #include "midi/midi_service.h"
 #include "report/visible_text.h"
+#include "settings/key_file.h"
 #include "settings/preferences.h"
 
 namespace strandlink::headless {
@@ -95,6 +97,12 @@ QString HeadlessRun::prepare() {
   const link::ResolvedOverrides resolved = link::resolveOverrides(options_.overrides, link_.devices());
   if (!resolved.error.isEmpty()) return resolved.error;
   applyChanges(resolved.changes);
+  if (!options_.keyFile.isEmpty()) {
+    if (link::loadProtocol() != settings::Protocol::Classic) return link::keyWithOtherProtocolText();
+    settings::KeyFile read = settings::readKeyFile(options_.keyFile);
+    if (read.error != settings::KeyFileError::None) return link::keyFileText(read, options_.keyFile);
+    key_ = std::move(read.key);
+  }
   writeDefaultFile_ = options_.settingsFile.isEmpty();
   return {};
 }
@@ -111,7 +119,8 @@ bool HeadlessRun::start() {
                                      .name = options_.sessionName,
                                      .remoteSession = options_.remoteSession,
                                      .admission = admission(),
-                                     .allowed = settings::loadAllowed() + options_.allowed};
+                                     .allowed = settings::loadAllowed() + options_.allowed,
+                                     .key = key_};
   if (!link_.start(settings_, options)) {
     finish();
     return false;

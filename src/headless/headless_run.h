@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "headless/line_output.h"
 #include "link/link.h"
@@ -48,6 +49,7 @@ struct HeadlessOptions {
   QString remoteSession{};             // the peer's published session, in place of the remote address
   std::optional<settings::Admission> admission{};  // this run's rule (remembered); otherwise the remembered one
   QStringList allowed{};                           // inviters let in besides strandlink.conf's
+  QString keyFile{};                   // the classic link's shared key (settings/key_file.h); empty: none
 };
 
 class HeadlessRun : public QObject {
@@ -96,6 +98,7 @@ class HeadlessRun : public QObject {
   StreamBoxes boxes_;
   link::Link link_;
   settings::Settings settings_;
+  std::vector<std::uint8_t> key_;  // read by prepare()
   std::unique_ptr<ChatInput> chat_;
   QString printedFigures_;
   QString printedStatus_;

@@ -29,11 +29,21 @@ bool probesSettled(const LinkFigures& f) {
   return !f.peers.empty() && f.peers.front().probesAnswered + f.peers.front().probesLost > 0;
 }
 
+// ", without the key 3, replayed 1", or empty when a keyed link dropped none.
+QString keyDropsText(const LinkFigures& f) {
+  QString text;
+  if (f.link.untagged > 0) text += QStringLiteral(", without the key %1").arg(f.link.untagged);
+  if (f.link.replayed > 0) text += QStringLiteral(", replayed %1").arg(f.link.replayed);
+  return text;
+}
+
 // The probes: "Link: rtt 0.4 ms (median 0.5 ms), jitter 0.1 ms, lost 0%", with
-// the refused datagrams appended when there are any; empty before the first probe
-// is settled.
+// the refused and the key's dropped datagrams appended when there are any; empty
+// before the first probe is settled, unless the key dropped some: a peer without
+// it never answers.
 QString probesText(const LinkFigures& f) {
-  if (!probesSettled(f)) return {};
+  const QString keyDrops = keyDropsText(f);
+  if (!probesSettled(f)) return keyDrops.isEmpty() ? QString() : QStringLiteral("Link: no answer") + keyDrops;
   const PeerFigures& p = f.peers.front();
   const QString lost = QStringLiteral("lost %1%").arg(lostPercent(p));
   QString text = !p.roundTripMs ? QStringLiteral("Link: no answer, %1").arg(lost)
@@ -41,7 +51,7 @@ QString probesText(const LinkFigures& f) {
                                       .arg(oneDecimal(*p.roundTripMs), oneDecimal(p.medianRoundTripMs),
                                            oneDecimal(p.jitterMs), lost);
   if (f.link.refused > 0) text += QStringLiteral(", refused %1").arg(f.link.refused);
-  return text;
+  return text + keyDrops;
 }
 
 // "Round trip 0.4 ms, 0% lost"; while not connected the last round trip is past:

@@ -155,7 +155,7 @@ bool Link::startProtocol(settings::Protocol kind, const settings::Settings& sett
     protocol_ = protocol::protocolRow(kind).make(protocol::PeerContext{*this, filter_, admission_, clock_});
     protocolKind_ = kind;
   }
-  protocol::PeerStart start{settings, options.timing, sessionName(options.name), options.ttl};
+  protocol::PeerStart start{settings, options.timing, sessionName(options.name), options.ttl, options.key};
   const protocol::StartOutcome outcome = protocol_->start(start);
   startProblem_ = outcome.refused;
   if (outcome.result == protocol::StartOutcome::Result::CannotCreateSocket) emit cannotGoOn();

@@ -65,6 +65,8 @@ struct SessionOptions {
   // (looked up at Start) and session names.
   settings::Admission admission = settings::Admission::Anyone;
   QStringList allowed{};
+  // The classic link's shared key; empty: none.
+  std::vector<std::uint8_t> key{};
 };
 
 // How long a Start looks for a session named as the remote.

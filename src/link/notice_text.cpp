@@ -94,6 +94,13 @@ struct Worded {
     if (m.untold > 1) line += QStringLiteral(" (%1 malformed packets since the last notice)").arg(m.untold);
     return line;
   }
+  QString operator()(const protocol::KeyMissing& k) const {
+    return QStringLiteral(
+               "A peer without the key is knocking: %1:%2 sends datagrams without the tag of our key; "
+               "they are dropped and counted")
+        .arg(net::formatAddress(k.host))
+        .arg(k.port);
+  }
   QString operator()(const protocol::SessionUp& up) const {
     return QStringLiteral("RTP-MIDI session with %1 is up").arg(peerName(up.peerName));
   }

@@ -6,6 +6,8 @@
 
 #include <QStringList>
 
+#include <cstring>
+
 #include "net/addresses.h"
 #include "protocol/protocol_registry.h"
 #include "report/message_boxes.h"
@@ -172,6 +174,32 @@ struct Shown {
 
 QString reportProblem(report::Reporter& reporter, const protocol::PeerProblem& problem) {
   return std::visit(Shown{reporter}, problem);
+}
+
+QString keyFileText(const settings::KeyFile& read, const QString& path) {
+  using settings::KeyFileError;
+  const QString file = QStringLiteral("--key-file '%1'").arg(report::quotedValue(path));
+  switch (read.error) {
+    case KeyFileError::None: break;
+    case KeyFileError::Missing: return file + QStringLiteral(": no such file");
+    case KeyFileError::Unreadable:
+      return file + QStringLiteral(": cannot be read (%1)").arg(QString::fromLocal8Bit(std::strerror(read.errnoValue)));
+    case KeyFileError::OpenToOthers:
+      return file + QStringLiteral(
+                        ": its group or others may read or write it, so it is no secret: chmod 600 it (and make a "
+                        "new key)");
+    case KeyFileError::TooShort:
+      return file + QStringLiteral(": fewer than %1 bytes; make one with: head -c 32 /dev/urandom > FILE")
+                        .arg(settings::kMinKeyBytes);
+    case KeyFileError::TooLong:
+      return file + QStringLiteral(": more than %1 bytes, which is no key file").arg(settings::kMaxKeyBytes);
+  }
+  return {};
+}
+
+QString keyWithOtherProtocolText() {
+  return QStringLiteral(
+      "--key-file goes with the classic protocol (the one remembered is not: add --protocol classic)");
 }
 
 }  // namespace strandlink::link

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include "protocol/peer_problem.h"
+#include "settings/key_file.h"
 
 namespace strandlink::report {
 class Reporter;
@@ -18,5 +19,10 @@ inline constexpr char kRefusedValueTitle[] = "Network Settings";
 // Shows the problem's box, or for one that needs no box returns its line (empty
 // after a box).
 QString reportProblem(report::Reporter& reporter, const protocol::PeerProblem& problem);
+
+// Why the key file at path cannot be used, in one line.
+QString keyFileText(const settings::KeyFile& read, const QString& path);
+// A key is given while the session's protocol is not the classic one.
+QString keyWithOtherProtocolText();
 
 }  // namespace strandlink::link

@@ -57,6 +57,10 @@ struct WholeLink {
   // Whether a peer answers; a group's, whether any member was heard lately.
   LinkStatus status = LinkStatus::NotConnected;
   std::uint64_t refused = 0;  // datagrams the peer filter refused (Probes, Session)
+  // With a shared key (Probes): datagrams dropped for a missing or wrong tag, and
+  // tagged ones that came before.
+  std::uint64_t untagged = 0;
+  std::uint64_t replayed = 0;
   Repairs repairs;
   // Group: in and out in this session, and the bytes and messages dropped as garbage.
   std::uint64_t datagramsIn = 0;

@@ -35,6 +35,13 @@ struct MalformedDropped {
   std::uint64_t untold = 1;
 };
 
+// A datagram without the shared key's tag came to a keyed classic link; told
+// once a session, every such datagram counted in the figures.
+struct KeyMissing {
+  std::uint32_t host = 0;  // the sender's, in network byte order
+  std::uint16_t port = 0;
+};
+
 struct SessionUp {
   std::string peerName;
 };
@@ -72,7 +79,7 @@ struct InviterAsks {
   rtp::PeerAddress from;
 };
 
-using PeerNotice = std::variant<OversizeIgnored, GarbageDropped, MalformedDropped, SessionUp, SessionEnded,
-                                InvitationRefused, InviterRefused, InviterAsks>;
+using PeerNotice = std::variant<OversizeIgnored, GarbageDropped, MalformedDropped, KeyMissing, SessionUp,
+                                SessionEnded, InvitationRefused, InviterRefused, InviterAsks>;
 
 }  // namespace strandlink::protocol

@@ -20,6 +20,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "base/monotonic_clock.h"
 #include "midi/midi_event.h"
@@ -81,6 +82,9 @@ struct PeerStart {
   settings::Timing timing = settings::Timing::Immediate;
   QString name;  // the session name offered to peers (--name, or the host name)
   int ttl = 1;   // for protocols that send to a group
+  // The shared key of a classic link (settings/key_file.h); empty: none, and the
+  // wire as it always was.
+  std::vector<std::uint8_t> key{};
 };
 
 // How a Start went. On failure every problem has been handed up and nothing is

@@ -536,7 +536,9 @@ TEST(CommandLine, TheProtocolChosenForALinkOrForTheListOfPeers) {
                                                  {{"--headless", "--local", "10.0.0.5"}, "--local"},
                                                  {{"--headless", "--ttl", "2"}, "--ttl"},
                                                  {{"--protocol", "multicast", "--ttl", "256"}, "--ttl"},
-                                                 {{"--protocol", "multicast", "--ttl", "0"}, "--ttl"}};
+                                                 {{"--protocol", "multicast", "--ttl", "0"}, "--ttl"},
+                                                 {{"--key-file", "k"}, "--key-file"},
+                                                 {{"--headless", "--protocol", "rtp", "--key-file", "k"}, "--key-file"}};
   for (const auto& [args, named] : bad) {
     const auto c = parse(args);
     EXPECT_EQ(c.mode, Mode::Error) << args.join(' ').toStdString();

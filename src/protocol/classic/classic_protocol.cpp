@@ -1,6 +1,7 @@
 #include "protocol/classic/classic_protocol.h"
 
 #include <array>
+#include <vector>
 
 #include "net/socket_errors.h"
 #include "protocol/classic/classic_codec.h"
@@ -35,6 +36,18 @@ StartOutcome ClassicProtocol::start(const PeerStart& start) {
     return {result, field};
   }
   otherWire_.sessionStarted();
+  midiOpener_.reset();
+  chatOpener_.reset();
+  ownSealer_ = nullptr;
+  if (!start.key.empty()) {
+    ownSealer_ = sealers_.emplace_back(std::make_unique<DatagramSealer>(start.key)).get();
+    midiOpener_.emplace(start.key, ownSealer_->id(), ClassicPort::Midi);
+    chatOpener_.emplace(start.key, ownSealer_->id(), ClassicPort::Chat);
+  }
+  toldKeyMissing_ = false;
+  untagged_ = replayed_ = 0;
+  // Before the socket: a MIDI thread that sees the new socket sees its sealer.
+  sealer_.store(ownSealer_, std::memory_order_release);
   stamping_.store(start.timing == settings::Timing::Steady, std::memory_order_relaxed);
   peer_.store(endpoints_.midiRemote());
   socket_.store(endpoints_.midi().descriptor(), std::memory_order_release);
@@ -55,7 +68,12 @@ SendResult ClassicProtocol::send(midi::MidiEventView event, std::int64_t playedM
   const auto message = midi::ShortMessage::fromBytes(event.bytes());
   const MidiDatagram d =
       encodeMidi(message, stamping_.load(std::memory_order_relaxed) ? std::optional(playedMicros) : std::nullopt);
-  const net::Transfer sent = net::sendDatagram(socket_.load(std::memory_order_acquire), d.wire(), peer_.load());
+  const int socket = socket_.load(std::memory_order_acquire);
+  std::array<std::uint8_t, kStampedDatagramSize + kSealSize> sealed;
+  std::span<const std::uint8_t> wire = d.wire();
+  if (DatagramSealer* sealer = sealer_.load(std::memory_order_acquire))
+    wire = std::span(sealed).first(sealer->seal(ClassicPort::Midi, wire, sealed));
+  const net::Transfer sent = net::sendDatagram(socket, wire, peer_.load());
   if (sent.ok()) return SendResult::Sent;
   sendError_.store(sent.error, std::memory_order_relaxed);
   return SendResult::Failed;
@@ -72,11 +90,18 @@ LinkFigures ClassicProtocol::figures() {
   LinkFigures f =
       linkFigures(monitor_.quality().figures(LinkQuality::Clock::now()), monitor_.status(), context_.filter.refused());
   f.peers.front().address = endpoints_.midiRemote();
+  f.link.untagged = untagged_;
+  f.link.replayed = replayed_;
   return f;
 }
 
 bool ClassicProtocol::sendChatLine(std::span<const std::uint8_t> line) {
   if (!running()) return false;
+  std::vector<std::uint8_t> sealed;
+  if (ownSealer_) {
+    sealed.resize(line.size() + kSealSize);
+    line = std::span(sealed).first(ownSealer_->seal(ClassicPort::Chat, line, sealed));
+  }
   const net::Transfer sent = endpoints_.chat().sendTo(line, endpoints_.chatRemote());
   if (!sent.ok()) {
     context_.sink.peerProblem(SocketFailure{Operation::SendChat, sent.error, true});
@@ -98,7 +123,8 @@ void ClassicProtocol::readMidi() {
     }
     return;
   }
-  const auto datagram = std::span(buffer).first(std::size_t(read.bytes));
+  auto datagram = std::span<const std::uint8_t>(buffer).first(std::size_t(read.bytes));
+  if (!unseal(midiOpener_, datagram, from, otherThanClassicMidi)) return;
   // A peer on another protocol is told of, not played: its bytes are no message.
   if (otherWire_.heard(otherThanClassicMidi(datagram), context_.sink)) return;
   const ReceivedMidi received = decodeMidi(datagram);
@@ -108,11 +134,14 @@ void ClassicProtocol::readMidi() {
 // Empty and failed reads are dropped; a line longer than the read length is counted.
 void ClassicProtocol::readChat() {
   if (!running()) return;
-  std::array<std::uint8_t, kChatReadLength> buffer{};
+  // A keyed line may be as long as an unkeyed one: the trailer comes on top.
+  std::array<std::uint8_t, kChatReadLength + kSealSize> buffer{};
   sockaddr_in from{};
-  const net::Transfer read = endpoints_.chat().receiveFrom(buffer, from);
+  const auto readable = std::span(buffer).first(kChatReadLength + (chatOpener_ ? kSealSize : 0));
+  const net::Transfer read = endpoints_.chat().receiveFrom(readable, from);
   if (!take(read, from, chatOversize_)) return;
-  const auto datagram = std::span(buffer).first(std::size_t(read.bytes));
+  auto datagram = std::span<const std::uint8_t>(buffer).first(std::size_t(read.bytes));
+  if (!unseal(chatOpener_, datagram, from, rtpSessionPacket)) return;
   if (otherWire_.heard(rtpSessionPacket(datagram), context_.sink)) return;
   const ChatDatagram chat = decodeChat(datagram);
   if (chat.kind == ChatDatagram::Kind::Control) {
@@ -133,10 +162,29 @@ bool ClassicProtocol::take(const net::Transfer& read, const sockaddr_in& from, O
   return false;
 }
 
+bool ClassicProtocol::unseal(std::optional<DatagramOpener>& opener, std::span<const std::uint8_t>& datagram,
+                             const sockaddr_in& from, OtherWireTest otherWire) {
+  if (!opener) return true;
+  const DatagramOpener::Opened opened = opener->open(datagram);
+  switch (opened.verdict) {
+    case DatagramOpener::Verdict::Fresh: datagram = opened.message; return !datagram.empty();
+    case DatagramOpener::Verdict::Replayed: ++replayed_; return false;
+    case DatagramOpener::Verdict::Untagged: break;
+  }
+  ++untagged_;
+  if (otherWire_.heard(otherWire(datagram), context_.sink)) return false;
+  if (!toldKeyMissing_) context_.sink.peerNotice(KeyMissing{from.sin_addr.s_addr, ntohs(from.sin_port)});
+  toldKeyMissing_ = true;
+  return false;
+}
+
 // Probe and reply both leave from the MIDI socket for the peer's chat port.
 void ClassicProtocol::sendControl(std::uint8_t byte, Operation operation) {
   const std::array<std::uint8_t, 1> datagram{byte};
-  const net::Transfer sent = endpoints_.midi().sendTo(datagram, endpoints_.chatRemote());
+  std::array<std::uint8_t, 1 + kSealSize> sealed;
+  std::span<const std::uint8_t> wire = datagram;
+  if (ownSealer_) wire = std::span(sealed).first(ownSealer_->seal(ClassicPort::Chat, datagram, sealed));
+  const net::Transfer sent = endpoints_.midi().sendTo(wire, endpoints_.chatRemote());
   if (!sent.ok()) context_.sink.peerProblem(SocketFailure{operation, sent.error, true});
 }
 
