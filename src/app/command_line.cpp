@@ -34,7 +34,7 @@ const QString kUsage = QStringLiteral(
     "  --peer-filter    take MIDI, probes and chat only from the remote host's\n"
     "                   address (remembered for later runs); --no-peer-filter takes\n"
     "                   them from anywhere again (the default)\n"
-    "  --key-file FILE  with --headless and the classic protocol: a key shared with\n"
+    "  --key-file FILE  with the classic protocol: a key shared with\n"
     "                   the peer, which gives it too. Each datagram then carries a\n"
     "                   tag and a counter; those without the key's tag, and those\n"
     "                   seen before, are dropped and counted. FILE (32 to 4096\n"
@@ -355,8 +355,8 @@ CommandLine withMode(CommandLine c, const Flags& f) {
            : save       ? Mode::SaveSettings
            : f.headless ? Mode::Headless
                         : Mode::Window;
-  if (!c.keyFile.isEmpty() && c.mode != Mode::Headless)
-    return fail(QStringLiteral("strandlink: --key-file goes with --headless"));
+  if (!c.keyFile.isEmpty() && c.mode != Mode::Headless && c.mode != Mode::Window)
+    return fail(QStringLiteral("strandlink: --key-file goes with a link, in the window or --headless"));
   return c;
 }
 

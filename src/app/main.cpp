@@ -6,13 +6,16 @@
 
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 #include "app/command_line.h"
 #include "app/signal_watcher.h"
 #include "demo/demo_run.h"
 #include "headless/headless_run.h"
 #include "headless/peer_listing.h"
+#include "link/problem_text.h"
 #include "midi/midi_service.h"
+#include "settings/key_file.h"
 #include "ui/main_window.h"
 #include "version.h"
 
@@ -49,6 +52,14 @@ void setIdentity() {
 // would, and the program ends once start-up is done (a signal that came earlier
 // too: the end writes back what start-up read).
 int runWindow(int argc, char** argv, const app::CommandLine& cl) {
+  // A key that cannot be used ends the program before any window: a link the
+  // user believes keyed must never run without its tag.
+  settings::KeyFile key;
+  if (!cl.keyFile.isEmpty()) key = settings::readKeyFile(cl.keyFile);
+  if (key.error != settings::KeyFileError::None) {
+    std::fprintf(stderr, "strandlink: %s\n", qPrintable(link::keyFileText(key, cl.keyFile)));
+    return 2;
+  }
   QApplication application(argc, argv);
   setIdentity();
   app::SignalWatcher watcher;
@@ -75,6 +86,7 @@ int runWindow(int argc, char** argv, const app::CommandLine& cl) {
   QObject::connect(&watcher, &app::SignalWatcher::panicRequested, &window, &ui::MainWindow::panic);
   if (cl.ttl) window.setGroupTtl(*cl.ttl);
   window.setAdmission(cl.admission, cl.allowed);
+  window.setSharedKey(std::move(key.key));
   window.startUp();
   // A file named on the command line is loaded as File > Open would, after start-up,
   // and the values given on the command line go over it.

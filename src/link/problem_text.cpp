@@ -197,6 +197,10 @@ QString keyFileText(const settings::KeyFile& read, const QString& path) {
   return {};
 }
 
+QString keyUnusedText() {
+  return QStringLiteral("The key of --key-file tags only classic links: this one carries no tag");
+}
+
 QString keyWithOtherProtocolText() {
   return QStringLiteral(
       "--key-file goes with the classic protocol (the one remembered is not: add --protocol classic)");

@@ -24,5 +24,7 @@ QString reportProblem(report::Reporter& reporter, const protocol::PeerProblem& p
 QString keyFileText(const settings::KeyFile& read, const QString& path);
 // A key is given while the session's protocol is not the classic one.
 QString keyWithOtherProtocolText();
+// The window's link runs another protocol than the classic one the key is for.
+QString keyUnusedText();
 
 }  // namespace strandlink::link

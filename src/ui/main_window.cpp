@@ -18,6 +18,7 @@
 #include <QStyleHints>
 
 #include "link/priority.h"
+#include "link/problem_text.h"
 #include "link/protocol_choice.h"
 #include "protocol/protocol_registry.h"
 #include "link/settings_files.h"
@@ -172,6 +173,7 @@ void MainWindow::showCentred() {
 void MainWindow::start() {
   if (link_.start(currentSettings(), sessionOptions())) {
     settings::saveRememberedPorts(link_.sessionPorts());
+    if (!sharedKey_.empty() && chosenProtocol() != settings::Protocol::Classic) showNotice(link::keyUnusedText());
     return;
   }
   QLineEdit* box = nullptr;

@@ -13,9 +13,11 @@
 #include <QTimer>
 
 #include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "link/link.h"
@@ -108,6 +110,8 @@ class MainWindow : public QMainWindow {
   // Who may invite this side: the command line's rule (remembered), and inviters
   // let in besides strandlink.conf's. Without a rule, the remembered one, or asking.
   void setAdmission(std::optional<settings::Admission> rule, const QStringList& allowed);
+  // The classic link's shared key (--key-file); empty: none.
+  void setSharedKey(std::vector<std::uint8_t> key) { sharedKey_ = std::move(key); }
   // The seven values as the controls hold them now.
   settings::Settings currentSettings() const;
   // Releases what the peer left sounding and says for two seconds how many notes
@@ -222,6 +226,7 @@ class MainWindow : public QMainWindow {
   link::Counts lastCounts_;
   int groupTtl_ = 1;
   QStringList allowedGiven_;
+  std::vector<std::uint8_t> sharedKey_;
   InviterBar* inviterBar_ = nullptr;
   struct {
     int input = -1;

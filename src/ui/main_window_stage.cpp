@@ -199,7 +199,8 @@ link::SessionOptions MainWindow::sessionOptions() const {
           .name = sessionName_,
           .remoteSession = remoteSessionGiven(),
           .admission = settings::loadAdmission().value_or(settings::Admission::Ask),
-          .allowed = settings::loadAllowed() + allowedGiven_};
+          .allowed = settings::loadAllowed() + allowedGiven_,
+          .key = sharedKey_};
 }
 
 void MainWindow::setAdmission(std::optional<settings::Admission> rule, const QStringList& allowed) {

@@ -537,7 +537,7 @@ TEST(CommandLine, TheProtocolChosenForALinkOrForTheListOfPeers) {
                                                  {{"--headless", "--ttl", "2"}, "--ttl"},
                                                  {{"--protocol", "multicast", "--ttl", "256"}, "--ttl"},
                                                  {{"--protocol", "multicast", "--ttl", "0"}, "--ttl"},
-                                                 {{"--key-file", "k"}, "--key-file"},
+                                                 {{"--list-devices", "--key-file", "k"}, "--key-file"},
                                                  {{"--headless", "--protocol", "rtp", "--key-file", "k"}, "--key-file"}};
   for (const auto& [args, named] : bad) {
     const auto c = parse(args);
