@@ -1,0 +1,398 @@
+#include "protocol/midi2/session.h"
+
+#include <algorithm>
+#include <cctype>
+#include <utility>
+
+#include "protocol/midi2/ump_convert.h"
+
+namespace strandlink::protocol::midi2 {
+
+namespace {
+
+constexpr Micros kSecond = 1'000'000;
+
+// A peer is known by its name and instance id, in any case, never by its port.
+bool sameText(const std::string& a, const std::string& b) {
+  return std::ranges::equal(a, b, [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); });
+}
+bool sameIdentity(const Identity& a, const Identity& b) {
+  return sameText(a.name, b.name) && sameText(a.instanceId, b.instanceId);
+}
+
+SessionEvent eventOf(EventKind kind, std::size_t slot = 0) {
+  SessionEvent e;
+  e.kind = kind;
+  e.slot = slot;
+  return e;
+}
+
+// Commands that only make sense inside a session.
+bool needsSession(std::uint8_t code) {
+  switch (CommandCode(code)) {
+    case CommandCode::UmpData:
+    case CommandCode::RetransmitRequest:
+    case CommandCode::RetransmitError:
+    case CommandCode::SessionReset:
+    case CommandCode::SessionResetReply: return true;
+    default: return false;
+  }
+}
+
+bool knownCode(std::uint8_t code) {
+  switch (CommandCode(code)) {
+    case CommandCode::Invitation:
+    case CommandCode::InvitationWithAuth:
+    case CommandCode::InvitationWithUserAuth:
+    case CommandCode::Accepted:
+    case CommandCode::Pending:
+    case CommandCode::AuthRequired:
+    case CommandCode::UserAuthRequired:
+    case CommandCode::Ping:
+    case CommandCode::PingReply:
+    case CommandCode::Nak:
+    case CommandCode::OtherNak:
+    case CommandCode::Bye:
+    case CommandCode::ByeReply: return true;
+    default: return needsSession(code);
+  }
+}
+
+// Whether the payload is whole packets, none cut off.
+bool wholePackets(const Command& command) {
+  std::size_t at = 0;
+  while (at < command.words()) at += umpWords(command.word(at));
+  return at == command.words();
+}
+
+}  // namespace
+
+Session::Session(SessionConfig config) : config_(std::move(config)) {}
+
+void Session::start(Micros now) {
+  if (!isHost()) invite(now);
+}
+
+void Session::stop() {
+  for (Slot& s : slots_) {
+    if (s.state == State::Established) appendBye(to(s.peer), ByeReason::UserTerminated);
+    else if (s.state == State::Inviting || s.state == State::Pending)
+      appendBye(to(s.peer), ByeReason::InvitationCanceled);
+    s = Slot{};
+  }
+}
+
+void Session::receive(const Endpoint& from, std::span<const std::uint8_t> datagram, Micros now) {
+  const DatagramError error = readDatagram(datagram, commands_);
+  if (error == DatagramError::NoSignature) return;
+  if (error != DatagramError::None) ++counters_.malformed;
+  if (const auto slot = slotOf(from)) slots_[*slot].heard = true;
+  for (const Command& command : commands_) {
+    if (!isHost() && from != *config_.host) {
+      ++counters_.unexpected;
+      return;
+    }
+    if (needsSession(command.code) && !slotOf(from)) {
+      notInSession(from, now);
+      continue;
+    }
+    take(from, command, now);
+  }
+}
+
+void Session::take(const Endpoint& from, const Command& command, Micros now) {
+  switch (CommandCode(command.code)) {
+    case CommandCode::Ping:
+      // Answered outside a session too: a peer may check that we are here.
+      if (command.words() < 1) ++counters_.malformed;
+      else appendPing(to(from), CommandCode::PingReply, command.word(0));
+      return;
+    case CommandCode::Bye: appendCommand(to(from), CommandCode::ByeReply, 0, 0); break;
+    case CommandCode::ByeReply: return;
+    case CommandCode::Nak:
+    case CommandCode::OtherNak: ++counters_.naks; return;
+    default: break;
+  }
+  if (isHost()) takeAsHost(from, command, now);
+  else takeAsClient(command, now);
+}
+
+void Session::takeAsHost(const Endpoint& from, const Command& command, Micros now) {
+  const auto slot = slotOf(from);
+  switch (CommandCode(command.code)) {
+    case CommandCode::Invitation: return takeInvitation(from, command, now);
+    case CommandCode::InvitationWithAuth:
+    case CommandCode::InvitationWithUserAuth:
+      // We ask no one to authenticate.
+      ++counters_.refusedInvitations;
+      if (mayAnswerStranger(from, now)) appendBye(to(from), ByeReason::NoMatchingAuth);
+      return;
+    case CommandCode::Bye:
+      if (slot) end(*slot, rtp::DownReason::PeerLeft, now);
+      return;
+    default: break;
+  }
+  if (slot) takeSessionCommand(*slot, command, now);
+  else ++counters_.unexpected;
+}
+
+void Session::takeAsClient(const Command& command, Micros now) {
+  Slot& s = slots_[0];
+  const bool inviting = s.state == State::Inviting || s.state == State::Pending;
+  switch (CommandCode(command.code)) {
+    case CommandCode::Accepted:
+      if (!inviting) return;
+      if (!readIdentity(command, s.identity)) {
+        ++counters_.malformed;
+        return;
+      }
+      s.state = State::Established;
+      s.expected = 0;
+      s.attempts = 0;
+      s.heard = false;
+      s.deadline = now + kWatchdogMicros;
+      event(eventOf(EventKind::Up));
+      return;
+    case CommandCode::Pending:
+      // A host that asks a person first: wait for it, up to a limit, without asking again.
+      if (s.state != State::Inviting) return;
+      s.state = State::Pending;
+      s.deadline = now + kPendingMicros;
+      return;
+    case CommandCode::AuthRequired:
+    case CommandCode::UserAuthRequired:
+      if (!inviting) return;
+      appendBye(to(s.peer), ByeReason::InvitationCanceled);
+      return refused(Refusal::WantsAuthentication, now);
+    case CommandCode::Bye:
+      if (s.state == State::Established) return end(0, rtp::DownReason::PeerLeft, now);
+      if (inviting)
+        refused(command.byte2 == std::uint8_t(ByeReason::TooManySessions) ? Refusal::Busy : Refusal::Declined, now);
+      return;
+    default: break;
+  }
+  if (s.state == State::Established) takeSessionCommand(0, command, now);
+  else ++counters_.unexpected;
+}
+
+void Session::takeInvitation(const Endpoint& from, const Command& command, Micros now) {
+  Identity who;
+  if (!readIdentity(command, who)) {
+    ++counters_.malformed;
+    if (mayAnswerStranger(from, now)) appendNak(to(from), NakReason::Malformed, command.header());
+    return;
+  }
+  const auto refuse = [&](ByeReason reason) {
+    ++counters_.refusedInvitations;
+    if (mayAnswerStranger(from, now)) appendBye(to(from), reason);
+  };
+  // A peer we could not tell from another after a restart is turned away.
+  if (who.name.empty() || who.instanceId.empty()) return refuse(ByeReason::Rejected);
+  std::optional<std::size_t> slot = slotOf(from);
+  if (slot && sameIdentity(slots_[*slot].identity, who)) {
+    appendInvitation(to(from), CommandCode::Accepted, config_.us);  // our reply was lost
+    return;
+  }
+  // The same peer from a new port (restarted) replaces its old session at once.
+  if (!slot) {
+    for (std::size_t i = 0; i < slots_.size(); ++i)
+      if (slots_[i].state == State::Established && sameIdentity(slots_[i].identity, who)) slot = i;
+  }
+  if (slot) end(*slot, rtp::DownReason::PeerRestarted, now);
+  else {
+    const auto free = std::ranges::find_if(slots_, [](const Slot& s) { return s.state == State::Idle; });
+    if (free == slots_.end()) return refuse(ByeReason::TooManySessions);
+    slot = std::size_t(free - slots_.begin());
+  }
+  Slot& s = slots_[*slot];
+  s = Slot{};
+  s.state = State::Established;
+  s.peer = from;
+  s.identity = std::move(who);
+  s.deadline = now + kWatchdogMicros;
+  appendInvitation(to(from), CommandCode::Accepted, config_.us);
+  event(eventOf(EventKind::Up, *slot));
+}
+
+void Session::takeSessionCommand(std::size_t slot, const Command& command, Micros now) {
+  Slot& s = slots_[slot];
+  static_cast<void>(now);
+  switch (CommandCode(command.code)) {
+    case CommandCode::UmpData: return takeData(slot, command);
+    case CommandCode::RetransmitRequest:
+      if (command.words() < 1) {
+        ++counters_.malformed;
+        return;
+      }
+      {
+        SessionEvent e = eventOf(EventKind::Resend, slot);
+        e.sequence = command.data();
+        e.count = std::uint16_t(command.word(0) >> 16);
+        event(std::move(e));
+        return;
+      }
+    case CommandCode::RetransmitError: return;
+    case CommandCode::SessionReset:
+      s.expected = 0;
+      appendCommand(to(s.peer), CommandCode::SessionResetReply, 0, 0);
+      event(eventOf(EventKind::ResetSent, slot));
+      return;
+    case CommandCode::SessionResetReply: return;
+    case CommandCode::PingReply:
+      if (command.words() >= 1 && command.word(0) == s.pingId) s.attempts = 0;
+      return;
+    default: break;
+  }
+  if (knownCode(command.code)) ++counters_.unexpected;
+  else appendNak(to(s.peer), NakReason::NotSupported, command.header());
+}
+
+void Session::takeData(std::size_t slot, const Command& command) {
+  Slot& s = slots_[slot];
+  const std::uint16_t sequence = command.data();
+  const int ahead = sequenceDistance(s.expected, sequence);
+  if (ahead < 0) {
+    ++counters_.repeats;
+    return;
+  }
+  counters_.lost += std::uint64_t(ahead);
+  s.expected = std::uint16_t(sequence + 1);
+  if (!wholePackets(command)) {
+    ++counters_.malformed;
+    return;
+  }
+  if (command.words() == 0) return;  // a keep-alive
+  SessionEvent e = eventOf(EventKind::Data, slot);
+  e.sequence = sequence;
+  e.words.reserve(command.words());
+  for (std::size_t i = 0; i < command.words(); ++i) e.words.push_back(command.word(i));
+  event(std::move(e));
+}
+
+// Data from a peer with no session: it is told so, at most once a second.
+void Session::notInSession(const Endpoint& from, Micros now) {
+  ++counters_.unexpected;
+  if (mayAnswerStranger(from, now)) appendBye(to(from), ByeReason::NotEstablished);
+}
+
+void Session::invite(Micros now) {
+  Slot& s = slots_[0];
+  if (s.state != State::Inviting) s.attempts = 0;
+  s.state = State::Inviting;
+  s.peer = *config_.host;
+  ++s.attempts;
+  s.deadline = now + kWatchdogMicros;
+  appendInvitation(to(s.peer), CommandCode::Invitation, config_.us);
+}
+
+void Session::refused(Refusal refusal, Micros now) {
+  ++counters_.refusedInvitations;
+  Slot& s = slots_[0];
+  s.state = State::Waiting;
+  s.deadline = now + kReinviteMicros;
+  SessionEvent e = eventOf(EventKind::Refused);
+  e.refusal = refusal;
+  event(std::move(e));
+}
+
+void Session::end(std::size_t slot, rtp::DownReason reason, Micros now) {
+  SessionEvent e = eventOf(EventKind::Down, slot);
+  e.reason = reason;
+  event(std::move(e));
+  Slot& s = slots_[slot];
+  if (isHost()) {
+    s = Slot{};
+    return;
+  }
+  s.state = State::Waiting;
+  s.deadline = now + kReinviteMicros;
+}
+
+void Session::tick(Micros now) {
+  for (std::size_t i = 0; i < slots_.size(); ++i) {
+    Slot& s = slots_[i];
+    if (s.state == State::Idle || now < s.deadline) continue;
+    switch (s.state) {
+      case State::Inviting:
+        if (s.attempts < kInvitationAttempts) invite(now);
+        else {
+          appendBye(to(s.peer), ByeReason::InvitationCanceled);
+          refused(Refusal::NoAnswer, now);
+        }
+        break;
+      case State::Pending:
+        appendBye(to(s.peer), ByeReason::InvitationCanceled);
+        refused(Refusal::NoAnswer, now);
+        break;
+      case State::Waiting: invite(now); break;
+      case State::Established: watch(i, now); break;
+      case State::Idle: break;
+    }
+  }
+}
+
+// Silence since the last look earns a ping; five unanswered end the session.
+void Session::watch(std::size_t slot, Micros now) {
+  Slot& s = slots_[slot];
+  s.deadline = now + kWatchdogMicros;
+  if (std::exchange(s.heard, false)) {
+    s.attempts = 0;
+    return;
+  }
+  if (s.attempts >= kPingsUnanswered) {
+    appendBye(to(s.peer), ByeReason::Timeout);
+    return end(slot, rtp::DownReason::TimedOut, now);
+  }
+  ++s.attempts;
+  appendPing(to(s.peer), CommandCode::Ping, ++s.pingId);
+}
+
+std::optional<Micros> Session::nextWakeup() const {
+  std::optional<Micros> next;
+  for (const Slot& s : slots_)
+    if (s.state != State::Idle && (!next || s.deadline < *next)) next = s.deadline;
+  return next;
+}
+
+std::vector<Outgoing> Session::takeOutgoing() { return std::exchange(outgoing_, {}); }
+std::vector<SessionEvent> Session::takeEvents() { return std::exchange(events_, {}); }
+
+std::size_t Session::established() const {
+  return std::size_t(std::ranges::count_if(slots_, [](const Slot& s) { return s.state == State::Established; }));
+}
+
+std::optional<Endpoint> Session::peerOf(std::size_t slot) const {
+  if (slot >= slots_.size() || slots_[slot].state != State::Established) return std::nullopt;
+  return slots_[slot].peer;
+}
+
+std::optional<std::size_t> Session::slotOf(const Endpoint& from) const {
+  for (std::size_t i = 0; i < slots_.size(); ++i)
+    if (slots_[i].state == State::Established && slots_[i].peer == from) return i;
+  return std::nullopt;
+}
+
+// Replies to one peer gathered in one datagram, within the size a datagram may take.
+std::vector<std::uint8_t>& Session::to(const Endpoint& peer) {
+  for (Outgoing& o : outgoing_)
+    if (o.to == peer && o.datagram.size() + 256 <= kMaxDatagram) return o.datagram;
+  Outgoing& o = outgoing_.emplace_back(Outgoing{peer, {}});
+  beginDatagram(o.datagram);
+  return o.datagram;
+}
+
+bool Session::mayAnswerStranger(const Endpoint& from, Micros now) {
+  if (now - answersSecond_ >= kSecond) {
+    answersSecond_ = now;
+    answersThisSecond_ = 0;
+  }
+  if (answersThisSecond_ >= kStrangerAnswers) return false;
+  for (auto& [who, when] : strangers_)
+    if (who == from && when != 0 && now - when < kSecond) return false;
+  strangers_[nextStranger_] = {from, now == 0 ? 1 : now};
+  nextStranger_ = (nextStranger_ + 1) % strangers_.size();
+  ++answersThisSecond_;
+  return true;
+}
+
+}  // namespace strandlink::protocol::midi2
