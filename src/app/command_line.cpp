@@ -19,7 +19,7 @@ const QString kUsage = QStringLiteral(
     "                  [--[no-]peer-filter] [--thru] [LINK OPTIONS]\n"
     "       strandlink --save-settings FILE [--settings FILE] [LINK OPTIONS]\n"
     "       strandlink --list-devices [--name NAME]\n"
-    "       strandlink --list-peers [--protocol rtp|classic]\n"
+    "       strandlink --list-peers [--protocol rtp|classic|midi2]\n"
     "       strandlink --headless --protocol multicast [--remote GROUP:PORT]\n"
     "                  [--local ADDRESS] [--ttl N] [--name NAME] [...]\n"
     "       strandlink --demo\n"
@@ -44,10 +44,11 @@ const QString kUsage = QStringLiteral(
     "  --list-peers     print the sessions published on the network (name, host,\n"
     "                   address:port) found within about 2 s and exit: 0 when any\n"
     "                   was found; needs the Avahi daemon\n"
-    "  --protocol rtp|classic\n"
+    "  --protocol rtp|classic|midi2\n"
     "                   with --list-peers: rtp lists RTP-MIDI sessions (as a Mac,\n"
-    "                   rtpMIDI on Windows or an iPad publish them), classic (the\n"
-    "                   default) lists other copies of Strandlink\n"
+    "                   rtpMIDI on Windows or an iPad publish them), midi2 Network\n"
+    "                   MIDI 2.0 hosts, classic (the default) lists other copies\n"
+    "                   of Strandlink\n"
     "  --protocol multicast\n"
     "                   link with every computer of a multicast group on the LAN\n"
     "                   (other copies, or the gateways that send raw MIDI to\n"
@@ -94,7 +95,15 @@ const QString kUsage = QStringLiteral(
     "                            runs). With rtp, --local names the session's\n"
     "                            control port (even; data on the one above) and\n"
     "                            --remote is optional (without it: wait to be\n"
-    "                            invited)\n"
+    "                            invited). midi2 is Network MIDI 2.0 (Windows MIDI\n"
+    "                            Services, MIDI 2.0 devices): without --remote\n"
+    "                            this side is a host for up to 8 clients on\n"
+    "                            --local (usual port 5673), published on the\n"
+    "                            network; with --remote HOST:PORT or NAME it\n"
+    "                            invites that host. MIDI 1.0 on group 0, SysEx\n"
+    "                            included; a lost datagram is made good by the\n"
+    "                            copies in the next or sent again on request; no\n"
+    "                            authentication, no chat\n"
     "  --save-settings FILE      write the resulting settings to FILE and exit (no\n"
     "                            window, no link)\n"
     "\n"
@@ -286,7 +295,7 @@ CommandLine listPeers(CommandLine c, const Flags& f) {
     return fail(QStringLiteral("strandlink: --list-peers takes no other option but --protocol"));
   const protocol::ProtocolRow& listed = protocol::protocolRow(protocol.value_or(protocol::protocols().front().value));
   if (listed.serviceType.isEmpty())
-    return fail(QStringLiteral("strandlink: --protocol with --list-peers needs rtp or classic"));
+    return fail(QStringLiteral("strandlink: --protocol with --list-peers needs rtp, classic or midi2"));
   c.peerServiceType = listed.serviceType;
   c.overrides.protocol.reset();
   c.mode = CommandLine::Mode::ListPeers;

@@ -29,10 +29,10 @@ struct Ump {
   std::span<const std::uint32_t> view() const { return {words.data(), size}; }
 };
 
-// Calls emit(const Ump&) for each packet of the message; false (nothing emitted)
+// Calls out(const Ump&) for each packet of the message; false (nothing emitted)
 // for one that is not well formed. Neither allocates nor locks.
 template <class Emit>
-bool toUmp(midi::MidiEventView event, Emit&& emit);
+bool toUmp(midi::MidiEventView event, Emit&& out);
 
 // What a peer's packets held that is not ours to play.
 struct UmpCounters {
@@ -93,7 +93,7 @@ constexpr std::uint32_t pack(std::uint8_t a, std::uint8_t b, std::uint8_t c, std
 }  // namespace detail
 
 template <class Emit>
-bool toUmp(midi::MidiEventView event, Emit&& emit) {
+bool toUmp(midi::MidiEventView event, Emit&& out) {
   if (!event.wellFormed()) return false;
   const auto bytes = event.bytes();
   const std::uint8_t status = bytes[0];
@@ -103,7 +103,7 @@ bool toUmp(midi::MidiEventView event, Emit&& emit) {
     Ump u;
     u.size = 1;
     u.words[0] = detail::pack(status >= 0xF0 ? 0x10 : 0x20, status, d1, d2);
-    emit(u);
+    out(u);
     return true;
   }
   const auto data = bytes.subspan(1, bytes.size() - 2);
@@ -117,7 +117,7 @@ bool toUmp(midi::MidiEventView event, Emit&& emit) {
     u.size = 2;
     u.words[0] = detail::pack(0x30, std::uint8_t(form << 4 | piece.size()), b[0], b[1]);
     u.words[1] = detail::pack(b[2], b[3], b[4], b[5]);
-    emit(u);
+    out(u);
   }
   return true;
 }
