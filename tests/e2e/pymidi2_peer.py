@@ -1,0 +1,60 @@
+"""A Network MIDI 2.0 client on pymidi2 for the interoperation test.
+
+Usage: pymidi2_peer.py HOST PORT. Invites the host with pymidi2's own client,
+prints "connected", then one line per packet received: "rx WORD WORD ..." in
+hex. Lines on standard input: "tx WORD ..." sends one packet through pymidi2,
+"bye" ends the session. pymidi2's own reading takes one packet per command
+and no empty command, and knows no sequence numbers: this reads the commands
+itself, drops the copies by their numbers, and lets pymidi2 answer pings.
+"""
+
+import sys
+import threading
+
+from pymidi2 import udp
+from pymidi2.transport import UDPTransport
+from pymidi2.ump import UMP
+
+SIZES = [1, 1, 1, 2, 2, 4, 1, 1, 2, 2, 2, 3, 3, 4, 4, 4]
+
+
+def say(line):
+    print(line, flush=True)
+
+
+def read_input(transport):
+    for line in sys.stdin:
+        parts = line.split()
+        if parts and parts[0] == "tx":
+            transport.sendmany([UMP.parse([int(w, 16) for w in parts[1:]])])
+        elif parts and parts[0] == "bye":
+            transport._disconnect()
+            say("bye")
+            return
+
+
+def main():
+    transport = UDPTransport(sys.argv[1], int(sys.argv[2]))
+    transport._connect()
+    say("connected")
+    threading.Thread(target=read_input, args=(transport,), daemon=True).start()
+    expected = 0
+    while True:
+        for cmd in transport.recvcmd():
+            if cmd.command != udp.CommandCode.UMP_DATA:
+                transport.dispatch(cmd)
+                if cmd.command == udp.CommandCode.BYE:
+                    say("host said bye")
+                continue
+            if (cmd.specific_data - expected) & 0x8000:
+                continue  # a copy of one already read
+            expected = (cmd.specific_data + 1) & 0xFFFF
+            words = [int.from_bytes(cmd.payload[i : i + 4], "big") for i in range(0, len(cmd.payload), 4)]
+            while words:
+                n = SIZES[words[0] >> 28]
+                say("rx " + " ".join(f"{w:08x}" for w in words[:n]))
+                words = words[n:]
+
+
+if __name__ == "__main__":
+    main()
