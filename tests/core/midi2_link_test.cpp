@@ -1,9 +1,14 @@
 // Two Network MIDI 2.0 protocols on real loopback sockets, a host and its client,
 // each with its own recording sink: the session, MIDI both ways byte-exact, the
-// end of the session when one stops.
+// end of the session when one stops; over a relay that drops datagrams, every
+// message once all the same.
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
+
+#include "net/read_notifier.h"
+#include "net/udp_socket.h"
 
 #include "protocol/midi2/midi2_protocol.h"
 #include "support/rtp_end.h"
@@ -36,6 +41,34 @@ struct Midi2End {
   protocol::midi2::Midi2Protocol midi2{{sink, filter}};
 };
 
+// Between a client (which invites it) and a host: drops what the client sends
+// when the new command, the last, holds a note-on of a number in `drops`, once.
+struct DroppingRelay {
+  DroppingRelay(int port, int hostPort, std::set<int> dropped) : host(std::uint16_t(hostPort)), drops(std::move(dropped)) {
+    net::SocketError e{};
+    socket = net::UdpSocket::create(e);
+    (void)socket.bind(net::makeAddress(htonl(INADDR_LOOPBACK), std::uint16_t(port)));
+    notifier = std::make_unique<net::ReadNotifier>(socket.descriptor(), [this] { relay(); });
+  }
+  void relay() {
+    std::vector<std::uint8_t> d(2048);
+    sockaddr_in from{};
+    const net::Transfer read = socket.receiveFrom(d, from);
+    if (!read.ok()) return;
+    d.resize(std::size_t(read.bytes));
+    const bool fromHost = ntohs(from.sin_port) == host;
+    if (!fromHost) client = from;
+    const bool drop = !fromHost && d.size() >= 8 && d[d.size() - 8] == 0xFF && d[d.size() - 3] == 0x90 &&
+                      drops.erase(d[d.size() - 2]) > 0;
+    if (!drop) (void)socket.sendTo(d, fromHost ? client : net::makeAddress(htonl(INADDR_LOOPBACK), host));
+  }
+  std::uint16_t host;
+  std::set<int> drops;
+  net::UdpSocket socket;
+  std::unique_ptr<net::ReadNotifier> notifier;
+  sockaddr_in client{};
+};
+
 }  // namespace
 
 TEST(Midi2Link, HostAndClientCarryEveryKindBothWaysAndEndTogether) {
@@ -57,6 +90,31 @@ TEST(Midi2Link, HostAndClientCarryEveryKindBothWaysAndEndTogether) {
   EXPECT_EQ(host.midi2.session()->counters().lost, 0u);
   guest.midi2.stop();
   ASSERT_TRUE(waitFor([&] { return !host.connected(); }, 5000));
+}
+
+// Notes 63 to 65 lost in a row: the copies in the next datagram bring two, a
+// request the third. The last, 69, lost too: the empty commands after it bring it.
+TEST(Midi2Link, LostDatagramsAreMadeGoodByCopiesAndRequests) {
+  Midi2End host(freePortPair()), guest(freePortPair());
+  const int relayPort = freePortPair();
+  DroppingRelay relay(relayPort, host.port, {63, 64, 65, 69});
+  ASSERT_TRUE(host.start(std::nullopt));
+  ASSERT_TRUE(guest.start(relayPort));
+  ASSERT_TRUE(waitFor([&] { return host.connected() && guest.connected(); }, 5000));
+  std::multiset<int> notes;
+  for (std::uint8_t n = 60; n < 70; ++n) {
+    const std::uint64_t before = guest.midi2.figures().link.datagramsOut;
+    const std::uint8_t on[3] = {0x90, n, 100};
+    ASSERT_EQ(guest.midi2.send(midi::MidiEventView(std::span(on)), 0), protocol::SendResult::Sent);
+    ASSERT_TRUE(waitFor([&] { return guest.midi2.figures().link.datagramsOut > before; }));
+    notes.insert(n);
+  }
+  ASSERT_TRUE(waitFor([&] { return host.sink.events.size() >= notes.size(); }, 5000));
+  std::multiset<int> heard;
+  for (const Received& r : host.sink.events) heard.insert(r.bytes.at(1));
+  EXPECT_EQ(heard, notes);
+  EXPECT_GE(host.midi2.session()->counters().recovered, 1u);
+  EXPECT_TRUE(relay.drops.empty()) << relay.drops.size();
 }
 
 }  // namespace strandlink::test

@@ -220,7 +220,7 @@ LinkFigures Midi2Protocol::figures() {
     p.name = QString::fromStdString(session_->identityOf(slot).name);
     p.address = socketAddressOf(*peer);
     p.status = protocol::LinkStatus::Connected;
-    p.packetsLost = c.lost;
+    p.packetsLost = c.lost - std::min(c.lost, c.recovered);
   }
   const UmpCounters in = received();
   f.link.datagramsIn = datagramsIn_;

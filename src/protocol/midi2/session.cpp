@@ -87,6 +87,7 @@ void Session::receive(const Endpoint& from, std::span<const std::uint8_t> datagr
   if (error == DatagramError::NoSignature) return;
   if (error != DatagramError::None) ++counters_.malformed;
   if (const auto slot = slotOf(from)) slots_[*slot].heard = true;
+  askedThisDatagram_ = false;
   for (const Command& command : commands_) {
     if (!isHost() && from != *config_.host) {
       ++counters_.unexpected;
@@ -110,7 +111,13 @@ void Session::take(const Endpoint& from, const Command& command, Micros now) {
     case CommandCode::Bye: appendCommand(to(from), CommandCode::ByeReply, 0, 0); break;
     case CommandCode::ByeReply: return;
     case CommandCode::Nak:
-    case CommandCode::OtherNak: ++counters_.naks; return;
+    case CommandCode::OtherNak:
+      ++counters_.naks;
+      // A peer that cannot send again is not asked again.
+      if (const auto slot = slotOf(from);
+          slot && command.words() >= 1 && command.word(0) >> 24 == std::uint8_t(CommandCode::RetransmitRequest))
+        slots_[*slot].resends = false;
+      return;
     default: break;
   }
   if (isHost()) takeAsHost(from, command, now);
@@ -234,6 +241,7 @@ void Session::takeSessionCommand(std::size_t slot, const Command& command, Micro
     case CommandCode::RetransmitError: return;
     case CommandCode::SessionReset:
       s.expected = 0;
+      s.missed.reset();
       appendCommand(to(s.peer), CommandCode::SessionResetReply, 0, 0);
       event(eventOf(EventKind::ResetSent, slot));
       return;
@@ -251,12 +259,10 @@ void Session::takeData(std::size_t slot, const Command& command) {
   Slot& s = slots_[slot];
   const std::uint16_t sequence = command.data();
   const int ahead = sequenceDistance(s.expected, sequence);
-  if (ahead < 0) {
+  if (!fillGap(s, sequence, ahead)) {
     ++counters_.repeats;
     return;
   }
-  counters_.lost += std::uint64_t(ahead);
-  s.expected = std::uint16_t(sequence + 1);
   if (!wholePackets(command)) {
     ++counters_.malformed;
     return;
@@ -267,6 +273,29 @@ void Session::takeData(std::size_t slot, const Command& command) {
   e.words.reserve(command.words());
   for (std::size_t i = 0; i < command.words(); ++i) e.words.push_back(command.word(i));
   event(std::move(e));
+}
+
+// Whether a command is new: the next one, one after a gap (which is asked for
+// again), or one of a gap that comes late.
+bool Session::fillGap(Slot& s, std::uint16_t sequence, int ahead) {
+  const std::size_t bit = sequence % kMissedWindow;
+  if (ahead < 0) {
+    if (-ahead > kMissedWindow || !s.missed[bit]) return false;
+    s.missed[bit] = false;
+    ++counters_.recovered;
+    return true;
+  }
+  if (ahead > 0) {
+    counters_.lost += std::uint64_t(ahead);
+    for (int k = std::max(0, ahead - kMissedWindow); k < ahead; ++k)
+      s.missed[std::uint16_t(s.expected + k) % kMissedWindow] = true;
+    // One request a datagram: the copies in it may fill the rest.
+    if (s.resends && !std::exchange(askedThisDatagram_, true))
+      appendRetransmitRequest(to(s.peer), s.expected, std::uint16_t(std::min(ahead, 0xFFFF)));
+  }
+  s.missed[bit] = false;
+  s.expected = std::uint16_t(sequence + 1);
+  return true;
 }
 
 // Data from a peer with no session: it is told so, at most once a second.

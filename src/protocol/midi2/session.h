@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <bitset>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -73,7 +74,8 @@ struct SessionCounters {
   std::uint64_t malformed = 0;   // datagrams or commands that lie about their lengths or sizes
   std::uint64_t unexpected = 0;  // commands that make no sense where they came
   std::uint64_t repeats = 0;     // UMP Data commands heard before (copies, resends)
-  std::uint64_t lost = 0;        // UMP Data commands never heard
+  std::uint64_t lost = 0;        // UMP Data commands missed when a later one came
+  std::uint64_t recovered = 0;   // of those, heard after all (sent again on request)
   std::uint64_t naks = 0;        // NAKs the peers sent us
   std::uint64_t refusedInvitations = 0;
 };
@@ -114,7 +116,12 @@ class Session {
     bool heard = false;  // anything arrived since the watchdog last woke
     std::uint16_t expected = 0;
     std::uint32_t pingId = 0;
+    // The commands missed within kMissedWindow before expected, by their number's
+    // low bits: one that comes late is still played, once.
+    std::bitset<256> missed;
+    bool resends = true;  // false once the peer said it cannot send again
   };
+  static constexpr int kMissedWindow = 256;
 
   void take(const Endpoint& from, const Command& command, Micros now);
   void takeAsHost(const Endpoint& from, const Command& command, Micros now);
@@ -122,6 +129,7 @@ class Session {
   void takeInvitation(const Endpoint& from, const Command& command, Micros now);
   void takeSessionCommand(std::size_t slot, const Command& command, Micros now);
   void takeData(std::size_t slot, const Command& command);
+  bool fillGap(Slot& s, std::uint16_t sequence, int ahead);
   void notInSession(const Endpoint& from, Micros now);
   void invite(Micros now);
   void refused(Refusal refusal, Micros now);
@@ -137,6 +145,7 @@ class Session {
   std::vector<Outgoing> outgoing_;
   std::vector<SessionEvent> events_;
   std::vector<Command> commands_;
+  bool askedThisDatagram_ = false;
   SessionCounters counters_;
   // Strangers told that they have no session: each at most once a second, and
   // all of them at most kStrangerAnswers a second, so a flood gets few answers.
