@@ -1,12 +1,7 @@
-"""A Network MIDI 2.0 client on pymidi2 for the interoperation test.
-
-Usage: pymidi2_peer.py HOST PORT. Invites the host with pymidi2's own client,
-prints "connected", then one line per packet received: "rx WORD WORD ..." in
-hex. Lines on standard input: "tx WORD ..." sends one packet through pymidi2,
-"bye" ends the session. pymidi2's own reading takes one packet per command
-and no empty command, and knows no sequence numbers: this reads the commands
-itself, drops the copies by their numbers, and lets pymidi2 answer pings.
-"""
+"""pymidi2_peer.py HOST PORT: pymidi2 invites the host, then prints "rx WORD ..."
+(hex) per packet received; stdin "tx WORD ..." sends one packet, "bye" ends it.
+pymidi2 reads one packet per command, no empty ones, and no sequence numbers:
+the commands are read here, copies dropped by number; pymidi2 answers pings."""
 
 import sys
 import threading
