@@ -103,7 +103,13 @@ const QString kUsage = QStringLiteral(
     "                            invites that host. MIDI 1.0 on group 0, SysEx\n"
     "                            included; a lost datagram is made good by the\n"
     "                            copies in the next or sent again on request; no\n"
-    "                            authentication, no chat\n"
+    "                            chat\n"
+    "  --secret TEXT             with --protocol midi2: a host admits only clients\n"
+    "                            that prove this shared secret; a client proves it\n"
+    "                            when its host asks (other users of this computer\n"
+    "                            can read a command line: keep it to trusted ones)\n"
+    "  --user NAME               with --secret: prove, or ask for, this user's name\n"
+    "                            with the secret as its password\n"
     "  --save-settings FILE      write the resulting settings to FILE and exit (no\n"
     "                            window, no link)\n"
     "\n"
@@ -264,6 +270,10 @@ const ValueOption kValueOptions[] = {
        if (fits) c.ttl = v.toInt();
        return needs(!fits, "--ttl needs a whole number from 1 to 255");
      }},
+    {QLatin1StringView("--secret"),
+     [](CommandLine& c, const QString& v) { return needs((c.secret = v).isEmpty(), "--secret needs a secret"); }},
+    {QLatin1StringView("--user"),
+     [](CommandLine& c, const QString& v) { return needs((c.user = v).isEmpty(), "--user needs a name"); }},
     {QLatin1StringView("--save-settings"),
      [](CommandLine& c, const QString& v) {
        return needs((c.saveSettingsFile = v).isEmpty(), "--save-settings needs a file name");
@@ -311,6 +321,10 @@ QString protocolMismatch(const CommandLine& c) {
         "strandlink: --local needs ADDRESS:PORT, for example 192.168.1.20:5000 (an address alone "
         "only with --protocol multicast)");
   if (c.ttl && !multicast) return QStringLiteral("strandlink: --ttl goes with --protocol multicast");
+  if ((!c.secret.isEmpty() || !c.user.isEmpty()) && protocol != settings::Protocol::Midi2)
+    return QStringLiteral("strandlink: --secret and --user go with --protocol midi2");
+  if (!c.user.isEmpty() && c.secret.isEmpty())
+    return QStringLiteral("strandlink: --user needs --secret, the user's password");
   return {};
 }
 

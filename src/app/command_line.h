@@ -25,6 +25,8 @@ struct CommandLine {
   bool localWithoutPort = false;                      // --local ADDRESS alone, which only a group takes
   QString sessionName;                                // --name as given; empty: the host name
   QString remoteSession;                              // --remote NAME: a published session, not an address
+  QString user;                                       // --user: Network MIDI 2.0's user authentication
+  QString secret;                                     // --secret: its shared secret or the user's password
 };
 
 // arguments include the program name first.

@@ -112,6 +112,8 @@ int runHeadless(int argc, char** argv, const app::CommandLine& cl) {
   options.publish = true;
   options.sessionName = cl.sessionName;
   options.remoteSession = cl.remoteSession;
+  options.user = cl.user;
+  options.secret = cl.secret;
   if (const QString renamed = renamedPortsLine(*midi, cl.clientName); !renamed.isEmpty()) {
     std::fprintf(stderr, "strandlink: %s\n", qPrintable(renamed));
   }

@@ -100,7 +100,9 @@ bool HeadlessRun::start() {
                                      .ttl = options_.ttl,
                                      .publish = options_.publish,
                                      .name = options_.sessionName,
-                                     .remoteSession = options_.remoteSession};
+                                     .remoteSession = options_.remoteSession,
+                                     .user = options_.user,
+                                     .secret = options_.secret};
   if (!link_.start(settings_, options)) {
     finish();
     return false;

@@ -46,6 +46,8 @@ struct HeadlessOptions {
   bool publish = false;                // publish the session on the network while it runs
   QString sessionName{};               // the name it is published under; empty: the host name
   QString remoteSession{};             // the peer's published session, in place of the remote address
+  QString user{};                      // Network MIDI 2.0's authentication; empty: none
+  QString secret{};
 };
 
 class HeadlessRun : public QObject {

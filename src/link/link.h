@@ -60,6 +60,9 @@ struct SessionOptions {
   // A peer's session named instead of addressed: looked up at Start (for a short
   // while), its address and port then stand for the settings' remote ones.
   QString remoteSession{};
+  // What a Network MIDI 2.0 link proves or asks for (see protocol::PeerStart).
+  QString user{};
+  QString secret{};
 };
 
 // How long a Start looks for a session named as the remote.

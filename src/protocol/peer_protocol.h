@@ -78,6 +78,10 @@ struct PeerStart {
   settings::Timing timing = settings::Timing::Immediate;
   QString name;  // the session name offered to peers (--name, or the host name)
   int ttl = 1;   // for protocols that send to a group
+  // What proves this side to a peer that asks (Network MIDI 2.0): a shared
+  // secret, or with a user the user's password. Empty: nothing to prove.
+  QString user{};
+  QString secret{};
 };
 
 // How a Start went. On failure every problem has been handed up and nothing is

@@ -136,3 +136,31 @@ TEST(Midi2Session, StrangersAndUnknownCommandsGetOneAnswerAndNaksNone) {
   EXPECT_EQ(codes(host.takeOutgoing()), std::vector<std::uint8_t>{0x8F});
   EXPECT_EQ(host.counters().naks, 2u);
 }
+
+TEST(Midi2Session, SecretsAreProvedByDigestAndWrongOnesTurnedAwaySoon) {
+  Nonce nonce{};
+  for (std::uint8_t i = 0; i < 16; ++i) nonce[i] = i;
+  const auto hex = [](const Digest& d) {
+    std::string s;
+    for (const std::uint8_t b : d) s += "0123456789abcdef"[b >> 4], s += "0123456789abcdef"[b & 15];
+    return s;
+  };
+  EXPECT_EQ(hex(authenticationDigest(nonce, "", "s3cret")),
+            "bb913cc836b213896ba4e54fc1d1c54bc72242421085f10ac4944db11bd9f191");
+  EXPECT_EQ(hex(authenticationDigest(nonce, "ann", "pw")),
+            "4bdb75e2fb1cd25db0b65201ca1252262abc34732d497dd2678764c4a207e349");
+  for (const std::string user : {"", "ann"}) {
+    Session host({{"host", "h1"}, std::nullopt, user, "pw"});
+    Session good({{"a", "ia"}, kHost, user, "pw"});
+    good.start(0);
+    pump(host, good, client(1), 0);
+    EXPECT_EQ(host.established(), 1u);
+    EXPECT_EQ(kinds(good), std::vector{EventKind::Up});
+    // A wrong secret is asked again with a fresh nonce, and the client gives up at once.
+    Session bad({{"b", "ib"}, kHost, user, "guess"});
+    bad.start(0);
+    pump(host, bad, client(2), 0);
+    EXPECT_EQ(host.established(), 1u);
+    EXPECT_EQ(bad.takeEvents().at(0).refusal, Refusal::AuthenticationFailed);
+  }
+}

@@ -17,10 +17,11 @@ namespace {
 
 class PythonPeer {
  public:
-  explicit PythonPeer(int hostPort) {
+  explicit PythonPeer(int hostPort, const QString& secret = {}) {
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_.start(QStringLiteral("/usr/bin/python3"),
-                   {QStringLiteral(STRANDLINK_PYMIDI2_PEER), QStringLiteral("127.0.0.1"), QString::number(hostPort)});
+    QStringList args{QStringLiteral(STRANDLINK_PYMIDI2_PEER), QStringLiteral("127.0.0.1"), QString::number(hostPort)};
+    if (!secret.isEmpty()) args << secret;
+    process_.start(QStringLiteral("/usr/bin/python3"), args);
   }
   ~PythonPeer() {
     process_.kill();
@@ -89,6 +90,23 @@ TEST(Pymidi2Interop, ClientInvitesOurHostMidiPassesBothWaysAndByeEndsIt) {
 
   peer.say(QStringLiteral("bye"));
   ASSERT_TRUE(waitFor([&] { return sink.status == protocol::LinkStatus::NotConnected; }, 5000));
+}
+
+// Its digest of the shared secret against ours.
+TEST(Pymidi2Interop, ClientProvesTheSecretOurHostAsksFor) {
+  const int port = freePortPair();
+  RecordingBoxes boxes;
+  report::Reporter reporter{boxes};
+  RecordingPeerSink sink{reporter};
+  protocol::PeerFilter filter;
+  protocol::midi2::Midi2Protocol host{{sink, filter}};
+  protocol::PeerStart s;
+  s.settings.localHost = QStringLiteral("127.0.0.1");
+  s.settings.localPort = QString::number(port);
+  s.secret = QStringLiteral("s3cret");
+  ASSERT_TRUE(host.start(s).running());
+  PythonPeer peer(port, s.secret);
+  ASSERT_TRUE(waitFor([&] { return sink.status == protocol::LinkStatus::Connected; }, 15000));
 }
 
 }  // namespace strandlink::test

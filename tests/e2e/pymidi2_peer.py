@@ -1,4 +1,4 @@
-"""pymidi2_peer.py HOST PORT: pymidi2 invites the host, then prints "rx WORD ..."
+"""pymidi2_peer.py HOST PORT [SECRET]: pymidi2 invites the host, then prints "rx WORD ..."
 (hex) per packet received; stdin "tx WORD ..." sends one packet, "bye" ends it.
 pymidi2 reads one packet per command, no empty ones, and no sequence numbers:
 the commands are read here, copies dropped by number; pymidi2 answers pings."""
@@ -29,7 +29,7 @@ def read_input(transport):
 
 
 def main():
-    transport = UDPTransport(sys.argv[1], int(sys.argv[2]))
+    transport = UDPTransport(sys.argv[1], int(sys.argv[2]), auth=sys.argv[3] if len(sys.argv) > 3 else None)
     transport._connect()
     say("connected")
     threading.Thread(target=read_input, args=(transport,), daemon=True).start()

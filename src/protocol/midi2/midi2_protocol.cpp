@@ -68,7 +68,7 @@ StartOutcome Midi2Protocol::start(const PeerStart& start) {
   host_ = checked.addresses->host;
   name_ = start.name.toStdString();
   instanceId_ = settings::productInstanceId().toStdString();
-  SessionConfig config{{name_, instanceId_}, std::nullopt};
+  SessionConfig config{{name_, instanceId_}, std::nullopt, start.user.toStdString(), start.secret.toStdString()};
   if (host_) config.host = endpointOf(*host_);
   session_ = std::make_unique<Session>(std::move(config));
   for (UmpReader& r : readers_) r = UmpReader();

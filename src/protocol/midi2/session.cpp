@@ -129,11 +129,7 @@ void Session::takeAsHost(const Endpoint& from, const Command& command, Micros no
   switch (CommandCode(command.code)) {
     case CommandCode::Invitation: return takeInvitation(from, command, now);
     case CommandCode::InvitationWithAuth:
-    case CommandCode::InvitationWithUserAuth:
-      // We ask no one to authenticate.
-      ++counters_.refusedInvitations;
-      if (mayAnswerStranger(from, now)) appendBye(to(from), ByeReason::NoMatchingAuth);
-      return;
+    case CommandCode::InvitationWithUserAuth: return takeProof(from, command, now);
     case CommandCode::Bye:
       if (slot) end(*slot, rtp::DownReason::PeerLeft, now);
       return;
@@ -168,9 +164,8 @@ void Session::takeAsClient(const Command& command, Micros now) {
       return;
     case CommandCode::AuthRequired:
     case CommandCode::UserAuthRequired:
-      if (!inviting) return;
-      appendBye(to(s.peer), ByeReason::InvitationCanceled);
-      return refused(Refusal::WantsAuthentication, now);
+      if (inviting) prove(command, now);
+      return;
     case CommandCode::Bye:
       if (s.state == State::Established) return end(0, rtp::DownReason::PeerLeft, now);
       if (inviting)
@@ -195,11 +190,17 @@ void Session::takeInvitation(const Endpoint& from, const Command& command, Micro
   };
   // A peer we could not tell from another after a restart is turned away.
   if (who.name.empty() || who.instanceId.empty()) return refuse(ByeReason::Rejected);
-  std::optional<std::size_t> slot = slotOf(from);
+  const std::optional<std::size_t> slot = slotOf(from);
   if (slot && sameIdentity(slots_[*slot].identity, who)) {
     appendInvitation(to(from), CommandCode::Accepted, config_.us);  // our reply was lost
     return;
   }
+  if (!config_.secret.empty()) return challenge(from, std::move(who), 0, now);
+  admit(from, std::move(who), now);
+}
+
+void Session::admit(const Endpoint& from, Identity who, Micros now) {
+  std::optional<std::size_t> slot = slotOf(from);
   // The same peer from a new port (restarted) replaces its old session at once.
   if (!slot) {
     for (std::size_t i = 0; i < slots_.size(); ++i)
@@ -208,7 +209,11 @@ void Session::takeInvitation(const Endpoint& from, const Command& command, Micro
   if (slot) end(*slot, rtp::DownReason::PeerRestarted, now);
   else {
     const auto free = std::ranges::find_if(slots_, [](const Slot& s) { return s.state == State::Idle; });
-    if (free == slots_.end()) return refuse(ByeReason::TooManySessions);
+    if (free == slots_.end()) {
+      ++counters_.refusedInvitations;
+      if (mayAnswerStranger(from, now)) appendBye(to(from), ByeReason::TooManySessions);
+      return;
+    }
     slot = std::size_t(free - slots_.begin());
   }
   Slot& s = slots_[*slot];
@@ -219,6 +224,78 @@ void Session::takeInvitation(const Endpoint& from, const Command& command, Micro
   s.deadline = now + kWatchdogMicros;
   appendInvitation(to(from), CommandCode::Accepted, config_.us);
   event(eventOf(EventKind::Up, *slot));
+}
+
+// A fresh nonce for each question; a client that keeps guessing is answered
+// for a while, then turned away.
+void Session::challenge(const Endpoint& from, Identity who, int attempts, Micros now) {
+  constexpr Micros kForgotten = 30 * kSecond;
+  auto at = std::ranges::find_if(challenges_, [&](const Challenge& c) { return c.asked != 0 && c.from == from; });
+  if (at == challenges_.end())
+    at = std::ranges::min_element(challenges_, [&](const Challenge& a, const Challenge& b) {
+      return (now - a.asked > kForgotten ? 0 : a.asked) < (now - b.asked > kForgotten ? 0 : b.asked);
+    });
+  if (attempts == 0 && !mayAnswerStranger(from, now)) return;
+  *at = {from, std::move(who), freshNonce(), attempts, now == 0 ? 1 : now};
+  const bool withUser = !config_.user.empty();
+  std::vector<std::uint8_t>& out = to(from);
+  const std::size_t header = out.size();
+  appendInvitation(out, withUser ? CommandCode::UserAuthRequired : CommandCode::AuthRequired, config_.us,
+                   attempts > 0 ? 0x01 : 0x00);
+  out.insert(out.begin() + std::ptrdiff_t(header + 4), at->nonce.begin(), at->nonce.end());
+  out[header + 1] = std::uint8_t(out[header + 1] + 4);
+}
+
+void Session::takeProof(const Endpoint& from, const Command& command, Micros now) {
+  const bool withUser = command.code == std::uint8_t(CommandCode::InvitationWithUserAuth);
+  const auto at = std::ranges::find_if(challenges_, [&](const Challenge& c) { return c.asked != 0 && c.from == from; });
+  if (config_.secret.empty() || at == challenges_.end() || withUser != !config_.user.empty()) {
+    ++counters_.refusedInvitations;
+    if (mayAnswerStranger(from, now))
+      appendBye(to(from), config_.secret.empty() || at != challenges_.end() ? ByeReason::NoMatchingAuth
+                                                                            : ByeReason::AuthWithoutChallenge);
+    return;
+  }
+  if (command.words() < 8) {
+    ++counters_.malformed;
+    return;
+  }
+  const std::string user = withUser ? readText(command, 8) : std::string();
+  const Digest expected = authenticationDigest(at->nonce, config_.user, config_.secret);
+  Challenge asked = std::exchange(*at, Challenge{});
+  if (user == config_.user && sameDigest(command.payload.first(32), expected))
+    return admit(from, std::move(asked.identity), now);
+  if (asked.attempts + 1 >= 3) {
+    ++counters_.refusedInvitations;
+    appendBye(to(from), withUser && user != config_.user ? ByeReason::UserNotFound : ByeReason::AuthFailed);
+    return;
+  }
+  challenge(from, std::move(asked.identity), asked.attempts + 1, now);
+}
+
+// Once: a host that asks again after our digest has refused it.
+void Session::prove(const Command& command, Micros now) {
+  Slot& s = slots_[0];
+  const bool withUser = command.code == std::uint8_t(CommandCode::UserAuthRequired);
+  const bool able = !config_.secret.empty() && withUser == !config_.user.empty();
+  if (!able || (command.byte3 != 0 && s.proved) || command.words() < 4) {
+    appendBye(to(s.peer), ByeReason::InvitationCanceled);
+    return refused(able ? Refusal::AuthenticationFailed : Refusal::WantsAuthentication, now);
+  }
+  Nonce nonce{};
+  std::copy_n(command.payload.begin(), nonce.size(), nonce.begin());
+  const Digest digest = authenticationDigest(nonce, withUser ? config_.user : "", config_.secret);
+  std::vector<std::uint32_t> words;
+  std::vector<std::uint8_t> bytes(digest.begin(), digest.end());
+  if (withUser) bytes.insert(bytes.end(), config_.user.begin(), config_.user.end());
+  bytes.resize((bytes.size() + 3) / 4 * 4, 0);
+  for (std::size_t i = 0; i < bytes.size(); i += 4)
+    words.push_back(std::uint32_t(bytes[i]) << 24 | std::uint32_t(bytes[i + 1]) << 16 |
+                    std::uint32_t(bytes[i + 2]) << 8 | bytes[i + 3]);
+  appendCommand(to(s.peer), withUser ? CommandCode::InvitationWithUserAuth : CommandCode::InvitationWithAuth, 0, 0,
+                words);
+  s.proved = true;
+  s.deadline = now + kWatchdogMicros;
 }
 
 void Session::takeSessionCommand(std::size_t slot, const Command& command, Micros now) {
@@ -311,7 +388,10 @@ void Session::invite(Micros now) {
   s.peer = *config_.host;
   ++s.attempts;
   s.deadline = now + kWatchdogMicros;
-  appendInvitation(to(s.peer), CommandCode::Invitation, config_.us);
+  s.proved = false;
+  // What we can prove, should the host ask.
+  const std::uint8_t able = config_.secret.empty() ? 0 : config_.user.empty() ? 0x01 : 0x02;
+  appendInvitation(to(s.peer), CommandCode::Invitation, config_.us, able);
 }
 
 void Session::refused(Refusal refusal, Micros now) {

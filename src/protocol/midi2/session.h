@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/midi2/authentication.h"
 #include "protocol/midi2/command_codec.h"
 #include "protocol/rtp/session_output.h"
 
@@ -40,10 +41,15 @@ inline constexpr Micros kReinviteMicros = 10'000'000;
 struct SessionConfig {
   Identity us;
   std::optional<Endpoint> host;  // none: we are the host
+  // Empty: no authentication. A host with a secret admits only clients that prove
+  // it (with a user: that user's name and the secret as its password); a client
+  // proves it when asked.
+  std::string user{};
+  std::string secret{};
 };
 
 // Why a client's invitation went nowhere.
-enum class Refusal : std::uint8_t { None, NoAnswer, Declined, Busy, WantsAuthentication };
+enum class Refusal : std::uint8_t { None, NoAnswer, Declined, Busy, WantsAuthentication, AuthenticationFailed };
 
 enum class EventKind : std::uint8_t {
   Up,         // a session came up in slot
@@ -120,6 +126,15 @@ class Session {
     // low bits: one that comes late is still played, once.
     std::bitset<256> missed;
     bool resends = true;  // false once the peer said it cannot send again
+    bool proved = false;  // a client: our digest went to the host
+  };
+  // A host's question to a client that has not yet proved the secret.
+  struct Challenge {
+    Endpoint from;
+    Identity identity;
+    Nonce nonce{};
+    int attempts = 0;
+    Micros asked = 0;
   };
   static constexpr int kMissedWindow = 256;
 
@@ -127,6 +142,10 @@ class Session {
   void takeAsHost(const Endpoint& from, const Command& command, Micros now);
   void takeAsClient(const Command& command, Micros now);
   void takeInvitation(const Endpoint& from, const Command& command, Micros now);
+  void admit(const Endpoint& from, Identity who, Micros now);
+  void challenge(const Endpoint& from, Identity who, int attempts, Micros now);
+  void takeProof(const Endpoint& from, const Command& command, Micros now);
+  void prove(const Command& command, Micros now);
   void takeSessionCommand(std::size_t slot, const Command& command, Micros now);
   void takeData(std::size_t slot, const Command& command);
   bool fillGap(Slot& s, std::uint16_t sequence, int ahead);
@@ -146,6 +165,7 @@ class Session {
   std::vector<SessionEvent> events_;
   std::vector<Command> commands_;
   bool askedThisDatagram_ = false;
+  std::array<Challenge, kMaxClients> challenges_{};
   SessionCounters counters_;
   // Strangers told that they have no session: each at most once a second, and
   // all of them at most kStrangerAnswers a second, so a flood gets few answers.
