@@ -208,7 +208,7 @@ UmpCounters Midi2Protocol::received() const {
 }
 
 LinkFigures Midi2Protocol::figures() {
-  LinkFigures f{Measure::Session, {}, WholeLink{}};
+  LinkFigures f{Measure::Sessions, {}, WholeLink{}};
   f.link.status = status_;
   f.link.refused = context_.filter.refused();
   if (!session_) return f;
@@ -220,9 +220,9 @@ LinkFigures Midi2Protocol::figures() {
     p.name = QString::fromStdString(session_->identityOf(slot).name);
     p.address = socketAddressOf(*peer);
     p.status = protocol::LinkStatus::Connected;
-    p.packetsLost = c.lost - std::min(c.lost, c.recovered);
   }
   const UmpCounters in = received();
+  f.link.commandsLost = c.lost - std::min(c.lost, c.recovered);
   f.link.datagramsIn = datagramsIn_;
   f.link.messagesIn = in.messages;
   f.link.dropped = c.malformed + in.otherGroups + in.notCarried + in.brokenSysEx + in.cutPackets;
