@@ -93,6 +93,9 @@ TEST(Midi2Link, HostAndClientCarryEveryKindBothWaysAndEndTogether) {
   EXPECT_TRUE(figures.contains(QStringLiteral("lost 0 commands, 0 dropped"))) << figures.toStdString();
   guest.midi2.stop();
   ASSERT_TRUE(waitFor([&] { return !host.connected(); }, 5000));
+  EXPECT_TRUE(host.sink.notices.contains(
+      QStringLiteral("Network MIDI 2.0 session with end %1 ended: it ended the session").arg(guest.port)))
+      << host.sink.notices.join(u'\n').toStdString();
 }
 
 // Notes 63 to 65 lost in a row: the copies in the next datagram bring two, a

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "base/monotonic_clock.h"
 #include "net/addresses.h"
@@ -21,6 +22,18 @@ constexpr int kReadsPerWake = 64;
 
 Endpoint endpointOf(const sockaddr_in& a) { return {ntohl(a.sin_addr.s_addr), ntohs(a.sin_port)}; }
 sockaddr_in socketAddressOf(const Endpoint& e) { return net::makeAddress(htonl(e.address), e.port); }
+
+UmpRefusal umpRefusalOf(Refusal r) {
+  switch (r) {
+    case Refusal::Declined: return UmpRefusal::Declined;
+    case Refusal::Busy: return UmpRefusal::Busy;
+    case Refusal::WantsAuthentication: return UmpRefusal::WantsSecret;
+    case Refusal::AuthenticationFailed: return UmpRefusal::SecretRefused;
+    case Refusal::None:
+    case Refusal::NoAnswer: break;
+  }
+  return UmpRefusal::NoAnswer;
+}
 
 void addCounters(UmpCounters& to, const UmpCounters& from) {
   to.messages += from.messages;
@@ -75,6 +88,7 @@ StartOutcome Midi2Protocol::start(const PeerStart& start) {
   retired_ = {};
   datagramsIn_ = 0;
   otherWire_.sessionStarted();
+  refusalSaid_ = false;
   status_ = protocol::LinkStatus::NotConnected;
   notifier_ = std::make_unique<net::ReadNotifier>(socket_.descriptor(), [this] { readDatagrams(); });
   session_->start(context_.now());
@@ -144,7 +158,8 @@ bool Midi2Protocol::takeEvents(std::int64_t arrival) {
       case EventKind::Up:
         if (const auto peer = session_->peerOf(e.slot)) sender_.open(e.slot, *peer);
         readers_[e.slot].reset();
-        context_.sink.peerNotice(SessionUp{session_->identityOf(e.slot).name});
+        refusalSaid_ = false;
+        context_.sink.peerNotice(UmpSessionUp{session_->identityOf(e.slot).name});
         break;
       case EventKind::Down:
         sender_.close(e.slot);
@@ -152,7 +167,10 @@ bool Midi2Protocol::takeEvents(std::int64_t arrival) {
         readers_[e.slot] = UmpReader();
         // A restarted peer's new session is up within the same call: the link
         // still hears of the fall, which releases what the old one left sounding.
-        context_.sink.peerNotice(SessionEnded{e.reason});
+        context_.sink.peerNotice(UmpSessionEnded{e.peerName, e.reason == rtp::DownReason::PeerLeft ? UmpEnd::PeerLeft
+                                                             : e.reason == rtp::DownReason::PeerRestarted
+                                                                 ? UmpEnd::PeerRestarted
+                                                                 : UmpEnd::NoAnswer});
         if (session_ && status_ == protocol::LinkStatus::Connected && session_->established() == 0) {
           status_ = protocol::LinkStatus::NotConnected;
           context_.sink.peerStatus(status_);
@@ -165,7 +183,9 @@ bool Midi2Protocol::takeEvents(std::int64_t arrival) {
       case EventKind::Data:
         if (!deliver(e.slot, e.words, arrival)) return false;
         break;
-      case EventKind::Refused: context_.sink.peerNotice(InvitationRefused{}); break;
+      case EventKind::Refused:
+        if (!std::exchange(refusalSaid_, true)) context_.sink.peerNotice(UmpInvitationRefused{umpRefusalOf(e.refusal)});
+        break;
     }
     if (!session_) return false;
   }

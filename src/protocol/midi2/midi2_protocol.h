@@ -72,6 +72,7 @@ class Midi2Protocol final : public PeerProtocol {
   QTimer wakeup_;
   std::vector<std::uint8_t> buffer_;
   std::uint64_t datagramsIn_ = 0;
+  bool refusalSaid_ = false;  // once until a session comes up
   protocol::LinkStatus status_ = protocol::LinkStatus::NotConnected;
 };
 

@@ -407,6 +407,7 @@ void Session::refused(Refusal refusal, Micros now) {
 void Session::end(std::size_t slot, rtp::DownReason reason, Micros now) {
   SessionEvent e = eventOf(EventKind::Down, slot);
   e.reason = reason;
+  e.peerName = slots_[slot].identity.name;
   event(std::move(e));
   Slot& s = slots_[slot];
   if (isHost()) {

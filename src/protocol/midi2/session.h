@@ -68,6 +68,7 @@ struct SessionEvent {
   std::uint16_t sequence = 0;
   std::uint16_t count = 0;
   std::vector<std::uint32_t> words;
+  std::string peerName;  // Up, Down: the name the peer goes by
 };
 
 struct Outgoing {
