@@ -15,8 +15,10 @@ packages=(
   dpkg-dev man-db lintian  # dpkg-shlibdeps for the package's dependencies; man for its page; its checks
   qmidinet  # the multicast MIDI gateway the interoperation test runs against
   libavahi-client-dev avahi-daemon avahi-utils dbus  # discovery; the daemon and tools for its tests
+  libsodium-dev  # SHA-256 for Network MIDI 2.0's authentication
   nodejs  # runs the independent RTP-MIDI peer of the interoperation test
   libfmt-dev  # rtpmidid's peer library (third_party/rtpmidid-peer) for its interoperation test
+  python3-zeroconf python3-typing-extensions  # pymidi2, the Network MIDI 2.0 client of its interoperation test
 )
 # npm installs that peer. Some builds of nodejs bring their own npm (and conflict
 # with Debian's package): only where the command is missing.

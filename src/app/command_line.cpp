@@ -19,7 +19,7 @@ const QString kUsage = QStringLiteral(
     "                  [--[no-]peer-filter] [--key-file FILE] [--thru] [LINK OPTIONS]\n"
     "       strandlink --save-settings FILE [--settings FILE] [LINK OPTIONS]\n"
     "       strandlink --list-devices [--name NAME]\n"
-    "       strandlink --list-peers [--protocol rtp|classic]\n"
+    "       strandlink --list-peers [--protocol rtp|classic|midi2]\n"
     "       strandlink --headless --protocol multicast [--remote GROUP:PORT]\n"
     "                  [--local ADDRESS] [--ttl N] [--name NAME] [...]\n"
     "       strandlink --demo\n"
@@ -51,10 +51,11 @@ const QString kUsage = QStringLiteral(
     "  --list-peers     print the sessions published on the network (name, host,\n"
     "                   address:port) found within about 2 s and exit: 0 when any\n"
     "                   was found; needs the Avahi daemon\n"
-    "  --protocol rtp|classic\n"
+    "  --protocol rtp|classic|midi2\n"
     "                   with --list-peers: rtp lists RTP-MIDI sessions (as a Mac,\n"
-    "                   rtpMIDI on Windows or an iPad publish them), classic (the\n"
-    "                   default) lists other copies of Strandlink\n"
+    "                   rtpMIDI on Windows or an iPad publish them), midi2 Network\n"
+    "                   MIDI 2.0 hosts, classic (the default) lists other copies\n"
+    "                   of Strandlink\n"
     "  --protocol multicast\n"
     "                   link with every computer of a multicast group on the LAN\n"
     "                   (other copies, or the gateways that send raw MIDI to\n"
@@ -113,6 +114,21 @@ const QString kUsage = QStringLiteral(
     "                            strangers out); repeatable, implies --admit\n"
     "                            listed unless given; strandlink.conf's\n"
     "                            link/allow lists more\n"
+    "                            invited). midi2 is Network MIDI 2.0 (Windows MIDI\n"
+    "                            Services, MIDI 2.0 devices): without --remote\n"
+    "                            this side is a host for up to 8 clients on\n"
+    "                            --local (usual port 5673), published on the\n"
+    "                            network; with --remote HOST:PORT or NAME it\n"
+    "                            invites that host. MIDI 1.0 on group 0, SysEx\n"
+    "                            included; a lost datagram is made good by the\n"
+    "                            copies in the next or sent again on request; no\n"
+    "                            chat\n"
+    "  --secret TEXT             with --protocol midi2: a host admits only clients\n"
+    "                            that prove this shared secret; a client proves it\n"
+    "                            when its host asks (other users of this computer\n"
+    "                            can read a command line: keep it to trusted ones)\n"
+    "  --user NAME               with --secret: prove, or ask for, this user's name\n"
+    "                            with the secret as its password\n"
     "  --save-settings FILE      write the resulting settings to FILE and exit (no\n"
     "                            window, no link)\n"
     "\n"
@@ -285,6 +301,10 @@ const ValueOption kValueOptions[] = {
      }},
     {QLatin1StringView("--key-file"),
      [](CommandLine& c, const QString& v) { return needs((c.keyFile = v).isEmpty(), "--key-file needs a file name"); }},
+    {QLatin1StringView("--secret"),
+     [](CommandLine& c, const QString& v) { return needs((c.secret = v).isEmpty(), "--secret needs a secret"); }},
+    {QLatin1StringView("--user"),
+     [](CommandLine& c, const QString& v) { return needs((c.user = v).isEmpty(), "--user needs a name"); }},
     {QLatin1StringView("--save-settings"),
      [](CommandLine& c, const QString& v) {
        return needs((c.saveSettingsFile = v).isEmpty(), "--save-settings needs a file name");
@@ -316,7 +336,7 @@ CommandLine listPeers(CommandLine c, const Flags& f) {
     return fail(QStringLiteral("strandlink: --list-peers takes no other option but --protocol"));
   const protocol::ProtocolRow& listed = protocol::protocolRow(protocol.value_or(protocol::protocols().front().value));
   if (listed.serviceType.isEmpty())
-    return fail(QStringLiteral("strandlink: --protocol with --list-peers needs rtp or classic"));
+    return fail(QStringLiteral("strandlink: --protocol with --list-peers needs rtp, classic or midi2"));
   c.peerServiceType = listed.serviceType;
   c.overrides.protocol.reset();
   c.mode = CommandLine::Mode::ListPeers;
@@ -334,6 +354,10 @@ QString protocolMismatch(const CommandLine& c) {
   if (c.ttl && !multicast) return QStringLiteral("strandlink: --ttl goes with --protocol multicast");
   if (!c.keyFile.isEmpty() && protocol && protocol != settings::Protocol::Classic)
     return QStringLiteral("strandlink: --key-file goes with --protocol classic");
+  if ((!c.secret.isEmpty() || !c.user.isEmpty()) && protocol != settings::Protocol::Midi2)
+    return QStringLiteral("strandlink: --secret and --user go with --protocol midi2");
+  if (!c.user.isEmpty() && c.secret.isEmpty())
+    return QStringLiteral("strandlink: --user needs --secret, the user's password");
   return {};
 }
 

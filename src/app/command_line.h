@@ -29,6 +29,8 @@ struct CommandLine {
   std::optional<settings::Admission> admission;       // --admit, or listed when --allow is given
   QStringList allowed;                                // --allow, each as given
   QString keyFile;                                    // --key-file: the classic link's shared key
+  QString user;                                       // --user: Network MIDI 2.0's user authentication
+  QString secret;                                     // --secret: its shared secret or the user's password
 };
 
 // arguments include the program name first.

@@ -128,6 +128,8 @@ int runHeadless(int argc, char** argv, const app::CommandLine& cl) {
   options.admission = cl.admission;
   options.allowed = cl.allowed;
   options.keyFile = cl.keyFile;
+  options.user = cl.user;
+  options.secret = cl.secret;
   if (const QString renamed = renamedPortsLine(*midi, cl.clientName); !renamed.isEmpty()) {
     std::fprintf(stderr, "strandlink: %s\n", qPrintable(renamed));
   }

@@ -120,7 +120,9 @@ bool HeadlessRun::start() {
                                      .remoteSession = options_.remoteSession,
                                      .admission = admission(),
                                      .allowed = settings::loadAllowed() + options_.allowed,
-                                     .key = key_};
+                                     .key = key_,
+                                     .user = options_.user,
+                                     .secret = options_.secret};
   if (!link_.start(settings_, options)) {
     finish();
     return false;

@@ -50,6 +50,8 @@ struct HeadlessOptions {
   std::optional<settings::Admission> admission{};  // this run's rule (remembered); otherwise the remembered one
   QStringList allowed{};                           // inviters let in besides strandlink.conf's
   QString keyFile{};                   // the classic link's shared key (settings/key_file.h); empty: none
+  QString user{};                      // Network MIDI 2.0's authentication; empty: none
+  QString secret{};
 };
 
 class HeadlessRun : public QObject {

@@ -123,6 +123,31 @@ QString groupText(const LinkFigures& f) {
       .arg(f.link.dropped);
 }
 
+// Sessions: "Link: 2 peers in session (10.0.0.1:5673, ...), in 12 datagrams / 12
+// messages, out 5 datagrams / 5 messages, lost 0 commands, 0 dropped".
+QString sessionsText(const LinkFigures& f) {
+  if (groupQuiet(f)) return {};
+  QString peers = peersHeard(f.peers);
+  peers.replace(QStringLiteral(" heard"), QStringLiteral(" in session"));
+  return QStringLiteral(
+             "Link: %1, in %2 datagrams / %3 messages, out %4 datagrams / %5 messages, lost %6 commands, "
+             "%7 dropped")
+      .arg(peers)
+      .arg(f.link.datagramsIn)
+      .arg(f.link.messagesIn)
+      .arg(f.link.datagramsOut)
+      .arg(f.link.messagesOut)
+      .arg(f.link.commandsLost)
+      .arg(f.link.dropped);
+}
+
+QString sessionsSummary(const LinkFigures& f) {
+  if (groupQuiet(f)) return {};
+  if (f.link.status != LinkStatus::Connected || f.peers.empty())
+    return QStringLiteral("No session, %1 commands lost").arg(f.link.commandsLost);
+  return QStringLiteral("%1 in session, %2 commands lost").arg(peerCount(f.peers.size())).arg(f.link.commandsLost);
+}
+
 // "2 peers heard, 0 dropped"; "No peer heard" while no member is.
 QString groupSummary(const LinkFigures& f) {
   if (groupQuiet(f)) return {};
@@ -138,6 +163,7 @@ QString figuresText(const LinkFigures& figures) {
     case protocol::Measure::Probes: return probesText(figures);
     case protocol::Measure::Session: return sessionText(figures);
     case protocol::Measure::Group: return groupText(figures);
+    case protocol::Measure::Sessions: return sessionsText(figures);
   }
   return {};
 }
@@ -147,6 +173,7 @@ QString figuresSummary(const LinkFigures& figures) {
     case protocol::Measure::Probes: return probesSummary(figures);
     case protocol::Measure::Session: return sessionSummary(figures);
     case protocol::Measure::Group: return groupSummary(figures);
+    case protocol::Measure::Sessions: return sessionsSummary(figures);
   }
   return {};
 }

@@ -155,7 +155,8 @@ bool Link::startProtocol(settings::Protocol kind, const settings::Settings& sett
     protocol_ = protocol::protocolRow(kind).make(protocol::PeerContext{*this, filter_, admission_, clock_});
     protocolKind_ = kind;
   }
-  protocol::PeerStart start{settings, options.timing, sessionName(options.name), options.ttl, options.key};
+  protocol::PeerStart start{settings, options.timing, sessionName(options.name), options.ttl, options.key,
+                            options.user, options.secret};
   const protocol::StartOutcome outcome = protocol_->start(start);
   startProblem_ = outcome.refused;
   if (outcome.result == protocol::StartOutcome::Result::CannotCreateSocket) emit cannotGoOn();

@@ -67,6 +67,9 @@ struct SessionOptions {
   QStringList allowed{};
   // The classic link's shared key; empty: none.
   std::vector<std::uint8_t> key{};
+  // What a Network MIDI 2.0 link proves or asks for (see protocol::PeerStart).
+  QString user{};
+  QString secret{};
 };
 
 // How long a Start looks for a session named as the remote.

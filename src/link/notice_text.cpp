@@ -110,6 +110,26 @@ struct Worded {
   QString operator()(const protocol::InvitationRefused&) const {
     return QStringLiteral("The RTP-MIDI peer refused the invitation; asking again every 5 s");
   }
+  QString operator()(const protocol::UmpSessionUp& up) const {
+    return QStringLiteral("Network MIDI 2.0 session with %1 is up").arg(peerName(up.peerName));
+  }
+  QString operator()(const protocol::UmpSessionEnded& ended) const {
+    const char* why = ended.reason == protocol::UmpEnd::PeerLeft        ? "it ended the session"
+                      : ended.reason == protocol::UmpEnd::PeerRestarted ? "it restarted"
+                                                                        : "it answered none of five pings";
+    return QStringLiteral("Network MIDI 2.0 session with %1 ended: %2")
+        .arg(peerName(ended.peerName), QString::fromLatin1(why));
+  }
+  QString operator()(const protocol::UmpInvitationRefused& r) const {
+    using protocol::UmpRefusal;
+    const char* what = r.refusal == UmpRefusal::NoAnswer   ? "did not answer the invitation"
+                       : r.refusal == UmpRefusal::Declined ? "refused the invitation"
+                       : r.refusal == UmpRefusal::Busy     ? "has no room for another session"
+                       : r.refusal == UmpRefusal::WantsSecret
+                           ? "asks for a secret (give it with --secret, and --user when it asks for a user)"
+                           : "refused our secret";
+    return QStringLiteral("The Network MIDI 2.0 host %1; inviting again every 10 s").arg(QString::fromLatin1(what));
+  }
   QString operator()(const protocol::InviterRefused& r) const {
     const QString shown = r.name.empty() ? QStringLiteral("(no name)") : peerName(r.name);
     return QStringLiteral("Refused an RTP-MIDI invitation from %1 at %2: only %3")

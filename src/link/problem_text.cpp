@@ -143,6 +143,7 @@ QString peerMend(settings::Protocol listener) {
     case settings::Protocol::Classic: return QStringLiteral("give the peer the classic port");
     case settings::Protocol::Rtp: return QStringLiteral("set the peer to RTP-MIDI");
     case settings::Protocol::Multicast: return QStringLiteral("keep the peer off the group's port");
+    case settings::Protocol::Midi2: return QStringLiteral("set the peer to Network MIDI 2.0");
   }
   return {};
 }
@@ -150,10 +151,9 @@ QString peerMend(settings::Protocol listener) {
 // "This port gets RTP-MIDI invitations: choose RTP-MIDI, or give the peer the classic port".
 QString otherWireLine(const protocol::OtherWireHeard& heard) {
   const QString gets = QStringLiteral("This port gets %1").arg(wireName(heard.heard));
-  if (heard.heard == protocol::Wire::NetworkMidi2)
-    return gets + QStringLiteral(", which this program does not speak: set the peer to %1")
-                      .arg(protocol::protocolRow(heard.listener).label);
-  const auto speaks = heard.heard == protocol::Wire::Classic ? settings::Protocol::Classic : settings::Protocol::Rtp;
+  const auto speaks = heard.heard == protocol::Wire::Classic        ? settings::Protocol::Classic
+                      : heard.heard == protocol::Wire::NetworkMidi2 ? settings::Protocol::Midi2
+                                                                    : settings::Protocol::Rtp;
   return gets + QStringLiteral(": choose %1, or %2").arg(protocol::protocolRow(speaks).label, peerMend(heard.listener));
 }
 

@@ -8,6 +8,7 @@
 
 #include "discovery/avahi_connection.h"
 #include "protocol/protocol_registry.h"
+#include "settings/preferences.h"
 #include "version.h"
 
 namespace strandlink::link {
@@ -22,6 +23,10 @@ std::optional<discovery::Advert> sessionAdvert(settings::Protocol protocol, cons
   if (protocol == settings::Protocol::Classic) {
     advert.txt = {QByteArrayLiteral("txtvers=1"), QByteArrayLiteral("protocol=classic"),
                   QByteArrayLiteral("version=") + QByteArray(kVersion)};
+  } else if (protocol == settings::Protocol::Midi2) {
+    // The same name and id as our invitations say, so a peer matches the two.
+    advert.txt = {QByteArrayLiteral("UMPEndpointName=") + name.toUtf8().left(98),
+                  QByteArrayLiteral("ProductInstanceId=") + settings::productInstanceId().toLatin1()};
   }
   return advert;
 }

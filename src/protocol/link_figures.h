@@ -19,9 +19,10 @@ enum class LinkStatus { NotConnected, Connected };
 
 // How a protocol measures its link, and so which of the figures below it fills.
 enum class Measure : std::uint8_t {
-  Probes,   // one peer, probed once a second (classic)
-  Session,  // one peer in a session: clock exchanges, sequence numbers, journals (RTP)
-  Group,    // the members of a group, heard but never asked (multicast)
+  Probes,    // one peer, probed once a second (classic)
+  Session,   // one peer in a session: clock exchanges, sequence numbers, journals (RTP)
+  Group,     // the members of a group, heard but never asked (multicast)
+  Sessions,  // up to eight peers in sessions of their own, kept alive by pings (Network MIDI 2.0)
 };
 
 struct PeerFigures {
@@ -68,6 +69,8 @@ struct WholeLink {
   std::uint64_t datagramsOut = 0;
   std::uint64_t messagesOut = 0;
   std::uint64_t dropped = 0;
+  // Sessions: the peers' commands that never came, not even when asked for again.
+  std::uint64_t commandsLost = 0;
 };
 
 struct LinkFigures {

@@ -79,7 +79,24 @@ struct InviterAsks {
   rtp::PeerAddress from;
 };
 
-using PeerNotice = std::variant<OversizeIgnored, GarbageDropped, MalformedDropped, KeyMissing, SessionUp,
-                                SessionEnded, InvitationRefused, InviterRefused, InviterAsks>;
+// Network MIDI 2.0: a session with a peer (one of a host's clients, or our
+// host) came up or ended, and why an invitation of ours went nowhere.
+enum class UmpEnd : std::uint8_t { PeerLeft, PeerRestarted, NoAnswer };
+enum class UmpRefusal : std::uint8_t { NoAnswer, Declined, Busy, WantsSecret, SecretRefused };
+struct UmpSessionUp {
+  std::string peerName;
+};
+struct UmpSessionEnded {
+  std::string peerName;
+  UmpEnd reason = UmpEnd::PeerLeft;
+};
+// Said once until a session comes up: the invitation is repeated every few seconds.
+struct UmpInvitationRefused {
+  UmpRefusal refusal = UmpRefusal::NoAnswer;
+};
+
+using PeerNotice =
+    std::variant<OversizeIgnored, GarbageDropped, MalformedDropped, KeyMissing, SessionUp, SessionEnded,
+                 InvitationRefused, InviterRefused, InviterAsks, UmpSessionUp, UmpSessionEnded, UmpInvitationRefused>;
 
 }  // namespace strandlink::protocol

@@ -85,6 +85,10 @@ struct PeerStart {
   // The shared key of a classic link (settings/key_file.h); empty: none, and the
   // wire as it always was.
   std::vector<std::uint8_t> key{};
+  // What proves this side to a peer that asks (Network MIDI 2.0): a shared
+  // secret, or with a user the user's password. Empty: nothing to prove.
+  QString user{};
+  QString secret{};
 };
 
 // How a Start went. On failure every problem has been handed up and nothing is

@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "protocol/classic/classic_protocol.h"
+#include "protocol/midi2/midi2_protocol.h"
 #include "protocol/multicast/multicast_codec.h"
 #include "protocol/multicast/multicast_protocol.h"
 #include "protocol/rtp/rtp_protocol.h"
@@ -57,6 +58,18 @@ constexpr ProtocolRow kRows[] = {
      .usualRemote = L1("225.0.0.37"),
      .localPort = false,
      .make = make<multicast::MulticastProtocol>},
+    // Without a remote a copy is a host that clients invite.
+    {.value = Protocol::Midi2,
+     .name = L1("midi2"),
+     .title = L1("Network MIDI 2.0"),
+     .label = L1("Network MIDI 2.0"),
+     .serviceType = L1("_midi2._udp"),
+     .chat = false,
+     .usualPort = midi2::kDefaultPort,
+     .remote = RemoteKind::SessionOrAddress,
+     .usualRemote = L1(),
+     .localPort = true,
+     .make = make<midi2::Midi2Protocol>},
 };
 
 // protocolRow() finds a row by its value's position.

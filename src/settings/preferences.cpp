@@ -1,6 +1,7 @@
 #include "settings/preferences.h"
 
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -17,6 +18,7 @@ const QString kDelayMs = QStringLiteral("link/delayMs");
 const QString kProtocol = QStringLiteral("link/protocol");
 const QString kAdmission = QStringLiteral("link/admit");
 const QString kAllowed = QStringLiteral("link/allow");
+const QString kInstanceId = QStringLiteral("link/productInstanceId");
 const QString kLastFolder = QStringLiteral("files/lastFolder");
 const QString kSteady = QStringLiteral("steady");
 const QString kImmediate = QStringLiteral("immediate");
@@ -124,6 +126,18 @@ void saveTiming(Timing timing) { save(kTiming, timing == Timing::Steady ? kStead
 QString loadProtocolName() { return load(kProtocol).toString(); }
 
 void saveProtocolName(const QString& name) { save(kProtocol, name); }
+
+QString productInstanceId() {
+  const QString kept = load(kInstanceId).toString();
+  const bool usable = !kept.isEmpty() && kept.size() <= 42 &&
+                      std::ranges::all_of(kept, [](QChar c) { return c.unicode() > 0x20 && c.unicode() < 0x7F; });
+  if (usable) return kept;
+  // Where nothing can be kept, one id for the whole run at least.
+  static const QString made =
+      QStringLiteral("strandlink-%1").arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'));
+  save(kInstanceId, made);
+  return made;
+}
 
 int loadDelayMs() { return std::clamp(load(kDelayMs, 0).toInt(), 0, kMaxDelayMs); }
 

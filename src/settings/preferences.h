@@ -52,14 +52,20 @@ Timing loadTiming();
 void saveTiming(Timing timing);
 
 // How the link talks to its peer: the classic datagrams (another copy of this
-// program), RTP-MIDI (a Mac, an iPad, a Windows machine) or raw MIDI to a
-// multicast group (the gateways of a LAN). Each has its row, in this order, in
+// program), RTP-MIDI (a Mac, an iPad, a Windows machine), raw MIDI to a
+// multicast group (the gateways of a LAN) or Network MIDI 2.0 (Windows MIDI
+// Services, MIDI 2.0 devices). Each has its row, in this order, in
 // protocol/protocol_registry.cpp.
-enum class Protocol { Classic, Rtp, Multicast };
+enum class Protocol { Classic, Rtp, Multicast, Midi2 };
 // Stored by name, empty when none was: the protocols sit above this file, so
 // link/protocol_choice.h maps names to values through their registry.
 QString loadProtocolName();
 void saveProtocolName(const QString& name);
+
+// What tells this installation apart from others of the same name on a Network
+// MIDI 2.0 link: made once, at the first ask, and kept (printable ASCII, at most
+// 42 characters), so that a peer knows us again after a restart.
+QString productInstanceId();
 
 // The fixed delay of steady timing in milliseconds, 0 to kMaxDelayMs; 0 stands for
 // one period of the MIDI service, which is also the least delay there is.

@@ -11,6 +11,7 @@ namespace {
 // while a new one comes counts as none, a small error on a plot.
 std::uint64_t lostSoFar(const protocol::LinkFigures& f) {
   if (f.measure == protocol::Measure::Group) return f.link.dropped;
+  if (f.measure == protocol::Measure::Sessions) return f.link.commandsLost;
   if (f.peers.empty()) return 0;
   const protocol::PeerFigures& p = f.peers.front();
   return f.measure == protocol::Measure::Probes ? std::uint64_t(p.probesLost) : p.packetsLost;

@@ -102,7 +102,9 @@ void MainWindow::buildProtocolChoice(QWidget* frame) {
       QStringLiteral("How this side talks to the other, and what the address fields mean. Classic: with another "
                      "copy of Strandlink at the remote host. RTP-MIDI: with a Mac, an iPad or rtpMIDI on Windows, "
                      "by its session or host, or waiting to be invited. Multicast: with every member of a group "
-                     "on the LAN, such as qmidinet or ipMIDI")));
+                     "on the LAN, such as qmidinet or ipMIDI. Network MIDI 2.0: with Windows MIDI Services or a "
+                     "MIDI 2.0 device, inviting its host by session or address, or as a host for up to 8 "
+                     "clients")));
   connect(protocolBox_, &QComboBox::activated, this, [this](int index) {
     const protocol::ProtocolRow& row = protocol::protocols()[std::size_t(index)];
     link::saveProtocol(row.value);

@@ -1,0 +1,508 @@
+#include "protocol/midi2/session.h"
+
+#include <algorithm>
+#include <cctype>
+#include <utility>
+
+#include "protocol/midi2/ump_convert.h"
+
+namespace strandlink::protocol::midi2 {
+
+namespace {
+
+constexpr Micros kSecond = 1'000'000;
+
+// A peer is known by its name and instance id, in any case, never by its port.
+bool sameText(const std::string& a, const std::string& b) {
+  return std::ranges::equal(a, b, [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); });
+}
+bool sameIdentity(const Identity& a, const Identity& b) {
+  return sameText(a.name, b.name) && sameText(a.instanceId, b.instanceId);
+}
+
+SessionEvent eventOf(EventKind kind, std::size_t slot = 0) {
+  SessionEvent e;
+  e.kind = kind;
+  e.slot = slot;
+  return e;
+}
+
+// Commands that only make sense inside a session.
+bool needsSession(std::uint8_t code) {
+  switch (CommandCode(code)) {
+    case CommandCode::UmpData:
+    case CommandCode::RetransmitRequest:
+    case CommandCode::RetransmitError:
+    case CommandCode::SessionReset:
+    case CommandCode::SessionResetReply: return true;
+    default: return false;
+  }
+}
+
+bool knownCode(std::uint8_t code) {
+  switch (CommandCode(code)) {
+    case CommandCode::Invitation:
+    case CommandCode::InvitationWithAuth:
+    case CommandCode::InvitationWithUserAuth:
+    case CommandCode::Accepted:
+    case CommandCode::Pending:
+    case CommandCode::AuthRequired:
+    case CommandCode::UserAuthRequired:
+    case CommandCode::Ping:
+    case CommandCode::PingReply:
+    case CommandCode::Nak:
+    case CommandCode::OtherNak:
+    case CommandCode::Bye:
+    case CommandCode::ByeReply: return true;
+    default: return needsSession(code);
+  }
+}
+
+// Whether the payload is whole packets, none cut off.
+bool wholePackets(const Command& command) {
+  std::size_t at = 0;
+  while (at < command.words()) at += umpWords(command.word(at));
+  return at == command.words();
+}
+
+}  // namespace
+
+Session::Session(SessionConfig config) : config_(std::move(config)) {}
+
+void Session::start(Micros now) {
+  if (!isHost()) invite(now);
+}
+
+void Session::stop() {
+  for (Slot& s : slots_) {
+    if (s.state == State::Established) appendBye(to(s.peer), ByeReason::UserTerminated);
+    else if (s.state == State::Inviting || s.state == State::Pending)
+      appendBye(to(s.peer), ByeReason::InvitationCanceled);
+    s = Slot{};
+  }
+}
+
+void Session::receive(const Endpoint& from, std::span<const std::uint8_t> datagram, Micros now) {
+  const DatagramError error = readDatagram(datagram, commands_);
+  if (error == DatagramError::NoSignature) return;
+  if (error != DatagramError::None) ++counters_.malformed;
+  if (const auto slot = slotOf(from)) slots_[*slot].heard = true;
+  askedThisDatagram_ = false;
+  for (const Command& command : commands_) {
+    if (!isHost() && from != *config_.host) {
+      ++counters_.unexpected;
+      return;
+    }
+    if (needsSession(command.code) && !slotOf(from)) {
+      notInSession(from, now);
+      continue;
+    }
+    take(from, command, now);
+  }
+}
+
+void Session::take(const Endpoint& from, const Command& command, Micros now) {
+  switch (CommandCode(command.code)) {
+    case CommandCode::Ping:
+      // Answered outside a session too: a peer may check that we are here.
+      if (command.words() < 1) ++counters_.malformed;
+      else appendPing(to(from), CommandCode::PingReply, command.word(0));
+      return;
+    case CommandCode::Bye: appendCommand(to(from), CommandCode::ByeReply, 0, 0); break;
+    case CommandCode::ByeReply: return;
+    case CommandCode::Nak:
+    case CommandCode::OtherNak:
+      ++counters_.naks;
+      // A peer that cannot send again is not asked again.
+      if (const auto slot = slotOf(from);
+          slot && command.words() >= 1 && command.word(0) >> 24 == std::uint8_t(CommandCode::RetransmitRequest))
+        slots_[*slot].resends = false;
+      return;
+    default: break;
+  }
+  if (isHost()) takeAsHost(from, command, now);
+  else takeAsClient(command, now);
+}
+
+void Session::takeAsHost(const Endpoint& from, const Command& command, Micros now) {
+  const auto slot = slotOf(from);
+  switch (CommandCode(command.code)) {
+    case CommandCode::Invitation: return takeInvitation(from, command, now);
+    case CommandCode::InvitationWithAuth:
+    case CommandCode::InvitationWithUserAuth: return takeProof(from, command, now);
+    case CommandCode::Bye:
+      if (slot) end(*slot, rtp::DownReason::PeerLeft, now);
+      return;
+    default: break;
+  }
+  if (slot) takeSessionCommand(*slot, command, now);
+  else ++counters_.unexpected;
+}
+
+void Session::takeAsClient(const Command& command, Micros now) {
+  Slot& s = slots_[0];
+  const bool inviting = s.state == State::Inviting || s.state == State::Pending;
+  switch (CommandCode(command.code)) {
+    case CommandCode::Accepted:
+      if (!inviting) return;
+      if (!readIdentity(command, s.identity)) {
+        ++counters_.malformed;
+        return;
+      }
+      s.state = State::Established;
+      s.expected = 0;
+      s.attempts = 0;
+      s.heard = false;
+      s.deadline = now + kWatchdogMicros;
+      event(eventOf(EventKind::Up));
+      return;
+    case CommandCode::Pending:
+      // A host that asks a person first: wait for it, up to a limit, without asking again.
+      if (s.state != State::Inviting) return;
+      s.state = State::Pending;
+      s.deadline = now + kPendingMicros;
+      return;
+    case CommandCode::AuthRequired:
+    case CommandCode::UserAuthRequired:
+      if (inviting) prove(command, now);
+      return;
+    case CommandCode::Bye:
+      if (s.state == State::Established) return end(0, rtp::DownReason::PeerLeft, now);
+      if (inviting)
+        refused(command.byte2 == std::uint8_t(ByeReason::TooManySessions) ? Refusal::Busy : Refusal::Declined, now);
+      return;
+    default: break;
+  }
+  if (s.state == State::Established) takeSessionCommand(0, command, now);
+  else ++counters_.unexpected;
+}
+
+void Session::takeInvitation(const Endpoint& from, const Command& command, Micros now) {
+  Identity who;
+  if (!readIdentity(command, who)) {
+    ++counters_.malformed;
+    if (mayAnswerStranger(from, now)) appendNak(to(from), NakReason::Malformed, command.header());
+    return;
+  }
+  const auto refuse = [&](ByeReason reason) {
+    ++counters_.refusedInvitations;
+    if (mayAnswerStranger(from, now)) appendBye(to(from), reason);
+  };
+  // A peer we could not tell from another after a restart is turned away.
+  if (who.name.empty() || who.instanceId.empty()) return refuse(ByeReason::Rejected);
+  const std::optional<std::size_t> slot = slotOf(from);
+  if (slot && sameIdentity(slots_[*slot].identity, who)) {
+    appendInvitation(to(from), CommandCode::Accepted, config_.us);  // our reply was lost
+    return;
+  }
+  if (!config_.secret.empty()) return challenge(from, std::move(who), 0, now);
+  admit(from, std::move(who), now);
+}
+
+void Session::admit(const Endpoint& from, Identity who, Micros now) {
+  std::optional<std::size_t> slot = slotOf(from);
+  // The same peer from a new port (restarted) replaces its old session at once.
+  if (!slot) {
+    for (std::size_t i = 0; i < slots_.size(); ++i)
+      if (slots_[i].state == State::Established && sameIdentity(slots_[i].identity, who)) slot = i;
+  }
+  if (slot) end(*slot, rtp::DownReason::PeerRestarted, now);
+  else {
+    const auto free = std::ranges::find_if(slots_, [](const Slot& s) { return s.state == State::Idle; });
+    if (free == slots_.end()) {
+      ++counters_.refusedInvitations;
+      if (mayAnswerStranger(from, now)) appendBye(to(from), ByeReason::TooManySessions);
+      return;
+    }
+    slot = std::size_t(free - slots_.begin());
+  }
+  Slot& s = slots_[*slot];
+  s = Slot{};
+  s.state = State::Established;
+  s.peer = from;
+  s.identity = std::move(who);
+  s.deadline = now + kWatchdogMicros;
+  appendInvitation(to(from), CommandCode::Accepted, config_.us);
+  event(eventOf(EventKind::Up, *slot));
+}
+
+// A fresh nonce for each question; a client that keeps guessing is answered
+// for a while, then turned away.
+void Session::challenge(const Endpoint& from, Identity who, int attempts, Micros now) {
+  constexpr Micros kForgotten = 30 * kSecond;
+  auto at = std::ranges::find_if(challenges_, [&](const Challenge& c) { return c.asked != 0 && c.from == from; });
+  if (at == challenges_.end())
+    at = std::ranges::min_element(challenges_, [&](const Challenge& a, const Challenge& b) {
+      return (now - a.asked > kForgotten ? 0 : a.asked) < (now - b.asked > kForgotten ? 0 : b.asked);
+    });
+  if (attempts == 0 && !mayAnswerStranger(from, now)) return;
+  *at = {from, std::move(who), freshNonce(), attempts, now == 0 ? 1 : now};
+  const bool withUser = !config_.user.empty();
+  std::vector<std::uint8_t>& out = to(from);
+  const std::size_t header = out.size();
+  appendInvitation(out, withUser ? CommandCode::UserAuthRequired : CommandCode::AuthRequired, config_.us,
+                   attempts > 0 ? 0x01 : 0x00);
+  out.insert(out.begin() + std::ptrdiff_t(header + 4), at->nonce.begin(), at->nonce.end());
+  out[header + 1] = std::uint8_t(out[header + 1] + 4);
+}
+
+void Session::takeProof(const Endpoint& from, const Command& command, Micros now) {
+  const bool withUser = command.code == std::uint8_t(CommandCode::InvitationWithUserAuth);
+  const auto at = std::ranges::find_if(challenges_, [&](const Challenge& c) { return c.asked != 0 && c.from == from; });
+  if (config_.secret.empty() || at == challenges_.end() || withUser != !config_.user.empty()) {
+    ++counters_.refusedInvitations;
+    if (mayAnswerStranger(from, now))
+      appendBye(to(from), config_.secret.empty() || at != challenges_.end() ? ByeReason::NoMatchingAuth
+                                                                            : ByeReason::AuthWithoutChallenge);
+    return;
+  }
+  if (command.words() < 8) {
+    ++counters_.malformed;
+    return;
+  }
+  const std::string user = withUser ? readText(command, 8) : std::string();
+  const Digest expected = authenticationDigest(at->nonce, config_.user, config_.secret);
+  Challenge asked = std::exchange(*at, Challenge{});
+  if (user == config_.user && sameDigest(command.payload.first(32), expected))
+    return admit(from, std::move(asked.identity), now);
+  if (asked.attempts + 1 >= 3) {
+    ++counters_.refusedInvitations;
+    appendBye(to(from), withUser && user != config_.user ? ByeReason::UserNotFound : ByeReason::AuthFailed);
+    return;
+  }
+  challenge(from, std::move(asked.identity), asked.attempts + 1, now);
+}
+
+// Once: a host that asks again after our digest has refused it.
+void Session::prove(const Command& command, Micros now) {
+  Slot& s = slots_[0];
+  const bool withUser = command.code == std::uint8_t(CommandCode::UserAuthRequired);
+  const bool able = !config_.secret.empty() && withUser == !config_.user.empty();
+  if (!able || (command.byte3 != 0 && s.proved) || command.words() < 4) {
+    appendBye(to(s.peer), ByeReason::InvitationCanceled);
+    return refused(able ? Refusal::AuthenticationFailed : Refusal::WantsAuthentication, now);
+  }
+  Nonce nonce{};
+  std::copy_n(command.payload.begin(), nonce.size(), nonce.begin());
+  const Digest digest = authenticationDigest(nonce, withUser ? config_.user : "", config_.secret);
+  std::vector<std::uint32_t> words;
+  std::vector<std::uint8_t> bytes(digest.begin(), digest.end());
+  if (withUser) bytes.insert(bytes.end(), config_.user.begin(), config_.user.end());
+  bytes.resize((bytes.size() + 3) / 4 * 4, 0);
+  for (std::size_t i = 0; i < bytes.size(); i += 4)
+    words.push_back(std::uint32_t(bytes[i]) << 24 | std::uint32_t(bytes[i + 1]) << 16 |
+                    std::uint32_t(bytes[i + 2]) << 8 | bytes[i + 3]);
+  appendCommand(to(s.peer), withUser ? CommandCode::InvitationWithUserAuth : CommandCode::InvitationWithAuth, 0, 0,
+                words);
+  s.proved = true;
+  s.deadline = now + kWatchdogMicros;
+}
+
+void Session::takeSessionCommand(std::size_t slot, const Command& command, Micros now) {
+  Slot& s = slots_[slot];
+  static_cast<void>(now);
+  switch (CommandCode(command.code)) {
+    case CommandCode::UmpData: return takeData(slot, command);
+    case CommandCode::RetransmitRequest:
+      if (command.words() < 1) {
+        ++counters_.malformed;
+        return;
+      }
+      {
+        SessionEvent e = eventOf(EventKind::Resend, slot);
+        e.sequence = command.data();
+        e.count = std::uint16_t(command.word(0) >> 16);
+        event(std::move(e));
+        return;
+      }
+    case CommandCode::RetransmitError: return;
+    case CommandCode::SessionReset:
+      s.expected = 0;
+      s.missed.reset();
+      appendCommand(to(s.peer), CommandCode::SessionResetReply, 0, 0);
+      event(eventOf(EventKind::ResetSent, slot));
+      return;
+    case CommandCode::SessionResetReply: return;
+    case CommandCode::PingReply:
+      if (command.words() >= 1 && command.word(0) == s.pingId) s.attempts = 0;
+      return;
+    default: break;
+  }
+  if (knownCode(command.code)) ++counters_.unexpected;
+  else appendNak(to(s.peer), NakReason::NotSupported, command.header());
+}
+
+void Session::takeData(std::size_t slot, const Command& command) {
+  Slot& s = slots_[slot];
+  const std::uint16_t sequence = command.data();
+  const int ahead = sequenceDistance(s.expected, sequence);
+  if (!fillGap(s, sequence, ahead)) {
+    ++counters_.repeats;
+    return;
+  }
+  if (!wholePackets(command)) {
+    ++counters_.malformed;
+    return;
+  }
+  if (command.words() == 0) return;  // a keep-alive
+  SessionEvent e = eventOf(EventKind::Data, slot);
+  e.sequence = sequence;
+  e.words.reserve(command.words());
+  for (std::size_t i = 0; i < command.words(); ++i) e.words.push_back(command.word(i));
+  event(std::move(e));
+}
+
+// Whether a command is new: the next one, one after a gap (which is asked for
+// again), or one of a gap that comes late.
+bool Session::fillGap(Slot& s, std::uint16_t sequence, int ahead) {
+  const std::size_t bit = sequence % kMissedWindow;
+  if (ahead < 0) {
+    if (-ahead > kMissedWindow || !s.missed[bit]) return false;
+    s.missed[bit] = false;
+    ++counters_.recovered;
+    return true;
+  }
+  if (ahead > 0) {
+    counters_.lost += std::uint64_t(ahead);
+    for (int k = std::max(0, ahead - kMissedWindow); k < ahead; ++k)
+      s.missed[std::uint16_t(s.expected + k) % kMissedWindow] = true;
+    // One request a datagram: the copies in it may fill the rest.
+    if (s.resends && !std::exchange(askedThisDatagram_, true))
+      appendRetransmitRequest(to(s.peer), s.expected, std::uint16_t(std::min(ahead, 0xFFFF)));
+  }
+  s.missed[bit] = false;
+  s.expected = std::uint16_t(sequence + 1);
+  return true;
+}
+
+// Data from a peer with no session: it is told so, at most once a second.
+void Session::notInSession(const Endpoint& from, Micros now) {
+  ++counters_.unexpected;
+  if (mayAnswerStranger(from, now)) appendBye(to(from), ByeReason::NotEstablished);
+}
+
+void Session::invite(Micros now) {
+  Slot& s = slots_[0];
+  if (s.state != State::Inviting) s.attempts = 0;
+  s.state = State::Inviting;
+  s.peer = *config_.host;
+  ++s.attempts;
+  s.deadline = now + kWatchdogMicros;
+  s.proved = false;
+  // What we can prove, should the host ask.
+  const std::uint8_t able = config_.secret.empty() ? 0 : config_.user.empty() ? 0x01 : 0x02;
+  appendInvitation(to(s.peer), CommandCode::Invitation, config_.us, able);
+}
+
+void Session::refused(Refusal refusal, Micros now) {
+  ++counters_.refusedInvitations;
+  Slot& s = slots_[0];
+  s.state = State::Waiting;
+  s.deadline = now + kReinviteMicros;
+  SessionEvent e = eventOf(EventKind::Refused);
+  e.refusal = refusal;
+  event(std::move(e));
+}
+
+void Session::end(std::size_t slot, rtp::DownReason reason, Micros now) {
+  SessionEvent e = eventOf(EventKind::Down, slot);
+  e.reason = reason;
+  e.peerName = slots_[slot].identity.name;
+  event(std::move(e));
+  Slot& s = slots_[slot];
+  if (isHost()) {
+    s = Slot{};
+    return;
+  }
+  s.state = State::Waiting;
+  s.deadline = now + kReinviteMicros;
+}
+
+void Session::tick(Micros now) {
+  for (std::size_t i = 0; i < slots_.size(); ++i) {
+    Slot& s = slots_[i];
+    if (s.state == State::Idle || now < s.deadline) continue;
+    switch (s.state) {
+      case State::Inviting:
+        if (s.attempts < kInvitationAttempts) invite(now);
+        else {
+          appendBye(to(s.peer), ByeReason::InvitationCanceled);
+          refused(Refusal::NoAnswer, now);
+        }
+        break;
+      case State::Pending:
+        appendBye(to(s.peer), ByeReason::InvitationCanceled);
+        refused(Refusal::NoAnswer, now);
+        break;
+      case State::Waiting: invite(now); break;
+      case State::Established: watch(i, now); break;
+      case State::Idle: break;
+    }
+  }
+}
+
+// Silence since the last look earns a ping; five unanswered end the session.
+void Session::watch(std::size_t slot, Micros now) {
+  Slot& s = slots_[slot];
+  s.deadline = now + kWatchdogMicros;
+  if (std::exchange(s.heard, false)) {
+    s.attempts = 0;
+    return;
+  }
+  if (s.attempts >= kPingsUnanswered) {
+    appendBye(to(s.peer), ByeReason::Timeout);
+    return end(slot, rtp::DownReason::TimedOut, now);
+  }
+  ++s.attempts;
+  appendPing(to(s.peer), CommandCode::Ping, ++s.pingId);
+}
+
+std::optional<Micros> Session::nextWakeup() const {
+  std::optional<Micros> next;
+  for (const Slot& s : slots_)
+    if (s.state != State::Idle && (!next || s.deadline < *next)) next = s.deadline;
+  return next;
+}
+
+std::vector<Outgoing> Session::takeOutgoing() { return std::exchange(outgoing_, {}); }
+std::vector<SessionEvent> Session::takeEvents() { return std::exchange(events_, {}); }
+
+std::size_t Session::established() const {
+  return std::size_t(std::ranges::count_if(slots_, [](const Slot& s) { return s.state == State::Established; }));
+}
+
+std::optional<Endpoint> Session::peerOf(std::size_t slot) const {
+  if (slot >= slots_.size() || slots_[slot].state != State::Established) return std::nullopt;
+  return slots_[slot].peer;
+}
+
+std::optional<std::size_t> Session::slotOf(const Endpoint& from) const {
+  for (std::size_t i = 0; i < slots_.size(); ++i)
+    if (slots_[i].state == State::Established && slots_[i].peer == from) return i;
+  return std::nullopt;
+}
+
+// Replies to one peer gathered in one datagram, within the size a datagram may take.
+std::vector<std::uint8_t>& Session::to(const Endpoint& peer) {
+  for (Outgoing& o : outgoing_)
+    if (o.to == peer && o.datagram.size() + 256 <= kMaxDatagram) return o.datagram;
+  Outgoing& o = outgoing_.emplace_back(Outgoing{peer, {}});
+  beginDatagram(o.datagram);
+  return o.datagram;
+}
+
+bool Session::mayAnswerStranger(const Endpoint& from, Micros now) {
+  if (now - answersSecond_ >= kSecond) {
+    answersSecond_ = now;
+    answersThisSecond_ = 0;
+  }
+  if (answersThisSecond_ >= kStrangerAnswers) return false;
+  for (auto& [who, when] : strangers_)
+    if (who == from && when != 0 && now - when < kSecond) return false;
+  strangers_[nextStranger_] = {from, now == 0 ? 1 : now};
+  nextStranger_ = (nextStranger_ + 1) % strangers_.size();
+  ++answersThisSecond_;
+  return true;
+}
+
+}  // namespace strandlink::protocol::midi2

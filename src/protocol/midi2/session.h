@@ -1,0 +1,180 @@
+// The sessions of a Network MIDI 2.0 link, with no socket: datagrams and the time
+// go in, datagrams to send and what happened come out as data. A host takes up to
+// kMaxClients invitations at once; a client invites its one host and invites again
+// when refused, unanswered or dropped. The timers are those a Windows peer keeps,
+// so that neither side gives up on the other first: a ping after 2 s of silence,
+// the session's end after 5 pings unanswered, an invitation every 2 s five times,
+// and up to 2 minutes for a host that says it is pending. The loop's thread only.
+#pragma once
+
+#include <array>
+#include <bitset>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "protocol/midi2/authentication.h"
+#include "protocol/midi2/command_codec.h"
+#include "protocol/rtp/session_output.h"
+
+namespace strandlink::protocol::midi2 {
+
+using Micros = std::int64_t;
+
+// An IPv4 address and port, both in host byte order.
+struct Endpoint {
+  std::uint32_t address = 0;
+  std::uint16_t port = 0;
+  friend bool operator==(const Endpoint&, const Endpoint&) = default;
+};
+
+inline constexpr std::size_t kMaxClients = 8;
+inline constexpr Micros kWatchdogMicros = 2'000'000;
+inline constexpr int kPingsUnanswered = 5;
+inline constexpr int kInvitationAttempts = 5;
+inline constexpr Micros kPendingMicros = 120'000'000;
+// A client's pause before it invites again after a refusal, silence or a Bye.
+inline constexpr Micros kReinviteMicros = 10'000'000;
+
+struct SessionConfig {
+  Identity us;
+  std::optional<Endpoint> host;  // none: we are the host
+  // Empty: no authentication. A host with a secret admits only clients that prove
+  // it (with a user: that user's name and the secret as its password); a client
+  // proves it when asked.
+  std::string user{};
+  std::string secret{};
+};
+
+// Why a client's invitation went nowhere.
+enum class Refusal : std::uint8_t { None, NoAnswer, Declined, Busy, WantsAuthentication, AuthenticationFailed };
+
+enum class EventKind : std::uint8_t {
+  Up,         // a session came up in slot
+  Down,       // the session in slot ended (reason)
+  Data,       // a UMP Data command of slot's peer, new and in order: words
+  Resend,     // the peer of slot wants our commands from sequence on (count, 0: all)
+  ResetSent,  // the peer of slot numbers what it hears from 0 again: so must we
+  Refused,    // our invitation got nowhere (refusal)
+};
+
+struct SessionEvent {
+  EventKind kind = EventKind::Up;
+  std::size_t slot = 0;
+  rtp::DownReason reason = rtp::DownReason::None;
+  Refusal refusal = Refusal::None;
+  std::uint16_t sequence = 0;
+  std::uint16_t count = 0;
+  std::vector<std::uint32_t> words;
+  std::string peerName;  // Up, Down: the name the peer goes by
+};
+
+struct Outgoing {
+  Endpoint to;
+  std::vector<std::uint8_t> datagram;
+};
+
+// What the sessions dropped, for the figures.
+struct SessionCounters {
+  std::uint64_t malformed = 0;   // datagrams or commands that lie about their lengths or sizes
+  std::uint64_t unexpected = 0;  // commands that make no sense where they came
+  std::uint64_t repeats = 0;     // UMP Data commands heard before (copies, resends)
+  std::uint64_t lost = 0;        // UMP Data commands missed when a later one came
+  std::uint64_t recovered = 0;   // of those, heard after all (sent again on request)
+  std::uint64_t naks = 0;        // NAKs the peers sent us
+  std::uint64_t refusedInvitations = 0;
+};
+
+class Session {
+ public:
+  explicit Session(SessionConfig config);
+
+  // A client invites its host.
+  void start(Micros now);
+  // Says goodbye to every peer; the sessions end without waiting for replies.
+  void stop();
+
+  void receive(const Endpoint& from, std::span<const std::uint8_t> datagram, Micros now);
+  void tick(Micros now);
+  std::optional<Micros> nextWakeup() const;
+
+  std::vector<Outgoing> takeOutgoing();
+  std::vector<SessionEvent> takeEvents();
+
+  bool isHost() const { return !config_.host.has_value(); }
+  // Sessions up (a client: 0 or 1).
+  std::size_t established() const;
+  // The peer of an established slot, and who it says it is.
+  std::optional<Endpoint> peerOf(std::size_t slot) const;
+  const Identity& identityOf(std::size_t slot) const { return slots_[slot].identity; }
+  const SessionCounters& counters() const { return counters_; }
+
+ private:
+  enum class State : std::uint8_t { Idle, Inviting, Pending, Established, Waiting };
+  struct Slot {
+    State state = State::Idle;
+    Endpoint peer;
+    Identity identity;
+    Micros deadline = 0;  // the next retry, ping or give-up
+    Micros pendingSince = 0;
+    int attempts = 0;    // invitations sent, or pings unanswered
+    bool heard = false;  // anything arrived since the watchdog last woke
+    std::uint16_t expected = 0;
+    std::uint32_t pingId = 0;
+    // The commands missed within kMissedWindow before expected, by their number's
+    // low bits: one that comes late is still played, once.
+    std::bitset<256> missed;
+    bool resends = true;  // false once the peer said it cannot send again
+    bool proved = false;  // a client: our digest went to the host
+  };
+  // A host's question to a client that has not yet proved the secret.
+  struct Challenge {
+    Endpoint from;
+    Identity identity;
+    Nonce nonce{};
+    int attempts = 0;
+    Micros asked = 0;
+  };
+  static constexpr int kMissedWindow = 256;
+
+  void take(const Endpoint& from, const Command& command, Micros now);
+  void takeAsHost(const Endpoint& from, const Command& command, Micros now);
+  void takeAsClient(const Command& command, Micros now);
+  void takeInvitation(const Endpoint& from, const Command& command, Micros now);
+  void admit(const Endpoint& from, Identity who, Micros now);
+  void challenge(const Endpoint& from, Identity who, int attempts, Micros now);
+  void takeProof(const Endpoint& from, const Command& command, Micros now);
+  void prove(const Command& command, Micros now);
+  void takeSessionCommand(std::size_t slot, const Command& command, Micros now);
+  void takeData(std::size_t slot, const Command& command);
+  bool fillGap(Slot& s, std::uint16_t sequence, int ahead);
+  void notInSession(const Endpoint& from, Micros now);
+  void invite(Micros now);
+  void refused(Refusal refusal, Micros now);
+  void end(std::size_t slot, rtp::DownReason reason, Micros now);
+  void watch(std::size_t slot, Micros now);
+  std::optional<std::size_t> slotOf(const Endpoint& from) const;
+  std::vector<std::uint8_t>& to(const Endpoint& peer);
+  bool mayAnswerStranger(const Endpoint& from, Micros now);
+  void event(SessionEvent e) { events_.push_back(std::move(e)); }
+
+  SessionConfig config_;
+  std::array<Slot, kMaxClients> slots_;
+  std::vector<Outgoing> outgoing_;
+  std::vector<SessionEvent> events_;
+  std::vector<Command> commands_;
+  bool askedThisDatagram_ = false;
+  std::array<Challenge, kMaxClients> challenges_{};
+  SessionCounters counters_;
+  // Strangers told that they have no session: each at most once a second, and
+  // all of them at most kStrangerAnswers a second, so a flood gets few answers.
+  static constexpr int kStrangerAnswers = 50;
+  std::array<std::pair<Endpoint, Micros>, 16> strangers_{};
+  std::size_t nextStranger_ = 0;
+  Micros answersSecond_ = 0;
+  int answersThisSecond_ = 0;
+};
+
+}  // namespace strandlink::protocol::midi2

@@ -1,0 +1,166 @@
+// The Network MIDI 2.0 sessions without sockets: a host and its clients driven by
+// hand and by a clock that tests move on.
+#include <gtest/gtest.h>
+
+#include "protocol/midi2/session.h"
+
+using namespace strandlink::protocol::midi2;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+const Endpoint kHost{0x7F000001, 5673};
+Endpoint client(std::uint16_t port) { return {0x7F000002, port}; }
+
+// Hands what each side sends to the other until both are quiet.
+void pump(Session& host, Session& guest, const Endpoint& guestAt, Micros now) {
+  for (int round = 0; round < 8; ++round) {
+    for (const Outgoing& o : guest.takeOutgoing()) host.receive(guestAt, o.datagram, now);
+    for (const Outgoing& o : host.takeOutgoing())
+      if (o.to == guestAt) guest.receive(kHost, o.datagram, now);
+  }
+}
+
+std::vector<std::uint8_t> codes(const std::vector<Outgoing>& out) {
+  std::vector<std::uint8_t> c;
+  for (const Outgoing& o : out) {
+    std::vector<Command> commands;
+    EXPECT_EQ(readDatagram(o.datagram, commands), DatagramError::None);
+    for (const Command& k : commands) c.push_back(k.code);
+  }
+  return c;
+}
+
+std::vector<EventKind> kinds(Session& s) {
+  std::vector<EventKind> k;
+  for (const SessionEvent& e : s.takeEvents()) k.push_back(e.kind);
+  return k;
+}
+
+Session guestNamed(const std::string& name) { return Session({{name, "id-" + name}, kHost}); }
+
+}  // namespace
+
+TEST(Midi2Session, HostTakesEightReplacesARestartedOneAndRefusesTheRest) {
+  Session host({{"host", "h1"}, std::nullopt});
+  for (std::uint16_t i = 0; i < 8; ++i) {
+    Session guest = guestNamed(std::string(1, char('a' + i)));
+    guest.start(0);
+    pump(host, guest, client(1000 + i), 0);
+  }
+  EXPECT_EQ(host.established(), 8u);
+  EXPECT_EQ(host.identityOf(0), (Identity{"a", "id-a"}));
+  static_cast<void>(host.takeEvents());
+  // "a" again from a new port: its old session ends and the new one is up, at once.
+  Session again = guestNamed("a");
+  again.start(1);
+  pump(host, again, client(2000), 1);
+  EXPECT_EQ(kinds(host), (std::vector{EventKind::Down, EventKind::Up}));
+  EXPECT_EQ(host.peerOf(0), client(2000));
+  Session ninth = guestNamed("z");
+  ninth.start(2);
+  pump(host, ninth, client(3000), 2);
+  EXPECT_EQ(host.established(), 8u);
+  ASSERT_EQ(ninth.takeEvents().at(0).refusal, Refusal::Busy);
+  // No instance id: a peer we could not know again is turned away.
+  Session nameless({{"n", ""}, kHost});
+  nameless.start(3);
+  host.receive(client(4000), nameless.takeOutgoing().at(0).datagram, 3);
+  const std::vector<Outgoing> out = host.takeOutgoing();
+  EXPECT_EQ(codes(out), std::vector<std::uint8_t>{0xF0});
+  EXPECT_EQ(out.at(0).datagram[6], std::uint8_t(ByeReason::Rejected));
+}
+
+TEST(Midi2Session, SilenceIsPingedThenEnded) {
+  Session host({{"host", "h1"}, std::nullopt});
+  Session guest = guestNamed("a");
+  guest.start(0);
+  pump(host, guest, client(1000), 0);
+  static_cast<void>(host.takeEvents());
+  // Answered pings keep it up; five unanswered end it with a Bye.
+  for (int i = 1; i <= 3; ++i) {
+    host.tick(i * kWatchdogMicros);
+    pump(host, guest, client(1000), i * kWatchdogMicros);
+  }
+  EXPECT_EQ(host.established(), 1u);
+  std::vector<std::uint8_t> sent;
+  for (int i = 4; i <= 10; ++i) {  // the reply to the third is still news at the fourth
+    host.tick(i * kWatchdogMicros);
+    for (const std::uint8_t c : codes(host.takeOutgoing())) sent.push_back(c);
+  }
+  EXPECT_EQ(sent, (std::vector<std::uint8_t>{0x20, 0x20, 0x20, 0x20, 0x20, 0xF0}));
+  EXPECT_EQ(kinds(host), std::vector{EventKind::Down});
+}
+
+TEST(Midi2Session, ClientRetriesWaitsWhilePendingThenGivesUp) {
+  Session guest = guestNamed("a");
+  guest.start(0);
+  std::vector<std::uint8_t> sent = codes(guest.takeOutgoing());
+  for (int i = 1; i <= 5; ++i) {
+    guest.tick(i * kWatchdogMicros);
+    for (const std::uint8_t c : codes(guest.takeOutgoing())) sent.push_back(c);
+  }
+  EXPECT_EQ(sent, (std::vector<std::uint8_t>{1, 1, 1, 1, 1, 0xF0}));
+  EXPECT_EQ(guest.takeEvents().at(0).refusal, Refusal::NoAnswer);
+  // Invited again later; a Pending reply holds further invitations back.
+  guest.tick(*guest.nextWakeup());
+  static_cast<void>(guest.takeOutgoing());
+  Bytes pending;
+  beginDatagram(pending);
+  appendInvitation(pending, CommandCode::Pending, {"host", "h1"});
+  guest.receive(kHost, pending, 20'000'000);
+  guest.tick(30'000'000);
+  EXPECT_TRUE(guest.takeOutgoing().empty());
+  guest.tick(20'000'000 + kPendingMicros);
+  EXPECT_EQ(codes(guest.takeOutgoing()), std::vector<std::uint8_t>{0xF0});
+}
+
+TEST(Midi2Session, StrangersAndUnknownCommandsGetOneAnswerAndNaksNone) {
+  Session host({{"host", "h1"}, std::nullopt});
+  Bytes data;
+  beginDatagram(data);
+  appendUmpData(data, 0, {});
+  appendUmpData(data, 1, {});
+  host.receive(client(1), data, 0);
+  host.receive(client(1), data, 10);
+  EXPECT_EQ(codes(host.takeOutgoing()), std::vector<std::uint8_t>{0xF0});  // once a second
+  Session guest = guestNamed("a");
+  guest.start(0);
+  pump(host, guest, client(2), 0);
+  Bytes odd;
+  beginDatagram(odd);
+  appendCommand(odd, CommandCode(0x55), 0, 0);
+  appendNak(odd, NakReason::NotSupported, 0x55000000);
+  appendCommand(odd, CommandCode::OtherNak, 1, 0);
+  host.receive(client(2), odd, 20);
+  EXPECT_EQ(codes(host.takeOutgoing()), std::vector<std::uint8_t>{0x8F});
+  EXPECT_EQ(host.counters().naks, 2u);
+}
+
+TEST(Midi2Session, SecretsAreProvedByDigestAndWrongOnesTurnedAwaySoon) {
+  Nonce nonce{};
+  for (std::uint8_t i = 0; i < 16; ++i) nonce[i] = i;
+  const auto hex = [](const Digest& d) {
+    std::string s;
+    for (const std::uint8_t b : d) s += "0123456789abcdef"[b >> 4], s += "0123456789abcdef"[b & 15];
+    return s;
+  };
+  EXPECT_EQ(hex(authenticationDigest(nonce, "", "s3cret")),
+            "bb913cc836b213896ba4e54fc1d1c54bc72242421085f10ac4944db11bd9f191");
+  EXPECT_EQ(hex(authenticationDigest(nonce, "ann", "pw")),
+            "4bdb75e2fb1cd25db0b65201ca1252262abc34732d497dd2678764c4a207e349");
+  for (const std::string user : {"", "ann"}) {
+    Session host({{"host", "h1"}, std::nullopt, user, "pw"});
+    Session good({{"a", "ia"}, kHost, user, "pw"});
+    good.start(0);
+    pump(host, good, client(1), 0);
+    EXPECT_EQ(host.established(), 1u);
+    EXPECT_EQ(kinds(good), std::vector{EventKind::Up});
+    // A wrong secret is asked again with a fresh nonce, and the client gives up at once.
+    Session bad({{"b", "ib"}, kHost, user, "guess"});
+    bad.start(0);
+    pump(host, bad, client(2), 0);
+    EXPECT_EQ(host.established(), 1u);
+    EXPECT_EQ(bad.takeEvents().at(0).refusal, Refusal::AuthenticationFailed);
+  }
+}
