@@ -123,12 +123,15 @@ const QString kUsage = QStringLiteral(
     "                            included; a lost datagram is made good by the\n"
     "                            copies in the next or sent again on request; no\n"
     "                            chat\n"
-    "  --secret TEXT             with --protocol midi2: a host admits only clients\n"
-    "                            that prove this shared secret; a client proves it\n"
-    "                            when its host asks (other users of this computer\n"
-    "                            can read a command line: keep it to trusted ones)\n"
-    "  --user NAME               with --secret: prove, or ask for, this user's name\n"
-    "                            with the secret as its password\n"
+    "  --secret-file FILE        with --headless --protocol midi2: a host admits\n"
+    "                            only clients that prove the shared secret in FILE;\n"
+    "                            a client proves it when its host asks\n"
+    "  --users-file FILE         a host admits only the users of FILE, lines\n"
+    "                            user:password\n"
+    "  --user NAME --password-file FILE\n"
+    "                            a client proves this user and password when its\n"
+    "                            host asks. Only the owner may read each FILE\n"
+    "                            (chmod 600), else it is refused\n"
     "  --save-settings FILE      write the resulting settings to FILE and exit (no\n"
     "                            window, no link)\n"
     "\n"
@@ -301,8 +304,14 @@ const ValueOption kValueOptions[] = {
      }},
     {QLatin1StringView("--key-file"),
      [](CommandLine& c, const QString& v) { return needs((c.keyFile = v).isEmpty(), "--key-file needs a file name"); }},
-    {QLatin1StringView("--secret"),
-     [](CommandLine& c, const QString& v) { return needs((c.secret = v).isEmpty(), "--secret needs a secret"); }},
+    {QLatin1StringView("--secret-file"),
+     [](CommandLine& c, const QString& v) { return needs((c.secretFile = v).isEmpty(), "--secret-file needs a file"); }},
+    {QLatin1StringView("--password-file"),
+     [](CommandLine& c, const QString& v) {
+       return needs((c.passwordFile = v).isEmpty(), "--password-file needs a file");
+     }},
+    {QLatin1StringView("--users-file"),
+     [](CommandLine& c, const QString& v) { return needs((c.usersFile = v).isEmpty(), "--users-file needs a file"); }},
     {QLatin1StringView("--user"),
      [](CommandLine& c, const QString& v) { return needs((c.user = v).isEmpty(), "--user needs a name"); }},
     {QLatin1StringView("--save-settings"),
@@ -354,10 +363,12 @@ QString protocolMismatch(const CommandLine& c) {
   if (c.ttl && !multicast) return QStringLiteral("strandlink: --ttl goes with --protocol multicast");
   if (!c.keyFile.isEmpty() && protocol && protocol != settings::Protocol::Classic)
     return QStringLiteral("strandlink: --key-file goes with --protocol classic");
-  if ((!c.secret.isEmpty() || !c.user.isEmpty()) && protocol != settings::Protocol::Midi2)
-    return QStringLiteral("strandlink: --secret and --user go with --protocol midi2");
-  if (!c.user.isEmpty() && c.secret.isEmpty())
-    return QStringLiteral("strandlink: --user needs --secret, the user's password");
+  if (c.authenticates() && protocol != settings::Protocol::Midi2)
+    return QStringLiteral("strandlink: --secret-file, --users-file and --user go with --protocol midi2");
+  if (c.user.isEmpty() != c.passwordFile.isEmpty())
+    return QStringLiteral("strandlink: --user and --password-file go together");
+  if (!c.secretFile.isEmpty() && !c.passwordFile.isEmpty())
+    return QStringLiteral("strandlink: --secret-file and --password-file exclude each other");
   return {};
 }
 
@@ -379,6 +390,8 @@ CommandLine withMode(CommandLine c, const Flags& f) {
            : save       ? Mode::SaveSettings
            : f.headless ? Mode::Headless
                         : Mode::Window;
+  if (c.authenticates() && c.mode != Mode::Headless)
+    return fail(QStringLiteral("strandlink: --secret-file, --users-file and --user go with --headless"));
   if (!c.keyFile.isEmpty() && c.mode != Mode::Headless && c.mode != Mode::Window)
     return fail(QStringLiteral("strandlink: --key-file goes with a link, in the window or --headless"));
   return c;

@@ -30,7 +30,12 @@ struct CommandLine {
   QStringList allowed;                                // --allow, each as given
   QString keyFile;                                    // --key-file: the classic link's shared key
   QString user;                                       // --user: Network MIDI 2.0's user authentication
-  QString secret;                                     // --secret: its shared secret or the user's password
+  QString passwordFile;                               // --password-file: that user's password
+  QString secretFile;                                 // --secret-file: its shared secret
+  QString usersFile;                                  // --users-file: a host's users and passwords
+  bool authenticates() const {
+    return !user.isEmpty() || !passwordFile.isEmpty() || !secretFile.isEmpty() || !usersFile.isEmpty();
+  }
 };
 
 // arguments include the program name first.

@@ -129,7 +129,9 @@ int runHeadless(int argc, char** argv, const app::CommandLine& cl) {
   options.allowed = cl.allowed;
   options.keyFile = cl.keyFile;
   options.user = cl.user;
-  options.secret = cl.secret;
+  options.passwordFile = cl.passwordFile;
+  options.secretFile = cl.secretFile;
+  options.usersFile = cl.usersFile;
   if (const QString renamed = renamedPortsLine(*midi, cl.clientName); !renamed.isEmpty()) {
     std::fprintf(stderr, "strandlink: %s\n", qPrintable(renamed));
   }

@@ -103,7 +103,26 @@ QString HeadlessRun::prepare() {
     if (read.error != settings::KeyFileError::None) return link::keyFileText(read, options_.keyFile);
     key_ = std::move(read.key);
   }
+  if (const QString bad = readAuthentication(); !bad.isEmpty()) return bad;
   writeDefaultFile_ = options_.settingsFile.isEmpty();
+  return {};
+}
+
+// The secret or the password as the file holds it; the host's users, each line one.
+QString HeadlessRun::readAuthentication() {
+  const QString& secretPath = options_.secretFile.isEmpty() ? options_.passwordFile : options_.secretFile;
+  if (!secretPath.isEmpty()) {
+    const settings::KeyFile read = settings::readSecretFile(secretPath);
+    const QLatin1StringView option(options_.secretFile.isEmpty() ? "--password-file" : "--secret-file");
+    if (read.error != settings::KeyFileError::None) return link::keyFileText(read, secretPath, option);
+    secret_ = QString::fromUtf8(reinterpret_cast<const char*>(read.key.data()), qsizetype(read.key.size()));
+  }
+  if (!options_.usersFile.isEmpty()) {
+    settings::UsersFile read = settings::readUsersFile(options_.usersFile);
+    if (read.error != settings::KeyFileError::None)
+      return link::keyFileText(read, options_.usersFile, QLatin1StringView("--users-file"));
+    users_ = std::move(read.users);
+  }
   return {};
 }
 
@@ -122,7 +141,8 @@ bool HeadlessRun::start() {
                                      .allowed = settings::loadAllowed() + options_.allowed,
                                      .key = key_,
                                      .user = options_.user,
-                                     .secret = options_.secret};
+                                     .secret = secret_,
+                                     .users = users_};
   if (!link_.start(settings_, options)) {
     finish();
     return false;

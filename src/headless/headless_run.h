@@ -8,8 +8,10 @@
 #include <QString>
 
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "headless/line_output.h"
@@ -50,8 +52,11 @@ struct HeadlessOptions {
   std::optional<settings::Admission> admission{};  // this run's rule (remembered); otherwise the remembered one
   QStringList allowed{};                           // inviters let in besides strandlink.conf's
   QString keyFile{};                   // the classic link's shared key (settings/key_file.h); empty: none
-  QString user{};                      // Network MIDI 2.0's authentication; empty: none
-  QString secret{};
+  // Network MIDI 2.0's authentication, the files read at prepare(); empty: none.
+  QString user{};
+  QString passwordFile{};
+  QString secretFile{};
+  QString usersFile{};
 };
 
 class HeadlessRun : public QObject {
@@ -88,6 +93,7 @@ class HeadlessRun : public QObject {
  private:
   void startUp();
   void applyChanges(const settings::SettingsChanges& changes);
+  QString readAuthentication();
   settings::Admission admission();
   void printLine(const QString& line) { out_.write(line); }
   void showStatus();
@@ -101,6 +107,8 @@ class HeadlessRun : public QObject {
   link::Link link_;
   settings::Settings settings_;
   std::vector<std::uint8_t> key_;  // read by prepare()
+  QString secret_;                  // a shared secret, or the user's password
+  std::map<std::string, std::string> users_;
   std::unique_ptr<ChatInput> chat_;
   QString printedFigures_;
   QString printedStatus_;

@@ -156,7 +156,7 @@ bool Link::startProtocol(settings::Protocol kind, const settings::Settings& sett
     protocolKind_ = kind;
   }
   protocol::PeerStart start{settings, options.timing, sessionName(options.name), options.ttl, options.key,
-                            options.user, options.secret};
+                            options.user, options.secret, options.users};
   const protocol::StartOutcome outcome = protocol_->start(start);
   startProblem_ = outcome.refused;
   if (outcome.result == protocol::StartOutcome::Result::CannotCreateSocket) emit cannotGoOn();

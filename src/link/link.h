@@ -13,8 +13,10 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "link/device_lists.h"
@@ -70,6 +72,7 @@ struct SessionOptions {
   // What a Network MIDI 2.0 link proves or asks for (see protocol::PeerStart).
   QString user{};
   QString secret{};
+  std::map<std::string, std::string> users{};
 };
 
 // How long a Start looks for a session named as the remote.

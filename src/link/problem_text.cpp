@@ -176,9 +176,10 @@ QString reportProblem(report::Reporter& reporter, const protocol::PeerProblem& p
   return std::visit(Shown{reporter}, problem);
 }
 
-QString keyFileText(const settings::KeyFile& read, const QString& path) {
+QString keyFileText(const settings::KeyFile& read, const QString& path, QLatin1StringView option) {
   using settings::KeyFileError;
-  const QString file = QStringLiteral("--key-file '%1'").arg(report::quotedValue(path));
+  const QString file = QStringLiteral("%1 '%2'").arg(option, report::quotedValue(path));
+  const bool key = option == QLatin1StringView("--key-file");
   switch (read.error) {
     case KeyFileError::None: break;
     case KeyFileError::Missing: return file + QStringLiteral(": no such file");
@@ -187,8 +188,11 @@ QString keyFileText(const settings::KeyFile& read, const QString& path) {
     case KeyFileError::OpenToOthers:
       return file + QStringLiteral(
                         ": its group or others may read or write it, so it is no secret: chmod 600 it (and make a "
-                        "new key)");
+                        "new %1)")
+                        .arg(key ? QStringLiteral("key") : QStringLiteral("secret"));
+    case KeyFileError::BadLine: return file + QStringLiteral(": line %1 is no user:password").arg(read.line);
     case KeyFileError::TooShort:
+      if (!key) return file + QStringLiteral(": it is empty");
       return file + QStringLiteral(": fewer than %1 bytes; make one with: head -c 32 /dev/urandom > FILE")
                         .arg(settings::kMinKeyBytes);
     case KeyFileError::TooLong:

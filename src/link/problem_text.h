@@ -21,7 +21,8 @@ inline constexpr char kRefusedValueTitle[] = "Network Settings";
 QString reportProblem(report::Reporter& reporter, const protocol::PeerProblem& problem);
 
 // Why the key file at path cannot be used, in one line.
-QString keyFileText(const settings::KeyFile& read, const QString& path);
+QString keyFileText(const settings::KeyFile& read, const QString& path,
+                    QLatin1StringView option = QLatin1StringView("--key-file"));
 // A key is given while the session's protocol is not the classic one.
 QString keyWithOtherProtocolText();
 // The window's link runs another protocol than the classic one the key is for.

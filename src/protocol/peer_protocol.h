@@ -18,8 +18,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "base/monotonic_clock.h"
@@ -89,6 +91,8 @@ struct PeerStart {
   // secret, or with a user the user's password. Empty: nothing to prove.
   QString user{};
   QString secret{};
+  // A host's users and their passwords; none: the secret alone, or no one is asked.
+  std::map<std::string, std::string> users{};
 };
 
 // How a Start went. On failure every problem has been handed up and nothing is

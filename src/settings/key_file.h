@@ -7,6 +7,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <string>
 #include <vector>
 
 namespace strandlink::settings {
@@ -21,14 +23,28 @@ enum class KeyFileError : std::uint8_t {
   OpenToOthers,  // its group or others may read or write it
   TooShort,      // fewer than kMinKeyBytes
   TooLong,       // more than kMaxKeyBytes: surely not a key
+  BadLine,       // a users file's line that is no "user:password"
 };
 
 struct KeyFile {
   std::vector<std::uint8_t> key;  // empty unless error is None
   KeyFileError error = KeyFileError::None;
   int errnoValue = 0;  // for Unreadable
+  int line = 0;        // for BadLine, from 1
 };
 
-[[nodiscard]] KeyFile readKeyFile(const QString& path);
+// least: the fewest bytes a key of its kind may have.
+[[nodiscard]] KeyFile readKeyFile(const QString& path, std::size_t least = kMinKeyBytes);
+
+// A secret or a password typed into a file: its text without the line break an
+// editor puts after it, under the same rule of who may read it.
+[[nodiscard]] KeyFile readSecretFile(const QString& path);
+
+// A host's users: lines "user:password" (blank lines and lines that begin with
+// "#" aside), under the same rule.
+struct UsersFile : KeyFile {
+  std::map<std::string, std::string> users;
+};
+[[nodiscard]] UsersFile readUsersFile(const QString& path);
 
 }  // namespace strandlink::settings

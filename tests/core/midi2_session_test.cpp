@@ -163,4 +163,14 @@ TEST(Midi2Session, SecretsAreProvedByDigestAndWrongOnesTurnedAwaySoon) {
     EXPECT_EQ(host.established(), 1u);
     EXPECT_EQ(bad.takeEvents().at(0).refusal, Refusal::AuthenticationFailed);
   }
+  // A host with a users file takes each user with its own password, and no other.
+  Session host({{"host", "h1"}, std::nullopt, "", "", {{"ann", "pw"}, {"bob", "pw2"}}});
+  std::uint16_t port = 3;
+  for (const auto& [user, password, admitted] :
+       {std::tuple{"bob", "pw2", true}, {"ann", "pw2", false}, {"eve", "pw", false}}) {
+    Session c({{user, user}, kHost, user, password});
+    c.start(0);
+    pump(host, c, client(port++), 0);
+    EXPECT_EQ(kinds(c) == std::vector{EventKind::Up}, admitted) << user;
+  }
 }

@@ -81,7 +81,8 @@ StartOutcome Midi2Protocol::start(const PeerStart& start) {
   host_ = checked.addresses->host;
   name_ = start.name.toStdString();
   instanceId_ = settings::productInstanceId().toStdString();
-  SessionConfig config{{name_, instanceId_}, std::nullopt, start.user.toStdString(), start.secret.toStdString()};
+  SessionConfig config{{name_, instanceId_}, std::nullopt, start.user.toStdString(), start.secret.toStdString(),
+                       start.users};
   if (host_) config.host = endpointOf(*host_);
   session_ = std::make_unique<Session>(std::move(config));
   for (UmpReader& r : readers_) r = UmpReader();

@@ -195,7 +195,7 @@ void Session::takeInvitation(const Endpoint& from, const Command& command, Micro
     appendInvitation(to(from), CommandCode::Accepted, config_.us);  // our reply was lost
     return;
   }
-  if (!config_.secret.empty()) return challenge(from, std::move(who), 0, now);
+  if (asksProof()) return challenge(from, std::move(who), 0, now);
   admit(from, std::move(who), now);
 }
 
@@ -237,7 +237,7 @@ void Session::challenge(const Endpoint& from, Identity who, int attempts, Micros
     });
   if (attempts == 0 && !mayAnswerStranger(from, now)) return;
   *at = {from, std::move(who), freshNonce(), attempts, now == 0 ? 1 : now};
-  const bool withUser = !config_.user.empty();
+  const bool withUser = asksUser();
   std::vector<std::uint8_t>& out = to(from);
   const std::size_t header = out.size();
   appendInvitation(out, withUser ? CommandCode::UserAuthRequired : CommandCode::AuthRequired, config_.us,
@@ -249,11 +249,11 @@ void Session::challenge(const Endpoint& from, Identity who, int attempts, Micros
 void Session::takeProof(const Endpoint& from, const Command& command, Micros now) {
   const bool withUser = command.code == std::uint8_t(CommandCode::InvitationWithUserAuth);
   const auto at = std::ranges::find_if(challenges_, [&](const Challenge& c) { return c.asked != 0 && c.from == from; });
-  if (config_.secret.empty() || at == challenges_.end() || withUser != !config_.user.empty()) {
+  if (!asksProof() || at == challenges_.end() || withUser != asksUser()) {
     ++counters_.refusedInvitations;
     if (mayAnswerStranger(from, now))
-      appendBye(to(from), config_.secret.empty() || at != challenges_.end() ? ByeReason::NoMatchingAuth
-                                                                            : ByeReason::AuthWithoutChallenge);
+      appendBye(to(from), !asksProof() || at != challenges_.end() ? ByeReason::NoMatchingAuth
+                                                                  : ByeReason::AuthWithoutChallenge);
     return;
   }
   if (command.words() < 8) {
@@ -261,16 +261,28 @@ void Session::takeProof(const Endpoint& from, const Command& command, Micros now
     return;
   }
   const std::string user = withUser ? readText(command, 8) : std::string();
-  const Digest expected = authenticationDigest(at->nonce, config_.user, config_.secret);
+  const std::optional<std::string> password = passwordOf(user);
   Challenge asked = std::exchange(*at, Challenge{});
-  if (user == config_.user && sameDigest(command.payload.first(32), expected))
+  if (password && sameDigest(command.payload.first(32), authenticationDigest(asked.nonce, user, *password)))
     return admit(from, std::move(asked.identity), now);
   if (asked.attempts + 1 >= 3) {
     ++counters_.refusedInvitations;
-    appendBye(to(from), withUser && user != config_.user ? ByeReason::UserNotFound : ByeReason::AuthFailed);
+    appendBye(to(from), withUser && !password ? ByeReason::UserNotFound : ByeReason::AuthFailed);
     return;
   }
   challenge(from, std::move(asked.identity), asked.attempts + 1, now);
+}
+
+// A host with users asks for a user and that user's password; one with a secret
+// (and a user: that user's name with the secret as its password), for the secret.
+bool Session::asksUser() const { return !config_.users.empty() || !config_.user.empty(); }
+
+bool Session::asksProof() const { return !config_.users.empty() || !config_.secret.empty(); }
+
+std::optional<std::string> Session::passwordOf(const std::string& user) const {
+  if (config_.users.empty()) return user == config_.user ? std::optional(config_.secret) : std::nullopt;
+  const auto found = config_.users.find(user);
+  return found == config_.users.end() ? std::nullopt : std::optional(found->second);
 }
 
 // Once: a host that asks again after our digest has refused it.

@@ -10,6 +10,7 @@
 #include <array>
 #include <bitset>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -46,6 +47,8 @@ struct SessionConfig {
   // proves it when asked.
   std::string user{};
   std::string secret{};
+  // A host's users and their passwords: then it asks for a user, not the secret.
+  std::map<std::string, std::string> users{};
 };
 
 // Why a client's invitation went nowhere.
@@ -146,6 +149,9 @@ class Session {
   void admit(const Endpoint& from, Identity who, Micros now);
   void challenge(const Endpoint& from, Identity who, int attempts, Micros now);
   void takeProof(const Endpoint& from, const Command& command, Micros now);
+  bool asksUser() const;
+  bool asksProof() const;
+  std::optional<std::string> passwordOf(const std::string& user) const;
   void prove(const Command& command, Micros now);
   void takeSessionCommand(std::size_t slot, const Command& command, Micros now);
   void takeData(std::size_t slot, const Command& command);
