@@ -48,7 +48,16 @@ class PythonPeer {
 
 }  // namespace
 
-TEST(Pymidi2Interop, ClientInvitesOurHostMidiPassesBothWaysAndByeEndsIt) {
+// Our host on loopback, with its own sink.
+struct OurHost {
+  bool start(const QString& secret = {}) {
+    protocol::PeerStart s;
+    s.settings.localHost = QStringLiteral("127.0.0.1");
+    s.settings.localPort = QString::number(port);
+    s.name = QStringLiteral("Strandlink host");
+    s.secret = secret;
+    return host.start(s).running();
+  }
   const int port = freePortPair();
   RecordingBoxes boxes;
   report::Reporter reporter{boxes};
@@ -56,12 +65,14 @@ TEST(Pymidi2Interop, ClientInvitesOurHostMidiPassesBothWaysAndByeEndsIt) {
   protocol::PeerFilter filter;
   protocol::Admission admission;
   protocol::midi2::Midi2Protocol host{{sink, filter, admission}};
-  protocol::PeerStart s;
-  s.settings.localHost = QStringLiteral("127.0.0.1");
-  s.settings.localPort = QString::number(port);
-  s.name = QStringLiteral("Strandlink host");
-  ASSERT_TRUE(host.start(s).running());
-  PythonPeer peer(port);
+};
+
+TEST(Pymidi2Interop, ClientInvitesOurHostMidiPassesBothWaysAndByeEndsIt) {
+  OurHost here;
+  ASSERT_TRUE(here.start());
+  RecordingPeerSink& sink = here.sink;
+  protocol::midi2::Midi2Protocol& host = here.host;
+  PythonPeer peer(here.port);
   ASSERT_TRUE(waitFor([&] { return peer.lines().contains(QStringLiteral("connected")); }, 15000)) << "no session";
   ASSERT_EQ(sink.status, protocol::LinkStatus::Connected);
 
@@ -96,20 +107,10 @@ TEST(Pymidi2Interop, ClientInvitesOurHostMidiPassesBothWaysAndByeEndsIt) {
 
 // Its digest of the shared secret against ours.
 TEST(Pymidi2Interop, ClientProvesTheSecretOurHostAsksFor) {
-  const int port = freePortPair();
-  RecordingBoxes boxes;
-  report::Reporter reporter{boxes};
-  RecordingPeerSink sink{reporter};
-  protocol::PeerFilter filter;
-  protocol::Admission admission;
-  protocol::midi2::Midi2Protocol host{{sink, filter, admission}};
-  protocol::PeerStart s;
-  s.settings.localHost = QStringLiteral("127.0.0.1");
-  s.settings.localPort = QString::number(port);
-  s.secret = QStringLiteral("s3cret");
-  ASSERT_TRUE(host.start(s).running());
-  PythonPeer peer(port, s.secret);
-  ASSERT_TRUE(waitFor([&] { return sink.status == protocol::LinkStatus::Connected; }, 15000));
+  OurHost here;
+  ASSERT_TRUE(here.start(QStringLiteral("s3cret")));
+  PythonPeer peer(here.port, QStringLiteral("s3cret"));
+  ASSERT_TRUE(waitFor([&] { return here.sink.status == protocol::LinkStatus::Connected; }, 15000));
 }
 
 }  // namespace strandlink::test
