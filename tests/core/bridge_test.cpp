@@ -263,9 +263,11 @@ TEST_F(Bridge, SteadyTimingSettlesGentlyThenKeepsTheSpacingOfWhatWasPlayed) {
     EXPECT_GE(warmUpDelays[k], least - warmUpGaps[k] / 128 - 2) << k;
     least = std::min(least, warmUpDelays[k]);
   }
+  // What was left to fall shows in the messages right after it; an arrival
+  // earlier still, later in the pattern, is news the warm-up could not have had.
   const auto delays = totalDelays(patternGaps(150));
-  ASSERT_FALSE(delays.empty());
-  EXPECT_LE(least - *std::min_element(delays.begin(), delays.end()), kFrames1ms);
+  ASSERT_GE(delays.size(), 20u);
+  EXPECT_LE(least - *std::min_element(delays.begin(), delays.begin() + 20), kFrames1ms);
 }
 
 // B plays a stamped message the delay after the earliest arrival against a stamp,
