@@ -42,5 +42,7 @@ struct CommandLine {
 CommandLine parseCommandLine(const QStringList& arguments);
 
 QString usageText();
+// Every protocol's name, in their order, between them separator and before the last one last.
+QString protocolNames(QLatin1StringView separator, QLatin1StringView last);
 
 }  // namespace strandlink::app

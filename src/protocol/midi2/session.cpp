@@ -10,8 +10,6 @@ namespace strandlink::protocol::midi2 {
 
 namespace {
 
-constexpr Micros kSecond = 1'000'000;
-
 // A peer is known by its name and instance id, in any case, never by its port.
 bool sameText(const std::string& a, const std::string& b) {
   return std::ranges::equal(a, b, [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); });
@@ -226,90 +224,6 @@ void Session::admit(const Endpoint& from, Identity who, Micros now) {
   event(eventOf(EventKind::Up, *slot));
 }
 
-// A fresh nonce for each question; a client that keeps guessing is answered
-// for a while, then turned away.
-void Session::challenge(const Endpoint& from, Identity who, int attempts, Micros now) {
-  constexpr Micros kForgotten = 30 * kSecond;
-  auto at = std::ranges::find_if(challenges_, [&](const Challenge& c) { return c.asked != 0 && c.from == from; });
-  if (at == challenges_.end())
-    at = std::ranges::min_element(challenges_, [&](const Challenge& a, const Challenge& b) {
-      return (now - a.asked > kForgotten ? 0 : a.asked) < (now - b.asked > kForgotten ? 0 : b.asked);
-    });
-  if (attempts == 0 && !mayAnswerStranger(from, now)) return;
-  *at = {from, std::move(who), freshNonce(), attempts, now == 0 ? 1 : now};
-  const bool withUser = asksUser();
-  std::vector<std::uint8_t>& out = to(from);
-  const std::size_t header = out.size();
-  appendInvitation(out, withUser ? CommandCode::UserAuthRequired : CommandCode::AuthRequired, config_.us,
-                   attempts > 0 ? 0x01 : 0x00);
-  out.insert(out.begin() + std::ptrdiff_t(header + 4), at->nonce.begin(), at->nonce.end());
-  out[header + 1] = std::uint8_t(out[header + 1] + 4);
-}
-
-void Session::takeProof(const Endpoint& from, const Command& command, Micros now) {
-  const bool withUser = command.code == std::uint8_t(CommandCode::InvitationWithUserAuth);
-  const auto at = std::ranges::find_if(challenges_, [&](const Challenge& c) { return c.asked != 0 && c.from == from; });
-  if (!asksProof() || at == challenges_.end() || withUser != asksUser()) {
-    ++counters_.refusedInvitations;
-    if (mayAnswerStranger(from, now))
-      appendBye(to(from), !asksProof() || at != challenges_.end() ? ByeReason::NoMatchingAuth
-                                                                  : ByeReason::AuthWithoutChallenge);
-    return;
-  }
-  if (command.words() < 8) {
-    ++counters_.malformed;
-    return;
-  }
-  const std::string user = withUser ? readText(command, 8) : std::string();
-  const std::optional<std::string> password = passwordOf(user);
-  Challenge asked = std::exchange(*at, Challenge{});
-  if (password && sameDigest(command.payload.first(32), authenticationDigest(asked.nonce, user, *password)))
-    return admit(from, std::move(asked.identity), now);
-  if (asked.attempts + 1 >= 3) {
-    ++counters_.refusedInvitations;
-    appendBye(to(from), withUser && !password ? ByeReason::UserNotFound : ByeReason::AuthFailed);
-    return;
-  }
-  challenge(from, std::move(asked.identity), asked.attempts + 1, now);
-}
-
-// A host with users asks for a user and that user's password; one with a secret
-// (and a user: that user's name with the secret as its password), for the secret.
-bool Session::asksUser() const { return !config_.users.empty() || !config_.user.empty(); }
-
-bool Session::asksProof() const { return !config_.users.empty() || !config_.secret.empty(); }
-
-std::optional<std::string> Session::passwordOf(const std::string& user) const {
-  if (config_.users.empty()) return user == config_.user ? std::optional(config_.secret) : std::nullopt;
-  const auto found = config_.users.find(user);
-  return found == config_.users.end() ? std::nullopt : std::optional(found->second);
-}
-
-// Once: a host that asks again after our digest has refused it.
-void Session::prove(const Command& command, Micros now) {
-  Slot& s = slots_[0];
-  const bool withUser = command.code == std::uint8_t(CommandCode::UserAuthRequired);
-  const bool able = !config_.secret.empty() && withUser == !config_.user.empty();
-  if (!able || (command.byte3 != 0 && s.proved) || command.words() < 4) {
-    appendBye(to(s.peer), ByeReason::InvitationCanceled);
-    return refused(able ? Refusal::AuthenticationFailed : Refusal::WantsAuthentication, now);
-  }
-  Nonce nonce{};
-  std::copy_n(command.payload.begin(), nonce.size(), nonce.begin());
-  const Digest digest = authenticationDigest(nonce, withUser ? config_.user : "", config_.secret);
-  std::vector<std::uint32_t> words;
-  std::vector<std::uint8_t> bytes(digest.begin(), digest.end());
-  if (withUser) bytes.insert(bytes.end(), config_.user.begin(), config_.user.end());
-  bytes.resize((bytes.size() + 3) / 4 * 4, 0);
-  for (std::size_t i = 0; i < bytes.size(); i += 4)
-    words.push_back(std::uint32_t(bytes[i]) << 24 | std::uint32_t(bytes[i + 1]) << 16 |
-                    std::uint32_t(bytes[i + 2]) << 8 | bytes[i + 3]);
-  appendCommand(to(s.peer), withUser ? CommandCode::InvitationWithUserAuth : CommandCode::InvitationWithAuth, 0, 0,
-                words);
-  s.proved = true;
-  s.deadline = now + kWatchdogMicros;
-}
-
 void Session::takeSessionCommand(std::size_t slot, const Command& command, Micros now) {
   Slot& s = slots_[slot];
   static_cast<void>(now);
@@ -467,54 +381,6 @@ void Session::watch(std::size_t slot, Micros now) {
   }
   ++s.attempts;
   appendPing(to(s.peer), CommandCode::Ping, ++s.pingId);
-}
-
-std::optional<Micros> Session::nextWakeup() const {
-  std::optional<Micros> next;
-  for (const Slot& s : slots_)
-    if (s.state != State::Idle && (!next || s.deadline < *next)) next = s.deadline;
-  return next;
-}
-
-std::vector<Outgoing> Session::takeOutgoing() { return std::exchange(outgoing_, {}); }
-std::vector<SessionEvent> Session::takeEvents() { return std::exchange(events_, {}); }
-
-std::size_t Session::established() const {
-  return std::size_t(std::ranges::count_if(slots_, [](const Slot& s) { return s.state == State::Established; }));
-}
-
-std::optional<Endpoint> Session::peerOf(std::size_t slot) const {
-  if (slot >= slots_.size() || slots_[slot].state != State::Established) return std::nullopt;
-  return slots_[slot].peer;
-}
-
-std::optional<std::size_t> Session::slotOf(const Endpoint& from) const {
-  for (std::size_t i = 0; i < slots_.size(); ++i)
-    if (slots_[i].state == State::Established && slots_[i].peer == from) return i;
-  return std::nullopt;
-}
-
-// Replies to one peer gathered in one datagram, within the size a datagram may take.
-std::vector<std::uint8_t>& Session::to(const Endpoint& peer) {
-  for (Outgoing& o : outgoing_)
-    if (o.to == peer && o.datagram.size() + 256 <= kMaxDatagram) return o.datagram;
-  Outgoing& o = outgoing_.emplace_back(Outgoing{peer, {}});
-  beginDatagram(o.datagram);
-  return o.datagram;
-}
-
-bool Session::mayAnswerStranger(const Endpoint& from, Micros now) {
-  if (now - answersSecond_ >= kSecond) {
-    answersSecond_ = now;
-    answersThisSecond_ = 0;
-  }
-  if (answersThisSecond_ >= kStrangerAnswers) return false;
-  for (auto& [who, when] : strangers_)
-    if (who == from && when != 0 && now - when < kSecond) return false;
-  strangers_[nextStranger_] = {from, now == 0 ? 1 : now};
-  nextStranger_ = (nextStranger_ + 1) % strangers_.size();
-  ++answersThisSecond_;
-  return true;
 }
 
 }  // namespace strandlink::protocol::midi2

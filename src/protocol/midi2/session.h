@@ -31,6 +31,7 @@ struct Endpoint {
   friend bool operator==(const Endpoint&, const Endpoint&) = default;
 };
 
+inline constexpr Micros kSecond = 1'000'000;
 inline constexpr std::size_t kMaxClients = 8;
 inline constexpr Micros kWatchdogMicros = 2'000'000;
 inline constexpr int kPingsUnanswered = 5;
