@@ -37,7 +37,7 @@ namespace {
 
 // The protocol's reports go nowhere: only its sending is measured.
 struct QuietSink : protocol::PeerSink {
-  void peerEvent(midi::MidiEventView, std::optional<std::uint32_t>, std::int64_t) override {}
+  void peerEvent(midi::MidiEventView, std::optional<std::uint32_t>, std::int64_t, std::size_t) override {}
   void peerStatus(protocol::LinkStatus) override {}
   void peerChatLine(const QString&) override {}
   void peerNotice(const protocol::PeerNotice&) override {}

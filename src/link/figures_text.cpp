@@ -7,6 +7,7 @@
 
 #include "link/status_text.h"
 #include "net/addresses.h"
+#include "report/visible_text.h"
 
 namespace strandlink::link {
 
@@ -67,12 +68,30 @@ QString probesSummary(const LinkFigures& f) {
 // The session: "Link: rtt 0.4 ms, clock offset -12.5 ms, lost 0 packets; repaired
 // 0 gaps (0 packets lost), 0 notes ended, 0 values restored"; empty before the
 // first clock exchange.
+QString peerCount(std::size_t peers);
+
+// Several participants: "Link: 3 peers: iPad at 10.0.0.2:5005 rtt 0.4 ms, lost 0
+// packets; ...", then the whole link's repairs.
+QString participantsText(const std::vector<PeerFigures>& peers) {
+  QStringList each;
+  for (const PeerFigures& p : peers) {
+    const sockaddr_in& a = p.address;
+    QString one = QStringLiteral("%1 at %2:%3")
+                      .arg(report::visibleName(p.name), net::formatAddress(a.sin_addr.s_addr))
+                      .arg(ntohs(a.sin_port));
+    if (p.roundTripMs) one += QStringLiteral(" rtt %1 ms").arg(oneDecimal(*p.roundTripMs));
+    each << one + QStringLiteral(", lost %1 packets").arg(p.packetsLost);
+  }
+  return QStringLiteral("Link: %1: %2").arg(peerCount(peers.size()), each.join(QStringLiteral("; ")));
+}
+
 QString sessionText(const LinkFigures& f) {
   if (f.peers.empty() || !f.peers.front().roundTripMs) return {};
   const PeerFigures& p = f.peers.front();
-  QString text = QStringLiteral("Link: rtt %1 ms, clock offset %2 ms, lost %3 packets")
-                     .arg(oneDecimal(*p.roundTripMs), oneDecimal(p.clockOffsetMs))
-                     .arg(p.packetsLost);
+  QString text = f.peers.size() > 1 ? participantsText(f.peers)
+                                    : QStringLiteral("Link: rtt %1 ms, clock offset %2 ms, lost %3 packets")
+                                          .arg(oneDecimal(*p.roundTripMs), oneDecimal(p.clockOffsetMs))
+                                          .arg(p.packetsLost);
   if (f.link.refused > 0) text += QStringLiteral(", refused %1").arg(f.link.refused);
   const protocol::Repairs& r = f.link.repairs;
   text += QStringLiteral("; repaired %1 gaps (%2 packets lost), %3 notes ended, %4 values restored")

@@ -277,6 +277,9 @@ LinkState Link::state() {
   if (!running_) return s;
   const protocol::LinkFigures f = protocol_->figures();
   if (f.measure == protocol::Measure::Group || f.peers.empty()) return s;
+  s.linked = std::size_t(std::count_if(f.peers.begin(), f.peers.end(), [](const protocol::PeerFigures& p) {
+    return p.status == protocol::LinkStatus::Connected;
+  }));
   const protocol::PeerFigures& peer = f.peers.front();
   s.peerName = peer.name;
   // Where the peer is seen to be, over where it was looked for.
@@ -313,10 +316,11 @@ QString Link::figuresText() { return link::figuresText(protocol_->figures()); }
 
 QString Link::figuresSummary() { return link::figuresSummary(protocol_->figures()); }
 
-void Link::peerEvent(midi::MidiEventView event, std::optional<std::uint32_t> stampMicros, std::int64_t arrivalMicros) {
+void Link::peerEvent(midi::MidiEventView event, std::optional<std::uint32_t> stampMicros, std::int64_t arrivalMicros,
+                     std::size_t source) {
   if (ending_) return;
   ++received_;
-  bridge_->playReceived(event, stampMicros, arrivalMicros);
+  bridge_->playReceived(event, stampMicros, arrivalMicros, source);
 }
 
 void Link::peerStatus(protocol::LinkStatus status) {

@@ -194,8 +194,8 @@ class Link : public QObject, private protocol::PeerSink {
 
  private:
   // The protocol's reports (PeerSink).
-  void peerEvent(midi::MidiEventView event, std::optional<std::uint32_t> stampMicros,
-                 std::int64_t arrivalMicros) override;
+  void peerEvent(midi::MidiEventView event, std::optional<std::uint32_t> stampMicros, std::int64_t arrivalMicros,
+                 std::size_t source) override;
   void peerStatus(protocol::LinkStatus status) override;
   void peerMemberGone(const midi::HeldSet& sounding) override;
   void peerChatLine(const QString& line) override;

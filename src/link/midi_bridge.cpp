@@ -35,7 +35,7 @@ MidiBridge::~MidiBridge() {
 void MidiBridge::setTiming(settings::Timing timing, int delayMs) {
   steady_ = timing == settings::Timing::Steady;
   delayMicros_ = std::int64_t(delayMs) * 1000;
-  schedule_.reset();
+  for (SteadySchedule& schedule : schedules_) schedule.reset();
 }
 
 // The MIDI thread. The loop's work (an error box) is handed over through the
@@ -204,15 +204,16 @@ bool MidiBridge::play(const midi::ShortMessage& message, std::optional<std::int6
 // message that is not played (a datagram anyone could have sent) teaches the
 // schedule nothing.
 bool MidiBridge::playReceived(midi::MidiEventView event, std::optional<std::uint32_t> stamp,
-                              std::int64_t arrivalMicros) {
+                              std::int64_t arrivalMicros, std::size_t source) {
   if (!steady_ || !output_) return playEvent(event, std::nullopt);
   const std::int64_t period = output_->periodMicros();
   const std::int64_t delay = std::max(delayMicros_, period);
-  const SteadySchedule before = schedule_;
-  const std::int64_t moment = stamp ? schedule_.stamped(*stamp, arrivalMicros, delay)
-                                    : schedule_.unstamped(arrivalMicros, delay);
+  SteadySchedule& schedule = schedules_[std::min(source, schedules_.size() - 1)];
+  const SteadySchedule before = schedule;
+  const std::int64_t moment = stamp ? schedule.stamped(*stamp, arrivalMicros, delay)
+                                    : schedule.unstamped(arrivalMicros, delay);
   if (playEvent(event, moment + period)) return true;
-  schedule_ = before;
+  schedule = before;
   return false;
 }
 

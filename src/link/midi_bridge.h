@@ -11,6 +11,7 @@
 
 #include <QTimer>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -23,6 +24,7 @@
 #include "midi/held_notes.h"
 #include "midi/midi_service.h"
 #include "net/socket_errors.h"
+#include "protocol/peer_protocol.h"
 #include "settings/preferences.h"
 
 namespace strandlink::protocol {
@@ -77,7 +79,8 @@ class MidiBridge final : public midi::MidiInputHandler {
   // A message from the peer (with the moment it was played, if the wire carried
   // one) that arrived at arrivalMicros: played at once in immediate timing, at its
   // moment in steady timing. A SysEx is played whole.
-  bool playReceived(midi::MidiEventView event, std::optional<std::uint32_t> stamp, std::int64_t arrivalMicros);
+  bool playReceived(midi::MidiEventView event, std::optional<std::uint32_t> stamp, std::int64_t arrivalMicros,
+                    std::size_t source = 0);
   // Releases every note our output holds, whatever played it there (the peer or
   // the thru); what that sent.
   midi::Released releaseHeld();
@@ -151,7 +154,8 @@ class MidiBridge final : public midi::MidiInputHandler {
   std::vector<std::unique_ptr<midi::MidiOutput>> retiredOutputs_;
   bool steady_ = false;
   std::int64_t delayMicros_ = 0;
-  SteadySchedule schedule_;
+  // One per participant of a session: each sender's stamps run on its own clock.
+  std::array<SteadySchedule, protocol::kMaxSources> schedules_{};
   bool inputGone_ = false;
   bool outputGone_ = false;
   bool serviceDown_ = false;

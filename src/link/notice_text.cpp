@@ -6,6 +6,7 @@
 
 #include "net/addresses.h"
 #include "protocol/admission.h"
+#include "protocol/peer_protocol.h"
 #include "report/visible_text.h"
 
 namespace strandlink::link {
@@ -68,6 +69,8 @@ QString onlyWho(const protocol::InviterRefused& r) {
     case protocol::KeptOut::RefusedByUser: return QStringLiteral("those not refused may link (refused when asked)");
     case protocol::KeptOut::TooManyAsking:
       return QStringLiteral("%1 inviters may wait for an answer at once").arg(protocol::Admission::kMostAsked);
+    case protocol::KeptOut::Full:
+      return QStringLiteral("%1 participants may be in the session at once").arg(protocol::kMaxSources);
     case protocol::KeptOut::NotAdmitted: break;
   }
   return QStringLiteral("admitted hosts may link");
@@ -105,7 +108,10 @@ struct Worded {
     return QStringLiteral("RTP-MIDI session with %1 is up").arg(peerName(up.peerName));
   }
   QString operator()(const protocol::SessionEnded& ended) const {
-    return QStringLiteral("RTP-MIDI session ended: %1").arg(fromUtf8(describe(ended.reason)));
+    if (ended.peerName.empty())
+      return QStringLiteral("RTP-MIDI session ended: %1").arg(fromUtf8(describe(ended.reason)));
+    return QStringLiteral("RTP-MIDI session with %1 ended: %2")
+        .arg(peerName(ended.peerName), fromUtf8(describe(ended.reason)));
   }
   QString operator()(const protocol::InvitationRefused&) const {
     return QStringLiteral("The RTP-MIDI peer refused the invitation; asking again every 5 s");

@@ -35,6 +35,10 @@ StatusWords stateWords(const LinkState& s) {
     const QString heard = *s.members == 0 ? QStringLiteral("none") : QString::number(*s.members);
     return {QStringLiteral("Group: %1 heard").arg(heard), groupStateText(*s.members), *s.members > 0 ? Good : Waiting};
   }
+  if (s.status == protocol::LinkStatus::Connected && s.linked > 1) {
+    const QString peers = QStringLiteral("Connected: %1 peers").arg(s.linked);
+    return {peers, peers + QStringLiteral(", the figures list each one"), Good};
+  }
   if (s.status == protocol::LinkStatus::Connected) {
     if (s.peerName.isEmpty())
       return {connectionText(s.status),

@@ -53,6 +53,7 @@ struct LinkState {
   QString peerAddress;                 // "10.0.0.2:5004"; empty while unknown
   std::optional<std::size_t> members;  // a group's members heard; none: one peer
   Missing missing;
+  std::size_t linked = 0;  // participants of a session linked, where it takes several
 };
 
 // A few words for a line of the window, and the whole of it for its tooltip.

@@ -48,6 +48,7 @@ struct SessionUp {
 
 struct SessionEnded {
   rtp::DownReason reason = rtp::DownReason::None;
+  std::string peerName;  // the participant's, where it gave one
 };
 
 // The invited peer answered NO (ours is asked again every 5 s).
@@ -61,6 +62,7 @@ enum class KeptOut : std::uint8_t {
   NotListed,   // the inviters allowed
   RefusedByUser,
   TooManyAsking,  // others wait for the user's answer
+  Full,           // the most participants a session takes are in it
   NotAdmitted,
 };
 

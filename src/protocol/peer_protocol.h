@@ -42,15 +42,20 @@ namespace strandlink::protocol {
 class Admission;
 class PeerFilter;
 
+// The most peers one session takes at once, each with a clock of its own.
+inline constexpr std::size_t kMaxSources = 16;
+
 // What a protocol hands up to the link; the loop's thread only.
 class PeerSink {
  public:
   virtual ~PeerSink() = default;
   // One whole message from the peer. stampMicros: the moment the sender played
   // it, as the low 32 bits of the sender's monotonic clock in µs, when the wire
-  // carries one; arrivalMicros: when it arrived, on our monotonic clock (µs).
+  // carries one; arrivalMicros: when it arrived, on our monotonic clock (µs);
+  // source: which of the session's participants sent it (below kMaxSources), so
+  // that each one's stamps are read against its own clock.
   virtual void peerEvent(midi::MidiEventView event, std::optional<std::uint32_t> stampMicros,
-                         std::int64_t arrivalMicros) = 0;
+                         std::int64_t arrivalMicros, std::size_t source) = 0;
   // "Connected" or "Not Connected" changed, or the count of a group's members
   // heard did. The link releases what the peer left sounding when it falls.
   virtual void peerStatus(LinkStatus status) = 0;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "link/status_text.h"
+#include "net/udp_socket.h"
 #include "protocol/classic/link_quality.h"
 #include "support/qt_printers.h"
 
@@ -66,6 +67,22 @@ TEST(LinkFigures, ASessionSaysItsBestClockExchangeAndTheRepairsAndNoRoundTripWhi
   EXPECT_EQ(link::figuresSummary(f), "Round trip 0.4 ms, 3 packets lost");
   f.link.status = LinkStatus::NotConnected;
   EXPECT_EQ(link::figuresSummary(f), "No session, 3 packets lost");
+
+  // Several participants: each by name and address, and the status line counts them.
+  f.link.refused = 0;
+  f.peers.resize(2);
+  f.peers[0].name = QStringLiteral("iPad");
+  f.peers[0].address = net::makeAddress(inet_addr("10.0.0.2"), 5005);
+  f.peers[1].name = QStringLiteral("Mac\n");
+  f.peers[1].address = net::makeAddress(inet_addr("10.0.0.3"), 5007);
+  EXPECT_EQ(link::figuresText(f), "Link: 2 peers: iPad at 10.0.0.2:5005 rtt 0.4 ms, lost 3 packets; Mac\\x0a at "
+                                  "10.0.0.3:5007, lost 0 packets; repaired 1 gaps (2 packets lost), 3 notes ended, "
+                                  "4 values restored");
+  link::LinkState state;
+  state.running = true;
+  state.status = LinkStatus::Connected;
+  state.linked = 3;
+  EXPECT_EQ(link::statusWords(state).text, "Connected: 3 peers");
 }
 
 TEST(LinkFigures, AGroupNamesEightMembersInTheOrderGivenAndCountsTheRest) {

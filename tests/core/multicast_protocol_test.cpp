@@ -51,7 +51,7 @@ const std::string& privateNetwork() {
 
 struct Sink : protocol::PeerSink {
   explicit Sink(report::Reporter& r) : reporter(r) {}
-  void peerEvent(midi::MidiEventView e, std::optional<std::uint32_t> stamp, std::int64_t) override {
+  void peerEvent(midi::MidiEventView e, std::optional<std::uint32_t> stamp, std::int64_t, std::size_t) override {
     events.emplace_back(e.bytes().begin(), e.bytes().end());
     stamped += stamp.has_value();
   }

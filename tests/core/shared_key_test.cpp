@@ -34,7 +34,7 @@ Bytes sealed(DatagramSealer& sealer, const Bytes& message, ClassicPort to = Clas
 }
 
 struct Sink : protocol::PeerSink {
-  void peerEvent(midi::MidiEventView e, std::optional<std::uint32_t>, std::int64_t) override {
+  void peerEvent(midi::MidiEventView e, std::optional<std::uint32_t>, std::int64_t, std::size_t) override {
     events.emplace_back(e.bytes().begin(), e.bytes().end());
   }
   void peerNotice(const protocol::PeerNotice& n) override { notices << link::noticeLine(n); }

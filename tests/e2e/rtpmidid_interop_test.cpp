@@ -11,6 +11,7 @@
 
 #include <iostream>
 #include <memory>
+#include <set>
 
 #include "support/real_part.h"
 #include "support/rtp_end.h"
@@ -153,6 +154,46 @@ TEST_F(RtpmidiDInterop, ItInvitesUsAndComesBackFromAnotherPortAtOnce) {
       << ours.sink.notices.join(u'\n').toStdString();
 
   noticedGone(ours, *peer);
+}
+
+// Three of its clients in one session with one copy (all from one host under one
+// name, as three programs on one box would be): what we play reaches each once,
+// what each plays reaches us from its own participant, and one that vanishes
+// without a goodbye takes only its own note with it while the others play on.
+TEST_F(RtpmidiDInterop, ThreeOfItsClientsShareOneSession) {
+  End ours(freePortPair());
+  ASSERT_TRUE(ours.start(std::nullopt));
+  std::vector<std::unique_ptr<RtpmPeer>> peers;
+  for (int i = 0; i < 3; ++i) {
+    peers.push_back(std::make_unique<RtpmPeer>(false, ours.port));
+    ASSERT_TRUE(linked(ours, *peers.back())) << i << ": " << peers.back()->words.join(u'|').toStdString();
+  }
+  ASSERT_TRUE(waitFor([&] { return ours.rtp.participantsLinked() == 3; }, 5000)) << ours.rtp.participantsLinked();
+
+  const Message chord{0x90, 0x30, 0x40};
+  ASSERT_EQ(ours.rtp.send(midi::MidiEventView(chord), 0), protocol::SendResult::Sent);
+  for (auto& peer : peers)
+    EXPECT_TRUE(waitFor([&] { peer->read();
+      return peer->received.contains(hex(chord)); }, 5000));
+  // Each its own note; the second also one the third plays too, which sounds on.
+  for (std::uint8_t i = 0; i < 3; ++i) peers[i]->send({0x90, std::uint8_t(0x40 + i), 0x50});
+  peers[1]->send({0x90, 0x45, 0x50});
+  peers[2]->send({0x90, 0x41, 0x50});
+  ASSERT_TRUE(waitFor([&] { return ours.sink.events.size() >= 5; }, 5000)) << ours.sink.events.size();
+  std::set<std::size_t> sources;
+  for (const Received& r : ours.sink.events) sources.insert(r.source);
+  EXPECT_EQ(sources.size(), 3u);
+
+  peers[1]->vanish();
+  ASSERT_TRUE(waitFor([&] { return ours.rtp.participantsLinked() == 2; }, kGoneWithin));
+  EXPECT_TRUE(ours.connected());
+  EXPECT_EQ(ours.sink.released, (std::vector<Message>{{0x80, 0x45, 0}})) << ours.sink.released.size();
+  for (std::size_t i : {0u, 2u}) {
+    peers[i]->send({0x80, std::uint8_t(0x40 + i), 0});
+    peers[i]->read();
+    EXPECT_EQ(peers[i]->received.count(hex(chord)), 1) << "peer " << i;
+  }
+  EXPECT_TRUE(waitFor([&] { return ours.sink.events.size() >= 7; }, 5000)) << ours.sink.events.size();
 }
 
 TEST_F(RtpmidiDInterop, WeInviteItAndEitherSideRestarts) {

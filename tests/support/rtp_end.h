@@ -21,13 +21,18 @@ namespace strandlink::test {
 struct Received {
   std::vector<std::uint8_t> bytes;
   std::optional<std::uint32_t> stamp;
+  std::size_t source = 0;
 };
 
 class RecordingPeerSink : public protocol::PeerSink {
  public:
   explicit RecordingPeerSink(report::Reporter& r) : reporter(r) {}
-  void peerEvent(midi::MidiEventView e, std::optional<std::uint32_t> stamp, std::int64_t) override {
-    events.push_back({{e.bytes().begin(), e.bytes().end()}, stamp});
+  void peerEvent(midi::MidiEventView e, std::optional<std::uint32_t> stamp, std::int64_t, std::size_t source) override {
+    events.push_back({{e.bytes().begin(), e.bytes().end()}, stamp, source});
+  }
+  // What a participant that left took with it, as the link would release it.
+  void peerMemberGone(const midi::HeldSet& sounding) override {
+    sounding.release([&](const midi::ShortMessage& m) { released.emplace_back(m.wireBytes().begin(), m.wireBytes().end()); });
   }
   void peerStatus(protocol::LinkStatus s) override { status = s; }
   void peerChatLine(const QString&) override {}
@@ -39,6 +44,7 @@ class RecordingPeerSink : public protocol::PeerSink {
 
   report::Reporter& reporter;
   std::vector<Received> events;
+  std::vector<std::vector<std::uint8_t>> released;
   protocol::LinkStatus status = protocol::LinkStatus::NotConnected;
   QStringList notices;
 };

@@ -128,7 +128,7 @@ void ClassicProtocol::readMidi() {
   // A peer on another protocol is told of, not played: its bytes are no message.
   if (otherWire_.heard(otherThanClassicMidi(datagram), context_.sink)) return;
   const ReceivedMidi received = decodeMidi(datagram);
-  context_.sink.peerEvent(midi::MidiEventView(received.message.bytes), received.stamp, arrival);
+  context_.sink.peerEvent(midi::MidiEventView(received.message.bytes), received.stamp, arrival, 0);
 }
 
 // Empty and failed reads are dropped; a line longer than the read length is counted.

@@ -198,7 +198,7 @@ bool Midi2Protocol::deliver(std::size_t slot, const std::vector<std::uint32_t>& 
   readers_[slot].read(
       words,
       [&](std::span<const std::uint8_t> message) {
-        if (session_) context_.sink.peerEvent(midi::MidiEventView(message), std::nullopt, arrival);
+        if (session_) context_.sink.peerEvent(midi::MidiEventView(message), std::nullopt, arrival, slot);
       },
       [&](std::span<const std::uint32_t, 4> packet) {
         for (const StreamPacket& answer : answerStream(packet, us)) (void)sender_.queueFor(slot, answer);

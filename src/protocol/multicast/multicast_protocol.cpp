@@ -130,7 +130,7 @@ void MulticastProtocol::take(const sockaddr_in& from, std::span<const std::uint8
   ++datagramsIn_;
   const std::int64_t now = context_.now();
   receiver_.receive(from, payload, now, [&](std::span<const std::uint8_t> message) {
-    if (running_) context_.sink.peerEvent(midi::MidiEventView(message), std::nullopt, arrivalMicros);
+    if (running_) context_.sink.peerEvent(midi::MidiEventView(message), std::nullopt, arrivalMicros, 0);
   });
   if (running_) countMembers(now);
 }

@@ -33,14 +33,19 @@ bool PacketSender::start(int dataSocket, std::uint32_t ssrc, std::uint16_t first
   }
   socket_ = dataSocket;
   ssrc_ = ssrc;
-  encoder_.emplace(ssrc, firstSequence);
-  // A new session numbers afresh: the history of the last one means nothing to a peer.
-  journal_.reset();
-  if (journal) journal_.emplace();
-  guardSchedule_ = GuardSchedule{};
-  feedback_.store(0);
-  peerState_.store(0);
-  peerSessions_ = 0;
+  journal_ = journal;
+  for (Lane& lane : lanes_) {
+    lane.encoder.emplace(ssrc, firstSequence);
+    // A new session numbers afresh: the history of the last one means nothing to a peer.
+    lane.journal.reset();
+    if (journal) lane.journal.emplace();
+    lane.guardSchedule = GuardSchedule{};
+    lane.feedback.store(0);
+    lane.peerState.store(0);
+    lane.generation.store(0);
+    lane.peerSessions = 0;
+    lane.servedFor = 0;
+  }
   stopping_.store(false);
   sleeping_.store(false);
   try {
@@ -63,15 +68,15 @@ void PacketSender::stop() {
   }
   if (wake_ >= 0) ::close(wake_);
   wake_ = -1;
-  peerKnown_.store(false);
+  for (Lane& lane : lanes_) lane.known.store(false);
   // Whatever never left gives its chunks back, so a new start begins with all of them.
   std::vector<Pending> dropped;
   drain(dropped);
 }
 
-void PacketSender::setPeer(const std::optional<sockaddr_in>& dataPort) {
-  if (dataPort) peer_.store(*dataPort);
-  peerKnown_.store(dataPort.has_value(), std::memory_order_release);
+void PacketSender::setPeer(std::size_t lane, const std::optional<sockaddr_in>& dataPort) {
+  if (dataPort) lanes_[lane].peer.store(*dataPort);
+  lanes_[lane].known.store(dataPort.has_value(), std::memory_order_release);
 }
 
 SendResult PacketSender::queue(midi::MidiEventView event, std::int64_t playedMicros) noexcept {
@@ -111,15 +116,23 @@ void PacketSender::run() {
   while (!stopping_.load()) {
     waitForWork();
     if (stopping_.load()) break;
-    takeFeedback();
-    sendGuardIfDue();
+    for (Lane& lane : lanes_) {
+      takeFeedback(lane);
+      sendGuardIfDue(lane);
+    }
     // What waits now was queued together (one JACK cycle, or more while we sent):
-    // it goes out in as few packets as hold it.
+    // it goes out in as few packets as hold it, to each participant.
     batch.clear();
     drain(batch);
-    if (!batch.empty()) sendBatch(batch);
+    if (!batch.empty()) {
+      const std::uint32_t first = timeBatch(batch);
+      for (Lane& lane : lanes_)
+        if (lane.known.load(std::memory_order_acquire)) sendBatch(lane, first);
+    }
     // The next packet's journal, made while this thread waits rather than when MIDI comes.
-    if (journal_) (void)journal_->reserve(encoder_->nextSequence(), monotonicMillis());
+    for (Lane& lane : lanes_)
+      if (lane.journal && lane.known.load(std::memory_order_relaxed))
+        (void)lane.journal->reserve(lane.encoder->nextSequence(), monotonicMillis());
   }
 }
 
@@ -131,14 +144,20 @@ void PacketSender::waitForWork() {
   }
   // Asleep until MIDI comes, or the next guard packet is due.
   int timeout = -1;
-  if (const auto due = guardSchedule_.nextDue())
-    timeout = int(std::clamp<std::int64_t>(*due - monotonicMillis(), 0, 1000));
+  if (const auto due = nextGuard()) timeout = int(std::clamp<std::int64_t>(*due - monotonicMillis(), 0, 1000));
   pollfd p{wake_, POLLIN, 0};
   while (::poll(&p, 1, timeout) < 0 && errno == EINTR) {
   }
   std::uint64_t count = 0;
   [[maybe_unused]] const auto n = ::read(wake_, &count, sizeof count);
   sleeping_.store(false);
+}
+
+std::optional<std::int64_t> PacketSender::nextGuard() const {
+  std::optional<std::int64_t> next;
+  for (const Lane& lane : lanes_)
+    if (const auto due = lane.guardSchedule.nextDue(); due && (!next || *due < *next)) next = due;
+  return next;
 }
 
 void PacketSender::drain(std::vector<Pending>& batch) {
@@ -161,57 +180,67 @@ void PacketSender::drain(std::vector<Pending>& batch) {
 // reads (100 µs ticks of the monotonic clock), so the peer can place them.
 // Each message's own tick, less the first one's: a delta time rounded on its own
 // would add a second tick of error to the first's.
-void PacketSender::sendBatch(std::vector<Pending>& batch) {
+std::uint32_t PacketSender::timeBatch(std::vector<Pending>& batch) {
   const std::uint64_t first = toSyncTicks(batch.front().played);
   timed_.clear();
   for (Pending& p : batch) {
     const std::uint64_t tick = std::max(first, toSyncTicks(p.played));
     timed_.push_back({static_cast<std::uint32_t>(tick - first), std::move(p.event)});
   }
+  return static_cast<std::uint32_t>(first);
+}
+
+void PacketSender::sendBatch(Lane& lane, std::uint32_t first) {
   const std::int64_t now = monotonicMillis();
   // Each packet leaves room for its journal, so that it stays within the payload
   // bound; a journal larger than that alone goes with a packet that is larger (UDP
   // fragments it) rather than not at all.
-  const PacketEncoder::Reserve reserve = [&](std::uint16_t sequence) { return journal_->reserve(sequence, now); };
+  std::optional<JournalSender>& journal = lane.journal;
+  const PacketEncoder::Reserve reserve = [&](std::uint16_t sequence) { return journal->reserve(sequence, now); };
   bool sent = false;
-  encoder_->encode(static_cast<std::uint32_t>(first), timed_, journal_ ? reserve : PacketEncoder::Reserve{},
-                   [&](std::vector<std::uint8_t>& packet) {
-                     const std::size_t bare = packet.size();
-                     // One that cannot carry its journal still goes: the next one's covers it.
-                     if (journal_ && journal_->attach(packet, now))
-                       journalBytes_.fetch_add(packet.size() - bare, std::memory_order_relaxed);
-                     sendPacket(packet);
-                     sent = true;
-                   });
-  if (journal_ && sent) guardSchedule_.midiSent(now);
+  lane.encoder->encode(first, timed_, journal ? reserve : PacketEncoder::Reserve{},
+                       [&](std::vector<std::uint8_t>& packet) {
+                         const std::size_t bare = packet.size();
+                         // One that cannot carry its journal still goes: the next one's covers it.
+                         if (journal && journal->attach(packet, now))
+                           journalBytes_.fetch_add(packet.size() - bare, std::memory_order_relaxed);
+                         sendPacket(lane, packet);
+                         sent = true;
+                       });
+  if (journal && sent) lane.guardSchedule.midiSent(now);
 }
 
-void PacketSender::takeFeedback() {
+void PacketSender::takeFeedback(Lane& lane) {
   if (!journal_) return;
-  const std::uint32_t peer = peerState_.load(std::memory_order_acquire);
-  if (peer >> 1 != peerSessions_) peerSessions_ = peer >> 1, journal_->newPeer();
-  if (peer & 1) journal_->peerSendsJournals();
-  const std::uint32_t feedback = feedback_.exchange(0, std::memory_order_acquire);
-  if (feedback & kFeedbackPending) journal_->receiverHas(static_cast<std::uint16_t>(feedback));
+  if (const std::uint32_t served = lane.generation.load(std::memory_order_acquire); served != lane.servedFor) {
+    lane.servedFor = served;
+    lane.journal.emplace();
+    lane.guardSchedule = GuardSchedule{};
+  }
+  const std::uint32_t peer = lane.peerState.load(std::memory_order_acquire);
+  if (peer >> 1 != lane.peerSessions) lane.peerSessions = peer >> 1, lane.journal->newPeer();
+  if (peer & 1) lane.journal->peerSendsJournals();
+  const std::uint32_t feedback = lane.feedback.exchange(0, std::memory_order_acquire);
+  if (feedback & kFeedbackPending) lane.journal->receiverHas(static_cast<std::uint16_t>(feedback));
 }
 
-void PacketSender::sendGuardIfDue() {
-  const auto due = guardSchedule_.nextDue();
-  if (!journal_ || !due) return;
+void PacketSender::sendGuardIfDue(Lane& lane) {
+  const auto due = lane.guardSchedule.nextDue();
+  if (!lane.journal || !due) return;
   const std::int64_t now = monotonicMillis();
   if (*due > now) return;
-  const RtpHeader header{false, kPayloadType, encoder_->nextSequence(),
+  const RtpHeader header{false, kPayloadType, lane.encoder->nextSequence(),
                          static_cast<std::uint32_t>(toSyncTicks(monotonicMicros())), ssrc_};
-  guardSchedule_.guardSent(now);
-  const std::vector<std::uint8_t> guard = journal_->guardPacket(header, now);
+  lane.guardSchedule.guardSent(now);
+  const std::vector<std::uint8_t> guard = lane.journal->guardPacket(header, now);
   if (guard.empty()) return;  // its journal is left out: nothing to send
-  (void)encoder_->takeSequence();
-  sendPacket(guard);
+  (void)lane.encoder->takeSequence();
+  sendPacket(lane, guard);
 }
 
-void PacketSender::sendPacket(const std::vector<std::uint8_t>& packet) {
-  if (!peerKnown_.load(std::memory_order_acquire)) return;
-  const net::Transfer sent = net::sendDatagram(socket_, packet, peer_.load());
+void PacketSender::sendPacket(const Lane& lane, const std::vector<std::uint8_t>& packet) {
+  if (!lane.known.load(std::memory_order_acquire)) return;
+  const net::Transfer sent = net::sendDatagram(socket_, packet, lane.peer.load());
   if (sent.ok()) packets_.fetch_add(1, std::memory_order_relaxed);
   else if (!net::isUnreachableEcho(sent.error))  // the peer's program is gone: the session tells
     fail(sent.error);

@@ -12,31 +12,36 @@ double milliseconds(std::int64_t ticks) { return double(ticks * kMicrosPerTick) 
 }  // namespace
 
 void RtpProtocol::tick() {
-  if (!session_) return;
+  if (!running_) return;
   const std::uint64_t failures = sender_.failedSends();
   if (failures == reportedSendFailures_) return;
   reportedSendFailures_ = failures;
   context_.sink.peerProblem(SocketFailure{Operation::SendData, sender_.lastError(), true});
 }
 
-// The best clock exchange's round trip and offset and what the peer sent that
-// never came; then what the journals of the packets after the gaps put right.
+// Each participant's best clock exchange's round trip and offset and what it sent
+// that never came; then what the journals of the packets after the gaps put
+// right. While none is in a session, the one session's state alone.
 LinkFigures RtpProtocol::figures() {
   LinkFigures f{Measure::Session, {}, WholeLink{}};
   f.link.status = status_;
   f.link.refused = context_.filter.refused();
-  const RepairCounts& r = repair_.counts();
+  const RepairCounts r = repairs();
   f.link.repairs = {r.gaps, r.packetsLost, r.notesEnded, r.valuesRestored};
-  if (!session_) return f;
-  PeerFigures& peer = f.peers.emplace_back();
-  peer.name = QString::fromStdString(session_->peerName());
-  if (const auto data = session_->peerDataAddress()) peer.address = socketAddressOf(*data);
-  peer.status = status_;
-  if (const auto clock = session_->clock()) {
-    peer.roundTripMs = milliseconds(clock->roundTrip);
-    peer.clockOffsetMs = milliseconds(clock->offset);
+  for (const auto& p : participants_) {
+    const Session& session = p->session;
+    const bool up = session.state() == SessionState::Up;
+    if (!up && (participants_.size() > 1 || !f.peers.empty())) continue;
+    PeerFigures& peer = f.peers.emplace_back();
+    peer.name = QString::fromStdString(session.peerName());
+    if (const auto data = session.peerDataAddress()) peer.address = socketAddressOf(*data);
+    peer.status = session.connected() ? protocol::LinkStatus::Connected : protocol::LinkStatus::NotConnected;
+    if (const auto clock = session.clock()) {
+      peer.roundTripMs = milliseconds(clock->roundTrip);
+      peer.clockOffsetMs = milliseconds(clock->offset);
+    }
+    peer.packetsLost = session.sequences().lost();
   }
-  peer.packetsLost = session_->sequences().lost();
   return f;
 }
 

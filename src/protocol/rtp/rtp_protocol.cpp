@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string_view>
 #include <utility>
@@ -24,12 +25,6 @@ namespace {
 // The largest datagram UDP carries: a peer's packet is read whole, whatever its size.
 constexpr std::size_t kReadLength = 65536;
 
-PeerAddress peerAddressOf(const sockaddr_in& a) {
-  char text[INET_ADDRSTRLEN] = {};
-  ::inet_ntop(AF_INET, &a.sin_addr, text, sizeof text);
-  return {text, ntohs(a.sin_port)};
-}
-
 // Read once: a switch for measuring the journal's worth, not a setting.
 bool journalByDefault() {
   static const bool off = [] {
@@ -41,6 +36,12 @@ bool journalByDefault() {
 
 }  // namespace
 
+PeerAddress peerAddressOf(const sockaddr_in& a) {
+  char text[INET_ADDRSTRLEN] = {};
+  ::inet_ntop(AF_INET, &a.sin_addr, text, sizeof text);
+  return {text, ntohs(a.sin_port)};
+}
+
 sockaddr_in socketAddressOf(const PeerAddress& a) {
   in_addr address{};
   ::inet_pton(AF_INET, a.host.c_str(), &address);
@@ -51,11 +52,7 @@ RtpProtocol::RtpProtocol(const PeerContext& context)
     : context_(context), sendsJournal_(journalByDefault()), buffer_(kReadLength) {
   wakeup_.setSingleShot(true);
   wakeup_.setTimerType(Qt::PreciseTimer);
-  QObject::connect(&wakeup_, &QTimer::timeout, [this] {
-    if (!session_) return;
-    session_->tick(monotonicMicros());
-    serviceSession();
-  });
+  QObject::connect(&wakeup_, &QTimer::timeout, [this] { tickSessions(); });
 }
 
 RtpProtocol::~RtpProtocol() { stop(); }
@@ -76,25 +73,17 @@ StartOutcome RtpProtocol::start(const PeerStart& start) {
     return {StartOutcome::Result::Refused, protocol::SettingsField::None};
   }
   remote_ = checked.addresses->remoteControl;
-  SessionConfig config;
-  config.ssrc = ssrc;
-  config.token = systemRandom<std::uint32_t>();
-  config.name = start.name.toStdString();
-  if (remote_) config.remote = peerAddressOf(*remote_);
-  config.admits = [&admission = context_.admission](const PeerAddress& from, const std::string& name) {
-    return admission.judge(Inviter{from.host, name});
-  };
-  session_ = std::make_unique<Session>(std::move(config));
-  assembler_.reset();
-  repair_ = JournalRepair{};
-  lostBefore_ = 0;
-  refusalSaid_ = false;
+  ssrc_ = ssrc;
+  name_ = start.name.toStdString();
+  laneUsed_ = {};
+  retiredRepairs_ = {};
   refusals_.reset();
   otherWire_.sessionStarted();
-  shownClock_.reset();
   status_ = protocol::LinkStatus::NotConnected;
-  session_->start(monotonicMicros());
-  serviceSession();
+  linkedShown_ = 0;
+  running_ = true;
+  addParticipant();  // the remote's, or the first listener
+  serviceSessions();
   return {};
 }
 
@@ -129,22 +118,25 @@ StartOutcome RtpProtocol::openSockets(const sockaddr_in& localControl) {
 }
 
 void RtpProtocol::stop() {
-  if (!session_) return;
-  session_->stop();
-  sendSessionPackets();  // the BY
+  if (!running_) return;
+  for (const auto& p : participants_) {
+    p->session.stop();
+    sendSessionPackets(p->session);  // the BY
+  }
   closeAll();
   if (std::exchange(status_, protocol::LinkStatus::NotConnected) == protocol::LinkStatus::Connected)
     context_.sink.peerStatus(protocol::LinkStatus::NotConnected);
 }
 
 void RtpProtocol::closeAll() {
+  running_ = false;
   wakeup_.stop();
   sender_.stop();
   controlNotifier_.reset();
   dataNotifier_.reset();
   control_.close();
   data_.close();
-  session_.reset();
+  participants_.clear();
 }
 
 // --- receiving ---------------------------------------------------------------
@@ -156,7 +148,7 @@ void RtpProtocol::readDatagram(SessionPort port) {
   const net::Transfer read = socket.receiveFrom(buffer_, from, &arrival);
   // A failed read (an ICMP echo of a send to a peer that is gone) says nothing the
   // session does not learn by itself.
-  if (!read.ok() || !session_) return;
+  if (!read.ok() || !running_) return;
   const std::span<const std::uint8_t> bytes(buffer_.data(), std::size_t(read.bytes));
   const PeerAddress sender = peerAddressOf(from);
   if (!admitted(from)) return refuseFiltered(port, sender, bytes);
@@ -192,58 +184,68 @@ void RtpProtocol::refuseFiltered(SessionPort port, const PeerAddress& from, std:
 void RtpProtocol::takeSessionPacket(SessionPort port, const PeerAddress& from, std::span<const std::uint8_t> bytes) {
   SessionPacket packet;
   if (const DecodeError e = decodeSessionPacket(bytes, packet); e != DecodeError::None) return dropped(from, e);
-  session_->receive(port, from, packet, monotonicMicros());
-  if (const auto has = session_->takePeerFeedback()) sender_.receiverHas(*has);
-  serviceSession();
+  Participant* p = claimant(port, from, packet);
+  if (!p) return refuseFull(from, packet);
+  p->session.receive(port, from, packet, monotonicMicros());
+  if (const auto has = p->session.takePeerFeedback()) sender_.receiverHas(p->lane, *has);
+  serviceSessions();
 }
 
 void RtpProtocol::takeMidiPacket(const PeerAddress& from, std::span<const std::uint8_t> bytes, std::int64_t arrival) {
   MidiPacket packet;
   if (const DecodeError e = decodeMidiPacket(bytes, packet); e != DecodeError::None) return dropped(from, e);
-  if (!session_->acceptData(from, packet.header, monotonicMicros())) return;
-  if (packet.journal) sender_.peerSendsJournals();
+  const Micros now = monotonicMicros();
+  const auto owner = std::find_if(participants_.begin(), participants_.end(),
+                                  [&](const auto& p) { return p->session.acceptData(from, packet.header, now); });
+  if (owner == participants_.end()) return;
+  Participant& p = **owner;
+  if (packet.journal) sender_.peerSendsJournals(p.lane);
   // The data makes receiver feedback due: the timer is to wake for it.
-  if (const auto next = session_->nextWakeup(); next && (!armedFor_ || *next < *armedFor_)) armTimer();
+  if (const auto next = p.session.nextWakeup(); next && (!armedFor_ || *next < *armedFor_)) armTimer();
   // A packet lost in between takes the rest of a SysEx in progress with it.
-  const std::uint64_t lost = session_->sequences().lost();
-  if (lost > lostBefore_) assembler_.reset();
-  lostBefore_ = lost;
-  deliver(packet, arrival);
+  const std::uint64_t lost = p.session.sequences().lost();
+  if (lost > p.lostBefore) p.assembler.reset();
+  p.lostBefore = lost;
+  deliver(p, packet, arrival);
 }
 
 // Each message at the time the sender played it: the packet's timestamp plus its
 // delta time, in µs on the sender's clock (the low 32 bits, as the link compares them).
 // After a gap, the journal's repairs first, at the packet's time: they put this
 // side where the sender was before the packet's own commands.
-void RtpProtocol::deliver(const MidiPacket& packet, std::int64_t arrival) {
+void RtpProtocol::deliver(Participant& p, const MidiPacket& packet, std::int64_t arrival) {
   const JournalRepair::Outcome outcome =
-      repair_.arrived(packet.header.sequence, packet.journal ? &*packet.journal : nullptr);
+      p.repair.arrived(packet.header.sequence, packet.journal ? &*packet.journal : nullptr);
   for (const midi::MidiEvent& repair : outcome.repairs)
-    if (!play(repair.view(), packet.header.timestamp, arrival)) return;
+    if (!play(p, repair.view(), packet.header.timestamp, arrival)) return;
   if (!outcome.playCommands) return;
   for (const TimedCommand& command : packet.commands) {
-    const std::optional<midi::MidiEvent> whole = assembler_.push(command.bytes);
+    const std::optional<midi::MidiEvent> whole = p.assembler.push(command.bytes);
     if (!whole) continue;
-    repair_.played(whole->view());
-    if (!play(whole->view(), packet.header.timestamp + command.offset, arrival)) return;
+    p.repair.played(whole->view());
+    if (!play(p, whole->view(), packet.header.timestamp + command.offset, arrival)) return;
   }
 }
 
-// False when the sink stopped the link.
-bool RtpProtocol::play(midi::MidiEventView event, std::uint32_t ticks, std::int64_t arrival) {
-  context_.sink.peerEvent(event, static_cast<std::uint32_t>(ticks * std::uint32_t(kMicrosPerTick)), arrival);
-  return session_ != nullptr;
+// False when the sink stopped the link (and the participant is gone with it).
+bool RtpProtocol::play(Participant& p, midi::MidiEventView event, std::uint32_t ticks, std::int64_t arrival) {
+  if (!event.isSysEx()) p.held.track(midi::ShortMessage::fromBytes(event.bytes()));
+  context_.sink.peerEvent(event, static_cast<std::uint32_t>(ticks * std::uint32_t(kMicrosPerTick)), arrival, p.lane);
+  return running_;
 }
 
 // The link's own note-offs: a later journal then finds those notes ended already
 // and sends no second note-off.
 void RtpProtocol::heldNotesReleased() {
-  for (std::uint8_t c = 0; c < 16; ++c)
-    for (std::uint8_t n = 0; n < 128; ++n)
-      if (repair_.state().channel(c).notes[n].velocity) {
-        const std::uint8_t off[3] = {std::uint8_t(0x80 | c), n, 0};
-        repair_.played(midi::MidiEventView(std::span<const std::uint8_t>(off)));
-      }
+  for (const auto& p : participants_) {
+    p->held.forget();
+    for (std::uint8_t c = 0; c < 16; ++c)
+      for (std::uint8_t n = 0; n < 128; ++n)
+        if (p->repair.state().channel(c).notes[n].velocity) {
+          const std::uint8_t off[3] = {std::uint8_t(0x80 | c), n, 0};
+          p->repair.played(midi::MidiEventView(std::span<const std::uint8_t>(off)));
+        }
+  }
 }
 
 void RtpProtocol::dropped(const PeerAddress& from, DecodeError error) {
@@ -251,106 +253,22 @@ void RtpProtocol::dropped(const PeerAddress& from, DecodeError error) {
     context_.sink.peerNotice(MalformedDropped{from.host, error, untold});
 }
 
-// --- the session -------------------------------------------------------------
-
-void RtpProtocol::serviceSession() {
-  sendSessionPackets();
-  if (!takeSessionEvents()) return;
-  const auto data = session_->peerDataAddress();
-  sender_.setPeer(data ? std::optional(socketAddressOf(*data)) : std::nullopt);
-  const auto now = session_->connected() ? protocol::LinkStatus::Connected : protocol::LinkStatus::NotConnected;
-  armTimer();
-  if (session_->clock() != shownClock_) {
-    shownClock_ = session_->clock();
-    context_.sink.peerFiguresChanged();
-    if (!session_) return;
-  }
-  if (now == status_) return;
-  status_ = now;
-  // Last: the link may act on it at once (release held notes, even stop).
-  context_.sink.peerStatus(now);
-}
-
-void RtpProtocol::sendSessionPackets() {
-  for (const Outgoing& out : session_->takeOutgoing()) {
-    const net::UdpSocket& socket = out.from == SessionPort::Control ? control_ : data_;
-    const net::Transfer sent = socket.sendTo(encodeSessionPacket(out.packet), socketAddressOf(out.to));
-    if (!sent.ok() && !net::isUnreachableEcho(sent.error))
-      context_.sink.peerProblem(SocketFailure{Operation::SendSessionPacket, sent.error, true});
-  }
-}
-
-// False when a notice stopped the link.
-bool RtpProtocol::takeSessionEvents() {
-  for (const SessionEvent& event : session_->takeEvents()) {
-    std::optional<PeerNotice> notice;
-    switch (event.kind) {
-      case SessionEventKind::Up:
-        refusalSaid_ = false;
-        sender_.newPeer();
-        assembler_.reset();
-        repair_.restart();  // a peer's new session numbers its packets afresh
-        lostBefore_ = session_->sequences().lost();
-        notice = SessionUp{session_->peerName()};
-        break;
-      case SessionEventKind::Synced: break;
-      case SessionEventKind::Down:
-        assembler_.reset();
-        notice = SessionEnded{event.reason};
-        // A restarted peer's new session may be up within the same call: the link
-        // still hears of the fall, which releases what the old one left sounding.
-        if (status_ == protocol::LinkStatus::Connected) {
-          context_.sink.peerNotice(*notice);
-          if (!session_) return false;
-          status_ = protocol::LinkStatus::NotConnected;
-          context_.sink.peerStatus(status_);
-          if (!session_) return false;
-          continue;
-        }
-        break;
-      case SessionEventKind::RefusedInviter:
-        if (refusals_.refused(event.inviterName, event.inviter)) notice = refusalOf(event);
-        break;
-      case SessionEventKind::InviterWaits:
-        if (context_.admission.ask(Inviter{event.inviter.host, event.inviterName}))
-          notice = InviterAsks{event.inviterName, event.inviter};
-        break;
-      case SessionEventKind::Refused:
-        // Once until a session comes up: the invitation is repeated every 5 s.
-        if (!std::exchange(refusalSaid_, true)) notice = InvitationRefused{};
-        break;
-    }
-    if (!notice) continue;
-    context_.sink.peerNotice(*notice);
-    if (!session_) return false;
-  }
-  return true;
-}
-
-InviterRefused RtpProtocol::refusalOf(const SessionEvent& event) const {
-  InviterRefused told{event.inviterName, event.inviter, KeptOut::NotAdmitted, {}, {}};
-  switch (event.refusal) {
-    case Refusal::OnlyRemote:
-      told.keptOut = KeptOut::OnlyRemote;
-      told.remote = peerAddressOf(*remote_);
-      break;
-    case Refusal::Busy:
-      told.keptOut = KeptOut::Busy;
-      told.sessionPeer = session_->peerName();
-      break;
-    case Refusal::NotAdmitted: told.keptOut = keptOutBy(Inviter{event.inviter.host, event.inviterName}); break;
-    case Refusal::None: break;
-  }
-  return told;
-}
-
-KeptOut RtpProtocol::keptOutBy(const Inviter& inviter) const {
-  if (context_.admission.mode() == settings::Admission::Listed) return KeptOut::NotListed;
-  return context_.admission.refusedByUser(inviter) ? KeptOut::RefusedByUser : KeptOut::TooManyAsking;
+SessionConfig RtpProtocol::sessionConfig() const {
+  SessionConfig config;
+  config.ssrc = ssrc_;
+  config.token = systemRandom<std::uint32_t>();
+  config.name = name_;
+  if (remote_) config.remote = peerAddressOf(*remote_);
+  config.admits = [&admission = context_.admission](const PeerAddress& from, const std::string& name) {
+    return admission.judge(Inviter{from.host, name});
+  };
+  return config;
 }
 
 void RtpProtocol::armTimer() {
-  const std::optional<Micros> next = session_->nextWakeup();
+  std::optional<Micros> next;
+  for (const auto& p : participants_)
+    if (const auto due = p->session.nextWakeup(); due && (!next || *due < *next)) next = due;
   armedFor_ = next;
   if (!next) {
     wakeup_.stop();

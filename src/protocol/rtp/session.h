@@ -84,6 +84,20 @@ class Session {
   void receive(SessionPort port, const PeerAddress& from, const SessionPacket& packet, Micros now);
   // Whether an RTP packet belongs to the session, and so is to be played.
   bool acceptData(const PeerAddress& from, const RtpHeader& header, Micros now);
+  // Whether a session packet belongs to this session (from its peer or remote, a
+  // candidate to replace the peer, or the peer restarted elsewhere) rather than to
+  // the listener that takes newcomers: one of several sessions on the same ports.
+  // A session that listens claims nothing.
+  bool claims(SessionPort port, const PeerAddress& from, const SessionPacket& packet) const;
+  // An invitation from another port of the peer's host under its name, with a new
+  // SSRC: the peer restarted, or a second program of that name on the host. The
+  // owner gives it a session of its own when it can and has this one doubt its
+  // peer: asked at once, a live peer answers and stays, a restarted one falls
+  // within a second as restarted.
+  bool restartedBy(const PeerAddress& from, const SessionPacket& packet) const;
+  void doubtPeer(Micros now);
+  // Inviting, in a handshake or up: not free for a newcomer.
+  bool engaged() const { return state_ != SessionState::Stopped && state_ != SessionState::Listening; }
   void tick(Micros now);
   std::optional<Micros> nextWakeup() const;
 
@@ -171,6 +185,7 @@ class Session {
   Micros lastAsked_ = 0;     // our latest CK0
   int asked_ = 0;            // CK0s since the peer was last heard
   bool hurried_ = false;     // asking at once after a BY the session could not take
+  bool doubted_ = false;     // asking at once after what looked like the peer's restart
   Micros hurriedAt_ = -kAnswerWait;
   Micros lastPeerSync_ = 0;  // when the peer last began an exchange
   Micros nextFeedback_ = 0;

@@ -90,7 +90,7 @@ void Session::addSample(std::optional<SyncSample> sample) {
 void Session::heard(Micros now) {
   lastHeard_ = now;
   asked_ = 0;
-  hurried_ = false;
+  hurried_ = doubted_ = false;
 }
 
 // When to ask the quiet peer with a clock sync: after a quiet moment, and then
