@@ -136,6 +136,13 @@ struct Worded {
                            : "refused our secret";
     return QStringLiteral("The Network MIDI 2.0 host %1; inviting again every 10 s").arg(QString::fromLatin1(what));
   }
+  QString operator()(const protocol::UmpProofRefused& r) const {
+    return QStringLiteral("Turned away the Network MIDI 2.0 client %1 at %2: %3; its next try is judged in %4 s")
+        .arg(r.name.empty() ? QStringLiteral("(no name)") : peerName(r.name), addressText(r.from),
+             r.early ? QStringLiteral("it tried again too soon after a wrong one")
+                     : QStringLiteral("a wrong secret or password"))
+        .arg(r.waitSeconds);
+  }
   QString operator()(const protocol::InviterRefused& r) const {
     const QString shown = r.name.empty() ? QStringLiteral("(no name)") : peerName(r.name);
     return QStringLiteral("Refused an RTP-MIDI invitation from %1 at %2: only %3")
@@ -143,8 +150,7 @@ struct Worded {
   }
   QString operator()(const protocol::InviterAsks& a) const {
     const QString shown = a.name.empty() ? QStringLiteral("(no name)") : peerName(a.name);
-    return QStringLiteral("%1 at %2 asks to link over RTP-MIDI: allow it or refuse it")
-        .arg(shown, addressText(a.from));
+    return QStringLiteral("%1 at %2 asks to link over RTP-MIDI: allow it or refuse it").arg(shown, addressText(a.from));
   }
 };
 

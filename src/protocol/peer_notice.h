@@ -97,8 +97,17 @@ struct UmpInvitationRefused {
   UmpRefusal refusal = UmpRefusal::NoAnswer;
 };
 
-using PeerNotice =
-    std::variant<OversizeIgnored, GarbageDropped, MalformedDropped, KeyMissing, SessionUp, SessionEnded,
-                 InvitationRefused, InviterRefused, InviterAsks, UmpSessionUp, UmpSessionEnded, UmpInvitationRefused>;
+// A host turned a client away: its proof was wrong, or came before the delay of
+// its last failure passed; the next is judged in waitSeconds at the earliest.
+struct UmpProofRefused {
+  std::string name;
+  rtp::PeerAddress from;
+  bool early = false;
+  int waitSeconds = 0;
+};
+
+using PeerNotice = std::variant<OversizeIgnored, GarbageDropped, MalformedDropped, KeyMissing, SessionUp, SessionEnded,
+                                InvitationRefused, InviterRefused, InviterAsks, UmpSessionUp, UmpSessionEnded,
+                                UmpInvitationRefused, UmpProofRefused>;
 
 }  // namespace strandlink::protocol

@@ -174,3 +174,36 @@ TEST(Midi2Session, SecretsAreProvedByDigestAndWrongOnesTurnedAwaySoon) {
     EXPECT_EQ(kinds(c) == std::vector{EventKind::Up}, admitted) << user;
   }
 }
+
+// After a failed proof an address's next is judged only once a delay has passed,
+// doubling up to the longest; one that comes early is refused unjudged, even a
+// right one. Another address is not held back; a success or a quiet while forgets.
+TEST(Midi2Session, FailedProofsHoldTheirAddressBackLongerEachTime) {
+  Session host({{"host", "h1"}, std::nullopt, "", "pw"});
+  constexpr std::uint32_t a = 0x7F000002, b = 0x7F000003;
+  constexpr Micros ms = 1000, s = kSecond;
+  std::uint16_t port = 100;
+  // Each try from a new port; wait < 0: admitted, else the refusal the host says.
+  for (const auto& [address, secret, at, early, wait] : std::initializer_list<std::tuple<std::uint32_t, const char*,
+                                                                                         Micros, bool, Micros>>{
+           {a, "no", 0, false, 1 * s},         {a, "pw", 500 * ms, true, 500 * ms}, {a, "no", 1 * s, false, 2 * s},
+           {a, "no", 2900 * ms, true, 100 * ms}, {a, "no", 3 * s, false, 4 * s},     {a, "no", 7 * s, false, 8 * s},
+           {a, "no", 15 * s, false, 16 * s},   {a, "no", 31 * s, false, 30 * s},    {a, "no", 61 * s, false, 30 * s},
+           {b, "pw", 62 * s, false, -1},        {a, "pw", 91 * s, false, -1},        {a, "no", 92 * s, false, 1 * s},
+           {a, "no", 213 * s, false, 1 * s}}) {
+    const Endpoint from{address, port++};
+    Session c({{"c", "ic"}, kHost, "", secret});
+    c.start(at);
+    pump(host, c, from, at);
+    const std::vector<SessionEvent> events = c.takeEvents();
+    ASSERT_EQ(events.size(), 1u) << at;
+    EXPECT_EQ(std::pair(events[0].kind, events[0].refusal),
+              wait < 0 ? std::pair(EventKind::Up, Refusal::None)
+                       : std::pair(EventKind::Refused, Refusal::AuthenticationFailed))
+        << at;
+    std::vector<std::tuple<Endpoint, bool, Micros>> said;
+    for (const SessionEvent& e : host.takeEvents())
+      if (e.kind == EventKind::ProofRefused) said.emplace_back(e.from, e.early, e.wait);
+    EXPECT_EQ(said, (wait < 0 ? decltype(said){} : decltype(said){{from, early, wait}})) << at;
+  }
+}

@@ -81,8 +81,8 @@ StartOutcome Midi2Protocol::start(const PeerStart& start) {
   host_ = checked.addresses->host;
   name_ = start.name.toStdString();
   instanceId_ = settings::productInstanceId().toStdString();
-  SessionConfig config{{name_, instanceId_}, std::nullopt, start.user.toStdString(), start.secret.toStdString(),
-                       start.users};
+  SessionConfig config{
+      {name_, instanceId_}, std::nullopt, start.user.toStdString(), start.secret.toStdString(), start.users};
   if (host_) config.host = endpointOf(*host_);
   session_ = std::make_unique<Session>(std::move(config));
   for (UmpReader& r : readers_) r = UmpReader();
@@ -183,6 +183,12 @@ bool Midi2Protocol::takeEvents(std::int64_t arrival) {
       case EventKind::Resend: sender_.resend(e.slot, e.sequence, e.count); break;
       case EventKind::Data:
         if (!deliver(e.slot, e.words, arrival)) return false;
+        break;
+      case EventKind::ProofRefused:
+        context_.sink.peerNotice(UmpProofRefused{e.peerName,
+                                                 {net::formatAddress(htonl(e.from.address)).toStdString(), e.from.port},
+                                                 e.early,
+                                                 int((e.wait + kSecond - 1) / kSecond)});
         break;
       case EventKind::Refused:
         if (!std::exchange(refusalSaid_, true)) context_.sink.peerNotice(UmpInvitationRefused{umpRefusalOf(e.refusal)});

@@ -39,6 +39,12 @@ inline constexpr int kInvitationAttempts = 5;
 inline constexpr Micros kPendingMicros = 120'000'000;
 // A client's pause before it invites again after a refusal, silence or a Bye.
 inline constexpr Micros kReinviteMicros = 10'000'000;
+// After a failed proof an address's next one is judged only once a delay has
+// passed, doubling from the first to the longest, so guessing a secret is slow;
+// forgotten after a success or once the address has failed none for a while.
+inline constexpr Micros kFirstProofDelay = 1'000'000;
+inline constexpr Micros kLongestProofDelay = 30'000'000;
+inline constexpr Micros kProofFailuresForgotten = 120'000'000;
 
 struct SessionConfig {
   Identity us;
@@ -62,6 +68,9 @@ enum class EventKind : std::uint8_t {
   Resend,     // the peer of slot wants our commands from sequence on (count, 0: all)
   ResetSent,  // the peer of slot numbers what it hears from 0 again: so must we
   Refused,    // our invitation got nowhere (refusal)
+  // A host turned away the client at from (peerName): a wrong proof, or one that
+  // came early, before the delay of a failure passed; the next is judged after wait.
+  ProofRefused,
 };
 
 struct SessionEvent {
@@ -72,7 +81,10 @@ struct SessionEvent {
   std::uint16_t sequence = 0;
   std::uint16_t count = 0;
   std::vector<std::uint32_t> words;
-  std::string peerName;  // Up, Down: the name the peer goes by
+  std::string peerName;  // Up, Down, ProofRefused: the name the peer goes by
+  Endpoint from{};
+  bool early = false;
+  Micros wait = 0;
 };
 
 struct Outgoing {
@@ -141,6 +153,12 @@ class Session {
     int attempts = 0;
     Micros asked = 0;
   };
+  struct ProofFailures {
+    std::uint32_t address = 0;
+    int count = 0;
+    Micros last = 0;  // 0: none
+    Micros notBefore = 0;
+  };
   static constexpr int kMissedWindow = 256;
 
   void take(const Endpoint& from, const Command& command, Micros now);
@@ -150,6 +168,8 @@ class Session {
   void admit(const Endpoint& from, Identity who, Micros now);
   void challenge(const Endpoint& from, Identity who, int attempts, Micros now);
   void takeProof(const Endpoint& from, const Command& command, Micros now);
+  ProofFailures* failuresOf(std::uint32_t address, Micros now);
+  ProofFailures& failed(std::uint32_t address, Micros now);
   bool asksUser() const;
   bool asksProof() const;
   std::optional<std::string> passwordOf(const std::string& user) const;
@@ -174,6 +194,7 @@ class Session {
   std::vector<Command> commands_;
   bool askedThisDatagram_ = false;
   std::array<Challenge, kMaxClients> challenges_{};
+  std::array<ProofFailures, 16> failures_{};
   SessionCounters counters_;
   // Strangers told that they have no session: each at most once a second, and
   // all of them at most kStrangerAnswers a second, so a flood gets few answers.

@@ -33,8 +33,8 @@ void Session::takeProof(const Endpoint& from, const Command& command, Micros now
   if (!asksProof() || at == challenges_.end() || withUser != asksUser()) {
     ++counters_.refusedInvitations;
     if (mayAnswerStranger(from, now))
-      appendBye(to(from), !asksProof() || at != challenges_.end() ? ByeReason::NoMatchingAuth
-                                                                  : ByeReason::AuthWithoutChallenge);
+      appendBye(to(from),
+                !asksProof() || at != challenges_.end() ? ByeReason::NoMatchingAuth : ByeReason::AuthWithoutChallenge);
     return;
   }
   if (command.words() < 8) {
@@ -44,14 +44,50 @@ void Session::takeProof(const Endpoint& from, const Command& command, Micros now
   const std::string user = withUser ? readText(command, 8) : std::string();
   const std::optional<std::string> password = passwordOf(user);
   Challenge asked = std::exchange(*at, Challenge{});
-  if (password && sameDigest(command.payload.first(32), authenticationDigest(asked.nonce, user, *password)))
+  // An early proof is not judged: it gets the reply a wrong one would.
+  ProofFailures* record = failuresOf(from.address, now);
+  const bool early = record && now < record->notBefore;
+  if (!early && password && sameDigest(command.payload.first(32), authenticationDigest(asked.nonce, user, *password))) {
+    if (record) *record = ProofFailures{};
     return admit(from, std::move(asked.identity), now);
+  }
+  if (!early) record = &failed(from.address, now);
+  SessionEvent e;
+  e.kind = EventKind::ProofRefused;
+  e.peerName = asked.identity.name;
+  e.from = from;
+  e.early = early;
+  e.wait = record->notBefore - now;
+  event(std::move(e));
   if (asked.attempts + 1 >= 3) {
     ++counters_.refusedInvitations;
     appendBye(to(from), withUser && !password ? ByeReason::UserNotFound : ByeReason::AuthFailed);
     return;
   }
   challenge(from, std::move(asked.identity), asked.attempts + 1, now);
+}
+
+// What an address failed lately; a record quiet for a while is dropped.
+Session::ProofFailures* Session::failuresOf(std::uint32_t address, Micros now) {
+  ProofFailures* found = nullptr;
+  for (ProofFailures& f : failures_) {
+    if (f.last != 0 && now - f.last >= kProofFailuresForgotten) f = ProofFailures{};
+    if (f.last != 0 && f.address == address) found = &f;
+  }
+  return found;
+}
+
+// With every address's record in use the oldest goes.
+Session::ProofFailures& Session::failed(std::uint32_t address, Micros now) {
+  ProofFailures* f = failuresOf(address, now);
+  if (!f) {
+    f = &*std::ranges::min_element(failures_, {}, &ProofFailures::last);
+    *f = ProofFailures{address};
+  }
+  ++f->count;
+  f->last = now == 0 ? 1 : now;
+  f->notBefore = now + std::min(kLongestProofDelay, kFirstProofDelay << std::min(f->count - 1, 5));
+  return *f;
 }
 
 // A host with users asks for a user and that user's password; one with a secret
