@@ -4,7 +4,9 @@
 // message once all the same.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
+#include <random>
 #include <set>
 
 #include "net/read_notifier.h"
@@ -45,7 +47,9 @@ struct Midi2End {
 };
 
 // Between a client (which invites it) and a host: drops what the client sends
-// when the new command, the last, holds a note-on of a number in `drops`, once.
+// when the new command, the last, holds a note-on of a number in `drops`, once;
+// or three datagrams from the client in a row whenever loseBurst says so, or the
+// next `losing` + 1.
 struct DroppingRelay {
   DroppingRelay(int port, int hostPort, std::set<int> dropped) : host(std::uint16_t(hostPort)), drops(std::move(dropped)) {
     net::SocketError e{};
@@ -61,12 +65,20 @@ struct DroppingRelay {
     d.resize(std::size_t(read.bytes));
     const bool fromHost = ntohs(from.sin_port) == host;
     if (!fromHost) client = from;
-    const bool drop = !fromHost && d.size() >= 8 && d[d.size() - 8] == 0xFF && d[d.size() - 3] == 0x90 &&
-                      drops.erase(d[d.size() - 2]) > 0;
+    bool drop = !fromHost && d.size() >= 8 && d[d.size() - 8] == 0xFF && d[d.size() - 3] == 0x90 &&
+                drops.erase(d[d.size() - 2]) > 0;
+    if (!fromHost && (losing > 0 || (loseBurst && loseBurst()))) {
+      losing = losing > 0 ? losing - 1 : 2;
+      drop = true;
+    }
+    lost += drop ? 1 : 0;
     if (!drop) (void)socket.sendTo(d, fromHost ? client : net::makeAddress(htonl(INADDR_LOOPBACK), host));
   }
   std::uint16_t host;
   std::set<int> drops;
+  std::function<bool()> loseBurst;
+  int losing = 0;  // still to lose of the burst
+  int lost = 0;
   net::UdpSocket socket;
   std::unique_ptr<net::ReadNotifier> notifier;
   sockaddr_in client{};
@@ -123,6 +135,40 @@ TEST(Midi2Link, LostDatagramsAreMadeGoodByCopiesAndRequests) {
   EXPECT_EQ(heard, notes);
   EXPECT_GE(host.midi2.session()->counters().recovered, 1u);
   EXPECT_TRUE(relay.drops.empty()) << relay.drops.size();
+}
+
+
+// A lossy network: one datagram in twenty from the client lost, three at a time,
+// answers to requests as well as new data; at the end the last note and the four
+// empty commands after it. Every note arrives all the same, once.
+TEST(Midi2Link, BurstsOfLossAreAllMadeGood) {
+  Midi2End host(freePortPair()), guest(freePortPair());
+  const int relayPort = freePortPair();
+  DroppingRelay relay(relayPort, host.port, {});
+  ASSERT_TRUE(host.start(std::nullopt));
+  ASSERT_TRUE(guest.start(relayPort));
+  ASSERT_TRUE(waitFor([&] { return host.connected() && guest.connected(); }, 5000));
+  std::mt19937 random(7);
+  relay.loseBurst = [&] { return random() % 60 == 0; };  // 3 of 60 datagrams
+  constexpr int kNotes = 2000;  // and one more at the end
+  for (int i = 0; i < kNotes; ++i) {
+    const std::uint64_t before = guest.midi2.figures().link.datagramsOut;
+    const std::uint8_t on[3] = {std::uint8_t(0x90 | (i >> 7 & 0x0F)), std::uint8_t(i & 0x7F), 100};
+    ASSERT_EQ(guest.midi2.send(midi::MidiEventView(std::span(on)), 0), protocol::SendResult::Sent);
+    ASSERT_TRUE(waitFor([&] { return guest.midi2.figures().link.datagramsOut > before; }));
+    settle(1);  // about a thousand a second, as a busy player's
+  }
+  relay.loseBurst = nullptr;
+  relay.losing = 5;
+  const std::uint8_t last[3] = {0x90 | (kNotes >> 7 & 0x0F), kNotes & 0x7F, 100};
+  ASSERT_EQ(guest.midi2.send(midi::MidiEventView(std::span(last)), 0), protocol::SendResult::Sent);
+  EXPECT_TRUE(waitFor([&] { return host.sink.events.size() > std::size_t(kNotes); }, 8000))
+      << host.sink.events.size() << " of " << kNotes + 1 << ", lost " << relay.lost;
+  std::set<int> heard;
+  for (const Received& r : host.sink.events) heard.insert((r.bytes.at(0) & 0x0F) << 7 | r.bytes.at(1));
+  for (int i = 0; i <= kNotes; ++i) EXPECT_TRUE(heard.contains(i)) << "missing " << i;
+  EXPECT_EQ(host.sink.events.size(), std::size_t(kNotes + 1));
+  EXPECT_GE(relay.lost, 65);
 }
 
 }  // namespace strandlink::test

@@ -207,3 +207,54 @@ TEST(Midi2Session, FailedProofsHoldTheirAddressBackLongerEachTime) {
     EXPECT_EQ(said, (wait < 0 ? decltype(said){} : decltype(said){{from, early, wait}})) << at;
   }
 }
+
+// A gap is asked for at once, and again every 25 ms while any of it is still
+// missing, three times in all; a Retransmit Error ends the asking.
+TEST(Midi2Session, MissedCommandsAreAskedForAgainUntilTheyComeOrThreeAsksWent) {
+  Session host({{"host", "h1"}, std::nullopt});
+  Session guest = guestNamed("a");
+  guest.start(0);
+  pump(host, guest, client(1000), 0);
+  static_cast<void>(host.takeEvents());
+  const auto data = [&](std::uint16_t sequence, Micros now) {
+    Bytes d;
+    beginDatagram(d);
+    const std::uint32_t note[] = {0x20903C64};
+    appendUmpData(d, sequence, note);
+    host.receive(client(1000), d, now);
+  };
+  // What the host asked for: first and count of each request.
+  const auto asked = [&] {
+    std::vector<std::pair<int, int>> requests;
+    for (const Outgoing& o : host.takeOutgoing()) {
+      std::vector<Command> commands;
+      (void)readDatagram(o.datagram, commands);
+      for (const Command& c : commands)
+        if (c.code == 0x80) requests.emplace_back(c.data(), c.word(0) >> 16);
+    }
+    return requests;
+  };
+  data(0, 0);
+  data(3, 1000);  // 1 and 2 lost
+  using Asks = std::vector<std::pair<int, int>>;
+  EXPECT_EQ(asked(), (Asks{{1, 2}}));
+  host.tick(25'999);
+  EXPECT_EQ(asked(), Asks{});
+  host.tick(26'000);
+  EXPECT_EQ(asked(), (Asks{{1, 3}}));
+  data(1, 40'000);  // came late: 2 still missing
+  host.tick(51'000);
+  EXPECT_EQ(asked(), (Asks{{2, 2}}));
+  host.tick(76'000);
+  EXPECT_EQ(asked(), Asks{});  // three asks went
+  // A new gap is asked for afresh; the sender's "no longer held" ends it.
+  data(6, 400'000);
+  EXPECT_EQ(asked(), (Asks{{4, 2}}));
+  Bytes error;
+  beginDatagram(error);
+  appendRetransmitError(error, 0x01, 5);
+  host.receive(client(1000), error, 410'000);
+  host.tick(600'000);
+  EXPECT_EQ(asked(), Asks{});
+  EXPECT_EQ(host.counters().recovered, 1u);
+}

@@ -4,8 +4,10 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
+#include "base/monotonic_clock.h"
 #include "net/udp_socket.h"
 #include "protocol/midi2/command_codec.h"
 #include "protocol/midi2/ump_convert.h"
@@ -14,8 +16,10 @@ namespace strandlink::protocol::midi2 {
 
 namespace {
 
-// Between the empty commands that follow a burst.
-constexpr int kTrailingGapMs = 100;
+// The empty commands of an idle sender: the first so long after the last command,
+// each gap twice the one before, up to the longest.
+constexpr int kFirstEmptyMs = 100;
+constexpr int kLongestEmptyGapMs = 2000;
 
 sockaddr_in socketAddressOf(const Endpoint& e) { return net::makeAddress(htonl(e.address), e.port); }
 
@@ -124,24 +128,30 @@ void DataSender::run() {
     Control c;
     while (controls_.pop(c)) takeControl(c);
     Item item;
-    bool any = false;
     while (items_.pop(item)) {
-      any = true;
       for (std::size_t s = 0; s < peers_.size(); ++s)
         if (peers_[s].open && (item.peerMask & (1u << s))) add(peers_[s], item);
     }
-    bool trailing = false;
-    for (Peer& p : peers_) {
-      if (!p.open) continue;
-      if (p.built > 0) flush(p);
-      else if (!any && p.trailing > 0) {
-        --p.trailing;
-        sendCommand(p, {});
-      }
-      trailing = trailing || p.trailing > 0;
-    }
-    wait(any || trailing ? kTrailingGapMs : -1);
+    for (Peer& p : peers_)
+      if (p.open && p.built > 0) flush(p);
+    wait(sendDueEmpties(monotonicMicros() / 1000));
   }
+}
+
+// The empty commands due by now; how long until the next (-1: none, no peer).
+int DataSender::sendDueEmpties(std::int64_t nowMs) {
+  int untilNext = -1;
+  for (Peer& p : peers_) {
+    if (!p.open) continue;
+    if (p.emptyAt <= nowMs) {
+      sendCommand(p, {});
+      p.emptyAt = nowMs + p.emptyGapMs;
+      p.emptyGapMs = std::min(2 * p.emptyGapMs, kLongestEmptyGapMs);
+    }
+    const int wait = int(p.emptyAt - nowMs);
+    if (untilNext < 0 || wait < untilNext) untilNext = wait;
+  }
+  return untilNext;
 }
 
 void DataSender::wait(int timeoutMs) {
@@ -163,6 +173,8 @@ void DataSender::takeControl(const Control& c) {
       p = Peer{};
       p.open = true;
       p.to = socketAddressOf(c.peer);
+      p.emptyAt = monotonicMicros() / 1000 + kLongestEmptyGapMs;
+      p.emptyGapMs = kLongestEmptyGapMs;
       break;
     case Control::Close: p.open = false; break;
     case Control::Resend:
@@ -181,7 +193,8 @@ void DataSender::add(Peer& peer, const Item& item) {
 void DataSender::flush(Peer& peer) {
   sendCommand(peer, {peer.building.data(), peer.built});
   peer.built = 0;
-  peer.trailing = int(kCopies);
+  peer.emptyAt = monotonicMicros() / 1000 + kFirstEmptyMs;
+  peer.emptyGapMs = kFirstEmptyMs;
 }
 
 // One new command, kept, and sent after copies of those before it.

@@ -3,8 +3,10 @@
 // what waits into UMP Data commands, numbers them for each peer from 0, and sends
 // every datagram with copies of that peer's two commands before it, so that a
 // lost datagram is made good by the next. It keeps each peer's last commands to
-// answer a request to send them again, and after a burst it sends two empty
-// commands, so that the burst's last is copied too.
+// answer a request to send them again. While it has nothing to send it sends
+// empty commands, 100 ms after the last and then ever less often, up to one in
+// 2 s: a peer whose last datagrams were lost, however many, learns of the gap
+// from the next one and asks.
 #pragma once
 
 #include <netinet/in.h>
@@ -81,11 +83,13 @@ class DataSender {
     std::array<Kept, kKeptCommands> history{};
     std::array<std::uint32_t, kCommandWords> building{};
     std::size_t built = 0;
-    int trailing = 0;  // empty commands still to send after the last burst
+    std::int64_t emptyAt = 0;  // the next empty command, on the monotonic clock in ms
+    int emptyGapMs = 0;        // after it, the one after
   };
 
   void run();
   void wait(int timeoutMs);
+  int sendDueEmpties(std::int64_t nowMs);
   void takeControl(const Control& c);
   void add(Peer& peer, const Item& item);
   void flush(Peer& peer);

@@ -226,9 +226,8 @@ void Session::admit(const Endpoint& from, Identity who, Micros now) {
 
 void Session::takeSessionCommand(std::size_t slot, const Command& command, Micros now) {
   Slot& s = slots_[slot];
-  static_cast<void>(now);
   switch (CommandCode(command.code)) {
-    case CommandCode::UmpData: return takeData(slot, command);
+    case CommandCode::UmpData: return takeData(slot, command, now);
     case CommandCode::RetransmitRequest:
       if (command.words() < 1) {
         ++counters_.malformed;
@@ -241,10 +240,13 @@ void Session::takeSessionCommand(std::size_t slot, const Command& command, Micro
         event(std::move(e));
         return;
       }
-    case CommandCode::RetransmitError: return;
+    case CommandCode::RetransmitError:
+      s.askAgainAt = 0;  // gone from its history: asking again brings nothing
+      return;
     case CommandCode::SessionReset:
       s.expected = 0;
       s.missed.reset();
+      s.askAgainAt = 0;
       appendCommand(to(s.peer), CommandCode::SessionResetReply, 0, 0);
       event(eventOf(EventKind::ResetSent, slot));
       return;
@@ -258,11 +260,11 @@ void Session::takeSessionCommand(std::size_t slot, const Command& command, Micro
   else appendNak(to(s.peer), NakReason::NotSupported, command.header());
 }
 
-void Session::takeData(std::size_t slot, const Command& command) {
+void Session::takeData(std::size_t slot, const Command& command, Micros now) {
   Slot& s = slots_[slot];
   const std::uint16_t sequence = command.data();
   const int ahead = sequenceDistance(s.expected, sequence);
-  if (!fillGap(s, sequence, ahead)) {
+  if (!fillGap(s, sequence, ahead, now)) {
     ++counters_.repeats;
     return;
   }
@@ -280,7 +282,7 @@ void Session::takeData(std::size_t slot, const Command& command) {
 
 // Whether a command is new: the next one, one after a gap (which is asked for
 // again), or one of a gap that comes late.
-bool Session::fillGap(Slot& s, std::uint16_t sequence, int ahead) {
+bool Session::fillGap(Slot& s, std::uint16_t sequence, int ahead, Micros now) {
   const std::size_t bit = sequence % kMissedWindow;
   if (ahead < 0) {
     if (-ahead > kMissedWindow || !s.missed[bit]) return false;
@@ -293,12 +295,30 @@ bool Session::fillGap(Slot& s, std::uint16_t sequence, int ahead) {
     for (int k = std::max(0, ahead - kMissedWindow); k < ahead; ++k)
       s.missed[std::uint16_t(s.expected + k) % kMissedWindow] = true;
     // One request a datagram: the copies in it may fill the rest.
-    if (s.resends && !std::exchange(askedThisDatagram_, true))
+    if (s.resends && !std::exchange(askedThisDatagram_, true)) {
       appendRetransmitRequest(to(s.peer), s.expected, std::uint16_t(std::min(ahead, 0xFFFF)));
+      s.asks = 1;
+      s.askAgainAt = now + kResendAgainMicros;
+    }
   }
   s.missed[bit] = false;
   s.expected = std::uint16_t(sequence + 1);
   return true;
+}
+
+// Asks again from the oldest command still missed up to the latest heard, while
+// any is and the gap has had fewer than kResendAsks requests.
+void Session::askAgain(Slot& s, Micros now) {
+  s.askAgainAt = 0;
+  if (!s.resends || s.asks >= kResendAsks) return;
+  for (int back = kMissedWindow; back > 0; --back) {
+    const auto sequence = std::uint16_t(s.expected - back);
+    if (!s.missed[sequence % kMissedWindow]) continue;
+    appendRetransmitRequest(to(s.peer), sequence, std::uint16_t(back));
+    ++s.asks;
+    s.askAgainAt = now + kResendAgainMicros;
+    return;
+  }
 }
 
 // Data from a peer with no session: it is told so, at most once a second.
@@ -347,6 +367,7 @@ void Session::end(std::size_t slot, rtp::DownReason reason, Micros now) {
 void Session::tick(Micros now) {
   for (std::size_t i = 0; i < slots_.size(); ++i) {
     Slot& s = slots_[i];
+    if (s.state == State::Established && s.askAgainAt != 0 && now >= s.askAgainAt) askAgain(s, now);
     if (s.state == State::Idle || now < s.deadline) continue;
     switch (s.state) {
       case State::Inviting:

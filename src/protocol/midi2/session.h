@@ -36,6 +36,11 @@ inline constexpr std::size_t kMaxClients = 8;
 inline constexpr Micros kWatchdogMicros = 2'000'000;
 inline constexpr int kPingsUnanswered = 5;
 inline constexpr int kInvitationAttempts = 5;
+// A gap of UMP Data commands is asked for again after this, up to kResendAsks in
+// all: sooner than the 100 ms other peers wait, since a sender keeps only its last
+// few dozen commands, and at a thousand a second 100 ms is past them.
+inline constexpr Micros kResendAgainMicros = 25'000;
+inline constexpr int kResendAsks = 3;
 inline constexpr Micros kPendingMicros = 120'000'000;
 // A client's pause before it invites again after a refusal, silence or a Bye.
 inline constexpr Micros kReinviteMicros = 10'000'000;
@@ -143,6 +148,10 @@ class Session {
     // low bits: one that comes late is still played, once.
     std::bitset<256> missed;
     bool resends = true;  // false once the peer said it cannot send again
+    // A request can be lost, or its answer: asked again while commands are
+    // missed, kResendAsks times in all for one gap.
+    Micros askAgainAt = 0;  // 0: nothing asked
+    int asks = 0;
     bool proved = false;  // a client: our digest went to the host
   };
   // A host's question to a client that has not yet proved the secret.
@@ -175,8 +184,9 @@ class Session {
   std::optional<std::string> passwordOf(const std::string& user) const;
   void prove(const Command& command, Micros now);
   void takeSessionCommand(std::size_t slot, const Command& command, Micros now);
-  void takeData(std::size_t slot, const Command& command);
-  bool fillGap(Slot& s, std::uint16_t sequence, int ahead);
+  void takeData(std::size_t slot, const Command& command, Micros now);
+  bool fillGap(Slot& s, std::uint16_t sequence, int ahead, Micros now);
+  void askAgain(Slot& s, Micros now);
   void notInSession(const Endpoint& from, Micros now);
   void invite(Micros now);
   void refused(Refusal refusal, Micros now);

@@ -9,8 +9,13 @@ namespace strandlink::protocol::midi2 {
 
 std::optional<Micros> Session::nextWakeup() const {
   std::optional<Micros> next;
-  for (const Slot& s : slots_)
-    if (s.state != State::Idle && (!next || s.deadline < *next)) next = s.deadline;
+  const auto sooner = [&](Micros at) {
+    if (!next || at < *next) next = at;
+  };
+  for (const Slot& s : slots_) {
+    if (s.state != State::Idle) sooner(s.deadline);
+    if (s.state == State::Established && s.askAgainAt != 0) sooner(s.askAgainAt);
+  }
   return next;
 }
 
