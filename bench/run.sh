@@ -37,7 +37,8 @@ build_dir=${STRANDLINK_BUILD_DIR:-build-bench}
 if [ "${1:-}" != --inside ]; then
   cmake -S . -B "$build_dir" -DSTRANDLINK_BUILD_BENCH=ON >/dev/null
   cmake --build "$build_dir" --parallel "$(nproc)" --target strandlink strandlink_bench_probe \
-    strandlink_bench_floor strandlink_bench_window strandlink_bench_path_cost >/dev/null
+    strandlink_bench_floor strandlink_bench_window strandlink_bench_path_cost \
+    strandlink_bench_participants >/dev/null
   ns=strandlink-bench-$$
   if [ "$(id -u)" -eq 0 ] && ip netns add "$ns" 2>/dev/null; then
     trap 'ip netns del "$ns" 2>/dev/null' EXIT
@@ -267,6 +268,8 @@ for stats in "" --stats; do
 done
 echo "bench: per-message cost of each path (bench/path_cost.cpp)" >&2
 "$bin/strandlink_bench_path_cost" 200000 >"$work/path_cost.txt" 2>&1 || true
+echo "bench: one RTP-MIDI session with 1, 4 and 16 participants (bench/participants_cost.cpp)" >&2
+"$bin/strandlink_bench_participants" 2000 3 >"$work/participants.txt" 2>&1 || true
 
 # ---- the report ------------------------------------------------------------------
 
@@ -368,6 +371,12 @@ $(cat "$work/receive_cost.txt")
 
 \`\`\`
 $(cat "$work/path_cost.txt")
+\`\`\`
+
+### One RTP-MIDI session with 1, 4 and 16 participants (strandlink_bench_participants)
+
+\`\`\`
+$(cat "$work/participants.txt")
 \`\`\`
 
 ### Raw probe lines
