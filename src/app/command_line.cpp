@@ -107,6 +107,8 @@ const ValueOption kValueOptions[] = {
      }},
     {QLatin1StringView("--remote"),
      [](CommandLine& c, const QString& v) {
+       // The last one stands, but with RTP-MIDI, which invites them all (moreRemotes).
+       c.remoteValues << v;
        c.remoteSession = namesSession(v) ? v.trimmed() : QString();
        if (!c.remoteSession.isEmpty()) return QString();
        return takeEndpoint(QStringLiteral("--remote"), v, true, c.overrides.remoteHost, c.overrides.remotePort);
@@ -168,7 +170,9 @@ const ValueOption kValueOptions[] = {
     {QLatin1StringView("--key-file"),
      [](CommandLine& c, const QString& v) { return needs((c.keyFile = v).isEmpty(), "--key-file needs a file name"); }},
     {QLatin1StringView("--secret-file"),
-     [](CommandLine& c, const QString& v) { return needs((c.secretFile = v).isEmpty(), "--secret-file needs a file"); }},
+     [](CommandLine& c, const QString& v) {
+       return needs((c.secretFile = v).isEmpty(), "--secret-file needs a file");
+     }},
     {QLatin1StringView("--password-file"),
      [](CommandLine& c, const QString& v) {
        return needs((c.passwordFile = v).isEmpty(), "--password-file needs a file");
@@ -235,8 +239,28 @@ QString protocolMismatch(const CommandLine& c) {
   return {};
 }
 
+// An RTP-MIDI link invites every --remote: the first is the remote, as one alone
+// would be, the others by address; an error line, or empty.
+QString takeMoreRemotes(CommandLine& c) {
+  if (c.overrides.protocol != settings::Protocol::Rtp || c.remoteValues.size() < 2) return {};
+  c.remoteSession = namesSession(c.remoteValues.first()) ? c.remoteValues.first().trimmed() : QString();
+  if (c.remoteSession.isEmpty())
+    (void)takeEndpoint(QStringLiteral("--remote"), c.remoteValues.first(), true, c.overrides.remoteHost,
+                       c.overrides.remotePort);
+  else c.overrides.remoteHost.reset(), c.overrides.remotePort.reset();
+  for (const QString& v : c.remoteValues.mid(1)) {
+    if (namesSession(v))
+      return QStringLiteral("strandlink: only the first --remote may name a session; give HOST:PORT");
+    std::optional<QString> host, port;
+    if (QString error = takeEndpoint(QStringLiteral("--remote"), v, true, host, port); !error.isEmpty()) return error;
+    c.moreRemotes.push_back({*host, *port});
+  }
+  return {};
+}
+
 CommandLine withMode(CommandLine c, const Flags& f) {
   using Mode = CommandLine::Mode;
+  if (const QString error = takeMoreRemotes(c); !error.isEmpty()) return fail(error);
   if (f.peers) return listPeers(c, f);
   if (const QString mismatch = protocolMismatch(c); !mismatch.isEmpty()) return fail(mismatch);
   if (f.demo && f.others > 0) return fail(QStringLiteral("strandlink: --demo takes no other option"));
@@ -245,6 +269,8 @@ CommandLine withMode(CommandLine c, const Flags& f) {
   if (save && f.list) return fail(QStringLiteral("strandlink: --save-settings and --list-devices exclude each other"));
   if (save && !c.remoteSession.isEmpty())
     return fail(QStringLiteral("strandlink: --save-settings keeps addresses only: give --remote HOST:PORT"));
+  if (save && !c.moreRemotes.empty())
+    return fail(QStringLiteral("strandlink: --save-settings keeps one remote: give --remote once"));
   if (!c.allowed.isEmpty() && !c.admission) c.admission = settings::Admission::Listed;
   if (f.headless && c.admission == settings::Admission::Ask)
     return fail(QStringLiteral("strandlink: --admit ask needs the window; without one, --admit listed with --allow"));

@@ -5,8 +5,10 @@
 #include <QStringList>
 
 #include <optional>
+#include <vector>
 
 #include "link/setting_overrides.h"
+#include "protocol/peer_protocol.h"
 #include "settings/preferences.h"
 
 namespace strandlink::app {
@@ -26,6 +28,8 @@ struct CommandLine {
   bool localWithoutPort = false;                      // --local ADDRESS alone, which only a group takes
   QString sessionName;                                // --name as given; empty: the host name
   QString remoteSession;                              // --remote NAME: a published session, not an address
+  QStringList remoteValues;                           // every --remote, as given
+  std::vector<protocol::RemoteText> moreRemotes;      // RTP-MIDI: the --remotes after the first, invited too
   std::optional<settings::Admission> admission;       // --admit, or listed when --allow is given
   QStringList allowed;                                // --allow, each as given
   QString keyFile;                                    // --key-file: the classic link's shared key

@@ -99,6 +99,7 @@ int runWindow(int argc, char** argv, const app::CommandLine& cl) {
   if (cl.thru) window.chooseThru(true);
   window.publishAs(cl.sessionName);
   if (!cl.remoteSession.isEmpty()) window.setRemoteSession(cl.remoteSession);
+  window.inviteAlso(cl.moreRemotes);
   if (app::terminationRequested()) {
     window.close();
     return 0;
@@ -125,6 +126,7 @@ int runHeadless(int argc, char** argv, const app::CommandLine& cl) {
   options.publish = true;
   options.sessionName = cl.sessionName;
   options.remoteSession = cl.remoteSession;
+  options.moreRemotes = cl.moreRemotes;
   options.admission = cl.admission;
   options.allowed = cl.allowed;
   options.keyFile = cl.keyFile;

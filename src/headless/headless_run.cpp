@@ -142,7 +142,8 @@ bool HeadlessRun::start() {
                                      .key = key_,
                                      .user = options_.user,
                                      .secret = secret_,
-                                     .users = users_};
+                                     .users = users_,
+                                     .moreRemotes = options_.moreRemotes};
   if (!link_.start(settings_, options)) {
     finish();
     return false;

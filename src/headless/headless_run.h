@@ -49,6 +49,7 @@ struct HeadlessOptions {
   bool publish = false;                // publish the session on the network while it runs
   QString sessionName{};               // the name it is published under; empty: the host name
   QString remoteSession{};             // the peer's published session, in place of the remote address
+  std::vector<protocol::RemoteText> moreRemotes{};  // further peers to invite (RTP-MIDI: --remote again)
   std::optional<settings::Admission> admission{};  // this run's rule (remembered); otherwise the remembered one
   QStringList allowed{};                           // inviters let in besides strandlink.conf's
   QString keyFile{};                   // the classic link's shared key (settings/key_file.h); empty: none

@@ -157,6 +157,7 @@ bool Link::startProtocol(settings::Protocol kind, const settings::Settings& sett
   }
   protocol::PeerStart start{settings, options.timing, sessionName(options.name), options.ttl, options.key,
                             options.user, options.secret, options.users};
+  start.moreRemotes = options.moreRemotes;
   const protocol::StartOutcome outcome = protocol_->start(start);
   startProblem_ = outcome.refused;
   if (outcome.result == protocol::StartOutcome::Result::CannotCreateSocket) emit cannotGoOn();

@@ -73,6 +73,8 @@ struct SessionOptions {
   QString user{};
   QString secret{};
   std::map<std::string, std::string> users{};
+  // Further peers to invite beside the settings' remote (RTP-MIDI: --remote again).
+  std::vector<protocol::RemoteText> moreRemotes{};
 };
 
 // How long a Start looks for a session named as the remote.

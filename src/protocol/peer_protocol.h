@@ -84,6 +84,13 @@ struct PeerContext {
 };
 
 // The choices of a session that reach the protocol.
+// A peer's host and port as the user gave them, before they are checked.
+struct RemoteText {
+  QString host;
+  QString port;
+  friend bool operator==(const RemoteText&, const RemoteText&) = default;
+};
+
 struct PeerStart {
   settings::Settings settings;  // the addresses and ports as the user gave them
   settings::Timing timing = settings::Timing::Immediate;
@@ -98,6 +105,8 @@ struct PeerStart {
   QString secret{};
   // A host's users and their passwords; none: the secret alone, or no one is asked.
   std::map<std::string, std::string> users{};
+  // Further peers to invite beside the settings' remote (RTP-MIDI), as given.
+  std::vector<RemoteText> moreRemotes{};
 };
 
 // How a Start went. On failure every problem has been handed up and nothing is

@@ -124,6 +124,8 @@ class MainWindow : public QMainWindow {
   // The remote is the session published under this name, looked up at each Start
   // until the user types another remote.
   void setRemoteSession(const QString& name);
+  // Further peers an RTP-MIDI Start invites beside the remote (--remote again).
+  void inviteAlso(const std::vector<protocol::RemoteText>& remotes);
 
   // The caption: the program and version, blanks, and the notice; 121 characters.
   static QString caption();
@@ -186,6 +188,7 @@ class MainWindow : public QMainWindow {
   settings::Protocol chosenProtocol() const;
   link::SessionOptions sessionOptions() const;
   QString remoteSessionGiven() const;
+  std::vector<protocol::RemoteText> moreRemotesGiven() const;
   void showProtocolFields();
   void showStartLine();
   void showChatAvailability();
@@ -237,10 +240,11 @@ class MainWindow : public QMainWindow {
   // The full names of the input and output chosen before a refresh of the lists
   // (empty: none, or our own port).
   std::array<std::string, 2> wantedDevices_;
-  QFont statusFont_;       // the status line's own font, before any shrinking
+  QFont statusFont_;            // the status line's own font, before any shrinking
   link::Missing shownMissing_;  // what the status line last said was missing
-  bool publish_ = false;   // publish each session (publishAs())
-  QString sessionName_;    // under this name; empty: the host name
+  bool publish_ = false;        // publish each session (publishAs())
+  QString sessionName_;         // under this name; empty: the host name
+  std::vector<protocol::RemoteText> moreRemotes_;
   QString remoteSession_;  // the remote by session name, until the user types one
 
   QWidget* client_ = nullptr;

@@ -54,6 +54,11 @@ void MainWindow::publishAs(const QString& name) {
   showStartLine();
 }
 
+void MainWindow::inviteAlso(const std::vector<protocol::RemoteText>& remotes) {
+  moreRemotes_ = remotes;
+  showStartLine();
+}
+
 void MainWindow::setRemoteSession(const QString& name) {
   remoteSession_ = name;
   showStartLine();

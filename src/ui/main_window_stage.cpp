@@ -134,7 +134,7 @@ void MainWindow::showProtocolFields() {
 
 void MainWindow::showStartLine() {
   const QString line = startLineText(protocol::protocolRow(chosenProtocol()), currentSettings(),
-                                     link::sessionName(sessionName_), remoteSessionGiven());
+                                     link::sessionName(sessionName_), remoteSessionGiven(), moreRemotesGiven());
   startLine_->setText(line);
   startLine_->setToolTip(line);
 }
@@ -202,12 +202,19 @@ link::SessionOptions MainWindow::sessionOptions() const {
           .remoteSession = remoteSessionGiven(),
           .admission = settings::loadAdmission().value_or(settings::Admission::Ask),
           .allowed = settings::loadAllowed() + allowedGiven_,
-          .key = sharedKey_};
+          .key = sharedKey_,
+          .moreRemotes = moreRemotesGiven()};
 }
 
 void MainWindow::setAdmission(std::optional<settings::Admission> rule, const QStringList& allowed) {
   if (rule) settings::saveAdmission(*rule);
   allowedGiven_ = allowed;
+}
+
+// Only an RTP-MIDI link invites more than one peer.
+std::vector<protocol::RemoteText> MainWindow::moreRemotesGiven() const {
+  if (chosenProtocol() != settings::Protocol::Rtp) return {};
+  return moreRemotes_;
 }
 
 // A session typed by name stands for the remote as one named on the command line does.

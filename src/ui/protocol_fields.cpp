@@ -87,9 +87,10 @@ QString sessionNamedBy(const protocol::ProtocolRow& row, const QString& remote) 
 }
 
 QString startLineText(const protocol::ProtocolRow& row, const settings::Settings& s, const QString& ownName,
-                      const QString& remoteSession) {
+                      const QString& remoteSession, const std::vector<protocol::RemoteText>& moreRemotes) {
   const QString host = s.remoteHost.trimmed(), port = s.remotePort.trimmed();
-  const QString remote = !remoteSession.isEmpty() ? quoted(remoteSession) : host + u':' + port;
+  QString remote = !remoteSession.isEmpty() ? quoted(remoteSession) : host + u':' + port;
+  for (const protocol::RemoteText& r : moreRemotes) remote += QStringLiteral(", ") + r.host + u':' + r.port;
   switch (row.remote) {
     case RemoteKind::Address:
       if (host.isEmpty() && remoteSession.isEmpty()) return QStringLiteral("Sends nowhere yet: give the remote host");
@@ -104,7 +105,8 @@ QString startLineText(const protocol::ProtocolRow& row, const settings::Settings
       // An empty group is the usual one on its usual port, whatever the port says.
       if (host.isEmpty()) return QStringLiteral("Joins %1:%2").arg(row.usualRemote).arg(row.usualPort);
       // A dotted address that is no group (one left from a unicast link) Start refuses: say so now.
-      if (const std::uint32_t a = net::parseDottedAddress(host.toStdString()); a != net::kNoAddress && !IN_MULTICAST(ntohl(a)))
+      if (const std::uint32_t a = net::parseDottedAddress(host.toStdString());
+          a != net::kNoAddress && !IN_MULTICAST(ntohl(a)))
         return QStringLiteral("%1 is no multicast group: empty the field for the usual %2:%3")
             .arg(host, row.usualRemote)
             .arg(row.usualPort);

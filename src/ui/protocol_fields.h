@@ -6,6 +6,9 @@
 #include <QFont>
 #include <QString>
 
+#include <vector>
+
+#include "protocol/peer_protocol.h"
 #include "protocol/protocol_registry.h"
 #include "settings/settings.h"
 
@@ -50,8 +53,9 @@ QString sessionNamedBy(const protocol::ProtocolRow& row, const QString& remote);
 
 // What Start will do with these settings, in one line: "Joins 225.0.0.37:21928".
 // ownName: the name this side's session goes by; remoteSession: the peer's
-// session when it is named instead of addressed.
+// session when it is named instead of addressed; moreRemotes: the further peers
+// an inviting side invites too ("Invites 10.0.0.2:5004, 10.0.0.3:5004").
 QString startLineText(const protocol::ProtocolRow& row, const settings::Settings& s, const QString& ownName,
-                      const QString& remoteSession);
+                      const QString& remoteSession, const std::vector<protocol::RemoteText>& moreRemotes = {});
 
 }  // namespace strandlink::ui

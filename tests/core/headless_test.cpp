@@ -103,6 +103,10 @@ TEST(CommandLine, ModesValuesAndBadUsage) {
   const auto bySession = parse({"--remote", "10.0.0.1:4000", "--remote", " Stage #2 "});
   EXPECT_TRUE(bySession.remoteSession == "Stage #2" && bySession.mode == Mode::Window);
   EXPECT_TRUE(parse({"--remote", "Stage", "--remote", "h:4000"}).remoteSession.isEmpty());
+  // RTP-MIDI invites them all: the first is the remote, the others come after it.
+  const auto several = parse({"--remote", "Stage", "--remote", "h:4000", "--protocol", "rtp", "--remote", "g:4002"});
+  EXPECT_TRUE(several.remoteSession == "Stage" && !several.overrides.remoteHost) << several.error.toStdString();
+  EXPECT_EQ(several.moreRemotes, (std::vector<protocol::RemoteText>{{"h", "4000"}, {"g", "4002"}}));
   // --allow lets inviters in, and means only them unless --admit says otherwise.
   const auto allow = parse({"--allow", " 10.0.0.2 ", "--allow=iPad"});
   EXPECT_TRUE(allow.admission == settings::Admission::Listed && allow.allowed == QStringList({"10.0.0.2", "iPad"}));
@@ -113,7 +117,9 @@ TEST(CommandLine, ModesValuesAndBadUsage) {
         {"--headless=yes"}, {"--local", "10.0.0.1"}, {"--local", "stage:4000"}, {"--local", "256.0.0.1:4000"},
         {"--local", "0.0.0.0:4000"}, {"--remote", "10.0.0.1:65535"}, {"--remote", "10.0.0.1:0"},
         {"--remote", "10.0.0:4000"}, {"--remote", "bad_name:4000"}, {"--remote", ":4000"}, {"--remote", "h:4e3"},
-        {"--remote", "10.0.0.1"}, {"--save-settings", "s.stn", "--remote", "Stage"}, {"--input", ""}, {"--output="}, {"--priority", "low"}, {"--save-settings"},
+        {"--remote", "10.0.0.1"}, {"--save-settings", "s.stn", "--remote", "Stage"},
+        {"--remote", "h:4000", "--remote", "Stage", "--protocol", "rtp"},
+        {"--remote", "h:4000", "--remote", "g:4002", "--protocol", "rtp", "--save-settings", "s.stn"}, {"--input", ""}, {"--output="}, {"--priority", "low"}, {"--save-settings"},
         {"--save-settings", "s.stn", "--list-devices"}, {"--demo", "--headless"}, {"--timing", "soon"},
         {"--delay", "1001"}, {"--delay", "-1"}, {"--delay", "5ms"}, {"--thru=yes"}, {"--protocol", "bogus"},
         {"--protocol="}, {"--admit", "ask", "--headless"}, {"--admit", "some"}, {"--allow", " "}}) {

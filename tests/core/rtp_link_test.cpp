@@ -9,6 +9,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -129,6 +130,34 @@ TEST_F(RtpLinkTest, StopEndsThePeersSessionAndARestartIsLetBackIn) {
   ASSERT_TRUE(waitFor([&] { return !b->connected(); }, 2000));
   ASSERT_TRUE(a->start(b->port));
   EXPECT_TRUE(waitFor([&] { return a->connected() && b->connected(); }, 3000));
+}
+
+// Two copies that each invite two others, one of them each other: every pair
+// shares one session, and what any of the three plays reaches the other two once.
+TEST_F(RtpLinkTest, CopiesThatInviteSeveralPeersShareOneSessionEach) {
+  End c(freePortPair());
+  ASSERT_TRUE(c.start(std::nullopt));
+  ASSERT_TRUE(a->start(b->port, {c.port}));
+  ASSERT_TRUE(b->start(a->port, {c.port}));
+  ASSERT_TRUE(waitFor([&] {
+    return a->rtp.participantsLinked() == 2 && b->rtp.participantsLinked() == 2 && c.rtp.participantsLinked() == 2;
+  }, 8000)) << a->rtp.participantsLinked() << b->rtp.participantsLinked() << c.rtp.participantsLinked();
+  std::array<End*, 3> ends{a.get(), b.get(), &c};
+  for (std::uint8_t from = 0; from < 3; ++from) {
+    const std::uint8_t note[3] = {0x90, std::uint8_t(60 + from), 100};
+    ASSERT_EQ(ends[from]->rtp.send(midi::MidiEventView(note), 0), protocol::SendResult::Sent);
+  }
+  ASSERT_TRUE(waitFor([&] { return std::ranges::all_of(ends, [](End* e) { return e->sink.events.size() >= 2; }); }));
+  settle(300);  // and nothing twice
+  for (std::size_t to = 0; to < 3; ++to) {
+    std::vector<int> heard;
+    for (const Received& r : ends[to]->sink.events) heard.push_back(r.bytes.at(1));
+    std::ranges::sort(heard);
+    std::vector<int> others;
+    for (int from = 0; from < 3; ++from)
+      if (std::size_t(from) != to) others.push_back(60 + from);
+    EXPECT_EQ(heard, others) << "at " << to;
+  }
 }
 
 // A data port in use refuses the Start with one box naming it and the Local Port

@@ -52,8 +52,10 @@ class RecordingPeerSink : public protocol::PeerSink {
 // One end: a protocol with its own sink, reporter and filter.
 struct End {
   explicit End(int localPort, QString sessionName = {}) : port(localPort), name(std::move(sessionName)) {}
-  bool start(std::optional<int> remotePort) {
+  // Invites remotePort, and each of morePorts too.
+  bool start(std::optional<int> remotePort, const std::vector<int>& morePorts = {}) {
     protocol::PeerStart s;
+    for (const int more : morePorts) s.moreRemotes.push_back({QStringLiteral("127.0.0.1"), QString::number(more)});
     s.settings.localHost = QStringLiteral("127.0.0.1");
     s.settings.localPort = QString::number(port);
     if (remotePort) {

@@ -45,6 +45,13 @@ TEST(ProtocolFields, EachProtocolNamesItsFieldsFillsItsUsualValuesAndKeepsWhatWa
   EXPECT_EQ(t.get<QLabel>("startLine")->text(), "Invites \u201cStudio-Mac\u201d");
   remote->setText("studio.local");
   EXPECT_EQ(t.get<QLabel>("startLine")->text(), "Invites studio.local:5004");
+  // More peers to invite (--remote again) are RTP-MIDI's alone.
+  t.window.inviteAlso({{"10.0.0.3", "5006"}});
+  EXPECT_EQ(t.get<QLabel>("startLine")->text(), "Invites studio.local:5004, 10.0.0.3:5006");
+  choose(P::Classic);
+  EXPECT_FALSE(t.get<QLabel>("startLine")->text().contains("10.0.0.3"));
+  choose(P::Rtp);
+  t.window.inviteAlso({});
   remote->clear();
   EXPECT_TRUE(find->isEnabled());
   // The local port means nothing to a group, nor Find; the chat box follows

@@ -27,14 +27,14 @@ void add(RepairCounts& to, const RepairCounts& r) {
 
 }  // namespace
 
-RtpProtocol::Participant* RtpProtocol::addParticipant() {
+RtpProtocol::Participant* RtpProtocol::addParticipant(const std::optional<sockaddr_in>& remote) {
   const auto free = std::find(laneUsed_.begin(), laneUsed_.end(), false);
   if (free == laneUsed_.end()) return nullptr;
   *free = true;
   const auto lane = std::size_t(free - laneUsed_.begin());
   sender_.setPeer(lane, std::nullopt);
   sender_.freshLane(lane);
-  Participant& p = *participants_.emplace_back(std::make_unique<Participant>(sessionConfig(), lane));
+  Participant& p = *participants_.emplace_back(std::make_unique<Participant>(sessionConfig(remote), lane));
   p.session.start(monotonicMicros());
   return &p;
 }
@@ -42,14 +42,14 @@ RtpProtocol::Participant* RtpProtocol::addParticipant() {
 // Invited, a copy always has one session free for the next newcomer while there
 // is room; the sessions that fell are let go, save one.
 void RtpProtocol::keepListener() {
-  if (remote_) return;
+  if (!remotes_.empty()) return;
   const bool listening =
       std::any_of(participants_.begin(), participants_.end(), [](const auto& p) { return !p->session.engaged(); });
   if (!listening) addParticipant();
 }
 
 void RtpProtocol::dropIdle() {
-  if (remote_) return;
+  if (!remotes_.empty()) return;
   bool kept = false;
   std::erase_if(participants_, [&](const std::unique_ptr<Participant>& p) {
     if (p->session.engaged() || !std::exchange(kept, true)) return false;
@@ -75,7 +75,7 @@ RtpProtocol::Participant* RtpProtocol::claimant(SessionPort port, const PeerAddr
     break;
   }
   if (listener != participants_.end()) return listener->get();
-  if (remote_) return participants_.front().get();
+  if (!remotes_.empty()) return participants_.front().get();  // which refuses it: not a remote
   for (const auto& p : participants_)
     if (p->session.state() == SessionState::AwaitingData) return p.get();
   return nullptr;
@@ -213,7 +213,7 @@ InviterRefused RtpProtocol::refusalOf(const Participant& p, const SessionEvent& 
   switch (event.refusal) {
     case Refusal::OnlyRemote:
       told.keptOut = KeptOut::OnlyRemote;
-      told.remote = peerAddressOf(*remote_);
+      told.remote = p.session.remote().value_or(PeerAddress{});
       break;
     case Refusal::Busy:
       told.keptOut = KeptOut::Busy;

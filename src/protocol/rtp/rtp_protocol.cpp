@@ -59,7 +59,7 @@ RtpProtocol::~RtpProtocol() { stop(); }
 
 StartOutcome RtpProtocol::start(const PeerStart& start) {
   stop();
-  const SessionAddressCheck checked = checkSessionAddresses(start.settings, context_.sink);
+  const SessionAddressCheck checked = checkSessionAddresses(start.settings, context_.sink, start.moreRemotes);
   if (!checked.addresses) return {StartOutcome::Result::Refused, checked.firstRefused};
   if (const StartOutcome opened = openSockets(checked.addresses->localControl); !opened.running()) {
     closeAll();
@@ -72,7 +72,7 @@ StartOutcome RtpProtocol::start(const PeerStart& start) {
     closeAll();
     return {StartOutcome::Result::Refused, protocol::SettingsField::None};
   }
-  remote_ = checked.addresses->remoteControl;
+  remotes_ = checked.addresses->remotes;
   ssrc_ = ssrc;
   name_ = start.name.toStdString();
   laneUsed_ = {};
@@ -82,7 +82,9 @@ StartOutcome RtpProtocol::start(const PeerStart& start) {
   status_ = protocol::LinkStatus::NotConnected;
   linkedShown_ = 0;
   running_ = true;
-  addParticipant();  // the remote's, or the first listener
+  // Each remote's session, or the first listener.
+  if (remotes_.empty()) addParticipant();
+  for (const sockaddr_in& remote : remotes_) addParticipant(remote);
   serviceSessions();
   return {};
 }
@@ -161,8 +163,10 @@ void RtpProtocol::readDatagram(SessionPort port) {
 // The peer filter first: what a stranger sends is never reported. With a remote
 // named, only its host is a peer.
 bool RtpProtocol::admitted(const sockaddr_in& from) {
-  if (!remote_) return true;
-  return context_.filter.accept(from, remote_->sin_addr.s_addr);
+  if (remotes_.empty()) return true;
+  const auto remote = std::find_if(remotes_.begin(), remotes_.end(),
+                                   [&](const sockaddr_in& r) { return r.sin_addr.s_addr == from.sin_addr.s_addr; });
+  return context_.filter.accept(from, (remote != remotes_.end() ? *remote : remotes_.front()).sin_addr.s_addr);
 }
 
 // An inviter that the peer filter keeps out hears NO, and the user hears of it
@@ -178,7 +182,7 @@ void RtpProtocol::refuseFiltered(SessionPort port, const PeerAddress& from, std:
   const Exchange no{ExchangeCommand::Reject, kSessionProtocolVersion, in->token, systemRandom<std::uint32_t>(), {}};
   (void)control_.sendTo(encodeSessionPacket(no), socketAddressOf(from));
   if (refusals_.refused(in->name, from))
-    context_.sink.peerNotice(InviterRefused{in->name, from, KeptOut::PeerFilter, peerAddressOf(*remote_), {}});
+    context_.sink.peerNotice(InviterRefused{in->name, from, KeptOut::PeerFilter, peerAddressOf(remotes_.front()), {}});
 }
 
 void RtpProtocol::takeSessionPacket(SessionPort port, const PeerAddress& from, std::span<const std::uint8_t> bytes) {
@@ -253,12 +257,12 @@ void RtpProtocol::dropped(const PeerAddress& from, DecodeError error) {
     context_.sink.peerNotice(MalformedDropped{from.host, error, untold});
 }
 
-SessionConfig RtpProtocol::sessionConfig() const {
+SessionConfig RtpProtocol::sessionConfig(const std::optional<sockaddr_in>& remote) const {
   SessionConfig config;
   config.ssrc = ssrc_;
   config.token = systemRandom<std::uint32_t>();
   config.name = name_;
-  if (remote_) config.remote = peerAddressOf(*remote_);
+  if (remote) config.remote = peerAddressOf(*remote);
   config.admits = [&admission = context_.admission](const PeerAddress& from, const std::string& name) {
     return admission.judge(Inviter{from.host, name});
   };

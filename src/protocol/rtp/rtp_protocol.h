@@ -83,8 +83,8 @@ class RtpProtocol final : public PeerProtocol {
   };
 
   StartOutcome openSockets(const sockaddr_in& localControl);
-  SessionConfig sessionConfig() const;
-  Participant* addParticipant();
+  SessionConfig sessionConfig(const std::optional<sockaddr_in>& remote) const;
+  Participant* addParticipant(const std::optional<sockaddr_in>& remote = std::nullopt);
   void keepListener();
   void dropIdle();
   Participant* claimant(SessionPort port, const PeerAddress& from, const SessionPacket& packet);
@@ -117,8 +117,8 @@ class RtpProtocol final : public PeerProtocol {
   std::unique_ptr<net::ReadNotifier> dataNotifier_;
   std::vector<std::unique_ptr<Participant>> participants_;
   std::array<bool, kMaxParticipants> laneUsed_{};
-  std::optional<sockaddr_in> remote_;
-  std::string name_;  // offered to peers
+  std::vector<sockaddr_in> remotes_;  // each invited; none: invited, as a listener
+  std::string name_;                  // offered to peers
   std::uint32_t ssrc_ = 0;
   PacketSender sender_;
   RepairCounts retiredRepairs_;  // of the participants gone

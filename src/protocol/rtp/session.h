@@ -113,6 +113,7 @@ class Session {
   std::uint32_t peerSsrc() const { return peer_ ? peer_->ssrc : 0; }
   std::string peerName() const { return peer_ ? peer_->name : std::string{}; }
   std::uint32_t ssrc() const { return config_.ssrc; }
+  const std::optional<PeerAddress>& remote() const { return config_.remote; }
   std::uint32_t token() const { return peer_ ? peer_->token : 0; }
   std::optional<SyncSample> clock() const { return estimate_.best(); }
   const SequenceTracker& sequences() const { return sequences_; }

@@ -7,15 +7,17 @@
 #include <netinet/in.h>
 
 #include <optional>
+#include <vector>
 
 #include "protocol/classic/address_check.h"
+#include "protocol/peer_protocol.h"
 #include "settings/settings.h"
 
 namespace strandlink::protocol::rtp {
 
 struct SessionAddresses {
   sockaddr_in localControl{};
-  std::optional<sockaddr_in> remoteControl;  // none: wait for an invitation
+  std::vector<sockaddr_in> remotes;  // their control ports, each once; none: wait for an invitation
 };
 
 struct SessionAddressCheck {
@@ -23,7 +25,9 @@ struct SessionAddressCheck {
   protocol::SettingsField firstRefused = protocol::SettingsField::None;
 };
 
-// The addresses, or every value that is not acceptable handed up to sink.
-SessionAddressCheck checkSessionAddresses(const settings::Settings& s, PeerSink& sink);
+// The addresses, or every value that is not acceptable handed up to sink: the
+// settings' remote and then the more remotes, each checked as that one is.
+SessionAddressCheck checkSessionAddresses(const settings::Settings& s, PeerSink& sink,
+                                          const std::vector<RemoteText>& moreRemotes = {});
 
 }  // namespace strandlink::protocol::rtp
