@@ -7,7 +7,10 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 
+#include <algorithm>
 #include <cstdlib>
+#include <memory>
+#include <set>
 
 #include "support/real_part.h"
 #include "support/rtp_end.h"
@@ -45,6 +48,11 @@ class NodePeer {
     process_.waitForFinished(3000);
   }
   bool started() { return process_.waitForStarted(5000); }
+  // Gone without a goodbye, as a program that crashed or lost its network.
+  void vanish() {
+    process_.kill();
+    process_.waitForFinished(3000);
+  }
   void send(const std::vector<std::uint8_t>& bytes) { process_.write(("tx " + hex(bytes) + "\n").toLatin1()); }
   // Every line so far.
   const QStringList& lines() {
@@ -108,6 +116,44 @@ TEST_F(RtpMidiInterop, WeInviteIt) {
   End ours(freePortPair());
   ASSERT_TRUE(ours.start(nodePort));
   exchange(ours, node);
+}
+
+// Three of its sessions invite one copy, all under one name from one host: what
+// we play reaches each once, what each plays reaches us from its own participant,
+// and one that vanishes without a goodbye takes only its own notes with it while
+// the others play on.
+TEST_F(RtpMidiInterop, ThreeOfItsSessionsShareOneOfOurs) {
+  End ours(freePortPair());
+  ASSERT_TRUE(ours.start(std::nullopt));
+  std::vector<std::unique_ptr<NodePeer>> nodes;
+  for (int i = 0; i < 3; ++i) {
+    nodes.push_back(std::make_unique<NodePeer>(freePortPair(), ours.port));
+    ASSERT_TRUE(nodes.back()->started()) << "node did not start";
+  }
+  ASSERT_TRUE(waitFor([&] {
+    return ours.rtp.participantsLinked() == 3 &&
+           std::ranges::all_of(nodes, [](auto& n) { return n->lines().contains(QStringLiteral("ready")); });
+  }, 20000)) << ours.rtp.participantsLinked();
+  for (std::uint8_t i = 0; i < 3; ++i) nodes[i]->send({0x90, std::uint8_t(0x40 + i), 0x50});
+  nodes[2]->send({0x90, 0x41, 0x50});  // the second's note, which the third holds too
+  ASSERT_TRUE(waitFor([&] { return ours.sink.events.size() >= 4; }, 5000)) << ours.sink.events.size();
+  std::set<std::size_t> sources;
+  for (const Received& r : ours.sink.events) sources.insert(r.source);
+  EXPECT_EQ(sources.size(), 3u);
+
+  nodes[1]->vanish();
+  ASSERT_TRUE(waitFor([&] { return ours.rtp.participantsLinked() == 2; }, 8000));
+  EXPECT_TRUE(ours.connected());
+  EXPECT_TRUE(ours.sink.released.empty()) << ours.sink.released.size();  // its note sounds on: the third holds it
+  const std::vector<std::uint8_t> chord{0x90, 0x30, 0x40};
+  ASSERT_EQ(ours.rtp.send(midi::MidiEventView(chord), 0), protocol::SendResult::Sent);
+  for (std::size_t i : {0u, 2u}) {
+    ASSERT_TRUE(waitFor([&] { return nodes[i]->received().contains(hex(chord)); }, 5000)) << "node " << i;
+    nodes[i]->send({0x80, std::uint8_t(0x40 + i), 0});
+  }
+  EXPECT_TRUE(waitFor([&] { return ours.sink.events.size() >= 6; }, 5000)) << ours.sink.events.size();
+  settle(200);
+  for (std::size_t i : {0u, 2u}) EXPECT_EQ(nodes[i]->received().count(hex(chord)), 1) << "node " << i;
 }
 
 }  // namespace
