@@ -47,6 +47,8 @@ struct Copy : Program {
                     QStringLiteral("127.0.0.1:%1").arg(remote), "--input", "0", "--output", "0", "--timing", timing,
                     "--name", name});
   }
+  // Any other window-less run of the program, from its arguments.
+  Copy(const QString& program, const QStringList& arguments) { start(program, arguments); }
   ~Copy() override {
     // Never kill(0): that would be the test's own process group.
     if (state() != QProcess::NotRunning && processId() > 0) ::kill(pid_t(processId()), SIGTERM);
