@@ -112,6 +112,23 @@ TEST(Midi2Link, HostAndClientCarryEveryKindBothWaysAndEndTogether) {
       << host.sink.notices.join(u'\n').toStdString();
 }
 
+// Of two clients, the one that leaves takes its own notes with it, not those the
+// other still holds; the other's fall is the link's.
+TEST(Midi2Link, AClientThatLeavesTakesOnlyItsOwnNotes) {
+  Midi2End host(freePortPair()), one(freePortPair()), other(freePortPair());
+  ASSERT_TRUE(host.start(std::nullopt) && one.start(host.port) && other.start(host.port));
+  ASSERT_TRUE(waitFor([&] { return host.midi2.session()->established() == 2; }, 5000));
+  for (const auto& [end, note] : {std::pair{&one, 60}, {&one, 62}, {&other, 62}}) {
+    const std::uint8_t on[3] = {0x90, std::uint8_t(note), 100};
+    ASSERT_EQ(end->midi2.send(midi::MidiEventView(std::span(on)), 0), protocol::SendResult::Sent);
+    ASSERT_TRUE(waitFor([&, before = host.sink.events.size()] { return host.sink.events.size() > before; }));
+  }
+  one.midi2.stop();
+  ASSERT_TRUE(waitFor([&] { return host.midi2.session()->established() == 1; }, 5000));
+  EXPECT_EQ(host.sink.released, (std::vector<std::vector<std::uint8_t>>{{0x80, 60, 0}}));
+  EXPECT_TRUE(host.connected());
+}
+
 // Notes 63 to 65 lost in a row: the copies in the next datagram bring two, a
 // request the third. The last, 69, lost too: the empty commands after it bring it.
 TEST(Midi2Link, LostDatagramsAreMadeGoodByCopiesAndRequests) {

@@ -159,6 +159,7 @@ bool Midi2Protocol::takeEvents(std::int64_t arrival) {
       case EventKind::Up:
         if (const auto peer = session_->peerOf(e.slot)) sender_.open(e.slot, *peer);
         readers_[e.slot].reset();
+        held_.forget(e.slot);
         refusalSaid_ = false;
         context_.sink.peerNotice(UmpSessionUp{session_->identityOf(e.slot).name});
         break;
@@ -166,16 +167,11 @@ bool Midi2Protocol::takeEvents(std::int64_t arrival) {
         sender_.close(e.slot);
         addCounters(retired_, readers_[e.slot].counters());
         readers_[e.slot] = UmpReader();
-        // A restarted peer's new session is up within the same call: the link
-        // still hears of the fall, which releases what the old one left sounding.
         context_.sink.peerNotice(UmpSessionEnded{e.peerName, e.reason == rtp::DownReason::PeerLeft ? UmpEnd::PeerLeft
                                                              : e.reason == rtp::DownReason::PeerRestarted
                                                                  ? UmpEnd::PeerRestarted
                                                                  : UmpEnd::NoAnswer});
-        if (session_ && status_ == protocol::LinkStatus::Connected && session_->established() == 0) {
-          status_ = protocol::LinkStatus::NotConnected;
-          context_.sink.peerStatus(status_);
-        }
+        if (session_) clientGone(e.slot);
         break;
       case EventKind::ResetSent:
         if (const auto peer = session_->peerOf(e.slot)) sender_.open(e.slot, *peer);
@@ -204,12 +200,27 @@ bool Midi2Protocol::deliver(std::size_t slot, const std::vector<std::uint32_t>& 
   readers_[slot].read(
       words,
       [&](std::span<const std::uint8_t> message) {
-        if (session_) context_.sink.peerEvent(midi::MidiEventView(message), std::nullopt, arrival, slot);
+        if (!session_) return;
+        held_.played(slot, midi::MidiEventView(message));
+        context_.sink.peerEvent(midi::MidiEventView(message), std::nullopt, arrival, slot);
       },
       [&](std::span<const std::uint32_t, 4> packet) {
         for (const StreamPacket& answer : answerStream(packet, us)) (void)sender_.queueFor(slot, answer);
       });
   return session_ != nullptr;
+}
+
+// What the client left sounding goes with it, save what another still holds; the
+// last one's fall is the link's, which releases everything. A restarted peer's new
+// session may be up within the same call: its old notes go all the same.
+void Midi2Protocol::clientGone(std::size_t slot) {
+  const midi::HeldSet gone = held_.leave(slot);
+  if (status_ == protocol::LinkStatus::Connected && session_->established() == 0) {
+    status_ = protocol::LinkStatus::NotConnected;
+    context_.sink.peerStatus(status_);
+  } else if (!gone.empty()) {
+    context_.sink.peerMemberGone(gone);
+  }
 }
 
 void Midi2Protocol::tick() {

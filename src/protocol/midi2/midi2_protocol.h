@@ -20,6 +20,7 @@
 #include "protocol/midi2/session.h"
 #include "protocol/midi2/ump_convert.h"
 #include "protocol/other_wire.h"
+#include "protocol/member_notes.h"
 #include "protocol/peer_protocol.h"
 
 namespace strandlink::protocol::midi2 {
@@ -40,6 +41,7 @@ class Midi2Protocol final : public PeerProtocol {
   }
   net::SocketError lastSendError() const override { return sender_.lastError(); }
 
+  void heldNotesReleased() override { held_.forgetAll(); }
   protocol::LinkStatus status() const override { return status_; }
   void tick() override;
   LinkFigures figures() override;
@@ -54,6 +56,7 @@ class Midi2Protocol final : public PeerProtocol {
   void service();
   void sendSessionDatagrams();
   bool takeEvents(std::int64_t arrival);
+  void clientGone(std::size_t slot);
   bool deliver(std::size_t slot, const std::vector<std::uint32_t>& words, std::int64_t arrival);
   void armTimer();
   void closeAll();
@@ -66,6 +69,7 @@ class Midi2Protocol final : public PeerProtocol {
   DataSender sender_;
   std::array<UmpReader, kMaxClients> readers_;
   UmpCounters retired_;  // of readers whose sessions ended
+  MemberNotes held_;     // what each client (by slot) left sounding
   std::string name_;
   std::string instanceId_;
   OtherWireNotice otherWire_{settings::Protocol::Midi2};

@@ -175,7 +175,7 @@ bool RtpProtocol::participantUp(Participant& p) {
   sender_.newPeer(p.lane);
   p.assembler.reset();
   p.repair.restart();  // a peer's new session numbers its packets afresh
-  p.held.forget();
+  held_.forget(p.lane);
   p.lostBefore = p.session.sequences().lost();
   p.peerName = p.session.peerName();
   context_.sink.peerNotice(SessionUp{p.peerName});
@@ -189,8 +189,7 @@ bool RtpProtocol::participantDown(Participant& p, const SessionEvent& event) {
   p.assembler.reset();
   context_.sink.peerNotice(SessionEnded{event.reason, std::exchange(p.peerName, {})});
   if (!running_) return false;
-  midi::HeldSet gone = p.held.take();
-  gone.remove(heldByOthers(p));
+  const midi::HeldSet gone = held_.leave(p.lane);
   if (status_ == protocol::LinkStatus::Connected && participantsLinked() == 0) {
     status_ = protocol::LinkStatus::NotConnected;
     linkedShown_ = 0;
@@ -199,13 +198,6 @@ bool RtpProtocol::participantDown(Participant& p, const SessionEvent& event) {
     context_.sink.peerMemberGone(gone);
   }
   return running_;
-}
-
-midi::HeldSet RtpProtocol::heldByOthers(const Participant& p) const {
-  midi::HeldSet held;
-  for (const auto& q : participants_)
-    if (q.get() != &p) held.merge(q->held.snapshot());
-  return held;
 }
 
 InviterRefused RtpProtocol::refusalOf(const Participant& p, const SessionEvent& event) const {

@@ -233,7 +233,7 @@ void RtpProtocol::deliver(Participant& p, const MidiPacket& packet, std::int64_t
 
 // False when the sink stopped the link (and the participant is gone with it).
 bool RtpProtocol::play(Participant& p, midi::MidiEventView event, std::uint32_t ticks, std::int64_t arrival) {
-  if (!event.isSysEx()) p.held.track(midi::ShortMessage::fromBytes(event.bytes()));
+  held_.played(p.lane, event);
   context_.sink.peerEvent(event, static_cast<std::uint32_t>(ticks * std::uint32_t(kMicrosPerTick)), arrival, p.lane);
   return running_;
 }
@@ -241,8 +241,8 @@ bool RtpProtocol::play(Participant& p, midi::MidiEventView event, std::uint32_t 
 // The link's own note-offs: a later journal then finds those notes ended already
 // and sends no second note-off.
 void RtpProtocol::heldNotesReleased() {
+  held_.forgetAll();
   for (const auto& p : participants_) {
-    p->held.forget();
     for (std::uint8_t c = 0; c < 16; ++c)
       for (std::uint8_t n = 0; n < 128; ++n)
         if (p->repair.state().channel(c).notes[n].velocity) {

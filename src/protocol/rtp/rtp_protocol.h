@@ -19,9 +19,9 @@
 #include <optional>
 #include <vector>
 
-#include "midi/held_notes.h"
 #include "net/read_notifier.h"
 #include "net/udp_socket.h"
+#include "protocol/member_notes.h"
 #include "protocol/other_wire.h"
 #include "protocol/peer_protocol.h"
 #include "protocol/rtp/drop_notice.h"
@@ -75,7 +75,6 @@ class RtpProtocol final : public PeerProtocol {
     std::size_t lane;  // its lane of the sender, and the source its messages are played as
     SysExAssembler assembler;
     JournalRepair repair;
-    midi::HeldNotes held;  // what it left sounding, released if it goes while others stay
     std::string peerName;  // as it came up: its session forgets it as it falls
     std::uint64_t lostBefore = 0;
     std::optional<SyncSample> shownClock;  // the figures as last said changed
@@ -105,7 +104,6 @@ class RtpProtocol final : public PeerProtocol {
   bool takeSessionEvents(Participant& p);
   bool participantUp(Participant& p);
   bool participantDown(Participant& p, const SessionEvent& event);
-  midi::HeldSet heldByOthers(const Participant& p) const;
   bool handUpStatus();
   void armTimer();
   void closeAll();
@@ -121,6 +119,7 @@ class RtpProtocol final : public PeerProtocol {
   std::string name_;                  // offered to peers
   std::uint32_t ssrc_ = 0;
   PacketSender sender_;
+  MemberNotes held_;             // what each participant (by lane) left sounding
   RepairCounts retiredRepairs_;  // of the participants gone
   bool running_ = false;
   bool sendsJournal_;
