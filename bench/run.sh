@@ -13,12 +13,14 @@
 #   BENCH_RATES           rates whose latency is reported [1000 10000]
 #   BENCH_LADDER          rates tried in turn, up to the first that fails twice
 #                         [1000 2000 5000 10000 20000 30000 40000 50000 75000 100000]
-#   BENCH_VARIANTS        [floor headless steady rtp rtp-steady window window-stats]
+#   BENCH_VARIANTS        [floor headless steady rtp rtp-steady midi2 midi2-steady
+#                         window window-stats]
 #   BENCH_STEADY_DELAY_MS the steady path's --delay [0: one period]
 #   BENCH_WARMUP_MS       the start of each run that counts for loss, not latency
 #                         [1000]: steady timing learns the sender's offset there
 #   BENCH_DISPLAY         xvfb or offscreen, for the window variants [xvfb if installed]
-#   BENCH_REPEAT_VARIANTS paths whose spread is judged over runs afresh [steady rtp-steady]
+#   BENCH_REPEAT_VARIANTS paths whose spread is judged over runs afresh
+#                         [steady rtp-steady midi2-steady]
 #   BENCH_REPEATS         how many runs each [10], of BENCH_REPEAT_SECONDS [6] at
 #                         BENCH_REPEAT_RATE [1000]/s: 5,000 messages after the warm-up
 #   BENCH_SPREAD_GOAL_US  the spread each of those runs must stay within [150]
@@ -29,6 +31,7 @@
 # Paths: floor (bench/floor_bridge.cpp), headless (the window-less program,
 # immediate timing), steady (the same in steady timing with its default delay,
 # one period), rtp and rtp-steady (the same two over RTP-MIDI, --protocol rtp),
+# midi2 and midi2-steady (over Network MIDI 2.0: A a client of B, the host),
 # window and window-stats (bench/window_side.cpp).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -60,10 +63,10 @@ sample_rate=${BENCH_SAMPLE_RATE:-48000}
 seconds=${BENCH_SECONDS:-5}
 rates=${BENCH_RATES:-1000 10000}
 ladder=${BENCH_LADDER:-1000 2000 5000 10000 20000 30000 40000 50000 75000 100000}
-variants=${BENCH_VARIANTS-floor headless steady rtp rtp-steady window window-stats}
+variants=${BENCH_VARIANTS-floor headless steady rtp rtp-steady midi2 midi2-steady window window-stats}
 warmup_ms=${BENCH_WARMUP_MS:-1000}
 steady_delay_ms=${BENCH_STEADY_DELAY_MS:-0}
-repeat_variants=${BENCH_REPEAT_VARIANTS-steady rtp-steady}
+repeat_variants=${BENCH_REPEAT_VARIANTS-steady rtp-steady midi2-steady}
 repeats=${BENCH_REPEATS:-10}
 repeat_seconds=${BENCH_REPEAT_SECONDS:-6}
 repeat_rate=${BENCH_REPEAT_RATE:-1000}
@@ -129,11 +132,13 @@ jack_errors() { grep -c -i 'error' "$work/jackd.log" || true; }
 port_a=$((21000 + ($$ % 500) * 8))
 port_b=$((port_a + 4))
 write_settings() {
-  printf '"REMOTEIP:","127.0.0.1"\r\n"REMOTEPORT:","%s"\r\n"LOCALIP:","127.0.0.1"\r\n"LOCALPORT:","%s"\r\n"MIDIOUT:",0\r\n"MIDIIN:",0\r\n"PRIORITY:",#TRUE#\r\n' \
-    "$2" "$3" >"$work/$1.stn"
+  printf '"REMOTEIP:","%s"\r\n"REMOTEPORT:","%s"\r\n"LOCALIP:","127.0.0.1"\r\n"LOCALPORT:","%s"\r\n"MIDIOUT:",0\r\n"MIDIIN:",0\r\n"PRIORITY:",#TRUE#\r\n' \
+    "${4-127.0.0.1}" "$2" "$3" >"$work/$1.stn"
 }
 write_settings A "$port_b" "$port_a"
 write_settings B "$port_a" "$port_b"
+# A Network MIDI 2.0 host invites no one: B without a remote, A its client.
+write_settings B-host "" "$port_b" ""
 
 # wait_for FILE LINE: until FILE holds LINE (10 s at most).
 wait_for() {
@@ -164,15 +169,18 @@ start_variant() {
       wait_for "$work/side-A.out" ready && wait_for "$work/side-B.out" ready || return 1
       to='^bench-floor-a:in$' from='^bench-floor-b:out$'
       ;;
-    headless | steady | rtp | rtp-steady)
+    headless | steady | rtp | rtp-steady | midi2 | midi2-steady)
       # The window-less program as shipped; "Connected" shows that both sessions run
       # (over RTP-MIDI: the session is up and the clocks compared).
       local timing=immediate protocol=classic started
       [[ $1 == *steady ]] && timing=steady
       [[ $1 == rtp* ]] && protocol=rtp
+      [[ $1 == midi2* ]] && protocol=midi2
       started=$(date +%s%N)
       for side in A B; do
-        "$build_dir/src/strandlink" --headless --settings "$work/$side.stn" --name "Bench$side" --timing "$timing" \
+        local file=$side
+        [ "$protocol" = midi2 ] && [ "$side" = B ] && file=B-host
+        "$build_dir/src/strandlink" --headless --settings "$work/$file.stn" --name "Bench$side" --timing "$timing" \
           --delay "$steady_delay_ms" --protocol "$protocol" \
           </dev/null >"$work/side-$side.out" 2>>"$work/errors" &
         pids+=($!)
