@@ -243,11 +243,14 @@ QString protocolMismatch(const CommandLine& c) {
 // would be, the others by address; an error line, or empty.
 QString takeMoreRemotes(CommandLine& c) {
   if (c.overrides.protocol != settings::Protocol::Rtp || c.remoteValues.size() < 2) return {};
+  if (std::size_t(c.remoteValues.size()) > protocol::kMaxSources)
+    return QStringLiteral("strandlink: --remote: %1 peers at most in one session").arg(protocol::kMaxSources);
   c.remoteSession = namesSession(c.remoteValues.first()) ? c.remoteValues.first().trimmed() : QString();
-  if (c.remoteSession.isEmpty())
+  c.overrides.remoteHost.reset();
+  c.overrides.remotePort.reset();
+  if (c.remoteSession.isEmpty())  // already checked as it was read
     (void)takeEndpoint(QStringLiteral("--remote"), c.remoteValues.first(), true, c.overrides.remoteHost,
                        c.overrides.remotePort);
-  else c.overrides.remoteHost.reset(), c.overrides.remotePort.reset();
   for (const QString& v : c.remoteValues.mid(1)) {
     if (namesSession(v))
       return QStringLiteral("strandlink: only the first --remote may name a session; give HOST:PORT");

@@ -119,6 +119,7 @@ TEST(CommandLine, ModesValuesAndBadUsage) {
         {"--remote", "10.0.0:4000"}, {"--remote", "bad_name:4000"}, {"--remote", ":4000"}, {"--remote", "h:4e3"},
         {"--remote", "10.0.0.1"}, {"--save-settings", "s.stn", "--remote", "Stage"},
         {"--remote", "h:4000", "--remote", "Stage", "--protocol", "rtp"},
+        QStringList(17, "--remote=h:4000") + QStringList{"--protocol", "rtp"},
         {"--remote", "h:4000", "--remote", "g:4002", "--protocol", "rtp", "--save-settings", "s.stn"}, {"--input", ""}, {"--output="}, {"--priority", "low"}, {"--save-settings"},
         {"--save-settings", "s.stn", "--list-devices"}, {"--demo", "--headless"}, {"--timing", "soon"},
         {"--delay", "1001"}, {"--delay", "-1"}, {"--delay", "5ms"}, {"--thru=yes"}, {"--protocol", "bogus"},

@@ -160,8 +160,8 @@ void RtpProtocol::readDatagram(SessionPort port) {
   else dropped(sender, DecodeError::BadSignature);
 }
 
-// The peer filter first: what a stranger sends is never reported. With a remote
-// named, only its host is a peer.
+// The peer filter first: what a stranger sends is never reported. With remotes
+// named, only their hosts are peers.
 bool RtpProtocol::admitted(const sockaddr_in& from) {
   if (remotes_.empty()) return true;
   const auto remote = std::find_if(remotes_.begin(), remotes_.end(),
