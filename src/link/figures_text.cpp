@@ -102,8 +102,22 @@ QString sessionText(const LinkFigures& f) {
   return text;
 }
 
+// Several participants: "3 peers, round trip up to 0.9 ms, 2 packets lost" (the
+// slowest round trip, and all their losses).
+QString participantsSummary(const LinkFigures& f) {
+  std::optional<double> slowest;
+  std::uint64_t lost = 0;
+  for (const PeerFigures& p : f.peers) {
+    if (p.roundTripMs && (!slowest || *p.roundTripMs > *slowest)) slowest = p.roundTripMs;
+    lost += p.packetsLost;
+  }
+  const QString trip = slowest ? QStringLiteral(", round trip up to %1 ms").arg(oneDecimal(*slowest)) : QString();
+  return peerCount(f.peers.size()) + trip + QStringLiteral(", %1 packets lost").arg(lost);
+}
+
 // "Round trip 0.4 ms, 0 packets lost"; "No session, ..." while not connected.
 QString sessionSummary(const LinkFigures& f) {
+  if (f.peers.size() > 1 && f.link.status == LinkStatus::Connected) return participantsSummary(f);
   if (f.peers.empty() || !f.peers.front().roundTripMs) return {};
   const PeerFigures& p = f.peers.front();
   if (f.link.status != LinkStatus::Connected) return QStringLiteral("No session, %1 packets lost").arg(p.packetsLost);

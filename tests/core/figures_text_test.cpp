@@ -78,6 +78,8 @@ TEST(LinkFigures, ASessionSaysItsBestClockExchangeAndTheRepairsAndNoRoundTripWhi
   EXPECT_EQ(link::figuresText(f), "Link: 2 peers: iPad at 10.0.0.2:5005 rtt 0.4 ms, lost 3 packets; Mac\\x0a at "
                                   "10.0.0.3:5007, lost 0 packets; repaired 1 gaps (2 packets lost), 3 notes ended, "
                                   "4 values restored");
+  f.link.status = LinkStatus::Connected;
+  EXPECT_EQ(link::figuresSummary(f), "2 peers, round trip up to 0.4 ms, 3 packets lost");
   link::LinkState state;
   state.running = true;
   state.status = LinkStatus::Connected;
