@@ -242,7 +242,9 @@ QString protocolMismatch(const CommandLine& c) {
 // An RTP-MIDI link invites every --remote: the first is the remote, as one alone
 // would be, the others by address; an error line, or empty.
 QString takeMoreRemotes(CommandLine& c) {
-  if (c.overrides.protocol != settings::Protocol::Rtp || c.remoteValues.size() < 2) return {};
+  if (!c.overrides.protocol || !protocol::protocolRow(*c.overrides.protocol).invitesSeveral ||
+      c.remoteValues.size() < 2)
+    return {};
   if (std::size_t(c.remoteValues.size()) > protocol::kMaxSources)
     return QStringLiteral("strandlink: --remote: %1 peers at most in one session").arg(protocol::kMaxSources);
   c.remoteSession = namesSession(c.remoteValues.first()) ? c.remoteValues.first().trimmed() : QString();

@@ -32,6 +32,7 @@ constexpr ProtocolRow kRows[] = {
      .remote = RemoteKind::Address,
      .usualRemote = L1(),
      .localPort = true,
+     .invitesSeveral = false,
      .make = make<classic::ClassicProtocol>},
     // 5004 is the port a Mac's Network MIDI sessions take first.
     {.value = Protocol::Rtp,
@@ -44,6 +45,7 @@ constexpr ProtocolRow kRows[] = {
      .remote = RemoteKind::SessionOrAddress,
      .usualRemote = L1(),
      .localPort = true,
+     .invitesSeveral = true,
      .make = make<rtp::RtpProtocol>},
     // A group has no one address to publish: every member hears the group. Its
     // members send and listen on the group's port, so a local port has no part.
@@ -57,6 +59,7 @@ constexpr ProtocolRow kRows[] = {
      .remote = RemoteKind::Group,
      .usualRemote = L1("225.0.0.37"),
      .localPort = false,
+     .invitesSeveral = false,
      .make = make<multicast::MulticastProtocol>},
     // Without a remote a copy is a host that clients invite.
     {.value = Protocol::Midi2,
@@ -69,6 +72,7 @@ constexpr ProtocolRow kRows[] = {
      .remote = RemoteKind::SessionOrAddress,
      .usualRemote = L1(),
      .localPort = true,
+     .invitesSeveral = false,
      .make = make<midi2::Midi2Protocol>},
 };
 

@@ -33,6 +33,7 @@ struct ProtocolRow {
   RemoteKind remote;
   QLatin1StringView usualRemote;                                      // the remote used when none is given; empty: none
   bool localPort;                                                     // whether the local port means anything to it
+  bool invitesSeveral;  // one session invites several peers: --remote again, the window's further peers
   std::unique_ptr<PeerProtocol> (*make)(const PeerContext& context);  // a stopped one
 };
 

@@ -18,6 +18,7 @@ const QString kDelayMs = QStringLiteral("link/delayMs");
 const QString kProtocol = QStringLiteral("link/protocol");
 const QString kAdmission = QStringLiteral("link/admit");
 const QString kAllowed = QStringLiteral("link/allow");
+const QString kInviteAlso = QStringLiteral("link/inviteAlso");
 const QString kInstanceId = QStringLiteral("link/productInstanceId");
 const QString kLastFolder = QStringLiteral("files/lastFolder");
 const QString kSteady = QStringLiteral("steady");
@@ -109,15 +110,23 @@ std::optional<Admission> loadAdmission() { return admissionFromName(load(kAdmiss
 
 void saveAdmission(Admission admission) { save(kAdmission, admissionName(admission)); }
 
+namespace {
 // A hand-edited file may hold a single value or blanks: each entry is trimmed, empty ones go.
-QStringList loadAllowed() {
-  QStringList allowed;
-  for (const QString& entry : load(kAllowed).toStringList())
-    if (!entry.trimmed().isEmpty()) allowed.append(entry.trimmed());
-  return allowed;
+QStringList loadList(const QString& key) {
+  QStringList entries;
+  for (const QString& entry : load(key).toStringList())
+    if (!entry.trimmed().isEmpty()) entries.append(entry.trimmed());
+  return entries;
 }
+}  // namespace
+
+QStringList loadAllowed() { return loadList(kAllowed); }
 
 void saveAllowed(const QStringList& allowed) { save(kAllowed, allowed); }
+
+QStringList loadInviteAlso() { return loadList(kInviteAlso); }
+
+void saveInviteAlso(const QStringList& remotes) { save(kInviteAlso, remotes); }
 
 Timing loadTiming() { return load(kTiming).toString() == kSteady ? Timing::Steady : Timing::Immediate; }
 

@@ -30,6 +30,10 @@ void saveAdmission(Admission admission);
 // The inviters let in: IPv4 addresses, host names or session names, as given.
 QStringList loadAllowed();
 void saveAllowed(const QStringList& allowed);
+
+// The further peers an RTP-MIDI session invites, each HOST:PORT as the user wrote it.
+QStringList loadInviteAlso();
+void saveInviteAlso(const QStringList& remotes);
 // "anyone", "listed", "ask"; the command line and strandlink.conf spell them so.
 QString admissionName(Admission admission);
 std::optional<Admission> admissionFromName(const QString& name);

@@ -158,6 +158,7 @@ void MainWindow::wireLink() {
     if (!running) inviterBar_->clear();
   });
   wireSessionFinder();
+  wireInviteList();
 }
 
 void MainWindow::showCentred() {
@@ -299,7 +300,7 @@ void MainWindow::lockNetworkBoxes(bool locked) {
     p.setColor(QPalette::Base, locked ? p.color(QPalette::Window) : QApplication::palette(box).color(QPalette::Base));
     box->setPalette(p);
   }
-  fields_->enableFind(protocol::protocolRow(chosenProtocol()), locked);
+  fields_->enableButtons(protocol::protocolRow(chosenProtocol()), locked);
 }
 
 }  // namespace strandlink::ui

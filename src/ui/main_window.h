@@ -52,6 +52,7 @@ class LatencyPlot;
 class LineShapes;
 class ProtocolFields;
 class InviterBar;
+class InviteList;
 class SessionFinder;
 class QtMessageBoxes;
 class ReportBanner;
@@ -202,6 +203,9 @@ class MainWindow : public QMainWindow {
   // main_window_discovery.cpp
   void buildSessionFinder(QWidget* frame);
   void wireSessionFinder();
+  void wireInviteList();
+  void restoreInviteList();
+  void takeInviteList(const std::vector<protocol::RemoteText>& remotes);
   void showRemote(const QString& address, quint16 port);  // a pick from Find
   void fillRemote(const QString& address, quint16 port);
   // main_window_events.cpp
@@ -268,6 +272,8 @@ class MainWindow : public QMainWindow {
   QLineEdit* remotePortBox_ = nullptr;
   QPushButton* findButton_ = nullptr;
   SessionFinder* finder_ = nullptr;
+  QPushButton* inviteButton_ = nullptr;
+  InviteList* inviteList_ = nullptr;
   QLabel* statusLabel_ = nullptr;
   QLineEdit* chatInput_ = nullptr;
   QPlainTextEdit* chatHistory_ = nullptr;

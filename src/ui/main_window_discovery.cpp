@@ -4,6 +4,9 @@
 #include <QPushButton>
 
 #include "ui/field_validator.h"
+#include "protocol/protocol_registry.h"
+#include "settings/preferences.h"
+#include "ui/invite_list.h"
 #include "ui/main_window.h"
 #include "ui/session_finder.h"
 #include "ui/tool_tips.h"
@@ -19,6 +22,28 @@ void MainWindow::buildSessionFinder(QWidget* frame) {
       QStringLiteral("The sessions of the chosen protocol published on the network: a pick fills the remote "
                      "address and port (Alt+D)")));
   finder_ = new SessionFinder(link_.discovery(), this);
+  // At the remote address's end, for a protocol whose session invites several peers.
+  inviteButton_ = place<QPushButton>(frame, "inviteButton", twipsRect(6720, 600, 315, 315));
+  inviteButton_->setText(QStringLiteral("+"));
+  inviteButton_->setToolTip(wrappedToolTip(
+      QStringLiteral("Further peers to invite into the same session, one per line: what one plays reaches all")));
+  inviteList_ = new InviteList(protocol::kMaxSources - 1, this);
+}
+
+void MainWindow::wireInviteList() {
+  connect(inviteButton_, &QPushButton::clicked, this, [this] {
+    inviteList_->open(moreRemotes_, protocol::protocolRow(chosenProtocol()).usualPort, remoteAddressBox_);
+  });
+  connect(inviteList_, &InviteList::edited, this, [this](const std::vector<protocol::RemoteText>& remotes) {
+    takeInviteList(remotes);
+    settings::saveInviteAlso(remoteLines(remotes));
+  });
+}
+
+// strandlink.conf may have been edited by hand: it is read as the list's text would be.
+void MainWindow::restoreInviteList() {
+  const quint16 usual = protocol::protocolRow(settings::Protocol::Rtp).usualPort;
+  takeInviteList(listedRemotes(settings::loadInviteAlso().join(u'\n'), usual, protocol::kMaxSources - 1).remotes);
 }
 
 void MainWindow::wireSessionFinder() {
@@ -54,7 +79,12 @@ void MainWindow::publishAs(const QString& name) {
   showStartLine();
 }
 
+// Given on the command line, for this run: the list kept stays as it was.
 void MainWindow::inviteAlso(const std::vector<protocol::RemoteText>& remotes) {
+  if (!remotes.empty()) takeInviteList(remotes);
+}
+
+void MainWindow::takeInviteList(const std::vector<protocol::RemoteText>& remotes) {
   moreRemotes_ = remotes;
   showStartLine();
 }

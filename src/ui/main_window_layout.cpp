@@ -331,7 +331,7 @@ void MainWindow::buildMenus() {
 // then the chat. The counters only show: Tab passes them by.
 void MainWindow::applyTabOrder() {
   const std::vector<QWidget*> order = {protocolBox_,   localAddressBox_, localPortBox_, findButton_,  remoteAddressBox_,
-                                       remotePortBox_, inputList_,       outputList_,   thruBox_,     timingBox_,
+                                       inviteButton_, remotePortBox_, inputList_,       outputList_,   thruBox_,     timingBox_,
                                        delayBox_,      realtimeOption_,  highOption_,   statsBox_,    peerOnlyBox_,
                                        popUpBox_,      startButton_,     stopButton_,   panicButton_, minimizeButton_,
                                        chatInput_,     chatHistory_};

@@ -56,6 +56,7 @@ void MainWindow::startUp() {
   link_.setPeerFilter(peerOnly);
   showTimingChoice(settings::loadTiming(), settings::loadDelayMs());
   showProtocolChoice(link::loadProtocol());
+  restoreInviteList();
   showProtocolFields();
   restoreWindowOptions();
   link_.followDeviceLists(true);

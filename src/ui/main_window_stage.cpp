@@ -118,7 +118,8 @@ void MainWindow::buildProtocolChoice(QWidget* frame) {
                     .remoteAddress = remoteAddressBox_,
                     .remotePort = remotePortBox_,
                     .localPort = localPortBox_,
-                    .find = findButton_});
+                    .find = findButton_,
+                    .invite = inviteButton_});
   for (QLineEdit* box : {localAddressBox_, localPortBox_, remoteAddressBox_, remotePortBox_})
     connect(box, &QLineEdit::textChanged, this, &MainWindow::showStartLine);
 }
@@ -127,7 +128,7 @@ void MainWindow::buildProtocolChoice(QWidget* frame) {
 void MainWindow::showProtocolFields() {
   const protocol::ProtocolRow& row = protocol::protocolRow(chosenProtocol());
   fields_->show(row);
-  fields_->enableFind(row, link_.running());
+  fields_->enableButtons(row, link_.running());
   showChatAvailability();
   showStartLine();
 }
@@ -211,9 +212,8 @@ void MainWindow::setAdmission(std::optional<settings::Admission> rule, const QSt
   allowedGiven_ = allowed;
 }
 
-// Only an RTP-MIDI link invites more than one peer.
 std::vector<protocol::RemoteText> MainWindow::moreRemotesGiven() const {
-  if (chosenProtocol() != settings::Protocol::Rtp) return {};
+  if (!protocol::protocolRow(chosenProtocol()).invitesSeveral) return {};
   return moreRemotes_;
 }
 

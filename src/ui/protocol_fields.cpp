@@ -9,6 +9,7 @@
 #include "net/addresses.h"
 #include "ui/field_validator.h"
 #include "ui/help_widgets.h"
+#include "ui/invite_list.h"
 
 namespace strandlink::ui {
 
@@ -58,7 +59,7 @@ QString quoted(const QString& name) { return u'\u201c' + name + u'\u201d'; }
 }  // namespace
 
 ProtocolFields::ProtocolFields(const AddressFields& fields)
-    : f_(fields), captionFont_(fields.remoteAddressCaption->font()) {}
+    : f_(fields), captionFont_(fields.remoteAddressCaption->font()), remoteWhole_(fields.remoteAddress->geometry()) {}
 
 void ProtocolFields::show(const protocol::ProtocolRow& row) {
   const Captions c = captionsFor(row.remote);
@@ -66,6 +67,10 @@ void ProtocolFields::show(const protocol::ProtocolRow& row) {
   setCaption(f_.remotePortCaption, captionFont_, c.port);
   f_.localPort->setEnabled(row.localPort);
   f_.localPortCaption->setEnabled(row.localPort);
+  f_.invite->setVisible(row.invitesSeveral);
+  QRect remote = remoteWhole_;
+  if (row.invitesSeveral) remote.setRight(f_.invite->geometry().left() - 2);
+  f_.remoteAddress->setGeometry(remote);
 }
 
 void ProtocolFields::fillUsualValues(const protocol::ProtocolRow& row) const {
@@ -76,8 +81,9 @@ void ProtocolFields::fillUsualValues(const protocol::ProtocolRow& row) const {
   if (row.localPort && untouchedPort(f_.localPort->text())) setTextUnfiltered(*f_.localPort, port);
 }
 
-void ProtocolFields::enableFind(const protocol::ProtocolRow& row, bool locked) const {
+void ProtocolFields::enableButtons(const protocol::ProtocolRow& row, bool locked) const {
   f_.find->setEnabled(!locked && protocol::findsSessions(row));
+  f_.invite->setEnabled(!locked && row.invitesSeveral);
 }
 
 QString sessionNamedBy(const protocol::ProtocolRow& row, const QString& remote) {
@@ -89,14 +95,17 @@ QString sessionNamedBy(const protocol::ProtocolRow& row, const QString& remote) 
 QString startLineText(const protocol::ProtocolRow& row, const settings::Settings& s, const QString& ownName,
                       const QString& remoteSession, const std::vector<protocol::RemoteText>& moreRemotes) {
   const QString host = s.remoteHost.trimmed(), port = s.remotePort.trimmed();
-  QString remote = !remoteSession.isEmpty() ? quoted(remoteSession) : host + u':' + port;
-  for (const protocol::RemoteText& r : moreRemotes) remote += QStringLiteral(", ") + r.host + u':' + r.port;
+  QStringList invited;
+  if (!remoteSession.isEmpty()) invited << quoted(remoteSession);
+  else if (!host.isEmpty()) invited << host + u':' + port;
+  invited << remoteLines(moreRemotes);
+  const QString remote = invited.join(QStringLiteral(", "));
   switch (row.remote) {
     case RemoteKind::Address:
       if (host.isEmpty() && remoteSession.isEmpty()) return QStringLiteral("Sends nowhere yet: give the remote host");
       return QStringLiteral("Sends to ") + remote;
     case RemoteKind::SessionOrAddress: {
-      if (!host.isEmpty() || !remoteSession.isEmpty()) return QStringLiteral("Invites ") + remote;
+      if (!invited.isEmpty()) return QStringLiteral("Invites ") + remote;
       const QString local = s.localPort.trimmed();
       return QStringLiteral("Waits to be invited as %1").arg(quoted(ownName)) +
              (local.isEmpty() ? QString() : QStringLiteral(" on port ") + local);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QFont>
+#include <QRect>
 #include <QString>
 
 #include <vector>
@@ -26,6 +27,7 @@ struct AddressFields {
   QLineEdit* remotePort;
   QLineEdit* localPort;
   QPushButton* find;
+  QPushButton* invite;  // the further peers' list, at the remote address's end
 };
 
 class ProtocolFields {
@@ -37,13 +39,15 @@ class ProtocolFields {
   // Switching to row: its usual values go where the user left a field untouched,
   // which is empty or at any protocol's usual value; a typed value stays.
   void fillUsualValues(const protocol::ProtocolRow& row) const;
-  // Find is offered for a protocol that publishes sessions, and never while the
-  // boxes are locked by a running session.
-  void enableFind(const protocol::ProtocolRow& row, bool locked) const;
+  // Find is offered for a protocol that publishes sessions, the list of further
+  // peers for one that invites several; neither while the boxes are locked by a
+  // running session.
+  void enableButtons(const protocol::ProtocolRow& row, bool locked) const;
 
  private:
   AddressFields f_;
   QFont captionFont_;  // before any fitting: each caption is fitted afresh
+  QRect remoteWhole_;  // the remote address box where no list button shares its line
 };
 
 // The session a remote field names for a protocol that takes one: a name of

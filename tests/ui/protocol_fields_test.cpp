@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QPlainTextEdit>
 
 #include "link/protocol_choice.h"
 #include "window_fixture.h"
@@ -45,13 +46,6 @@ TEST(ProtocolFields, EachProtocolNamesItsFieldsFillsItsUsualValuesAndKeepsWhatWa
   EXPECT_EQ(t.get<QLabel>("startLine")->text(), "Invites \u201cStudio-Mac\u201d");
   remote->setText("studio.local");
   EXPECT_EQ(t.get<QLabel>("startLine")->text(), "Invites studio.local:5004");
-  // More peers to invite (--remote again) are RTP-MIDI's alone.
-  t.window.inviteAlso({{"10.0.0.3", "5006"}});
-  EXPECT_EQ(t.get<QLabel>("startLine")->text(), "Invites studio.local:5004, 10.0.0.3:5006");
-  choose(P::Classic);
-  EXPECT_FALSE(t.get<QLabel>("startLine")->text().contains("10.0.0.3"));
-  choose(P::Rtp);
-  t.window.inviteAlso({});
   remote->clear();
   EXPECT_TRUE(find->isEnabled());
   // The local port means nothing to a group, nor Find; the chat box follows
@@ -81,7 +75,51 @@ TEST(ProtocolFields, EachProtocolNamesItsFieldsFillsItsUsualValuesAndKeepsWhatWa
   EXPECT_EQ(chat->text(), "RTP-MIDI carries no chat");
 }
 
+// Further peers, from the list at the remote's end or --remote again, are
+// RTP-MIDI's alone; the list's own edits are kept for the next run.
+TEST(ProtocolFields, FurtherPeersAreInvitedWithRtpMidiAloneAndTheListIsKept) {
+  link::saveProtocol(P::Rtp);
+  const auto open = [](WindowUnderTest& t) {
+    t.window.startUp();
+    t.window.publishAs("Studio");
+    for (const char* port : {"localPortBox", "remotePortBox"}) t.get<QLineEdit>(port)->setText("5004");
+    t.get<QPushButton>("inviteButton")->click();
+    return t.get<QPlainTextEdit>("inviteEditor");
+  };
+  const auto line = [](WindowUnderTest& t) { return t.get<QLabel>("startLine")->text(); };
+  {
+    WindowUnderTest t({"In"}, {"Out"});
+    QPlainTextEdit* editor = open(t);
+    editor->setPlainText(" 10.0.0.3:5006,\n\n10.0.0.4 ");
+    EXPECT_EQ(line(t), "Invites 10.0.0.3:5006, 10.0.0.4:5004");
+    EXPECT_EQ(t.get<QLabel>("inviteState")->text(), "2 more peers are invited at Start");
+    t.get<QLineEdit>("remoteAddressBox")->setText("studio.local");
+    EXPECT_EQ(line(t), "Invites studio.local:5004, 10.0.0.3:5006, 10.0.0.4:5004");
+    // A session holds 16 participants: the remote and 15 more.
+    QStringList many;
+    for (int k = 1; k <= 16; ++k) many << QStringLiteral("10.0.1.%1").arg(k);
+    editor->setPlainText(many.join('\n'));
+    EXPECT_TRUE(line(t).contains("10.0.1.15:5004") && !line(t).contains("10.0.1.16")) << line(t);
+    EXPECT_TRUE(t.get<QLabel>("inviteState")->text().contains("left out"));
+    editor->setPlainText("10.0.0.3:5006\n10.0.0.4");
+    t.get<QComboBox>("protocolBox")->setCurrentIndex(int(P::Classic));
+    emit t.get<QComboBox>("protocolBox")->activated(int(P::Classic));
+    EXPECT_EQ(line(t), "Sends to studio.local:4000");
+    EXPECT_FALSE(t.get<QPushButton>("inviteButton")->isVisible());
+    link::saveProtocol(P::Rtp);
+  }
+  WindowUnderTest again({"In"}, {"Out"});
+  QPlainTextEdit* editor = open(again);
+  EXPECT_EQ(line(again), "Invites 10.0.0.3:5006, 10.0.0.4:5004");
+  // Given on the command line, for this run only.
+  again.window.inviteAlso({{"10.0.0.9", "5010"}});
+  EXPECT_EQ(line(again), "Invites 10.0.0.9:5010");
+  editor->clear();
+  EXPECT_EQ(line(again), "Waits to be invited as \u201cStudio\u201d on port 5004");
+}
+
 TEST(ProtocolFields, TabStartsAtTheProtocolSkipsTheCountersAndFindTakesAClickAtItsCentre) {
+  link::saveProtocol(P::Rtp);  // every button of the remote's line shows
   WindowUnderTest t({"In"}, {"Out"});
   t.window.startUp();
   ASSERT_TRUE(t.activate());
@@ -95,8 +133,9 @@ TEST(ProtocolFields, TabStartsAtTheProtocolSkipsTheCountersAndFindTakesAClickAtI
   auto* box = t.get<QComboBox>("protocolBox");
   EXPECT_EQ(step(box, true)->objectName(), "chatHistory");
   QStringList walk;
-  for (QWidget* w = box; walk.size() < 6; w = step(w, false)) walk << w->objectName();
-  EXPECT_EQ(walk.join(' '), "protocolBox localAddressBox localPortBox findButton remoteAddressBox remotePortBox");
+  for (QWidget* w = box; walk.size() < 7; w = step(w, false)) walk << w->objectName();
+  EXPECT_EQ(walk.join(' '),
+            "protocolBox localAddressBox localPortBox findButton remoteAddressBox inviteButton remotePortBox");
   for (const char* count : {"sentCount", "receivedCount"})
     EXPECT_EQ(t.get<QLineEdit>(count)->focusPolicy(), Qt::NoFocus) << count;
   auto* find = t.get<QPushButton>("findButton");
