@@ -9,13 +9,12 @@ packages=(
   librtmidi-dev libasound2-dev libjack-jackd2-dev jackd2
   pipewire pipewire-jack pipewire-bin
   libgtest-dev
-  libsodium-dev  # the classic link's shared key: HMAC-SHA-256 tags and random ids
+  libsodium-dev  # the classic link's shared key (HMAC-SHA-256, random ids); Network MIDI 2.0's SHA-256
   xvfb xauth fonts-dejavu-core
   desktop-file-utils appstream iproute2 procps
   dpkg-dev man-db lintian  # dpkg-shlibdeps for the package's dependencies; man for its page; its checks
   qmidinet  # the multicast MIDI gateway the interoperation test runs against
   libavahi-client-dev avahi-daemon avahi-utils dbus  # discovery; the daemon and tools for its tests
-  libsodium-dev  # SHA-256 for Network MIDI 2.0's authentication
   nodejs  # runs the independent RTP-MIDI peer of the interoperation test
   libfmt-dev  # rtpmidid's peer library (third_party/rtpmidid-peer) for its interoperation test
   python3-zeroconf python3-typing-extensions  # pymidi2, the Network MIDI 2.0 client of its interoperation test
