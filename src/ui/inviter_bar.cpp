@@ -19,6 +19,7 @@ InviterBar::InviterBar(QWidget* parent) : QFrame(parent) {
   question_ = new QLabel(this);
   question_->setObjectName(QStringLiteral("inviterQuestion"));
   question_->setTextFormat(Qt::PlainText);
+  question_->setWordWrap(true);  // a long name takes a second line rather than the end of the question
   row->addWidget(question_, 1);
   const std::pair<const char*, protocol::InviterAnswer> buttons[] = {
       {"Allow once", protocol::InviterAnswer::AllowOnce},

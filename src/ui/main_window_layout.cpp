@@ -251,6 +251,8 @@ void MainWindow::buildChat(QWidget* client) {
   chatHistory_->setMaximumBlockCount(kChatHistoryLines);
   inviterBar_ = new InviterBar(chatFrame_);
   inviterBar_->setGeometry(twipsRect(900, 1755, 5775, 480));
+  // The frame's title size would leave the question no room beside its buttons.
+  inviterBar_->setFont(controlFont(defaultPoints_, false));
   // An undo record per arriving line would double what the history holds.
   chatHistory_->setUndoRedoEnabled(false);
 }

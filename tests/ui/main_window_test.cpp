@@ -561,7 +561,11 @@ TEST(MainWindow, AnUnknownRtpInviterIsAskedAboutInABarAndAlwaysListsIt) {
   End peer(freePortPair(), QStringLiteral("Line\nbreak"));
   ASSERT_TRUE(peer.start(p));
   ASSERT_TRUE(waitFor([&] { return bar->isVisible(); }, 5000));
-  EXPECT_EQ(t.get<QLabel>("inviterQuestion")->text(), "“Line\\x0abreak” at 127.0.0.1 asks to link");
+  auto* question = t.get<QLabel>("inviterQuestion");
+  EXPECT_EQ(question->text(), "“Line\\x0abreak” at 127.0.0.1 asks to link");
+  // All of it beside the buttons, measured with the label's own font.
+  const QRect needed = question->fontMetrics().boundingRect(question->contentsRect(), Qt::TextWordWrap, question->text());
+  EXPECT_TRUE(question->contentsRect().contains(needed)) << needed.width() << "x" << needed.height();
   t.get<QPushButton>("panicButton")->click();
   EXPECT_TRUE(t.boxes.boxes.isEmpty() && !peer.connected());
   t.get<QPushButton>("inviterRefuse")->click();
