@@ -31,9 +31,9 @@ struct ProtocolRow {
   bool chat;                      // the front ends offer the chat only with one that carries it
   std::uint16_t usualPort;        // the port its peers listen on unless told otherwise
   RemoteKind remote;
-  QLatin1StringView usualRemote;                                      // the remote used when none is given; empty: none
-  bool localPort;                                                     // whether the local port means anything to it
-  bool invitesSeveral;  // one session invites several peers: --remote again, the window's further peers
+  QLatin1StringView usualRemote;  // the remote used when none is given; empty: none
+  bool localPort;                 // whether the local port means anything to it
+  bool invitesSeveral;            // one session invites several peers: --remote again, the window's further peers
   std::unique_ptr<PeerProtocol> (*make)(const PeerContext& context);  // a stopped one
 };
 

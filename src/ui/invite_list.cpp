@@ -72,13 +72,12 @@ QString InviteList::stateText() const { return state_->text(); }
 void InviteList::take() {
   const ListedRemotes listed = listedRemotes(editor_->toPlainText(), usualPort_, max_);
   const std::size_t n = listed.remotes.size();
+  QString state = n == 1 ? QStringLiteral("1 more peer is invited at Start")
+                         : QStringLiteral("%1 more peers are invited at Start").arg(n);
+  if (n == 0) state = QStringLiteral("None: the session invites only the remote");
   if (listed.leftOut)
-    state_->setText(QStringLiteral("%1 more peers at most in one session: the lines below are left out").arg(max_));
-  else if (n == 0)
-    state_->setText(QStringLiteral("None: the session invites only the remote"));
-  else
-    state_->setText(n == 1 ? QStringLiteral("1 more peer is invited at Start")
-                           : QStringLiteral("%1 more peers are invited at Start").arg(n));
+    state = QStringLiteral("%1 more peers at most in one session: the lines below are left out").arg(max_);
+  state_->setText(state);
   emit edited(listed.remotes);
 }
 

@@ -332,11 +332,11 @@ void MainWindow::buildMenus() {
 // addresses mean, the addresses, the devices, the options, then Start and Exit,
 // then the chat. The counters only show: Tab passes them by.
 void MainWindow::applyTabOrder() {
-  const std::vector<QWidget*> order = {protocolBox_,   localAddressBox_, localPortBox_, findButton_,  remoteAddressBox_,
-                                       inviteButton_, remotePortBox_, inputList_,       outputList_,   thruBox_,     timingBox_,
-                                       delayBox_,      realtimeOption_,  highOption_,   statsBox_,    peerOnlyBox_,
-                                       popUpBox_,      startButton_,     stopButton_,   panicButton_, minimizeButton_,
-                                       chatInput_,     chatHistory_};
+  const std::vector<QWidget*> order = {
+      protocolBox_,    localAddressBox_, localPortBox_,   findButton_,  remoteAddressBox_, inviteButton_,
+      remotePortBox_,  inputList_,       outputList_,     thruBox_,     timingBox_,        delayBox_,
+      realtimeOption_, highOption_,      statsBox_,       peerOnlyBox_, popUpBox_,         startButton_,
+      stopButton_,     panicButton_,     minimizeButton_, chatInput_,   chatHistory_};
   for (std::size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
   for (QLineEdit* count : {sentCount_, receivedCount_}) count->setFocusPolicy(Qt::NoFocus);
 }
