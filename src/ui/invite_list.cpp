@@ -5,6 +5,8 @@
 #include <QRegularExpression>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace strandlink::ui {
 
 ListedRemotes listedRemotes(const QString& text, quint16 usualPort, std::size_t max) {
