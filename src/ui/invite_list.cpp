@@ -5,7 +5,7 @@
 #include <QRegularExpression>
 #include <QVBoxLayout>
 
-#include <algorithm>
+#include "ui/popup_placement.h"
 
 namespace strandlink::ui {
 
@@ -61,10 +61,7 @@ void InviteList::open(const std::vector<protocol::RemoteText>& remotes, quint16 
     editor_->setPlainText(remoteLines(remotes).join(u'\n'));
   }
   take();
-  const int width = std::max(anchor->width() * 2, 260);
-  resize(width, editor_->fontMetrics().lineSpacing() * 6 + 80);
-  move(anchor->mapToGlobal(QPoint(anchor->width() - width, anchor->height())));
-  show();
+  showUnder(*this, *anchor, editor_->fontMetrics().lineSpacing() * 6 + 80);
   editor_->setFocus(Qt::PopupFocusReason);
   editor_->moveCursor(QTextCursor::End);
 }

@@ -10,6 +10,7 @@
 #include "link/session_discovery.h"
 #include "protocol/protocol_registry.h"
 #include "report/visible_text.h"
+#include "ui/popup_placement.h"
 
 namespace strandlink::ui {
 
@@ -65,12 +66,7 @@ void SessionFinder::open(settings::Protocol protocol, QWidget* anchor) {
   }
   setFont(anchor->font());  // a window of its own: the window's font does not reach it
   refill();
-  const int width = std::max(anchor->width() * 2, 260);
-  resize(width, list_->sizeHintForRow(0) > 0 ? list_->sizeHintForRow(0) * kVisibleRows + 40 : 150);
-  // Under the anchor, its right edges in line: the remote address sits at the right.
-  const QPoint below = anchor->mapToGlobal(QPoint(anchor->width() - width, anchor->height()));
-  move(below);
-  show();
+  showUnder(*this, *anchor, list_->sizeHintForRow(0) > 0 ? list_->sizeHintForRow(0) * kVisibleRows + 40 : 150);
   list_->setFocus(Qt::PopupFocusReason);
 }
 
