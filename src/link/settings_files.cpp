@@ -6,6 +6,7 @@
 #include "link/device_lists.h"
 #include "link/priority.h"
 #include "net/addresses.h"
+#include "net/own_address.h"
 #include "report/reporter.h"
 #include "report/visible_text.h"
 #include "settings/preferences.h"
@@ -108,7 +109,7 @@ void applyPriorityChange(bool wasHigh, bool nowHigh) {
 QString localAddressText(report::Reporter& reporter) {
   const net::HostName host = net::localHostName();
   if (net::failed(host.error)) reporter.socketError(host.error, QStringLiteral("Tried to get LocalHostName:  "));
-  return net::formatAddress(net::resolveAddress(QString::fromLatin1(host.name.c_str())).address);
+  return net::formatAddress(net::ownAddress(host.name).address);
 }
 
 }  // namespace strandlink::link

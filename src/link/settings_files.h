@@ -40,8 +40,8 @@ bool saveSettingsFile(report::Reporter& reporter, const QString& path, const set
 // selected, High when it has just become selected.
 void applyPriorityChange(bool wasHigh, bool nowHigh);
 
-// This computer's first IPv4 address as dotted text ("255.255.255.255" when it
-// has none), reporting a host name that cannot be read.
+// The address this computer is reached at, as dotted text ("255.255.255.255"
+// when it has none), reporting a host name that cannot be read.
 QString localAddressText(report::Reporter& reporter);
 
 }  // namespace strandlink::link

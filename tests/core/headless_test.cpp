@@ -21,6 +21,7 @@
 #include "link/protocol_choice.h"
 #include "link/setting_overrides.h"
 #include "net/addresses.h"
+#include "net/own_address.h"
 #include "settings/preferences.h"
 #include "settings/settings_file.h"
 #include "support/jack_client.h"
@@ -211,13 +212,13 @@ TEST(Headless, StartsUpLikeTheWindowAndPrintsWhatTheWindowWouldShow) {
   {
     headless::HeadlessRun run(*midi, {{}, std::nullopt, false, dir.filePath("default.stn"), {}}, out, err);
     ASSERT_TRUE(run.start()) << captured(err).toStdString();
-    EXPECT_EQ(run.settings().localHost, net::formatAddress(net::resolveAddress(
-                                            QString::fromStdString(net::localHostName().name)).address));
+    const std::uint32_t own = net::ownAddress(net::localHostName().name).address;
+    EXPECT_EQ(run.settings().localHost, net::formatAddress(own));
     EXPECT_EQ(run.settings().remotePort, QString::number(remote));
     RawPeer peerChat(remote + 1);
-    peerChat.sendTo(local + 1, QByteArray("\x02", 1));
+    peerChat.sendTo(local + 1, QByteArray("\x02", 1), own);
     const char chat[] = "hello\x1b[2J\r\nConnected\tok\\x1b\0\x7f\x9b";
-    peerChat.sendTo(local + 1, QByteArray(chat, sizeof chat - 1));
+    peerChat.sendTo(local + 1, QByteArray(chat, sizeof chat - 1), own);
     EXPECT_TRUE(waitFor([&] { return captured(out).contains("REMOTEhello"); }));
     run.finish();
   }

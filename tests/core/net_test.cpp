@@ -7,21 +7,29 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <poll.h>
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "base/monotonic_clock.h"
 #include "net/addresses.h"
+#include "net/own_address.h"
 #include "net/read_notifier.h"
 #include "net/socket_errors.h"
 #include "net/udp_socket.h"
+#include "support/real_part.h"
 
 using namespace strandlink::net;
 
@@ -197,4 +205,61 @@ TEST(Addresses, DottedFormsNamesAndTheLocalHost) {
   EXPECT_FALSE(resolveAddress(QStringLiteral("l\u0151calhost")).usable());
   EXPECT_EQ(formatAddress(htonl(0x0A000102)), "10.0.1.2");
   EXPECT_EQ(localHostName().error, SocketError::Ok);
+}
+
+namespace {
+
+// ownAddress() in a network namespace of its own, after each of these commands:
+// the addresses it gave, one line each.
+std::vector<std::string> ownAddressesInANetworkOfItsOwn(const std::vector<const char*>& steps) {
+  int pipeEnds[2];
+  if (::pipe(pipeEnds) != 0) return {};
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(pipeEnds[0]);
+    std::string lines;
+    if (::unshare(CLONE_NEWNET) == 0) {
+      for (const char* step : steps) {
+        if (std::system(step) != 0) break;
+        lines += formatAddress(ownAddress(localHostName().name).address).toStdString() + '\n';
+      }
+    }
+    [[maybe_unused]] auto n = ::write(pipeEnds[1], lines.data(), lines.size());
+    ::_exit(0);
+  }
+  ::close(pipeEnds[1]);
+  std::string text;
+  char buffer[256];
+  for (ssize_t n; (n = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, std::size_t(n));
+  ::close(pipeEnds[0]);
+  ::waitpid(child, nullptr, 0);
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+    lines.push_back(text.substr(at, end - at));
+  return lines;
+}
+
+}  // namespace
+
+// The address shown as ours is one the network reaches, also where the host name
+// maps to a loopback address; with no network at all, the host name's.
+TEST(Addresses, OwnAddressIsTheNetworksWhereverTheHostNameLeadsToLoopback) {
+  REQUIRE_REAL_PART(::geteuid() == 0 && std::system("command -v ip >/dev/null") == 0,
+                    "root and ip, which a network namespace of the test's own needs");
+  const Resolved named = lookUpHost(localHostName().name);
+  const std::string byName = formatAddress(named.address).toStdString();
+  const bool nameIsLoopback = !named.usable() || isLoopback(named.address);
+  const auto found = ownAddressesInANetworkOfItsOwn({
+      "ip link set lo up",
+      // A studio's own switch: no gateway, no default route.
+      "ip link add sl0 type veth peer name sl1 && ip addr add 10.77.0.1/24 dev sl0 && ip link set sl0 up && "
+      "ip link set sl1 up",
+      // A gateway in a second network on the same wire: the default route's source
+      // address is ours, not the interface's first.
+      "ip addr add 10.88.0.1/24 dev sl0 && ip route add default via 10.88.0.2 dev sl0",
+  });
+  ASSERT_EQ(found.size(), 3u) << "the namespace could not be set up";
+  EXPECT_EQ(found[0], byName);
+  EXPECT_EQ(found[1], nameIsLoopback ? "10.77.0.1" : byName);
+  EXPECT_EQ(found[2], nameIsLoopback ? "10.88.0.1" : byName);
 }

@@ -58,8 +58,8 @@ RawPeer::RawPeer(int port) : port_(port) {
 
 RawPeer::~RawPeer() { ::close(fd_); }
 
-void RawPeer::sendTo(int port, const QByteArray& bytes) {
-  const sockaddr_in a = loopback(port);
+void RawPeer::sendTo(int port, const QByteArray& bytes, std::uint32_t address) {
+  const sockaddr_in a = net::makeAddress(address, static_cast<std::uint16_t>(port));
   ::sendto(fd_, bytes.constData(), std::size_t(bytes.size()), 0, reinterpret_cast<const sockaddr*>(&a), sizeof a);
 }
 

@@ -100,7 +100,8 @@ class RawPeer {
   RawPeer(const RawPeer&) = delete;
   RawPeer& operator=(const RawPeer&) = delete;
 
-  void sendTo(int port, const QByteArray& bytes);
+  // To 127.0.0.1, or to the address given (in network byte order).
+  void sendTo(int port, const QByteArray& bytes, std::uint32_t address = htonl(INADDR_LOOPBACK));
   // The next datagram, or nothing after the deadline (the event loop runs meanwhile).
   std::optional<QByteArray> receive(int deadlineMs = 3000);
   int port() const { return port_; }
