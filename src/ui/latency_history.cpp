@@ -21,8 +21,19 @@ std::uint64_t lostSoFar(const protocol::LinkFigures& f) {
 
 void LatencyHistory::record(const protocol::LinkFigures& f) {
   LatencySample sample;
-  if (f.measure != protocol::Measure::Group && !f.peers.empty() && f.link.status == protocol::LinkStatus::Connected)
-    sample.ms = f.peers.front().roundTripMs;
+  const bool group = f.measure == protocol::Measure::Group;
+  // A link of another kind starts a picture of its own.
+  if (const auto quantity = group ? PlotQuantity::MessagesHeard : PlotQuantity::RoundTripMs; quantity != quantity_) {
+    clear();
+    quantity_ = quantity;
+  }
+  if (group) {
+    const std::uint64_t heard = f.link.messagesIn;
+    sample.value = double(heard > heardBefore_.value_or(heard) ? heard - *heardBefore_ : 0);
+    heardBefore_ = heard;
+  } else if (!f.peers.empty() && f.link.status == protocol::LinkStatus::Connected) {
+    sample.value = f.peers.front().roundTripMs;
+  }
   const std::uint64_t lost = lostSoFar(f);
   sample.lost = lost > lostBefore_.value_or(lost) ? lost - *lostBefore_ : 0;
   lostBefore_ = lost;
@@ -31,9 +42,9 @@ void LatencyHistory::record(const protocol::LinkFigures& f) {
   size_ = std::min(size_ + 1, kSeconds);
 }
 
-double LatencyHistory::highestMs() const {
+double LatencyHistory::highest() const {
   double highest = 0;
-  for (std::size_t i = 0; i < size_; ++i) highest = std::max(highest, at(i).ms.value_or(0));
+  for (std::size_t i = 0; i < size_; ++i) highest = std::max(highest, at(i).value.value_or(0));
   return highest;
 }
 

@@ -22,6 +22,16 @@ double scaleTop(double highest) {
 
 QString millis(double ms) { return QString::number(ms, 'f', ms < 10 ? 1 : 0) + QStringLiteral(" ms"); }
 
+QString amount(PlotQuantity q, double value) {
+  return q == PlotQuantity::RoundTripMs ? millis(value) : QString::number(value, 'f', 0) + QStringLiteral(" msg/s");
+}
+
+// What the newest sample says, in the plot's corner and its tooltip.
+QString latestText(const LatencyHistory& h) {
+  if (const auto v = h.latest()) return amount(h.quantity(), *v);
+  return h.size() == 0 ? QString() : QStringLiteral("no answer");
+}
+
 }  // namespace
 
 LatencyPlot::LatencyPlot(QWidget* parent) : LatencyPlot(std::make_shared<LatencyHistory>(), parent) {}
@@ -46,12 +56,16 @@ void LatencyPlot::clear() {
 
 void LatencyPlot::refresh() {
   const LatencyHistory& h = *history_;
-  const QString latest = h.latestMs() ? millis(*h.latestMs()) : QStringLiteral("no answer");
+  const bool group = h.quantity() == PlotQuantity::MessagesHeard;
+  const QString over = group ? QStringLiteral("Messages heard from the group each second over the last minute: now "
+                                              "%1, at most %2; %3 dropped. A click shows it large.")
+                             : QStringLiteral("Round trip over the last minute: now %1, at most %2; "
+                                              "%3 lost. A click shows it large.");
   setToolTip(h.size() == 0 ? QStringLiteral("The round trip and the losses of the last minute, once a session runs")
-                           : wrappedToolTip(QStringLiteral("Round trip over the last minute: now %1, at most %2; "
-                                                           "%3 lost. A click shows it large.")
-                                                .arg(latest, millis(h.highestMs()))
-                                                .arg(h.lost())));
+                           : wrappedToolTip(over.arg(latestText(h), amount(h.quantity(), h.highest())).arg(h.lost())));
+  if (isWindow())
+    setWindowTitle(group ? QStringLiteral("Messages heard and dropped, last minute")
+                         : QStringLiteral("Round trip and losses, last minute"));
   update();
   if (enlarged_) enlarged_->refresh();
 }
@@ -69,7 +83,7 @@ void LatencyPlot::paintEvent(QPaintEvent*) {
   const double mark = std::max(3.0, height() / 20.0);
   const QRectF area = all.adjusted(2, text + 1, -2, -mark - 2);
   const LatencyHistory& h = *history_;
-  const double top = scaleTop(h.highestMs());
+  const double top = scaleTop(h.highest());
   const double step = area.width() / double(LatencyHistory::kSeconds - 1);
   // Right-aligned: the newest second is always at the right edge.
   const auto x = [&](std::size_t i) { return area.right() - double(h.size() - 1 - i) * step; };
@@ -84,11 +98,11 @@ void LatencyPlot::paintEvent(QPaintEvent*) {
     if (s.lost > 0)
       painter.fillRect(QRectF(x(i) - step / 2, all.bottom() - mark, std::max(step, 2.0), mark),
                        QColor(0xe5, 0x39, 0x35));
-    if (!s.ms) {
+    if (!s.value) {
       drawing = false;  // no answer: a gap in the line
       continue;
     }
-    const QPointF p(x(i), area.bottom() - std::min(*s.ms / top, 1.0) * area.height());
+    const QPointF p(x(i), area.bottom() - std::min(*s.value / top, 1.0) * area.height());
     if (drawing) line.lineTo(p);
     else line.moveTo(p);
     drawing = true;
@@ -97,10 +111,9 @@ void LatencyPlot::paintEvent(QPaintEvent*) {
   painter.drawPath(line);
 
   painter.setPen(QColor(0xdd, 0xdd, 0xdd));
-  const QString now = h.latestMs() ? millis(*h.latestMs()) : (h.size() ? QStringLiteral("no answer") : QString());
-  painter.drawText(QRectF(2, 0, all.width() - 4, text), Qt::AlignLeft | Qt::AlignVCenter, now);
+  painter.drawText(QRectF(2, 0, all.width() - 4, text), Qt::AlignLeft | Qt::AlignVCenter, latestText(h));
   painter.setPen(QColor(0x99, 0x99, 0x99));
-  painter.drawText(QRectF(2, 0, all.width() - 4, text), Qt::AlignRight | Qt::AlignVCenter, millis(top));
+  painter.drawText(QRectF(2, 0, all.width() - 4, text), Qt::AlignRight | Qt::AlignVCenter, amount(h.quantity(), top));
 }
 
 void LatencyPlot::mousePressEvent(QMouseEvent* event) {
@@ -116,7 +129,6 @@ void LatencyPlot::mousePressEvent(QMouseEvent* event) {
   enlarged_ = new LatencyPlot(history_, nullptr);
   enlarged_->setAttribute(Qt::WA_DeleteOnClose);
   enlarged_->setWindowFlags(Qt::Tool);
-  enlarged_->setWindowTitle(QStringLiteral("Round trip and losses, last minute"));
   enlarged_->resize(640, 280);
   enlarged_->move(mapToGlobal(QPoint(width() - enlarged_->width(), height() + 4)));
   enlarged_->show();

@@ -80,17 +80,22 @@ TEST(SessionView, EveryStateFitsTheStatusLineAtOneAndTwiceTheSizeAndIsColouredBy
             QString::fromUtf8("Connected to \u201cStudio\u201d at 192.168.178.120:50004 - input and output missing"));
 }
 
-// Newest last, a gap where the peer did not answer, and only the losses new in each second.
+// Newest last, a gap where the peer did not answer, only the losses new in each
+// second, and a group's messages heard each second, which start a picture of their own.
 TEST(SessionView, TheLatencyHistoryKeepsTheLastMinuteAndCountsOnlyNewLosses) {
   ui::LatencyHistory h;
   protocol::LinkFigures f{protocol::Measure::Session, {protocol::PeerFigures{}}, {}};
   f.link.status = LinkStatus::Connected;
   for (int second = 0; second < 70; ++second)
     f.peers[0].roundTripMs = second, f.peers[0].packetsLost = second / 10 * 3, h.record(f);
-  EXPECT_TRUE(h.size() == ui::LatencyHistory::kSeconds && h.at(0).ms == 10.0 && h.latestMs() == 69.0);
-  EXPECT_EQ(h.highestMs() + double(h.lost()), 69.0 + 18);  // lost at 10, 20, ... 60
+  EXPECT_TRUE(h.size() == ui::LatencyHistory::kSeconds && h.at(0).value == 10.0 && h.latest() == 69.0);
+  EXPECT_EQ(h.highest() + double(h.lost()), 69.0 + 18);  // lost at 10, 20, ... 60
   f.link.status = LinkStatus::NotConnected, h.record(f);
-  EXPECT_EQ(h.latestMs(), std::nullopt);
+  EXPECT_EQ(h.latest(), std::nullopt);
+  protocol::LinkFigures group{protocol::Measure::Group, {}, {}};
+  for (const std::uint64_t heard : {100, 100, 130, 190}) group.link.messagesIn = heard, h.record(group);
+  EXPECT_TRUE(h.quantity() == ui::PlotQuantity::MessagesHeard && h.size() == 4 && h.at(1).value == 0.0 &&
+              h.latest() == 60.0 && h.highest() == 60.0 && h.lost() == 0);
   // The probes' count is of a minute that moves on: a smaller one is no loss.
   h.clear();
   f.measure = protocol::Measure::Probes;
