@@ -57,10 +57,12 @@ void LatencyPlot::clear() {
 void LatencyPlot::refresh() {
   const LatencyHistory& h = *history_;
   const bool group = h.quantity() == PlotQuantity::MessagesHeard;
-  const QString over = group ? QStringLiteral("Messages heard from the group each second over the last minute: now "
-                                              "%1, at most %2; %3 dropped. A click shows it large.")
-                             : QStringLiteral("Round trip over the last minute: now %1, at most %2; "
-                                              "%3 lost. A click shows it large.");
+  const QString over = group ? QStringLiteral(
+                                   "Messages heard from the group each second over the last minute: now "
+                                   "%1, at most %2; %3 dropped. A click shows it large.")
+                             : QStringLiteral(
+                                   "Round trip over the last minute: now %1, at most %2; "
+                                   "%3 lost. A click shows it large.");
   setToolTip(h.size() == 0 ? QStringLiteral("The round trip and the losses of the last minute, once a session runs")
                            : wrappedToolTip(over.arg(latestText(h), amount(h.quantity(), h.highest())).arg(h.lost())));
   if (isWindow())
