@@ -3,6 +3,7 @@
 // between runs (Midi Thru among them).
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QSignalBlocker>
@@ -13,6 +14,7 @@
 #include "midi/midi_service.h"
 #include "protocol/protocol_registry.h"
 #include "settings/preferences.h"
+#include "settings/settings_file.h"
 #include "ui/field_validator.h"
 #include "ui/line_shapes.h"
 #include "ui/main_window.h"
@@ -45,6 +47,8 @@ void MainWindow::startUp() {
   fillDeviceLists();
   // Before the settings file: its devices are not its fault then.
   link_.reportNoMidiService();
+  const bool firstRun =
+      !QFileInfo::exists(defaultSettingsPath_.isEmpty() ? settings::defaultSettingsPath() : defaultSettingsPath_);
   applySettings(
       link::loadSettingsFile(link_.reporter(), defaultSettingsPath_, link_.devices(), link::SettingsFileRole::Default));
   setTextUnfiltered(*localAddressBox_, link::localAddressText(link_.reporter()));
@@ -56,6 +60,8 @@ void MainWindow::startUp() {
   link_.setPeerFilter(peerOnly);
   showTimingChoice(settings::loadTiming(), settings::loadDelayMs());
   showProtocolChoice(link::loadProtocol());
+  // No ports were ever kept: the chosen protocol's own, not the first run's 4000.
+  if (firstRun) fields_->fillUsualValues(protocol::protocolRow(chosenProtocol()));
   restoreInviteList();
   showProtocolFields();
   restoreWindowOptions();

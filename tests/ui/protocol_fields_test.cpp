@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 
 #include "link/protocol_choice.h"
+#include "settings/settings_file.h"
 #include "window_fixture.h"
 
 namespace strandlink::test {
@@ -73,6 +74,18 @@ TEST(ProtocolFields, EachProtocolNamesItsFieldsFillsItsUsualValuesAndKeepsWhatWa
   ASSERT_EQ(t.window.applyCommandLine(flags), "");
   EXPECT_EQ(shown(t), "Remote Session or Host | Remote Port: | 192.168.1.20 | 6000 | 5010 | Invites 192.168.1.20:6000");
   EXPECT_EQ(chat->text(), "RTP-MIDI carries no chat");
+
+  // A first run with RTP-MIDI remembered takes its ports; a kept file's stay, 4000 too.
+  const auto ports = [](WindowUnderTest& w) {
+    return w.get<QLineEdit>("remotePortBox")->text() + ' ' + w.get<QLineEdit>("localPortBox")->text();
+  };
+  WindowUnderTest first({"In"}, {"Out"});
+  first.window.startUp();
+  EXPECT_EQ(ports(first), "5004 5004");
+  WindowUnderTest kept({"In"}, {"Out"});
+  ASSERT_EQ(settings::writeSettingsFile(kept.defaultFile(), {"", "4000", "", "4000", 1, 1, true}), "");
+  kept.window.startUp();
+  EXPECT_EQ(ports(kept), "4000 4000");
 }
 
 // Further peers, from the list at the remote's end or --remote again, are
