@@ -187,6 +187,7 @@ void Link::admitFrom(const SessionOptions& options) {
 
 void Link::answerInviter(const protocol::Inviter& inviter, protocol::InviterAnswer answer) {
   admission_.answer(inviter, answer);
+  protocol_->inviterAnswered();
   if (answer != protocol::InviterAnswer::AllowAlways) return;
   QStringList allowed = settings::loadAllowed();
   const QString host = QString::fromStdString(inviter.host);

@@ -145,12 +145,16 @@ struct Worded {
   }
   QString operator()(const protocol::InviterRefused& r) const {
     const QString shown = r.name.empty() ? QStringLiteral("(no name)") : peerName(r.name);
-    return QStringLiteral("Refused an RTP-MIDI invitation from %1 at %2: only %3")
-        .arg(shown, addressText(r.from), onlyWho(r));
+    return QStringLiteral("Refused %1 invitation from %2 at %3: only %4")
+        .arg(
+            r.to == protocol::InvitedTo::RtpMidi ? QStringLiteral("an RTP-MIDI") : QStringLiteral("a Network MIDI 2.0"),
+            shown, addressText(r.from), onlyWho(r));
   }
   QString operator()(const protocol::InviterAsks& a) const {
     const QString shown = a.name.empty() ? QStringLiteral("(no name)") : peerName(a.name);
-    return QStringLiteral("%1 at %2 asks to link over RTP-MIDI: allow it or refuse it").arg(shown, addressText(a.from));
+    return QStringLiteral("%1 at %2 asks to link over %3: allow it or refuse it")
+        .arg(shown, addressText(a.from),
+             a.to == protocol::InvitedTo::RtpMidi ? QStringLiteral("RTP-MIDI") : QStringLiteral("Network MIDI 2.0"));
   }
 };
 

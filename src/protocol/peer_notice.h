@@ -6,6 +6,7 @@
 #include <string>
 #include <variant>
 
+#include "protocol/admission.h"
 #include "protocol/rtp/decode_error.h"
 #include "protocol/rtp/session_output.h"
 
@@ -66,6 +67,9 @@ enum class KeptOut : std::uint8_t {
   NotAdmitted,
 };
 
+// The sessions an inviter asks to join.
+enum class InvitedTo : std::uint8_t { RtpMidi, NetworkMidi2 };
+
 // This side answered an inviter NO; each inviter is told once.
 struct InviterRefused {
   std::string name;  // as the inviter gave it, maybe empty
@@ -73,12 +77,20 @@ struct InviterRefused {
   KeptOut keptOut = KeptOut::NotAdmitted;
   rtp::PeerAddress remote;  // the remote in the settings
   std::string sessionPeer;  // the name of the peer of the session up
+  InvitedTo to = InvitedTo::RtpMidi;
 };
+
+// What of the admission kept out an inviter it refused.
+inline KeptOut keptOutBy(const Admission& admission, const Inviter& inviter) {
+  if (admission.mode() == settings::Admission::Listed) return KeptOut::NotListed;
+  return admission.refusedByUser(inviter) ? KeptOut::RefusedByUser : KeptOut::TooManyAsking;
+}
 
 // An inviter this side does not know waits for the user's answer (Link::answerInviter).
 struct InviterAsks {
   std::string name;  // as the inviter gave it, maybe empty
   rtp::PeerAddress from;
+  InvitedTo to = InvitedTo::RtpMidi;
 };
 
 // Network MIDI 2.0: a session with a peer (one of a host's clients, or our

@@ -154,6 +154,9 @@ class PeerProtocol {
   // The loop's thread: the link ended every note its output held (Panic, or the
   // link's fall), so a protocol that keeps what the peer left sounding may forget it.
   virtual void heldNotesReleased() {}
+  // The user answered an inviter the admission asked about: a protocol that
+  // keeps the inviter waiting rather than waiting for its next try acts on it now.
+  virtual void inviterAnswered() {}
 
   virtual LinkStatus status() const = 0;
   // While the session runs, for a protocol that has no one peer to check: the

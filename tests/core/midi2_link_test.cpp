@@ -129,6 +129,23 @@ TEST(Midi2Link, AClientThatLeavesTakesOnlyItsOwnNotes) {
   EXPECT_TRUE(host.connected());
 }
 
+// A host that asks the user about a client keeps it pending, says so once, and
+// lets it in on the answer, with no further invitation from the client.
+TEST(Midi2Link, AHostThatAsksKeepsTheClientPendingUntilTheUserAllowsIt) {
+  Midi2End host(freePortPair()), guest(freePortPair());
+  host.admission.configure(settings::Admission::Ask, {}, {});
+  ASSERT_TRUE(host.start(std::nullopt) && guest.start(host.port));
+  const QString asks =
+      QStringLiteral("end %1 at 127.0.0.1:%1 asks to link over Network MIDI 2.0: allow it or refuse it").arg(guest.port);
+  ASSERT_TRUE(waitFor([&] { return host.sink.notices.contains(asks); })) << host.sink.notices.join(u'\n').toStdString();
+  ASSERT_FALSE(waitFor([&] { return guest.connected(); }, 300));
+  host.admission.answer({"127.0.0.1", QStringLiteral("end %1").arg(guest.port).toStdString()},
+                        protocol::InviterAnswer::AllowOnce);
+  host.midi2.inviterAnswered();
+  EXPECT_TRUE(waitFor([&] { return host.connected() && guest.connected(); }, 1000));
+  EXPECT_EQ(host.sink.notices.count(asks), 1);
+}
+
 // Notes 63 to 65 lost in a row: the copies in the next datagram bring two, a
 // request the third. The last, 69, lost too: the empty commands after it bring it.
 TEST(Midi2Link, LostDatagramsAreMadeGoodByCopiesAndRequests) {

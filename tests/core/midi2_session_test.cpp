@@ -258,3 +258,72 @@ TEST(Midi2Session, MissedCommandsAreAskedForAgainUntilTheyComeOrThreeAsksWent) {
   EXPECT_EQ(asked(), Asks{});
   EXPECT_EQ(host.counters().recovered, 1u);
 }
+
+// A host's admission, before any proof: a listed client gets in at once; one it
+// asks about hears Pending, again when it asks again, and is in as soon as the
+// user allows it; one the user refuses, or one unlisted, is told Bye.
+TEST(Midi2Session, AdmissionLetsTheListedInAndKeepsOneAskedAboutPendingUntilTheAnswer) {
+  using strandlink::protocol::Inviter;
+  using strandlink::protocol::InviterAnswer;
+  strandlink::protocol::Admission admission;
+  admission.configure(strandlink::settings::Admission::Ask, {"127.0.0.2"}, {});
+  SessionConfig config{{"host", "h1"}, std::nullopt};
+  config.admits = [&](const Endpoint& from, const std::string& name) {
+    return admission.judge(Inviter{"127.0.0." + std::to_string(from.address & 0xFF), name});
+  };
+  Session host(std::move(config));
+  Session listed = guestNamed("a");
+  listed.start(0);
+  pump(host, listed, client(1000), 0);
+  EXPECT_EQ(host.established(), 1u);
+  static_cast<void>(host.takeEvents());
+
+  // The host's replies to the guest's invitation, handed to the guest.
+  const auto invites = [&](Session& guest, const Endpoint& at, Micros now) {
+    guest.start(now);
+    host.receive(at, guest.takeOutgoing().at(0).datagram, now);
+    const std::vector<Outgoing> replies = host.takeOutgoing();
+    for (const Outgoing& o : replies) guest.receive(kHost, o.datagram, now);
+    return codes(replies);
+  };
+  const Endpoint strangerAt{0x7F000003, 1000};
+  Session stranger = guestNamed("s");
+  EXPECT_EQ(invites(stranger, strangerAt, 1'000'000), std::vector<std::uint8_t>{0x11});
+  const std::vector<SessionEvent> asked = host.takeEvents();
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_TRUE(asked[0].kind == EventKind::InviterWaits && asked[0].peerName == "s" && asked[0].from == strangerAt);
+  EXPECT_TRUE(admission.ask(Inviter{"127.0.0.3", "s"}));
+  // Its invitation again (a client that ignores Pending): Pending again, no second question.
+  Session impatient = guestNamed("s");
+  EXPECT_EQ(invites(impatient, strangerAt, 3'000'000), std::vector<std::uint8_t>{0x11});
+  EXPECT_TRUE(host.takeEvents().empty());
+  host.reconsider(4'000'000);
+  EXPECT_TRUE(host.takeOutgoing().empty()) << "let in before the answer";
+  admission.answer(Inviter{"127.0.0.3", "s"}, InviterAnswer::AllowOnce);
+  host.reconsider(5'000'000);
+  const std::vector<Outgoing> accepted = host.takeOutgoing();
+  EXPECT_EQ(codes(accepted), std::vector<std::uint8_t>{0x10});
+  for (const Outgoing& o : accepted) stranger.receive(kHost, o.datagram, 5'000'000);
+  EXPECT_EQ(stranger.established(), 1u);
+  EXPECT_EQ(host.established(), 2u);
+  static_cast<void>(host.takeEvents());
+
+  // Refused when asked: a Bye, and said.
+  const Endpoint otherAt{0x7F000004, 1000};
+  Session other = guestNamed("o");
+  EXPECT_EQ(invites(other, otherAt, 6'000'000), std::vector<std::uint8_t>{0x11});
+  static_cast<void>(host.takeEvents());
+  admission.ask(Inviter{"127.0.0.4", "o"});
+  admission.answer(Inviter{"127.0.0.4", "o"}, InviterAnswer::Refuse);
+  host.reconsider(7'000'000);
+  const std::vector<Outgoing> bye = host.takeOutgoing();
+  ASSERT_EQ(codes(bye), std::vector<std::uint8_t>{0xF0});
+  EXPECT_EQ(bye[0].datagram[6], std::uint8_t(ByeReason::Rejected));
+  EXPECT_EQ(host.takeEvents().at(0).kind, EventKind::InviterRefused);
+  // Only those listed: the unlisted is told at once.
+  admission.configure(strandlink::settings::Admission::Listed, {"127.0.0.2"}, {});
+  Session unlisted = guestNamed("u");
+  EXPECT_EQ(invites(unlisted, {0x7F000005, 1000}, 9'000'000), std::vector<std::uint8_t>{0xF0});
+  EXPECT_EQ(host.takeEvents().at(0).kind, EventKind::InviterRefused);
+  EXPECT_EQ(host.established(), 2u);
+}

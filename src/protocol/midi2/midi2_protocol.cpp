@@ -22,6 +22,7 @@ constexpr int kReadsPerWake = 64;
 
 Endpoint endpointOf(const sockaddr_in& a) { return {ntohl(a.sin_addr.s_addr), ntohs(a.sin_port)}; }
 sockaddr_in socketAddressOf(const Endpoint& e) { return net::makeAddress(htonl(e.address), e.port); }
+std::string dottedOf(const Endpoint& e) { return net::formatAddress(htonl(e.address)).toStdString(); }
 
 UmpRefusal umpRefusalOf(Refusal r) {
   switch (r) {
@@ -84,7 +85,12 @@ StartOutcome Midi2Protocol::start(const PeerStart& start) {
   SessionConfig config{
       {name_, instanceId_}, std::nullopt, start.user.toStdString(), start.secret.toStdString(), start.users};
   if (host_) config.host = endpointOf(*host_);
+  else
+    config.admits = [&admission = context_.admission](const Endpoint& from, const std::string& name) {
+      return admission.judge(Inviter{dottedOf(from), name});
+    };
   session_ = std::make_unique<Session>(std::move(config));
+  refusals_.reset();
   for (UmpReader& r : readers_) r = UmpReader();
   retired_ = {};
   datagramsIn_ = 0;
@@ -131,6 +137,13 @@ void Midi2Protocol::take(const sockaddr_in& from, std::span<const std::uint8_t> 
   ++datagramsIn_;
   session_->receive(endpointOf(from), bytes, context_.now());
   if (!takeEvents(arrival)) return;
+  service();
+}
+
+// A client kept waiting hears at once, not at its next try (it makes none).
+void Midi2Protocol::inviterAnswered() {
+  if (!session_) return;
+  session_->reconsider(context_.now());
   service();
 }
 
@@ -181,10 +194,21 @@ bool Midi2Protocol::takeEvents(std::int64_t arrival) {
         if (!deliver(e.slot, e.words, arrival)) return false;
         break;
       case EventKind::ProofRefused:
-        context_.sink.peerNotice(UmpProofRefused{e.peerName,
-                                                 {net::formatAddress(htonl(e.from.address)).toStdString(), e.from.port},
-                                                 e.early,
-                                                 int((e.wait + kSecond - 1) / kSecond)});
+        context_.sink.peerNotice(UmpProofRefused{
+            e.peerName, {dottedOf(e.from), e.from.port}, e.early, int((e.wait + kSecond - 1) / kSecond)});
+        break;
+      case EventKind::InviterRefused:
+        if (refusals_.refused(e.peerName, {dottedOf(e.from), e.from.port}))
+          context_.sink.peerNotice(InviterRefused{e.peerName,
+                                                  {dottedOf(e.from), e.from.port},
+                                                  keptOutBy(context_.admission, Inviter{dottedOf(e.from), e.peerName}),
+                                                  {},
+                                                  {},
+                                                  InvitedTo::NetworkMidi2});
+        break;
+      case EventKind::InviterWaits:
+        if (context_.admission.ask(Inviter{dottedOf(e.from), e.peerName}))
+          context_.sink.peerNotice(InviterAsks{e.peerName, {dottedOf(e.from), e.from.port}, InvitedTo::NetworkMidi2});
         break;
       case EventKind::Refused:
         if (!std::exchange(refusalSaid_, true)) context_.sink.peerNotice(UmpInvitationRefused{umpRefusalOf(e.refusal)});

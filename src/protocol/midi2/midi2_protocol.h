@@ -22,6 +22,7 @@
 #include "protocol/other_wire.h"
 #include "protocol/member_notes.h"
 #include "protocol/peer_protocol.h"
+#include "protocol/rtp/refusal_notice.h"
 
 namespace strandlink::protocol::midi2 {
 
@@ -42,6 +43,7 @@ class Midi2Protocol final : public PeerProtocol {
   net::SocketError lastSendError() const override { return sender_.lastError(); }
 
   void heldNotesReleased() override { held_.forgetAll(); }
+  void inviterAnswered() override;
   protocol::LinkStatus status() const override { return status_; }
   void tick() override;
   LinkFigures figures() override;
@@ -77,6 +79,7 @@ class Midi2Protocol final : public PeerProtocol {
   std::vector<std::uint8_t> buffer_;
   std::uint64_t datagramsIn_ = 0;
   bool refusalSaid_ = false;  // once until a session comes up
+  rtp::RefusalNotice refusals_;  // the clients a host's admission kept out, each told once
   protocol::LinkStatus status_ = protocol::LinkStatus::NotConnected;
 };
 

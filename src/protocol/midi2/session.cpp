@@ -184,6 +184,11 @@ void Session::takeInvitation(const Endpoint& from, const Command& command, Micro
     appendInvitation(to(from), CommandCode::Accepted, config_.us);  // our reply was lost
     return;
   }
+  if (admitted(from, who, now)) letIn(from, std::move(who), now);
+}
+
+// Past the host's admission: the proof it asks for, or the session.
+void Session::letIn(const Endpoint& from, Identity who, Micros now) {
   if (asksProof()) return challenge(from, std::move(who), 0, now);
   admit(from, std::move(who), now);
 }
@@ -295,6 +300,7 @@ void Session::end(std::size_t slot, rtp::DownReason reason, Micros now) {
 }
 
 void Session::tick(Micros now) {
+  reconsider(now);
   for (std::size_t i = 0; i < slots_.size(); ++i) {
     Slot& s = slots_[i];
     if (s.state == State::Established && s.askAgainAt != 0 && now >= s.askAgainAt) askAgain(s, now);

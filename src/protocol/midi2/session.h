@@ -10,12 +10,14 @@
 #include <array>
 #include <bitset>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "protocol/admission.h"
 #include "protocol/midi2/authentication.h"
 #include "protocol/midi2/command_codec.h"
 #include "protocol/rtp/session_output.h"
@@ -61,6 +63,9 @@ struct SessionConfig {
   std::string secret{};
   // A host's users and their passwords: then it asks for a user, not the secret.
   std::map<std::string, std::string> users{};
+  // A host's judgement of an inviting client by its address and the name it
+  // gives, before any proof; none: every client may try.
+  std::function<Verdict(const Endpoint& from, const std::string& name)> admits{};
 };
 
 // Why a client's invitation went nowhere.
@@ -76,6 +81,8 @@ enum class EventKind : std::uint8_t {
   // A host turned away the client at from (peerName): a wrong proof, or one that
   // came early, before the delay of a failure passed; the next is judged after wait.
   ProofRefused,
+  InviterRefused,  // a host's admission kept out the client at from (peerName)
+  InviterWaits,    // the client at from (peerName) is told to wait for the user's answer
 };
 
 struct SessionEvent {
@@ -125,6 +132,10 @@ class Session {
   std::vector<SessionEvent> takeEvents();
 
   bool isHost() const { return !config_.host.has_value(); }
+  // A host judges the clients told to wait again, once the user has answered
+  // (and on each tick): those let in go on as if invited now.
+  void reconsider(Micros now);
+
   // Sessions up (a client: 0 or 1).
   std::size_t established() const;
   // The peer of an established slot, and who it says it is.
@@ -162,6 +173,12 @@ class Session {
     int attempts = 0;
     Micros asked = 0;
   };
+  // A client told that its invitation is pending while the user decides.
+  struct Waiter {
+    Endpoint from;
+    Identity identity;
+    Micros since = 0;  // 0: a free place
+  };
   struct ProofFailures {
     std::uint32_t address = 0;
     int count = 0;
@@ -174,6 +191,9 @@ class Session {
   void takeAsHost(const Endpoint& from, const Command& command, Micros now);
   void takeAsClient(const Command& command, Micros now);
   void takeInvitation(const Endpoint& from, const Command& command, Micros now);
+  bool admitted(const Endpoint& from, const Identity& who, Micros now);
+  void letIn(const Endpoint& from, Identity who, Micros now);
+  void refuseInviter(const Endpoint& from, const std::string& name, Micros now);
   void admit(const Endpoint& from, Identity who, Micros now);
   void challenge(const Endpoint& from, Identity who, int attempts, Micros now);
   void takeProof(const Endpoint& from, const Command& command, Micros now);
@@ -204,6 +224,7 @@ class Session {
   std::vector<Command> commands_;
   bool askedThisDatagram_ = false;
   std::array<Challenge, kMaxClients> challenges_{};
+  std::array<Waiter, kMaxClients> waiters_{};
   std::array<ProofFailures, 16> failures_{};
   SessionCounters counters_;
   // Strangers told that they have no session: each at most once a second, and

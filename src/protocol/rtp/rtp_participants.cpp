@@ -211,15 +211,12 @@ InviterRefused RtpProtocol::refusalOf(const Participant& p, const SessionEvent& 
       told.keptOut = KeptOut::Busy;
       told.sessionPeer = p.session.peerName();
       break;
-    case Refusal::NotAdmitted: told.keptOut = keptOutBy(Inviter{event.inviter.host, event.inviterName}); break;
+    case Refusal::NotAdmitted:
+      told.keptOut = keptOutBy(context_.admission, Inviter{event.inviter.host, event.inviterName});
+      break;
     case Refusal::None: break;
   }
   return told;
-}
-
-KeptOut RtpProtocol::keptOutBy(const Inviter& inviter) const {
-  if (context_.admission.mode() == settings::Admission::Listed) return KeptOut::NotListed;
-  return context_.admission.refusedByUser(inviter) ? KeptOut::RefusedByUser : KeptOut::TooManyAsking;
 }
 
 const Session* RtpProtocol::session() const {

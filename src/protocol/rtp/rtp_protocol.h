@@ -90,7 +90,6 @@ class RtpProtocol final : public PeerProtocol {
   void refuseFull(const PeerAddress& from, const SessionPacket& packet);
   void readDatagram(SessionPort port);
   bool admitted(const sockaddr_in& from);
-  KeptOut keptOutBy(const Inviter& inviter) const;
   void refuseFiltered(SessionPort port, const PeerAddress& from, std::span<const std::uint8_t> bytes);
   InviterRefused refusalOf(const Participant& p, const SessionEvent& event) const;
   void takeSessionPacket(SessionPort port, const PeerAddress& from, std::span<const std::uint8_t> bytes);
