@@ -8,6 +8,8 @@
 #include <mutex>
 #include <string>
 
+#include "base/quiet_threads.h"
+
 namespace strandlink::headless {
 
 struct LineOutput::Shared {
@@ -69,6 +71,7 @@ void runWriter(const std::shared_ptr<LineOutput::Shared>& s) {
 }  // namespace
 
 LineOutput::LineOutput(int fd) : shared_(std::make_shared<Shared>(fd)) {
+  const QuietThreads quiet;
   writer_ = std::thread([s = shared_] { runWriter(s); });
 }
 

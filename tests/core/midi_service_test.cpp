@@ -7,10 +7,15 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <future>
+#include <map>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 
 #include "base/monotonic_clock.h"
@@ -415,6 +420,42 @@ TEST(MidiPortNames, ListedNamesAreCutCleanlyAndOwnPortsAreRecognised) {
   const std::pair<const char*, bool> names[] = {{"Strandlink:in 128:0", true}, {"Strandlink:in", true},
       {"Strandlink2:in 128:0", false}, {"Strandlink:input 128:0", false}, {"Strandlink:in 128", false}};
   for (auto [name, own] : names) EXPECT_EQ(alsa::isOwnPortName(name, "Strandlink", "in"), own) << name;
+}
+
+// This process's threads, each with the signals it blocks (its SigBlk mask).
+std::map<std::string, std::uint64_t> threadsAndTheirBlockedSignals() {
+  std::map<std::string, std::uint64_t> threads;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream status(task.path() / "status");
+    for (std::string line; std::getline(status, line);)
+      if (line.rfind("SigBlk:", 0) == 0) threads[task.path().filename()] = std::stoull(line.substr(7), nullptr, 16);
+  }
+  return threads;
+}
+
+
+// libjack's threads for a client (its notifications, the real-time process cycle)
+// take none of the signals the main thread's loop handles: a burst of panics never
+// interrupts the cycle.
+TEST_F(MidiServiceJack, TheClientsThreadsTakeNoneOfTheSignalsTheLoopHandles) {
+  const auto before = threadsAndTheirBlockedSignals();
+  auto other = makeMidiService(client_ + "-quiet");
+  const auto after = threadsAndTheirBlockedSignals();
+  int started = 0;
+  for (const auto& [thread, blocked] : after) {
+    if (before.contains(thread)) continue;
+    ++started;
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGUSR1})
+      EXPECT_TRUE(blocked & (std::uint64_t{1} << (sig - 1))) << "thread " << thread << " takes signal " << sig;
+  }
+  EXPECT_GT(started, 0) << "the client started no thread of its own";
+  // Nor does opening or closing a client change the mask of the thread that does
+  // it (libjack puts back the one it found at the first open once the last closes).
+  const std::string main = std::to_string(::getpid());
+  EXPECT_EQ(after.at(main), before.at(main));
+  other.reset();
+  service_.reset();
+  EXPECT_EQ(threadsAndTheirBlockedSignals().at(main), before.at(main));
 }
 
 }  // namespace

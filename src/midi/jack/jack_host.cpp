@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "base/quiet_threads.h"
 #include "midi/midi_service.h"
 
 namespace strandlink::midi::jack {
@@ -28,6 +29,8 @@ bool JackHost::open() {
   seenConnections_.clear();
   jack_set_error_function(&dropJackMessage);
   jack_set_info_function(&dropJackMessage);
+  // libjack's threads (its notifications, the process cycle) start in here.
+  const QuietThreads quiet;
   client_ = jack_client_open(requestedName_.c_str(), JackNoStartServer, nullptr);
   if (client_ == nullptr) return false;
   shutDown_.store(false);
@@ -69,6 +72,9 @@ bool JackHost::registerPorts() {
 void JackHost::close() {
   if (client_ == nullptr) return;
   cycle_.setServing(false);
+  // libjack's close gives the calling thread the signal mask it had at open,
+  // which was a quiet one: this thread's own comes back afterwards.
+  const QuietThreads quiet;
   jack_deactivate(client_);
   jack_client_close(client_);
   client_ = nullptr;

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "base/monotonic_clock.h"
+#include "base/quiet_threads.h"
 #include "net/udp_socket.h"
 #include "protocol/midi2/command_codec.h"
 #include "protocol/midi2/ump_convert.h"
@@ -48,6 +49,7 @@ bool DataSender::start(int socket, net::SocketError& error) {
   lastError_.store(net::SocketError::Ok, std::memory_order_relaxed);
   datagrams_.store(0, std::memory_order_relaxed);
   messages_.store(0, std::memory_order_relaxed);
+  const QuietThreads quiet;
   thread_ = std::thread([this] { run(); });
   return true;
 }

@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "base/monotonic_clock.h"
+#include "base/quiet_threads.h"
 #include "net/socket_errors.h"
 #include "net/udp_socket.h"
 
@@ -50,6 +51,7 @@ bool PacketSender::start(int dataSocket, std::uint32_t ssrc, std::uint16_t first
   stopping_.store(false);
   sleeping_.store(false);
   try {
+    const QuietThreads quiet;
     thread_ = std::thread([this] { run(); });
     // Named so that top -H and the benchmark can tell it from the others.
     ::pthread_setname_np(thread_.native_handle(), "rtp sender");
