@@ -1,5 +1,6 @@
 #include "app/signal_watcher.h"
 
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -63,6 +64,11 @@ SignalWatcher::SignalWatcher(QObject* parent) : QObject(parent) {
   notifier_ = std::make_unique<QSocketNotifier>(signalPair[0], QSocketNotifier::Read);
   connect(notifier_.get(), &QSocketNotifier::activated, this, &SignalWatcher::readSignal);
   handle(SIGUSR1, onSignal);
+  // Like the ending signals: a mask we were started with must not hold it back.
+  sigset_t panic;
+  sigemptyset(&panic);
+  sigaddset(&panic, SIGUSR1);
+  pthread_sigmask(SIG_UNBLOCK, &panic, nullptr);
 }
 
 // A panic has nothing left to release once the loop has ended. The ending signals
