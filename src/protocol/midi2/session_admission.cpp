@@ -2,9 +2,10 @@
 // and name before any proof. A client the user is asked about is told that its
 // invitation is pending, as a Windows host that asks for approval does; the
 // client then waits (Windows up to 2 minutes) for the answer.
-#include <algorithm>
-
 #include "protocol/midi2/session.h"
+
+#include <algorithm>
+#include <utility>
 
 namespace strandlink::protocol::midi2 {
 
