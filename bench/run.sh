@@ -14,7 +14,7 @@
 #   BENCH_LADDER          rates tried in turn, up to the first that fails twice
 #                         [1000 2000 5000 10000 20000 30000 40000 50000 75000 100000]
 #   BENCH_VARIANTS        [floor headless steady rtp rtp-steady midi2 midi2-steady
-#                         window window-stats]
+#                         midi2-relay midi2-lossy window window-stats]
 #   BENCH_STEADY_DELAY_MS the steady path's --delay [0: one period]
 #   BENCH_WARMUP_MS       the start of each run that counts for loss, not latency
 #                         [1000]: steady timing learns the sender's offset there
@@ -32,6 +32,9 @@
 # immediate timing), steady (the same in steady timing with its default delay,
 # one period), rtp and rtp-steady (the same two over RTP-MIDI, --protocol rtp),
 # midi2 and midi2-steady (over Network MIDI 2.0: A a client of B, the host),
+# midi2-relay and midi2-lossy (the same through bench/lossy_relay.py, losing none,
+# or 5 % of the datagrams both ways in bursts of three on average: what the
+# copies and the requests for lost commands make good, and what that costs),
 # window and window-stats (bench/window_side.cpp).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -63,7 +66,7 @@ sample_rate=${BENCH_SAMPLE_RATE:-48000}
 seconds=${BENCH_SECONDS:-5}
 rates=${BENCH_RATES:-1000 10000}
 ladder=${BENCH_LADDER:-1000 2000 5000 10000 20000 30000 40000 50000 75000 100000}
-variants=${BENCH_VARIANTS-floor headless steady rtp rtp-steady midi2 midi2-steady window window-stats}
+variants=${BENCH_VARIANTS-floor headless steady rtp rtp-steady midi2 midi2-steady midi2-relay midi2-lossy window window-stats}
 warmup_ms=${BENCH_WARMUP_MS:-1000}
 steady_delay_ms=${BENCH_STEADY_DELAY_MS:-0}
 repeat_variants=${BENCH_REPEAT_VARIANTS-steady rtp-steady midi2-steady}
@@ -131,6 +134,7 @@ jack_errors() { grep -c -i 'error' "$work/jackd.log" || true; }
 
 port_a=$((21000 + ($$ % 500) * 8))
 port_b=$((port_a + 4))
+port_relay=$((port_a + 6))
 write_settings() {
   printf '"REMOTEIP:","%s"\r\n"REMOTEPORT:","%s"\r\n"LOCALIP:","127.0.0.1"\r\n"LOCALPORT:","%s"\r\n"MIDIOUT:",0\r\n"MIDIIN:",0\r\n"PRIORITY:",#TRUE#\r\n' \
     "${4-127.0.0.1}" "$2" "$3" >"$work/$1.stn"
@@ -139,6 +143,7 @@ write_settings A "$port_b" "$port_a"
 write_settings B "$port_a" "$port_b"
 # A Network MIDI 2.0 host invites no one: B without a remote, A its client.
 write_settings B-host "" "$port_b" ""
+write_settings A-relay "$port_relay" "$port_a"
 
 # wait_for FILE LINE: until FILE holds LINE (10 s at most).
 wait_for() {
@@ -155,7 +160,7 @@ wait_for() {
 # the probe's port patterns.
 start_variant() {
   pids=()
-  rm -f "$work/side-A.out" "$work/side-B.out"
+  rm -f "$work/side-A.out" "$work/side-B.out" "$work/relay.out"
   export XDG_CONFIG_HOME=$work/config-$1
   case $1 in
     floor)
@@ -169,7 +174,7 @@ start_variant() {
       wait_for "$work/side-A.out" ready && wait_for "$work/side-B.out" ready || return 1
       to='^bench-floor-a:in$' from='^bench-floor-b:out$'
       ;;
-    headless | steady | rtp | rtp-steady | midi2 | midi2-steady)
+    headless | steady | rtp | rtp-steady | midi2 | midi2-steady | midi2-relay | midi2-lossy)
       # The window-less program as shipped; "Connected" shows that both sessions run
       # (over RTP-MIDI: the session is up and the clocks compared).
       local timing=immediate protocol=classic started
@@ -177,9 +182,18 @@ start_variant() {
       [[ $1 == rtp* ]] && protocol=rtp
       [[ $1 == midi2* ]] && protocol=midi2
       started=$(date +%s%N)
+      if [[ $1 == midi2-relay || $1 == midi2-lossy ]]; then
+        local loss=0
+        [ "$1" = midi2-lossy ] && loss=0.05
+        python3 bench/lossy_relay.py --listen "$port_relay" --to "$port_b" --loss "$loss" --burst 3 \
+          >"$work/relay.out" 2>>"$work/errors" &
+        pids+=($!)
+        wait_for "$work/relay.out" ready || return 1
+      fi
       for side in A B; do
         local file=$side
         [ "$protocol" = midi2 ] && [ "$side" = B ] && file=B-host
+        [[ $1 == midi2-relay || $1 == midi2-lossy ]] && [ "$side" = A ] && file=A-relay
         "$build_dir/src/strandlink" --headless --settings "$work/$file.stn" --name "Bench$side" --timing "$timing" \
           --delay "$steady_delay_ms" --protocol "$protocol" \
           </dev/null >"$work/side-$side.out" 2>>"$work/errors" &
@@ -232,6 +246,10 @@ measure() {
   b=$(side_counts B)
   [ -n "$a" ] && line="$line a_sent=${a% *}"
   [ -n "$b" ] && line="$line b_received=${b#* }"
+  # The relay's datagrams, both ways: passed on, and lost on purpose.
+  local relay
+  relay=$(sed -n 's/^relayed \([0-9]*\) lost \([0-9]*\)$/\1 \2/p' "$work/relay.out" 2>/dev/null)
+  [ -n "$relay" ] && line="$line relay_passed=${relay% *} relay_lost=${relay#* }"
   echo "$line" >>"$results"
   echo "  $line" >&2
   intact "$line"
