@@ -14,7 +14,7 @@ command -v "$cxx" >/dev/null || { echo "fuzz_midi2: $cxx not found (apt-get inst
 out=build-fuzz/midi2
 mkdir -p "$out/corpus"
 "$cxx" -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer -Isrc \
-  src/protocol/midi2/{authentication,command_codec,session,session_authentication,session_data,session_slots,ump_convert}.cpp \
+  src/protocol/midi2/{authentication,command_codec,session,session_admission,session_authentication,session_data,session_slots,ump_convert}.cpp \
   src/midi/midi_event.cpp src/midi/short_message.cpp tests/fuzz/midi2_fuzz_target.cpp -lsodium -o "$out/midi2_fuzz"
 # Seeds, each datagram after its length: an invitation, then UMP Data with a note
 # and a SysEx start; a retransmit request; a ping.

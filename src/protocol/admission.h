@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "protocol/verdict.h"
 #include "settings/preferences.h"
 
 namespace strandlink::protocol {
@@ -21,8 +22,6 @@ struct Inviter {
   std::string name;
   friend auto operator<=>(const Inviter&, const Inviter&) = default;
 };
-
-enum class Verdict { Admit, Refuse, Ask };
 
 // The user's answer to a question about an inviter.
 enum class InviterAnswer { AllowOnce, AllowAlways, Refuse };

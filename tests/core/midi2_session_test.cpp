@@ -2,6 +2,7 @@
 // hand and by a clock that tests move on.
 #include <gtest/gtest.h>
 
+#include "protocol/admission.h"
 #include "protocol/midi2/session.h"
 
 using namespace strandlink::protocol::midi2;

@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "protocol/admission.h"
 #include "protocol/midi2/authentication.h"
 #include "protocol/midi2/command_codec.h"
 #include "protocol/rtp/session_output.h"
+#include "protocol/verdict.h"
 
 namespace strandlink::protocol::midi2 {
 
