@@ -17,6 +17,14 @@ std::uint64_t lostSoFar(const protocol::LinkFigures& f) {
   return f.measure == protocol::Measure::Probes ? std::uint64_t(p.probesLost) : p.packetsLost;
 }
 
+// What a count that only grows gained since the last sample; the first sample
+// gains nothing.
+std::uint64_t growth(std::uint64_t now, std::optional<std::uint64_t>& before) {
+  const std::uint64_t gained = now > before.value_or(now) ? now - *before : 0;
+  before = now;
+  return gained;
+}
+
 }  // namespace
 
 void LatencyHistory::record(const protocol::LinkFigures& f) {
@@ -28,15 +36,11 @@ void LatencyHistory::record(const protocol::LinkFigures& f) {
     quantity_ = quantity;
   }
   if (group) {
-    const std::uint64_t heard = f.link.messagesIn;
-    sample.value = double(heard > heardBefore_.value_or(heard) ? heard - *heardBefore_ : 0);
-    heardBefore_ = heard;
+    sample.value = double(growth(f.link.messagesIn, heardBefore_));
   } else if (!f.peers.empty() && f.link.status == protocol::LinkStatus::Connected) {
     sample.value = f.peers.front().roundTripMs;
   }
-  const std::uint64_t lost = lostSoFar(f);
-  sample.lost = lost > lostBefore_.value_or(lost) ? lost - *lostBefore_ : 0;
-  lostBefore_ = lost;
+  sample.lost = growth(lostSoFar(f), lostBefore_);
   ring_[next_] = sample;
   next_ = (next_ + 1) % kSeconds;
   size_ = std::min(size_ + 1, kSeconds);

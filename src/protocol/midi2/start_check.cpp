@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "net/addresses.h"
+#include "net/own_address.h"
 #include "net/udp_socket.h"
 #include "protocol/refusals.h"
 
@@ -33,7 +34,7 @@ LinkAddressCheck checkLinkAddresses(const settings::Settings& s, PeerSink& sink)
   const auto local = refusals.address(s.localHost, net::resolveAddress(s.localHost), SettingsField::LocalHost);
   // Inviting itself, a copy would take its own invitation.
   if (host && local && localPort && host->sin_port == htons(*localPort) &&
-      (host->sin_addr.s_addr == *local || (*local == INADDR_ANY && (ntohl(host->sin_addr.s_addr) >> 24) == 127)))
+      (host->sin_addr.s_addr == *local || (*local == INADDR_ANY && net::isLoopback(host->sin_addr.s_addr))))
     refusals.refuse({SettingsField::RemotePort, RefusalReason::OwnSession, s.remotePort});
   refusals.handUp(sink);
   if (refusals.first() != SettingsField::None) return {std::nullopt, refusals.first()};

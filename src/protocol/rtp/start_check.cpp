@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "net/addresses.h"
+#include "net/own_address.h"
 #include "net/udp_socket.h"
 #include "protocol/refusals.h"
 
@@ -44,7 +45,7 @@ SessionAddressCheck checkSessionAddresses(const settings::Settings& s, PeerSink&
   for (const auto& [remote, portText] : named) {
     // Inviting itself, a copy would then refuse the real peer as busy.
     if (local && localPort && remote.sin_port == htons(*localPort) &&
-        (remote.sin_addr.s_addr == *local || (*local == INADDR_ANY && (ntohl(remote.sin_addr.s_addr) >> 24) == 127)))
+        (remote.sin_addr.s_addr == *local || (*local == INADDR_ANY && net::isLoopback(remote.sin_addr.s_addr))))
       refusals.refuse({SettingsField::RemotePort, RefusalReason::OwnSession, portText});
     const bool twice = std::any_of(remotes.begin(), remotes.end(), [&](const sockaddr_in& a) {
       return a.sin_addr.s_addr == remote.sin_addr.s_addr && a.sin_port == remote.sin_port;
