@@ -6,6 +6,8 @@
 
 #include <functional>
 #include <memory>
+#include <numeric>
+#include <optional>
 #include <random>
 #include <set>
 
@@ -49,7 +51,7 @@ struct Midi2End {
 // Between a client (which invites it) and a host: drops what the client sends
 // when the new command, the last, holds a note-on of a number in `drops`, once;
 // or three datagrams from the client in a row whenever loseBurst says so, or the
-// next `losing` + 1.
+// next `losing` + 1; or each one that holds the packet `neverPass` anywhere.
 struct DroppingRelay {
   DroppingRelay(int port, int hostPort, std::set<int> dropped) : host(std::uint16_t(hostPort)), drops(std::move(dropped)) {
     net::SocketError e{};
@@ -71,12 +73,18 @@ struct DroppingRelay {
       losing = losing > 0 ? losing - 1 : 2;
       drop = true;
     }
+    if (!fromHost && neverPass) {
+      const std::uint8_t packet[4] = {std::uint8_t(*neverPass >> 24), std::uint8_t(*neverPass >> 16),
+                                      std::uint8_t(*neverPass >> 8), std::uint8_t(*neverPass)};
+      drop = drop || std::ranges::search(d, packet).begin() != d.end();
+    }
     lost += drop ? 1 : 0;
     if (!drop) (void)socket.sendTo(d, fromHost ? client : net::makeAddress(htonl(INADDR_LOOPBACK), host));
   }
   std::uint16_t host;
   std::set<int> drops;
   std::function<bool()> loseBurst;
+  std::optional<std::uint32_t> neverPass;
   int losing = 0;  // still to lose of the burst
   int lost = 0;
   net::UdpSocket socket;
@@ -155,26 +163,53 @@ TEST(Midi2Link, LostDatagramsAreMadeGoodByCopiesAndRequests) {
   ASSERT_TRUE(host.start(std::nullopt));
   ASSERT_TRUE(guest.start(relayPort));
   ASSERT_TRUE(waitFor([&] { return host.connected() && guest.connected(); }, 5000));
-  std::multiset<int> notes;
+  std::vector<int> notes;
   for (std::uint8_t n = 60; n < 70; ++n) {
     const std::uint64_t before = guest.midi2.figures().link.datagramsOut;
     const std::uint8_t on[3] = {0x90, n, 100};
     ASSERT_EQ(guest.midi2.send(midi::MidiEventView(std::span(on)), 0), protocol::SendResult::Sent);
     ASSERT_TRUE(waitFor([&] { return guest.midi2.figures().link.datagramsOut > before; }));
-    notes.insert(n);
+    notes.push_back(n);
   }
   ASSERT_TRUE(waitFor([&] { return host.sink.events.size() >= notes.size(); }, 5000));
-  std::multiset<int> heard;
-  for (const Received& r : host.sink.events) heard.insert(r.bytes.at(1));
+  std::vector<int> heard;
+  for (const Received& r : host.sink.events) heard.push_back(r.bytes.at(1));
   EXPECT_EQ(heard, notes);
   EXPECT_GE(host.midi2.session()->counters().recovered, 1u);
   EXPECT_TRUE(relay.drops.empty()) << relay.drops.size();
 }
 
+// A note-off that never gets through, nor its copies, nor its resends: the
+// commands after it wait, then go on without it, and the host lets go of what
+// the client held, the note whose end was lost with it.
+TEST(Midi2Link, ACommandThatNeverComesReleasesWhatItMayHaveEnded) {
+  Midi2End host(freePortPair()), guest(freePortPair());
+  const int relayPort = freePortPair();
+  DroppingRelay relay(relayPort, host.port, {});
+  relay.neverPass = 0x20803D40;  // note 61 off
+  ASSERT_TRUE(host.start(std::nullopt));
+  ASSERT_TRUE(guest.start(relayPort));
+  ASSERT_TRUE(waitFor([&] { return host.connected() && guest.connected(); }, 5000));
+  const std::vector<std::vector<std::uint8_t>> played = {
+      {0x90, 60, 100}, {0x90, 61, 100}, {0x80, 61, 64}, {0x90, 62, 100}, {0x90, 63, 100}, {0x90, 64, 100}};
+  for (const auto& m : played) {
+    const std::uint64_t before = guest.midi2.figures().link.datagramsOut;
+    ASSERT_EQ(guest.midi2.send(midi::MidiEventView(std::span(m)), 0), protocol::SendResult::Sent);
+    ASSERT_TRUE(waitFor([&] { return guest.midi2.figures().link.datagramsOut > before; }));
+  }
+  ASSERT_TRUE(waitFor([&] { return host.sink.events.size() >= 5; }, 3000));
+  std::vector<int> heard;
+  for (const Received& r : host.sink.events) heard.push_back(r.bytes.at(1));
+  EXPECT_EQ(heard, (std::vector<int>{60, 61, 62, 63, 64}));
+  const std::vector<std::vector<std::uint8_t>> released = {{0x80, 60, 0}, {0x80, 61, 0}};
+  EXPECT_EQ(host.sink.released, released);
+  EXPECT_EQ(host.midi2.figures().link.commandsLost, 1u);
+}
 
 // A lossy network: one datagram in twenty from the client lost, three at a time,
 // answers to requests as well as new data; at the end the last note and the four
-// empty commands after it. Every note arrives all the same, once.
+// empty commands after it. Every note arrives all the same, once, and in the
+// order it was played.
 TEST(Midi2Link, BurstsOfLossAreAllMadeGood) {
   Midi2End host(freePortPair()), guest(freePortPair());
   const int relayPort = freePortPair();
@@ -198,10 +233,14 @@ TEST(Midi2Link, BurstsOfLossAreAllMadeGood) {
   ASSERT_EQ(guest.midi2.send(midi::MidiEventView(std::span(last)), 0), protocol::SendResult::Sent);
   EXPECT_TRUE(waitFor([&] { return host.sink.events.size() > std::size_t(kNotes); }, 8000))
       << host.sink.events.size() << " of " << kNotes + 1 << ", lost " << relay.lost;
-  std::set<int> heard;
-  for (const Received& r : host.sink.events) heard.insert((r.bytes.at(0) & 0x0F) << 7 | r.bytes.at(1));
-  for (int i = 0; i <= kNotes; ++i) EXPECT_TRUE(heard.contains(i)) << "missing " << i;
-  EXPECT_EQ(host.sink.events.size(), std::size_t(kNotes + 1));
+  std::vector<int> heard;
+  for (const Received& r : host.sink.events) heard.push_back((r.bytes.at(0) & 0x0F) << 7 | r.bytes.at(1));
+  std::vector<int> played(kNotes + 1);
+  std::iota(played.begin(), played.end(), 0);
+  const auto [differs, _] = std::ranges::mismatch(heard, played);
+  EXPECT_EQ(heard.size(), played.size());
+  EXPECT_EQ(differs, heard.end()) << "heard " << heard.size() << ", the first out of place at "
+                                  << differs - heard.begin();
   EXPECT_GE(relay.lost, 65);
 }
 

@@ -209,18 +209,19 @@ TEST(Midi2Session, FailedProofsHoldTheirAddressBackLongerEachTime) {
   }
 }
 
-// A gap is asked for at once, and again every 25 ms while any of it is still
-// missing, three times in all; a Retransmit Error ends the asking.
-TEST(Midi2Session, MissedCommandsAreAskedForAgainUntilTheyComeOrThreeAsksWent) {
+// A gap is asked for at once, then after 25, 50 and 100 ms while any of it is
+// still missing; what came after it waits, so that the link hears every command
+// in order, until the gap is filled, the sender says it no longer has it, or
+// 400 ms went: then the link hears of the gap first, and what waited follows.
+TEST(Midi2Session, WhatFollowsAGapWaitsForItUntilItIsFilledOrGivenUp) {
   Session host({{"host", "h1"}, std::nullopt});
   Session guest = guestNamed("a");
   guest.start(0);
   pump(host, guest, client(1000), 0);
   static_cast<void>(host.takeEvents());
-  const auto data = [&](std::uint16_t sequence, Micros now) {
-    Bytes d;
-    beginDatagram(d);
-    const std::uint32_t note[] = {0x20903C64};
+  const auto send = [&](std::uint16_t sequence, Micros now, Bytes d = {}) {
+    if (d.empty()) beginDatagram(d);
+    const std::uint32_t note[] = {0x20903C00u | sequence};
     appendUmpData(d, sequence, note);
     host.receive(client(1000), d, now);
   };
@@ -235,29 +236,70 @@ TEST(Midi2Session, MissedCommandsAreAskedForAgainUntilTheyComeOrThreeAsksWent) {
     }
     return requests;
   };
-  data(0, 0);
-  data(3, 1000);  // 1 and 2 lost
+  // What the link heard: the number of each command handed on, -1 for a gap.
+  const auto heard = [&] {
+    std::vector<int> h;
+    for (const SessionEvent& e : host.takeEvents())
+      if (e.kind == EventKind::Data) h.push_back(int(e.words.at(0) & 0xFF));
+      else if (e.kind == EventKind::GapUnfilled) h.push_back(-1);
+    return h;
+  };
+  const auto error = [&](std::uint16_t earliest, Micros now) {
+    Bytes d;
+    beginDatagram(d);
+    appendRetransmitError(d, 0x01, earliest);
+    host.receive(client(1000), d, now);
+  };
   using Asks = std::vector<std::pair<int, int>>;
+  using Heard = std::vector<int>;
+  send(0, 0);
+  send(3, 1000);  // 1 and 2 lost
   EXPECT_EQ(asked(), (Asks{{1, 2}}));
+  EXPECT_EQ(heard(), (Heard{0}));
   host.tick(25'999);
   EXPECT_EQ(asked(), Asks{});
   host.tick(26'000);
   EXPECT_EQ(asked(), (Asks{{1, 3}}));
-  data(1, 40'000);  // came late: 2 still missing
-  host.tick(51'000);
-  EXPECT_EQ(asked(), (Asks{{2, 2}}));
+  send(1, 40'000);  // came late: 2 still missing, 3 waits
+  EXPECT_EQ(heard(), (Heard{1}));
   host.tick(76'000);
-  EXPECT_EQ(asked(), Asks{});  // three asks went
-  // A new gap is asked for afresh; the sender's "no longer held" ends it.
-  data(6, 400'000);
-  EXPECT_EQ(asked(), (Asks{{4, 2}}));
-  Bytes error;
-  beginDatagram(error);
-  appendRetransmitError(error, 0x01, 5);
-  host.receive(client(1000), error, 410'000);
-  host.tick(600'000);
-  EXPECT_EQ(asked(), Asks{});
+  EXPECT_EQ(asked(), (Asks{{2, 2}}));
+  host.tick(176'000);
+  EXPECT_EQ(asked(), (Asks{{2, 2}}));
+  host.tick(376'000);
+  EXPECT_EQ(asked(), Asks{});  // four asks went
+  host.tick(400'999);
+  EXPECT_EQ(heard(), Heard{});
+  EXPECT_EQ(host.nextWakeup(), 401'000);
+  host.tick(401'000);
+  EXPECT_EQ(heard(), (Heard{-1, 3}));
+  send(2, 402'000);  // too late: after 3, it would be out of order
+  EXPECT_EQ(heard(), Heard{});
+  // A sender that says a command is gone: that gap is given up, the next waits;
+  // one that says which is the earliest it still has: all before that go.
+  send(6, 500'000);  // 4 and 5 lost
+  send(8, 501'000);  // 7 lost
+  EXPECT_EQ(asked(), (Asks{{4, 2}, {7, 1}}));
+  error(4, 502'000);
+  EXPECT_EQ(heard(), (Heard{-1, 6}));
+  send(11, 503'000);  // 9 and 10 lost
+  EXPECT_EQ(asked(), (Asks{{9, 2}}));
+  error(11, 504'000);
+  EXPECT_EQ(heard(), (Heard{-1, 8, 11}));
   EXPECT_EQ(host.counters().recovered, 1u);
+  EXPECT_EQ(host.counters().unfilled, 6u);
+  // A peer that cannot send again: each datagram's copies fill what they can at
+  // once; after it nothing waits.
+  Bytes nak;
+  beginDatagram(nak);
+  appendNak(nak, NakReason::NotSupported, 0x80000000u);
+  host.receive(client(1000), nak, 600'000);
+  Bytes copies;
+  beginDatagram(copies);
+  appendUmpData(copies, 13, std::array<std::uint32_t, 1>{0x20903C0Du});
+  send(14, 600'000, copies);  // 12 lost
+  EXPECT_EQ(heard(), (Heard{-1, 13, 14}));
+  EXPECT_EQ(asked(), Asks{});
 }
 
 // A host's admission, before any proof: a listed client gets in at once; one it

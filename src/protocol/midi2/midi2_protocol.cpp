@@ -193,6 +193,7 @@ bool Midi2Protocol::takeEvents(std::int64_t arrival) {
       case EventKind::Data:
         if (!deliver(e.slot, e.words, arrival)) return false;
         break;
+      case EventKind::GapUnfilled: gapUnfilled(e.slot); break;
       case EventKind::ProofRefused:
         context_.sink.peerNotice(UmpProofRefused{
             e.peerName, {dottedOf(e.from), e.from.port}, e.early, int((e.wait + kSecond - 1) / kSecond)});
@@ -247,6 +248,13 @@ void Midi2Protocol::clientGone(std::size_t slot) {
   }
 }
 
+// A lost command may have been a note's end: what the client holds goes, save
+// what another still holds, as when it leaves; its later notes play on.
+void Midi2Protocol::gapUnfilled(std::size_t slot) {
+  readers_[slot].cut();
+  if (const midi::HeldSet gone = held_.leave(slot); !gone.empty()) context_.sink.peerMemberGone(gone);
+}
+
 void Midi2Protocol::tick() {
   if (!session_) return;
   session_->tick(context_.now());
@@ -284,7 +292,7 @@ LinkFigures Midi2Protocol::figures() {
     p.status = protocol::LinkStatus::Connected;
   }
   const UmpCounters in = received();
-  f.link.commandsLost = c.lost - std::min(c.lost, c.recovered);
+  f.link.commandsLost = c.unfilled;
   f.link.datagramsIn = datagramsIn_;
   f.link.messagesIn = in.messages;
   f.link.dropped = c.malformed + in.otherGroups + in.notCarried + in.brokenSysEx + in.cutPackets;

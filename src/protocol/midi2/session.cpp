@@ -80,7 +80,7 @@ void Session::receive(const Endpoint& from, std::span<const std::uint8_t> datagr
   for (const Command& command : commands_) {
     if (!isHost() && from != *config_.host) {
       ++counters_.unexpected;
-      return;
+      break;
     }
     if (needsSession(command.code) && !slotOf(from)) {
       notInSession(from, now);
@@ -88,6 +88,9 @@ void Session::receive(const Endpoint& from, std::span<const std::uint8_t> datagr
     }
     take(from, command, now);
   }
+  // The copies in a datagram come before what is new: a gap still open after it
+  // is filled by a request or not at all.
+  if (const auto slot = slotOf(from); slot && !slots_[*slot].in.resends) giveUp(*slot, slots_[*slot].in.expected);
 }
 
 void Session::take(const Endpoint& from, const Command& command, Micros now) {
@@ -104,8 +107,10 @@ void Session::take(const Endpoint& from, const Command& command, Micros now) {
       ++counters_.naks;
       // A peer that cannot send again is not asked again.
       if (const auto slot = slotOf(from);
-          slot && command.words() >= 1 && command.word(0) >> 24 == std::uint8_t(CommandCode::RetransmitRequest))
-        slots_[*slot].resends = false;
+          slot && command.words() >= 1 && command.word(0) >> 24 == std::uint8_t(CommandCode::RetransmitRequest)) {
+        slots_[*slot].in.resends = false;
+        giveUp(*slot, slots_[*slot].in.expected);
+      }
       return;
     default: break;
   }
@@ -139,7 +144,7 @@ void Session::takeAsClient(const Command& command, Micros now) {
         return;
       }
       s.state = State::Established;
-      s.expected = 0;
+      s.in = Incoming{};
       s.attempts = 0;
       s.heard = false;
       s.deadline = now + kWatchdogMicros;
@@ -236,13 +241,11 @@ void Session::takeSessionCommand(std::size_t slot, const Command& command, Micro
         event(std::move(e));
         return;
       }
-    case CommandCode::RetransmitError:
-      s.askAgainAt = 0;  // gone from its history: asking again brings nothing
-      return;
+    case CommandCode::RetransmitError: return takeRetransmitError(slot, command);
     case CommandCode::SessionReset:
-      s.expected = 0;
-      s.missed.reset();
-      s.askAgainAt = 0;
+      // What waited goes on without its gap; the numbering starts anew.
+      giveUp(slot, s.in.expected);
+      s.in.renumber();
       appendCommand(to(s.peer), CommandCode::SessionResetReply, 0, 0);
       event(eventOf(EventKind::ResetSent, slot));
       return;
@@ -286,6 +289,7 @@ void Session::refused(Refusal refusal, Micros now) {
 }
 
 void Session::end(std::size_t slot, rtp::DownReason reason, Micros now) {
+  giveUp(slot, slots_[slot].in.expected);  // what waited is played before the end
   SessionEvent e = eventOf(EventKind::Down, slot);
   e.reason = reason;
   e.peerName = slots_[slot].identity.name;
@@ -303,7 +307,8 @@ void Session::tick(Micros now) {
   reconsider(now);
   for (std::size_t i = 0; i < slots_.size(); ++i) {
     Slot& s = slots_[i];
-    if (s.state == State::Established && s.askAgainAt != 0 && now >= s.askAgainAt) askAgain(s, now);
+    if (s.state == State::Established && s.in.askAgainAt != 0 && now >= s.in.askAgainAt) askAgain(s, now);
+    if (s.state == State::Established) giveUpExpired(i, now);
     if (s.state == State::Idle || now < s.deadline) continue;
     switch (s.state) {
       case State::Inviting:

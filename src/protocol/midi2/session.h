@@ -38,11 +38,15 @@ inline constexpr std::size_t kMaxClients = 8;
 inline constexpr Micros kWatchdogMicros = 2'000'000;
 inline constexpr int kPingsUnanswered = 5;
 inline constexpr int kInvitationAttempts = 5;
-// A gap of UMP Data commands is asked for again after this, up to kResendAsks in
-// all: sooner than the 100 ms other peers wait, since a sender keeps only its last
-// few dozen commands, and at a thousand a second 100 ms is past them.
+// A gap of UMP Data commands is asked for again after this, then after twice as
+// long each time, kResendAsks requests in all: the first sooner than the 100 ms
+// other peers wait, since a sender keeps only its last few dozen commands, and at
+// a thousand a second 100 ms is past them. What came after a gap waits for it, so
+// that nothing is played out of order (a note-off before its note-on would leave
+// the note hanging), up to kHoldMicros; then the gap is given up.
 inline constexpr Micros kResendAgainMicros = 25'000;
-inline constexpr int kResendAsks = 3;
+inline constexpr int kResendAsks = 4;
+inline constexpr Micros kHoldMicros = 400'000;
 inline constexpr Micros kPendingMicros = 120'000'000;
 // A client's pause before it invites again after a refusal, silence or a Bye.
 inline constexpr Micros kReinviteMicros = 10'000'000;
@@ -83,6 +87,9 @@ enum class EventKind : std::uint8_t {
   ProofRefused,
   InviterRefused,  // a host's admission kept out the client at from (peerName)
   InviterWaits,    // the client at from (peerName) is told to wait for the user's answer
+  // Commands of slot's peer were given up: what they held or ended is unknown, so
+  // what the peer left sounding goes. The commands after them follow as Data.
+  GapUnfilled,
 };
 
 struct SessionEvent {
@@ -111,6 +118,7 @@ struct SessionCounters {
   std::uint64_t repeats = 0;     // UMP Data commands heard before (copies, resends)
   std::uint64_t lost = 0;        // UMP Data commands missed when a later one came
   std::uint64_t recovered = 0;   // of those, heard after all (sent again on request)
+  std::uint64_t unfilled = 0;    // of those, given up
   std::uint64_t naks = 0;        // NAKs the peers sent us
   std::uint64_t refusedInvitations = 0;
 };
@@ -145,6 +153,34 @@ class Session {
 
  private:
   enum class State : std::uint8_t { Idle, Inviting, Pending, Established, Waiting };
+  static constexpr int kMissedWindow = 256;
+  // A command heard after one that is missed, waiting for it.
+  struct HeldCommand {
+    Micros since = 0;
+    std::vector<std::uint32_t> words;
+  };
+  // What came of a peer's UMP Data commands. Each one from next up to expected is
+  // either missed or held; next is missed unless it is expected.
+  struct Incoming {
+    std::uint16_t expected = 0;         // one past the latest heard
+    std::uint16_t next = 0;             // the first not yet handed on
+    std::bitset<kMissedWindow> missed;  // by their number's low bits
+    std::array<HeldCommand, kMissedWindow> held{};
+    bool resends = true;  // false once the peer said it cannot send again
+    // A request can be lost, or its answer: asked again while commands are
+    // missed, kResendAsks times in all for one gap.
+    Micros askAgainAt = 0;  // 0: nothing asked
+    Micros askGap = 0;
+    int asks = 0;
+    bool holding() const { return next != expected; }
+    std::uint16_t firstHeld() const;
+    // The peer numbers from 0 again; whether it can send again stays.
+    void renumber() {
+      const bool could = resends;
+      *this = Incoming{};
+      resends = could;
+    }
+  };
   struct Slot {
     State state = State::Idle;
     Endpoint peer;
@@ -153,16 +189,8 @@ class Session {
     Micros pendingSince = 0;
     int attempts = 0;    // invitations sent, or pings unanswered
     bool heard = false;  // anything arrived since the watchdog last woke
-    std::uint16_t expected = 0;
     std::uint32_t pingId = 0;
-    // The commands missed within kMissedWindow before expected, by their number's
-    // low bits: one that comes late is still played, once.
-    std::bitset<256> missed;
-    bool resends = true;  // false once the peer said it cannot send again
-    // A request can be lost, or its answer: asked again while commands are
-    // missed, kResendAsks times in all for one gap.
-    Micros askAgainAt = 0;  // 0: nothing asked
-    int asks = 0;
+    Incoming in;
     bool proved = false;  // a client: our digest went to the host
   };
   // A host's question to a client that has not yet proved the secret.
@@ -185,7 +213,6 @@ class Session {
     Micros last = 0;  // 0: none
     Micros notBefore = 0;
   };
-  static constexpr int kMissedWindow = 256;
 
   void take(const Endpoint& from, const Command& command, Micros now);
   void takeAsHost(const Endpoint& from, const Command& command, Micros now);
@@ -205,7 +232,12 @@ class Session {
   void prove(const Command& command, Micros now);
   void takeSessionCommand(std::size_t slot, const Command& command, Micros now);
   void takeData(std::size_t slot, const Command& command, Micros now);
-  bool fillGap(Slot& s, std::uint16_t sequence, int ahead, Micros now);
+  bool arrived(std::size_t slot, std::uint16_t sequence, Micros now);
+  void handOn(std::size_t slot);
+  void handOnHeld(std::size_t slot, std::uint16_t sequence);
+  void giveUp(std::size_t slot, std::uint16_t upTo);
+  void giveUpExpired(std::size_t slot, Micros now);
+  void takeRetransmitError(std::size_t slot, const Command& command);
   void askAgain(Slot& s, Micros now);
   void notInSession(const Endpoint& from, Micros now);
   void invite(Micros now);

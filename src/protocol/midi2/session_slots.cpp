@@ -14,7 +14,9 @@ std::optional<Micros> Session::nextWakeup() const {
   };
   for (const Slot& s : slots_) {
     if (s.state != State::Idle) sooner(s.deadline);
-    if (s.state == State::Established && s.askAgainAt != 0) sooner(s.askAgainAt);
+    if (s.state != State::Established) continue;
+    if (s.in.askAgainAt != 0) sooner(s.in.askAgainAt);
+    if (s.in.holding()) sooner(s.in.held[s.in.firstHeld() % kMissedWindow].since + kHoldMicros);
   }
   return next;
 }

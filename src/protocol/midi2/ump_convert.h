@@ -57,6 +57,11 @@ class UmpReader {
 
   // Forgets a SysEx in progress (the peer's session began anew).
   void reset() { sysexOpen_ = false; }
+  // Some of the peer's commands were lost: a SysEx in progress lacks a piece.
+  void cut() {
+    if (sysexOpen_) ++counters_.brokenSysEx;
+    reset();
+  }
   const UmpCounters& counters() const { return counters_; }
 
  private:
