@@ -133,15 +133,23 @@ QString peerCount(std::size_t peers) {
   return peers == 1 ? QStringLiteral("1 peer") : QStringLiteral("%1 peers").arg(peers);
 }
 
-QString peersHeard(const std::vector<PeerFigures>& peers) {
-  if (peers.empty()) return QStringLiteral("no peer heard");
+// "10.0.0.1:5673 rtt 0.4 ms, 10.0.0.2:5673, 3 more": the first few, with the
+// round trips where they are known.
+QString addressesOf(const std::vector<PeerFigures>& peers) {
   QStringList named;
   for (std::size_t i = 0; i < peers.size() && i < kPeersNamed; ++i) {
     const sockaddr_in& a = peers[i].address;
-    named << QStringLiteral("%1:%2").arg(net::formatAddress(a.sin_addr.s_addr)).arg(ntohs(a.sin_port));
+    QString one = QStringLiteral("%1:%2").arg(net::formatAddress(a.sin_addr.s_addr)).arg(ntohs(a.sin_port));
+    if (peers[i].roundTripMs) one += QStringLiteral(" rtt %1 ms").arg(oneDecimal(*peers[i].roundTripMs));
+    named << one;
   }
   if (peers.size() > kPeersNamed) named << QStringLiteral("%1 more").arg(peers.size() - kPeersNamed);
-  return QStringLiteral("%1 heard (%2)").arg(peerCount(peers.size()), named.join(QStringLiteral(", ")));
+  return named.join(QStringLiteral(", "));
+}
+
+QString peersHeard(const std::vector<PeerFigures>& peers) {
+  if (peers.empty()) return QStringLiteral("no peer heard");
+  return QStringLiteral("%1 heard (%2)").arg(peerCount(peers.size()), addressesOf(peers));
 }
 
 QString groupText(const LinkFigures& f) {
@@ -156,20 +164,33 @@ QString groupText(const LinkFigures& f) {
       .arg(f.link.dropped);
 }
 
-// Sessions: "Link: 2 peers in session (10.0.0.1:5673, ...), in 12 datagrams / 12
-// messages, out 5 datagrams / 5 messages, lost 0 commands, 0 dropped".
+// Sessions: "Link: 2 peers in session (10.0.0.1:5673 rtt 0.4 ms, ...), in 12
+// datagrams / 12 messages, out 5 datagrams / 5 messages, 3 commands made good by
+// copies, asked again 1 time (1 command came), sent again 0 times, lost 0
+// commands, 0 dropped".
 QString sessionsText(const LinkFigures& f) {
   if (groupQuiet(f)) return {};
-  QString peers = peersHeard(f.peers);
-  peers.replace(QStringLiteral(" heard"), QStringLiteral(" in session"));
+  const QString peers = f.peers.empty()
+                            ? QStringLiteral("no peer in session")
+                            : QStringLiteral("%1 in session (%2)").arg(peerCount(f.peers.size()), addressesOf(f.peers));
+  const auto times = [](std::uint64_t n) {
+    return n == 1 ? QStringLiteral("1 time") : QStringLiteral("%1 times").arg(n);
+  };
+  const auto commands = [](std::uint64_t n) {
+    return n == 1 ? QStringLiteral("1 command") : QStringLiteral("%1 commands").arg(n);
+  };
   return QStringLiteral(
-             "Link: %1, in %2 datagrams / %3 messages, out %4 datagrams / %5 messages, lost %6 commands, "
-             "%7 dropped")
+             "Link: %1, in %2 datagrams / %3 messages, out %4 datagrams / %5 messages, %6 made good by copies, "
+             "asked again %7 (%8 came), sent again %9, lost %10 commands, %11 dropped")
       .arg(peers)
       .arg(f.link.datagramsIn)
       .arg(f.link.messagesIn)
       .arg(f.link.datagramsOut)
       .arg(f.link.messagesOut)
+      .arg(commands(f.link.fromCopies))
+      .arg(times(f.link.asked))
+      .arg(commands(f.link.cameWhenAsked))
+      .arg(times(f.link.answered))
       .arg(f.link.commandsLost)
       .arg(f.link.dropped);
 }

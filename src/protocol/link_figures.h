@@ -69,8 +69,14 @@ struct WholeLink {
   std::uint64_t datagramsOut = 0;
   std::uint64_t messagesOut = 0;
   std::uint64_t dropped = 0;
-  // Sessions: the peers' commands that never came, not even when asked for again.
+  // Sessions: the peers' commands that never came, not even when asked for again;
+  // those made good by the copies in later datagrams; our requests to send again
+  // and the commands they brought; the peers' requests, answered.
   std::uint64_t commandsLost = 0;
+  std::uint64_t fromCopies = 0;
+  std::uint64_t asked = 0;
+  std::uint64_t cameWhenAsked = 0;
+  std::uint64_t answered = 0;
 };
 
 struct LinkFigures {

@@ -78,18 +78,21 @@ TEST(Midi2Session, SilenceIsPingedThenEnded) {
   guest.start(0);
   pump(host, guest, client(1000), 0);
   static_cast<void>(host.takeEvents());
-  // Answered pings keep it up; five unanswered end it with a Bye.
+  // Answered pings keep it up and time the round trip; after one more, sent
+  // though the last reply was heard, five unanswered end it with a Bye.
+  EXPECT_EQ(host.roundTripOf(0), std::nullopt);
   for (int i = 1; i <= 3; ++i) {
     host.tick(i * kWatchdogMicros);
-    pump(host, guest, client(1000), i * kWatchdogMicros);
+    pump(host, guest, client(1000), i * kWatchdogMicros + 300 * i);
   }
   EXPECT_EQ(host.established(), 1u);
+  EXPECT_EQ(host.roundTripOf(0), 900);
   std::vector<std::uint8_t> sent;
-  for (int i = 4; i <= 10; ++i) {  // the reply to the third is still news at the fourth
+  for (int i = 4; i <= 10; ++i) {
     host.tick(i * kWatchdogMicros);
     for (const std::uint8_t c : codes(host.takeOutgoing())) sent.push_back(c);
   }
-  EXPECT_EQ(sent, (std::vector<std::uint8_t>{0x20, 0x20, 0x20, 0x20, 0x20, 0xF0}));
+  EXPECT_EQ(sent, (std::vector<std::uint8_t>{0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0xF0}));
   EXPECT_EQ(kinds(host), std::vector{EventKind::Down});
 }
 

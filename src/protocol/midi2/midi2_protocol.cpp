@@ -199,18 +199,7 @@ bool Midi2Protocol::takeEvents(std::int64_t arrival) {
             e.peerName, {dottedOf(e.from), e.from.port}, e.early, int((e.wait + kSecond - 1) / kSecond)});
         break;
       case EventKind::InviterRefused:
-        if (refusals_.refused(e.peerName, {dottedOf(e.from), e.from.port}))
-          context_.sink.peerNotice(InviterRefused{e.peerName,
-                                                  {dottedOf(e.from), e.from.port},
-                                                  keptOutBy(context_.admission, Inviter{dottedOf(e.from), e.peerName}),
-                                                  {},
-                                                  {},
-                                                  InvitedTo::NetworkMidi2});
-        break;
-      case EventKind::InviterWaits:
-        if (context_.admission.ask(Inviter{dottedOf(e.from), e.peerName}))
-          context_.sink.peerNotice(InviterAsks{e.peerName, {dottedOf(e.from), e.from.port}, InvitedTo::NetworkMidi2});
-        break;
+      case EventKind::InviterWaits: inviterJudged(e); break;
       case EventKind::Refused:
         if (!std::exchange(refusalSaid_, true)) context_.sink.peerNotice(UmpInvitationRefused{umpRefusalOf(e.refusal)});
         break;
@@ -218,6 +207,18 @@ bool Midi2Protocol::takeEvents(std::int64_t arrival) {
     if (!session_) return false;
   }
   return true;
+}
+
+// A client the admission kept out is said once; one it asks about, once a question.
+void Midi2Protocol::inviterJudged(const SessionEvent& e) {
+  const Inviter who{dottedOf(e.from), e.peerName};
+  const rtp::PeerAddress at{who.host, e.from.port};
+  if (e.kind == EventKind::InviterWaits) {
+    if (context_.admission.ask(who)) context_.sink.peerNotice(InviterAsks{e.peerName, at, InvitedTo::NetworkMidi2});
+  } else if (refusals_.refused(e.peerName, at)) {
+    context_.sink.peerNotice(
+        InviterRefused{e.peerName, at, keptOutBy(context_.admission, who), {}, {}, InvitedTo::NetworkMidi2});
+  }
 }
 
 bool Midi2Protocol::deliver(std::size_t slot, const std::vector<std::uint32_t>& words, std::int64_t arrival) {
@@ -290,9 +291,14 @@ LinkFigures Midi2Protocol::figures() {
     p.name = QString::fromStdString(session_->identityOf(slot).name);
     p.address = socketAddressOf(*peer);
     p.status = protocol::LinkStatus::Connected;
+    if (const auto rtt = session_->roundTripOf(slot)) p.roundTripMs = double(*rtt) / 1000.0;
   }
   const UmpCounters in = received();
   f.link.commandsLost = c.unfilled;
+  f.link.fromCopies = c.fromCopies;
+  f.link.asked = c.asked;
+  f.link.cameWhenAsked = c.recovered;
+  f.link.answered = c.requests;
   f.link.datagramsIn = datagramsIn_;
   f.link.messagesIn = in.messages;
   f.link.dropped = c.malformed + in.otherGroups + in.notCarried + in.brokenSysEx + in.cutPackets;

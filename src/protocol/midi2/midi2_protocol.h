@@ -59,6 +59,7 @@ class Midi2Protocol final : public PeerProtocol {
   void sendSessionDatagrams();
   bool takeEvents(std::int64_t arrival);
   void gapUnfilled(std::size_t slot);
+  void inviterJudged(const SessionEvent& e);
   void clientGone(std::size_t slot);
   bool deliver(std::size_t slot, const std::vector<std::uint32_t>& words, std::int64_t arrival);
   void armTimer();

@@ -77,6 +77,9 @@ void Session::receive(const Endpoint& from, std::span<const std::uint8_t> datagr
   if (error != DatagramError::None) ++counters_.malformed;
   if (const auto slot = slotOf(from)) slots_[*slot].heard = true;
   askedThisDatagram_ = false;
+  newestData_ = nullptr;
+  for (const Command& command : commands_)
+    if (CommandCode(command.code) == CommandCode::UmpData) newestData_ = &command;
   for (const Command& command : commands_) {
     if (!isHost() && from != *config_.host) {
       ++counters_.unexpected;
@@ -235,6 +238,7 @@ void Session::takeSessionCommand(std::size_t slot, const Command& command, Micro
         return;
       }
       {
+        ++counters_.requests;
         SessionEvent e = eventOf(EventKind::Resend, slot);
         e.sequence = command.data();
         e.count = std::uint16_t(command.word(0) >> 16);
@@ -251,7 +255,10 @@ void Session::takeSessionCommand(std::size_t slot, const Command& command, Micro
       return;
     case CommandCode::SessionResetReply: return;
     case CommandCode::PingReply:
-      if (command.words() >= 1 && command.word(0) == s.pingId) s.attempts = 0;
+      if (command.words() >= 1 && command.word(0) == s.pingId) {
+        s.attempts = 0;
+        s.roundTrip = now - s.pingSent;
+      }
       return;
     default: break;
   }
@@ -329,19 +336,17 @@ void Session::tick(Micros now) {
   }
 }
 
-// Silence since the last look earns a ping; five unanswered end the session.
+// Five looks in a row with nothing heard end the session. Each look pings, heard
+// or not, so that the figures have a round trip while MIDI flows as well.
 void Session::watch(std::size_t slot, Micros now) {
   Slot& s = slots_[slot];
   s.deadline = now + kWatchdogMicros;
-  if (std::exchange(s.heard, false)) {
-    s.attempts = 0;
-    return;
-  }
-  if (s.attempts >= kPingsUnanswered) {
+  if (std::exchange(s.heard, false)) s.attempts = 0;
+  else if (s.attempts >= kPingsUnanswered) {
     appendBye(to(s.peer), ByeReason::Timeout);
     return end(slot, rtp::DownReason::TimedOut, now);
-  }
-  ++s.attempts;
+  } else ++s.attempts;
+  s.pingSent = now;
   appendPing(to(s.peer), CommandCode::Ping, ++s.pingId);
 }
 

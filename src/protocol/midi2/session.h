@@ -119,6 +119,9 @@ struct SessionCounters {
   std::uint64_t lost = 0;        // UMP Data commands missed when a later one came
   std::uint64_t recovered = 0;   // of those, heard after all (sent again on request)
   std::uint64_t unfilled = 0;    // of those, given up
+  std::uint64_t fromCopies = 0;  // first heard as a copy in a later datagram
+  std::uint64_t asked = 0;       // our requests to send commands again
+  std::uint64_t requests = 0;    // the peers' requests, each answered
   std::uint64_t naks = 0;        // NAKs the peers sent us
   std::uint64_t refusedInvitations = 0;
 };
@@ -149,6 +152,8 @@ class Session {
   // The peer of an established slot, and who it says it is.
   std::optional<Endpoint> peerOf(std::size_t slot) const;
   const Identity& identityOf(std::size_t slot) const { return slots_[slot].identity; }
+  // From our latest answered ping to its reply; none before the first.
+  std::optional<Micros> roundTripOf(std::size_t slot) const { return slots_[slot].roundTrip; }
   const SessionCounters& counters() const { return counters_; }
 
  private:
@@ -190,6 +195,8 @@ class Session {
     int attempts = 0;    // invitations sent, or pings unanswered
     bool heard = false;  // anything arrived since the watchdog last woke
     std::uint32_t pingId = 0;
+    Micros pingSent = 0;
+    std::optional<Micros> roundTrip;
     Incoming in;
     bool proved = false;  // a client: our digest went to the host
   };
@@ -218,6 +225,8 @@ class Session {
   void takeAsHost(const Endpoint& from, const Command& command, Micros now);
   void takeAsClient(const Command& command, Micros now);
   void takeInvitation(const Endpoint& from, const Command& command, Micros now);
+  Verdict judge(const Endpoint& from, const std::string& name) const;
+  static SessionEvent eventAbout(EventKind kind, const Endpoint& from, const std::string& name);
   bool admitted(const Endpoint& from, const Identity& who, Micros now);
   void letIn(const Endpoint& from, Identity who, Micros now);
   void refuseInviter(const Endpoint& from, const std::string& name, Micros now);
@@ -255,6 +264,7 @@ class Session {
   std::vector<SessionEvent> events_;
   std::vector<Command> commands_;
   bool askedThisDatagram_ = false;
+  const Command* newestData_ = nullptr;  // the datagram's last UMP Data command: the rest are copies
   std::array<Challenge, kMaxClients> challenges_{};
   std::array<Waiter, kMaxClients> waiters_{};
   std::array<ProofFailures, 16> failures_{};

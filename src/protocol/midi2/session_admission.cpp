@@ -9,10 +9,23 @@
 
 namespace strandlink::protocol::midi2 {
 
+// Without a judge every client may try.
+Verdict Session::judge(const Endpoint& from, const std::string& name) const {
+  return config_.admits ? config_.admits(from, name) : Verdict::Admit;
+}
+
+SessionEvent Session::eventAbout(EventKind kind, const Endpoint& from, const std::string& name) {
+  SessionEvent e;
+  e.kind = kind;
+  e.peerName = name;
+  e.from = from;
+  return e;
+}
+
 // Whether the client may go on now. One refused is told with a Bye, each time it
 // asks (rate-limited like every answer to a stranger); one asked about waits.
 bool Session::admitted(const Endpoint& from, const Identity& who, Micros now) {
-  const Verdict verdict = config_.admits ? config_.admits(from, who.name) : Verdict::Admit;
+  const Verdict verdict = judge(from, who.name);
   const auto waiting = std::ranges::find_if(waiters_, [&](const Waiter& w) { return w.since != 0 && w.from == from; });
   if (verdict != Verdict::Ask && waiting != waiters_.end()) *waiting = Waiter{};
   if (verdict == Verdict::Admit) return true;
@@ -27,11 +40,7 @@ bool Session::admitted(const Endpoint& from, const Identity& who, Micros now) {
       return false;
     }
     *free = Waiter{from, who, now == 0 ? 1 : now};
-    SessionEvent e;
-    e.kind = EventKind::InviterWaits;
-    e.peerName = who.name;
-    e.from = from;
-    event(std::move(e));
+    event(eventAbout(EventKind::InviterWaits, from, who.name));
   }
   if (mayAnswerStranger(from, now)) appendInvitation(to(from), CommandCode::Pending, config_.us);
   return false;
@@ -40,11 +49,7 @@ bool Session::admitted(const Endpoint& from, const Identity& who, Micros now) {
 void Session::refuseInviter(const Endpoint& from, const std::string& name, Micros now) {
   ++counters_.refusedInvitations;
   if (mayAnswerStranger(from, now)) appendBye(to(from), ByeReason::Rejected);
-  SessionEvent e;
-  e.kind = EventKind::InviterRefused;
-  e.peerName = name;
-  e.from = from;
-  event(std::move(e));
+  event(eventAbout(EventKind::InviterRefused, from, name));
 }
 
 // A waiter the user let in is invited in now; one refused is told; one left
@@ -53,7 +58,7 @@ void Session::reconsider(Micros now) {
   if (!isHost()) return;
   for (Waiter& w : waiters_) {
     if (w.since == 0) continue;
-    const Verdict verdict = config_.admits ? config_.admits(w.from, w.identity.name) : Verdict::Admit;
+    const Verdict verdict = judge(w.from, w.identity.name);
     if (verdict == Verdict::Ask && now - w.since < kPendingMicros) continue;
     Waiter was = std::exchange(w, Waiter{});
     if (verdict == Verdict::Admit) letIn(was.from, std::move(was.identity), now);

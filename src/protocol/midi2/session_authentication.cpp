@@ -52,10 +52,7 @@ void Session::takeProof(const Endpoint& from, const Command& command, Micros now
     return admit(from, std::move(asked.identity), now);
   }
   if (!early) record = &failed(from.address, now);
-  SessionEvent e;
-  e.kind = EventKind::ProofRefused;
-  e.peerName = asked.identity.name;
-  e.from = from;
+  SessionEvent e = eventAbout(EventKind::ProofRefused, from, asked.identity.name);
   e.early = early;
   e.wait = record->notBefore - now;
   event(std::move(e));

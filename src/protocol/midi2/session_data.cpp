@@ -30,10 +30,12 @@ std::uint16_t Session::Incoming::firstHeld() const {
 
 void Session::takeData(std::size_t slot, const Command& command, Micros now) {
   const std::uint16_t sequence = command.data();
+  const bool ahead = sequenceDistance(slots_[slot].in.expected, sequence) >= 0;
   if (!arrived(slot, sequence, now)) {
     ++counters_.repeats;
     return;
   }
+  if (ahead && &command != newestData_) ++counters_.fromCopies;
   // A command cut short keeps its place in the numbering, with nothing in it.
   HeldCommand& held = slots_[slot].in.held[sequence % kMissedWindow];
   held.since = now;
@@ -66,6 +68,7 @@ bool Session::arrived(std::size_t slot, std::uint16_t sequence, Micros now) {
     // One request a datagram: the copies in it may fill the rest.
     if (in.resends && !std::exchange(askedThisDatagram_, true)) {
       appendRetransmitRequest(to(s.peer), in.expected, std::uint16_t(sequenceDistance(in.expected, sequence)));
+      ++counters_.asked;
       in.asks = 1;
       in.askGap = kResendAgainMicros;
       in.askAgainAt = now + in.askGap;
@@ -146,6 +149,7 @@ void Session::askAgain(Slot& s, Micros now) {
   in.askAgainAt = 0;
   if (!in.resends || in.asks >= kResendAsks || !in.holding()) return;
   appendRetransmitRequest(to(s.peer), in.next, std::uint16_t(sequenceDistance(in.next, in.expected)));
+  ++counters_.asked;
   ++in.asks;
   in.askGap *= 2;
   in.askAgainAt = now + in.askGap;
