@@ -51,16 +51,21 @@ client = None
 print("ready", flush=True)
 while True:
     for s in select.select([front, back], [], [])[0]:
-        if s is front:
-            data, client = front.recvfrom(65536)
-            out = lambda d: back.send(d)
-        else:
-            data = back.recv(65536)
-            if client is None:
-                continue
-            out = lambda d: front.sendto(d, client)
-        if lose():
-            lost += 1
-        else:
-            relayed += 1
-            out(data)
+        # A datagram sent before the host listens comes back as "connection
+        # refused" on the next call: the client simply invites again.
+        try:
+            if s is front:
+                data, client = front.recvfrom(65536)
+                out = lambda d: back.send(d)
+            else:
+                data = back.recv(65536)
+                if client is None:
+                    continue
+                out = lambda d: front.sendto(d, client)
+            if lose():
+                lost += 1
+            else:
+                relayed += 1
+                out(data)
+        except ConnectionRefusedError:
+            continue
