@@ -255,9 +255,10 @@ void Session::takeSessionCommand(std::size_t slot, const Command& command, Micro
       return;
     case CommandCode::SessionResetReply: return;
     case CommandCode::PingReply:
-      if (command.words() >= 1 && command.word(0) == s.pingId) {
+      // Only the reply to our latest ping: one to none we sent times nothing.
+      if (s.pingSent != 0 && command.words() >= 1 && command.word(0) == s.pingId) {
         s.attempts = 0;
-        s.roundTrip = now - s.pingSent;
+        s.roundTrip = now - std::exchange(s.pingSent, 0);
       }
       return;
     default: break;
