@@ -2,9 +2,11 @@
 // go in, datagrams to send and what happened come out as data. A host takes up to
 // kMaxClients invitations at once; a client invites its one host and invites again
 // when refused, unanswered or dropped. The timers are those a Windows peer keeps,
-// so that neither side gives up on the other first: a ping after 2 s of silence,
-// the session's end after 5 pings unanswered, an invitation every 2 s five times,
-// and up to 2 minutes for a host that says it is pending. The loop's thread only.
+// so that neither side gives up on the other first: a ping every 2 s (a Windows
+// peer pings after 2 s of silence; ours also time the round trip), the session's
+// end after 5 pings in a row with nothing heard, an invitation every 2 s five
+// times, and up to 2 minutes for a host that says it is pending. The loop's
+// thread only.
 #pragma once
 
 #include <array>
