@@ -16,13 +16,6 @@ bool sameIdentity(const Identity& a, const Identity& b) {
   return sameText(a.name, b.name) && sameText(a.instanceId, b.instanceId);
 }
 
-SessionEvent eventOf(EventKind kind, std::size_t slot = 0) {
-  SessionEvent e;
-  e.kind = kind;
-  e.slot = slot;
-  return e;
-}
-
 // Commands that only make sense inside a session.
 bool needsSession(std::uint8_t code) {
   switch (CommandCode(code)) {

@@ -228,6 +228,7 @@ class Session {
   void takeAsClient(const Command& command, Micros now);
   void takeInvitation(const Endpoint& from, const Command& command, Micros now);
   Verdict judge(const Endpoint& from, const std::string& name) const;
+  static SessionEvent eventOf(EventKind kind, std::size_t slot = 0);
   static SessionEvent eventAbout(EventKind kind, const Endpoint& from, const std::string& name);
   bool admitted(const Endpoint& from, const Identity& who, Micros now);
   void letIn(const Endpoint& from, Identity who, Micros now);

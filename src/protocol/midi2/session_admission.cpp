@@ -14,14 +14,6 @@ Verdict Session::judge(const Endpoint& from, const std::string& name) const {
   return config_.admits ? config_.admits(from, name) : Verdict::Admit;
 }
 
-SessionEvent Session::eventAbout(EventKind kind, const Endpoint& from, const std::string& name) {
-  SessionEvent e;
-  e.kind = kind;
-  e.peerName = name;
-  e.from = from;
-  return e;
-}
-
 // Whether the client may go on now. One refused is told with a Bye, each time it
 // asks (rate-limited like every answer to a stranger); one asked about waits.
 bool Session::admitted(const Endpoint& from, const Identity& who, Micros now) {

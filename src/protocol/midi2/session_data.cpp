@@ -89,9 +89,7 @@ void Session::handOn(std::size_t slot) {
 void Session::handOnHeld(std::size_t slot, std::uint16_t sequence) {
   HeldCommand& held = slots_[slot].in.held[sequence % kMissedWindow];
   if (held.words.empty()) return;  // a keep-alive
-  SessionEvent e;
-  e.kind = EventKind::Data;
-  e.slot = slot;
+  SessionEvent e = eventOf(EventKind::Data, slot);
   e.sequence = sequence;
   e.words = std::exchange(held.words, {});
   event(std::move(e));
@@ -106,10 +104,7 @@ void Session::giveUp(std::size_t slot, std::uint16_t upTo) {
   for (std::uint16_t q = in.next; q != upTo && q != in.expected; ++q) missing += in.missed[q % kMissedWindow];
   if (missing == 0) return;
   counters_.unfilled += missing;
-  SessionEvent gap;
-  gap.kind = EventKind::GapUnfilled;
-  gap.slot = slot;
-  event(std::move(gap));
+  event(eventOf(EventKind::GapUnfilled, slot));
   for (; in.next != upTo && in.holding(); ++in.next) {
     const std::size_t bit = in.next % kMissedWindow;
     if (in.missed[bit]) in.missed[bit] = false;

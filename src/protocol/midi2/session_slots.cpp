@@ -21,6 +21,20 @@ std::optional<Micros> Session::nextWakeup() const {
   return next;
 }
 
+SessionEvent Session::eventOf(EventKind kind, std::size_t slot) {
+  SessionEvent e;
+  e.kind = kind;
+  e.slot = slot;
+  return e;
+}
+
+SessionEvent Session::eventAbout(EventKind kind, const Endpoint& from, const std::string& name) {
+  SessionEvent e = eventOf(kind);
+  e.peerName = name;
+  e.from = from;
+  return e;
+}
+
 std::vector<Outgoing> Session::takeOutgoing() { return std::exchange(outgoing_, {}); }
 std::vector<SessionEvent> Session::takeEvents() { return std::exchange(events_, {}); }
 
