@@ -129,9 +129,12 @@ QString sessionSummary(const LinkFigures& f) {
 // empty before anything was sent or heard.
 bool groupQuiet(const LinkFigures& f) { return f.peers.empty() && f.link.datagramsIn == 0 && f.link.datagramsOut == 0; }
 
-QString peerCount(std::size_t peers) {
-  return peers == 1 ? QStringLiteral("1 peer") : QStringLiteral("%1 peers").arg(peers);
+// "1 peer", "3 peers".
+QString counted(std::uint64_t n, QLatin1String one, QLatin1String many) {
+  return QStringLiteral("%1 %2").arg(n).arg(n == 1 ? one : many);
 }
+
+QString peerCount(std::size_t peers) { return counted(peers, QLatin1String("peer"), QLatin1String("peers")); }
 
 // "10.0.0.1:5673 rtt 0.4 ms, 10.0.0.2:5673, 3 more": the first few, with the
 // round trips where they are known.
@@ -173,12 +176,8 @@ QString sessionsText(const LinkFigures& f) {
   const QString peers = f.peers.empty()
                             ? QStringLiteral("no peer in session")
                             : QStringLiteral("%1 in session (%2)").arg(peerCount(f.peers.size()), addressesOf(f.peers));
-  const auto times = [](std::uint64_t n) {
-    return n == 1 ? QStringLiteral("1 time") : QStringLiteral("%1 times").arg(n);
-  };
-  const auto commands = [](std::uint64_t n) {
-    return n == 1 ? QStringLiteral("1 command") : QStringLiteral("%1 commands").arg(n);
-  };
+  const auto times = [](std::uint64_t n) { return counted(n, QLatin1String("time"), QLatin1String("times")); };
+  const auto commands = [](std::uint64_t n) { return counted(n, QLatin1String("command"), QLatin1String("commands")); };
   return QStringLiteral(
              "Link: %1, in %2 datagrams / %3 messages, out %4 datagrams / %5 messages, %6 made good by copies, "
              "asked again %7 (%8 came), sent again %9, lost %10 commands, %11 dropped")
