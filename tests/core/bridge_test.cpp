@@ -1,7 +1,7 @@
 // The whole link in one process: a JACK keyboard plays into side A, A sends over
 // loopback UDP to side B, and a JACK synth records what B plays - as it was played
 // in immediate timing, and with the spacing it was played with in steady timing
-// (positions on JACK's frame clock, so that only placement is judged, not speed).
+// (moments on JACK's clock, so that only placement is judged, not speed).
 #include <gtest/gtest.h>
 
 #include <poll.h>
@@ -29,7 +29,7 @@ using namespace strandlink::test;
 
 namespace {
 
-// What B plays is judged on the server's frame clock. Under ThreadSanitizer our
+// What B plays is judged on the server's clock. Under ThreadSanitizer our
 // clients run several times slower, and a synchronous server's frame clock slews
 // with them by milliseconds a second (measured: 8-16 ms/s), so that no placement
 // or pace holds there; those runs check completeness and order only.
@@ -119,17 +119,35 @@ class Bridge : public ::testing::Test {
     return false;
   }
   // Where message k came out at B against where it was played into A (k - 1 to
-  // k, in frames); the largest difference of all. A gap may come out shorter by
-  // up to 1/128 of itself: the delay glides down so, while a late first arrival
-  // (a loaded machine) still leaves some of it to fall.
-  std::int64_t worstSpacingError(const std::vector<std::uint32_t>& gaps) {
-    const auto frames = synth.frames();
+  // k, in µs, each end's frames read on JACK's clock as that end's cycle read
+  // them); the largest difference of all, and how many gaps went unjudged. A gap
+  // may come out shorter by up to 1/128 of itself: the delay glides down so,
+  // while a late first arrival (a loaded machine) still leaves some of it to
+  // fall. Not in frames: a cycle that woke a little late (well under a stall) can
+  // bend the server's estimate of a frame's length for that cycle, which moves
+  // frames against the clock A stamped by and B places by, though nothing was
+  // placed wrongly. A gap played or played out across a stall of the machine
+  // is not judged: what was due in it came out when the machine moved again.
+  std::pair<std::int64_t, std::size_t> worstSpacingError() {
+    const auto played = keyboard.playedTimes();
+    const auto times = synth.times();
+    const auto stalls = synth.stalls();
+    const auto stalled = [&](const std::vector<std::int64_t>& at, std::size_t k) {
+      return std::any_of(stalls.begin(), stalls.end(),
+                         [&](const auto& stall) { return at[k - 1] <= stall.second && at[k] >= stall.first; });
+    };
     std::int64_t worst = 0;
-    for (std::size_t k = 1; k < frames.size() && k < gaps.size(); ++k) {
-      const std::int64_t off = std::int64_t(std::int32_t(frames[k] - frames[k - 1])) - gaps[k];
-      worst = std::max(worst, off >= 0 ? off : std::max<std::int64_t>(0, -off - gaps[k] / 128));
+    std::size_t unjudged = 0;
+    for (std::size_t k = 1; k < times.size() && k < played.size(); ++k) {
+      if (stalled(played, k) || stalled(times, k)) {
+        ++unjudged;
+        continue;
+      }
+      const std::int64_t gap = played[k] - played[k - 1];
+      const std::int64_t off = (times[k] - times[k - 1]) - gap;
+      worst = std::max(worst, off >= 0 ? off : std::max<std::int64_t>(0, -off - gap / 128));
     }
-    return worst;
+    return {worst, unjudged};
   }
   // From where message k was played into A to where B played it, in frames.
   std::vector<std::int64_t> totalDelays(const std::vector<std::uint32_t>& gaps) {
@@ -143,7 +161,7 @@ class Bridge : public ::testing::Test {
     return delays;
   }
   // Plays a pattern of count notes into A: B must play all of it, in order, and
-  // keep every gap to within bound frames.
+  // keep every gap to within bound µs.
   // otherLate: whether anything else came late while it played (1) or not (0).
   void expectPatternKept(std::size_t count, std::int64_t bound, const std::function<int()>& otherLate = {});
   // Everything B plays must pass B's window thread: run the event loop until it has.
@@ -229,8 +247,8 @@ std::vector<MidiBytes> patternNotes(std::size_t count) {
   return notes;
 }
 
-// 100 µs, 200 µs and 1 ms on the test server's clock (48 kHz).
-constexpr std::int64_t kFrames100us = 4, kFrames200us = 9, kFrames1ms = 48;
+// 1 ms on the test server's clock (48 kHz).
+constexpr std::int64_t kFrames1ms = 48;
 
 void Bridge::expectPatternKept(std::size_t count, std::int64_t bound, const std::function<int()>& otherLate) {
   const auto gaps = patternGaps(count);
@@ -239,9 +257,10 @@ void Bridge::expectPatternKept(std::size_t count, std::int64_t bound, const std:
   ASSERT_TRUE(synthGets(notes.size()));
   settle(100);
   EXPECT_EQ(synth.received(), notes);
-  if (clockHeld(otherLate ? otherLate() : 0)) {
-    EXPECT_LE(worstSpacingError(gaps), bound);
-  }
+  if (!kFrameClockHolds || (otherLate && otherLate() != 0)) return;
+  const auto [worst, unjudged] = worstSpacingError();
+  if (unjudged != 0) std::printf("note: %zu of %zu gaps came across a stall of the machine, not judged\n", unjudged, count - 1);
+  EXPECT_LE(worst, bound);
 }
 
 }  // namespace
@@ -249,7 +268,7 @@ void Bridge::expectPatternKept(std::size_t count, std::int64_t bound, const std:
 TEST_F(Bridge, SteadyTimingSettlesGentlyThenKeepsTheSpacingOfWhatWasPlayed) {
   // A generous delay: nothing may be late even on a loaded machine or under a sanitizer.
   ASSERT_TRUE(restart(settings::Timing::Steady, 20));
-  ASSERT_NO_FATAL_FAILURE(expectPatternKept(150, kFrames100us));
+  ASSERT_NO_FATAL_FAILURE(expectPatternKept(150, 100));
   EXPECT_TRUE(a->boxes.boxes.isEmpty() && b->boxes.boxes.isEmpty());
   if (!clockHeld(warmUpLateCycles)) return;
   // The warm-up phrase's first note came latest against its stamp: from there
@@ -374,7 +393,7 @@ TEST_F(Bridge, SteadyTimingWithATenMillisecondDelayAbsorbsTheJitterOfARelay) {
   ASSERT_TRUE(restart(settings::Timing::Steady, 10, relayPort));
   // The relay's 7 ms at most leave 3 ms of the delay; a relay that woke later
   // than that sent jitter the delay was never meant to absorb.
-  ASSERT_NO_FATAL_FAILURE(expectPatternKept(300, kFrames200us, [&] {
+  ASSERT_NO_FATAL_FAILURE(expectPatternKept(300, 200, [&] {
     if (relay.worstLateMicros() <= 3000) return 0;
     std::printf("note: the relay passed a datagram %lld us late\n", static_cast<long long>(relay.worstLateMicros()));
     return 1;

@@ -164,6 +164,8 @@ constexpr std::uint32_t kPatternStart = 1u << 31;
 
 bool JackKeyboard::playSpaced(const std::vector<MidiBytes>& messages, const std::vector<std::uint32_t>& gaps) {
   perCycle_.store(0);
+  playedTimes();
+  playedTimes_.clear();
   for (std::size_t k = 0; k < messages.size(); ++k) {
     if (!queue_.push(messages[k].data(), messages[k].size(), gaps[k] | (k == 0 ? kPatternStart : 0))) return false;
     queued_.fetch_add(1);
@@ -184,6 +186,7 @@ void JackKeyboard::process(jack_nframes_t frames) {
   if (!holding_) due_.reserve(MidiRing::kMaxBytes);  // no allocation in pop() below
   if (perCycle == 0) {
     const jack_nframes_t start = jack_last_frame_time(client());
+    const std::int64_t toMonotonic = monotonicMicros() - std::int64_t(jack_get_time());
     for (std::uint32_t gap = 0; holding_ || queue_.pop(due_, &gap); holding_ = false) {
       if (!holding_ && (gap & kPatternStart)) {
         patternStart_.store(start);
@@ -193,12 +196,22 @@ void JackKeyboard::process(jack_nframes_t frames) {
       holding_ = true;
       const auto offset = std::int32_t(dueFrame_ - start);
       if (offset >= std::int32_t(frames)) break;
-      write(buffer, jack_nframes_t(std::max(offset, 0)));
+      const jack_nframes_t at = jack_nframes_t(std::max(offset, 0));
+      const std::int64_t micros = std::int64_t(jack_frames_to_time(client(), start + at)) + toMonotonic;
+      playedRing_.push(nullptr, 0, 0, micros);
+      write(buffer, at);
     }
     return;
   }
   for (int i = 0; i < perCycle && queue_.pop(due_); ++i)
     write(buffer, std::min<jack_nframes_t>(static_cast<jack_nframes_t>(i), frames - 1));
+}
+
+std::vector<std::int64_t> JackKeyboard::playedTimes() {
+  MidiBytes none;
+  std::int64_t micros = 0;
+  while (playedRing_.pop(none, nullptr, &micros)) playedTimes_.push_back(micros);
+  return playedTimes_;
 }
 
 void JackKeyboard::write(void* buffer, jack_nframes_t offset) {
@@ -226,7 +239,13 @@ void JackSynth::process(jack_nframes_t frames) {
   const std::int64_t nowMicros = monotonicMicros();
   const std::int64_t toMonotonic = nowMicros - std::int64_t(jack_get_time());
   const std::int64_t period = std::int64_t(frames) * 1000000 / jack_get_sample_rate(client());
-  if (lastCycleMicros_ != 0 && nowMicros - lastCycleMicros_ > period + 1000) lateCycles_.fetch_add(1);
+  periodMicros_.store(period);
+  if (lastCycleMicros_ != 0 && nowMicros - lastCycleMicros_ > period + 1000) {
+    lateCycles_.fetch_add(1);
+    const std::int64_t start = std::int64_t(jack_frames_to_time(client(), jack_last_frame_time(client())));
+    const auto lateBy = std::uint32_t(nowMicros - lastCycleMicros_ - period);
+    lateRing_.push(nullptr, 0, lateBy, start + toMonotonic);
+  }
   lastCycleMicros_ = nowMicros;
   for (jack_nframes_t i = 0; i < count; ++i) {
     jack_midi_event_t event;
@@ -246,6 +265,12 @@ std::unique_lock<std::mutex> JackSynth::collect() {
     received_.push_back(message);
     frames_.push_back(frame);
     times_.push_back(micros);
+  }
+  while (lateRing_.pop(message, &frame, &micros)) {
+    // What was due while the machine stood still came out when it moved again;
+    // the server's clock settles over a couple of cycles after.
+    const std::int64_t margin = 2 * periodMicros_.load();
+    lateSpans_.push_back({micros - std::int64_t(frame) - margin, micros + margin});
   }
   return lock;
 }
@@ -277,11 +302,17 @@ std::vector<std::int64_t> JackSynth::times() {
   return times_;
 }
 
+std::vector<std::pair<std::int64_t, std::int64_t>> JackSynth::stalls() {
+  const auto lock = collect();
+  return lateSpans_;
+}
+
 void JackSynth::clear() {
   const auto lock = collect();
   received_.clear();
   frames_.clear();
   times_.clear();
+  lateSpans_.clear();
   lateCycles_.store(0);
 }
 

@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace strandlink::test {
@@ -108,6 +109,9 @@ class JackKeyboard final : public JackClient {
   // The first frame of the cycle that took up the last spaced pattern: message k
   // was played gaps[0] + ... + gaps[k] frames after it.
   std::uint32_t patternStart() const { return patternStart_.load(); }
+  // The moment each message of the last spaced pattern was played, on JACK's
+  // clock in µs of the monotonic clock, as a receiving client stamps it.
+  std::vector<std::int64_t> playedTimes();
   // Waits until every queued message has been written to the port.
   bool waitUntilPlayed(std::chrono::milliseconds deadline = std::chrono::seconds(10)) const;
 
@@ -120,6 +124,8 @@ class JackKeyboard final : public JackClient {
   std::atomic<std::size_t> played_{0};
   std::atomic<std::uint32_t> patternStart_{0};
   void write(void* buffer, jack_nframes_t offset);
+  MidiRing playedRing_;  // spaced messages' moments, from the real-time thread
+  std::vector<std::int64_t> playedTimes_;
   // Real-time thread only: the spaced message taken up and the frame it is due at.
   MidiBytes due_;
   std::uint32_t dueFrame_ = 0;
@@ -150,6 +156,9 @@ class JackSynth final : public JackClient {
   // period after the cycle before: a stall of the machine that the dummy driver does
   // not make up, after which frames no longer measure the time that passed.
   int lateCycles() const { return lateCycles_.load(); }
+  // The stretch of time each of those cycles may have disturbed, from before the
+  // stall to after it, on JACK's clock in µs of the monotonic clock.
+  std::vector<std::pair<std::int64_t, std::int64_t>> stalls();
 
  private:
   void process(jack_nframes_t frames) override;
@@ -164,6 +173,9 @@ class JackSynth final : public JackClient {
   std::vector<MidiBytes> received_;
   std::vector<std::uint32_t> frames_;
   std::vector<std::int64_t> times_;
+  MidiRing lateRing_;  // late cycles' beginnings and lateness, from the real-time thread
+  std::atomic<std::int64_t> periodMicros_{0};
+  std::vector<std::pair<std::int64_t, std::int64_t>> lateSpans_;
 };
 
 // A JACK server of the test's own, which it may kill; the process's JACK clients
