@@ -103,9 +103,14 @@ void JackClient::deactivate() {
 
 int JackClient::onProcess(jack_nframes_t frames, void* self) {
   auto& client = *static_cast<JackClient*>(self);
+  client.toMonotonic_ = monotonicMicros() - std::int64_t(jack_get_time());
   client.process(frames);
   client.cycles_.fetch_add(1);
   return 0;
+}
+
+std::int64_t JackClient::momentOf(jack_nframes_t frame) const {
+  return std::int64_t(jack_frames_to_time(client_, frame)) + toMonotonic_;
 }
 
 bool JackClient::waitCycles(int count, std::chrono::milliseconds deadline) const {
@@ -186,7 +191,6 @@ void JackKeyboard::process(jack_nframes_t frames) {
   if (!holding_) due_.reserve(MidiRing::kMaxBytes);  // no allocation in pop() below
   if (perCycle == 0) {
     const jack_nframes_t start = jack_last_frame_time(client());
-    const std::int64_t toMonotonic = monotonicMicros() - std::int64_t(jack_get_time());
     for (std::uint32_t gap = 0; holding_ || queue_.pop(due_, &gap); holding_ = false) {
       if (!holding_ && (gap & kPatternStart)) {
         patternStart_.store(start);
@@ -197,8 +201,7 @@ void JackKeyboard::process(jack_nframes_t frames) {
       const auto offset = std::int32_t(dueFrame_ - start);
       if (offset >= std::int32_t(frames)) break;
       const jack_nframes_t at = jack_nframes_t(std::max(offset, 0));
-      const std::int64_t micros = std::int64_t(jack_frames_to_time(client(), start + at)) + toMonotonic;
-      playedRing_.push(nullptr, 0, 0, micros);
+      playedRing_.push(nullptr, 0, 0, momentOf(start + at));
       write(buffer, at);
     }
     return;
@@ -237,22 +240,18 @@ void JackSynth::process(jack_nframes_t frames) {
   void* buffer = jack_port_get_buffer(port_, frames);
   const jack_nframes_t count = jack_midi_get_event_count(buffer);
   const std::int64_t nowMicros = monotonicMicros();
-  const std::int64_t toMonotonic = nowMicros - std::int64_t(jack_get_time());
   const std::int64_t period = std::int64_t(frames) * 1000000 / jack_get_sample_rate(client());
-  periodMicros_.store(period);
   if (lastCycleMicros_ != 0 && nowMicros - lastCycleMicros_ > period + 1000) {
     lateCycles_.fetch_add(1);
-    const std::int64_t start = std::int64_t(jack_frames_to_time(client(), jack_last_frame_time(client())));
     const auto lateBy = std::uint32_t(nowMicros - lastCycleMicros_ - period);
-    lateRing_.push(nullptr, 0, lateBy, start + toMonotonic);
+    lateRing_.push(nullptr, 0, lateBy, momentOf(jack_last_frame_time(client())));
   }
   lastCycleMicros_ = nowMicros;
   for (jack_nframes_t i = 0; i < count; ++i) {
     jack_midi_event_t event;
     if (jack_midi_event_get(&event, buffer, i) != 0) continue;
     const jack_nframes_t frame = jack_last_frame_time(client()) + event.time;
-    const std::int64_t micros = std::int64_t(jack_frames_to_time(client(), frame)) + toMonotonic;
-    if (!ring_.push(event.buffer, event.size, frame, micros)) overflowed_.store(true);
+    if (!ring_.push(event.buffer, event.size, frame, momentOf(frame))) overflowed_.store(true);
   }
 }
 
@@ -269,7 +268,7 @@ std::unique_lock<std::mutex> JackSynth::collect() {
   while (lateRing_.pop(message, &frame, &micros)) {
     // What was due while the machine stood still came out when it moved again;
     // the server's clock settles over a couple of cycles after.
-    const std::int64_t margin = 2 * periodMicros_.load();
+    const std::int64_t margin = 2 * periodMicros();
     lateSpans_.push_back({micros - std::int64_t(frame) - margin, micros + margin});
   }
   return lock;

@@ -80,6 +80,10 @@ class JackClient {
   // Real-time thread, once per cycle.
   virtual void process(jack_nframes_t) {}
   jack_client_t* client() const { return client_; }
+  // Real-time thread: a frame of this cycle as a moment in µs of the monotonic
+  // clock, on JACK's estimate of the cycle's time, as a client reading it stamps it
+  // (one offset between the two clocks for the whole cycle).
+  std::int64_t momentOf(jack_nframes_t frame) const;
   // Registers a MIDI port; to be called by a subclass's constructor, before activate().
   jack_port_t* registerPort(const std::string& shortName, unsigned long flags);
   void activate();
@@ -91,6 +95,7 @@ class JackClient {
   jack_client_t* client_ = nullptr;
   bool active_ = false;
   std::atomic<std::uint64_t> cycles_{0};
+  std::int64_t toMonotonic_ = 0;  // real-time thread only: this cycle's JACK-to-monotonic offset
 };
 
 // One MIDI output port "out"; plays queued messages in order.
@@ -174,7 +179,6 @@ class JackSynth final : public JackClient {
   std::vector<std::uint32_t> frames_;
   std::vector<std::int64_t> times_;
   MidiRing lateRing_;  // late cycles' beginnings and lateness, from the real-time thread
-  std::atomic<std::int64_t> periodMicros_{0};
   std::vector<std::pair<std::int64_t, std::int64_t>> lateSpans_;
 };
 
